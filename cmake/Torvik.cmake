@@ -1,0 +1,35 @@
+# torvik_add_gtest(<name> SOURCES ... [LIBS ...] [THREADED])
+#
+# One GoogleTest executable. THREADED marks tests that also run in the ThreadSanitizer build;
+# in that build every other test is left out. Tests run headless (see tests/support/test_main.cpp).
+set(TORVIK_TSAN_TARGETS "" CACHE INTERNAL "")
+
+function(torvik_add_gtest name)
+  cmake_parse_arguments(arg "THREADED" "" "SOURCES;LIBS" ${ARGN})
+  if(TORVIK_TSAN AND NOT arg_THREADED)
+    return()
+  endif()
+  add_executable(${name} ${arg_SOURCES})
+  target_link_libraries(${name} PRIVATE ${arg_LIBS} torvik_test_main GTest::gtest GTest::gmock Threads::Threads)
+  set(properties TIMEOUT 300)
+  if(arg_THREADED)
+    list(APPEND properties LABELS threaded)
+  endif()
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    TEST_PREFIX "${name}."
+    WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+    PROPERTIES ${properties})
+  if(TORVIK_TSAN)
+    set(TORVIK_TSAN_TARGETS ${TORVIK_TSAN_TARGETS} ${name} CACHE INTERNAL "")
+  endif()
+endfunction()
+
+# Adds each listed folder that has a CMakeLists.txt: folders join the build as they arrive.
+function(torvik_add_existing_subdirs)
+  foreach(folder IN LISTS ARGN)
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/CMakeLists.txt)
+      add_subdirectory(${folder})
+    endif()
+  endforeach()
+endfunction()

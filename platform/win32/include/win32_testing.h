@@ -1,0 +1,21 @@
+// Test controls of the Windows stand-in. Only tests include this header.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace win32test {
+
+// QueryPerformanceCounter, GetTickCount and GetTickCount64 read a virtual clock that only moves
+// when a test advances it. The performance frequency stays 1 GHz either way.
+void UseVirtualClock(int64_t startNanoseconds = 0);
+void AdvanceVirtualClock(int64_t nanoseconds);
+void UseRealClock();
+
+// Kernel objects (events, threads, files) whose handles are still open.
+size_t OpenHandleCount();
+
+// Threads blocked right now in a wait function, so a test can act once its waiters are asleep.
+size_t BlockedWaiterCount();
+
+} // namespace win32test
