@@ -1,0 +1,24 @@
+// The exported sound-engine interface.
+#pragma once
+
+#include <AU/AuTypes.h>
+
+// One external source posted with an event: the sound whose source carries the cookie plays the
+// first usable of file name, memory or file ID.
+struct AuExternalSourceInfo {
+    u32 iExternalSrcCookie;
+    u32 idCodec;
+    const wchar_t* szFile;
+    const void* pInMemory;
+    u32 uiMemorySize;
+    u32 idFile;
+};
+
+namespace AU::SoundEngine {
+
+// The ID of a name: at most 259 bytes, A-Z lower-cased, 32-bit FNV-1. Null gives 0, "" the basis.
+u32 GetIDFromString(const char* name);
+// Converts through the ANSI code page first, then hashes as the 8-bit form.
+u32 GetIDFromString(const wchar_t* name);
+
+} // namespace AU::SoundEngine
