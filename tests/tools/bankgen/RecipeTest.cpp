@@ -1,0 +1,139 @@
+#include <bankgen/Parse.h>
+#include <bankgen/Recipe.h>
+
+#include <gtest/gtest.h>
+
+namespace bankgen {
+namespace {
+
+TEST(RecipeTest, NamesHashLikeTheEngine) {
+    EXPECT_EQ(IdOfName("Init"), 0x50C63A23u);
+    EXPECT_EQ(IdOfName("Torvik"), 0x47FD79D2u);
+    EXPECT_EQ(IdOfName("none"), 0x2CA33BDBu);
+    EXPECT_EQ(IdOfName(""), 0x811C9DC5u);
+    EXPECT_EQ(IdOfName("MASTER AUDIO BUS"), IdOfName("master audio bus"));
+    EXPECT_EQ(BankIdOfName("Init.bnk"), 0x50C63A23u);
+    EXPECT_EQ(BankIdOfName("Torvik.x.bnk"), 0x47FD79D2u);
+    EXPECT_EQ(IdOfName("Music_Ambience_Bus_Volume"), 0x7B5FA2EBu);
+    EXPECT_EQ(IdOfName("SFX_VO_Bus_Volume"), 0x01415798u);
+}
+
+ParsedBank FromRecipe(const char* json) {
+    std::vector<std::string> errors;
+    std::optional<BankBuilder> b = BuilderFromRecipe(json, errors);
+    EXPECT_TRUE(b) << (errors.empty() ? "" : errors.front());
+    ParsedBank bank;
+    if (!b) return bank;
+    Bytes bytes;
+    EXPECT_TRUE(b->Build(bytes, errors)) << (errors.empty() ? "" : errors.front());
+    std::string error;
+    EXPECT_TRUE(ParseBank(bytes, bank, error)) << error;
+    return bank;
+}
+
+TEST(RecipeTest, IdsAreNumbersHexOrNames) {
+    const ParsedBank bank = FromRecipe(R"({
+      "bank": "Demo.bnk",
+      "media": [{"id": 8193, "channels": [{"kind": "impulse", "frames": 4, "at": 1}]}],
+      "objects": [
+        {"type": "bus", "id": "Master Audio Bus"},
+        {"type": "sound", "id": "0x1001", "media": 8193, "bus": "master audio bus",
+         "props": [{"id": 58, "int": 0}, {"id": 0, "float": -6.5}]},
+        {"type": "action", "id": 12289, "action": "0x0403", "target": "0x1001"},
+        {"type": "action", "id": 12290, "action": 1538, "target": "Master Audio Bus", "isBus": true,
+         "exceptions": [{"id": 4097}]},
+        {"type": "event", "id": "Play_Thing", "actions": [12289, "0x3002"]}
+      ]})");
+    EXPECT_EQ(bank.bankId, IdOfName("Demo"));
+    ASSERT_EQ(bank.records.size(), 5u);
+    EXPECT_EQ(bank.records[0].id, 0xE2B7BC37u);
+    const auto& sound = std::get<SoundRecord>(*bank.records[1].record);
+    EXPECT_EQ(sound.id, 0x1001u);
+    EXPECT_EQ(sound.node.outputBus, 0xE2B7BC37u);
+    EXPECT_EQ(sound.source.sourceId, 8193u);
+    EXPECT_EQ(sound.source.fileId, bank.bankId);
+    ASSERT_EQ(sound.node.props.size(), 2u);
+    EXPECT_EQ(sound.node.props[0].bits, 0u);
+    EXPECT_EQ(sound.node.props[1].bits, PropF(0, -6.5f).bits);
+    const auto& play = std::get<ActionRecord>(*bank.records[2].record);
+    EXPECT_EQ(play.type, 0x0403);
+    EXPECT_EQ(play.bankId, bank.bankId); // play actions name their own bank by default
+    const auto& mute = std::get<ActionRecord>(*bank.records[3].record);
+    EXPECT_EQ(mute.type, 0x0602);
+    EXPECT_EQ(mute.isBus, 1);
+    ASSERT_EQ(mute.exceptions.size(), 1u);
+    EXPECT_EQ(mute.exceptions[0].id, 0x1001u);
+    const auto& event = std::get<EventRecord>(*bank.records[4].record);
+    EXPECT_EQ(event.id, IdOfName("play_thing"));
+    EXPECT_EQ(event.actions, (std::vector<std::uint32_t>{0x3001, 0x3002}));
+    EXPECT_TRUE(Validate(bank).empty()) << Validate(bank).front();
+}
+
+TEST(RecipeTest, MistakesAreReportedNotGuessed) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"not json", "{"},
+        {"unknown key", R"({"bank": "A", "objekts": []})"},
+        {"unknown key in an object", R"({"bank": "A", "objects": [{"type": "bus", "id": 1, "parnet": 2}]})"},
+        {"unknown object type", R"({"bank": "A", "objects": [{"type": "buss", "id": 1}]})"},
+        {"missing id", R"({"bank": "A", "objects": [{"type": "event"}]})"},
+        {"id out of range", R"({"bank": "A", "objects": [{"type": "bus", "id": 4294967296}]})"},
+        {"bad hex id", R"({"bank": "A", "objects": [{"type": "bus", "id": "0xZZ"}]})"},
+        {"negative count", R"({"bank": "A", "objects": [{"type": "bus", "id": 1, "flags3": -1}]})"},
+        {"value out of range", R"({"bank": "A", "objects": [{"type": "bus", "id": 1, "flags3": 256}]})"},
+        {"word for a number", R"({"bank": "A", "objects": [{"type": "action", "id": 1, "action": "play"}]})"},
+        {"run-time-only action",
+         R"({"bank": "A", "objects": [{"type": "action", "id": 1, "action": "0x0503"}]})"},
+        {"property without value",
+         R"({"bank": "A", "objects": [{"type": "bus", "id": 1, "props": [{"id": 5}]}]})"},
+        {"curve without points",
+         R"({"bank": "A", "objects": [{"type": "bus", "id": 1, "rtpcs": [{"gameParameter": 5, "target": 5}]}]})"},
+        {"bad point", R"({"bank": "A", "objects": [{"type": "bus", "id": 1,
+            "rtpcs": [{"gameParameter": 5, "points": [[0]]}]}]})"},
+        {"unknown signal", R"({"bank": "A", "media": [{"id": 1, "channels": [{"kind": "saw"}]}]})"},
+        {"media without channels", R"({"bank": "A", "media": [{"id": 1}]})"},
+        {"channels of different lengths", R"({"bank": "A", "media": [{"id": 1, "channels": [
+            {"kind": "impulse", "frames": 4}, {"kind": "impulse", "frames": 5}]}]})"},
+        {"built-in binding above 6",
+         R"({"bank": "A", "settings": {"gameParameters": [{"id": 1, "builtIn": 7}]}})"},
+        {"bank name not a string", R"({"bank": "A", "bankNames": [3]})"},
+        {"missing bank name", R"({"objects": []})"},
+    };
+    for (const auto& [name, json] : cases) {
+        SCOPED_TRACE(name);
+        std::vector<std::string> errors;
+        EXPECT_FALSE(BuilderFromRecipe(json, errors));
+        EXPECT_FALSE(errors.empty());
+    }
+}
+
+TEST(RecipeTest, SettingsContainersAndBankNames) {
+    const ParsedBank bank = FromRecipe(R"({
+      "bank": "Init",
+      "settings": {"volumeThresholdDb": -90, "maxVoices": 12,
+                   "gameParameters": [{"id": "P", "default": 3.5, "rampKind": 1, "rampUp": 2, "rampDown": 4,
+                                       "builtIn": 1}]},
+      "objects": [
+        {"type": "bus", "id": 1},
+        {"type": "state", "id": 7, "props": [{"id": 0, "float": -3}]},
+        {"type": "grouping", "id": 30, "bus": 1},
+        {"type": "randomSequence", "id": 31, "bus": 1, "playlistMode": 0, "loopCount": 0, "children": []}
+      ],
+      "bankNames": ["Init.bnk", "Torvik"]})");
+    ASSERT_TRUE(bank.settings);
+    EXPECT_EQ(bank.settings->volumeThresholdDb, -90.0f);
+    EXPECT_EQ(bank.settings->maxVoices, 12);
+    ASSERT_EQ(bank.settings->gameParameters.size(), 1u);
+    EXPECT_EQ(bank.settings->gameParameters[0].id, IdOfName("P"));
+    EXPECT_EQ(bank.settings->gameParameters[0].rampDown, 4.0f);
+    ASSERT_EQ(bank.records.size(), 4u);
+    EXPECT_EQ(bank.records[1].type, 1);
+    EXPECT_EQ(bank.records[2].type, 7);
+    EXPECT_EQ(std::get<RandomSequenceRecord>(*bank.records[3].record).loopCount, 0);
+    ASSERT_EQ(bank.names.size(), 2u);
+    EXPECT_EQ(bank.names[0].bankId, 0x50C63A23u);
+    EXPECT_EQ(bank.names[0].name, "Init");
+    EXPECT_EQ(bank.names[1].bankId, 0x47FD79D2u);
+}
+
+} // namespace
+} // namespace bankgen

@@ -1,0 +1,22 @@
+// Banks described as JSON recipes (assets/soundbanks/*.json) and the name-to-ID rule.
+#pragma once
+
+#include <bankgen/Bank.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace bankgen {
+
+// The engine's own hash of a name (bank files carry only IDs, so authoring must agree with it).
+std::uint32_t IdOfName(std::string_view name);
+// A bank's ID: its name cut at the first '.', hashed.
+std::uint32_t BankIdOfName(std::string_view name);
+
+// Reads a recipe into a builder. IDs in a recipe are numbers, "0x..." hexadecimal strings, or
+// names hashed with IdOfName. Problems (unknown keys' types, missing fields) go to `errors`.
+std::optional<BankBuilder> BuilderFromRecipe(std::string_view json, std::vector<std::string>& errors);
+
+} // namespace bankgen

@@ -1,0 +1,380 @@
+#include <bankgen/Recipe.h>
+
+#include <bankgen/Media.h>
+
+#include <AU/SoundEngine.h>
+
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <set>
+#include <string>
+
+namespace bankgen {
+
+std::uint32_t IdOfName(std::string_view name) {
+    return AU::SoundEngine::GetIDFromString(std::string(name).c_str());
+}
+
+std::uint32_t BankIdOfName(std::string_view name) {
+    return IdOfName(name.substr(0, name.find('.')));
+}
+
+namespace {
+
+using json = nlohmann::json;
+
+// A recipe object whose keys are read once each; keys nobody read are reported as typos.
+class Obj {
+public:
+    Obj(const json& j, std::string where, std::vector<std::string>& errors)
+        : j_(j), where_(std::move(where)), errors_(errors) {
+        if (!j_.is_object()) Error("is not an object");
+    }
+    ~Obj() {
+        if (!j_.is_object()) return;
+        for (const auto& [key, value] : j_.items())
+            if (!used_.count(key)) Error("unknown key \"" + key + "\"");
+    }
+
+    const json* Get(const char* key) {
+        used_.insert(key);
+        if (!j_.is_object()) return nullptr;
+        auto it = j_.find(key);
+        return it == j_.end() ? nullptr : &*it;
+    }
+    bool Has(const char* key) const { return j_.is_object() && j_.contains(key); }
+
+    std::uint32_t Id(const char* key, std::uint32_t fallback = 0) {
+        const json* v = Get(key);
+        return v ? ToId(*v, key) : fallback;
+    }
+    std::uint32_t RequiredId(const char* key) {
+        if (!Has(key)) Error(std::string("needs \"") + key + "\"");
+        return Id(key);
+    }
+    std::uint32_t ToId(const json& v, const std::string& what) {
+        if (v.is_number_unsigned() && v.get<std::uint64_t>() <= 0xFFFFFFFFull)
+            return static_cast<std::uint32_t>(v.get<std::uint64_t>());
+        if (v.is_string()) {
+            const std::string text = v.get<std::string>();
+            if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+                char* end = nullptr;
+                const unsigned long long n = std::strtoull(text.c_str() + 2, &end, 16);
+                if (*end == 0 && n <= 0xFFFFFFFFull) return static_cast<std::uint32_t>(n);
+            } else {
+                return IdOfName(text);
+            }
+        }
+        Error("\"" + what + "\" is not an ID (number, \"0x...\" or a name)");
+        return 0;
+    }
+    template <typename T> T Uint(const char* key, T fallback) {
+        const json* v = Get(key);
+        if (!v) return fallback;
+        if (v->is_boolean()) return static_cast<T>(v->get<bool>() ? 1 : 0);
+        if (v->is_string() && v->get<std::string>().rfind("0x", 0) == 0) {
+            const std::uint32_t n = ToId(*v, key); // "0x0403"
+            if (n <= std::numeric_limits<T>::max()) return static_cast<T>(n);
+        }
+        if (!v->is_number_unsigned() || v->get<std::uint64_t>() > std::numeric_limits<T>::max()) {
+            Error(std::string("\"") + key + "\" is not an unsigned number in range");
+            return fallback;
+        }
+        return static_cast<T>(v->get<std::uint64_t>());
+    }
+    std::int32_t Int(const char* key, std::int32_t fallback) {
+        const json* v = Get(key);
+        if (!v) return fallback;
+        if (!v->is_number_integer() || v->get<std::int64_t>() < std::numeric_limits<std::int32_t>::min() ||
+            v->get<std::int64_t>() > std::numeric_limits<std::int32_t>::max()) {
+            Error(std::string("\"") + key + "\" is not a 32-bit integer");
+            return fallback;
+        }
+        return static_cast<std::int32_t>(v->get<std::int64_t>());
+    }
+    double Number(const char* key, double fallback) {
+        const json* v = Get(key);
+        if (!v) return fallback;
+        if (!v->is_number()) {
+            Error(std::string("\"") + key + "\" is not a number");
+            return fallback;
+        }
+        return v->get<double>();
+    }
+    std::string String(const char* key) {
+        const json* v = Get(key);
+        if (!v || !v->is_string()) {
+            Error(std::string("needs the string \"") + key + "\"");
+            return {};
+        }
+        return v->get<std::string>();
+    }
+    // The array at `key`, or an empty one; a non-array is an error.
+    const json& Array(const char* key) {
+        static const json empty = json::array();
+        const json* v = Get(key);
+        if (!v) return empty;
+        if (!v->is_array()) {
+            Error(std::string("\"") + key + "\" is not an array");
+            return empty;
+        }
+        return *v;
+    }
+    std::vector<std::uint32_t> Ids(const char* key) {
+        std::vector<std::uint32_t> out;
+        for (const json& v : Array(key))
+            out.push_back(ToId(v, key));
+        return out;
+    }
+
+    void Error(const std::string& what) { errors_.push_back(where_ + ": " + what); }
+    const std::string& Where() const { return where_; }
+    std::vector<std::string>& Errors() { return errors_; }
+
+private:
+    const json& j_;
+    std::string where_;
+    std::vector<std::string>& errors_;
+    std::set<std::string> used_;
+};
+
+std::vector<Prop> ReadProps(Obj& o) {
+    std::vector<Prop> out;
+    for (const json& p : o.Array("props")) {
+        Obj po(p, o.Where() + " property", o.Errors());
+        const std::uint8_t id = po.Uint<std::uint8_t>("id", 0);
+        if (po.Has("int"))
+            out.push_back(PropI(id, po.Int("int", 0)));
+        else if (po.Has("float"))
+            out.push_back(PropF(id, static_cast<float>(po.Number("float", 0))));
+        else
+            po.Error("needs \"int\" or \"float\"");
+    }
+    return out;
+}
+
+std::vector<CurvePoint> ReadPoints(const json& points, Obj& owner) {
+    std::vector<CurvePoint> out;
+    if (!points.is_array()) {
+        owner.Error("points are not an array");
+        return out;
+    }
+    for (const json& p : points) {
+        if (!p.is_array() || p.size() < 2 || p.size() > 3 || !p[0].is_number() || !p[1].is_number() ||
+            (p.size() == 3 && !p[2].is_number_unsigned())) {
+            owner.Error("a point is not [x, y] or [x, y, shape]");
+            continue;
+        }
+        out.push_back(
+            CurvePoint{p[0].get<float>(), p[1].get<float>(), p.size() == 3 ? p[2].get<std::uint32_t>() : 4});
+    }
+    return out;
+}
+
+std::vector<RtpcCurve> ReadRtpcs(Obj& o) {
+    std::vector<RtpcCurve> out;
+    for (const json& c : o.Array("rtpcs")) {
+        Obj co(c, o.Where() + " curve", o.Errors());
+        RtpcCurve r;
+        r.gameParameter = co.RequiredId("gameParameter");
+        r.drivingType = co.Uint<std::uint8_t>("drivingType", 0);
+        r.mode = co.Uint<std::uint8_t>("mode", 0);
+        r.target = co.Uint<std::uint8_t>("target", 0);
+        r.curveId = co.Uint<std::uint32_t>("curveId", 1);
+        r.scaling = co.Uint<std::uint8_t>("scaling", 0);
+        const json* points = co.Get("points");
+        r.points = points ? ReadPoints(*points, co) : std::vector<CurvePoint>{};
+        if (r.points.empty()) co.Error("needs points");
+        out.push_back(std::move(r));
+    }
+    return out;
+}
+
+void ReadNode(Obj& o, NodeCommon& n) {
+    n.outputBus = o.Id("bus");
+    n.parent = o.Id("parent");
+    n.props = ReadProps(o);
+    n.rtpcs = ReadRtpcs(o);
+}
+
+std::vector<float> ReadSignal(const json& j, std::uint32_t rate, Obj& owner) {
+    Obj s(j, owner.Where() + " signal", owner.Errors());
+    const std::string kind = s.String("kind");
+    const double amplitude = s.Number("amplitude", 0.5);
+    if (kind == "sine") return Sine(s.Number("frequency", 440), s.Number("seconds", 1), rate, amplitude);
+    if (kind == "impulse")
+        return Impulse(s.Uint<std::uint32_t>("frames", rate), s.Uint<std::uint32_t>("at", 0), amplitude);
+    if (kind == "noise")
+        return Noise(s.Uint<std::uint32_t>("seed", 1),
+                     static_cast<std::uint32_t>(std::lround(s.Number("seconds", 1) * rate)), amplitude);
+    s.Error("kind \"" + kind + "\" is not sine, impulse or noise");
+    return {};
+}
+
+void ReadMedia(const json& j, BankBuilder& bank, std::vector<std::string>& errors) {
+    Obj o(j, "media", errors);
+    const std::uint32_t id = o.RequiredId("id");
+    const std::uint32_t rate = o.Uint<std::uint32_t>("rate", 48000);
+    std::vector<std::vector<float>> channels;
+    for (const json& s : o.Array("channels"))
+        channels.push_back(ReadSignal(s, rate, o));
+    if (channels.empty() || channels.size() > 8) {
+        o.Error("needs 1 to 8 channel signals");
+        return;
+    }
+    for (const auto& c : channels)
+        if (c.size() != channels[0].size() || c.empty())
+            o.Error("channel signals must be non-empty and of equal length");
+    bank.AddMedia(id, MakePcmWave(ToPcm16(channels), static_cast<std::uint16_t>(channels.size()), rate));
+}
+
+void ReadAction(Obj& o, ActionRecord& a, std::uint32_t bankId) {
+    a.id = o.RequiredId("id");
+    a.type = o.Uint<std::uint16_t>("action", 0x0403);
+    a.target = o.Id("target");
+    a.isBus = o.Uint<std::uint8_t>("isBus", 0);
+    a.props = ReadProps(o);
+    a.curve = o.Uint<std::uint8_t>("curve", 4);
+    a.bankId = o.Id("bankId", bankId);
+    a.option = o.Uint<std::uint8_t>("option", 0);
+    a.valueMeaning = o.Uint<std::uint8_t>("valueMeaning", 0);
+    a.bypassTransition = o.Uint<std::uint8_t>("bypassTransition", 0);
+    a.base = static_cast<float>(o.Number("base", 0));
+    a.min = static_cast<float>(o.Number("min", 0));
+    a.max = static_cast<float>(o.Number("max", 0));
+    a.slotMask = o.Uint<std::uint8_t>("slotMask", 0);
+    a.snapToMarker = o.Uint<std::uint8_t>("snapToMarker", 0);
+    a.groupId = o.Id("group");
+    a.valueId = o.Id("value");
+    for (const json& e : o.Array("exceptions")) {
+        Obj eo(e, o.Where() + " exception", o.Errors());
+        a.exceptions.push_back(ActionException{eo.RequiredId("id"), eo.Uint<std::uint8_t>("isBus", 0)});
+    }
+    if (!IsBankActionKind(a.type)) o.Error("action type cannot be written to a bank");
+}
+
+void ReadObject(const json& j, size_t index, BankBuilder& bank, std::vector<std::string>& errors) {
+    Obj o(j, "object " + std::to_string(index), errors);
+    const std::string type = o.String("type");
+    if (type == "bus" || type == "defaultBus" || type == "bus20") {
+        BusRecord b;
+        b.type = type == "bus"          ? HierarchyType::Bus
+                 : type == "defaultBus" ? HierarchyType::DefaultBus
+                                        : HierarchyType::BusType20;
+        b.id = o.RequiredId("id");
+        b.parent = o.Id("parent");
+        b.props = ReadProps(o);
+        b.flags1 = o.Uint<std::uint8_t>("flags1", 0);
+        b.flags2 = o.Uint<std::uint8_t>("flags2", 0);
+        b.maxInstances = o.Uint<std::uint16_t>("maxInstances", 0);
+        b.channelConfig = o.Uint<std::uint32_t>("channelConfig", 0);
+        b.flags3 = o.Uint<std::uint8_t>("flags3", 0);
+        b.rtpcs = ReadRtpcs(o);
+        bank.Add(std::move(b));
+    } else if (type == "sound") {
+        SoundRecord s;
+        s.id = o.RequiredId("id");
+        s.source.plugin = o.Uint<std::uint32_t>("plugin", kCodecPcm);
+        s.source.sourceId = o.RequiredId("media");
+        s.source.fromBank = true;
+        ReadNode(o, s.node);
+        bank.Add(std::move(s));
+    } else if (type == "randomSequence" || type == "grouping") {
+        const std::uint32_t id = o.RequiredId("id");
+        NodeCommon node;
+        ReadNode(o, node);
+        const std::vector<std::uint32_t> children = o.Ids("children");
+        if (type == "grouping") {
+            bank.Add(GroupingRecord{id, std::move(node), children});
+        } else {
+            RandomSequenceRecord c;
+            c.id = id;
+            c.node = std::move(node);
+            c.children = children;
+            c.loopCount = o.Uint<std::uint16_t>("loopCount", 1);
+            c.playlistMode = o.Uint<std::uint8_t>("playlistMode", 1);
+            c.randomMode = o.Uint<std::uint8_t>("randomMode", 0);
+            c.avoidRepeat = o.Uint<std::uint16_t>("avoidRepeat", 0);
+            c.flags = o.Uint<std::uint8_t>("flags", 0);
+            for (std::uint32_t child : children)
+                c.playlist.push_back(PlaylistEntry{child, kUnweighted});
+            bank.Add(std::move(c));
+        }
+    } else if (type == "state") {
+        StateRecord s;
+        s.id = o.RequiredId("id");
+        s.props = ReadProps(o);
+        bank.Add(std::move(s));
+    } else if (type == "action") {
+        ActionRecord a;
+        ReadAction(o, a, bank.BankId());
+        bank.Add(std::move(a));
+    } else if (type == "event") {
+        EventRecord e;
+        e.id = o.RequiredId("id");
+        e.actions = o.Ids("actions");
+        bank.Add(std::move(e));
+    } else if (!type.empty()) {
+        o.Error("type \"" + type +
+                "\" is not bus, defaultBus, bus20, sound, randomSequence, grouping, state, "
+                "action or event");
+    }
+}
+
+Settings ReadSettings(const json& j, std::vector<std::string>& errors) {
+    Obj o(j, "settings", errors);
+    Settings s;
+    s.volumeThresholdDb = static_cast<float>(o.Number("volumeThresholdDb", s.volumeThresholdDb));
+    s.maxVoices = o.Uint<std::uint16_t>("maxVoices", s.maxVoices);
+    for (const json& p : o.Array("gameParameters")) {
+        Obj po(p, "game parameter", errors);
+        GameParameter g;
+        g.id = po.RequiredId("id");
+        g.defaultValue = static_cast<float>(po.Number("default", 0));
+        g.rampKind = po.Uint<std::uint32_t>("rampKind", 0);
+        g.rampUp = static_cast<float>(po.Number("rampUp", 0));
+        g.rampDown = static_cast<float>(po.Number("rampDown", 0));
+        g.builtIn = po.Uint<std::uint8_t>("builtIn", 0);
+        if (g.builtIn > 6) po.Error("built-in binding above 6");
+        s.gameParameters.push_back(g);
+    }
+    return s;
+}
+
+} // namespace
+
+std::optional<BankBuilder> BuilderFromRecipe(std::string_view text, std::vector<std::string>& errors) {
+    const json j = json::parse(text, nullptr, /*allow_exceptions=*/false);
+    if (j.is_discarded()) {
+        errors.push_back("the recipe is not valid JSON");
+        return std::nullopt;
+    }
+    const size_t before = errors.size();
+    std::optional<BankBuilder> bank;
+    {
+        Obj root(j, "recipe", errors);
+        const std::string name = root.String("bank");
+        bank.emplace(BankIdOfName(name), root.Uint<std::uint32_t>("language", 0));
+        if (const json* s = root.Get("settings")) bank->SetSettings(ReadSettings(*s, errors));
+        for (const json& m : root.Array("media"))
+            ReadMedia(m, *bank, errors);
+        size_t index = 0;
+        for (const json& o : root.Array("objects"))
+            ReadObject(o, index++, *bank, errors);
+        for (const json& n : root.Array("bankNames")) {
+            if (!n.is_string() || n.get<std::string>().empty()) {
+                root.Error("bankNames holds a non-string");
+                continue;
+            }
+            const std::string bankName = n.get<std::string>();
+            bank->AddBankName(BankName{BankIdOfName(bankName), bankName.substr(0, bankName.find('.'))});
+        }
+    }
+    if (errors.size() != before) return std::nullopt;
+    return bank;
+}
+
+} // namespace bankgen
