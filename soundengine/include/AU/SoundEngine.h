@@ -21,4 +21,8 @@ u32 GetIDFromString(const char* name);
 // Converts through the ANSI code page first, then hashes as the 8-bit form.
 u32 GetIDFromString(const wchar_t* name);
 
+// Ends the frame of calls made so far and wakes the audio thread to run them. Call it once per
+// game frame. 1, or 2 while the engine is not initialised.
+AURESULT RenderAudio();
+
 } // namespace AU::SoundEngine

@@ -1,0 +1,137 @@
+// The audio manager's message ring: any number of game threads post typed messages without a
+// lock; the audio thread runs them in reservation order at the start of each pass.
+//
+// A poster reserves, fills the payload, then publishes (or withdraws) the record:
+//     AuQueuedMsg* msg = g_pAudioMgr->ReserveQueue(type, AuQueuedMsgSize<Payload>());
+//     if (!msg) return AuResultFail;
+//     msg->As<Payload>() = {...};
+//     g_pAudioMgr->PublishMsg(msg);
+#pragma once
+
+#include "AuQueuedMsg.h"
+
+#include <AU/AuTypes.h>
+
+#include <windows.h>
+
+#include <atomic>
+
+// Audio thread, g_csMain held: runs one record (a copy of it, the ring space already given back).
+using AuMsgExecuteFn = void (*)(void* context, const AuQueuedMsg& msg);
+// Termination: drops the references that a record still in the ring holds, without running it.
+using AuMsgDropFn = void (*)(void* context, const AuQueuedMsg& msg);
+
+struct AuMsgHandler {
+    AuMsgExecuteFn execute = nullptr;
+    AuMsgDropFn drop = nullptr;
+    void* context = nullptr;
+};
+
+class CAuAudioMgr {
+public:
+    static constexpr u32 kMinQueueSize = 256;
+    static constexpr u32 kMaxRecordSize = 65528; // the largest multiple of 8 the u16 size field holds
+    static constexpr u32 kMaxDispatchDepth = 8;  // nested passes run by the audio thread's own posts
+
+    CAuAudioMgr() = default;
+    ~CAuAudioMgr();
+    CAuAudioMgr(const CAuAudioMgr&) = delete;
+    CAuAudioMgr& operator=(const CAuAudioMgr&) = delete;
+
+    // The ring takes queueSize bytes from the default pool, rounded down to a multiple of 8 and at
+    // least kMinQueueSize. 52 without memory, 2 when the space event cannot be made.
+    AURESULT Init(u32 queueSize);
+    // After the audio thread has stopped: drops the references of the messages still queued,
+    // frees the ring, closes the space event.
+    void Term();
+
+    // Who runs the passes. The wake event belongs to the audio thread's owner; the thread ID is
+    // the running audio thread's, 0 when none runs (the writers then run passes themselves).
+    void SetWakeEvent(HANDLE wakeEvent) { m_hWakeEvent.store(wakeEvent, std::memory_order_release); }
+    void SetAudioThreadId(DWORD threadId);
+    void WakeUp();
+
+    // Plugs in the handler of one type (1 to 46); end of frame, wrap and withdrawn are the ring's own.
+    void SetMsgHandler(u16 type, const AuMsgHandler& handler) {
+        if (type > AuQueuedMsgType_EndOfFrame && type < AuQueuedMsgType_WrapMarker)
+            m_handlers[type] = handler;
+    }
+
+    // Any thread. The record with its size and type written, or null when the message can never
+    // fit (larger than half the ring less 8 bytes, or than the size field holds) or when the audio
+    // thread's own posts nest too deep. Blocks while the ring is full.
+    AuQueuedMsg* ReserveQueue(u16 type, u32 size);
+    void PublishMsg(AuQueuedMsg* msg);
+    // A poster that cannot finish a record: the dispatcher skips it whole.
+    void WithdrawMsg(AuQueuedMsg* msg);
+
+    // Any thread: closes a frame of messages and wakes the audio thread. Always 1.
+    AURESULT RenderAudio();
+
+    // Audio thread (or a writer while no audio thread runs), g_csMain held. Always 1.
+    AURESULT ProcessMsgQueue();
+
+    u32 Capacity() const { return m_uCapacity; }
+    u32 MaxMsgSize() const { return m_uMaxMsgSize; }
+    u32 PendingBytes() const;
+    bool IsEmpty() const { return PendingBytes() == 0; }
+    u32 PostedFrames() const { return m_uPostedFrames.load(std::memory_order_acquire); }
+    u32 ExecutedFrames() const { return m_uExecutedFrames.load(std::memory_order_acquire); }
+    u32 WriterCount() const { return m_uWriterCount.load(std::memory_order_acquire); }
+    // Read under g_csMain or once the writers are done.
+    u64 ExecutedMsgCount() const { return m_uExecutedMsgs; }
+    // Offsets of the read and write positions from the ring start.
+    u32 ReadOffset() const { return m_uRead.load(std::memory_order_acquire); }
+    u32 WriteOffset() const { return static_cast<u32>(m_uWrite.load(std::memory_order_acquire)); }
+    const u8* Ring() const { return m_pRing; }
+
+private:
+    // Claims s bytes; false when they do not fit now.
+    bool TakeSpace(u32 s, u32& offset);
+    // The writer found the ring full; false when it must give up.
+    bool WaitForSpace();
+    AuQueuedMsg* At(u32 offset) const { return reinterpret_cast<AuQueuedMsg*>(m_pRing + offset); }
+    u32 Pending(u32 read, u32 write) const {
+        return write >= read ? write - read : write + m_uCapacity - read;
+    }
+    void DropQueuedMessages();
+
+    u8* m_pRing = nullptr;
+    u32 m_uCapacity = 0;
+    u32 m_uMaxMsgSize = 0;
+
+    // Written only by the thread that runs the passes (under g_csMain), with release order after
+    // the consumed bytes are zeroed; writers read it with acquire order before reusing space.
+    std::atomic<u32> m_uRead{0};
+    // Keeps R, W and the frame counts on cache lines of their own without asking the pool for
+    // more than 8-byte alignment: writers and the reader would otherwise fight over one line.
+    u8 m_padRead[64];
+    // {lap in the high half, offset in the low half}, changed only by compare-exchange. The lap
+    // keeps a writer that slept through a whole lap from succeeding with stale positions.
+    std::atomic<u64> m_uWrite{0};
+    // Writers holding or waiting for a reservation they have not published. RenderAudio waits
+    // for 0 before counting a frame, so every record before a counted end of frame is complete.
+    std::atomic<u32> m_uWriterCount{0};
+    u8 m_padWrite[64];
+    // Written by RenderAudio under the render lock; read by the dispatcher.
+    std::atomic<u32> m_uPostedFrames{0};
+    // Written by the dispatcher; read by anyone for figures.
+    std::atomic<u32> m_uExecutedFrames{0};
+    // Set by writers that found the ring full; cleared by the dispatcher after a pass.
+    std::atomic<bool> m_bWriterWaits{false};
+    std::atomic<HANDLE> m_hWakeEvent{nullptr};
+    std::atomic<DWORD> m_audioThreadId{0};
+
+    HANDLE m_hSpaceEvent = nullptr; // manual reset: signalled after every pass
+    CRITICAL_SECTION m_renderLock;
+    bool m_bRenderLockMade = false;
+
+    // Under g_csMain.
+    u32 m_uDispatchDepth = 0;
+    u64 m_uExecutedMsgs = 0;
+
+    AuMsgHandler m_handlers[AuQueuedMsgType_WrapMarker];
+};
+
+// Made by the engine's initialisation in the default pool.
+extern CAuAudioMgr* g_pAudioMgr;
