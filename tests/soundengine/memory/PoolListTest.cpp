@@ -1,0 +1,85 @@
+#include "AuPoolList.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+struct Entry {
+    u32 id;
+    u32 data;
+};
+
+class PoolListTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        const AuMemoryMgrSettings settings{2};
+        ASSERT_EQ(AU::MemoryMgr::Init(&settings), AuResultSuccess);
+        g_DefaultPoolId = AU::MemoryMgr::CreatePool(nullptr, 8192, 64, AuPoolAttrMalloc, 0);
+        ASSERT_NE(g_DefaultPoolId, -1);
+        m_usedAtStart = Used();
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(Used(), m_usedAtStart) << "the list left memory behind";
+        AU::MemoryMgr::Term();
+        g_DefaultPoolId = -1;
+    }
+    static u32 Used()
+    {
+        AU::MemoryMgr::PoolMemInfo usage{};
+        AU::MemoryMgr::GetPoolMemoryUsed(g_DefaultPoolId, usage);
+        return usage.uUsed;
+    }
+    static std::vector<u32> Ids(AuPoolList<Entry>& list)
+    {
+        std::vector<u32> ids;
+        list.ForEach([&](const Entry& e) { ids.push_back(e.id); });
+        return ids;
+    }
+    u32 m_usedAtStart = 0;
+};
+
+TEST_F(PoolListTest, ItemsComeFromTheBlockThenThePoolAndReturnToTheFreeList)
+{
+    AuPoolList<Entry> list;
+    ASSERT_EQ(list.Init(2, AuPoolList<Entry>::kNoMaximum), AuResultSuccess);
+    const u32 afterBlock = Used();
+    list.AddLast({1, 0});
+    list.AddLast({2, 0});
+    EXPECT_EQ(Used(), afterBlock); // the block serves the first two
+    list.AddLast({3, 0});
+    list.AddFirst({0, 0});
+    EXPECT_GT(Used(), afterBlock);
+    EXPECT_EQ(Ids(list), (std::vector<u32>{0, 1, 2, 3}));
+
+    const u32 full = Used();
+    EXPECT_TRUE(list.RemoveFirst([](const Entry& e) { return e.id == 3; })); // the tail
+    EXPECT_FALSE(list.RemoveFirst([](const Entry& e) { return e.id == 9; }));
+    list.AddLast({4, 0}); // reuses the freed item, and the tail moved correctly
+    EXPECT_EQ(Used(), full);
+    EXPECT_EQ(Ids(list), (std::vector<u32>{0, 1, 2, 4}));
+    EXPECT_EQ(list.RemoveAll([](const Entry& e) { return e.id % 2 == 0; }), 3u);
+    EXPECT_EQ(Ids(list), (std::vector<u32>{1}));
+    EXPECT_EQ(list.Count(), 1u);
+    list.Term(); // frees the pool items and the block; TearDown checks nothing is left
+    EXPECT_TRUE(list.IsEmpty());
+}
+
+TEST_F(PoolListTest, MaximumAndOutOfMemoryRefuseNewItems)
+{
+    AuPoolList<Entry> bounded;
+    ASSERT_EQ(bounded.Init(0, 2), AuResultSuccess);
+    EXPECT_NE(bounded.AddLast({1, 0}), nullptr);
+    EXPECT_NE(bounded.AddLast({2, 0}), nullptr);
+    EXPECT_EQ(bounded.AddLast({3, 0}), nullptr);
+    EXPECT_EQ(bounded.Count(), 2u);
+
+    AuPoolList<Entry> huge;
+    EXPECT_EQ(huge.Init(100000, AuPoolList<Entry>::kNoMaximum), AuResultNoMemory); // the pool is 8 KiB
+    EXPECT_EQ(huge.Count(), 0u);
+}
+
+} // namespace
