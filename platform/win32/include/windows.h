@@ -16,6 +16,8 @@ using ULONG = uint32_t;
 using SHORT = int16_t;
 using USHORT = uint16_t;
 using BOOL = int;
+using FLOAT = float;
+using UINT8 = uint8_t;
 using BOOLEAN = uint8_t;
 using CHAR = char;
 using WCHAR = wchar_t;
@@ -74,6 +76,10 @@ struct RECT {
 };
 struct POINT {
     LONG x, y;
+};
+struct LUID {
+    DWORD LowPart;
+    LONG HighPart;
 };
 
 #define MAKEWORD(a, b) ((WORD)(((BYTE)((DWORD_PTR)(a) & 0xff)) | ((WORD)((BYTE)((DWORD_PTR)(b) & 0xff))) << 8))

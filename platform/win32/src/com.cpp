@@ -1,4 +1,6 @@
-#include <windows.h>
+#include <unknwn.h>
+
+const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 namespace {
 // The threading model each thread asked for first, and how often it initialised COM.

@@ -1,0 +1,41 @@
+// Controls of the graphics stand-in for tests and benchmarks only: read back targets, count draws,
+// make the next call of a kind fail, choose how many threads rasterise.
+#pragma once
+
+#include <d3d11.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace d3d11test {
+
+// Packed RGBA8, red in the low byte.
+constexpr uint32_t Rgba(uint32_t r, uint32_t g, uint32_t b, uint32_t a = 255) {
+    return r | g << 8 | b << 16 | a << 24;
+}
+
+// Copies a colour texture (a back buffer, a camera target); false for anything else.
+bool ReadPixels(ID3D11Resource* resource, std::vector<uint32_t>& pixels, int& width, int& height);
+// One texel of the view's texture; 0 outside it.
+uint32_t ReadPixel(ID3D11View* view, int x, int y);
+// Stored depth (0..1); -1 outside the target.
+float ReadDepth(ID3D11DepthStencilView* view, int x, int y);
+
+// Draw calls that reached the rasteriser since the last reset.
+unsigned DrawCount();
+void ResetDrawCount();
+
+// The next call named `call` fails with `result`. Names are the calls' own: "CreateBuffer",
+// "CreateTexture2D", "CreateRenderTargetView", "CreateDepthStencilView", "CreateShaderResourceView",
+// "CreateVertexShader", "CreatePixelShader", "CreateInputLayout", "CreateBlendState",
+// "CreateRasterizerState", "CreateSamplerState", "D3D11CreateDeviceAndSwapChain", "GetParent", "GetBuffer",
+// "EnumAdapters", "EnumOutputs", "GetDisplayModeList", "GetDesc", "MakeWindowAssociation", "Present",
+// "ResizeBuffers", "ResizeTarget", "SetFullscreenState", "GetContainingOutput".
+void FailNextCall(const char* call, HRESULT result);
+void ClearInjectedFailures();
+
+// 0 = every hardware thread (the default); 1 = rasterise on the calling thread only.
+void SetRasterThreads(unsigned count);
+unsigned RasterThreads();
+
+} // namespace d3d11test

@@ -1,0 +1,50 @@
+// Types shared by the graphics interfaces: feature levels, driver types, topologies, blobs.
+#pragma once
+
+#include <unknwn.h>
+
+enum D3D_DRIVER_TYPE {
+    D3D_DRIVER_TYPE_UNKNOWN = 0,
+    D3D_DRIVER_TYPE_HARDWARE = 1,
+    D3D_DRIVER_TYPE_REFERENCE = 2,
+    D3D_DRIVER_TYPE_NULL = 3,
+    D3D_DRIVER_TYPE_SOFTWARE = 4,
+    D3D_DRIVER_TYPE_WARP = 5,
+};
+
+enum D3D_FEATURE_LEVEL {
+    D3D_FEATURE_LEVEL_9_1 = 0x9100,
+    D3D_FEATURE_LEVEL_9_2 = 0x9200,
+    D3D_FEATURE_LEVEL_9_3 = 0x9300,
+    D3D_FEATURE_LEVEL_10_0 = 0xa000,
+    D3D_FEATURE_LEVEL_10_1 = 0xa100,
+    D3D_FEATURE_LEVEL_11_0 = 0xb000,
+};
+
+enum D3D_PRIMITIVE_TOPOLOGY {
+    D3D_PRIMITIVE_TOPOLOGY_UNDEFINED = 0,
+    D3D_PRIMITIVE_TOPOLOGY_LINELIST = 2,
+    D3D_PRIMITIVE_TOPOLOGY_TRIANGLELIST = 4,
+};
+using D3D11_PRIMITIVE_TOPOLOGY = D3D_PRIMITIVE_TOPOLOGY;
+#define D3D11_PRIMITIVE_TOPOLOGY_UNDEFINED D3D_PRIMITIVE_TOPOLOGY_UNDEFINED
+#define D3D11_PRIMITIVE_TOPOLOGY_LINELIST D3D_PRIMITIVE_TOPOLOGY_LINELIST
+#define D3D11_PRIMITIVE_TOPOLOGY_TRIANGLELIST D3D_PRIMITIVE_TOPOLOGY_TRIANGLELIST
+
+// A byte buffer: compiled shader code or compiler messages.
+struct ID3D10Blob : IUnknown {
+    virtual LPVOID GetBufferPointer() = 0;
+    virtual SIZE_T GetBufferSize() = 0;
+};
+using ID3DBlob = ID3D10Blob;
+using LPD3D10BLOB = ID3D10Blob*;
+extern const IID IID_ID3D10Blob;
+
+struct D3D_SHADER_MACRO {
+    LPCSTR Name;
+    LPCSTR Definition;
+};
+using D3D10_SHADER_MACRO = D3D_SHADER_MACRO;
+struct ID3DInclude;
+using ID3D10Include = ID3DInclude;
+using LPD3D10INCLUDE = ID3DInclude*;

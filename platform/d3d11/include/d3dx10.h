@@ -1,0 +1,3 @@
+#pragma once
+
+#include <d3dx10math.h>

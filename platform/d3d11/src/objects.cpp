@@ -1,0 +1,615 @@
+#include "internal.h"
+#include "programs.h"
+
+#include <SDL.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+// Interface identifiers: the values are ours; only their identity matters here.
+const IID IID_ID3D10Blob = {0x8BA5FB08, 0x5195, 0x40e2, {0xAC, 0x58, 0x0D, 0x98, 0x9C, 0x3A, 0x01, 0x02}};
+const IID IID_IDXGIObject = {0xaec22fb8, 0x76f3, 0x4639, {0x9b, 0xe0, 0x28, 0xeb, 0x43, 0xa6, 0x7a, 0x2e}};
+const IID IID_IDXGIFactory = {0x7b7166ec, 0x21c7, 0x44ae, {0xb2, 0x1a, 0xc9, 0xae, 0x32, 0x1a, 0xe3, 0x69}};
+const IID IID_IDXGIAdapter = {0x2411e7e1, 0x12ac, 0x4ccf, {0xbd, 0x14, 0x97, 0x98, 0xe8, 0x53, 0x4d, 0xc0}};
+const IID IID_IDXGIOutput = {0xae02eedb, 0xc735, 0x4690, {0x8d, 0x52, 0x5a, 0x8d, 0xc2, 0x02, 0x13, 0xaa}};
+const IID IID_IDXGISwapChain = {0x310d36a0, 0xd2e7, 0x4c0a, {0xaa, 0x04, 0x6a, 0x9d, 0x23, 0xb8, 0x88, 0x6a}};
+const IID IID_ID3D11Device = {0xdb6f6ddb, 0xac77, 0x4e88, {0x82, 0x53, 0x81, 0x9d, 0xf9, 0xbb, 0xf1, 0x40}};
+const IID IID_ID3D11DeviceContext = {
+    0xc0bfa96c, 0xe089, 0x44fb, {0x8e, 0xaf, 0x26, 0xf8, 0x79, 0x61, 0x90, 0xda}};
+const IID IID_ID3D11Resource = {0xdc8e63f3, 0xd12b, 0x4952, {0xb4, 0x7b, 0x5e, 0x45, 0x02, 0x6a, 0x86, 0x2d}};
+const IID IID_ID3D11Buffer = {0x48570b85, 0xd1ee, 0x4fcd, {0xa2, 0x50, 0xeb, 0x35, 0x07, 0x22, 0xb0, 0x37}};
+const IID IID_ID3D11Texture2D = {
+    0x6f15aaf2, 0xd208, 0x4e89, {0x9a, 0xb4, 0x48, 0x95, 0x35, 0xd3, 0x4f, 0x9c}};
+
+namespace d3d11sw {
+
+// ---- lifetime --------------------------------------------------------------------------------------
+
+ULONG Object::ReleasePublic() {
+    ULONG left = --refs_;
+    if (left == 0) {
+        LastPublicReleased();
+        if (internal_ == 0) Destroy();
+    }
+    return left;
+}
+
+void Object::ReleaseInternal() {
+    if (--internal_ == 0 && refs_ == 0) Destroy();
+}
+
+bool Buffer::Implements(REFIID riid) const {
+    return riid == IID_IUnknown || riid == IID_ID3D11Resource || riid == IID_ID3D11Buffer;
+}
+
+bool Texture2D::Implements(REFIID riid) const {
+    return riid == IID_IUnknown || riid == IID_ID3D11Resource || riid == IID_ID3D11Texture2D;
+}
+
+Texture2D::Texture2D(const D3D11_TEXTURE2D_DESC& desc) : desc_(desc) {
+    const size_t count = size_t(desc.Width) * desc.Height;
+    if (IsDepth())
+        depth_.assign(count, 1.0f);
+    else
+        colour_.assign(count, 0u);
+}
+
+bool Blob::Implements(REFIID riid) const {
+    return riid == IID_IUnknown || riid == IID_ID3D10Blob;
+}
+
+Texture2D* AsTexture(ID3D11Resource* resource) {
+    return dynamic_cast<Texture2D*>(resource);
+}
+Buffer* AsBuffer(ID3D11Resource* resource) {
+    return dynamic_cast<Buffer*>(resource);
+}
+
+// ---- test controls and diagnostics -------------------------------------------------------------------
+
+namespace {
+std::mutex g_controlLock;
+std::map<std::string, HRESULT> g_injected;
+std::atomic<unsigned> g_draws{0};
+} // namespace
+
+HRESULT TakeInjectedFailure(const char* call) {
+    std::lock_guard<std::mutex> lock(g_controlLock);
+    auto it = g_injected.find(call);
+    if (it == g_injected.end()) return S_OK;
+    HRESULT hr = it->second;
+    g_injected.erase(it);
+    return hr;
+}
+
+void CountDraw() {
+    ++g_draws;
+}
+unsigned Draws() {
+    return g_draws;
+}
+void ResetDraws() {
+    g_draws = 0;
+}
+
+void InjectFailure(const char* call, HRESULT result) {
+    std::lock_guard<std::mutex> lock(g_controlLock);
+    g_injected[call] = result;
+}
+
+void ClearFailures() {
+    std::lock_guard<std::mutex> lock(g_controlLock);
+    g_injected.clear();
+}
+
+void Complain(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::fputs("d3d11: ", stderr);
+    std::vfprintf(stderr, format, args);
+    std::fputc('\n', stderr);
+    va_end(args);
+}
+
+// ---- device: resource creation -----------------------------------------------------------------------
+
+bool Device::Implements(REFIID riid) const {
+    return riid == IID_IUnknown || riid == IID_ID3D11Device;
+}
+
+void Device::MaybeDestroy() {
+    if (PublicCount() == 0 && context_.PublicCount() == 0) delete this;
+}
+
+void Device::GetImmediateContext(ID3D11DeviceContext** context) {
+    if (!context) return;
+    context_.AddRef();
+    *context = &context_;
+}
+
+namespace {
+// Whole-buffer constants are read in 16-byte registers, so their size must be a multiple of 16.
+bool ValidBufferDesc(const D3D11_BUFFER_DESC& d) {
+    if (d.ByteWidth == 0) return false;
+    if ((d.BindFlags & D3D11_BIND_CONSTANT_BUFFER) && (d.ByteWidth % 16 != 0 || d.ByteWidth > 65536))
+        return false;
+    if (d.Usage == D3D11_USAGE_DYNAMIC && !(d.CPUAccessFlags & D3D11_CPU_ACCESS_WRITE)) return false;
+    if (d.Usage == D3D11_USAGE_DEFAULT && d.CPUAccessFlags != 0) return false;
+    return d.Usage <= D3D11_USAGE_STAGING;
+}
+} // namespace
+
+HRESULT Device::CreateBuffer(const D3D11_BUFFER_DESC* desc, const D3D11_SUBRESOURCE_DATA* initial,
+                             ID3D11Buffer** buffer) {
+    if (!desc || !ValidBufferDesc(*desc)) {
+        Complain("CreateBuffer: invalid description (size %u, bind 0x%x, usage %d)",
+                 desc ? desc->ByteWidth : 0, desc ? desc->BindFlags : 0, desc ? int(desc->Usage) : -1);
+        return E_INVALIDARG;
+    }
+    if (desc->Usage == D3D11_USAGE_IMMUTABLE && (!initial || !initial->pSysMem)) return E_INVALIDARG;
+    if (initial && !initial->pSysMem) return E_INVALIDARG;
+    if (!buffer) return S_FALSE;
+    if (HRESULT hr = TakeInjectedFailure("CreateBuffer"); FAILED(hr)) return hr;
+    auto* b = new Buffer(*desc);
+    if (initial) std::memcpy(b->Data(), initial->pSysMem, desc->ByteWidth);
+    *buffer = b;
+    return S_OK;
+}
+
+HRESULT Device::CreateTexture2D(const D3D11_TEXTURE2D_DESC* desc, const D3D11_SUBRESOURCE_DATA* initial,
+                                ID3D11Texture2D** texture) {
+    if (!desc || desc->Width == 0 || desc->Height == 0 ||
+        desc->Width > D3D11_REQ_TEXTURE2D_U_OR_V_DIMENSION ||
+        desc->Height > D3D11_REQ_TEXTURE2D_U_OR_V_DIMENSION || desc->MipLevels > 1 || desc->ArraySize != 1 ||
+        desc->SampleDesc.Count != 1) {
+        Complain("CreateTexture2D: unsupported description (one mip level, one sample, 1..16384 pixels)");
+        return E_INVALIDARG;
+    }
+    const bool depth = desc->Format == DXGI_FORMAT_D24_UNORM_S8_UINT;
+    if (!depth && desc->Format != DXGI_FORMAT_R8G8B8A8_UNORM) {
+        Complain("CreateTexture2D: format %d is not supported", int(desc->Format));
+        return E_INVALIDARG;
+    }
+    if (depth && (desc->BindFlags & ~UINT(D3D11_BIND_DEPTH_STENCIL))) return E_INVALIDARG;
+    if (!depth && (desc->BindFlags & D3D11_BIND_DEPTH_STENCIL)) return E_INVALIDARG;
+    if (initial && !initial->pSysMem) return E_INVALIDARG;
+    if (initial && !depth && initial->SysMemPitch < desc->Width * 4) return E_INVALIDARG;
+    if (!texture) return S_FALSE;
+    if (HRESULT hr = TakeInjectedFailure("CreateTexture2D"); FAILED(hr)) return hr;
+    auto* t = new Texture2D(*desc);
+    if (initial && !depth) {
+        const auto* src = static_cast<const uint8_t*>(initial->pSysMem);
+        for (UINT y = 0; y < desc->Height; ++y)
+            std::memcpy(t->Colour() + size_t(y) * desc->Width, src + size_t(y) * initial->SysMemPitch,
+                        size_t(desc->Width) * 4);
+    }
+    *texture = t;
+    return S_OK;
+}
+
+HRESULT Device::CreateShaderResourceView(ID3D11Resource* resource,
+                                         const D3D11_SHADER_RESOURCE_VIEW_DESC* desc,
+                                         ID3D11ShaderResourceView** view) {
+    Texture2D* t = AsTexture(resource);
+    if (!t || !(t->Desc().BindFlags & D3D11_BIND_SHADER_RESOURCE)) return E_INVALIDARG;
+    if (desc && (desc->ViewDimension != D3D11_SRV_DIMENSION_TEXTURE2D || desc->Format != t->Desc().Format ||
+                 desc->Texture2D.MostDetailedMip != 0))
+        return E_INVALIDARG;
+    if (!view) return S_FALSE;
+    if (HRESULT hr = TakeInjectedFailure("CreateShaderResourceView"); FAILED(hr)) return hr;
+    *view = new ShaderResourceView(t);
+    return S_OK;
+}
+
+HRESULT Device::CreateRenderTargetView(ID3D11Resource* resource, const D3D11_RENDER_TARGET_VIEW_DESC* desc,
+                                       ID3D11RenderTargetView** view) {
+    Texture2D* t = AsTexture(resource);
+    if (!t || !(t->Desc().BindFlags & D3D11_BIND_RENDER_TARGET)) return E_INVALIDARG;
+    if (desc && (desc->ViewDimension != D3D11_RTV_DIMENSION_TEXTURE2D || desc->Format != t->Desc().Format ||
+                 desc->Texture2D.MipSlice != 0))
+        return E_INVALIDARG;
+    if (!view) return S_FALSE;
+    if (HRESULT hr = TakeInjectedFailure("CreateRenderTargetView"); FAILED(hr)) return hr;
+    *view = new RenderTargetView(t);
+    return S_OK;
+}
+
+HRESULT Device::CreateDepthStencilView(ID3D11Resource* resource, const D3D11_DEPTH_STENCIL_VIEW_DESC* desc,
+                                       ID3D11DepthStencilView** view) {
+    Texture2D* t = AsTexture(resource);
+    if (!t || !t->IsDepth()) return E_INVALIDARG;
+    if (desc && (desc->ViewDimension != D3D11_DSV_DIMENSION_TEXTURE2D || desc->Format != t->Desc().Format))
+        return E_INVALIDARG;
+    if (!view) return S_FALSE;
+    if (HRESULT hr = TakeInjectedFailure("CreateDepthStencilView"); FAILED(hr)) return hr;
+    *view = new DepthStencilView(t);
+    return S_OK;
+}
+
+HRESULT Device::CreateBlendState(const D3D11_BLEND_DESC* desc, ID3D11BlendState** state) {
+    if (!desc) return E_INVALIDARG;
+    const int used = desc->IndependentBlendEnable ? 8 : 1;
+    for (int i = 0; i < used; ++i) {
+        const auto& rt = desc->RenderTarget[i];
+        if (!rt.BlendEnable) continue;
+        auto factorOk = [](D3D11_BLEND b) {
+            return b >= D3D11_BLEND_ZERO && b <= D3D11_BLEND_INV_BLEND_FACTOR;
+        };
+        auto opOk = [](D3D11_BLEND_OP o) { return o >= D3D11_BLEND_OP_ADD && o <= D3D11_BLEND_OP_MAX; };
+        if (!factorOk(rt.SrcBlend) || !factorOk(rt.DestBlend) || !factorOk(rt.SrcBlendAlpha) ||
+            !factorOk(rt.DestBlendAlpha) || !opOk(rt.BlendOp) || !opOk(rt.BlendOpAlpha))
+            return E_INVALIDARG;
+    }
+    if (!state) return S_FALSE;
+    if (HRESULT hr = TakeInjectedFailure("CreateBlendState"); FAILED(hr)) return hr;
+    D3D11_BLEND_DESC copy = *desc;
+    if (!copy.IndependentBlendEnable)
+        for (int i = 1; i < 8; ++i)
+            copy.RenderTarget[i] = copy.RenderTarget[0];
+    *state = new BlendState(copy);
+    return S_OK;
+}
+
+HRESULT Device::CreateRasterizerState(const D3D11_RASTERIZER_DESC* desc, ID3D11RasterizerState** state) {
+    if (!desc || (desc->FillMode != D3D11_FILL_SOLID && desc->FillMode != D3D11_FILL_WIREFRAME) ||
+        desc->CullMode < D3D11_CULL_NONE || desc->CullMode > D3D11_CULL_BACK)
+        return E_INVALIDARG;
+    if (!state) return S_FALSE;
+    if (HRESULT hr = TakeInjectedFailure("CreateRasterizerState"); FAILED(hr)) return hr;
+    *state = new RasterizerState(*desc);
+    return S_OK;
+}
+
+HRESULT Device::CreateSamplerState(const D3D11_SAMPLER_DESC* desc, ID3D11SamplerState** state) {
+    if (!desc) return E_INVALIDARG;
+    auto addressOk = [](D3D11_TEXTURE_ADDRESS_MODE m) {
+        return m >= D3D11_TEXTURE_ADDRESS_WRAP && m <= D3D11_TEXTURE_ADDRESS_BORDER;
+    };
+    if (!addressOk(desc->AddressU) || !addressOk(desc->AddressV) || !addressOk(desc->AddressW))
+        return E_INVALIDARG;
+    if (!state) return S_FALSE;
+    if (HRESULT hr = TakeInjectedFailure("CreateSamplerState"); FAILED(hr)) return hr;
+    *state = new SamplerState(*desc);
+    return S_OK;
+}
+
+// ---- DXGI ------------------------------------------------------------------------------------------
+
+namespace {
+// Ascending, so the last mode is the largest.
+const DXGI_MODE_DESC kModes[] = {
+    {800,
+     600,
+     {60, 1},
+     DXGI_FORMAT_R8G8B8A8_UNORM,
+     DXGI_MODE_SCANLINE_ORDER_PROGRESSIVE,
+     DXGI_MODE_SCALING_UNSPECIFIED},
+    {1024,
+     768,
+     {60, 1},
+     DXGI_FORMAT_R8G8B8A8_UNORM,
+     DXGI_MODE_SCANLINE_ORDER_PROGRESSIVE,
+     DXGI_MODE_SCALING_UNSPECIFIED},
+    {1280,
+     720,
+     {60, 1},
+     DXGI_FORMAT_R8G8B8A8_UNORM,
+     DXGI_MODE_SCANLINE_ORDER_PROGRESSIVE,
+     DXGI_MODE_SCALING_UNSPECIFIED},
+    {1600,
+     900,
+     {60, 1},
+     DXGI_FORMAT_R8G8B8A8_UNORM,
+     DXGI_MODE_SCANLINE_ORDER_PROGRESSIVE,
+     DXGI_MODE_SCALING_UNSPECIFIED},
+    {1920,
+     1080,
+     {60, 1},
+     DXGI_FORMAT_R8G8B8A8_UNORM,
+     DXGI_MODE_SCANLINE_ORDER_PROGRESSIVE,
+     DXGI_MODE_SCALING_UNSPECIFIED},
+};
+constexpr UINT kModeCount = sizeof(kModes) / sizeof(kModes[0]);
+} // namespace
+
+bool Output::Implements(REFIID riid) const {
+    return riid == IID_IUnknown || riid == IID_IDXGIObject || riid == IID_IDXGIOutput;
+}
+
+HRESULT Output::GetParent(REFIID, void** parent) {
+    if (parent) *parent = nullptr;
+    return E_NOINTERFACE;
+}
+
+HRESULT Output::GetDisplayModeList(DXGI_FORMAT format, UINT, UINT* count, DXGI_MODE_DESC* desc) {
+    if (!count) return DXGI_ERROR_INVALID_CALL;
+    if (HRESULT hr = TakeInjectedFailure("GetDisplayModeList"); FAILED(hr)) return hr;
+    const UINT available = format == DXGI_FORMAT_R8G8B8A8_UNORM ? kModeCount : 0;
+    if (!desc) {
+        *count = available;
+        return S_OK;
+    }
+    const UINT n = *count < available ? *count : available;
+    for (UINT i = 0; i < n; ++i)
+        desc[i] = kModes[i];
+    *count = n;
+    return n < available ? DXGI_ERROR_MORE_DATA : S_OK;
+}
+
+Adapter::Adapter(Factory* factory) : factory_(factory) {
+    factory_->AddRef();
+}
+Adapter::~Adapter() {
+    factory_->Release();
+}
+
+bool Adapter::Implements(REFIID riid) const {
+    return riid == IID_IUnknown || riid == IID_IDXGIObject || riid == IID_IDXGIAdapter;
+}
+
+HRESULT Adapter::GetParent(REFIID riid, void** parent) {
+    return factory_->QueryInterface(riid, parent);
+}
+
+HRESULT Adapter::EnumOutputs(UINT output, IDXGIOutput** out) {
+    if (!out) return DXGI_ERROR_INVALID_CALL;
+    *out = nullptr;
+    if (output != 0) return DXGI_ERROR_NOT_FOUND;
+    if (HRESULT hr = TakeInjectedFailure("EnumOutputs"); FAILED(hr)) return hr;
+    *out = new Output();
+    return S_OK;
+}
+
+HRESULT Adapter::GetDesc(DXGI_ADAPTER_DESC* desc) {
+    if (!desc) return E_INVALIDARG;
+    if (HRESULT hr = TakeInjectedFailure("GetDesc"); FAILED(hr)) return hr;
+    std::memset(desc, 0, sizeof(*desc));
+    const wchar_t name[] = L"Torvik CPU rasteriser";
+    std::memcpy(desc->Description, name, sizeof(name));
+    desc->DedicatedVideoMemory = SIZE_T(256) << 20;
+    desc->SharedSystemMemory = SIZE_T(1024) << 20;
+    return S_OK;
+}
+
+bool Factory::Implements(REFIID riid) const {
+    return riid == IID_IUnknown || riid == IID_IDXGIObject || riid == IID_IDXGIFactory;
+}
+
+HRESULT Factory::GetParent(REFIID, void** parent) {
+    if (parent) *parent = nullptr;
+    return E_NOINTERFACE;
+}
+
+HRESULT Factory::MakeWindowAssociation(HWND, UINT flags) {
+    // Alt+Enter and the other key handling the flags switch off never happen here.
+    if (flags & ~UINT(DXGI_MWA_NO_WINDOW_CHANGES | DXGI_MWA_NO_ALT_ENTER | DXGI_MWA_NO_PRINT_SCREEN))
+        return DXGI_ERROR_INVALID_CALL;
+    return TakeInjectedFailure("MakeWindowAssociation");
+}
+
+HRESULT Factory::EnumAdapters(UINT adapter, IDXGIAdapter** out) {
+    if (!out) return DXGI_ERROR_INVALID_CALL;
+    *out = nullptr;
+    if (adapter != 0) return DXGI_ERROR_NOT_FOUND;
+    if (HRESULT hr = TakeInjectedFailure("EnumAdapters"); FAILED(hr)) return hr;
+    *out = new Adapter(this);
+    return S_OK;
+}
+
+// ---- swap chain --------------------------------------------------------------------------------------
+
+SwapChain::SwapChain(Device* device, const DXGI_SWAP_CHAIN_DESC& desc) : device_(device), desc_(desc) {
+    device_->AddRef();
+}
+
+SwapChain::~SwapChain() {
+    if (backBuffer_) backBuffer_->Release();
+    device_->Release();
+}
+
+bool SwapChain::Implements(REFIID riid) const {
+    return riid == IID_IUnknown || riid == IID_IDXGIObject || riid == IID_IDXGISwapChain;
+}
+
+HRESULT SwapChain::MakeBackBuffer() {
+    D3D11_TEXTURE2D_DESC t{};
+    t.Width = desc_.BufferDesc.Width;
+    t.Height = desc_.BufferDesc.Height;
+    t.MipLevels = 1;
+    t.ArraySize = 1;
+    t.Format = desc_.BufferDesc.Format;
+    t.SampleDesc = {1, 0};
+    t.BindFlags = D3D11_BIND_RENDER_TARGET |
+                  (desc_.BufferUsage & DXGI_USAGE_SHADER_INPUT ? D3D11_BIND_SHADER_RESOURCE : 0);
+    ID3D11Texture2D* created = nullptr;
+    HRESULT hr = device_->CreateTexture2D(&t, nullptr, &created);
+    if (FAILED(hr)) return hr;
+    if (backBuffer_) backBuffer_->Release();
+    backBuffer_ = static_cast<Texture2D*>(created);
+    return S_OK;
+}
+
+HRESULT SwapChain::GetParent(REFIID riid, void** parent) {
+    if (!parent) return E_INVALIDARG;
+    *parent = nullptr;
+    if (!(riid == IID_IDXGIFactory || riid == IID_IDXGIObject || riid == IID_IUnknown)) return E_NOINTERFACE;
+    if (HRESULT hr = TakeInjectedFailure("GetParent"); FAILED(hr)) return hr;
+    *parent = static_cast<IDXGIFactory*>(new Factory());
+    return S_OK;
+}
+
+HRESULT SwapChain::GetBuffer(UINT buffer, REFIID riid, void** surface) {
+    if (!surface) return E_INVALIDARG;
+    *surface = nullptr;
+    // With the discard effect only buffer 0 can be reached.
+    if (buffer != 0) return DXGI_ERROR_INVALID_CALL;
+    if (HRESULT hr = TakeInjectedFailure("GetBuffer"); FAILED(hr)) return hr;
+    return backBuffer_->QueryInterface(riid, surface);
+}
+
+HRESULT SwapChain::SetFullscreenState(BOOL fullscreen, IDXGIOutput*) {
+    if (HRESULT hr = TakeInjectedFailure("SetFullscreenState"); FAILED(hr)) return hr;
+    // The flag is honoured for the caller; the SDL window itself stays windowed so that development
+    // desktops and headless runs are never taken over.
+    desc_.Windowed = fullscreen ? FALSE : TRUE;
+    return S_OK;
+}
+
+HRESULT SwapChain::GetFullscreenState(BOOL* fullscreen, IDXGIOutput** target) {
+    if (fullscreen) *fullscreen = desc_.Windowed ? FALSE : TRUE;
+    if (target) *target = desc_.Windowed ? nullptr : new Output();
+    return S_OK;
+}
+
+HRESULT SwapChain::GetDesc(DXGI_SWAP_CHAIN_DESC* desc) {
+    if (!desc) return E_INVALIDARG;
+    *desc = desc_;
+    return S_OK;
+}
+
+HRESULT SwapChain::ResizeBuffers(UINT count, UINT width, UINT height, DXGI_FORMAT format, UINT flags) {
+    if (format != DXGI_FORMAT_UNKNOWN && format != DXGI_FORMAT_R8G8B8A8_UNORM) return DXGI_ERROR_INVALID_CALL;
+    if (HRESULT hr = TakeInjectedFailure("ResizeBuffers"); FAILED(hr)) return hr;
+    // Zero takes the window's client size, as on the platform.
+    if ((width == 0 || height == 0) && Window()) {
+        int w = 0, h = 0;
+        SDL_GetWindowSize(Window(), &w, &h);
+        if (width == 0) width = UINT(w > 0 ? w : 8);
+        if (height == 0) height = UINT(h > 0 ? h : 8);
+    }
+    if (width == 0 || height == 0 || width > D3D11_REQ_TEXTURE2D_U_OR_V_DIMENSION ||
+        height > D3D11_REQ_TEXTURE2D_U_OR_V_DIMENSION)
+        return DXGI_ERROR_INVALID_CALL;
+    const DXGI_SWAP_CHAIN_DESC old = desc_;
+    if (count != 0) desc_.BufferCount = count;
+    desc_.BufferDesc.Width = width;
+    desc_.BufferDesc.Height = height;
+    if (format != DXGI_FORMAT_UNKNOWN) desc_.BufferDesc.Format = format;
+    desc_.Flags = flags;
+    if (HRESULT hr = MakeBackBuffer(); FAILED(hr)) {
+        desc_ = old;
+        return hr;
+    }
+    return S_OK;
+}
+
+HRESULT SwapChain::ResizeTarget(const DXGI_MODE_DESC* target) {
+    if (!target) return DXGI_ERROR_INVALID_CALL;
+    if (HRESULT hr = TakeInjectedFailure("ResizeTarget"); FAILED(hr)) return hr;
+    // Windowed, the target is the window's client size; in the (emulated) full-screen state the
+    // display mode is only recorded.
+    if (desc_.Windowed && Window() && target->Width > 0 && target->Height > 0)
+        SDL_SetWindowSize(Window(), int(target->Width), int(target->Height));
+    return S_OK;
+}
+
+HRESULT SwapChain::GetContainingOutput(IDXGIOutput** output) {
+    if (!output) return DXGI_ERROR_INVALID_CALL;
+    *output = nullptr;
+    if (HRESULT hr = TakeInjectedFailure("GetContainingOutput"); FAILED(hr)) return hr;
+    *output = new Output();
+    return S_OK;
+}
+
+HRESULT SwapChain::Present(UINT, UINT) {
+    if (HRESULT hr = TakeInjectedFailure("Present"); FAILED(hr)) return hr;
+    SDL_Window* window = Window();
+    if (!window) return DXGI_ERROR_INVALID_CALL;
+    // Fetched on every present: a resize invalidates the previous surface.
+    SDL_Surface* surface = SDL_GetWindowSurface(window);
+    if (!surface) {
+        Complain("Present: no window surface: %s", SDL_GetError());
+        return DXGI_ERROR_DEVICE_REMOVED;
+    }
+    if (SDL_MUSTLOCK(surface) && SDL_LockSurface(surface) != 0) return DXGI_ERROR_DEVICE_REMOVED;
+    const int sw = backBuffer_->Width(), sh = backBuffer_->Height();
+    const int dw = surface->w, dh = surface->h;
+    const uint32_t* src = backBuffer_->Colour();
+    const SDL_PixelFormat* fmt = surface->format;
+    // 32-bit surfaces with 8-bit channels are packed directly; anything else goes through SDL_MapRGB.
+    const bool fast = fmt->BytesPerPixel == 4 && fmt->Rloss == 0 && fmt->Gloss == 0 && fmt->Bloss == 0;
+    // The back buffer is stretched over the client area, as the platform does with a size mismatch.
+    std::vector<int> columns(size_t(dw > 0 ? dw : 0));
+    for (int x = 0; x < dw; ++x)
+        columns[size_t(x)] = int(int64_t(x) * sw / dw);
+    for (int y = 0; y < dh; ++y) {
+        const uint32_t* row = src + size_t(int64_t(y) * sh / dh) * size_t(sw);
+        auto* out = static_cast<uint8_t*>(surface->pixels) + size_t(y) * size_t(surface->pitch);
+        for (int x = 0; x < dw; ++x) {
+            const uint32_t p = row[columns[size_t(x)]];
+            if (fast) {
+                const Uint32 mapped = (Uint32(p & 0xFF) << fmt->Rshift) |
+                                      (Uint32((p >> 8) & 0xFF) << fmt->Gshift) |
+                                      (Uint32((p >> 16) & 0xFF) << fmt->Bshift) | fmt->Amask;
+                std::memcpy(out + size_t(x) * 4, &mapped, 4);
+            } else {
+                const Uint32 mapped = SDL_MapRGB(fmt, Uint8(p), Uint8(p >> 8), Uint8(p >> 16));
+                std::memcpy(out + size_t(x) * fmt->BytesPerPixel, &mapped, fmt->BytesPerPixel);
+            }
+        }
+    }
+    if (SDL_MUSTLOCK(surface)) SDL_UnlockSurface(surface);
+    if (SDL_UpdateWindowSurface(window) != 0) return DXGI_ERROR_DEVICE_REMOVED;
+    return S_OK;
+}
+
+} // namespace d3d11sw
+
+using namespace d3d11sw;
+
+HRESULT D3D11CreateDeviceAndSwapChain(IDXGIAdapter* adapter, D3D_DRIVER_TYPE driverType, HMODULE, UINT,
+                                      const D3D_FEATURE_LEVEL* featureLevels, UINT levelCount,
+                                      UINT sdkVersion, const DXGI_SWAP_CHAIN_DESC* swapChainDesc,
+                                      IDXGISwapChain** swapChain, ID3D11Device** device,
+                                      D3D_FEATURE_LEVEL* featureLevel, ID3D11DeviceContext** context) {
+    if (swapChain) *swapChain = nullptr;
+    if (device) *device = nullptr;
+    if (context) *context = nullptr;
+    if (sdkVersion != D3D11_SDK_VERSION || (adapter && driverType != D3D_DRIVER_TYPE_UNKNOWN) ||
+        (!adapter && driverType == D3D_DRIVER_TYPE_UNKNOWN))
+        return E_INVALIDARG;
+    if (swapChain && (!swapChainDesc || !swapChainDesc->OutputWindow)) return DXGI_ERROR_INVALID_CALL;
+    // Only 11_0 is offered: a list that does not ask for it cannot be met.
+    bool wants11 = !featureLevels;
+    for (UINT i = 0; featureLevels && i < levelCount; ++i)
+        wants11 = wants11 || featureLevels[i] == D3D_FEATURE_LEVEL_11_0;
+    if (!wants11) return E_INVALIDARG;
+    if (swapChainDesc) {
+        const auto& b = swapChainDesc->BufferDesc;
+        if (b.Format != DXGI_FORMAT_R8G8B8A8_UNORM || swapChainDesc->SampleDesc.Count != 1 ||
+            swapChainDesc->BufferCount == 0)
+            return DXGI_ERROR_INVALID_CALL;
+    }
+    if (HRESULT hr = TakeInjectedFailure("D3D11CreateDeviceAndSwapChain"); FAILED(hr)) return hr;
+
+    auto* dev = new Device();
+    if (swapChain) {
+        // Present writes the window surface itself: a plain memory framebuffer is all it needs, and it
+        // keeps GPU drivers (and their allocations) out of headless runs. An explicit setting wins.
+        SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0", SDL_HINT_DEFAULT);
+        DXGI_SWAP_CHAIN_DESC desc = *swapChainDesc;
+        if (desc.BufferDesc.Width == 0 || desc.BufferDesc.Height == 0) {
+            int w = 0, h = 0;
+            SDL_GetWindowSize(reinterpret_cast<SDL_Window*>(desc.OutputWindow), &w, &h);
+            desc.BufferDesc.Width = UINT(w > 0 ? w : 8);
+            desc.BufferDesc.Height = UINT(h > 0 ? h : 8);
+        }
+        auto* chain = new SwapChain(dev, desc);
+        if (HRESULT hr = chain->MakeBackBuffer(); FAILED(hr)) {
+            chain->Release();
+            dev->Release();
+            return hr;
+        }
+        *swapChain = chain;
+    }
+    if (featureLevel) *featureLevel = D3D_FEATURE_LEVEL_11_0;
+    if (context) dev->GetImmediateContext(context);
+    if (device)
+        *device = dev;
+    else
+        dev->Release();
+    return S_OK;
+}

@@ -1,0 +1,571 @@
+#include "raster.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace d3d11sw {
+
+// ---- worker pool -----------------------------------------------------------------------------------
+// Bands of rows are handed out to the workers and the calling thread; every band sees the primitives of
+// a draw in order, so the result per pixel is the same as drawing on one thread.
+
+namespace {
+
+class Pool {
+public:
+    Pool() {
+        const unsigned hw = std::max(1u, std::thread::hardware_concurrency());
+        threads_ = std::min(hw, 16u);
+        limit_ = threads_;
+        for (unsigned i = 1; i < threads_; ++i)
+            workers_.emplace_back([this, i] { Work(i); });
+    }
+    ~Pool() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        for (auto& t : workers_)
+            t.join();
+    }
+
+    unsigned Limit() const { return limit_.load(); }
+    void SetLimit(unsigned n) { limit_ = std::clamp(n, 1u, threads_); }
+
+    void Run(int tasks, const std::function<void(int)>& fn) {
+        const unsigned use = std::min<unsigned>(limit_.load(), unsigned(tasks));
+        if (use <= 1) {
+            for (int i = 0; i < tasks; ++i)
+                fn(i);
+            return;
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            fn_ = &fn;
+            tasks_ = tasks;
+            next_ = 0;
+            participants_ = use;
+            pending_ = unsigned(workers_.size());
+            ++generation_;
+        }
+        wake_.notify_all();
+        Drain(fn);
+        std::unique_lock<std::mutex> lock(mutex_);
+        done_.wait(lock, [this] { return pending_ == 0; });
+        fn_ = nullptr;
+    }
+
+private:
+    void Drain(const std::function<void(int)>& fn) {
+        for (int i = next_++; i < tasks_; i = next_++)
+            fn(i);
+    }
+
+    void Work(unsigned id) {
+        uint64_t seen = 0;
+        for (;;) {
+            const std::function<void(int)>* fn;
+            bool join;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                wake_.wait(lock, [&] { return stop_ || generation_ != seen; });
+                if (stop_) return;
+                seen = generation_;
+                fn = fn_;
+                join = id < participants_;
+            }
+            if (join) Drain(*fn);
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (--pending_ == 0) done_.notify_one();
+            }
+        }
+    }
+
+    unsigned threads_ = 1;
+    std::atomic<unsigned> limit_{1};
+    std::vector<std::thread> workers_;
+    std::mutex mutex_;
+    std::condition_variable wake_, done_;
+    bool stop_ = false;
+    uint64_t generation_ = 0;
+    const std::function<void(int)>* fn_ = nullptr;
+    // Written under the mutex before a generation starts; read by the workers after they wake.
+    int tasks_ = 0;
+    unsigned participants_ = 0;
+    unsigned pending_ = 0;
+    std::atomic<int> next_{0};
+};
+
+Pool& ThePool() {
+    static Pool pool;
+    return pool;
+}
+
+// ---- clipping ------------------------------------------------------------------------------------
+
+constexpr float kMinW = 1e-5f;
+
+inline float PlaneDistance(const ClipVertex& v, int plane) {
+    const float* p = v.pos;
+    switch (plane) {
+    case 0:
+        return p[3] - kMinW;
+    case 1:
+        return p[3] + p[0];
+    case 2:
+        return p[3] - p[0];
+    case 3:
+        return p[3] + p[1];
+    case 4:
+        return p[3] - p[1];
+    case 5:
+        return p[2];
+    default:
+        return p[3] - p[2];
+    }
+}
+
+inline void Lerp(const ClipVertex& a, const ClipVertex& b, float t, int nvar, ClipVertex& out) {
+    for (int i = 0; i < 4; ++i)
+        out.pos[i] = a.pos[i] + (b.pos[i] - a.pos[i]) * t;
+    for (int i = 0; i < nvar; ++i)
+        out.var[i] = a.var[i] + (b.var[i] - a.var[i]) * t;
+}
+
+inline unsigned OutCode(const ClipVertex& v, int planes) {
+    unsigned code = 0;
+    for (int p = 0; p < planes; ++p)
+        if (PlaneDistance(v, p) < 0) code |= 1u << p;
+    return code;
+}
+
+// Sutherland-Hodgman against the view volume; returns the vertex count of the clipped polygon.
+int ClipPolygon(ClipVertex* poly, int count, int planes, unsigned mask, int nvar, ClipVertex* scratch) {
+    ClipVertex* in = poly;
+    ClipVertex* out = scratch;
+    for (int p = 0; p < planes && count > 0; ++p) {
+        if (!(mask & (1u << p))) continue;
+        int n = 0;
+        for (int i = 0; i < count; ++i) {
+            const ClipVertex& a = in[i];
+            const ClipVertex& b = in[(i + 1) % count];
+            const float da = PlaneDistance(a, p), db = PlaneDistance(b, p);
+            if (da >= 0) out[n++] = a;
+            if ((da >= 0) != (db >= 0)) Lerp(a, b, da / (da - db), nvar, out[n++]);
+        }
+        std::swap(in, out);
+        count = n;
+    }
+    if (in != poly)
+        for (int i = 0; i < count; ++i)
+            poly[i] = in[i];
+    return count;
+}
+
+// ---- triangle set-up -------------------------------------------------------------------------------
+
+constexpr int kSubBits = 8;
+constexpr int64_t kOne = 1 << kSubBits;
+constexpr int kBandRows = 16;
+
+struct Screen {
+    float x, y, z, iw;
+    int64_t X, Y;
+};
+
+struct Setup {
+    int64_t X[3], Y[3];
+    int64_t bias[3];
+    int minX, maxX, minY, maxY;
+    float refX, refY;
+    float z, zdx, zdy;
+    float iw, iwdx, iwdy;
+    float flat;
+    float v[kMaxVaryings], vdx[kMaxVaryings], vdy[kMaxVaryings];
+};
+
+inline Screen ToScreen(const RasterJob& job, const ClipVertex& c) {
+    const D3D11_VIEWPORT& vp = job.viewport;
+    const float iw = 1.0f / c.pos[3];
+    Screen s;
+    s.x = vp.TopLeftX + (c.pos[0] * iw + 1.0f) * 0.5f * vp.Width;
+    s.y = vp.TopLeftY + (1.0f - c.pos[1] * iw) * 0.5f * vp.Height;
+    s.z = vp.MinDepth + c.pos[2] * iw * (vp.MaxDepth - vp.MinDepth);
+    s.iw = iw;
+    // Round to the sub-pixel grid; clipping keeps the values well inside the int64 range.
+    s.X = int64_t(std::floor(s.x * float(kOne) + 0.5f));
+    s.Y = int64_t(std::floor(s.y * float(kOne) + 0.5f));
+    return s;
+}
+
+// Top and left edges own the pixels whose centres lie exactly on them; with the positive-area winding
+// used here (clockwise on screen, y down) a top edge runs left to right and a left edge runs upwards.
+inline bool TopLeft(int64_t ax, int64_t ay, int64_t bx, int64_t by) {
+    const int64_t dx = bx - ax, dy = by - ay;
+    return (dy == 0 && dx > 0) || dy < 0;
+}
+
+bool MakeSetup(const RasterJob& job, const ClipVertex* cv[3], Setup& s) {
+    Screen p[3] = {ToScreen(job, *cv[0]), ToScreen(job, *cv[1]), ToScreen(job, *cv[2])};
+    int64_t area = (p[1].X - p[0].X) * (p[2].Y - p[0].Y) - (p[2].X - p[0].X) * (p[1].Y - p[0].Y);
+    if (area == 0) return false;
+    const bool clockwise = area > 0;
+    const bool front = job.frontCounterClockwise ? !clockwise : clockwise;
+    if ((job.cull == D3D11_CULL_BACK && !front) || (job.cull == D3D11_CULL_FRONT && front)) return false;
+    int order[3] = {0, 1, 2};
+    if (!clockwise) std::swap(order[1], order[2]);
+    for (int i = 0; i < 3; ++i)
+        s.X[i] = p[order[i]].X, s.Y[i] = p[order[i]].Y;
+
+    const int64_t minX = std::min({s.X[0], s.X[1], s.X[2]}), maxX = std::max({s.X[0], s.X[1], s.X[2]});
+    const int64_t minY = std::min({s.Y[0], s.Y[1], s.Y[2]}), maxY = std::max({s.Y[0], s.Y[1], s.Y[2]});
+    // Pixel centres at i + 0.5: the first centre at or right of minX is ceil((minX - half) / one).
+    auto firstCentre = [](int64_t v) { return int((v - kOne / 2 + kOne - 1) >> kSubBits); };
+    auto lastCentre = [](int64_t v) { return int((v - kOne / 2) >> kSubBits); };
+    s.minX = std::max(firstCentre(minX), job.clipX0);
+    s.maxX = std::min(lastCentre(maxX), job.clipX1 - 1);
+    s.minY = std::max(firstCentre(minY), job.clipY0);
+    s.maxY = std::min(lastCentre(maxY), job.clipY1 - 1);
+    if (s.minX > s.maxX || s.minY > s.maxY) return false;
+
+    for (int e = 0; e < 3; ++e) {
+        const int a = e, b = (e + 1) % 3;
+        s.bias[e] = TopLeft(s.X[a], s.Y[a], s.X[b], s.Y[b]) ? 0 : -1;
+    }
+
+    // Attribute planes from the snapped positions, relative to vertex 0.
+    const Screen& q0 = p[order[0]];
+    const Screen& q1 = p[order[1]];
+    const Screen& q2 = p[order[2]];
+    const float x0 = float(s.X[0]) / kOne, y0 = float(s.Y[0]) / kOne;
+    const float dx1 = float(s.X[1]) / kOne - x0, dy1 = float(s.Y[1]) / kOne - y0;
+    const float dx2 = float(s.X[2]) / kOne - x0, dy2 = float(s.Y[2]) / kOne - y0;
+    const float det = dx1 * dy2 - dx2 * dy1;
+    const float inv = 1.0f / det;
+    auto plane = [&](float a0, float a1, float a2, float& base, float& ddx, float& ddy) {
+        const float d1 = a1 - a0, d2 = a2 - a0;
+        ddx = (d1 * dy2 - d2 * dy1) * inv;
+        ddy = (d2 * dx1 - d1 * dx2) * inv;
+        base = a0;
+    };
+    s.refX = x0;
+    s.refY = y0;
+    plane(q0.z, q1.z, q2.z, s.z, s.zdx, s.zdy);
+    plane(q0.iw, q1.iw, q2.iw, s.iw, s.iwdx, s.iwdy);
+    const ClipVertex& c0 = *cv[order[0]];
+    const ClipVertex& c1 = *cv[order[1]];
+    const ClipVertex& c2 = *cv[order[2]];
+    for (int i = 0; i < job.varyings; ++i)
+        plane(c0.var[i] * q0.iw, c1.var[i] * q1.iw, c2.var[i] * q2.iw, s.v[i], s.vdx[i], s.vdy[i]);
+    // The provoking vertex is the first one of the primitive as submitted.
+    s.flat = job.varyings > 0 ? cv[0]->var[job.varyings - 1] : 0.0f;
+    return true;
+}
+
+// ---- output merger ---------------------------------------------------------------------------------
+
+inline float Factor(D3D11_BLEND f, const float* src, const float* dst, const float* constant, int channel) {
+    switch (f) {
+    case D3D11_BLEND_ZERO:
+        return 0;
+    case D3D11_BLEND_ONE:
+        return 1;
+    case D3D11_BLEND_SRC_COLOR:
+        return src[channel];
+    case D3D11_BLEND_INV_SRC_COLOR:
+        return 1 - src[channel];
+    case D3D11_BLEND_SRC_ALPHA:
+        return src[3];
+    case D3D11_BLEND_INV_SRC_ALPHA:
+        return 1 - src[3];
+    case D3D11_BLEND_DEST_ALPHA:
+        return dst[3];
+    case D3D11_BLEND_INV_DEST_ALPHA:
+        return 1 - dst[3];
+    case D3D11_BLEND_DEST_COLOR:
+        return dst[channel];
+    case D3D11_BLEND_INV_DEST_COLOR:
+        return 1 - dst[channel];
+    case D3D11_BLEND_SRC_ALPHA_SAT:
+        return channel == 3 ? 1.0f : std::min(src[3], 1 - dst[3]);
+    case D3D11_BLEND_BLEND_FACTOR:
+        return constant[channel];
+    case D3D11_BLEND_INV_BLEND_FACTOR:
+        return 1 - constant[channel];
+    }
+    return 0;
+}
+
+inline float Combine(D3D11_BLEND_OP op, float s, float d, float sf, float df) {
+    switch (op) {
+    case D3D11_BLEND_OP_ADD:
+        return s * sf + d * df;
+    case D3D11_BLEND_OP_SUBTRACT:
+        return s * sf - d * df;
+    case D3D11_BLEND_OP_REV_SUBTRACT:
+        return d * df - s * sf;
+    case D3D11_BLEND_OP_MIN:
+        return std::min(s, d);
+    case D3D11_BLEND_OP_MAX:
+        return std::max(s, d);
+    }
+    return s;
+}
+
+inline uint32_t ToUnorm(float v) {
+    v = v > 0 ? v : 0; // NaN becomes 0
+    v = v < 1 ? v : 1;
+    return uint32_t(v * 255.0f + 0.5f);
+}
+
+inline void Write(const RasterJob& job, uint32_t* pixel, float c[4]) {
+    if (job.blend) {
+        const uint32_t d = *pixel;
+        constexpr float k = 1.0f / 255.0f;
+        const float dst[4] = {float(d & 0xFF) * k, float((d >> 8) & 0xFF) * k, float((d >> 16) & 0xFF) * k,
+                              float(d >> 24) * k};
+        float src[4];
+        for (int i = 0; i < 4; ++i)
+            src[i] = std::clamp(c[i], 0.0f, 1.0f);
+        const auto& b = job.blendDesc;
+        float out[4];
+        for (int i = 0; i < 3; ++i)
+            out[i] = Combine(b.BlendOp, src[i], dst[i], Factor(b.SrcBlend, src, dst, job.blendFactor, i),
+                             Factor(b.DestBlend, src, dst, job.blendFactor, i));
+        out[3] =
+            Combine(b.BlendOpAlpha, src[3], dst[3], Factor(b.SrcBlendAlpha, src, dst, job.blendFactor, 3),
+                    Factor(b.DestBlendAlpha, src, dst, job.blendFactor, 3));
+        std::memcpy(c, out, sizeof out);
+    }
+    const uint32_t packed = ToUnorm(c[0]) | ToUnorm(c[1]) << 8 | ToUnorm(c[2]) << 16 | ToUnorm(c[3]) << 24;
+    if (job.writeMask == 0x0F) {
+        *pixel = packed;
+        return;
+    }
+    uint32_t keep = 0;
+    for (int i = 0; i < 4; ++i)
+        if (!(job.writeMask & (1 << i))) keep |= 0xFFu << (8 * i);
+    *pixel = (*pixel & keep) | (packed & ~keep);
+}
+
+// Returns false when the depth test rejects the pixel; passes write depth (the default state).
+inline bool DepthPass(const RasterJob& job, size_t index, float z) {
+    if (!job.depth) return true;
+    z = std::clamp(z, 0.0f, 1.0f);
+    if (!(z < job.depth[index])) return false;
+    job.depth[index] = z;
+    return true;
+}
+
+template <class PS>
+void RasterBand(const RasterJob& job, const PS& ps, const std::vector<Setup>& setups, int bandY0,
+                int bandY1) {
+    float values[kMaxVaryings];
+    const int nvar = job.varyings;
+    const int interpolated = job.lastFlat ? nvar - 1 : nvar;
+    for (const Setup& s : setups) {
+        const int y0 = std::max(s.minY, bandY0), y1 = std::min(s.maxY, bandY1 - 1);
+        for (int y = y0; y <= y1; ++y) {
+            const int64_t py = int64_t(y) * kOne + kOne / 2;
+            const int64_t px0 = int64_t(s.minX) * kOne + kOne / 2;
+            // Span of the row: the range of x where all three edge functions pass.
+            int xs = s.minX, xe = s.maxX;
+            for (int e = 0; e < 3 && xs <= xe; ++e) {
+                const int a = e, b = (e + 1) % 3;
+                const int64_t ex = s.X[b] - s.X[a], ey = s.Y[b] - s.Y[a];
+                const int64_t e0 = ex * (py - s.Y[a]) - ey * (px0 - s.X[a]) + s.bias[e];
+                const int64_t step = -ey * kOne;
+                if (step == 0) {
+                    if (e0 < 0) xs = xe + 1;
+                } else if (step > 0) {
+                    // e0 + k*step >= 0  <=>  k >= ceil(-e0 / step)
+                    const int64_t k = e0 >= 0 ? 0 : (-e0 + step - 1) / step;
+                    xs = int(std::max<int64_t>(xs, s.minX + k));
+                } else {
+                    if (e0 < 0) {
+                        xs = xe + 1;
+                    } else {
+                        const int64_t k = e0 / -step;
+                        xe = int(std::min<int64_t>(xe, s.minX + k));
+                    }
+                }
+            }
+            if (xs > xe) continue;
+            const float dy = float(y) + 0.5f - s.refY;
+            const float zRow = s.z + s.zdy * dy;
+            const float iwRow = s.iw + s.iwdy * dy;
+            float rowBase[kMaxVaryings];
+            for (int i = 0; i < interpolated; ++i)
+                rowBase[i] = s.v[i] + s.vdy[i] * dy;
+            const size_t rowIndex = size_t(y) * size_t(job.pitch);
+            for (int x = xs; x <= xe; ++x) {
+                const float dx = float(x) + 0.5f - s.refX;
+                const size_t index = rowIndex + size_t(x);
+                if (!DepthPass(job, index, zRow + s.zdx * dx)) continue;
+                if (!job.colour) continue;
+                const float w = 1.0f / (iwRow + s.iwdx * dx);
+                for (int i = 0; i < interpolated; ++i)
+                    values[i] = (rowBase[i] + s.vdx[i] * dx) * w;
+                if (job.lastFlat) values[nvar - 1] = s.flat;
+                float colour[4];
+                ps.Shade(values, colour);
+                Write(job, job.colour + index, colour);
+            }
+        }
+    }
+}
+
+template <class PS> void RasterAll(const RasterJob& job, const PS& ps, const std::vector<Setup>& setups) {
+    int minY = job.clipY1, maxY = job.clipY0 - 1;
+    int64_t work = 0;
+    for (const Setup& s : setups) {
+        minY = std::min(minY, s.minY);
+        maxY = std::max(maxY, s.maxY);
+        work += int64_t(s.maxX - s.minX + 1) * (s.maxY - s.minY + 1);
+    }
+    if (maxY < minY) return;
+    // Small draws are cheaper on the calling thread than handing them out.
+    if (work < 4096) {
+        RasterBand(job, ps, setups, minY, maxY + 1);
+        return;
+    }
+    const int bands = (maxY - minY + kBandRows) / kBandRows;
+    ThePool().Run(bands, [&](int band) {
+        const int y0 = minY + band * kBandRows;
+        RasterBand(job, ps, setups, y0, std::min(y0 + kBandRows, maxY + 1));
+    });
+}
+
+} // namespace
+
+void SetThreadCount(unsigned n) {
+    ThePool().SetLimit(n == 0 ? ~0u : n);
+}
+unsigned ThreadCount() {
+    return ThePool().Limit();
+}
+
+void DrawTriangles(const RasterJob& job, const std::vector<ClipVertex>& vertices,
+                   const std::vector<uint32_t>& indices) {
+    const int planes = job.depthClip ? 7 : 5;
+    std::vector<Setup> setups;
+    setups.reserve(indices.size() / 3);
+    ClipVertex poly[16], scratch[16];
+    for (size_t t = 0; t + 2 < indices.size(); t += 3) {
+        const ClipVertex* cv[3] = {&vertices[indices[t]], &vertices[indices[t + 1]],
+                                   &vertices[indices[t + 2]]};
+        const unsigned c0 = OutCode(*cv[0], planes), c1 = OutCode(*cv[1], planes),
+                       c2 = OutCode(*cv[2], planes);
+        if (c0 & c1 & c2) continue;
+        Setup s;
+        if ((c0 | c1 | c2) == 0) {
+            if (MakeSetup(job, cv, s)) setups.push_back(s);
+            continue;
+        }
+        poly[0] = *cv[0], poly[1] = *cv[1], poly[2] = *cv[2];
+        const int n = ClipPolygon(poly, 3, planes, c0 | c1 | c2, job.varyings, scratch);
+        for (int i = 1; i + 1 < n; ++i) {
+            const ClipVertex* fan[3] = {&poly[0], &poly[i], &poly[i + 1]};
+            if (MakeSetup(job, fan, s)) {
+                // The fan keeps the primitive's provoking value.
+                if (job.varyings > 0) s.flat = cv[0]->var[job.varyings - 1];
+                setups.push_back(s);
+            }
+        }
+    }
+    if (setups.empty()) return;
+    switch (job.program) {
+    case PsProgram::Scene:
+    case PsProgram::Textured:
+        RasterAll(job, ScenePs{job.ps, job.vertexColour}, setups);
+        break;
+    case PsProgram::Camera:
+        RasterAll(job, CameraPs{job.ps}, setups);
+        break;
+    case PsProgram::Gui:
+        RasterAll(job, GuiPs{job.ps}, setups);
+        break;
+    }
+}
+
+namespace {
+template <class PS> void Line(const RasterJob& job, const PS& ps, const ClipVertex& a, const ClipVertex& b) {
+    const Screen p = ToScreen(job, a), q = ToScreen(job, b);
+    const float ddx = q.x - p.x, ddy = q.y - p.y;
+    const bool xMajor = std::fabs(ddx) >= std::fabs(ddy);
+    const float from = xMajor ? std::min(p.x, q.x) : std::min(p.y, q.y);
+    const float to = xMajor ? std::max(p.x, q.x) : std::max(p.y, q.y);
+    const float length = xMajor ? ddx : ddy;
+    if (length == 0) return;
+    float values[kMaxVaryings];
+    const int nvar = job.varyings;
+    // One pixel per column (or row) whose centre lies in [from, to).
+    for (int i = int(std::ceil(from - 0.5f)); float(i) + 0.5f < to; ++i) {
+        const float t = ((float(i) + 0.5f) - (xMajor ? p.x : p.y)) / length;
+        const float minor = xMajor ? p.y + ddy * t : p.x + ddx * t;
+        const int x = xMajor ? i : int(std::floor(minor));
+        const int y = xMajor ? int(std::floor(minor)) : i;
+        if (x < job.clipX0 || x >= job.clipX1 || y < job.clipY0 || y >= job.clipY1) continue;
+        const size_t index = size_t(y) * size_t(job.pitch) + size_t(x);
+        if (!DepthPass(job, index, p.z + (q.z - p.z) * t)) continue;
+        if (!job.colour) continue;
+        const float iw = p.iw + (q.iw - p.iw) * t;
+        for (int k = 0; k < nvar; ++k)
+            values[k] = (a.var[k] * p.iw + (b.var[k] * q.iw - a.var[k] * p.iw) * t) / iw;
+        if (job.lastFlat && nvar > 0) values[nvar - 1] = a.var[nvar - 1];
+        float colour[4];
+        ps.Shade(values, colour);
+        Write(job, job.colour + index, colour);
+    }
+}
+
+template <class PS>
+void LinesWith(const RasterJob& job, const PS& ps, const std::vector<ClipVertex>& vertices,
+               const std::vector<uint32_t>& indices) {
+    const int planes = job.depthClip ? 7 : 5;
+    for (size_t l = 0; l + 1 < indices.size(); l += 2) {
+        ClipVertex a = vertices[indices[l]], b = vertices[indices[l + 1]];
+        bool visible = true;
+        float t0 = 0, t1 = 1;
+        for (int p = 0; p < planes && visible; ++p) {
+            const float da = PlaneDistance(a, p), db = PlaneDistance(b, p);
+            if (da < 0 && db < 0)
+                visible = false;
+            else if (da < 0)
+                t0 = std::max(t0, da / (da - db));
+            else if (db < 0)
+                t1 = std::min(t1, da / (da - db));
+        }
+        if (!visible || t0 >= t1) continue;
+        ClipVertex ca, cb;
+        Lerp(a, b, t0, job.varyings, ca);
+        Lerp(a, b, t1, job.varyings, cb);
+        if (job.lastFlat && job.varyings > 0)
+            ca.var[job.varyings - 1] = cb.var[job.varyings - 1] = a.var[job.varyings - 1];
+        Line(job, ps, ca, cb);
+    }
+}
+} // namespace
+
+void DrawLines(const RasterJob& job, const std::vector<ClipVertex>& vertices,
+               const std::vector<uint32_t>& indices) {
+    switch (job.program) {
+    case PsProgram::Scene:
+    case PsProgram::Textured:
+        LinesWith(job, ScenePs{job.ps, job.vertexColour}, vertices, indices);
+        break;
+    case PsProgram::Camera:
+        LinesWith(job, CameraPs{job.ps}, vertices, indices);
+        break;
+    case PsProgram::Gui:
+        LinesWith(job, GuiPs{job.ps}, vertices, indices);
+        break;
+    }
+}
+
+} // namespace d3d11sw

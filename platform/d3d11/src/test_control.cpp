@@ -1,0 +1,69 @@
+#include "internal.h"
+#include "raster.h"
+
+#include <d3d11_test_control.h>
+
+#include <map>
+#include <mutex>
+
+namespace d3d11sw {
+// Defined with the other controls' storage in objects.cpp.
+void InjectFailure(const char* call, HRESULT result);
+void ClearFailures();
+unsigned Draws();
+void ResetDraws();
+} // namespace d3d11sw
+
+namespace d3d11test {
+
+bool ReadPixels(ID3D11Resource* resource, std::vector<uint32_t>& pixels, int& width, int& height) {
+    d3d11sw::Texture2D* t = d3d11sw::AsTexture(resource);
+    if (!t || t->IsDepth()) return false;
+    width = t->Width();
+    height = t->Height();
+    pixels.assign(t->Colour(), t->Colour() + size_t(width) * size_t(height));
+    return true;
+}
+
+uint32_t ReadPixel(ID3D11View* view, int x, int y) {
+    ID3D11Resource* r = nullptr;
+    view->GetResource(&r);
+    d3d11sw::Texture2D* t = d3d11sw::AsTexture(r);
+    uint32_t p = 0;
+    if (t && !t->IsDepth() && x >= 0 && y >= 0 && x < t->Width() && y < t->Height())
+        p = t->Colour()[size_t(y) * size_t(t->Width()) + size_t(x)];
+    if (r) r->Release();
+    return p;
+}
+
+float ReadDepth(ID3D11DepthStencilView* view, int x, int y) {
+    ID3D11Resource* r = nullptr;
+    view->GetResource(&r);
+    d3d11sw::Texture2D* t = d3d11sw::AsTexture(r);
+    float d = -1.0f;
+    if (t && t->IsDepth() && x >= 0 && y >= 0 && x < t->Width() && y < t->Height())
+        d = t->Depth()[size_t(y) * size_t(t->Width()) + size_t(x)];
+    if (r) r->Release();
+    return d;
+}
+
+unsigned DrawCount() {
+    return d3d11sw::Draws();
+}
+void ResetDrawCount() {
+    d3d11sw::ResetDraws();
+}
+void FailNextCall(const char* call, HRESULT result) {
+    d3d11sw::InjectFailure(call, result);
+}
+void ClearInjectedFailures() {
+    d3d11sw::ClearFailures();
+}
+void SetRasterThreads(unsigned count) {
+    d3d11sw::SetThreadCount(count);
+}
+unsigned RasterThreads() {
+    return d3d11sw::ThreadCount();
+}
+
+} // namespace d3d11test
