@@ -7,6 +7,7 @@
 #include <Engine.h>
 #include <InputSystem.h>
 #include <Messages.h>
+#include <PhysicsSystem.h>
 #include <System.h>
 #include <WindowsDirectory.h>
 #include <windows.h>
@@ -72,12 +73,12 @@ void AddPluginSystems() {
 
 void AddSystems() {
     Engine::AddSystem(new ErrorLoggerSystem(L"ErrorLogger"));
-    // The game rules, graphics and physics take these places when they arrive; until then the
-    // engine's base system holds them so that the order and the names stay as they will be.
+    // The game rules and graphics take these places when they arrive; until then the engine's
+    // base system holds them so that the order and the names stay as they will be.
     Engine::AddSystem(new System(L"GameLogic"));
     Engine::AddSystem(new System(L"Graphics"));
     Engine::AddSystem(new InputSystem(L"Input"));
-    Engine::AddSystem(new System(L"Physics"));
+    Engine::AddSystem(new PhysicsSystem(L"Physics"));
     Engine::AddSystem(new SoundSystem(L"Sound"));
     Engine::AddSystem(new WindowSystem(L"Window", 1600, 900, 100, 100, "Torvik", 0x24));
     AddPluginSystems();
