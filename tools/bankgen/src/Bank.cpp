@@ -1,5 +1,7 @@
 #include <bankgen/Bank.h>
 
+#include "Layout.h"
+
 #include <cstdio>
 #include <set>
 
@@ -11,6 +13,15 @@ constexpr std::uint32_t kChunkHeaderSize = 8;
 
 std::uint32_t AlignUp(std::uint32_t v, std::uint32_t a) {
     return (v + a - 1) / a * a;
+}
+
+// Chunk payloads carry no authoring rules of their own: Build checks what the engine needs.
+template <typename T> Bytes Encoded(const T& value) {
+    Bytes out;
+    ByteWriter w(out);
+    WriteArchive a(w, nullptr);
+    Fields(a, value);
+    return out;
 }
 
 } // namespace
@@ -37,71 +48,21 @@ Bytes EncodeHeaderPayload(std::uint32_t bankId, std::uint32_t languageId, bool e
 }
 
 Bytes EncodeSettings(const Settings& s) {
-    Bytes out;
-    ByteWriter w(out);
-    w.F32(s.volumeThresholdDb);
-    w.U16(s.maxVoices);
-    w.U32(static_cast<std::uint32_t>(s.stateGroups.size()));
-    for (const StateGroupSettings& g : s.stateGroups) {
-        w.U32(g.group);
-        w.U32(g.defaultTransitionMs);
-        w.U32(static_cast<std::uint32_t>(g.transitions.size()));
-        for (const StateTransition& t : g.transitions) {
-            w.U32(t.from);
-            w.U32(t.to);
-            w.U32(t.ms);
-        }
-    }
-    w.U32(static_cast<std::uint32_t>(s.switchBindings.size()));
-    for (const SwitchBinding& b : s.switchBindings) {
-        w.U32(b.switchGroup);
-        w.U32(b.gameParameter);
-        w.U8(b.drivingType);
-        w.U32(static_cast<std::uint32_t>(b.points.size()));
-        for (const SwitchPoint& p : b.points) {
-            w.F32(p.value);
-            w.U32(p.switchId);
-            w.U32(p.shape);
-        }
-    }
-    w.U32(static_cast<std::uint32_t>(s.gameParameters.size()));
-    for (const GameParameter& p : s.gameParameters) {
-        w.U32(p.id);
-        w.F32(p.defaultValue);
-        w.U32(p.rampKind);
-        w.F32(p.rampUp);
-        w.F32(p.rampDown);
-        w.U8(p.builtIn);
-    }
-    return out;
+    return Encoded(s);
 }
 
 Bytes EncodeEnvironment(const Environment& e) {
-    Bytes out;
-    ByteWriter w(out);
-    for (const EnvironmentCurve& c : e.curves) {
-        w.U8(c.enabled);
-        w.U8(c.scaling);
-        w.U16(static_cast<std::uint16_t>(c.points.size()));
-        for (const CurvePoint& p : c.points) {
-            w.F32(p.x);
-            w.F32(p.y);
-            w.U32(p.shape);
-        }
-    }
-    return out;
+    return Encoded(e);
 }
 
 Bytes EncodeBankNames(const std::vector<BankName>& names) {
     Bytes out;
     ByteWriter w(out);
+    WriteArchive a(w, nullptr);
     w.U32(1); // string kind: not interpreted by the engine
-    w.U32(static_cast<std::uint32_t>(names.size()));
-    for (const BankName& n : names) {
-        w.U32(n.bankId);
-        w.U8(static_cast<std::uint8_t>(n.name.size()));
-        w.Raw(std::span(reinterpret_cast<const std::uint8_t*>(n.name.data()), n.name.size()));
-    }
+    a.Count<std::uint32_t>(names, 5);
+    for (const BankName& n : names)
+        Fields(a, n);
     return out;
 }
 

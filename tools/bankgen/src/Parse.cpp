@@ -1,5 +1,7 @@
 #include <bankgen/Parse.h>
 
+#include "Layout.h"
+
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -11,95 +13,30 @@ namespace {
 
 constexpr size_t kChunkHeader = 8;
 
-std::string Hex(std::uint32_t v) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", v);
-    return text;
-}
-
 std::string At(size_t offset) {
     return " at byte " + std::to_string(offset);
 }
 
-bool ParseSettings(ByteReader& r, Settings& s) {
-    s.volumeThresholdDb = r.F32();
-    s.maxVoices = r.U16();
-    std::uint32_t n = r.U32();
-    if (std::uint64_t{n} * 12 > r.Remaining()) return false;
-    s.stateGroups.resize(n);
-    for (StateGroupSettings& g : s.stateGroups) {
-        g.group = r.U32();
-        g.defaultTransitionMs = r.U32();
-        const std::uint32_t t = r.U32();
-        if (std::uint64_t{t} * 12 > r.Remaining()) return false;
-        g.transitions.resize(t);
-        for (StateTransition& x : g.transitions) {
-            x.from = r.U32();
-            x.to = r.U32();
-            x.ms = r.U32();
-        }
-    }
-    n = r.U32();
-    if (std::uint64_t{n} * 13 > r.Remaining()) return false;
-    s.switchBindings.resize(n);
-    for (SwitchBinding& b : s.switchBindings) {
-        b.switchGroup = r.U32();
-        b.gameParameter = r.U32();
-        b.drivingType = r.U8();
-        const std::uint32_t p = r.U32();
-        if (std::uint64_t{p} * 12 > r.Remaining()) return false;
-        b.points.resize(p);
-        for (SwitchPoint& x : b.points) {
-            x.value = r.F32();
-            x.switchId = r.U32();
-            x.shape = r.U32();
-        }
-    }
-    n = r.U32();
-    if (std::uint64_t{n} * 21 > r.Remaining()) return false;
-    s.gameParameters.resize(n);
-    for (GameParameter& p : s.gameParameters) {
-        p.id = r.U32();
-        p.defaultValue = r.F32();
-        p.rampKind = r.U32();
-        p.rampUp = r.F32();
-        p.rampDown = r.F32();
-        p.builtIn = r.U8();
-    }
-    return r.Ok();
-}
-
-bool ParseEnvironment(ByteReader& r, Environment& e) {
-    for (EnvironmentCurve& c : e.curves) {
-        c.enabled = r.U8();
-        c.scaling = r.U8();
-        const std::uint16_t n = r.U16();
-        if (std::uint64_t{n} * 12 > r.Remaining()) return false;
-        c.points.resize(n);
-        for (CurvePoint& p : c.points) {
-            p.x = r.F32();
-            p.y = r.F32();
-            p.shape = r.U32();
-        }
-    }
-    return r.Ok();
-}
-
 bool ParseNames(ByteReader& r, std::vector<BankName>& names) {
+    ReadArchive a(r);
     while (r.Remaining() > 0) {
-        r.U32(); // string kind
-        const std::uint32_t n = r.U32();
-        if (!r.Ok() || std::uint64_t{n} * 5 > r.Remaining()) return false;
-        for (std::uint32_t i = 0; i < n; ++i) {
-            BankName b;
-            b.bankId = r.U32();
-            auto text = r.Take(r.U8());
-            b.name.assign(text.begin(), text.end());
-            names.push_back(std::move(b));
-        }
+        std::uint32_t kind = 0; // not interpreted
+        std::vector<BankName> table;
+        a(kind);
+        a.Count<std::uint32_t>(table, 5);
+        for (BankName& n : table)
+            Fields(a, n);
         if (!r.Ok()) return false;
+        names.insert(names.end(), table.begin(), table.end());
     }
     return true;
+}
+
+// The whole payload holds exactly the chunk's fields.
+template <typename T> bool ReadChunk(ByteReader& r, T& value) {
+    ReadArchive a(r);
+    Fields(a, value);
+    return r.Ok() && r.Remaining() == 0;
 }
 
 bool ParseHierarchy(ByteReader& r, size_t base, bool extraOwner, std::vector<ParsedRecord>& records,
@@ -193,10 +130,10 @@ bool ParseBank(std::span<const std::uint8_t> file, ParsedBank& bank, std::string
         bool ok = true;
         if (chunk.tag == "STMG") {
             bank.settings.emplace();
-            ok = ParseSettings(c, *bank.settings) && c.Remaining() == 0;
+            ok = ReadChunk(c, *bank.settings);
         } else if (chunk.tag == "ENVS") {
             bank.environment.emplace();
-            ok = ParseEnvironment(c, *bank.environment) && c.Remaining() == 0;
+            ok = ReadChunk(c, *bank.environment);
         } else if (chunk.tag == "DIDX") {
             ok = chunk.size % 12 == 0;
             while (ok && c.Remaining() >= 12)
@@ -255,28 +192,19 @@ int TableOf(std::uint8_t t) {
     }
 }
 
-const NodeCommon* NodeOf(const Record& r) {
+// The node block and child list of the records that have them.
+struct NodeParts {
+    const NodeCommon* node = nullptr;
+    const std::vector<std::uint32_t>* children = nullptr;
+};
+NodeParts PartsOf(const Record& r) {
     return std::visit(
-        [](const auto& x) -> const NodeCommon* {
-            if constexpr (requires { x.music.node; })
-                return &x.music.node;
-            else if constexpr (requires { x.node; })
-                return &x.node;
-            else
-                return nullptr;
-        },
-        r);
-}
-
-const std::vector<std::uint32_t>* ChildrenOf(const Record& r) {
-    return std::visit(
-        [](const auto& x) -> const std::vector<std::uint32_t>* {
-            if constexpr (requires { x.music.children; })
-                return &x.music.children;
-            else if constexpr (requires { x.children; })
-                return &x.children;
-            else
-                return nullptr;
+        [](const auto& x) {
+            const auto& part = NodePart(x);
+            NodeParts p;
+            if constexpr (requires { part.node; }) p.node = &part.node;
+            if constexpr (requires { part.children; }) p.children = &part.children;
+            return p;
         },
         r);
 }
@@ -383,8 +311,9 @@ std::vector<std::string> Validate(const ParsedBank& bank, const std::vector<cons
             k.Error(rec, "IDs with the top bit are taken for objects made at run time");
 
         const Record& r = *rec.record;
-        if (const NodeCommon* n = NodeOf(r)) k.Node(rec, *n);
-        if (const auto* children = ChildrenOf(r)) k.Children(rec, *children);
+        const NodeParts parts = PartsOf(r);
+        if (parts.node) k.Node(rec, *parts.node);
+        if (parts.children) k.Children(rec, *parts.children);
 
         if (const auto* bus = std::get_if<BusRecord>(&r)) {
             if (bus->parent != 0 && !k.Has(1, bus->parent))
@@ -500,9 +429,9 @@ std::string RecordLine(const ParsedRecord& rec) {
     if (const auto* b = std::get_if<BusRecord>(&r))
         return line + " parent=" + Hex(b->parent) + " flags3=" + std::to_string(b->flags3) + Props(b->props) +
                Rtpcs(b->rtpcs);
-    if (const NodeCommon* n = NodeOf(r)) {
-        line += NodeLine(*n);
-        if (const auto* children = ChildrenOf(r)) line += " children=" + Join(*children);
+    if (const NodeParts parts = PartsOf(r); parts.node) {
+        line += NodeLine(*parts.node);
+        if (parts.children) line += " children=" + Join(*parts.children);
     }
     return line;
 }

@@ -1,230 +1,176 @@
-#include <bankgen/Records.h>
+// Record layouts: each is written once and drives both the encoder and the bounded decoder.
+#include <bankgen/Parse.h>
 
-#include <cstdio>
+#include "Layout.h"
+
 #include <cstring>
-#include <limits>
 
 namespace bankgen {
 
+// The minimum byte counts given to Count are the smallest encoding of one element: the reader
+// refuses a count that could not fit in what remains before it sizes anything from it.
+
+template <typename A, typename V> void Ids(A& a, V& ids) {
+    a.template Count<std::uint32_t>(ids, 4);
+    for (auto& v : ids)
+        a(v);
+}
+
+template <typename A, typename V> void Points(A& a, V& points) {
+    for (auto& p : points)
+        Fields(a, p);
+}
+
+// Property bundles store every ID before every value.
+template <typename A, typename V> void Props(A& a, V& props) {
+    a.template Count<std::uint8_t>(props, 5, "properties");
+    for (auto& p : props)
+        a(p.id);
+    for (auto& p : props)
+        a(p.bits);
+}
+
+template <typename A, typename V> void Ranges(A& a, V& ranges) {
+    a.template Count<std::uint8_t>(ranges, 9, "ranged values");
+    for (auto& r : ranges)
+        a(r.id);
+    for (auto& r : ranges)
+        a(r.minBits, r.maxBits);
+}
+
+template <typename A, typename V> void Rtpcs(A& a, V& curves) {
+    a.template Count<std::uint16_t>(curves, 14, "game-parameter curves");
+    for (auto& c : curves) {
+        a(c.gameParameter, c.drivingType, c.mode, c.target, c.curveId, c.scaling);
+        a.template Count<std::uint16_t>(c.points, 12, "curve points");
+        Points(a, c.points);
+    }
+}
+
+template <typename A, typename V> void StateGroups(A& a, V& groups) {
+    a.template Count<std::uint32_t>(groups, 7);
+    for (auto& g : groups) {
+        a(g.group, g.syncByte);
+        a.template Count<std::uint16_t>(g.states, 8, "states");
+        for (auto& s : g.states)
+            a(s.state, s.stateObject);
+    }
+}
+
+// Nodes and busses: the bypass bits are present only with at least one effect.
+template <typename A, typename V, typename B> void Effects(A& a, V& effects, B& bypassBits) {
+    a.template Count<std::uint8_t>(effects, 7, "effects", 4);
+    if (!effects.empty()) a(bypassBits);
+    for (auto& e : effects)
+        a(e.slot, e.id, e.shared, e.last);
+}
+
+template <typename A> void Fields(A& a, Io<A, Positioning>& p) {
+    a(p.bits);
+    if (!(p.bits & 1) || !(p.bits & 8)) return;
+    a(p.type3d, p.attenuation);
+    if ((p.type3d & 3) == 1) return;
+    a(p.pathMode, p.pathEndMs);
+    a.template Count<std::uint32_t>(p.vertices, 16);
+    for (auto& v : p.vertices)
+        a(v.x, v.y, v.z, v.durationMs);
+    a.template Count<std::uint32_t>(p.items, 20);
+    for (auto& i : p.items)
+        a(i.firstVertex, i.vertexCount);
+    if constexpr (!A::kReading)
+        for (const PathItem& i : p.items)
+            if (std::uint64_t{i.firstVertex} + i.vertexCount > p.vertices.size())
+                a.Error("object " + Hex(a.Owner()) + ": path item past the vertices");
+    for (auto& i : p.items)
+        a(i.rangeX, i.rangeY, i.rangeZ);
+}
+
+template <typename A> void Fields(A& a, Io<A, NodeCommon>& n) {
+    a(n.overrideParentEffects);
+    Effects(a, n.effects, n.bypassBits);
+    if constexpr (!A::kReading)
+        for (const EffectEntry& e : n.effects)
+            if (e.slot > 3) a.Error("object " + Hex(a.Owner()) + ": effect slot above 3");
+    a(n.overrideAttachedPlugin, n.outputBus, n.parent, n.bitVector);
+    Props(a, n.props);
+    Ranges(a, n.ranges);
+    Fields(a, n.positioning);
+    a(n.auxBits);
+    if (n.auxBits & 8) a(n.userAux);
+    a(n.advancedFlags, n.virtualQueue, n.maxInstances, n.belowThreshold, n.outputFlags);
+    StateGroups(a, n.stateGroups);
+    Rtpcs(a, n.rtpcs);
+    if (a.ExtraOwner()) a(n.extraOwnerBus);
+}
+
+template <typename A> void SourceLayout(A& a, Io<A, SourceRecord>& s) {
+    a(s.plugin, s.streamType, s.sourceId, s.fileId);
+    if (s.streamType != 2) a(s.fileOffset);
+    a(s.inMemorySize, s.bits);
+    const std::uint32_t kind = s.plugin & 0xF;
+    if (kind == 2 || kind == 5) a.template Blob<std::uint32_t>(s.params);
+}
+
 namespace {
 
-std::string Hex(std::uint32_t v) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", v);
-    return text;
-}
-
-template <typename T> std::uint32_t Count32(const std::vector<T>& v) {
-    return static_cast<std::uint32_t>(v.size());
-}
-
-// Counts narrower than 32 bits are checked: a silently wrapped count corrupts every field after it.
-template <typename T>
-bool FitsCount(const std::vector<T>& v, size_t limit, const char* what, std::uint32_t id,
-               EncodeContext& ctx) {
-    if (v.size() <= limit) return true;
-    ctx.errors.push_back(std::string("object ") + Hex(id) + ": too many " + what);
-    return false;
-}
-
-void Points(ByteWriter& w, const std::vector<CurvePoint>& points) {
-    for (const CurvePoint& p : points) {
-        w.F32(p.x);
-        w.F32(p.y);
-        w.U32(p.shape);
-    }
-}
-
-void PropBundle(ByteWriter& w, const std::vector<Prop>& props, std::uint32_t id, EncodeContext& ctx) {
-    FitsCount(props, 255, "properties", id, ctx);
-    w.U8(static_cast<std::uint8_t>(props.size()));
-    for (const Prop& p : props)
-        w.U8(p.id);
-    for (const Prop& p : props)
-        w.U32(p.bits);
-}
-
-void RangeBundle(ByteWriter& w, const std::vector<RangedValue>& ranges, std::uint32_t id,
-                 EncodeContext& ctx) {
-    FitsCount(ranges, 255, "ranged values", id, ctx);
-    w.U8(static_cast<std::uint8_t>(ranges.size()));
-    for (const RangedValue& r : ranges)
-        w.U8(r.id);
-    for (const RangedValue& r : ranges) {
-        w.U32(r.minBits);
-        w.U32(r.maxBits);
-    }
-}
-
-void RtpcList(ByteWriter& w, const std::vector<RtpcCurve>& curves, std::uint32_t id, EncodeContext& ctx) {
-    FitsCount(curves, 0xFFFF, "game-parameter curves", id, ctx);
-    w.U16(static_cast<std::uint16_t>(curves.size()));
-    for (const RtpcCurve& c : curves) {
-        FitsCount(c.points, 0xFFFF, "curve points", id, ctx);
-        w.U32(c.gameParameter);
-        w.U8(c.drivingType);
-        w.U8(c.mode);
-        w.U8(c.target);
-        w.U32(c.curveId);
-        w.U8(c.scaling);
-        w.U16(static_cast<std::uint16_t>(c.points.size()));
-        Points(w, c.points);
-    }
-}
-
-void StateChunk(ByteWriter& w, const std::vector<StateGroupLink>& groups, std::uint32_t id,
-                EncodeContext& ctx) {
-    w.U32(Count32(groups));
-    for (const StateGroupLink& g : groups) {
-        FitsCount(g.states, 0xFFFF, "states", id, ctx);
-        w.U32(g.group);
-        w.U8(g.syncByte);
-        w.U16(static_cast<std::uint16_t>(g.states.size()));
-        for (const StateLink& s : g.states) {
-            w.U32(s.state);
-            w.U32(s.stateObject);
-        }
-    }
-}
-
-void Children(ByteWriter& w, const std::vector<std::uint32_t>& children) {
-    w.U32(Count32(children));
-    for (std::uint32_t c : children)
-        w.U32(c);
-}
-
-void Ids(ByteWriter& w, const std::vector<std::uint32_t>& ids) {
-    w.U32(Count32(ids));
-    for (std::uint32_t v : ids)
-        w.U32(v);
-}
-
-void Node(ByteWriter& w, const NodeCommon& n, std::uint32_t id, EncodeContext& ctx) {
-    w.U8(n.overrideParentEffects);
-    FitsCount(n.effects, 4, "effects", id, ctx);
-    w.U8(static_cast<std::uint8_t>(n.effects.size()));
-    if (!n.effects.empty()) {
-        w.U8(n.bypassBits);
-        for (const EffectEntry& e : n.effects) {
-            if (e.slot > 3) ctx.errors.push_back("object " + Hex(id) + ": effect slot above 3");
-            w.U8(e.slot);
-            w.U32(e.id);
-            w.U8(e.shared);
-            w.U8(e.last);
-        }
-    }
-    w.U8(n.overrideAttachedPlugin);
-    w.U32(n.outputBus);
-    w.U32(n.parent);
-    w.U8(n.bitVector);
-    PropBundle(w, n.props, id, ctx);
-    RangeBundle(w, n.ranges, id, ctx);
-
-    const Positioning& p = n.positioning;
-    w.U8(p.bits);
-    if ((p.bits & 1) && (p.bits & 8)) {
-        w.U8(p.type3d);
-        w.U32(p.attenuation);
-        if ((p.type3d & 3) != 1) {
-            w.U8(p.pathMode);
-            w.U32(p.pathEndMs);
-            w.U32(Count32(p.vertices));
-            for (const PathVertex& v : p.vertices) {
-                w.F32(v.x);
-                w.F32(v.y);
-                w.F32(v.z);
-                w.U32(v.durationMs);
-            }
-            w.U32(Count32(p.items));
-            for (const PathItem& i : p.items) {
-                if (std::uint64_t{i.firstVertex} + i.vertexCount > p.vertices.size())
-                    ctx.errors.push_back("object " + Hex(id) + ": path item past the vertices");
-                w.U32(i.firstVertex);
-                w.U32(i.vertexCount);
-            }
-            for (const PathItem& i : p.items) {
-                w.F32(i.rangeX);
-                w.F32(i.rangeY);
-                w.F32(i.rangeZ);
-            }
-        }
-    }
-
-    w.U8(n.auxBits);
-    if (n.auxBits & 8)
-        for (std::uint32_t bus : n.userAux)
-            w.U32(bus);
-
-    w.U8(n.advancedFlags);
-    w.U8(n.virtualQueue);
-    w.U16(n.maxInstances);
-    w.U8(n.belowThreshold);
-    w.U8(n.outputFlags);
-
-    StateChunk(w, n.stateGroups, id, ctx);
-    RtpcList(w, n.rtpcs, id, ctx);
-    if (ctx.extraOwner) w.U32(n.extraOwnerBus);
-}
-
-void Source(ByteWriter& w, const SourceRecord& s, std::uint32_t owner, EncodeContext& ctx) {
+// The source as written: media from this bank get its ID and their placement in the file.
+SourceRecord Placed(const SourceRecord& s, WriteArchive& a) {
+    const std::string owner = "object " + Hex(a.Owner());
     const std::uint32_t kind = s.plugin & 0xF;
     if (kind != 0 && kind != 1 && kind != 2 && kind != 5)
-        ctx.errors.push_back("object " + Hex(owner) + ": plug-in type " + std::to_string(kind) +
-                             " not readable");
-    if (s.streamType > 2) ctx.errors.push_back("object " + Hex(owner) + ": stream type above 2");
+        a.Error(owner + ": plug-in type " + std::to_string(kind) + " not readable");
+    if (s.streamType > 2) a.Error(owner + ": stream type above 2");
 
-    std::uint32_t fileId = s.fileId, offset = s.fileOffset, size = s.inMemorySize;
+    SourceRecord placed = s;
     if (s.fromBank) {
-        std::optional<MediaPlacement> placed = ctx.findMedia ? ctx.findMedia(s.sourceId) : std::nullopt;
-        if (!placed) {
-            ctx.errors.push_back("object " + Hex(owner) + ": media " + Hex(s.sourceId) +
-                                 " is not in this bank");
+        const EncodeContext& ctx = *a.Context();
+        std::optional<MediaPlacement> at = ctx.findMedia ? ctx.findMedia(s.sourceId) : std::nullopt;
+        if (!at) {
+            a.Error(owner + ": media " + Hex(s.sourceId) + " is not in this bank");
         } else {
-            fileId = ctx.bankId;
-            offset = placed->fileOffset;
-            size = placed->size;
+            placed.fileId = ctx.bankId;
+            placed.fileOffset = at->fileOffset;
+            placed.inMemorySize = at->size;
         }
     }
-    w.U32(s.plugin);
-    w.U8(s.streamType);
-    w.U32(s.sourceId);
-    w.U32(fileId);
-    if (s.streamType != 2) w.U32(offset);
-    w.U32(size);
-    w.U8(s.bits);
-    if (kind == 2 || kind == 5) {
-        w.U32(static_cast<std::uint32_t>(s.params.size()));
-        w.Raw(s.params);
+    return placed;
+}
+
+} // namespace
+
+template <typename A> void Fields(A& a, Io<A, SourceRecord>& s) {
+    if constexpr (A::kReading) {
+        SourceLayout(a, s);
+    } else {
+        const SourceRecord placed = Placed(s, a);
+        SourceLayout(a, placed);
     }
 }
 
-void Exceptions(ByteWriter& w, const std::vector<ActionException>& list) {
-    w.U32(Count32(list));
-    for (const ActionException& e : list) {
-        w.U32(e.id);
-        w.U8(e.isBus);
-    }
+template <typename A, typename V> void Exceptions(A& a, V& list) {
+    a.template Count<std::uint32_t>(list, 5);
+    for (auto& e : list)
+        a(e.id, e.isBus);
 }
 
-void ActionParams(ByteWriter& w, const ActionRecord& a, EncodeContext& ctx) {
-    const std::uint8_t kind = static_cast<std::uint8_t>(a.type >> 8);
-    switch (kind) {
+// The parameters after the common action fields depend on the high byte of the type; false for
+// a high byte a bank cannot carry.
+template <typename A> bool ActionParams(A& a, Io<A, ActionRecord>& r) {
+    switch (r.type >> 8) {
     case 0x01:
     case 0x06:
     case 0x07:
-        w.U8(a.curve);
-        Exceptions(w, a.exceptions);
-        break;
+        a(r.curve);
+        Exceptions(a, r.exceptions);
+        return true;
     case 0x02:
     case 0x03:
-        w.U8(a.curve);
-        w.U8(a.option);
-        Exceptions(w, a.exceptions);
-        break;
+        a(r.curve, r.option);
+        Exceptions(a, r.exceptions);
+        return true;
     case 0x04:
-        w.U8(a.curve);
-        w.U32(a.bankId);
-        break;
+        a(r.curve, r.bankId);
+        return true;
     case 0x08:
     case 0x09:
     case 0x0A:
@@ -235,409 +181,345 @@ void ActionParams(ByteWriter& w, const ActionRecord& a, EncodeContext& ctx) {
     case 0x0F:
     case 0x20:
     case 0x30:
-        w.U8(a.curve);
-        w.U8(a.valueMeaning);
-        w.F32(a.base);
-        w.F32(a.min);
-        w.F32(a.max);
-        Exceptions(w, a.exceptions);
-        break;
+        a(r.curve, r.valueMeaning, r.base, r.min, r.max);
+        Exceptions(a, r.exceptions);
+        return true;
     case 0x10:
     case 0x11:
     case 0x1C:
     case 0x1D:
     case 0x1F:
-        break;
+        return true;
     case 0x12:
     case 0x19:
-        w.U32(a.groupId);
-        w.U32(a.valueId);
-        break;
+        a(r.groupId, r.valueId);
+        return true;
     case 0x13:
     case 0x14:
-        w.U8(a.curve);
-        w.U8(a.bypassTransition);
-        w.U8(a.valueMeaning);
-        w.F32(a.base);
-        w.F32(a.min);
-        w.F32(a.max);
-        Exceptions(w, a.exceptions);
-        break;
+        a(r.curve, r.bypassTransition, r.valueMeaning, r.base, r.min, r.max);
+        Exceptions(a, r.exceptions);
+        return true;
     case 0x1A:
     case 0x1B:
-        w.U8(a.option);
-        w.U8(a.slotMask);
-        Exceptions(w, a.exceptions);
-        break;
+        a(r.option, r.slotMask);
+        Exceptions(a, r.exceptions);
+        return true;
     case 0x1E:
-        w.U8(a.option);
-        w.F32(a.base);
-        w.F32(a.min);
-        w.F32(a.max);
-        w.U8(a.snapToMarker);
-        Exceptions(w, a.exceptions);
-        break;
+        a(r.option, r.base, r.min, r.max, r.snapToMarker);
+        Exceptions(a, r.exceptions);
+        return true;
     default:
-        ctx.errors.push_back("action " + Hex(a.id) + ": type " + Hex(a.type) + " cannot be read from a bank");
-        break;
+        return false;
     }
 }
 
-void Rules(ByteWriter& w, const std::vector<TransitionRule>& rules) {
-    w.U32(Count32(rules));
-    for (const TransitionRule& r : rules) {
-        Ids(w, r.sources);
-        Ids(w, r.destinations);
-        w.U32(r.sourceFadeMs);
-        w.U32(r.sourceCurve);
-        w.U32(r.sourceOffsetMs);
-        w.U32(r.syncType);
-        w.U32(r.sourceCueFilter);
-        w.U8(r.playPostExit);
-        w.U32(r.destFadeMs);
-        w.U32(r.destCurve);
-        w.U32(r.destOffsetMs);
-        w.U32(r.destCueFilter);
-        w.U32(r.jumpTo);
-        w.U16(r.entryType);
-        w.U8(r.playPreEntry);
-        w.U8(r.matchCueName);
-        w.U8(r.transitionSegment ? 1 : 0);
-        if (r.transitionSegment) {
-            const TransitionSegment& t = *r.transitionSegment;
-            w.U32(t.segment);
-            w.U32(t.fadeInMs);
-            w.U32(t.fadeInCurve);
-            w.U32(t.fadeInOffsetMs);
-            w.U32(t.fadeOutMs);
-            w.U32(t.fadeOutCurve);
-            w.U32(t.fadeOutOffsetMs);
-            w.U8(t.playPreEntry);
-            w.U8(t.playPostExit);
+template <typename A, typename V> void Rules(A& a, V& rules) {
+    a.template Count<std::uint32_t>(rules, 54);
+    for (auto& t : rules) {
+        Ids(a, t.sources);
+        Ids(a, t.destinations);
+        a(t.sourceFadeMs, t.sourceCurve, t.sourceOffsetMs, t.syncType, t.sourceCueFilter, t.playPostExit);
+        a(t.destFadeMs, t.destCurve, t.destOffsetMs, t.destCueFilter, t.jumpTo, t.entryType, t.playPreEntry,
+          t.matchCueName);
+        a.Flag(t.transitionSegment);
+        if (auto& s = t.transitionSegment) {
+            a(s->segment, s->fadeInMs, s->fadeInCurve, s->fadeInOffsetMs, s->fadeOutMs, s->fadeOutCurve,
+              s->fadeOutOffsetMs, s->playPreEntry, s->playPostExit);
         }
     }
 }
 
-void Tree(ByteWriter& w, const std::vector<TreeNode>& tree) {
-    for (const TreeNode& t : tree) {
-        w.U32(t.key);
-        w.U32(t.childOrNode);
-        w.U16(t.weight);
-        w.U16(t.probability);
+// Decision trees are sized in bytes, with the mode byte between the size and the nodes.
+template <typename A, typename V, typename M> void Tree(A& a, V& tree, M& mode) {
+    a.ByteSize(tree, 12);
+    a(mode);
+    for (auto& t : tree)
+        a(t.key, t.childOrNode, t.weight, t.probability);
+}
+
+template <typename A> void Fields(A& a, Io<A, MusicNodePart>& m) {
+    a(m.id, m.flags);
+    Fields(a, m.node);
+    Ids(a, m.children);
+    a(m.gridPeriodMs, m.gridOffsetMs, m.tempo, m.beatsPerBar, m.beatValue, m.timeOverride);
+    a.template Count<std::uint32_t>(m.stingers, 24);
+    for (auto& s : m.stingers)
+        a(s.trigger, s.segment, s.syncType, s.cueFilter, s.dontRepeatMs, s.lookAhead);
+}
+
+template <typename A> void Fields(A& a, Io<A, StateRecord>& r) {
+    a(r.id);
+    Props(a, r.props);
+}
+
+template <typename A> void Fields(A& a, Io<A, SoundRecord>& r) {
+    a(r.id);
+    Fields(a, r.source);
+    Fields(a, r.node);
+}
+
+template <typename A> void Fields(A& a, Io<A, MotionLeafRecord>& r) {
+    a(r.id);
+    a.template Count<std::uint32_t>(r.sources, 26);
+    for (auto& s : r.sources) {
+        a(s.device1, s.device2, s.levelOffset);
+        Fields(a, s.source);
+    }
+    Fields(a, r.node);
+}
+
+template <typename A> void Fields(A& a, Io<A, ActionRecord>& r) {
+    if constexpr (!A::kReading)
+        if (r.id == 0) a.Error("an action has ID 0");
+    a(r.id, r.type, r.target, r.isBus);
+    Props(a, r.props);
+    Ranges(a, r.ranges);
+    if (ActionParams(a, r)) return;
+    if constexpr (A::kReading)
+        a.Refuse("action type " + std::to_string(r.type >> 8) + " (high byte) cannot be read");
+    else
+        a.Error("action " + Hex(r.id) + ": type " + Hex(r.type) + " cannot be read from a bank");
+}
+
+template <typename A> void Fields(A& a, Io<A, EventRecord>& r) {
+    a(r.id);
+    Ids(a, r.actions);
+}
+
+template <typename A> void Fields(A& a, Io<A, RandomSequenceRecord>& r) {
+    a(r.id);
+    Fields(a, r.node);
+    a(r.loopCount, r.loopMin, r.loopMax, r.transitionMs, r.transitionMin, r.transitionMax, r.avoidRepeat);
+    a(r.transitionMode, r.randomMode, r.playlistMode, r.flags);
+    Ids(a, r.children);
+    a.template Count<std::uint16_t>(r.playlist, 8, "playlist items");
+    for (auto& e : r.playlist)
+        a(e.child, e.weight);
+}
+
+template <typename A> void Fields(A& a, Io<A, SwitchRecord>& r) {
+    a(r.id);
+    Fields(a, r.node);
+    a(r.groupType, r.group, r.defaultValue, r.followChanges);
+    Ids(a, r.children);
+    a.template Count<std::uint32_t>(r.packages, 8);
+    for (auto& p : r.packages) {
+        a(p.value);
+        Ids(a, p.children);
+    }
+    a.template Count<std::uint32_t>(r.settings, 14);
+    for (auto& s : r.settings)
+        a(s.child, s.flags, s.mode, s.fadeOutMs, s.fadeInMs);
+}
+
+template <typename A> void Fields(A& a, Io<A, GroupingRecord>& r) {
+    a(r.id);
+    Fields(a, r.node);
+    Ids(a, r.children);
+}
+
+template <typename A> void Fields(A& a, Io<A, BusRecord>& r) {
+    a(r.id, r.parent);
+    Props(a, r.props);
+    a(r.flags1, r.flags2, r.maxInstances, r.channelConfig, r.flags3, r.recoveryMs, r.maxDuckVolume);
+    a.template Count<std::uint32_t>(r.ducks, 18);
+    for (auto& d : r.ducks)
+        a(d.bus, d.duckDb, d.fadeOutMs, d.fadeInMs, d.curve, d.targetProperty);
+    Effects(a, r.effects, r.bypassBits);
+    a(r.mixer, r.mixerShareSet, r.overrideAttachedPlugin);
+    Rtpcs(a, r.rtpcs);
+    StateGroups(a, r.stateGroups);
+    if (a.ExtraOwner()) a(r.extraOwnerBus);
+}
+
+template <typename A> void Fields(A& a, Io<A, LayerContainerRecord>& r) {
+    a(r.id);
+    Fields(a, r.node);
+    Ids(a, r.children);
+    a.template Count<std::uint32_t>(r.layers, 15);
+    for (auto& l : r.layers) {
+        a(l.id);
+        Rtpcs(a, l.rtpcs);
+        a(l.crossfadeParameter, l.crossfadeType);
+        a.template Count<std::uint32_t>(l.associations, 8);
+        for (auto& s : l.associations) {
+            a(s.child);
+            a.template Count<std::uint32_t>(s.points, 12);
+            Points(a, s.points);
+        }
     }
 }
 
-void MusicNode(ByteWriter& w, const MusicNodePart& m, EncodeContext& ctx) {
-    w.U32(m.id);
-    w.U8(m.flags);
-    Node(w, m.node, m.id, ctx);
-    Children(w, m.children);
-    w.F64(m.gridPeriodMs);
-    w.F64(m.gridOffsetMs);
-    w.F32(m.tempo);
-    w.U8(m.beatsPerBar);
-    w.U8(m.beatValue);
-    w.U8(m.timeOverride);
-    w.U32(static_cast<std::uint32_t>(m.stingers.size()));
-    for (const Stinger& s : m.stingers) {
-        w.U32(s.trigger);
-        w.U32(s.segment);
-        w.U32(s.syncType);
-        w.U32(s.cueFilter);
-        w.U32(s.dontRepeatMs);
-        w.U32(s.lookAhead);
-    }
-}
-
-struct PayloadWriter {
-    ByteWriter& w;
-    EncodeContext& ctx;
-
-    void operator()(const StateRecord& r) {
-        w.U32(r.id);
-        PropBundle(w, r.props, r.id, ctx);
-    }
-    void operator()(const SoundRecord& r) {
-        w.U32(r.id);
-        Source(w, r.source, r.id, ctx);
-        Node(w, r.node, r.id, ctx);
-    }
-    void operator()(const MotionLeafRecord& r) {
-        w.U32(r.id);
-        w.U32(Count32(r.sources));
-        for (const MotionSource& s : r.sources) {
-            w.U16(s.device1);
-            w.U16(s.device2);
-            w.F32(s.levelOffset);
-            Source(w, s.source, r.id, ctx);
-        }
-        Node(w, r.node, r.id, ctx);
-    }
-    void operator()(const ActionRecord& r) {
-        if (r.id == 0) ctx.errors.push_back("an action has ID 0");
-        w.U32(r.id);
-        w.U16(r.type);
-        w.U32(r.target);
-        w.U8(r.isBus);
-        PropBundle(w, r.props, r.id, ctx);
-        RangeBundle(w, r.ranges, r.id, ctx);
-        ActionParams(w, r, ctx);
-    }
-    void operator()(const EventRecord& r) {
-        w.U32(r.id);
-        Ids(w, r.actions);
-    }
-    void operator()(const RandomSequenceRecord& r) {
-        w.U32(r.id);
-        Node(w, r.node, r.id, ctx);
-        w.U16(r.loopCount);
-        w.I16(r.loopMin);
-        w.I16(r.loopMax);
-        w.F32(r.transitionMs);
-        w.F32(r.transitionMin);
-        w.F32(r.transitionMax);
-        w.U16(r.avoidRepeat);
-        w.U8(r.transitionMode);
-        w.U8(r.randomMode);
-        w.U8(r.playlistMode);
-        w.U8(r.flags);
-        Children(w, r.children);
-        FitsCount(r.playlist, 0xFFFF, "playlist items", r.id, ctx);
-        w.U16(static_cast<std::uint16_t>(r.playlist.size()));
-        for (const PlaylistEntry& e : r.playlist) {
-            w.U32(e.child);
-            w.U32(e.weight);
-        }
-    }
-    void operator()(const SwitchRecord& r) {
-        w.U32(r.id);
-        Node(w, r.node, r.id, ctx);
-        w.U8(r.groupType);
-        w.U32(r.group);
-        w.U32(r.defaultValue);
-        w.U8(r.followChanges);
-        Children(w, r.children);
-        w.U32(Count32(r.packages));
-        for (const SwitchPackage& p : r.packages) {
-            w.U32(p.value);
-            Children(w, p.children);
-        }
-        w.U32(Count32(r.settings));
-        for (const SwitchChildSettings& s : r.settings) {
-            w.U32(s.child);
-            w.U8(s.flags);
-            w.U8(s.mode);
-            w.U32(s.fadeOutMs);
-            w.U32(s.fadeInMs);
-        }
-    }
-    void operator()(const GroupingRecord& r) {
-        w.U32(r.id);
-        Node(w, r.node, r.id, ctx);
-        Children(w, r.children);
-    }
-    void operator()(const BusRecord& r) {
-        w.U32(r.id);
-        w.U32(r.parent);
-        PropBundle(w, r.props, r.id, ctx);
-        w.U8(r.flags1);
-        w.U8(r.flags2);
-        w.U16(r.maxInstances);
-        w.U32(r.channelConfig);
-        w.U8(r.flags3);
-        w.U32(r.recoveryMs);
-        w.F32(r.maxDuckVolume);
-        w.U32(Count32(r.ducks));
-        for (const DuckTarget& d : r.ducks) {
-            w.U32(d.bus);
-            w.F32(d.duckDb);
-            w.U32(d.fadeOutMs);
-            w.U32(d.fadeInMs);
-            w.U8(d.curve);
-            w.U8(d.targetProperty);
-        }
-        FitsCount(r.effects, 4, "effects", r.id, ctx);
-        w.U8(static_cast<std::uint8_t>(r.effects.size()));
-        if (!r.effects.empty()) {
-            w.U8(r.bypassBits);
-            for (const EffectEntry& e : r.effects) {
-                w.U8(e.slot);
-                w.U32(e.id);
-                w.U8(e.shared);
-                w.U8(e.last);
-            }
-        }
-        w.U32(r.mixer);
-        w.U8(r.mixerShareSet);
-        w.U8(r.overrideAttachedPlugin);
-        RtpcList(w, r.rtpcs, r.id, ctx);
-        StateChunk(w, r.stateGroups, r.id, ctx);
-        if (ctx.extraOwner) w.U32(r.extraOwnerBus);
-    }
-    void operator()(const LayerContainerRecord& r) {
-        w.U32(r.id);
-        Node(w, r.node, r.id, ctx);
-        Children(w, r.children);
-        w.U32(Count32(r.layers));
-        for (const Layer& l : r.layers) {
-            w.U32(l.id);
-            RtpcList(w, l.rtpcs, r.id, ctx);
-            w.U32(l.crossfadeParameter);
-            w.U8(l.crossfadeType);
-            w.U32(Count32(l.associations));
-            for (const LayerAssociation& a : l.associations) {
-                w.U32(a.child);
-                w.U32(Count32(a.points));
-                Points(w, a.points);
-            }
-        }
-    }
-    void operator()(const AttenuationRecord& r) {
-        w.U32(r.id);
-        w.U8(r.cone ? 1 : 0);
-        if (r.cone) {
-            w.F32(r.cone->innerDeg);
-            w.F32(r.cone->outerDeg);
-            for (float v : r.cone->values)
-                w.F32(v);
-        }
-        for (std::uint8_t use : r.curveUse) {
+template <typename A> void Fields(A& a, Io<A, AttenuationRecord>& r) {
+    a(r.id);
+    a.Flag(r.cone);
+    if (r.cone) a(r.cone->innerDeg, r.cone->outerDeg, r.cone->values);
+    if constexpr (!A::kReading) {
+        for (std::uint8_t use : r.curveUse)
             if (use != 255 && use >= r.curves.size())
-                ctx.errors.push_back("attenuation " + Hex(r.id) + ": curve use names a missing curve");
-            w.U8(use);
-        }
+                a.Error("attenuation " + Hex(r.id) + ": curve use names a missing curve");
         if (r.curves.empty() || r.curves.size() > 7)
-            ctx.errors.push_back("attenuation " + Hex(r.id) + ": needs 1 to 7 curves");
-        w.U8(static_cast<std::uint8_t>(r.curves.size()));
-        for (const ScaledCurve& c : r.curves) {
-            w.U8(c.scaling);
-            w.U16(static_cast<std::uint16_t>(c.points.size()));
-            Points(w, c.points);
-        }
-        RtpcList(w, r.rtpcs, r.id, ctx);
+            a.Error("attenuation " + Hex(r.id) + ": needs 1 to 7 curves");
     }
-    void operator()(const DialogueEventRecord& r) {
-        w.U32(r.id);
-        w.U8(r.probability);
-        w.U32(Count32(r.arguments));
-        for (const auto& a : r.arguments)
-            w.Raw(a);
-        w.U32(static_cast<std::uint32_t>(r.tree.size() * 12));
-        w.U8(r.mode);
-        Tree(w, r.tree);
+    a(r.curveUse);
+    a.template Count<std::uint8_t>(r.curves, 3);
+    for (auto& c : r.curves) {
+        a(c.scaling);
+        a.template Count<std::uint16_t>(c.points, 12, "curve points");
+        Points(a, c.points);
     }
-    void operator()(const PluginSettingsRecord& r) {
-        w.U32(r.id);
-        w.U32(r.plugin);
-        w.U32(static_cast<std::uint32_t>(r.block.size()));
-        w.Raw(r.block);
-        FitsCount(r.media, 255, "media", r.id, ctx);
-        w.U8(static_cast<std::uint8_t>(r.media.size()));
-        for (const PluginMedia& m : r.media) {
-            w.U8(m.index);
-            w.U32(m.media);
-        }
-        RtpcList(w, r.rtpcs, r.id, ctx);
-        FitsCount(r.initialValues, 0xFFFF, "initial values", r.id, ctx);
-        w.U16(static_cast<std::uint16_t>(r.initialValues.size()));
-        for (const InitialValue& v : r.initialValues) {
-            w.U8(v.key);
-            w.F32(v.value);
-        }
+    Rtpcs(a, r.rtpcs);
+}
+
+template <typename A> void Fields(A& a, Io<A, DialogueEventRecord>& r) {
+    a(r.id, r.probability);
+    a.template Count<std::uint32_t>(r.arguments, 5);
+    for (auto& argument : r.arguments)
+        a(argument);
+    Tree(a, r.tree, r.mode);
+}
+
+template <typename A> void Fields(A& a, Io<A, PluginSettingsRecord>& r) {
+    a(r.id, r.plugin);
+    a.template Blob<std::uint32_t>(r.block);
+    a.template Count<std::uint8_t>(r.media, 5, "media");
+    for (auto& m : r.media)
+        a(m.index, m.media);
+    Rtpcs(a, r.rtpcs);
+    a.template Count<std::uint16_t>(r.initialValues, 5, "initial values");
+    for (auto& v : r.initialValues)
+        a(v.key, v.value);
+}
+
+template <typename A> void Fields(A& a, Io<A, ModulatorRecord>& r) {
+    a(r.id);
+    Props(a, r.props);
+    Ranges(a, r.ranges);
+    Rtpcs(a, r.rtpcs);
+}
+
+template <typename A> void Fields(A& a, Io<A, MusicSegmentRecord>& r) {
+    Fields(a, r.music);
+    a(r.durationMs);
+    a.template Count<std::uint32_t>(r.markers, 16);
+    for (auto& m : r.markers) {
+        a(m.id, m.positionMs);
+        a.template Blob<std::uint32_t>(m.name);
     }
-    void operator()(const ModulatorRecord& r) {
-        w.U32(r.id);
-        PropBundle(w, r.props, r.id, ctx);
-        RangeBundle(w, r.ranges, r.id, ctx);
-        RtpcList(w, r.rtpcs, r.id, ctx);
+}
+
+template <typename A> void Fields(A& a, Io<A, MusicTrackRecord>& r) {
+    a(r.id, r.flags);
+    a.template Count<std::uint32_t>(r.sources, 18);
+    for (auto& s : r.sources)
+        Fields(a, s);
+    a.template Count<std::uint32_t>(r.clips, 40);
+    for (auto& c : r.clips)
+        a(c.subTrack, c.source, c.playAtMs, c.beginTrimMs, c.endTrimMs, c.sourceDurationMs);
+    a(r.subTrackCount);
+    a.template Count<std::uint32_t>(r.automations, 12);
+    for (auto& c : r.automations) {
+        a(c.clip, c.type);
+        a.template Count<std::uint32_t>(c.points, 12);
+        Points(a, c.points);
     }
-    void operator()(const MusicSegmentRecord& r) {
-        MusicNode(w, r.music, ctx);
-        w.F64(r.durationMs);
-        w.U32(Count32(r.markers));
-        for (const Marker& m : r.markers) {
-            w.U32(m.id);
-            w.F64(m.positionMs);
-            w.U32(static_cast<std::uint32_t>(m.name.size()));
-            w.Raw(std::span(reinterpret_cast<const std::uint8_t*>(m.name.data()), m.name.size()));
-        }
+    Fields(a, r.node);
+    a(r.trackType);
+    if (r.trackType == 3) {
+        auto& s = r.switchTrack;
+        a(s.groupType, s.group, s.defaultValue);
+        Ids(a, s.values);
+        a(s.fadeOutMs, s.fadeOutCurve, s.fadeOutOffsetMs, s.syncType, s.cueFilter, s.fadeInMs, s.fadeInCurve,
+          s.fadeInOffsetMs);
     }
-    void operator()(const MusicTrackRecord& r) {
-        w.U32(r.id);
-        w.U8(r.flags);
-        w.U32(Count32(r.sources));
-        for (const SourceRecord& s : r.sources)
-            Source(w, s, r.id, ctx);
-        w.U32(Count32(r.clips));
-        for (const TrackClip& c : r.clips) {
-            w.U32(c.subTrack);
-            w.U32(c.source);
-            w.F64(c.playAtMs);
-            w.F64(c.beginTrimMs);
-            w.F64(c.endTrimMs);
-            w.F64(c.sourceDurationMs);
-        }
-        w.U32(r.subTrackCount);
-        w.U32(Count32(r.automations));
-        for (const ClipAutomation& a : r.automations) {
-            w.U32(a.clip);
-            w.U32(a.type);
-            w.U32(Count32(a.points));
-            Points(w, a.points);
-        }
-        Node(w, r.node, r.id, ctx);
-        w.U8(r.trackType);
-        if (r.trackType == 3) {
-            const SwitchTrack& s = r.switchTrack;
-            w.U8(s.groupType);
-            w.U32(s.group);
-            w.U32(s.defaultValue);
-            Ids(w, s.values);
-            w.U32(s.fadeOutMs);
-            w.U32(s.fadeOutCurve);
-            w.U32(s.fadeOutOffsetMs);
-            w.U32(s.syncType);
-            w.U32(s.cueFilter);
-            w.U32(s.fadeInMs);
-            w.U32(s.fadeInCurve);
-            w.U32(s.fadeInOffsetMs);
-        }
-        w.U32(r.lookAheadMs);
-    }
-    void operator()(const MusicSwitchRecord& r) {
-        MusicNode(w, r.music, ctx);
-        Rules(w, r.rules);
-        w.U8(r.continuePlayback);
+    a(r.lookAheadMs);
+}
+
+template <typename A> void Fields(A& a, Io<A, MusicSwitchRecord>& r) {
+    Fields(a, r.music);
+    Rules(a, r.rules);
+    a(r.continuePlayback);
+    // Group IDs, then one type byte per group.
+    a.template Count<std::uint32_t>(r.groups, 5);
+    for (auto& g : r.groups)
+        a(g);
+    if constexpr (A::kReading) {
+        r.groupTypes.resize(r.groups.size());
+        for (std::uint8_t& t : r.groupTypes)
+            a(t);
+    } else {
         if (r.groups.size() != r.groupTypes.size())
-            ctx.errors.push_back("music switch " + Hex(r.music.id) + ": one group type per group");
-        w.U32(Count32(r.groups));
-        for (std::uint32_t g : r.groups)
-            w.U32(g);
+            a.Error("music switch " + Hex(r.music.id) + ": one group type per group");
         for (size_t i = 0; i < r.groups.size(); ++i)
-            w.U8(i < r.groupTypes.size() ? r.groupTypes[i] : 0);
-        w.U32(static_cast<std::uint32_t>(r.tree.size() * 12));
-        w.U8(r.decisionMode);
-        Tree(w, r.tree);
+            a(i < r.groupTypes.size() ? r.groupTypes[i] : std::uint8_t{0});
     }
-    void operator()(const MusicPlaylistRecord& r) {
-        MusicNode(w, r.music, ctx);
-        Rules(w, r.rules);
-        w.U32(Count32(r.items));
-        for (const MusicPlaylistItem& i : r.items) {
-            w.U32(i.segment);
-            w.U32(i.itemId);
-            w.U32(i.childCount);
-            w.U32(i.levelMode);
-            w.U16(i.loopCount);
-            w.I16(i.loopMin);
-            w.I16(i.loopMax);
-            w.U32(i.weight);
-            w.U16(i.avoidRepeat);
-            w.U8(i.unused);
-            w.U8(i.shuffle);
-        }
+    Tree(a, r.tree, r.decisionMode);
+}
+
+template <typename A> void Fields(A& a, Io<A, MusicPlaylistRecord>& r) {
+    Fields(a, r.music);
+    Rules(a, r.rules);
+    a.template Count<std::uint32_t>(r.items, 30);
+    for (auto& i : r.items)
+        a(i.segment, i.itemId, i.childCount, i.levelMode, i.loopCount, i.loopMin, i.loopMax, i.weight,
+          i.avoidRepeat, i.unused, i.shuffle);
+}
+
+namespace {
+
+// Busses, plug-in settings and modulators each serve several types.
+template <typename T> Record OfType(std::uint8_t type) {
+    T r;
+    r.type = static_cast<HierarchyType>(type);
+    return r;
+}
+
+// An empty record of a defined type, ready to be filled by the reader.
+std::optional<Record> Blank(std::uint8_t type) {
+    switch (static_cast<HierarchyType>(type)) {
+    case HierarchyType::State:
+        return StateRecord{};
+    case HierarchyType::Sound:
+        return SoundRecord{};
+    case HierarchyType::Action:
+        return ActionRecord{};
+    case HierarchyType::Event:
+        return EventRecord{};
+    case HierarchyType::RandomSequence:
+        return RandomSequenceRecord{};
+    case HierarchyType::Switch:
+        return SwitchRecord{};
+    case HierarchyType::Grouping:
+        return GroupingRecord{};
+    case HierarchyType::Bus:
+    case HierarchyType::DefaultBus:
+    case HierarchyType::BusType20:
+        return OfType<BusRecord>(type);
+    case HierarchyType::Layer:
+        return LayerContainerRecord{};
+    case HierarchyType::MusicSegment:
+        return MusicSegmentRecord{};
+    case HierarchyType::MusicTrack:
+        return MusicTrackRecord{};
+    case HierarchyType::MusicSwitch:
+        return MusicSwitchRecord{};
+    case HierarchyType::MusicPlaylist:
+        return MusicPlaylistRecord{};
+    case HierarchyType::Attenuation:
+        return AttenuationRecord{};
+    case HierarchyType::DialogueEvent:
+        return DialogueEventRecord{};
+    case HierarchyType::MotionLeaf:
+        return MotionLeafRecord{};
+    case HierarchyType::SharedPluginSettings:
+    case HierarchyType::PluginSettings:
+        return OfType<PluginSettingsRecord>(type);
+    case HierarchyType::Lfo:
+    case HierarchyType::Envelope:
+        return OfType<ModulatorRecord>(type);
     }
-};
+    return std::nullopt;
+}
 
 struct TypeVisitor {
     std::uint8_t operator()(const StateRecord&) const { return 1; }
@@ -724,14 +606,7 @@ std::uint8_t TypeOf(const Record& record) {
 }
 
 std::uint32_t IdOf(const Record& record) {
-    return std::visit(
-        [](const auto& r) -> std::uint32_t {
-            if constexpr (requires { r.music.id; })
-                return r.music.id;
-            else
-                return r.id;
-        },
-        record);
+    return std::visit([](const auto& r) { return NodePart(r).id; }, record);
 }
 
 bool IsBankActionKind(std::uint16_t type) {
@@ -742,7 +617,8 @@ bool IsBankActionKind(std::uint16_t type) {
 Bytes EncodePayload(const Record& record, EncodeContext& ctx) {
     Bytes out;
     ByteWriter w(out);
-    std::visit(PayloadWriter{w, ctx}, record);
+    WriteArchive a(w, &ctx, IdOf(record));
+    std::visit([&a](const auto& r) { Fields(a, r); }, record);
     return out;
 }
 
@@ -754,6 +630,32 @@ Bytes EncodeRecord(const Record& record, EncodeContext& ctx) {
     w.U32(static_cast<std::uint32_t>(payload.size()));
     w.Raw(payload);
     return out;
+}
+
+bool DecodePayload(std::uint8_t type, std::span<const std::uint8_t> payload, bool extraOwner, Record& out,
+                   std::string& error) {
+    std::optional<Record> record = Blank(type);
+    if (!record) {
+        error = "hierarchy type " + std::to_string(type) + " is not defined";
+        return false;
+    }
+    ByteReader r(payload);
+    ReadArchive a(r, extraOwner);
+    std::visit([&a](auto& x) { Fields(a, x); }, *record);
+    if (!a.Refusal().empty()) {
+        error = a.Refusal();
+        return false;
+    }
+    out = std::move(*record);
+    if (!r.Ok()) {
+        error = "payload ends inside its fields";
+        return false;
+    }
+    if (r.Remaining() != 0) {
+        error = std::to_string(r.Remaining()) + " bytes left after the fields";
+        return false;
+    }
+    return true;
 }
 
 } // namespace bankgen
