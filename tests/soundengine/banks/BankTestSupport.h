@@ -1,0 +1,148 @@
+// The engine set-up of the bank tests and bank images made with the bank writer.
+#pragma once
+
+#include "BankFakes.h"
+
+#include <AU/MemoryMgr.h>
+#include <bankgen/Bank.h>
+#include <bankgen/Parse.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace banktest {
+
+using bankgen::Bytes;
+
+// A memory manager with the engine's default pool for one test.
+class BankTest : public testing::Test {
+protected:
+    void SetUp() override {
+        const AuMemoryMgrSettings settings{8};
+        ASSERT_EQ(AU::MemoryMgr::Init(&settings), AuResultSuccess);
+        g_DefaultPoolId = AU::MemoryMgr::CreatePool(nullptr, 16u << 20, 64, AuPoolAttrMalloc, 0);
+        ASSERT_NE(g_DefaultPoolId, -1);
+        m_usedAtStart = Used();
+    }
+    void TearDown() override {
+        AU::MemoryMgr::Term();
+        g_DefaultPoolId = -1;
+    }
+    static u32 Used() {
+        AU::MemoryMgr::PoolMemInfo info{};
+        AU::MemoryMgr::GetPoolMemoryUsed(g_DefaultPoolId, info);
+        return info.uUsed;
+    }
+    u32 m_usedAtStart = 0;
+};
+
+inline Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& part : parts)
+        out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+inline Bytes Chunk(std::string_view tag, const Bytes& payload) {
+    return bankgen::EncodeChunk(tag, payload);
+}
+
+// A header chunk with `size` payload bytes (the fields of a 20-byte header, then zeros).
+inline Bytes Header(u32 version = 112, u32 size = 20, u32 bankID = 0x47FD79D2) {
+    Bytes payload = bankgen::EncodeHeaderPayload(bankID, 0, false);
+    payload[0] = static_cast<u8>(version);
+    payload[1] = static_cast<u8>(version >> 8);
+    payload.resize(size, 0);
+    return Chunk("BKHD", payload);
+}
+
+inline Bytes U32s(std::initializer_list<u32> values) {
+    Bytes out;
+    bankgen::ByteWriter writer(out);
+    for (u32 v : values)
+        writer.U32(v);
+    return out;
+}
+
+inline Bytes Cut(Bytes bytes, size_t drop) {
+    bytes.resize(bytes.size() - drop);
+    return bytes;
+}
+
+// A pattern that does not repeat at any power of two, so a misplaced block shows.
+inline Bytes Pattern(size_t size, u32 seed = 0) {
+    Bytes bytes(size);
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<u8>((i * 131 + i / 251 + seed * 17) & 0xFF);
+    return bytes;
+}
+
+// A bank with every chunk kind, media larger than the reader's buffer, and records of several
+// types. Built by the bank writer, not by the reader under test.
+inline Bytes FullBank(u32 bankID = 0x1234ABCD) {
+    bankgen::BankBuilder builder(bankID);
+    bankgen::Settings settings;
+    settings.stateGroups.push_back({0x100, 250, {{1, 2, 100}, {2, 1, 300}}});
+    settings.switchBindings.push_back({0x200, 0x300, 0, {{0.0f, 0x201, 9}, {50.0f, 0x202, 9}}});
+    settings.gameParameters.push_back({0x7B5FA2EB, 100.0f, 0, 0.0f, 0.0f, 0});
+    settings.gameParameters.push_back({0x300, 5.0f, 1, 2.0f, 3.0f, 1});
+    builder.SetSettings(settings);
+    builder.SetEnvironment(bankgen::Environment{});
+    builder.AddMedia(0x2001, Pattern(5000, 1));
+    builder.AddMedia(0x2002, Pattern(70001, 2));
+    builder.AddMedia(0x2003, Pattern(40, 3));
+    for (u32 i = 0; i < 20; ++i)
+        builder.Add(bankgen::StateRecord{0x500 + i, {bankgen::PropF(2, 1.0f + static_cast<float>(i))}});
+    bankgen::SoundRecord sound;
+    sound.id = 0x1001;
+    sound.source.sourceId = 0x2002;
+    sound.source.fromBank = true;
+    builder.Add(sound);
+    builder.Add(bankgen::EventRecord{0xFF0B3D05, {0x3001, 0x3002}});
+    builder.AddBankName({0x50C63A23, "Init"});
+    builder.AddExtraChunk("JUNK", Pattern(33, 4));
+    Bytes out;
+    std::vector<std::string> errors;
+    EXPECT_TRUE(builder.Build(out, errors)) << (errors.empty() ? "" : errors.front());
+    return out;
+}
+
+inline Bytes ReadWholeFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// What one reading of a bank produced: its result, header and every call the sinks received.
+struct Reading {
+    AURESULT result = AuResultNotImplemented;
+    AuBankHeader header{};
+    std::vector<std::string> calls;
+    std::vector<std::string> names;
+};
+
+inline Reading ReadWith(CAuBankReader& reader, AuBankLoadMode mode, bool inPlace, RecordingSinks& sinks,
+                        std::initializer_list<u32> nameIDs = {}) {
+    CAuBankFileNames names;
+    Reading reading;
+    reading.result = AuReadBank(reader, mode, inPlace, sinks.Sinks(&names), reading.header);
+    reading.calls = sinks.calls;
+    for (u32 id : nameIDs) {
+        char name[300];
+        reading.names.push_back(names.GetBankFileName(id, name, sizeof(name)) ? name : "-");
+    }
+    names.Term();
+    return reading;
+}
+
+inline Reading ReadMemory(const Bytes& image, AuBankLoadMode mode = AuBankLoadModeLoad, bool inPlace = false,
+                          RecordingSinks sinks = {}) {
+    CAuBankReader reader;
+    reader.Init();
+    reader.SetMemory(image.data(), static_cast<u32>(image.size()));
+    return ReadWith(reader, mode, inPlace, sinks);
+}
+
+} // namespace banktest

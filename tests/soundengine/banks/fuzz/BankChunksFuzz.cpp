@@ -1,0 +1,58 @@
+// libFuzzer target of the chunk loop: every input is read as a bank from memory (in place and
+// copied, in each load mode) and through a stream with a block size taken from the input's size.
+// The sinks touch every byte they are handed, so a view past its bank shows under the sanitizers.
+#include "../BankFakes.h"
+
+#include <AU/MemoryMgr.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace {
+
+// The fuzzer runs without the engine's initialisation; a replaying test brings its own.
+void EnsureMemory() {
+    if (AU::MemoryMgr::IsInitialized()) return;
+    const AuMemoryMgrSettings settings{4};
+    AU::MemoryMgr::Init(&settings);
+    g_DefaultPoolId = AU::MemoryMgr::CreatePool(nullptr, 64u << 20, 64, AuPoolAttrMalloc, 0);
+}
+
+void ReadOnce(CAuBankReader& reader, AuBankLoadMode mode, bool inPlace, bool extensionReader) {
+    banktest::RecordingSinks sinks;
+    sinks.extensionReader = extensionReader;
+    sinks.extensionResult = extensionReader ? AuResultSuccess : AuResultTypeNotHandled;
+    CAuBankFileNames names;
+    AuBankHeader header{};
+    AuReadBank(reader, mode, inPlace, sinks.Sinks(&names), header);
+    names.Term();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > (1u << 24)) return 0;
+    EnsureMemory();
+    const u32 bytes = static_cast<u32>(size);
+    {
+        CAuBankReader reader;
+        reader.Init();
+        for (AuBankLoadMode mode :
+             {AuBankLoadModeLoad, AuBankLoadModePrepareWithMedia, AuBankLoadModePrepareStructure}) {
+            for (bool inPlace : {false, true}) {
+                reader.SetMemory(data, bytes);
+                ReadOnce(reader, mode, inPlace, inPlace);
+            }
+        }
+    }
+    {
+        banktest::FakeStreamMgr streams;
+        streams.file.assign(data, data + size);
+        streams.blockSize = 1u << (size % 13);
+        CAuBankReader reader;
+        reader.Init();
+        if (reader.OpenByID(1, 0, 0, nullptr, false) == AuResultSuccess)
+            ReadOnce(reader, AuBankLoadModeLoad, false, size % 2 == 0);
+    }
+    return 0;
+}
