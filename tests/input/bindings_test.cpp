@@ -23,7 +23,7 @@ protected:
     }
 };
 
-TEST_F(Bindings, AKeyHeldAcrossTwoFramesTriggersOnceAndReleasesAfter) {
+TEST_F(Bindings, KeyHeldAcrossTwoFramesTriggersOnceAndReleasesAfter) {
     KeyBindings keys;
     struct Frame {
         bool down;
