@@ -3,7 +3,7 @@
 
 #include "BankFakes.h"
 
-#include <AU/MemoryMgr.h>
+#include <AuDefaultPoolTest.h>
 #include <bankgen/Bank.h>
 #include <bankgen/Parse.h>
 
@@ -17,26 +17,9 @@ namespace banktest {
 
 using bankgen::Bytes;
 
-// A memory manager with the engine's default pool for one test.
-class BankTest : public testing::Test {
+class BankTest : public AuDefaultPoolTest {
 protected:
-    void SetUp() override {
-        const AuMemoryMgrSettings settings{8};
-        ASSERT_EQ(AU::MemoryMgr::Init(&settings), AuResultSuccess);
-        g_DefaultPoolId = AU::MemoryMgr::CreatePool(nullptr, 16u << 20, 64, AuPoolAttrMalloc, 0);
-        ASSERT_NE(g_DefaultPoolId, -1);
-        m_usedAtStart = Used();
-    }
-    void TearDown() override {
-        AU::MemoryMgr::Term();
-        g_DefaultPoolId = -1;
-    }
-    static u32 Used() {
-        AU::MemoryMgr::PoolMemInfo info{};
-        AU::MemoryMgr::GetPoolMemoryUsed(g_DefaultPoolId, info);
-        return info.uUsed;
-    }
-    u32 m_usedAtStart = 0;
+    BankTest() : AuDefaultPoolTest(16u << 20) {}
 };
 
 inline Bytes Concat(std::initializer_list<Bytes> parts) {

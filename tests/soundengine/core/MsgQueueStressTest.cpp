@@ -3,7 +3,7 @@
 #include "AuAudioMgr.h"
 #include "AuThreads.h"
 
-#include "CoreTestPool.h"
+#include <AuDefaultPoolTest.h>
 
 #include <gtest/gtest.h>
 
@@ -46,10 +46,10 @@ struct StressParams {
     u32 perProducer;
 };
 
-class MsgQueueStress : public CoreTestPool, public testing::WithParamInterface<StressParams> {
+class MsgQueueStress : public AuDefaultPoolTest, public testing::WithParamInterface<StressParams> {
 public:
     void SetUp() override {
-        CoreTestPool::SetUp();
+        AuDefaultPoolTest::SetUp();
         ASSERT_EQ(m_mgr.Init(GetParam().ringSize), AuResultSuccess);
         m_mgr.SetMsgHandler(kData, {RunData, DropData, this});
         m_mgr.SetMsgHandler(kSelfPost, {RunSelfPost, nullptr, this});
@@ -57,7 +57,7 @@ public:
     void TearDown() override {
         m_mgr.Term();
         EXPECT_EQ(Used(), m_usedAtStart);
-        CoreTestPool::TearDown();
+        AuDefaultPoolTest::TearDown();
     }
 
     // A record of one of a few sizes, so that wraps land everywhere.

@@ -1,7 +1,7 @@
 #include "AuAudioMgr.h"
 #include "AuThreads.h"
 
-#include "CoreTestPool.h"
+#include <AuDefaultPoolTest.h>
 
 #include <AU/SoundEngine.h>
 #include <win32_testing.h>
@@ -36,16 +36,16 @@ bool Intact(const AuQueuedMsg& msg, u32& seq) {
     return true;
 }
 
-class MsgQueueTest : public CoreTestPool {
+class MsgQueueTest : public AuDefaultPoolTest {
 public:
     void SetUp() override {
-        CoreTestPool::SetUp();
+        AuDefaultPoolTest::SetUp();
         Start(256);
     }
     void TearDown() override {
         m_mgr.Term();
         EXPECT_EQ(Used(), m_usedAtStart);
-        CoreTestPool::TearDown();
+        AuDefaultPoolTest::TearDown();
     }
     void Start(u32 capacity) {
         ASSERT_EQ(m_mgr.Init(capacity), AuResultSuccess);

@@ -1,6 +1,6 @@
 #include "AuObjectIndex.h"
 
-#include "CoreTestPool.h"
+#include <AuDefaultPoolTest.h>
 
 #include <AU/MemoryMgr.h>
 
@@ -43,10 +43,10 @@ private:
     std::atomic<bool> m_dying{false};
 };
 
-class ObjectIndexTest : public CoreTestPool {
+class ObjectIndexTest : public AuDefaultPoolTest {
 protected:
     void SetUp() override {
-        CoreTestPool::SetUp();
+        AuDefaultPoolTest::SetUp();
         g_live = 0;
         g_released = 0;
         g_pIndex = &m_index;
@@ -57,7 +57,7 @@ protected:
         g_pIndex = nullptr;
         EXPECT_EQ(g_live.load(), 0);
         EXPECT_EQ(Used(), m_usedAtStart);
-        CoreTestPool::TearDown();
+        AuDefaultPoolTest::TearDown();
     }
     CAuObjectIndex m_index;
 };

@@ -1,5 +1,7 @@
 #include "AuArray.h"
 
+#include <AuDefaultPoolTest.h>
+
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -11,20 +13,9 @@ struct Row {
     u32 value;
 };
 
-class ArrayTest : public testing::Test {
+class ArrayTest : public AuDefaultPoolTest {
 protected:
-    void SetUp() override
-    {
-        const AuMemoryMgrSettings settings{2};
-        ASSERT_EQ(AU::MemoryMgr::Init(&settings), AuResultSuccess);
-        g_DefaultPoolId = AU::MemoryMgr::CreatePool(nullptr, 8192, 64, AuPoolAttrMalloc, 0);
-        ASSERT_NE(g_DefaultPoolId, -1);
-    }
-    void TearDown() override
-    {
-        AU::MemoryMgr::Term();
-        g_DefaultPoolId = -1;
-    }
+    ArrayTest() : AuDefaultPoolTest(8192) {}
     static std::vector<u32> Keys(const AuArray<Row>& array)
     {
         std::vector<u32> keys;

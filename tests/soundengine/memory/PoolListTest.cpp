@@ -1,5 +1,7 @@
 #include "AuPoolList.h"
 
+#include <AuDefaultPoolTest.h>
+
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -11,27 +13,13 @@ struct Entry {
     u32 data;
 };
 
-class PoolListTest : public testing::Test {
+class PoolListTest : public AuDefaultPoolTest {
 protected:
-    void SetUp() override
-    {
-        const AuMemoryMgrSettings settings{2};
-        ASSERT_EQ(AU::MemoryMgr::Init(&settings), AuResultSuccess);
-        g_DefaultPoolId = AU::MemoryMgr::CreatePool(nullptr, 8192, 64, AuPoolAttrMalloc, 0);
-        ASSERT_NE(g_DefaultPoolId, -1);
-        m_usedAtStart = Used();
-    }
+    PoolListTest() : AuDefaultPoolTest(8192) {}
     void TearDown() override
     {
         EXPECT_EQ(Used(), m_usedAtStart) << "the list left memory behind";
-        AU::MemoryMgr::Term();
-        g_DefaultPoolId = -1;
-    }
-    static u32 Used()
-    {
-        AU::MemoryMgr::PoolMemInfo usage{};
-        AU::MemoryMgr::GetPoolMemoryUsed(g_DefaultPoolId, usage);
-        return usage.uUsed;
+        AuDefaultPoolTest::TearDown();
     }
     static std::vector<u32> Ids(AuPoolList<Entry>& list)
     {
@@ -39,7 +27,6 @@ protected:
         list.ForEach([&](const Entry& e) { ids.push_back(e.id); });
         return ids;
     }
-    u32 m_usedAtStart = 0;
 };
 
 TEST_F(PoolListTest, ItemsComeFromTheBlockThenThePoolAndReturnToTheFreeList)

@@ -1,16 +1,19 @@
-// A memory manager with a default pool for one test, as the engine's initialisation makes it.
+// A memory manager with the engine's default pool for one test, as the engine's initialisation
+// makes it.
 #pragma once
 
 #include <AU/MemoryMgr.h>
 
 #include <gtest/gtest.h>
 
-class CoreTestPool : public testing::Test {
+class AuDefaultPoolTest : public testing::Test {
 protected:
+    explicit AuDefaultPoolTest(u32 poolBytes = 4u << 20) : m_poolBytes(poolBytes) {}
+
     void SetUp() override {
-        const AuMemoryMgrSettings settings{4};
+        const AuMemoryMgrSettings settings{8};
         ASSERT_EQ(AU::MemoryMgr::Init(&settings), AuResultSuccess);
-        g_DefaultPoolId = AU::MemoryMgr::CreatePool(nullptr, 4u << 20, 64, AuPoolAttrMalloc, 0);
+        g_DefaultPoolId = AU::MemoryMgr::CreatePool(nullptr, m_poolBytes, 64, AuPoolAttrMalloc, 0);
         ASSERT_NE(g_DefaultPoolId, -1);
         m_usedAtStart = Used();
     }
@@ -23,5 +26,7 @@ protected:
         AU::MemoryMgr::GetPoolMemoryUsed(g_DefaultPoolId, info);
         return info.uUsed;
     }
+
+    const u32 m_poolBytes;
     u32 m_usedAtStart = 0;
 };
