@@ -374,14 +374,25 @@ void SplitScreenFrame(benchmark::State& state) {
         return;
     }
     d3d11test::SetRasterThreads(unsigned(state.range(0)));
+    d3d11test::SetPlainKernels(state.range(1) != 0);
     state.counters["threads"] = double(d3d11test::RasterThreads());
+    state.counters["vector"] = state.range(1) == 0 && d3d11test::VectorKernels() ? 1 : 0;
     for (auto _ : state)
         scene.Frame();
     state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
     d3d11test::SetRasterThreads(0);
+    d3d11test::SetPlainKernels(false);
 }
-// 1 = one core; 0 = every hardware thread.
-BENCHMARK(SplitScreenFrame)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+// Threads: 1 = one core, 0 = every hardware thread. Second argument 1: the plain per-pixel path
+// instead of the vector kernels, for comparison.
+BENCHMARK(SplitScreenFrame)
+    ->ArgNames({"threads", "plain"})
+    ->Args({1, 0})
+    ->Args({0, 0})
+    ->Args({1, 1})
+    ->Args({0, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 } // namespace
 

@@ -34,6 +34,11 @@ void ResetDrawCount();
 void FailNextCall(const char* call, HRESULT result);
 void ClearInjectedFailures();
 
+// True forces the plain per-pixel path where vector kernels would run (tests compare the two);
+// VectorKernels tells whether this processor runs them at all.
+void SetPlainKernels(bool plain);
+bool VectorKernels();
+
 // 0 = every hardware thread (the default); 1 = rasterise on the calling thread only.
 void SetRasterThreads(unsigned count);
 unsigned RasterThreads();

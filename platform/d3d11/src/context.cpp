@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 
 namespace d3d11sw {
 
@@ -11,7 +12,71 @@ template <class Impl, class Interface> Impl* Cast(Interface* p) {
 }
 } // namespace
 
-Context::~Context() = default;
+namespace {
+// Every live context, so that the test controls can finish queued work before reading textures.
+std::mutex g_contextsLock;
+std::vector<Context*> g_contexts;
+} // namespace
+
+Context::Context(Device& device) : device_(device), queue_(std::make_unique<RasterQueue>()) {
+    std::lock_guard<std::mutex> lock(g_contextsLock);
+    g_contexts.push_back(this);
+}
+
+Context::~Context() {
+    {
+        std::lock_guard<std::mutex> lock(g_contextsLock);
+        g_contexts.erase(std::find(g_contexts.begin(), g_contexts.end(), this));
+    }
+    // Nobody can look at the results any more: drop the queued work.
+    queue_->draws.clear();
+    for (Object* o : held_)
+        o->ReleaseInternal();
+}
+
+void FlushAllContexts() {
+    std::lock_guard<std::mutex> lock(g_contextsLock);
+    for (Context* c : g_contexts)
+        c->Flush();
+}
+
+void Context::Hold(Object* o) {
+    o->AddInternal();
+    held_.push_back(o);
+}
+
+void Context::Flush() {
+    if (!queue_->Empty()) Execute(*queue_);
+    queue_->draws.clear();
+    for (Object* o : held_)
+        o->ReleaseInternal();
+    held_.clear();
+}
+
+// Points the queue at the bound targets (finishing work queued for others); false when they cannot
+// share a queue (nothing bound, or colour and depth of different sizes).
+bool Context::QueueOnBoundTargets() {
+    Texture2D* colour = targets_[0] ? targets_[0]->Texture() : nullptr;
+    Texture2D* depth = depth_ ? depth_->Texture() : nullptr;
+    if (!colour && !depth) return false;
+    if (colour && depth && (colour->Width() != depth->Width() || colour->Height() != depth->Height()))
+        return false;
+    uint32_t* c = colour ? colour->Colour() : nullptr;
+    float* d = depth ? depth->Depth() : nullptr;
+    RasterQueue& q = *queue_;
+    if (!q.Empty() && (q.colour != c || q.depth != d)) Flush();
+    if (q.Empty()) {
+        Flush(); // lets go of what the previous work held
+        const Texture2D* t = colour ? colour : depth;
+        q.colour = c;
+        q.depth = d;
+        q.pitch = t->Width();
+        q.height = t->Height();
+        if (colour) Hold(colour);
+        if (depth) Hold(depth);
+    }
+    return true;
+}
 
 HRESULT Context::QueryInterface(REFIID riid, void** out) {
     if (!out) return E_POINTER;
@@ -90,6 +155,7 @@ void Context::IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY topology) {
 
 void Context::OMSetRenderTargets(UINT count, ID3D11RenderTargetView* const* views,
                                  ID3D11DepthStencilView* depth) {
+    Flush();
     for (UINT i = 0; i < D3D11_SIMULTANEOUS_RENDER_TARGET_COUNT; ++i)
         targets_[i].Reset(i < count && views ? static_cast<RenderTargetView*>(views[i]) : nullptr);
     depth_.Reset(static_cast<DepthStencilView*>(depth));
@@ -157,6 +223,7 @@ void Context::UpdateSubresource(ID3D11Resource* resource, UINT subresource, cons
         return;
     }
     if (Texture2D* t = AsTexture(resource)) {
+        Flush();
         if (t->IsDepth() || t->Desc().Usage != D3D11_USAGE_DEFAULT) return;
         UINT x0 = 0, y0 = 0, x1 = t->Desc().Width, y1 = t->Desc().Height;
         if (box) x0 = box->left, y0 = box->top, x1 = box->right, y1 = box->bottom;
@@ -179,14 +246,34 @@ void Context::ClearRenderTargetView(ID3D11RenderTargetView* view, const FLOAT co
     };
     const uint32_t packed =
         unorm(color[0]) | unorm(color[1]) << 8 | unorm(color[2]) << 16 | unorm(color[3]) << 24;
+    // A clear of the bound target joins the queue (after the draws before it), so that each band is
+    // cleared just before it is drawn.
+    if (targets_[0] && targets_[0]->Texture() == t) {
+        if (!queue_->draws.empty()) Flush();
+        if (QueueOnBoundTargets()) {
+            queue_->clearColour = true;
+            queue_->colourValue = packed;
+            return;
+        }
+    }
+    Flush();
     std::fill(t->Colour(), t->Colour() + size_t(t->Width()) * size_t(t->Height()), packed);
 }
 
 void Context::ClearDepthStencilView(ID3D11DepthStencilView* view, UINT flags, FLOAT depth, UINT8) {
     if (!view || !(flags & D3D11_CLEAR_DEPTH)) return;
     Texture2D* t = static_cast<DepthStencilView*>(view)->Texture();
-    std::fill(t->Depth(), t->Depth() + size_t(t->Width()) * size_t(t->Height()),
-              std::clamp(depth, 0.0f, 1.0f));
+    const float value = std::clamp(depth, 0.0f, 1.0f);
+    if (depth_ && depth_->Texture() == t) {
+        if (!queue_->draws.empty()) Flush();
+        if (QueueOnBoundTargets()) {
+            queue_->clearDepth = true;
+            queue_->depthValue = value;
+            return;
+        }
+    }
+    Flush();
+    std::fill(t->Depth(), t->Depth() + size_t(t->Width()) * size_t(t->Height()), value);
 }
 
 // ---- drawing ---------------------------------------------------------------------------------------
@@ -366,10 +453,10 @@ void Context::Run(UINT count, const uint32_t* indices, UINT startVertex) {
 
     VsUniforms vsu;
     PrepareVs(vsu, vs_->program, Block(vsConstants_[0]), Block(vsConstants_[3]));
-    PsUniforms psu;
-    PreparePs(psu, ps_->program, Block(psConstants_[1]), Block(psConstants_[2]), psViews_[0].get(),
+    auto psu = std::make_unique<PsUniforms>();
+    PreparePs(*psu, ps_->program, Block(psConstants_[1]), Block(psConstants_[2]), psViews_[0].get(),
               psSamplers_[0].get());
-    job.ps = &psu;
+    job.ps = psu.get();
 
     // Vertex stage, once per distinct vertex of the draw.
     uint32_t lo = startVertex, hi = startVertex + count - 1;
@@ -415,10 +502,16 @@ void Context::Run(UINT count, const uint32_t* indices, UINT startVertex) {
     }
     order.resize(triangles ? count / 3 * 3 : count / 2 * 2);
     CountDraw();
-    if (triangles)
-        DrawTriangles(job, vertices, order);
-    else
+    if (!triangles) {
+        Flush();
         DrawLines(job, vertices, order);
+        return;
+    }
+    std::vector<Setup> setups;
+    SetUpTriangles(job, vertices, order, setups);
+    if (setups.empty() || !QueueOnBoundTargets()) return;
+    if (psViews_[0]) Hold(psViews_[0]->Texture());
+    queue_->draws.push_back(PreparedDraw{job, std::move(psu), std::move(setups)});
 }
 
 } // namespace d3d11sw

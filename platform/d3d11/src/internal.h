@@ -16,6 +16,8 @@ struct SDL_Window;
 
 namespace d3d11sw {
 
+struct RasterQueue;
+
 class Device;
 
 // Common lifetime for every object; `Implements` answers QueryInterface.
@@ -218,7 +220,7 @@ private:
 
 class Context final : public ID3D11DeviceContext {
 public:
-    explicit Context(Device& device) : device_(device) {}
+    explicit Context(Device& device);
     ~Context();
 
     HRESULT QueryInterface(REFIID riid, void** out) override;
@@ -253,6 +255,9 @@ public:
     void ClearDepthStencilView(ID3D11DepthStencilView* view, UINT flags, FLOAT depth, UINT8 stencil) override;
 
     ULONG PublicCount() const { return refs_; }
+    // Finishes the queued rasterisation: before anything reads or replaces what it draws into or
+    // samples from (presenting, resizing, texture updates, test read-back, other targets).
+    void Flush();
 
 private:
     struct VertexStream {
@@ -287,7 +292,16 @@ private:
     std::vector<D3D11_VIEWPORT> viewports_;
     std::vector<D3D11_RECT> scissors_;
     std::vector<uint32_t> indexScratch_;
+    // Triangle draws and clears of the bound targets wait here until something needs their result;
+    // `held_` keeps the textures they touch alive until then (internal references).
+    std::unique_ptr<RasterQueue> queue_;
+    std::vector<Object*> held_;
+    bool QueueOnBoundTargets();
+    void Hold(Object* o);
 };
+
+// Flushes every device context; the test controls read textures directly.
+void FlushAllContexts();
 
 class Device final : public Com<ID3D11Device> {
 public:

@@ -1,11 +1,13 @@
 #include "internal.h"
 #include "programs.h"
+#include "raster.h"
 
 #include <SDL.h>
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <emmintrin.h>
 #include <map>
 #include <mutex>
 
@@ -483,6 +485,7 @@ HRESULT SwapChain::ResizeBuffers(UINT count, UINT width, UINT height, DXGI_FORMA
     if (width == 0 || height == 0 || width > D3D11_REQ_TEXTURE2D_U_OR_V_DIMENSION ||
         height > D3D11_REQ_TEXTURE2D_U_OR_V_DIMENSION)
         return DXGI_ERROR_INVALID_CALL;
+    device_->ImmediateContext().Flush();
     const DXGI_SWAP_CHAIN_DESC old = desc_;
     if (count != 0) desc_.BufferCount = count;
     desc_.BufferDesc.Width = width;
@@ -516,6 +519,7 @@ HRESULT SwapChain::GetContainingOutput(IDXGIOutput** output) {
 
 HRESULT SwapChain::Present(UINT, UINT) {
     if (HRESULT hr = TakeInjectedFailure("Present"); FAILED(hr)) return hr;
+    device_->ImmediateContext().Flush();
     SDL_Window* window = Window();
     if (!window) return DXGI_ERROR_INVALID_CALL;
     // Fetched on every present: a resize invalidates the previous surface.
@@ -531,6 +535,36 @@ HRESULT SwapChain::Present(UINT, UINT) {
     const SDL_PixelFormat* fmt = surface->format;
     // 32-bit surfaces with 8-bit channels are packed directly; anything else goes through SDL_MapRGB.
     const bool fast = fmt->BytesPerPixel == 4 && fmt->Rloss == 0 && fmt->Gloss == 0 && fmt->Bloss == 0;
+    // The usual case: same size, a 32-bit surface with red and blue swapped (the byte order SDL's
+    // software windows use), converted row by row on the rasteriser's threads.
+    if (fast && dw == sw && dh == sh && fmt->Rshift == 16 && fmt->Gshift == 8 && fmt->Bshift == 0) {
+        const uint32_t alpha = fmt->Amask;
+        auto* pixels = static_cast<uint8_t*>(surface->pixels);
+        const int pitch = surface->pitch;
+        ForRows(dh, [&](int y0, int y1) {
+            const __m128i green = _mm_set1_epi32(0xFF00), low = _mm_set1_epi32(0xFF),
+                          a = _mm_set1_epi32(int(alpha));
+            for (int y = y0; y < y1; ++y) {
+                const uint32_t* in = src + size_t(y) * size_t(sw);
+                auto* out = reinterpret_cast<uint32_t*>(pixels + size_t(y) * size_t(pitch));
+                int x = 0;
+                for (; x + 4 <= dw; x += 4) {
+                    const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x));
+                    __m128i q = _mm_or_si128(_mm_and_si128(p, green), a);
+                    q = _mm_or_si128(q, _mm_slli_epi32(_mm_and_si128(p, low), 16));
+                    q = _mm_or_si128(q, _mm_and_si128(_mm_srli_epi32(p, 16), low));
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), q);
+                }
+                for (; x < dw; ++x) {
+                    const uint32_t p = in[x];
+                    out[x] = (p & 0xFF00u) | ((p & 0xFFu) << 16) | ((p >> 16) & 0xFFu) | alpha;
+                }
+            }
+        });
+        if (SDL_MUSTLOCK(surface)) SDL_UnlockSurface(surface);
+        if (SDL_UpdateWindowSurface(window) != 0) return DXGI_ERROR_DEVICE_REMOVED;
+        return S_OK;
+    }
     // The back buffer is stretched over the client area, as the platform does with a size mismatch.
     std::vector<int> columns(size_t(dw > 0 ? dw : 0));
     for (int x = 0; x < dw; ++x)

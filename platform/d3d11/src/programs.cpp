@@ -1,5 +1,7 @@
 #include "programs.h"
 
+#include "kernels.h"
+
 #include <algorithm>
 
 namespace d3d11sw {
@@ -214,7 +216,7 @@ void ScenePs::Shade(const float* v, float out[4]) const {
         std::memcpy(out, base, sizeof(float) * 4);
         return;
     }
-    const int m = std::min(int(v[15] + 0.5f), 3);
+    const int m = MaterialIndex(v[15]);
     const float* A = u->material[m];
     const float* B = A + 4;
     const float* C = A + 8;

@@ -1,4 +1,4 @@
-#include "raster.h"
+#include "kernels.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -9,8 +9,8 @@
 namespace d3d11sw {
 
 // ---- worker pool -----------------------------------------------------------------------------------
-// Bands of rows are handed out to the workers and the calling thread; every band sees the primitives of
-// a draw in order, so the result per pixel is the same as drawing on one thread.
+// Bands of rows are handed out to the workers and the calling thread; every band sees the queued
+// clears and primitives in submission order, so the result per pixel is the same as on one thread.
 
 namespace {
 
@@ -169,25 +169,20 @@ int ClipPolygon(ClipVertex* poly, int count, int planes, unsigned mask, int nvar
 
 // ---- triangle set-up -------------------------------------------------------------------------------
 
-constexpr int kSubBits = 8;
-constexpr int64_t kOne = 1 << kSubBits;
-constexpr int kBandRows = 16;
+// Rows per band of work: tall enough that few small triangles straddle two bands (each part is shaded
+// separately), low enough to give every thread several bands of a 449-row camera target.
+constexpr int kBandRows = 32;
 
 struct Screen {
     float x, y, z, iw;
     int64_t X, Y;
 };
 
-struct Setup {
-    int64_t X[3], Y[3];
-    int64_t bias[3];
-    int minX, maxX, minY, maxY;
-    float refX, refY;
-    float z, zdx, zdy;
-    float iw, iwdx, iwdy;
-    float flat;
-    float v[kMaxVaryings], vdx[kMaxVaryings], vdy[kMaxVaryings];
-};
+// floor(v) for finite v: the library call is slow where the processor lacks a rounding instruction.
+inline int64_t FloorToInt(float v) {
+    const int64_t i = int64_t(v);
+    return float(i) > v ? i - 1 : i;
+}
 
 inline Screen ToScreen(const RasterJob& job, const ClipVertex& c) {
     const D3D11_VIEWPORT& vp = job.viewport;
@@ -198,8 +193,8 @@ inline Screen ToScreen(const RasterJob& job, const ClipVertex& c) {
     s.z = vp.MinDepth + c.pos[2] * iw * (vp.MaxDepth - vp.MinDepth);
     s.iw = iw;
     // Round to the sub-pixel grid; clipping keeps the values well inside the int64 range.
-    s.X = int64_t(std::floor(s.x * float(kOne) + 0.5f));
-    s.Y = int64_t(std::floor(s.y * float(kOne) + 0.5f));
+    s.X = FloorToInt(s.x * float(kOne) + 0.5f);
+    s.Y = FloorToInt(s.y * float(kOne) + 0.5f);
     return s;
 }
 
@@ -210,8 +205,8 @@ inline bool TopLeft(int64_t ax, int64_t ay, int64_t bx, int64_t by) {
     return (dy == 0 && dx > 0) || dy < 0;
 }
 
-bool MakeSetup(const RasterJob& job, const ClipVertex* cv[3], Setup& s) {
-    Screen p[3] = {ToScreen(job, *cv[0]), ToScreen(job, *cv[1]), ToScreen(job, *cv[2])};
+// `p` holds the screen positions of `cv`.
+bool MakeSetup(const RasterJob& job, const ClipVertex* cv[3], const Screen p[3], Setup& s) {
     int64_t area = (p[1].X - p[0].X) * (p[2].Y - p[0].Y) - (p[2].X - p[0].X) * (p[1].Y - p[0].Y);
     if (area == 0) return false;
     const bool clockwise = area > 0;
@@ -363,39 +358,16 @@ inline bool DepthPass(const RasterJob& job, size_t index, float z) {
 }
 
 template <class PS>
-void RasterBand(const RasterJob& job, const PS& ps, const std::vector<Setup>& setups, int bandY0,
-                int bandY1) {
+void RasterBand(const RasterJob& job, const PS& ps, const SetupList& setups, int bandY0, int bandY1) {
     float values[kMaxVaryings];
     const int nvar = job.varyings;
     const int interpolated = job.lastFlat ? nvar - 1 : nvar;
-    for (const Setup& s : setups) {
+    for (size_t i = 0; i < setups.size(); ++i) {
+        const Setup& s = setups[i];
         const int y0 = std::max(s.minY, bandY0), y1 = std::min(s.maxY, bandY1 - 1);
         for (int y = y0; y <= y1; ++y) {
-            const int64_t py = int64_t(y) * kOne + kOne / 2;
-            const int64_t px0 = int64_t(s.minX) * kOne + kOne / 2;
-            // Span of the row: the range of x where all three edge functions pass.
-            int xs = s.minX, xe = s.maxX;
-            for (int e = 0; e < 3 && xs <= xe; ++e) {
-                const int a = e, b = (e + 1) % 3;
-                const int64_t ex = s.X[b] - s.X[a], ey = s.Y[b] - s.Y[a];
-                const int64_t e0 = ex * (py - s.Y[a]) - ey * (px0 - s.X[a]) + s.bias[e];
-                const int64_t step = -ey * kOne;
-                if (step == 0) {
-                    if (e0 < 0) xs = xe + 1;
-                } else if (step > 0) {
-                    // e0 + k*step >= 0  <=>  k >= ceil(-e0 / step)
-                    const int64_t k = e0 >= 0 ? 0 : (-e0 + step - 1) / step;
-                    xs = int(std::max<int64_t>(xs, s.minX + k));
-                } else {
-                    if (e0 < 0) {
-                        xs = xe + 1;
-                    } else {
-                        const int64_t k = e0 / -step;
-                        xe = int(std::min<int64_t>(xe, s.minX + k));
-                    }
-                }
-            }
-            if (xs > xe) continue;
+            int xs, xe;
+            if (!RowSpan(s, y, xs, xe)) continue;
             const float dy = float(y) + 0.5f - s.refY;
             const float zRow = s.z + s.zdy * dy;
             const float iwRow = s.iw + s.iwdy * dy;
@@ -420,28 +392,36 @@ void RasterBand(const RasterJob& job, const PS& ps, const std::vector<Setup>& se
     }
 }
 
-template <class PS> void RasterAll(const RasterJob& job, const PS& ps, const std::vector<Setup>& setups) {
-    int minY = job.clipY1, maxY = job.clipY0 - 1;
-    int64_t work = 0;
-    for (const Setup& s : setups) {
-        minY = std::min(minY, s.minY);
-        maxY = std::max(maxY, s.maxY);
-        work += int64_t(s.maxX - s.minX + 1) * (s.maxY - s.minY + 1);
-    }
-    if (maxY < minY) return;
-    // Small draws are cheaper on the calling thread than handing them out.
-    if (work < 4096) {
-        RasterBand(job, ps, setups, minY, maxY + 1);
+void RasterDrawBand(const PreparedDraw& d, BandKernel kernel, const SetupList& list, int y0, int y1) {
+    if (kernel) {
+        kernel(d.job, list, y0, y1);
         return;
     }
-    const int bands = (maxY - minY + kBandRows) / kBandRows;
-    ThePool().Run(bands, [&](int band) {
-        const int y0 = minY + band * kBandRows;
-        RasterBand(job, ps, setups, y0, std::min(y0 + kBandRows, maxY + 1));
-    });
+    switch (d.job.program) {
+    case PsProgram::Scene:
+    case PsProgram::Textured:
+        RasterBand(d.job, ScenePs{d.job.ps, d.job.vertexColour}, list, y0, y1);
+        break;
+    case PsProgram::Camera:
+        RasterBand(d.job, CameraPs{d.job.ps}, list, y0, y1);
+        break;
+    case PsProgram::Gui:
+        RasterBand(d.job, GuiPs{d.job.ps}, list, y0, y1);
+        break;
+    }
 }
 
 } // namespace
+
+void WritePixel(const RasterJob& job, uint32_t* pixel, float c[4]) {
+    Write(job, pixel, c);
+}
+
+void ForRows(int rows, const std::function<void(int, int)>& fn) {
+    constexpr int kRows = 32;
+    const int bands = (rows + kRows - 1) / kRows;
+    ThePool().Run(bands, [&](int k) { fn(k * kRows, std::min(rows, (k + 1) * kRows)); });
+}
 
 void SetThreadCount(unsigned n) {
     ThePool().SetLimit(n == 0 ? ~0u : n);
@@ -450,47 +430,113 @@ unsigned ThreadCount() {
     return ThePool().Limit();
 }
 
-void DrawTriangles(const RasterJob& job, const std::vector<ClipVertex>& vertices,
-                   const std::vector<uint32_t>& indices) {
+void SetUpTriangles(const RasterJob& job, const std::vector<ClipVertex>& vertices,
+                    const std::vector<uint32_t>& indices, std::vector<Setup>& setups) {
     const int planes = job.depthClip ? 7 : 5;
-    std::vector<Setup> setups;
-    setups.reserve(indices.size() / 3);
+    setups.reserve(setups.size() + indices.size() / 3);
+    // Vertices are shared by several triangles: classify and project each once.
+    std::vector<unsigned> codes(vertices.size());
+    std::vector<Screen> screens(vertices.size());
+    for (size_t v = 0; v < vertices.size(); ++v) {
+        codes[v] = OutCode(vertices[v], planes);
+        if (codes[v] == 0) screens[v] = ToScreen(job, vertices[v]);
+    }
     ClipVertex poly[16], scratch[16];
     for (size_t t = 0; t + 2 < indices.size(); t += 3) {
-        const ClipVertex* cv[3] = {&vertices[indices[t]], &vertices[indices[t + 1]],
-                                   &vertices[indices[t + 2]]};
-        const unsigned c0 = OutCode(*cv[0], planes), c1 = OutCode(*cv[1], planes),
-                       c2 = OutCode(*cv[2], planes);
+        const uint32_t i0 = indices[t], i1 = indices[t + 1], i2 = indices[t + 2];
+        const ClipVertex* cv[3] = {&vertices[i0], &vertices[i1], &vertices[i2]};
+        const unsigned c0 = codes[i0], c1 = codes[i1], c2 = codes[i2];
         if (c0 & c1 & c2) continue;
-        Setup s;
         if ((c0 | c1 | c2) == 0) {
-            if (MakeSetup(job, cv, s)) setups.push_back(s);
+            const Screen p[3] = {screens[i0], screens[i1], screens[i2]};
+            // Set up in place: the record is large.
+            setups.emplace_back();
+            if (!MakeSetup(job, cv, p, setups.back())) setups.pop_back();
             continue;
         }
+        Setup s;
         poly[0] = *cv[0], poly[1] = *cv[1], poly[2] = *cv[2];
         const int n = ClipPolygon(poly, 3, planes, c0 | c1 | c2, job.varyings, scratch);
         for (int i = 1; i + 1 < n; ++i) {
             const ClipVertex* fan[3] = {&poly[0], &poly[i], &poly[i + 1]};
-            if (MakeSetup(job, fan, s)) {
+            const Screen p[3] = {ToScreen(job, poly[0]), ToScreen(job, poly[i]), ToScreen(job, poly[i + 1])};
+            if (MakeSetup(job, fan, p, s)) {
                 // The fan keeps the primitive's provoking value.
                 if (job.varyings > 0) s.flat = cv[0]->var[job.varyings - 1];
                 setups.push_back(s);
             }
         }
     }
-    if (setups.empty()) return;
-    switch (job.program) {
-    case PsProgram::Scene:
-    case PsProgram::Textured:
-        RasterAll(job, ScenePs{job.ps, job.vertexColour}, setups);
-        break;
-    case PsProgram::Camera:
-        RasterAll(job, CameraPs{job.ps}, setups);
-        break;
-    case PsProgram::Gui:
-        RasterAll(job, GuiPs{job.ps}, setups);
-        break;
+}
+
+void Execute(RasterQueue& q) {
+    // The queue is empty afterwards, whichever way this returns.
+    struct Empty {
+        RasterQueue& q;
+        ~Empty() {
+            q.draws.clear();
+            q.clearColour = q.clearDepth = false;
+        }
+    } emptyAfter{q};
+    if (q.Empty() || q.height <= 0 || q.pitch <= 0) return;
+    // Rows to visit: all of them when a clear is pending, else those the draws touch.
+    int minY = q.height, maxY = -1;
+    int64_t work = 0;
+    if (q.clearColour || q.clearDepth) {
+        minY = 0, maxY = q.height - 1;
+        work += int64_t(q.pitch) * q.height / 4;
     }
+    for (const PreparedDraw& d : q.draws)
+        for (const Setup& s : d.setups) {
+            minY = std::min(minY, s.minY);
+            maxY = std::max(maxY, s.maxY);
+            work += int64_t(s.maxX - s.minX + 1) * (s.maxY - s.minY + 1);
+        }
+    if (maxY < minY) return;
+    const int bands = (maxY - minY + kBandRows) / kBandRows;
+    // Setups binned by band: for draw d and band b, index[d][start[d][b] .. start[d][b + 1]).
+    struct Bins {
+        std::vector<uint32_t> start, index;
+        BandKernel kernel;
+    };
+    std::vector<Bins> bins(q.draws.size());
+    for (size_t di = 0; di < q.draws.size(); ++di) {
+        const PreparedDraw& d = q.draws[di];
+        Bins& b = bins[di];
+        b.kernel = PickBandKernel(d.job);
+        b.start.assign(size_t(bands) + 1, 0);
+        for (const Setup& s : d.setups)
+            for (int k = (s.minY - minY) / kBandRows; k <= (s.maxY - minY) / kBandRows; ++k)
+                ++b.start[size_t(k) + 1];
+        for (int k = 0; k < bands; ++k)
+            b.start[size_t(k) + 1] += b.start[size_t(k)];
+        b.index.resize(b.start[size_t(bands)]);
+        std::vector<uint32_t> fill(b.start.begin(), b.start.end() - 1);
+        for (size_t i = 0; i < d.setups.size(); ++i) {
+            const Setup& s = d.setups[i];
+            for (int k = (s.minY - minY) / kBandRows; k <= (s.maxY - minY) / kBandRows; ++k)
+                b.index[fill[size_t(k)]++] = uint32_t(i);
+        }
+    }
+    auto band = [&](int k) {
+        const int y0 = minY + k * kBandRows, y1 = std::min(y0 + kBandRows, maxY + 1);
+        const size_t from = size_t(y0) * size_t(q.pitch), to = size_t(y1) * size_t(q.pitch);
+        if (q.clearColour && q.colour) std::fill(q.colour + from, q.colour + to, q.colourValue);
+        if (q.clearDepth && q.depth) std::fill(q.depth + from, q.depth + to, q.depthValue);
+        for (size_t di = 0; di < q.draws.size(); ++di) {
+            const Bins& b = bins[di];
+            const SetupList list{q.draws[di].setups.data(), b.index.data() + b.start[size_t(k)],
+                                 b.start[size_t(k) + 1] - b.start[size_t(k)]};
+            if (list.size() > 0) RasterDrawBand(q.draws[di], b.kernel, list, y0, y1);
+        }
+    };
+    // Small amounts of work are cheaper on the calling thread than handing them out.
+    if (work < 16384) {
+        for (int k = 0; k < bands; ++k)
+            band(k);
+        return;
+    }
+    ThePool().Run(bands, band);
 }
 
 namespace {

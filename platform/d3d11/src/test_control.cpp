@@ -1,5 +1,5 @@
 #include "internal.h"
-#include "raster.h"
+#include "kernels.h"
 
 #include <d3d11_test_control.h>
 
@@ -17,6 +17,7 @@ void ResetDraws();
 namespace d3d11test {
 
 bool ReadPixels(ID3D11Resource* resource, std::vector<uint32_t>& pixels, int& width, int& height) {
+    d3d11sw::FlushAllContexts();
     d3d11sw::Texture2D* t = d3d11sw::AsTexture(resource);
     if (!t || t->IsDepth()) return false;
     width = t->Width();
@@ -26,6 +27,7 @@ bool ReadPixels(ID3D11Resource* resource, std::vector<uint32_t>& pixels, int& wi
 }
 
 uint32_t ReadPixel(ID3D11View* view, int x, int y) {
+    d3d11sw::FlushAllContexts();
     ID3D11Resource* r = nullptr;
     view->GetResource(&r);
     d3d11sw::Texture2D* t = d3d11sw::AsTexture(r);
@@ -37,6 +39,7 @@ uint32_t ReadPixel(ID3D11View* view, int x, int y) {
 }
 
 float ReadDepth(ID3D11DepthStencilView* view, int x, int y) {
+    d3d11sw::FlushAllContexts();
     ID3D11Resource* r = nullptr;
     view->GetResource(&r);
     d3d11sw::Texture2D* t = d3d11sw::AsTexture(r);
@@ -58,6 +61,12 @@ void FailNextCall(const char* call, HRESULT result) {
 }
 void ClearInjectedFailures() {
     d3d11sw::ClearFailures();
+}
+void SetPlainKernels(bool plain) {
+    d3d11sw::SetPlainKernels(plain);
+}
+bool VectorKernels() {
+    return d3d11sw::VectorKernelsAvailable();
 }
 void SetRasterThreads(unsigned count) {
     d3d11sw::SetThreadCount(count);

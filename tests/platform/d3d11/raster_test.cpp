@@ -296,6 +296,57 @@ TEST_F(Raster, BandsOnManyThreadsGiveTheSamePicture) {
     s->Release();
 }
 
+// Draws wait in a queue until their result is needed; each must still see the state of its own call:
+// a texture updated or released after the draw, a clear after it, and a read-back right away.
+TEST_F(Raster, QueuedDrawsKeepTheStateOfTheirCall) {
+    BindTarget(kWidth, kHeight);
+    ID3D11ShaderResourceView* tex = MakeTexture(1, 1, {Rgba(255, 0, 0)});
+    ID3D11Resource* texResource = nullptr;
+    tex->GetResource(&texResource);
+    auto draw = [&](const std::vector<Vertex>& v) {
+        ID3D11Buffer* vb = MakeBuffer(D3D11_BIND_VERTEX_BUFFER, v.data(), UINT(v.size() * sizeof(Vertex)));
+        ID3D11Buffer* ib = MakeBuffer(D3D11_BIND_INDEX_BUFFER, kQuadCw.data(), 24);
+        const UINT stride = sizeof(Vertex), offset = 0;
+        context_->IASetVertexBuffers(0, 1, &vb, &stride, &offset);
+        context_->IASetIndexBuffer(ib, DXGI_FORMAT_R32_UINT, 0);
+        context_->IASetInputLayout(camera_.layout);
+        context_->VSSetShader(camera_.vs, nullptr, 0);
+        context_->PSSetShader(camera_.ps, nullptr, 0);
+        float object[88] = {};
+        std::memcpy(object, Identity().data(), 64);
+        context_->UpdateSubresource(objectBuffer_, 0, nullptr, object, 0, 0);
+        context_->VSSetConstantBuffers(0, 1, &objectBuffer_);
+        context_->PSSetShaderResources(0, 1, &tex);
+        context_->DrawIndexed(6, 0, 0);
+        vb->Release();
+        ib->Release();
+    };
+    draw(Rect(0, 0, 16, 48, kWidth, kHeight));
+    const uint32_t green = Rgba(0, 255, 0);
+    context_->UpdateSubresource(texResource, 0, nullptr, &green, 4, 0);
+    draw(Rect(16, 0, 32, 48, kWidth, kHeight));
+    // The last user of the texture lets go while the draw may still be queued.
+    texResource->Release();
+    ID3D11ShaderResourceView* none = nullptr;
+    context_->PSSetShaderResources(0, 1, &none);
+    tex->Release();
+    ID3D11ShaderResourceView* blueTex = MakeTexture(1, 1, {Rgba(0, 0, 255)});
+    tex = blueTex;
+    draw(Rect(32, 0, 48, 48, kWidth, kHeight));
+    blueTex->Release();
+    EXPECT_EQ(Pixel(8, 10), Rgba(255, 0, 0));
+    EXPECT_EQ(Pixel(24, 10), green);
+    EXPECT_EQ(Pixel(40, 10), Rgba(0, 0, 255));
+    // A clear after draws replaces them; draws after it land on top.
+    const float white[4] = {1, 1, 1, 1};
+    context_->ClearRenderTargetView(rtv_, white);
+    context_->ClearDepthStencilView(dsv_, D3D11_CLEAR_DEPTH, 1.0f, 0);
+    DrawFlat(Rect(0, 0, 8, 8, kWidth, kHeight), kQuadCw, Rgba(10, 20, 30));
+    EXPECT_EQ(Pixel(4, 4), Rgba(10, 20, 30));
+    EXPECT_EQ(Pixel(24, 10), Rgba(255, 255, 255));
+    EXPECT_EQ(d3d11test::ReadDepth(dsv_, 24, 10), 1.0f);
+}
+
 // The user-interface path: a dynamic vertex buffer filled through Map with discard, 20-byte vertices
 // with 8-bit colours, an orthographic matrix in pixels, drawn without indices.
 TEST_F(Raster, NonIndexedDrawFromAMappedDynamicBuffer) {
