@@ -4,46 +4,25 @@
 #include <d3d11.h>
 #include <d3d11_test_control.h>
 #include <d3dx10math.h>
-#include <d3dx11.h>
 
 #include <SDL.h>
 #include <benchmark/benchmark.h>
+#include <scene_support.h>
 
 #include <cmath>
 #include <cstring>
-#include <string>
 #include <vector>
 
 namespace {
 
-struct Vertex {
-    float position[4];
-    float color[4];
-    float normal[3];
-    float uv[2];
-    uint32_t blendIndices[4];
-    float blendWeights[4];
-    uint32_t textureIndex;
-    float unused[9];
-};
-static_assert(sizeof(Vertex) == 124);
+using d3d11scene::Program;
+using d3d11scene::Target;
+using d3d11scene::Vertex;
 
 template <class T> void SafeRelease(T*& p) {
     if (p) p->Release();
     p = nullptr;
 }
-
-struct Program {
-    ID3D11VertexShader* vs = nullptr;
-    ID3D11PixelShader* ps = nullptr;
-    ID3D11InputLayout* layout = nullptr;
-};
-
-struct Target {
-    ID3D11RenderTargetView* rtv = nullptr;
-    ID3D11DepthStencilView* dsv = nullptr;
-    ID3D11ShaderResourceView* srv = nullptr;
-};
 
 class Scene {
 public:
@@ -53,31 +32,25 @@ public:
         if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
         window_ = SDL_CreateWindow("bench", 0, 0, 1600, 900, 0);
         if (!window_) return false;
-        DXGI_SWAP_CHAIN_DESC scd{};
-        scd.BufferDesc = {1600,
-                          900,
-                          {60, 1},
-                          DXGI_FORMAT_R8G8B8A8_UNORM,
-                          DXGI_MODE_SCANLINE_ORDER_UNSPECIFIED,
-                          DXGI_MODE_SCALING_UNSPECIFIED};
-        scd.SampleDesc = {1, 0};
-        scd.BufferUsage = DXGI_USAGE_RENDER_TARGET_OUTPUT;
-        scd.BufferCount = 2;
-        scd.OutputWindow = reinterpret_cast<HWND>(window_);
-        scd.Windowed = TRUE;
+        const DXGI_SWAP_CHAIN_DESC scd = d3d11scene::SwapChainDesc(window_, 1600, 900, true);
         const D3D_FEATURE_LEVEL level = D3D_FEATURE_LEVEL_11_0;
         if (FAILED(D3D11CreateDeviceAndSwapChain(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, &level, 1,
                                                  D3D11_SDK_VERSION, &scd, &chain_, &device_, nullptr,
                                                  &context_)))
             return false;
-        if (!Load("textureshader", textured_) || !Load("camerashader", camera_)) return false;
+        if (FAILED(d3d11scene::LoadProgram(device_, "textureshader", textured_)) ||
+            FAILED(d3d11scene::LoadProgram(device_, "camerashader", camera_)))
+            return false;
         ID3D11Texture2D* bb = nullptr;
         chain_->GetBuffer(0, IID_ID3D11Texture2D, reinterpret_cast<void**>(&bb));
         device_->CreateRenderTargetView(bb, nullptr, &backBuffer_);
         bb->Release();
-        backDepth_ = MakeTarget(1600, 900).dsv;
+        Target back;
+        if (FAILED(d3d11scene::MakeTarget(device_, 1600, 900, back))) return false;
+        backDepth_ = back.dsv;
+        SafeRelease(back.rtv), SafeRelease(back.srv);
         for (Target& t : cameras_)
-            t = MakeTarget(798, 449);
+            if (FAILED(d3d11scene::MakeTarget(device_, 798, 449, t))) return false;
         MakeConstants();
         MakeTexture();
         MakeMeshes();
@@ -91,8 +64,7 @@ public:
             SafeRelease(b);
         for (Target& t : cameras_)
             SafeRelease(t.rtv), SafeRelease(t.dsv), SafeRelease(t.srv);
-        for (Program* p : {&textured_, &camera_})
-            SafeRelease(p->vs), SafeRelease(p->ps), SafeRelease(p->layout);
+        textured_.Release(), camera_.Release();
         SafeRelease(quadVb_), SafeRelease(quadIb_), SafeRelease(texture_), SafeRelease(sampler_),
             SafeRelease(cull_);
         SafeRelease(object_), SafeRelease(matrix_), SafeRelease(lighting_), SafeRelease(backBuffer_);
@@ -124,13 +96,10 @@ public:
         context_->ClearRenderTargetView(backBuffer_, black);
         context_->ClearDepthStencilView(backDepth_, D3D11_CLEAR_DEPTH | D3D11_CLEAR_STENCIL, 1.0f, 0);
         const float placement[4][2] = {{0, 0}, {802, 0}, {0, 451}, {802, 451}};
-        const UINT stride = sizeof(Vertex), offset = 0;
         for (int c = 0; c < 4; ++c) {
             const D3D11_VIEWPORT vp{placement[c][0], placement[c][1], 798, 449, 0, 1};
             context_->RSSetViewports(1, &vp);
-            context_->IASetVertexBuffers(0, 1, &quadVb_, &stride, &offset);
-            context_->IASetIndexBuffer(quadIb_, DXGI_FORMAT_R32_UINT, 0);
-            Bind(camera_);
+            d3d11scene::BindMesh(context_, quadVb_, quadIb_, camera_);
             float object[88] = {};
             object[0] = object[5] = object[10] = object[15] = 1;
             context_->UpdateSubresource(object_, 0, nullptr, object, 0, 0);
@@ -138,67 +107,11 @@ public:
             context_->PSSetShaderResources(0, 1, &cameras_[c].srv);
             context_->DrawIndexed(6, 0, 0);
         }
-        chain_->Present(1, 0);
+        // Unsynchronised: the benchmark measures drawing, not the display's rate.
+        chain_->Present(0, 0);
     }
 
 private:
-    bool Load(const char* stem, Program& p) {
-        const std::string path = std::string(TORVIK_D3D11_SHADER_DIR) + "/" + stem + ".fx";
-        const std::wstring file(path.begin(), path.end());
-        ID3D10Blob *vs = nullptr, *ps = nullptr;
-        if (FAILED(D3DX11CompileFromFileW(file.c_str(), nullptr, nullptr, "VS", "vs_5_0", 0x48010, 0, nullptr,
-                                          &vs, nullptr, nullptr)) ||
-            FAILED(D3DX11CompileFromFileW(file.c_str(), nullptr, nullptr, "PS", "ps_5_0", 0x48010, 0, nullptr,
-                                          &ps, nullptr, nullptr)))
-            return false;
-        const D3D11_INPUT_ELEMENT_DESC layout[] = {
-            {"POSITION", 0, DXGI_FORMAT_R32G32B32A32_FLOAT, 0, 0, D3D11_INPUT_PER_VERTEX_DATA, 0},
-            {"COLOR", 0, DXGI_FORMAT_R32G32B32A32_FLOAT, 0, 16, D3D11_INPUT_PER_VERTEX_DATA, 0},
-            {"NORMAL", 0, DXGI_FORMAT_R32G32B32_FLOAT, 0, 32, D3D11_INPUT_PER_VERTEX_DATA, 0},
-            {"TEXCOORD", 0, DXGI_FORMAT_R32G32_FLOAT, 0, 44, D3D11_INPUT_PER_VERTEX_DATA, 0},
-            {"BLENDINDICES", 0, DXGI_FORMAT_R32G32B32A32_UINT, 0, 52, D3D11_INPUT_PER_VERTEX_DATA, 0},
-            {"BLENDWEIGHT", 0, DXGI_FORMAT_R32G32B32A32_FLOAT, 0, 68, D3D11_INPUT_PER_VERTEX_DATA, 0},
-            {"TEXTUREINDEX", 0, DXGI_FORMAT_R32_UINT, 0, 84, D3D11_INPUT_PER_VERTEX_DATA, 0},
-        };
-        device_->CreateVertexShader(vs->GetBufferPointer(), vs->GetBufferSize(), nullptr, &p.vs);
-        device_->CreatePixelShader(ps->GetBufferPointer(), ps->GetBufferSize(), nullptr, &p.ps);
-        device_->CreateInputLayout(layout, 7, vs->GetBufferPointer(), vs->GetBufferSize(), &p.layout);
-        vs->Release();
-        ps->Release();
-        return p.vs && p.ps && p.layout;
-    }
-
-    void Bind(const Program& p) {
-        context_->VSSetShader(p.vs, nullptr, 0);
-        context_->PSSetShader(p.ps, nullptr, 0);
-        context_->IASetInputLayout(p.layout);
-    }
-
-    Target MakeTarget(UINT w, UINT h) {
-        Target t;
-        D3D11_TEXTURE2D_DESC d{w,
-                               h,
-                               1,
-                               1,
-                               DXGI_FORMAT_R8G8B8A8_UNORM,
-                               {1, 0},
-                               D3D11_USAGE_DEFAULT,
-                               D3D11_BIND_RENDER_TARGET | D3D11_BIND_SHADER_RESOURCE,
-                               0,
-                               0};
-        ID3D11Texture2D* tex = nullptr;
-        device_->CreateTexture2D(&d, nullptr, &tex);
-        device_->CreateRenderTargetView(tex, nullptr, &t.rtv);
-        device_->CreateShaderResourceView(tex, nullptr, &t.srv);
-        tex->Release();
-        d.Format = DXGI_FORMAT_D24_UNORM_S8_UINT;
-        d.BindFlags = D3D11_BIND_DEPTH_STENCIL;
-        device_->CreateTexture2D(&d, nullptr, &tex);
-        device_->CreateDepthStencilView(tex, nullptr, &t.dsv);
-        tex->Release();
-        return t;
-    }
-
     void MakeConstants() {
         D3D11_BUFFER_DESC d{352, D3D11_USAGE_DEFAULT, D3D11_BIND_CONSTANT_BUFFER, 0, 0, 0};
         device_->CreateBuffer(&d, nullptr, &object_);
@@ -234,31 +147,8 @@ private:
         for (int y = 0; y < 256; ++y)
             for (int x = 0; x < 256; ++x)
                 px[size_t(y) * 256 + size_t(x)] = ((x / 32 + y / 32) & 1) ? 0xFF3060C0u : 0xFFE0E0E0u;
-        D3D11_TEXTURE2D_DESC d{256,
-                               256,
-                               1,
-                               1,
-                               DXGI_FORMAT_R8G8B8A8_UNORM,
-                               {1, 0},
-                               D3D11_USAGE_DEFAULT,
-                               D3D11_BIND_SHADER_RESOURCE,
-                               0,
-                               0};
-        D3D11_SUBRESOURCE_DATA init{px.data(), 256 * 4, 0};
-        ID3D11Texture2D* tex = nullptr;
-        device_->CreateTexture2D(&d, &init, &tex);
-        device_->CreateShaderResourceView(tex, nullptr, &texture_);
-        tex->Release();
-        D3D11_SAMPLER_DESC sd{D3D11_FILTER_MIN_MAG_MIP_LINEAR,
-                              D3D11_TEXTURE_ADDRESS_WRAP,
-                              D3D11_TEXTURE_ADDRESS_WRAP,
-                              D3D11_TEXTURE_ADDRESS_WRAP,
-                              0,
-                              0,
-                              D3D11_COMPARISON_NEVER,
-                              {0, 0, 0, 0},
-                              0,
-                              D3D11_FLOAT32_MAX};
+        texture_ = d3d11scene::MakeTexture(device_, 256, 256, px);
+        const D3D11_SAMPLER_DESC sd = d3d11scene::LinearSampler(D3D11_TEXTURE_ADDRESS_WRAP);
         device_->CreateSamplerState(&sd, &sampler_);
     }
 
@@ -289,13 +179,10 @@ private:
                                    d = c + 1;
                     idx.insert(idx.end(), {a, c, d, a, d, b}); // counter-clockwise from the front
                 }
-            D3D11_BUFFER_DESC bd{
-                UINT(v.size() * sizeof(Vertex)), D3D11_USAGE_DEFAULT, D3D11_BIND_VERTEX_BUFFER, 0, 0, 0};
-            D3D11_SUBRESOURCE_DATA init{v.data(), 0, 0};
-            device_->CreateBuffer(&bd, &init, &vbs_[m]);
-            bd = {UINT(idx.size() * 4), D3D11_USAGE_DEFAULT, D3D11_BIND_INDEX_BUFFER, 0, 0, 0};
-            init.pSysMem = idx.data();
-            device_->CreateBuffer(&bd, &init, &ibs_[m]);
+            vbs_[m] = d3d11scene::MakeBuffer(device_, D3D11_BIND_VERTEX_BUFFER, v.data(),
+                                             UINT(v.size() * sizeof(Vertex)));
+            ibs_[m] =
+                d3d11scene::MakeBuffer(device_, D3D11_BIND_INDEX_BUFFER, idx.data(), UINT(idx.size() * 4));
             indexCount_ = UINT(idx.size());
         }
         const float quad[4][4] = {{1, -1, 1, 1}, {-1, -1, 0, 1}, {-1, 1, 0, 0}, {1, 1, 1, 0}};
@@ -307,20 +194,13 @@ private:
             q[size_t(i)].uv[0] = quad[i][2], q[size_t(i)].uv[1] = quad[i][3];
         }
         const uint32_t qi[6] = {0, 3, 2, 0, 2, 1};
-        D3D11_BUFFER_DESC bd{4 * sizeof(Vertex), D3D11_USAGE_DEFAULT, D3D11_BIND_VERTEX_BUFFER, 0, 0, 0};
-        D3D11_SUBRESOURCE_DATA init{q.data(), 0, 0};
-        device_->CreateBuffer(&bd, &init, &quadVb_);
-        bd = {24, D3D11_USAGE_DEFAULT, D3D11_BIND_INDEX_BUFFER, 0, 0, 0};
-        init.pSysMem = qi;
-        device_->CreateBuffer(&bd, &init, &quadIb_);
+        quadVb_ = d3d11scene::MakeBuffer(device_, D3D11_BIND_VERTEX_BUFFER, q.data(), 4 * sizeof(Vertex));
+        quadIb_ = d3d11scene::MakeBuffer(device_, D3D11_BIND_INDEX_BUFFER, qi, sizeof qi);
     }
 
     // Each camera looks at the sheets from a slightly different place.
     void DrawMesh(int camera, int mesh) {
-        const UINT stride = sizeof(Vertex), offset = 0;
-        context_->IASetIndexBuffer(ibs_[mesh], DXGI_FORMAT_R32_UINT, 0);
-        context_->IASetVertexBuffers(0, 1, &vbs_[mesh], &stride, &offset);
-        Bind(textured_);
+        d3d11scene::BindMesh(context_, vbs_[mesh], ibs_[mesh], textured_);
         D3DXMATRIX proj;
         D3DXMatrixPerspectiveFovRH(&proj, 0.9f, 798.0f / 449.0f, 0.5f, 100.0f);
         // Row-vector combined: translate the eye to (camera offset, 0, 7), then project.
@@ -339,13 +219,7 @@ private:
         object[32] = object[37] = object[42] = object[47] = 1;
         object[80] = 0.3f * float(camera), object[82] = 7;
         context_->UpdateSubresource(object_, 0, nullptr, object, 0, 0);
-        context_->VSSetConstantBuffers(0, 1, &object_);
-        context_->PSSetConstantBuffers(1, 1, &matrix_);
-        context_->PSSetConstantBuffers(2, 1, &lighting_);
-        ID3D11ShaderResourceView* views[3] = {texture_, texture_, texture_};
-        ID3D11SamplerState* samplers[3] = {sampler_, sampler_, sampler_};
-        context_->PSSetShaderResources(0, 3, views);
-        context_->PSSetSamplers(0, 3, samplers);
+        d3d11scene::BindSceneInputs(context_, object_, matrix_, lighting_, texture_, sampler_);
         context_->DrawIndexed(indexCount_, 0, 0);
     }
 

@@ -7,8 +7,10 @@
 #include <dxgi.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -401,10 +403,16 @@ protected:
 
 private:
     SDL_Window* Window() const { return reinterpret_cast<SDL_Window*>(desc_.OutputWindow); }
+    // Copies the back buffer into the window.
+    HRESULT Show();
+    // Waits as vertical sync does: `syncInterval` refreshes after the previous present.
+    void Pace(UINT syncInterval);
 
     Device* device_;
     DXGI_SWAP_CHAIN_DESC desc_;
     Texture2D* backBuffer_ = nullptr;
+    // When the previous present was due; none before the first.
+    std::optional<std::chrono::steady_clock::time_point> lastPresent_;
 };
 
 // ---- shared helpers --------------------------------------------------------------------------------

@@ -148,6 +148,10 @@ inline V PowBy(V x, float y, int whole) {
     return whole >= 0 ? PowWhole(x, unsigned(whole)) : Pow(x, Set(y));
 }
 
+inline I Load8(const uint32_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const I*>(p));
+}
+
 // A 16-bit value in both halves of each lane.
 inline I Both(I w) {
     return _mm256_or_si256(w, _mm256_slli_epi32(w, 16));
@@ -163,18 +167,15 @@ struct Sampler {
         : pixels(t.pixels), width(t.width), height(t.height), wrapU(t.addressU == D3D11_TEXTURE_ADDRESS_WRAP),
           wrapV(t.addressV == D3D11_TEXTURE_ADDRESS_WRAP) {}
 
-    // Texel index pair along one axis from the coordinate `c` in texture units times 256; `inside`
-    // (if asked for) tells whether every lane's pair lies inside the texture without addressing.
-    static void Axis(V c, int n, bool wrap, I& i0, I& i1, I& weight, bool* inside) {
+    // Texel index pair along one axis from the coordinate `c` in texture units times 256; `outside`
+    // (if asked for) marks the lanes whose pair does not lie inside the texture without addressing.
+    static void Axis(V c, int n, bool wrap, I& i0, I& i1, I& weight, I* outside) {
         const I fixed = _mm256_cvttps_epi32(_mm256_floor_ps(c));
         i0 = _mm256_srai_epi32(fixed, 8);
         weight = _mm256_and_si256(fixed, Int(255));
         i1 = _mm256_add_epi32(i0, Int(1));
         const I last = Int(n - 1);
-        if (inside)
-            *inside = _mm256_testz_si256(
-                _mm256_or_si256(_mm256_cmpgt_epi32(Int(0), i0), _mm256_cmpgt_epi32(i1, last)),
-                _mm256_set1_epi32(-1));
+        if (outside) *outside = _mm256_or_si256(_mm256_cmpgt_epi32(Int(0), i0), _mm256_cmpgt_epi32(i1, last));
         if (wrap) {
             // Wrapped coordinates lie in [0, 1], so the pair lies in [-1, n].
             i0 = _mm256_add_epi32(i0, _mm256_and_si256(_mm256_cmpgt_epi32(Int(0), i0), Int(n)));
@@ -205,30 +206,22 @@ struct Sampler {
         second = _mm256_permute2x128_si256(l, h, 0x31);
     }
 
-    // Filtered texels times 255 x 256, two channels per lane (red and blue, green and alpha), and the
-    // lanes whose coordinates are finite (the others read as 0). Needs a texture.
-    void Sums(V u, V v, I& rb, I& ga, V& finite) const {
-        const V absMask = _mm256_castsi256_ps(Int(0x7FFFFFFF));
-        const V inf = Set(INFINITY);
-        finite = And(Lt(And(u, absMask), inf), Lt(And(v, absMask), inf));
-        u = And(finite, u);
-        v = And(finite, v);
-        u = _mm256_min_ps(_mm256_max_ps(u, Set(-4096.0f)), Set(4096.0f));
-        v = _mm256_min_ps(_mm256_max_ps(v, Set(-4096.0f)), Set(4096.0f));
+    static V Finite(V c) { return Lt(And(c, _mm256_castsi256_ps(Int(0x7FFFFFFF))), Set(INFINITY)); }
+
+    // One axis of finite coordinates `c` over `n` texels: the texel pair and the weight of the second.
+    static void AxisOf(V c, int n, bool wrap, I& i0, I& i1, I& weight, I* outside) {
+        c = _mm256_min_ps(_mm256_max_ps(c, Set(-4096.0f)), Set(4096.0f));
         // Clamped addressing gives the same texels for every coordinate beyond [-2, 3].
-        if (wrapU)
-            u = Sub(u, _mm256_floor_ps(u));
+        if (wrap)
+            c = Sub(c, _mm256_floor_ps(c));
         else
-            u = _mm256_min_ps(_mm256_max_ps(u, Set(-2.0f)), Set(3.0f));
-        if (wrapV)
-            v = Sub(v, _mm256_floor_ps(v));
-        else
-            v = _mm256_min_ps(_mm256_max_ps(v, Set(-2.0f)), Set(3.0f));
-        const V x = Mul(u, Set(float(width))), y = Mul(v, Set(float(height)));
-        I x0, x1, wx, y0, y1, wy;
-        bool insideX;
-        Axis(Mul(Sub(x, Set(0.5f)), Set(256.0f)), width, wrapU, x0, x1, wx, &insideX);
-        Axis(Mul(Sub(y, Set(0.5f)), Set(256.0f)), height, wrapV, y0, y1, wy, nullptr);
+            c = _mm256_min_ps(_mm256_max_ps(c, Set(-2.0f)), Set(3.0f));
+        const V t = Mul(c, Set(float(n)));
+        Axis(Mul(Sub(t, Set(0.5f)), Set(256.0f)), n, wrap, i0, i1, weight, outside);
+    }
+
+    // The filtered texels from the pairs of both axes (see Sums).
+    void Filter(I x0, I x1, I wx, bool insideX, I y0, I y1, I wy, I& rb, I& ga) const {
         const I row0 = _mm256_mullo_epi32(y0, Int(width)), row1 = _mm256_mullo_epi32(y1, Int(width));
         const int* base = reinterpret_cast<const int*>(pixels);
         // The second row has weight 0 in every lane when the coordinates sit on texel rows (as when a
@@ -247,6 +240,11 @@ struct Sampler {
                 d = _mm256_i32gather_epi32(base, _mm256_add_epi32(row1, x1), 4);
             }
         }
+        Mix(a, b, c, d, wx, wy, rb, ga);
+    }
+
+    // Texels a, b (first row) and c, d (second row) weighted by wx across and wy down.
+    static void Mix(I a, I b, I c, I d, I wx, I wy, I& rb, I& ga) {
         const I w11 = _mm256_srli_epi32(_mm256_mullo_epi32(wx, wy), 8);
         const I w10 = _mm256_sub_epi32(wx, w11), w01 = _mm256_sub_epi32(wy, w11);
         const I w00 = _mm256_add_epi32(_mm256_sub_epi32(_mm256_sub_epi32(Int(256), wx), wy), w11);
@@ -263,6 +261,16 @@ struct Sampler {
         rb = mix(a, b, c, d);
         ga = mix(_mm256_srli_epi32(a, 8), _mm256_srli_epi32(b, 8), _mm256_srli_epi32(c, 8),
                  _mm256_srli_epi32(d, 8));
+    }
+
+    // Filtered texels times 255 x 256, two channels per lane (red and blue, green and alpha), and the
+    // lanes whose coordinates are finite (the others read as 0). Needs a texture.
+    void Sums(V u, V v, I& rb, I& ga, V& finite) const {
+        finite = And(Finite(u), Finite(v));
+        I x0, x1, wx, y0, y1, wy, outsideX;
+        AxisOf(And(finite, u), width, wrapU, x0, x1, wx, &outsideX);
+        AxisOf(And(finite, v), height, wrapV, y0, y1, wy, nullptr);
+        Filter(x0, x1, wx, _mm256_testz_si256(outsideX, outsideX) != 0, y0, y1, wy, rb, ga);
     }
 
     void Sample(V u, V v, V out[4]) const {
@@ -332,7 +340,8 @@ inline V DepthTest(const RasterJob& job, size_t index, int x, I active, V z) {
 }
 
 // The pixels of one row that survive the depth test and take a colour, eight at a time: `shade` gets
-// the lanes' x offsets from the setup's reference point and 1/w, and returns RGBA.
+// the lanes' x offsets from the setup's reference point and 1/w, and returns RGBA; `shadeBytes` also
+// gets the first lane's column and returns packed colours.
 template <class Shade, class ShadeBytes>
 inline void Row(const RasterJob& job, const Setup& s, int y, int xs, int xe, const Shade& shade,
                 const ShadeBytes& shadeBytes) {
@@ -353,7 +362,7 @@ inline void Row(const RasterJob& job, const Setup& s, int y, int xs, int xe, con
         const V w = Div(Set(1.0f), Add(iwRow, Mul(iwdx, dx)));
         uint32_t* out = job.colour + rowIndex + size_t(x);
         if (direct) {
-            const I packed = shadeBytes(dx, w);
+            const I packed = shadeBytes(x, dx, w);
             if (x + 8 <= job.pitch) {
                 I* o = reinterpret_cast<I*>(out);
                 _mm256_storeu_si256(
@@ -554,16 +563,104 @@ struct Varyings {
     V At(int i, V dx, V w) const { return Mul(Add(Set(row[i]), Mul(Set(s.vdx[i]), dx)), w); }
 };
 
+// The composition quad is axis-aligned in the target with a constant 1/w, so u depends on the column
+// alone and v on the row alone: the horizontal texel pairs and weights are worked out once per column
+// and the vertical ones once per row, with the same arithmetic as the per-pixel path.
+bool Separable(const RasterJob& job, const Setup& s, const Sampler& sampler) {
+    return sampler.pixels && !job.blend && job.writeMask == 0x0F && s.iwdx == 0 && s.iwdy == 0 &&
+           s.vdy[0] == 0 && s.vdx[1] == 0 && std::isfinite(s.iw) && std::isfinite(s.v[0]) &&
+           std::isfinite(s.vdx[0]) && std::isfinite(s.v[1]) && std::isfinite(s.vdy[1]);
+}
+
+// Per column of a separable setup: texel pair, weight, whether the pair lies inside the texture, and
+// whether u is finite, from the setup's first column to seven past its last (a row's last chunk of
+// eight may start at the last column).
+struct Columns {
+    int first = 0;
+    std::vector<int32_t> x0, x1, weight, inside, finite;
+    V w;
+
+    void Build(const Setup& s, const Sampler& sampler, int y) {
+        first = s.minX;
+        const size_t count = size_t((s.maxX - s.minX + 1 + 7 + 7) / 8 * 8);
+        for (auto* v : {&x0, &x1, &weight, &inside, &finite})
+            v->resize(count);
+        const float dy = float(y) + 0.5f - s.refY;
+        const V iwRow = Set(s.iw + s.iwdy * dy), iwdx = Set(s.iwdx), refX = Set(s.refX);
+        const Varyings var(s, y, 1);
+        const I lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+        for (size_t k = 0; k < count; k += 8) {
+            const V dx =
+                Sub(Add(_mm256_cvtepi32_ps(_mm256_add_epi32(Int(first + int(k)), lanes)), Set(0.5f)), refX);
+            w = Div(Set(1.0f), Add(iwRow, Mul(iwdx, dx)));
+            const V u = var.At(0, dx, w);
+            const V ok = Sampler::Finite(u);
+            I i0, i1, wx, out;
+            Sampler::AxisOf(And(ok, u), sampler.width, sampler.wrapU, i0, i1, wx, &out);
+            auto store = [&](std::vector<int32_t>& v, I x) {
+                _mm256_storeu_si256(reinterpret_cast<I*>(v.data() + k), x);
+            };
+            store(x0, i0), store(x1, i1), store(weight, wx);
+            store(inside, _mm256_xor_si256(out, Int(-1)));
+            store(finite, _mm256_castps_si256(ok));
+        }
+    }
+
+    // Packed filtered colours of eight pixels from column x, on a row whose texel rows are y0 and y1.
+    I Bytes(const Sampler& sampler, int x, I y0, I y1, I wy) const {
+        const size_t at = size_t(x - first);
+        auto load = [&](const std::vector<int32_t>& v) {
+            return _mm256_loadu_si256(reinterpret_cast<const I*>(v.data() + at));
+        };
+        const I in = load(inside), first0 = load(x0), wx = load(weight);
+        I rb, ga;
+        // At the target's own size the eight pairs are neighbours: two plain loads per texel row.
+        const int start = _mm256_cvtsi256_si32(first0);
+        const I lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+        const I run = _mm256_cmpeq_epi32(first0, _mm256_add_epi32(Int(start), lanes));
+        if (_mm256_testc_si256(_mm256_and_si256(in, run), Int(-1))) {
+            const uint32_t* row0 = sampler.pixels + size_t(_mm256_cvtsi256_si32(y0)) * size_t(sampler.width);
+            const uint32_t* row1 = sampler.pixels + size_t(_mm256_cvtsi256_si32(y1)) * size_t(sampler.width);
+            // Right on the texel centres the filter returns the texels themselves.
+            if (_mm256_testz_si256(_mm256_or_si256(wx, wy), _mm256_or_si256(wx, wy)))
+                return _mm256_and_si256(load(finite), Load8(row0 + start));
+            I c = _mm256_setzero_si256(), d = _mm256_setzero_si256();
+            if (!_mm256_testz_si256(wy, wy)) c = Load8(row1 + start), d = Load8(row1 + start + 1);
+            Sampler::Mix(Load8(row0 + start), Load8(row0 + start + 1), c, d, wx, wy, rb, ga);
+        } else {
+            sampler.Filter(first0, load(x1), wx, _mm256_testc_si256(in, Int(-1)) != 0, y0, y1, wy, rb, ga);
+        }
+        const I half = Int(0x00800080);
+        rb = _mm256_srli_epi16(_mm256_add_epi16(rb, half), 8);
+        ga = _mm256_srli_epi16(_mm256_add_epi16(ga, half), 8);
+        return _mm256_and_si256(load(finite), _mm256_or_si256(rb, _mm256_slli_epi32(ga, 8)));
+    }
+};
+
 void CameraBand(const RasterJob& job, const SetupList& setups, int bandY0, int bandY1) {
     const Sampler sampler(job.ps->texture);
+    Columns columns;
     for (size_t i = 0; i < setups.size(); ++i) {
         const Setup& s = setups[i];
+        const bool separable = Separable(job, s, sampler);
+        if (separable) columns.Build(s, sampler, std::max(s.minY, bandY0));
         Rows(s, bandY0, bandY1, [&](int y, int xs, int xe) {
             const Varyings var(s, y, 2);
-            Row(
-                job, s, y, xs, xe,
-                [&](V dx, V w, V c[4]) { sampler.Sample(var.At(0, dx, w), var.At(1, dx, w), c); },
-                [&](V dx, V w) { return SampleBytes(sampler, var.At(0, dx, w), var.At(1, dx, w)); });
+            const auto shade = [&](V dx, V w, V c[4]) {
+                sampler.Sample(var.At(0, dx, w), var.At(1, dx, w), c);
+            };
+            if (separable) {
+                const V v = var.At(1, _mm256_setzero_ps(), columns.w);
+                if (_mm256_movemask_ps(Sampler::Finite(v)) == 0xFF) {
+                    I y0, y1, wy;
+                    Sampler::AxisOf(v, sampler.height, sampler.wrapV, y0, y1, wy, nullptr);
+                    Row(job, s, y, xs, xe, shade,
+                        [&](int x, V, V) { return columns.Bytes(sampler, x, y0, y1, wy); });
+                    return;
+                }
+            }
+            Row(job, s, y, xs, xe, shade,
+                [&](int, V dx, V w) { return SampleBytes(sampler, var.At(0, dx, w), var.At(1, dx, w)); });
         });
     }
 }
@@ -615,70 +712,73 @@ void SceneBand(const RasterJob& job, const SetupList& setups, int bandY0, int ba
         const float shininess = A[11];
         const int wholeShininess = WholeExponent(shininess);
         const LightTerms* lt = terms.data() + size_t(m) * lights;
-        Batched(job, s, bandY0, bandY1, [&](V dx, V dy, V w, V out[4]) {
-            // As the plain path: the plane at the row, stepped along it, times w.
-            auto at = [&](int i) {
-                return Mul(Add(Add(Set(s.v[i]), Mul(Set(s.vdy[i]), dy)), Mul(Set(s.vdx[i]), dx)), w);
-            };
-            V base[4];
-            if (u.textured)
-                sampler.Sample(at(6), at(7), base);
-            else
-                base[0] = base[1] = base[2] = base[3] = Set(1.0f);
-            for (int i = 0; i < 4; ++i)
-                base[i] = Mul(base[i],
-                              vertexColour ? Mul(Set(u.objectColour[i]), at(8 + i)) : Set(u.objectColour[i]));
-            V n[3] = {at(3), at(4), at(5)};
-            // Geometry without normals is shown unlit.
-            const V lit = Normalise(n);
-            const V pos[3] = {at(0), at(1), at(2)};
-            V toEye[3] = {at(12), at(13), at(14)};
-            Normalise(toEye);
-            V sum[3] = {Set(u.ambient[0] * A[0]), Set(u.ambient[1] * A[1]), Set(u.ambient[2] * A[2])};
-            for (size_t i = 0; i < lights; ++i) {
-                const LightTerms& t = lt[i];
-                V L[3];
-                V att = Set(1.0f);
-                V skip = zero;
-                if (t.type == 0) {
-                    L[0] = Set(t.toLight[0]), L[1] = Set(t.toLight[1]), L[2] = Set(t.toLight[2]);
-                } else {
-                    for (int k = 0; k < 3; ++k)
-                        L[k] = Sub(Set(t.position[k]), pos[k]);
-                    const V dist = _mm256_sqrt_ps(Dot3(L, L));
-                    skip = Or(Ge(dist, Set(t.range)), Le(dist, Set(1e-6f)));
-                    for (int k = 0; k < 3; ++k)
-                        L[k] = Div(L[k], dist);
-                    att = Sub(Set(1.0f), Div(dist, Set(t.range)));
-                    if (t.falloff != 1.0f) att = PowBy(att, t.falloff, t.wholeFalloff);
-                    if (t.type == 2) {
-                        const V dir[3] = {Set(t.direction[0]), Set(t.direction[1]), Set(t.direction[2])};
-                        const V c = _mm256_xor_ps(Dot3(L, dir), Set(-0.0f));
-                        skip = Or(skip, Le(c, Set(t.cosOuter)));
-                        att = Select(Lt(c, Set(t.cosInner)),
-                                     Mul(att, Div(Sub(c, Set(t.cosOuter)), Set(t.coneWidth))), att);
+        // Inlined into the batch's flush: the call would spill the batch's registers.
+        Batched(
+            job, s, bandY0, bandY1, [&](V dx, V dy, V w, V out[4]) __attribute__((always_inline)) {
+                // As the plain path: the plane at the row, stepped along it, times w.
+                auto at = [&](int i) {
+                    return Mul(Add(Add(Set(s.v[i]), Mul(Set(s.vdy[i]), dy)), Mul(Set(s.vdx[i]), dx)), w);
+                };
+                V base[4];
+                if (u.textured)
+                    sampler.Sample(at(6), at(7), base);
+                else
+                    base[0] = base[1] = base[2] = base[3] = Set(1.0f);
+                for (int i = 0; i < 4; ++i)
+                    base[i] = Mul(base[i], vertexColour ? Mul(Set(u.objectColour[i]), at(8 + i))
+                                                        : Set(u.objectColour[i]));
+                V n[3] = {at(3), at(4), at(5)};
+                // Geometry without normals is shown unlit.
+                const V lit = Normalise(n);
+                const V pos[3] = {at(0), at(1), at(2)};
+                V toEye[3] = {at(12), at(13), at(14)};
+                Normalise(toEye);
+                V sum[3] = {Set(u.ambient[0] * A[0]), Set(u.ambient[1] * A[1]), Set(u.ambient[2] * A[2])};
+                for (size_t i = 0; i < lights; ++i) {
+                    const LightTerms& t = lt[i];
+                    V L[3];
+                    V att = Set(1.0f);
+                    V skip = zero;
+                    if (t.type == 0) {
+                        L[0] = Set(t.toLight[0]), L[1] = Set(t.toLight[1]), L[2] = Set(t.toLight[2]);
+                    } else {
+                        for (int k = 0; k < 3; ++k)
+                            L[k] = Sub(Set(t.position[k]), pos[k]);
+                        const V dist = _mm256_sqrt_ps(Dot3(L, L));
+                        skip = Or(Ge(dist, Set(t.range)), Le(dist, Set(1e-6f)));
+                        for (int k = 0; k < 3; ++k)
+                            L[k] = Div(L[k], dist);
+                        att = Sub(Set(1.0f), Div(dist, Set(t.range)));
+                        if (t.falloff != 1.0f) att = PowBy(att, t.falloff, t.wholeFalloff);
+                        if (t.type == 2) {
+                            const V dir[3] = {Set(t.direction[0]), Set(t.direction[1]), Set(t.direction[2])};
+                            const V c = _mm256_xor_ps(Dot3(L, dir), Set(-0.0f));
+                            skip = Or(skip, Le(c, Set(t.cosOuter)));
+                            att = Select(Lt(c, Set(t.cosInner)),
+                                         Mul(att, Div(Sub(c, Set(t.cosOuter)), Set(t.coneWidth))), att);
+                        }
+                    }
+                    const V ndl = Dot3(n, L);
+                    skip = Or(skip, Le(ndl, zero));
+                    if (_mm256_movemask_ps(skip) == 0xFF) continue;
+                    V spec = zero;
+                    if (t.hasSpecular) {
+                        V h[3] = {Add(L[0], toEye[0]), Add(L[1], toEye[1]), Add(L[2], toEye[2])};
+                        const V ok = Normalise(h);
+                        const V ndh = Dot3(n, h);
+                        spec = And(And(ok, Gt(ndh, zero)), PowBy(ndh, shininess, wholeShininess));
+                    }
+                    const V k = Mul(Set(t.intensity), att);
+                    for (int c = 0; c < 3; ++c) {
+                        const V term =
+                            Mul(k, Add(Mul(Set(t.diffuse[c]), ndl), Mul(Set(t.specular[c]), spec)));
+                        sum[c] = Select(skip, sum[c], Add(sum[c], term));
                     }
                 }
-                const V ndl = Dot3(n, L);
-                skip = Or(skip, Le(ndl, zero));
-                if (_mm256_movemask_ps(skip) == 0xFF) continue;
-                V spec = zero;
-                if (t.hasSpecular) {
-                    V h[3] = {Add(L[0], toEye[0]), Add(L[1], toEye[1]), Add(L[2], toEye[2])};
-                    const V ok = Normalise(h);
-                    const V ndh = Dot3(n, h);
-                    spec = And(And(ok, Gt(ndh, zero)), PowBy(ndh, shininess, wholeShininess));
-                }
-                const V k = Mul(Set(t.intensity), att);
-                for (int c = 0; c < 3; ++c) {
-                    const V term = Mul(k, Add(Mul(Set(t.diffuse[c]), ndl), Mul(Set(t.specular[c]), spec)));
-                    sum[c] = Select(skip, sum[c], Add(sum[c], term));
-                }
-            }
-            for (int i = 0; i < 3; ++i)
-                out[i] = Select(lit, Mul(base[i], sum[i]), base[i]);
-            out[3] = base[3];
-        });
+                for (int i = 0; i < 3; ++i)
+                    out[i] = Select(lit, Mul(base[i], sum[i]), base[i]);
+                out[3] = base[3];
+            });
     }
 }
 

@@ -10,6 +10,7 @@
 #include <emmintrin.h>
 #include <map>
 #include <mutex>
+#include <thread>
 
 // Interface identifiers: the values are ours; only their identity matters here.
 const IID IID_ID3D10Blob = {0x8BA5FB08, 0x5195, 0x40e2, {0xAC, 0x58, 0x0D, 0x98, 0x9C, 0x3A, 0x01, 0x02}};
@@ -517,7 +518,31 @@ HRESULT SwapChain::GetContainingOutput(IDXGIOutput** output) {
     return S_OK;
 }
 
-HRESULT SwapChain::Present(UINT, UINT) {
+void SwapChain::Pace(UINT syncInterval) {
+    using Clock = std::chrono::steady_clock;
+    // The display refreshes at 60 Hz; rounded up, so that a wait is never shorter than the refresh.
+    constexpr auto kRefresh = std::chrono::ceil<Clock::duration>(std::chrono::duration<double>(1.0 / 60));
+    const Clock::time_point now = Clock::now();
+    if (syncInterval > 0 && lastPresent_) {
+        const Clock::time_point due = *lastPresent_ + kRefresh * syncInterval;
+        if (due > now) {
+            std::this_thread::sleep_until(due);
+            // On the beat: the frames keep a steady rate.
+            lastPresent_ = due;
+            return;
+        }
+    }
+    // Late, or not synchronised: the beat starts again now rather than catching up in a burst.
+    lastPresent_ = now;
+}
+
+HRESULT SwapChain::Present(UINT syncInterval, UINT) {
+    const HRESULT hr = Show();
+    if (SUCCEEDED(hr)) Pace(syncInterval);
+    return hr;
+}
+
+HRESULT SwapChain::Show() {
     if (HRESULT hr = TakeInjectedFailure("Present"); FAILED(hr)) return hr;
     device_->ImmediateContext().Flush();
     SDL_Window* window = Window();

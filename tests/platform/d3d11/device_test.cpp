@@ -1,5 +1,6 @@
 #include "fixture.h"
 
+#include <chrono>
 #include <cstring>
 
 using namespace d3d11fixture;
@@ -195,6 +196,18 @@ TEST_F(Device, InjectedFailuresHitTheNamedCallOnce) {
     d3d11test::FailNextCall("Present", DXGI_ERROR_DEVICE_REMOVED);
     EXPECT_EQ(swapChain_->Present(1, 0), DXGI_ERROR_DEVICE_REMOVED);
     EXPECT_EQ(swapChain_->Present(1, 0), S_OK);
+}
+
+// Present with a sync interval waits for that many refreshes of a 60 Hz display after the previous
+// one: three presents span at least two intervals. Only the lower bound is certain on a busy machine.
+TEST_F(Device, PresentWaitsForTheSyncInterval) {
+    for (UINT interval : {1u, 2u}) {
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < 3; ++i)
+            ASSERT_EQ(swapChain_->Present(interval, 0), S_OK);
+        const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - start;
+        EXPECT_GE(spent.count(), 2.0 * interval / 60.0) << "sync interval " << interval;
+    }
 }
 
 TEST(DeviceCreation, NeedsTheWindowAndLevel11) {

@@ -4,15 +4,6 @@
 
 namespace d3d11fixture {
 
-Vertex MakeVertex(float x, float y, float z, float w, float u, float v) {
-    Vertex out{};
-    out.position[0] = x, out.position[1] = y, out.position[2] = z, out.position[3] = w;
-    for (float& c : out.color)
-        c = 1.0f;
-    out.uv[0] = u, out.uv[1] = v;
-    return out;
-}
-
 Matrix Identity() {
     Matrix m{};
     m[0] = m[5] = m[10] = m[15] = 1.0f;
@@ -64,38 +55,12 @@ Matrix Inverse(const Matrix& m) {
     return out;
 }
 
-std::wstring Wide(const std::string& s) {
-    return std::wstring(s.begin(), s.end());
-}
-
-std::string ShaderPath(const std::string& stem) {
-    return std::string(TORVIK_D3D11_SHADER_DIR) + "/" + stem + ".fx";
-}
-
-Shader::~Shader() {
-    if (vs) vs->Release();
-    if (ps) ps->Release();
-    if (layout) layout->Release();
-}
-
 void DeviceTest::SetUp() {
     ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0) << SDL_GetError();
     window_ = SDL_CreateWindow("d3d11 test", 0, 0, kWidth, kHeight, 0);
     ASSERT_NE(window_, nullptr) << SDL_GetError();
     d3d11test::ClearInjectedFailures();
-    DXGI_SWAP_CHAIN_DESC scd{};
-    scd.BufferDesc = {kWidth,
-                      kHeight,
-                      {60, 1},
-                      DXGI_FORMAT_R8G8B8A8_UNORM,
-                      DXGI_MODE_SCANLINE_ORDER_UNSPECIFIED,
-                      DXGI_MODE_SCALING_UNSPECIFIED};
-    scd.SampleDesc = {1, 0};
-    scd.BufferUsage = DXGI_USAGE_RENDER_TARGET_OUTPUT;
-    scd.BufferCount = 2;
-    scd.OutputWindow = reinterpret_cast<HWND>(window_);
-    scd.Windowed = FALSE;
-    scd.Flags = DXGI_SWAP_CHAIN_FLAG_ALLOW_MODE_SWITCH;
+    DXGI_SWAP_CHAIN_DESC scd = d3d11scene::SwapChainDesc(window_, kWidth, kHeight, false);
     const D3D_FEATURE_LEVEL levels[] = {D3D_FEATURE_LEVEL_11_0, D3D_FEATURE_LEVEL_10_1,
                                         D3D_FEATURE_LEVEL_10_0, D3D_FEATURE_LEVEL_9_3,
                                         D3D_FEATURE_LEVEL_9_2,  D3D_FEATURE_LEVEL_9_1};
@@ -109,10 +74,7 @@ void DeviceTest::SetUp() {
 }
 
 void DeviceTest::TearDown() {
-    if (camera_.vs) {
-        camera_.vs->Release(), camera_.ps->Release(), camera_.layout->Release();
-        camera_ = {};
-    }
+    camera_.Release();
     if (objectBuffer_) objectBuffer_->Release();
     if (rtv_) rtv_->Release();
     if (dsv_) dsv_->Release();
@@ -128,89 +90,29 @@ void DeviceTest::TearDown() {
 }
 
 void DeviceTest::LoadShader(const std::string& stem, Shader& shader) {
-    const std::wstring file = Wide(ShaderPath(stem));
-    ID3D10Blob* vsBlob = nullptr;
-    ID3D10Blob* psBlob = nullptr;
-    ID3D10Blob* errors = nullptr;
-    ASSERT_EQ(D3DX11CompileFromFileW(file.c_str(), nullptr, nullptr, "VS", "vs_5_0", 0x48010, 0, nullptr,
-                                     &vsBlob, &errors, nullptr),
-              S_OK);
-    ASSERT_EQ(D3DX11CompileFromFileW(file.c_str(), nullptr, nullptr, "PS", "ps_5_0", 0x48010, 0, nullptr,
-                                     &psBlob, &errors, nullptr),
-              S_OK);
-    EXPECT_EQ(
-        device_->CreateVertexShader(vsBlob->GetBufferPointer(), vsBlob->GetBufferSize(), nullptr, &shader.vs),
-        S_OK);
-    EXPECT_EQ(
-        device_->CreatePixelShader(psBlob->GetBufferPointer(), psBlob->GetBufferSize(), nullptr, &shader.ps),
-        S_OK);
-    const D3D11_INPUT_ELEMENT_DESC layout[] = {
-        {"POSITION", 0, DXGI_FORMAT_R32G32B32A32_FLOAT, 0, 0, D3D11_INPUT_PER_VERTEX_DATA, 0},
-        {"COLOR", 0, DXGI_FORMAT_R32G32B32A32_FLOAT, 0, 16, D3D11_INPUT_PER_VERTEX_DATA, 0},
-        {"NORMAL", 0, DXGI_FORMAT_R32G32B32_FLOAT, 0, 32, D3D11_INPUT_PER_VERTEX_DATA, 0},
-        {"TEXCOORD", 0, DXGI_FORMAT_R32G32_FLOAT, 0, 44, D3D11_INPUT_PER_VERTEX_DATA, 0},
-        {"BLENDINDICES", 0, DXGI_FORMAT_R32G32B32A32_UINT, 0, 52, D3D11_INPUT_PER_VERTEX_DATA, 0},
-        {"BLENDWEIGHT", 0, DXGI_FORMAT_R32G32B32A32_FLOAT, 0, 68, D3D11_INPUT_PER_VERTEX_DATA, 0},
-        {"TEXTUREINDEX", 0, DXGI_FORMAT_R32_UINT, 0, 84, D3D11_INPUT_PER_VERTEX_DATA, 0},
-    };
-    EXPECT_EQ(device_->CreateInputLayout(layout, 7, vsBlob->GetBufferPointer(), vsBlob->GetBufferSize(),
-                                         &shader.layout),
-              S_OK);
-    vsBlob->Release();
-    psBlob->Release();
+    ASSERT_EQ(d3d11scene::LoadProgram(device_, stem, shader), S_OK) << stem;
 }
 
 ID3D11Buffer* DeviceTest::MakeBuffer(UINT bind, const void* data, UINT size) {
-    D3D11_BUFFER_DESC desc{size, D3D11_USAGE_DEFAULT, bind, 0, 0, 0};
-    D3D11_SUBRESOURCE_DATA init{data, 0, 0};
-    ID3D11Buffer* b = nullptr;
-    EXPECT_EQ(device_->CreateBuffer(&desc, &init, &b), S_OK);
+    ID3D11Buffer* b = d3d11scene::MakeBuffer(device_, bind, data, size);
+    EXPECT_NE(b, nullptr);
     return b;
 }
 
 ID3D11ShaderResourceView* DeviceTest::MakeTexture(int w, int h, const std::vector<uint32_t>& pixels) {
-    D3D11_TEXTURE2D_DESC desc{UINT(w),
-                              UINT(h),
-                              1,
-                              1,
-                              DXGI_FORMAT_R8G8B8A8_UNORM,
-                              {1, 0},
-                              D3D11_USAGE_DEFAULT,
-                              D3D11_BIND_SHADER_RESOURCE,
-                              0,
-                              0};
-    D3D11_SUBRESOURCE_DATA init{pixels.data(), UINT(w) * 4, 0};
-    ID3D11Texture2D* tex = nullptr;
-    EXPECT_EQ(device_->CreateTexture2D(&desc, &init, &tex), S_OK);
-    ID3D11ShaderResourceView* view = nullptr;
-    EXPECT_EQ(device_->CreateShaderResourceView(tex, nullptr, &view), S_OK);
-    tex->Release();
+    ID3D11ShaderResourceView* view = d3d11scene::MakeTexture(device_, w, h, pixels);
+    EXPECT_NE(view, nullptr);
     return view;
 }
 
 void DeviceTest::BindTarget(int w, int h) {
     if (rtv_) rtv_->Release();
     if (dsv_) dsv_->Release();
-    D3D11_TEXTURE2D_DESC desc{UINT(w),
-                              UINT(h),
-                              1,
-                              1,
-                              DXGI_FORMAT_R8G8B8A8_UNORM,
-                              {1, 0},
-                              D3D11_USAGE_DEFAULT,
-                              D3D11_BIND_RENDER_TARGET | D3D11_BIND_SHADER_RESOURCE,
-                              0,
-                              0};
-    ID3D11Texture2D* colour = nullptr;
-    ASSERT_EQ(device_->CreateTexture2D(&desc, nullptr, &colour), S_OK);
-    ASSERT_EQ(device_->CreateRenderTargetView(colour, nullptr, &rtv_), S_OK);
-    colour->Release();
-    desc.Format = DXGI_FORMAT_D24_UNORM_S8_UINT;
-    desc.BindFlags = D3D11_BIND_DEPTH_STENCIL;
-    ID3D11Texture2D* depth = nullptr;
-    ASSERT_EQ(device_->CreateTexture2D(&desc, nullptr, &depth), S_OK);
-    ASSERT_EQ(device_->CreateDepthStencilView(depth, nullptr, &dsv_), S_OK);
-    depth->Release();
+    d3d11scene::Target target;
+    const HRESULT made = d3d11scene::MakeTarget(device_, UINT(w), UINT(h), target);
+    rtv_ = target.rtv, dsv_ = target.dsv;
+    if (target.srv) target.srv->Release();
+    ASSERT_EQ(made, S_OK);
     context_->OMSetRenderTargets(1, &rtv_, dsv_);
     const D3D11_VIEWPORT vp{0, 0, float(w), float(h), 0, 1};
     context_->RSSetViewports(1, &vp);
@@ -220,12 +122,11 @@ void DeviceTest::BindTarget(int w, int h) {
     context_->IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY_TRIANGLELIST);
 }
 
-void DeviceTest::DrawFlat(const std::vector<Vertex>& vertices, const std::vector<uint32_t>& indices,
-                          uint32_t rgba) {
+void DeviceTest::DrawCamera(const std::vector<Vertex>& vertices, const std::vector<uint32_t>& indices,
+                            ID3D11ShaderResourceView* texture, ID3D11SamplerState* sampler) {
     ID3D11Buffer* vb =
         MakeBuffer(D3D11_BIND_VERTEX_BUFFER, vertices.data(), UINT(vertices.size() * sizeof(Vertex)));
     ID3D11Buffer* ib = MakeBuffer(D3D11_BIND_INDEX_BUFFER, indices.data(), UINT(indices.size() * 4));
-    ID3D11ShaderResourceView* tex = MakeTexture(1, 1, {rgba});
     const UINT stride = sizeof(Vertex), offset = 0;
     context_->IASetVertexBuffers(0, 1, &vb, &stride, &offset);
     context_->IASetIndexBuffer(ib, DXGI_FORMAT_R32_UINT, 0);
@@ -237,11 +138,18 @@ void DeviceTest::DrawFlat(const std::vector<Vertex>& vertices, const std::vector
     std::memcpy(object, id.data(), 64);
     context_->UpdateSubresource(objectBuffer_, 0, nullptr, object, 0, 0);
     context_->VSSetConstantBuffers(0, 1, &objectBuffer_);
-    context_->PSSetShaderResources(0, 1, &tex);
+    context_->PSSetShaderResources(0, 1, &texture);
+    if (sampler) context_->PSSetSamplers(0, 1, &sampler);
     context_->DrawIndexed(UINT(indices.size()), 0, 0);
-    tex->Release();
     vb->Release();
     ib->Release();
+}
+
+void DeviceTest::DrawFlat(const std::vector<Vertex>& vertices, const std::vector<uint32_t>& indices,
+                          uint32_t rgba) {
+    ID3D11ShaderResourceView* tex = MakeTexture(1, 1, {rgba});
+    DrawCamera(vertices, indices, tex, nullptr);
+    tex->Release();
 }
 
 } // namespace d3d11fixture

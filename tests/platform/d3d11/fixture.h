@@ -8,6 +8,7 @@
 
 #include <SDL.h>
 #include <gtest/gtest.h>
+#include <scene_support.h>
 
 #include <array>
 #include <string>
@@ -15,20 +16,11 @@
 
 namespace d3d11fixture {
 
-// The engine's 124-byte vertex; the shaders read the first 88 bytes.
-struct Vertex {
-    float position[4];
-    float color[4];
-    float normal[3];
-    float uv[2];
-    uint32_t blendIndices[4];
-    float blendWeights[4];
-    uint32_t textureIndex;
-    float unused[9];
-};
-static_assert(sizeof(Vertex) == 124);
-
-Vertex MakeVertex(float x, float y, float z, float w, float u, float v);
+using d3d11scene::MakeVertex;
+using d3d11scene::ShaderPath;
+using d3d11scene::Vertex;
+using d3d11scene::Wide;
+using Shader = d3d11scene::Program;
 
 // Column-major 4 x 4 (element (r, c) at 4c + r), as the engine's matrices are.
 using Matrix = std::array<float, 16>;
@@ -36,16 +28,6 @@ Matrix Identity();
 Matrix Multiply(const Matrix& a, const Matrix& b);
 Matrix Transpose(const Matrix& m);
 Matrix Inverse(const Matrix& m);
-
-std::wstring Wide(const std::string& s);
-std::string ShaderPath(const std::string& stem);
-
-struct Shader {
-    ID3D11VertexShader* vs = nullptr;
-    ID3D11PixelShader* ps = nullptr;
-    ID3D11InputLayout* layout = nullptr;
-    ~Shader();
-};
 
 class DeviceTest : public ::testing::Test {
 protected:
@@ -59,6 +41,10 @@ protected:
     ID3D11ShaderResourceView* MakeTexture(int w, int h, const std::vector<uint32_t>& pixels);
     // Colour and depth target of the given size, bound with a full viewport.
     void BindTarget(int w, int h);
+    // Draws clip-space vertices through "camerashader" with the identity transform, sampling `texture`
+    // through `sampler` (null: the one bound stays).
+    void DrawCamera(const std::vector<Vertex>& vertices, const std::vector<uint32_t>& indices,
+                    ID3D11ShaderResourceView* texture, ID3D11SamplerState* sampler);
     // Draws clip-space vertices through "camerashader" with a flat-colour texture.
     void DrawFlat(const std::vector<Vertex>& vertices, const std::vector<uint32_t>& indices, uint32_t rgba);
     uint32_t Pixel(int x, int y) { return d3d11test::ReadPixel(rtv_, x, y); }

@@ -236,27 +236,10 @@ TEST_F(Kernels, CameraProgramMatchesThePlainPathExactly) {
             for (bool plain : {true, false}) {
                 d3d11test::SetPlainKernels(plain);
                 BindTarget(kW, kH);
-                ID3D11Buffer* vb =
-                    MakeBuffer(D3D11_BIND_VERTEX_BUFFER, quads.data(), UINT(quads.size() * sizeof(Vertex)));
-                ID3D11Buffer* ib = MakeBuffer(D3D11_BIND_INDEX_BUFFER, idx.data(), 24);
-                const UINT stride = sizeof(Vertex), offset = 0;
-                context_->IASetVertexBuffers(0, 1, &vb, &stride, &offset);
-                context_->IASetIndexBuffer(ib, DXGI_FORMAT_R32_UINT, 0);
-                context_->IASetInputLayout(camera_.layout);
-                context_->VSSetShader(camera_.vs, nullptr, 0);
-                context_->PSSetShader(camera_.ps, nullptr, 0);
-                float object[88] = {};
-                std::memcpy(object, Identity().data(), 64);
-                context_->UpdateSubresource(objectBuffer_, 0, nullptr, object, 0, 0);
-                context_->VSSetConstantBuffers(0, 1, &objectBuffer_);
-                context_->PSSetShaderResources(0, 1, &texture);
-                context_->PSSetSamplers(0, 1, &sampler);
                 context_->RSSetState(noCull);
-                context_->DrawIndexed(6, 0, 0);
+                DrawCamera(quads, idx, texture, sampler);
                 pictures[plain ? 0 : 1] = Read();
                 context_->RSSetState(nullptr);
-                vb->Release();
-                ib->Release();
             }
             d3d11test::SetPlainKernels(false);
             ExpectClose(pictures[0], pictures[1], 0, 0.0, "camera quad " + std::to_string(first));
@@ -265,6 +248,45 @@ TEST_F(Kernels, CameraProgramMatchesThePlainPathExactly) {
     }
     noCull->Release();
     texture->Release();
+}
+
+// Composition at the target's own size, as the split screen does it: whole rows of neighbouring texel
+// pairs, filling the viewport or placed inside the target; identical to the plain path.
+TEST_F(Kernels, CompositionAtTheTargetsOwnSizeMatchesThePlainPathExactly) {
+    if (!d3d11test::VectorKernels()) GTEST_SKIP() << "this processor has no AVX2: only the plain path runs";
+    struct Placement {
+        float x, y;
+        int w, h;
+    };
+    for (const Placement& at : {Placement{0, 0, kW, kH}, Placement{3, 2, kW - 5, kH - 3}}) {
+        std::vector<uint32_t> texels(size_t(at.w) * size_t(at.h));
+        for (uint32_t& p : texels)
+            p = Next();
+        ID3D11ShaderResourceView* texture = MakeTexture(at.w, at.h, texels);
+        for (D3D11_TEXTURE_ADDRESS_MODE address : {D3D11_TEXTURE_ADDRESS_WRAP, D3D11_TEXTURE_ADDRESS_CLAMP}) {
+            const D3D11_SAMPLER_DESC sd = d3d11scene::LinearSampler(address);
+            ID3D11SamplerState* sampler = nullptr;
+            ASSERT_EQ(device_->CreateSamplerState(&sd, &sampler), S_OK);
+            const std::vector<Vertex> quad = {
+                MakeVertex(-1, 1, 0.5f, 1, 0, 0), MakeVertex(1, 1, 0.5f, 1, 1, 0),
+                MakeVertex(1, -1, 0.5f, 1, 1, 1), MakeVertex(-1, -1, 0.5f, 1, 0, 1)};
+            const std::vector<uint32_t> idx = {0, 1, 2, 0, 2, 3};
+            Picture pictures[2];
+            for (bool plain : {true, false}) {
+                d3d11test::SetPlainKernels(plain);
+                BindTarget(kW, kH);
+                const D3D11_VIEWPORT vp{at.x, at.y, float(at.w), float(at.h), 0, 1};
+                context_->RSSetViewports(1, &vp);
+                DrawCamera(quad, idx, texture, sampler);
+                pictures[plain ? 0 : 1] = Read();
+            }
+            d3d11test::SetPlainKernels(false);
+            ExpectClose(pictures[0], pictures[1], 0, 0.0,
+                        "composition at " + std::to_string(int(at.x)) + "," + std::to_string(int(at.y)));
+            sampler->Release();
+        }
+        texture->Release();
+    }
 }
 
 } // namespace

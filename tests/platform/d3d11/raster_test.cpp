@@ -303,24 +303,7 @@ TEST_F(Raster, QueuedDrawsKeepTheStateOfTheirCall) {
     ID3D11ShaderResourceView* tex = MakeTexture(1, 1, {Rgba(255, 0, 0)});
     ID3D11Resource* texResource = nullptr;
     tex->GetResource(&texResource);
-    auto draw = [&](const std::vector<Vertex>& v) {
-        ID3D11Buffer* vb = MakeBuffer(D3D11_BIND_VERTEX_BUFFER, v.data(), UINT(v.size() * sizeof(Vertex)));
-        ID3D11Buffer* ib = MakeBuffer(D3D11_BIND_INDEX_BUFFER, kQuadCw.data(), 24);
-        const UINT stride = sizeof(Vertex), offset = 0;
-        context_->IASetVertexBuffers(0, 1, &vb, &stride, &offset);
-        context_->IASetIndexBuffer(ib, DXGI_FORMAT_R32_UINT, 0);
-        context_->IASetInputLayout(camera_.layout);
-        context_->VSSetShader(camera_.vs, nullptr, 0);
-        context_->PSSetShader(camera_.ps, nullptr, 0);
-        float object[88] = {};
-        std::memcpy(object, Identity().data(), 64);
-        context_->UpdateSubresource(objectBuffer_, 0, nullptr, object, 0, 0);
-        context_->VSSetConstantBuffers(0, 1, &objectBuffer_);
-        context_->PSSetShaderResources(0, 1, &tex);
-        context_->DrawIndexed(6, 0, 0);
-        vb->Release();
-        ib->Release();
-    };
+    auto draw = [&](const std::vector<Vertex>& v) { DrawCamera(v, kQuadCw, tex, nullptr); };
     draw(Rect(0, 0, 16, 48, kWidth, kHeight));
     const uint32_t green = Rgba(0, 255, 0);
     context_->UpdateSubresource(texResource, 0, nullptr, &green, 4, 0);

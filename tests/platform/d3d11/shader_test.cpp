@@ -209,16 +209,7 @@ TEST_F(Shaders, TexturedCubeLandsOnKnownPixelsAndIsComposed) {
     context_->UpdateSubresource(lighting, 0, nullptr, lights.data(), 0, 0);
     ID3D11ShaderResourceView* checker =
         MakeTexture(2, 2, {Rgba(255, 0, 0), Rgba(0, 255, 0), Rgba(0, 0, 255), Rgba(255, 255, 255)});
-    D3D11_SAMPLER_DESC sd{D3D11_FILTER_MIN_MAG_MIP_LINEAR,
-                          D3D11_TEXTURE_ADDRESS_WRAP,
-                          D3D11_TEXTURE_ADDRESS_WRAP,
-                          D3D11_TEXTURE_ADDRESS_WRAP,
-                          0,
-                          0,
-                          D3D11_COMPARISON_NEVER,
-                          {0, 0, 0, 0},
-                          0,
-                          D3D11_FLOAT32_MAX};
+    const D3D11_SAMPLER_DESC sd = d3d11scene::LinearSampler(D3D11_TEXTURE_ADDRESS_WRAP);
     ID3D11SamplerState* sampler = nullptr;
     ASSERT_EQ(device_->CreateSamplerState(&sd, &sampler), S_OK);
     D3D11_RASTERIZER_DESC rd{D3D11_FILL_SOLID, D3D11_CULL_BACK, TRUE, 0, 0, 0, FALSE, FALSE, FALSE, FALSE};
@@ -228,19 +219,8 @@ TEST_F(Shaders, TexturedCubeLandsOnKnownPixelsAndIsComposed) {
     const float sky[4] = {0, 0.784f, 1, 1};
     context_->ClearRenderTargetView(rtv_, sky);
 
-    const UINT stride = sizeof(Vertex), offset = 0;
-    context_->IASetIndexBuffer(ib, DXGI_FORMAT_R32_UINT, 0);
-    context_->IASetVertexBuffers(0, 1, &vb, &stride, &offset);
-    context_->VSSetShader(textured.vs, nullptr, 0);
-    context_->PSSetShader(textured.ps, nullptr, 0);
-    context_->IASetInputLayout(textured.layout);
-    context_->VSSetConstantBuffers(0, 1, &objectBuffer_);
-    context_->PSSetConstantBuffers(1, 1, &matrixBuffer);
-    context_->PSSetConstantBuffers(2, 1, &lighting);
-    ID3D11ShaderResourceView* views[3] = {checker, checker, checker};
-    ID3D11SamplerState* samplers[3] = {sampler, sampler, sampler};
-    context_->PSSetShaderResources(0, 3, views);
-    context_->PSSetSamplers(0, 3, samplers);
+    d3d11scene::BindMesh(context_, vb, ib, textured);
+    d3d11scene::BindSceneInputs(context_, objectBuffer_, matrixBuffer, lighting, checker, sampler);
     context_->DrawIndexed(UINT(idx.size()), 0, 0);
 
     // The front face spans x and y from 40 to 50: 0.5 / 4.5 of the half-width of 45 around the centre.
@@ -285,11 +265,7 @@ TEST_F(Shaders, TexturedCubeLandsOnKnownPixelsAndIsComposed) {
     const std::vector<uint32_t> quadIdx = {0, 3, 2, 0, 2, 1};
     ID3D11Buffer* qvb = MakeBuffer(D3D11_BIND_VERTEX_BUFFER, quad.data(), UINT(quad.size() * sizeof(Vertex)));
     ID3D11Buffer* qib = MakeBuffer(D3D11_BIND_INDEX_BUFFER, quadIdx.data(), 24);
-    context_->IASetVertexBuffers(0, 1, &qvb, &stride, &offset);
-    context_->IASetIndexBuffer(qib, DXGI_FORMAT_R32_UINT, 0);
-    context_->VSSetShader(camera_.vs, nullptr, 0);
-    context_->PSSetShader(camera_.ps, nullptr, 0);
-    context_->IASetInputLayout(camera_.layout);
+    d3d11scene::BindMesh(context_, qvb, qib, camera_);
     float identity[88] = {};
     std::memcpy(identity, Identity().data(), 64);
     context_->UpdateSubresource(objectBuffer_, 0, nullptr, identity, 0, 0);
@@ -341,12 +317,7 @@ TEST_F(Shaders, SkinningMovesVerticesByTheirBones) {
     ID3D11Buffer* lighting = MakeBuffer(D3D11_BIND_CONSTANT_BUFFER, lights.data(), 10256);
     context_->UpdateSubresource(objectBuffer_, 0, nullptr, object, 0, 0);
     ID3D11ShaderResourceView* white = MakeTexture(1, 1, {Rgba(255, 255, 255)});
-    const UINT stride = sizeof(Vertex), offset = 0;
-    context_->IASetIndexBuffer(ib, DXGI_FORMAT_R32_UINT, 0);
-    context_->IASetVertexBuffers(0, 1, &vb, &stride, &offset);
-    context_->VSSetShader(skinned.vs, nullptr, 0);
-    context_->PSSetShader(skinned.ps, nullptr, 0);
-    context_->IASetInputLayout(skinned.layout);
+    d3d11scene::BindMesh(context_, vb, ib, skinned);
     context_->VSSetConstantBuffers(0, 1, &objectBuffer_);
     context_->VSSetConstantBuffers(3, 1, &skinBuffer);
     context_->PSSetConstantBuffers(1, 1, &matrixBuffer);
