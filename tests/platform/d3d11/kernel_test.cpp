@@ -1,5 +1,5 @@
 // The vector kernels against the plain per-pixel path on random scenes: the same coverage and depth,
-// and colours that differ at most by one 8-bit step (pow is approximated) and rarely at all.
+// and colours that differ at most by one 8-bit step (the lighting is approximated) and rarely at all.
 #include "fixture.h"
 
 #include <cmath>
