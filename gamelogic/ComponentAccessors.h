@@ -30,14 +30,14 @@ std::shared_ptr<Component> Lock(const Object& object, ComponentType type);
 } // namespace component_access
 
 template <class T>
-    requires(kComponentTypeOf<T> != ComponentType::None)
-std::weak_ptr<T> GetComponentOfType(const Object& object) {
+requires(kComponentTypeOf<T> !=
+         ComponentType::None) std::weak_ptr<T> GetComponentOfType(const Object& object) {
     return std::static_pointer_cast<T>(component_access::Lock(object, kComponentTypeOf<T>));
 }
 
 template <class T>
-    requires(kComponentTypeOf<T> != ComponentType::None)
-std::weak_ptr<T> GetComponentOfType(const std::shared_ptr<Object>& object) {
+requires(kComponentTypeOf<T> !=
+         ComponentType::None) std::weak_ptr<T> GetComponentOfType(const std::shared_ptr<Object>& object) {
     if (!object) return {};
     return GetComponentOfType<T>(*object);
 }
@@ -45,15 +45,15 @@ std::weak_ptr<T> GetComponentOfType(const std::shared_ptr<Object>& object) {
 // The camera's type number is passed by the caller (ComponentType::Camera at every call site). Any
 // other number would name a component of another class, so it gives an empty pointer.
 template <class T>
-    requires std::is_same_v<T, Camera>
-std::weak_ptr<T> GetComponentOfType(const Object& object, ComponentType type) {
+requires std::is_same_v<T, Camera> std::weak_ptr<T> GetComponentOfType(const Object& object,
+                                                                       ComponentType type) {
     if (type != ComponentType::Camera) return {};
     return std::static_pointer_cast<T>(component_access::Lock(object, type));
 }
 
 template <class T>
-    requires std::is_same_v<T, Camera>
-std::weak_ptr<T> GetComponentOfType(const std::shared_ptr<Object>& object, ComponentType type) {
+requires std::is_same_v<T, Camera> std::weak_ptr<T> GetComponentOfType(const std::shared_ptr<Object>& object,
+                                                                       ComponentType type) {
     if (!object) return {};
     return GetComponentOfType<T>(*object, type);
 }

@@ -25,8 +25,7 @@ struct Workload {
 };
 
 // The same sequence for both allocators; each thread draws its own.
-Workload MakeWorkload(int thread)
-{
+Workload MakeWorkload(int thread) {
     std::mt19937 random(1234 + thread);
     std::uniform_int_distribution<u32> size(8, 4096);
     std::uniform_int_distribution<u32> slot(0, kLive - 1);
@@ -39,8 +38,7 @@ Workload MakeWorkload(int thread)
 }
 
 template <class Allocate, class Release>
-void Churn(benchmark::State& state, Allocate allocate, Release release)
-{
+void Churn(benchmark::State& state, Allocate allocate, Release release) {
     const Workload work = MakeWorkload(state.thread_index());
     std::vector<void*> live(kLive, nullptr);
     size_t step = 0;
@@ -56,15 +54,13 @@ void Churn(benchmark::State& state, Allocate allocate, Release release)
     state.SetItemsProcessed(state.iterations());
 }
 
-void BM_TlsfPool(benchmark::State& state)
-{
+void BM_TlsfPool(benchmark::State& state) {
     Churn(
         state, [](u32 size) { return AU::MemoryMgr::Malloc(g_benchPool, size); },
         [](void* block) { AU::MemoryMgr::Free(g_benchPool, block); });
 }
 
-void BM_Malloc(benchmark::State& state)
-{
+void BM_Malloc(benchmark::State& state) {
     Churn(
         state, [](u32 size) { return malloc(size); }, [](void* block) { free(block); });
 }
@@ -75,8 +71,7 @@ BENCHMARK(BM_Malloc)->Threads(1)->Threads(4)->UseRealTime();
 // Keeps each run's time per step so the pairs can be compared after the table.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
+    void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs)
             if (run.run_type == Run::RT_Iteration && run.iterations > 0)
@@ -87,14 +82,11 @@ public:
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     const AuMemoryMgrSettings settings{4};
-    if (AU::MemoryMgr::Init(&settings) != AuResultSuccess)
-        return 1;
+    if (AU::MemoryMgr::Init(&settings) != AuResultSuccess) return 1;
     g_benchPool = AU::MemoryMgr::CreatePool(nullptr, 64u << 20, 64, AuPoolAttrMalloc, 0);
-    if (g_benchPool == -1)
-        return 1;
+    if (g_benchPool == -1) return 1;
 
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;

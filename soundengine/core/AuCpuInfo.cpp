@@ -14,12 +14,9 @@ std::atomic<CAuCpuInfo*> g_pCpuInfoOverride{nullptr};
 } // namespace
 
 CAuCpuInfo::CAuCpuInfo(u32 features, u32 l2SizeKiB, u32 cacheLineSize)
-    : m_uFeatures(features), m_uL2SizeKiB(l2SizeKiB), m_uCacheLineSize(cacheLineSize)
-{
-}
+    : m_uFeatures(features), m_uL2SizeKiB(l2SizeKiB), m_uCacheLineSize(cacheLineSize) {}
 
-CAuCpuInfo CAuCpuInfo::Detect()
-{
+CAuCpuInfo CAuCpuInfo::Detect() {
     u32 features = 0;
     u32 l2SizeKiB = 1024;
     u32 lineSize = 64;
@@ -31,7 +28,8 @@ CAuCpuInfo CAuCpuInfo::Detect()
         features |= (ecx & (1u << 0)) ? u32{AuCpuFeatureSSE3} : 0u;
         features |= (ecx & (1u << 9)) ? u32{AuCpuFeatureSSSE3} : 0u;
     }
-    if (__get_cpuid_max(0x80000000u, nullptr) >= 0x80000006u && __get_cpuid(0x80000006u, &eax, &ebx, &ecx, &edx)) {
+    if (__get_cpuid_max(0x80000000u, nullptr) >= 0x80000006u &&
+        __get_cpuid(0x80000006u, &eax, &ebx, &ecx, &edx)) {
         lineSize = ecx & 0xFF;
         l2SizeKiB = ecx >> 16;
     }
@@ -39,16 +37,20 @@ CAuCpuInfo CAuCpuInfo::Detect()
     return CAuCpuInfo(features, l2SizeKiB, lineSize);
 }
 
-CAuCpuInfo* CAuCpuInfo::Get()
-{
-    if (CAuCpuInfo* replacement = g_pCpuInfoOverride.load(std::memory_order_acquire))
-        return replacement;
+CAuCpuInfo* CAuCpuInfo::Get() {
+    if (CAuCpuInfo* replacement = g_pCpuInfoOverride.load(std::memory_order_acquire)) return replacement;
     static CAuCpuInfo s_info = Detect();
     return &s_info;
 }
 
-void CAuCpuInfo::SetForTest(CAuCpuInfo* replacement) { g_pCpuInfoOverride.store(replacement, std::memory_order_release); }
+void CAuCpuInfo::SetForTest(CAuCpuInfo* replacement) {
+    g_pCpuInfoOverride.store(replacement, std::memory_order_release);
+}
 
-bool CAuCpuInfo::HasFeature(u32 mask) const { return (m_uFeatures & mask) != 0; }
+bool CAuCpuInfo::HasFeature(u32 mask) const {
+    return (m_uFeatures & mask) != 0;
+}
 
-u32 CAuCpuInfo::GetCacheLineSize() const { return m_uCacheLineSize; }
+u32 CAuCpuInfo::GetCacheLineSize() const {
+    return m_uCacheLineSize;
+}

@@ -9,16 +9,12 @@
 static_assert(sizeof(AuExternalSourceArray) == 8);
 static_assert(sizeof(AuExternalSourceArray) % alignof(AuExternalSourceInfo) == 0);
 
-AuExternalSourceArray* AuExternalSourceArray::Create(u32 count, const AuExternalSourceInfo* sources)
-{
-    if (count && !sources)
-        return nullptr;
+AuExternalSourceArray* AuExternalSourceArray::Create(u32 count, const AuExternalSourceInfo* sources) {
+    if (count && !sources) return nullptr;
     const u64 bytes = sizeof(AuExternalSourceArray) + u64{count} * sizeof(AuExternalSourceInfo);
-    if (bytes > UINT32_MAX)
-        return nullptr;
+    if (bytes > UINT32_MAX) return nullptr;
     void* block = AU::MemoryMgr::Malloc(g_DefaultPoolId, static_cast<u32>(bytes));
-    if (!block)
-        return nullptr;
+    if (!block) return nullptr;
     auto* array = new (block) AuExternalSourceArray;
     array->m_cRefs = 1;
     array->m_nItems = 0;
@@ -27,8 +23,9 @@ AuExternalSourceArray* AuExternalSourceArray::Create(u32 count, const AuExternal
         items[i] = sources[i];
         if (sources[i].szFile) {
             const u64 nameBytes = (wcslen(sources[i].szFile) + 1) * sizeof(wchar_t);
-            void* name = nameBytes <= UINT32_MAX ? AU::MemoryMgr::Malloc(g_DefaultPoolId, static_cast<u32>(nameBytes))
-                                                 : nullptr;
+            void* name = nameBytes <= UINT32_MAX
+                             ? AU::MemoryMgr::Malloc(g_DefaultPoolId, static_cast<u32>(nameBytes))
+                             : nullptr;
             if (!name) {
                 array->Release();
                 return nullptr;
@@ -41,10 +38,8 @@ AuExternalSourceArray* AuExternalSourceArray::Create(u32 count, const AuExternal
     return array;
 }
 
-void AuExternalSourceArray::Release()
-{
-    if (--m_cRefs != 0)
-        return;
+void AuExternalSourceArray::Release() {
+    if (--m_cRefs != 0) return;
     AuExternalSourceInfo* items = Items();
     for (u32 i = 0; i < m_nItems; ++i)
         AU::MemoryMgr::Free(g_DefaultPoolId, const_cast<wchar_t*>(items[i].szFile));

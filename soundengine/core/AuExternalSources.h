@@ -19,7 +19,9 @@ public:
 private:
     AuExternalSourceArray() = default;
     AuExternalSourceInfo* Items() { return reinterpret_cast<AuExternalSourceInfo*>(this + 1); }
-    const AuExternalSourceInfo* Items() const { return reinterpret_cast<const AuExternalSourceInfo*>(this + 1); }
+    const AuExternalSourceInfo* Items() const {
+        return reinterpret_cast<const AuExternalSourceInfo*>(this + 1);
+    }
 
     // Not atomic: the game thread makes the array, then only the audio thread holds it.
     u32 m_cRefs;

@@ -12,8 +12,7 @@ constexpr u32 kRateUnknown = 1;
 constexpr u32 kInitialRows = 8;
 constexpr u32 kStatusError = 2;
 
-u64 Now()
-{
+u64 Now() {
     LARGE_INTEGER counter;
     QueryPerformanceCounter(&counter);
     return static_cast<u64>(counter.QuadPart);
@@ -32,61 +31,54 @@ private:
 
 } // namespace
 
-CAuPositionRepository::CAuPositionRepository() { InitializeCriticalSection(&m_lock); }
+CAuPositionRepository::CAuPositionRepository() {
+    InitializeCriticalSection(&m_lock);
+}
 
-CAuPositionRepository::~CAuPositionRepository()
-{
+CAuPositionRepository::~CAuPositionRepository() {
     Term();
     DeleteCriticalSection(&m_lock);
 }
 
-AURESULT CAuPositionRepository::Init()
-{
+AURESULT CAuPositionRepository::Init() {
     Lock lock(m_lock);
-    if (m_positions.Capacity() == 0 && !m_positions.Grow(kInitialRows))
-        return AuResultNoMemory;
+    if (m_positions.Capacity() == 0 && !m_positions.Grow(kInitialRows)) return AuResultNoMemory;
     m_lastUpdate = Now();
     return AuResultSuccess;
 }
 
-void CAuPositionRepository::Term()
-{
+void CAuPositionRepository::Term() {
     Lock lock(m_lock);
     m_positions.Term();
     m_buffering.Term();
 }
 
-void CAuPositionRepository::UpdateTime(u32 audioFrame)
-{
+void CAuPositionRepository::UpdateTime(u32 audioFrame) {
     Lock lock(m_lock);
     m_lastUpdate = Now();
     m_audioFrame = audioFrame;
 }
 
-AuPlayPositionRow* CAuPositionRepository::FindRow(AuPlayingID playingID)
-{
-    const u32 index = m_positions.IndexOf([&](const AuPlayPositionRow& row) { return row.playingID == playingID; });
+AuPlayPositionRow* CAuPositionRepository::FindRow(AuPlayingID playingID) {
+    const u32 index =
+        m_positions.IndexOf([&](const AuPlayPositionRow& row) { return row.playingID == playingID; });
     return index < m_positions.Count() ? &m_positions[index] : nullptr;
 }
 
-void CAuPositionRepository::AddSource(AuPlayingID playingID, u32 cookie)
-{
+void CAuPositionRepository::AddSource(AuPlayingID playingID, u32 cookie) {
     Lock lock(m_lock);
-    if (FindRow(playingID))
-        return;
+    if (FindRow(playingID)) return;
     if (AuPlayPositionRow* row = m_positions.AddLast())
         *row = AuPlayPositionRow{playingID, Now(), cookie, kUnknown, 1.0f, kUnknown, kRateUnknown};
 }
 
 void CAuPositionRepository::UpdatePlayPosition(AuPlayingID playingID, u32 cookie, u32 position, u32 duration,
-                                               u32 sampleRate)
-{
+                                               u32 sampleRate) {
     Lock lock(m_lock);
     AuPlayPositionRow* row = FindRow(playingID);
     if (!row) {
         row = m_positions.AddLast();
-        if (!row)
-            return;
+        if (!row) return;
         row->playingID = playingID;
         row->rate = 1.0f;
     }
@@ -97,8 +89,7 @@ void CAuPositionRepository::UpdatePlayPosition(AuPlayingID playingID, u32 cookie
     row->stamp = Now();
 }
 
-void CAuPositionRepository::SetRate(AuPlayingID playingID, f32 rate)
-{
+void CAuPositionRepository::SetRate(AuPlayingID playingID, f32 rate) {
     Lock lock(m_lock);
     if (AuPlayPositionRow* row = FindRow(playingID)) {
         row->stamp = m_lastUpdate;
@@ -106,29 +97,25 @@ void CAuPositionRepository::SetRate(AuPlayingID playingID, f32 rate)
     }
 }
 
-void CAuPositionRepository::RemoveSource(AuPlayingID playingID, u32 cookie)
-{
+void CAuPositionRepository::RemoveSource(AuPlayingID playingID, u32 cookie) {
     Lock lock(m_lock);
     const u32 index = m_positions.IndexOf(
         [&](const AuPlayPositionRow& row) { return row.playingID == playingID && row.cookie == cookie; });
     m_positions.EraseOrdered(index);
 }
 
-void CAuPositionRepository::RemovePlayingID(AuPlayingID playingID)
-{
+void CAuPositionRepository::RemovePlayingID(AuPlayingID playingID) {
     Lock lock(m_lock);
     m_positions.EraseOrdered(
         m_positions.IndexOf([&](const AuPlayPositionRow& row) { return row.playingID == playingID; }));
 }
 
-AURESULT CAuPositionRepository::GetSourcePlayPosition(AuPlayingID playingID, u32& ms, bool extrapolate)
-{
+AURESULT CAuPositionRepository::GetSourcePlayPosition(AuPlayingID playingID, u32& ms, bool extrapolate) {
     ms = 0;
     Lock lock(m_lock);
     const AuPlayPositionRow* row = FindRow(playingID);
     // A rate of 0 would divide by zero; like 1, it means the voice has not reported yet.
-    if (!row || row->sampleRate <= kRateUnknown)
-        return AuResultFail;
+    if (!row || row->sampleRate <= kRateUnknown) return AuResultFail;
     // Double precision: position x 1000 leaves 32 bits after about 89 s at 48 kHz.
     double positionMs = row->position * 1000.0 / row->sampleRate;
     const double durationMs = row->duration * 1000.0 / row->sampleRate;
@@ -145,8 +132,7 @@ AURESULT CAuPositionRepository::GetSourcePlayPosition(AuPlayingID playingID, u32
     return AuResultSuccess;
 }
 
-void CAuPositionRepository::UpdateStreamBuffering(AuPlayingID playingID, u32 amount, u32 status)
-{
+void CAuPositionRepository::UpdateStreamBuffering(AuPlayingID playingID, u32 amount, u32 status) {
     Lock lock(m_lock);
     const u32 index =
         m_buffering.IndexOf([&](const AuStreamBufferingRow& row) { return row.playingID == playingID; });
@@ -165,26 +151,22 @@ void CAuPositionRepository::UpdateStreamBuffering(AuPlayingID playingID, u32 amo
         row.status = status;
     } else {
         row.amount = std::min(row.amount, amount);
-        if (row.amount != 1)
-            row.status = status;
+        if (row.amount != 1) row.status = status;
     }
     row.audioFrame = m_audioFrame;
 }
 
-AURESULT CAuPositionRepository::GetSourceStreamBuffering(AuPlayingID playingID, u32& amount, u32& status)
-{
+AURESULT CAuPositionRepository::GetSourceStreamBuffering(AuPlayingID playingID, u32& amount, u32& status) {
     Lock lock(m_lock);
     const u32 index =
         m_buffering.IndexOf([&](const AuStreamBufferingRow& row) { return row.playingID == playingID; });
-    if (index == m_buffering.Count())
-        return AuResultFail;
+    if (index == m_buffering.Count()) return AuResultFail;
     amount = m_buffering[index].amount;
     status = m_buffering[index].status;
     return AuResultSuccess;
 }
 
-void CAuPositionRepository::RemoveStreamBuffering(AuPlayingID playingID)
-{
+void CAuPositionRepository::RemoveStreamBuffering(AuPlayingID playingID) {
     Lock lock(m_lock);
     m_buffering.EraseOrdered(
         m_buffering.IndexOf([&](const AuStreamBufferingRow& row) { return row.playingID == playingID; }));

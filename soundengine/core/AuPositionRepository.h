@@ -9,19 +9,19 @@
 
 struct AuPlayPositionRow {
     AuPlayingID playingID;
-    u64 stamp;       // performance counter of the last update
-    u32 cookie;      // the voice that owns the row
-    u32 position;    // samples; 0xFFFFFFFF until known
-    f32 rate;        // playback speed factor
-    u32 duration;    // samples; 0xFFFFFFFF until known
-    u32 sampleRate;  // 1 until known
+    u64 stamp;      // performance counter of the last update
+    u32 cookie;     // the voice that owns the row
+    u32 position;   // samples; 0xFFFFFFFF until known
+    f32 rate;       // playback speed factor
+    u32 duration;   // samples; 0xFFFFFFFF until known
+    u32 sampleRate; // 1 until known
 };
 
 struct AuStreamBufferingRow {
     AuPlayingID playingID;
-    u32 audioFrame;  // of the last update
-    u32 amount;      // buffered milliseconds
-    u32 status;      // 1 buffering, 2 error, 17 complete
+    u32 audioFrame; // of the last update
+    u32 amount;     // buffered milliseconds
+    u32 status;     // 1 buffering, 2 error, 17 complete
 };
 
 class CAuPositionRepository {

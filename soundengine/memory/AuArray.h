@@ -8,8 +8,7 @@
 #include <cstring>
 #include <type_traits>
 
-template <class T, AuMemPoolId* Pool = &g_DefaultPoolId>
-class AuArray {
+template <class T, AuMemPoolId* Pool = &g_DefaultPoolId> class AuArray {
     static_assert(std::is_trivially_copyable_v<T>);
 
 public:
@@ -19,14 +18,11 @@ public:
     ~AuArray() { Term(); }
 
     // Room for n more rows; false when out of memory, the array unchanged.
-    bool Grow(u32 n)
-    {
+    bool Grow(u32 n) {
         const u64 bytes = (u64{m_uCapacity} + n) * sizeof(T);
-        if (bytes == 0 || bytes > UINT32_MAX)
-            return false;
+        if (bytes == 0 || bytes > UINT32_MAX) return false;
         T* rows = static_cast<T*>(AU::MemoryMgr::Malloc(*Pool, static_cast<u32>(bytes)));
-        if (!rows)
-            return false;
+        if (!rows) return false;
         if (m_pItems) {
             memcpy(rows, m_pItems, m_uCount * sizeof(T));
             AU::MemoryMgr::Free(*Pool, m_pItems);
@@ -37,52 +33,38 @@ public:
     }
 
     // A new last row (its contents left to the caller), growing by one row when full.
-    T* AddLast()
-    {
-        if (m_uCount == m_uCapacity && !Grow(1))
-            return nullptr;
+    T* AddLast() {
+        if (m_uCount == m_uCapacity && !Grow(1)) return nullptr;
         return &m_pItems[m_uCount++];
     }
 
-    T* AddLast(const T& row)
-    {
+    T* AddLast(const T& row) {
         T* slot = AddLast();
-        if (slot)
-            *slot = row;
+        if (slot) *slot = row;
         return slot;
     }
 
-    void EraseSwap(u32 index)
-    {
-        if (index >= m_uCount)
-            return;
+    void EraseSwap(u32 index) {
+        if (index >= m_uCount) return;
         --m_uCount;
-        if (index != m_uCount)
-            m_pItems[index] = m_pItems[m_uCount];
+        if (index != m_uCount) m_pItems[index] = m_pItems[m_uCount];
     }
 
-    void EraseOrdered(u32 index)
-    {
-        if (index >= m_uCount)
-            return;
+    void EraseOrdered(u32 index) {
+        if (index >= m_uCount) return;
         memmove(&m_pItems[index], &m_pItems[index + 1], (m_uCount - index - 1) * sizeof(T));
         --m_uCount;
     }
 
     // The index of the first row the predicate accepts, or Count().
-    template <class Predicate>
-    u32 IndexOf(Predicate accepts) const
-    {
+    template <class Predicate> u32 IndexOf(Predicate accepts) const {
         for (u32 i = 0; i < m_uCount; ++i)
-            if (accepts(m_pItems[i]))
-                return i;
+            if (accepts(m_pItems[i])) return i;
         return m_uCount;
     }
 
-    void Term()
-    {
-        if (m_pItems)
-            AU::MemoryMgr::Free(*Pool, m_pItems);
+    void Term() {
+        if (m_pItems) AU::MemoryMgr::Free(*Pool, m_pItems);
         m_pItems = nullptr;
         m_uCount = m_uCapacity = 0;
     }

@@ -15,7 +15,7 @@ constexpr u32 kOwnsMemory = 1;
 struct AuPoolRecord {
     u32 blockCount; // non-zero exactly while the record is in use
     u32 blockSize;
-    void* base;     // what the hook returned; null for caller memory
+    void* base; // what the hook returned; null for caller memory
     u8* start;
     u8* freeTail;
     u8* freeHead;
@@ -34,8 +34,7 @@ i32 g_nMaxPools = 0;
 i32 g_nPoolsInUse = 0;
 bool g_bMemoryMgrInitialized = false;
 
-void ResetRecord(AuPoolRecord& pool)
-{
+void ResetRecord(AuPoolRecord& pool) {
     pool.blockCount = 0;
     pool.blockSize = 0;
     pool.base = nullptr;
@@ -50,8 +49,7 @@ void ResetRecord(AuPoolRecord& pool)
     pool.reserved = 0;
 }
 
-void ReleaseMemory(AuPoolRecord& pool)
-{
+void ReleaseMemory(AuPoolRecord& pool) {
     if (pool.flags & kOwnsMemory) {
         if ((pool.attributes & AuPoolAttrAllocMask) == AuPoolAttrVirtualAlloc)
             SoundVirtualFreeHook(pool.base, 0, MEM_RELEASE);
@@ -62,35 +60,30 @@ void ReleaseMemory(AuPoolRecord& pool)
     pool.start = nullptr;
 }
 
-u32 PoolBytes(const AuPoolRecord& pool) { return pool.blockCount * pool.blockSize; }
+u32 PoolBytes(const AuPoolRecord& pool) {
+    return pool.blockCount * pool.blockSize;
+}
 
 // A pool record, or null for an id that names no pool in use.
-AuPoolRecord* Find(AuMemPoolId poolId)
-{
-    if (poolId < 0 || poolId >= g_nMaxPools || g_pPools[poolId].blockCount == 0)
-        return nullptr;
+AuPoolRecord* Find(AuMemPoolId poolId) {
+    if (poolId < 0 || poolId >= g_nMaxPools || g_pPools[poolId].blockCount == 0) return nullptr;
     return &g_pPools[poolId];
 }
 
 // TLSF block sizes that are 4 modulo 8 keep every block start 8-byte aligned once the first
 // one is, which 64-bit engine objects need; requests are rounded so. 10 bytes still give a
 // 12-byte block.
-u32 RoundForPointers(u32 size)
-{
-    if (size == 0 || size >= kTlsfMaxBlockSize)
-        return size;
+u32 RoundForPointers(u32 size) {
+    if (size == 0 || size >= kTlsfMaxBlockSize) return size;
     const u64 atLeast = size < kTlsfMinBlockSize ? kTlsfMinBlockSize : size;
     const u64 rounded = ((atLeast - 4 + 7) & ~u64{7}) + 4;
     return rounded >= kTlsfMaxBlockSize ? size : static_cast<u32>(rounded);
 }
 
-void* AllocateUnderLock(AuPoolRecord& pool, u32 size, u32 alignment)
-{
-    if (alignment & (alignment - 1))
-        return nullptr;
+void* AllocateUnderLock(AuPoolRecord& pool, u32 size, u32 alignment) {
+    if (alignment & (alignment - 1)) return nullptr;
     void* block = alignment <= 4 ? tlsf_malloc(pool.tlsf, size) : tlsf_memalign(pool.tlsf, alignment, size);
-    if (block)
-        pool.used += tlsf_block_size(block) + kTlsfBlockOverhead;
+    if (block) pool.used += tlsf_block_size(block) + kTlsfBlockOverhead;
     return block;
 }
 
@@ -98,26 +91,27 @@ void* AllocateUnderLock(AuPoolRecord& pool, u32 size, u32 alignment)
 
 AuMemPoolId g_DefaultPoolId = AU_INVALID_POOL_ID;
 
-void* SoundAllocHook(u32 size) { return malloc(size); }
-void SoundFreeHook(void* pointer) { free(pointer); }
-void* SoundVirtualAllocHook(void* address, u32 size, u32 allocationType, u32 protection)
-{
+void* SoundAllocHook(u32 size) {
+    return malloc(size);
+}
+void SoundFreeHook(void* pointer) {
+    free(pointer);
+}
+void* SoundVirtualAllocHook(void* address, u32 size, u32 allocationType, u32 protection) {
     return VirtualAlloc(address, size, allocationType, protection);
 }
-void SoundVirtualFreeHook(void* address, u32 size, u32 freeType) { VirtualFree(address, size, freeType); }
+void SoundVirtualFreeHook(void* address, u32 size, u32 freeType) {
+    VirtualFree(address, size, freeType);
+}
 
 namespace AU::MemoryMgr {
 
-AURESULT Init(const AuMemoryMgrSettings* settings)
-{
-    if (g_bMemoryMgrInitialized || !settings)
-        return AuResultFail;
+AURESULT Init(const AuMemoryMgrSettings* settings) {
+    if (g_bMemoryMgrInitialized || !settings) return AuResultFail;
     const u64 bytes = u64{settings->uMaxNumPools} * sizeof(AuPoolRecord);
-    if (bytes > UINT32_MAX || settings->uMaxNumPools > INT32_MAX)
-        return AuResultFail;
+    if (bytes > UINT32_MAX || settings->uMaxNumPools > INT32_MAX) return AuResultFail;
     auto* table = static_cast<AuPoolRecord*>(SoundAllocHook(static_cast<u32>(bytes)));
-    if (!table && bytes != 0)
-        return AuResultFail;
+    if (!table && bytes != 0) return AuResultFail;
     for (u32 i = 0; i < settings->uMaxNumPools; ++i) {
         ResetRecord(table[i]);
         InitializeCriticalSection(&table[i].lock);
@@ -129,15 +123,14 @@ AURESULT Init(const AuMemoryMgrSettings* settings)
     return AuResultSuccess;
 }
 
-bool IsInitialized() { return g_bMemoryMgrInitialized; }
+bool IsInitialized() {
+    return g_bMemoryMgrInitialized;
+}
 
-void Term()
-{
-    if (!g_bMemoryMgrInitialized)
-        return;
+void Term() {
+    if (!g_bMemoryMgrInitialized) return;
     for (i32 i = 0; i < g_nMaxPools; ++i) {
-        if (g_pPools[i].blockCount)
-            DestroyPool(i);
+        if (g_pPools[i].blockCount) DestroyPool(i);
         DeleteCriticalSection(&g_pPools[i].lock);
     }
     SoundFreeHook(g_pPools);
@@ -147,18 +140,14 @@ void Term()
     g_bMemoryMgrInitialized = false;
 }
 
-AuMemPoolId CreatePool(void* memory, u32 size, u32 blockSize, u32 attributes, u32 blockAlignment)
-{
+AuMemPoolId CreatePool(void* memory, u32 size, u32 blockSize, u32 attributes, u32 blockAlignment) {
     const u32 kind = attributes & AuPoolAttrAllocMask;
     const bool fixedBlocks = attributes & AuPoolAttrFixedBlocks;
-    if (kind == AuPoolAttrAllocMask || (kind == AuPoolAttrNoAlloc && !memory))
-        return AU_INVALID_POOL_ID;
+    if (kind == AuPoolAttrAllocMask || (kind == AuPoolAttrNoAlloc && !memory)) return AU_INVALID_POOL_ID;
     // A block count of 0 would leave an in-use record looking free, and a fixed block must hold
     // its 32-bit free-list link.
-    if (blockSize == 0 || size / blockSize == 0 || (fixedBlocks && blockSize < 4))
-        return AU_INVALID_POOL_ID;
-    if (g_nPoolsInUse >= g_nMaxPools)
-        return AU_INVALID_POOL_ID;
+    if (blockSize == 0 || size / blockSize == 0 || (fixedBlocks && blockSize < 4)) return AU_INVALID_POOL_ID;
+    if (g_nPoolsInUse >= g_nMaxPools) return AU_INVALID_POOL_ID;
 
     AuPoolRecord* pool = nullptr;
     for (i32 i = 0; i < g_nMaxPools && !pool; ++i) {
@@ -168,8 +157,7 @@ AuMemPoolId CreatePool(void* memory, u32 size, u32 blockSize, u32 attributes, u3
         else
             LeaveCriticalSection(&g_pPools[i].lock);
     }
-    if (!pool)
-        return AU_INVALID_POOL_ID;
+    if (!pool) return AU_INVALID_POOL_ID;
 
     const u32 blocks = size / blockSize;
     const u32 poolBytes = blocks * blockSize;
@@ -234,16 +222,13 @@ AuMemPoolId CreatePool(void* memory, u32 size, u32 blockSize, u32 attributes, u3
     return static_cast<AuMemPoolId>(pool - g_pPools);
 }
 
-AURESULT DestroyPool(AuMemPoolId poolId)
-{
+AURESULT DestroyPool(AuMemPoolId poolId) {
     const AURESULT check = CheckPoolId(poolId);
-    if (check != AuResultSuccess)
-        return check;
+    if (check != AuResultSuccess) return check;
     AuPoolRecord& pool = g_pPools[poolId];
     EnterCriticalSection(&pool.lock);
     pool.freeHead = pool.freeTail = nullptr;
-    if (pool.tlsf)
-        tlsf_destroy(pool.tlsf);
+    if (pool.tlsf) tlsf_destroy(pool.tlsf);
     ReleaseMemory(pool);
     ResetRecord(pool);
     --g_nPoolsInUse;
@@ -251,45 +236,37 @@ AURESULT DestroyPool(AuMemPoolId poolId)
     return AuResultSuccess;
 }
 
-AURESULT CheckPoolId(AuMemPoolId poolId) { return Find(poolId) ? AuResultSuccess : AuResultInvalidPool; }
+AURESULT CheckPoolId(AuMemPoolId poolId) {
+    return Find(poolId) ? AuResultSuccess : AuResultInvalidPool;
+}
 
-void* Malloc(AuMemPoolId poolId, u32 size)
-{
+void* Malloc(AuMemPoolId poolId, u32 size) {
     AuPoolRecord* pool = Find(poolId);
-    if (!pool || !pool->tlsf || size == 0)
-        return nullptr;
+    if (!pool || !pool->tlsf || size == 0) return nullptr;
     EnterCriticalSection(&pool->lock);
     // A pool whose memory does not start on 8 bytes cannot rely on the size rounding alone.
     u32 alignment = pool->alignment;
-    if (alignment < 8 && reinterpret_cast<uintptr_t>(pool->start) % 8 != 0)
-        alignment = 8;
+    if (alignment < 8 && reinterpret_cast<uintptr_t>(pool->start) % 8 != 0) alignment = 8;
     void* block = AllocateUnderLock(*pool, RoundForPointers(size), alignment);
     LeaveCriticalSection(&pool->lock);
     return block;
 }
 
-void* Malign(AuMemPoolId poolId, u32 size, u32 alignment)
-{
+void* Malign(AuMemPoolId poolId, u32 size, u32 alignment) {
     AuPoolRecord* pool = Find(poolId);
-    if (!pool || !pool->tlsf || size == 0)
-        return nullptr;
+    if (!pool || !pool->tlsf || size == 0) return nullptr;
     EnterCriticalSection(&pool->lock);
-    if (alignment < 8)
-        alignment = 8;
+    if (alignment < 8) alignment = 8;
     void* block = AllocateUnderLock(*pool, RoundForPointers(size), alignment);
     LeaveCriticalSection(&pool->lock);
     return block;
 }
 
-AURESULT Free(AuMemPoolId poolId, void* pointer)
-{
-    if (!pointer)
-        return AuResultSuccess;
+AURESULT Free(AuMemPoolId poolId, void* pointer) {
+    if (!pointer) return AuResultSuccess;
     AuPoolRecord* pool = Find(poolId);
-    if (!pool)
-        return AuResultInvalidPool;
-    if (!pool->tlsf)
-        return AuResultFail;
+    if (!pool) return AuResultInvalidPool;
+    if (!pool->tlsf) return AuResultFail;
     EnterCriticalSection(&pool->lock);
     AURESULT result = AuResultFail;
     if (tlsf_is_used_block(pool->tlsf, PoolBytes(*pool), pointer)) {
@@ -301,28 +278,25 @@ AURESULT Free(AuMemPoolId poolId, void* pointer)
     return result;
 }
 
-AURESULT Falign(AuMemPoolId poolId, void* pointer) { return Free(poolId, pointer); }
+AURESULT Falign(AuMemPoolId poolId, void* pointer) {
+    return Free(poolId, pointer);
+}
 
-void* GetBlock(AuMemPoolId poolId)
-{
+void* GetBlock(AuMemPoolId poolId) {
     AuPoolRecord* pool = Find(poolId);
-    if (!pool || !pool->freeHead)
-        return nullptr;
+    if (!pool || !pool->freeHead) return nullptr;
     u8* block = pool->freeHead;
     u32 link;
     memcpy(&link, block, 4);
     pool->freeHead = link ? pool->start + u64{link - 1} * pool->blockSize : nullptr;
-    if (!pool->freeHead)
-        pool->freeTail = nullptr;
+    if (!pool->freeHead) pool->freeTail = nullptr;
     pool->used += pool->blockSize;
     return block;
 }
 
-AURESULT ReleaseBlock(AuMemPoolId poolId, void* block)
-{
+AURESULT ReleaseBlock(AuMemPoolId poolId, void* block) {
     AuPoolRecord* pool = Find(poolId);
-    if (!pool)
-        return AuResultInvalidPool;
+    if (!pool) return AuResultInvalidPool;
     auto* bytes = static_cast<u8*>(block);
     if (!(pool->attributes & AuPoolAttrFixedBlocks) || bytes < pool->start ||
         bytes >= pool->start + PoolBytes(*pool) || (bytes - pool->start) % pool->blockSize != 0)
@@ -340,25 +314,25 @@ AURESULT ReleaseBlock(AuMemPoolId poolId, void* block)
     return AuResultSuccess;
 }
 
-u32 GetBlockSize(AuMemPoolId poolId)
-{
+u32 GetBlockSize(AuMemPoolId poolId) {
     const AuPoolRecord* pool = Find(poolId);
     return pool ? pool->blockSize : 0;
 }
 
-u32 GetPoolAttributes(AuMemPoolId poolId)
-{
+u32 GetPoolAttributes(AuMemPoolId poolId) {
     const AuPoolRecord* pool = Find(poolId);
     return pool ? pool->attributes : 0;
 }
 
-i32 GetMaxPools() { return g_nMaxPools; }
-i32 GetNumPools() { return g_nPoolsInUse; }
+i32 GetMaxPools() {
+    return g_nMaxPools;
+}
+i32 GetNumPools() {
+    return g_nPoolsInUse;
+}
 
-AURESULT GetPoolStats(AuMemPoolId poolId, PoolStats& stats)
-{
-    if (poolId < 0 || poolId >= g_nMaxPools)
-        return AuResultFail;
+AURESULT GetPoolStats(AuMemPoolId poolId, PoolStats& stats) {
+    if (poolId < 0 || poolId >= g_nMaxPools) return AuResultFail;
     AuPoolRecord& pool = g_pPools[poolId];
     EnterCriticalSection(&pool.lock);
     stats = PoolStats{pool.reserved, pool.used, {0, 0, 0}};
@@ -366,23 +340,31 @@ AURESULT GetPoolStats(AuMemPoolId poolId, PoolStats& stats)
     return AuResultSuccess;
 }
 
-void GetPoolMemoryUsed(AuMemPoolId poolId, PoolMemInfo& info)
-{
+void GetPoolMemoryUsed(AuMemPoolId poolId, PoolMemInfo& info) {
     info = PoolMemInfo{0, 0};
     AuPoolRecord* pool = Find(poolId);
-    if (!pool)
-        return;
+    if (!pool) return;
     EnterCriticalSection(&pool->lock);
     info = PoolMemInfo{pool->reserved, pool->used};
     LeaveCriticalSection(&pool->lock);
 }
 
 // Pools carry no names in this build; monitoring and profiling are not offered either.
-AURESULT SetPoolName(AuMemPoolId, const char*) { return AuResultSuccess; }
-AURESULT SetPoolName(AuMemPoolId, const wchar_t*) { return AuResultSuccess; }
-const wchar_t* GetPoolName(AuMemPoolId) { return nullptr; }
-AURESULT SetMonitoring(AuMemPoolId, bool) { return AuResultSuccess; }
+AURESULT SetPoolName(AuMemPoolId, const char*) {
+    return AuResultSuccess;
+}
+AURESULT SetPoolName(AuMemPoolId, const wchar_t*) {
+    return AuResultSuccess;
+}
+const wchar_t* GetPoolName(AuMemPoolId) {
+    return nullptr;
+}
+AURESULT SetMonitoring(AuMemPoolId, bool) {
+    return AuResultSuccess;
+}
 void StartProfileThreadUsage(AuMemPoolId) {}
-u64 StopProfileThreadUsage(AuMemPoolId) { return 0; }
+u64 StopProfileThreadUsage(AuMemPoolId) {
+    return 0;
+}
 
 } // namespace AU::MemoryMgr

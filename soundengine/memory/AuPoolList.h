@@ -7,8 +7,7 @@
 
 #include <type_traits>
 
-template <class T, AuMemPoolId* Pool = &g_DefaultPoolId>
-class AuPoolList {
+template <class T, AuMemPoolId* Pool = &g_DefaultPoolId> class AuPoolList {
     static_assert(std::is_trivially_copyable_v<T>);
 
     struct Item {
@@ -26,17 +25,14 @@ public:
     ~AuPoolList() { Term(); }
 
     // Preallocates `preallocated` items in one block. 52 (no memory) when that fails.
-    AURESULT Init(u32 preallocated, i32 maximum)
-    {
+    AURESULT Init(u32 preallocated, i32 maximum) {
         Term();
         m_iMaximum = maximum;
         if (preallocated > 0) {
             const u64 bytes = u64{preallocated} * sizeof(Item);
-            if (bytes > UINT32_MAX)
-                return AuResultNoMemory;
+            if (bytes > UINT32_MAX) return AuResultNoMemory;
             m_pBlock = static_cast<Item*>(AU::MemoryMgr::Malloc(*Pool, static_cast<u32>(bytes)));
-            if (!m_pBlock)
-                return AuResultNoMemory;
+            if (!m_pBlock) return AuResultNoMemory;
             m_uPreallocated = preallocated;
             for (u32 i = 0; i < preallocated; ++i)
                 Release(&m_pBlock[i]);
@@ -45,11 +41,9 @@ public:
     }
 
     // A new item at the end, or null when the list is at its maximum or memory is out.
-    T* AddLast(const T& value)
-    {
+    T* AddLast(const T& value) {
         Item* item = Acquire();
-        if (!item)
-            return nullptr;
+        if (!item) return nullptr;
         item->value = value;
         item->pNext = nullptr;
         if (m_pTail)
@@ -60,27 +54,21 @@ public:
         return &item->value;
     }
 
-    T* AddFirst(const T& value)
-    {
+    T* AddFirst(const T& value) {
         Item* item = Acquire();
-        if (!item)
-            return nullptr;
+        if (!item) return nullptr;
         item->value = value;
         item->pNext = m_pHead;
         m_pHead = item;
-        if (!m_pTail)
-            m_pTail = item;
+        if (!m_pTail) m_pTail = item;
         return &item->value;
     }
 
     // Removes the first item the predicate accepts; false when none does. Order is kept.
-    template <class Predicate>
-    bool RemoveFirst(Predicate accepts)
-    {
+    template <class Predicate> bool RemoveFirst(Predicate accepts) {
         Item* previous = nullptr;
         for (Item* item = m_pHead; item; previous = item, item = item->pNext) {
-            if (!accepts(item->value))
-                continue;
+            if (!accepts(item->value)) continue;
             Unlink(previous, item);
             return true;
         }
@@ -88,9 +76,7 @@ public:
     }
 
     // Removes every item the predicate accepts; returns how many went.
-    template <class Predicate>
-    u32 RemoveAll(Predicate accepts)
-    {
+    template <class Predicate> u32 RemoveAll(Predicate accepts) {
         u32 removed = 0;
         Item* previous = nullptr;
         Item* item = m_pHead;
@@ -107,24 +93,20 @@ public:
         return removed;
     }
 
-    void RemoveAll()
-    {
+    void RemoveAll() {
         RemoveAll([](const T&) { return true; });
     }
 
     // Ends the list: every item goes back to the free list, the items that came from the pool one
     // by one are freed, then the block. The list can be initialised again.
-    void Term()
-    {
+    void Term() {
         RemoveAll();
         while (m_pFree) {
             Item* next = m_pFree->pNext;
-            if (!InBlock(m_pFree))
-                AU::MemoryMgr::Free(*Pool, m_pFree);
+            if (!InBlock(m_pFree)) AU::MemoryMgr::Free(*Pool, m_pFree);
             m_pFree = next;
         }
-        if (m_pBlock)
-            AU::MemoryMgr::Free(*Pool, m_pBlock);
+        if (m_pBlock) AU::MemoryMgr::Free(*Pool, m_pBlock);
         m_pBlock = nullptr;
         m_uPreallocated = 0;
         m_iMaximum = 0;
@@ -133,9 +115,7 @@ public:
     u32 Count() const { return m_uCount; }
     bool IsEmpty() const { return m_pHead == nullptr; }
 
-    template <class Visit>
-    void ForEach(Visit visit)
-    {
+    template <class Visit> void ForEach(Visit visit) {
         for (Item* item = m_pHead; item; item = item->pNext)
             visit(item->value);
     }
@@ -143,31 +123,25 @@ public:
 private:
     bool InBlock(const Item* item) const { return item >= m_pBlock && item < m_pBlock + m_uPreallocated; }
 
-    Item* Acquire()
-    {
-        if (m_iMaximum >= 0 && m_uCount >= static_cast<u32>(m_iMaximum))
-            return nullptr;
+    Item* Acquire() {
+        if (m_iMaximum >= 0 && m_uCount >= static_cast<u32>(m_iMaximum)) return nullptr;
         Item* item = m_pFree;
         if (item)
             m_pFree = item->pNext;
         else
             item = static_cast<Item*>(AU::MemoryMgr::Malloc(*Pool, sizeof(Item)));
-        if (item)
-            ++m_uCount;
+        if (item) ++m_uCount;
         return item;
     }
 
-    void Release(Item* item)
-    {
+    void Release(Item* item) {
         item->pNext = m_pFree;
         m_pFree = item;
     }
 
-    void Unlink(Item* previous, Item* item)
-    {
+    void Unlink(Item* previous, Item* item) {
         (previous ? previous->pNext : m_pHead) = item->pNext;
-        if (m_pTail == item)
-            m_pTail = previous;
+        if (m_pTail == item) m_pTail = previous;
         --m_uCount;
         Release(item);
     }

@@ -39,8 +39,7 @@ static_assert(kTlsfMinPoolBytes == 3208 && kTlsfMaxPoolBytes == 1073745020u);
 struct Region {
     u8* base;
 
-    u32 Get(u32 offset) const
-    {
+    u32 Get(u32 offset) const {
         u32 value;
         memcpy(&value, base + offset, 4);
         return value;
@@ -52,14 +51,12 @@ struct Region {
     bool IsFree(u32 block) const { return SizeWord(block) & kFreeBit; }
     bool IsPrevFree(u32 block) const { return SizeWord(block) & kPrevFreeBit; }
     void SetSize(u32 block, u32 size) const { Set(block + kSize, size | (SizeWord(block) & kFlagBits)); }
-    void SetFlag(u32 block, u32 bit, bool on) const
-    {
+    void SetFlag(u32 block, u32 bit, bool on) const {
         const u32 word = SizeWord(block);
         Set(block + kSize, on ? (word | bit) : (word & ~bit));
     }
     u32 Next(u32 block) const { return block + 4 + Size(block); }
-    u32 LinkNext(u32 block) const
-    {
+    u32 LinkNext(u32 block) const {
         const u32 next = Next(block);
         Set(next + kPrevPhys, block);
         return next;
@@ -68,19 +65,20 @@ struct Region {
     u32 HeadSlot(u32 fl, u32 sl) const { return kHeads + 4 * (fl * kSlCount + sl); }
 };
 
-int HighBit(u32 word) { return 31 - __builtin_clz(word); }
-int LowBit(u32 word) { return __builtin_ctz(word); }
+int HighBit(u32 word) {
+    return 31 - __builtin_clz(word);
+}
+int LowBit(u32 word) {
+    return __builtin_ctz(word);
+}
 
-u32 AdjustSize(u64 size)
-{
-    if (size == 0 || size >= kTlsfMaxBlockSize)
-        return 0;
+u32 AdjustSize(u64 size) {
+    if (size == 0 || size >= kTlsfMaxBlockSize) return 0;
     const u32 rounded = static_cast<u32>((size + 3) & ~u64{3});
     return rounded < kTlsfMinBlockSize ? kTlsfMinBlockSize : rounded;
 }
 
-void MapInsert(u32 size, u32& fl, u32& sl)
-{
+void MapInsert(u32 size, u32& fl, u32& sl) {
     if (size < kSmallBlock) {
         fl = 0;
         sl = size / 4;
@@ -98,19 +96,15 @@ void MapInsert(u32 size, u32& fl, u32& sl)
 }
 
 // False when the rounded request lies beyond every class: no block can be found for it.
-bool MapSearch(u32 size, u32& fl, u32& sl)
-{
+bool MapSearch(u32 size, u32& fl, u32& sl) {
     u64 rounded = size;
-    if (size >= 32)
-        rounded += (u64{1} << (HighBit(size) - static_cast<int>(kSlLog2))) - 1;
-    if (rounded >= kTlsfMaxBlockSize)
-        return false;
+    if (size >= 32) rounded += (u64{1} << (HighBit(size) - static_cast<int>(kSlLog2))) - 1;
+    if (rounded >= kTlsfMaxBlockSize) return false;
     MapInsert(static_cast<u32>(rounded), fl, sl);
     return true;
 }
 
-void RemoveFree(const Region& r, u32 block, u32 fl, u32 sl)
-{
+void RemoveFree(const Region& r, u32 block, u32 fl, u32 sl) {
     const u32 prev = r.Get(block + kPrevFree);
     const u32 next = r.Get(block + kNextFree);
     r.Set(next + kPrevFree, prev);
@@ -120,14 +114,12 @@ void RemoveFree(const Region& r, u32 block, u32 fl, u32 sl)
         if (next == kNullBlock) {
             const u32 slMap = r.Get(kSlBitmaps + 4 * fl) & ~(1u << sl);
             r.Set(kSlBitmaps + 4 * fl, slMap);
-            if (slMap == 0)
-                r.Set(kFlBitmap, r.Get(kFlBitmap) & ~(1u << fl));
+            if (slMap == 0) r.Set(kFlBitmap, r.Get(kFlBitmap) & ~(1u << fl));
         }
     }
 }
 
-void InsertFree(const Region& r, u32 block)
-{
+void InsertFree(const Region& r, u32 block) {
     u32 fl, sl;
     MapInsert(r.Size(block), fl, sl);
     const u32 head = r.Get(r.HeadSlot(fl, sl));
@@ -139,24 +131,20 @@ void InsertFree(const Region& r, u32 block)
     r.Set(kSlBitmaps + 4 * fl, r.Get(kSlBitmaps + 4 * fl) | (1u << sl));
 }
 
-void Remove(const Region& r, u32 block)
-{
+void Remove(const Region& r, u32 block) {
     u32 fl, sl;
     MapInsert(r.Size(block), fl, sl);
     RemoveFree(r, block, fl, sl);
 }
 
 // Takes a free block of at least `size` bytes off its list; kNullBlock when none.
-u32 LocateFree(const Region& r, u32 size)
-{
+u32 LocateFree(const Region& r, u32 size) {
     u32 fl, sl;
-    if (size == 0 || !MapSearch(size, fl, sl))
-        return kNullBlock;
+    if (size == 0 || !MapSearch(size, fl, sl)) return kNullBlock;
     u32 slMap = r.Get(kSlBitmaps + 4 * fl) & (~0u << sl);
     if (!slMap) {
         const u32 flMap = r.Get(kFlBitmap) & (~0u << (fl + 1));
-        if (!flMap)
-            return kNullBlock;
+        if (!flMap) return kNullBlock;
         fl = static_cast<u32>(LowBit(flMap));
         slMap = r.Get(kSlBitmaps + 4 * fl);
     }
@@ -166,11 +154,12 @@ u32 LocateFree(const Region& r, u32 size)
     return block;
 }
 
-bool CanSplit(const Region& r, u32 block, u32 keep) { return r.Size(block) >= keep + 16; }
+bool CanSplit(const Region& r, u32 block, u32 keep) {
+    return r.Size(block) >= keep + 16;
+}
 
 // Cuts `block` to `keep` bytes; the remainder is marked free and linked to its next block.
-u32 Split(const Region& r, u32 block, u32 keep)
-{
+u32 Split(const Region& r, u32 block, u32 keep) {
     const u32 remaining = block + 4 + keep;
     r.Set(remaining + kSize, (r.Size(block) - keep - 4) | kFreeBit);
     const u32 next = r.LinkNext(remaining);
@@ -179,8 +168,7 @@ u32 Split(const Region& r, u32 block, u32 keep)
     return remaining;
 }
 
-void* PrepareUsed(const Region& r, u32 block, u32 size)
-{
+void* PrepareUsed(const Region& r, u32 block, u32 size) {
     if (CanSplit(r, block, size)) {
         const u32 remaining = Split(r, block, size);
         r.SetFlag(remaining, kPrevFreeBit, true);
@@ -192,20 +180,21 @@ void* PrepareUsed(const Region& r, u32 block, u32 size)
     return r.base + block + kHeaderToUser;
 }
 
-u64 RoundUp(u64 value, u64 alignment) { return (value + alignment - 1) / alignment * alignment; }
+u64 RoundUp(u64 value, u64 alignment) {
+    return (value + alignment - 1) / alignment * alignment;
+}
 
 } // namespace
 
-tlsf_t tlsf_create(void* memory, size_t bytes)
-{
+tlsf_t tlsf_create(void* memory, size_t bytes) {
     const bool tooSmall = bytes < kTlsfMinPoolBytes;
     const u64 payload = tooSmall ? 0 : ((bytes - kTlsfPoolOverhead) & ~size_t{3});
     if (tooSmall || payload > kTlsfMaxBlockSize) {
-        printf("tlsf_create: Pool size must be between %u and %u bytes.\n", kTlsfMinPoolBytes, kTlsfMaxPoolBytes);
+        printf("tlsf_create: Pool size must be between %u and %u bytes.\n", kTlsfMinPoolBytes,
+               kTlsfMaxPoolBytes);
         return nullptr;
     }
-    if (!memory || reinterpret_cast<uintptr_t>(memory) % 4 != 0)
-        return nullptr;
+    if (!memory || reinterpret_cast<uintptr_t>(memory) % 4 != 0) return nullptr;
 
     const Region r{static_cast<u8*>(memory)};
     r.Set(kNullBlock + kPrevPhys, 0);
@@ -228,33 +217,26 @@ tlsf_t tlsf_create(void* memory, size_t bytes)
 
 void tlsf_destroy(tlsf_t) {}
 
-void* tlsf_malloc(tlsf_t tlsf, u32 size)
-{
+void* tlsf_malloc(tlsf_t tlsf, u32 size) {
     const Region r{static_cast<u8*>(tlsf)};
     const u32 adjusted = AdjustSize(size);
     const u32 block = LocateFree(r, adjusted);
-    if (block == kNullBlock)
-        return nullptr;
+    if (block == kNullBlock) return nullptr;
     return PrepareUsed(r, block, adjusted);
 }
 
-void* tlsf_memalign(tlsf_t tlsf, u32 alignment, u32 size)
-{
+void* tlsf_memalign(tlsf_t tlsf, u32 alignment, u32 size) {
     const Region r{static_cast<u8*>(tlsf)};
     const u32 adjusted = AdjustSize(size);
-    if (alignment <= 4)
-        return tlsf_malloc(tlsf, size);
-    if (adjusted == 0)
-        return nullptr;
+    if (alignment <= 4) return tlsf_malloc(tlsf, size);
+    if (adjusted == 0) return nullptr;
 
     // Room for the request, the worst alignment gap and a splittable leading block.
     const u32 withGap = AdjustSize(u64{adjusted} + alignment + 16);
     const u64 search = withGap ? RoundUp(withGap, alignment) : 0;
-    if (search == 0 || search >= kTlsfMaxBlockSize)
-        return nullptr;
+    if (search == 0 || search >= kTlsfMaxBlockSize) return nullptr;
     u32 block = LocateFree(r, static_cast<u32>(search));
-    if (block == kNullBlock)
-        return nullptr;
+    if (block == kNullBlock) return nullptr;
 
     const uintptr_t p = reinterpret_cast<uintptr_t>(r.base) + block + kHeaderToUser;
     uintptr_t q = static_cast<uintptr_t>(RoundUp(p, alignment));
@@ -274,10 +256,8 @@ void* tlsf_memalign(tlsf_t tlsf, u32 alignment, u32 size)
     return PrepareUsed(r, block, adjusted);
 }
 
-void tlsf_free(tlsf_t tlsf, void* pointer)
-{
-    if (!pointer)
-        return;
+void tlsf_free(tlsf_t tlsf, void* pointer) {
+    if (!pointer) return;
     const Region r{static_cast<u8*>(tlsf)};
     u32 block = static_cast<u32>(static_cast<u8*>(pointer) - r.base) - kHeaderToUser;
     u32 next = r.LinkNext(block);
@@ -298,17 +278,14 @@ void tlsf_free(tlsf_t tlsf, void* pointer)
     InsertFree(r, block);
 }
 
-u32 tlsf_block_size(const void* pointer)
-{
-    if (!pointer)
-        return 0;
+u32 tlsf_block_size(const void* pointer) {
+    if (!pointer) return 0;
     u32 word;
     memcpy(&word, static_cast<const u8*>(pointer) - 4, 4);
     return word & ~kFlagBits;
 }
 
-bool tlsf_is_used_block(tlsf_t tlsf, size_t bytes, const void* pointer)
-{
+bool tlsf_is_used_block(tlsf_t tlsf, size_t bytes, const void* pointer) {
     const Region r{static_cast<u8*>(tlsf)};
     const uintptr_t address = reinterpret_cast<uintptr_t>(pointer);
     const uintptr_t base = reinterpret_cast<uintptr_t>(r.base);
@@ -322,8 +299,7 @@ bool tlsf_is_used_block(tlsf_t tlsf, size_t bytes, const void* pointer)
     return !r.IsPrevFree(next);
 }
 
-int tlsf_check(tlsf_t tlsf, void (*visit)(const TlsfBlockInfo&, void*), void* context)
-{
+int tlsf_check(tlsf_t tlsf, void (*visit)(const TlsfBlockInfo&, void*), void* context) {
     const Region r{static_cast<u8*>(tlsf)};
     int faults = 0;
 
@@ -346,10 +322,8 @@ int tlsf_check(tlsf_t tlsf, void (*visit)(const TlsfBlockInfo&, void*), void* co
             faults += !listed;
         }
         const u32 next = r.Next(block);
-        if (isFree)
-            faults += r.Get(next + kPrevPhys) != block;
-        if (visit)
-            visit(TlsfBlockInfo{block + kHeaderToUser, r.Size(block), isFree}, context);
+        if (isFree) faults += r.Get(next + kPrevPhys) != block;
+        if (visit) visit(TlsfBlockInfo{block + kHeaderToUser, r.Size(block), isFree}, context);
         prevFree = isFree;
         block = next;
     }
@@ -371,8 +345,7 @@ int tlsf_check(tlsf_t tlsf, void (*visit)(const TlsfBlockInfo&, void*), void* co
                 MapInsert(r.Size(at), f, s);
                 faults += !r.IsFree(at) || f != fl || s != sl || r.Get(at + kPrevFree) != previous;
                 previous = at;
-                if (++listed > freeInChain + 1)
-                    return faults + 1; // a cycle: stop before looping forever
+                if (++listed > freeInChain + 1) return faults + 1; // a cycle: stop before looping forever
             }
         }
     }

@@ -32,7 +32,9 @@ void* tlsf_memalign(tlsf_t tlsf, u32 alignment, u32 size);
 void tlsf_free(tlsf_t tlsf, void* pointer);
 // The payload size of an allocated block, 0 for null.
 u32 tlsf_block_size(const void* pointer);
-constexpr u32 tlsf_overhead() { return kTlsfPoolOverhead; }
+constexpr u32 tlsf_overhead() {
+    return kTlsfPoolOverhead;
+}
 
 // Cheap plausibility test of a pointer about to be freed: inside the region of `bytes`,
 // on the block grid's alignment, marked in use, and its neighbour agreeing. Catches foreign

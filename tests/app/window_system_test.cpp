@@ -196,15 +196,17 @@ TEST_F(WindowSystemTest, NonFatalReportsDuringFramesArePrintedOncePerTextWithout
     Engine::RunFrames(1, 0.016f);
     testing::internal::CaptureStdout();
     for (int frame = 0; frame < 3; ++frame) {
-        Engine::ImmediateMessage(std::make_shared<ErrorMessage>(L"Error Message", "No model matches this name",
-                                                                false, "DrawMesh", "Graphics", 7));
+        Engine::ImmediateMessage(std::make_shared<ErrorMessage>(
+            L"Error Message", "No model matches this name", false, "DrawMesh", "Graphics", 7));
         Engine::RunFrames(1, 0.016f);
     }
-    Engine::ImmediateMessage(std::make_shared<ErrorMessage>(L"Error Message", "other", false, "F", "File", 1));
+    Engine::ImmediateMessage(
+        std::make_shared<ErrorMessage>(L"Error Message", "other", false, "F", "File", 1));
     const std::string printed = testing::internal::GetCapturedStdout();
     EXPECT_TRUE(boxes.empty());
-    EXPECT_EQ(printed, "Error: No model matches this name\nSource File: Graphics\nLine Number: 7\n Function Name: "
-                       "DrawMesh\nError: other\nSource File: File\nLine Number: 1\n Function Name: F\n");
+    EXPECT_EQ(printed,
+              "Error: No model matches this name\nSource File: Graphics\nLine Number: 7\n Function Name: "
+              "DrawMesh\nError: other\nSource File: File\nLine Number: 1\n Function Name: F\n");
 }
 
 class WindowSystemDeath : public WindowSystemTest {

@@ -18,7 +18,9 @@ HRESULT CoInitializeEx(LPVOID, DWORD coInit) {
     return S_FALSE;
 }
 
-HRESULT CoInitialize(LPVOID reserved) { return CoInitializeEx(reserved, COINIT_APARTMENTTHREADED); }
+HRESULT CoInitialize(LPVOID reserved) {
+    return CoInitializeEx(reserved, COINIT_APARTMENTTHREADED);
+}
 
 void CoUninitialize() {
     if (t_comCount > 0) --t_comCount;

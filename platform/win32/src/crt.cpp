@@ -16,4 +16,6 @@ extern "C" int rand(void) noexcept {
     return static_cast<int>((next >> 16) & 0x7FFF);
 }
 
-extern "C" void srand(unsigned int seed) noexcept { g_randState.store(seed, std::memory_order_relaxed); }
+extern "C" void srand(unsigned int seed) noexcept {
+    g_randState.store(seed, std::memory_order_relaxed);
+}

@@ -82,17 +82,25 @@ DWORD ErrorFromErrno(int error, const std::string& path) {
         std::string parent = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
         struct stat info;
         return stat(parent.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? ERROR_FILE_NOT_FOUND
-                                                                          : ERROR_PATH_NOT_FOUND;
+                                                                         : ERROR_PATH_NOT_FOUND;
     }
-    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
-    case EEXIST: return ERROR_FILE_EXISTS;
-    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
+    case ENOTDIR:
+        return ERROR_PATH_NOT_FOUND;
+    case EEXIST:
+        return ERROR_FILE_EXISTS;
+    case ENAMETOOLONG:
+        return ERROR_FILENAME_EXCED_RANGE;
     case EMFILE:
-    case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
-    case ENOSPC: return ERROR_DISK_FULL;
-    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
-    case EINVAL: return ERROR_INVALID_PARAMETER;
-    default: return ERROR_ACCESS_DENIED;
+    case ENFILE:
+        return ERROR_TOO_MANY_OPEN_FILES;
+    case ENOSPC:
+        return ERROR_DISK_FULL;
+    case ENOMEM:
+        return ERROR_NOT_ENOUGH_MEMORY;
+    case EINVAL:
+        return ERROR_INVALID_PARAMETER;
+    default:
+        return ERROR_ACCESS_DENIED;
     }
 }
 
@@ -152,12 +160,24 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRI
     flags |= reads && writes ? O_RDWR : writes ? O_WRONLY : O_RDONLY;
     bool truncate = false;
     switch (creation) {
-    case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
-    case CREATE_ALWAYS: flags |= O_CREAT; truncate = true; break;
-    case OPEN_EXISTING: break;
-    case OPEN_ALWAYS: flags |= O_CREAT; break;
-    case TRUNCATE_EXISTING: truncate = true; break;
-    default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
+    case CREATE_NEW:
+        flags |= O_CREAT | O_EXCL;
+        break;
+    case CREATE_ALWAYS:
+        flags |= O_CREAT;
+        truncate = true;
+        break;
+    case OPEN_EXISTING:
+        break;
+    case OPEN_ALWAYS:
+        flags |= O_CREAT;
+        break;
+    case TRUNCATE_EXISTING:
+        truncate = true;
+        break;
+    default:
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
     }
     if (truncate && !writes) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -175,7 +195,8 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRI
     }
     if (existed) {
         for (const win32::OpenFile& other : table.open) {
-            if (other.device == info.st_dev && other.inode == info.st_ino && win32::Conflicts(other, access, shareMode)) {
+            if (other.device == info.st_dev && other.inode == info.st_ino &&
+                win32::Conflicts(other, access, shareMode)) {
                 SetLastError(ERROR_SHARING_VIOLATION);
                 return INVALID_HANDLE_VALUE;
             }
@@ -197,7 +218,7 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRI
     file->access = access;
     table.open.push_back({info.st_dev, info.st_ino, access, shareMode, file.get()});
     SetLastError(existed && (creation == OPEN_ALWAYS || creation == CREATE_ALWAYS) ? ERROR_ALREADY_EXISTS
-                                                                                  : ERROR_SUCCESS);
+                                                                                   : ERROR_SUCCESS);
     return win32::RegisterObject(std::move(file));
 }
 
@@ -205,8 +226,7 @@ namespace {
 
 // Whole transfers at an offset (or the file pointer when `offset` is negative); stops early only
 // at the end of the file or on an error.
-template <typename Transfer>
-bool TransferAll(Transfer transfer, size_t size, int64_t offset, DWORD& done) {
+template <typename Transfer> bool TransferAll(Transfer transfer, size_t size, int64_t offset, DWORD& done) {
     done = 0;
     while (done < size) {
         ssize_t n = transfer(done, offset < 0 ? -1 : offset + static_cast<int64_t>(done));
@@ -306,7 +326,10 @@ DWORD GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
 BOOL SetFilePointerEx(HANDLE handle, LARGE_INTEGER distance, LARGE_INTEGER* newPosition, DWORD method) {
     auto file = win32::LookupFile(handle);
     if (!file) return FALSE;
-    int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_CURRENT ? SEEK_CUR : method == FILE_END ? SEEK_END : -1;
+    int whence = method == FILE_BEGIN     ? SEEK_SET
+                 : method == FILE_CURRENT ? SEEK_CUR
+                 : method == FILE_END     ? SEEK_END
+                                          : -1;
     off_t at = whence < 0 ? -1 : lseek(file->fd, distance.QuadPart, whence);
     if (at < 0) {
         SetLastError(ERROR_INVALID_PARAMETER);

@@ -26,8 +26,10 @@ LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocationType, DWORD pro
         return nullptr;
     }
     int access = PROT_READ | PROT_WRITE;
-    if (protect == PAGE_NOACCESS) access = PROT_NONE;
-    else if (protect == PAGE_READONLY) access = PROT_READ;
+    if (protect == PAGE_NOACCESS)
+        access = PROT_NONE;
+    else if (protect == PAGE_READONLY)
+        access = PROT_READ;
     void* base = mmap(nullptr, size, access, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (base == MAP_FAILED) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);

@@ -9,20 +9,26 @@
 using win32::Event;
 using win32::Thread;
 
-void InitializeCriticalSection(LPCRITICAL_SECTION cs) { cs->impl = new std::recursive_mutex; }
+void InitializeCriticalSection(LPCRITICAL_SECTION cs) {
+    cs->impl = new std::recursive_mutex;
+}
 
 BOOL InitializeCriticalSectionAndSpinCount(LPCRITICAL_SECTION cs, DWORD) {
     InitializeCriticalSection(cs);
     return TRUE;
 }
 
-void EnterCriticalSection(LPCRITICAL_SECTION cs) { static_cast<std::recursive_mutex*>(cs->impl)->lock(); }
+void EnterCriticalSection(LPCRITICAL_SECTION cs) {
+    static_cast<std::recursive_mutex*>(cs->impl)->lock();
+}
 
 BOOL TryEnterCriticalSection(LPCRITICAL_SECTION cs) {
     return static_cast<std::recursive_mutex*>(cs->impl)->try_lock() ? TRUE : FALSE;
 }
 
-void LeaveCriticalSection(LPCRITICAL_SECTION cs) { static_cast<std::recursive_mutex*>(cs->impl)->unlock(); }
+void LeaveCriticalSection(LPCRITICAL_SECTION cs) {
+    static_cast<std::recursive_mutex*>(cs->impl)->unlock();
+}
 
 void DeleteCriticalSection(LPCRITICAL_SECTION cs) {
     delete static_cast<std::recursive_mutex*>(cs->impl);
@@ -96,7 +102,8 @@ bool RunApcs(std::unique_lock<std::mutex>& lock) {
     auto apcs = std::move(self->apcs);
     self->apcs.clear();
     lock.unlock();
-    for (auto& [routine, data] : apcs) routine(data);
+    for (auto& [routine, data] : apcs)
+        routine(data);
     lock.lock();
     return true;
 }
@@ -127,9 +134,11 @@ DWORD Wait(DWORD count, const HANDLE* handles, bool waitAll, DWORD milliseconds,
         if (alertable && RunApcs(lock)) return WAIT_IO_COMPLETION;
         if (waitAll && count > 0) {
             bool all = true;
-            for (const Waited& w : waited) all = all && w.Ready();
+            for (const Waited& w : waited)
+                all = all && w.Ready();
             if (all) {
-                for (const Waited& w : waited) w.Consume();
+                for (const Waited& w : waited)
+                    w.Consume();
                 return WAIT_OBJECT_0;
             }
         } else {
@@ -195,8 +204,12 @@ size_t BlockedWaiterCount() {
 
 } // namespace win32test
 
-LONG InterlockedIncrement(LONG volatile* value) { return __atomic_add_fetch(value, 1, __ATOMIC_SEQ_CST); }
-LONG InterlockedDecrement(LONG volatile* value) { return __atomic_sub_fetch(value, 1, __ATOMIC_SEQ_CST); }
+LONG InterlockedIncrement(LONG volatile* value) {
+    return __atomic_add_fetch(value, 1, __ATOMIC_SEQ_CST);
+}
+LONG InterlockedDecrement(LONG volatile* value) {
+    return __atomic_sub_fetch(value, 1, __ATOMIC_SEQ_CST);
+}
 LONG InterlockedExchange(LONG volatile* target, LONG value) {
     return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
 }

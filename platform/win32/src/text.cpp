@@ -9,10 +9,10 @@ namespace {
 
 // Windows-1252 bytes 0x80..0x9F. The five bytes the code page leaves unassigned pass through as
 // the C1 control of the same value, as the platform's conversion does.
-constexpr char32_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+constexpr char32_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                      0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 // Returns -1 when the code page has no byte for the character.
 int Cp1252FromUnicode(char32_t c) {
@@ -22,7 +22,9 @@ int Cp1252FromUnicode(char32_t c) {
     return -1;
 }
 
-char32_t UnicodeFromCp1252(unsigned char b) { return (b >= 0x80 && b < 0xA0) ? kCp1252High[b - 0x80] : b; }
+char32_t UnicodeFromCp1252(unsigned char b) {
+    return (b >= 0x80 && b < 0xA0) ? kCp1252High[b - 0x80] : b;
+}
 
 void AppendUtf8(std::string& out, char32_t c) {
     if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
@@ -142,7 +144,8 @@ namespace win32 {
 std::string ToUtf8(LPCWSTR wide) {
     std::string out;
     if (!wide) return out;
-    for (; *wide; ++wide) AppendUtf8(out, static_cast<char32_t>(*wide));
+    for (; *wide; ++wide)
+        AppendUtf8(out, static_cast<char32_t>(*wide));
     return out;
 }
 
@@ -173,7 +176,8 @@ constexpr MessageText kMessages[] = {
     {ERROR_ACCESS_DENIED, "Access is denied."},
     {ERROR_INVALID_HANDLE, "The handle is invalid."},
     {ERROR_NOT_ENOUGH_MEMORY, "Not enough memory resources are available to process this command."},
-    {ERROR_SHARING_VIOLATION, "The process cannot access the file because it is being used by another process."},
+    {ERROR_SHARING_VIOLATION,
+     "The process cannot access the file because it is being used by another process."},
     {ERROR_HANDLE_EOF, "Reached the end of the file."},
     {ERROR_FILE_EXISTS, "The file exists."},
     {ERROR_INVALID_PARAMETER, "The parameter is incorrect."},
@@ -184,7 +188,8 @@ constexpr MessageText kMessages[] = {
     {ERROR_ALREADY_EXISTS, "Cannot create a file when that file already exists."},
     {ERROR_FILENAME_EXCED_RANGE, "The filename or extension is too long."},
     {ERROR_INVALID_ADDRESS, "Attempt to access invalid address."},
-    {ERROR_NO_UNICODE_TRANSLATION, "No mapping for the Unicode character exists in the target multi-byte code page."},
+    {ERROR_NO_UNICODE_TRANSLATION,
+     "No mapping for the Unicode character exists in the target multi-byte code page."},
     {S_FALSE, "The operation completed, with nothing to do."},
     {E_NOTIMPL, "Not implemented"},
     {E_NOINTERFACE, "No such interface supported"},

@@ -8,8 +8,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <climits>
+#include <cstring>
 #include <string>
 
 namespace win32 {
@@ -17,7 +17,9 @@ namespace {
 
 thread_local std::shared_ptr<Thread> t_self;
 
-pid_t CurrentTid() { return static_cast<pid_t>(syscall(SYS_gettid)); }
+pid_t CurrentTid() {
+    return static_cast<pid_t>(syscall(SYS_gettid));
+}
 
 // Sanitizers grow every stack frame several times over; a stack sized for the plain build would
 // overflow under them, so the requested size is scaled there.
@@ -53,13 +55,20 @@ void* ThreadMain(void* raw) {
 
 int NiceFor(int priority) {
     switch (priority) {
-    case THREAD_PRIORITY_LOWEST: return 10;
-    case THREAD_PRIORITY_BELOW_NORMAL: return 5;
-    case THREAD_PRIORITY_NORMAL: return 0;
-    case THREAD_PRIORITY_ABOVE_NORMAL: return -5;
-    case THREAD_PRIORITY_HIGHEST: return -10;
-    case THREAD_PRIORITY_TIME_CRITICAL: return -20;
-    default: return INT_MIN;
+    case THREAD_PRIORITY_LOWEST:
+        return 10;
+    case THREAD_PRIORITY_BELOW_NORMAL:
+        return 5;
+    case THREAD_PRIORITY_NORMAL:
+        return 0;
+    case THREAD_PRIORITY_ABOVE_NORMAL:
+        return -5;
+    case THREAD_PRIORITY_HIGHEST:
+        return -10;
+    case THREAD_PRIORITY_TIME_CRITICAL:
+        return -20;
+    default:
+        return INT_MIN;
     }
 }
 
@@ -229,14 +238,19 @@ HRESULT SetThreadDescription(HANDLE handle, LPCWSTR description) {
     (void)length;
     // The kernel keeps 15 bytes; cut on a character boundary so the name stays valid UTF-8.
     size_t cut = std::min<size_t>(strlen(name), 15);
-    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+        --cut;
     name[cut] = '\0';
     return pthread_setname_np(thread->pthread, name) == 0 ? S_OK : E_FAIL;
 }
 
-HANDLE GetCurrentThread() { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-2)); }
+HANDLE GetCurrentThread() {
+    return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-2));
+}
 
-DWORD GetCurrentThreadId() { return static_cast<DWORD>(win32::CurrentTid()); }
+DWORD GetCurrentThreadId() {
+    return static_cast<DWORD>(win32::CurrentTid());
+}
 
 DWORD QueueUserAPC(PAPCFUNC routine, HANDLE handle, ULONG_PTR data) {
     auto thread = win32::Lookup<Thread>(handle);
@@ -259,7 +273,8 @@ void Sleep(DWORD milliseconds) {
         sched_yield();
         return;
     }
-    timespec delay{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+    timespec delay{static_cast<time_t>(milliseconds / 1000),
+                   static_cast<long>(milliseconds % 1000) * 1000000L};
     while (nanosleep(&delay, &delay) != 0 && errno == EINTR) {
     }
 }

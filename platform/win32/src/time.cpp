@@ -11,7 +11,8 @@ std::atomic<bool> g_virtual{false};
 std::atomic<int64_t> g_virtualNanoseconds{0};
 
 int64_t NowNanoseconds() {
-    if (g_virtual.load(std::memory_order_relaxed)) return g_virtualNanoseconds.load(std::memory_order_relaxed);
+    if (g_virtual.load(std::memory_order_relaxed))
+        return g_virtualNanoseconds.load(std::memory_order_relaxed);
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     return int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
@@ -31,9 +32,13 @@ BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
     return TRUE;
 }
 
-DWORD GetTickCount() { return static_cast<DWORD>(GetTickCount64()); }
+DWORD GetTickCount() {
+    return static_cast<DWORD>(GetTickCount64());
+}
 
-ULONGLONG GetTickCount64() { return static_cast<ULONGLONG>(NowNanoseconds() / 1000000); }
+ULONGLONG GetTickCount64() {
+    return static_cast<ULONGLONG>(NowNanoseconds() / 1000000);
+}
 
 __int64 _time64(__int64* timer) {
     __int64 now = static_cast<__int64>(time(nullptr));
@@ -48,8 +53,12 @@ void UseVirtualClock(int64_t startNanoseconds) {
     g_virtual.store(true);
 }
 
-void AdvanceVirtualClock(int64_t nanoseconds) { g_virtualNanoseconds.fetch_add(nanoseconds); }
+void AdvanceVirtualClock(int64_t nanoseconds) {
+    g_virtualNanoseconds.fetch_add(nanoseconds);
+}
 
-void UseRealClock() { g_virtual.store(false); }
+void UseRealClock() {
+    g_virtual.store(false);
+}
 
 } // namespace win32test

@@ -15,45 +15,45 @@ using f32 = float;
 using f64 = double;
 
 // Every result code the engine returns, once: the enumeration and AuResultName come from this list.
-#define AU_RESULT_LIST(X)                  \
-    X(NotImplemented, 0)                   \
-    X(Success, 1)                          \
-    X(Fail, 2)                             \
-    X(TypeNotHandled, 3)                   \
-    X(ChildTypeRefused, 4)                 \
-    X(AlreadyAChild, 5)                    \
-    X(BadHeader, 7)                        \
-    X(TruncatedChunk, 8)                   \
-    X(TooManyChildren, 9)                  \
-    X(InvalidPool, 14)                     \
-    X(IDNotFound, 15)                      \
-    X(NoMoreData, 17)                      \
-    X(UnknownStateGroup, 20)               \
-    X(ChildHasParent, 21)                  \
-    X(LanguageNotInPackage, 22)            \
-    X(CannotBeOwnChild, 23)                \
-    X(NotTransitionUser, 29)               \
-    X(InvalidParameter, 31)                \
-    X(RepeatedPlaylistChild, 35)           \
-    X(PathNotFound, 36)                    \
-    X(PathItemWithoutVertex, 37)           \
-    X(PathNotPlaying, 38)                  \
-    X(PathNotPaused, 39)                   \
-    X(PathUserRefused, 40)                 \
-    X(PathUserAbsent, 41)                  \
-    X(DataNeeded, 43)                      \
-    X(DataReady, 45)                       \
-    X(NoDataReady, 46)                     \
-    X(NoMemory, 52)                        \
-    X(NoTransferPossible, 53)              \
-    X(BankNotLoaded, 54)                   \
-    X(HeaderChunkTooShort, 56)             \
-    X(WrongBankVersion, 64)                \
-    X(FileNotFound, 66)                    \
-    X(BankAlreadyLoaded, 69)               \
-    X(MemoryMgrNotReady, 74)               \
-    X(StreamMgrMissing, 75)                \
-    X(NoSSE, 76)                           \
+#define AU_RESULT_LIST(X)                                                                                    \
+    X(NotImplemented, 0)                                                                                     \
+    X(Success, 1)                                                                                            \
+    X(Fail, 2)                                                                                               \
+    X(TypeNotHandled, 3)                                                                                     \
+    X(ChildTypeRefused, 4)                                                                                   \
+    X(AlreadyAChild, 5)                                                                                      \
+    X(BadHeader, 7)                                                                                          \
+    X(TruncatedChunk, 8)                                                                                     \
+    X(TooManyChildren, 9)                                                                                    \
+    X(InvalidPool, 14)                                                                                       \
+    X(IDNotFound, 15)                                                                                        \
+    X(NoMoreData, 17)                                                                                        \
+    X(UnknownStateGroup, 20)                                                                                 \
+    X(ChildHasParent, 21)                                                                                    \
+    X(LanguageNotInPackage, 22)                                                                              \
+    X(CannotBeOwnChild, 23)                                                                                  \
+    X(NotTransitionUser, 29)                                                                                 \
+    X(InvalidParameter, 31)                                                                                  \
+    X(RepeatedPlaylistChild, 35)                                                                             \
+    X(PathNotFound, 36)                                                                                      \
+    X(PathItemWithoutVertex, 37)                                                                             \
+    X(PathNotPlaying, 38)                                                                                    \
+    X(PathNotPaused, 39)                                                                                     \
+    X(PathUserRefused, 40)                                                                                   \
+    X(PathUserAbsent, 41)                                                                                    \
+    X(DataNeeded, 43)                                                                                        \
+    X(DataReady, 45)                                                                                         \
+    X(NoDataReady, 46)                                                                                       \
+    X(NoMemory, 52)                                                                                          \
+    X(NoTransferPossible, 53)                                                                                \
+    X(BankNotLoaded, 54)                                                                                     \
+    X(HeaderChunkTooShort, 56)                                                                               \
+    X(WrongBankVersion, 64)                                                                                  \
+    X(FileNotFound, 66)                                                                                      \
+    X(BankAlreadyLoaded, 69)                                                                                 \
+    X(MemoryMgrNotReady, 74)                                                                                 \
+    X(StreamMgrMissing, 75)                                                                                  \
+    X(NoSSE, 76)                                                                                             \
     X(LimiterRefusedUseVirtual, 80)
 
 enum AURESULT : i32 {
@@ -63,11 +63,10 @@ enum AURESULT : i32 {
 };
 
 // "AuResultFail" for AuResultFail; null for a value outside the list.
-constexpr const char* AuResultName(AURESULT result)
-{
+constexpr const char* AuResultName(AURESULT result) {
     switch (result) {
-#define AU_RESULT_NAME(name, value) \
-    case AuResult##name:            \
+#define AU_RESULT_NAME(name, value)                                                                          \
+    case AuResult##name:                                                                                     \
         return "AuResult" #name;
         AU_RESULT_LIST(AU_RESULT_NAME)
 #undef AU_RESULT_NAME

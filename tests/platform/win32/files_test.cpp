@@ -68,7 +68,8 @@ TEST_F(Files, ErrorCodesMatchThePlatform) {
         EXPECT_EQ(h, INVALID_HANDLE_VALUE);
         EXPECT_EQ(GetLastError(), c.error);
     }
-    EXPECT_EQ(CreateFileW(nullptr, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(CreateFileW(nullptr, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);
     std::wstring tooLong(40000, L'a');
     EXPECT_EQ(CreateFileW(tooLong.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
               INVALID_HANDLE_VALUE);
@@ -81,19 +82,22 @@ TEST_F(Files, ErrorCodesMatchThePlatform) {
 
 TEST_F(Files, ShareModesAreEnforcedWithinTheProcess) {
     std::wstring path = Wide("shared.bin");
-    HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, 0, nullptr);
+    HANDLE writer =
+        CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(writer, INVALID_HANDLE_VALUE);
     // The writer does not share reading.
     EXPECT_EQ(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr),
               INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     // A second writer that shares writing is admitted.
-    HANDLE second = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
+    HANDLE second =
+        CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
     ASSERT_NE(second, INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
     CloseHandle(second);
     CloseHandle(writer);
-    HANDLE reader = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE reader =
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_NE(reader, INVALID_HANDLE_VALUE);
     CloseHandle(reader);
 }
@@ -111,7 +115,8 @@ TEST_F(Files, BackslashesAndLetterCaseResolveLikeThePlatform) {
     EXPECT_EQ(std::string(buffer, done), "BKHD");
     CloseHandle(h);
     std::string folder = root + "\\Resources\\soundbanks";
-    EXPECT_EQ(GetFileAttributesW(std::wstring(folder.begin(), folder.end()).c_str()), FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(GetFileAttributesW(std::wstring(folder.begin(), folder.end()).c_str()),
+              FILE_ATTRIBUTE_DIRECTORY);
     EXPECT_EQ(GetFileAttributesW(Wide("Resources/none").c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
@@ -123,7 +128,8 @@ TEST_F(Files, BadHandlesAndAccessAreRefused) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     EXPECT_FALSE(WriteFile(INVALID_HANDLE_VALUE, &byte, 1, &done, nullptr));
     EXPECT_EQ(GetFileSize(nullptr, nullptr), INVALID_FILE_SIZE);
-    HANDLE h = CreateFileW(Wide("r.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
+    HANDLE h =
+        CreateFileW(Wide("r.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     EXPECT_FALSE(WriteFile(h, &byte, 1, &done, nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));

@@ -11,7 +11,8 @@ namespace {
 
 struct EventGuard {
     HANDLE h;
-    explicit EventGuard(BOOL manual, BOOL initial = FALSE) : h(CreateEventW(nullptr, manual, initial, nullptr)) {}
+    explicit EventGuard(BOOL manual, BOOL initial = FALSE)
+        : h(CreateEventW(nullptr, manual, initial, nullptr)) {}
     ~EventGuard() { CloseHandle(h); }
 };
 
@@ -41,10 +42,12 @@ TEST(Events, ManualSetThenImmediateResetReleasesEveryoneWaitingAtTheTime) {
         threads.emplace_back([&] {
             if (WaitForSingleObject(e.h, 10000) == WAIT_OBJECT_0) ++released;
         });
-    while (win32test::BlockedWaiterCount() < kWaiters) std::this_thread::yield();
+    while (win32test::BlockedWaiterCount() < kWaiters)
+        std::this_thread::yield();
     SetEvent(e.h);
     ResetEvent(e.h);
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
     EXPECT_EQ(released, kWaiters);
 }
 
@@ -56,15 +59,20 @@ TEST(Events, AutoResetWithManyWaitersReleasesOnePerSet) {
         threads.emplace_back([&] {
             if (WaitForSingleObject(e.h, 10000) == WAIT_OBJECT_0) ++released;
         });
-    while (win32test::BlockedWaiterCount() < 3) std::this_thread::yield();
+    while (win32test::BlockedWaiterCount() < 3)
+        std::this_thread::yield();
     SetEvent(e.h);
-    while (released < 1) std::this_thread::yield();
-    while (win32test::BlockedWaiterCount() < 2) std::this_thread::yield();
+    while (released < 1)
+        std::this_thread::yield();
+    while (win32test::BlockedWaiterCount() < 2)
+        std::this_thread::yield();
     EXPECT_EQ(released, 1);
     SetEvent(e.h);
-    while (released < 2) std::this_thread::yield();
+    while (released < 2)
+        std::this_thread::yield();
     SetEvent(e.h);
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
     EXPECT_EQ(released, 3);
 }
 

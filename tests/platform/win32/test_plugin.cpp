@@ -1,2 +1,4 @@
 // Exports its entry the way the game's plug-in systems do.
-extern "C" __attribute__((visibility("default"))) int ExpSystem() { return 42; }
+extern "C" __attribute__((visibility("default"))) int ExpSystem() {
+    return 42;
+}

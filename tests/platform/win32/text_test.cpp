@@ -61,7 +61,8 @@ TEST(Conversion, SizesTerminatorsAndShortBuffers) {
 TEST(Crt, RandFollowsTheClassicSequence) {
     srand(1);
     const int expected[] = {41, 18467, 6334, 26500, 19169};
-    for (int value : expected) EXPECT_EQ(rand(), value);
+    for (int value : expected)
+        EXPECT_EQ(rand(), value);
     srand(1);
     EXPECT_EQ(rand(), 41);
 }
@@ -73,13 +74,16 @@ TEST(Crt, RandIsOneGeneratorAcrossThreads) {
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&, t] {
-            for (int i = 0; i < kDraws; ++i) seen[t * kDraws + i] = rand();
+            for (int i = 0; i < kDraws; ++i)
+                seen[t * kDraws + i] = rand();
         });
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
     // Every draw advanced the one state: the next value is the one after all of them.
     srand(12345);
     long long expectedSum = 0, sum = 0;
-    for (int i = 0; i < kThreads * kDraws; ++i) expectedSum += rand();
+    for (int i = 0; i < kThreads * kDraws; ++i)
+        expectedSum += rand();
     for (int v : seen) {
         EXPECT_GE(v, 0);
         EXPECT_LE(v, 32767);
@@ -97,12 +101,12 @@ TEST(Crt, Time64IsWallClockSeconds) {
 
 TEST(Messages, SystemTextsForTheCodesWeReport) {
     wchar_t buffer[256];
-    DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_FILE_NOT_FOUND,
-                             0, buffer, 256, nullptr);
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             ERROR_FILE_NOT_FOUND, 0, buffer, 256, nullptr);
     ASSERT_GT(n, 0u);
     EXPECT_EQ(std::wstring(buffer), L"The system cannot find the file specified.\r\n");
-    n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)),
-                       0, buffer, 256, nullptr);
+    n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
+                       static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)), 0, buffer, 256, nullptr);
     EXPECT_EQ(std::wstring(buffer, n), L"Access is denied.\r\n");
     EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 0x12345678, 0, buffer, 256, nullptr), 0u);
     EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, E_FAIL, 0, buffer, 4, nullptr), 0u);

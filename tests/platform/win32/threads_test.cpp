@@ -100,7 +100,8 @@ TEST(Threads, ClosingTheHandleFirstDetachesAndTheThreadStillFinishes) {
     EXPECT_TRUE(CloseHandle(thread));
     EXPECT_EQ(win32test::OpenHandleCount(), before);
     SetEvent(release);
-    while (!finished) Sleep(1);
+    while (!finished)
+        Sleep(1);
     EXPECT_EQ(TerminateThread(thread, 0), FALSE);
     CloseHandle(release);
 }

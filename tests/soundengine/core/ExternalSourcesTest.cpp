@@ -11,26 +11,22 @@ namespace {
 
 class ExternalSourcesTest : public testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         const AuMemoryMgrSettings settings{4};
         ASSERT_EQ(AU::MemoryMgr::Init(&settings), AuResultSuccess);
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         AU::MemoryMgr::Term();
         g_DefaultPoolId = -1;
     }
-    u32 Used()
-    {
+    u32 Used() {
         AU::MemoryMgr::PoolMemInfo info{};
         AU::MemoryMgr::GetPoolMemoryUsed(g_DefaultPoolId, info);
         return info.uUsed;
     }
 };
 
-TEST_F(ExternalSourcesTest, CopiesEntriesAndOwnsTheirNames)
-{
+TEST_F(ExternalSourcesTest, CopiesEntriesAndOwnsTheirNames) {
     g_DefaultPoolId = AU::MemoryMgr::CreatePool(nullptr, 65536, 64, AuPoolAttrMalloc, 0);
     wchar_t first[] = L"voice_01.aum";
     wchar_t third[] = L"music.aum";
@@ -62,20 +58,19 @@ TEST_F(ExternalSourcesTest, CopiesEntriesAndOwnsTheirNames)
     EXPECT_EQ(Used(), 0u);
 }
 
-TEST_F(ExternalSourcesTest, AFailedNameCopyLeavesNothingBehind)
-{
+TEST_F(ExternalSourcesTest, AFailedNameCopyLeavesNothingBehind) {
     // Room for the array block but not for the long name after it.
     static std::wstring longName(700, L'n');
     g_DefaultPoolId = AU::MemoryMgr::CreatePool(nullptr, 3208 + 200, 8, AuPoolAttrMalloc, 0);
     ASSERT_NE(g_DefaultPoolId, -1);
-    const AuExternalSourceInfo sources[2] = {{1, 4, L"a.aum", nullptr, 0, 0}, {2, 4, longName.c_str(), nullptr, 0, 0}};
+    const AuExternalSourceInfo sources[2] = {{1, 4, L"a.aum", nullptr, 0, 0},
+                                             {2, 4, longName.c_str(), nullptr, 0, 0}};
     EXPECT_EQ(AuExternalSourceArray::Create(2, sources), nullptr);
     EXPECT_EQ(Used(), 0u);
     EXPECT_EQ(AuExternalSourceArray::Create(1, nullptr), nullptr); // entries promised, none given
 }
 
-TEST_F(ExternalSourcesTest, NoPoolNoArray)
-{
+TEST_F(ExternalSourcesTest, NoPoolNoArray) {
     const AuExternalSourceInfo source{1, 4, nullptr, nullptr, 0, 0};
     EXPECT_EQ(AuExternalSourceArray::Create(1, &source), nullptr);
 }

@@ -12,8 +12,7 @@ namespace {
 
 using AU::SoundEngine::GetIDFromString;
 
-TEST(GetIDFromString, KnownNames)
-{
+TEST(GetIDFromString, KnownNames) {
     struct Case {
         const char* name;
         u32 id;
@@ -30,8 +29,7 @@ TEST(GetIDFromString, KnownNames)
     EXPECT_EQ(GetIDFromString(static_cast<const wchar_t*>(nullptr)), 0u);
 }
 
-TEST(GetIDFromString, OnlyAsciiLettersAreLowered)
-{
+TEST(GetIDFromString, OnlyAsciiLettersAreLowered) {
     // The bytes next to 'A'..'Z' and the Latin-1 capitals stay as they are.
     EXPECT_NE(GetIDFromString("@"), GetIDFromString("`"));
     EXPECT_NE(GetIDFromString("["), GetIDFromString("{"));
@@ -40,16 +38,15 @@ TEST(GetIDFromString, OnlyAsciiLettersAreLowered)
     EXPECT_EQ(GetIDFromString("\xC9"), (0x811C9DC5u * 0x01000193u) ^ 0xC9u);
 }
 
-TEST(GetIDFromString, WideNamesGoThroughTheAnsiCodePage)
-{
+TEST(GetIDFromString, WideNamesGoThroughTheAnsiCodePage) {
     EXPECT_EQ(GetIDFromString(L"\u00E9t\u00E9"), GetIDFromString("\xE9t\xE9"));
     EXPECT_EQ(GetIDFromString(L"\u00C9"), GetIDFromString("\xC9")); // not lowered
-    EXPECT_EQ(GetIDFromString(L"\u20AC5"), GetIDFromString("\x80" "5")); // the euro sign is 0x80
-    EXPECT_EQ(GetIDFromString(L"\u4E2D"), GetIDFromString("?")); // not representable
+    EXPECT_EQ(GetIDFromString(L"\u20AC5"), GetIDFromString("\x80"
+                                                           "5")); // the euro sign is 0x80
+    EXPECT_EQ(GetIDFromString(L"\u4E2D"), GetIDFromString("?"));  // not representable
 }
 
-TEST(GetIDFromString, NamesAreCutAt259Characters)
-{
+TEST(GetIDFromString, NamesAreCutAt259Characters) {
     const std::string head(259, 'k');
     const std::string longName = head + std::string(41, 'Z');
     EXPECT_EQ(GetIDFromString(longName.c_str()), GetIDFromString(head.c_str()));
@@ -60,8 +57,7 @@ TEST(GetIDFromString, NamesAreCutAt259Characters)
 
 std::vector<std::pair<AuUniqueID, std::string>> g_recorded;
 
-TEST(GetBankIDFromName, CutsAtTheFirstDotAndTellsTheBankManager)
-{
+TEST(GetBankIDFromName, CutsAtTheFirstDotAndTellsTheBankManager) {
     AuSetBankFileNameSink([](AuUniqueID id, const char* name) { g_recorded.emplace_back(id, name); });
     g_recorded.clear();
     EXPECT_EQ(GetBankIDFromName("Torvik"), 0x47FD79D2u);

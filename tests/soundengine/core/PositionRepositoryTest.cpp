@@ -13,8 +13,7 @@ constexpr int64_t kMs = 1000000; // virtual clock ticks are nanoseconds
 
 class PositionRepositoryTest : public testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         const AuMemoryMgrSettings settings{4};
         ASSERT_EQ(AU::MemoryMgr::Init(&settings), AuResultSuccess);
         g_DefaultPoolId = AU::MemoryMgr::CreatePool(nullptr, 1 << 20, 64, AuPoolAttrMalloc, 0);
@@ -23,8 +22,7 @@ protected:
         repository = new CAuPositionRepository;
         ASSERT_EQ(repository->Init(), AuResultSuccess);
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         delete repository;
         win32test::UseRealClock();
         AU::MemoryMgr::Term();
@@ -33,8 +31,7 @@ protected:
     CAuPositionRepository* repository = nullptr;
 };
 
-TEST_F(PositionRepositoryTest, NoPositionBeforeTheVoiceReportsASampleRate)
-{
+TEST_F(PositionRepositoryTest, NoPositionBeforeTheVoiceReportsASampleRate) {
     u32 ms = 77;
     EXPECT_EQ(repository->GetSourcePlayPosition(5, ms, false), AuResultFail);
     EXPECT_EQ(ms, 0u);
@@ -49,8 +46,7 @@ TEST_F(PositionRepositoryTest, NoPositionBeforeTheVoiceReportsASampleRate)
     EXPECT_EQ(ms, 500u);
 }
 
-TEST_F(PositionRepositoryTest, ExtrapolationFollowsTheClockAndRateAndStopsAtTheDuration)
-{
+TEST_F(PositionRepositoryTest, ExtrapolationFollowsTheClockAndRateAndStopsAtTheDuration) {
     repository->UpdatePlayPosition(9, 1, 48000, 48000 * 3, 48000); // at 1 s of 3 s
     u32 ms = 0;
     win32test::AdvanceVirtualClock(250 * kMs);
@@ -59,8 +55,8 @@ TEST_F(PositionRepositoryTest, ExtrapolationFollowsTheClockAndRateAndStopsAtTheD
     EXPECT_EQ(repository->GetSourcePlayPosition(9, ms, true), AuResultSuccess);
     EXPECT_EQ(ms, 1250u);
 
-    repository->UpdateTime(1);        // the frame's stamp: now
-    repository->SetRate(9, 2.0f);     // restamps the row at the frame's time
+    repository->UpdateTime(1);    // the frame's stamp: now
+    repository->SetRate(9, 2.0f); // restamps the row at the frame's time
     win32test::AdvanceVirtualClock(100 * kMs);
     EXPECT_EQ(repository->GetSourcePlayPosition(9, ms, true), AuResultSuccess);
     EXPECT_EQ(ms, 1200u);
@@ -70,8 +66,7 @@ TEST_F(PositionRepositoryTest, ExtrapolationFollowsTheClockAndRateAndStopsAtTheD
     EXPECT_EQ(ms, 3000u);
 }
 
-TEST_F(PositionRepositoryTest, LongPositionsDoNotOverflow)
-{
+TEST_F(PositionRepositoryTest, LongPositionsDoNotOverflow) {
     // Two hours at 48 kHz: position x 1000 needs more than 32 bits.
     const u32 samples = 48000u * 7200u;
     repository->UpdatePlayPosition(3, 1, samples, 0xFFFFFFFEu, 48000);
@@ -80,26 +75,25 @@ TEST_F(PositionRepositoryTest, LongPositionsDoNotOverflow)
     EXPECT_EQ(ms, 7200000u);
 }
 
-TEST_F(PositionRepositoryTest, RowsBelongToTheirCookieAndKeepTheirOrder)
-{
+TEST_F(PositionRepositoryTest, RowsBelongToTheirCookieAndKeepTheirOrder) {
     for (AuPlayingID id = 1; id <= 12; ++id) // more than the 8 rows made at Init
         repository->UpdatePlayPosition(id, 100 + id, id * 1000, 1000000, 1000);
-    repository->AddSource(4, 999); // already has a row: unchanged
+    repository->AddSource(4, 999);    // already has a row: unchanged
     repository->RemoveSource(5, 999); // not its cookie
     repository->RemovePlayingID(2);
     repository->RemoveSource(7, 107);
     u32 ms = 0;
     for (AuPlayingID id = 1; id <= 12; ++id) {
         const bool present = id != 2 && id != 7;
-        EXPECT_EQ(repository->GetSourcePlayPosition(id, ms, false), present ? AuResultSuccess : AuResultFail) << id;
+        EXPECT_EQ(repository->GetSourcePlayPosition(id, ms, false), present ? AuResultSuccess : AuResultFail)
+            << id;
         if (present) {
             EXPECT_EQ(ms, id * 1000u) << id;
         }
     }
 }
 
-TEST_F(PositionRepositoryTest, StreamBufferingKeepsTheSmallestAmountWithinAFrame)
-{
+TEST_F(PositionRepositoryTest, StreamBufferingKeepsTheSmallestAmountWithinAFrame) {
     u32 amount = 0, status = 0;
     EXPECT_EQ(repository->GetSourceStreamBuffering(8, amount, status), AuResultFail);
 
@@ -133,16 +127,14 @@ TEST_F(PositionRepositoryTest, StreamBufferingKeepsTheSmallestAmountWithinAFrame
     EXPECT_EQ(repository->GetSourceStreamBuffering(8, amount, status), AuResultFail);
 }
 
-TEST_F(PositionRepositoryTest, GameThreadsReadWhileTheAudioThreadWrites)
-{
+TEST_F(PositionRepositoryTest, GameThreadsReadWhileTheAudioThreadWrites) {
     win32test::UseRealClock();
     std::thread audio([&] {
         for (u32 i = 0; i < 2000; ++i) {
             repository->UpdateTime(i);
             repository->UpdatePlayPosition(1 + i % 4, 1, i * 48, 48000 * 100, 48000);
             repository->UpdateStreamBuffering(1 + i % 4, i, 1);
-            if (i % 10 == 0)
-                repository->RemovePlayingID(1 + i % 4);
+            if (i % 10 == 0) repository->RemovePlayingID(1 + i % 4);
         }
     });
     u32 ms = 0, amount = 0, status = 0;

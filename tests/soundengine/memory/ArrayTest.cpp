@@ -16,8 +16,7 @@ struct Row {
 class ArrayTest : public AuDefaultPoolTest {
 protected:
     ArrayTest() : AuDefaultPoolTest(8192) {}
-    static std::vector<u32> Keys(const AuArray<Row>& array)
-    {
+    static std::vector<u32> Keys(const AuArray<Row>& array) {
         std::vector<u32> keys;
         for (const Row& row : array)
             keys.push_back(row.key);
@@ -25,8 +24,7 @@ protected:
     }
 };
 
-TEST_F(ArrayTest, GrowsOneRowAtATimeAndKeepsRows)
-{
+TEST_F(ArrayTest, GrowsOneRowAtATimeAndKeepsRows) {
     AuArray<Row> array;
     for (u32 i = 0; i < 5; ++i) {
         ASSERT_NE(array.AddLast(Row{i, i * 10}), nullptr);
@@ -38,8 +36,7 @@ TEST_F(ArrayTest, GrowsOneRowAtATimeAndKeepsRows)
     EXPECT_EQ(array[4].value, 40u);
 }
 
-TEST_F(ArrayTest, RemovalByMovingTheLastRowOrKeepingOrder)
-{
+TEST_F(ArrayTest, RemovalByMovingTheLastRowOrKeepingOrder) {
     AuArray<Row> array;
     for (u32 i = 0; i < 6; ++i)
         array.AddLast(Row{i, 0});
@@ -55,8 +52,7 @@ TEST_F(ArrayTest, RemovalByMovingTheLastRowOrKeepingOrder)
     EXPECT_EQ(array.IndexOf([](const Row& row) { return row.key == 3; }), 2u);
 }
 
-TEST_F(ArrayTest, OutOfMemoryLeavesTheArrayUnchanged)
-{
+TEST_F(ArrayTest, OutOfMemoryLeavesTheArrayUnchanged) {
     AuArray<Row> array;
     ASSERT_TRUE(array.Grow(4));
     array.AddLast(Row{7, 7});

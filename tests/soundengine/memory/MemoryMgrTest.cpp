@@ -16,20 +16,17 @@ using namespace AU;
 
 class MemoryMgrTest : public testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         const AuMemoryMgrSettings settings{4};
         ASSERT_EQ(MemoryMgr::Init(&settings), AuResultSuccess);
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         MemoryMgr::Term();
         EXPECT_FALSE(MemoryMgr::IsInitialized());
     }
 };
 
-TEST(MemoryMgrLifecycle, InitRefusesNullSettingsAndASecondInit)
-{
+TEST(MemoryMgrLifecycle, InitRefusesNullSettingsAndASecondInit) {
     EXPECT_FALSE(MemoryMgr::IsInitialized());
     EXPECT_EQ(MemoryMgr::Init(nullptr), AuResultFail);
     const AuMemoryMgrSettings settings{20};
@@ -46,16 +43,14 @@ TEST(MemoryMgrLifecycle, InitRefusesNullSettingsAndASecondInit)
     EXPECT_EQ(MemoryMgr::CreatePool(nullptr, 65536, 64, AuPoolAttrMalloc, 0), -1);
 }
 
-TEST(MemoryMgrLifecycle, AnEmptyTableHoldsNoPool)
-{
+TEST(MemoryMgrLifecycle, AnEmptyTableHoldsNoPool) {
     const AuMemoryMgrSettings settings{0};
     ASSERT_EQ(MemoryMgr::Init(&settings), AuResultSuccess);
     EXPECT_EQ(MemoryMgr::CreatePool(nullptr, 65536, 64, AuPoolAttrMalloc, 0), -1);
     MemoryMgr::Term();
 }
 
-TEST_F(MemoryMgrTest, TlsfPoolFigures)
-{
+TEST_F(MemoryMgrTest, TlsfPoolFigures) {
     const AuMemPoolId pool = MemoryMgr::CreatePool(nullptr, 65536 + 50, 64, AuPoolAttrMalloc, 0);
     ASSERT_EQ(pool, 0);
     EXPECT_EQ(MemoryMgr::CheckPoolId(pool), AuResultSuccess);
@@ -95,8 +90,7 @@ TEST_F(MemoryMgrTest, TlsfPoolFigures)
     EXPECT_EQ(MemoryMgr::CheckPoolId(pool), AuResultInvalidPool);
 }
 
-TEST_F(MemoryMgrTest, EveryAllocationFitsAPointer)
-{
+TEST_F(MemoryMgrTest, EveryAllocationFitsAPointer) {
     const AuMemPoolId pool = MemoryMgr::CreatePool(nullptr, 1 << 16, 4, AuPoolAttrMalloc, 4);
     ASSERT_NE(pool, -1);
     std::vector<void*> blocks;
@@ -116,8 +110,7 @@ TEST_F(MemoryMgrTest, EveryAllocationFitsAPointer)
     }
 }
 
-TEST_F(MemoryMgrTest, CallerMemoryOffEightBytesStillGivesAlignedBlocks)
-{
+TEST_F(MemoryMgrTest, CallerMemoryOffEightBytesStillGivesAlignedBlocks) {
     std::vector<u64> storage(8192 / 8 + 1);
     u8* memory = reinterpret_cast<u8*>(storage.data()) + 4;
     const AuMemPoolId pool = MemoryMgr::CreatePool(memory, 8192, 8192, AuPoolAttrNoAlloc, 0);
@@ -130,14 +123,14 @@ TEST_F(MemoryMgrTest, CallerMemoryOffEightBytesStillGivesAlignedBlocks)
     MemoryMgr::DestroyPool(pool); // caller memory is simply forgotten
 }
 
-TEST_F(MemoryMgrTest, FixedBlockPoolHandsOutBlocksInOrderAndAppendsReleases)
-{
-    const AuMemPoolId pool = MemoryMgr::CreatePool(nullptr, 1000, 64, AuPoolAttrMalloc | AuPoolAttrFixedBlocks, 0);
+TEST_F(MemoryMgrTest, FixedBlockPoolHandsOutBlocksInOrderAndAppendsReleases) {
+    const AuMemPoolId pool =
+        MemoryMgr::CreatePool(nullptr, 1000, 64, AuPoolAttrMalloc | AuPoolAttrFixedBlocks, 0);
     ASSERT_NE(pool, -1);
     EXPECT_EQ(MemoryMgr::GetPoolAttributes(pool), u32{AuPoolAttrMalloc | AuPoolAttrFixedBlocks});
     MemoryMgr::PoolStats stats{};
     MemoryMgr::GetPoolStats(pool, stats);
-    EXPECT_EQ(stats.uReserved, 960u); // 15 blocks of 64
+    EXPECT_EQ(stats.uReserved, 960u);                // 15 blocks of 64
     EXPECT_EQ(MemoryMgr::Malloc(pool, 16), nullptr); // not a TLSF pool
 
     std::vector<u8*> blocks;
@@ -170,9 +163,9 @@ TEST_F(MemoryMgrTest, FixedBlockPoolHandsOutBlocksInOrderAndAppendsReleases)
     EXPECT_EQ(MemoryMgr::GetBlock(pool), nullptr);
 }
 
-TEST_F(MemoryMgrTest, PageAllocatedPoolsAndAlignment)
-{
-    const AuMemPoolId pages = MemoryMgr::CreatePool(nullptr, 0x200000, 16384, AuPoolAttrVirtualAlloc | AuPoolAttrFixedBlocks, 4);
+TEST_F(MemoryMgrTest, PageAllocatedPoolsAndAlignment) {
+    const AuMemPoolId pages =
+        MemoryMgr::CreatePool(nullptr, 0x200000, 16384, AuPoolAttrVirtualAlloc | AuPoolAttrFixedBlocks, 4);
     ASSERT_NE(pages, -1);
     u8* block = static_cast<u8*>(MemoryMgr::GetBlock(pages));
     ASSERT_NE(block, nullptr);
@@ -188,8 +181,7 @@ TEST_F(MemoryMgrTest, PageAllocatedPoolsAndAlignment)
     EXPECT_EQ(MemoryMgr::DestroyPool(aligned), AuResultSuccess);
 }
 
-TEST_F(MemoryMgrTest, BadCreationsGiveMinusOneAndLeaveTheRecordFree)
-{
+TEST_F(MemoryMgrTest, BadCreationsGiveMinusOneAndLeaveTheRecordFree) {
     u8 memory[8192];
     struct Case {
         const char* what;
@@ -201,25 +193,28 @@ TEST_F(MemoryMgrTest, BadCreationsGiveMinusOneAndLeaveTheRecordFree)
         {"kind 0 without memory", nullptr, 65536, 64, AuPoolAttrNoAlloc, 0},
         {"block size 0", nullptr, 65536, 0, AuPoolAttrMalloc, 0},
         {"no whole block", nullptr, 63, 64, AuPoolAttrMalloc | AuPoolAttrFixedBlocks, 0},
-        {"fixed block without room for its link", nullptr, 64, 2, AuPoolAttrMalloc | AuPoolAttrFixedBlocks, 0},
+        {"fixed block without room for its link", nullptr, 64, 2, AuPoolAttrMalloc | AuPoolAttrFixedBlocks,
+         0},
         {"TLSF below the minimum", nullptr, 3207, 1, AuPoolAttrMalloc, 0},
         {"TLSF cut below the minimum", nullptr, 3300, 3300 / 2 + 1, AuPoolAttrMalloc, 0},
-        {"size and alignment beyond 32 bits", nullptr, 0xFFFFFFF0u, 16, AuPoolAttrMalloc | AuPoolAttrFixedBlocks, 64},
+        {"size and alignment beyond 32 bits", nullptr, 0xFFFFFFF0u, 16,
+         AuPoolAttrMalloc | AuPoolAttrFixedBlocks, 64},
     };
     for (const Case& c : cases) {
         testing::internal::CaptureStdout();
-        EXPECT_EQ(MemoryMgr::CreatePool(c.memory, c.size, c.blockSize, c.attributes, c.alignment), -1) << c.what;
+        EXPECT_EQ(MemoryMgr::CreatePool(c.memory, c.size, c.blockSize, c.attributes, c.alignment), -1)
+            << c.what;
         const std::string printed = testing::internal::GetCapturedStdout();
         if (std::string(c.what).starts_with("TLSF")) {
-            EXPECT_EQ(printed, "tlsf_create: Pool size must be between 3208 and 1073745020 bytes.\n") << c.what;
+            EXPECT_EQ(printed, "tlsf_create: Pool size must be between 3208 and 1073745020 bytes.\n")
+                << c.what;
         }
         EXPECT_EQ(MemoryMgr::GetNumPools(), 0) << c.what;
     }
     EXPECT_EQ(MemoryMgr::CreatePool(nullptr, 3208, 8, AuPoolAttrMalloc, 0), 0);
 }
 
-TEST_F(MemoryMgrTest, InvalidIdsAreRefusedEverywhere)
-{
+TEST_F(MemoryMgrTest, InvalidIdsAreRefusedEverywhere) {
     const AuMemPoolId pool = MemoryMgr::CreatePool(nullptr, 65536, 64, AuPoolAttrMalloc, 0);
     ASSERT_EQ(pool, 0);
     void* block = MemoryMgr::Malloc(pool, 8);
@@ -244,8 +239,7 @@ TEST_F(MemoryMgrTest, InvalidIdsAreRefusedEverywhere)
     EXPECT_EQ(stats.uReserved, 0u);
 }
 
-TEST_F(MemoryMgrTest, ForeignAndRepeatedFreesChangeNothing)
-{
+TEST_F(MemoryMgrTest, ForeignAndRepeatedFreesChangeNothing) {
     const AuMemPoolId pool = MemoryMgr::CreatePool(nullptr, 65536, 64, AuPoolAttrMalloc, 0);
     const AuMemPoolId other = MemoryMgr::CreatePool(nullptr, 65536, 64, AuPoolAttrMalloc, 0);
     void* mine = MemoryMgr::Malloc(pool, 40);
@@ -265,8 +259,7 @@ TEST_F(MemoryMgrTest, ForeignAndRepeatedFreesChangeNothing)
     EXPECT_EQ(MemoryMgr::Free(other, theirs), AuResultSuccess);
 }
 
-TEST_F(MemoryMgrTest, FullTableAndLowestFreeIndexReuse)
-{
+TEST_F(MemoryMgrTest, FullTableAndLowestFreeIndexReuse) {
     for (AuMemPoolId expected = 0; expected < 4; ++expected)
         EXPECT_EQ(MemoryMgr::CreatePool(nullptr, 8192, 64, AuPoolAttrMalloc, 0), expected);
     EXPECT_EQ(MemoryMgr::CreatePool(nullptr, 8192, 64, AuPoolAttrMalloc, 0), -1);
@@ -280,8 +273,7 @@ TEST_F(MemoryMgrTest, FullTableAndLowestFreeIndexReuse)
     EXPECT_EQ(MemoryMgr::GetPoolAttributes(3), 0u); // refused: the id names no pool
 }
 
-TEST_F(MemoryMgrTest, NamesAreNotKept)
-{
+TEST_F(MemoryMgrTest, NamesAreNotKept) {
     EXPECT_EQ(MemoryMgr::SetPoolName(0, "Default"), AuResultSuccess);
     EXPECT_EQ(MemoryMgr::SetPoolName(0, L"Default"), AuResultSuccess);
     EXPECT_EQ(MemoryMgr::GetPoolName(0), nullptr);
@@ -290,8 +282,7 @@ TEST_F(MemoryMgrTest, NamesAreNotKept)
     EXPECT_EQ(MemoryMgr::StopProfileThreadUsage(0), 0u);
 }
 
-TEST_F(MemoryMgrTest, ThreadsShareOnePoolUnderItsLock)
-{
+TEST_F(MemoryMgrTest, ThreadsShareOnePoolUnderItsLock) {
     const AuMemPoolId pool = MemoryMgr::CreatePool(nullptr, 1 << 20, 64, AuPoolAttrMalloc, 0);
     ASSERT_NE(pool, -1);
     std::atomic<int> faults{0};

@@ -16,21 +16,18 @@ struct Entry {
 class PoolListTest : public AuDefaultPoolTest {
 protected:
     PoolListTest() : AuDefaultPoolTest(8192) {}
-    void TearDown() override
-    {
+    void TearDown() override {
         EXPECT_EQ(Used(), m_usedAtStart) << "the list left memory behind";
         AuDefaultPoolTest::TearDown();
     }
-    static std::vector<u32> Ids(AuPoolList<Entry>& list)
-    {
+    static std::vector<u32> Ids(AuPoolList<Entry>& list) {
         std::vector<u32> ids;
         list.ForEach([&](const Entry& e) { ids.push_back(e.id); });
         return ids;
     }
 };
 
-TEST_F(PoolListTest, ItemsComeFromTheBlockThenThePoolAndReturnToTheFreeList)
-{
+TEST_F(PoolListTest, ItemsComeFromTheBlockThenThePoolAndReturnToTheFreeList) {
     AuPoolList<Entry> list;
     ASSERT_EQ(list.Init(2, AuPoolList<Entry>::kNoMaximum), AuResultSuccess);
     const u32 afterBlock = Used();
@@ -55,8 +52,7 @@ TEST_F(PoolListTest, ItemsComeFromTheBlockThenThePoolAndReturnToTheFreeList)
     EXPECT_TRUE(list.IsEmpty());
 }
 
-TEST_F(PoolListTest, MaximumAndOutOfMemoryRefuseNewItems)
-{
+TEST_F(PoolListTest, MaximumAndOutOfMemoryRefuseNewItems) {
     AuPoolList<Entry> bounded;
     ASSERT_EQ(bounded.Init(0, 2), AuResultSuccess);
     EXPECT_NE(bounded.AddLast({1, 0}), nullptr);

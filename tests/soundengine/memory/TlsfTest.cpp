@@ -18,19 +18,18 @@ const std::string kSizeMessage = "tlsf_create: Pool size must be between 3208 an
 
 struct Blocks {
     std::vector<TlsfBlockInfo> all;
-    std::vector<TlsfBlockInfo> Free() const
-    {
+    std::vector<TlsfBlockInfo> Free() const {
         std::vector<TlsfBlockInfo> out;
         std::copy_if(all.begin(), all.end(), std::back_inserter(out), [](const auto& b) { return b.free; });
         return out;
     }
 };
 
-Blocks Walk(tlsf_t tlsf)
-{
+Blocks Walk(tlsf_t tlsf) {
     Blocks blocks;
     const int faults = tlsf_check(
-        tlsf, [](const TlsfBlockInfo& info, void* out) { static_cast<Blocks*>(out)->all.push_back(info); }, &blocks);
+        tlsf, [](const TlsfBlockInfo& info, void* out) { static_cast<Blocks*>(out)->all.push_back(info); },
+        &blocks);
     EXPECT_EQ(faults, 0);
     return blocks;
 }
@@ -42,16 +41,14 @@ struct Region {
     std::vector<std::max_align_t> storage;
 };
 
-TEST(Tlsf, FiguresOfTheLayout)
-{
+TEST(Tlsf, FiguresOfTheLayout) {
     EXPECT_EQ(kTlsfControlSize, 3188u);
     EXPECT_EQ(tlsf_overhead(), 3196u);
     EXPECT_EQ(kTlsfMinPoolBytes, 3208u);
     EXPECT_EQ(kTlsfMaxPoolBytes, 1073745020u);
 }
 
-TEST(Tlsf, RegionBelowTheMinimumIsRefusedWithTheMessage)
-{
+TEST(Tlsf, RegionBelowTheMinimumIsRefusedWithTheMessage) {
     Region region(4096);
     for (size_t bytes : {size_t{0}, size_t{100}, size_t{3196}, size_t{3207}}) {
         testing::internal::CaptureStdout();
@@ -60,8 +57,7 @@ TEST(Tlsf, RegionBelowTheMinimumIsRefusedWithTheMessage)
     }
 }
 
-TEST(Tlsf, SmallestRegionHoldsOneTwelveByteBlock)
-{
+TEST(Tlsf, SmallestRegionHoldsOneTwelveByteBlock) {
     Region region(3208);
     testing::internal::CaptureStdout();
     tlsf_t tlsf = tlsf_create(region.data(), 3208);
@@ -80,11 +76,11 @@ TEST(Tlsf, SmallestRegionHoldsOneTwelveByteBlock)
     EXPECT_NE(tlsf_malloc(tlsf, 4), nullptr);
 }
 
-TEST(Tlsf, RegionAboveTheMaximumIsRefusedAndTheMaximumServes)
-{
+TEST(Tlsf, RegionAboveTheMaximumIsRefusedAndTheMaximumServes) {
     // Untouched pages of an anonymous mapping cost nothing, so the largest pool is affordable.
     const size_t bytes = kTlsfMaxPoolBytes + 4;
-    void* memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    void* memory =
+        mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     ASSERT_NE(memory, MAP_FAILED);
 
     testing::internal::CaptureStdout();
@@ -110,8 +106,7 @@ TEST(Tlsf, RegionAboveTheMaximumIsRefusedAndTheMaximumServes)
     munmap(memory, bytes);
 }
 
-TEST(Tlsf, RequestSizesAreAdjusted)
-{
+TEST(Tlsf, RequestSizesAreAdjusted) {
     Region region(65536);
     tlsf_t tlsf = tlsf_create(region.data(), 65536);
     ASSERT_NE(tlsf, nullptr);
@@ -122,7 +117,8 @@ TEST(Tlsf, RequestSizesAreAdjusted)
 
     struct Case {
         u32 request, block;
-    } cases[] = {{1, 12}, {4, 12}, {12, 12}, {13, 16}, {16, 16}, {17, 20}, {127, 128}, {1000, 1000}, {1001, 1004}};
+    } cases[] = {{1, 12},  {4, 12},    {12, 12},     {13, 16},    {16, 16},
+                 {17, 20}, {127, 128}, {1000, 1000}, {1001, 1004}};
     for (const Case& c : cases) {
         void* block = tlsf_malloc(tlsf, c.request);
         ASSERT_NE(block, nullptr) << c.request;
@@ -132,8 +128,7 @@ TEST(Tlsf, RequestSizesAreAdjusted)
     EXPECT_EQ(tlsf_check(tlsf), 0);
 }
 
-TEST(Tlsf, FreeingNeighboursCoalescesInEitherOrder)
-{
+TEST(Tlsf, FreeingNeighboursCoalescesInEitherOrder) {
     for (bool firstThenSecond : {true, false}) {
         Region region(8192);
         tlsf_t tlsf = tlsf_create(region.data(), 8192);
@@ -158,8 +153,7 @@ TEST(Tlsf, FreeingNeighboursCoalescesInEitherOrder)
     }
 }
 
-TEST(Tlsf, AlignedAllocationsSplitOffALeadingGap)
-{
+TEST(Tlsf, AlignedAllocationsSplitOffALeadingGap) {
     Region region(1 << 16);
     tlsf_t tlsf = tlsf_create(region.data(), 1 << 16);
     ASSERT_NE(tlsf, nullptr);
@@ -184,8 +178,7 @@ TEST(Tlsf, AlignedAllocationsSplitOffALeadingGap)
     EXPECT_EQ(tlsf_check(tlsf), 0);
 }
 
-TEST(Tlsf, PlausibilityOfPointersToFree)
-{
+TEST(Tlsf, PlausibilityOfPointersToFree) {
     Region region(8192);
     tlsf_t tlsf = tlsf_create(region.data(), 8192);
     void* a = tlsf_malloc(tlsf, 64);
@@ -204,8 +197,7 @@ TEST(Tlsf, PlausibilityOfPointersToFree)
 // A million operations against a shadow of what is live: blocks never overlap or leave the
 // region, contents survive, and the structure stays consistent. Freeing everything gives back
 // the single initial block.
-TEST(Tlsf, RandomChurnAgainstAShadowModel)
-{
+TEST(Tlsf, RandomChurnAgainstAShadowModel) {
     constexpr size_t kBytes = 1 << 20;
     Region region(kBytes);
     tlsf_t tlsf = tlsf_create(region.data(), kBytes);
@@ -244,7 +236,8 @@ TEST(Tlsf, RandomChurnAgainstAShadowModel)
             const u32 size = choice % 8 == 0 ? largeSize(random) : smallSize(random);
             const bool aligned = choice % 5 == 0;
             const u32 alignment = aligned ? 1u << alignmentLog(random) : 4;
-            u8* block = static_cast<u8*>(aligned ? tlsf_memalign(tlsf, alignment, size) : tlsf_malloc(tlsf, size));
+            u8* block =
+                static_cast<u8*>(aligned ? tlsf_memalign(tlsf, alignment, size) : tlsf_malloc(tlsf, size));
             if (!block) {
                 ++failures;
                 continue;
