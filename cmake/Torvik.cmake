@@ -25,11 +25,9 @@ function(torvik_add_gtest name)
   endif()
 endfunction()
 
-# Adds each listed folder that has a CMakeLists.txt: folders join the build as they arrive.
-function(torvik_add_existing_subdirs)
+# Adds each listed folder; every one must exist, so a missing folder fails the configure step.
+function(torvik_add_subdirs)
   foreach(folder IN LISTS ARGN)
-    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/CMakeLists.txt)
-      add_subdirectory(${folder})
-    endif()
+    add_subdirectory(${folder})
   endforeach()
 endfunction()

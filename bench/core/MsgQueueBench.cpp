@@ -2,8 +2,8 @@
 // against a std::mutex + std::deque queue on the same workload. Each producer posts a 24-byte
 // payload and closes a frame every 64 posts; the consumer runs every message. Prints the
 // throughput ratio of each pair at the end.
-#include "AuAudioMgr.h"
-#include "AuThreads.h"
+#include "core/AuAudioMgr.h"
+#include "core/AuThreads.h"
 
 #include <AU/MemoryMgr.h>
 

@@ -1,9 +1,9 @@
-#include "AuBankChunks.h"
+#include "banks/AuBankChunks.h"
 
-#include "AuBankFileNames.h"
+#include "banks/AuBankFileNames.h"
 
+#include "memory/AuArray.h"
 #include <AU/MemoryMgr.h>
-#include <AuArray.h>
 
 #include <cstring>
 

@@ -3,8 +3,8 @@
 // with the content can never make it read into the next chunk or past the bank.
 #pragma once
 
-#include "AuBankReader.h"
-#include "AuBankSinks.h"
+#include "banks/AuBankReader.h"
+#include "banks/AuBankSinks.h"
 
 class CAuBankFileNames;
 

@@ -1,4 +1,4 @@
-#include "AuBankFileNames.h"
+#include "banks/AuBankFileNames.h"
 
 #include <AU/MemoryMgr.h>
 

@@ -1,6 +1,6 @@
-#include "AuBankReader.h"
+#include "banks/AuBankReader.h"
 
-#include "AuBankFormat.h"
+#include "banks/AuBankFormat.h"
 
 #include <AU/IAuStreamMgr.h>
 #include <AU/MemoryMgr.h>

@@ -3,7 +3,7 @@
 // hierarchy managers implement them, and tests record the calls.
 #pragma once
 
-#include "AuBankFormat.h"
+#include "banks/AuBankFormat.h"
 
 class CAuBankReader;
 

@@ -1,6 +1,6 @@
-#include "AuAudioMgr.h"
+#include "core/AuAudioMgr.h"
 
-#include "AuThreads.h"
+#include "core/AuThreads.h"
 
 #include <AU/MemoryMgr.h>
 #include <AU/SoundEngine.h>

@@ -8,7 +8,7 @@
 //     g_pAudioMgr->PublishMsg(msg);
 #pragma once
 
-#include "AuQueuedMsg.h"
+#include "core/AuQueuedMsg.h"
 
 #include <AU/AuTypes.h>
 

@@ -1,4 +1,4 @@
-#include "AuBankNames.h"
+#include "core/AuBankNames.h"
 
 #include <AU/SoundEngine.h>
 

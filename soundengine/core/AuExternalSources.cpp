@@ -1,4 +1,4 @@
-#include "AuExternalSources.h"
+#include "core/AuExternalSources.h"
 
 #include <AU/MemoryMgr.h>
 

@@ -1,4 +1,4 @@
-#include "AuObjectIndex.h"
+#include "core/AuObjectIndex.h"
 
 #include <AU/MemoryMgr.h>
 

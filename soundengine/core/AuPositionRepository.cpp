@@ -1,4 +1,4 @@
-#include "AuPositionRepository.h"
+#include "core/AuPositionRepository.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,8 +2,8 @@
 // game reads from its own threads. One lock serialises both.
 #pragma once
 
+#include "memory/AuArray.h"
 #include <AU/AuTypes.h>
-#include <AuArray.h>
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
 #include <AU/MemoryMgr.h>
 
-#include "AuTlsf.h"
+#include "memory/AuTlsf.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "AuDefaultIOHookBlocking.h"
+#include "streaming/AuDefaultIOHookBlocking.h"
 
 #include <AU/IAuStreamMgr.h>
 

@@ -1,4 +1,4 @@
-#include "detail/AuIOMemory.h"
+#include "streaming/detail/AuIOMemory.h"
 
 #include <AU/MemoryMgr.h>
 

@@ -1,4 +1,4 @@
-#include "detail/AuStreamDevice.h"
+#include "streaming/detail/AuStreamDevice.h"
 
 #include <AU/MemoryMgr.h>
 

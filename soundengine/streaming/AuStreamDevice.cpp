@@ -1,7 +1,7 @@
-#include "detail/AuStreamDevice.h"
+#include "streaming/detail/AuStreamDevice.h"
 
+#include "core/AuThreads.h"
 #include <AU/MemoryMgr.h>
-#include <AuThreads.h>
 
 #include <new>
 

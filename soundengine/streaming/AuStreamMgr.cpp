@@ -1,9 +1,9 @@
-#include "detail/AuStreamDevice.h"
+#include "streaming/detail/AuStreamDevice.h"
 
 #include <AU/IAuStreamMgr.h>
 #include <AU/MemoryMgr.h>
 
-#include <AuArray.h>
+#include "memory/AuArray.h"
 
 #include <cstring>
 #include <cwchar>

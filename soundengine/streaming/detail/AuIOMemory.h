@@ -4,7 +4,7 @@
 
 #include <AU/StreamMgr.h>
 
-#include "../AuPolyBase.h"
+#include "core/AuPolyBase.h"
 
 struct AuIOBlock {
     u64 uPosition;

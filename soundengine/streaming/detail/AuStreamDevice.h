@@ -6,7 +6,7 @@
 
 #include <AU/IAuStreamMgr.h>
 
-#include "AuIOMemory.h"
+#include "streaming/detail/AuIOMemory.h"
 
 #include <windows.h>
 

@@ -1,8 +1,8 @@
 // The chunk loop: header, dispatch, skipping, bounded chunk readers and what reaches the managers.
 #include "BankTestSupport.h"
 
-#include <AuBankChunks.h>
-#include <AuBankFileNames.h>
+#include "banks/AuBankChunks.h"
+#include "banks/AuBankFileNames.h"
 
 #include <algorithm>
 

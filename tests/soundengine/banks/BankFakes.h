@@ -3,8 +3,8 @@
 // (whole blocks per read, cut at the end of the file, positions rounded down to a block).
 #pragma once
 
-#include <AuBankChunks.h>
-#include <AuBankFileNames.h>
+#include "banks/AuBankChunks.h"
+#include "banks/AuBankFileNames.h"
 
 #include <AU/IAuStreamMgr.h>
 

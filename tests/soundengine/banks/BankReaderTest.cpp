@@ -1,8 +1,8 @@
 // The bank reader: memory and stream paths, bounds, views across buffer boundaries, settings.
 #include "BankTestSupport.h"
 
-#include <AuBankFormat.h>
-#include <AuBankReader.h>
+#include "banks/AuBankFormat.h"
+#include "banks/AuBankReader.h"
 
 #include <algorithm>
 

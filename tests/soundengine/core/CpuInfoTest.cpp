@@ -1,4 +1,4 @@
-#include "AuCpuInfo.h"
+#include "core/AuCpuInfo.h"
 
 #include <gtest/gtest.h>
 

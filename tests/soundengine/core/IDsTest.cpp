@@ -1,6 +1,6 @@
 #include <AU/SoundEngine.h>
 
-#include "AuBankNames.h"
+#include "core/AuBankNames.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Game threads post through a small ring while an audio thread runs the passes and two more
 // threads close frames. Runs under ThreadSanitizer too.
-#include "AuAudioMgr.h"
-#include "AuThreads.h"
+#include "core/AuAudioMgr.h"
+#include "core/AuThreads.h"
 
 #include <AuDefaultPoolTest.h>
 

@@ -1,5 +1,5 @@
-#include "AuAudioMgr.h"
-#include "AuThreads.h"
+#include "core/AuAudioMgr.h"
+#include "core/AuThreads.h"
 
 #include <AuDefaultPoolTest.h>
 

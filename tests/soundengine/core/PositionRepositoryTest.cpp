@@ -1,4 +1,4 @@
-#include "AuPositionRepository.h"
+#include "core/AuPositionRepository.h"
 
 #include <AU/MemoryMgr.h>
 #include <win32_testing.h>

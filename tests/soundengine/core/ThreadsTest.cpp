@@ -1,4 +1,4 @@
-#include "AuThreads.h"
+#include "core/AuThreads.h"
 
 #include <win32_testing.h>
 

@@ -1,4 +1,4 @@
-#include "AuArray.h"
+#include "memory/AuArray.h"
 
 #include <AuDefaultPoolTest.h>
 

@@ -1,4 +1,4 @@
-#include "AuPoolList.h"
+#include "memory/AuPoolList.h"
 
 #include <AuDefaultPoolTest.h>
 

@@ -1,4 +1,4 @@
-#include "AuTlsf.h"
+#include "memory/AuTlsf.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "StreamTestSupport.h"
 
-#include <AuDefaultIOHookBlocking.h>
+#include "streaming/AuDefaultIOHookBlocking.h"
 
 #include <windows.h>
 

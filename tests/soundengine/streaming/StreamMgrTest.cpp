@@ -1,7 +1,7 @@
 #include "StreamTestSupport.h"
 
-#include "detail/AuIOMemory.h"
-#include "detail/AuStreamDevice.h"
+#include "streaming/detail/AuIOMemory.h"
+#include "streaming/detail/AuStreamDevice.h"
 
 #include <string>
 #include <vector>
