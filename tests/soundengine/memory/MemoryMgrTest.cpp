@@ -1,5 +1,6 @@
 #include <AU/MemoryMgr.h>
 
+#include "AuLogCapture.h"
 #include "memory/AuTlsf.h"
 
 #include <gtest/gtest.h>
@@ -182,6 +183,7 @@ TEST_F(MemoryMgrTest, PageAllocatedPoolsAndAlignment) {
 }
 
 TEST_F(MemoryMgrTest, BadCreationsGiveMinusOneAndLeaveTheRecordFree) {
+    AuLogCapture log;
     u8 memory[8192];
     struct Case {
         const char* what;
@@ -201,10 +203,10 @@ TEST_F(MemoryMgrTest, BadCreationsGiveMinusOneAndLeaveTheRecordFree) {
          AuPoolAttrMalloc | AuPoolAttrFixedBlocks, 64},
     };
     for (const Case& c : cases) {
-        testing::internal::CaptureStdout();
+        log.Clear();
         EXPECT_EQ(MemoryMgr::CreatePool(c.memory, c.size, c.blockSize, c.attributes, c.alignment), -1)
             << c.what;
-        const std::string printed = testing::internal::GetCapturedStdout();
+        const std::string printed = log.Text();
         if (std::string(c.what).starts_with("TLSF")) {
             EXPECT_EQ(printed, "tlsf_create: Pool size must be between 3208 and 1073745020 bytes.\n")
                 << c.what;
