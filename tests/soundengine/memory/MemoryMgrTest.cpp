@@ -320,3 +320,45 @@ TEST_F(MemoryMgrTest, ThreadsShareOnePoolUnderItsLock) {
 }
 
 } // namespace
+
+// Of two destroys of one pool racing each other, exactly one succeeds and the count drops once.
+TEST_F(MemoryMgrTest, OfTwoRacingDestroysOfOnePoolOneSucceeds) {
+    for (int round = 0; round < 200; ++round) {
+        const AuMemPoolId pool = MemoryMgr::CreatePool(nullptr, 8192, 64, AuPoolAttrMalloc, 0);
+        ASSERT_NE(pool, -1);
+        std::atomic<int> destroyed{0};
+        std::atomic<bool> go{false};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 2; ++t) {
+            threads.emplace_back([&] {
+                while (!go.load())
+                    std::this_thread::yield();
+                destroyed += MemoryMgr::DestroyPool(pool) == AuResultSuccess;
+            });
+        }
+        go.store(true);
+        for (auto& thread : threads)
+            thread.join();
+        ASSERT_EQ(destroyed.load(), 1) << "round " << round;
+        ASSERT_EQ(MemoryMgr::GetNumPools(), 0) << "round " << round;
+    }
+}
+
+// Threads making and destroying pools of their own at once keep the count exact.
+TEST_F(MemoryMgrTest, ConcurrentCreatesAndDestroysKeepTheCountExact) {
+    std::atomic<int> faults{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 500; ++i) {
+                const AuMemPoolId own = MemoryMgr::CreatePool(nullptr, 8192, 64, AuPoolAttrMalloc, 0);
+                faults += own == -1 || MemoryMgr::GetNumPools() < 1 ||
+                          MemoryMgr::DestroyPool(own) != AuResultSuccess;
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(faults.load(), 0);
+    EXPECT_EQ(MemoryMgr::GetNumPools(), 0);
+}
