@@ -156,7 +156,10 @@ int ClipPolygon(ClipVertex* poly, int count, int planes, unsigned mask, int nvar
             const ClipVertex& b = in[(i + 1) % count];
             const float da = PlaneDistance(a, p), db = PlaneDistance(b, p);
             if (da >= 0) out[n++] = a;
-            if ((da >= 0) != (db >= 0)) Lerp(a, b, da / (da - db), nvar, out[n++]);
+            // Always from the inside end: the two triangles of a shared edge walk it in opposite
+            // directions and must still cut it at the very same point, or the seam cracks.
+            if (da >= 0 && db < 0) Lerp(a, b, da / (da - db), nvar, out[n++]);
+            if (da < 0 && db >= 0) Lerp(b, a, db / (db - da), nvar, out[n++]);
         }
         std::swap(in, out);
         count = n;
