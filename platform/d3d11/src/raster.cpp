@@ -1,6 +1,7 @@
 #include "kernels.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -36,9 +37,11 @@ public:
     unsigned Limit() const { return limit_.load(); }
     void SetLimit(unsigned n) { limit_ = std::clamp(n, 1u, threads_); }
 
+    // Safe to call from several threads at once (two devices, each with its own context): the workers
+    // serve one caller at a time, and a caller who finds them taken does its own work on its own thread.
     void Run(int tasks, const std::function<void(int)>& fn) {
         const unsigned use = std::min<unsigned>(limit_.load(), unsigned(tasks));
-        if (use <= 1) {
+        if (use <= 1 || busy_.exchange(true, std::memory_order_acquire)) {
             for (int i = 0; i < tasks; ++i)
                 fn(i);
             return;
@@ -57,6 +60,7 @@ public:
         std::unique_lock<std::mutex> lock(mutex_);
         done_.wait(lock, [this] { return pending_ == 0; });
         fn_ = nullptr;
+        busy_.store(false, std::memory_order_release);
     }
 
 private:
@@ -99,6 +103,9 @@ private:
     unsigned participants_ = 0;
     unsigned pending_ = 0;
     std::atomic<int> next_{0};
+    // Taken by the caller whose tasks the workers run, released by it once they are all done; the
+    // acquire and release order that caller's use of the fields above after the previous caller's.
+    std::atomic<bool> busy_{false};
 };
 
 Pool& ThePool() {
