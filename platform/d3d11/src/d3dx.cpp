@@ -5,6 +5,7 @@
 #include <d3dx11.h>
 
 #include <stb/stb_image.h>
+#include <win32_paths.h>
 
 #include <cctype>
 #include <cmath>
@@ -59,29 +60,6 @@ bool ParseBlob(const void* bytecode, SIZE_T length, ShaderTag& tag) {
     return true;
 }
 
-std::string Utf8(const wchar_t* w) {
-    std::string out;
-    for (; w && *w; ++w) {
-        const uint32_t c = uint32_t(*w);
-        if (c < 0x80) {
-            out += char(c);
-        } else if (c < 0x800) {
-            out += char(0xC0 | (c >> 6));
-            out += char(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += char(0xE0 | (c >> 12));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        } else {
-            out += char(0xF0 | (c >> 18));
-            out += char(0x80 | ((c >> 12) & 0x3F));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
 bool IsIdentChar(char c) {
     return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
 }
@@ -111,35 +89,6 @@ std::string StemOf(const std::string& path) {
     std::string name = std::filesystem::path(path).filename().string();
     const size_t dot = name.rfind('.');
     return dot == std::string::npos ? name : name.substr(0, dot);
-}
-
-std::string ResolvePath(const wchar_t* wide) {
-    namespace fs = std::filesystem;
-    std::string path = Utf8(wide);
-    for (char& c : path)
-        if (c == '\\') c = '/';
-    std::error_code ec;
-    if (path.empty() || fs::exists(path, ec)) return path;
-    // Walk component by component, matching names without regard to case where the exact one is missing.
-    fs::path resolved = path[0] == '/' ? fs::path("/") : fs::path();
-    for (const fs::path& part : fs::path(path).relative_path()) {
-        fs::path next = resolved / part;
-        if (part == "." || part == ".." || fs::exists(next, ec)) {
-            resolved = next;
-            continue;
-        }
-        bool found = false;
-        const fs::path dir = resolved.empty() ? fs::path(".") : resolved;
-        for (const auto& entry : fs::directory_iterator(dir, ec)) {
-            if (strcasecmp(entry.path().filename().c_str(), part.c_str()) == 0) {
-                resolved /= entry.path().filename();
-                found = true;
-                break;
-            }
-        }
-        if (!found) return path;
-    }
-    return resolved.string();
 }
 
 // ---- shader objects ----------------------------------------------------------------------------------
@@ -264,7 +213,7 @@ HRESULT D3DX11CompileFromFileW(LPCWSTR srcFile, const D3D10_SHADER_MACRO*, LPD3D
         return hr;
     };
     if (!srcFile || !functionName || !profile || !shader || pump) return finish(E_INVALIDARG);
-    const std::string path = ResolvePath(srcFile);
+    const std::string path = win32::NativePath(srcFile);
     std::ifstream file(path, std::ios::binary);
     if (!file) return finish(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
     std::stringstream text;
@@ -299,7 +248,7 @@ HRESULT D3DX11CreateShaderResourceViewFromFileW(ID3D11Device* device, LPCWSTR sr
         return hr;
     };
     if (!device || !srcFile || !view || pump) return finish(E_INVALIDARG);
-    const std::string path = ResolvePath(srcFile);
+    const std::string path = win32::NativePath(srcFile);
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec)) return finish(D3D11_ERROR_FILE_NOT_FOUND);
     int w = 0, h = 0, channels = 0;

@@ -420,9 +420,6 @@ private:
 // A creation failure injected by the test controls for this call name, or S_OK.
 HRESULT TakeInjectedFailure(const char* call);
 void CountDraw();
-// Wide path as the program writes it ("..\\..\\Resources\\x.png") to an openable UTF-8 path, with a
-// case-insensitive fall-back per component when the exact name does not exist.
-std::string ResolvePath(const wchar_t* path);
 std::string StemOf(const std::string& path);
 // Reports a problem of the caller's on standard error, as the platform's debug layer would.
 void Complain(const char* format, ...) __attribute__((format(printf, 1, 2)));
