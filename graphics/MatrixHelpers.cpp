@@ -19,10 +19,13 @@ Matrix4& MultiplyMatrix(const Matrix4& left, Matrix4& out, const Matrix4& right)
     float a[16], b[16], r[16];
     Load(left, a);
     Load(right, b);
-    for (int c = 0; c < 4; ++c)
+    // Column c of the product is the left columns weighted by column c of the right: four-wide sums
+    // that the compiler keeps in vector registers.
+    for (int c = 0; c < 4; ++c) {
+        const float b0 = b[4 * c], b1 = b[4 * c + 1], b2 = b[4 * c + 2], b3 = b[4 * c + 3];
         for (int row = 0; row < 4; ++row)
-            r[4 * c + row] = a[row] * b[4 * c] + a[4 + row] * b[4 * c + 1] + a[8 + row] * b[4 * c + 2] +
-                             a[12 + row] * b[4 * c + 3];
+            r[4 * c + row] = a[row] * b0 + a[4 + row] * b1 + a[8 + row] * b2 + a[12 + row] * b3;
+    }
     Store(out, r);
     return out;
 }
