@@ -95,6 +95,7 @@ std::string StemOf(const std::string& path) {
 
 HRESULT Device::CreateVertexShader(const void* bytecode, SIZE_T length, ID3D11ClassLinkage*,
                                    ID3D11VertexShader** shader) {
+    D3D11SW_RECORD("CreateVertexShader", {Addr(bytecode), double(length)});
     ShaderTag tag;
     if (!ParseBlob(bytecode, length, tag) || tag.profile.rfind("vs_", 0) != 0) {
         Complain("CreateVertexShader: the byte code is not a compiled vertex shader");
@@ -115,6 +116,7 @@ HRESULT Device::CreateVertexShader(const void* bytecode, SIZE_T length, ID3D11Cl
 
 HRESULT Device::CreatePixelShader(const void* bytecode, SIZE_T length, ID3D11ClassLinkage*,
                                   ID3D11PixelShader** shader) {
+    D3D11SW_RECORD("CreatePixelShader", {Addr(bytecode), double(length)});
     ShaderTag tag;
     if (!ParseBlob(bytecode, length, tag) || tag.profile.rfind("ps_", 0) != 0) {
         Complain("CreatePixelShader: the byte code is not a compiled pixel shader");
@@ -135,6 +137,19 @@ HRESULT Device::CreatePixelShader(const void* bytecode, SIZE_T length, ID3D11Cla
 
 HRESULT Device::CreateInputLayout(const D3D11_INPUT_ELEMENT_DESC* elements, UINT count, const void* bytecode,
                                   SIZE_T length, ID3D11InputLayout** layout) {
+    if (Recording()) {
+        // Per element: format, slot, offset, classification; the semantics in `text`, comma-separated.
+        std::vector<double> args{double(count)};
+        std::string semantics;
+        for (UINT i = 0; elements && i < count; ++i) {
+            const auto& e = elements[i];
+            args.insert(args.end(), {double(e.Format), double(e.InputSlot), double(e.AlignedByteOffset),
+                                     double(e.InputSlotClass)});
+            if (i) semantics += ',';
+            semantics += e.SemanticName ? e.SemanticName : "";
+        }
+        RecordCall("CreateInputLayout", std::move(args), nullptr, 0, std::move(semantics));
+    }
     ShaderTag tag;
     const ProgramEntry* program = nullptr;
     if (!ParseBlob(bytecode, length, tag) || tag.profile.rfind("vs_", 0) != 0 ||
@@ -204,8 +219,11 @@ using namespace d3d11sw;
 // ---- D3DX --------------------------------------------------------------------------------------------
 
 HRESULT D3DX11CompileFromFileW(LPCWSTR srcFile, const D3D10_SHADER_MACRO*, LPD3D10INCLUDE,
-                               LPCSTR functionName, LPCSTR profile, UINT, UINT, ID3DX11ThreadPump* pump,
-                               ID3D10Blob** shader, ID3D10Blob** errorMessages, HRESULT* result) {
+                               LPCSTR functionName, LPCSTR profile, UINT flags1, UINT flags2,
+                               ID3DX11ThreadPump* pump, ID3D10Blob** shader, ID3D10Blob** errorMessages,
+                               HRESULT* result) {
+    D3D11SW_RECORD("D3DX11CompileFromFileW", {double(flags1), double(flags2)}, nullptr, 0,
+                   Utf8(srcFile) + "|" + (functionName ? functionName : "") + "|" + (profile ? profile : ""));
     if (shader) *shader = nullptr;
     if (errorMessages) *errorMessages = nullptr;
     auto finish = [&](HRESULT hr) {
@@ -242,6 +260,7 @@ HRESULT D3DX11CompileFromFileW(LPCWSTR srcFile, const D3D10_SHADER_MACRO*, LPD3D
 HRESULT D3DX11CreateShaderResourceViewFromFileW(ID3D11Device* device, LPCWSTR srcFile,
                                                 D3DX11_IMAGE_LOAD_INFO*, ID3DX11ThreadPump* pump,
                                                 ID3D11ShaderResourceView** view, HRESULT* result) {
+    D3D11SW_RECORD("D3DX11CreateShaderResourceViewFromFileW", {}, nullptr, 0, Utf8(srcFile));
     if (view) *view = nullptr;
     auto finish = [&](HRESULT hr) {
         if (result) *result = hr;
