@@ -223,7 +223,8 @@ HRESULT D3DX11CompileFromFileW(LPCWSTR srcFile, const D3D10_SHADER_MACRO*, LPD3D
                                ID3DX11ThreadPump* pump, ID3D10Blob** shader, ID3D10Blob** errorMessages,
                                HRESULT* result) {
     D3D11SW_RECORD("D3DX11CompileFromFileW", {double(flags1), double(flags2)}, nullptr, 0,
-                   Utf8(srcFile) + "|" + (functionName ? functionName : "") + "|" + (profile ? profile : ""));
+                   win32::ToUtf8(srcFile) + "|" + (functionName ? functionName : "") + "|" +
+                       (profile ? profile : ""));
     if (shader) *shader = nullptr;
     if (errorMessages) *errorMessages = nullptr;
     auto finish = [&](HRESULT hr) {
@@ -260,7 +261,7 @@ HRESULT D3DX11CompileFromFileW(LPCWSTR srcFile, const D3D10_SHADER_MACRO*, LPD3D
 HRESULT D3DX11CreateShaderResourceViewFromFileW(ID3D11Device* device, LPCWSTR srcFile,
                                                 D3DX11_IMAGE_LOAD_INFO*, ID3DX11ThreadPump* pump,
                                                 ID3D11ShaderResourceView** view, HRESULT* result) {
-    D3D11SW_RECORD("D3DX11CreateShaderResourceViewFromFileW", {}, nullptr, 0, Utf8(srcFile));
+    D3D11SW_RECORD("D3DX11CreateShaderResourceViewFromFileW", {}, nullptr, 0, win32::ToUtf8(srcFile));
     if (view) *view = nullptr;
     auto finish = [&](HRESULT hr) {
         if (result) *result = hr;

@@ -14,5 +14,7 @@ namespace win32 {
 std::string NativePath(const std::string& path);
 // The same for a wide path, as the platform's wide calls take it.
 std::string NativePath(LPCWSTR path);
+// A wide name as UTF-8, as it is printed and recorded.
+std::string ToUtf8(LPCWSTR wide);
 
 } // namespace win32
