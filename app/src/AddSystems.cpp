@@ -5,6 +5,7 @@
 #include "WindowSystem.h"
 
 #include <Engine.h>
+#include <GameLogic.h>
 #include <InputSystem.h>
 #include <Messages.h>
 #include <PhysicsSystem.h>
@@ -73,9 +74,9 @@ void AddPluginSystems() {
 
 void AddSystems() {
     Engine::AddSystem(new ErrorLoggerSystem(L"ErrorLogger"));
-    // The game rules and graphics take these places when they arrive; until then the engine's
-    // base system holds them so that the order and the names stay as they will be.
-    Engine::AddSystem(new System(L"GameLogic"));
+    Engine::AddSystem(new GameLogic(L"GameLogic"));
+    // Graphics takes this place when it arrives; until then the engine's base system holds it so
+    // that the order and the names stay as they will be.
     Engine::AddSystem(new System(L"Graphics"));
     Engine::AddSystem(new InputSystem(L"Input"));
     Engine::AddSystem(new PhysicsSystem(L"Physics"));
