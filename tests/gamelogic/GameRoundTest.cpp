@@ -3,9 +3,11 @@
 
 #include "ComponentAccessors.h"
 #include "GameRulesFixture.h"
+#include "RoomHandler.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <map>
 
 namespace {
@@ -163,6 +165,121 @@ TEST_F(GameRoundTest, OneEscapeAndThreeDeathsEndTheRoundAndRestartMakesItPlayabl
     EndTheRound();
     EXPECT_TRUE(logic->GetLevel()->IsRoundOver());
     EXPECT_EQ(GameState::GetState(), GameState::PAUSED);
+}
+
+// The lobby's levels come with their players: loading one makes four players at their spawners.
+TEST_F(GameRoundTest, LobbyLevelsHoldFourPlayersRoomsPickupsAndAPod) {
+    struct Case {
+        const char* level;
+        int rooms;
+    };
+    for (const Case& c : {Case{"Arena", 2}, Case{"abcBuildings", 3}}) {
+        recorder.reset();
+        Engine::Release();
+        UseGameResources();
+        Start(kRecorded);
+        Log();
+        GameState::SetState(GameState::IDLE);
+        Engine::RelayMessage(std::make_shared<LoadLevelMessage>(L"Graphics", c.level, 4));
+        Deliver();
+        EXPECT_TRUE(Log().empty()) << c.level << ": the file loads without a complaint";
+        EXPECT_EQ(Describe(recorder->TakeOf<Message>(MessageType::RegisterCamera)),
+                  (std::vector<std::string>{"36:1", "36:2", "36:3", "36:4"}))
+            << c.level;
+        for (int n = 1; n <= 4; ++n) {
+            const std::string name = "Player" + std::to_string(n);
+            auto player = Objects().FindObject(name).lock();
+            ASSERT_TRUE(player) << c.level << " " << name;
+            auto spawner = Objects().FindSpawner(name).lock();
+            ASSERT_TRUE(spawner) << c.level << " " << name;
+            EXPECT_EQ(GetComponentOfType<Transform>(player).lock()->GetPosition().getX(),
+                      GetComponentOfType<Transform>(spawner).lock()->GetPosition().getX());
+            EXPECT_EQ(GetComponentOfType<Collider>(player).lock()->GetCollisionGroup(),
+                      physics->GetCollisionGroups().GetGroupId(name))
+                << c.level << ": the level gives each player its own group";
+        }
+        EXPECT_EQ(RoomHandler::HowManyRooms(), c.rooms) << c.level;
+        EXPECT_EQ(Objects().GetKeyCardCount(), 3u) << c.level;
+        EXPECT_EQ(Objects().GetPowerCellCount(), 3u) << c.level;
+        EXPECT_FALSE(Engine::mFactory->GetObjectByName("EscapePod1").expired()) << c.level;
+    }
+}
+
+// A whole round with the engine's gameplay: Player1 walks to a keycard, a power cell and an escape
+// pod on its left stick; the other three stay in their rooms, which flood one every 30 s of play.
+TEST_F(GameRoundTest, AScriptedRoundIsWonByOneAndLostByThree) {
+    MessageRecorder gameEvents({MessageType::GameEvent});
+    logic->GetLevel()->SetSkip();
+    Engine::RunFrames(2, 0.05f);
+    ASSERT_EQ(GameState::GetState(), GameState::PLAYING);
+    float played = 0.1f;
+    std::vector<std::pair<float, std::string>> timeline;
+    auto note = [&] {
+        for (const auto& event : gameEvents.TakeOf<GameEventMessage>(MessageType::GameEvent)) {
+            auto object = Engine::mFactory->GetObjectWithID(event->GetObjectID()).lock();
+            timeline.emplace_back(played, event->GetEventText() + " " + (object ? object->GetName() : "?"));
+        }
+    };
+
+    auto player = Objects().FindObject("Player1").lock();
+    ASSERT_TRUE(player);
+    auto transform = GetComponentOfType<Transform>(player).lock();
+    // Waypoints: the keycard and power cell of room 1, then the north pod.
+    const std::pair<float, float> route[] = {{-14.0f, -6.0f}, {-6.0f, -6.0f}, {0.0f, -16.5f}};
+    for (const auto& [x, z] : route) {
+        for (int frame = 0; frame < 200; ++frame) {
+            const float dx = x - transform->GetPosition().getX();
+            const float dz = z - transform->GetPosition().getZ();
+            const float distance = std::sqrt(dx * dx + dz * dz);
+            std::int16_t stickX = 0, stickY = 0;
+            if (distance >= 0.3f) {
+                // Unturned, the stick's x is world x and its y is world -z.
+                stickX = static_cast<std::int16_t>(32767.0f * dx / distance);
+                stickY = static_cast<std::int16_t>(-32767.0f * dz / distance);
+            }
+            Engine::RelayMessage(std::make_shared<ControllerIDMessage>(
+                L"Input", std::make_shared<LeftStickMessage>(L"Input", stickX, stickY, 0), 0));
+            Engine::RunFrames(1, 0.05f);
+            played += 0.05f;
+            note();
+            if (distance < 0.3f) break;
+        }
+    }
+    const auto stats = [&](int n) {
+        return GetComponentOfType<PlayerStats>(Objects().FindObject("Player" + std::to_string(n)).lock())
+            .lock();
+    };
+    EXPECT_EQ(stats(1)->GetKeyCards(), 1);
+    EXPECT_EQ(stats(1)->GetPowerCells(), 1);
+    EXPECT_EQ(Objects().GetKeyCardCount(), 3u) << "one of the four keycards is taken";
+    EXPECT_EQ(Objects().GetPowerCellCount(), 3u);
+    ASSERT_EQ(logic->GetLevel()->GetEscapedCount(), 1);
+
+    for (int frame = 0; frame < 600 && !logic->GetLevel()->IsRoundOver(); ++frame) {
+        Engine::RunFrames(1, 0.25f);
+        played += 0.25f;
+        note();
+    }
+    ASSERT_TRUE(logic->GetLevel()->IsRoundOver());
+    ASSERT_EQ(timeline.size(), 6u);
+    EXPECT_EQ(timeline[0].second, "keycard picked up Player1");
+    EXPECT_EQ(timeline[1].second, "powercell picked up Player1");
+    EXPECT_EQ(timeline[2].second, "escape pod launched Player1");
+    EXPECT_LT(timeline[2].first, 30.0f) << "out before room 1 floods";
+    // Room 1 floods empty at 30 s; rooms 2, 3 and 4 take their players at 60, 90 and 120 s.
+    const char* drowned[] = {"player died Player2", "player died Player3", "player died Player4"};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(timeline[3 + i].second, drowned[i]);
+        EXPECT_NEAR(timeline[3 + i].first, 60.0f + 30.0f * i, 0.6f) << drowned[i];
+    }
+    EXPECT_EQ(GameState::GetState(), GameState::PAUSED);
+    const auto menus = recorder->TakeOf<ShowMenuMessage>(MessageType::ShowMenu);
+    ASSERT_FALSE(menus.empty());
+    EXPECT_EQ(menus.front()->GetType(), MENU_RESULTS);
+    // What the results screen reads: "Escaped!" for Player1, "Perished..." for the others.
+    EXPECT_FALSE(stats(1)->perished);
+    for (int n = 2; n <= 4; ++n)
+        EXPECT_TRUE(stats(n)->perished) << n;
 }
 
 } // namespace
