@@ -225,7 +225,7 @@ TEST_F(GameRoundTest, AScriptedRoundIsWonByOneAndLostByThree) {
     ASSERT_TRUE(player);
     auto transform = GetComponentOfType<Transform>(player).lock();
     // Waypoints: the keycard and power cell of room 1, then the north pod.
-    const std::pair<float, float> route[] = {{-14.0f, -6.0f}, {-6.0f, -6.0f}, {0.0f, -16.5f}};
+    const std::pair<float, float> route[] = {{-14.0f, -6.0f}, {-6.0f, -6.0f}, {0.0f, -17.5f}};
     for (const auto& [x, z] : route) {
         for (int frame = 0; frame < 200; ++frame) {
             const float dx = x - transform->GetPosition().getX();

@@ -229,9 +229,10 @@ public:
     static constexpr float kSprintSpeed = 9.0f; // m/s
     static constexpr float kSprintDrainPerSecond = 0.5f;
     static constexpr float kSprintRecoveryPerSecond = 0.25f;
-    static constexpr float kMouseTurn = 0.005f;   // radians per unit of mouse movement
+    // Radians per mouse-look message at full sideways movement: input sends one unit direction a
+    // frame while the mouse moves.
+    static constexpr float kMouseTurn = 0.04f;
     static constexpr float kStickTurnRate = 3.0f; // radians per second at full deflection
-    static constexpr float kStickDeadZone = 0.25f;
     static constexpr float kFlareSpeed = 12.0f;   // m/s
     static constexpr float kFlareLifetime = 3.0f; // s
 
@@ -265,7 +266,8 @@ private:
     unsigned mPlayer = 0;
     unsigned mHeld = 0;
     bool mTriggerSprint = false;
-    float mStickX = 0.0f;   // left stick, dead zone applied: -1 left .. 1 right
+    // Sticks arrive with the input system's dead zones applied.
+    float mStickX = 0.0f;   // left stick: -1 left .. 1 right
     float mStickY = 0.0f;   // -1 back .. 1 forward
     float mTurnRate = 0.0f; // right stick, -1 .. 1
     float mYaw = 0.0f;      // radians about y; 0 looks down -z

@@ -30,8 +30,7 @@ Vector3 Right(float yaw) {
 }
 
 float StickAxis(std::int16_t value) {
-    const float axis = std::max(-1.0f, static_cast<float>(value) / 32767.0f);
-    return std::fabs(axis) < Controller::kStickDeadZone ? 0.0f : axis;
+    return std::max(-1.0f, static_cast<float>(value) / 32767.0f);
 }
 
 bool Overlap(const Collider& a, const Collider& b) {
@@ -236,6 +235,9 @@ void LevelRuleset::Update(float dt) {
 void LevelRuleset::HandleCollision(const std::shared_ptr<Message>& message) {
     const auto& collision = static_cast<const CollisionMessage&>(*message);
     if (!mActive || !Playing() || collision.GetType() != COLLISION_STARTED) return;
+    // A destroyed Arbiter may still be held until the flow replaces it; its round is over.
+    auto arbiter = GetParent().lock();
+    if (!arbiter || arbiter->IsBeingDestroyed()) return;
     auto first = Engine::mFactory->GetObjectWithID(collision.GetFirstID()).lock();
     auto second = Engine::mFactory->GetObjectWithID(collision.GetSecondID()).lock();
     if (!first || !second) return;

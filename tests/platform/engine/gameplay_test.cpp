@@ -192,6 +192,12 @@ TEST_F(GameplayTest, NothingHappensBeforeTheFirstUpdateOrOutsidePlay) {
     GameState::SetState(GameState::PLAYING);
     Touch(p.object, key);
     EXPECT_FALSE(Alive(key));
+
+    // Once its Arbiter is destroyed (a restart), a ruleset still held somewhere judges nothing.
+    auto cell = Pickup("PowerCell");
+    Engine::mFactory->Destroy(ruleset->GetParent());
+    Touch(p.object, cell);
+    EXPECT_TRUE(Alive(cell));
 }
 
 TEST_F(GameplayTest, FloodTimelineDrownsWhoeverIsInTheFloodedRoom) {
@@ -295,11 +301,15 @@ TEST_F(GameplayTest, GamepadSticksAndTriggers) {
     Send(p, std::make_shared<LeftStickMessage>(L"Input", 32767, 0, 0));
     p.controller->Update(0.1f);
     EXPECT_NEAR(p.body->velocity.getX(), Controller::kWalkSpeed, 1e-4f);
+    Send(p, std::make_shared<LeftStickMessage>(L"Input", 0, -16384, 0));
+    p.controller->Update(0.1f);
+    EXPECT_NEAR(p.body->velocity.getZ(), Controller::kWalkSpeed * 0.5f, 1e-3f) << "half back: half speed";
+    Send(p, std::make_shared<LeftStickMessage>(L"Input", 32767, 0, 0));
     Send(p, std::make_shared<LeftTriggerTriggerMessage>(L"Input", 0));
     p.controller->Update(0.1f);
     EXPECT_NEAR(p.body->velocity.getX(), Controller::kSprintSpeed, 1e-4f);
     Send(p, std::make_shared<LeftTriggerReleaseMessage>(L"Input", 0));
-    Send(p, std::make_shared<LeftStickMessage>(L"Input", 3000, -3000, 0)); // inside the dead zone
+    Send(p, std::make_shared<LeftStickMessage>(L"Input", 0, 0, 0)); // let go
     Send(p, std::make_shared<RightStickMessage>(L"Input", -32767, 0, 0));
     p.controller->Update(0.5f);
     EXPECT_NEAR(length(p.body->velocity), 0.0f, 1e-5f);
