@@ -147,7 +147,7 @@ void CAuLowerEngine::Perform(u32 audioFrame) noexcept {
 
     const bool render = !s_bSuspended || s_bRenderWhileSuspended;
     if (s_pVoiceGraph) {
-        s_pVoiceGraph->StartPendingVoices(g_uNumSamplesPerFrame);
+        s_pVoiceGraph->AdvancePendingVoices(g_uNumSamplesPerFrame);
         s_pVoiceGraph->PreFrame();
         s_pVoiceGraph->RenderVoices(render);
         if (render) s_pVoiceGraph->MixBusses();
