@@ -1,5 +1,6 @@
 #include "voices/AuOutputDevice.h"
 
+#include "core/AuLog.h"
 #include "core/AuOutputTiming.h"
 #include "voices/AuLowerEngine.h"
 #include "voices/AuSink.h"
@@ -202,6 +203,8 @@ AURESULT CAuOutputDevice::StartCapture(const wchar_t* fileName) {
         fileName, static_cast<u16>(channelConfig.NumChannels()), g_OutputTiming.uSampleRate);
     if (!writer) {
         AU::MemoryMgr::Falign(g_LEngineDefaultPoolId, samples);
+        AuLog(AuLogLevel::Warning, "Output capture: the file of output %u/%u cannot be written", uDeviceType,
+              uDeviceId);
         return AuResultFail;
     }
     captureBuffer.pSamples = samples;

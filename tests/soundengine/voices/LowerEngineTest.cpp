@@ -1,3 +1,4 @@
+#include "AuLogCapture.h"
 #include "VoiceTestSupport.h"
 
 #include <xmmintrin.h>
@@ -120,7 +121,13 @@ TEST_F(LowerEngineTest, TheMainOutputTakesTheHardwareSinkAndFallsBackToSilence) 
     CAuLowerEngine::Term();
 
     m_hardware.failXAudio2 = m_hardware.failDirectSound = true;
-    InitLowerEngine();
+    {
+        AuLogCapture log;
+        InitLowerEngine();
+        ASSERT_EQ(log.Lines().size(), 1u);
+        EXPECT_EQ(log.Lines()[0].first, AuLogLevel::Warning);
+        EXPECT_NE(log.Text().find("silent"), std::string::npos);
+    }
     EXPECT_EQ(static_cast<CAuBufferedSink*>(CAuLowerEngine::MainSink())->Kind(), AuSinkKind_Dummy);
     EXPECT_EQ(CAuLowerEngine::Devices()->uOptions, AU_SINK_OPTION_DUMMY);
     CAuLowerEngine::Term();
