@@ -167,6 +167,8 @@ const AuPipelineBuffer* CAuOutputDevice::ToDeviceLayout(const AuPipelineBuffer& 
 }
 
 void CAuOutputDevice::MixBus(const AuPipelineBuffer& busBuffer) noexcept {
+    // The sink and capture buffers hold one frame of the engine's size.
+    if (busBuffer.uMaxFrames > g_uNumSamplesPerFrame) return;
     const AuPipelineBuffer* buffer = ToDeviceLayout(busBuffer);
     if (!buffer || !pSink) return;
     const f32 start = busBuffer.fPrevGain * fPrevVolume * CAuLowerEngine::PreviousVolume();

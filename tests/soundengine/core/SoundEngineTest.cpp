@@ -114,6 +114,7 @@ TEST_F(SoundEngineTest, InitStartsTheAudioThreadThatRunsPassesOnTheOutputsTimeOu
     WaitForPasses(1);
     EXPECT_EQ(g_OutputTiming.uBufferMs, 21u);
     EXPECT_EQ(g_OutputTiming.uBufferQuarterMs, 5u);
+    EXPECT_EQ(g_OutputTiming.uRateFactor, 128u);
     AU::SoundEngine::Term();
     ExpectNothingLeft();
 }
@@ -178,6 +179,7 @@ TEST_F(SoundEngineTest, SettingsComeBackAsTheEngineTookThem) {
     EXPECT_EQ(g_OutputTiming.uSampleRate, 24000u);
     EXPECT_EQ(g_OutputTiming.uBufferMs, 10u);
     EXPECT_EQ(g_OutputTiming.uBufferQuarterMs, 2u);
+    EXPECT_EQ(g_OutputTiming.uRateFactor, 64u);
     AU::MemoryMgr::PoolMemInfo info{};
     AU::MemoryMgr::GetPoolMemoryUsed(g_DefaultPoolId, info);
     EXPECT_GT(info.uReserved + info.uUsed, 0x1000000u - 8192) << "64 bytes means the default 16 MiB";
