@@ -244,6 +244,24 @@ TEST_F(LowerEngineTest, SuspendSwapsToSilentSinksAndWakingRestoresTheHardware) {
               AuSinkKind_Dummy);
 }
 
+TEST_F(LowerEngineTest, ASwapThatFindsNoMemoryKeepsTheOldSinkAndSaysSo) {
+    AuSetHardwareSinks(&m_hardware);
+    InitLowerEngine();
+    ASSERT_EQ(CAuLowerEngine::AddSecondaryOutput(AuOutputSettings{}, 4, 1, 0, 0), AuResultSuccess);
+    std::vector<void*> blocks;
+    while (void* block = AU::MemoryMgr::Malloc(g_LEngineDefaultPoolId, 4096))
+        blocks.push_back(block);
+    EXPECT_EQ(CAuLowerEngine::SwitchToDummySinks(), AuResultFail);
+    EXPECT_EQ(CAuLowerEngine::MainSink(), m_hardware.made[0])
+        << "the device without a new sink keeps its own";
+    EXPECT_EQ(CAuLowerEngine::SetSuspended(true, false), AuResultFail);
+    EXPECT_FALSE(CAuLowerEngine::IsRestorePending());
+    for (void* block : blocks)
+        AU::MemoryMgr::Free(g_LEngineDefaultPoolId, block);
+    EXPECT_EQ(CAuLowerEngine::SwitchToDummySinks(), AuResultSuccess);
+    EXPECT_EQ(static_cast<CAuBufferedSink*>(CAuLowerEngine::MainSink())->Kind(), AuSinkKind_Dummy);
+}
+
 TEST_F(LowerEngineTest, ADeviceChangeSwitchesToSilenceUntilARestoreSucceeds) {
     AuSetHardwareSinks(&m_hardware);
     InitLowerEngine();
