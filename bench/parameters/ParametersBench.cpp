@@ -1,8 +1,10 @@
-// The fast power of ten beside std::pow and exp2f on the same exponents, curve evaluation and
-// the keyed-value lookup with fall-back on a tree of 1000 game objects x 10 playing IDs.
+// The fast power of ten beside std::pow and exp2f on the same exponents, curve evaluation, the
+// keyed-value lookup with fall-back on a tree of 1000 game objects x 10 playing IDs, and game-
+// parameter sets fanned out to 100 subscriptions with values for 1000 game objects.
 #include "parameters/AuFastMath.h"
 #include "parameters/AuKeyedValues.h"
 #include "parameters/AuParamCurve.h"
+#include "parameters/AuRTPCMgr.h"
 
 #include <AU/MemoryMgr.h>
 
@@ -148,6 +150,64 @@ void KeyedFindValue(benchmark::State& state) {
     }
 }
 BENCHMARK(KeyedFindValue);
+
+// A node that takes the value and, while narrower values exist, asks the filter about a few of
+// its objects, as a node updating its playing objects does.
+class ProbingNode : public IAuNodeSubscriber {
+public:
+    bool HasActivity() noexcept override { return true; }
+    void SetParamFromRTPC(const AuRTPCSubscription&, u32, u32, f32 value, const AuRTPCKey&,
+                          const CAuRTPCFilter* filter) noexcept override {
+        sum += value;
+        if (filter)
+            for (const AuRTPCKey& key : probes)
+                skipped += filter->SkipKey(key);
+    }
+    void RecalcProps(u32) noexcept override {}
+    std::vector<AuRTPCKey> probes;
+    f32 sum = 0;
+    u32 skipped = 0;
+};
+
+// arg 0: sets for one object at a time; 1: global sets, each node probing 10 objects.
+void RTPCSetFanOut(benchmark::State& state) {
+    PoolScope pool;
+    {
+        CAuTransitionMgr transitions;
+        transitions.Init(0);
+        g_pTransitionMgr = &transitions;
+        CAuRTPCMgr mgr;
+        mgr.Init();
+        constexpr u32 kParam = 77;
+        const auto object = [](u32 i) {
+            return reinterpret_cast<CAuRegisteredObj*>(uintptr_t(0x10000 + i * 64));
+        };
+        const AuCurvePoint curve[] = {{0, -96.3f, AuCurveInterpolation_Linear},
+                                      {100, 0, AuCurveInterpolation_Linear}};
+        std::vector<ProbingNode> nodes(100);
+        for (u32 n = 0; n < nodes.size(); ++n) {
+            for (u32 p = 0; p < 10; ++p)
+                nodes[n].probes.push_back(AuRTPCKey(object((n * 10 + p) % 1000)));
+            mgr.SubscribeRTPC(&nodes[n], kParam, AuRTPCDrivingType_GameParameter, AuRTPCMode_Single, 5, 1,
+                              AuCurveScaling_None, curve, 2, AuRTPCKey{}, AuRTPCSubscriberKind_Node);
+        }
+        for (u32 o = 0; o < 1000; o += 2)
+            mgr.SetRTPCImmediate(kParam, f32(o % 100), AuRTPCKey(object(o)));
+        const bool global = state.range(0) == 1;
+        u32 i = 0;
+        for (auto _ : state) {
+            const f32 value = f32(i % 97) + 0.5f; // never the value the key holds
+            mgr.SetRTPCImmediate(kParam, value, global ? AuRTPCKey{} : AuRTPCKey(object(i % 1000)));
+            ++i;
+        }
+        state.SetItemsProcessed(state.iterations());
+        benchmark::DoNotOptimize(nodes[0].sum);
+        mgr.Term();
+        transitions.Term();
+        g_pTransitionMgr = nullptr;
+    }
+}
+BENCHMARK(RTPCSetFanOut)->Arg(0)->Arg(1);
 
 } // namespace
 
