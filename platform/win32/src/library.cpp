@@ -1,5 +1,7 @@
 #include "text.h"
 
+#include <win32_paths.h>
+
 #include <dlfcn.h>
 #include <sys/stat.h>
 

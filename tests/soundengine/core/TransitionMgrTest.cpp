@@ -268,7 +268,7 @@ TEST_F(TransitionMgrTest, DecibelRunsAreLinearAndDeliverDecibels) {
     const f32 middle =
         AuInterpolateCurve(0.5f, AuDbToLinear(-96.3f), AuDbToLinear(0), AuCurveInterpolation_Linear);
     EXPECT_EQ(user.got[4].value, AuFastLinearToDb(middle));
-    EXPECT_NEAR(user.got[4].value, -6.0f, 0.1f); // half the gain
+    EXPECT_NEAR(user.got[4].value, -6.0f, 0.1f);                         // half the gain
     EXPECT_EQ(user.got.back().value, AuFastLinearToDb(AuDbToLinear(0))); // the engine's own 0 dB
     EXPECT_NEAR(user.got.back().value, 0.0f, 0.03f);
 }
