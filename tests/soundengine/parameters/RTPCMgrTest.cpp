@@ -488,3 +488,39 @@ TEST_F(RTPCMgrTest, TermCancelsRampsAndFreesEverything) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(RTPCMgrTest, WithoutMemoryNothingIsHalfLinked) {
+    RecordingNode node;
+    Set(1); // the parameter exists
+    // Fill the pool, then give it back a block at a time: each step fails somewhere else.
+    std::vector<void*> filler;
+    while (void* block = AU::MemoryMgr::Malloc(g_DefaultPoolId, 16))
+        filler.push_back(block);
+    EXPECT_EQ(mgr.SetRTPCInternal(kOther, 5, AuRTPCKey{}, TransParamsBase{}), AuResultFail);   // no entry
+    EXPECT_EQ(mgr.SetRTPCInternal(kParam, 5, AuRTPCKey(kA), TransParamsBase{}), AuResultFail); // no slot
+    EXPECT_EQ(Get(kA), 1.0f);
+    u32 refusals = 0;
+    AURESULT result = AuResultFail;
+    while (!filler.empty()) {
+        AU::MemoryMgr::Free(g_DefaultPoolId, filler.back());
+        filler.pop_back();
+        const u32 before = Used();
+        result = Subscribe(&node, AuRTPCSubscriberKind_Node, 3, {}, kIdentity, kOther);
+        if (result == AuResultSuccess) break;
+        ++refusals;
+        ASSERT_EQ(result, AuResultNoMemory);
+        ASSERT_EQ(mgr.SubscriptionCount(), 0u);
+        ASSERT_EQ(Used(), before) << "refusal " << refusals;
+    }
+    EXPECT_EQ(result, AuResultSuccess);
+    EXPECT_GE(refusals, 3u); // the subscription, the curve, its points, the entry, its array
+    for (void* block : filler)
+        AU::MemoryMgr::Free(g_DefaultPoolId, block);
+    Set(7, nullptr, 0, kOther);
+    ASSERT_FALSE(node.calls.empty());
+    EXPECT_FLOAT_EQ(node.calls.back().value, 7.0f);
+}
+
+} // namespace
