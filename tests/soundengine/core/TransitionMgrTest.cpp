@@ -190,12 +190,14 @@ TEST_F(TransitionMgrTest, PausesShiftTheEndByTheirFrames) {
     EXPECT_FLOAT_EQ(paused.got[1].value, 0.4f);
     EXPECT_TRUE(paused.got.back().done);
     EXPECT_EQ(frame, 8u);
+    EXPECT_EQ(mgr.CurrentFrame(), frame);
 }
 
 TEST_F(TransitionMgrTest, RetargetingAFadeKeyKeepsTheShorterOfNewAndRemaining) {
     RecordingUser user;
     CAuTransition* fade =
         Start(user, 0, 1, 210, AuCurveInterpolation_Linear, AU_TRANSITION_KEY_FADE_STOP); // 10
+    EXPECT_TRUE(fade->IsFadeTransition());
     for (int i = 0; i < 4; ++i)
         mgr.ProcessTransitionsList(++frame);
     EXPECT_EQ(mgr.ChangeParameter(fade, AU_TRANSITION_KEY_FADE_STOP, 0, 1000, AuCurveInterpolation_Linear, 0),
@@ -208,6 +210,7 @@ TEST_F(TransitionMgrTest, RetargetingAFadeKeyKeepsTheShorterOfNewAndRemaining) {
     // Another key: the new duration whole; relative mode adds to the old target.
     EXPECT_EQ(mgr.ChangeParameter(fade, 9, 2, 420, AuCurveInterpolation_EaseOutCubic, 2), 20u);
     EXPECT_EQ(fade->DurationBuffers(), 20u);
+    EXPECT_FALSE(fade->IsFadeTransition());
     EXPECT_EQ(fade->TargetValue(), 3.0f);
     EXPECT_EQ(fade->Curve(), AuCurveInterpolation_EaseOutCubic);
     EXPECT_EQ(mgr.ChangeParameter(fade, 9, -1, -100, AuCurveInterpolation_EaseOutCubic, 0),
