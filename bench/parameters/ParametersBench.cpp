@@ -11,7 +11,10 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstdio>
+#include <map>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -209,6 +212,34 @@ void RTPCSetFanOut(benchmark::State& state) {
 }
 BENCHMARK(RTPCSetFanOut)->Arg(0)->Arg(1);
 
+// Keeps each run's time so the fast conversions can be set against their references.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs)
+            if (run.run_type == Run::RT_Iteration && run.iterations > 0)
+                ns[run.benchmark_name()] = run.GetAdjustedRealTime();
+    }
+    std::map<std::string, double> ns;
+};
+
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    const std::pair<const char*, const char*> pairs[] = {{"DbToGainFast", "DbToGainStdPow"},
+                                                         {"DbToGainFast", "DbToGainExp2f"},
+                                                         {"DbToGainBlockFast", "DbToGainBlockStdPow"}};
+    for (const auto& [fast, reference] : pairs) {
+        const auto a = reporter.ns.find(fast);
+        const auto b = reporter.ns.find(reference);
+        if (a != reporter.ns.end() && b != reporter.ns.end())
+            printf("%s / %s time: %.2f (%.1f ns vs %.1f ns)\n", fast, reference, a->second / b->second,
+                   a->second, b->second);
+    }
+    benchmark::Shutdown();
+    return 0;
+}
