@@ -21,12 +21,10 @@
 f32 g_fPerfCountsPerMs = 0.0f;
 AuAssertHook g_pAssertHook = nullptr;
 
-CAuRTPCMgr* g_pRTPCMgr = nullptr;
 CAuCurveTable* g_pCurveTable = nullptr;
 CAuBankMgr* g_pBankMgr = nullptr;
 CAuRegistryMgr* g_pRegistryMgr = nullptr;
 CAuModulatorMgr* g_pModulatorMgr = nullptr;
-CAuTransitionMgr* g_pTransitionMgr = nullptr;
 CAuPathMgr* g_pPathMgr = nullptr;
 CAuSwitchMgr* g_pSwitchMgr = nullptr;
 CAuStateMgr* g_pStateMgr = nullptr;
@@ -104,6 +102,7 @@ AURESULT StartVoiceSide() {
     const AuPlatformInitSettings& platform = CAuLowerEngine::PlatformSettings();
     SetOutputSampleRate(platform.sampleRateMode == 1 ? AU_LOW_SAMPLE_RATE : AU_DEFAULT_SAMPLE_RATE);
     SetOutputTiming(static_cast<u16>(s_settings.samplesPerFrame));
+    if (g_pTransitionMgr) g_pTransitionMgr->SetOutputTiming(g_OutputTiming.uBufferMs, g_uNumSamplesPerFrame);
     s_bComInitialized = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
     s_hWakeEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (!s_hWakeEvent) return AuResultFail;
