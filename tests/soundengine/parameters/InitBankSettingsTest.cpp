@@ -1,4 +1,5 @@
 #include "BankFakes.h"
+#include "RTPCMgrFixture.h"
 #include "core/AuTransitionMgr.h"
 #include "parameters/AuRTPCMgr.h"
 
@@ -40,23 +41,8 @@ public:
     std::vector<f32> volumes;
 };
 
-class InitBankSettingsTest : public AuDefaultPoolTest {
+class InitBankSettingsTest : public RTPCMgrFixture {
 protected:
-    void SetUp() override {
-        AuDefaultPoolTest::SetUp();
-        ASSERT_EQ(transitions.Init(0), AuResultSuccess);
-        transitions.SetOutputTiming(21, 1024);
-        g_pTransitionMgr = &transitions;
-        ASSERT_EQ(mgr.Init(), AuResultSuccess);
-    }
-    void TearDown() override {
-        mgr.Term();
-        transitions.Term();
-        g_pTransitionMgr = nullptr;
-        AuDefaultPoolTest::TearDown();
-    }
-    CAuTransitionMgr transitions;
-    CAuRTPCMgr mgr;
 };
 
 TEST_F(InitBankSettingsTest, TheInitBankSetsBothVolumeDefaultsAndItsCurveFadesABus) {
