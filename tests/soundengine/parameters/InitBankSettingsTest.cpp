@@ -41,9 +41,7 @@ public:
     std::vector<f32> volumes;
 };
 
-class InitBankSettingsTest : public RTPCMgrFixture {
-protected:
-};
+using InitBankSettingsTest = RTPCMgrFixture;
 
 TEST_F(InitBankSettingsTest, TheInitBankSetsBothVolumeDefaultsAndItsCurveFadesABus) {
     std::ifstream file(std::string(TORVIK_SOUNDBANKS_DIR) + "/Init.bnk", std::ios::binary);
