@@ -2,6 +2,7 @@
 
 #include <DXDevice.h>
 #include <EngineTestControl.h>
+#include <ObjectFactory.h>
 
 #include <SDL.h>
 #include <gtest/gtest.h>
@@ -193,12 +194,14 @@ TEST_F(GraphicsSystemTest, ReleaseLeavesNoDirect3DObjectAndNoListener) {
     ASSERT_NE(gone, calls.end());
     EXPECT_LT(leave, gone);
     for (MessageType type :
-         {MessageType::Window, MessageType::CreatedComponent, MessageType::LoadResource,
-          MessageType::ClearResources, MessageType::DestroyedComponent, MessageType::Debug,
-          MessageType::NoEffect, MessageType::SDLEvent, MessageType::RegisterCamera,
-          MessageType::ChangePlayerMode, MessageType::SetBackgroundColor, MessageType::ShowMenu,
-          MessageType::FullScreen, MessageType::HasKeyboardFocus, MessageType::ViewportRequest})
+         {MessageType::CreatedComponent, MessageType::LoadResource, MessageType::ClearResources,
+          MessageType::DestroyedComponent, MessageType::Debug, MessageType::NoEffect, MessageType::SDLEvent,
+          MessageType::RegisterCamera, MessageType::ChangePlayerMode, MessageType::SetBackgroundColor,
+          MessageType::ShowMenu, MessageType::FullScreen, MessageType::HasKeyboardFocus,
+          MessageType::ViewportRequest})
         EXPECT_EQ(EngineTest::ListenerCount(type), 0u) << MessageTypeName(type);
+    // The window system, still running, keeps its own.
+    EXPECT_EQ(EngineTest::ListenerCount(MessageType::Window), 1u);
 }
 
 // Failures of the device's set-up, without a window system: the reports are captured, not shown.
@@ -358,6 +361,34 @@ TEST(FlareFraction, ANonPositiveOrNonFiniteRechargeTimeGivesAFullBar) {
         stats.SetTimeSinceFlareRecharge(c.since);
         EXPECT_FLOAT_EQ(GraphicsSystem::FlareFraction(stats), c.fraction) << c.recharge;
     }
+}
+
+// A renderable naming a model that does not exist is reported in every frame's pass; once frames run
+// the window system prints the report once instead of stopping the game with a box.
+TEST_F(GraphicsSystemTest, AMissingModelIsPrintedOnceAndTheFramesGoOn) {
+    Engine::Initialize();
+    ASSERT_EQ(mGraphics->mState, 1);
+    auto cameraObject = Engine::mFactory->CreateGenericObject().lock();
+    Engine::mFactory->GiveObjectComponent(cameraObject, std::string("Transform"));
+    auto camera = std::static_pointer_cast<Camera>(
+        Engine::mFactory->GiveObjectComponent(cameraObject, std::string("Camera")));
+    auto object = Engine::mFactory->CreateGenericObject().lock();
+    Engine::mFactory->GiveObjectComponent(object, std::string("Transform"));
+    std::static_pointer_cast<Renderable>(
+        Engine::mFactory->GiveObjectComponent(object, std::string("Renderable")))
+        ->SetModel("nothing");
+    gfxtest::BoxCount() = 0;
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(Engine::RunFrames(100, 1 / 60.f), 100);
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(gfxtest::BoxCount(), 0);
+    int reports = 0;
+    for (std::size_t at = out.find("Error: No model matches this name: nothing\n"); at != std::string::npos;
+         at = out.find("Error: No model matches this name: nothing\n", at + 1))
+        ++reports;
+    EXPECT_EQ(reports, 1) << out.substr(0, 2000);
+    EXPECT_NE(out.find("Source File: DX11.cpp"), std::string::npos);
+    EXPECT_NE(out.find("Drew 0 things, culled 0\n"), std::string::npos);
 }
 
 } // namespace

@@ -1,0 +1,185 @@
+#include "SceneTestSupport.h"
+
+#include <MatrixHelpers.h>
+#include <resources/DXTexture.h>
+
+#include <cstring>
+
+namespace {
+
+using scenetest::SceneTest;
+using scenetest::Vector3;
+using scenetest::Vector4;
+using Vectormath::Aos::Matrix4;
+
+std::vector<d3d11test::Call> Named(const std::vector<d3d11test::Call>& calls, const std::string& name) {
+    std::vector<d3d11test::Call> out;
+    for (const auto& c : calls)
+        if (c.name == name) out.push_back(c);
+    return out;
+}
+
+// The bytes of every whole upload of a buffer of `size` bytes, in order.
+std::vector<std::vector<uint8_t>> Uploads(const std::vector<d3d11test::Call>& calls, std::size_t size) {
+    std::vector<std::vector<uint8_t>> out;
+    for (const auto& c : Named(calls, "UpdateSubresource"))
+        if (c.bytes.size() == size) out.push_back(c.bytes);
+    return out;
+}
+
+std::vector<float> Floats(const std::vector<uint8_t>& bytes, std::size_t offset, std::size_t count) {
+    std::vector<float> out(count);
+    std::memcpy(out.data(), bytes.data() + offset, count * 4);
+    return out;
+}
+
+std::vector<float> Stored(const Matrix4& m) {
+    std::vector<float> out(16);
+    std::memcpy(out.data(), &m, 64);
+    return out;
+}
+
+std::vector<float> RowMajor(const FbxAMatrix& m) {
+    std::vector<float> out(16);
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 4; ++c)
+            out[std::size_t(4 * r + c)] = float(m.Get(r, c));
+    return out;
+}
+
+const std::vector<float> kIdentity(kIdentityTransform, kIdentityTransform + 16);
+
+class DrawMesh : public SceneTest {
+protected:
+    void SetUp() override {
+        SceneTest::SetUp();
+        mMesh.SetVertices({Vertex{}, Vertex{}, Vertex{}});
+        mMesh.SetIndices({0, 1, 2});
+    }
+    void TearDown() override {
+        mMesh.ReleaseBuffers();
+        SceneTest::TearDown();
+    }
+    std::vector<d3d11test::Call> Draw(Mesh& mesh) {
+        d3d11test::RecordCalls(true);
+        EXPECT_EQ(mDevice->DrawMesh(mesh), 1);
+        return d3d11test::TakeCalls();
+    }
+    Mesh mMesh{"m"};
+};
+
+TEST_F(DrawMesh, BuffersAreMadeOnTheFirstDrawOnly) {
+    auto calls = Draw(mMesh);
+    const auto created = Named(calls, "CreateBuffer");
+    ASSERT_EQ(created.size(), 2u);
+    EXPECT_EQ(created[0].args, (std::vector<double>{12, 0, 2, 0, 0, 0})); // the indices first
+    EXPECT_EQ(created[1].args, (std::vector<double>{372, 0, 1, 0, 0, 0}));
+    const auto strides = Named(calls, "IASetVertexBuffers");
+    ASSERT_EQ(strides.size(), 1u);
+    EXPECT_EQ(strides[0].args[3], 124); // start, count, buffer, stride, offset
+    EXPECT_EQ(Named(calls, "IASetIndexBuffer")[0].args[1], 42);
+    calls = Draw(mMesh);
+    EXPECT_TRUE(Named(calls, "CreateBuffer").empty());
+    // The four constant buffers go to their slots every draw; no skinning for this shader.
+    EXPECT_EQ(Uploads(calls, 352).size(), 1u);
+    EXPECT_EQ(Uploads(calls, 208).size(), 1u);
+    EXPECT_EQ(Uploads(calls, 10256).size(), 1u);
+    EXPECT_TRUE(Uploads(calls, 12800).empty());
+    EXPECT_EQ(Named(calls, "VSSetConstantBuffers")[0].args[0], 0);
+    const auto ps = Named(calls, "PSSetConstantBuffers");
+    ASSERT_EQ(ps.size(), 2u);
+    EXPECT_EQ(ps[0].args[0], 1);
+    EXPECT_EQ(ps[1].args[0], 2);
+}
+
+TEST_F(DrawMesh, TextureSlotsRepeatTheLastName) {
+    auto view = [this](const char* name) {
+        return double(reinterpret_cast<uintptr_t>(
+            dynamic_cast<DXTexture*>(mHub->mTextureManager->GetResource(name))->mView));
+    };
+    const double key = view("keyHUDicon.png"), cell = view("powercellHUDicon.png"),
+                 fallback = view("defaulttexture");
+    struct Case {
+        std::vector<std::string> names;
+        std::vector<double> slots;
+    };
+    const Case cases[] = {
+        {{"keyHUDicon.png"}, {key, key, key}},
+        {{"keyHUDicon.png", "powercellHUDicon.png"}, {key, cell, cell}},
+        {{"powercellHUDicon.png", "nothing.png", "keyHUDicon.png", "ignored.png"}, {cell, fallback, key}},
+    };
+    for (const Case& c : cases) {
+        mMesh.mTextureNames = c.names;
+        const auto bound = Named(Draw(mMesh), "PSSetShaderResources");
+        ASSERT_EQ(bound.size(), 1u);
+        EXPECT_EQ(bound[0].args, (std::vector<double>{0, 3, c.slots[0], c.slots[1], c.slots[2]}));
+    }
+    mMesh.mTextureNames.clear();
+    EXPECT_TRUE(Named(Draw(mMesh), "PSSetShaderResources").empty()) << "no names bind nothing";
+}
+
+TEST_F(DrawMesh, ObjectBufferLayout) {
+    CameraConstants& k = mDevice->Constants();
+    auto numbered = [](float base) {
+        Matrix4 m;
+        for (int i = 0; i < 16; ++i)
+            m.setElem(i / 4, i % 4, base + float(i));
+        return m;
+    };
+    k.combined = numbered(100);
+    k.world = Matrix4::translation(Vector3(1, 2, 3)) * Matrix4::scale(Vector3(2, 2, 2));
+    k.view = numbered(200);
+    k.projection = numbered(300);
+    k.cameraPosition = Vector4(7, 8, 9, 0);
+    k.cameraLookAt = Vector4(0, 0, -1, 0);
+    const auto uploads = Uploads(Draw(mMesh), 352);
+    ASSERT_EQ(uploads.size(), 1u);
+    const auto& b = uploads[0];
+    Matrix4 inverse;
+    InvertMatrix(inverse, k.world);
+    EXPECT_EQ(Floats(b, 0, 16), Stored(k.combined));
+    EXPECT_EQ(Floats(b, 64, 16), Stored(transpose(k.world)));
+    EXPECT_EQ(Floats(b, 128, 16), Stored(inverse));
+    EXPECT_EQ(Floats(b, 192, 16), Stored(transpose(k.view)));
+    EXPECT_EQ(Floats(b, 256, 16), Stored(transpose(k.projection)));
+    EXPECT_EQ(Floats(b, 320, 8), (std::vector<float>{7, 8, 9, 0, 0, 0, -1, 0}));
+}
+
+// Three joints, the middle one without keys; the model's key is past the first joint's last key.
+TEST_F(DrawMesh, BonePaletteFromTheJointsAndIdentityAfterThem) {
+    Model model("skinned");
+    for (int j = 0; j < 3; ++j) {
+        Joint joint;
+        joint.name = "joint" + std::to_string(j);
+        joint.bindPoseInverse = FbxAMatrix(FbxVector4(0, 0, -j), FbxVector4(0, 0, 0), FbxVector4(1, 1, 1));
+        const int keys = j == 1 ? 0 : (j == 0 ? 3 : 6);
+        for (int f = 0; f < keys; ++f)
+            joint.keys.push_back(
+                {f, FbxAMatrix(FbxVector4(j, f, 0), FbxVector4(0, 0, 10.0 * f), FbxVector4(1, 1, 1))});
+        model.mSkeleton.push_back(joint);
+    }
+    model.mCurrentKey = 4;
+    mMesh.mOwner = &model;
+    mMesh.mShaderName = "AnimationShader";
+    auto calls = Draw(mMesh);
+    EXPECT_TRUE(Uploads(calls, 12800).empty()) << "the name is compared exactly";
+    mMesh.mShaderName = "animationshader";
+    calls = Draw(mMesh);
+    const auto uploads = Uploads(calls, 12800);
+    ASSERT_EQ(uploads.size(), 1u);
+    const auto& b = uploads[0];
+    EXPECT_EQ(Floats(b, 0, 16), RowMajor(model.mSkeleton[0].keys[2].transform)) << "held at its last key";
+    EXPECT_EQ(Floats(b, 6400, 16), RowMajor(model.mSkeleton[0].bindPoseInverse));
+    EXPECT_EQ(Floats(b, 64, 16), kIdentity);
+    EXPECT_EQ(Floats(b, 6400 + 64, 16), kIdentity);
+    EXPECT_EQ(Floats(b, 128, 16), RowMajor(model.mSkeleton[2].keys[4].transform));
+    EXPECT_EQ(Floats(b, 6400 + 128, 16), RowMajor(model.mSkeleton[2].bindPoseInverse));
+    for (std::size_t k = 3; k < 100; ++k)
+        ASSERT_EQ(Floats(b, 64 * k, 16), kIdentity) << k;
+    bool slot3 = false;
+    for (const auto& c : Named(calls, "VSSetConstantBuffers"))
+        slot3 |= c.args[0] == 3;
+    EXPECT_TRUE(slot3);
+}
+
+} // namespace
