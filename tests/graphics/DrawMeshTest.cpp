@@ -182,4 +182,75 @@ TEST_F(DrawMesh, BonePaletteFromTheJointsAndIdentityAfterThem) {
     EXPECT_TRUE(slot3);
 }
 
+// The opaque pass fills the materials and the colour, and the lights, before each mesh is drawn.
+TEST_F(DrawMesh, MaterialAndLightingUploads) {
+    auto withMaterials = [](std::size_t count) {
+        return [count](const std::string& name, DXDevice*) {
+            Model* model = scenetest::MakeModel(name, {Vertex{}, Vertex{}, Vertex{}}, {0, 1, 2});
+            for (std::size_t m = 0; m < count; ++m) {
+                Material material;
+                const float v = float(m + 1);
+                material.ambient[0] = v;
+                material.diffuse[1] = 10 * v;
+                material.specular[2] = 100 * v;
+                material.shininess = 1000 * v;
+                model->mMeshes[0].mesh->mMaterials.push_back(material);
+            }
+            return model;
+        };
+    };
+    LoadModel("two", withMaterials(2));
+    LoadModel("five", withMaterials(5));
+    AddCamera(Vector3(0, 0, 5));
+    auto lightObject = MakeObject(Vector3(1, 2, 3));
+    auto light = Give<Light>(lightObject, "Light");
+    light->SetLightType(LIGHT_DIRECTIONAL);
+    light->SetRange(42.0f);
+    Engine::RunFrames(1, 0.016f);
+    auto object = MakeObject(Vector3(0, 0, 0));
+    auto renderable = AddRenderable(object, "two", Vector4(0.25f, 0.5f, 0.75f, 1));
+    gfxtest::Recorder errors({MessageType::Error});
+    d3d11test::RecordCalls(true);
+    Frame();
+    auto calls = d3d11test::TakeCalls();
+    auto materials = Uploads(calls, 208);
+    ASSERT_EQ(materials.size(), 1u);
+    const auto& b = materials[0];
+    EXPECT_EQ(Floats(b, 0, 3), (std::vector<float>{1, 1, 1}));
+    EXPECT_EQ(Floats(b, 16, 3), (std::vector<float>{1, 10, 1}));
+    EXPECT_EQ(Floats(b, 32, 4), (std::vector<float>{1, 1, 100, 1000}));
+    EXPECT_EQ(Floats(b, 48 + 32, 4), (std::vector<float>{1, 1, 200, 2000}));
+    for (int m = 2; m < 4; ++m) {
+        EXPECT_EQ(Floats(b, 48 * m, 3), (std::vector<float>{1, 1, 1})) << m;
+        EXPECT_EQ(Floats(b, 48 * m + 16, 3), (std::vector<float>{1, 1, 1})) << m;
+        EXPECT_EQ(Floats(b, 48 * m + 32, 4), (std::vector<float>{1, 1, 1, 32})) << m;
+    }
+    EXPECT_EQ(Floats(b, 192, 4), (std::vector<float>{0.25f, 0.5f, 0.75f, 1}));
+    EXPECT_TRUE(errors.seen.empty());
+
+    const auto lighting = Uploads(calls, 10256);
+    ASSERT_EQ(lighting.size(), 1u);
+    const auto& l = lighting[0];
+    std::int32_t type;
+    std::memcpy(&type, l.data() + 12, 4);
+    EXPECT_EQ(type, LIGHT_DIRECTIONAL);
+    EXPECT_EQ(Floats(l, 44, 1)[0], 42.0f);
+    EXPECT_EQ(Floats(l, 8192, 4), (std::vector<float>{1, 2, 3, 1}));
+    EXPECT_EQ(Floats(l, 8192 + 16, 4), (std::vector<float>{0, 0, 0, 1}));
+    EXPECT_EQ(Floats(l, 10240, 3), (std::vector<float>{0.01f, 0.01f, 0.01f}));
+    std::uint32_t count;
+    std::memcpy(&count, l.data() + 10252, 4);
+    EXPECT_EQ(count, 1u);
+
+    // Five materials: reported (not fatal), the first four written.
+    renderable->SetModel("five");
+    d3d11test::RecordCalls(true);
+    Frame();
+    materials = Uploads(d3d11test::TakeCalls(), 208);
+    ASSERT_EQ(materials.size(), 1u);
+    EXPECT_EQ(Floats(materials[0], 48 * 3 + 32, 4), (std::vector<float>{1, 1, 400, 4000}));
+    ASSERT_EQ(errors.ErrorTexts(), std::vector<std::string>{"Mesh has more materials than current maximum!"});
+    EXPECT_FALSE(dynamic_cast<const ErrorMessage*>(errors.seen[0].get())->GetIsFatal());
+}
+
 } // namespace

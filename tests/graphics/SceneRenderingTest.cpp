@@ -257,4 +257,39 @@ TEST_F(SceneRendering, FramesWithTransparentAndDebugObjectsLeaveNothingBehind) {
     EXPECT_EQ(d3d11test::LiveObjects(), live);
 }
 
+// Cameras from bad level data: degenerate frusta are reported (not fatally), a camera whose target
+// cannot be made fails its frame, and nothing crashes.
+TEST_F(SceneRendering, BadCamerasAreReportedAndNeverCrash) {
+    AddRenderable(MakeObject(Vector3(0, 0, 0)));
+    gfxtest::Recorder errors({MessageType::Error});
+    auto flat = AddCamera(Vector3(0, 0, 5));
+    flat->SetCameraFOV(0.0f);
+    mDevice->SetPlayerCamera(flat, 1);
+    mDevice->SetPlayerCount(1);
+    Frame();
+    EXPECT_FALSE(errors.ErrorTexts().empty());
+    for (const std::string& text : errors.ErrorTexts())
+        EXPECT_EQ(text, "Trying to make plane with invalid normal");
+    mDevice->RemoveCamera(flat);
+
+    auto nearZero = AddCamera(Vector3(0, 0, 5));
+    nearZero->SetCameraNear(0.0f);
+    errors.seen.clear();
+    Frame();
+    EXPECT_FALSE(errors.ErrorTexts().empty()) << "the near plane collapses to a point";
+    mDevice->RemoveCamera(nearZero);
+
+    // A camera of no size has no target: its frame fails, twice by the retry rule, and the next
+    // frame tries again.
+    auto object = MakeObject(Vector3(0, 0, 5));
+    auto empty = Give<Camera>(object, "Camera");
+    empty->SetCameraWidth(0);
+    ::testing::internal::CaptureStdout();
+    mDevice->AddCamera(empty);
+    EXPECT_EQ(mDevice->Render(), 0);
+    EXPECT_EQ(mDevice->Render(), 0);
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("The parameter is incorrect."), std::string::npos) << out;
+}
+
 } // namespace
