@@ -1,6 +1,7 @@
 #include "SceneTestSupport.h"
 
 #include <EngineTestControl.h>
+#include <GameState.h>
 
 #include <algorithm>
 #include <cstring>
@@ -290,6 +291,41 @@ TEST_F(SceneRendering, BadCamerasAreReportedAndNeverCrash) {
     EXPECT_EQ(mDevice->Render(), 0);
     const std::string out = ::testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("The parameter is incorrect."), std::string::npos) << out;
+}
+
+// Each frame moves a skinned model to its next key, back to the first past the last; a paused game
+// holds it.
+TEST_F(SceneRendering, AnimationKeysAdvanceWrapAndHoldWhilePaused) {
+    LoadModel("walker", [](const std::string& name, DXDevice*) {
+        Model* model = scenetest::MakeModel(name, {Vertex{}, Vertex{}, Vertex{}}, {0, 1, 2});
+        Joint joint;
+        for (int f = 10; f <= 12; ++f)
+            joint.keys.push_back({f, FbxAMatrix()});
+        model->mSkeleton.push_back(joint);
+        model->mFirstFrame = 10;
+        model->mLastFrame = 12;
+        return model;
+    });
+    LoadModel("still", [](const std::string& name, DXDevice*) {
+        return scenetest::MakeModel(name, {Vertex{}, Vertex{}, Vertex{}}, {0, 1, 2});
+    });
+    AddRenderable(MakeObject(Vector3(0, 0, 0)), "walker");
+    AddRenderable(MakeObject(Vector3(0, 0, 0)), "still");
+    auto* walker = dynamic_cast<Model*>(mHub->mModelManager->GetResource("walker"));
+    auto* still = dynamic_cast<Model*>(mHub->mModelManager->GetResource("still"));
+    const int state = GameState::GetState();
+    GameState::SetState(GameState::PLAYING);
+    std::vector<std::uint32_t> keys;
+    for (int frame = 0; frame < 4; ++frame) {
+        mDevice->UpdateScene();
+        keys.push_back(walker->mCurrentKey);
+    }
+    EXPECT_EQ(keys, (std::vector<std::uint32_t>{1, 2, 0, 1}));
+    EXPECT_EQ(still->mCurrentKey, 0u) << "no skeleton, no animation";
+    GameState::SetState(GameState::PAUSED);
+    mDevice->UpdateScene();
+    EXPECT_EQ(walker->mCurrentKey, 1u);
+    GameState::SetState(state);
 }
 
 } // namespace
