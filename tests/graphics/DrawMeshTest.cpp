@@ -182,6 +182,22 @@ TEST_F(DrawMesh, BonePaletteFromTheJointsAndIdentityAfterThem) {
     EXPECT_TRUE(slot3);
 }
 
+// Models with more than 100 joints are drawn with the first 100.
+TEST_F(DrawMesh, OnlyTheFirstHundredJointsReachThePalette) {
+    Model model("crowd");
+    for (int j = 0; j < 150; ++j) {
+        Joint joint;
+        joint.keys.push_back({0, FbxAMatrix(FbxVector4(j, 0, 0), FbxVector4(0, 0, 0), FbxVector4(1, 1, 1))});
+        model.mSkeleton.push_back(joint);
+    }
+    mMesh.mOwner = &model;
+    mMesh.mShaderName = "animationshader";
+    const auto uploads = Uploads(Draw(mMesh), 12800);
+    ASSERT_EQ(uploads.size(), 1u);
+    EXPECT_EQ(Floats(uploads[0], 64 * 99, 16), RowMajor(model.mSkeleton[99].keys[0].transform));
+    EXPECT_EQ(Floats(uploads[0], 6400 + 64 * 99, 16), RowMajor(model.mSkeleton[99].bindPoseInverse));
+}
+
 // The opaque pass fills the materials and the colour, and the lights, before each mesh is drawn.
 TEST_F(DrawMesh, MaterialAndLightingUploads) {
     auto withMaterials = [](std::size_t count) {
