@@ -5,7 +5,10 @@
 #include <Callable.h>
 #include <ComponentAccessors.h>
 #include <Engine.h>
+#include <GameState.h>
 #include <windows.h>
+
+#include "resources/ResourceHub.h"
 
 #include <cstdio>
 #include <cstring>
@@ -268,6 +271,7 @@ bool DXDevice::InitPipeline(ResourceHub* hub) {
     LayoutViewports(kStartWidth, kStartHeight);
     mWidth = kStartWidth;
     mHeight = kStartHeight;
+    mTransparentQueue.clear();
     return true;
 }
 
@@ -275,6 +279,14 @@ bool DXDevice::UpdateScene() {
     for (const std::weak_ptr<Renderable>& entry : mRenderables) {
         const std::shared_ptr<Renderable> renderable = entry.lock();
         if (!renderable) continue;
+        if (mHub && GameState::GetState() != GameState::PAUSED)
+            if (auto* model = dynamic_cast<Model*>(mHub->mModelManager->GetResource(renderable->GetModel()));
+                model && !model->mSkeleton.empty() && model->mAnimate) {
+                // Keys are numbered from 0 to last - first; past the last the animation starts over.
+                ++model->mCurrentKey;
+                if (std::int64_t(model->mCurrentKey) > std::int64_t(model->mLastFrame) - model->mFirstFrame)
+                    model->mCurrentKey = 0;
+            }
         if (const std::shared_ptr<Object> object = renderable->GetParent().lock())
             if (const std::shared_ptr<Transform> transform = GetComponentOfType<Transform>(object).lock())
                 transform->UpdateMatrices();
@@ -332,12 +344,10 @@ bool DXDevice::ResizeDepthBuffer(unsigned width, unsigned height) {
 }
 
 int DXDevice::ReleaseDevice() {
-    for (auto& [camera, target] : mCameraTargets) {
-        SafeRelease(target.renderTarget);
-        SafeRelease(target.depthStencil);
-        SafeRelease(target.shaderResource);
-        SafeRelease(target.colour);
-    }
+    for (auto& [camera, target] : mCameraTargets)
+        ReleaseTarget(target);
+    mTransparentQueue.clear();
+    mDebugModels.clear();
     SafeRelease(mBackBufferView);
     SafeRelease(mObjectBuffer.buffer);
     SafeRelease(mMatrixBuffer.buffer);

@@ -3,6 +3,8 @@
 #pragma once
 
 #include "iDevice.h"
+#include "resources/Mesh.h"
+#include "resources/ProceduralModels.h"
 
 #include <Message.h>
 #include <d3d11.h>
@@ -41,6 +43,19 @@ struct CameraTarget {
     ID3D11ShaderResourceView* shaderResource = nullptr;
     ID3D11Texture2D* colour = nullptr;
 };
+
+// A transparent mesh waiting for the transparent pass: drawn farthest first.
+struct TransparentDrawRecord {
+    Mesh mesh;
+    Vectormath::Aos::Matrix4 combined;
+    // Squared distance from the camera's object to the renderable's object.
+    float key = 0.0f;
+    Vectormath::Aos::Vector4 colour;
+    float blendFactors[4] = {0, 0, 0, 0};
+};
+
+// A frustum plane: unit normal (a, b, c) pointing into the frustum and d, with a.x + b.y + c.z = d on it.
+using Plane = float[4];
 
 // One 64-byte record of the LightingBuffer.
 struct LightRecord {
@@ -116,6 +131,26 @@ public:
 
     void OnLightCreated(const std::shared_ptr<Message>& message);
     void OnLightDestroyed(const std::shared_ptr<Message>& message);
+    void UpdateLightBuffer();
+    static LightRecord& FillLightRecord(LightRecord& record, const Light* light);
+    void BuildFrustum(const Camera* camera, Plane planes[6]);
+    static void MakePlaneFromPoints(Plane out, const Vectormath::Aos::Vector3& p0,
+                                    const Vectormath::Aos::Vector3& p1, const Vectormath::Aos::Vector3& p2);
+    static bool AabbOutsideFrustum(const Plane planes[6], const Vectormath::Aos::Vector3& min,
+                                   const Vectormath::Aos::Vector3& max);
+
+    // Binds and uploads everything one mesh needs; the caller draws it. Always 1.
+    int DrawMesh(Mesh& mesh);
+    // The mesh a transparent record starts from before it takes the copy.
+    static Mesh MakeEmptyMesh() { return Mesh(std::string()); }
+    int DrawOpaqueObjects(const std::shared_ptr<Camera>& camera);
+    int DrawTransparentObjects();
+    int DrawDebugObjects(const std::shared_ptr<Camera>& camera);
+    int DrawPlayerCamera(unsigned slot);
+    int ProcessCameraBuffer(const CameraTarget& target);
+    int RebuildCameraTarget(CameraTarget& target, unsigned width, unsigned height);
+    int RebuildDepthTarget(CameraTarget& target, unsigned width, unsigned height);
+    int RebuildColorTarget(CameraTarget& target, unsigned width, unsigned height);
 
     // Prints the system's text of the result on standard output, one line.
     static void PrintHResult(HRESULT result);
@@ -129,12 +164,24 @@ public:
     const std::vector<DXGI_MODE_DESC>& GetDisplayModes() const { return mDisplayModes; }
     unsigned GetVideoMemoryMiB() const { return mVideoMemoryMiB; }
     const char* GetVideoCardName() const { return mVideoCardName; }
+    const std::uint8_t* ObjectBufferBytes() const { return mObjectBuffer.bytes.data(); }
     const std::uint8_t* MatrixBufferBytes() const { return mMatrixBuffer.bytes.data(); }
+    const std::uint8_t* SkinnedBufferBytes() const { return mSkinnedBuffer.bytes.data(); }
     const std::uint8_t* LightingBufferBytes() const { return mLightingBuffer.bytes.data(); }
     std::size_t LightCount() const { return mLights.size(); }
+    const D3D11_VIEWPORT& ViewportRecord(int index) const { return mViewports[index]; }
+    const std::map<Camera*, CameraTarget>& CameraTargets() const { return mCameraTargets; }
+    Camera* PlayerSlot(unsigned slot) const { return slot < 5 ? mPlayerSlots[slot] : nullptr; }
+    CameraConstants& Constants() { return mConstants; }
+    ResourceHub* Hub() const { return mHub; }
 
 private:
     void RegisterLightListeners(bool reg);
+    void ReleaseTarget(CameraTarget& target);
+    void SetProjection(const Camera& camera);
+    void WriteObjectBuffer();
+    void WriteMaterials(const Mesh& mesh, const Vectormath::Aos::Vector4& colour);
+    void ReportFrame(const char* text, const char* function, int line);
     void ReportInit(const char* text, const char* function, int line);
 
     bool mFullscreen = true;
@@ -158,6 +205,9 @@ private:
     ConstantBuffer<kMatrixBufferBytes> mMatrixBuffer;
     ConstantBuffer<kSkinnedBufferBytes> mSkinnedBuffer;
     ConstantBuffer<kLightingBufferBytes> mLightingBuffer;
+    std::vector<TransparentDrawRecord> mTransparentQueue;
+    std::vector<std::unique_ptr<DebugModel>> mDebugModels;
+    Plane mFrustum[6] = {};
     std::vector<std::weak_ptr<Light>> mLights;
     IDXGIFactory* mFactory = nullptr;
     IDXGIAdapter* mAdapter = nullptr;

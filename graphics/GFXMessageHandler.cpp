@@ -135,6 +135,11 @@ void GFXMessageHandler::HandleLoadResourceMessage(const std::shared_ptr<Message>
 
 void GFXMessageHandler::HandleClearResourcesMessage(const std::shared_ptr<Message>&) {
     std::printf("--- CLEARING ALL RESOURCES! ---\n");
+    if (ResourceHub* hub = mSystem->mHub) {
+        hub->mModelManager->ReloadResources();
+        hub->mTextureManager->ReloadResources();
+        hub->mShaderManager->ReloadResources();
+    }
 }
 
 void GFXMessageHandler::HandleDebugMessage(const std::shared_ptr<Message>& message) {

@@ -144,8 +144,11 @@ void GraphicsSystem::Update(float) {
 }
 
 int GraphicsSystem::Release() {
-    delete mHub;
-    mHub = nullptr;
+    if (mHub) {
+        mHub->Release();
+        delete mHub;
+        mHub = nullptr;
+    }
     if (mDevice) {
         mDevice->ReleaseDevice();
         // Deleting it takes its two light listeners off the engine.

@@ -41,6 +41,7 @@ public:
 
 private:
     void ReportStartupError(const std::string& text, int line);
+    void OnWindowAnnounced(const std::shared_ptr<Message>& message);
     void AnswerSize(SizeMessage& message, bool keepSize);
 
     int mWidth;
@@ -52,7 +53,9 @@ private:
     SDL_Window* mWindow = nullptr;
     SDL_Surface* mSurface = nullptr;
     // Once frames run, a box per non-fatal report would stop the game every frame: such reports
-    // go to the console instead, each distinct text once.
+    // go to the console instead, each distinct text once. Frames count as running once the window's
+    // announcement has reached every system that builds on it (the device, input), which is before
+    // the first frame's first Update.
     bool mFramesRunning = false;
     std::set<std::string> mPrintedReports;
 };

@@ -1,5 +1,6 @@
 #include "WindowSystem.h"
 
+#include <Callable.h>
 #include <Engine.h>
 #include <winuser.h>
 
@@ -55,9 +56,15 @@ void WindowSystem::Initialize() {
     }
     if (mSurface) SDL_FillRect(mSurface, nullptr, SDL_MapRGB(mSurface->format, 255, 255, 255));
 
+    // Registered after the systems added before this one, so it hears the announcement last of them.
+    Engine::RegisterListener(MessageType::Window, Callable(this, &WindowSystem::OnWindowAnnounced));
     HWND window = FindWindowA(nullptr, mTitle.c_str());
     auto instance = reinterpret_cast<HINSTANCE>(static_cast<LONG_PTR>(GetWindowLongW(window, GWL_HINSTANCE)));
     Engine::RelayMessage(std::make_shared<WindowMessage>(mName, window, instance));
+}
+
+void WindowSystem::OnWindowAnnounced(const std::shared_ptr<Message>&) {
+    mFramesRunning = true;
 }
 
 void WindowSystem::AnswerSize(SizeMessage& message, bool keepSize) {
@@ -113,6 +120,7 @@ void WindowSystem::Update(float) {
 }
 
 int WindowSystem::Release() {
+    Engine::UnregisterListener(MessageType::Window, Callable(this, &WindowSystem::OnWindowAnnounced));
     if (mWindow) SDL_DestroyWindow(mWindow);
     mWindow = nullptr;
     mSurface = nullptr;

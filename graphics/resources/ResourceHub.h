@@ -1,26 +1,29 @@
-// The resource hub: routes load requests by type to the model, texture and shader managers.
-// Until the managers exist it keeps the requests it was given, in order, and loads nothing.
+// The resource hub: owns the model, texture and shader managers and routes load requests by type.
 #pragma once
+
+#include "Managers.h"
 
 #include <Messages.h>
 
 #include <string>
-#include <utility>
-#include <vector>
 
 class iDevice;
 
-// Which rendering interface resources are made for; 0, Direct3D 11, is the only one implemented.
-using GraphicsAPI = int;
-
 class ResourceHub {
 public:
+    // Creates the three managers, then initialises them in the same order, so the default model
+    // exists before the default textures and shaders.
     ResourceHub(iDevice* device, GraphicsAPI api);
+    ~ResourceHub();
+    ResourceHub(const ResourceHub&) = delete;
+    ResourceHub& operator=(const ResourceHub&) = delete;
 
+    // Models, textures and shaders; any other type does nothing.
     void LoadResource(const std::string& name, ResourceType type);
+    // Unloads and deletes the three managers, models first; the hub is only destroyed afterwards.
+    void Release();
 
-    const std::vector<std::pair<std::string, ResourceType>>& Requests() const { return mRequests; }
-
-private:
-    std::vector<std::pair<std::string, ResourceType>> mRequests;
+    ModelManager* mModelManager;
+    TextureManager* mTextureManager;
+    ShaderManager* mShaderManager;
 };

@@ -57,6 +57,37 @@ protected:
 
 std::vector<Box> WindowSystemTest::boxes;
 
+// Sends a report while the window's announcement is delivered, as the graphics device does while it
+// is built on the window: a start-up report. Register it before the window system starts.
+class StartUpReporter {
+public:
+    StartUpReporter(bool fatal, std::string text) : mFatal(fatal), mText(std::move(text)) {
+        Engine::RegisterListener(MessageType::Window, Callable(this, &StartUpReporter::OnWindow));
+    }
+    ~StartUpReporter() {
+        Engine::UnregisterListener(MessageType::Window, Callable(this, &StartUpReporter::OnWindow));
+    }
+    void OnWindow(const std::shared_ptr<Message>&) {
+        Engine::ImmediateMessage(
+            std::make_shared<ErrorMessage>(L"Error Message", mText, mFatal, "G", "File", -5));
+    }
+
+private:
+    bool mFatal;
+    std::string mText;
+};
+
+// A system updated before the window system that reports from its frame, as the scene passes do.
+class FrameReporter : public System {
+public:
+    FrameReporter() : System(L"Graphics") {}
+    void Update(float) override {
+        Engine::ImmediateMessage(
+            std::make_shared<ErrorMessage>(L"Error Message", "No model matches this name: x", false,
+                                           "DXDevice::DrawOpaqueObjects", "DX11.cpp", 9));
+    }
+};
+
 Uint32 PixelAt(SDL_Surface* surface, int x, int y) {
     const auto* row = static_cast<const Uint8*>(surface->pixels) + y * surface->pitch;
     Uint32 pixel = 0;
@@ -178,9 +209,8 @@ TEST_F(WindowSystemTest, ANonFatalReportShowsAnErrorBoxAndTheGameGoesOn) {
     // Before the window exists the box has no parent.
     Engine::ImmediateMessage(
         std::make_shared<ErrorMessage>(L"Error Message", "early", false, "F", "File", 1));
+    StartUpReporter reporter(false, "late");
     Engine::Initialize();
-    Engine::ImmediateMessage(
-        std::make_shared<ErrorMessage>(L"Error Message", "late", false, "G", "File", -5));
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[0].flags, static_cast<Uint32>(SDL_MESSAGEBOX_ERROR));
     EXPECT_EQ(boxes[0].title, "Error");
@@ -188,6 +218,21 @@ TEST_F(WindowSystemTest, ANonFatalReportShowsAnErrorBoxAndTheGameGoesOn) {
     EXPECT_EQ(boxes[1].text, "late\nSource File: File\nLine Number: -5\n Function Name: G");
     EXPECT_EQ(boxes[1].parent, FindWindowA(nullptr, "Torvik"));
     EXPECT_EQ(Engine::RunFrames(3, 0.016f), 3);
+}
+
+// Start-up ends with the window's announcement: a report from the first frame's passes, which run
+// before the window system's own Update, is printed like any later one.
+TEST_F(WindowSystemTest, TheFirstFramesReportsArePrintedWithoutABox) {
+    Engine::AddSystem(new FrameReporter);
+    AddWindowSystem();
+    Engine::Initialize();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(Engine::RunFrames(2, 0.016f), 2);
+    const std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(printed,
+              "Error: No model matches this name: x\nSource File: DX11.cpp\nLine Number: 9\n Function "
+              "Name: DXDevice::DrawOpaqueObjects\n");
 }
 
 TEST_F(WindowSystemTest, NonFatalReportsDuringFramesArePrintedOncePerTextWithoutABox) {
@@ -223,9 +268,8 @@ protected:
         return boxResult;
     });
     Engine::AddSystem(new WindowSystem(L"Window", 1600, 900, 100, 100, "Torvik", 0x24));
+    StartUpReporter reporter(fatal, "report");
     Engine::Initialize();
-    Engine::ImmediateMessage(
-        std::make_shared<ErrorMessage>(L"Error Message", "report", fatal, "F", "File", 7));
     std::fprintf(stderr, "the game went on\n");
     std::exit(0);
 }

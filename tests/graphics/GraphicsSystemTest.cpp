@@ -2,6 +2,7 @@
 
 #include <DXDevice.h>
 #include <EngineTestControl.h>
+#include <ObjectFactory.h>
 
 #include <SDL.h>
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <set>
 
 using gfxtest::Recorder;
 
@@ -48,9 +50,32 @@ TEST_F(GraphicsSystemTest, WindowMessageBuildsTheDeviceInItsOrder) {
     ASSERT_EQ(mGraphics->mState, 1);
     const std::vector<d3d11test::Call> calls = d3d11test::TakeCalls();
 
+    // The device's own set-up, the resource hub's default loads, then the pipeline.
     std::vector<std::string> names;
     for (const auto& c : calls)
         names.push_back(c.name);
+    constexpr std::size_t kHubFirst = 21;
+    const std::size_t hubEnd = names.size() - 3;
+    ASSERT_GT(hubEnd, kHubFirst + 2);
+    const std::set<std::string> hubCalls = {"D3DX11CreateShaderResourceViewFromFileW",
+                                            "CreateTexture2D",
+                                            "CreateShaderResourceView",
+                                            "CreateSamplerState",
+                                            "D3DX11CompileFromFileW",
+                                            "CreateVertexShader",
+                                            "CreatePixelShader",
+                                            "CreateInputLayout"};
+    // The cube's two buffers first.
+    EXPECT_EQ(calls[kHubFirst].args[0], 2976);
+    EXPECT_EQ(calls[kHubFirst + 1].args[0], 144);
+    for (std::size_t i = kHubFirst + 2; i < hubEnd; ++i)
+        EXPECT_TRUE(hubCalls.count(names[i])) << names[i];
+    EXPECT_EQ(std::count(names.begin() + kHubFirst, names.begin() + hubEnd,
+                         std::string("D3DX11CreateShaderResourceViewFromFileW")),
+              4);
+    EXPECT_EQ(std::count(names.begin() + kHubFirst, names.begin() + hubEnd, std::string("CreateInputLayout")),
+              3);
+    names.erase(names.begin() + kHubFirst, names.begin() + hubEnd);
     const std::vector<std::string> expected = {"D3D11CreateDeviceAndSwapChain",
                                                "GetParent",
                                                "MakeWindowAssociation",
@@ -104,12 +129,12 @@ TEST_F(GraphicsSystemTest, WindowMessageBuildsTheDeviceInItsOrder) {
         const double bytes[] = {352, 208, 12800, 10256};
         EXPECT_EQ(calls[17 + i].args, (std::vector<double>{bytes[i], 0, 4, 0, 0, 0}));
     }
-    EXPECT_EQ(calls[21].args[0], 4);
-    const auto& blend = calls[22].args;
+    EXPECT_EQ(calls[hubEnd].args[0], 4);
+    const auto& blend = calls[hubEnd + 1].args;
     EXPECT_EQ(std::vector<double>(blend.begin(), blend.begin() + 10),
               (std::vector<double>{0, 1, 1, 5, 6, 1, 1, 1, 1, 0x0F}));
     EXPECT_TRUE(std::all_of(blend.begin() + 10, blend.end(), [](double v) { return v == 0; }));
-    EXPECT_EQ(calls[23].args, (std::vector<double>{1, 0, 0, 1600, 900, 0, 1}));
+    EXPECT_EQ(calls[hubEnd + 2].args, (std::vector<double>{1, 0, 0, 1600, 900, 0, 1}));
 
     auto* device = dynamic_cast<DXDevice*>(mGraphics->mDevice);
     ASSERT_NE(device, nullptr);
@@ -169,12 +194,14 @@ TEST_F(GraphicsSystemTest, ReleaseLeavesNoDirect3DObjectAndNoListener) {
     ASSERT_NE(gone, calls.end());
     EXPECT_LT(leave, gone);
     for (MessageType type :
-         {MessageType::Window, MessageType::CreatedComponent, MessageType::LoadResource,
-          MessageType::ClearResources, MessageType::DestroyedComponent, MessageType::Debug,
-          MessageType::NoEffect, MessageType::SDLEvent, MessageType::RegisterCamera,
-          MessageType::ChangePlayerMode, MessageType::SetBackgroundColor, MessageType::ShowMenu,
-          MessageType::FullScreen, MessageType::HasKeyboardFocus, MessageType::ViewportRequest})
+         {MessageType::CreatedComponent, MessageType::LoadResource, MessageType::ClearResources,
+          MessageType::DestroyedComponent, MessageType::Debug, MessageType::NoEffect, MessageType::SDLEvent,
+          MessageType::RegisterCamera, MessageType::ChangePlayerMode, MessageType::SetBackgroundColor,
+          MessageType::ShowMenu, MessageType::FullScreen, MessageType::HasKeyboardFocus,
+          MessageType::ViewportRequest})
         EXPECT_EQ(EngineTest::ListenerCount(type), 0u) << MessageTypeName(type);
+    // The window system, still running, keeps its own.
+    EXPECT_EQ(EngineTest::ListenerCount(MessageType::Window), 1u);
 }
 
 // Failures of the device's set-up, without a window system: the reports are captured, not shown.
@@ -229,8 +256,12 @@ TEST_P(DeviceFailureTest, ReportsTheStepAndLeavesTheSystemNotReady) {
     EXPECT_TRUE(first->GetIsFatal());
     EXPECT_EQ(first->GetSender(), L"Error Message");
     // Steps without a report of their own print the failing call's result.
+    // (The blend state comes after the hub, whose defaults print their banners first.)
     if (!*c.text) {
-        EXPECT_EQ(out, "The parameter is incorrect.\n");
+        const std::string tail = "The parameter is incorrect.\n";
+        ASSERT_GE(out.size(), tail.size()) << out;
+        EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
+        EXPECT_EQ(out.find("FAILED"), std::string::npos) << out;
     }
     graphics.Release();
     EXPECT_EQ(d3d11test::LiveObjects(), mLiveBefore);
@@ -330,6 +361,34 @@ TEST(FlareFraction, ANonPositiveOrNonFiniteRechargeTimeGivesAFullBar) {
         stats.SetTimeSinceFlareRecharge(c.since);
         EXPECT_FLOAT_EQ(GraphicsSystem::FlareFraction(stats), c.fraction) << c.recharge;
     }
+}
+
+// A renderable naming a model that does not exist is reported in every frame's pass; once frames run
+// the window system prints the report once instead of stopping the game with a box.
+TEST_F(GraphicsSystemTest, AMissingModelIsPrintedOnceAndTheFramesGoOn) {
+    Engine::Initialize();
+    ASSERT_EQ(mGraphics->mState, 1);
+    auto cameraObject = Engine::mFactory->CreateGenericObject().lock();
+    Engine::mFactory->GiveObjectComponent(cameraObject, std::string("Transform"));
+    auto camera = std::static_pointer_cast<Camera>(
+        Engine::mFactory->GiveObjectComponent(cameraObject, std::string("Camera")));
+    auto object = Engine::mFactory->CreateGenericObject().lock();
+    Engine::mFactory->GiveObjectComponent(object, std::string("Transform"));
+    std::static_pointer_cast<Renderable>(
+        Engine::mFactory->GiveObjectComponent(object, std::string("Renderable")))
+        ->SetModel("nothing");
+    gfxtest::BoxCount() = 0;
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(Engine::RunFrames(100, 1 / 60.f), 100);
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(gfxtest::BoxCount(), 0);
+    int reports = 0;
+    for (std::size_t at = out.find("Error: No model matches this name: nothing\n"); at != std::string::npos;
+         at = out.find("Error: No model matches this name: nothing\n", at + 1))
+        ++reports;
+    EXPECT_EQ(reports, 1) << out.substr(0, 2000);
+    EXPECT_NE(out.find("Source File: DX11.cpp"), std::string::npos);
+    EXPECT_NE(out.find("Drew 0 things, culled 0\n"), std::string::npos);
 }
 
 } // namespace
