@@ -164,16 +164,13 @@ public:
     const std::vector<DXGI_MODE_DESC>& GetDisplayModes() const { return mDisplayModes; }
     unsigned GetVideoMemoryMiB() const { return mVideoMemoryMiB; }
     const char* GetVideoCardName() const { return mVideoCardName; }
-    const std::uint8_t* ObjectBufferBytes() const { return mObjectBuffer.bytes.data(); }
     const std::uint8_t* MatrixBufferBytes() const { return mMatrixBuffer.bytes.data(); }
-    const std::uint8_t* SkinnedBufferBytes() const { return mSkinnedBuffer.bytes.data(); }
     const std::uint8_t* LightingBufferBytes() const { return mLightingBuffer.bytes.data(); }
     std::size_t LightCount() const { return mLights.size(); }
     const D3D11_VIEWPORT& ViewportRecord(int index) const { return mViewports[index]; }
     const std::map<Camera*, CameraTarget>& CameraTargets() const { return mCameraTargets; }
     Camera* PlayerSlot(unsigned slot) const { return slot < 5 ? mPlayerSlots[slot] : nullptr; }
     CameraConstants& Constants() { return mConstants; }
-    ResourceHub* Hub() const { return mHub; }
 
 private:
     void RegisterLightListeners(bool reg);

@@ -19,8 +19,6 @@ public:
     // A name that failed to load is tried again on its next request.
     void LoadiResource(std::string name) override;
 
-    FBXLoader* Loader() const { return mLoader.get(); }
-
 private:
     std::unique_ptr<FBXLoader> mLoader;
 };

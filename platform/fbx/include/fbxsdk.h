@@ -26,7 +26,6 @@ public:
 
     double Get(int row, int column) const { return mData[row][column]; }
     void SetIdentity();
-    FbxVector4 GetT() const { return FbxVector4(mData[3][0], mData[3][1], mData[3][2], 1.0); }
     // The point transformed by this matrix (w taken as 1).
     FbxVector4 MultT(const FbxVector4& point) const;
     // A singular matrix gives non-finite elements; nothing here tests for it.
