@@ -52,7 +52,7 @@ AURESULT CAuAudioMgr::Init(u32 queueSize) {
     m_bRenderLockMade = true;
     m_uRead.store(0);
     m_uWrite.store(0);
-    m_uWriterCount.store(0);
+    m_bReaderStalled.store(false);
     m_uPostedFrames.store(0);
     m_uExecutedFrames.store(0);
     m_bWriterWaits.store(false);
@@ -134,12 +134,13 @@ bool CAuAudioMgr::WaitForSpace() {
     ResetEvent(m_hSpaceEvent);
     m_bWriterWaits.store(true);
     const DWORD audioThread = m_audioThreadId.load();
-    if (audioThread != 0 && audioThread != GetCurrentThreadId()) {
+    // Waiting for a pass is safe only for a thread that does not hold g_csMain, which every pass
+    // needs: a handler inside a pass, or any caller under the lock, must make the room itself.
+    if (audioThread != 0 && audioThread != GetCurrentThreadId() && !CAuMainLock::HeldByThisThread()) {
         WakeUp();
         WaitForSingleObject(m_hSpaceEvent, INFINITE);
         return true;
     }
-    // On the audio thread (a handler that posts), or with no audio thread at all: make the room.
     CAuMainLock lock;
     if (m_uDispatchDepth >= kMaxDispatchDepth) return false;
     ProcessMsgQueue();
@@ -150,13 +151,9 @@ AuQueuedMsg* CAuAudioMgr::ReserveQueue(u16 type, u32 size) {
     const u64 rounded = (u64{size} + kRecordAlign - 1) & ~u64{kRecordAlign - 1};
     if (size < sizeof(AuQueuedMsg) || rounded > m_uMaxMsgSize) return nullptr;
     const u32 s = static_cast<u32>(rounded);
-    m_uWriterCount.fetch_add(1, std::memory_order_acq_rel);
     u32 offset;
     while (!TakeSpace(s, offset)) {
-        if (!WaitForSpace()) {
-            m_uWriterCount.fetch_sub(1, std::memory_order_acq_rel);
-            return nullptr;
-        }
+        if (!WaitForSpace()) return nullptr;
     }
     AuQueuedMsg* msg = At(offset);
     msg->size = static_cast<u16>(s);
@@ -165,8 +162,8 @@ AuQueuedMsg* CAuAudioMgr::ReserveQueue(u16 type, u32 size) {
 }
 
 void CAuAudioMgr::PublishMsg(AuQueuedMsg* msg) {
-    std::atomic_ref<u32>(msg->commit).store(1, std::memory_order_release);
-    m_uWriterCount.fetch_sub(1, std::memory_order_acq_rel);
+    std::atomic_ref<u32>(msg->commit).store(1, std::memory_order_seq_cst);
+    if (m_bReaderStalled.load(std::memory_order_seq_cst) && m_bReaderStalled.exchange(false)) WakeUp();
 }
 
 void CAuAudioMgr::WithdrawMsg(AuQueuedMsg* msg) {
@@ -177,20 +174,19 @@ void CAuAudioMgr::WithdrawMsg(AuQueuedMsg* msg) {
 AURESULT CAuAudioMgr::RenderAudio() {
     if (ReadOffset() == WriteOffset()) return AuResultSuccess;
     EnterCriticalSection(&m_renderLock);
-    if (AuQueuedMsg* msg = ReserveQueue(AuQueuedMsgType_EndOfFrame, AuQueuedMsgSize<u32>())) {
-        msg->As<u32>() = m_uPostedFrames.load(std::memory_order_relaxed);
+    AuQueuedMsg* msg = ReserveQueue(AuQueuedMsgType_EndOfFrame, AuQueuedMsgSize<u32>());
+    if (msg) {
+        // Counted before it is published, so no pass can run it first. Records reserved before it
+        // but still being filled stop the pass, and their posters wake it again.
+        msg->As<u32>() = m_uPostedFrames.fetch_add(1, std::memory_order_acq_rel);
         PublishMsg(msg);
-        // Every record reserved before ours is complete once no writer is left.
-        while (m_uWriterCount.load(std::memory_order_acquire) > 0)
-            Sleep(0);
-        m_uPostedFrames.fetch_add(1, std::memory_order_acq_rel);
     }
     LeaveCriticalSection(&m_renderLock);
     WakeUp();
-    return AuResultSuccess;
+    return msg ? AuResultSuccess : AuResultFail;
 }
 
-AURESULT CAuAudioMgr::ProcessMsgQueue() {
+AURESULT CAuAudioMgr::ProcessMsgQueue() noexcept {
     u32 read = m_uRead.load(std::memory_order_relaxed);
     if (read == WriteOffset() || (!m_bWriterWaits.load() && PostedFrames() == ExecutedFrames())) {
         SetEvent(m_hSpaceEvent);
@@ -199,10 +195,15 @@ AURESULT CAuAudioMgr::ProcessMsgQueue() {
     ++m_uDispatchDepth;
     for (;;) {
         AuQueuedMsg* msg = At(read);
-        // A writer still fills this record (possible past the last end of frame): stop before it.
-        if (std::atomic_ref<u32>(msg->commit).load(std::memory_order_acquire) == 0) break;
+        // A writer still fills this record: stop before it; its poster wakes the next pass.
+        if (std::atomic_ref<u32>(msg->commit).load(std::memory_order_acquire) == 0) {
+            m_bReaderStalled.store(true, std::memory_order_seq_cst);
+            if (std::atomic_ref<u32>(msg->commit).load(std::memory_order_seq_cst) == 0) break;
+            m_bReaderStalled.store(false, std::memory_order_relaxed);
+        }
         const u16 size = msg->size;
         const u16 type = msg->type;
+        const u32 framesBefore = ExecutedFrames();
         if (type == AuQueuedMsgType_WrapMarker) {
             memset(msg, 0, sizeof(AuQueuedMsg));
             read = 0;
@@ -234,7 +235,8 @@ AURESULT CAuAudioMgr::ProcessMsgQueue() {
             if (copy != local) AU::MemoryMgr::Free(g_DefaultPoolId, copy);
             read = m_uRead.load(std::memory_order_relaxed); // a nested pass may have moved it
         }
-        if (type == AuQueuedMsgType_EndOfFrame && ExecutedFrames() == PostedFrames()) break;
+        // The last posted frame may also have been closed by a nested pass inside the handler.
+        if (ExecutedFrames() != framesBefore && ExecutedFrames() == PostedFrames()) break;
         const u32 write = WriteOffset();
         if (m_bWriterWaits.load() && Pending(read, write) > m_uCapacity / 2) break;
         if (read == write) break;

@@ -65,11 +65,13 @@ public:
     // A poster that cannot finish a record: the dispatcher skips it whole.
     void WithdrawMsg(AuQueuedMsg* msg);
 
-    // Any thread: closes a frame of messages and wakes the audio thread. Always 1.
+    // Any thread: closes a frame of messages and wakes the audio thread. Never waits for another
+    // thread, so it may be called under g_csMain. 1; 2 when the end-of-frame record cannot be posted.
     AURESULT RenderAudio();
 
-    // Audio thread (or a writer while no audio thread runs), g_csMain held. Always 1.
-    AURESULT ProcessMsgQueue();
+    // [audio thread] Or a writer that makes room itself (no audio thread runs, or it holds
+    // g_csMain); g_csMain held. Always 1.
+    AURESULT ProcessMsgQueue() noexcept;
 
     u32 Capacity() const { return m_uCapacity; }
     u32 MaxMsgSize() const { return m_uMaxMsgSize; }
@@ -77,7 +79,6 @@ public:
     bool IsEmpty() const { return PendingBytes() == 0; }
     u32 PostedFrames() const { return m_uPostedFrames.load(std::memory_order_acquire); }
     u32 ExecutedFrames() const { return m_uExecutedFrames.load(std::memory_order_acquire); }
-    u32 WriterCount() const { return m_uWriterCount.load(std::memory_order_acquire); }
     // Read under g_csMain or once the writers are done.
     u64 ExecutedMsgCount() const { return m_uExecutedMsgs; }
     // Offsets of the read and write positions from the ring start.
@@ -109,17 +110,28 @@ private:
     // {lap in the high half, offset in the low half}, changed only by compare-exchange. The lap
     // keeps a writer that slept through a whole lap from succeeding with stale positions.
     std::atomic<u64> m_uWrite{0};
-    // Writers holding or waiting for a reservation they have not published. RenderAudio waits
-    // for 0 before counting a frame, so every record before a counted end of frame is complete.
-    std::atomic<u32> m_uWriterCount{0};
     u8 m_padWrite[64];
-    // Written by RenderAudio under the render lock; read by the dispatcher.
+    // Written by RenderAudio under the render lock, before its end-of-frame record is published,
+    // so the executed count (acq_rel after running that record) can never pass it; read by the
+    // dispatcher with acquire order.
     std::atomic<u32> m_uPostedFrames{0};
     // Written by the dispatcher; read by anyone for figures.
     std::atomic<u32> m_uExecutedFrames{0};
     // Set by writers that found the ring full; cleared by the dispatcher after a pass.
     std::atomic<bool> m_bWriterWaits{false};
+    // Set by the dispatcher when it stops at a record still being filled; the poster that
+    // publishes it takes the flag and wakes the audio thread. Both sides store then load with
+    // sequential consistency, so at least one of them sees the other: the record is never left
+    // unread until some later wake.
+    std::atomic<bool> m_bReaderStalled{false};
+    // Written by the audio thread's owner (set before the thread starts, cleared after it ends);
+    // read by writers with acquire order to find the event, which the owner keeps open until
+    // the wake event is cleared again.
     std::atomic<HANDLE> m_hWakeEvent{nullptr};
+    // Written by the audio thread's owner before the thread is resumed and after it has stopped
+    // taking passes; read by writers to choose between waiting for a pass and running one.
+    // Sequentially consistent: a writer that reads 0 runs the pass itself under g_csMain, which
+    // excludes the audio thread, so a stale value is never unsafe, only slower.
     std::atomic<DWORD> m_audioThreadId{0};
 
     HANDLE m_hSpaceEvent = nullptr; // manual reset: signalled after every pass

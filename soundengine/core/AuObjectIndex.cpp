@@ -19,7 +19,7 @@ u32 CAuIndexable::ReleaseIn(CAuIndexTable& table) {
     if (count == 0) {
         // Unlinked before it is destroyed, and all under the lock: a lookup either found it with a
         // reference (so the count was not 0) or cannot find it any more.
-        table.RemoveID(key);
+        table.Remove(this);
         void* memory = dynamic_cast<void*>(this);
         this->~CAuIndexable();
         AU::MemoryMgr::Free(g_DefaultPoolId, memory);
@@ -62,6 +62,16 @@ void CAuIndexTable::RemoveID(u32 id) {
     for (CAuIndexable** link = &m_buckets[id % kBuckets]; *link; link = &(*link)->pNextItem) {
         if ((*link)->key == id) {
             *link = (*link)->pNextItem;
+            --m_count;
+            return;
+        }
+    }
+}
+
+void CAuIndexTable::Remove(CAuIndexable* object) {
+    for (CAuIndexable** link = &m_buckets[object->key % kBuckets]; *link; link = &(*link)->pNextItem) {
+        if (*link == object) {
+            *link = object->pNextItem;
             --m_count;
             return;
         }

@@ -61,6 +61,9 @@ public:
     void Add(CAuIndexable* object);
     // The caller holds the lock. Unlinks the first object with the ID; nothing when absent.
     void RemoveID(u32 id);
+    // The caller holds the lock. Unlinks this very object: with two live objects of one ID (one
+    // object in two banks), releasing one must never unlink the other.
+    void Remove(CAuIndexable* object);
 
     u32 Count();
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 CRITICAL_SECTION g_csMain;
+thread_local u32 CAuMainLock::t_uMainLockDepth = 0;
 
 namespace {
 
@@ -23,12 +24,14 @@ void SetThreadDebugName(HANDLE thread, const char* name) {
 }
 
 void CreateNamedThread(LPTHREAD_START_ROUTINE routine, void* argument, const AuThreadProperties& properties,
-                       HANDLE* outHandle, const char* name) {
+                       HANDLE* outHandle, const char* name, AuBeforeResumeFn beforeResume,
+                       void* beforeResumeContext) {
     *outHandle = nullptr;
     // Suspended, so that a thread refused its priority or affinity never runs with an argument
     // that its creator is about to free.
+    DWORD threadId = 0;
     HANDLE thread =
-        CreateThread(nullptr, properties.uStackSize, routine, argument, CREATE_SUSPENDED, nullptr);
+        CreateThread(nullptr, properties.uStackSize, routine, argument, CREATE_SUSPENDED, &threadId);
     if (!thread) return;
     SetThreadDebugName(thread, name);
     const bool ready =
@@ -40,6 +43,7 @@ void CreateNamedThread(LPTHREAD_START_ROUTINE routine, void* argument, const AuT
         CloseHandle(thread);
         return;
     }
+    if (beforeResume) beforeResume(threadId, beforeResumeContext);
     ResumeThread(thread);
     *outHandle = thread;
 }

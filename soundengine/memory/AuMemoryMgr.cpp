@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -31,7 +32,9 @@ struct AuPoolRecord {
 // Written only by Init and Term on the game thread, before and after every other call.
 AuPoolRecord* g_pPools = nullptr;
 i32 g_nMaxPools = 0;
-i32 g_nPoolsInUse = 0;
+// Changed by CreatePool and DestroyPool under the record's own lock, from any thread; read by
+// anyone. Relaxed order is enough: it is a count, and no other memory is published through it.
+std::atomic<i32> g_nPoolsInUse{0};
 bool g_bMemoryMgrInitialized = false;
 
 void ResetRecord(AuPoolRecord& pool) {
@@ -147,7 +150,7 @@ AuMemPoolId CreatePool(void* memory, u32 size, u32 blockSize, u32 attributes, u3
     // A block count of 0 would leave an in-use record looking free, and a fixed block must hold
     // its 32-bit free-list link.
     if (blockSize == 0 || size / blockSize == 0 || (fixedBlocks && blockSize < 4)) return AU_INVALID_POOL_ID;
-    if (g_nPoolsInUse >= g_nMaxPools) return AU_INVALID_POOL_ID;
+    if (g_nPoolsInUse.load(std::memory_order_relaxed) >= g_nMaxPools) return AU_INVALID_POOL_ID;
 
     AuPoolRecord* pool = nullptr;
     for (i32 i = 0; i < g_nMaxPools && !pool; ++i) {
@@ -217,7 +220,7 @@ AuMemPoolId CreatePool(void* memory, u32 size, u32 blockSize, u32 attributes, u3
     pool->blockSize = blockSize;
     pool->alignment = blockAlignment;
     pool->used = 0;
-    ++g_nPoolsInUse;
+    g_nPoolsInUse.fetch_add(1, std::memory_order_relaxed);
     LeaveCriticalSection(&pool->lock);
     return static_cast<AuMemPoolId>(pool - g_pPools);
 }
@@ -227,11 +230,16 @@ AURESULT DestroyPool(AuMemPoolId poolId) {
     if (check != AuResultSuccess) return check;
     AuPoolRecord& pool = g_pPools[poolId];
     EnterCriticalSection(&pool.lock);
+    // Another thread may have destroyed it since the check: the second destroy is refused.
+    if (pool.blockCount == 0) {
+        LeaveCriticalSection(&pool.lock);
+        return AuResultInvalidPool;
+    }
     pool.freeHead = pool.freeTail = nullptr;
     if (pool.tlsf) tlsf_destroy(pool.tlsf);
     ReleaseMemory(pool);
     ResetRecord(pool);
-    --g_nPoolsInUse;
+    g_nPoolsInUse.fetch_sub(1, std::memory_order_relaxed);
     LeaveCriticalSection(&pool.lock);
     return AuResultSuccess;
 }
@@ -328,7 +336,7 @@ i32 GetMaxPools() {
     return g_nMaxPools;
 }
 i32 GetNumPools() {
-    return g_nPoolsInUse;
+    return g_nPoolsInUse.load(std::memory_order_relaxed);
 }
 
 AURESULT GetPoolStats(AuMemPoolId poolId, PoolStats& stats) {

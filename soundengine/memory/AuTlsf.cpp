@@ -1,5 +1,7 @@
 #include "memory/AuTlsf.h"
 
+#include "core/AuLog.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -190,8 +192,8 @@ tlsf_t tlsf_create(void* memory, size_t bytes) {
     const bool tooSmall = bytes < kTlsfMinPoolBytes;
     const u64 payload = tooSmall ? 0 : ((bytes - kTlsfPoolOverhead) & ~size_t{3});
     if (tooSmall || payload > kTlsfMaxBlockSize) {
-        printf("tlsf_create: Pool size must be between %u and %u bytes.\n", kTlsfMinPoolBytes,
-               kTlsfMaxPoolBytes);
+        AuLog(AuLogLevel::Error, "tlsf_create: Pool size must be between %u and %u bytes.", kTlsfMinPoolBytes,
+              kTlsfMaxPoolBytes);
         return nullptr;
     }
     if (!memory || reinterpret_cast<uintptr_t>(memory) % 4 != 0) return nullptr;

@@ -16,7 +16,8 @@ enum AuMemPoolAttributes : u32 {
     AuPoolAttrFixedBlocks = 8,
 };
 
-// Game sound supplies these; the manager takes its table and every pool's memory through them.
+// The manager takes its table and every pool's memory through these four. The engine defines them
+// over malloc/free and VirtualAlloc/VirtualFree; the game does not supply its own.
 void* SoundAllocHook(u32 size);
 void SoundFreeHook(void* pointer);
 void* SoundVirtualAllocHook(void* address, u32 size, u32 allocationType, u32 protection);

@@ -8,7 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -143,7 +146,6 @@ TEST_F(MsgQueueTest, ReservationsThatCanNeverFitAreRefused) {
             EXPECT_GE(msg->size, c.size);
             m_mgr.PublishMsg(msg);
         }
-        EXPECT_EQ(m_mgr.WriterCount(), 0u);
     }
 }
 
@@ -210,7 +212,6 @@ TEST_F(MsgQueueTest, AWithdrawnMessageIsSkippedWhole) {
     m_mgr.WithdrawMsg(withdrawn);
     EXPECT_EQ(withdrawn->type, AuQueuedMsgType_Cancelled);
     Post(kLogged, 24, 5);
-    EXPECT_EQ(m_mgr.WriterCount(), 0u);
     m_mgr.RenderAudio();
     Pass();
     EXPECT_EQ(m_log, std::vector<u32>{5});
@@ -409,6 +410,129 @@ TEST_F(SelfPostTest, NestedPassesAreBounded) {
     EXPECT_EQ(s_maxDepth, CAuAudioMgr::kMaxDispatchDepth);
     EXPECT_GT(m_refused, 0u);
     m_mgr.SetAudioThreadId(0);
+}
+
+// A nested pass that runs the last closed frame's end: the outer pass stops there too, instead of
+// running on into the frame that is still open.
+TEST_F(SelfPostTest, AnOuterPassStopsWhereANestedPassClosedTheLastFrame) {
+    m_mgr.SetMsgHandler(kSelfPost, {[](void* context, const AuQueuedMsg&) {
+                                        auto* self = static_cast<SelfPostTest*>(context);
+                                        self->m_log.push_back(1);
+                                        self->m_refused += self->Post(kLogged, 120, 101) == nullptr;
+                                    },
+                                    nullptr, this});
+    m_mgr.SetAudioThreadId(GetCurrentThreadId());
+    Post(kSelfPost, 16);
+    for (u32 seq = 2; seq <= 6; ++seq)
+        Post(kLogged, 16, seq);
+    m_mgr.RenderAudio();
+    for (u32 seq = 20; seq <= 26; ++seq) // the open frame
+        Post(kLogged, 16, seq);
+    ASSERT_EQ(m_mgr.PendingBytes(), 224u);
+    Pass();
+    EXPECT_EQ(m_refused, 0u);
+    // The nested passes ran the open frame only because the writer still waited for room; the
+    // record that writer then posted waits for its frame to close.
+    EXPECT_EQ(m_log, (std::vector<u32>{1, 2, 3, 4, 5, 6, 20, 21, 22, 23, 24, 25, 26}));
+    EXPECT_EQ(m_mgr.ExecutedFrames(), m_mgr.PostedFrames());
+    m_mgr.RenderAudio();
+    Pass();
+    EXPECT_EQ(m_log, (std::vector<u32>{1, 2, 3, 4, 5, 6, 20, 21, 22, 23, 24, 25, 26, 101}));
+    m_mgr.SetAudioThreadId(0);
+}
+
+// Runs body on a thread of its own; a body that does not end within the bound is a deadlock,
+// reported with what the stuck thread waits for (a hung test would only say it timed out).
+void ExpectToFinish(const char* stuckWaitsFor, std::function<void()> body) {
+    std::atomic<bool> finished{false};
+    std::thread runner([&] {
+        body();
+        finished.store(true);
+    });
+    for (int i = 0; i < 3000 && !finished.load(); ++i)
+        Sleep(10);
+    if (!finished.load()) {
+        fprintf(stderr, "deadlock: %s\n", stuckWaitsFor);
+        std::abort();
+    }
+    runner.join();
+}
+
+// The audio thread of these tests: it runs a pass each time it is woken, as the engine's does.
+class AudioThread {
+public:
+    explicit AudioThread(CAuAudioMgr& mgr) : m_mgr(mgr) {
+        m_wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        m_mgr.SetWakeEvent(m_wake);
+        CreateNamedThread(
+            Run, this, AuThreadProperties{0, 0, 0}, &m_thread, "AU::EventManager",
+            [](DWORD id, void* self) { static_cast<AudioThread*>(self)->m_id.store(id); }, this);
+    }
+    ~AudioThread() {
+        m_mgr.SetAudioThreadId(0);
+        m_stop.store(true);
+        SetEvent(m_wake);
+        WaitForSingleObject(m_thread, INFINITE);
+        CloseHandle(m_thread);
+        m_mgr.SetWakeEvent(nullptr);
+        CloseHandle(m_wake);
+    }
+    DWORD Id() const { return m_id.load(); }
+
+private:
+    static DWORD Run(void* argument) {
+        auto* self = static_cast<AudioThread*>(argument);
+        while (!self->m_stop.load()) {
+            WaitForSingleObject(self->m_wake, INFINITE);
+            CAuMainLock lock;
+            self->m_mgr.ProcessMsgQueue();
+        }
+        return 0;
+    }
+    CAuAudioMgr& m_mgr;
+    HANDLE m_wake = nullptr;
+    HANDLE m_thread = nullptr;
+    std::atomic<DWORD> m_id{0};
+    std::atomic<bool> m_stop{false};
+};
+
+// A game thread runs a pass itself (no audio thread yet); inside it the audio thread registers,
+// and a handler posts into the full ring. That writer holds g_csMain, which the audio thread
+// needs, so it must make the room itself instead of waiting for a pass.
+TEST_F(SelfPostTest, AWriterInsideAPassNeverWaitsForTheAudioThread) {
+    AudioThread audio(m_mgr);
+    ASSERT_NE(audio.Id(), 0u); // known before the thread ran at all
+    static AudioThread* s_audio = nullptr;
+    s_audio = &audio;
+    m_mgr.SetMsgHandler(kSelfPost, {[](void* context, const AuQueuedMsg&) {
+                                        auto* self = static_cast<SelfPostTest*>(context);
+                                        self->m_mgr.SetAudioThreadId(s_audio->Id());
+                                        for (u32 i = 1; i <= 3; ++i)
+                                            self->m_refused += self->Post(kLogged, 120, 100 + i) == nullptr;
+                                    },
+                                    nullptr, this});
+    ExpectToFinish("a writer holding g_csMain waits on the space event for the audio thread", [&] {
+        Post(kSelfPost, 16);
+        for (u32 seq = 0; seq < 13; ++seq)
+            Post(kPlain, 16);
+        Post(kPlain, 120); // full: this thread runs the pass itself
+    });
+    EXPECT_EQ(m_refused, 0u);
+}
+
+// A caller that holds g_csMain outside any pass (as the engine's own calls do) and finds the ring
+// full, with the audio thread running, also makes the room itself.
+TEST_F(MsgQueueTest, AWriterHoldingTheMainLockMakesRoomItself) {
+    AudioThread audio(m_mgr);
+    m_mgr.SetAudioThreadId(audio.Id());
+    ExpectToFinish("a writer under g_csMain waits on the space event for the audio thread", [&] {
+        CAuMainLock lock;
+        for (u32 seq = 0; seq < 14; ++seq)
+            Post(kLogged, 16, seq);
+        EXPECT_NE(Post(kLogged, 120, 14), nullptr);
+        // Closing a frame under the lock never waits for another thread either.
+        EXPECT_EQ(m_mgr.RenderAudio(), AuResultSuccess);
+    });
 }
 
 // Records longer than the stack copy run from a copy in the default pool; without memory for

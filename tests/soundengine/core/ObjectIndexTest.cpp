@@ -112,6 +112,26 @@ TEST_F(ObjectIndexTest, TheLastReleaseUnlinksDestroysAndFrees) {
     EXPECT_EQ(g_live.load(), 0);
 }
 
+// Two live objects with one ID (one object in two banks): lookups find the newer, linked first;
+// releasing either unlinks that very object and leaves the other reachable.
+TEST_F(ObjectIndexTest, ReleasingOneOfTwoObjectsWithOneIdUnlinksThatOne) {
+    for (const bool olderFirst : {true, false}) {
+        SCOPED_TRACE(olderFirst ? "older released first" : "newer released first");
+        FakeObject* older = FakeObject::Make(7, AuIndexEvents);
+        FakeObject* newer = FakeObject::Make(7, AuIndexEvents);
+        EXPECT_EQ(m_index.Table(AuIndexEvents).Count(), 2u);
+        FakeObject* gone = olderFirst ? older : newer;
+        FakeObject* kept = olderFirst ? newer : older;
+        EXPECT_EQ(gone->Release(), 0u);
+        EXPECT_EQ(m_index.Table(AuIndexEvents).Count(), 1u);
+        EXPECT_EQ(m_index.GetPtrAndAddRef(AuIndexEvents, 7), kept);
+        EXPECT_EQ(kept->Release(), 1u);
+        EXPECT_EQ(kept->Release(), 0u);
+        EXPECT_EQ(m_index.GetPtrAndAddRef(AuIndexEvents, 7), nullptr);
+        EXPECT_EQ(g_live.load(), 0);
+    }
+}
+
 TEST_F(ObjectIndexTest, TheClassKindQueryIsZeroInTheBase) {
     FakeObject* object = FakeObject::Make(1, AuIndexLayers);
     EXPECT_EQ(object->Category(), 0u);

@@ -1,5 +1,6 @@
 #include <AU/MemoryMgr.h>
 
+#include "AuLogCapture.h"
 #include "memory/AuTlsf.h"
 
 #include <gtest/gtest.h>
@@ -182,6 +183,7 @@ TEST_F(MemoryMgrTest, PageAllocatedPoolsAndAlignment) {
 }
 
 TEST_F(MemoryMgrTest, BadCreationsGiveMinusOneAndLeaveTheRecordFree) {
+    AuLogCapture log;
     u8 memory[8192];
     struct Case {
         const char* what;
@@ -201,10 +203,10 @@ TEST_F(MemoryMgrTest, BadCreationsGiveMinusOneAndLeaveTheRecordFree) {
          AuPoolAttrMalloc | AuPoolAttrFixedBlocks, 64},
     };
     for (const Case& c : cases) {
-        testing::internal::CaptureStdout();
+        log.Clear();
         EXPECT_EQ(MemoryMgr::CreatePool(c.memory, c.size, c.blockSize, c.attributes, c.alignment), -1)
             << c.what;
-        const std::string printed = testing::internal::GetCapturedStdout();
+        const std::string printed = log.Text();
         if (std::string(c.what).starts_with("TLSF")) {
             EXPECT_EQ(printed, "tlsf_create: Pool size must be between 3208 and 1073745020 bytes.\n")
                 << c.what;
@@ -318,3 +320,45 @@ TEST_F(MemoryMgrTest, ThreadsShareOnePoolUnderItsLock) {
 }
 
 } // namespace
+
+// Of two destroys of one pool racing each other, exactly one succeeds and the count drops once.
+TEST_F(MemoryMgrTest, OfTwoRacingDestroysOfOnePoolOneSucceeds) {
+    for (int round = 0; round < 200; ++round) {
+        const AuMemPoolId pool = MemoryMgr::CreatePool(nullptr, 8192, 64, AuPoolAttrMalloc, 0);
+        ASSERT_NE(pool, -1);
+        std::atomic<int> destroyed{0};
+        std::atomic<bool> go{false};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 2; ++t) {
+            threads.emplace_back([&] {
+                while (!go.load())
+                    std::this_thread::yield();
+                destroyed += MemoryMgr::DestroyPool(pool) == AuResultSuccess;
+            });
+        }
+        go.store(true);
+        for (auto& thread : threads)
+            thread.join();
+        ASSERT_EQ(destroyed.load(), 1) << "round " << round;
+        ASSERT_EQ(MemoryMgr::GetNumPools(), 0) << "round " << round;
+    }
+}
+
+// Threads making and destroying pools of their own at once keep the count exact.
+TEST_F(MemoryMgrTest, ConcurrentCreatesAndDestroysKeepTheCountExact) {
+    std::atomic<int> faults{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 500; ++i) {
+                const AuMemPoolId own = MemoryMgr::CreatePool(nullptr, 8192, 64, AuPoolAttrMalloc, 0);
+                faults += own == -1 || MemoryMgr::GetNumPools() < 1 ||
+                          MemoryMgr::DestroyPool(own) != AuResultSuccess;
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(faults.load(), 0);
+    EXPECT_EQ(MemoryMgr::GetNumPools(), 0);
+}

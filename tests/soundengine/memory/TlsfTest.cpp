@@ -1,5 +1,7 @@
 #include "memory/AuTlsf.h"
 
+#include "AuLogCapture.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/mman.h>
@@ -49,19 +51,21 @@ TEST(Tlsf, FiguresOfTheLayout) {
 }
 
 TEST(Tlsf, RegionBelowTheMinimumIsRefusedWithTheMessage) {
+    AuLogCapture log;
     Region region(4096);
     for (size_t bytes : {size_t{0}, size_t{100}, size_t{3196}, size_t{3207}}) {
-        testing::internal::CaptureStdout();
+        log.Clear();
         EXPECT_EQ(tlsf_create(region.data(), bytes), nullptr) << bytes;
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), kSizeMessage) << bytes;
+        EXPECT_EQ(log.Text(), kSizeMessage) << bytes;
     }
 }
 
 TEST(Tlsf, SmallestRegionHoldsOneTwelveByteBlock) {
+    AuLogCapture log;
     Region region(3208);
-    testing::internal::CaptureStdout();
+    log.Clear();
     tlsf_t tlsf = tlsf_create(region.data(), 3208);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(log.Text(), "");
     ASSERT_EQ(tlsf, region.data());
     const Blocks blocks = Walk(tlsf);
     ASSERT_EQ(blocks.all.size(), 1u);
@@ -77,15 +81,16 @@ TEST(Tlsf, SmallestRegionHoldsOneTwelveByteBlock) {
 }
 
 TEST(Tlsf, RegionAboveTheMaximumIsRefusedAndTheMaximumServes) {
+    AuLogCapture log;
     // Untouched pages of an anonymous mapping cost nothing, so the largest pool is affordable.
     const size_t bytes = kTlsfMaxPoolBytes + 4;
     void* memory =
         mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     ASSERT_NE(memory, MAP_FAILED);
 
-    testing::internal::CaptureStdout();
+    log.Clear();
     EXPECT_EQ(tlsf_create(memory, bytes), nullptr);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), kSizeMessage);
+    EXPECT_EQ(log.Text(), kSizeMessage);
 
     // The largest pool's single block is 2^30 bytes, one past the last size class.
     tlsf_t tlsf = tlsf_create(memory, kTlsfMaxPoolBytes);
