@@ -57,36 +57,33 @@ bool ChannelCountRefused(unsigned channels);
 bool StartSdlAudio();
 void StopSdlAudio();
 
-// One open SDL playback device in callback mode. `render` fills `bytes` of the device's format;
-// it runs on SDL's device thread (or on a test's thread in manual mode) with the device locked.
+// A playback stream on the one SDL device of the process, in callback mode. Streams of the same
+// format share the device, which sums them (as the system's mixer would); a stream of another
+// format is refused while the device is open. `render` fills `bytes` of the format; it runs on
+// SDL's device thread (or on a test's thread in manual mode) with the device locked.
 class Output {
 public:
     using Render = void (*)(void* owner, Uint8* stream, int bytes);
 
     static std::unique_ptr<Output> Open(SDL_AudioFormat format, unsigned channels, unsigned rate,
                                         Render render, void* owner);
-    // Returns once the callback has finished and cannot start again.
+    // Returns once the stream's callback has finished and cannot start again.
     ~Output();
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
 
-    // While locked, the callback is not running and does not start.
+    // While locked, no stream's callback is running or starts.
     void Lock();
     void Unlock();
-    // Runs one callback pass of `bytes` on the calling thread (manual output).
-    void RenderNow(Uint8* stream, int bytes);
 
-    unsigned Channels() const { return spec_.channels; }
-    unsigned Rate() const { return static_cast<unsigned>(spec_.freq); }
-    unsigned Frames() const { return spec_.samples; }
-    SDL_AudioFormat Format() const { return spec_.format; }
+    unsigned Channels() const;
+    unsigned Rate() const;
+    unsigned Frames() const;
 
 private:
     Output() = default;
-    static void Callback(void* self, Uint8* stream, int bytes);
+    friend struct Device;
 
-    SDL_AudioDeviceID device_ = 0;
-    SDL_AudioSpec spec_{};
     Render render_ = nullptr;
     void* owner_ = nullptr;
 };

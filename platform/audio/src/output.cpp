@@ -1,4 +1,5 @@
-// SDL playback devices under the engines, and output pulled on a test's thread.
+// The one SDL playback device under the engines, shared by the streams of its format, and output
+// pulled on a test's thread.
 #include "internal.h"
 
 #include <audio_test_control.h>
@@ -11,17 +12,48 @@
 #include <vector>
 
 namespace audio {
-namespace {
 
-struct OpenOutputs {
+struct Device {
+    // Guards the fields below, except that `streams` and `mix` also belong to the callback, which
+    // runs with the SDL device locked: they change only with both held.
     std::mutex mutex;
-    std::vector<Output*> outputs; // oldest first
+    SDL_AudioDeviceID id = 0;
+    SDL_AudioSpec spec{};
+    std::vector<Output*> streams;
+    std::vector<Uint8> mix;
     bool manual = false;
+
+    // [SDL thread, or a test in RenderOutput] Each stream renders alone; the device sums them.
+    static void Callback(void* self, Uint8* stream, int bytes) {
+        auto* device = static_cast<Device*>(self);
+        if (device->streams.size() == 1) {
+            device->streams[0]->render_(device->streams[0]->owner_, stream, bytes);
+            return;
+        }
+        std::fill(stream, stream + bytes, 0);
+        device->mix.resize(static_cast<size_t>(bytes));
+        for (Output* output : device->streams) {
+            output->render_(output->owner_, device->mix.data(), bytes);
+            if (device->spec.format == AUDIO_F32SYS) {
+                auto* sum = reinterpret_cast<float*>(stream);
+                const auto* add = reinterpret_cast<const float*>(device->mix.data());
+                for (size_t i = 0; i < static_cast<size_t>(bytes) / sizeof(float); ++i)
+                    sum[i] += add[i];
+            } else {
+                auto* sum = reinterpret_cast<Sint16*>(stream);
+                const auto* add = reinterpret_cast<const Sint16*>(device->mix.data());
+                for (size_t i = 0; i < static_cast<size_t>(bytes) / sizeof(Sint16); ++i)
+                    sum[i] = static_cast<Sint16>(std::clamp(sum[i] + add[i], -32768, 32767));
+            }
+        }
+    }
 };
 
-OpenOutputs& Outputs() {
-    static OpenOutputs open;
-    return open;
+namespace {
+
+Device& TheDevice() {
+    static Device device;
+    return device;
 }
 
 } // namespace
@@ -40,60 +72,81 @@ void StopSdlAudio() {
 
 std::unique_ptr<Output> Output::Open(SDL_AudioFormat format, unsigned channels, unsigned rate, Render render,
                                      void* owner) {
-    if (!StartSdlAudio()) return nullptr;
+    Device& device = TheDevice();
     std::unique_ptr<Output> output(new Output);
     output->render_ = render;
     output->owner_ = owner;
+    std::lock_guard<std::mutex> lock(device.mutex);
+    if (device.id != 0) {
+        if (device.spec.format != format || device.spec.channels != channels ||
+            device.spec.freq != static_cast<int>(rate)) {
+            fprintf(stderr, "audio: the playback device is open in another format\n");
+            return nullptr;
+        }
+        SDL_LockAudioDevice(device.id);
+        device.streams.push_back(output.get());
+        SDL_UnlockAudioDevice(device.id);
+        return output;
+    }
+    if (!StartSdlAudio()) return nullptr;
     SDL_AudioSpec wanted{};
     wanted.freq = static_cast<int>(rate);
     wanted.format = format;
     wanted.channels = static_cast<Uint8>(channels);
     wanted.samples = 512;
-    wanted.callback = Callback;
-    wanted.userdata = output.get();
+    wanted.callback = Device::Callback;
+    wanted.userdata = &device;
     // No format change is allowed: SDL converts to what the hardware takes, so the callback always
     // sees the format that was asked for.
-    output->device_ = SDL_OpenAudioDevice(nullptr, 0, &wanted, &output->spec_, 0);
-    if (output->device_ == 0) {
+    device.id = SDL_OpenAudioDevice(nullptr, 0, &wanted, &device.spec, 0);
+    if (device.id == 0) {
         fprintf(stderr, "audio: SDL cannot open a playback device: %s\n", SDL_GetError());
         StopSdlAudio();
         return nullptr;
     }
-    OpenOutputs& open = Outputs();
-    std::lock_guard<std::mutex> lock(open.mutex);
-    open.outputs.push_back(output.get());
-    if (!open.manual) SDL_PauseAudioDevice(output->device_, 0);
+    device.streams.push_back(output.get());
+    if (!device.manual) SDL_PauseAudioDevice(device.id, 0);
     return output;
 }
 
 Output::~Output() {
+    Device& device = TheDevice();
+    SDL_AudioDeviceID closing = 0;
     {
-        OpenOutputs& open = Outputs();
-        std::lock_guard<std::mutex> lock(open.mutex);
-        open.outputs.erase(std::find(open.outputs.begin(), open.outputs.end(), this));
+        std::lock_guard<std::mutex> lock(device.mutex);
+        auto found = std::find(device.streams.begin(), device.streams.end(), this);
+        // A stream that was refused never joined.
+        if (found == device.streams.end()) return;
+        SDL_LockAudioDevice(device.id);
+        device.streams.erase(found);
+        SDL_UnlockAudioDevice(device.id);
+        if (device.streams.empty()) std::swap(closing, device.id);
     }
-    // Closing joins SDL's device thread, so no callback runs after this.
-    SDL_CloseAudioDevice(device_);
+    if (closing == 0) return;
+    // Closing joins SDL's device thread. It happens outside the device's mutex, which a stream's
+    // callback never takes, but a test's RenderOutput does.
+    SDL_CloseAudioDevice(closing);
     StopSdlAudio();
 }
 
 void Output::Lock() {
-    SDL_LockAudioDevice(device_);
+    SDL_LockAudioDevice(TheDevice().id);
 }
 
 void Output::Unlock() {
-    SDL_UnlockAudioDevice(device_);
+    SDL_UnlockAudioDevice(TheDevice().id);
 }
 
-void Output::RenderNow(Uint8* stream, int bytes) {
-    Lock();
-    render_(owner_, stream, bytes);
-    Unlock();
+unsigned Output::Channels() const {
+    return TheDevice().spec.channels;
 }
 
-void Output::Callback(void* self, Uint8* stream, int bytes) {
-    auto* output = static_cast<Output*>(self);
-    output->render_(output->owner_, stream, bytes);
+unsigned Output::Rate() const {
+    return static_cast<unsigned>(TheDevice().spec.freq);
+}
+
+unsigned Output::Frames() const {
+    return TheDevice().spec.samples;
 }
 
 } // namespace audio
@@ -101,41 +154,44 @@ void Output::Callback(void* self, Uint8* stream, int bytes) {
 namespace audiotest {
 
 void UseManualOutput(bool manual) {
-    audio::OpenOutputs& open = audio::Outputs();
-    std::lock_guard<std::mutex> lock(open.mutex);
-    open.manual = manual;
+    audio::Device& device = audio::TheDevice();
+    std::lock_guard<std::mutex> lock(device.mutex);
+    device.manual = manual;
 }
 
 std::vector<float> RenderOutput(size_t frames) {
-    audio::OpenOutputs& open = audio::Outputs();
+    audio::Device& device = audio::TheDevice();
     // Held across the pass so that the device cannot close under it; callbacks never open or close
-    // devices.
-    std::lock_guard<std::mutex> lock(open.mutex);
-    if (open.outputs.empty()) return {};
-    audio::Output* output = open.outputs.back();
-    size_t samples = frames * output->Channels();
+    // streams.
+    std::lock_guard<std::mutex> lock(device.mutex);
+    if (device.id == 0) return {};
+    const size_t samples = frames * device.spec.channels;
     std::vector<float> result(samples);
-    if (output->Format() == AUDIO_F32SYS) {
-        output->RenderNow(reinterpret_cast<Uint8*>(result.data()), static_cast<int>(samples * sizeof(float)));
+    SDL_LockAudioDevice(device.id);
+    if (device.spec.format == AUDIO_F32SYS) {
+        audio::Device::Callback(&device, reinterpret_cast<Uint8*>(result.data()),
+                                static_cast<int>(samples * sizeof(float)));
     } else {
         std::vector<Sint16> pcm(samples);
-        output->RenderNow(reinterpret_cast<Uint8*>(pcm.data()), static_cast<int>(samples * sizeof(Sint16)));
+        audio::Device::Callback(&device, reinterpret_cast<Uint8*>(pcm.data()),
+                                static_cast<int>(samples * sizeof(Sint16)));
         for (size_t i = 0; i < samples; ++i)
             result[i] = pcm[i] / 32768.0f;
     }
+    SDL_UnlockAudioDevice(device.id);
     return result;
 }
 
 unsigned OutputChannels() {
-    audio::OpenOutputs& open = audio::Outputs();
-    std::lock_guard<std::mutex> lock(open.mutex);
-    return open.outputs.empty() ? 0 : open.outputs.back()->Channels();
+    audio::Device& device = audio::TheDevice();
+    std::lock_guard<std::mutex> lock(device.mutex);
+    return device.id ? device.spec.channels : 0;
 }
 
 unsigned OutputRate() {
-    audio::OpenOutputs& open = audio::Outputs();
-    std::lock_guard<std::mutex> lock(open.mutex);
-    return open.outputs.empty() ? 0 : open.outputs.back()->Rate();
+    audio::Device& device = audio::TheDevice();
+    std::lock_guard<std::mutex> lock(device.mutex);
+    return device.id ? static_cast<unsigned>(device.spec.freq) : 0;
 }
 
 } // namespace audiotest

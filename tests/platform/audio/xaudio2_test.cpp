@@ -291,6 +291,41 @@ TEST_F(XAudio2Test, InjectedFailuresHitOneCallEach) {
     second->Release();
 }
 
+TEST_F(XAudio2Test, EnginesOfOneFormatShareTheDeviceAndAreSummed) {
+    ASSERT_EQ(engine->CreateMasteringVoice(&master, 2, 48000), S_OK);
+    WAVEFORMATEXTENSIBLE format = FloatFormat(2, 48000);
+    ASSERT_EQ(engine->CreateSourceVoice(&source, &format.Format), S_OK);
+    IXAudio2* other = nullptr;
+    ASSERT_EQ(CoCreateInstance(CLSID_XAudio2, nullptr, CLSCTX_INPROC_SERVER, IID_IXAudio2,
+                               reinterpret_cast<void**>(&other)),
+              S_OK);
+    ASSERT_EQ(other->Initialize(0), S_OK);
+    IXAudio2MasteringVoice* otherMaster = nullptr;
+    // The device is open in stereo: another layout must wait until it closes.
+    EXPECT_EQ(other->CreateMasteringVoice(&otherMaster, 6, 48000), XAUDIO2_E_NO_DEVICE);
+    ASSERT_EQ(other->CreateMasteringVoice(&otherMaster, 2, 48000), S_OK);
+    IXAudio2SourceVoice* otherSource = nullptr;
+    ASSERT_EQ(other->CreateSourceVoice(&otherSource, &format.Format), S_OK);
+
+    std::vector<float> a = Constant(64, 0.25f, 0.5f), b = Constant(64, 0.125f, -1.0f);
+    Submit(a, 1);
+    XAUDIO2_BUFFER buffer{};
+    buffer.AudioBytes = static_cast<UINT32>(b.size() * sizeof(float));
+    buffer.pAudioData = reinterpret_cast<const BYTE*>(b.data());
+    ASSERT_EQ(otherSource->SubmitSourceBuffer(&buffer), S_OK);
+    ASSERT_EQ(source->Start(0), S_OK);
+    ASSERT_EQ(otherSource->Start(0), S_OK);
+    std::vector<float> out = audiotest::RenderOutput(64);
+    EXPECT_EQ(out[0], 0.375f);
+    EXPECT_EQ(out[1], -0.5f);
+
+    otherSource->DestroyVoice();
+    otherMaster->DestroyVoice();
+    other->Release();
+    // Still open for the first engine.
+    EXPECT_EQ(audiotest::OutputChannels(), 2u);
+}
+
 TEST_F(XAudio2Test, CriticalErrorsReachRegisteredEngineCallbacksOnly) {
     EngineRecorder recorder;
     ASSERT_EQ(engine->RegisterForCallbacks(&recorder), S_OK);
