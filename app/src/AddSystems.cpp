@@ -5,6 +5,7 @@
 #include "WindowSystem.h"
 
 #include <Engine.h>
+#include <GraphicsSystem.h>
 #include <InputSystem.h>
 #include <Messages.h>
 #include <PhysicsSystem.h>
@@ -73,10 +74,10 @@ void AddPluginSystems() {
 
 void AddSystems() {
     Engine::AddSystem(new ErrorLoggerSystem(L"ErrorLogger"));
-    // The game rules and graphics take these places when they arrive; until then the engine's
-    // base system holds them so that the order and the names stay as they will be.
+    // The game rules take this place when they arrive; until then the engine's base system holds it
+    // so that the order and the names stay as they will be.
     Engine::AddSystem(new System(L"GameLogic"));
-    Engine::AddSystem(new System(L"Graphics"));
+    Engine::AddSystem(new GraphicsSystem(L"Graphics"));
     Engine::AddSystem(new InputSystem(L"Input"));
     Engine::AddSystem(new PhysicsSystem(L"Physics"));
     Engine::AddSystem(new SoundSystem(L"Sound"));

@@ -1,5 +1,7 @@
 #include "banks/AuBankChunks.h"
 
+#include "core/AuLog.h"
+
 #include "banks/AuBankFileNames.h"
 
 #include "memory/AuArray.h"
@@ -215,6 +217,12 @@ AURESULT ReadRecord(CAuBankReader& reader, u8 type, u32 size, IAuHierarchySink& 
         return result;
     }
     if (!sink.HasExtensionReader()) return SkipRest(reader);
+    // Never hand an extension reader a size the chunk cannot hold: it trusts the size it is given.
+    if (size > reader.Available()) {
+        AuLog(AuLogLevel::Error, "bank: hierarchy record of type %u claims %u bytes; %llu remain", type, size,
+              static_cast<unsigned long long>(reader.Available()));
+        return AuResultBadHeader;
+    }
     AURESULT result = sink.ReadExtensionRecord(type, size, reader);
     if (result != AuResultSuccess && result != AuResultTypeNotHandled) return result;
     // Not handled: skipped, yet the load fails with 3.
@@ -276,13 +284,22 @@ AURESULT AuReadBankHeader(CAuBankReader& reader, AuBankHeader& header) {
     u8 chunk[AU_BANK_CHUNK_HEADER_SIZE];
     u32 got = 0;
     if (reader.Read(chunk, sizeof(chunk), got) != AuResultSuccess || got != sizeof(chunk) ||
-        LoadU32(chunk) != AU_BANK_TAG_BKHD)
+        LoadU32(chunk) != AU_BANK_TAG_BKHD) {
+        AuLog(AuLogLevel::Error, "bank: does not start with a bank header chunk");
         return AuResultBadHeader;
+    }
     const u32 size = LoadU32(chunk + 4);
-    if (size < AU_BANK_HEADER_FIELDS_SIZE) return AuResultBadHeader;
+    if (size < AU_BANK_HEADER_FIELDS_SIZE) {
+        AuLog(AuLogLevel::Error, "bank: header chunk of %u bytes is shorter than its %u fields", size,
+              AU_BANK_HEADER_FIELDS_SIZE);
+        return AuResultBadHeader;
+    }
     u8 fields[AU_BANK_HEADER_FIELDS_SIZE];
     const AURESULT result = reader.ReadExact(fields, sizeof(fields));
-    if (result != AuResultSuccess) return result;
+    if (result != AuResultSuccess) {
+        AuLog(AuLogLevel::Error, "bank: header fields cut short (%s)", AuResultName(result));
+        return result;
+    }
     header.uVersion = LoadU32(fields);
     header.bankID = LoadU32(fields + 4);
     header.languageID = LoadU32(fields + 8);
@@ -290,8 +307,15 @@ AURESULT AuReadBankHeader(CAuBankReader& reader, AuBankHeader& header) {
     const u32 rest = size - AU_BANK_HEADER_FIELDS_SIZE;
     u32 skipped = 0;
     reader.Skip(rest, skipped);
-    if (skipped != rest) return AuResultHeaderChunkTooShort;
-    return header.uVersion == AU_BANK_VERSION ? AuResultSuccess : AuResultWrongBankVersion;
+    if (skipped != rest) {
+        AuLog(AuLogLevel::Error, "bank: header chunk claims %u bytes; the bank ends before", size);
+        return AuResultHeaderChunkTooShort;
+    }
+    if (header.uVersion != AU_BANK_VERSION) {
+        AuLog(AuLogLevel::Error, "bank: version %u, this engine reads %u", header.uVersion, AU_BANK_VERSION);
+        return AuResultWrongBankVersion;
+    }
+    return AuResultSuccess;
 }
 
 AURESULT AuReadBankChunks(CAuBankReader& reader, AuBankLoadMode mode, bool dataInPlace,
@@ -304,7 +328,11 @@ AURESULT AuReadBankChunks(CAuBankReader& reader, AuBankLoadMode mode, bool dataI
         AURESULT result = reader.Read(chunk, sizeof(chunk), got);
         if (result != AuResultSuccess) return result;
         if (got == 0) return AuResultSuccess;
-        if (got != sizeof(chunk)) return AuResultBadHeader;
+        if (got != sizeof(chunk)) {
+            AuLog(AuLogLevel::Error, "bank: chunk header cut short after byte %llu",
+                  static_cast<unsigned long long>(reader.Consumed()));
+            return AuResultBadHeader;
+        }
         const u32 tag = LoadU32(chunk);
         const u32 size = LoadU32(chunk + 4);
         const bool media = tag == AU_BANK_TAG_DIDX || tag == AU_BANK_TAG_DATA;
@@ -313,7 +341,11 @@ AURESULT AuReadBankChunks(CAuBankReader& reader, AuBankLoadMode mode, bool dataI
         if (!known) {
             u32 skipped = 0;
             reader.Skip(size, skipped);
-            if (skipped != size) return AuResultBadHeader;
+            if (skipped != size) {
+                AuLog(AuLogLevel::Error, "bank: chunk %.4s claims %u bytes; the bank ends before",
+                      reinterpret_cast<const char*>(chunk), size);
+                return AuResultBadHeader;
+            }
             continue;
         }
         const u64 outer = reader.BeginBounds(size);
@@ -342,7 +374,11 @@ AURESULT AuReadBankChunks(CAuBankReader& reader, AuBankLoadMode mode, bool dataI
         // What a chunk's reader left of its payload is skipped, so the next chunk header is found.
         if (result == AuResultSuccess) result = SkipRest(reader);
         reader.EndBounds(outer);
-        if (result != AuResultSuccess) return result;
+        if (result != AuResultSuccess) {
+            AuLog(AuLogLevel::Error, "bank: chunk %.4s of %u bytes refused (%s)",
+                  reinterpret_cast<const char*>(chunk), size, AuResultName(result));
+            return result;
+        }
     }
 }
 

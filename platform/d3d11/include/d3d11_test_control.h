@@ -1,10 +1,13 @@
 // Controls of the graphics stand-in for tests and benchmarks only: read back targets, count draws,
-// make the next call of a kind fail, choose how many threads rasterise.
+// make the next call of a kind fail, record the calls made, count live objects, choose the device's
+// feature level and how many threads rasterise.
 #pragma once
 
 #include <d3d11.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace d3d11test {
@@ -32,7 +35,28 @@ void ResetDrawCount();
 // "EnumAdapters", "EnumOutputs", "GetDisplayModeList", "GetDesc", "MakeWindowAssociation", "Present",
 // "ResizeBuffers", "ResizeTarget", "SetFullscreenState", "GetContainingOutput".
 void FailNextCall(const char* call, HRESULT result);
+// The nth call of that name from now (1 = the next) fails; the ones before it succeed.
+void FailNthCall(const char* call, unsigned nth, HRESULT result);
 void ClearInjectedFailures();
+
+// One call into the stand-in, as its caller made it. `args` holds the call's numeric arguments in
+// order (integers, floats, and objects as their addresses, 0 for null; descriptions field by field);
+// `bytes` the data it handed over (initial data, UpdateSubresource); `text` file names and semantics.
+struct Call {
+    std::string name;
+    std::vector<double> args;
+    std::vector<uint8_t> bytes;
+    std::string text;
+};
+// Starting a record drops the previous one. The record lists device, context and DXGI calls, D3DX file
+// reads, and "SwapChainDestroyed" when a swap chain goes.
+void RecordCalls(bool record);
+std::vector<Call> TakeCalls();
+// Direct3D, DXGI and D3DX objects that exist now (devices, swap chains, views, buffers, blobs, ...).
+std::size_t LiveObjects();
+// The one level devices are created at (11_0 by default), as a card whose best level it is: a
+// request list must name it.
+void SetMaxFeatureLevel(D3D_FEATURE_LEVEL level);
 
 // True forces the plain per-pixel path where vector kernels would run (tests compare the two);
 // VectorKernels tells whether this processor runs them at all.

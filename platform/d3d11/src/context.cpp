@@ -13,6 +13,16 @@ template <class Impl, class Interface> Impl* Cast(Interface* p) {
 } // namespace
 
 namespace {
+template <class T> void RecordList(const char* name, UINT start, UINT count, T* const* items) {
+    if (!Recording()) return;
+    std::vector<double> args{double(start), double(count)};
+    for (UINT i = 0; i < count; ++i)
+        args.push_back(items ? Addr(items[i]) : 0.0);
+    RecordCall(name, std::move(args));
+}
+} // namespace
+
+namespace {
 // Every live context, so that the test controls can finish queued work before reading textures.
 std::mutex g_contextsLock;
 std::vector<Context*> g_contexts;
@@ -102,39 +112,53 @@ ULONG Context::Release() {
 // ---- state -------------------------------------------------------------------------------------------
 
 void Context::VSSetConstantBuffers(UINT start, UINT count, ID3D11Buffer* const* buffers) {
+    RecordList("VSSetConstantBuffers", start, count, buffers);
     for (UINT i = 0; i < count && start + i < D3D11_COMMONSHADER_CONSTANT_BUFFER_API_SLOT_COUNT; ++i)
         vsConstants_[start + i].Reset(buffers ? Cast<Buffer>(buffers[i]) : nullptr);
 }
 
 void Context::PSSetConstantBuffers(UINT start, UINT count, ID3D11Buffer* const* buffers) {
+    RecordList("PSSetConstantBuffers", start, count, buffers);
     for (UINT i = 0; i < count && start + i < D3D11_COMMONSHADER_CONSTANT_BUFFER_API_SLOT_COUNT; ++i)
         psConstants_[start + i].Reset(buffers ? Cast<Buffer>(buffers[i]) : nullptr);
 }
 
 void Context::PSSetShaderResources(UINT start, UINT count, ID3D11ShaderResourceView* const* views) {
+    RecordList("PSSetShaderResources", start, count, views);
     for (UINT i = 0; i < count && start + i < UINT(kTextureSlots); ++i)
         psViews_[start + i].Reset(views ? static_cast<ShaderResourceView*>(views[i]) : nullptr);
 }
 
 void Context::PSSetSamplers(UINT start, UINT count, ID3D11SamplerState* const* samplers) {
+    RecordList("PSSetSamplers", start, count, samplers);
     for (UINT i = 0; i < count && start + i < D3D11_COMMONSHADER_SAMPLER_SLOT_COUNT; ++i)
         psSamplers_[start + i].Reset(samplers ? Cast<SamplerState>(samplers[i]) : nullptr);
 }
 
 void Context::PSSetShader(ID3D11PixelShader* shader, ID3D11ClassInstance* const*, UINT) {
+    D3D11SW_RECORD("PSSetShader", {Addr(shader)});
     ps_.Reset(Cast<PixelShader>(shader));
 }
 
 void Context::VSSetShader(ID3D11VertexShader* shader, ID3D11ClassInstance* const*, UINT) {
+    D3D11SW_RECORD("VSSetShader", {Addr(shader)});
     vs_.Reset(Cast<VertexShader>(shader));
 }
 
 void Context::IASetInputLayout(ID3D11InputLayout* layout) {
+    D3D11SW_RECORD("IASetInputLayout", {Addr(layout)});
     layout_.Reset(Cast<InputLayout>(layout));
 }
 
 void Context::IASetVertexBuffers(UINT start, UINT count, ID3D11Buffer* const* buffers, const UINT* strides,
                                  const UINT* offsets) {
+    if (Recording()) {
+        std::vector<double> args{double(start), double(count)};
+        for (UINT i = 0; i < count; ++i)
+            args.insert(args.end(), {buffers ? Addr(buffers[i]) : 0.0, strides ? double(strides[i]) : 0.0,
+                                     offsets ? double(offsets[i]) : 0.0});
+        RecordCall("IASetVertexBuffers", std::move(args));
+    }
     for (UINT i = 0; i < count && start + i < D3D11_IA_VERTEX_INPUT_RESOURCE_SLOT_COUNT; ++i) {
         VertexStream& s = streams_[start + i];
         s.buffer.Reset(buffers ? Cast<Buffer>(buffers[i]) : nullptr);
@@ -144,24 +168,40 @@ void Context::IASetVertexBuffers(UINT start, UINT count, ID3D11Buffer* const* bu
 }
 
 void Context::IASetIndexBuffer(ID3D11Buffer* buffer, DXGI_FORMAT format, UINT offset) {
+    D3D11SW_RECORD("IASetIndexBuffer", {Addr(buffer), double(format), double(offset)});
     indexBuffer_.Reset(Cast<Buffer>(buffer));
     indexFormat_ = format;
     indexOffset_ = offset;
 }
 
 void Context::IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY topology) {
+    D3D11SW_RECORD("IASetPrimitiveTopology", {double(topology)});
     topology_ = topology;
 }
 
 void Context::OMSetRenderTargets(UINT count, ID3D11RenderTargetView* const* views,
                                  ID3D11DepthStencilView* depth) {
+    if (Recording()) {
+        std::vector<double> args{double(count)};
+        for (UINT i = 0; i < count; ++i)
+            args.push_back(views ? Addr(views[i]) : 0.0);
+        args.push_back(Addr(depth));
+        RecordCall("OMSetRenderTargets", std::move(args));
+    }
     Flush();
     for (UINT i = 0; i < D3D11_SIMULTANEOUS_RENDER_TARGET_COUNT; ++i)
         targets_[i].Reset(i < count && views ? static_cast<RenderTargetView*>(views[i]) : nullptr);
     depth_.Reset(static_cast<DepthStencilView*>(depth));
 }
 
-void Context::OMSetBlendState(ID3D11BlendState* state, const FLOAT factor[4], UINT) {
+void Context::OMSetBlendState(ID3D11BlendState* state, const FLOAT factor[4], UINT sampleMask) {
+    if (Recording()) {
+        std::vector<double> args{Addr(state)};
+        for (int i = 0; i < 4; ++i)
+            args.push_back(factor ? double(factor[i]) : -1.0);
+        args.push_back(double(sampleMask));
+        RecordCall("OMSetBlendState", std::move(args));
+    }
     blend_.Reset(Cast<BlendState>(state));
     // A null factor means (1, 1, 1, 1).
     for (int i = 0; i < 4; ++i)
@@ -169,10 +209,19 @@ void Context::OMSetBlendState(ID3D11BlendState* state, const FLOAT factor[4], UI
 }
 
 void Context::RSSetState(ID3D11RasterizerState* state) {
+    D3D11SW_RECORD("RSSetState", {Addr(state)});
     rasterizer_.Reset(Cast<RasterizerState>(state));
 }
 
 void Context::RSSetViewports(UINT count, const D3D11_VIEWPORT* viewports) {
+    if (Recording()) {
+        std::vector<double> args{double(count)};
+        for (UINT i = 0; viewports && i < count; ++i) {
+            const D3D11_VIEWPORT& v = viewports[i];
+            args.insert(args.end(), {v.TopLeftX, v.TopLeftY, v.Width, v.Height, v.MinDepth, v.MaxDepth});
+        }
+        RecordCall("RSSetViewports", std::move(args));
+    }
     viewports_.assign(viewports, viewports + (viewports ? count : 0));
 }
 
@@ -204,7 +253,14 @@ HRESULT Context::Map(ID3D11Resource* resource, UINT subresource, D3D11_MAP type,
 void Context::Unmap(ID3D11Resource*, UINT) {}
 
 void Context::UpdateSubresource(ID3D11Resource* resource, UINT subresource, const D3D11_BOX* box,
-                                const void* data, UINT rowPitch, UINT) {
+                                const void* data, UINT rowPitch, UINT depthPitch) {
+    if (Recording()) {
+        // The bytes a whole-buffer update takes; texture and boxed updates record no bytes.
+        Buffer* b = AsBuffer(resource);
+        RecordCall("UpdateSubresource",
+                   {Addr(resource), double(subresource), Addr(box), double(rowPitch), double(depthPitch)},
+                   data, b && !box ? b->Size() : 0);
+    }
     if (!data || subresource != 0) return;
     if (Buffer* b = AsBuffer(resource)) {
         if (b->Desc().Usage != D3D11_USAGE_DEFAULT) {
@@ -237,6 +293,7 @@ void Context::UpdateSubresource(ID3D11Resource* resource, UINT subresource, cons
 }
 
 void Context::ClearRenderTargetView(ID3D11RenderTargetView* view, const FLOAT color[4]) {
+    if (color) D3D11SW_RECORD("ClearRenderTargetView", {Addr(view), color[0], color[1], color[2], color[3]});
     if (!view || !color) return;
     Texture2D* t = static_cast<RenderTargetView*>(view)->Texture();
     auto unorm = [](float v) -> uint32_t {
@@ -260,7 +317,8 @@ void Context::ClearRenderTargetView(ID3D11RenderTargetView* view, const FLOAT co
     std::fill(t->Colour(), t->Colour() + size_t(t->Width()) * size_t(t->Height()), packed);
 }
 
-void Context::ClearDepthStencilView(ID3D11DepthStencilView* view, UINT flags, FLOAT depth, UINT8) {
+void Context::ClearDepthStencilView(ID3D11DepthStencilView* view, UINT flags, FLOAT depth, UINT8 stencil) {
+    D3D11SW_RECORD("ClearDepthStencilView", {Addr(view), double(flags), depth, double(stencil)});
     if (!view || !(flags & D3D11_CLEAR_DEPTH)) return;
     Texture2D* t = static_cast<DepthStencilView*>(view)->Texture();
     const float value = std::clamp(depth, 0.0f, 1.0f);
@@ -279,6 +337,7 @@ void Context::ClearDepthStencilView(ID3D11DepthStencilView* view, UINT flags, FL
 // ---- drawing ---------------------------------------------------------------------------------------
 
 void Context::DrawIndexed(UINT indexCount, UINT startIndex, INT baseVertex) {
+    D3D11SW_RECORD("DrawIndexed", {double(indexCount), double(startIndex), double(baseVertex)});
     if (indexCount == 0) return;
     if (!indexBuffer_ || (indexFormat_ != DXGI_FORMAT_R32_UINT && indexFormat_ != DXGI_FORMAT_R16_UINT)) {
         Complain("DrawIndexed: no index buffer of R32_UINT or R16_UINT bound");
@@ -311,6 +370,7 @@ void Context::DrawIndexed(UINT indexCount, UINT startIndex, INT baseVertex) {
 }
 
 void Context::Draw(UINT vertexCount, UINT startVertex) {
+    D3D11SW_RECORD("Draw", {double(vertexCount), double(startVertex)});
     if (vertexCount == 0) return;
     // More vertices than any buffer can hold is a caller's fault; refuse it rather than allocate for it.
     if (vertexCount > (1u << 26)) {

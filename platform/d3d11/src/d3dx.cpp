@@ -5,6 +5,7 @@
 #include <d3dx11.h>
 
 #include <stb/stb_image.h>
+#include <win32_paths.h>
 
 #include <cctype>
 #include <cmath>
@@ -59,29 +60,6 @@ bool ParseBlob(const void* bytecode, SIZE_T length, ShaderTag& tag) {
     return true;
 }
 
-std::string Utf8(const wchar_t* w) {
-    std::string out;
-    for (; w && *w; ++w) {
-        const uint32_t c = uint32_t(*w);
-        if (c < 0x80) {
-            out += char(c);
-        } else if (c < 0x800) {
-            out += char(0xC0 | (c >> 6));
-            out += char(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += char(0xE0 | (c >> 12));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        } else {
-            out += char(0xF0 | (c >> 18));
-            out += char(0x80 | ((c >> 12) & 0x3F));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
 bool IsIdentChar(char c) {
     return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
 }
@@ -113,39 +91,11 @@ std::string StemOf(const std::string& path) {
     return dot == std::string::npos ? name : name.substr(0, dot);
 }
 
-std::string ResolvePath(const wchar_t* wide) {
-    namespace fs = std::filesystem;
-    std::string path = Utf8(wide);
-    for (char& c : path)
-        if (c == '\\') c = '/';
-    std::error_code ec;
-    if (path.empty() || fs::exists(path, ec)) return path;
-    // Walk component by component, matching names without regard to case where the exact one is missing.
-    fs::path resolved = path[0] == '/' ? fs::path("/") : fs::path();
-    for (const fs::path& part : fs::path(path).relative_path()) {
-        fs::path next = resolved / part;
-        if (part == "." || part == ".." || fs::exists(next, ec)) {
-            resolved = next;
-            continue;
-        }
-        bool found = false;
-        const fs::path dir = resolved.empty() ? fs::path(".") : resolved;
-        for (const auto& entry : fs::directory_iterator(dir, ec)) {
-            if (strcasecmp(entry.path().filename().c_str(), part.c_str()) == 0) {
-                resolved /= entry.path().filename();
-                found = true;
-                break;
-            }
-        }
-        if (!found) return path;
-    }
-    return resolved.string();
-}
-
 // ---- shader objects ----------------------------------------------------------------------------------
 
 HRESULT Device::CreateVertexShader(const void* bytecode, SIZE_T length, ID3D11ClassLinkage*,
                                    ID3D11VertexShader** shader) {
+    D3D11SW_RECORD("CreateVertexShader", {Addr(bytecode), double(length)});
     ShaderTag tag;
     if (!ParseBlob(bytecode, length, tag) || tag.profile.rfind("vs_", 0) != 0) {
         Complain("CreateVertexShader: the byte code is not a compiled vertex shader");
@@ -166,6 +116,7 @@ HRESULT Device::CreateVertexShader(const void* bytecode, SIZE_T length, ID3D11Cl
 
 HRESULT Device::CreatePixelShader(const void* bytecode, SIZE_T length, ID3D11ClassLinkage*,
                                   ID3D11PixelShader** shader) {
+    D3D11SW_RECORD("CreatePixelShader", {Addr(bytecode), double(length)});
     ShaderTag tag;
     if (!ParseBlob(bytecode, length, tag) || tag.profile.rfind("ps_", 0) != 0) {
         Complain("CreatePixelShader: the byte code is not a compiled pixel shader");
@@ -186,6 +137,19 @@ HRESULT Device::CreatePixelShader(const void* bytecode, SIZE_T length, ID3D11Cla
 
 HRESULT Device::CreateInputLayout(const D3D11_INPUT_ELEMENT_DESC* elements, UINT count, const void* bytecode,
                                   SIZE_T length, ID3D11InputLayout** layout) {
+    if (Recording()) {
+        // Per element: format, slot, offset, classification; the semantics in `text`, comma-separated.
+        std::vector<double> args{double(count)};
+        std::string semantics;
+        for (UINT i = 0; elements && i < count; ++i) {
+            const auto& e = elements[i];
+            args.insert(args.end(), {double(e.Format), double(e.InputSlot), double(e.AlignedByteOffset),
+                                     double(e.InputSlotClass)});
+            if (i) semantics += ',';
+            semantics += e.SemanticName ? e.SemanticName : "";
+        }
+        RecordCall("CreateInputLayout", std::move(args), nullptr, 0, std::move(semantics));
+    }
     ShaderTag tag;
     const ProgramEntry* program = nullptr;
     if (!ParseBlob(bytecode, length, tag) || tag.profile.rfind("vs_", 0) != 0 ||
@@ -255,8 +219,12 @@ using namespace d3d11sw;
 // ---- D3DX --------------------------------------------------------------------------------------------
 
 HRESULT D3DX11CompileFromFileW(LPCWSTR srcFile, const D3D10_SHADER_MACRO*, LPD3D10INCLUDE,
-                               LPCSTR functionName, LPCSTR profile, UINT, UINT, ID3DX11ThreadPump* pump,
-                               ID3D10Blob** shader, ID3D10Blob** errorMessages, HRESULT* result) {
+                               LPCSTR functionName, LPCSTR profile, UINT flags1, UINT flags2,
+                               ID3DX11ThreadPump* pump, ID3D10Blob** shader, ID3D10Blob** errorMessages,
+                               HRESULT* result) {
+    D3D11SW_RECORD("D3DX11CompileFromFileW", {double(flags1), double(flags2)}, nullptr, 0,
+                   win32::ToUtf8(srcFile) + "|" + (functionName ? functionName : "") + "|" +
+                       (profile ? profile : ""));
     if (shader) *shader = nullptr;
     if (errorMessages) *errorMessages = nullptr;
     auto finish = [&](HRESULT hr) {
@@ -264,7 +232,7 @@ HRESULT D3DX11CompileFromFileW(LPCWSTR srcFile, const D3D10_SHADER_MACRO*, LPD3D
         return hr;
     };
     if (!srcFile || !functionName || !profile || !shader || pump) return finish(E_INVALIDARG);
-    const std::string path = ResolvePath(srcFile);
+    const std::string path = win32::NativePath(srcFile);
     std::ifstream file(path, std::ios::binary);
     if (!file) return finish(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
     std::stringstream text;
@@ -293,13 +261,14 @@ HRESULT D3DX11CompileFromFileW(LPCWSTR srcFile, const D3D10_SHADER_MACRO*, LPD3D
 HRESULT D3DX11CreateShaderResourceViewFromFileW(ID3D11Device* device, LPCWSTR srcFile,
                                                 D3DX11_IMAGE_LOAD_INFO*, ID3DX11ThreadPump* pump,
                                                 ID3D11ShaderResourceView** view, HRESULT* result) {
+    D3D11SW_RECORD("D3DX11CreateShaderResourceViewFromFileW", {}, nullptr, 0, win32::ToUtf8(srcFile));
     if (view) *view = nullptr;
     auto finish = [&](HRESULT hr) {
         if (result) *result = hr;
         return hr;
     };
     if (!device || !srcFile || !view || pump) return finish(E_INVALIDARG);
-    const std::string path = ResolvePath(srcFile);
+    const std::string path = win32::NativePath(srcFile);
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec)) return finish(D3D11_ERROR_FILE_NOT_FOUND);
     int w = 0, h = 0, channels = 0;

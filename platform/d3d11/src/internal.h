@@ -25,7 +25,8 @@ class Device;
 // Common lifetime for every object; `Implements` answers QueryInterface.
 class Object {
 public:
-    virtual ~Object() = default;
+    Object();
+    virtual ~Object();
     ULONG AddPublic() { return ++refs_; }
     ULONG ReleasePublic();
     void AddInternal() { ++internal_; }
@@ -307,7 +308,7 @@ void FlushAllContexts();
 
 class Device final : public Com<ID3D11Device> {
 public:
-    Device() : context_(*this) {}
+    explicit Device(D3D_FEATURE_LEVEL level = D3D_FEATURE_LEVEL_11_0) : context_(*this), level_(level) {}
 
     HRESULT CreateBuffer(const D3D11_BUFFER_DESC* desc, const D3D11_SUBRESOURCE_DATA* initial,
                          ID3D11Buffer** buffer) override;
@@ -328,7 +329,7 @@ public:
     HRESULT CreateBlendState(const D3D11_BLEND_DESC* desc, ID3D11BlendState** state) override;
     HRESULT CreateRasterizerState(const D3D11_RASTERIZER_DESC* desc, ID3D11RasterizerState** state) override;
     HRESULT CreateSamplerState(const D3D11_SAMPLER_DESC* desc, ID3D11SamplerState** state) override;
-    D3D_FEATURE_LEVEL GetFeatureLevel() override { return D3D_FEATURE_LEVEL_11_0; }
+    D3D_FEATURE_LEVEL GetFeatureLevel() override { return level_; }
     void GetImmediateContext(ID3D11DeviceContext** context) override;
 
     Context& ImmediateContext() { return context_; }
@@ -341,6 +342,7 @@ protected:
 
 private:
     Context context_;
+    D3D_FEATURE_LEVEL level_;
 };
 
 // ---- DXGI ------------------------------------------------------------------------------------------
@@ -419,10 +421,21 @@ private:
 
 // A creation failure injected by the test controls for this call name, or S_OK.
 HRESULT TakeInjectedFailure(const char* call);
+// The call record of the test controls. Callers test Recording() first, so that an unrecorded run
+// builds no argument lists.
+bool Recording();
+void RecordCall(const char* name, std::vector<double> args, const void* bytes = nullptr, size_t size = 0,
+                std::string text = {});
+inline double Addr(const void* p) {
+    return double(reinterpret_cast<uintptr_t>(p));
+}
+#define D3D11SW_RECORD(...)                                                                                  \
+    do {                                                                                                     \
+        if (::d3d11sw::Recording()) ::d3d11sw::RecordCall(__VA_ARGS__);                                      \
+    } while (0)
+// The level that new devices are created at, at most.
+D3D_FEATURE_LEVEL MaxFeatureLevel();
 void CountDraw();
-// Wide path as the program writes it ("..\\..\\Resources\\x.png") to an openable UTF-8 path, with a
-// case-insensitive fall-back per component when the exact name does not exist.
-std::string ResolvePath(const wchar_t* path);
 std::string StemOf(const std::string& path);
 // Reports a problem of the caller's on standard error, as the platform's debug layer would.
 void Complain(const char* format, ...) __attribute__((format(printf, 1, 2)));

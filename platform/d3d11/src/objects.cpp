@@ -11,6 +11,9 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <utility>
+
+#include <d3d11_test_control.h>
 
 // Interface identifiers: the values are ours; only their identity matters here.
 const IID IID_ID3D10Blob = {0x8BA5FB08, 0x5195, 0x40e2, {0xAC, 0x58, 0x0D, 0x98, 0x9C, 0x3A, 0x01, 0x02}};
@@ -30,6 +33,20 @@ const IID IID_ID3D11Texture2D = {
 namespace d3d11sw {
 
 // ---- lifetime --------------------------------------------------------------------------------------
+
+namespace {
+std::atomic<size_t> g_liveObjects{0};
+} // namespace
+
+Object::Object() {
+    ++g_liveObjects;
+}
+Object::~Object() {
+    --g_liveObjects;
+}
+size_t LiveObjectCount() {
+    return g_liveObjects;
+}
 
 ULONG Object::ReleasePublic() {
     ULONG left = --refs_;
@@ -75,15 +92,61 @@ Buffer* AsBuffer(ID3D11Resource* resource) {
 
 namespace {
 std::mutex g_controlLock;
-std::map<std::string, HRESULT> g_injected;
+// The failure and how many successful calls of that name come before it.
+struct Injected {
+    HRESULT result;
+    unsigned skip;
+};
+std::map<std::string, Injected> g_injected;
 std::atomic<unsigned> g_draws{0};
+std::atomic<bool> g_recording{false};
+std::vector<d3d11test::Call> g_calls;
+std::atomic<D3D_FEATURE_LEVEL> g_maxLevel{D3D_FEATURE_LEVEL_11_0};
 } // namespace
+
+bool Recording() {
+    return g_recording.load(std::memory_order_relaxed);
+}
+
+void RecordCall(const char* name, std::vector<double> args, const void* bytes, size_t size,
+                std::string text) {
+    std::lock_guard<std::mutex> lock(g_controlLock);
+    if (!g_recording) return;
+    d3d11test::Call call{name, std::move(args), {}, std::move(text)};
+    if (bytes && size) {
+        const auto* b = static_cast<const uint8_t*>(bytes);
+        call.bytes.assign(b, b + size);
+    }
+    g_calls.push_back(std::move(call));
+}
+
+void StartRecording(bool record) {
+    std::lock_guard<std::mutex> lock(g_controlLock);
+    g_calls.clear();
+    g_recording = record;
+}
+
+std::vector<d3d11test::Call> TakeRecordedCalls() {
+    std::lock_guard<std::mutex> lock(g_controlLock);
+    return std::exchange(g_calls, {});
+}
+
+D3D_FEATURE_LEVEL MaxFeatureLevel() {
+    return g_maxLevel;
+}
+void SetMaxLevel(D3D_FEATURE_LEVEL level) {
+    g_maxLevel = level;
+}
 
 HRESULT TakeInjectedFailure(const char* call) {
     std::lock_guard<std::mutex> lock(g_controlLock);
     auto it = g_injected.find(call);
     if (it == g_injected.end()) return S_OK;
-    HRESULT hr = it->second;
+    if (it->second.skip > 0) {
+        --it->second.skip;
+        return S_OK;
+    }
+    HRESULT hr = it->second.result;
     g_injected.erase(it);
     return hr;
 }
@@ -98,9 +161,9 @@ void ResetDraws() {
     g_draws = 0;
 }
 
-void InjectFailure(const char* call, HRESULT result) {
+void InjectFailure(const char* call, unsigned nth, HRESULT result) {
     std::lock_guard<std::mutex> lock(g_controlLock);
-    g_injected[call] = result;
+    g_injected[call] = {result, nth > 0 ? nth - 1 : 0};
 }
 
 void ClearFailures() {
@@ -147,6 +210,12 @@ bool ValidBufferDesc(const D3D11_BUFFER_DESC& d) {
 
 HRESULT Device::CreateBuffer(const D3D11_BUFFER_DESC* desc, const D3D11_SUBRESOURCE_DATA* initial,
                              ID3D11Buffer** buffer) {
+    if (desc)
+        D3D11SW_RECORD("CreateBuffer",
+                       {double(desc->ByteWidth), double(desc->Usage), double(desc->BindFlags),
+                        double(desc->CPUAccessFlags), double(desc->MiscFlags),
+                        double(desc->StructureByteStride)},
+                       initial ? initial->pSysMem : nullptr, initial ? desc->ByteWidth : 0);
     if (!desc || !ValidBufferDesc(*desc)) {
         Complain("CreateBuffer: invalid description (size %u, bind 0x%x, usage %d)",
                  desc ? desc->ByteWidth : 0, desc ? desc->BindFlags : 0, desc ? int(desc->Usage) : -1);
@@ -164,6 +233,12 @@ HRESULT Device::CreateBuffer(const D3D11_BUFFER_DESC* desc, const D3D11_SUBRESOU
 
 HRESULT Device::CreateTexture2D(const D3D11_TEXTURE2D_DESC* desc, const D3D11_SUBRESOURCE_DATA* initial,
                                 ID3D11Texture2D** texture) {
+    if (desc)
+        D3D11SW_RECORD("CreateTexture2D",
+                       {double(desc->Width), double(desc->Height), double(desc->MipLevels),
+                        double(desc->ArraySize), double(desc->Format), double(desc->SampleDesc.Count),
+                        double(desc->SampleDesc.Quality), double(desc->Usage), double(desc->BindFlags),
+                        double(desc->CPUAccessFlags), double(desc->MiscFlags)});
     if (!desc || desc->Width == 0 || desc->Height == 0 ||
         desc->Width > D3D11_REQ_TEXTURE2D_U_OR_V_DIMENSION ||
         desc->Height > D3D11_REQ_TEXTURE2D_U_OR_V_DIMENSION || desc->MipLevels > 1 || desc->ArraySize != 1 ||
@@ -196,6 +271,10 @@ HRESULT Device::CreateTexture2D(const D3D11_TEXTURE2D_DESC* desc, const D3D11_SU
 HRESULT Device::CreateShaderResourceView(ID3D11Resource* resource,
                                          const D3D11_SHADER_RESOURCE_VIEW_DESC* desc,
                                          ID3D11ShaderResourceView** view) {
+    D3D11SW_RECORD("CreateShaderResourceView", {Addr(resource), desc ? double(desc->Format) : -1.0,
+                                                desc ? double(desc->ViewDimension) : -1.0,
+                                                desc ? double(desc->Texture2D.MostDetailedMip) : -1.0,
+                                                desc ? double(desc->Texture2D.MipLevels) : -1.0});
     Texture2D* t = AsTexture(resource);
     if (!t || !(t->Desc().BindFlags & D3D11_BIND_SHADER_RESOURCE)) return E_INVALIDARG;
     if (desc && (desc->ViewDimension != D3D11_SRV_DIMENSION_TEXTURE2D || desc->Format != t->Desc().Format ||
@@ -209,6 +288,9 @@ HRESULT Device::CreateShaderResourceView(ID3D11Resource* resource,
 
 HRESULT Device::CreateRenderTargetView(ID3D11Resource* resource, const D3D11_RENDER_TARGET_VIEW_DESC* desc,
                                        ID3D11RenderTargetView** view) {
+    D3D11SW_RECORD("CreateRenderTargetView", {Addr(resource), desc ? double(desc->Format) : -1.0,
+                                              desc ? double(desc->ViewDimension) : -1.0,
+                                              desc ? double(desc->Texture2D.MipSlice) : -1.0});
     Texture2D* t = AsTexture(resource);
     if (!t || !(t->Desc().BindFlags & D3D11_BIND_RENDER_TARGET)) return E_INVALIDARG;
     if (desc && (desc->ViewDimension != D3D11_RTV_DIMENSION_TEXTURE2D || desc->Format != t->Desc().Format ||
@@ -222,6 +304,8 @@ HRESULT Device::CreateRenderTargetView(ID3D11Resource* resource, const D3D11_REN
 
 HRESULT Device::CreateDepthStencilView(ID3D11Resource* resource, const D3D11_DEPTH_STENCIL_VIEW_DESC* desc,
                                        ID3D11DepthStencilView** view) {
+    D3D11SW_RECORD("CreateDepthStencilView", {Addr(resource), desc ? double(desc->Format) : -1.0,
+                                              desc ? double(desc->ViewDimension) : -1.0});
     Texture2D* t = AsTexture(resource);
     if (!t || !t->IsDepth()) return E_INVALIDARG;
     if (desc && (desc->ViewDimension != D3D11_DSV_DIMENSION_TEXTURE2D || desc->Format != t->Desc().Format))
@@ -234,6 +318,14 @@ HRESULT Device::CreateDepthStencilView(ID3D11Resource* resource, const D3D11_DEP
 
 HRESULT Device::CreateBlendState(const D3D11_BLEND_DESC* desc, ID3D11BlendState** state) {
     if (!desc) return E_INVALIDARG;
+    if (Recording()) {
+        std::vector<double> args{double(desc->AlphaToCoverageEnable), double(desc->IndependentBlendEnable)};
+        for (const auto& rt : desc->RenderTarget)
+            args.insert(args.end(), {double(rt.BlendEnable), double(rt.SrcBlend), double(rt.DestBlend),
+                                     double(rt.BlendOp), double(rt.SrcBlendAlpha), double(rt.DestBlendAlpha),
+                                     double(rt.BlendOpAlpha), double(rt.RenderTargetWriteMask)});
+        RecordCall("CreateBlendState", std::move(args));
+    }
     const int used = desc->IndependentBlendEnable ? 8 : 1;
     for (int i = 0; i < used; ++i) {
         const auto& rt = desc->RenderTarget[i];
@@ -257,6 +349,13 @@ HRESULT Device::CreateBlendState(const D3D11_BLEND_DESC* desc, ID3D11BlendState*
 }
 
 HRESULT Device::CreateRasterizerState(const D3D11_RASTERIZER_DESC* desc, ID3D11RasterizerState** state) {
+    if (desc)
+        D3D11SW_RECORD("CreateRasterizerState",
+                       {double(desc->FillMode), double(desc->CullMode), double(desc->FrontCounterClockwise),
+                        double(desc->DepthBias), double(desc->DepthBiasClamp),
+                        double(desc->SlopeScaledDepthBias), double(desc->DepthClipEnable),
+                        double(desc->ScissorEnable), double(desc->MultisampleEnable),
+                        double(desc->AntialiasedLineEnable)});
     if (!desc || (desc->FillMode != D3D11_FILL_SOLID && desc->FillMode != D3D11_FILL_WIREFRAME) ||
         desc->CullMode < D3D11_CULL_NONE || desc->CullMode > D3D11_CULL_BACK)
         return E_INVALIDARG;
@@ -268,6 +367,10 @@ HRESULT Device::CreateRasterizerState(const D3D11_RASTERIZER_DESC* desc, ID3D11R
 
 HRESULT Device::CreateSamplerState(const D3D11_SAMPLER_DESC* desc, ID3D11SamplerState** state) {
     if (!desc) return E_INVALIDARG;
+    D3D11SW_RECORD("CreateSamplerState",
+                   {double(desc->Filter), double(desc->AddressU), double(desc->AddressV),
+                    double(desc->AddressW), double(desc->MipLODBias), double(desc->MaxAnisotropy),
+                    double(desc->ComparisonFunc), double(desc->MinLOD), double(desc->MaxLOD)});
     auto addressOk = [](D3D11_TEXTURE_ADDRESS_MODE m) {
         return m >= D3D11_TEXTURE_ADDRESS_WRAP && m <= D3D11_TEXTURE_ADDRESS_BORDER;
     };
@@ -327,7 +430,9 @@ HRESULT Output::GetParent(REFIID, void** parent) {
     return E_NOINTERFACE;
 }
 
-HRESULT Output::GetDisplayModeList(DXGI_FORMAT format, UINT, UINT* count, DXGI_MODE_DESC* desc) {
+HRESULT Output::GetDisplayModeList(DXGI_FORMAT format, UINT flags, UINT* count, DXGI_MODE_DESC* desc) {
+    D3D11SW_RECORD("GetDisplayModeList",
+                   {double(format), double(flags), count ? double(*count) : -1.0, desc ? 1.0 : 0.0});
     if (!count) return DXGI_ERROR_INVALID_CALL;
     if (HRESULT hr = TakeInjectedFailure("GetDisplayModeList"); FAILED(hr)) return hr;
     const UINT available = format == DXGI_FORMAT_R8G8B8A8_UNORM ? kModeCount : 0;
@@ -358,6 +463,7 @@ HRESULT Adapter::GetParent(REFIID riid, void** parent) {
 }
 
 HRESULT Adapter::EnumOutputs(UINT output, IDXGIOutput** out) {
+    D3D11SW_RECORD("EnumOutputs", {double(output)});
     if (!out) return DXGI_ERROR_INVALID_CALL;
     *out = nullptr;
     if (output != 0) return DXGI_ERROR_NOT_FOUND;
@@ -367,6 +473,7 @@ HRESULT Adapter::EnumOutputs(UINT output, IDXGIOutput** out) {
 }
 
 HRESULT Adapter::GetDesc(DXGI_ADAPTER_DESC* desc) {
+    D3D11SW_RECORD("GetDesc", {}, nullptr, 0, "IDXGIAdapter");
     if (!desc) return E_INVALIDARG;
     if (HRESULT hr = TakeInjectedFailure("GetDesc"); FAILED(hr)) return hr;
     std::memset(desc, 0, sizeof(*desc));
@@ -386,7 +493,8 @@ HRESULT Factory::GetParent(REFIID, void** parent) {
     return E_NOINTERFACE;
 }
 
-HRESULT Factory::MakeWindowAssociation(HWND, UINT flags) {
+HRESULT Factory::MakeWindowAssociation(HWND window, UINT flags) {
+    D3D11SW_RECORD("MakeWindowAssociation", {Addr(window), double(flags)});
     // Alt+Enter and the other key handling the flags switch off never happen here.
     if (flags & ~UINT(DXGI_MWA_NO_WINDOW_CHANGES | DXGI_MWA_NO_ALT_ENTER | DXGI_MWA_NO_PRINT_SCREEN))
         return DXGI_ERROR_INVALID_CALL;
@@ -394,6 +502,7 @@ HRESULT Factory::MakeWindowAssociation(HWND, UINT flags) {
 }
 
 HRESULT Factory::EnumAdapters(UINT adapter, IDXGIAdapter** out) {
+    D3D11SW_RECORD("EnumAdapters", {double(adapter)});
     if (!out) return DXGI_ERROR_INVALID_CALL;
     *out = nullptr;
     if (adapter != 0) return DXGI_ERROR_NOT_FOUND;
@@ -409,6 +518,7 @@ SwapChain::SwapChain(Device* device, const DXGI_SWAP_CHAIN_DESC& desc) : device_
 }
 
 SwapChain::~SwapChain() {
+    D3D11SW_RECORD("SwapChainDestroyed", {});
     if (backBuffer_) backBuffer_->Release();
     device_->Release();
 }
@@ -427,15 +537,18 @@ HRESULT SwapChain::MakeBackBuffer() {
     t.SampleDesc = {1, 0};
     t.BindFlags = D3D11_BIND_RENDER_TARGET |
                   (desc_.BufferUsage & DXGI_USAGE_SHADER_INPUT ? D3D11_BIND_SHADER_RESOURCE : 0);
-    ID3D11Texture2D* created = nullptr;
-    HRESULT hr = device_->CreateTexture2D(&t, nullptr, &created);
-    if (FAILED(hr)) return hr;
+    // Made here rather than through the device, so that the caller's call record and injected
+    // failures see only the calls the caller made.
+    if (t.Width == 0 || t.Height == 0 || t.Width > D3D11_REQ_TEXTURE2D_U_OR_V_DIMENSION ||
+        t.Height > D3D11_REQ_TEXTURE2D_U_OR_V_DIMENSION || t.Format != DXGI_FORMAT_R8G8B8A8_UNORM)
+        return E_INVALIDARG;
     if (backBuffer_) backBuffer_->Release();
-    backBuffer_ = static_cast<Texture2D*>(created);
+    backBuffer_ = new Texture2D(t);
     return S_OK;
 }
 
 HRESULT SwapChain::GetParent(REFIID riid, void** parent) {
+    D3D11SW_RECORD("GetParent", {riid == IID_IDXGIFactory ? 1.0 : 0.0}, nullptr, 0, "IDXGISwapChain");
     if (!parent) return E_INVALIDARG;
     *parent = nullptr;
     if (!(riid == IID_IDXGIFactory || riid == IID_IDXGIObject || riid == IID_IUnknown)) return E_NOINTERFACE;
@@ -445,6 +558,7 @@ HRESULT SwapChain::GetParent(REFIID riid, void** parent) {
 }
 
 HRESULT SwapChain::GetBuffer(UINT buffer, REFIID riid, void** surface) {
+    D3D11SW_RECORD("GetBuffer", {double(buffer), riid == IID_ID3D11Texture2D ? 1.0 : 0.0});
     if (!surface) return E_INVALIDARG;
     *surface = nullptr;
     // With the discard effect only buffer 0 can be reached.
@@ -453,7 +567,8 @@ HRESULT SwapChain::GetBuffer(UINT buffer, REFIID riid, void** surface) {
     return backBuffer_->QueryInterface(riid, surface);
 }
 
-HRESULT SwapChain::SetFullscreenState(BOOL fullscreen, IDXGIOutput*) {
+HRESULT SwapChain::SetFullscreenState(BOOL fullscreen, IDXGIOutput* target) {
+    D3D11SW_RECORD("SetFullscreenState", {double(fullscreen), Addr(target)});
     if (HRESULT hr = TakeInjectedFailure("SetFullscreenState"); FAILED(hr)) return hr;
     // The flag is honoured for the caller; the SDL window itself stays windowed so that development
     // desktops and headless runs are never taken over.
@@ -468,12 +583,15 @@ HRESULT SwapChain::GetFullscreenState(BOOL* fullscreen, IDXGIOutput** target) {
 }
 
 HRESULT SwapChain::GetDesc(DXGI_SWAP_CHAIN_DESC* desc) {
+    D3D11SW_RECORD("GetDesc", {}, nullptr, 0, "IDXGISwapChain");
     if (!desc) return E_INVALIDARG;
     *desc = desc_;
     return S_OK;
 }
 
 HRESULT SwapChain::ResizeBuffers(UINT count, UINT width, UINT height, DXGI_FORMAT format, UINT flags) {
+    D3D11SW_RECORD("ResizeBuffers",
+                   {double(count), double(width), double(height), double(format), double(flags)});
     if (format != DXGI_FORMAT_UNKNOWN && format != DXGI_FORMAT_R8G8B8A8_UNORM) return DXGI_ERROR_INVALID_CALL;
     if (HRESULT hr = TakeInjectedFailure("ResizeBuffers"); FAILED(hr)) return hr;
     // Zero takes the window's client size, as on the platform.
@@ -501,6 +619,11 @@ HRESULT SwapChain::ResizeBuffers(UINT count, UINT width, UINT height, DXGI_FORMA
 }
 
 HRESULT SwapChain::ResizeTarget(const DXGI_MODE_DESC* target) {
+    if (target)
+        D3D11SW_RECORD("ResizeTarget",
+                       {double(target->Width), double(target->Height), double(target->RefreshRate.Numerator),
+                        double(target->RefreshRate.Denominator), double(target->Format),
+                        double(target->ScanlineOrdering), double(target->Scaling)});
     if (!target) return DXGI_ERROR_INVALID_CALL;
     if (HRESULT hr = TakeInjectedFailure("ResizeTarget"); FAILED(hr)) return hr;
     // Windowed, the target is the window's client size; in the (emulated) full-screen state the
@@ -511,6 +634,7 @@ HRESULT SwapChain::ResizeTarget(const DXGI_MODE_DESC* target) {
 }
 
 HRESULT SwapChain::GetContainingOutput(IDXGIOutput** output) {
+    D3D11SW_RECORD("GetContainingOutput", {});
     if (!output) return DXGI_ERROR_INVALID_CALL;
     *output = nullptr;
     if (HRESULT hr = TakeInjectedFailure("GetContainingOutput"); FAILED(hr)) return hr;
@@ -536,7 +660,8 @@ void SwapChain::Pace(UINT syncInterval) {
     lastPresent_ = now;
 }
 
-HRESULT SwapChain::Present(UINT syncInterval, UINT) {
+HRESULT SwapChain::Present(UINT syncInterval, UINT flags) {
+    D3D11SW_RECORD("Present", {double(syncInterval), double(flags)});
     const HRESULT hr = Show();
     if (SUCCEEDED(hr)) Pace(syncInterval);
     return hr;
@@ -619,11 +744,29 @@ HRESULT SwapChain::Show() {
 
 using namespace d3d11sw;
 
-HRESULT D3D11CreateDeviceAndSwapChain(IDXGIAdapter* adapter, D3D_DRIVER_TYPE driverType, HMODULE, UINT,
+HRESULT D3D11CreateDeviceAndSwapChain(IDXGIAdapter* adapter, D3D_DRIVER_TYPE driverType, HMODULE, UINT flags,
                                       const D3D_FEATURE_LEVEL* featureLevels, UINT levelCount,
                                       UINT sdkVersion, const DXGI_SWAP_CHAIN_DESC* swapChainDesc,
                                       IDXGISwapChain** swapChain, ID3D11Device** device,
                                       D3D_FEATURE_LEVEL* featureLevel, ID3D11DeviceContext** context) {
+    if (Recording()) {
+        std::vector<double> args{Addr(adapter), double(driverType), double(flags), double(sdkVersion)};
+        if (swapChainDesc) {
+            const DXGI_SWAP_CHAIN_DESC& d = *swapChainDesc;
+            args.insert(args.end(),
+                        {double(d.BufferDesc.Width), double(d.BufferDesc.Height),
+                         double(d.BufferDesc.RefreshRate.Numerator),
+                         double(d.BufferDesc.RefreshRate.Denominator), double(d.BufferDesc.Format),
+                         double(d.BufferDesc.ScanlineOrdering), double(d.BufferDesc.Scaling),
+                         double(d.SampleDesc.Count), double(d.SampleDesc.Quality), double(d.BufferUsage),
+                         double(d.BufferCount), Addr(d.OutputWindow), double(d.Windowed),
+                         double(d.SwapEffect), double(d.Flags)});
+        }
+        args.push_back(double(levelCount));
+        for (UINT i = 0; featureLevels && i < levelCount; ++i)
+            args.push_back(double(featureLevels[i]));
+        RecordCall("D3D11CreateDeviceAndSwapChain", std::move(args));
+    }
     if (swapChain) *swapChain = nullptr;
     if (device) *device = nullptr;
     if (context) *context = nullptr;
@@ -631,11 +774,14 @@ HRESULT D3D11CreateDeviceAndSwapChain(IDXGIAdapter* adapter, D3D_DRIVER_TYPE dri
         (!adapter && driverType == D3D_DRIVER_TYPE_UNKNOWN))
         return E_INVALIDARG;
     if (swapChain && (!swapChainDesc || !swapChainDesc->OutputWindow)) return DXGI_ERROR_INVALID_CALL;
-    // Only 11_0 is offered: a list that does not ask for it cannot be met.
-    bool wants11 = !featureLevels;
+    // One level is offered (11_0 unless a test chose another): a list that does not ask for it cannot
+    // be met.
+    const D3D_FEATURE_LEVEL offered = MaxFeatureLevel();
+    bool wanted = !featureLevels;
     for (UINT i = 0; featureLevels && i < levelCount; ++i)
-        wants11 = wants11 || featureLevels[i] == D3D_FEATURE_LEVEL_11_0;
-    if (!wants11) return E_INVALIDARG;
+        wanted = wanted || featureLevels[i] == offered;
+    if (!wanted) return E_INVALIDARG;
+    const std::optional<D3D_FEATURE_LEVEL> level = offered;
     if (swapChainDesc) {
         const auto& b = swapChainDesc->BufferDesc;
         if (b.Format != DXGI_FORMAT_R8G8B8A8_UNORM || swapChainDesc->SampleDesc.Count != 1 ||
@@ -644,7 +790,7 @@ HRESULT D3D11CreateDeviceAndSwapChain(IDXGIAdapter* adapter, D3D_DRIVER_TYPE dri
     }
     if (HRESULT hr = TakeInjectedFailure("D3D11CreateDeviceAndSwapChain"); FAILED(hr)) return hr;
 
-    auto* dev = new Device();
+    auto* dev = new Device(*level);
     if (swapChain) {
         // Present writes the window surface itself: a plain memory framebuffer is all it needs, and it
         // keeps GPU drivers (and their allocations) out of headless runs. An explicit setting wins.
@@ -664,7 +810,7 @@ HRESULT D3D11CreateDeviceAndSwapChain(IDXGIAdapter* adapter, D3D_DRIVER_TYPE dri
         }
         *swapChain = chain;
     }
-    if (featureLevel) *featureLevel = D3D_FEATURE_LEVEL_11_0;
+    if (featureLevel) *featureLevel = *level;
     if (context) dev->GetImmediateContext(context);
     if (device)
         *device = dev;

@@ -1,6 +1,7 @@
 #include "kernels.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -36,9 +37,11 @@ public:
     unsigned Limit() const { return limit_.load(); }
     void SetLimit(unsigned n) { limit_ = std::clamp(n, 1u, threads_); }
 
+    // Safe to call from several threads at once (two devices, each with its own context): the workers
+    // serve one caller at a time, and a caller who finds them taken does its own work on its own thread.
     void Run(int tasks, const std::function<void(int)>& fn) {
         const unsigned use = std::min<unsigned>(limit_.load(), unsigned(tasks));
-        if (use <= 1) {
+        if (use <= 1 || busy_.exchange(true, std::memory_order_acquire)) {
             for (int i = 0; i < tasks; ++i)
                 fn(i);
             return;
@@ -57,6 +60,7 @@ public:
         std::unique_lock<std::mutex> lock(mutex_);
         done_.wait(lock, [this] { return pending_ == 0; });
         fn_ = nullptr;
+        busy_.store(false, std::memory_order_release);
     }
 
 private:
@@ -99,6 +103,9 @@ private:
     unsigned participants_ = 0;
     unsigned pending_ = 0;
     std::atomic<int> next_{0};
+    // Taken by the caller whose tasks the workers run, released by it once they are all done; the
+    // acquire and release order that caller's use of the fields above after the previous caller's.
+    std::atomic<bool> busy_{false};
 };
 
 Pool& ThePool() {
@@ -156,7 +163,10 @@ int ClipPolygon(ClipVertex* poly, int count, int planes, unsigned mask, int nvar
             const ClipVertex& b = in[(i + 1) % count];
             const float da = PlaneDistance(a, p), db = PlaneDistance(b, p);
             if (da >= 0) out[n++] = a;
-            if ((da >= 0) != (db >= 0)) Lerp(a, b, da / (da - db), nvar, out[n++]);
+            // Always from the inside end: the two triangles of a shared edge walk it in opposite
+            // directions and must still cut it at the very same point, or the seam cracks.
+            if (da >= 0 && db < 0) Lerp(a, b, da / (da - db), nvar, out[n++]);
+            if (da < 0 && db >= 0) Lerp(b, a, db / (db - da), nvar, out[n++]);
         }
         std::swap(in, out);
         count = n;

@@ -8,10 +8,14 @@
 
 namespace d3d11sw {
 // Defined with the other controls' storage in objects.cpp.
-void InjectFailure(const char* call, HRESULT result);
+void InjectFailure(const char* call, unsigned nth, HRESULT result);
 void ClearFailures();
 unsigned Draws();
 void ResetDraws();
+void StartRecording(bool record);
+std::vector<d3d11test::Call> TakeRecordedCalls();
+size_t LiveObjectCount();
+void SetMaxLevel(D3D_FEATURE_LEVEL level);
 } // namespace d3d11sw
 
 namespace d3d11test {
@@ -57,10 +61,25 @@ void ResetDrawCount() {
     d3d11sw::ResetDraws();
 }
 void FailNextCall(const char* call, HRESULT result) {
-    d3d11sw::InjectFailure(call, result);
+    d3d11sw::InjectFailure(call, 1, result);
+}
+void FailNthCall(const char* call, unsigned nth, HRESULT result) {
+    d3d11sw::InjectFailure(call, nth, result);
 }
 void ClearInjectedFailures() {
     d3d11sw::ClearFailures();
+}
+void RecordCalls(bool record) {
+    d3d11sw::StartRecording(record);
+}
+std::vector<Call> TakeCalls() {
+    return d3d11sw::TakeRecordedCalls();
+}
+std::size_t LiveObjects() {
+    return d3d11sw::LiveObjectCount();
+}
+void SetMaxFeatureLevel(D3D_FEATURE_LEVEL level) {
+    d3d11sw::SetMaxLevel(level);
 }
 void SetPlainKernels(bool plain) {
     d3d11sw::SetPlainKernels(plain);

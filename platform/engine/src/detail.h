@@ -28,8 +28,8 @@ private:
 std::string Narrow(const std::wstring& text);
 std::wstring Widen(const std::string& text);
 
-// "..\..\Resources\Levels\x.json" becomes "<resource root>/Levels/x.json"; other paths only get
-// their '\' turned into '/'.
+// "..\..\Resources\Levels\x.json" becomes "<resource root>/Levels/x.json"; then, as every path, it
+// is named as this machine names it (win32_paths.h: '/' for '\', letter case resolved).
 std::string ResolvePath(const std::string& windowsPath);
 
 } // namespace zurari

@@ -5,9 +5,7 @@
 #include "detail.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
-#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <set>
@@ -268,30 +266,9 @@ void ApplyPlayerStats(PlayerStats& p, FieldReader& f) {
     if (f.Float("sprintLevel", x)) p.SetSprintLevel(x);
 }
 
-// Windows file names ignore case: when the exact name is missing, take an entry of the same folder
-// whose name differs only in case (the first in name order).
-std::string FindIgnoringCase(const std::string& path) {
-    namespace fs = std::filesystem;
-    std::error_code error;
-    if (fs::exists(path, error)) return path;
-    const fs::path wanted(path);
-    const auto lower = [](std::string text) {
-        for (char& c : text)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return text;
-    };
-    const std::string name = lower(wanted.filename().string());
-    std::vector<std::string> matches;
-    const fs::path folder = wanted.has_parent_path() ? wanted.parent_path() : fs::path(".");
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
-        if (lower(it->path().filename().string()) == name) matches.push_back(it->path().string());
-    if (matches.empty()) return path;
-    return *std::min_element(matches.begin(), matches.end());
-}
-
 std::string ReadFile(const std::string& kind, const std::string& name, const std::string& windowsPath,
                      bool& ok) {
-    const std::string path = FindIgnoringCase(ResolvePath(windowsPath));
+    const std::string path = ResolvePath(windowsPath);
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         Log("Engine: " + kind + " \"" + name + "\" not found (" + path + "); nothing loaded");

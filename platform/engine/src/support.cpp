@@ -4,8 +4,10 @@
 #include "EngineTestControl.h"
 #include "MessageType.h"
 
+#include <win32_paths.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 #include <vector>
@@ -83,12 +85,13 @@ std::wstring Widen(const std::string& text) {
 }
 
 std::string ResolvePath(const std::string& windowsPath) {
-    std::string path = windowsPath;
-    for (char& c : path)
-        if (c == '\\') c = '/';
     const std::string prefix = "../../Resources";
-    if (path.compare(0, prefix.size(), prefix) == 0) return ResourceRoot() + path.substr(prefix.size());
-    return path;
+    const bool inResources =
+        windowsPath.size() >= prefix.size() &&
+        std::equal(prefix.begin(), prefix.end(), windowsPath.begin(), [](char wanted, char given) {
+            return given == wanted || (wanted == '/' && given == '\\');
+        });
+    return win32::NativePath(inResources ? ResourceRoot() + windowsPath.substr(prefix.size()) : windowsPath);
 }
 
 } // namespace zurari

@@ -317,3 +317,12 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multi, int multiCount
 extern "C" int rand(void) noexcept;
 extern "C" void srand(unsigned int seed) noexcept;
 __int64 _time64(__int64* timer);
+// The C runtime's checked conversion in its default ("C") locale: characters up to U+00FF become
+// their byte, anything beyond fails with EILSEQ. `count` characters at most (_TRUNCATE: as many as
+// fit); *converted counts the bytes written with the terminator. A destination too small without
+// _TRUNCATE gives ERANGE and an empty string.
+using errno_t = int;
+#define _TRUNCATE (static_cast<size_t>(-1))
+#define STRUNCATE 80
+errno_t wcstombs_s(size_t* converted, char* destination, size_t destinationSize, const wchar_t* source,
+                   size_t count);

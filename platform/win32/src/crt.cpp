@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cerrno>
 
 namespace {
 // One process-wide generator: the game thread and the audio thread both draw from it.
@@ -18,4 +19,37 @@ extern "C" int rand(void) noexcept {
 
 extern "C" void srand(unsigned int seed) noexcept {
     g_randState.store(seed, std::memory_order_relaxed);
+}
+
+errno_t wcstombs_s(size_t* converted, char* destination, size_t destinationSize, const wchar_t* source,
+                   size_t count) {
+    if (converted) *converted = 0;
+    if (!source || (!destination && destinationSize != 0) || (destination && destinationSize == 0))
+        return EINVAL;
+    if (!destination) {
+        // Size query: the bytes the whole conversion needs, terminator included.
+        size_t n = 0;
+        for (; (count == _TRUNCATE || n < count) && source[n]; ++n)
+            if (static_cast<uint32_t>(source[n]) > 0xFF) return EILSEQ;
+        if (converted) *converted = n + 1;
+        return 0;
+    }
+    size_t n = 0;
+    for (; (count == _TRUNCATE || n < count) && source[n]; ++n) {
+        if (n + 1 >= destinationSize) {
+            if (count == _TRUNCATE) break;
+            destination[0] = '\0';
+            return ERANGE;
+        }
+        const auto c = static_cast<uint32_t>(source[n]);
+        if (c > 0xFF) {
+            destination[0] = '\0';
+            return EILSEQ;
+        }
+        destination[n] = static_cast<char>(c);
+    }
+    destination[n] = '\0';
+    if (converted) *converted = n + 1;
+    // A truncated conversion reports it, as the runtime does.
+    return count == _TRUNCATE && source[n] ? STRUNCATE : 0;
 }

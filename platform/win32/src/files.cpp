@@ -1,9 +1,9 @@
 #include "kernel_object.h"
 #include "text.h"
 
-#include <dirent.h>
+#include <win32_paths.h>
+
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,27 +13,6 @@
 
 namespace win32 {
 namespace {
-
-bool Exists(const std::string& path) {
-    struct stat info;
-    return lstat(path.c_str(), &info) == 0;
-}
-
-// Finds the entry of `folder` whose name equals `name` but for letter case.
-bool FindIgnoringCase(const std::string& folder, const std::string& name, std::string& found) {
-    DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
-    if (!dir) return false;
-    bool matched = false;
-    while (dirent* entry = readdir(dir)) {
-        if (strcasecmp(entry->d_name, name.c_str()) == 0) {
-            found = entry->d_name;
-            matched = true;
-            break;
-        }
-    }
-    closedir(dir);
-    return matched;
-}
 
 // The file's identity and how it was opened, for the platform's share rules.
 struct OpenFile {
@@ -111,30 +90,6 @@ std::shared_ptr<File> LookupFile(HANDLE handle) {
 }
 
 } // namespace
-
-std::string NativePath(LPCWSTR path) {
-    std::string exact = ToUtf8(path);
-    for (char& c : exact)
-        if (c == '\\') c = '/';
-    if (exact.empty() || Exists(exact)) return exact;
-
-    std::string resolved = exact[0] == '/' ? "/" : "";
-    size_t start = exact[0] == '/' ? 1 : 0;
-    while (start <= exact.size()) {
-        size_t end = exact.find('/', start);
-        if (end == std::string::npos) end = exact.size();
-        std::string part = exact.substr(start, end - start);
-        std::string candidate = resolved + part;
-        std::string found;
-        if (!part.empty() && part != "." && part != ".." && !Exists(candidate) &&
-            FindIgnoringCase(resolved, part, found))
-            candidate = resolved + found;
-        resolved = candidate;
-        if (end < exact.size()) resolved += '/';
-        start = end + 1;
-    }
-    return resolved;
-}
 
 } // namespace win32
 

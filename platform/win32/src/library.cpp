@@ -1,6 +1,7 @@
 #include "text.h"
 
 #include <win32_modules.h>
+#include <win32_paths.h>
 
 #include <dlfcn.h>
 #include <strings.h>
@@ -97,8 +98,7 @@ BOOL GetModuleHandleExA(DWORD flags, LPCSTR name, HMODULE* module) {
     }
     int mode = RTLD_NOW | RTLD_NOLOAD;
     if (flags & GET_MODULE_HANDLE_EX_FLAG_PIN) mode |= RTLD_NODELETE;
-    void* loaded =
-        dlopen(win32::NativePath(std::wstring(name, name + std::strlen(name)).c_str()).c_str(), mode);
+    void* loaded = dlopen(win32::NativePath(std::string(name)).c_str(), mode);
     if (!loaded) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return FALSE;

@@ -198,6 +198,57 @@ TEST_F(Device, InjectedFailuresHitTheNamedCallOnce) {
     EXPECT_EQ(swapChain_->Present(1, 0), S_OK);
 }
 
+TEST_F(Device, TheNthCallFailsAndTheOnesBeforeItSucceed) {
+    d3d11test::FailNthCall("CreateBuffer", 2, E_OUTOFMEMORY);
+    D3D11_BUFFER_DESC d{16, D3D11_USAGE_DEFAULT, D3D11_BIND_CONSTANT_BUFFER, 0, 0, 0};
+    ID3D11Buffer* b[3] = {};
+    EXPECT_EQ(device_->CreateBuffer(&d, nullptr, &b[0]), S_OK);
+    EXPECT_EQ(device_->CreateBuffer(&d, nullptr, &b[1]), E_OUTOFMEMORY);
+    EXPECT_EQ(device_->CreateBuffer(&d, nullptr, &b[2]), S_OK);
+    b[0]->Release();
+    b[2]->Release();
+}
+
+TEST_F(Device, CallRecordKeepsArgumentsAndUploadedBytes) {
+    d3d11test::RecordCalls(true);
+    const float data[4] = {1, 2, 3, 4};
+    D3D11_BUFFER_DESC d{16, D3D11_USAGE_DEFAULT, D3D11_BIND_CONSTANT_BUFFER, 0, 0, 0};
+    const D3D11_SUBRESOURCE_DATA initial{data, 0, 0};
+    ID3D11Buffer* b = nullptr;
+    ASSERT_EQ(device_->CreateBuffer(&d, &initial, &b), S_OK);
+    const float update[4] = {5, 6, 7, 8};
+    context_->UpdateSubresource(b, 0, nullptr, update, 0, 0);
+    context_->PSSetConstantBuffers(2, 1, &b);
+    const auto calls = d3d11test::TakeCalls();
+    d3d11test::RecordCalls(false);
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls[0].name, "CreateBuffer");
+    EXPECT_EQ(calls[0].args, (std::vector<double>{16, 0, 4, 0, 0, 0}));
+    ASSERT_EQ(calls[0].bytes.size(), 16u);
+    EXPECT_EQ(std::memcmp(calls[0].bytes.data(), data, 16), 0);
+    EXPECT_EQ(calls[1].name, "UpdateSubresource");
+    ASSERT_EQ(calls[1].bytes.size(), 16u);
+    EXPECT_EQ(std::memcmp(calls[1].bytes.data(), update, 16), 0);
+    EXPECT_EQ(calls[2].args, (std::vector<double>{2, 1, double(reinterpret_cast<uintptr_t>(b))}));
+    EXPECT_TRUE(d3d11test::TakeCalls().empty());
+    b->Release();
+}
+
+TEST_F(Device, LiveObjectsCountWhatExists) {
+    const std::size_t before = d3d11test::LiveObjects();
+    D3D11_BUFFER_DESC d{16, D3D11_USAGE_DEFAULT, D3D11_BIND_CONSTANT_BUFFER, 0, 0, 0};
+    ID3D11Buffer* b = nullptr;
+    ASSERT_EQ(device_->CreateBuffer(&d, nullptr, &b), S_OK);
+    EXPECT_EQ(d3d11test::LiveObjects(), before + 1);
+    // A bound buffer lives on until it is unbound.
+    context_->VSSetConstantBuffers(0, 1, &b);
+    b->Release();
+    EXPECT_EQ(d3d11test::LiveObjects(), before + 1);
+    ID3D11Buffer* none = nullptr;
+    context_->VSSetConstantBuffers(0, 1, &none);
+    EXPECT_EQ(d3d11test::LiveObjects(), before);
+}
+
 // Present with a sync interval waits for that many refreshes of a 60 Hz display after the previous
 // one: three presents span at least two intervals. Only the lower bound is certain on a busy machine.
 TEST_F(Device, PresentWaitsForTheSyncInterval) {
@@ -227,6 +278,26 @@ TEST(DeviceCreation, NeedsTheWindowAndLevel11) {
               E_INVALIDARG);
     EXPECT_EQ(device, nullptr);
     EXPECT_EQ(context, nullptr);
+}
+
+TEST(DeviceCreation, AChosenLevelIsTheOneOffered) {
+    d3d11test::SetMaxFeatureLevel(D3D_FEATURE_LEVEL_10_1);
+    const D3D_FEATURE_LEVEL levels[] = {D3D_FEATURE_LEVEL_11_0, D3D_FEATURE_LEVEL_10_1,
+                                        D3D_FEATURE_LEVEL_10_0};
+    ID3D11Device* device = nullptr;
+    ID3D11DeviceContext* context = nullptr;
+    D3D_FEATURE_LEVEL got = D3D_FEATURE_LEVEL_9_1;
+    EXPECT_EQ(D3D11CreateDeviceAndSwapChain(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, levels, 1,
+                                            D3D11_SDK_VERSION, nullptr, nullptr, &device, &got, &context),
+              E_INVALIDARG);
+    ASSERT_EQ(D3D11CreateDeviceAndSwapChain(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, levels, 3,
+                                            D3D11_SDK_VERSION, nullptr, nullptr, &device, &got, &context),
+              S_OK);
+    d3d11test::SetMaxFeatureLevel(D3D_FEATURE_LEVEL_11_0);
+    EXPECT_EQ(got, D3D_FEATURE_LEVEL_10_1);
+    EXPECT_EQ(device->GetFeatureLevel(), D3D_FEATURE_LEVEL_10_1);
+    context->Release();
+    device->Release();
 }
 
 } // namespace

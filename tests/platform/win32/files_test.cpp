@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <win32_paths.h>
 #include <windows.h>
 
 #include <unistd.h>
@@ -119,6 +120,27 @@ TEST_F(Files, BackslashesAndLetterCaseResolveLikeThePlatform) {
               FILE_ATTRIBUTE_DIRECTORY);
     EXPECT_EQ(GetFileAttributesW(Wide("Resources/none").c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+// The one rule the stand-ins share for the names the program writes.
+TEST_F(Files, NativePathsResolveEachNameAndPreferTheExactOne) {
+    fs::create_directories(root + "/Levels");
+    for (const char* name : {"Init.bnk", "INIT.bnk", "Exact.json", "EXACT.json"})
+        std::ofstream(root + "/Levels/" + name) << name;
+    struct Case {
+        std::string asked, found;
+    } cases[] = {
+        {"\\levels\\init.BNK", "/Levels/INIT.bnk"},   // several differ in case: the first in name order
+        {"/LEVELS/Exact.json", "/Levels/Exact.json"}, // an exact name is kept as it is
+        {"\\Levels\\..\\levels/exact.JSON", "/Levels/../Levels/EXACT.json"},
+        {"\\levels\\none\\init.bnk", "/Levels/none/init.bnk"}, // no match: the rest stays as written
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(win32::NativePath(root + c.asked), root + c.found) << c.asked;
+        const std::wstring wide =
+            std::wstring(root.begin(), root.end()) + std::wstring(c.asked.begin(), c.asked.end());
+        EXPECT_EQ(win32::NativePath(wide.c_str()), root + c.found) << c.asked;
+    }
 }
 
 TEST_F(Files, BadHandlesAndAccessAreRefused) {

@@ -51,6 +51,17 @@ TEST(Events, ManualSetThenImmediateResetReleasesEveryoneWaitingAtTheTime) {
     EXPECT_EQ(released, kWaiters);
 }
 
+// Spins until the condition holds; false after ten seconds, so a fault fails the test instead of
+// hanging it.
+template <class Condition> bool SpinUntil(Condition condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
 TEST(Events, AutoResetWithManyWaitersReleasesOnePerSet) {
     EventGuard e(FALSE);
     std::atomic<int> released{0};
@@ -59,18 +70,19 @@ TEST(Events, AutoResetWithManyWaitersReleasesOnePerSet) {
         threads.emplace_back([&] {
             if (WaitForSingleObject(e.h, 10000) == WAIT_OBJECT_0) ++released;
         });
-    while (win32test::BlockedWaiterCount() < 3)
-        std::this_thread::yield();
-    SetEvent(e.h);
-    while (released < 1)
-        std::this_thread::yield();
-    while (win32test::BlockedWaiterCount() < 2)
-        std::this_thread::yield();
-    EXPECT_EQ(released, 1);
-    SetEvent(e.h);
-    while (released < 2)
-        std::this_thread::yield();
-    SetEvent(e.h);
+    // Each set is judged once every waiter is either released or blocked again.
+    auto settled = [&](int expectedReleased) {
+        return SpinUntil([&] {
+                   return static_cast<size_t>(released.load()) + win32test::BlockedWaiterCount() == 3;
+               }) &&
+               released == expectedReleased;
+    };
+    ASSERT_TRUE(SpinUntil([] { return win32test::BlockedWaiterCount() == 3; }));
+    for (int set = 1; set <= 3; ++set) {
+        SetEvent(e.h);
+        EXPECT_TRUE(SpinUntil([&] { return released >= set; })) << "set " << set << " released nobody";
+        EXPECT_TRUE(settled(set)) << "set " << set << " released " << released << " waiters";
+    }
     for (auto& t : threads)
         t.join();
     EXPECT_EQ(released, 3);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -110,6 +111,31 @@ TEST(Messages, SystemTextsForTheCodesWeReport) {
     EXPECT_EQ(std::wstring(buffer, n), L"Access is denied.\r\n");
     EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 0x12345678, 0, buffer, 256, nullptr), 0u);
     EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, E_FAIL, 0, buffer, 4, nullptr), 0u);
+}
+
+TEST(Wcstombs, ConvertsTruncatesAndRefuses) {
+    char out[8];
+    size_t n = 99;
+    EXPECT_EQ(wcstombs_s(&n, out, sizeof out, L"Card \u00e9", sizeof out), 0);
+    EXPECT_STREQ(out, "Card \xe9");
+    EXPECT_EQ(n, 7u);
+    // Too long for the destination: ERANGE and an empty string, unless truncation is asked for.
+    EXPECT_EQ(wcstombs_s(&n, out, sizeof out, L"Graphics card", sizeof out), ERANGE);
+    EXPECT_STREQ(out, "");
+    EXPECT_EQ(n, 0u);
+    EXPECT_EQ(wcstombs_s(&n, out, sizeof out, L"Graphics card", _TRUNCATE), STRUNCATE);
+    EXPECT_STREQ(out, "Graphic");
+    EXPECT_EQ(n, 8u);
+    // Only `count` characters are taken.
+    EXPECT_EQ(wcstombs_s(&n, out, sizeof out, L"abcdef", 3), 0);
+    EXPECT_STREQ(out, "abc");
+    // Beyond the code page: refused.
+    EXPECT_EQ(wcstombs_s(&n, out, sizeof out, L"\u4e2d", sizeof out), EILSEQ);
+    EXPECT_STREQ(out, "");
+    // A size query counts the terminator.
+    EXPECT_EQ(wcstombs_s(&n, nullptr, 0, L"abc", _TRUNCATE), 0);
+    EXPECT_EQ(n, 4u);
+    EXPECT_EQ(wcstombs_s(&n, out, 0, L"abc", 3), EINVAL);
 }
 
 } // namespace

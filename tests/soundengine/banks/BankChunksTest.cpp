@@ -1,4 +1,5 @@
 // The chunk loop: header, dispatch, skipping, bounded chunk readers and what reaches the managers.
+#include "AuLogCapture.h"
 #include "BankTestSupport.h"
 
 #include "banks/AuBankChunks.h"
@@ -365,6 +366,23 @@ TEST_F(BankChunksTest, RecordsOfOtherTypesGoToTheExtensionReader) {
     failing.extensionReader = true;
     failing.extensionResult = AuResultNoMemory;
     EXPECT_EQ(ReadMemory(image, AuBankLoadModeLoad, false, std::move(failing)).result, AuResultNoMemory);
+}
+
+// An extension record that claims more bytes than its chunk holds never reaches the extension
+// reader, which would trust the size; the refusal says why.
+TEST_F(BankChunksTest, AnExtensionRecordLargerThanWhatRemainsIsRefused) {
+    Bytes oversized{11};
+    bankgen::ByteWriter(oversized).U32(1000);
+    const Bytes payload = Pattern(30);
+    oversized.insert(oversized.end(), payload.begin(), payload.end());
+    RecordingSinks sinks;
+    sinks.extensionReader = true;
+    AuLogCapture log;
+    const Reading reading =
+        ReadMemory(Concat({Header(), Hierarchy({oversized})}), AuBankLoadModeLoad, false, std::move(sinks));
+    EXPECT_EQ(reading.result, AuResultBadHeader);
+    EXPECT_TRUE(Matching(reading.calls, "extension").empty());
+    EXPECT_NE(log.Text().find("claims 1000 bytes; 30 remain"), std::string::npos) << log.Text();
 }
 
 TEST_F(BankChunksTest, RecordsArriveWholeWithTheirTypeAndID) {

@@ -1,6 +1,8 @@
 // libFuzzer target of the chunk loop: every input is read as a bank from memory (in place and
 // copied, in each load mode) and through a stream with a block size taken from the input's size.
 // The sinks touch every byte they are handed, so a view past its bank shows under the sanitizers.
+#include "BankChunksFuzz.h"
+
 #include "../BankFakes.h"
 
 #include <AU/MemoryMgr.h>
@@ -18,20 +20,22 @@ void EnsureMemory() {
     g_DefaultPoolId = AU::MemoryMgr::CreatePool(nullptr, 64u << 20, 64, AuPoolAttrMalloc, 0);
 }
 
-void ReadOnce(CAuBankReader& reader, AuBankLoadMode mode, bool inPlace, bool extensionReader) {
+AURESULT ReadOnce(CAuBankReader& reader, AuBankLoadMode mode, bool inPlace, bool extensionReader) {
     banktest::RecordingSinks sinks;
     sinks.extensionReader = extensionReader;
     sinks.extensionResult = extensionReader ? AuResultSuccess : AuResultTypeNotHandled;
     CAuBankFileNames names;
     AuBankHeader header{};
-    AuReadBank(reader, mode, inPlace, sinks.Sinks(&names), header);
+    const AURESULT result = AuReadBank(reader, mode, inPlace, sinks.Sinks(&names), header);
     names.Term();
+    return result;
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size > (1u << 24)) return 0;
+std::vector<AURESULT> banktest::ReadBankEveryWay(const uint8_t* data, size_t size) {
+    std::vector<AURESULT> results;
+    if (size > (1u << 24)) return results;
     EnsureMemory();
     const u32 bytes = static_cast<u32>(size);
     {
@@ -41,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
              {AuBankLoadModeLoad, AuBankLoadModePrepareWithMedia, AuBankLoadModePrepareStructure}) {
             for (bool inPlace : {false, true}) {
                 reader.SetMemory(data, bytes);
-                ReadOnce(reader, mode, inPlace, inPlace);
+                results.push_back(ReadOnce(reader, mode, inPlace, inPlace));
             }
         }
     }
@@ -51,8 +55,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         streams.blockSize = 1u << (size % 13);
         CAuBankReader reader;
         reader.Init();
-        if (reader.OpenByID(1, 0, 0, nullptr, false) == AuResultSuccess)
-            ReadOnce(reader, AuBankLoadModeLoad, false, size % 2 == 0);
+        AURESULT opened = reader.OpenByID(1, 0, 0, nullptr, false);
+        results.push_back(
+            opened == AuResultSuccess ? ReadOnce(reader, AuBankLoadModeLoad, false, size % 2 == 0) : opened);
     }
+    return results;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    banktest::ReadBankEveryWay(data, size);
     return 0;
 }
