@@ -25,6 +25,9 @@ void SoundVirtualFreeHook(void* address, u32 size, u32 freeType);
 
 // The sound engine's own pool, made by its initialisation; -1 until then.
 extern AuMemPoolId g_DefaultPoolId;
+// The lower engine's pool (voices, busses, sinks, sample buffers); -1 until the lower engine
+// makes it.
+extern AuMemPoolId g_LEngineDefaultPoolId;
 
 namespace AU::MemoryMgr {
 

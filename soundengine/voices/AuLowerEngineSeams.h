@@ -1,0 +1,66 @@
+// What the lower engine's frame, start and stop call in parts that plug in after it: the voice
+// graph (voice commands, voices and busses), the listeners, the motion devices and the speaker
+// pan tables. Each is installed by its owner; without one its steps are skipped.
+#pragma once
+
+#include <AU/AuChannelConfig.h>
+
+class IAuVoiceGraph {
+public:
+    // Game thread, from the lower engine's Init: the voice-command pool; its failure fails Init.
+    virtual AURESULT InitVoiceCommands(u32 entries) = 0;
+    // [audio thread] The frame's steps, in the order the frame calls them.
+    virtual void StartPendingVoices(u16 frames) noexcept = 0;
+    virtual void PreFrame() noexcept = 0;
+    // Pulls and mixes every voice when `render`; ends each voice's frame either way.
+    virtual void RenderVoices(bool render) noexcept = 0;
+    // Children before parents; top busses go to CAuLowerEngine::MixBusIntoDevice.
+    virtual void MixBusses() noexcept = 0;
+    virtual void RemoveIdleBusses() noexcept = 0;
+    // A device appeared or went away, or its listeners changed.
+    virtual void UpdateVoiceOutputs(u32 deviceType, u32 deviceId, u32 listenerMask) = 0;
+    // From the engine's Term: voices, then busses, then voices waiting to start.
+    virtual void TermVoices() = 0;
+    // From the lower engine's Term: the voice-command queue, the bus array, the voice list.
+    virtual void Term() = 0;
+
+protected:
+    ~IAuVoiceGraph() = default;
+};
+
+class IAuListeners {
+public:
+    // Every listener row back to its defaults (main output).
+    virtual void Init() = 0;
+    // Frees the listeners' speaker-volume blocks.
+    virtual void Term() = 0;
+    virtual void SetOutputDevice(u32 listenerMask, u32 deviceType, u32 deviceId) = 0;
+    virtual void RecomputeMatrices() = 0;
+
+protected:
+    ~IAuListeners() = default;
+};
+
+class IAuMotionDeviceMgr {
+public:
+    virtual bool HasDevices() = 0;
+    // [audio thread]
+    virtual void PollDevices() noexcept = 0;
+    virtual void RenderDevices() noexcept = 0;
+    virtual void Destroy() = 0;
+
+protected:
+    ~IAuMotionDeviceMgr() = default;
+};
+
+class IAuPanTables {
+public:
+    // Game thread, from Init: the tables every pan table is built from.
+    virtual AURESULT InitTables() = 0;
+    // The pan table of a speaker mask from a device's angles; null when memory is short.
+    virtual void* CreatePanTable(u32 speakerMask, const u32* angles, u32 count) = 0;
+    virtual void FreePanTable(void* table) = 0;
+
+protected:
+    ~IAuPanTables() = default;
+};

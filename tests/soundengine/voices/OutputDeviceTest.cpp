@@ -1,0 +1,208 @@
+#include "VoiceTestSupport.h"
+
+using namespace voicetest;
+
+namespace {
+
+class OutputDeviceTest : public VoicesTest {
+protected:
+    void SetUp() override {
+        VoicesTest::SetUp();
+        AuSetHardwareSinks(&m_hardware);
+        CAuLowerEngine::SetVoiceGraph(&m_graph);
+        CAuLowerEngine::SetListeners(&m_listeners);
+        CAuLowerEngine::SetPanTables(&m_tables);
+        InitLowerEngine();
+        Trace().clear();
+    }
+
+    static CAuOutputDevice* Main() { return CAuLowerEngine::FindDevice(AuAudioOutputType_Main, 0); }
+    static RecordingSink* SinkOf(CAuOutputDevice* device) {
+        return static_cast<RecordingSink*>(device->pSink);
+    }
+};
+
+} // namespace
+
+TEST_F(OutputDeviceTest, SecondaryOutputsAreKeyedByTypeAndId) {
+    EXPECT_EQ(CAuLowerEngine::AddSecondaryOutput(AuOutputSettings{}, 16, 0, 1, 0), AuResultFail);
+    EXPECT_EQ(CAuLowerEngine::AddSecondaryOutput(AuOutputSettings{}, 4, 7, 0x3, 0), AuResultSuccess);
+    EXPECT_EQ(CAuLowerEngine::AddSecondaryOutput(AuOutputSettings{}, 4, 7, 0x3, 0), AuResultSuccess);
+    EXPECT_EQ(CAuLowerEngine::NumDevices(), 2u);
+    EXPECT_EQ(CAuLowerEngine::AddSecondaryOutput(AuOutputSettings{}, 8, 7, 0x4, 0), AuResultSuccess);
+    EXPECT_EQ(CAuLowerEngine::NumDevices(), 3u);
+
+    // Listeners move from the main output to the new device; both kinds of secondary are silent.
+    EXPECT_EQ(Main()->uListenerMask, 0xF8u);
+    CAuOutputDevice* second = CAuLowerEngine::FindDevice(4, 7);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(second->uListenerMask, 0x3u);
+    EXPECT_EQ(static_cast<CAuBufferedSink*>(second->pSink)->Kind(), AuSinkKind_Dummy);
+    EXPECT_EQ(static_cast<CAuBufferedSink*>(CAuLowerEngine::FindDevice(8, 7)->pSink)->Kind(),
+              AuSinkKind_Dummy);
+    EXPECT_EQ(CAuLowerEngine::FindDevice(8, 7)->uOptions, AU_SINK_OPTION_DUMMY);
+    EXPECT_EQ(Trace(), (std::vector<std::string>{"listeners.device 3 4 7", "voices.outputs 4 7 3",
+                                                 "listeners.device 4 8 7", "voices.outputs 8 7 4"}));
+
+    Trace().clear();
+    EXPECT_EQ(CAuLowerEngine::RemoveSecondaryOutput(4, 9), AuResultFail);
+    EXPECT_EQ(CAuLowerEngine::RemoveSecondaryOutput(4, 7), AuResultSuccess);
+    EXPECT_EQ(CAuLowerEngine::NumDevices(), 2u);
+    EXPECT_EQ(CAuLowerEngine::FindDevice(4, 7), nullptr);
+    EXPECT_EQ(Trace(), (std::vector<std::string>{"voices.outputs 4 7 0"}));
+    // The list's tail stays right: a new device lands after the remaining one.
+    EXPECT_EQ(CAuLowerEngine::RemoveSecondaryOutput(8, 7), AuResultSuccess);
+    EXPECT_EQ(CAuLowerEngine::AddSecondaryOutput(AuOutputSettings{}, 4, 1, 0, 0), AuResultSuccess);
+    EXPECT_EQ(Main()->pNextItem, CAuLowerEngine::FindDevice(4, 1));
+}
+
+TEST_F(OutputDeviceTest, ABackPairAloneBecomesASidePair) {
+    CAuLowerEngine::Term();
+    const struct {
+        u32 reported;
+        u32 kept;
+        u32 channels;
+    } cases[] = {{0x3F, 0x60F, 6}, {0x63F, 0x63F, 8}, {0x3, 0x3, 2}, {0x33, 0x603, 4}, {0x607, 0x607, 5}};
+    for (const auto& c : cases) {
+        m_hardware.reportedMask = c.reported;
+        InitLowerEngine();
+        EXPECT_EQ(Main()->channelConfig.ChannelMask(), c.kept) << std::hex << c.reported;
+        EXPECT_EQ(Main()->channelConfig.NumChannels(), c.channels) << std::hex << c.reported;
+        EXPECT_EQ(CAuLowerEngine::OutputConfig(), Main()->channelConfig);
+        CAuLowerEngine::Term();
+    }
+}
+
+TEST_F(OutputDeviceTest, SpeakerAnglesAreCheckedConvertedAndRebuildThePanTables) {
+    CAuOutputDevice* device = Main();
+    // Defaults: 30, 100, 142.5 degrees become 43, 142, 203 units; the smallest gap is 43.
+    ASSERT_EQ(device->uNumSpeakerAngles, 3u);
+    EXPECT_EQ(device->pSpeakerAngles[0], 43u);
+    EXPECT_EQ(device->pSpeakerAngles[1], 142u);
+    EXPECT_EQ(device->pSpeakerAngles[2], 203u);
+    EXPECT_FLOAT_EQ(device->fInvMinSpeakerGap, 1.0f / 43);
+    EXPECT_EQ(device->fHeightAngle, 45.0f);
+
+    u32 count = 0;
+    f32 height = 0;
+    EXPECT_EQ(device->GetSpeakerAngles(nullptr, count, height), AuResultSuccess);
+    EXPECT_EQ(count, 3u);
+    EXPECT_EQ(height, 45.0f);
+    f32 degrees[3] = {};
+    count = 2;
+    EXPECT_EQ(device->GetSpeakerAngles(degrees, count, height), AuResultSuccess);
+    EXPECT_EQ(count, 2u);
+    EXPECT_FLOAT_EQ(degrees[0], 43 * 360.0f / 512);
+
+    void* table = device->GetPanningTable(0x3);
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(device->GetPanningTable(0x3), table);
+    EXPECT_EQ(m_tables.created, 1);
+
+    const f32 invalidHeight[3] = {20, 60, 120};
+    EXPECT_EQ(device->SetSpeakerAngles(invalidHeight, 3, 91.0f), AuResultInvalidParameter);
+    EXPECT_EQ(device->pSpeakerAngles[0], 43u);
+    EXPECT_EQ(m_tables.created, 1) << "nothing changed, nothing rebuilt";
+
+    const f32 notIncreasing[3] = {30, 110, 110};
+    EXPECT_EQ(device->SetSpeakerAngles(notIncreasing, 3, 10.0f), AuResultFail);
+    EXPECT_EQ(device->pSpeakerAngles[1], 142u);
+    EXPECT_EQ(device->fHeightAngle, 45.0f);
+    const f32 frontTooWide[1] = {90};
+    EXPECT_EQ(device->SetSpeakerAngles(frontTooWide, 1, 0.0f), AuResultFail);
+
+    // One angle given: the others keep their values.
+    const f32 front[1] = {20};
+    EXPECT_EQ(device->SetSpeakerAngles(front, 1, -10.0f), AuResultSuccess);
+    EXPECT_EQ(device->pSpeakerAngles[0], 28u);
+    EXPECT_EQ(device->pSpeakerAngles[1], 142u);
+    EXPECT_EQ(device->pSpeakerAngles[2], 203u);
+    EXPECT_EQ(device->fHeightAngle, -10.0f);
+    EXPECT_FLOAT_EQ(device->fInvMinSpeakerGap, 1.0f / 28);
+    const auto* rebuilt = static_cast<std::vector<u32>*>(device->GetPanningTable(0x3));
+    EXPECT_EQ(*rebuilt, (std::vector<u32>{28, 142, 203, 0x3}));
+}
+
+TEST_F(OutputDeviceTest, ATopBusReachesTheSinkInterleavedWithTheDeviceVolume) {
+    RecordingSink* sink = SinkOf(Main());
+    TestBuffer tone(AuChannelConfig::Standard(AU_SPEAKER_SETUP_STEREO), AU_DEFAULT_SAMPLES_PER_FRAME);
+    for (u32 i = 0; i < AU_DEFAULT_SAMPLES_PER_FRAME; ++i) {
+        tone.buffer.GetChannel(0)[i] = static_cast<f32>(i % 16) / 16;
+        tone.buffer.GetChannel(1)[i] = -static_cast<f32>(i % 16) / 16;
+    }
+    ASSERT_EQ(CAuLowerEngine::SetOutputVolume(16, 0, 0.5f), AuResultSuccess);
+    EXPECT_EQ(CAuLowerEngine::SetOutputVolume(4, 4, 0.5f), AuResultFail);
+    CAuLowerEngine::MixBusIntoDevice(16, 0, tone.buffer);
+    CAuLowerEngine::Perform(1);
+    ASSERT_EQ(sink->mixCount, 1);
+    // The device volume ramps from 1.0 to 0.5 over the frame.
+    for (const u32 frame : {3u, 500u, 1023u}) {
+        const f32 gain = 1.0f - 0.5f * frame / AU_DEFAULT_SAMPLES_PER_FRAME;
+        EXPECT_NEAR(sink->lastWritten[2 * frame], gain * (frame % 16) / 16, 1e-6f) << frame;
+        EXPECT_NEAR(sink->lastWritten[2 * frame + 1], -gain * (frame % 16) / 16, 1e-6f) << frame;
+    }
+    CAuLowerEngine::MixBusIntoDevice(16, 0, tone.buffer);
+    CAuLowerEngine::Perform(2);
+    EXPECT_NEAR(sink->lastWritten[2 * 3], 0.5f * 3 / 16, 1e-6f) << "the new volume holds";
+
+    // A bus for a device that does not exist is dropped.
+    CAuLowerEngine::MixBusIntoDevice(4, 3, tone.buffer);
+    CAuLowerEngine::Perform(3);
+    EXPECT_EQ(sink->silenceCount, 1);
+}
+
+TEST_F(OutputDeviceTest, TwoTopBussesAreSummedAndAnotherLayoutGoesThroughTheMatrix) {
+    RecordingSink* sink = SinkOf(Main());
+    TestBuffer left(AuChannelConfig::Standard(AU_SPEAKER_SETUP_STEREO), AU_DEFAULT_SAMPLES_PER_FRAME);
+    left.Fill(0, 0.25f);
+    left.Fill(1, 0.0f);
+    TestBuffer centre(AuChannelConfig::Standard(AU_SPEAKER_SETUP_MONO), AU_DEFAULT_SAMPLES_PER_FRAME);
+    centre.Fill(0, 0.5f);
+    TestBuffer surround(AuChannelConfig::Standard(AU_SPEAKER_SETUP_5POINT1), AU_DEFAULT_SAMPLES_PER_FRAME);
+    for (u32 c = 0; c < 6; ++c)
+        surround.Fill(c, 0.125f);
+    CAuLowerEngine::MixBusIntoDevice(16, 0, left.buffer);
+    CAuLowerEngine::MixBusIntoDevice(16, 0, centre.buffer);
+    CAuLowerEngine::MixBusIntoDevice(16, 0, surround.buffer);
+    CAuLowerEngine::Perform(1);
+    ASSERT_EQ(sink->mixCount, 1);
+    // Left: 0.25 + centre at -3 dB + the surround's front left (its centre at -3 dB too).
+    const f32 centreShare = 0.5f * 0.70710678f + 0.125f * 0.70710678f;
+    EXPECT_NEAR(sink->lastWritten[200], 0.25f + centreShare + 0.125f, 1e-6f);
+    EXPECT_NEAR(sink->lastWritten[201], centreShare + 0.125f, 1e-6f);
+}
+
+TEST_F(OutputDeviceTest, PanningRuleReachesTheListenersOfAKnownDeviceOnly) {
+    CAuLowerEngine::SetPanningRule(4, 2, AuPanningRule_Headphones);
+    EXPECT_TRUE(Trace().empty());
+    CAuLowerEngine::SetPanningRule(16, 0, AuPanningRule_Headphones);
+    EXPECT_EQ(Main()->ePanningRule, AuPanningRule_Headphones);
+    EXPECT_EQ(Trace(), (std::vector<std::string>{"listeners.recompute"}));
+}
+
+TEST_F(OutputDeviceTest, StartOutputsStartsEverySink) {
+    ASSERT_EQ(CAuLowerEngine::AddSecondaryOutput(AuOutputSettings{}, 4, 1, 0, 0), AuResultSuccess);
+    CAuLowerEngine::StartOutputs();
+    EXPECT_EQ(SinkOf(Main())->startCount, 1);
+}
+
+TEST(SpeakerMatchMatrixTest, SpeakersPassThroughAndACentreGoesBetweenTheFronts) {
+    f32 matrix[8 * 8];
+    AuBuildSpeakerMatchMatrix(AuChannelConfig::Standard(AU_SPEAKER_SETUP_STEREO),
+                              AuChannelConfig::Standard(AU_SPEAKER_SETUP_MONO), matrix);
+    EXPECT_FLOAT_EQ(matrix[0], 0.70710678f);
+    EXPECT_FLOAT_EQ(matrix[4], 0.70710678f);
+    AuBuildSpeakerMatchMatrix(AuChannelConfig::Standard(AU_SPEAKER_SETUP_7POINT1),
+                              AuChannelConfig::Standard(AU_SPEAKER_SETUP_5POINT1), matrix);
+    const u32 stride = AuMatrixRowStride(6);
+    EXPECT_EQ(matrix[0 * stride + 0], 1.0f);
+    EXPECT_EQ(matrix[2 * stride + 2], 1.0f);
+    EXPECT_EQ(matrix[3 * stride + 3], 0.0f) << "the back pair is not in 5.1";
+    EXPECT_EQ(matrix[5 * stride + 3], 1.0f) << "side left";
+    EXPECT_EQ(matrix[7 * stride + 5], 1.0f) << "LFE to LFE";
+    AuBuildSpeakerMatchMatrix(AuChannelConfig::Anonymous(3), AuChannelConfig::Anonymous(2), matrix);
+    EXPECT_EQ(matrix[0], 1.0f);
+    EXPECT_EQ(matrix[4 + 1], 1.0f);
+    EXPECT_EQ(matrix[8 + 0], 0.0f);
+    EXPECT_EQ(matrix[8 + 1], 0.0f);
+}

@@ -1,0 +1,335 @@
+// Shared pieces of the voice-side tests: the engine set-up with the lower engine, recording fakes
+// for the seams and the hardware sinks, and a reader of capture files.
+#pragma once
+
+#include "AuDefaultPoolTest.h"
+#include "core/AuOutputTiming.h"
+#include "streaming/AuDefaultIOHookBlocking.h"
+#include "voices/AuLowerEngine.h"
+#include "voices/AuSink.h"
+
+#include <AU/IAuStreamMgr.h>
+#include <AU/MemoryMgr.h>
+
+#include <gtest/gtest.h>
+#include <win32_testing.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace voicetest {
+
+// Every fake writes its calls here, so that a test can check their order across fakes.
+inline std::vector<std::string>& Trace() {
+    static std::vector<std::string> trace;
+    return trace;
+}
+
+// A hardware sink that records what reaches it. Its buffer is the sink's own interleaved mix.
+class RecordingSink final : public CAuBufferedSink {
+public:
+    explicit RecordingSink(AuChannelConfig config, AuSinkKind kind) : CAuBufferedSink(kind) {
+        m_channelConfig = config;
+        AllocBuffer(config);
+    }
+
+    AURESULT IsDataNeeded(u32& buffers) noexcept override {
+        buffers = buffersNeeded;
+        return AuResultSuccess;
+    }
+    bool IsStarved() noexcept override { return starved; }
+    void ResetStarved() noexcept override {
+        starved = false;
+        ++resetStarvedCount;
+    }
+    AURESULT Start() override {
+        ++startCount;
+        return AuResultSuccess;
+    }
+    AURESULT WriteMix() noexcept override {
+        ++mixCount;
+        lastWritten.assign(m_buffer.pData, m_buffer.pData + m_buffer.NumChannels() * m_buffer.uMaxFrames);
+        Trace().push_back("sink.mix");
+        return AuResultSuccess;
+    }
+    AURESULT WriteSilence() noexcept override {
+        ++silenceCount;
+        lastWritten.assign(m_buffer.pData, m_buffer.pData + m_buffer.NumChannels() * m_buffer.uMaxFrames);
+        Trace().push_back("sink.silence");
+        return AuResultSuccess;
+    }
+    u32 GetWaitTimeout() noexcept override { return 7; }
+
+    u32 buffersNeeded = 0;
+    bool starved = false;
+    int startCount = 0;
+    int mixCount = 0;
+    int silenceCount = 0;
+    int resetStarvedCount = 0;
+    std::vector<f32> lastWritten;
+};
+
+// The hardware outputs: each kind can be made to fail; the sink reports `reportedMask` (or the
+// requested mask when that is 0).
+class FakeHardwareSinks final : public IAuHardwareSinks {
+public:
+    CAuSinkBase* CreateXAudio2Sink(const AuPlatformInitSettings&, u32 channelMask, u32) override {
+        ++xaudio2Attempts;
+        return failXAudio2 ? nullptr : Make(channelMask, AuSinkKind_XAudio2);
+    }
+    CAuSinkBase* CreateDirectSoundSink(const AuPlatformInitSettings&, u32 channelMask) override {
+        ++directSoundAttempts;
+        return failDirectSound ? nullptr : Make(channelMask, AuSinkKind_DirectSound);
+    }
+
+    bool failXAudio2 = false;
+    bool failDirectSound = false;
+    u32 reportedMask = 0;
+    int xaudio2Attempts = 0;
+    int directSoundAttempts = 0;
+    std::vector<RecordingSink*> made;
+
+private:
+    CAuSinkBase* Make(u32 requestedMask, AuSinkKind kind) {
+        const u32 mask =
+            reportedMask ? reportedMask : (requestedMask ? requestedMask : AU_SPEAKER_SETUP_STEREO);
+        RecordingSink* sink = AuNewInLEngine<RecordingSink>(AuChannelConfig::Standard(mask), kind);
+        if (sink) made.push_back(sink);
+        return sink;
+    }
+};
+
+class RecordingVoiceGraph final : public IAuVoiceGraph {
+public:
+    AURESULT InitVoiceCommands(u32 entries) override {
+        Trace().push_back("voices.init " + std::to_string(entries));
+        return initResult;
+    }
+    void StartPendingVoices(u16 frames) noexcept override {
+        Trace().push_back("voices.start " + std::to_string(frames));
+        if (onStartPending) onStartPending();
+    }
+    void PreFrame() noexcept override { Trace().push_back("voices.preframe"); }
+    void RenderVoices(bool render) noexcept override {
+        Trace().push_back(render ? "voices.render" : "voices.skip");
+    }
+    void MixBusses() noexcept override {
+        Trace().push_back("busses.mix");
+        if (onMixBusses) onMixBusses();
+    }
+    void RemoveIdleBusses() noexcept override { Trace().push_back("busses.removeidle"); }
+    void UpdateVoiceOutputs(u32 type, u32 id, u32 mask) override {
+        Trace().push_back("voices.outputs " + std::to_string(type) + " " + std::to_string(id) + " " +
+                          std::to_string(mask));
+    }
+    void TermVoices() override { Trace().push_back("voices.termvoices"); }
+    void Term() override { Trace().push_back("voices.term"); }
+
+    AURESULT initResult = AuResultSuccess;
+    void (*onStartPending)() = nullptr;
+    void (*onMixBusses)() = nullptr;
+};
+
+class RecordingListeners final : public IAuListeners {
+public:
+    void Init() override { Trace().push_back("listeners.init"); }
+    void Term() override { Trace().push_back("listeners.term"); }
+    void SetOutputDevice(u32 mask, u32 type, u32 id) override {
+        Trace().push_back("listeners.device " + std::to_string(mask) + " " + std::to_string(type) + " " +
+                          std::to_string(id));
+    }
+    void RecomputeMatrices() override { Trace().push_back("listeners.recompute"); }
+};
+
+class RecordingMotion final : public IAuMotionDeviceMgr {
+public:
+    bool HasDevices() override { return hasDevices; }
+    void PollDevices() noexcept override { Trace().push_back("motion.poll"); }
+    void RenderDevices() noexcept override { Trace().push_back("motion.render"); }
+    void Destroy() override { Trace().push_back("motion.destroy"); }
+    bool hasDevices = true;
+};
+
+// Pan tables are the angles they were built from, so a test can see a rebuild.
+class FakePanTables final : public IAuPanTables {
+public:
+    AURESULT InitTables() override {
+        Trace().push_back("pan.init");
+        return AuResultSuccess;
+    }
+    void* CreatePanTable(u32 mask, const u32* angles, u32 count) override {
+        ++created;
+        auto* table = new std::vector<u32>(angles, angles + count);
+        table->push_back(mask);
+        return table;
+    }
+    void FreePanTable(void* table) override {
+        if (!table) return;
+        ++freed;
+        delete static_cast<std::vector<u32>*>(table);
+    }
+    int created = 0;
+    int freed = 0;
+};
+
+// Memory manager with the default pool, a stream manager with a disk device rooted in a fresh
+// folder, the frame constants at their defaults and a virtual clock. The lower engine is left
+// to each test.
+class VoicesTest : public AuDefaultPoolTest {
+protected:
+    VoicesTest() : AuDefaultPoolTest(8u << 20) {}
+
+    void SetUp() override {
+        AuDefaultPoolTest::SetUp();
+        AuStreamMgrSettings settings;
+        AU::StreamMgr::GetDefaultSettings(settings);
+        ASSERT_NE(AU::StreamMgr::Create(settings), nullptr);
+        AuDeviceSettings device;
+        AU::StreamMgr::GetDefaultDeviceSettings(device);
+        device.uIOMemorySize = 0;
+        m_folder = FreshFolder();
+        ASSERT_EQ(m_io.Init(device), AuResultSuccess);
+        ASSERT_EQ(m_io.SetBasePath((m_folder.wstring() + L"/").c_str()), AuResultSuccess);
+        AU::StreamMgr::SetFileLocationResolver(&m_io);
+        win32test::UseVirtualClock(int64_t{1000} * 1000000);
+        SetOutputSampleRate(AU_DEFAULT_SAMPLE_RATE);
+        SetOutputTiming(AU_DEFAULT_SAMPLES_PER_FRAME);
+        CAuLowerEngine::SetPlatformInitSettings(nullptr);
+        Trace().clear();
+    }
+
+    void TearDown() override {
+        CAuLowerEngine::Term();
+        AuSetHardwareSinks(nullptr);
+        CAuLowerEngine::SetVoiceGraph(nullptr);
+        CAuLowerEngine::SetListeners(nullptr);
+        CAuLowerEngine::SetMotionDeviceMgr(nullptr);
+        CAuLowerEngine::SetPanTables(nullptr);
+        AU::StreamMgr::SetFileLocationResolver(nullptr);
+        m_io.Term();
+        if (AU::IAuStreamMgr::m_pStreamMgr) AU::IAuStreamMgr::m_pStreamMgr->Destroy();
+        win32test::UseRealClock();
+        AuDefaultPoolTest::TearDown();
+    }
+
+    // The lower engine with its main output; no hardware sinks unless installed before.
+    void InitLowerEngine(u32 mainOutputType = 3, AuChannelConfig config = AuChannelConfig()) {
+        AuOutputSettings settings{};
+        settings.channelConfig = config;
+        ASSERT_EQ(CAuLowerEngine::Init(settings, mainOutputType), AuResultSuccess);
+    }
+
+    static std::filesystem::path FreshFolder() {
+        const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+        std::filesystem::path folder = std::filesystem::path(testing::TempDir()) / "torvik_voices" /
+                                       (std::string(info->test_suite_name()) + "." + info->name());
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directories(folder);
+        return folder;
+    }
+
+    static void AdvanceMs(i64 ms) { win32test::AdvanceVirtualClock(ms * 1000000); }
+
+    std::filesystem::path m_folder;
+    CAuDefaultIOHookBlocking m_io;
+    // Installed by the tests that want them; they outlive the lower engine's Term in TearDown.
+    FakeHardwareSinks m_hardware;
+    RecordingVoiceGraph m_graph;
+    RecordingListeners m_listeners;
+    RecordingMotion m_motion;
+    FakePanTables m_tables;
+};
+
+// A planar buffer owned by the test (16-byte aligned), for feeding kernels and devices.
+class TestBuffer {
+public:
+    TestBuffer(AuChannelConfig config, u16 frames) {
+        m_storage.resize(static_cast<size_t>(config.NumChannels()) * frames + 4);
+        buffer.pData =
+            reinterpret_cast<f32*>((reinterpret_cast<uintptr_t>(m_storage.data()) + 15) & ~uintptr_t{15});
+        buffer.channelConfig = config;
+        buffer.uMaxFrames = frames;
+        buffer.uValidFrames = frames;
+        buffer.eState = AuResultDataReady;
+    }
+    void Fill(u32 channel, f32 value) {
+        for (u32 i = 0; i < buffer.uMaxFrames; ++i)
+            buffer.GetChannel(channel)[i] = value;
+    }
+
+    AuPipelineBuffer buffer;
+
+private:
+    std::vector<f32> m_storage;
+};
+
+// A capture file read back field by field.
+struct CaptureFile {
+    struct Cue {
+        u32 id;
+        u32 position;
+    };
+    struct Label {
+        u32 id;
+        std::string text;
+    };
+
+    std::vector<u8> bytes;
+    u32 riffSize = 0;
+    u16 channels = 0;
+    u32 sampleRate = 0;
+    u32 dataSize = 0;
+    std::vector<i16> samples;
+    std::vector<Cue> cues;
+    std::vector<Label> labels;
+    u32 listSize = 0;
+    bool valid = false;
+
+    static u32 U32(const std::vector<u8>& b, size_t at) {
+        return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (u32{b[at + 3]} << 24);
+    }
+    static u16 U16(const std::vector<u8>& b, size_t at) { return static_cast<u16>(b[at] | (b[at + 1] << 8)); }
+
+    static CaptureFile Read(const std::filesystem::path& path) {
+        CaptureFile file;
+        std::ifstream in(path, std::ios::binary);
+        file.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        const auto& b = file.bytes;
+        if (b.size() < 46 || memcmp(b.data(), "RIFF", 4) != 0 || memcmp(&b[38], "data", 4) != 0) return file;
+        file.riffSize = U32(b, 4);
+        file.channels = U16(b, 22);
+        file.sampleRate = U32(b, 24);
+        file.dataSize = U32(b, 42);
+        if (46 + size_t{file.dataSize} > b.size()) return file;
+        file.samples.resize(file.dataSize / 2);
+        memcpy(file.samples.data(), &b[46], file.dataSize);
+        size_t at = 46 + file.dataSize;
+        while (at + 8 <= b.size()) {
+            const std::string tag(reinterpret_cast<const char*>(&b[at]), 4);
+            const u32 size = U32(b, at + 4);
+            if (at + 8 + size > b.size()) return file;
+            if (tag == "cue ") {
+                const u32 count = U32(b, at + 8);
+                for (u32 i = 0; i < count; ++i)
+                    file.cues.push_back({U32(b, at + 12 + 24 * i), U32(b, at + 12 + 24 * i + 4)});
+            } else if (tag == "LIST") {
+                file.listSize = size;
+                size_t label = at + 12;
+                while (label + 12 <= at + 8 + size) {
+                    const u32 length = U32(b, label + 4) - 4;
+                    file.labels.push_back(
+                        {U32(b, label + 8), std::string(reinterpret_cast<const char*>(&b[label + 12]))});
+                    label += 12 + length + (length & 1);
+                }
+            }
+            at += 8 + size + (size & 1);
+        }
+        file.valid = true;
+        return file;
+    }
+};
+
+} // namespace voicetest
