@@ -26,3 +26,15 @@ u32 GetIDFromString(const wchar_t* name);
 AURESULT RenderAudio();
 
 } // namespace AU::SoundEngine
+
+struct IXAudio2;
+struct IDirectSound8;
+
+namespace AU {
+
+// The platform objects of the main output's sink, for a game that reaches the output itself;
+// null when the main sink is of another kind or there is none.
+IDirectSound8* GetDirectSoundInstance();
+IXAudio2* GetEngineXAudio2Interface();
+
+} // namespace AU
