@@ -32,7 +32,11 @@ public:
         std::memcpy(&bits, &v, 8);
         Le(bits, 8);
     }
-    void Tag(std::string_view tag) { out_.insert(out_.end(), tag.begin(), tag.begin() + 4); }
+    // Always four bytes: a shorter tag is padded with spaces, a longer one cut.
+    void Tag(std::string_view tag) {
+        for (size_t i = 0; i < 4; ++i)
+            out_.push_back(static_cast<std::uint8_t>(i < tag.size() ? tag[i] : ' '));
+    }
     void Raw(std::span<const std::uint8_t> bytes) { out_.insert(out_.end(), bytes.begin(), bytes.end()); }
     size_t Size() const { return out_.size(); }
     // Overwrites a u32 written earlier (sizes known only once the payload is complete).
