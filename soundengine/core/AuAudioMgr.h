@@ -10,6 +10,7 @@
 
 #include "core/AuQueuedMsg.h"
 
+#include <AU/AuThreadProperties.h>
 #include <AU/AuTypes.h>
 
 #include <windows.h>
@@ -72,6 +73,27 @@ public:
     // [audio thread] Or a writer that makes room itself (no audio thread runs, or it holds
     // g_csMain); g_csMain held. Always 1.
     AURESULT ProcessMsgQueue() noexcept;
+
+    // The audio thread's ID; 0 when none runs. A cancel must not wait for a callback it runs itself.
+    DWORD AudioThreadId() const { return m_audioThreadId.load(); }
+
+    // The audio thread and its frame (AuAudioThread.cpp).
+    // Starts "AU::EventManager" with these properties and the wake event; 1, or 2 when it cannot.
+    AURESULT StartAudioThread(const AuThreadProperties& properties, HANDLE wakeEvent);
+    // Stops and joins the audio thread and the suspended pacing thread; again does nothing.
+    void StopAudioThread();
+    // [audio thread] One pass under g_csMain: messages, then each buffer's frame, then the
+    // output-device check.
+    void Perform() noexcept;
+    // Any thread but the audio thread. Silent sinks; with rendering, the "AU Suspended" thread
+    // paces the passes. 3 when already suspended (the render flag is taken all the same).
+    AURESULT Suspend(bool renderWhileSuspended);
+    AURESULT WakeupFromSuspend();
+    bool IsPacingWhileSuspended() const { return m_hSuspendedThread != nullptr; }
+    // Rendered frames since start; audio thread, or under g_csMain.
+    u32 FrameCounter() const { return m_uFrameCounter; }
+    // Time without a rendered buffer after which the output is taken as lost.
+    void SetDeviceTimeoutMs(u32 ms) { m_uDeviceTimeoutMs = ms; }
 
     u32 Capacity() const { return m_uCapacity; }
     u32 MaxMsgSize() const { return m_uMaxMsgSize; }
@@ -141,6 +163,26 @@ private:
     // Under g_csMain.
     u32 m_uDispatchDepth = 0;
     u64 m_uExecutedMsgs = 0;
+
+    // The audio frame's state: audio thread, or under g_csMain.
+    u32 m_uFrameCounter = 0;
+    u64 m_uLastRenderStamp = 0; // performance-counter value of the last pass that rendered
+    u32 m_uPassesWithoutRender = 0;
+    u32 m_uDeviceTimeoutMs = 1000;
+    void CheckOutputDevice(bool rendered) noexcept;
+    u32 NumBuffersToRender() noexcept;
+
+    // The threads: handles owned by the game thread that starts and stops them. The stop flag
+    // is written by that thread and read by the audio thread; release and acquire suffice as it
+    // guards nothing but the loop. The pacing flag likewise for the "AU Suspended" thread.
+    HANDLE m_hAudioThread = nullptr;
+    HANDLE m_hSuspendedThread = nullptr;
+    std::atomic<bool> m_bStopAudioThread{false};
+    std::atomic<bool> m_bPacing{false};
+    AuThreadProperties m_audioThreadProperties{};
+    static DWORD WINAPI AudioThreadProc(void* self);
+    static DWORD WINAPI SuspendedThreadProc(void* self);
+    void EndSuspendedPacing();
 
     AuMsgHandler m_handlers[AuQueuedMsgType_WrapMarker];
 };

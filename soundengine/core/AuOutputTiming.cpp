@@ -16,6 +16,7 @@ void DeriveDurations() {
 
 void SetOutputSampleRate(u32 sampleRate) {
     g_OutputTiming.uSampleRate = sampleRate;
+    g_OutputTiming.uRateFactor = sampleRate * 128 / AU_DEFAULT_SAMPLE_RATE;
     DeriveDurations();
 }
 

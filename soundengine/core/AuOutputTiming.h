@@ -17,6 +17,8 @@ struct AuOutputTiming {
     u32 uBufferMs = 21;
     // trunc(frames x 1000 / rate x 0.25): the sinks' wait between wake-ups.
     u32 uBufferQuarterMs = 5;
+    // rate x 128 / 48000: the filters' sub-block, 128 samples at 48000 Hz.
+    u32 uRateFactor = 128;
 };
 
 extern AuOutputTiming g_OutputTiming;

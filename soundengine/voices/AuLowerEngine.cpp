@@ -1,5 +1,6 @@
 #include "voices/AuLowerEngine.h"
 
+#include "core/AuLog.h"
 #include "core/AuOutputTiming.h"
 #include "voices/AuSink.h"
 
@@ -93,10 +94,12 @@ AURESULT CAuLowerEngine::Init(const AuOutputSettings& mainSettings, u32 mainOutp
     u32 options = mainOutputType;
     if (!(options & AU_SINK_OPTION_DUMMY)) options |= AU_SINK_OPTION_MAIN;
     if (AddOutputDevice(AuAudioOutputType_Main, 0, mainSettings, options, 0, kAllListeners, true) !=
-            AuResultSuccess &&
-        AddOutputDevice(AuAudioOutputType_Main, 0, mainSettings, AU_SINK_OPTION_DUMMY, 0, kAllListeners,
-                        true) != AuResultSuccess)
-        return AuResultFail;
+        AuResultSuccess) {
+        if (AddOutputDevice(AuAudioOutputType_Main, 0, mainSettings, AU_SINK_OPTION_DUMMY, 0, kAllListeners,
+                            true) != AuResultSuccess)
+            return AuResultFail;
+        AuLog(AuLogLevel::Warning, "No audio output could be opened: the sound engine runs silent");
+    }
     s_outputConfig = s_pDevices->channelConfig;
 
     if (s_pVoiceGraph) {
@@ -147,7 +150,7 @@ void CAuLowerEngine::Perform(u32 audioFrame) noexcept {
 
     const bool render = !s_bSuspended || s_bRenderWhileSuspended;
     if (s_pVoiceGraph) {
-        s_pVoiceGraph->StartPendingVoices(g_uNumSamplesPerFrame);
+        s_pVoiceGraph->AdvancePendingVoices(g_uNumSamplesPerFrame);
         s_pVoiceGraph->PreFrame();
         s_pVoiceGraph->RenderVoices(render);
         if (render) s_pVoiceGraph->MixBusses();

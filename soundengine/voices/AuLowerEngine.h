@@ -123,6 +123,7 @@ public:
 
     // Seams the later parts install (null: their steps are skipped).
     static void SetVoiceGraph(IAuVoiceGraph* graph) { s_pVoiceGraph = graph; }
+    static IAuVoiceGraph* VoiceGraph() { return s_pVoiceGraph; }
     static void SetListeners(IAuListeners* listeners) { s_pListeners = listeners; }
     static void SetMotionDeviceMgr(IAuMotionDeviceMgr* mgr) { s_pMotionMgr = mgr; }
     static void SetPanTables(IAuPanTables* tables) { s_pPanTables = tables; }

@@ -9,8 +9,18 @@ class IAuVoiceGraph {
 public:
     // Game thread, from the lower engine's Init: the voice-command pool; its failure fails Init.
     virtual AURESULT InitVoiceCommands(u32 entries) = 0;
-    // [audio thread] The frame's steps, in the order the frame calls them.
-    virtual void StartPendingVoices(u16 frames) noexcept = 0;
+    // [audio thread] Once per pass, before any frame: voices of queued play commands are made.
+    virtual bool HasVoicesToStart() noexcept = 0;
+    virtual void StartPendingVoices() noexcept = 0;
+    // [audio thread] Once per rendered frame, before the frame: the playback limiters, then the
+    // queued voice commands.
+    virtual void UpdateLimiters() noexcept = 0;
+    virtual void ProcessVoiceCommands() noexcept = 0;
+    // [audio thread] Once per rendered frame, after it: the instances' queued events.
+    virtual void ProcessInstanceEvents() noexcept = 0;
+    // [audio thread] The frame's steps, in the order the frame calls them: voices waiting for
+    // their start advance by one buffer first.
+    virtual void AdvancePendingVoices(u16 frames) noexcept = 0;
     virtual void PreFrame() noexcept = 0;
     // Pulls and mixes every voice when `render`; ends each voice's frame either way.
     virtual void RenderVoices(bool render) noexcept = 0;

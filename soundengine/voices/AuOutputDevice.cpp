@@ -1,5 +1,6 @@
 #include "voices/AuOutputDevice.h"
 
+#include "core/AuLog.h"
 #include "core/AuOutputTiming.h"
 #include "voices/AuLowerEngine.h"
 #include "voices/AuSink.h"
@@ -168,6 +169,8 @@ const AuPipelineBuffer* CAuOutputDevice::ToDeviceLayout(const AuPipelineBuffer& 
 }
 
 void CAuOutputDevice::MixBus(const AuPipelineBuffer& busBuffer) noexcept {
+    // The sink and capture buffers hold one frame of the engine's size.
+    if (busBuffer.uMaxFrames > g_uNumSamplesPerFrame) return;
     const AuPipelineBuffer* buffer = ToDeviceLayout(busBuffer);
     if (!buffer || !pSink) return;
     const f32 start = busBuffer.fPrevGain * fPrevVolume * CAuLowerEngine::PreviousVolume();
@@ -204,6 +207,8 @@ AURESULT CAuOutputDevice::StartCapture(const wchar_t* fileName) {
         fileName, static_cast<u16>(channelConfig.NumChannels()), g_OutputTiming.uSampleRate);
     if (!writer) {
         AU::MemoryMgr::Falign(g_LEngineDefaultPoolId, samples);
+        AuLog(AuLogLevel::Warning, "Output capture: the file of output %u/%u cannot be written", uDeviceType,
+              uDeviceId);
         return AuResultFail;
     }
     captureBuffer.pSamples = samples;

@@ -48,7 +48,9 @@ void CAuBufferedSink::PassData(const AuPipelineBuffer& buffer, f32 previousGain,
     if (buffer.uValidFrames == 0) return;
     const bool firstOfFrame = !m_bDataPassed;
     AuPipelineBuffer& target = firstOfFrame ? NextWriteBuffer() : m_buffer;
-    if (target.pData) {
+    // A buffer of another shape than the sink's would be written past its end: it is not heard.
+    if (target.pData && target.NumChannels() == buffer.NumChannels() &&
+        buffer.uMaxFrames <= target.uMaxFrames) {
         // Busses add into the device's sum; the first one of the frame starts from silence.
         if (firstOfFrame) memset(target.pData, 0, sizeof(f32) * target.NumChannels() * target.uMaxFrames);
         AuRamp ramp;

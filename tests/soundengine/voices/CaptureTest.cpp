@@ -1,3 +1,4 @@
+#include "AuLogCapture.h"
 #include "VoiceTestSupport.h"
 
 #include <sndfile.h>
@@ -202,7 +203,9 @@ TEST_F(CaptureTest, ASecondStartAndAnEmptyNameAreIgnored) {
 
 TEST_F(CaptureTest, AFileThatCannotBeOpenedLeavesTheDeviceWithoutCapture) {
     const u32 usedBefore = Used();
+    AuLogCapture log;
     CAuLowerEngine::StartOutputCapture(L"missing/folder/out.wav");
+    EXPECT_NE(log.Text().find("cannot be written"), std::string::npos);
     EXPECT_EQ(CAuLowerEngine::Devices()->pCaptureWriter, nullptr);
     CAuLowerEngine::AddOutputCaptureMarker("x");
     RenderFrames(2);

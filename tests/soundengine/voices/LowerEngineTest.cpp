@@ -1,3 +1,4 @@
+#include "AuLogCapture.h"
 #include "VoiceTestSupport.h"
 
 #include <xmmintrin.h>
@@ -120,7 +121,13 @@ TEST_F(LowerEngineTest, TheMainOutputTakesTheHardwareSinkAndFallsBackToSilence) 
     CAuLowerEngine::Term();
 
     m_hardware.failXAudio2 = m_hardware.failDirectSound = true;
-    InitLowerEngine();
+    {
+        AuLogCapture log;
+        InitLowerEngine();
+        ASSERT_EQ(log.Lines().size(), 1u);
+        EXPECT_EQ(log.Lines()[0].first, AuLogLevel::Warning);
+        EXPECT_NE(log.Text().find("silent"), std::string::npos);
+    }
     EXPECT_EQ(static_cast<CAuBufferedSink*>(CAuLowerEngine::MainSink())->Kind(), AuSinkKind_Dummy);
     EXPECT_EQ(CAuLowerEngine::Devices()->uOptions, AU_SINK_OPTION_DUMMY);
     CAuLowerEngine::Term();
@@ -235,6 +242,24 @@ TEST_F(LowerEngineTest, SuspendSwapsToSilentSinksAndWakingRestoresTheHardware) {
     // The secondary output of kind 4 stays silent: its options ask for the dummy sink.
     EXPECT_EQ(static_cast<CAuBufferedSink*>(CAuLowerEngine::Devices()->pNextItem->pSink)->Kind(),
               AuSinkKind_Dummy);
+}
+
+TEST_F(LowerEngineTest, ASwapThatFindsNoMemoryKeepsTheOldSinkAndSaysSo) {
+    AuSetHardwareSinks(&m_hardware);
+    InitLowerEngine();
+    ASSERT_EQ(CAuLowerEngine::AddSecondaryOutput(AuOutputSettings{}, 4, 1, 0, 0), AuResultSuccess);
+    std::vector<void*> blocks;
+    while (void* block = AU::MemoryMgr::Malloc(g_LEngineDefaultPoolId, 4096))
+        blocks.push_back(block);
+    EXPECT_EQ(CAuLowerEngine::SwitchToDummySinks(), AuResultFail);
+    EXPECT_EQ(CAuLowerEngine::MainSink(), m_hardware.made[0])
+        << "the device without a new sink keeps its own";
+    EXPECT_EQ(CAuLowerEngine::SetSuspended(true, false), AuResultFail);
+    EXPECT_FALSE(CAuLowerEngine::IsRestorePending());
+    for (void* block : blocks)
+        AU::MemoryMgr::Free(g_LEngineDefaultPoolId, block);
+    EXPECT_EQ(CAuLowerEngine::SwitchToDummySinks(), AuResultSuccess);
+    EXPECT_EQ(static_cast<CAuBufferedSink*>(CAuLowerEngine::MainSink())->Kind(), AuSinkKind_Dummy);
 }
 
 TEST_F(LowerEngineTest, ADeviceChangeSwitchesToSilenceUntilARestoreSucceeds) {

@@ -145,10 +145,18 @@ TEST_F(OutputDeviceTest, ATopBusReachesTheSinkInterleavedWithTheDeviceVolume) {
     CAuLowerEngine::Perform(2);
     EXPECT_NEAR(sink->lastWritten[2 * 3], 0.5f * 3 / 16, 1e-6f) << "the new volume holds";
 
-    // A bus for a device that does not exist is dropped.
+    // A bus for a device that does not exist is dropped, and so is one longer than a frame.
     CAuLowerEngine::MixBusIntoDevice(4, 3, tone.buffer);
     CAuLowerEngine::Perform(3);
     EXPECT_EQ(sink->silenceCount, 1);
+    CAuLowerEngine::StartOutputCapture(L"long.wav");
+    TestBuffer longer(AuChannelConfig::Standard(AU_SPEAKER_SETUP_STEREO), 2 * AU_DEFAULT_SAMPLES_PER_FRAME);
+    longer.Fill(0, 1.0f);
+    longer.Fill(1, 1.0f);
+    CAuLowerEngine::MixBusIntoDevice(16, 0, longer.buffer);
+    CAuLowerEngine::Perform(4);
+    CAuLowerEngine::StopOutputCapture();
+    EXPECT_EQ(sink->silenceCount, 2);
 }
 
 TEST_F(OutputDeviceTest, TwoTopBussesAreSummedAndAnotherLayoutGoesThroughTheMatrix) {

@@ -110,6 +110,24 @@ TEST_F(SinkTest, TwoMixesInOneFrameAreSummedAndTheNextFrameStartsClean) {
     sink->Term(nullptr);
 }
 
+TEST_F(SinkTest, ABufferOfAnotherShapeIsNotWrittenPastTheSinksBuffer) {
+    RecordingSink* sink = AuNewInLEngine<RecordingSink>(Stereo(), AuSinkKind_XAudio2);
+    ASSERT_NE(sink, nullptr);
+    TestBuffer longer(Stereo(), 2 * AU_DEFAULT_SAMPLES_PER_FRAME);
+    longer.Fill(0, 1.0f);
+    longer.Fill(1, 1.0f);
+    TestBuffer wider(AuChannelConfig::Standard(AU_SPEAKER_SETUP_7POINT1), AU_DEFAULT_SAMPLES_PER_FRAME);
+    for (u32 c = 0; c < 8; ++c)
+        wider.Fill(c, 1.0f);
+    sink->PassData(longer.buffer, 1.0f, 1.0f);
+    sink->PassData(wider.buffer, 1.0f, 1.0f);
+    sink->OnFrameEnd();
+    EXPECT_EQ(sink->mixCount, 1);
+    EXPECT_EQ(sink->lastWritten[0], 0.0f);
+    EXPECT_EQ(sink->lastWritten.back(), 0.0f);
+    sink->Term(nullptr);
+}
+
 TEST_F(SinkTest, TheFactoryPrefersXAudio2ThenDirectSoundThenNothing) {
     const AuOutputSettings settings{AuPanningRule_Speakers,
                                     AuChannelConfig::Standard(AU_SPEAKER_SETUP_5POINT1), nullptr};

@@ -108,7 +108,12 @@ public:
         Trace().push_back("voices.init " + std::to_string(entries));
         return initResult;
     }
-    void StartPendingVoices(u16 frames) noexcept override {
+    bool HasVoicesToStart() noexcept override { return voicesToStart; }
+    void StartPendingVoices() noexcept override { Trace().push_back("voices.startcommands"); }
+    void UpdateLimiters() noexcept override { Trace().push_back("instances.limiters"); }
+    void ProcessVoiceCommands() noexcept override { Trace().push_back("voices.commands"); }
+    void ProcessInstanceEvents() noexcept override { Trace().push_back("instances.events"); }
+    void AdvancePendingVoices(u16 frames) noexcept override {
         Trace().push_back("voices.start " + std::to_string(frames));
         if (onStartPending) onStartPending();
     }
@@ -129,6 +134,7 @@ public:
     void Term() override { Trace().push_back("voices.term"); }
 
     AURESULT initResult = AuResultSuccess;
+    bool voicesToStart = false;
     void (*onStartPending)() = nullptr;
     void (*onMixBusses)() = nullptr;
 };

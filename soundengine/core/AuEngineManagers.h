@@ -1,0 +1,99 @@
+// The engine's manager singletons that later parts fill in. Each is made by the engine's Init in
+// the default pool, in a fixed order, and torn down by its Term; for now each has its start, its
+// stop and the per-frame call the audio pass makes of it.
+#pragma once
+
+#include <AU/AuInitSettings.h>
+
+class CAuRTPCMgr {
+public:
+    AURESULT Init() { return AuResultSuccess; }
+    void Term() {}
+};
+
+class CAuCurveTable {
+public:
+    AURESULT Init() { return AuResultSuccess; }
+    void Term() {}
+};
+
+// The bank manager; the threaded one runs "AU::BankManager" once it loads banks.
+class CAuBankMgr {
+public:
+    explicit CAuBankMgr(bool threaded) : m_bThreaded(threaded) {}
+    AURESULT Init() { return AuResultSuccess; }
+    void StopThread() {}
+    void Term() {}
+    bool IsThreaded() const { return m_bThreaded; }
+
+private:
+    bool m_bThreaded;
+};
+
+class CAuRegistryMgr {
+public:
+    AURESULT Init() { return AuResultSuccess; }
+    void Term() {}
+    // [audio thread] Once per pass: positions and listener masks of the game objects.
+    void UpdateObjects() noexcept {}
+};
+
+class CAuModulatorMgr {
+public:
+    AURESULT Init() { return AuResultSuccess; }
+    void Term() {}
+    // [audio thread] Once per rendered frame.
+    void ProcessModulators(u32) noexcept {}
+};
+
+class CAuTransitionMgr {
+public:
+    AURESULT Init(u32 maxTransitions) {
+        m_uMaxTransitions = maxTransitions;
+        return AuResultSuccess;
+    }
+    void Term() {}
+    // [audio thread] Advances every transition to the given frame.
+    void ProcessTransitionsList(u32) noexcept {}
+    u32 MaxTransitions() const { return m_uMaxTransitions; }
+
+private:
+    u32 m_uMaxTransitions = 0;
+};
+
+class CAuPathMgr {
+public:
+    AURESULT Init(u32 maxPathRecords) {
+        m_uMaxPathRecords = maxPathRecords;
+        return AuResultSuccess;
+    }
+    void Term() {}
+    // [audio thread] Advances every path to the given frame.
+    void ProcessPathsList(u32) noexcept {}
+    u32 MaxPathRecords() const { return m_uMaxPathRecords; }
+
+private:
+    u32 m_uMaxPathRecords = 0;
+};
+
+class CAuSwitchMgr {
+public:
+    AURESULT Init() { return AuResultSuccess; }
+    void Term() {}
+};
+
+class CAuStateMgr {
+public:
+    AURESULT Init() { return AuResultSuccess; }
+    void Term() {}
+};
+
+extern CAuRTPCMgr* g_pRTPCMgr;
+extern CAuCurveTable* g_pCurveTable;
+extern CAuBankMgr* g_pBankMgr;
+extern CAuRegistryMgr* g_pRegistryMgr;
+extern CAuModulatorMgr* g_pModulatorMgr;
+extern CAuTransitionMgr* g_pTransitionMgr;
+extern CAuPathMgr* g_pPathMgr;
+extern CAuSwitchMgr* g_pSwitchMgr;
+extern CAuStateMgr* g_pStateMgr;

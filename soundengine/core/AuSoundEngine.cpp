@@ -1,0 +1,318 @@
+// The engine's start and stop: the checks, the managers in their fixed order, the voice side and
+// the audio thread; and the exported calls that act at once on the caller's thread.
+#include "core/AuAudioMgr.h"
+#include "core/AuCpuInfo.h"
+#include "core/AuEngineManagers.h"
+#include "core/AuEngineTrace.h"
+#include "core/AuObjectIndex.h"
+#include "core/AuOutputTiming.h"
+#include "core/AuPlayingMgr.h"
+#include "core/AuPositionRepository.h"
+#include "core/AuSoundEngineInternal.h"
+#include "core/AuThreads.h"
+#include "voices/AuLowerEngine.h"
+
+#include <AU/IAuStreamMgr.h>
+#include <AU/MemoryMgr.h>
+#include <AU/SoundEngine.h>
+
+#include <new>
+
+f32 g_fPerfCountsPerMs = 0.0f;
+AuAssertHook g_pAssertHook = nullptr;
+
+CAuRTPCMgr* g_pRTPCMgr = nullptr;
+CAuCurveTable* g_pCurveTable = nullptr;
+CAuBankMgr* g_pBankMgr = nullptr;
+CAuRegistryMgr* g_pRegistryMgr = nullptr;
+CAuModulatorMgr* g_pModulatorMgr = nullptr;
+CAuTransitionMgr* g_pTransitionMgr = nullptr;
+CAuPathMgr* g_pPathMgr = nullptr;
+CAuSwitchMgr* g_pSwitchMgr = nullptr;
+CAuStateMgr* g_pStateMgr = nullptr;
+
+namespace {
+
+constexpr u32 kDefaultPoolSize = 0x1000000;
+
+AuInitSettings s_settings{};
+bool s_bInitialized = false;
+bool s_bComInitialized = false;
+// The audio thread's wake event: auto-reset, made by the voice side's start.
+HANDLE s_hWakeEvent = nullptr;
+AuArray<AuGlobalCallbackFunc> s_globalCallbacks;
+
+// Builds a manager in the default pool (unless it exists) and runs its start; 52 without memory,
+// else the start's result. The pointer is set before the start so that Term finds a manager
+// whose start failed.
+template <class T, class Start, class... Args>
+AURESULT Make(T*& global, const char* step, Start start, Args... args) {
+    AuTrace(step);
+    if (global) return AuResultSuccess;
+    void* block = AU::MemoryMgr::Malloc(g_DefaultPoolId, sizeof(T));
+    if (!block) return AuResultNoMemory;
+    global = new (block) T(args...);
+    return start(*global);
+}
+
+template <class T> void Destroy(T*& global, const char* step) {
+    if (!global) return;
+    AuTrace(step);
+    global->Term();
+    global->~T();
+    AU::MemoryMgr::Free(g_DefaultPoolId, global);
+    global = nullptr;
+}
+
+AURESULT SoundEngineStartup(AuInitSettings* caller) {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    g_fPerfCountsPerMs = static_cast<f32>(frequency.QuadPart) / 1000.0f;
+    AURESULT result = AuResultSuccess;
+    const u32 frames = s_settings.samplesPerFrame;
+    if (frames != 256 && frames != 512 && frames != 1024 && frames != 2048) result = AuResultInvalidParameter;
+
+    const auto plain = [](auto& manager) { return manager.Init(); };
+    if (result == AuResultSuccess)
+        result = Make(g_pIndex, "object index", [](CAuObjectIndex& index) {
+            index.Init();
+            return AuResultSuccess;
+        });
+    if (result == AuResultSuccess) result = Make(g_pRTPCMgr, "rtpc manager", plain);
+    if (result == AuResultSuccess) result = Make(g_pCurveTable, "curve table", plain);
+    if (result == AuResultSuccess)
+        result = Make(g_pBankMgr, "bank manager", plain, static_cast<bool>(s_settings.useBankManagerThread));
+    if (result == AuResultSuccess) result = Make(g_pPlayingMgr, "playing manager", plain);
+    if (result == AuResultSuccess) result = Make(g_pPositionRepository, "position repository", plain);
+    if (result == AuResultSuccess) result = Make(g_pRegistryMgr, "registry manager", plain);
+    if (result == AuResultSuccess) result = Make(g_pModulatorMgr, "modulator manager", plain);
+    if (result == AuResultSuccess)
+        result = Make(g_pTransitionMgr, "transition manager",
+                      [](CAuTransitionMgr& m) { return m.Init(s_settings.maxTransitions); });
+    if (result == AuResultSuccess)
+        result =
+            Make(g_pPathMgr, "path manager", [](CAuPathMgr& m) { return m.Init(s_settings.maxPathRecords); });
+    if (result == AuResultSuccess) result = Make(g_pSwitchMgr, "switch manager", plain);
+    if (result == AuResultSuccess) result = Make(g_pStateMgr, "state manager", plain);
+    if (caller) *caller = s_settings;
+    return result;
+}
+
+// The voice side: output timing, COM, the wake event and the lower engine with its main output.
+AURESULT StartVoiceSide() {
+    AuTrace("voice side");
+    const AuPlatformInitSettings& platform = CAuLowerEngine::PlatformSettings();
+    SetOutputSampleRate(platform.sampleRateMode == 1 ? AU_LOW_SAMPLE_RATE : AU_DEFAULT_SAMPLE_RATE);
+    SetOutputTiming(static_cast<u16>(s_settings.samplesPerFrame));
+    s_bComInitialized = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+    s_hWakeEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (!s_hWakeEvent) return AuResultFail;
+    const AURESULT result = CAuLowerEngine::Init(s_settings.mainOutputSettings, s_settings.mainOutputType);
+    if (result == AuResultSuccess)
+        s_settings.mainOutputSettings.channelConfig = CAuLowerEngine::OutputConfig();
+    return result;
+}
+
+AURESULT StartAudioMgr() {
+    AuTrace("audio manager");
+    if (g_pAudioMgr) return AuResultSuccess;
+    void* block = AU::MemoryMgr::Malloc(g_DefaultPoolId, sizeof(CAuAudioMgr));
+    if (!block) return AuResultNoMemory;
+    g_pAudioMgr = new (block) CAuAudioMgr();
+    AURESULT result = g_pAudioMgr->Init(s_settings.commandQueueSize);
+    if (result != AuResultSuccess) return result;
+    g_pAudioMgr->SetDeviceTimeoutMs(s_settings.deviceTimeoutMs);
+    AuTrace("audio thread");
+    return g_pAudioMgr->StartAudioThread(CAuLowerEngine::PlatformSettings().audioThread, s_hWakeEvent);
+}
+
+void ReleaseDynamicSequence(CAuIndexable& sequence) {
+    if (g_pPlayingMgr) g_pPlayingMgr->RemovePendingAction(sequence.key);
+}
+
+} // namespace
+
+namespace AuSoundEngineInternal {
+
+const AuInitSettings& InitSettings() {
+    return s_settings;
+}
+
+bool ComInitializedByEngine() {
+    return s_bComInitialized;
+}
+
+void CallGlobalCallbacks(bool lastCall) noexcept {
+    for (u32 i = s_globalCallbacks.Count(); i-- > 0;)
+        s_globalCallbacks[i](lastCall);
+}
+
+} // namespace AuSoundEngineInternal
+
+namespace AU::SoundEngine {
+
+void GetDefaultInitSettings(AuInitSettings& settings) {
+    settings = AuInitSettings{};
+    settings.assertHook = nullptr;
+    settings.maxPathRecords = 255;
+    settings.maxTransitions = 255;
+    settings.defaultPoolSize = kDefaultPoolSize;
+    settings.memoryThresholdRatio = 1.0f;
+    settings.commandQueueSize = 0x40000;
+    settings.preparedMediaPoolId = AU_INVALID_POOL_ID;
+    settings.gameSyncPreparation = false;
+    settings.playAndContinueLookAhead = 1;
+    settings.samplesPerFrame = AU_DEFAULT_SAMPLES_PER_FRAME;
+    settings.reservedSizeA = 0x40000;
+    settings.reservedSizeB = 0x10000;
+    settings.mainOutputType = 3;
+    CAuLowerEngine::GetDefaultOutputSettings(settings.mainOutputSettings);
+    settings.deviceTimeoutMs = 1000;
+    settings.useBankManagerThread = true;
+}
+
+void GetDefaultPlatformInitSettings(AuPlatformInitSettings& settings) {
+    CAuLowerEngine::GetDefaultPlatformInitSettings(settings);
+}
+
+AURESULT Init(AuInitSettings* settings, AuPlatformInitSettings* platformSettings) {
+    if (!CAuCpuInfo::Get()->HasFeature(AuCpuFeatureSSE)) return AuResultNoSSE;
+    if (!AU::MemoryMgr::IsInitialized()) return AuResultMemoryMgrNotReady;
+    if (!AU::IAuStreamMgr::m_pStreamMgr) return AuResultStreamMgrMissing;
+    if (s_bInitialized) {
+        // The running engine keeps its settings; the caller still learns what its record means.
+        if (platformSettings && platformSettings->outputRefillBuffers < 2)
+            platformSettings->outputRefillBuffers = 4;
+        return AuResultFail;
+    }
+    AuTrace("init");
+    if (settings)
+        s_settings = *settings;
+    else
+        GetDefaultInitSettings(s_settings);
+    g_pAssertHook = s_settings.assertHook;
+    CAuLowerEngine::SetPlatformInitSettings(platformSettings);
+
+    AuTrace("default pool");
+    if (g_DefaultPoolId == AU_INVALID_POOL_ID) {
+        const u32 size = s_settings.defaultPoolSize > 64 ? s_settings.defaultPoolSize : kDefaultPoolSize;
+        g_DefaultPoolId = AU::MemoryMgr::CreatePool(nullptr, size, 64, AuPoolAttrMalloc, 0);
+        if (g_DefaultPoolId == AU_INVALID_POOL_ID) return AuResultNoMemory;
+    }
+    AURESULT result = SoundEngineStartup(settings);
+    if (result == AuResultSuccess) result = StartVoiceSide();
+    if (result == AuResultSuccess) result = StartAudioMgr();
+    if (result == AuResultSuccess) {
+        s_bInitialized = true;
+        return result;
+    }
+    Term();
+    if (!s_bInitialized && g_DefaultPoolId != AU_INVALID_POOL_ID) {
+        AU::MemoryMgr::DestroyPool(g_DefaultPoolId);
+        g_DefaultPoolId = AU_INVALID_POOL_ID;
+    }
+    return result;
+}
+
+bool IsInitialized() {
+    return s_bInitialized;
+}
+
+void Term() {
+    AuTrace("term");
+    AuTrace("motion devices");
+    if (g_pAudioMgr) {
+        AuTrace("stop audio thread");
+        g_pAudioMgr->StopAudioThread();
+    }
+    if (g_pBankMgr) {
+        AuTrace("stop bank thread");
+        g_pBankMgr->StopThread();
+    }
+    if (g_pModulatorMgr) {
+        AuTrace("terminate modulators");
+        g_pModulatorMgr->Term();
+    }
+    AuTrace("terminate voices");
+    CAuLowerEngine::TermVoices();
+    AuTrace("global callbacks");
+    AuSoundEngineInternal::CallGlobalCallbacks(true);
+    s_globalCallbacks.Term();
+    AuTrace("instance manager");
+    CAuLowerEngine::Term();
+    if (s_hWakeEvent) CloseHandle(s_hWakeEvent);
+    s_hWakeEvent = nullptr;
+    if (s_bComInitialized) CoUninitialize();
+    s_bComInitialized = false;
+    if (g_pAudioMgr) {
+        AuTrace("audio manager");
+        g_pAudioMgr->Term();
+        g_pAudioMgr->~CAuAudioMgr();
+        AU::MemoryMgr::Free(g_DefaultPoolId, g_pAudioMgr);
+        g_pAudioMgr = nullptr;
+    }
+    Destroy(g_pBankMgr, "bank manager");
+    if (g_pIndex) {
+        AuTrace("release run-time objects");
+        g_pIndex->ReleaseRunTimeObjects();
+        g_pIndex->ReleaseDynamicSequences(&ReleaseDynamicSequence);
+    }
+    Destroy(g_pPathMgr, "path manager");
+    Destroy(g_pTransitionMgr, "transition manager");
+    Destroy(g_pRegistryMgr, "registry manager");
+    Destroy(g_pPlayingMgr, "playing manager");
+    Destroy(g_pPositionRepository, "position repository");
+    Destroy(g_pCurveTable, "curve table");
+    Destroy(g_pSwitchMgr, "switch manager");
+    Destroy(g_pStateMgr, "state manager");
+    Destroy(g_pRTPCMgr, "rtpc manager");
+    if (g_pModulatorMgr) {
+        AuTrace("modulator manager");
+        g_pModulatorMgr->~CAuModulatorMgr();
+        AU::MemoryMgr::Free(g_DefaultPoolId, g_pModulatorMgr);
+        g_pModulatorMgr = nullptr;
+    }
+    Destroy(g_pIndex, "object index");
+    s_globalCallbacks.Term();
+    if (g_DefaultPoolId != AU_INVALID_POOL_ID) {
+        AuTrace("default pool");
+        AU::MemoryMgr::DestroyPool(g_DefaultPoolId);
+        g_DefaultPoolId = AU_INVALID_POOL_ID;
+    }
+    s_bInitialized = false;
+}
+
+AURESULT Suspend(bool renderWhileSuspended) {
+    return g_pAudioMgr ? g_pAudioMgr->Suspend(renderWhileSuspended) : AuResultFail;
+}
+
+AURESULT WakeupFromSuspend() {
+    return g_pAudioMgr ? g_pAudioMgr->WakeupFromSuspend() : AuResultFail;
+}
+
+AURESULT RegisterGlobalCallback(AuGlobalCallbackFunc callback) {
+    if (!s_bInitialized) return AuResultFail;
+    CAuMainLock lock;
+    return s_globalCallbacks.AddLast(callback) ? AuResultSuccess : AuResultNoMemory;
+}
+
+void CancelEventCallback(AuPlayingID playingID) {
+    if (g_pPlayingMgr) g_pPlayingMgr->CancelEventCallback(playingID);
+}
+
+void CancelEventCallbackCookie(void* cookie) {
+    if (g_pPlayingMgr) g_pPlayingMgr->CancelEventCallbackCookie(cookie);
+}
+
+AURESULT RegisterBusVolumeCallback(AuUniqueID busID, AuBusCallbackFunc callback) {
+    if (!s_bInitialized || !g_pPlayingMgr) return AuResultFail;
+    return g_pPlayingMgr->BusCallbacks().SetVolumeCallback(busID, callback);
+}
+
+AURESULT RegisterBusMeteringCallback(AuUniqueID busID, AuBusMeteringCallbackFunc callback,
+                                     AuMeteringFlags flags) {
+    if (!s_bInitialized || !g_pPlayingMgr) return AuResultFail;
+    return g_pPlayingMgr->BusCallbacks().SetMeteringCallback(busID, callback, flags);
+}
+
+} // namespace AU::SoundEngine
