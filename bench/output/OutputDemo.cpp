@@ -1,16 +1,19 @@
-// Plays one second of a 440 Hz tone through the engine's output path: the lower engine mixes a
-// bus into the main output, whose sink (XAudio2 over SDL audio when it starts, else the silent
-// sink) plays it. Run it on a desktop with sound to hear the tone.
+// Plays one second of a 440 Hz tone through the engine's output path: the sound engine starts
+// with its audio thread, the lower engine mixes a bus holding the tone into the main output, and
+// the main output's sink (XAudio2 over SDL audio when it starts, else the silent sink) plays it.
+// Run it on a desktop with sound to hear the tone.
 #include "core/AuOutputTiming.h"
 #include "voices/AuLowerEngine.h"
-#include "voices/AuOutputSide.h"
 #include "voices/AuSink.h"
-#include "voices/AuXAudio2Sink.h"
 
 #include <AU/IAuStreamMgr.h>
 #include <AU/MemoryMgr.h>
+#include <AU/SoundEngine.h>
 #include <AU/StreamMgr.h>
 
+#include <windows.h>
+
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -20,7 +23,8 @@ namespace {
 constexpr double kToneHz = 440.0;
 constexpr float kToneLevel = 0.25f;
 
-// Stands in for the voices and busses: one stereo top bus holding the tone.
+// Stands in for the voices and busses: one stereo top bus holding one second of the tone, then
+// nothing.
 class ToneGraph final : public IAuVoiceGraph {
 public:
     ToneGraph() : m_storage(2 * AU_DEFAULT_SAMPLES_PER_FRAME + 4) {
@@ -32,31 +36,41 @@ public:
     }
 
     AURESULT InitVoiceCommands(u32) override { return AuResultSuccess; }
-    void StartPendingVoices(u16) noexcept override {}
+    bool HasVoicesToStart() noexcept override { return false; }
+    void StartPendingVoices() noexcept override {}
+    void UpdateLimiters() noexcept override {}
+    void ProcessVoiceCommands() noexcept override {}
+    void ProcessInstanceEvents() noexcept override {}
+    void AdvancePendingVoices(u16) noexcept override {}
     void PreFrame() noexcept override {}
     void RenderVoices(bool) noexcept override {}
+    // [audio thread]
     void MixBusses() noexcept override {
-        const double rate = g_OutputTiming.uSampleRate;
+        const u64 done = m_frames.load(std::memory_order_relaxed);
+        const u32 rate = g_OutputTiming.uSampleRate;
+        if (done >= rate) return;
         for (u32 i = 0; i < m_bus.uMaxFrames; ++i) {
             const f32 sample =
-                kToneLevel * static_cast<f32>(std::sin(2 * M_PI * kToneHz * (m_frames + i) / rate));
+                kToneLevel * static_cast<f32>(std::sin(2 * M_PI * kToneHz * (done + i) / rate));
             m_bus.GetChannel(0)[i] = sample;
             m_bus.GetChannel(1)[i] = sample;
         }
-        m_frames += m_bus.uMaxFrames;
         CAuLowerEngine::MixBusIntoDevice(AuAudioOutputType_Main, 0, m_bus);
+        m_frames.store(done + m_bus.uMaxFrames, std::memory_order_relaxed);
     }
     void RemoveIdleBusses() noexcept override {}
     void UpdateVoiceOutputs(u32, u32, u32) override {}
     void TermVoices() override {}
     void Term() override {}
 
-    u64 Frames() const { return m_frames; }
+    u64 Frames() const { return m_frames.load(std::memory_order_relaxed); }
 
 private:
     std::vector<f32> m_storage;
     AuPipelineBuffer m_bus;
-    u64 m_frames = 0;
+    // Written by the audio thread, read by the main thread to see when the second is over; a
+    // count alone, so relaxed.
+    std::atomic<u64> m_frames{0};
 };
 
 } // namespace
@@ -64,38 +78,27 @@ private:
 int main() {
     const AuMemoryMgrSettings memory{8};
     if (AU::MemoryMgr::Init(&memory) != AuResultSuccess) return 1;
-    g_DefaultPoolId = AU::MemoryMgr::CreatePool(nullptr, 4u << 20, 64, AuPoolAttrMalloc, 0);
     AuStreamMgrSettings streaming;
     AU::StreamMgr::GetDefaultSettings(streaming);
-    if (g_DefaultPoolId == -1 || !AU::StreamMgr::Create(streaming)) return 1;
+    if (!AU::StreamMgr::Create(streaming)) return 1;
 
     ToneGraph tone;
     CAuLowerEngine::SetVoiceGraph(&tone);
-    CAuLowerEngine::SetPlatformInitSettings(nullptr);
-    AuInitSettings settings{};
-    settings.samplesPerFrame = AU_DEFAULT_SAMPLES_PER_FRAME;
-    if (InitOutputSide(settings) != AuResultSuccess) return 1;
+    if (AU::SoundEngine::Init(nullptr, nullptr) != AuResultSuccess) return 1;
     const auto* sink = static_cast<const CAuBufferedSink*>(CAuLowerEngine::MainSink());
     printf("output: %s sink, %u Hz\n", sink->Kind() == AuSinkKind_XAudio2 ? "XAudio2" : "silent",
            g_OutputTiming.uSampleRate);
 
-    // The audio thread's loop, here on the main thread: sleep until the sink wants buffers.
-    CAuLowerEngine::StartOutputs();
-    u32 frame = 0;
+    // The audio thread renders as the sink asks; the game's frames only close message frames.
     while (tone.Frames() < g_OutputTiming.uSampleRate) {
-        WaitForSingleObject(AuOutputEvent(), CAuLowerEngine::GetWaitTimeout());
-        for (u32 n = CAuLowerEngine::GetNumBuffersToRender(); n > 0; --n)
-            CAuLowerEngine::Perform(frame++);
+        AU::SoundEngine::RenderAudio();
+        Sleep(16);
     }
-    // Let the queued buffers play out before the device closes.
-    if (const CAuXAudio2Sink* xaudio2 = CAuXAudio2Sink::FindLive(CAuLowerEngine::MainSink())) {
-        while (xaudio2->WrittenCount() > 0)
-            WaitForSingleObject(AuOutputEvent(), CAuLowerEngine::GetWaitTimeout());
-    }
-    printf("rendered %u buffers, %.3f s\n", frame,
-           static_cast<double>(tone.Frames()) / g_OutputTiming.uSampleRate);
+    // What the sink still holds plays out before the device closes.
+    Sleep(250);
+    printf("rendered %.3f s of tone\n", static_cast<double>(tone.Frames()) / g_OutputTiming.uSampleRate);
 
-    TermOutputSide();
+    AU::SoundEngine::Term();
     CAuLowerEngine::SetVoiceGraph(nullptr);
     AU::IAuStreamMgr::m_pStreamMgr->Destroy();
     AU::MemoryMgr::Term();

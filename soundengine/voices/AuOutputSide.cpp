@@ -194,6 +194,10 @@ void TermOutputSide() {
     if (HANDLE event = s_hOutputEvent.exchange(nullptr, std::memory_order_acq_rel)) CloseHandle(event);
 }
 
+bool AuOutputSideInitialisedCom() {
+    return s_bComInitialised;
+}
+
 HANDLE AuOutputEvent() {
     return s_hOutputEvent.load(std::memory_order_acquire);
 }

@@ -13,6 +13,9 @@
 AURESULT InitOutputSide(const AuInitSettings& settings);
 void TermOutputSide();
 
+// Whether InitOutputSide initialised COM on its thread (the audio thread initialises it for
+// itself otherwise).
+bool AuOutputSideInitialisedCom();
 // The output event; null outside InitOutputSide..TermOutputSide.
 HANDLE AuOutputEvent();
 // Any thread: wakes the audio thread through the output event, when it exists.
