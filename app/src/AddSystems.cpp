@@ -5,6 +5,7 @@
 #include "WindowSystem.h"
 
 #include <Engine.h>
+#include <GameLogic.h>
 #include <GraphicsSystem.h>
 #include <InputSystem.h>
 #include <Messages.h>
@@ -74,9 +75,7 @@ void AddPluginSystems() {
 
 void AddSystems() {
     Engine::AddSystem(new ErrorLoggerSystem(L"ErrorLogger"));
-    // The game rules take this place when they arrive; until then the engine's base system holds it
-    // so that the order and the names stay as they will be.
-    Engine::AddSystem(new System(L"GameLogic"));
+    Engine::AddSystem(new GameLogic(L"GameLogic"));
     Engine::AddSystem(new GraphicsSystem(L"Graphics"));
     Engine::AddSystem(new InputSystem(L"Input"));
     Engine::AddSystem(new PhysicsSystem(L"Physics"));

@@ -3,13 +3,10 @@
 // stop and the per-frame call the audio pass makes of it.
 #pragma once
 
-#include <AU/AuInitSettings.h>
+#include "core/AuTransitionMgr.h"
+#include "parameters/AuRTPCMgr.h"
 
-class CAuRTPCMgr {
-public:
-    AURESULT Init() { return AuResultSuccess; }
-    void Term() {}
-};
+#include <AU/AuInitSettings.h>
 
 class CAuCurveTable {
 public:
@@ -46,21 +43,6 @@ public:
     void ProcessModulators(u32) noexcept {}
 };
 
-class CAuTransitionMgr {
-public:
-    AURESULT Init(u32 maxTransitions) {
-        m_uMaxTransitions = maxTransitions;
-        return AuResultSuccess;
-    }
-    void Term() {}
-    // [audio thread] Advances every transition to the given frame.
-    void ProcessTransitionsList(u32) noexcept {}
-    u32 MaxTransitions() const { return m_uMaxTransitions; }
-
-private:
-    u32 m_uMaxTransitions = 0;
-};
-
 class CAuPathMgr {
 public:
     AURESULT Init(u32 maxPathRecords) {
@@ -88,12 +70,10 @@ public:
     void Term() {}
 };
 
-extern CAuRTPCMgr* g_pRTPCMgr;
 extern CAuCurveTable* g_pCurveTable;
 extern CAuBankMgr* g_pBankMgr;
 extern CAuRegistryMgr* g_pRegistryMgr;
 extern CAuModulatorMgr* g_pModulatorMgr;
-extern CAuTransitionMgr* g_pTransitionMgr;
 extern CAuPathMgr* g_pPathMgr;
 extern CAuSwitchMgr* g_pSwitchMgr;
 extern CAuStateMgr* g_pStateMgr;

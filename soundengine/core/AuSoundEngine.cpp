@@ -22,12 +22,10 @@
 f32 g_fPerfCountsPerMs = 0.0f;
 AuAssertHook g_pAssertHook = nullptr;
 
-CAuRTPCMgr* g_pRTPCMgr = nullptr;
 CAuCurveTable* g_pCurveTable = nullptr;
 CAuBankMgr* g_pBankMgr = nullptr;
 CAuRegistryMgr* g_pRegistryMgr = nullptr;
 CAuModulatorMgr* g_pModulatorMgr = nullptr;
-CAuTransitionMgr* g_pTransitionMgr = nullptr;
 CAuPathMgr* g_pPathMgr = nullptr;
 CAuSwitchMgr* g_pSwitchMgr = nullptr;
 CAuStateMgr* g_pStateMgr = nullptr;
@@ -101,6 +99,7 @@ AURESULT SoundEngineStartup(AuInitSettings* caller) {
 AURESULT StartVoiceSide() {
     AuTrace("voice side");
     const AURESULT result = InitOutputSide(s_settings);
+    if (g_pTransitionMgr) g_pTransitionMgr->SetOutputTiming(g_OutputTiming.uBufferMs, g_uNumSamplesPerFrame);
     if (result == AuResultSuccess)
         s_settings.mainOutputSettings.channelConfig = CAuLowerEngine::OutputConfig();
     return result;

@@ -44,6 +44,39 @@ public:
         return slot;
     }
 
+    // A row made at `index` (index <= Count()), the later rows moved up by one; null when out of
+    // memory, the array unchanged.
+    T* Insert(u32 index) {
+        if (index > m_uCount) return nullptr;
+        if (m_uCount == m_uCapacity && !Grow(1)) return nullptr;
+        memmove(&m_pItems[index + 1], &m_pItems[index], (m_uCount - index) * sizeof(T));
+        ++m_uCount;
+        return &m_pItems[index];
+    }
+
+    T* Insert(u32 index, const T& row) {
+        T* slot = Insert(index);
+        if (slot) *slot = row;
+        return slot;
+    }
+
+    // Rows sorted by `less` (row, key): the first index whose row is not less than the key, or
+    // Count(). Insert there to keep the order.
+    template <class Key, class Less> u32 LowerBound(const Key& key, Less less) const {
+        u32 first = 0;
+        u32 count = m_uCount;
+        while (count > 0) {
+            const u32 half = count / 2;
+            if (less(m_pItems[first + half], key)) {
+                first += half + 1;
+                count -= half + 1;
+            } else {
+                count = half;
+            }
+        }
+        return first;
+    }
+
     void EraseSwap(u32 index) {
         if (index >= m_uCount) return;
         --m_uCount;

@@ -17,7 +17,8 @@
     X(RoomComponent, 19)                                                                                     \
     X(Light, 20)                                                                                             \
     X(PickupComponent, 21)                                                                                   \
-    X(PauseBehavior, 22)
+    X(PauseBehavior, 22)                                                                                     \
+    X(EscapePod, 23)
 
 enum class ComponentType : int {
     None = 0,

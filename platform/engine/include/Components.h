@@ -219,17 +219,59 @@ private:
     Vectormath::Aos::Vector3 mOffset;
 };
 
+// A player's controls. The game rules hand it the player's button, trigger, stick and mouse-look
+// messages; it keeps what is held and acts on edges at once (flares, debug actions). The level's
+// ruleset calls Update once per frame of play to move, turn and time the player. Input counts only
+// while playing: in any other state it is ignored, except that releases still let go of what is held.
 class Controller : public Component {
 public:
+    static constexpr float kWalkSpeed = 5.0f;   // m/s
+    static constexpr float kSprintSpeed = 9.0f; // m/s
+    static constexpr float kSprintDrainPerSecond = 0.5f;
+    static constexpr float kSprintRecoveryPerSecond = 0.25f;
+    // Radians per mouse-look message at full sideways movement: input sends one unit direction a
+    // frame while the mouse moves.
+    static constexpr float kMouseTurn = 0.04f;
+    static constexpr float kStickTurnRate = 3.0f; // radians per second at full deflection
+    static constexpr float kFlareSpeed = 12.0f;   // m/s
+    static constexpr float kFlareLifetime = 3.0f; // s
+
     Controller();
     unsigned GetPlayerNumber() const { return mPlayer; }
     void SetPlayerNumber(unsigned player) { mPlayer = player; }
+
+    void HandleMessage(const std::shared_ptr<Message>& message) override;
+    // Applies the held controls to the player's body and rotation, runs the sprint and flare timers
+    // and retires old flares. A perished player, or one whose body is static (escaped), no longer
+    // moves: a dead player keeps its last velocity.
+    void Update(float dt);
+
+    float GetYaw() const { return mYaw; }
+    // The live flares this player has fired, oldest first.
+    std::vector<std::uint32_t> GetFlares() const;
 
     // Written by the graphics device when it enters or leaves full screen.
     static bool isFullscreened;
 
 private:
+    enum Held : unsigned { HELD_LEFT = 1, HELD_RIGHT = 2, HELD_UP = 4, HELD_DOWN = 8, HELD_SPRINT = 16 };
+    struct Flare {
+        std::weak_ptr<Object> object;
+        float age;
+    };
+
+    void HandleButton(MessageType type, const std::string& action);
+    void FireFlare();
+
     unsigned mPlayer = 0;
+    unsigned mHeld = 0;
+    bool mTriggerSprint = false;
+    // Sticks arrive with the input system's dead zones applied.
+    float mStickX = 0.0f;   // left stick: -1 left .. 1 right
+    float mStickY = 0.0f;   // -1 back .. 1 forward
+    float mTurnRate = 0.0f; // right stick, -1 .. 1
+    float mYaw = 0.0f;      // radians about y; 0 looks down -z
+    std::vector<Flare> mFlares;
 };
 
 enum DebugDrawFlags : std::uint32_t { DEBUG_DRAW_VELOCITY = 1, DEBUG_DRAW_FORCE = 2, DEBUG_DRAW_SHAPES = 4 };
@@ -314,11 +356,40 @@ public:
     Spawner();
 };
 
-// The level's rules, run by the game flow each frame while playing.
+// The level's rules: the game flow runs the ruleset it holds each frame of play. From its first
+// Update on, while playing, it judges what the players touch (collision begin): a pickup gives its
+// item and disappears, an escape pod takes a player who carries a keycard and a power cell, a
+// flooded room drowns. Each frame it moves the players through their Controllers and drowns every
+// player inside a flooded room. A player dies or escapes once. A ruleset that is never updated
+// (another "Arbiter" in the level) does nothing. Sender of its game events: "LevelRuleset".
 class LevelRuleset : public Component {
 public:
     LevelRuleset();
+    ~LevelRuleset() override;
     virtual void Update(float dt);
+
+    // The GameEventMessage texts.
+    static constexpr const char* kKeyCardEvent = "keycard picked up";
+    static constexpr const char* kPowerCellEvent = "powercell picked up";
+    static constexpr const char* kEscapeEvent = "escape pod launched";
+    static constexpr const char* kDeathEvent = "player died";
+
+private:
+    void HandleCollision(const std::shared_ptr<Message>& message);
+    // The player touched the other object.
+    void Touch(const std::shared_ptr<Object>& player, const std::shared_ptr<Object>& other);
+    void Drown(const std::shared_ptr<Object>& player);
+    void Escape(const std::shared_ptr<Object>& player);
+    bool IsFinished(const Object& player) const;
+
+    bool mActive = false;
+    std::vector<std::uint32_t> mFinished; // players who died or escaped
+};
+
+// Marks an escape pod: a player touching it with a keycard and a power cell escapes.
+class EscapePod : public Component {
+public:
+    EscapePod();
 };
 
 // A timed behaviour that the game rules own and run once per frame.

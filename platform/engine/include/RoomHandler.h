@@ -15,6 +15,10 @@ public:
     // Orders the rooms into flood rings by ascending room id: ring i floods i-th.
     static void AssignRingToRooms();
     static int GetRing(int roomId);
+    // The room's object is being destroyed: when the room is still that object's, it is forgotten
+    // with its ring and flood. Once no room is left, the flood clock starts again from zero, so the
+    // next level (or a restart) floods on its own timeline.
+    static void ForgetRoom(int roomId, std::uint32_t objectId);
 
     // A flood is due once kFloodInterval seconds have passed since the last one (or since the rooms
     // were initialised) and an unflooded room remains. A flood takes the lowest unflooded ring at

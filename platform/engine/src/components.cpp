@@ -160,9 +160,6 @@ Light::Light()
     : Component(ComponentType::Light), mDiffuse(1.0f), mSpecular(1.0f), mDirection(0.0f, -1.0f, 0.0f) {}
 Light::~Light() = default;
 
-bool Controller::isFullscreened = false;
-Controller::Controller() : Component(ComponentType::Controller) {}
-
 Debug::Debug()
     : Component(ComponentType::Debug), mNormal(0.0f, 1.0f, 0.0f, 1.0f), mGhost(0.0f, 0.0f, 1.0f, 1.0f),
       mStatic(1.0f, 0.0f, 0.0f, 1.0f), mStaticGhost(1.0f, 0.0f, 1.0f, 1.0f) {}
@@ -172,9 +169,6 @@ PickupComponent::PickupComponent() : Component(ComponentType::PickupComponent) {
 GroupComponent::GroupComponent() : Component(ComponentType::GroupComponent) {}
 RoomComponent::RoomComponent() : Component(ComponentType::RoomComponent) {}
 Spawner::Spawner() : Component(ComponentType::Spawner) {}
-
-LevelRuleset::LevelRuleset() : Component(ComponentType::LevelRuleset) {}
-void LevelRuleset::Update(float) {}
 
 PauseBehavior::PauseBehavior() : BehaviorComponent(ComponentType::PauseBehavior) {}
 

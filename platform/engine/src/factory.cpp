@@ -3,6 +3,7 @@
 #include "Components.h"
 #include "Engine.h"
 #include "Messages.h"
+#include "RoomHandler.h"
 #include "detail.h"
 #include "level_loader.h"
 
@@ -124,9 +125,13 @@ void ObjectFactory::Destroy(std::uint32_t id) {
     const std::shared_ptr<Object> object = found->second;
     object->mDestroying = true;
     const std::vector<std::shared_ptr<Component>> components = object->GetComponents();
-    for (const auto& component : components)
+    for (const auto& component : components) {
         Engine::ImmediateMessage(
             std::make_shared<DestroyedComponentMessage>(kSender, component->GetComponentType(), component));
+        // A room lives as long as its component: a later level must not flood a room of this one.
+        if (component->GetComponentType() == ComponentType::RoomComponent)
+            RoomHandler::ForgetRoom(static_cast<const RoomComponent&>(*component).GetRoomID(), id);
+    }
     mObjects.erase(id);
 }
 

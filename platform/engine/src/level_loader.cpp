@@ -445,6 +445,7 @@ void ApplyFields(Component& component, const json& fields, const std::string& wh
     case ComponentType::Spawner:
     case ComponentType::LevelRuleset:
     case ComponentType::PauseBehavior:
+    case ComponentType::EscapePod:
     case ComponentType::None:
         break;
     }

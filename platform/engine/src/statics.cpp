@@ -71,6 +71,17 @@ int RoomHandler::GetRing(int roomId) {
     return found == rooms.ringOf.end() ? -1 : found->second;
 }
 
+void RoomHandler::ForgetRoom(int roomId, std::uint32_t objectId) {
+    Rooms& rooms = RoomState();
+    auto found = rooms.table.find(roomId);
+    if (found == rooms.table.end() || found->second != objectId) return;
+    rooms.table.erase(found);
+    if (rooms.count > 0) --rooms.count;
+    rooms.flooded.erase(roomId);
+    AssignRingToRooms();
+    if (rooms.table.empty()) rooms.sinceLastFlood = 0.0f;
+}
+
 bool RoomHandler::IsTimeToFlood() {
     const Rooms& rooms = RoomState();
     if (rooms.sinceLastFlood < kFloodInterval) return false;

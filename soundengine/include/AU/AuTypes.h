@@ -80,3 +80,18 @@ using AuMemPoolId = i32;
 
 constexpr AuUniqueID AU_INVALID_UNIQUE_ID = 0;
 constexpr AuMemPoolId AU_INVALID_POOL_ID = -1;
+
+// The shape of a fade or of a curve segment from its start value a to its end value b.
+enum AuCurveInterpolation : u32 {
+    AuCurveInterpolation_EaseOutCubic = 0, // b + (a - b)(1 - t)^3
+    AuCurveInterpolation_EaseOutSine = 1,
+    AuCurveInterpolation_EaseOutQuad = 2,
+    AuCurveInterpolation_SteepMiddle = 3, // half-sines: fast through the middle
+    AuCurveInterpolation_Linear = 4,
+    AuCurveInterpolation_SmoothS = 5, // raised cosine: slow at both ends
+    AuCurveInterpolation_EaseInQuad = 6,
+    AuCurveInterpolation_EaseInSine = 7,
+    AuCurveInterpolation_EaseInCubic = 8,
+    AuCurveInterpolation_Hold = 9, // a until the end
+    AuCurveInterpolation_Last = AuCurveInterpolation_Hold,
+};

@@ -67,4 +67,36 @@ TEST_F(ArrayTest, OutOfMemoryLeavesTheArrayUnchanged) {
     EXPECT_EQ(info.uUsed, 0u);
 }
 
+TEST_F(ArrayTest, OrderedInsertionAtTheLowerBoundKeepsRowsSorted) {
+    AuArray<Row> array;
+    const auto less = [](const Row& row, u32 key) { return row.key < key; };
+    EXPECT_EQ(array.LowerBound(5u, less), 0u); // empty
+    for (u32 key : {50u, 10u, 40u, 20u, 30u, 10u, 60u, 0u}) {
+        const u32 at = array.LowerBound(key, less);
+        ASSERT_NE(array.Insert(at, Row{key, at}), nullptr);
+    }
+    EXPECT_EQ(Keys(array), (std::vector<u32>{0, 10, 10, 20, 30, 40, 50, 60}));
+    struct Case {
+        u32 key;
+        u32 index;
+    };
+    for (const Case& c : {Case{0, 0}, Case{5, 1}, Case{10, 1}, Case{11, 3}, Case{60, 7}, Case{61, 8}})
+        EXPECT_EQ(array.LowerBound(c.key, less), c.index) << c.key;
+    EXPECT_EQ(array.Insert(9, Row{1, 1}), nullptr); // past the end: refused
+    EXPECT_EQ(array.Count(), 8u);
+    ASSERT_NE(array.Insert(8, Row{70, 0}), nullptr); // at the end
+    EXPECT_EQ(array[8].key, 70u);
+}
+
+TEST_F(ArrayTest, InsertionWithoutMemoryLeavesTheArrayUnchanged) {
+    AuArray<Row> array;
+    u32 count = 0;
+    while (array.Insert(0, Row{count, 0}))
+        ++count;
+    ASSERT_GT(count, 0u);
+    EXPECT_EQ(array.Count(), count);
+    EXPECT_EQ(array[0].key, count - 1);
+    EXPECT_EQ(array[count - 1].key, 0u);
+}
+
 } // namespace

@@ -214,3 +214,44 @@ TEST(SpeakerMatchMatrixTest, SpeakersPassThroughAndACentreGoesBetweenTheFronts) 
     EXPECT_EQ(matrix[8 + 0], 0.0f);
     EXPECT_EQ(matrix[8 + 1], 0.0f);
 }
+
+TEST(SpeakerAnglesTest, DefaultsFollowTheLayout) {
+    const struct {
+        u32 mask;
+        u32 type;
+        f32 front;
+        f32 side;
+    } cases[] = {
+        {0x633, 1, 30, 100},                                                          // backs and sides
+        {0x60F, 1, 30, 110}, {0x3, 1, 45, 110}, {0x7, 1, 45, 110}, {0x3, 0, 30, 110}, // anonymous
+    };
+    for (const auto& c : cases) {
+        f32 degrees[3];
+        f32 height = 0;
+        const AuChannelConfig config(c.type == 1 ? AuChannelConfig::Standard(c.mask).uWord : 2u);
+        CAuSpeakerPan::GetDefaultSpeakerAngles(config, degrees, height);
+        EXPECT_EQ(degrees[0], c.front) << std::hex << c.mask;
+        EXPECT_EQ(degrees[1], c.side) << std::hex << c.mask;
+        EXPECT_EQ(degrees[2], 142.5f);
+        EXPECT_EQ(height, 45.0f);
+    }
+}
+
+TEST(SpeakerAnglesTest, ConversionValidatesAndFindsTheSmallestGap) {
+    u32 units[3];
+    f32 gap = 0;
+    const f32 good[3] = {30, 100, 142.5f};
+    ASSERT_EQ(CAuSpeakerPan::SetSpeakerAngles(good, 3, units, gap), AuResultSuccess);
+    EXPECT_EQ(units[0], 43u);
+    EXPECT_EQ(units[1], 142u);
+    EXPECT_EQ(units[2], 203u);
+    EXPECT_EQ(gap, 43.0f);
+    const f32 behindIsClose[2] = {60, 170};
+    ASSERT_EQ(CAuSpeakerPan::SetSpeakerAngles(behindIsClose, 2, units, gap), AuResultSuccess);
+    EXPECT_EQ(gap, 2.0f * (256 - 242)) << "twice the room behind the last pair";
+    const f32 bad[][3] = {{90, 100, 120}, {30, 110, 110}, {30, 20, 40},
+                          {30, 100, 180}, {-5, 100, 120}, {0, 10, 20}};
+    for (const auto& angles : bad)
+        EXPECT_EQ(CAuSpeakerPan::SetSpeakerAngles(angles, 3, units, gap), AuResultFail)
+            << angles[0] << " " << angles[2];
+}

@@ -1,0 +1,245 @@
+// The fast power of ten beside std::pow and exp2f on the same exponents, curve evaluation, the
+// keyed-value lookup with fall-back on a tree of 1000 game objects x 10 playing IDs, and game-
+// parameter sets fanned out to 100 subscriptions with values for 1000 game objects.
+#include "parameters/AuFastMath.h"
+#include "parameters/AuKeyedValues.h"
+#include "parameters/AuParamCurve.h"
+#include "parameters/AuRTPCMgr.h"
+
+#include <AU/MemoryMgr.h>
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr size_t kInputs = 4096;
+
+std::vector<f32> Decibels() {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<f32> dB(-96.3f, 24.0f);
+    std::vector<f32> values(kInputs);
+    for (f32& v : values)
+        v = dB(random);
+    return values;
+}
+
+void DbToGainFast(benchmark::State& state) {
+    const std::vector<f32> dB = Decibels();
+    size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(AuDbToLinear(dB[i]));
+        i = (i + 1) % kInputs;
+    }
+}
+BENCHMARK(DbToGainFast);
+
+void DbToGainStdPow(benchmark::State& state) {
+    const std::vector<f32> dB = Decibels();
+    size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(std::pow(10.0f, dB[i] * 0.05f));
+        i = (i + 1) % kInputs;
+    }
+}
+BENCHMARK(DbToGainStdPow);
+
+void DbToGainExp2f(benchmark::State& state) {
+    const std::vector<f32> dB = Decibels();
+    size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(exp2f(dB[i] * (0.05f * 3.321928f)));
+        i = (i + 1) % kInputs;
+    }
+}
+BENCHMARK(DbToGainExp2f);
+
+// A block of gains, as a voice's level is converted per buffer.
+void DbToGainBlockFast(benchmark::State& state) {
+    const std::vector<f32> dB = Decibels();
+    std::vector<f32> gains(kInputs);
+    for (auto _ : state) {
+        for (size_t i = 0; i < kInputs; ++i)
+            gains[i] = AuDbToLinear(dB[i]);
+        benchmark::DoNotOptimize(gains.data());
+    }
+    state.SetItemsProcessed(state.iterations() * kInputs);
+}
+BENCHMARK(DbToGainBlockFast);
+
+void DbToGainBlockStdPow(benchmark::State& state) {
+    const std::vector<f32> dB = Decibels();
+    std::vector<f32> gains(kInputs);
+    for (auto _ : state) {
+        for (size_t i = 0; i < kInputs; ++i)
+            gains[i] = std::pow(10.0f, dB[i] * 0.05f);
+        benchmark::DoNotOptimize(gains.data());
+    }
+    state.SetItemsProcessed(state.iterations() * kInputs);
+}
+BENCHMARK(DbToGainBlockStdPow);
+
+// The engine's default pool for the benchmarks that allocate.
+class PoolScope {
+public:
+    PoolScope() {
+        const AuMemoryMgrSettings settings{4};
+        AU::MemoryMgr::Init(&settings);
+        g_DefaultPoolId = AU::MemoryMgr::CreatePool(nullptr, 16u << 20, 64, AuPoolAttrMalloc, 0);
+    }
+    ~PoolScope() {
+        AU::MemoryMgr::Term();
+        g_DefaultPoolId = -1;
+    }
+};
+
+void CurveConvert16Points(benchmark::State& state) {
+    PoolScope pool;
+    std::vector<AuCurvePoint> points;
+    for (u32 i = 0; i < 16; ++i)
+        points.push_back({f32(i) * 100.0f / 15.0f, -96.3f + f32(i) * 6.0f,
+                          i % 2 ? AuCurveInterpolation_Linear : AuCurveInterpolation_EaseOutCubic});
+    CAuParamCurve curve;
+    curve.Set(points.data(), u32(points.size()), u32(state.range(0)));
+    std::mt19937 random(16);
+    std::uniform_real_distribution<f32> x(-5.0f, 105.0f);
+    std::vector<f32> inputs(kInputs);
+    for (f32& v : inputs)
+        v = x(random);
+    size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(curve.Convert(inputs[i]));
+        i = (i + 1) % kInputs;
+    }
+}
+BENCHMARK(CurveConvert16Points)->Arg(AuCurveScaling_None)->Arg(AuCurveScaling_DbToLinear);
+
+// 1000 objects x 10 playing IDs, half of the objects also with a value of their own; requests
+// for (object, playing ID) hit exactly, fall back to the object, or to the global value.
+void KeyedFindValue(benchmark::State& state) {
+    PoolScope pool;
+    {
+        CAuKeyedValues<f32> values;
+        *values.CreateSlot(AuRTPCKey{}) = 1.0f;
+        const auto object = [](u32 i) {
+            return reinterpret_cast<CAuRegisteredObj*>(uintptr_t(0x10000 + i * 64));
+        };
+        for (u32 o = 0; o < 1000; ++o) {
+            if (o % 2) *values.CreateSlot(AuRTPCKey(object(o))) = f32(o);
+            for (u32 p = 1; p <= 10; ++p) {
+                AuRTPCKey key(object(o));
+                key.playingID = p * 2; // even IDs stored, odd ones fall back
+                *values.CreateSlot(key) = f32(p);
+            }
+        }
+        std::mt19937 random(1000);
+        std::vector<AuRTPCKey> requests(kInputs);
+        for (AuRTPCKey& key : requests) {
+            key = AuRTPCKey(object(random() % 1200)); // some objects have no values at all
+            key.playingID = 1 + random() % 20;
+        }
+        size_t i = 0;
+        for (auto _ : state) {
+            AuRTPCKey key = requests[i];
+            benchmark::DoNotOptimize(values.FindValue(key));
+            i = (i + 1) % kInputs;
+        }
+    }
+}
+BENCHMARK(KeyedFindValue);
+
+// A node that takes the value and, while narrower values exist, asks the filter about a few of
+// its objects, as a node updating its playing objects does.
+class ProbingNode : public IAuNodeSubscriber {
+public:
+    bool HasActivity() noexcept override { return true; }
+    void SetParamFromRTPC(const AuRTPCSubscription&, u32, u32, f32 value, const AuRTPCKey&,
+                          const CAuRTPCFilter* filter) noexcept override {
+        sum += value;
+        if (filter)
+            for (const AuRTPCKey& key : probes)
+                skipped += filter->SkipKey(key);
+    }
+    void RecalcProps(u32) noexcept override {}
+    std::vector<AuRTPCKey> probes;
+    f32 sum = 0;
+    u32 skipped = 0;
+};
+
+// arg 0: sets for one object at a time; 1: global sets, each node probing 10 objects.
+void RTPCSetFanOut(benchmark::State& state) {
+    PoolScope pool;
+    {
+        CAuTransitionMgr transitions;
+        transitions.Init(0);
+        g_pTransitionMgr = &transitions;
+        CAuRTPCMgr mgr;
+        mgr.Init();
+        constexpr u32 kParam = 77;
+        const auto object = [](u32 i) {
+            return reinterpret_cast<CAuRegisteredObj*>(uintptr_t(0x10000 + i * 64));
+        };
+        const AuCurvePoint curve[] = {{0, -96.3f, AuCurveInterpolation_Linear},
+                                      {100, 0, AuCurveInterpolation_Linear}};
+        std::vector<ProbingNode> nodes(100);
+        for (u32 n = 0; n < nodes.size(); ++n) {
+            for (u32 p = 0; p < 10; ++p)
+                nodes[n].probes.push_back(AuRTPCKey(object((n * 10 + p) % 1000)));
+            mgr.SubscribeRTPC(&nodes[n], kParam, AuRTPCDrivingType_GameParameter, AuRTPCMode_Single, 5, 1,
+                              AuCurveScaling_None, curve, 2, AuRTPCKey{}, AuRTPCSubscriberKind_Node);
+        }
+        for (u32 o = 0; o < 1000; o += 2)
+            mgr.SetRTPCImmediate(kParam, f32(o % 100), AuRTPCKey(object(o)));
+        const bool global = state.range(0) == 1;
+        u32 i = 0;
+        for (auto _ : state) {
+            const f32 value = f32(i % 97) + 0.5f; // never the value the key holds
+            mgr.SetRTPCImmediate(kParam, value, global ? AuRTPCKey{} : AuRTPCKey(object(i % 1000)));
+            ++i;
+        }
+        state.SetItemsProcessed(state.iterations());
+        benchmark::DoNotOptimize(nodes[0].sum);
+        mgr.Term();
+        transitions.Term();
+        g_pTransitionMgr = nullptr;
+    }
+}
+BENCHMARK(RTPCSetFanOut)->Arg(0)->Arg(1);
+
+// Keeps each run's time so the fast conversions can be set against their references.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs)
+            if (run.run_type == Run::RT_Iteration && run.iterations > 0)
+                ns[run.benchmark_name()] = run.GetAdjustedRealTime();
+    }
+    std::map<std::string, double> ns;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    const std::pair<const char*, const char*> pairs[] = {{"DbToGainFast", "DbToGainStdPow"},
+                                                         {"DbToGainFast", "DbToGainExp2f"},
+                                                         {"DbToGainBlockFast", "DbToGainBlockStdPow"}};
+    for (const auto& [fast, reference] : pairs) {
+        const auto a = reporter.ns.find(fast);
+        const auto b = reporter.ns.find(reference);
+        if (a != reporter.ns.end() && b != reporter.ns.end())
+            printf("%s / %s time: %.2f (%.1f ns vs %.1f ns)\n", fast, reference, a->second / b->second,
+                   a->second, b->second);
+    }
+    benchmark::Shutdown();
+    return 0;
+}

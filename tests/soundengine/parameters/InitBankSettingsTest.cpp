@@ -1,0 +1,101 @@
+#include "BankFakes.h"
+#include "core/AuTransitionMgr.h"
+#include "parameters/AuRTPCMgr.h"
+
+#include <AU/SoundEngine.h>
+#include <AuDefaultPoolTest.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+namespace {
+
+// The "STMG" calls that belong to the game-parameter manager go to it; the others are recorded.
+class SettingsToRTPC : public banktest::RecordingSinks {
+public:
+    explicit SettingsToRTPC(CAuRTPCMgr& mgr) : m_mgr(mgr) {}
+    void SetGameParameter(u32 id, f32 defaultValue, u32 rampKind, f32 up, f32 down) override {
+        m_mgr.SetDefaultParamValue(id, defaultValue);
+        m_mgr.SetRampingParams(id, rampKind, up, down);
+    }
+    AURESULT AddBuiltInParamBinding(u32 id, u8 kind) override {
+        return m_mgr.AddBuiltInParamBinding(kind, id);
+    }
+
+private:
+    CAuRTPCMgr& m_mgr;
+};
+
+class BusVolume : public IAuNodeSubscriber {
+public:
+    bool HasActivity() noexcept override { return false; } // an idle bus still follows its volume
+    void SetParamFromRTPC(const AuRTPCSubscription&, u32 propertyID, u32, f32 value, const AuRTPCKey&,
+                          const CAuRTPCFilter*) noexcept override {
+        if (propertyID == 5) volumes.push_back(value);
+    }
+    void RecalcProps(u32) noexcept override {}
+    std::vector<f32> volumes;
+};
+
+class InitBankSettingsTest : public AuDefaultPoolTest {
+protected:
+    void SetUp() override {
+        AuDefaultPoolTest::SetUp();
+        ASSERT_EQ(transitions.Init(0), AuResultSuccess);
+        transitions.SetOutputTiming(21, 1024);
+        g_pTransitionMgr = &transitions;
+        ASSERT_EQ(mgr.Init(), AuResultSuccess);
+    }
+    void TearDown() override {
+        mgr.Term();
+        transitions.Term();
+        g_pTransitionMgr = nullptr;
+        AuDefaultPoolTest::TearDown();
+    }
+    CAuTransitionMgr transitions;
+    CAuRTPCMgr mgr;
+};
+
+TEST_F(InitBankSettingsTest, TheInitBankSetsBothVolumeDefaultsAndItsCurveFadesABus) {
+    std::ifstream file(std::string(TORVIK_SOUNDBANKS_DIR) + "/Init.bnk", std::ios::binary);
+    ASSERT_TRUE(file) << TORVIK_SOUNDBANKS_DIR;
+    const std::vector<u8> image{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    CAuBankReader reader;
+    ASSERT_EQ(reader.Init(), AuResultSuccess);
+    reader.SetMemory(image.data(), u32(image.size()));
+    SettingsToRTPC sinks(mgr);
+    AuBankHeader header{};
+    ASSERT_EQ(AuReadBank(reader, AuBankLoadModeLoad, false, sinks.Sinks(nullptr), header), AuResultSuccess);
+    EXPECT_FALSE(sinks.calls.empty()); // the threshold, voices and hierarchy went elsewhere
+
+    const u32 sfx = AU::SoundEngine::GetIDFromString("SFX_VO_Bus_Volume");
+    const u32 music = AU::SoundEngine::GetIDFromString("Music_Ambience_Bus_Volume");
+    bool found = false;
+    EXPECT_EQ(mgr.GetDefaultValue(sfx, &found), 100.0f);
+    EXPECT_TRUE(found);
+    EXPECT_EQ(mgr.GetDefaultValue(music, &found), 100.0f);
+    EXPECT_TRUE(found);
+
+    // The bank's bus curve: 0 gives -96.3 dB, 100 gives 0 dB.
+    const AuCurvePoint curve[] = {{0, -96.3f, AuCurveInterpolation_Linear},
+                                  {100, 0, AuCurveInterpolation_Linear}};
+    BusVolume bus;
+    ASSERT_EQ(mgr.SubscribeRTPC(&bus, sfx, AuRTPCDrivingType_GameParameter, AuRTPCMode_Single, 5, 1,
+                                AuCurveScaling_None, curve, 2, AuRTPCKey{}, AuRTPCSubscriberKind_Bus),
+              AuResultSuccess);
+    EXPECT_EQ(mgr.GetRTPCConvertedValue(&bus, 5, AuRTPCKey{}), 0.0f); // at the default
+    ASSERT_EQ(
+        mgr.SetRTPCInternal(sfx, 50, AuRTPCKey{}, TransParamsBase{500, AuCurveInterpolation_Linear, false}),
+        AuResultSuccess);
+    for (u32 frame = 1; frame <= 24; ++frame)
+        transitions.ProcessTransitionsList(frame);
+    ASSERT_EQ(bus.volumes.size(), 24u);
+    EXPECT_GT(bus.volumes[0], bus.volumes[1] + 1.0f); // moving down frame by frame
+    EXPECT_FLOAT_EQ(bus.volumes.back(), -48.15f);
+    EXPECT_FLOAT_EQ(mgr.GetRTPCConvertedValue(&bus, 5, AuRTPCKey{}), -48.15f);
+}
+
+} // namespace
