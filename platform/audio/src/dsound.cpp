@@ -251,6 +251,7 @@ HRESULT DirectSound::GetSpeakerConfig(DWORD* config) {
     }
     unsigned channels = DeviceChannelsSetting();
     SDL_AudioSpec spec;
+    NoteSdlUse();
     if (channels == 0 && SDL_GetDefaultAudioInfo(nullptr, &spec, 0) == 0) channels = spec.channels;
     switch (channels) {
     case 1:

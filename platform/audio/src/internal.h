@@ -53,6 +53,10 @@ unsigned DeviceChannelsSetting();
 DWORD SpeakerConfigSetting();
 bool ChannelCountRefused(unsigned channels);
 
+// Every call into SDL from a thread goes through here first: SDL keeps state per thread (its error
+// text), and a thread SDL did not make must hand that back itself when it ends.
+void NoteSdlUse();
+
 // The audio subsystem of SDL, started and stopped in pairs.
 bool StartSdlAudio();
 void StopSdlAudio();

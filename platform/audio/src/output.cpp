@@ -58,7 +58,25 @@ Device& TheDevice() {
 
 } // namespace
 
+namespace {
+
+struct SdlThreadUse {
+    bool used = false;
+    ~SdlThreadUse() {
+        if (used) SDL_TLSCleanup();
+    }
+};
+
+thread_local SdlThreadUse t_sdlUse;
+
+} // namespace
+
+void NoteSdlUse() {
+    t_sdlUse.used = true;
+}
+
 bool StartSdlAudio() {
+    NoteSdlUse();
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
         fprintf(stderr, "audio: SDL audio does not start: %s\n", SDL_GetError());
         return false;
@@ -67,11 +85,13 @@ bool StartSdlAudio() {
 }
 
 void StopSdlAudio() {
+    NoteSdlUse();
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }
 
 std::unique_ptr<Output> Output::Open(SDL_AudioFormat format, unsigned channels, unsigned rate, Render render,
                                      void* owner) {
+    NoteSdlUse();
     Device& device = TheDevice();
     std::unique_ptr<Output> output(new Output);
     output->render_ = render;

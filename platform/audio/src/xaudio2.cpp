@@ -126,6 +126,7 @@ private:
 unsigned Engine::DeviceChannels() const {
     if (unsigned channels = DeviceChannelsSetting()) return channels;
     SDL_AudioSpec spec;
+    NoteSdlUse();
     if (SDL_GetDefaultAudioInfo(nullptr, &spec, 0) == 0 && spec.channels > 0) return spec.channels;
     // Drivers without a device list (dummy, disk) play whatever they are given: stereo.
     return 2;
