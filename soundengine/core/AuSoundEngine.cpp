@@ -11,6 +11,7 @@
 #include "core/AuSoundEngineInternal.h"
 #include "core/AuThreads.h"
 #include "voices/AuLowerEngine.h"
+#include "voices/AuOutputSide.h"
 
 #include <AU/IAuStreamMgr.h>
 #include <AU/MemoryMgr.h>
@@ -35,9 +36,6 @@ constexpr u32 kDefaultPoolSize = 0x1000000;
 
 AuInitSettings s_settings{};
 bool s_bInitialized = false;
-bool s_bComInitialized = false;
-// The audio thread's wake event: auto-reset, made by the voice side's start.
-HANDLE s_hWakeEvent = nullptr;
 AuArray<AuGlobalCallbackFunc> s_globalCallbacks;
 
 // Builds a manager in the default pool (unless it exists) and runs its start; 52 without memory,
@@ -96,17 +94,12 @@ AURESULT SoundEngineStartup(AuInitSettings* caller) {
     return result;
 }
 
-// The voice side: output timing, COM, the wake event and the lower engine with its main output.
+// The voice side: output timing, COM, the wake event (the output side's output event), the lower
+// engine with its main output and the watch on audio-device changes.
 AURESULT StartVoiceSide() {
     AuTrace("voice side");
-    const AuPlatformInitSettings& platform = CAuLowerEngine::PlatformSettings();
-    SetOutputSampleRate(platform.sampleRateMode == 1 ? AU_LOW_SAMPLE_RATE : AU_DEFAULT_SAMPLE_RATE);
-    SetOutputTiming(static_cast<u16>(s_settings.samplesPerFrame));
+    const AURESULT result = InitOutputSide(s_settings);
     if (g_pTransitionMgr) g_pTransitionMgr->SetOutputTiming(g_OutputTiming.uBufferMs, g_uNumSamplesPerFrame);
-    s_bComInitialized = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
-    s_hWakeEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (!s_hWakeEvent) return AuResultFail;
-    const AURESULT result = CAuLowerEngine::Init(s_settings.mainOutputSettings, s_settings.mainOutputType);
     if (result == AuResultSuccess)
         s_settings.mainOutputSettings.channelConfig = CAuLowerEngine::OutputConfig();
     return result;
@@ -122,7 +115,7 @@ AURESULT StartAudioMgr() {
     if (result != AuResultSuccess) return result;
     g_pAudioMgr->SetDeviceTimeoutMs(s_settings.deviceTimeoutMs);
     AuTrace("audio thread");
-    return g_pAudioMgr->StartAudioThread(CAuLowerEngine::PlatformSettings().audioThread, s_hWakeEvent);
+    return g_pAudioMgr->StartAudioThread(CAuLowerEngine::PlatformSettings().audioThread, AuOutputEvent());
 }
 
 void ReleaseDynamicSequence(CAuIndexable& sequence) {
@@ -138,7 +131,7 @@ const AuInitSettings& InitSettings() {
 }
 
 bool ComInitializedByEngine() {
-    return s_bComInitialized;
+    return AuOutputSideInitialisedCom();
 }
 
 void CallGlobalCallbacks(bool lastCall) noexcept {
@@ -238,11 +231,7 @@ void Term() {
     AuSoundEngineInternal::CallGlobalCallbacks(true);
     s_globalCallbacks.Term();
     AuTrace("instance manager");
-    CAuLowerEngine::Term();
-    if (s_hWakeEvent) CloseHandle(s_hWakeEvent);
-    s_hWakeEvent = nullptr;
-    if (s_bComInitialized) CoUninitialize();
-    s_bComInitialized = false;
+    TermOutputSide();
     if (g_pAudioMgr) {
         AuTrace("audio manager");
         g_pAudioMgr->Term();

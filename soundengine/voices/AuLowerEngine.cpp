@@ -237,7 +237,11 @@ AURESULT CAuLowerEngine::RestoreHardwareSinks() {
     AURESULT result = AuResultSuccess;
     for (CAuOutputDevice* device = s_pDevices; device; device = device->pNextItem) {
         CAuSinkBase* old = device->pSink;
-        if (device->CreateSink() != AuResultSuccess) {
+        // The layout the device had: voices, busses and pan tables were made for it, and the
+        // silent sink kept it.
+        const AuChannelConfig layout =
+            device->channelConfig.NumChannels() ? device->channelConfig : device->settings.channelConfig;
+        if (device->CreateSink(layout) != AuResultSuccess) {
             result = AuResultFail;
             continue;
         }

@@ -49,14 +49,16 @@ void AuBuildSpeakerMatchMatrix(AuChannelConfig input, AuChannelConfig output, f3
     }
 }
 
-AURESULT CAuOutputDevice::CreateSink() {
+AURESULT CAuOutputDevice::CreateSink(AuChannelConfig layout) {
     CAuSinkBase* sink = nullptr;
     if (settings.pfnSinkPluginCreator) {
         // Sink plug-ins are not hosted: the device then takes a built-in sink through the caller's
         // fall-back.
         return AuResultNoMemory;
     }
-    sink = CreateOutputSink(settings, uOptions);
+    AuOutputSettings requested = settings;
+    requested.channelConfig = layout;
+    sink = CreateOutputSink(requested, uOptions);
     if (!sink) return AuResultNoMemory;
     AuChannelConfig config = sink->ChannelConfig();
     if (config.IsStandard()) {

@@ -54,7 +54,9 @@ public:
 
     // Makes the sink (the factory with this device's settings and options) and takes its
     // configuration, turning a back pair alone into a side pair; 1, or 52 without a sink.
-    AURESULT CreateSink();
+    AURESULT CreateSink() { return CreateSink(settings.channelConfig); }
+    // The same, asking the factory for `layout` instead of the settings' configuration.
+    AURESULT CreateSink(AuChannelConfig layout);
     // 31 for a height outside [-90, 90] (nothing changes); 2 when memory is short or the angles
     // are invalid (the old ones stay). Every pan table is rebuilt either way.
     AURESULT SetSpeakerAngles(const f32* degrees, u32 count, f32 height);

@@ -285,6 +285,10 @@ HMODULE LoadLibraryW(LPCWSTR path);
 // A decorated C++ export name ("?Name@@...") is looked up as the plain extern "C" symbol "Name".
 FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 BOOL FreeLibrary(HMODULE module);
+#define GET_MODULE_HANDLE_EX_FLAG_PIN 0x00000001u
+#define GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT 0x00000002u
+// Finds a library that is already loaded (a null name is the program); pinning keeps it loaded.
+BOOL GetModuleHandleExA(DWORD flags, LPCSTR name, HMODULE* module);
 
 // ---- diagnostics -----------------------------------------------------------------------
 void OutputDebugStringW(LPCWSTR text);

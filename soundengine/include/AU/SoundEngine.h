@@ -58,3 +58,15 @@ AURESULT RegisterBusMeteringCallback(AuUniqueID busID, AuBusMeteringCallbackFunc
                                      AuMeteringFlags flags);
 
 } // namespace AU::SoundEngine
+
+struct IXAudio2;
+struct IDirectSound8;
+
+namespace AU {
+
+// The platform objects of the main output's sink, for a game that reaches the output itself;
+// null when the main sink is of another kind or there is none.
+IDirectSound8* GetDirectSoundInstance();
+IXAudio2* GetEngineXAudio2Interface();
+
+} // namespace AU

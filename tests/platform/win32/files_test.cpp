@@ -185,4 +185,21 @@ TEST(Libraries, PluginExportIsFoundThroughItsDecoratedName) {
     EXPECT_EQ(GetProcAddress(nullptr, "x"), nullptr);
 }
 
+TEST(Libraries, ModuleHandlesAreFoundOnlyForLoadedLibraries) {
+    HMODULE program = nullptr;
+    ASSERT_TRUE(GetModuleHandleExA(0, nullptr, &program));
+    EXPECT_NE(program, nullptr);
+    HMODULE found = nullptr;
+    EXPECT_FALSE(GetModuleHandleExA(0, "Binaries\\TestPlugin.DLL", &found));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    HMODULE module = LoadLibraryW(L"Binaries\\testplugin.dll");
+    ASSERT_NE(module, nullptr);
+    ASSERT_TRUE(GetModuleHandleExA(0, "Binaries\\TestPlugin.DLL", &found));
+    EXPECT_EQ(found, module);
+    // The lookup took no reference: one FreeLibrary unloads it.
+    EXPECT_TRUE(FreeLibrary(module));
+    EXPECT_FALSE(GetModuleHandleExA(0, "Binaries\\TestPlugin.DLL", &found));
+    EXPECT_FALSE(GetModuleHandleExA(0, nullptr, nullptr));
+}
+
 } // namespace

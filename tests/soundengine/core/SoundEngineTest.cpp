@@ -8,12 +8,16 @@
 #include "core/AuOutputTiming.h"
 #include "core/AuPlayingMgr.h"
 #include "core/AuSoundEngineInternal.h"
+#include "core/AuThreads.h"
 #include "voices/AuLowerEngine.h"
+#include "voices/AuOutputSide.h"
+#include "voices/AuSink.h"
 
 #include <AU/IAuStreamMgr.h>
 #include <AU/MemoryMgr.h>
 #include <AU/SoundEngine.h>
 
+#include <audio_test_control.h>
 #include <gtest/gtest.h>
 #include <win32_testing.h>
 
@@ -108,7 +112,7 @@ TEST_F(SoundEngineTest, InitStartsTheAudioThreadThatRunsPassesOnTheOutputsTimeOu
     EXPECT_TRUE(AU::SoundEngine::IsInitialized());
     EXPECT_TRUE(ThreadNamed("AU::EventManage")) << "the name cut to 15 characters";
     EXPECT_NE(g_pAudioMgr->AudioThreadId(), 0u);
-    // No RenderAudio: the silent output's time-out alone keeps the passes coming.
+    // No RenderAudio: the output's time-out alone keeps the passes coming.
     WaitForPasses(3);
     EXPECT_EQ(AU::SoundEngine::RenderAudio(), AuResultSuccess);
     WaitForPasses(1);
@@ -442,4 +446,42 @@ TEST_F(CallbackTest, BusCallbacksNeedARunningEngine) {
     EXPECT_EQ(AU::SoundEngine::RegisterBusVolumeCallback(3, nullptr), AuResultFail);
     EXPECT_EQ(AU::SoundEngine::RegisterBusMeteringCallback(3, nullptr, AU_NoMetering), AuResultFail);
     EXPECT_EQ(AU::SoundEngine::RegisterGlobalCallback(OnFrame), AuResultFail);
+}
+
+namespace {
+
+AuSinkKind MainSinkKind() {
+    CAuMainLock lock;
+    return static_cast<CAuBufferedSink*>(CAuLowerEngine::MainSink())->Kind();
+}
+
+} // namespace
+
+TEST_F(SoundEngineTest, TheAudioThreadPlaysThroughXAudio2AndRidesOutADefaultDeviceChange) {
+    ASSERT_EQ(AU::SoundEngine::Init(nullptr, nullptr), AuResultSuccess);
+    ASSERT_EQ(MainSinkKind(), AuSinkKind_XAudio2);
+    EXPECT_NE(AU::GetEngineXAudio2Interface(), nullptr);
+    EXPECT_EQ(AuCurrentDeviceWatch(), AuDeviceWatch::Enumerator);
+    WaitForPasses(3);
+
+    // The first try to bring XAudio2 back fails, so the silent sink is seen for 32 frames at least.
+    audiotest::FailNextCreation(CLSID_XAudio2, E_OUTOFMEMORY);
+    std::thread system(
+        [] { audiotest::SimulateDefaultDeviceChanged(eRender, eMultimedia, L"usb-speakers"); });
+    system.join();
+    bool silenced = false;
+    bool restored = false;
+    for (int pass = 0; pass < 5000 && !restored; ++pass) {
+        WaitForPasses(1);
+        const AuSinkKind kind = MainSinkKind();
+        silenced = silenced || kind == AuSinkKind_Dummy;
+        restored = silenced && kind == AuSinkKind_XAudio2;
+    }
+    EXPECT_TRUE(restored);
+    EXPECT_FALSE(CAuLowerEngine::IsDeviceChangePending());
+    AU::SoundEngine::Term();
+    EXPECT_EQ(AuOutputEvent(), nullptr);
+    EXPECT_EQ(audiotest::LiveObjectCount(), 0u);
+    EXPECT_EQ(audiotest::NotificationClientCount(), 0u);
+    ExpectNothingLeft();
 }

@@ -37,6 +37,8 @@ protected:
 
 std::vector<u8> GoldenStereoHeader(u32 dataBytes) {
     std::vector<u8> header;
+    // Reserved up front: g++ 12 under ThreadSanitizer otherwise sees an overflow in the first insert.
+    header.reserve(46);
     auto tag = [&](const char* t) { header.insert(header.end(), t, t + 4); };
     auto u32le = [&](u32 v) {
         for (int i = 0; i < 4; ++i)

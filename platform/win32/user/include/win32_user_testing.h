@@ -1,7 +1,10 @@
 // Test controls of the Windows user services. Only tests include this header.
 #pragma once
 
+#include <unknwn.h>
 #include <winuser.h>
+
+#include <cstddef>
 
 #include <vector>
 
@@ -20,5 +23,13 @@ std::vector<POINT> TakeCursorMoves();
 int CursorDisplayCount();
 int ShowCursorCalls();
 void ResetCursor();
+
+// A device interface of the given class arrives: every window registered for it (or for all
+// classes) gets WM_DEVICECHANGE with DBT_DEVICEARRIVAL through its current procedure, on the
+// calling thread, as the platform delivers it on the window's thread.
+void ArriveDeviceInterface(const GUID& interfaceClass, const wchar_t* name);
+
+// Registrations that are still open.
+size_t DeviceNotificationCount();
 
 } // namespace win32usertest

@@ -48,11 +48,20 @@
 #define WM_RBUTTONDOWN 0x0204
 #define WM_RBUTTONUP 0x0205
 #define WM_MOUSEWHEEL 0x020A
+#define WM_DEVICECHANGE 0x0219
 #define WA_INACTIVE 0
 #define WA_ACTIVE 1
 #define WHEEL_DELTA 120
 
 #define GWL_HINSTANCE (-6)
+#define GWLP_WNDPROC (-4)
+#define GWLP_HINSTANCE (-6)
+
+using WNDPROC = LRESULT (*)(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+using HDEVNOTIFY = void*;
+
+#define DEVICE_NOTIFY_WINDOW_HANDLE 0x00000000u
+#define DEVICE_NOTIFY_ALL_INTERFACE_CLASSES 0x00000004u
 
 struct MSG {
     HWND hwnd;
@@ -71,6 +80,17 @@ SHORT GetKeyState(int virtualKey);
 HWND GetForegroundWindow();
 HWND FindWindowA(LPCSTR className, LPCSTR windowName);
 LONG GetWindowLongW(HWND window, int index);
+// Every window starts with a default procedure that answers 0; subclassing replaces it. The 32-bit
+// forms cannot hold a procedure on a 64-bit platform, so the procedure is reached through the
+// pointer-sized forms only.
+LONG_PTR GetWindowLongPtrW(HWND window, int index);
+LONG_PTR SetWindowLongPtrW(HWND window, int index, LONG_PTR value);
+LRESULT CallWindowProcW(WNDPROC procedure, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Device-interface notifications (a DEV_BROADCAST_DEVICEINTERFACE_W filter, see dbt.h) reach the
+// window's procedure as WM_DEVICECHANGE.
+HDEVNOTIFY RegisterDeviceNotificationW(HANDLE recipient, LPVOID filter, DWORD flags);
+BOOL UnregisterDeviceNotification(HDEVNOTIFY notification);
 BOOL GetClientRect(HWND window, RECT* rect);
 
 BOOL GetCursorPos(POINT* point);

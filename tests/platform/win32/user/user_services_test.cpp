@@ -1,10 +1,14 @@
 // The Windows user services that the input system reads.
+#include <dbt.h>
 #include <win32_user_testing.h>
 #include <winuser.h>
 #include <winuser_sdl.h>
 
 #include <SDL.h>
 #include <gtest/gtest.h>
+
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -239,6 +243,82 @@ TEST(WindowMessages, FocusChangesBecomeActivateMessages) {
     EXPECT_EQ(LOWORD(out.wParam), WA_ACTIVE);
     e.window.event = SDL_WINDOWEVENT_RESIZED;
     EXPECT_FALSE(TranslateSDLEventToMessage(e, &out));
+}
+
+} // namespace
+
+namespace {
+
+// Window procedures are kept per window; a device arrival passes through the current one.
+struct ProcedureLog {
+    static inline std::vector<std::pair<UINT, GUID>> arrivals;
+    static inline WNDPROC previous = nullptr;
+};
+
+LRESULT SubclassProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_DEVICECHANGE && wParam == DBT_DEVICEARRIVAL) {
+        const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
+        EXPECT_EQ(header->dbch_devicetype, DBT_DEVTYP_DEVICEINTERFACE);
+        ProcedureLog::arrivals.emplace_back(
+            message, reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(lParam)->dbcc_classguid);
+    }
+    return CallWindowProcW(ProcedureLog::previous, window, message, wParam, lParam);
+}
+
+TEST(WindowProcedures, SubclassingKeepsThePreviousProcedureAndArrivalsPassThroughIt) {
+    int fakeWindow;
+    HWND window = &fakeWindow;
+    const GUID audio = {1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
+    const GUID other = {9, 9, 9, {9, 9, 9, 9, 9, 9, 9, 9}};
+    LONG_PTR original = GetWindowLongPtrW(window, GWLP_WNDPROC);
+    ASSERT_NE(original, 0);
+
+    DEV_BROADCAST_DEVICEINTERFACE_W filter{};
+    filter.dbcc_size = sizeof filter;
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    HDEVNOTIFY all = RegisterDeviceNotificationW(window, &filter, DEVICE_NOTIFY_ALL_INTERFACE_CLASSES);
+    ASSERT_NE(all, nullptr);
+    ProcedureLog::previous = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SubclassProcedure)));
+    EXPECT_EQ(reinterpret_cast<LONG_PTR>(ProcedureLog::previous), original);
+    EXPECT_EQ(GetWindowLongPtrW(window, GWLP_WNDPROC), reinterpret_cast<LONG_PTR>(SubclassProcedure));
+
+    win32usertest::ArriveDeviceInterface(audio, L"\\\\?\\speakers");
+    ASSERT_EQ(ProcedureLog::arrivals.size(), 1u);
+    EXPECT_TRUE(ProcedureLog::arrivals[0].second == audio);
+
+    // A filter for one class hears only that class.
+    ASSERT_TRUE(UnregisterDeviceNotification(all));
+    EXPECT_FALSE(UnregisterDeviceNotification(all));
+    filter.dbcc_classguid = other;
+    HDEVNOTIFY one = RegisterDeviceNotificationW(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    ASSERT_NE(one, nullptr);
+    win32usertest::ArriveDeviceInterface(audio, nullptr);
+    win32usertest::ArriveDeviceInterface(other, nullptr);
+    ASSERT_EQ(ProcedureLog::arrivals.size(), 2u);
+    EXPECT_TRUE(ProcedureLog::arrivals[1].second == other);
+    ASSERT_TRUE(UnregisterDeviceNotification(one));
+    EXPECT_EQ(win32usertest::DeviceNotificationCount(), 0u);
+
+    SetWindowLongPtrW(window, GWLP_WNDPROC, original);
+    win32usertest::ArriveDeviceInterface(other, nullptr);
+    EXPECT_EQ(ProcedureLog::arrivals.size(), 2u);
+}
+
+TEST(WindowProcedures, BadRegistrationsAreRefused) {
+    int fakeWindow;
+    DEV_BROADCAST_DEVICEINTERFACE_W filter{};
+    filter.dbcc_size = sizeof filter;
+    filter.dbcc_devicetype = 2; // a volume, not a device interface
+    EXPECT_EQ(RegisterDeviceNotificationW(&fakeWindow, &filter, DEVICE_NOTIFY_ALL_INTERFACE_CLASSES),
+              nullptr);
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    EXPECT_EQ(RegisterDeviceNotificationW(nullptr, &filter, DEVICE_NOTIFY_ALL_INTERFACE_CLASSES), nullptr);
+    EXPECT_EQ(RegisterDeviceNotificationW(&fakeWindow, nullptr, DEVICE_NOTIFY_ALL_INTERFACE_CLASSES),
+              nullptr);
+    EXPECT_EQ(SetWindowLongPtrW(nullptr, GWLP_WNDPROC, 1), 0);
+    EXPECT_EQ(SetWindowLongPtrW(&fakeWindow, GWLP_WNDPROC, 0), 0);
+    EXPECT_EQ(win32usertest::DeviceNotificationCount(), 0u);
 }
 
 } // namespace
