@@ -254,7 +254,7 @@ AURESULT CAuSpeakerPan::GetSpeakerVolumes3D(f32 azimuth, f32 c, f32 spread, f32 
     const f32 n = static_cast<f32>(inputChannels);
     const f32 arc = spread * 2.56f;
     const f32 width = arc / n;
-    f32 start = (1.0f - 1.0f / n) * arc - static_cast<f32>(AzimuthUnits(azimuth));
+    f32 start = (1.0f - 1.0f / n) * arc + static_cast<f32>(AzimuthUnits(azimuth));
     // Enough points per channel that no speaker gap falls between two of them.
     const u32 points = static_cast<u32>(device.fInvMinSpeakerGap * width + 1.0f) + 1;
     const f32 normaliser = 1.0f / static_cast<f32>(points * inputChannels);

@@ -15,8 +15,11 @@ constexpr f32 kEmptyMaximum = -6.2831855f;
 // A point this far inside a circumcircle breaks the triangle; closer ones are rounding.
 constexpr f64 kInCircleTolerance = 0.01;
 constexpr f64 kDegenerateDeterminant = 0.0001;
+// A direction on an edge or a corner solves to gains of zero give or take rounding: as much below
+// zero still counts as inside, or a direction on a speaker could fall between all triangles.
+constexpr f32 kEdgeTolerance = 1e-5f;
 
-f32 Determinant(const f32* a, const f32* b, const f32* c) {
+f64 Determinant(const f64* a, const f64* b, const f64* c) {
     return a[0] * (b[1] * c[2] - b[2] * c[1]) - a[1] * (b[0] * c[2] - b[2] * c[0]) +
            a[2] * (b[0] * c[1] - b[1] * c[0]);
 }
@@ -109,16 +112,16 @@ void CAuSpeakerSet::CopyTriangles(AuTriangleArray& working) const {
 
 void CAuSpeakerSet::SolveTriplet(const f32* direction, const f32* p, const f32* q, const f32* r, f32* gains) {
     gains[0] = gains[1] = gains[2] = 0.0f;
-    const f32 det = Determinant(p, q, r);
-    if (std::fabs(static_cast<f64>(det)) < kDegenerateDeterminant) return;
+    const f64 d[3] = {direction[0], direction[1], direction[2]};
+    const f64 a[3] = {p[0], p[1], p[2]}, b[3] = {q[0], q[1], q[2]}, c[3] = {r[0], r[1], r[2]};
+    const f64 det = Determinant(a, b, c);
+    if (std::fabs(det) < kDegenerateDeterminant) return;
     // Cramer's rule on g0 p + g1 q + g2 r = d.
-    const f32 inverse = 1.0f / det;
-    f32 g[3] = {Determinant(direction, q, r) * inverse, Determinant(p, direction, r) * inverse,
-                Determinant(p, q, direction) * inverse};
-    const f32 length = std::sqrt(g[0] * g[0] + g[1] * g[1] + g[2] * g[2]);
-    if (!(length > 0.0f)) return;
+    const f64 g[3] = {Determinant(d, b, c) / det, Determinant(a, d, c) / det, Determinant(a, b, d) / det};
+    const f64 length = std::sqrt(g[0] * g[0] + g[1] * g[1] + g[2] * g[2]);
+    if (!(length > 0.0)) return;
     for (u32 i = 0; i < 3; ++i)
-        gains[i] = g[i] / length;
+        gains[i] = static_cast<f32>(g[i] / length);
 }
 
 void CAuSpeakerSet::ComputeGains(f32 azimuth, f32 elevation, u32 gainCount, f32* gains) const noexcept {
@@ -138,7 +141,9 @@ void CAuSpeakerSet::ComputeGains(f32 azimuth, f32 elevation, u32 gainCount, f32*
         if (s[0] >= uNumSpeakers || s[1] >= uNumSpeakers || s[2] >= uNumSpeakers) continue;
         f32 g[3];
         SolveTriplet(d, pSpeakers[s[0]].v, pSpeakers[s[1]].v, pSpeakers[s[2]].v, g);
-        if (g[0] < 0.0f || g[1] < 0.0f || g[2] < 0.0f) continue;
+        if (g[0] < -kEdgeTolerance || g[1] < -kEdgeTolerance || g[2] < -kEdgeTolerance) continue;
+        for (f32& gain : g)
+            gain = std::max(gain, 0.0f);
         const f32 length = g[0] * g[0] + g[1] * g[1] + g[2] * g[2];
         if (length > bestLength) {
             best = &working.pItems[t];
