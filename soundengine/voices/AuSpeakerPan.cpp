@@ -238,7 +238,11 @@ AURESULT CAuSpeakerPan::GetSpeakerVolumes3D(f32 azimuth, f32 c, f32 spread, f32 
     const u32 stride = AuMatrixRowStride(output.NumChannels());
     memset(matrix, 0, inputChannels * stride * sizeof(f32));
     if (inputChannels == 0) return AuResultSuccess;
-    if (inputChannels > kMaxSpreadChannels || !output.IsStandard()) return AuResultFail;
+    // Rows hold the output's count of columns: a word whose count is not its mask's size has no
+    // channel order to pan on.
+    if (inputChannels > kMaxSpreadChannels || !output.IsStandard() ||
+        output.NumChannels() != static_cast<u32>(__builtin_popcount(output.ChannelMask())))
+        return AuResultFail;
     const AuChannelConfig layout = AuChannelConfig::Standard(output.ChannelMask() & AU_SPEAKER_MASK_PANNED);
     if (layout.NumChannels() == 1) {
         for (u32 i = 0; i < inputChannels; ++i)

@@ -457,6 +457,13 @@ TEST_F(SpeakerPanTest, OneSpeakerHearsEverythingAndBadInputIsRefused) {
               AuResultFail);
     for (const f32 value : matrix)
         EXPECT_EQ(value, 0.0f);
+    // A 5.1 mask counted as two channels would have rows too short for its speakers.
+    std::vector<f32> shortRows(2 * 4, -1.0f);
+    EXPECT_EQ(CAuSpeakerPan::GetSpeakerVolumes3D(0.5f, 0, 50, 0, shortRows.data(), 2,
+                                                 AuChannelConfig(0x60F102), m_device),
+              AuResultFail);
+    for (const f32 value : shortRows)
+        EXPECT_EQ(value, 0.0f);
     std::vector<f32> row(4, -1.0f);
     EXPECT_EQ(
         CAuSpeakerPan::GetSpeakerVolumes2DPan(m_device, 0, AuChannelConfig::Anonymous(2), 0, row.data()),
