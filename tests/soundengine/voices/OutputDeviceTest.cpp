@@ -55,18 +55,25 @@ TEST_F(OutputDeviceTest, SecondaryOutputsAreKeyedByTypeAndId) {
     EXPECT_EQ(Main()->pNextItem, CAuLowerEngine::FindDevice(4, 1));
 }
 
-TEST_F(OutputDeviceTest, ABackPairAloneBecomesASidePair) {
+TEST_F(OutputDeviceTest, ABackPairAloneBecomesASidePairAndTheAnglesFollowTheLayout) {
     CAuLowerEngine::Term();
+    // Default angles in units: front 30 degrees (45 with fronts only), side 110 (100 with backs
+    // and sides).
     const struct {
         u32 reported;
         u32 kept;
         u32 channels;
-    } cases[] = {{0x3F, 0x60F, 6}, {0x63F, 0x63F, 8}, {0x3, 0x3, 2}, {0x33, 0x603, 4}, {0x607, 0x607, 5}};
+        u32 front;
+        u32 side;
+    } cases[] = {{0x3F, 0x60F, 6, 43, 156}, {0x63F, 0x63F, 8, 43, 142}, {0x3, 0x3, 2, 64, 156},
+                 {0x33, 0x603, 4, 43, 156}, {0x607, 0x607, 5, 43, 156}, {0x7, 0x7, 3, 64, 156}};
     for (const auto& c : cases) {
         m_hardware.reportedMask = c.reported;
         InitLowerEngine();
         EXPECT_EQ(Main()->channelConfig.ChannelMask(), c.kept) << std::hex << c.reported;
         EXPECT_EQ(Main()->channelConfig.NumChannels(), c.channels) << std::hex << c.reported;
+        EXPECT_EQ(Main()->pSpeakerAngles[0], c.front) << std::hex << c.reported;
+        EXPECT_EQ(Main()->pSpeakerAngles[1], c.side) << std::hex << c.reported;
         EXPECT_EQ(CAuLowerEngine::OutputConfig(), Main()->channelConfig);
         CAuLowerEngine::Term();
     }
