@@ -34,7 +34,6 @@ CAuPluginAllocator CAuLowerEngine::s_allocator;
 IAuVoiceGraph* CAuLowerEngine::s_pVoiceGraph = nullptr;
 IAuListeners* CAuLowerEngine::s_pListeners = nullptr;
 IAuMotionDeviceMgr* CAuLowerEngine::s_pMotionMgr = nullptr;
-IAuPanTables* CAuLowerEngine::s_pPanTables = nullptr;
 
 namespace {
 
@@ -89,6 +88,7 @@ AURESULT CAuLowerEngine::Init(const AuOutputSettings& mainSettings, u32 mainOutp
         g_LEngineDefaultPoolId = AU::MemoryMgr::CreatePool(nullptr, size, 64, AuPoolAttrMalloc, 16);
         if (g_LEngineDefaultPoolId == AU_INVALID_POOL_ID) return AuResultNoMemory;
     }
+    CAuSpeakerPan::Init();
     if (s_pListeners) s_pListeners->Init();
 
     u32 options = mainOutputType;
@@ -106,7 +106,6 @@ AURESULT CAuLowerEngine::Init(const AuOutputSettings& mainSettings, u32 mainOutp
         const AURESULT result = s_pVoiceGraph->InitVoiceCommands(AU_VOICE_COMMAND_POOL_ENTRIES);
         if (result != AuResultSuccess) return result;
     }
-    if (s_pPanTables) return s_pPanTables->InitTables();
     return AuResultSuccess;
 }
 
@@ -269,7 +268,7 @@ AURESULT CAuLowerEngine::AddOutputDevice(u32 type, u32 id, const AuOutputSetting
     }
     f32 angles[AU_NUM_SPEAKER_ANGLES];
     f32 height = 0.0f;
-    CAuSpeakerPan::GetDefaultSpeakerAngles(AuChannelConfig::Standard(0x633), angles, height);
+    CAuSpeakerPan::GetDefaultSpeakerAngles(device->channelConfig, angles, height);
     if (device->SetSpeakerAngles(angles, AU_NUM_SPEAKER_ANGLES, height) != AuResultSuccess) {
         DestroyDevice(device);
         return AuResultFail;

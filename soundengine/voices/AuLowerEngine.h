@@ -36,8 +36,8 @@ public:
     static void GetDefaultPlatformInitSettings(AuPlatformInitSettings& settings);
     static void GetDefaultOutputSettings(AuOutputSettings& settings);
 
-    // The pool, the listeners, the main output (falling back to a silent sink), the voice-command
-    // pool and the pan tables. 2 without memory or stream manager or when even the silent main
+    // The pool, the panner's tables, the listeners, the main output (falling back to a silent
+    // sink) and the voice-command pool. 2 without memory or stream manager or when even the silent main
     // output fails, 52 when the pool cannot be made, else the first failing step's result.
     static AURESULT Init(const AuOutputSettings& mainSettings, u32 mainOutputType);
     static void TermVoices();
@@ -126,8 +126,6 @@ public:
     static IAuVoiceGraph* VoiceGraph() { return s_pVoiceGraph; }
     static void SetListeners(IAuListeners* listeners) { s_pListeners = listeners; }
     static void SetMotionDeviceMgr(IAuMotionDeviceMgr* mgr) { s_pMotionMgr = mgr; }
-    static void SetPanTables(IAuPanTables* tables) { s_pPanTables = tables; }
-    static IAuPanTables* PanTables() { return s_pPanTables; }
     static IAuListeners* Listeners() { return s_pListeners; }
 
 private:
@@ -156,5 +154,4 @@ private:
     static IAuVoiceGraph* s_pVoiceGraph;
     static IAuListeners* s_pListeners;
     static IAuMotionDeviceMgr* s_pMotionMgr;
-    static IAuPanTables* s_pPanTables;
 };

@@ -1,6 +1,6 @@
 // What the lower engine's frame, start and stop call in parts that plug in after it: the voice
-// graph (voice commands, voices and busses), the listeners, the motion devices and the speaker
-// pan tables. Each is installed by its owner; without one its steps are skipped.
+// graph (voice commands, voices and busses), the listeners and the motion devices. Each is
+// installed by its owner; without one its steps are skipped.
 #pragma once
 
 #include <AU/AuChannelConfig.h>
@@ -61,16 +61,4 @@ public:
 
 protected:
     ~IAuMotionDeviceMgr() = default;
-};
-
-class IAuPanTables {
-public:
-    // Game thread, from Init: the tables every pan table is built from.
-    virtual AURESULT InitTables() = 0;
-    // The pan table of a speaker mask from a device's angles; null when memory is short.
-    virtual void* CreatePanTable(u32 speakerMask, const u32* angles, u32 count) = 0;
-    virtual void FreePanTable(void* table) = 0;
-
-protected:
-    ~IAuPanTables() = default;
 };

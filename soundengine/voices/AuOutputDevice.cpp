@@ -8,47 +8,6 @@
 #include <algorithm>
 #include <cstring>
 
-namespace {
-
-// The index of each speaker bit among the channels of a standard layout; -1 when absent.
-i32 ChannelOfSpeaker(AuChannelConfig config, u32 speaker) {
-    const u32 mask = config.ChannelMask();
-    if (!(mask & speaker)) return -1;
-    if (speaker == AU_SPEAKER_LOW_FREQUENCY) return static_cast<i32>(config.NumChannels()) - 1;
-    const u32 below = mask & (speaker - 1) & ~AU_SPEAKER_LOW_FREQUENCY;
-    return __builtin_popcount(below);
-}
-
-constexpr f32 kMinus3dB = 0.70710678f;
-
-} // namespace
-
-void AuBuildSpeakerMatchMatrix(AuChannelConfig input, AuChannelConfig output, f32* matrix) {
-    const u32 stride = AuMatrixRowStride(output.NumChannels());
-    memset(matrix, 0, sizeof(f32) * stride * input.NumChannels());
-    if (!input.IsStandard() || !output.IsStandard()) {
-        for (u32 c = 0; c < std::min(input.NumChannels(), output.NumChannels()); ++c)
-            matrix[c * stride + c] = 1.0f;
-        return;
-    }
-    const u32 outMask = output.ChannelMask();
-    for (u32 bits = input.ChannelMask(); bits; bits &= bits - 1) {
-        const u32 speaker = bits & (~bits + 1);
-        f32* row = matrix + ChannelOfSpeaker(input, speaker) * stride;
-        if (outMask & speaker) {
-            row[ChannelOfSpeaker(output, speaker)] = 1.0f;
-        } else if (speaker == AU_SPEAKER_FRONT_CENTER &&
-                   (outMask & AU_SPEAKER_SETUP_STEREO) == AU_SPEAKER_SETUP_STEREO) {
-            // A centre the device lacks is heard between its front pair.
-            row[ChannelOfSpeaker(output, AU_SPEAKER_FRONT_LEFT)] = kMinus3dB;
-            row[ChannelOfSpeaker(output, AU_SPEAKER_FRONT_RIGHT)] = kMinus3dB;
-        } else if ((speaker & AU_SPEAKER_SETUP_STEREO) && (outMask & AU_SPEAKER_FRONT_CENTER) &&
-                   !(outMask & AU_SPEAKER_SETUP_STEREO)) {
-            row[ChannelOfSpeaker(output, AU_SPEAKER_FRONT_CENTER)] = kMinus3dB;
-        }
-    }
-}
-
 AURESULT CAuOutputDevice::CreateSink(AuChannelConfig layout) {
     CAuSinkBase* sink = nullptr;
     if (settings.pfnSinkPluginCreator) {
@@ -122,29 +81,20 @@ AURESULT CAuOutputDevice::GetSpeakerAngles(f32* degrees, u32& count, f32& height
 }
 
 void CAuOutputDevice::RebuildPanTables() {
-    IAuPanTables* tables = CAuLowerEngine::PanTables();
-    if (!tables) return;
-    for (AuPanTableEntry& entry : panTables) {
-        tables->FreePanTable(entry.pTable);
-        entry.pTable = tables->CreatePanTable(entry.uSpeakerMask, pSpeakerAngles, uNumSpeakerAngles);
-    }
+    for (AuPanTableEntry& entry : panTables)
+        CAuSpeakerPan::CreatePanTable(entry.uSpeakerMask, pSpeakerAngles, uNumSpeakerAngles, *entry.pTable);
 }
 
-void* CAuOutputDevice::GetPanningTable(u32 speakerMask) {
+AuPanTable* CAuOutputDevice::GetPanningTable(u32 speakerMask) {
     for (const AuPanTableEntry& entry : panTables)
-        if (entry.uSpeakerMask == speakerMask && entry.pTable) return entry.pTable;
-    IAuPanTables* tables = CAuLowerEngine::PanTables();
-    if (!tables) return nullptr;
-    void* table = tables->CreatePanTable(speakerMask, pSpeakerAngles, uNumSpeakerAngles);
+        if (entry.uSpeakerMask == speakerMask) return entry.pTable;
+    auto* table = static_cast<AuPanTable*>(AU::MemoryMgr::Malloc(g_DefaultPoolId, sizeof(AuPanTable)));
     if (!table) return nullptr;
-    const u32 index =
-        panTables.IndexOf([&](const AuPanTableEntry& e) { return e.uSpeakerMask == speakerMask; });
-    if (index < panTables.Count()) {
-        panTables[index].pTable = table;
-    } else if (!panTables.AddLast({speakerMask, table})) {
-        tables->FreePanTable(table);
+    if (!panTables.AddLast({speakerMask, table})) {
+        AU::MemoryMgr::Free(g_DefaultPoolId, table);
         return nullptr;
     }
+    CAuSpeakerPan::CreatePanTable(speakerMask, pSpeakerAngles, uNumSpeakerAngles, *table);
     return table;
 }
 
@@ -160,7 +110,7 @@ const AuPipelineBuffer* CAuOutputDevice::ToDeviceLayout(const AuPipelineBuffer& 
     constexpr u32 kMaxChannels = 32;
     if (busBuffer.NumChannels() > kMaxChannels || channelConfig.NumChannels() > kMaxChannels) return nullptr;
     f32 matrix[kMaxChannels * kMaxChannels];
-    AuBuildSpeakerMatchMatrix(busBuffer.channelConfig, channelConfig, matrix);
+    CAuSpeakerPan::ComputeMatrixNoPan(busBuffer.channelConfig, channelConfig, matrix);
     memset(conversionBuffer.pData, 0,
            sizeof(f32) * channelConfig.NumChannels() * conversionBuffer.uMaxFrames);
     MixNChannels(busBuffer, conversionBuffer, {1.0f, 1.0f}, matrix, matrix, 0.0f, busBuffer.uMaxFrames);
@@ -236,9 +186,8 @@ void CAuOutputDevice::Destroy() {
     if (pSpeakerAngles) AU::MemoryMgr::Free(g_LEngineDefaultPoolId, pSpeakerAngles);
     pSpeakerAngles = nullptr;
     uNumSpeakerAngles = 0;
-    if (IAuPanTables* tables = CAuLowerEngine::PanTables())
-        for (AuPanTableEntry& entry : panTables)
-            tables->FreePanTable(entry.pTable);
+    for (AuPanTableEntry& entry : panTables)
+        AU::MemoryMgr::Free(g_DefaultPoolId, entry.pTable);
     panTables.Term();
     conversionBuffer.FreeAudioBuffer();
 }

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "voices/AuPipelineBuffer.h"
-#include "voices/AuSpeakerAngles.h"
+#include "voices/AuSpeakerPan.h"
 
 #include <AU/AuInitSettings.h>
 #include <memory/AuArray.h>
@@ -14,7 +14,7 @@ class CAuWavFileWriter;
 
 struct AuPanTableEntry {
     u32 uSpeakerMask;
-    void* pTable;
+    AuPanTable* pTable; // default pool
 };
 
 // The 16-bit interleaved mix of one frame while a capture runs.
@@ -63,8 +63,9 @@ public:
     // 2 without a sink or for a non-standard configuration (count and height 0). Null angles ask
     // only for the count (3).
     AURESULT GetSpeakerAngles(f32* degrees, u32& count, f32& height) const;
-    // The pan table of a speaker mask, made on first use; null when it cannot be made.
-    void* GetPanningTable(u32 speakerMask);
+    // The pan table of a speaker mask, made on first use from the angles; null when it cannot
+    // be made.
+    AuPanTable* GetPanningTable(u32 speakerMask);
 
     // [audio thread] One top bus of the device's type and id: through the device's and the
     // engine's volume ramps into the sink, and into the capture buffer while capturing.
@@ -83,7 +84,3 @@ private:
     void RebuildPanTables();
     const AuPipelineBuffer* ToDeviceLayout(const AuPipelineBuffer& busBuffer) noexcept;
 };
-
-// The minimal channel matrix between two layouts: speakers present in both pass at 1.0 (channel
-// by channel for anonymous layouts), others are dropped. Rows padded to four floats.
-void AuBuildSpeakerMatchMatrix(AuChannelConfig input, AuChannelConfig output, f32* matrix);

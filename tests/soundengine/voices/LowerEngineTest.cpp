@@ -63,7 +63,6 @@ TEST_F(LowerEngineTest, InitMakesThePoolAndASilentMainOutputAndTermTakesThemAway
     const u32 poolsBefore = NumPools();
     CAuLowerEngine::SetVoiceGraph(&m_graph);
     CAuLowerEngine::SetListeners(&m_listeners);
-    CAuLowerEngine::SetPanTables(&m_tables);
     InitLowerEngine();
     EXPECT_NE(g_LEngineDefaultPoolId, -1);
     EXPECT_EQ(NumPools(), poolsBefore + 1);
@@ -75,8 +74,8 @@ TEST_F(LowerEngineTest, InitMakesThePoolAndASilentMainOutputAndTermTakesThemAway
     EXPECT_EQ(static_cast<CAuBufferedSink*>(mainDevice->pSink)->Kind(), AuSinkKind_Dummy);
     EXPECT_EQ(CAuLowerEngine::MainSink(), mainDevice->pSink);
     EXPECT_EQ(CAuLowerEngine::OutputConfig().uWord, 0x3102u);
-    EXPECT_EQ(Trace(), (std::vector<std::string>{"listeners.init", "voices.outputs 16 0 255",
-                                                 "voices.init 512", "pan.init"}));
+    EXPECT_EQ(Trace(),
+              (std::vector<std::string>{"listeners.init", "voices.outputs 16 0 255", "voices.init 512"}));
 
     Trace().clear();
     CAuLowerEngine::Term();

@@ -11,7 +11,6 @@ protected:
         AuSetHardwareSinks(&m_hardware);
         CAuLowerEngine::SetVoiceGraph(&m_graph);
         CAuLowerEngine::SetListeners(&m_listeners);
-        CAuLowerEngine::SetPanTables(&m_tables);
         InitLowerEngine();
         Trace().clear();
     }
@@ -56,18 +55,25 @@ TEST_F(OutputDeviceTest, SecondaryOutputsAreKeyedByTypeAndId) {
     EXPECT_EQ(Main()->pNextItem, CAuLowerEngine::FindDevice(4, 1));
 }
 
-TEST_F(OutputDeviceTest, ABackPairAloneBecomesASidePair) {
+TEST_F(OutputDeviceTest, ABackPairAloneBecomesASidePairAndTheAnglesFollowTheLayout) {
     CAuLowerEngine::Term();
+    // Default angles in units: front 30 degrees (45 with fronts only), side 110 (100 with backs
+    // and sides).
     const struct {
         u32 reported;
         u32 kept;
         u32 channels;
-    } cases[] = {{0x3F, 0x60F, 6}, {0x63F, 0x63F, 8}, {0x3, 0x3, 2}, {0x33, 0x603, 4}, {0x607, 0x607, 5}};
+        u32 front;
+        u32 side;
+    } cases[] = {{0x3F, 0x60F, 6, 43, 156}, {0x63F, 0x63F, 8, 43, 142}, {0x3, 0x3, 2, 64, 156},
+                 {0x33, 0x603, 4, 43, 156}, {0x607, 0x607, 5, 43, 156}, {0x7, 0x7, 3, 64, 156}};
     for (const auto& c : cases) {
         m_hardware.reportedMask = c.reported;
         InitLowerEngine();
         EXPECT_EQ(Main()->channelConfig.ChannelMask(), c.kept) << std::hex << c.reported;
         EXPECT_EQ(Main()->channelConfig.NumChannels(), c.channels) << std::hex << c.reported;
+        EXPECT_EQ(Main()->pSpeakerAngles[0], c.front) << std::hex << c.reported;
+        EXPECT_EQ(Main()->pSpeakerAngles[1], c.side) << std::hex << c.reported;
         EXPECT_EQ(CAuLowerEngine::OutputConfig(), Main()->channelConfig);
         CAuLowerEngine::Term();
     }
@@ -75,12 +81,14 @@ TEST_F(OutputDeviceTest, ABackPairAloneBecomesASidePair) {
 
 TEST_F(OutputDeviceTest, SpeakerAnglesAreCheckedConvertedAndRebuildThePanTables) {
     CAuOutputDevice* device = Main();
-    // Defaults: 30, 100, 142.5 degrees become 43, 142, 203 units; the smallest gap is 43.
+    // The stereo main output's defaults: 45, 110, 142.5 degrees become 64, 156, 203 units; the
+    // smallest gap is the back pair's 47.
+    ASSERT_EQ(device->channelConfig.ChannelMask(), AU_SPEAKER_SETUP_STEREO);
     ASSERT_EQ(device->uNumSpeakerAngles, 3u);
-    EXPECT_EQ(device->pSpeakerAngles[0], 43u);
-    EXPECT_EQ(device->pSpeakerAngles[1], 142u);
+    EXPECT_EQ(device->pSpeakerAngles[0], 64u);
+    EXPECT_EQ(device->pSpeakerAngles[1], 156u);
     EXPECT_EQ(device->pSpeakerAngles[2], 203u);
-    EXPECT_FLOAT_EQ(device->fInvMinSpeakerGap, 1.0f / 43);
+    EXPECT_FLOAT_EQ(device->fInvMinSpeakerGap, 1.0f / 47);
     EXPECT_EQ(device->fHeightAngle, 45.0f);
 
     u32 count = 0;
@@ -92,35 +100,38 @@ TEST_F(OutputDeviceTest, SpeakerAnglesAreCheckedConvertedAndRebuildThePanTables)
     count = 2;
     EXPECT_EQ(device->GetSpeakerAngles(degrees, count, height), AuResultSuccess);
     EXPECT_EQ(count, 2u);
-    EXPECT_FLOAT_EQ(degrees[0], 43 * 360.0f / 512);
+    EXPECT_FLOAT_EQ(degrees[0], 64 * 360.0f / 512);
 
-    void* table = device->GetPanningTable(0x3);
+    AuPanTable* table = device->GetPanningTable(0x3);
     ASSERT_NE(table, nullptr);
     EXPECT_EQ(device->GetPanningTable(0x3), table);
-    EXPECT_EQ(m_tables.created, 1);
+    EXPECT_EQ(device->panTables.Count(), 1u);
+    // The left front speaker at 64 units has all the power there.
+    EXPECT_FLOAT_EQ(table->fGains[64][1], 1.0f);
 
     const f32 invalidHeight[3] = {20, 60, 120};
     EXPECT_EQ(device->SetSpeakerAngles(invalidHeight, 3, 91.0f), AuResultInvalidParameter);
-    EXPECT_EQ(device->pSpeakerAngles[0], 43u);
-    EXPECT_EQ(m_tables.created, 1) << "nothing changed, nothing rebuilt";
+    EXPECT_EQ(device->pSpeakerAngles[0], 64u);
+    EXPECT_FLOAT_EQ(table->fGains[64][1], 1.0f);
 
     const f32 notIncreasing[3] = {30, 110, 110};
     EXPECT_EQ(device->SetSpeakerAngles(notIncreasing, 3, 10.0f), AuResultFail);
-    EXPECT_EQ(device->pSpeakerAngles[1], 142u);
+    EXPECT_EQ(device->pSpeakerAngles[1], 156u);
     EXPECT_EQ(device->fHeightAngle, 45.0f);
     const f32 frontTooWide[1] = {90};
     EXPECT_EQ(device->SetSpeakerAngles(frontTooWide, 1, 0.0f), AuResultFail);
 
-    // One angle given: the others keep their values.
+    // One angle given: the others keep their values, and the table follows the new front.
     const f32 front[1] = {20};
     EXPECT_EQ(device->SetSpeakerAngles(front, 1, -10.0f), AuResultSuccess);
     EXPECT_EQ(device->pSpeakerAngles[0], 28u);
-    EXPECT_EQ(device->pSpeakerAngles[1], 142u);
+    EXPECT_EQ(device->pSpeakerAngles[1], 156u);
     EXPECT_EQ(device->pSpeakerAngles[2], 203u);
     EXPECT_EQ(device->fHeightAngle, -10.0f);
     EXPECT_FLOAT_EQ(device->fInvMinSpeakerGap, 1.0f / 28);
-    const auto* rebuilt = static_cast<std::vector<u32>*>(device->GetPanningTable(0x3));
-    EXPECT_EQ(*rebuilt, (std::vector<u32>{28, 142, 203, 0x3}));
+    EXPECT_EQ(device->GetPanningTable(0x3), table);
+    EXPECT_FLOAT_EQ(table->fGains[28][1], 1.0f);
+    EXPECT_FLOAT_EQ(table->fGains[64][0], 1.0f) << "beyond the front pair all goes to the left";
 }
 
 TEST_F(OutputDeviceTest, ATopBusReachesTheSinkInterleavedWithTheDeviceVolume) {
@@ -174,10 +185,11 @@ TEST_F(OutputDeviceTest, TwoTopBussesAreSummedAndAnotherLayoutGoesThroughTheMatr
     CAuLowerEngine::MixBusIntoDevice(16, 0, surround.buffer);
     CAuLowerEngine::Perform(1);
     ASSERT_EQ(sink->mixCount, 1);
-    // Left: 0.25 + centre at -3 dB + the surround's front left (its centre at -3 dB too).
-    const f32 centreShare = 0.5f * 0.70710678f + 0.125f * 0.70710678f;
-    EXPECT_NEAR(sink->lastWritten[200], 0.25f + centreShare + 0.125f, 1e-6f);
-    EXPECT_NEAR(sink->lastWritten[201], centreShare + 0.125f, 1e-6f);
+    // Left: 0.25 + the mono bus at -3 dB + the surround's front left, its centre and its side left
+    // at -3 dB (the down-mix to stereo); the LFE is not heard on stereo.
+    const f32 shared = 0.5f * 0.70710678f + 0.125f * (1.0f + 2 * 0.70710678f);
+    EXPECT_NEAR(sink->lastWritten[200], 0.25f + shared, 1e-6f);
+    EXPECT_NEAR(sink->lastWritten[201], shared, 1e-6f);
 }
 
 TEST_F(OutputDeviceTest, PanningRuleReachesTheListenersOfAKnownDeviceOnly) {
@@ -192,27 +204,6 @@ TEST_F(OutputDeviceTest, StartOutputsStartsEverySink) {
     ASSERT_EQ(CAuLowerEngine::AddSecondaryOutput(AuOutputSettings{}, 4, 1, 0, 0), AuResultSuccess);
     CAuLowerEngine::StartOutputs();
     EXPECT_EQ(SinkOf(Main())->startCount, 1);
-}
-
-TEST(SpeakerMatchMatrixTest, SpeakersPassThroughAndACentreGoesBetweenTheFronts) {
-    f32 matrix[8 * 8];
-    AuBuildSpeakerMatchMatrix(AuChannelConfig::Standard(AU_SPEAKER_SETUP_STEREO),
-                              AuChannelConfig::Standard(AU_SPEAKER_SETUP_MONO), matrix);
-    EXPECT_FLOAT_EQ(matrix[0], 0.70710678f);
-    EXPECT_FLOAT_EQ(matrix[4], 0.70710678f);
-    AuBuildSpeakerMatchMatrix(AuChannelConfig::Standard(AU_SPEAKER_SETUP_7POINT1),
-                              AuChannelConfig::Standard(AU_SPEAKER_SETUP_5POINT1), matrix);
-    const u32 stride = AuMatrixRowStride(6);
-    EXPECT_EQ(matrix[0 * stride + 0], 1.0f);
-    EXPECT_EQ(matrix[2 * stride + 2], 1.0f);
-    EXPECT_EQ(matrix[3 * stride + 3], 0.0f) << "the back pair is not in 5.1";
-    EXPECT_EQ(matrix[5 * stride + 3], 1.0f) << "side left";
-    EXPECT_EQ(matrix[7 * stride + 5], 1.0f) << "LFE to LFE";
-    AuBuildSpeakerMatchMatrix(AuChannelConfig::Anonymous(3), AuChannelConfig::Anonymous(2), matrix);
-    EXPECT_EQ(matrix[0], 1.0f);
-    EXPECT_EQ(matrix[4 + 1], 1.0f);
-    EXPECT_EQ(matrix[8 + 0], 0.0f);
-    EXPECT_EQ(matrix[8 + 1], 0.0f);
 }
 
 TEST(SpeakerAnglesTest, DefaultsFollowTheLayout) {

@@ -159,28 +159,6 @@ public:
     bool hasDevices = true;
 };
 
-// Pan tables are the angles they were built from, so a test can see a rebuild.
-class FakePanTables final : public IAuPanTables {
-public:
-    AURESULT InitTables() override {
-        Trace().push_back("pan.init");
-        return AuResultSuccess;
-    }
-    void* CreatePanTable(u32 mask, const u32* angles, u32 count) override {
-        ++created;
-        auto* table = new std::vector<u32>(angles, angles + count);
-        table->push_back(mask);
-        return table;
-    }
-    void FreePanTable(void* table) override {
-        if (!table) return;
-        ++freed;
-        delete static_cast<std::vector<u32>*>(table);
-    }
-    int created = 0;
-    int freed = 0;
-};
-
 // Memory manager with the default pool, a stream manager with a disk device rooted in a fresh
 // folder, the frame constants at their defaults and a virtual clock. The lower engine is left
 // to each test.
@@ -213,7 +191,6 @@ protected:
         CAuLowerEngine::SetVoiceGraph(nullptr);
         CAuLowerEngine::SetListeners(nullptr);
         CAuLowerEngine::SetMotionDeviceMgr(nullptr);
-        CAuLowerEngine::SetPanTables(nullptr);
         AU::StreamMgr::SetFileLocationResolver(nullptr);
         m_io.Term();
         if (AU::IAuStreamMgr::m_pStreamMgr) AU::IAuStreamMgr::m_pStreamMgr->Destroy();
@@ -246,7 +223,6 @@ protected:
     RecordingVoiceGraph m_graph;
     RecordingListeners m_listeners;
     RecordingMotion m_motion;
-    FakePanTables m_tables;
 };
 
 // A planar buffer owned by the test (16-byte aligned), for feeding kernels and devices.
