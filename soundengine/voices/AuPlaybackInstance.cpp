@@ -78,8 +78,7 @@ AURESULT CAuPlaybackInstance::Init(IAuInstanceLimiter* nodeLimiter, IAuInstanceL
         if (result != AuResultSuccess) return result;
     }
     if (g_pPlayingMgr) {
-        u32 flags = 0;
-        const AURESULT result = g_pPlayingMgr->AddInstance(m_key.playingID, flags);
+        const AURESULT result = g_pPlayingMgr->AddInstance(m_key.playingID, m_uCallbackFlags);
         if (result != AuResultSuccess) return result;
     }
     if (m_pMedia) {

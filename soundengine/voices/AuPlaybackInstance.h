@@ -255,6 +255,24 @@ public:
     void AttachVoice(IAuInstanceVoice* voice) noexcept { m_pVoice = voice; }
     void SetVoiceActivity(u8 bit) noexcept;
 
+    // What the source reports back: the media's format, the frames the pitch node drops after a
+    // block-aligned seek, and the end of a seek request.
+    struct MediaFormat {
+        u32 uSampleRate = 0;
+        AuChannelConfig config;
+        u32 uBits = 0; // bits per sample in bits 0-5, block align in bits 6-15
+    };
+    void SetMediaFormat(const MediaFormat& format) { m_mediaFormat = format; }
+    const MediaFormat& GetMediaFormat() const { return m_mediaFormat; }
+    void SetSourceFrameOffset(u32 frames) { m_uSourceFrameOffset = frames; }
+    u32 SourceFrameOffset() const { return m_uSourceFrameOffset; }
+    void ClearSeek() {
+        m_bSeekPending = m_bSeekPercent = m_bSeekSnap = false;
+        m_fSeekPosition = 0.0f;
+    }
+    // The playing ID's callback flags (bit 4 markers), as the playing manager gave them.
+    u32 CallbackFlags() const { return m_uCallbackFlags; }
+
     void SetPlayMode(u8 mode) { m_uPlayMode = mode & 7; }
     void SetLoopCount(u16 count) { m_uLoopCount = count; }
     void SetUserSend(u32 index, AuUniqueID busID, f32 volumeDb);
@@ -397,4 +415,7 @@ private:
     i32 m_lFrameBudget = -1;
     IAuInstanceLimiter* m_pNodeLimiter = nullptr;
     IAuInstanceLimiter* m_pBusLimiter = nullptr;
+    MediaFormat m_mediaFormat;
+    u32 m_uSourceFrameOffset = 0;
+    u32 m_uCallbackFlags = 0;
 };
