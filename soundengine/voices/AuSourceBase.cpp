@@ -264,7 +264,12 @@ void CAuSourceBase::RelocateMedia(const u8* newBase, const u8* oldBase) noexcept
 }
 
 AURESULT CAuPcmBankSource::StartStream() noexcept {
-    return OpenMedia(kTagExtensible, 1, 2);
+    const AURESULT result = OpenMedia(kTagExtensible, 1, 2);
+    // The samples are handed on in place as 16-bit words: data that an unpadded odd chunk left at
+    // an odd address could not be read as such.
+    if (result == AuResultSuccess && (reinterpret_cast<uintptr_t>(m_pMedia) + m_uDataOffset) % alignof(i16))
+        return AuResultBadHeader;
+    return result;
 }
 
 void CAuPcmBankSource::GetBuffer(AuPipelineBuffer& buffer) noexcept {

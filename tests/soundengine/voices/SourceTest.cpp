@@ -145,12 +145,18 @@ TEST_F(SourceTest, BadMediaAreRefused) {
         AURESULT pcm;
     };
     const Case cases[] = {
-        {Malformed::Truncated19, AuResultBadHeader},    {Malformed::CueBeforeFmt, AuResultBadHeader},
-        {Malformed::BlockAlignZero, AuResultBadHeader}, {Malformed::RateZero, AuResultBadHeader},
-        {Malformed::ChannelsZero, AuResultBadHeader},   {Malformed::Pcm32Bit, AuResultBadHeader},
-        {Malformed::LoopEndBelowStart, AuResultFail},   {Malformed::LoopPastEnd, AuResultFail},
-        {Malformed::TrailingBytes, AuResultFail},       {Malformed::HugeAudCount, AuResultSuccess},
-        {Malformed::SmplLoopOutside, AuResultSuccess},  {Malformed::OddChunkNonZeroPad, AuResultSuccess},
+        {Malformed::Truncated19, AuResultBadHeader},
+        {Malformed::CueBeforeFmt, AuResultBadHeader},
+        {Malformed::BlockAlignZero, AuResultBadHeader},
+        {Malformed::RateZero, AuResultBadHeader},
+        {Malformed::ChannelsZero, AuResultBadHeader},
+        {Malformed::Pcm32Bit, AuResultBadHeader},
+        {Malformed::LoopEndBelowStart, AuResultFail},
+        {Malformed::LoopPastEnd, AuResultFail},
+        {Malformed::TrailingBytes, AuResultFail},
+        {Malformed::HugeAudCount, AuResultSuccess},
+        {Malformed::SmplLoopOutside, AuResultSuccess},
+        {Malformed::OddChunkNonZeroPad, AuResultBadHeader}, // samples at an odd address
     };
     for (const Case& c : cases) {
         const Bytes media = bankgen::MakeMalformed(c.kind);
