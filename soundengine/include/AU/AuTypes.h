@@ -48,6 +48,7 @@ using f64 = double;
     X(NoTransferPossible, 53)                                                                                \
     X(BankNotLoaded, 54)                                                                                     \
     X(HeaderChunkTooShort, 56)                                                                               \
+    X(StillBuffering, 63)                                                                                    \
     X(WrongBankVersion, 64)                                                                                  \
     X(FileNotFound, 66)                                                                                      \
     X(BankAlreadyLoaded, 69)                                                                                 \

@@ -91,6 +91,8 @@ TEST(RecipeTest, MistakesAreReportedNotGuessed) {
             "rtpcs": [{"gameParameter": 5, "points": [[0]]}]}]})"},
         {"unknown signal", R"({"bank": "A", "media": [{"id": 1, "channels": [{"kind": "saw"}]}]})"},
         {"media without channels", R"({"bank": "A", "media": [{"id": 1}]})"},
+        {"unknown codec",
+         R"({"bank": "A", "media": [{"id": 1, "codec": "mp3", "channels": [{"kind": "dc"}]}]})"},
         {"channels of different lengths", R"({"bank": "A", "media": [{"id": 1, "channels": [
             {"kind": "impulse", "frames": 4}, {"kind": "impulse", "frames": 5}]}]})"},
         {"built-in binding above 6",
@@ -133,6 +135,28 @@ TEST(RecipeTest, SettingsContainersAndBankNames) {
     EXPECT_EQ(bank.names[0].bankId, 0x50C63A23u);
     EXPECT_EQ(bank.names[0].name, "Init");
     EXPECT_EQ(bank.names[1].bankId, 0x47FD79D2u);
+}
+
+TEST(RecipeTest, MediaMayAskForAdpcm) {
+    std::vector<std::string> errors;
+    std::optional<BankBuilder> b = BuilderFromRecipe(R"({"bank": "M", "media": [
+        {"id": 5, "codec": "adpcm", "rate": 24000, "channels": [{"kind": "chirp", "seconds": 0.01}]},
+        {"id": 6, "channels": [{"kind": "dc", "seconds": 0.001}]}]})",
+                                                     errors);
+    ASSERT_TRUE(b) << (errors.empty() ? "" : errors.front());
+    Bytes bytes;
+    ASSERT_TRUE(b->Build(bytes, errors));
+    ParsedBank bank;
+    std::string error;
+    ASSERT_TRUE(ParseBank(bytes, bank, error)) << error;
+    ASSERT_EQ(bank.media.size(), 2u);
+    const std::uint8_t* adpcm = bytes.data() + bank.dataOffset + bank.media[0].offset;
+    EXPECT_EQ(adpcm[20], 2);  // tag
+    EXPECT_EQ(adpcm[32], 36); // block align
+    EXPECT_EQ(bank.media[0].size, 68u + (240u + 63u) / 64u * 36u);
+    const std::uint8_t* pcm = bytes.data() + bank.dataOffset + bank.media[1].offset;
+    EXPECT_EQ(pcm[20], 0xFE);
+    EXPECT_EQ(bank.media[1].size, 68u + 48u * 2u);
 }
 
 } // namespace

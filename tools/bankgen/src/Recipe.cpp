@@ -210,7 +210,11 @@ std::vector<float> ReadSignal(const json& j, std::uint32_t rate, Obj& owner) {
     if (kind == "noise")
         return Noise(s.Uint<std::uint32_t>("seed", 1),
                      static_cast<std::uint32_t>(std::lround(s.Number("seconds", 1) * rate)), amplitude);
-    s.Error("kind \"" + kind + "\" is not sine, impulse or noise");
+    if (kind == "dc")
+        return Dc(static_cast<std::uint32_t>(std::lround(s.Number("seconds", 1) * rate)), amplitude);
+    if (kind == "chirp")
+        return Chirp(s.Number("from", 100), s.Number("to", 10000), s.Number("seconds", 1), rate, amplitude);
+    s.Error("kind \"" + kind + "\" is not sine, impulse, noise, dc or chirp");
     return {};
 }
 
@@ -228,7 +232,14 @@ void ReadMedia(const json& j, BankBuilder& bank, std::vector<std::string>& error
     for (const auto& c : channels)
         if (c.size() != channels[0].size() || c.empty())
             o.Error("channel signals must be non-empty and of equal length");
-    bank.AddMedia(id, MakePcmWave(ToPcm16(channels), static_cast<std::uint16_t>(channels.size()), rate));
+    const std::string codec = o.Has("codec") ? o.String("codec") : "pcm";
+    const auto count = static_cast<std::uint16_t>(channels.size());
+    if (codec == "adpcm")
+        bank.AddMedia(id, MakeAdpcmWave(ToPcm16(channels), count, rate));
+    else if (codec == "pcm")
+        bank.AddMedia(id, MakePcmWave(ToPcm16(channels), count, rate));
+    else
+        o.Error("codec \"" + codec + "\" is not pcm or adpcm");
 }
 
 void ReadAction(Obj& o, ActionRecord& a, std::uint32_t bankId) {
