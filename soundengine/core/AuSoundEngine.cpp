@@ -4,10 +4,12 @@
 #include "core/AuCpuInfo.h"
 #include "core/AuEngineManagers.h"
 #include "core/AuEngineTrace.h"
+#include "core/AuListener.h"
 #include "core/AuObjectIndex.h"
 #include "core/AuOutputTiming.h"
 #include "core/AuPlayingMgr.h"
 #include "core/AuPositionRepository.h"
+#include "core/AuRegistryMsgHandlers.h"
 #include "core/AuSoundEngineInternal.h"
 #include "core/AuThreads.h"
 #include "voices/AuLowerEngine.h"
@@ -106,6 +108,7 @@ AURESULT StartVoiceSide() {
     s_bComInitialized = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
     s_hWakeEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (!s_hWakeEvent) return AuResultFail;
+    CAuLowerEngine::SetListeners(&CAuListener::Instance());
     const AURESULT result = CAuLowerEngine::Init(s_settings.mainOutputSettings, s_settings.mainOutputType);
     if (result == AuResultSuccess)
         s_settings.mainOutputSettings.channelConfig = CAuLowerEngine::OutputConfig();
@@ -121,6 +124,7 @@ AURESULT StartAudioMgr() {
     AURESULT result = g_pAudioMgr->Init(s_settings.commandQueueSize);
     if (result != AuResultSuccess) return result;
     g_pAudioMgr->SetDeviceTimeoutMs(s_settings.deviceTimeoutMs);
+    AuRegisterObjectMsgHandlers(*g_pAudioMgr);
     AuTrace("audio thread");
     return g_pAudioMgr->StartAudioThread(CAuLowerEngine::PlatformSettings().audioThread, s_hWakeEvent);
 }

@@ -6,6 +6,10 @@
 
 constexpr u32 AU_NUM_SPEAKER_ANGLES = 3;
 
+struct AuListenerData;
+struct AuSoundPosition;
+struct AuEmitterListenerPair;
+
 class CAuSpeakerPan {
 public:
     // Front 30, side 110 (100 with backs and sides), back 142.5 degrees, height 45; a layout with
@@ -16,4 +20,8 @@ public:
     // differences, twice the room behind the last), else 2.
     static AURESULT SetSpeakerAngles(const f32* degrees, u32 count, u32* units, f32& minimumGap);
     static void ConvertSpeakerAngles(const u32* units, u32 count, f32* degrees);
+    // The pair of one emitter position as heard by the listener (voices/AuPositioning.h); returns
+    // the scaled distance. [audio thread]
+    static f32 ComputeScaledDistance(const AuListenerData& listener, const AuSoundPosition& emitter,
+                                     f32 attenuationScaling, AuEmitterListenerPair& pair) noexcept;
 };

@@ -3,6 +3,7 @@
 
 #include <AU/AuCallback.h>
 #include <AU/AuInitSettings.h>
+#include <AU/AuPositionTypes.h>
 #include <AU/AuTypes.h>
 
 // One external source posted with an event: the sound whose source carries the cookie plays the
