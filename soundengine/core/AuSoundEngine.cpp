@@ -3,6 +3,7 @@
 #include "core/AuAudioMgr.h"
 #include "core/AuCpuInfo.h"
 #include "core/AuEngineManagers.h"
+#include "core/AuEngineSettings.h"
 #include "core/AuEngineTrace.h"
 #include "core/AuListener.h"
 #include "core/AuObjectIndex.h"
@@ -125,6 +126,7 @@ AURESULT StartAudioMgr() {
     if (result != AuResultSuccess) return result;
     g_pAudioMgr->SetDeviceTimeoutMs(s_settings.deviceTimeoutMs);
     AuRegisterObjectMsgHandlers(*g_pAudioMgr);
+    AuRegisterOutputMsgHandlers(*g_pAudioMgr);
     AuTrace("audio thread");
     return g_pAudioMgr->StartAudioThread(CAuLowerEngine::PlatformSettings().audioThread, s_hWakeEvent);
 }
@@ -194,6 +196,7 @@ AURESULT Init(AuInitSettings* settings, AuPlatformInitSettings* platformSettings
     else
         GetDefaultInitSettings(s_settings);
     g_pAssertHook = s_settings.assertHook;
+    AuEngineSettings::Reset();
     CAuLowerEngine::SetPlatformInitSettings(platformSettings);
 
     AuTrace("default pool");
@@ -296,7 +299,25 @@ AURESULT WakeupFromSuspend() {
 AURESULT RegisterGlobalCallback(AuGlobalCallbackFunc callback) {
     if (!s_bInitialized) return AuResultFail;
     CAuMainLock lock;
+    return AddBehavioralExtension(callback);
+}
+
+AURESULT UnregisterGlobalCallback(AuGlobalCallbackFunc callback) {
+    CAuMainLock lock;
+    return RemoveBehavioralExtension(callback);
+}
+
+AURESULT AddBehavioralExtension(AuGlobalCallbackFunc callback) {
     return s_globalCallbacks.AddLast(callback) ? AuResultSuccess : AuResultNoMemory;
+}
+
+AURESULT RemoveBehavioralExtension(AuGlobalCallbackFunc callback) {
+    const u32 index =
+        s_globalCallbacks.IndexOf([callback](AuGlobalCallbackFunc held) { return held == callback; });
+    if (index == s_globalCallbacks.Count()) return AuResultFail;
+    s_globalCallbacks.EraseOrdered(index);
+    if (s_globalCallbacks.Count() == 0) s_globalCallbacks.Term();
+    return AuResultSuccess;
 }
 
 void CancelEventCallback(AuPlayingID playingID) {
