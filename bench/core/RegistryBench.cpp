@@ -18,8 +18,11 @@ constexpr u32 kObjects = 500;
 constexpr u16 kPositions = 4;
 
 void UpdateObjects500x8x4(benchmark::State& state) {
-    const AuMemoryMgrSettings settings{4};
-    AU::MemoryMgr::Init(&settings);
+    // Pools of its own; the memory manager of the program when it runs.
+    const bool ownManager = !AU::MemoryMgr::IsInitialized();
+    const AuMemoryMgrSettings settings{8};
+    if (ownManager) AU::MemoryMgr::Init(&settings);
+    const AuMemPoolId programPool = g_DefaultPoolId;
     g_DefaultPoolId = AU::MemoryMgr::CreatePool(nullptr, 16u << 20, 64, AuPoolAttrMalloc, 0);
     g_LEngineDefaultPoolId = AU::MemoryMgr::CreatePool(nullptr, 1u << 16, 64, AuPoolAttrMalloc, 16);
     {
@@ -63,9 +66,11 @@ void UpdateObjects500x8x4(benchmark::State& state) {
         g_pRTPCMgr = nullptr;
         CAuListener::Instance().Term();
     }
-    AU::MemoryMgr::Term();
-    g_DefaultPoolId = AU_INVALID_POOL_ID;
+    AU::MemoryMgr::DestroyPool(g_LEngineDefaultPoolId);
+    AU::MemoryMgr::DestroyPool(g_DefaultPoolId);
     g_LEngineDefaultPoolId = AU_INVALID_POOL_ID;
+    g_DefaultPoolId = programPool;
+    if (ownManager) AU::MemoryMgr::Term();
 }
 BENCHMARK(UpdateObjects500x8x4)->Unit(benchmark::kMicrosecond);
 
