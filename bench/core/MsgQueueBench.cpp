@@ -198,6 +198,25 @@ int main(int argc, char** argv) {
             printf("ring / mutex+deque messages per second, %s producer(s): %.2f (%.2f M/s vs %.2f M/s)\n",
                    producers, ring->second / deque->second, ring->second / 1e6, deque->second / 1e6);
     }
+    // The exports (PostingBench.cpp): calls per second, and one post's cost in the game's regime
+    // (each producer's own rate there, as each times its own bursts).
+    for (const char* threads : {"1", "4"}) {
+        const std::string suffix = std::string("/real_time/threads:") + threads;
+        for (const char* name : {"BM_PostEvent", "BM_SetRTPCValue"}) {
+            const auto calls = reporter.perSecond.find(name + suffix);
+            if (calls != reporter.perSecond.end())
+                printf("%s calls per second, %s thread(s): %.2f M/s\n", name + 3, threads,
+                       calls->second / 1e6);
+        }
+        const std::string manual = std::string("/manual_time/threads:") + threads;
+        const auto ring = reporter.perSecond.find("BM_GameFrameRing" + manual);
+        const auto deque = reporter.perSecond.find("BM_GameFrameMutexDeque" + manual);
+        if (ring != reporter.perSecond.end() && deque != reporter.perSecond.end()) {
+            printf("game regime, bursts of 1000, %s producer(s): one post %.1f ns (ring) vs %.1f ns "
+                   "(mutex+deque), ring / mutex+deque rate %.2f\n",
+                   threads, 1e9 / ring->second, 1e9 / deque->second, ring->second / deque->second);
+        }
+    }
     benchmark::Shutdown();
     AU::MemoryMgr::Term();
     g_DefaultPoolId = -1;

@@ -3,6 +3,7 @@
 #include "core/AuAudioMgr.h"
 #include "core/AuEngineManagers.h"
 #include "core/AuEngineTrace.h"
+#include "core/AuListener.h"
 #include "core/AuOutputTiming.h"
 #include "core/AuPositionRepository.h"
 #include "core/AuSoundEngineInternal.h"
@@ -104,6 +105,7 @@ void CAuAudioMgr::Perform() noexcept {
         ProcessMsgQueue();
         AuTrace("pending actions");
         AuTrace("listeners");
+        CAuListener::UpdateChanged();
         AuTrace("game objects");
         if (g_pRegistryMgr) g_pRegistryMgr->UpdateObjects();
         if (voices && voices->HasVoicesToStart()) {

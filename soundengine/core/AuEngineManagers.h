@@ -3,6 +3,7 @@
 // stop and the per-frame call the audio pass makes of it.
 #pragma once
 
+#include "core/AuRegistryMgr.h"
 #include "core/AuTransitionMgr.h"
 #include "parameters/AuRTPCMgr.h"
 
@@ -25,14 +26,6 @@ public:
 
 private:
     bool m_bThreaded;
-};
-
-class CAuRegistryMgr {
-public:
-    AURESULT Init() { return AuResultSuccess; }
-    void Term() {}
-    // [audio thread] Once per pass: positions and listener masks of the game objects.
-    void UpdateObjects() noexcept {}
 };
 
 class CAuModulatorMgr {

@@ -3,11 +3,14 @@
 #include "core/AuAudioMgr.h"
 #include "core/AuCpuInfo.h"
 #include "core/AuEngineManagers.h"
+#include "core/AuEngineSettings.h"
 #include "core/AuEngineTrace.h"
+#include "core/AuListener.h"
 #include "core/AuObjectIndex.h"
 #include "core/AuOutputTiming.h"
 #include "core/AuPlayingMgr.h"
 #include "core/AuPositionRepository.h"
+#include "core/AuRegistryMsgHandlers.h"
 #include "core/AuSoundEngineInternal.h"
 #include "core/AuThreads.h"
 #include "voices/AuLowerEngine.h"
@@ -98,6 +101,7 @@ AURESULT SoundEngineStartup(AuInitSettings* caller) {
 // engine with its main output and the watch on audio-device changes.
 AURESULT StartVoiceSide() {
     AuTrace("voice side");
+    CAuLowerEngine::SetListeners(&CAuListener::Instance());
     const AURESULT result = InitOutputSide(s_settings);
     if (g_pTransitionMgr) g_pTransitionMgr->SetOutputTiming(g_OutputTiming.uBufferMs, g_uNumSamplesPerFrame);
     if (result == AuResultSuccess)
@@ -114,6 +118,8 @@ AURESULT StartAudioMgr() {
     AURESULT result = g_pAudioMgr->Init(s_settings.commandQueueSize);
     if (result != AuResultSuccess) return result;
     g_pAudioMgr->SetDeviceTimeoutMs(s_settings.deviceTimeoutMs);
+    AuRegisterObjectMsgHandlers(*g_pAudioMgr);
+    AuRegisterOutputMsgHandlers(*g_pAudioMgr);
     AuTrace("audio thread");
     return g_pAudioMgr->StartAudioThread(CAuLowerEngine::PlatformSettings().audioThread, AuOutputEvent());
 }
@@ -183,6 +189,7 @@ AURESULT Init(AuInitSettings* settings, AuPlatformInitSettings* platformSettings
     else
         GetDefaultInitSettings(s_settings);
     g_pAssertHook = s_settings.assertHook;
+    AuEngineSettings::Reset();
     CAuLowerEngine::SetPlatformInitSettings(platformSettings);
 
     AuTrace("default pool");
@@ -281,7 +288,25 @@ AURESULT WakeupFromSuspend() {
 AURESULT RegisterGlobalCallback(AuGlobalCallbackFunc callback) {
     if (!s_bInitialized) return AuResultFail;
     CAuMainLock lock;
+    return AddBehavioralExtension(callback);
+}
+
+AURESULT UnregisterGlobalCallback(AuGlobalCallbackFunc callback) {
+    CAuMainLock lock;
+    return RemoveBehavioralExtension(callback);
+}
+
+AURESULT AddBehavioralExtension(AuGlobalCallbackFunc callback) {
     return s_globalCallbacks.AddLast(callback) ? AuResultSuccess : AuResultNoMemory;
+}
+
+AURESULT RemoveBehavioralExtension(AuGlobalCallbackFunc callback) {
+    const u32 index =
+        s_globalCallbacks.IndexOf([callback](AuGlobalCallbackFunc held) { return held == callback; });
+    if (index == s_globalCallbacks.Count()) return AuResultFail;
+    s_globalCallbacks.EraseOrdered(index);
+    if (s_globalCallbacks.Count() == 0) s_globalCallbacks.Term();
+    return AuResultSuccess;
 }
 
 void CancelEventCallback(AuPlayingID playingID) {

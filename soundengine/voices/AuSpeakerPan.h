@@ -26,8 +26,17 @@ struct AuPanTable {
     f32 fGains[AU_PAN_TABLE_ENTRIES][2];
 };
 
+struct AuListenerData;
+struct AuSoundPosition;
+struct AuEmitterListenerPair;
+
 class CAuSpeakerPan {
 public:
+    // The pair of one emitter position as heard by the listener (voices/AuPositioning.h); returns
+    // the scaled distance. [audio thread]
+    static f32 ComputeScaledDistance(const AuListenerData& listener, const AuSoundPosition& emitter,
+                                     f32 attenuationScaling, AuEmitterListenerPair& pair) noexcept;
+
     // ---- Mixing matrices ----
 
     // Zeroes the matrix, then: standard to standard by ComputeStandardMatrix, anonymous to
