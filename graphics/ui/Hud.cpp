@@ -10,8 +10,8 @@
 
 namespace {
 
-HudTextureLookup& Lookup() {
-    static HudTextureLookup lookup = nullptr;
+GuiTextureLookup& Lookup() {
+    static GuiTextureLookup lookup = nullptr;
     return lookup;
 }
 
@@ -37,13 +37,6 @@ float Fraction(float f) {
     return std::isnan(f) ? 0.0f : std::clamp(f, 0.0f, 1.0f);
 }
 
-// The icon the texture manager has, else its default texture; null when neither exists.
-ID3D11ShaderResourceView* Icon(ResourceHub* hub, const char* name) {
-    if (!Lookup()) return nullptr;
-    if (ID3D11ShaderResourceView* view = Lookup()(hub, name)) return view;
-    return Lookup()(hub, "defaulttexture");
-}
-
 void CountWindow(const HudFields& hud, const char* suffix, float x, const char* icon, const char* label,
                  int count) {
     gui::PushWindowBorder(true);
@@ -52,7 +45,7 @@ void CountWindow(const HudFields& hud, const char* suffix, float x, const char* 
     ImGui::SetWindowSize(ImVec2(100, 50));
     ImGui::SetWindowFontScale(4.0f);
     if (hud.hub) {
-        if (ID3D11ShaderResourceView* view = Icon(hud.hub, icon))
+        if (ID3D11ShaderResourceView* view = GuiTexture(hud.hub, icon))
             ImGui::Image(static_cast<ImTextureID>(view), ImVec2(45, 45), ImVec2(0, 0), ImVec2(1, 1),
                          ImVec4(1, 1, 1, 1), ImVec4(1, 1, 1, 0));
     } else {
@@ -93,8 +86,14 @@ void BarBorder(const std::string& name, float x, float y, const char* label) {
 
 } // namespace
 
-void SetHudTextureLookup(HudTextureLookup lookup) {
+void SetGuiTextureLookup(GuiTextureLookup lookup) {
     Lookup() = lookup;
+}
+
+ID3D11ShaderResourceView* GuiTexture(ResourceHub* hub, const std::string& name) {
+    if (!Lookup()) return nullptr;
+    if (ID3D11ShaderResourceView* view = Lookup()(hub, name)) return view;
+    return Lookup()(hub, "defaulttexture");
 }
 
 void DrawHud(const HudFields& hud) {

@@ -37,10 +37,13 @@ void DrawQueuedFloodWarnings();
 // Empties the queue without drawing: calls made while no GUI frame could draw them.
 void DropQueuedFloodWarnings();
 
-// The HUD's icons are the resource hub's textures; the hub's texture manager installs this lookup.
-// Null (the default) or a null result: the manager has no such texture.
-using HudTextureLookup = ID3D11ShaderResourceView* (*)(ResourceHub* hub, const std::string& name);
-void SetHudTextureLookup(HudTextureLookup lookup);
+// The GUI's pictures (the HUD icons, the how-to-play picture) are the resource hub's textures; the
+// hub's texture manager installs this lookup. Null (the default) or a null result: the manager has no
+// such texture.
+using GuiTextureLookup = ID3D11ShaderResourceView* (*)(ResourceHub* hub, const std::string& name);
+void SetGuiTextureLookup(GuiTextureLookup lookup);
+// The hub's texture of that name, else its "defaulttexture"; null when neither exists.
+ID3D11ShaderResourceView* GuiTexture(ResourceHub* hub, const std::string& name);
 
 constexpr const char* kKeyIcon = "keyHUDicon.png";
 constexpr const char* kPowerCellIcon = "powercellHUDicon.png";

@@ -57,6 +57,7 @@ void Menus::Draw() {
         {GameState::MENU_STATE_RESULTS, [](Record&) { DrawResultsMenu(); }},
         {GameState::MENU_STATE_CONFIRMATION, [](Record&) { DrawExitGameConfirmation2(); }},
     };
+    ClearMenuWidgetRects();
     std::vector<std::size_t> order;
     for (std::size_t i = 0; i < mRecords.size(); ++i)
         if (mRecords[i].visible) order.push_back(i);

@@ -100,11 +100,12 @@ protected:
     }
 
     // "Player<n>" with its PlayerStats.
-    std::shared_ptr<PlayerStats> MakePlayer(int n) {
+    static std::shared_ptr<PlayerStats> MakePlayer(int n) {
         std::shared_ptr<Object> object = Engine::mFactory->CreateGenericObject().lock();
         object->SetName("Player" + std::to_string(n));
-        return std::static_pointer_cast<PlayerStats>(
-            Engine::mFactory->GiveObjectComponent(object, std::string("PlayerStats")));
+        auto stats = std::make_shared<PlayerStats>();
+        EXPECT_TRUE(object->AddComponent(stats));
+        return stats;
     }
 
     // A window of the last frame by name; null when it was not drawn in it.

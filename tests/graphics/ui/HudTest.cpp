@@ -19,7 +19,7 @@ protected:
             mStats.push_back(MakePlayer(n));
     }
     void TearDown() override {
-        SetHudTextureLookup(nullptr);
+        SetGuiTextureLookup(nullptr);
         mStats.clear();
         GuiTest::TearDown();
     }
@@ -53,13 +53,6 @@ protected:
         draw();
         ImGui::Render();
         return ImGui::GetDrawData();
-    }
-    std::shared_ptr<PlayerStats> MakePlayer(int n) {
-        std::shared_ptr<Object> object = Engine::mFactory->CreateGenericObject().lock();
-        object->SetName("Player" + std::to_string(n));
-        auto stats = std::make_shared<PlayerStats>();
-        EXPECT_TRUE(object->AddComponent(stats));
-        return stats;
     }
     // The length of the run of pixels near `colour` that starts at (x, y) and goes right.
     int RunRight(const std::vector<uint32_t>& pixels, int x, int y, int r, int g, int b) {
@@ -199,17 +192,17 @@ TEST_F(HudTest, IconsComeFromTheHubLabelsWithoutOneAndTheDefaultTextureStandsInF
     hud.hub = mGraphics->mHub;
     const ImTextureID font = ImGui::GetIO().Fonts->TexID;
 
-    SetHudTextureLookup(FakeIcon);
+    SetGuiTextureLookup(FakeIcon);
     DrawAlone([&] { DrawHud(hud); });
     EXPECT_EQ(Textures(DrawAlone([&] { DrawHud(hud); })),
               (std::set<ImTextureID>{font, FakeIcon(nullptr, kKeyIcon), FakeIcon(nullptr, kPowerCellIcon)}));
 
-    SetHudTextureLookup(OnlyDefault);
+    SetGuiTextureLookup(OnlyDefault);
     EXPECT_EQ(Textures(DrawAlone([&] { DrawHud(hud); })),
               (std::set<ImTextureID>{font, FakeIcon(nullptr, "defaulttexture")}));
 
     // Without the default texture only the counts are drawn; without a hub the labels come back.
-    SetHudTextureLookup(nullptr);
+    SetGuiTextureLookup(nullptr);
     for (int frame = 0; frame < 2; ++frame)
         DrawAlone([&] { DrawHud(hud); });
     const float countOnly = Window("PKey Quantity")->ContentSize.x;
