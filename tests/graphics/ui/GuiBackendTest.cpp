@@ -1,6 +1,7 @@
 #include "GuiTestSupport.h"
 
 #include <EngineTestControl.h>
+#include <InputSystem.h>
 
 #include <algorithm>
 #include <fstream>
@@ -267,6 +268,37 @@ TEST_F(GuiWithEmptyIniTest, StartsWithTheDefaultSettings) {
     DrawFloodWarning(1600, 0, 0, "text");
     Frame(2);
     EXPECT_TRUE(std::filesystem::exists(mRoot / "Resources" / "imgui.ini"));
+}
+
+} // namespace
+
+namespace {
+
+// The game's input system beside the GUI: what it writes into the relayed block is the GUI's input.
+class GuiWithInputTest : public guitest::GuiTest {
+protected:
+    bool StartSystems() override {
+        Engine::AddSystem(new InputSystem(L"Input"));
+        return true;
+    }
+};
+
+TEST_F(GuiWithInputTest, AMouseMoveAndAKeyReachTheGuiThroughTheInputSystem) {
+    // The first frame relays the block; the input system keeps it for its next event pump.
+    Frame();
+    SDL_Event motion{};
+    motion.type = SDL_MOUSEMOTION;
+    motion.motion.x = 321;
+    motion.motion.y = 123;
+    ASSERT_EQ(SDL_PushEvent(&motion), 1);
+    SDL_Event key{};
+    key.type = SDL_KEYDOWN;
+    key.key.keysym.scancode = SDL_SCANCODE_DOWN;
+    ASSERT_EQ(SDL_PushEvent(&key), 1);
+    Frame(2);
+    EXPECT_EQ(ImGui::GetIO().MousePos.x, 321.0f);
+    EXPECT_EQ(ImGui::GetIO().MousePos.y, 123.0f);
+    EXPECT_TRUE(ImGui::IsKeyDown(ImGui::GetKeyIndex(ImGuiKey_DownArrow)));
 }
 
 } // namespace

@@ -476,3 +476,24 @@ TEST_F(MenuScreensTest, BadInputSendsNothingTwiceAndNeverFails) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(MenuScreensTest, DownAndUpMoveTheKeyboardNavigation) {
+    Open(MENU_PAUSE);
+    const auto press = [this](int virtualKey) {
+        ImGui::GetIO().KeysDown[virtualKey] = true;
+        Frame();
+        ImGui::GetIO().KeysDown[virtualKey] = false;
+        Frame();
+        return GImGui->NavId;
+    };
+    const ImGuiID first = press(VK_DOWN);
+    const ImGuiID second = press(VK_DOWN);
+    EXPECT_NE(first, 0u);
+    EXPECT_NE(second, 0u);
+    EXPECT_NE(first, second);
+    EXPECT_EQ(press(VK_UP), first);
+}
+
+} // namespace
