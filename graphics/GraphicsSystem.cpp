@@ -5,6 +5,7 @@
 #include "GraphicsErrors.h"
 #include "iDevice.h"
 #include "ui/GuiBackend.h"
+#include "ui/Hud.h"
 #include "ui/Menus.h"
 
 #include <ComponentAccessors.h>
@@ -117,6 +118,8 @@ bool GraphicsSystem::GuiAvailable() const {
 
 void GraphicsSystem::DrawGuiLayer() {
     ImGuiNewFrame();
+    // The game rules asked for these from their own update, before this frame opened.
+    DrawQueuedFloodWarnings();
     for (unsigned n = 1; n <= mDevice->mPlayerCount; ++n) {
         const std::string name = "Player" + std::to_string(n);
         const std::shared_ptr<Object> player = Engine::mFactory->GetObjectByName(name).lock();
@@ -124,9 +127,19 @@ void GraphicsSystem::DrawGuiLayer() {
         const std::shared_ptr<PlayerStats> stats = GetComponentOfType<PlayerStats>(player).lock();
         const D3D11_VIEWPORT* viewport = mDevice->GetPlayerViewport(n);
         if (!stats || !viewport) continue;
-        DrawHud(viewport->TopLeftX, viewport->TopLeftY, viewport->Width, viewport->Height,
-                stats->GetKeyCards(), stats->GetPowerCells(), FlareFraction(*stats), stats->GetSprintLevel(),
-                int(n - 1), mHub, name);
+        HudFields hud;
+        hud.left = viewport->TopLeftX;
+        hud.top = viewport->TopLeftY;
+        hud.width = viewport->Width;
+        hud.height = viewport->Height;
+        hud.keyCards = stats->GetKeyCards();
+        hud.powerCells = stats->GetPowerCells();
+        hud.flareFraction = FlareFraction(*stats);
+        hud.sprintFraction = stats->GetSprintLevel();
+        hud.playerIndex = int(n - 1);
+        hud.hub = mHub;
+        hud.prefix = name;
+        DrawHud(hud);
     }
     if (mMenus) mMenus->Draw();
     static_cast<DXDevice*>(mDevice)->SetFullWindowViewport();
@@ -136,10 +149,16 @@ void GraphicsSystem::DrawGuiLayer() {
 }
 
 void GraphicsSystem::Update(float) {
-    if (mState != 1) return;
+    if (mState != 1) {
+        DropQueuedFloodWarnings();
+        return;
+    }
     if (!mDevice->UpdateScene()) std::printf("UNKNOWN GRAPHICS FAILURE OCCURED!");
     if (mDevice->Render() <= 0) std::printf("UNKNOWN GRAPHICS FAILURE OCCURED!");
-    if (GuiAvailable()) DrawGuiLayer();
+    if (GuiAvailable())
+        DrawGuiLayer();
+    else
+        DropQueuedFloodWarnings();
     if (mDevice->Present() <= 0) std::printf("ERROR: SWAPCHAIN COULD NOT PRESENT BACKBUFFER!\n");
 }
 

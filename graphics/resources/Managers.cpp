@@ -5,10 +5,19 @@
 #include "GraphicsErrors.h"
 #include "Mesh.h"
 #include "ProceduralModels.h"
+#include "ResourceHub.h"
+#include "ui/Hud.h"
 
 #include <cstdio>
 
 namespace {
+
+// The GUI draws the hub's textures by name; a miss is the manager's "defaulttexture".
+ID3D11ShaderResourceView* HubTexture(ResourceHub* hub, const std::string& name) {
+    if (!hub || !hub->mTextureManager) return nullptr;
+    const auto* texture = dynamic_cast<const DXTexture*>(hub->mTextureManager->GetResource(name));
+    return texture ? texture->mView : nullptr;
+}
 
 FBXLoader::Factory& LoaderFactory() {
     static FBXLoader::Factory factory;
@@ -102,6 +111,7 @@ void TextureManager::Initialize(iDevice* device, GraphicsAPI api) {
     mResources = FreshMap();
     mDevice = device;
     mGraphicsAPI = api;
+    SetGuiTextureLookup(&HubTexture);
     LoadResources();
 }
 
