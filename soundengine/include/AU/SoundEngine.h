@@ -4,6 +4,7 @@
 #include <AU/AuCallback.h>
 #include <AU/AuInitSettings.h>
 #include <AU/AuTypes.h>
+#include <AU/SoundEngineBanks.h>
 
 // One external source posted with an event: the sound whose source carries the cookie plays the
 // first usable of file name, memory or file ID.
