@@ -225,8 +225,10 @@ AURESULT CAuBankMgr::ExecuteQueueItem(const AuBankRequest& request) {
         return result;
     }
     default:
-        AuLog(AuLogLevel::Error, "bank: request kind %u has no handler", request.kind);
-        return AuResultFail;
+        // Kinds nothing posts: nothing to do and no one to tell.
+        AuLog(AuLogLevel::Warning, "bank: request kind %u has no handler", request.kind);
+        if (request.callback) ForgetCallback(request.cookie);
+        return AuResultSuccess;
     }
 }
 
@@ -306,24 +308,26 @@ AURESULT CAuBankMgr::Load(const AuBankRequest& request) {
     const void* key = request.source == AuBankSource_InPlace ? request.memory : nullptr;
     CAuLoadedBank* bank;
     bool listed;
+    AURESULT refusal = AuResultSuccess;
     {
         CAuLock lock(g_csBankList);
         bank = m_list.Get(request.bankID, key);
-        if (bank && (bank->flags & CAuLoadedBank::kLoaded)) {
-            NotifyCompletion(request.callback, request.bankID, ReportedMemory(request),
-                             AuResultBankAlreadyLoaded, request.poolID, request.cookie);
-            return AuResultSuccess;
-        }
         listed = bank != nullptr;
-        if (!bank) bank = NewBank(request.bankID, key, request.poolID);
-        if (!bank) {
-            NotifyCompletion(request.callback, request.bankID, ReportedMemory(request), AuResultNoMemory,
-                             request.poolID, request.cookie);
-            return AuResultNoMemory;
+        if (bank && (bank->flags & CAuLoadedBank::kLoaded))
+            refusal = AuResultBankAlreadyLoaded;
+        else if (!bank && !(bank = NewBank(request.bankID, key, request.poolID)))
+            refusal = AuResultNoMemory;
+        if (refusal == AuResultSuccess) {
+            // A prepared record counts this load too, so that a holder of its media keeps it.
+            bank->poolID = request.poolID;
+            bank->loadCount.store(1);
         }
-        // A prepared record counts this load too, so that a holder of its media keeps it.
-        bank->poolID = request.poolID;
-        bank->loadCount.store(1);
+    }
+    if (refusal != AuResultSuccess) {
+        NotifyCompletion(request.callback, request.bankID, ReportedMemory(request), refusal, request.poolID,
+                         request.cookie);
+        // Already loaded is the callback's news; the request itself did what it should.
+        return refusal == AuResultBankAlreadyLoaded ? AuResultSuccess : refusal;
     }
     const AURESULT result = LoadBankData(request, *bank, AuBankLoadModeLoad);
     if (result == AuResultSuccess) {
@@ -425,7 +429,9 @@ void CAuBankMgr::UnloadCompletion(CAuLoadedBank& bank, bool notify) noexcept {
 AURESULT CAuBankMgr::PrepareBank(const AuBankRequest& request) {
     CAuLoadedBank* bank;
     bool listed;
-    AuBankLoadMode mode;
+    // Null: the record already holds what is asked, the preparation is only counted.
+    bool read = true;
+    AuBankLoadMode mode = AuBankLoadModePrepareStructure;
     {
         CAuLock lock(g_csBankList);
         bank = m_list.Get(request.bankID, nullptr);
@@ -433,41 +439,34 @@ AURESULT CAuBankMgr::PrepareBank(const AuBankRequest& request) {
         if (bank) {
             bank->prepareCount.fetch_add(1);
             ++bank->uExplicitPreparations;
-            if (request.content != AuBankContent_All || (bank->flags & CAuLoadedBank::kMediaPrepared)) {
-                NotifyCompletion(request.callback, request.bankID, nullptr, AuResultSuccess,
-                                 AU_INVALID_POOL_ID, request.cookie);
-                return AuResultSuccess;
-            }
+            read = request.content == AuBankContent_All && !(bank->flags & CAuLoadedBank::kMediaPrepared);
             mode = AuBankLoadModePrepareAgain;
-        } else {
-            bank = NewBank(request.bankID, nullptr, AU_INVALID_POOL_ID);
-            if (!bank) {
-                NotifyCompletion(request.callback, request.bankID, nullptr, AuResultNoMemory,
-                                 AU_INVALID_POOL_ID, request.cookie);
-                return AuResultNoMemory;
-            }
+        } else if ((bank = NewBank(request.bankID, nullptr, AU_INVALID_POOL_ID))) {
             bank->prepareCount.store(1);
             bank->uExplicitPreparations = 1;
-            mode = request.content == AuBankContent_All ? AuBankLoadModePrepareWithMedia
-                                                        : AuBankLoadModePrepareStructure;
+            if (request.content == AuBankContent_All) mode = AuBankLoadModePrepareWithMedia;
         }
     }
-    AuBankRequest byName = request;
-    byName.source = AuBankSource_ByName;
-    AURESULT result = LoadBankData(byName, *bank, mode);
-    if (result == AuResultSuccess) {
-        CAuLock lock(g_csBankList);
-        if (mode != AuBankLoadModePrepareStructure) bank->flags |= CAuLoadedBank::kMediaPrepared;
-        if (!listed) m_list.Set(bank);
-    } else if (listed) {
-        {
+    AURESULT result = AuResultSuccess;
+    if (!bank) {
+        result = AuResultNoMemory;
+    } else if (read) {
+        AuBankRequest byName = request;
+        byName.source = AuBankSource_ByName;
+        result = LoadBankData(byName, *bank, mode);
+        if (result == AuResultSuccess) {
             CAuLock lock(g_csBankList);
-            --bank->uExplicitPreparations;
+            if (!listed) m_list.Set(bank);
+        } else if (listed) {
+            {
+                CAuLock lock(g_csBankList);
+                --bank->uExplicitPreparations;
+            }
+            DropPreparation(*bank, false);
+        } else {
+            ReleasePreparedMedia(*bank);
+            FreeBank(bank);
         }
-        DropPreparation(*bank, false);
-    } else {
-        ReleasePreparedMedia(*bank);
-        FreeBank(bank);
     }
     NotifyCompletion(request.callback, request.bankID, nullptr, result, AU_INVALID_POOL_ID, request.cookie);
     return result;

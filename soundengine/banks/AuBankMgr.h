@@ -233,6 +233,8 @@ protected:
     void Unload();
     // After an unload's message is posted (the threaded manager watches for it at its stop).
     virtual void OnUnloadPosted() {}
+    // A request that will never call back after all.
+    virtual void ForgetCallback(void*) {}
 
 private:
     struct MediaTriple {

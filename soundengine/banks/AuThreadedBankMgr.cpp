@@ -161,7 +161,8 @@ DWORD WINAPI CAuThreadedBankMgr::ThreadProc(void* self) {
 void CAuThreadedBankMgr::Run() {
     for (;;) {
         WaitForSingleObject(m_hWake, INFINITE);
-        if (m_bStop.load(std::memory_order_acquire)) return;
+        // What was queued before the stop still runs: an unload queued just before the engine's
+        // termination completes and calls back.
         EnterCriticalSection(&m_queueLock);
         while (Item* item = m_pHead) {
             const AuBankRequest request = item->request;
@@ -174,6 +175,7 @@ void CAuThreadedBankMgr::Run() {
             EnterCriticalSection(&m_queueLock);
         }
         LeaveCriticalSection(&m_queueLock);
+        if (m_bStop.load(std::memory_order_acquire)) return;
     }
 }
 

@@ -71,6 +71,7 @@ public:
 
 protected:
     void OnUnloadPosted() override;
+    void ForgetCallback(void* cookie) override { m_callbacks.RemoveCookie(cookie); }
 
 private:
     struct Item {
