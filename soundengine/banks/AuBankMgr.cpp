@@ -130,6 +130,7 @@ void CAuBankMgr::Term() {
 }
 
 void CAuBankMgr::Unload() {
+    ClearPreparedEvents();
     // Explicit preparations first, most recently found first.
     AuArray<CAuLoadedBank*> prepared;
     {
@@ -212,6 +213,18 @@ AURESULT CAuBankMgr::ExecuteQueueItem(const AuBankRequest& request) {
         return PrepareBank(request);
     case AuBankRequest_UnprepareBank:
         return UnprepareBank(request);
+    case AuBankRequest_PrepareEvents:
+        return PrepareEvents(request);
+    case AuBankRequest_UnprepareEvents:
+        return UnprepareEvents(request);
+    case AuBankRequest_PrepareGameSyncs:
+        return PrepareGameSyncs(request);
+    case AuBankRequest_ClearPreparedEvents: {
+        const AURESULT result = ClearPreparedEvents();
+        NotifyCompletion(request.callback, ReportedID(request), ReportedMemory(request), result,
+                         AU_INVALID_POOL_ID, request.cookie);
+        return result;
+    }
     case AuBankRequest_ClearBanks: {
         const AURESULT result = ClearBanks();
         NotifyCompletion(request.callback, ReportedID(request), ReportedMemory(request), result,
@@ -531,6 +544,177 @@ u32 CAuBankMgr::BankCount() {
 CAuLoadedBank* CAuBankMgr::FindBank(u32 bankID, const void* secondKey) {
     CAuLock lock(g_csBankList);
     return m_list.Get(bankID, secondKey);
+}
+
+// ---- events and game syncs ----
+
+AURESULT CAuBankMgr::PrepareBankForEvent(u32 bankID) {
+    CAuLoadedBank* bank;
+    {
+        CAuLock lock(g_csBankList);
+        if ((bank = m_list.Get(bankID, nullptr))) {
+            bank->prepareCount.fetch_add(1);
+            return AuResultSuccess;
+        }
+        if (!(bank = NewBank(bankID, nullptr, AU_INVALID_POOL_ID))) return AuResultNoMemory;
+        bank->prepareCount.store(1);
+    }
+    AuBankRequest request{};
+    request.source = AuBankSource_ByName;
+    request.bankID = bankID;
+    const AURESULT result = LoadBankData(request, *bank, AuBankLoadModePrepareStructure);
+    if (result != AuResultSuccess) {
+        FreeBank(bank);
+        return result;
+    }
+    CAuLock lock(g_csBankList);
+    m_list.Set(bank);
+    return AuResultSuccess;
+}
+
+void CAuBankMgr::DropBankPreparation(u32 bankID) {
+    CAuLoadedBank* bank;
+    {
+        CAuLock lock(g_csBankList);
+        bank = m_list.Get(bankID, nullptr);
+    }
+    if (bank) DropPreparation(*bank, false);
+}
+
+void CAuBankMgr::UndoPlayActions(void* event, u32 count) {
+    for (u32 k = count; k-- > 0;) {
+        const IAuEventPreparation::PlayAction action = m_pEvents->GetPlayAction(event, k);
+        m_pEvents->UnPrepareData(action.target);
+        DropBankPreparation(action.bankID);
+    }
+}
+
+AURESULT CAuBankMgr::PrepareOneEvent(u32 eventID) {
+    void* event = m_pEvents ? m_pEvents->AcquireEvent(eventID) : nullptr;
+    if (!event) return AuResultIDNotFound;
+    if (const u32 count = m_pEvents->PreparationCount(event)) {
+        m_pEvents->SetPreparationCount(event, count + 1);
+        m_pEvents->ReleaseEvent(event);
+        return AuResultSuccess;
+    }
+    const u32 actions = m_pEvents->PlayActionCount(event);
+    for (u32 k = 0; k < actions; ++k) {
+        const IAuEventPreparation::PlayAction action = m_pEvents->GetPlayAction(event, k);
+        AURESULT result = PrepareBankForEvent(action.bankID);
+        if (result == AuResultSuccess && (result = m_pEvents->PrepareData(action.target)) != AuResultSuccess)
+            DropBankPreparation(action.bankID);
+        if (result != AuResultSuccess) {
+            UndoPlayActions(event, k);
+            m_pEvents->ReleaseEvent(event);
+            return result;
+        }
+    }
+    // The lookup's reference stays with the preparation.
+    m_pEvents->SetPreparationCount(event, 1);
+    return AuResultSuccess;
+}
+
+void CAuBankMgr::UnprepareEventObject(void* event, bool force) {
+    const u32 count = m_pEvents->PreparationCount(event);
+    if (count == 0) return;
+    if (!force && count > 1) {
+        m_pEvents->SetPreparationCount(event, count - 1);
+        return;
+    }
+    m_pEvents->SetPreparationCount(event, 0);
+    UndoPlayActions(event, m_pEvents->PlayActionCount(event));
+    m_pEvents->ReleaseEvent(event);
+}
+
+AURESULT CAuBankMgr::UnprepareOneEvent(u32 eventID) {
+    void* event = m_pEvents ? m_pEvents->AcquireEvent(eventID) : nullptr;
+    if (!event) return AuResultIDNotFound;
+    UnprepareEventObject(event, false);
+    m_pEvents->ReleaseEvent(event);
+    return AuResultSuccess;
+}
+
+AURESULT CAuBankMgr::PrepareEvents(const AuBankRequest& request) {
+    const u32 count = request.bankID;
+    const u32* ids = count == 1 ? &request.eventID : request.pEventIDs;
+    m_bPreparing = true;
+    AURESULT result = AuResultSuccess;
+    u32 done = 0;
+    for (; done < count && result == AuResultSuccess; ++done)
+        if ((result = PrepareOneEvent(ids[done])) != AuResultSuccess) break;
+    if (result == AuResultSuccess) {
+        m_bPreparing = false;
+        result = LoadDeferredMedia();
+    }
+    if (result != AuResultSuccess) {
+        // Most recent first, as they were made.
+        for (u32 i = done; i-- > 0;)
+            UnprepareOneEvent(ids[i]);
+    }
+    m_bPreparing = false;
+    m_deferred.Term();
+    if (count > 1) AU::MemoryMgr::Free(g_DefaultPoolId, request.pEventIDs);
+    NotifyCompletion(request.callback, ReportedID(request), ReportedMemory(request), result,
+                     AU_INVALID_POOL_ID, request.cookie);
+    return result;
+}
+
+AURESULT CAuBankMgr::UnprepareEvents(const AuBankRequest& request) {
+    const u32 count = request.bankID;
+    const u32* ids = count == 1 ? &request.eventID : request.pEventIDs;
+    AURESULT result = AuResultSuccess;
+    for (u32 i = 0; i < count && result == AuResultSuccess; ++i)
+        result = UnprepareOneEvent(ids[i]);
+    if (count > 1) AU::MemoryMgr::Free(g_DefaultPoolId, request.pEventIDs);
+    NotifyCompletion(request.callback, ReportedID(request), ReportedMemory(request), result,
+                     AU_INVALID_POOL_ID, request.cookie);
+    return result;
+}
+
+AURESULT CAuBankMgr::ClearPreparedEvents() {
+    if (!m_pEvents) return AuResultSuccess;
+    CAuMainLock lock;
+    for (;;) {
+        void* batch[64];
+        const u32 found = m_pEvents->CollectPreparedEvents(batch, 64);
+        for (u32 i = 0; i < found; ++i) {
+            UnprepareEventObject(batch[i], true);
+            m_pEvents->ReleaseEvent(batch[i]);
+        }
+        if (found < 64) return AuResultSuccess;
+    }
+}
+
+AURESULT CAuBankMgr::PrepareGameSyncs(const AuBankRequest& request) {
+    const u32 count = request.size;
+    const u32* values = count == 1 ? &request.valueID : request.pValueIDs;
+    const u32 groupType = request.bankID;
+    const u32 groupID = request.eventID;
+    const bool prepare = request.prepare;
+    AURESULT result = AuResultSuccess;
+    if (!m_pGameSyncs) {
+        AuLog(AuLogLevel::Error, "bank: game syncs cannot be prepared: no state manager takes them");
+        result = AuResultFail;
+    }
+    m_bPreparing = prepare;
+    u32 done = 0;
+    for (; done < count && result == AuResultSuccess; ++done)
+        if ((result = m_pGameSyncs->PrepareGameSync(groupType, groupID, values[done], prepare)) !=
+            AuResultSuccess)
+            break;
+    if (result == AuResultSuccess && prepare) {
+        m_bPreparing = false;
+        result = LoadDeferredMedia();
+    }
+    if (result != AuResultSuccess && m_pGameSyncs)
+        for (u32 i = done; i-- > 0;)
+            m_pGameSyncs->PrepareGameSync(groupType, groupID, values[i], !prepare);
+    m_bPreparing = false;
+    m_deferred.Term();
+    if (count > 1) AU::MemoryMgr::Free(g_DefaultPoolId, request.pValueIDs);
+    NotifyCompletion(request.callback, 0, ReportedMemory(request), result, AU_INVALID_POOL_ID,
+                     request.cookie);
+    return result;
 }
 
 // ---- media table ----

@@ -52,8 +52,15 @@ struct AuBankRequest {
         u32 eventID;        // prepare events with one ID; release media: unused
         u32* pEventIDs;     // prepare events with several IDs: owned by the request
     };
-    const void* memory;
-    u32 size;
+    union {
+        const void* memory;
+        bool prepare; // game syncs: prepare, else unprepare
+    };
+    u32 size; // game syncs: the number of value IDs
+    union {
+        u32 valueID;    // game syncs with one value
+        u32* pValueIDs; // several: owned by the request
+    };
 };
 
 // Whatever lends its bytes to a media entry. A holder that is being unloaded is never handed out.
@@ -129,6 +136,40 @@ protected:
     ~IAuBankInstanceStopper() = default;
 };
 
+// The events that preparation walks: the event table and its play actions, and the nodes whose
+// data a play action needs. The hierarchy implements it; without one no event is found.
+class IAuEventPreparation {
+public:
+    struct PlayAction {
+        u32 bankID; // the bank that holds the target's structure
+        void* target;
+    };
+    // The event, referenced; null when the table has none.
+    virtual void* AcquireEvent(u32 eventID) = 0;
+    virtual void ReleaseEvent(void* event) = 0;
+    virtual u32 PreparationCount(void* event) = 0;
+    virtual void SetPreparationCount(void* event, u32 count) = 0;
+    // Its actions of type 0x0403 (play), in order.
+    virtual u32 PlayActionCount(void* event) = 0;
+    virtual PlayAction GetPlayAction(void* event, u32 index) = 0;
+    virtual AURESULT PrepareData(void* node) = 0;
+    virtual void UnPrepareData(void* node) = 0;
+    // Referenced events whose preparation count is not 0; g_csMain is held.
+    virtual u32 CollectPreparedEvents(void** out, u32 capacity) = 0;
+
+protected:
+    ~IAuEventPreparation() = default;
+};
+
+// The state manager's preparation of game-sync values.
+class IAuGameSyncPreparation {
+public:
+    virtual AURESULT PrepareGameSync(u32 groupType, u32 groupID, u32 valueID, bool prepare) = 0;
+
+protected:
+    ~IAuGameSyncPreparation() = default;
+};
+
 class CAuBankMgr : public IAuBankMediaSink {
 public:
     CAuBankMgr();
@@ -166,6 +207,8 @@ public:
     // The readers of the chunks that other managers own. A load needs all three.
     void SetChunkSinks(IAuBankSettingsSink* settings, IAuCurveTableSink* curves, IAuHierarchySink* hierarchy);
     void SetInstanceStopper(IAuBankInstanceStopper* stopper) { m_pStopper = stopper; }
+    void SetEventPreparation(IAuEventPreparation* events) { m_pEvents = events; }
+    void SetGameSyncPreparation(IAuGameSyncPreparation* syncs) { m_pGameSyncs = syncs; }
     // Where prepared media are copied; -1: no preparation (52).
     void SetPreparedMediaPool(AuMemPoolId pool) { m_preparedMediaPool = pool; }
 
@@ -257,6 +300,18 @@ private:
     AURESULT PrepareBank(const AuBankRequest& request);
     AURESULT UnprepareBank(const AuBankRequest& request);
     AURESULT ClearBanks();
+    AURESULT PrepareEvents(const AuBankRequest& request);
+    AURESULT UnprepareEvents(const AuBankRequest& request);
+    AURESULT PrepareGameSyncs(const AuBankRequest& request);
+    AURESULT ClearPreparedEvents();
+    AURESULT PrepareOneEvent(u32 eventID);
+    // One preparation less; `force`: all of them. 15 for an event not in the table.
+    AURESULT UnprepareOneEvent(u32 eventID);
+    void UnprepareEventObject(void* event, bool force);
+    void UndoPlayActions(void* event, u32 count);
+    // A preparation of the bank on behalf of an event: structure only, not explicit.
+    AURESULT PrepareBankForEvent(u32 bankID);
+    void DropBankPreparation(u32 bankID);
     AURESULT ReleaseOneMedia(u32 mediaID);
     AURESULT LoadBankData(const AuBankRequest& request, CAuLoadedBank& bank, AuBankLoadMode mode);
     AURESULT OpenSource(const AuBankRequest& request, u32 bankID);
@@ -295,6 +350,8 @@ private:
     IAuCurveTableSink* m_pCurves = nullptr;
     IAuHierarchySink* m_pHierarchy = nullptr;
     IAuBankInstanceStopper* m_pStopper = nullptr;
+    IAuEventPreparation* m_pEvents = nullptr;
+    IAuGameSyncPreparation* m_pGameSyncs = nullptr;
 };
 
 // Made by the engine's initialisation: this manager, or the threaded one.

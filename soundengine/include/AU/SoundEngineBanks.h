@@ -49,7 +49,36 @@ AURESULT PrepareBank(PreparationType type, const wchar_t* name, AuBankContent co
 AURESULT PrepareBank(PreparationType type, const wchar_t* name, AuBankCallbackFunc callback, void* cookie,
                      AuBankContent content = AuBankContent_All);
 
-// Unloads every loaded bank, the last found first; 2 before Init.
+// Events prepared keep the structure of the banks their play actions name and the media of
+// their sounds. 31 for no IDs; one name that hashes to 0 is 15.
+AURESULT PrepareEvent(PreparationType type, const AuUniqueID* eventIDs, u32 count);
+AURESULT PrepareEvent(PreparationType type, const AuUniqueID* eventIDs, u32 count,
+                      AuBankCallbackFunc callback, void* cookie);
+AURESULT PrepareEvent(PreparationType type, const char** names, u32 count);
+AURESULT PrepareEvent(PreparationType type, const char** names, u32 count, AuBankCallbackFunc callback,
+                      void* cookie);
+AURESULT PrepareEvent(PreparationType type, const wchar_t** names, u32 count);
+AURESULT PrepareEvent(PreparationType type, const wchar_t** names, u32 count, AuBankCallbackFunc callback,
+                      void* cookie);
+
+// The values of one state or switch group (`groupType`) kept prepared with their media.
+AURESULT PrepareGameSyncs(PreparationType type, u32 groupType, AuUniqueID groupID, const AuUniqueID* valueIDs,
+                          u32 count);
+AURESULT PrepareGameSyncs(PreparationType type, u32 groupType, AuUniqueID groupID, const AuUniqueID* valueIDs,
+                          u32 count, AuBankCallbackFunc callback, void* cookie);
+AURESULT PrepareGameSyncs(PreparationType type, u32 groupType, const char* groupName, const char** valueNames,
+                          u32 count);
+AURESULT PrepareGameSyncs(PreparationType type, u32 groupType, const char* groupName, const char** valueNames,
+                          u32 count, AuBankCallbackFunc callback, void* cookie);
+AURESULT PrepareGameSyncs(PreparationType type, u32 groupType, const wchar_t* groupName,
+                          const wchar_t** valueNames, u32 count);
+AURESULT PrepareGameSyncs(PreparationType type, u32 groupType, const wchar_t* groupName,
+                          const wchar_t** valueNames, u32 count, AuBankCallbackFunc callback, void* cookie);
+
+// Every prepared event loses all its preparations.
+AURESULT ClearPreparedEvents();
+
+// Clears the prepared events, then unloads every loaded bank, the last found first; 2 before Init.
 AURESULT ClearBanks();
 
 // No callback of the requests queued so far with this cookie is made; waits for a running one
