@@ -164,7 +164,7 @@ void CAuBankMgr::Unload() {
 
 void CAuBankMgr::SetChunkSinks(IAuBankSettingsSink* settings, IAuCurveTableSink* curves,
                                IAuHierarchySink* hierarchy) {
-    m_pSettings = settings;
+    m_pSettings = settings ? settings : &m_engineSettings;
     m_pCurves = curves;
     m_pHierarchy = hierarchy;
 }

@@ -6,6 +6,7 @@
 #include "banks/AuBankChunks.h"
 #include "banks/AuBankFileNames.h"
 #include "banks/AuBankReader.h"
+#include "banks/AuBankSettings.h"
 #include "banks/AuBankSinks.h"
 #include "memory/AuArray.h"
 
@@ -204,7 +205,8 @@ public:
 
     AURESULT ExecuteQueueItem(const AuBankRequest& request);
 
-    // The readers of the chunks that other managers own. A load needs all three.
+    // The readers of the chunks that other managers own. A load needs all three; the settings
+    // reader is the engine's own unless one is given.
     void SetChunkSinks(IAuBankSettingsSink* settings, IAuCurveTableSink* curves, IAuHierarchySink* hierarchy);
     void SetInstanceStopper(IAuBankInstanceStopper* stopper) { m_pStopper = stopper; }
     void SetEventPreparation(IAuEventPreparation* events) { m_pEvents = events; }
@@ -346,7 +348,8 @@ private:
     // The bank being read by the request in progress (the media sink's target).
     CAuLoadedBank* m_pLoading = nullptr;
     AuBankLoadMode m_loadingMode = AuBankLoadModeLoad;
-    IAuBankSettingsSink* m_pSettings = nullptr;
+    CAuBankSettingsSink m_engineSettings;
+    IAuBankSettingsSink* m_pSettings = &m_engineSettings;
     IAuCurveTableSink* m_pCurves = nullptr;
     IAuHierarchySink* m_pHierarchy = nullptr;
     IAuBankInstanceStopper* m_pStopper = nullptr;

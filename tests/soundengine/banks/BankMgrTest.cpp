@@ -2,7 +2,7 @@
 // the bank list, pools, the unload's completion on the audio side, preparation and clearing.
 #include "BankMgrSupport.h"
 
-#include <AuLogCapture.h>
+#include "parameters/AuRTPCMgr.h"
 
 namespace banktest {
 namespace {
@@ -235,6 +235,53 @@ TEST_P(BankMgrBothTest, BankNamesOfTheGameAndOfTheBanksReachTheFileNameTable) {
     Flush();
     ASSERT_TRUE(m_mgr->FileNames().GetBankFileName(id, name, sizeof(name)));
     EXPECT_STREQ(name, "Other.bnk");
+}
+
+class BankSettingsTest : public BankMgrTest {
+protected:
+    void SetUp() override {
+        BankMgrTest::SetUp();
+        Start(false);
+        m_mgr->SetChunkSinks(nullptr, &m_sinks, &m_sinks);
+        ASSERT_EQ(m_rtpc.Init(), AuResultSuccess);
+        g_pRTPCMgr = &m_rtpc;
+    }
+    void TearDown() override {
+        g_pRTPCMgr = nullptr;
+        m_rtpc.Term();
+        BankMgrTest::TearDown();
+    }
+    static Bytes SettingsBank(u32 id, const bankgen::Settings& settings) {
+        bankgen::BankBuilder builder(id);
+        builder.SetSettings(settings);
+        Bytes out;
+        std::vector<std::string> errors;
+        EXPECT_TRUE(builder.Build(out, errors));
+        return out;
+    }
+    CAuRTPCMgr m_rtpc;
+};
+
+TEST_F(BankSettingsTest, GameParametersOfABankReachTheRTPCManager) {
+    bankgen::Settings settings;
+    settings.gameParameters.push_back({0x300, 5.0f, 1, 2.0f, 3.0f, 1});
+    const Bytes bytes = SettingsBank(1, settings);
+    AuBankID id = 0;
+    ASSERT_EQ(AU::SoundEngine::LoadBank(bytes.data(), static_cast<u32>(bytes.size()), g_DefaultPoolId, id),
+              AuResultSuccess);
+    bool found = false;
+    EXPECT_EQ(m_rtpc.GetDefaultValue(0x300, &found), 5.0f);
+    EXPECT_TRUE(found);
+}
+
+TEST_F(BankSettingsTest, StateGroupsAreRefusedUntilAStateManagerTakesThem) {
+    bankgen::Settings settings;
+    settings.stateGroups.push_back({0x100, 250, {}});
+    const Bytes bytes = SettingsBank(2, settings);
+    AuBankID id = 0;
+    EXPECT_EQ(AU::SoundEngine::LoadBank(bytes.data(), static_cast<u32>(bytes.size()), g_DefaultPoolId, id),
+              AuResultFail);
+    EXPECT_EQ(m_mgr->BankCount(), 0u);
 }
 
 TEST(BankExportsWithoutEngineTest, RefuseWithoutABankManager) {
