@@ -226,11 +226,10 @@ AuMemPoolId CreatePool(void* memory, u32 size, u32 blockSize, u32 attributes, u3
 }
 
 AURESULT DestroyPool(AuMemPoolId poolId) {
-    const AURESULT check = CheckPoolId(poolId);
-    if (check != AuResultSuccess) return check;
+    if (poolId < 0 || poolId >= g_nMaxPools) return AuResultInvalidPool;
     AuPoolRecord& pool = g_pPools[poolId];
     EnterCriticalSection(&pool.lock);
-    // Another thread may have destroyed it since the check: the second destroy is refused.
+    // Judged under the record's lock: of two destroys racing each other, the second is refused.
     if (pool.blockCount == 0) {
         LeaveCriticalSection(&pool.lock);
         return AuResultInvalidPool;

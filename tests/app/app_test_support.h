@@ -6,6 +6,7 @@
 #include <Engine.h>
 #include <Messages.h>
 
+#include <MessageRecorder.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -15,23 +16,7 @@
 
 namespace apptest {
 
-class Recorder {
-public:
-    explicit Recorder(std::vector<MessageType> types) : mTypes(std::move(types)) {
-        for (MessageType type : mTypes)
-            Engine::RegisterListener(type, Callable(this, &Recorder::OnMessage));
-    }
-    ~Recorder() {
-        for (MessageType type : mTypes)
-            Engine::UnregisterListener(type, Callable(this, &Recorder::OnMessage));
-    }
-    void OnMessage(const std::shared_ptr<Message>& message) { seen.push_back(message); }
-
-    std::vector<std::shared_ptr<Message>> seen;
-
-private:
-    std::vector<MessageType> mTypes;
-};
+using Recorder = MessageRecorder;
 
 // Changes the working directory for the life of the object.
 class ScopedCwd {

@@ -6,41 +6,14 @@
 #include "PhysicsSystem.h"
 #include "engine_fixture.h"
 
+#include <MessageRecorder.h>
+
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace gamelogic_test {
-
-// Every message of the listed types that reaches the bus, in delivery order.
-class MessageRecorder {
-public:
-    explicit MessageRecorder(std::vector<MessageType> types) : mTypes(std::move(types)) {
-        for (MessageType type : mTypes)
-            Engine::RegisterListener(type, Callable(this, &MessageRecorder::Record));
-    }
-    ~MessageRecorder() {
-        for (MessageType type : mTypes)
-            Engine::UnregisterListener(type, Callable(this, &MessageRecorder::Record));
-    }
-    void Record(const std::shared_ptr<Message>& message) { mMessages.push_back(message); }
-
-    std::vector<std::shared_ptr<Message>> Take() { return std::exchange(mMessages, {}); }
-    template <class T> std::vector<std::shared_ptr<T>> TakeOf(MessageType type) {
-        std::vector<std::shared_ptr<T>> found;
-        for (const auto& message : Take())
-            if (message->GetMessageType() == type) found.push_back(std::static_pointer_cast<T>(message));
-        return found;
-    }
-
-    MessageRecorder(const MessageRecorder&) = delete;
-    MessageRecorder& operator=(const MessageRecorder&) = delete;
-
-private:
-    std::vector<MessageType> mTypes;
-    std::vector<std::shared_ptr<Message>> mMessages;
-};
 
 // One line per message that a test compares as a sequence: "type:detail".
 std::string Describe(const Message& message);

@@ -10,6 +10,7 @@
 #include <d3d11_test_control.h>
 #include <iDevice.h>
 
+#include <MessageRecorder.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -18,29 +19,7 @@
 
 namespace gfxtest {
 
-class Recorder {
-public:
-    explicit Recorder(std::vector<MessageType> types) : mTypes(std::move(types)) {
-        for (MessageType type : mTypes)
-            Engine::RegisterListener(type, Callable(this, &Recorder::OnMessage));
-    }
-    ~Recorder() {
-        for (MessageType type : mTypes)
-            Engine::UnregisterListener(type, Callable(this, &Recorder::OnMessage));
-    }
-    void OnMessage(const std::shared_ptr<Message>& message) { seen.push_back(message); }
-    std::vector<std::string> ErrorTexts() const {
-        std::vector<std::string> texts;
-        for (const auto& m : seen)
-            if (const auto* e = dynamic_cast<const ErrorMessage*>(m.get())) texts.push_back(e->GetText());
-        return texts;
-    }
-
-    std::vector<std::shared_ptr<Message>> seen;
-
-private:
-    std::vector<MessageType> mTypes;
-};
+using Recorder = MessageRecorder;
 
 // Writes each call as a line ("Resize 1280 720"); full screen and viewports as a device would.
 class RecordingDevice : public iDevice {

@@ -1,4 +1,5 @@
 #include "BankFakes.h"
+#include "RTPCMgrFixture.h"
 #include "core/AuTransitionMgr.h"
 #include "parameters/AuRTPCMgr.h"
 
@@ -40,24 +41,7 @@ public:
     std::vector<f32> volumes;
 };
 
-class InitBankSettingsTest : public AuDefaultPoolTest {
-protected:
-    void SetUp() override {
-        AuDefaultPoolTest::SetUp();
-        ASSERT_EQ(transitions.Init(0), AuResultSuccess);
-        transitions.SetOutputTiming(21, 1024);
-        g_pTransitionMgr = &transitions;
-        ASSERT_EQ(mgr.Init(), AuResultSuccess);
-    }
-    void TearDown() override {
-        mgr.Term();
-        transitions.Term();
-        g_pTransitionMgr = nullptr;
-        AuDefaultPoolTest::TearDown();
-    }
-    CAuTransitionMgr transitions;
-    CAuRTPCMgr mgr;
-};
+using InitBankSettingsTest = RTPCMgrFixture;
 
 TEST_F(InitBankSettingsTest, TheInitBankSetsBothVolumeDefaultsAndItsCurveFadesABus) {
     std::ifstream file(std::string(TORVIK_SOUNDBANKS_DIR) + "/Init.bnk", std::ios::binary);

@@ -1,3 +1,4 @@
+#include "RTPCMgrFixture.h"
 #include "core/AuTransitionMgr.h"
 #include "parameters/AuKeyedParamIds.h"
 #include "parameters/AuRTPCMgr.h"
@@ -86,22 +87,8 @@ public:
     std::vector<Call> calls;
 };
 
-class RTPCMgrTest : public AuDefaultPoolTest {
+class RTPCMgrTest : public RTPCMgrFixture {
 protected:
-    void SetUp() override {
-        AuDefaultPoolTest::SetUp();
-        ASSERT_EQ(transitions.Init(0), AuResultSuccess);
-        transitions.SetOutputTiming(21, 1024);
-        g_pTransitionMgr = &transitions;
-        ASSERT_EQ(mgr.Init(), AuResultSuccess);
-    }
-    void TearDown() override {
-        mgr.Term();
-        transitions.Term();
-        g_pTransitionMgr = nullptr;
-        AuDefaultPoolTest::TearDown();
-    }
-    void Frame() { transitions.ProcessTransitionsList(++frame); }
     void Set(f32 value, CAuRegisteredObj* object = nullptr, i32 ms = 0, u32 param = kParam,
              AuValueMeaning meaning = AuValueMeaning_Independent) {
         ASSERT_EQ(mgr.SetRTPCInternal(param, value, object, 0,
@@ -117,10 +104,6 @@ protected:
         return mgr.SubscribeRTPC(subscriber, param, AuRTPCDrivingType_GameParameter, mode, propertyID,
                                  curveID, AuCurveScaling_None, points, points ? 2 : 0, key, kind);
     }
-
-    CAuTransitionMgr transitions;
-    CAuRTPCMgr mgr;
-    u32 frame = 0;
 };
 
 TEST_F(RTPCMgrTest, Parameter131ReadsItsDefaultAfterInitAndUnknownsReadZero) {
