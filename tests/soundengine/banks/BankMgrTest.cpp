@@ -193,6 +193,25 @@ TEST_P(BankMgrBothTest, ASynchronousUnloadReturnsAfterTheAudioSideRanItsMessageA
     EXPECT_EQ(completions.Calls()[0].pool, g_DefaultPoolId);
 }
 
+TEST_P(BankMgrBothTest, AnUnloadIntoAFullRingWithoutAnAudioThreadRunsThePassItself) {
+    const Bytes bytes = MediaBank(0x8989, {{0x77, 64}});
+    AuBankID id = 0;
+    ASSERT_EQ(AU::SoundEngine::LoadBank(bytes.data(), static_cast<u32>(bytes.size()), g_DefaultPoolId, id),
+              AuResultSuccess);
+    // Fill the ring with messages no one handles until the next one would not fit.
+    constexpr u32 kSize = 64;
+    while (m_audio->PendingBytes() + 2 * kSize < m_audio->Capacity()) {
+        AuQueuedMsg* msg = m_audio->ReserveQueue(AuQueuedMsgType_StopAll, kSize);
+        ASSERT_NE(msg, nullptr);
+        m_audio->PublishMsg(msg);
+    }
+    EXPECT_EQ(AU::SoundEngine::UnloadBank(id, nullptr), AuResultSuccess);
+    EXPECT_EQ(m_stopper.stopped, std::vector<u32>{0x8989});
+    EXPECT_EQ(m_mgr->BankCount(), 0u);
+    Flush(); // the threaded caller may wake while the bank thread's pass ends its frame
+    EXPECT_TRUE(m_audio->IsEmpty());
+}
+
 TEST_P(BankMgrBothTest, ClearBanksUnloadsInTheReverseOrderOfCollection) {
     // IDs 1, 2 and 3 fall in buckets 1, 2 and 3: collected in that order.
     std::vector<Bytes> banks;
