@@ -3,6 +3,7 @@
 // stop and the per-frame call the audio pass makes of it.
 #pragma once
 
+#include "banks/AuThreadedBankMgr.h"
 #include "core/AuRegistryMgr.h"
 #include "core/AuTransitionMgr.h"
 #include "parameters/AuRTPCMgr.h"
@@ -13,19 +14,6 @@ class CAuCurveTable {
 public:
     AURESULT Init() { return AuResultSuccess; }
     void Term() {}
-};
-
-// The bank manager; the threaded one runs "AU::BankManager" once it loads banks.
-class CAuBankMgr {
-public:
-    explicit CAuBankMgr(bool threaded) : m_bThreaded(threaded) {}
-    AURESULT Init() { return AuResultSuccess; }
-    void StopThread() {}
-    void Term() {}
-    bool IsThreaded() const { return m_bThreaded; }
-
-private:
-    bool m_bThreaded;
 };
 
 class CAuModulatorMgr {
@@ -64,7 +52,6 @@ public:
 };
 
 extern CAuCurveTable* g_pCurveTable;
-extern CAuBankMgr* g_pBankMgr;
 extern CAuRegistryMgr* g_pRegistryMgr;
 extern CAuModulatorMgr* g_pModulatorMgr;
 extern CAuPathMgr* g_pPathMgr;

@@ -63,6 +63,22 @@ template <class T> void Destroy(T*& global, const char* step) {
     global = nullptr;
 }
 
+// The threaded manager or the plain one, by the settings; the game's bank names reach it.
+AURESULT MakeBankMgr() {
+    AuTrace("bank manager");
+    if (g_pBankMgr) return AuResultSuccess;
+    const bool threaded = s_settings.useBankManagerThread;
+    void* block =
+        AU::MemoryMgr::Malloc(g_DefaultPoolId, threaded ? sizeof(CAuThreadedBankMgr) : sizeof(CAuBankMgr));
+    if (!block) return AuResultNoMemory;
+    g_pBankMgr = threaded ? new (block)
+                                CAuThreadedBankMgr(CAuLowerEngine::PlatformSettings().bankManagerThread)
+                          : new (block) CAuBankMgr();
+    g_pBankMgr->SetPreparedMediaPool(s_settings.preparedMediaPoolId);
+    AuInstallBankManager(g_pBankMgr);
+    return g_pBankMgr->Init();
+}
+
 AURESULT SoundEngineStartup(AuInitSettings* caller) {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
@@ -79,8 +95,7 @@ AURESULT SoundEngineStartup(AuInitSettings* caller) {
         });
     if (result == AuResultSuccess) result = Make(g_pRTPCMgr, "rtpc manager", plain);
     if (result == AuResultSuccess) result = Make(g_pCurveTable, "curve table", plain);
-    if (result == AuResultSuccess)
-        result = Make(g_pBankMgr, "bank manager", plain, static_cast<bool>(s_settings.useBankManagerThread));
+    if (result == AuResultSuccess) result = MakeBankMgr();
     if (result == AuResultSuccess) result = Make(g_pPlayingMgr, "playing manager", plain);
     if (result == AuResultSuccess) result = Make(g_pPositionRepository, "position repository", plain);
     if (result == AuResultSuccess) result = Make(g_pRegistryMgr, "registry manager", plain);
@@ -120,6 +135,7 @@ AURESULT StartAudioMgr() {
     g_pAudioMgr->SetDeviceTimeoutMs(s_settings.deviceTimeoutMs);
     AuRegisterObjectMsgHandlers(*g_pAudioMgr);
     AuRegisterOutputMsgHandlers(*g_pAudioMgr);
+    if (g_pBankMgr) AuInstallBankMsgHandler(*g_pAudioMgr, *g_pBankMgr);
     AuTrace("audio thread");
     return g_pAudioMgr->StartAudioThread(CAuLowerEngine::PlatformSettings().audioThread, AuOutputEvent());
 }
@@ -246,7 +262,14 @@ void Term() {
         AU::MemoryMgr::Free(g_DefaultPoolId, g_pAudioMgr);
         g_pAudioMgr = nullptr;
     }
-    Destroy(g_pBankMgr, "bank manager");
+    if (g_pBankMgr) {
+        AuTrace("bank manager");
+        AuInstallBankManager(nullptr);
+        g_pBankMgr->Term();
+        g_pBankMgr->~CAuBankMgr();
+        AU::MemoryMgr::Free(g_DefaultPoolId, g_pBankMgr);
+        g_pBankMgr = nullptr;
+    }
     if (g_pIndex) {
         AuTrace("release run-time objects");
         g_pIndex->ReleaseRunTimeObjects();

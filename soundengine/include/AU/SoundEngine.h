@@ -8,6 +8,7 @@
 #include <AU/AuPluginTypes.h>
 #include <AU/AuPositionTypes.h>
 #include <AU/AuTypes.h>
+#include <AU/SoundEngineBanks.h>
 
 // One external source posted with an event: the sound whose source carries the cookie plays the
 // first usable of file name, memory or file ID.
