@@ -908,21 +908,30 @@ void* CAuBankMgr::AllocateDataBlock(u32 size) {
     return block;
 }
 
+namespace {
+
+// The bank keeps its own copy of the index's real entries (ID 0 marks none), once: the reader's
+// entries are valid during its call only, and withdrawal walks the copy later.
+bool KeepMediaIndex(CAuLoadedBank& bank, const AuMediaIndexEntry* entries, u32 count) {
+    if (bank.pIndex || count == 0) return true;
+    auto* copy = static_cast<AuMediaIndexEntry*>(
+        AU::MemoryMgr::Malloc(g_DefaultPoolId, count * static_cast<u32>(sizeof(AuMediaIndexEntry))));
+    if (!copy) return false;
+    u32 kept = 0;
+    for (u32 i = 0; i < count; ++i)
+        if (entries[i].mediaID != 0) copy[kept++] = entries[i];
+    bank.pIndex = copy;
+    bank.uMediaCount = kept;
+    bank.flags |= CAuLoadedBank::kOwnsIndex;
+    return true;
+}
+
+} // namespace
+
 AURESULT CAuBankMgr::RegisterMedia(const AuMediaIndexEntry* entries, u32 count, const u8* block, u32 size) {
     CAuLoadedBank& bank = *m_pLoading;
     if (bank.uMediaRegistered) return AuResultSuccess;
-    // The index is kept for the withdrawal; entries are valid during this call only.
-    if (!bank.pIndex && count) {
-        auto* copy = static_cast<AuMediaIndexEntry*>(
-            AU::MemoryMgr::Malloc(g_DefaultPoolId, count * static_cast<u32>(sizeof(AuMediaIndexEntry))));
-        if (!copy) return AuResultNoMemory;
-        u32 kept = 0;
-        for (u32 i = 0; i < count; ++i)
-            if (entries[i].mediaID != 0) copy[kept++] = entries[i];
-        bank.pIndex = copy;
-        bank.uMediaCount = kept;
-        bank.flags |= CAuLoadedBank::kOwnsIndex;
-    }
+    if (!KeepMediaIndex(bank, entries, count)) return AuResultNoMemory;
     bank.uDataSize = size;
     {
         CAuLock lock(m_mediaLock);
@@ -967,17 +976,7 @@ AURESULT CAuBankMgr::PrepareMedia(CAuBankReader& reader, const AuMediaIndexEntry
     CAuLoadedBank& bank = *m_pLoading;
     if (bank.flags & CAuLoadedBank::kMediaPrepared) return AuResultSuccess;
     if (m_preparedMediaPool == AU_INVALID_POOL_ID) return AuResultNoMemory;
-    if (!bank.pIndex && count) {
-        auto* copy = static_cast<AuMediaIndexEntry*>(
-            AU::MemoryMgr::Malloc(g_DefaultPoolId, count * static_cast<u32>(sizeof(AuMediaIndexEntry))));
-        if (!copy) return AuResultNoMemory;
-        u32 kept = 0;
-        for (u32 i = 0; i < count; ++i)
-            if (entries[i].mediaID != 0) copy[kept++] = entries[i];
-        bank.pIndex = copy;
-        bank.uMediaCount = kept;
-        bank.flags |= CAuLoadedBank::kOwnsIndex;
-    }
+    if (!KeepMediaIndex(bank, entries, count)) return AuResultNoMemory;
     const u64 start = reader.Consumed();
     u32 prepared = 0;
     AURESULT result = AuResultSuccess;
