@@ -101,7 +101,9 @@ protected:
             EXPECT_EQ(node->prepared, 0);
         EXPECT_EQ(m_mgr->BankCount(), 0u);
         EXPECT_EQ(m_mgr->MediaEntryCount(), 0u);
-        EXPECT_EQ(Used(), m_used) << "arrays and records are freed";
+        // At most what was used at the start: the bank thread may still hold a transient record
+        // then, freed later; a leak shows as more.
+        EXPECT_LE(Used(), m_used) << "arrays and records are freed";
     }
 
     FakeStreamMgr m_streams;
