@@ -137,10 +137,14 @@ TEST_F(ExportsEngineTest, GlobalCallbacksRunNewestFirstAndOnceAtTerm) {
     RenderAndWait();
     Term();
     std::lock_guard guard(m_frames.lock);
-    ASSERT_GE(m_frames.calls.size(), 4u);
-    EXPECT_EQ(m_frames.calls[0], 2);
-    EXPECT_EQ(m_frames.calls[1], 1);
     const size_t n = m_frames.calls.size();
+    // The audio thread may run frames between the two registrations: those call the first only.
+    size_t both = 0;
+    while (both < n && m_frames.calls[both] == 1)
+        ++both;
+    ASSERT_LE(both + 4, n);
+    EXPECT_EQ(m_frames.calls[both], 2);
+    EXPECT_EQ(m_frames.calls[both + 1], 1);
     EXPECT_EQ(m_frames.calls[n - 2], -2);
     EXPECT_EQ(m_frames.calls[n - 1], -1);
     for (size_t i = 0; i + 2 < n; ++i)
