@@ -427,6 +427,22 @@ AURESULT CAuResampler::Execute(AuPipelineBuffer& in, AuPipelineBuffer& out) noex
     }
 }
 
+u32 CAuResampler::SkipInput(AuPipelineBuffer& in, u32 frames) noexcept {
+    const u32 n = std::min<u32>(frames, in.uValidFrames);
+    if (!n || !in.pData) return 0;
+    for (u32 c = 0; c < m_uChannels; ++c) {
+        if (m_bFloat)
+            static_cast<f32*>(m_pStore)[c] =
+                in.pData[static_cast<size_t>(c) * in.uMaxFrames + m_uInputOffset + n - 1];
+        else
+            static_cast<i16*>(m_pStore)[c] = reinterpret_cast<const i16*>(
+                in.pData)[static_cast<size_t>(m_uInputOffset + n - 1) * m_uChannels + c];
+    }
+    in.uValidFrames = static_cast<u16>(in.uValidFrames - n);
+    m_uInputOffset = in.uValidFrames ? m_uInputOffset + n : 0;
+    return n;
+}
+
 void CAuResampler::GetLastFrame(f32* frame) const noexcept {
     for (u32 c = 0; c < m_uChannels; ++c)
         frame[c] = m_bFloat ? static_cast<const f32*>(m_pStore)[c]

@@ -57,6 +57,17 @@ public:
 
     // [audio thread] The pitch of this buffer; with `interpolate` a change ramps over 1024 frames.
     void SetPitch(f32 cents, bool interpolate) noexcept;
+    // [audio thread] As a first call: no ramp, the step of `cents` at once.
+    void SetPitchAtOnce(f32 cents) noexcept {
+        m_bFirstPitch = 1;
+        SetPitch(cents, false);
+    }
+    f32 Pitch() const { return m_fPitch; }
+    // [audio thread] Drops up to `frames` input frames without audio, keeping the last as the
+    // previous frame; returns the frames dropped.
+    u32 SkipInput(AuPipelineBuffer& in, u32 frames) noexcept;
+    // [audio thread] Frames of the output already filled by the caller (silence before a late start).
+    void SetOutputFrames(u32 frames) noexcept { m_uOutputFrames = frames; }
     // [audio thread] Converts until `out` is full (45) or `in` is used up (43); 17 at once for an
     // input without frames. `in` loses the frames consumed.
     AURESULT Execute(AuPipelineBuffer& in, AuPipelineBuffer& out) noexcept;
