@@ -248,8 +248,9 @@ public:
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
             const auto ns = run.counters.find("ns/sample/ch");
+            // The inverted rate is in seconds per sample.
             if (run.run_type == Run::RT_Iteration && ns != run.counters.end())
-                nsPerSample[run.benchmark_name()] = ns->second;
+                nsPerSample[run.benchmark_name()] = ns->second * 1e9;
         }
     }
     double Get(const std::string& name) const {
