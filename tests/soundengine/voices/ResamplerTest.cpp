@@ -492,3 +492,30 @@ TEST_F(ResamplerTest, SpeedAndFormatChanges) {
     EXPECT_EQ(resampler.Step(), 0x10000u);
     EXPECT_NEAR(resampler.GetSpeed(), 2.0f, 1e-4f);
 }
+
+namespace {
+
+class ResamplerStartTest : public voicetest::VoicesTest {
+protected:
+    void TearDown() override {
+        voicetest::VoicesTest::TearDown();
+        CAuCpuInfo::SetForTest(nullptr);
+        CAuResampler::InitKernels();
+    }
+};
+
+} // namespace
+
+TEST_F(ResamplerStartTest, LowerEngineStartChoosesTheCopiesByProcessorFeatureTwo) {
+    ScalarCpu scalar;
+    CAuCpuInfo::SetForTest(&scalar);
+    InitLowerEngine();
+    EXPECT_EQ(g_pfResamplers[0], &AuResampleCopies::Copy16);
+    EXPECT_EQ(g_pfResamplers[1], &AuResampleCopies::Copy16Stereo);
+    CAuLowerEngine::Term();
+    Sse2Cpu sse2;
+    CAuCpuInfo::SetForTest(&sse2);
+    InitLowerEngine();
+    EXPECT_EQ(g_pfResamplers[0], &AuResampleCopies::Copy16Simd);
+    EXPECT_EQ(g_pfResamplers[1], &AuResampleCopies::Copy16StereoSimd);
+}
