@@ -1,0 +1,50 @@
+// What the three effect plug-ins share: the tail that keeps a voice or bus alive while the effect
+// rings out after its input ended, and the guards on the numbers that reach them.
+#pragma once
+
+#include "voices/AuPipelineBuffer.h"
+
+#include <cmath>
+
+constexpr u32 AU_EFFECT_NO_TAIL = 0xFFFFFFFFu;
+
+// Delay times beyond this come from a bad bank or RTPC value, not from a designer.
+constexpr f32 AU_EFFECT_MAX_DELAY_SECONDS = 10.0f;
+
+struct AuEffectTail {
+    // AU_EFFECT_NO_TAIL while the input runs; counts down to 0 once it ended.
+    u32 uRemaining = AU_EFFECT_NO_TAIL;
+    u32 uTailLength = 0;
+
+    // [audio thread] Once per Execute, before processing: with the input ended, pads the buffer
+    // to its maximum with silence and keeps its state at 45 while tail frames remain.
+    void Process(AuPipelineBuffer& buffer, u32 tailLength) noexcept;
+};
+
+// `value` unless it is NaN or infinite.
+inline f32 AuFiniteOr(f32 value, f32 fallback) noexcept {
+    return std::isfinite(value) ? value : fallback;
+}
+
+// Samples of a delay of `seconds`, truncated; bad times are clamped to [0, 10] s.
+u32 AuDelaySamples(f32 seconds, u32 sampleRate) noexcept;
+
+// Rounds up to a whole number of four-sample groups.
+constexpr u32 AuRoundUp4(u32 samples) {
+    return (samples + 3u) & ~3u;
+}
+
+// Reads a parameter passed as a float, as a u32 or by its first byte; the size is not read.
+inline f32 AuParamF32(const void* value) noexcept {
+    f32 v;
+    __builtin_memcpy(&v, value, sizeof v);
+    return v;
+}
+inline u32 AuParamU32(const void* value) noexcept {
+    u32 v;
+    __builtin_memcpy(&v, value, sizeof v);
+    return v;
+}
+inline bool AuParamByte(const void* value) noexcept {
+    return *static_cast<const u8*>(value) != 0;
+}
