@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <new>
 
 namespace {
 
@@ -15,19 +14,14 @@ namespace {
 constexpr f64 kLoudestCountedFeedbackDb = -0.6;
 constexpr f64 kMaxRepetitions = 100.0;
 
-template <typename T> T* NewFrom(AU::IAuPluginMemAlloc* allocator) {
-    void* block = allocator ? allocator->Malloc(sizeof(T)) : nullptr;
-    return block ? new (block) T() : nullptr;
-}
-
 } // namespace
 
 AU::IAuPluginParam* CreateFx106Params(AU::IAuPluginMemAlloc* allocator) {
-    return NewFrom<CAuDelayEffectParams>(allocator);
+    return AuPluginNew<CAuDelayEffectParams>(allocator);
 }
 
 AU::IAuPlugin* CreateFx106(AU::IAuPluginMemAlloc* allocator) {
-    return NewFrom<CAuDelayEffect>(allocator);
+    return AuPluginNew<CAuDelayEffect>(allocator);
 }
 
 void CAuDelayEffectParams::SetDefaults() {
@@ -74,7 +68,7 @@ AURESULT CAuDelayEffectParams::SetParam(u16 id, const void* value, u32) noexcept
 }
 
 AU::IAuPluginParam* CAuDelayEffectParams::Clone(AU::IAuPluginMemAlloc* allocator) noexcept {
-    auto* copy = NewFrom<CAuDelayEffectParams>(allocator);
+    auto* copy = AuPluginNew<CAuDelayEffectParams>(allocator);
     if (!copy) return nullptr;
     *copy = *this;
     copy->m_bFeedbackChanged = copy->m_bDelayLineChanged = true;
@@ -90,8 +84,7 @@ AURESULT CAuDelayEffectParams::Init(AU::IAuPluginMemAlloc*, const void* block, u
 }
 
 AURESULT CAuDelayEffectParams::Term(AU::IAuPluginMemAlloc* allocator) noexcept {
-    this->~CAuDelayEffectParams();
-    allocator->Free(this);
+    AuPluginDelete(this, allocator);
     return AuResultSuccess;
 }
 
@@ -119,8 +112,7 @@ f32 CAuDelayEffect::EffectiveWetDryMix() const noexcept {
 
 AURESULT CAuDelayEffect::Term(AU::IAuPluginMemAlloc* allocator) noexcept {
     FreeLines();
-    this->~CAuDelayEffect();
-    allocator->Free(this);
+    AuPluginDelete(this, allocator);
     return AuResultSuccess;
 }
 

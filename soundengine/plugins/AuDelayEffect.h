@@ -3,7 +3,7 @@
 // glide across one buffer.
 #pragma once
 
-#include "plugins/AuEffectTail.h"
+#include "plugins/AuEffectCommon.h"
 #include "plugins/AuPlugin.h"
 
 #include <AU/AuEffectBlocks.h>

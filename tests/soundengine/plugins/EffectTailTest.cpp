@@ -1,4 +1,4 @@
-#include "plugins/AuEffectTail.h"
+#include "plugins/AuEffectCommon.h"
 
 #include "EffectTestSupport.h"
 

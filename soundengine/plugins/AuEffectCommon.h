@@ -4,7 +4,10 @@
 
 #include "voices/AuPipelineBuffer.h"
 
+#include <AU/AuPluginTypes.h>
+
 #include <cmath>
+#include <new>
 
 constexpr u32 AU_EFFECT_NO_TAIL = 0xFFFFFFFFu;
 
@@ -47,4 +50,16 @@ inline u32 AuParamU32(const void* value) noexcept {
 }
 inline bool AuParamByte(const void* value) noexcept {
     return *static_cast<const u8*>(value) != 0;
+}
+
+// An object of the effect's own kind from `allocator`, or null.
+template <typename T> T* AuPluginNew(AU::IAuPluginMemAlloc* allocator) noexcept {
+    void* block = allocator ? allocator->Malloc(sizeof(T)) : nullptr;
+    return block ? new (block) T() : nullptr;
+}
+
+// Runs the destructor and hands the block back.
+template <typename T> void AuPluginDelete(T* object, AU::IAuPluginMemAlloc* allocator) noexcept {
+    object->~T();
+    allocator->Free(object);
 }
