@@ -523,6 +523,7 @@ AURESULT CAuRoomReverbEffect::BuildERUnit() noexcept {
     if (!m_er.pBuffer) return AuResultNoMemory;
     m_er.uLength = length;
     memset(m_er.pBuffer, 0, size_t{length} * sizeof(f32));
+    m_er.uMaxStep = length;
     for (u32 s = 0; s < 2; ++s) {
         const AuReflectionSide& side = pattern.sides[s];
         u32 count = 0;
@@ -532,6 +533,7 @@ AURESULT CAuRoomReverbEffect::BuildERUnit() noexcept {
             const u32 d = std::min(u32(at) & ~3u, length - 4);
             if (d == previous) continue;
             previous = d;
+            if (d > 0) m_er.uMaxStep = std::min(m_er.uMaxStep, length - d);
             m_er.aauReadPos[s][count] = u16(d == 0 ? 0 : length - d);
             m_er.aafGain[s][count++] = side.taps[i].fGain;
         }
@@ -730,26 +732,35 @@ void CAuRoomReverbEffect::RunERUnit(const f32* in, f32* left, f32* right, u32 fr
     f32* outs[2] = {left, right};
     memset(left, 0, frames * sizeof(f32));
     memset(right, 0, frames * sizeof(f32));
-    for (u32 i = 0; i < frames; i += 4) {
-        const u32 step = std::min(4u, frames - i);
-        for (u32 k = 0; k < step; ++k) {
-            u32 at = er.uWritePos + k;
-            if (at >= er.uLength) at -= er.uLength;
-            er.pBuffer[at] = in[i + k];
+    // Each step writes its input first, then every tap reads the step's frames; a step no longer
+    // than the shortest tap distance never overwrites a sample a tap has still to read.
+    for (u32 i = 0; i < frames;) {
+        const u32 step = std::min(frames - i, er.uMaxStep);
+        for (u32 k = 0; k < step;) {
+            const u32 run = std::min(step - k, er.uLength - er.uWritePos);
+            memcpy(er.pBuffer + er.uWritePos, in + i + k, run * sizeof(f32));
+            k += run;
+            er.uWritePos += run;
+            if (er.uWritePos == er.uLength) er.uWritePos = 0;
         }
         for (u32 s = 0; s < 2; ++s) {
+            f32* out = outs[s] + i;
             for (u32 t = 0; t < er.auNumTaps[s]; ++t) {
                 const f32 gain = er.aafGain[s][t];
                 u32 at = er.aauReadPos[s][t];
-                for (u32 k = 0; k < step; ++k) {
-                    outs[s][i + k] += gain * er.pBuffer[at];
-                    if (++at == er.uLength) at = 0;
+                for (u32 k = 0; k < step;) {
+                    const u32 run = std::min(step - k, er.uLength - at);
+                    const f32* src = er.pBuffer + at;
+                    for (u32 r = 0; r < run; ++r)
+                        out[k + r] += gain * src[r];
+                    k += run;
+                    at += run;
+                    if (at == er.uLength) at = 0;
                 }
                 er.aauReadPos[s][t] = u16(at);
             }
         }
-        er.uWritePos += step;
-        if (er.uWritePos >= er.uLength) er.uWritePos -= er.uLength;
+        i += step;
     }
 }
 
@@ -852,22 +863,33 @@ void CAuRoomReverbEffect::ProcessBlock(AuPipelineBuffer& buffer, u32 offset, u32
         set.input.Run(B, n);
         f32* outs[3] = {O[j & 1], outputsPerSet > 1 ? O[2 + (j & 1)] : nullptr,
                         outputsPerSet > 2 ? O[4 + (j & 1)] : nullptr};
-        for (u32 i = 0; i < n; ++i) {
-            f32 y[4];
-            for (u32 l = 0; l < 4; ++l) {
-                const AuReverbDelay& line = set.lines[l];
-                y[l] = set.afInCoef[l] * line.pBuffer[line.uPos] + set.afFbCoef[l] * set.afState[l];
-                set.afState[l] = y[l];
+        // Runs in which no line wraps.
+        for (u32 i = 0; i < n;) {
+            u32 run = n - i;
+            for (const AuReverbDelay& line : set.lines)
+                run = std::min(run, line.uLength - line.uPos);
+            f32* p[4];
+            for (u32 l = 0; l < 4; ++l)
+                p[l] = set.lines[l].pBuffer + set.lines[l].uPos;
+            f32 state[4] = {set.afState[0], set.afState[1], set.afState[2], set.afState[3]};
+            for (u32 k = 0; k < run; ++k) {
+                f32 y[4];
+                for (u32 l = 0; l < 4; ++l)
+                    y[l] = state[l] = set.afInCoef[l] * p[l][k] + set.afFbCoef[l] * state[l];
+                outs[0][i + k] += y[0] - y[1] + y[2] - y[3];
+                if (outs[1]) outs[1][i + k] += y[0] + y[1] - y[2] - y[3];
+                if (outs[2]) outs[2][i + k] += y[0] - y[1] - y[2] + y[3];
+                const f32 s = B[i + k] - 0.5f * (y[0] + y[1] + y[2] + y[3]);
+                for (u32 l = 0; l < 4; ++l)
+                    p[l][k] = s + y[(l + 1) & 3];
             }
-            outs[0][i] += y[0] - y[1] + y[2] - y[3];
-            if (outs[1]) outs[1][i] += y[0] + y[1] - y[2] - y[3];
-            if (outs[2]) outs[2][i] += y[0] - y[1] - y[2] + y[3];
-            const f32 s = B[i] - 0.5f * (y[0] + y[1] + y[2] + y[3]);
             for (u32 l = 0; l < 4; ++l) {
+                set.afState[l] = state[l];
                 AuReverbDelay& line = set.lines[l];
-                line.pBuffer[line.uPos] = s + y[(l + 1) & 3];
-                if (++line.uPos == line.uLength) line.uPos = 0;
+                line.uPos += run;
+                if (line.uPos == line.uLength) line.uPos = 0;
             }
+            i += run;
         }
     }
 
