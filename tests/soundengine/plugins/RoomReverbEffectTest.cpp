@@ -407,6 +407,9 @@ TEST_F(RoomReverbEffectTest, StructureChangesRebuildOnlyWhatTheyTouch) {
     EXPECT_EQ(m_effect->NumFilterSlots(), 2u) << "without reflections their filter takes no slot";
     EXPECT_EQ(m_effect->ERLine().pBuffer, nullptr);
     EXPECT_EQ(m_effect->EarlyReflections().pBuffer, nullptr);
+    SetU32(m_params, Params::Filter1Position + 5, 9); // a position outside the table: off
+    Run(kStereo, kMax, Impulse());
+    EXPECT_EQ(m_effect->NumFilterSlots(), 1u);
 }
 
 TEST_F(RoomReverbEffectTest, FailuresReturn52AndLeaveEverythingForTerm) {
