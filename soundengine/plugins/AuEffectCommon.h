@@ -7,6 +7,7 @@
 #include <AU/AuPluginTypes.h>
 
 #include <cmath>
+#include <cstring>
 #include <new>
 
 constexpr u32 AU_EFFECT_NO_TAIL = 0xFFFFFFFFu;
@@ -40,12 +41,12 @@ constexpr u32 AuRoundUp4(u32 samples) {
 // Reads a parameter passed as a float, as a u32 or by its first byte; the size is not read.
 inline f32 AuParamF32(const void* value) noexcept {
     f32 v;
-    __builtin_memcpy(&v, value, sizeof v);
+    std::memcpy(&v, value, sizeof v);
     return v;
 }
 inline u32 AuParamU32(const void* value) noexcept {
     u32 v;
-    __builtin_memcpy(&v, value, sizeof v);
+    std::memcpy(&v, value, sizeof v);
     return v;
 }
 inline bool AuParamByte(const void* value) noexcept {
