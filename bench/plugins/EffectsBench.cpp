@@ -122,6 +122,14 @@ void BM_Reverb118Stereo(benchmark::State& state) {
 }
 BENCHMARK(BM_Reverb118Stereo);
 
+void BM_Reverb118StereoNoER(benchmark::State& state) {
+    RunEffect(state, CreateFx118, CreateFx118Params, AU_SPEAKER_SETUP_STEREO, [](AU::IAuPluginParam* p) {
+        const u8 off = 0;
+        p->SetParam(CAuRoomReverbEffectParams::EREnabled, &off, 1);
+    });
+}
+BENCHMARK(BM_Reverb118StereoNoER);
+
 void BM_Reverb118FiveOne(benchmark::State& state) {
     RunEffect(state, CreateFx118, CreateFx118Params, AU_SPEAKER_SETUP_5POINT1, [](AU::IAuPluginParam*) {});
 }

@@ -59,14 +59,10 @@ u32 LineLength(f64 ms, u32 rate, u32 previous) {
 }
 
 void MixInto(f32* dst, const f32* src, u32 frames, f32 from, f32 to) {
-    if (from == to) {
-        for (u32 i = 0; i < frames; ++i)
-            dst[i] += src[i] * from;
-        return;
-    }
-    const f32 step = (to - from) / f32(frames);
-    for (u32 i = 0; i < frames; ++i)
-        dst[i] += src[i] * (from + step * f32(i));
+    if (from == to)
+        AuMulAdd(dst, src, frames, from);
+    else
+        AuMulAddGlide(dst, src, frames, from, (to - from) / f32(frames));
 }
 
 void ScaleBy(f32* samples, u32 frames, f32 from, f32 to) {
@@ -519,11 +515,14 @@ AURESULT CAuRoomReverbEffect::BuildERUnit() noexcept {
     const f64 samples = std::max((last * scale - first) * 0.001 * m_uSampleRate, 4.0);
     if (samples > kMaxERBufferLength) return AuResultFail;
     const u32 length = u32(samples) & ~3u;
-    m_er.pBuffer = static_cast<f32*>(m_pAllocator->Malloc(size_t{length} * sizeof(f32)));
+    // One block more than the longest delay, so that a whole block is written before any tap
+    // reads it; the delays themselves are those of the nominal length.
+    const u32 bufferLength = length + AU_REVERB_BLOCK_FRAMES;
+    m_er.pBuffer = static_cast<f32*>(m_pAllocator->Malloc(size_t{bufferLength} * sizeof(f32)));
     if (!m_er.pBuffer) return AuResultNoMemory;
-    m_er.uLength = length;
-    memset(m_er.pBuffer, 0, size_t{length} * sizeof(f32));
-    m_er.uMaxStep = length;
+    m_er.uLength = bufferLength;
+    memset(m_er.pBuffer, 0, size_t{bufferLength} * sizeof(f32));
+    m_er.uMaxStep = bufferLength;
     for (u32 s = 0; s < 2; ++s) {
         const AuReflectionSide& side = pattern.sides[s];
         u32 count = 0;
@@ -533,8 +532,8 @@ AURESULT CAuRoomReverbEffect::BuildERUnit() noexcept {
             const u32 d = std::min(u32(at) & ~3u, length - 4);
             if (d == previous) continue;
             previous = d;
-            if (d > 0) m_er.uMaxStep = std::min(m_er.uMaxStep, length - d);
-            m_er.aauReadPos[s][count] = u16(d == 0 ? 0 : length - d);
+            if (d > 0) m_er.uMaxStep = std::min(m_er.uMaxStep, bufferLength - d);
+            m_er.aauReadPos[s][count] = d == 0 ? 0 : bufferLength - d;
             m_er.aafGain[s][count++] = side.taps[i].fGain;
         }
         m_er.auNumTaps[s] = count;
@@ -750,14 +749,12 @@ void CAuRoomReverbEffect::RunERUnit(const f32* in, f32* left, f32* right, u32 fr
                 u32 at = er.aauReadPos[s][t];
                 for (u32 k = 0; k < step;) {
                     const u32 run = std::min(step - k, er.uLength - at);
-                    const f32* src = er.pBuffer + at;
-                    for (u32 r = 0; r < run; ++r)
-                        out[k + r] += gain * src[r];
+                    AuMulAdd(out + k, er.pBuffer + at, run, gain);
                     k += run;
                     at += run;
                     if (at == er.uLength) at = 0;
                 }
-                er.aauReadPos[s][t] = u16(at);
+                er.aauReadPos[s][t] = at;
             }
         }
         i += step;

@@ -164,13 +164,13 @@ struct AuReverbFilterSlot {
 
 struct AuEarlyReflections {
     f32* pBuffer = nullptr;
-    u32 uLength = 0; // a multiple of 4
+    u32 uLength = 0; // the longest delay, a multiple of 4, and one block
     u32 uWritePos = 0;
     // The most frames one step may write before the taps read them: the shortest distance from a
     // delayed tap back to the write position.
     u32 uMaxStep = 0;
     u32 auNumTaps[2] = {};
-    u16 aauReadPos[2][AU_MAX_REFLECTION_TAPS] = {};
+    u32 aauReadPos[2][AU_MAX_REFLECTION_TAPS] = {};
     f32 aafGain[2][AU_MAX_REFLECTION_TAPS] = {};
 };
 

@@ -123,3 +123,36 @@ TEST(EffectTail, DelaySamplesAreBoundedForBadTimes) {
 }
 
 } // namespace
+
+namespace {
+
+// The four-frame kernels against the one-frame loops on random input, at every alignment and
+// with lengths that leave a remainder.
+TEST(EffectKernels, MulAddMatchesTheOneFrameLoop) {
+    u32 seed = 99;
+    const auto random = [&] {
+        seed = seed * 1664525u + 1013904223u;
+        return f32(seed >> 8) / 16777216.0f - 0.5f;
+    };
+    std::vector<f32> src(80), dst(80);
+    for (u32 offset = 0; offset < 4; ++offset) {
+        for (u32 frames : {0u, 3u, 4u, 13u, 64u, 75u}) {
+            for (f32& s : src)
+                s = random();
+            for (f32& d : dst)
+                d = random();
+            std::vector<f32> plain = dst, glided = dst, plainGlided = dst;
+            const f32 gain = random(), from = random(), step = random() * 0.01f;
+            AuMulAdd(dst.data() + offset, src.data() + 1, frames, gain);
+            AuMulAddGlide(glided.data() + offset, src.data() + 1, frames, from, step);
+            for (u32 i = 0; i < frames; ++i) {
+                plain[offset + i] += src[1 + i] * gain;
+                plainGlided[offset + i] += src[1 + i] * (from + step * f32(i));
+            }
+            EXPECT_EQ(dst, plain) << offset << " " << frames;
+            EXPECT_EQ(glided, plainGlided) << offset << " " << frames;
+        }
+    }
+}
+
+} // namespace
