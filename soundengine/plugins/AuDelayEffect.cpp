@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstring>
 
+#include <xmmintrin.h>
+
 namespace {
 
 // Feedback at or above this many dB rings for the cap of one hundred repetitions.
@@ -209,6 +211,14 @@ void CAuDelayEffect::Execute(AuPipelineBuffer& buffer) noexcept {
         const f32 feedbackStep = (feedback - m_lines.fPrevFeedback) / f32(frames);
         const f32 wetStep = (wet - m_lines.fPrevWetDryMix) / f32(frames);
         const f32 gainStep = (gain - m_lines.fPrevOutputGain) / f32(frames);
+        const __m128 kLanes = _mm_setr_ps(0.0f, 1.0f, 2.0f, 3.0f);
+        const __m128 one = _mm_set1_ps(1.0f);
+        const __m128 prevFeedback = _mm_set1_ps(m_lines.fPrevFeedback);
+        const __m128 prevWet = _mm_set1_ps(m_lines.fPrevWetDryMix);
+        const __m128 prevGain = _mm_set1_ps(m_lines.fPrevOutputGain);
+        const __m128 vFeedbackStep = _mm_set1_ps(feedbackStep);
+        const __m128 vWetStep = _mm_set1_ps(wetStep);
+        const __m128 vGainStep = _mm_set1_ps(gainStep);
         const u32 length = m_lines.uLength;
         const u32 channels = std::min(m_lines.uNumLines, buffer.NumChannels());
         u32 pos = m_lines.uWritePos;
@@ -219,7 +229,20 @@ void CAuDelayEffect::Execute(AuPipelineBuffer& buffer) noexcept {
             u32 i = 0;
             while (i < frames) {
                 const u32 run = std::min(frames - i, length - pos);
-                for (u32 k = 0; k < run; ++k) {
+                u32 k = 0;
+                // Four frames per step; each lane computes what the one-frame loop below does.
+                for (; k + 4 <= run; k += 4) {
+                    const __m128 index = _mm_add_ps(_mm_set1_ps(f32(i + k)), kLanes);
+                    const __m128 f = _mm_add_ps(prevFeedback, _mm_mul_ps(vFeedbackStep, index));
+                    const __m128 w = _mm_add_ps(prevWet, _mm_mul_ps(vWetStep, index));
+                    const __m128 g = _mm_add_ps(prevGain, _mm_mul_ps(vGainStep, index));
+                    const __m128 x = _mm_loadu_ps(samples + i + k);
+                    const __m128 d = _mm_loadu_ps(line + pos + k);
+                    const __m128 mixed = _mm_add_ps(_mm_mul_ps(x, _mm_sub_ps(one, w)), _mm_mul_ps(d, w));
+                    _mm_storeu_ps(samples + i + k, _mm_mul_ps(mixed, g));
+                    _mm_storeu_ps(line + pos + k, _mm_add_ps(x, _mm_mul_ps(d, f)));
+                }
+                for (; k < run; ++k) {
                     const f32 index = f32(i + k);
                     const f32 f = m_lines.fPrevFeedback + feedbackStep * index;
                     const f32 w = m_lines.fPrevWetDryMix + wetStep * index;

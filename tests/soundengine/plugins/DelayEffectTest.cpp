@@ -75,6 +75,49 @@ TEST_F(DelayEffectTest, ImpulseEchoesEveryLineLengthWithFeedback) {
         }
 }
 
+// The four-frame walk against the one-frame formulas, on noise, across glides and a line that
+// wraps inside a buffer.
+TEST_F(DelayEffectTest, MatchesTheOneFrameModelOnNoise) {
+    SetF32(m_params, CAuDelayEffectParams::DelayTime, 0.0103f); // 494.4 -> 496 samples
+    SetF32(m_params, CAuDelayEffectParams::Feedback, 40.0f);
+    SetF32(m_params, CAuDelayEffectParams::FeedbackEnabled, 1.0f);
+    ASSERT_EQ(Start(kStereo), AuResultSuccess);
+    const u32 L = 496;
+    ASSERT_EQ(m_effect->Lines().uLength, L);
+    std::vector<f32> line(L, 0.0f);
+    u32 pos = 0;
+    f32 prevF = m_params->m_fFeedback, prevW = m_params->m_fWetDryMix, prevG = m_params->m_fOutputGain;
+    u32 seed = 7;
+    TestBuffer t(kStereo, kMax);
+    for (u32 call = 0; call < 4; ++call) {
+        if (call == 1) SetF32(m_params, CAuDelayEffectParams::WetDryMix, 80.0f);
+        if (call == 2) SetF32(m_params, CAuDelayEffectParams::Feedback, 70.0f);
+        if (call == 3) SetF32(m_params, CAuDelayEffectParams::OutputLevel, -6.0f);
+        std::vector<f32> input(kMax);
+        for (f32& x : input) {
+            seed = seed * 1664525u + 1013904223u;
+            x = f32(seed >> 8) / 16777216.0f - 0.5f;
+        }
+        t.Fill([&](u32, u32 i) { return input[i]; });
+        t.buffer.uValidFrames = call == 2 ? 1021 : kMax; // a run that ends off the four-frame grid
+        const u32 n = t.buffer.uValidFrames;
+        m_effect->Execute(t.buffer);
+        const f32 f = m_params->m_fFeedback, w = m_params->m_fWetDryMix, g = m_params->m_fOutputGain;
+        const f32 sf = (f - prevF) / f32(n), sw = (w - prevW) / f32(n), sg = (g - prevG) / f32(n);
+        for (u32 i = 0; i < n; ++i) {
+            const f32 index = f32(i);
+            const f32 fi = prevF + sf * index, wi = prevW + sw * index, gi = prevG + sg * index;
+            const f32 x = input[i], d = line[pos];
+            const f32 expected = (x * (1.0f - wi) + d * wi) * gi;
+            line[pos] = x + d * fi;
+            if (++pos == L) pos = 0;
+            ASSERT_EQ(t.Channel(0)[i], expected) << "call " << call << " frame " << i;
+            ASSERT_EQ(t.Channel(1)[i], expected) << "call " << call << " frame " << i;
+        }
+        prevF = f, prevW = w, prevG = g;
+    }
+}
+
 TEST_F(DelayEffectTest, LineLengthIsTheTruncatedTimeRoundedUpToFour) {
     const struct {
         f32 seconds;
