@@ -417,6 +417,8 @@ void CAuRoomReverbEffect::LineTimes(const CAuRoomReverbEffectParams& params, f64
         times[i] = count > 1 ? shortest + i * 2.0 * (mean - shortest) / (count - 1) : mean;
         const f64 r = rng.Next();
         if (lengthen) times[i] += t[Params::LineLengthening] / 100.0 * times[i] * r;
+        // Tuning values that overflow give the shortest line instead of an order the sort cannot keep.
+        if (!std::isfinite(times[i])) times[i] = 0.0;
     }
     std::sort(times, times + count);
 }
@@ -563,6 +565,7 @@ AURESULT CAuRoomReverbEffect::BuildAllpasses() noexcept {
     for (u32 i = 0; i < AU_REVERB_NUM_ALLPASSES; ++i) {
         times[i] = t[Params::FirstAllpassTime] * std::pow(f64(t[Params::AllpassTimeRatio]) / 100.0, f64(i));
         times[i] += t[Params::AllpassLengthening] / 100.0 * times[i] * rng.Next();
+        if (!std::isfinite(times[i])) times[i] = 0.0;
     }
     std::sort(times, times + AU_REVERB_NUM_ALLPASSES);
     u32 previous = 0;
@@ -570,8 +573,7 @@ AURESULT CAuRoomReverbEffect::BuildAllpasses() noexcept {
         AuReverbAllpass& allpass = m_allpasses[i];
         if (allpass.pLine) m_pAllocator->Free(allpass.pLine);
         allpass.pLine = nullptr;
-        const u32 length = previous =
-            LineLength(std::isfinite(times[i]) ? times[i] : 0.0, m_uSampleRate, previous);
+        const u32 length = previous = LineLength(times[i], m_uSampleRate, previous);
         allpass.pLine = static_cast<f32*>(m_pAllocator->Malloc(2 * size_t{length} * sizeof(f32)));
         if (!allpass.pLine) return AuResultNoMemory;
         allpass.uLength = length;
