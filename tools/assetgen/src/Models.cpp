@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -497,7 +498,10 @@ ModelSpec HighJoint() {
     for (int j = 0; j <= 100; ++j) {
         char name[16];
         std::snprintf(name, sizeof name, "b%03d", j);
-        spec.joints.push_back({name, "", Place({0, float(j) / 100, 0})});
+        // A chain, so that every joint is an ancestor of the last and belongs to the skeleton.
+        char parent[16] = "";
+        if (j > 0) std::snprintf(parent, sizeof parent, "b%03d", j - 1);
+        spec.joints.push_back({name, parent, Place({0, 0.01f, 0})});
     }
     part.influences = {{"b000", {{1, 1.0f}, {2, 1.0f}}}, {"b001", {{0, 0.3f}}}, {"b100", {{0, 0.7f}}}};
     spec.parts = {part};
