@@ -575,6 +575,29 @@ constexpr const char* kTruncated = "truncated.fbx";
 
 } // namespace
 
+bool WriteGridModel(const std::string& path, int corners, std::string& error) {
+    const auto cut = path.find_last_of('/');
+    ModelSpec spec{cut == std::string::npos ? path : path.substr(cut + 1)};
+    spec.materials = {Plain("Grey", aiColor3D(0.5f, 0.5f, 0.5f))};
+    Part grid{"grid", Place({0, 0, 0})};
+    const int triangles = std::max(corners / 3, 2);
+    const int columns = std::max(1, int(std::sqrt(double(triangles) / 2.0)));
+    const int rows = (triangles / 2 + columns - 1) / columns;
+    for (int y = 0; y <= rows; ++y)
+        for (int x = 0; x <= columns; ++x)
+            grid.vertices.push_back(
+                At(float(x), float(y), 0, float(x) / float(columns), float(y) / float(rows)));
+    for (int t = 0; t < triangles; ++t) {
+        const unsigned cell = unsigned(t / 2), x = cell % unsigned(columns), y = cell / unsigned(columns);
+        const unsigned a = y * unsigned(columns + 1) + x, b = a + 1, c = a + unsigned(columns + 1), d = c + 1;
+        grid.triangles.push_back(t % 2 == 0 ? std::array<unsigned, 3>{a, b, d}
+                                            : std::array<unsigned, 3>{a, d, c});
+        grid.materials.push_back(0);
+    }
+    spec.parts = {grid};
+    return Write(spec, cut == std::string::npos ? "." : path.substr(0, cut), error);
+}
+
 std::vector<std::string> ModelFiles(const std::string& set) {
     std::vector<std::string> files;
     for (const ModelSpec& spec : Models(set))

@@ -12,5 +12,8 @@ std::vector<std::string> ModelFiles(const std::string& set);
 // Writes every model of the set into `folder` and checks each by reading it back; false with the
 // reason in `error` on the first that fails.
 bool WriteModels(const std::string& set, const std::string& folder, std::string& error);
+// A flat grid of `corners` triangle corners (rounded down to whole triangles) whose neighbours share
+// points, written to `path` and read back; for timing the importers.
+bool WriteGridModel(const std::string& path, int corners, std::string& error);
 
 } // namespace assetgen
