@@ -399,4 +399,79 @@ TEST_F(FbxLoaderTest, ASkinWithoutATakeKeepsItsJointsWithoutKeys) {
     EXPECT_EQ(model->mLastFrame, 0);
 }
 
+// Layers a file may hold that the loader reads only in part: each corner or triangle takes the
+// loader's default where the layer gives no value.
+TEST_F(FbxLoaderTest, UnusualLayersGiveTheirDefaults) {
+    struct Case {
+        const char* name;
+        std::function<void(FbxMesh&)> change;
+        std::function<void(const Mesh&)> check;
+    };
+    const Case cases[] = {
+        {"normals by edge are not read",
+         [](FbxMesh& mesh) { mesh.GetElementNormal(0)->mMappingMode = FbxLayerElement::eByEdge; },
+         [](const Mesh& mesh) {
+             for (std::uint32_t v = 0; v < mesh.mVertexCount; ++v)
+                 EXPECT_EQ(mesh.Vertices()[v].normal[0], 1.0f);
+         }},
+        {"an index past the normals reads zero",
+         [](FbxMesh& mesh) {
+             auto* normals = mesh.GetElementNormal(0);
+             normals->mReferenceMode = FbxLayerElement::eIndexToDirect;
+             normals->mIndex.mValues = {0, 7, -3};
+         },
+         [](const Mesh& mesh) {
+             ASSERT_EQ(mesh.mVertexCount, 3u);
+             EXPECT_EQ(mesh.Vertices()[0].normal[2], 1.0f);
+             EXPECT_EQ(mesh.Vertices()[1].normal[2], 0.0f);
+             EXPECT_EQ(mesh.Vertices()[2].normal[2], 0.0f);
+         }},
+        {"UVs by corner through an index",
+         [](FbxMesh& mesh) {
+             auto* uvs = mesh.GetElementUV(0);
+             uvs->mMappingMode = FbxLayerElement::eByPolygonVertex;
+             uvs->mReferenceMode = FbxLayerElement::eIndexToDirect;
+             uvs->mDirect.mValues = {{0.25, 0.75}, {0.5, 0.5}};
+             uvs->mIndex.mValues = {1, 0, 1};
+         },
+         [](const Mesh& mesh) {
+             ASSERT_EQ(mesh.mVertexCount, 3u);
+             EXPECT_EQ(mesh.Vertices()[0].texCoord[0], 0.5f);
+             EXPECT_EQ(mesh.Vertices()[1].texCoord[0], 0.25f);
+             EXPECT_EQ(mesh.Vertices()[1].texCoord[1], 0.25f) << "V is flipped";
+         }},
+        {"one material for all", [](FbxMesh& mesh) { mesh.GetElementMaterial(0)->mIndex.mValues = {1}; },
+         [](const Mesh& mesh) {
+             for (std::uint32_t v = 0; v < mesh.mVertexCount; ++v)
+                 EXPECT_EQ(mesh.Vertices()[v].textureIndex, 1u);
+         }},
+        {"materials by polygon of the wrong count",
+         [](FbxMesh& mesh) {
+             mesh.GetElementMaterial(0)->mMappingMode = FbxLayerElement::eByPolygon;
+             mesh.GetElementMaterial(0)->mIndex.mValues = {0, 1};
+         },
+         [](const Mesh& mesh) {
+             for (std::uint32_t v = 0; v < mesh.mVertexCount; ++v)
+                 EXPECT_EQ(mesh.Vertices()[v].textureIndex, 0xFFFFFFFFu);
+         }},
+        {"a corner naming a point the mesh lacks", [](FbxMesh& mesh) { mesh.mPolygons[0].corners[2] = 9; },
+         [](const Mesh& mesh) {
+             ASSERT_EQ(mesh.mVertexCount, 3u);
+             EXPECT_EQ(mesh.Vertices()[2].position[1], 0.0f);
+             EXPECT_EQ(mesh.Vertices()[2].position[3], 1.0f);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        BuildScenes(
+            {{"layers.fbx", [&](FbxScene& scene) {
+                  FbxNode* node = fbxtest::AddMeshNode(scene.GetRootNode(), "mesh", kTriangle, {{{0, 1, 2}}});
+                  c.change(*node->GetMesh());
+              }}});
+        const auto model = Load("layers");
+        ASSERT_NE(model, nullptr);
+        c.check(*model->mMeshes.at(0).mesh);
+    }
+}
+
 } // namespace
