@@ -1,7 +1,7 @@
 // The importer over the system's model library: an FBX file read into the SDK's scene records.
 #include "fbx_internal.h"
 
-#include <fbx_testing.h>
+#include <fbx_test_control.h>
 #include <win32_paths.h>
 
 #include <assimp/Importer.hpp>

@@ -1,6 +1,6 @@
 #include "fbx_internal.h"
 
-#include <fbx_testing.h>
+#include <fbx_test_control.h>
 
 #include <algorithm>
 #include <cmath>

@@ -3,7 +3,7 @@
 #include <resources/FBXLoader.h>
 #include <resources/ResourceHub.h>
 
-#include <fbx_testing.h>
+#include <fbx_test_control.h>
 
 #include <cmath>
 #include <filesystem>

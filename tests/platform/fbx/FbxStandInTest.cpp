@@ -1,4 +1,4 @@
-#include <fbx_testing.h>
+#include <fbx_test_control.h>
 #include <fbxsdk.h>
 
 #include <gtest/gtest.h>
