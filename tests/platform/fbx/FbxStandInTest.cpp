@@ -131,6 +131,10 @@ TEST_F(StandIn, TwoMeshNodesComeBackWithTheirMaterialsAndPlaces) {
     const FbxAMatrix b = Child(root, "partB")->EvaluateGlobalTransform(Frame(0));
     ExpectNear(b, FbxAMatrix(FbxVector4(-2, 0, 0), FbxVector4(0, 90, 0), FbxVector4(1, 1, 1)));
     EXPECT_EQ(mScene->GetSrcObject<FbxAnimStack>(0), nullptr);
+    // The meshes are triangles already.
+    FbxGeometryConverter converter(mManager);
+    EXPECT_TRUE(converter.Triangulate(mScene, true, false));
+    EXPECT_EQ(Child(root, "partA")->GetMesh()->GetPolygonCount(), 2);
 }
 
 TEST_F(StandIn, ASkinComesBackWithItsSkeletonClustersAndTake) {

@@ -398,12 +398,14 @@ ModelSpec TwoMeshes() {
                        aiColor3D(0.5f, 0.5f, 0.5f), 16.0f, "C:\\Art\\crate.png"},
                       {"Metal", aiColor3D(0.0f, 0.0f, 0.1f), aiColor3D(0.2f, 0.2f, 0.8f),
                        aiColor3D(1.0f, 1.0f, 1.0f), 64.0f, "textures/metal.png"}};
-    Part a{"partA", Place({1, 2, 3})};
-    a.vertices = {At(0, 0, 0, 0, 0), At(1, 0, 0, 1, 0), At(1, 1, 0, 1, 1), At(0, 1, 0, 0, 1)};
+    Part a{"partA",
+           Place({1, 2, 3}),
+           {At(0, 0, 0, 0, 0), At(1, 0, 0, 1, 0), At(1, 1, 0, 1, 1), At(0, 1, 0, 0, 1)}};
     a.triangles = {{0, 1, 2}, {0, 2, 3}};
     a.materials = {0, 0};
-    Part b{"partB", Place({-2, 0, 0}, {0, 1, 0}, 90.0f)};
-    b.vertices = {At(0, 0, 0, 0, 0), At(1, 0, 0, 1, 0), At(0, 1, 0, 0, 1)};
+    Part b{"partB",
+           Place({-2, 0, 0}, {0, 1, 0}, 90.0f),
+           {At(0, 0, 0, 0, 0), At(1, 0, 0, 1, 0), At(0, 1, 0, 0, 1)}};
     b.triangles = {{0, 1, 2}};
     b.materials = {1};
     spec.parts = {a, b};
@@ -439,8 +441,7 @@ ModelSpec Skinned() {
 ModelSpec SixInfluences() {
     ModelSpec spec{"sixinfluences.fbx"};
     spec.materials = {Plain("Grey", aiColor3D(0.5f, 0.5f, 0.5f))};
-    Part part{"fan", Place({0, 0, 0})};
-    part.vertices = {At(0, 0, 0), At(1, 0, 0, 1, 0), At(0, 1, 0, 0, 1)};
+    Part part{"fan", Place({0, 0, 0}), {At(0, 0, 0), At(1, 0, 0, 1, 0), At(0, 1, 0, 0, 1)}};
     part.triangles = {{0, 1, 2}};
     part.materials = {0};
     const float weights[6] = {0.05f, 0.28f, 0.1f, 0.22f, 0.15f, 0.2f};
@@ -459,8 +460,7 @@ ModelSpec OneJoint() {
     ModelSpec spec{"onejoint.fbx"};
     spec.materials = {Plain("Grey", aiColor3D(0.5f, 0.5f, 0.5f))};
     spec.joints = {{"bone", "", Place({0, 1, 0}, {0, 0, 1}, 30.0f)}};
-    Part part{"stick", Place({0.5f, 0, 0})};
-    part.vertices = {At(0, 0, 0), At(1, 0, 0, 1, 0), At(0, 2, 0, 0, 1)};
+    Part part{"stick", Place({0.5f, 0, 0}), {At(0, 0, 0), At(1, 0, 0, 1, 0), At(0, 2, 0, 0, 1)}};
     part.triangles = {{0, 1, 2}};
     part.materials = {0};
     part.influences = {{"bone", {{0, 1.0f}, {1, 1.0f}, {2, 1.0f}}}};
@@ -491,8 +491,7 @@ ModelSpec Corners() {
 ModelSpec HighJoint() {
     ModelSpec spec{"highjoint.fbx"};
     spec.materials = {Plain("Grey", aiColor3D(0.5f, 0.5f, 0.5f))};
-    Part part{"far", Place({0, 0, 0})};
-    part.vertices = {At(0, 0, 0), At(1, 0, 0, 1, 0), At(0, 1, 0, 0, 1)};
+    Part part{"far", Place({0, 0, 0}), {At(0, 0, 0), At(1, 0, 0, 1, 0), At(0, 1, 0, 0, 1)}};
     part.triangles = {{0, 1, 2}};
     part.materials = {0};
     for (int j = 0; j <= 100; ++j) {
@@ -585,8 +584,8 @@ bool WriteGridModel(const std::string& path, int corners, std::string& error) {
     const int rows = (triangles / 2 + columns - 1) / columns;
     for (int y = 0; y <= rows; ++y)
         for (int x = 0; x <= columns; ++x)
-            grid.vertices.push_back(
-                At(float(x), float(y), 0, float(x) / float(columns), float(y) / float(rows)));
+            // Texture coordinates of 0 and 1 only, which the file holds exactly.
+            grid.vertices.push_back(At(float(x), float(y), 0, float(x % 2), float(y % 2)));
     for (int t = 0; t < triangles; ++t) {
         const unsigned cell = unsigned(t / 2), x = cell % unsigned(columns), y = cell / unsigned(columns);
         const unsigned a = y * unsigned(columns + 1) + x, b = a + 1, c = a + unsigned(columns + 1), d = c + 1;
