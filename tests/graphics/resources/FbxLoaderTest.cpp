@@ -474,4 +474,36 @@ TEST_F(FbxLoaderTest, UnusualLayersGiveTheirDefaults) {
     }
 }
 
+// Equality within the tolerance does not carry over: a corner equal to two kept vertices takes the
+// first of them, and blend pairs count as equal within 0.001 of weight.
+TEST_F(FbxLoaderTest, MergingTakesTheFirstEqualKeptVertex) {
+    BuildScenes({{"order.fbx", [](FbxScene& scene) {
+                      std::vector<FbxVector4> points;
+                      for (int t = 0; t < 4; ++t)
+                          points.insert(points.end(), kTriangle.begin(), kTriangle.end());
+                      FbxNode* bone = fbxtest::AddSkeletonNode(scene.GetRootNode(), "bone");
+                      FbxNode* node =
+                          fbxtest::AddMeshNode(scene.GetRootNode(), "mesh", points,
+                                               {{{0, 1, 2}}, {{3, 4, 5}}, {{6, 7, 8}}, {{9, 10, 11}}});
+                      // First corners: U of 0, 0.000015 (a vertex of its own), 0.000008 (equal to both).
+                      auto& uvs = node->GetMesh()->GetElementUV(0)->mDirect.mValues;
+                      uvs[3] = FbxVector2(0.000015, 0);
+                      uvs[6] = FbxVector2(0.000008, 0);
+                      // The fourth triangle's first corner weighs 0.0009 less: still the same vertex.
+                      std::vector<int> all(12);
+                      std::vector<double> weights(12, 1.0);
+                      for (int i = 0; i < 12; ++i)
+                          all[std::size_t(i)] = i;
+                      weights[9] = 0.9991;
+                      fbxtest::AddCluster(node, bone, FbxAMatrix(), FbxAMatrix(), all, weights);
+                  }}});
+    const auto model = Load("order");
+    ASSERT_NE(model, nullptr);
+    const Mesh& mesh = *model->mMeshes.at(0).mesh;
+    ASSERT_EQ(mesh.mVertexCount, 4u);
+    const std::vector<std::uint32_t> indices(mesh.Indices(), mesh.Indices() + mesh.mIndexCount);
+    EXPECT_EQ(indices, (std::vector<std::uint32_t>{0, 1, 2, 3, 1, 2, 0, 1, 2, 0, 1, 2}));
+    EXPECT_EQ(mesh.Vertices()[0].blendWeights[0], 1.0f) << "the kept vertex keeps its own weight";
+}
+
 } // namespace
