@@ -19,11 +19,6 @@ ID3D11ShaderResourceView* HubTexture(ResourceHub* hub, const std::string& name) 
     return texture ? texture->mView : nullptr;
 }
 
-FBXLoader::Factory& LoaderFactory() {
-    static FBXLoader::Factory factory;
-    return factory;
-}
-
 iResource* Find(const iResourceManager::ResourceMap& map, const std::string& name) {
     const auto it = map.find(name);
     return it == map.end() ? nullptr : it->second;
@@ -54,14 +49,6 @@ bool CheckApi(GraphicsAPI api, const char* manager, int firstLine) {
 }
 
 } // namespace
-
-void FBXLoader::SetFactory(Factory factory) {
-    LoaderFactory() = std::move(factory);
-}
-
-std::unique_ptr<FBXLoader> FBXLoader::Make() {
-    return LoaderFactory() ? LoaderFactory()() : nullptr;
-}
 
 // ---- models -----------------------------------------------------------------------------------------
 

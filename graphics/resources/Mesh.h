@@ -14,7 +14,6 @@
 #include <type_traits>
 #include <vector>
 
-class FbxNode;
 class Model;
 
 struct BlendPair {

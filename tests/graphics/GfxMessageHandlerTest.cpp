@@ -56,8 +56,8 @@ TEST_F(GfxMessageHandlerTest, EarlyLoadsAreQueuedOncePerNameAndTypeAndLoadedInOr
     StartDevice();
     std::string out = ::testing::internal::GetCapturedStdout();
     EXPECT_TRUE(mGraphics->mPendingLoads.empty());
-    // The queue reaches the hub in arrival order once the defaults are loaded. There is no model
-    // importer here, so the two models fail.
+    // The queue reaches the hub in arrival order once the defaults are loaded. Neither model file
+    // exists, so the two models fail.
     std::vector<std::string> loads;
     for (std::size_t at = out.find("LOADING "); at != std::string::npos; at = out.find("LOADING ", at + 1))
         if (out.compare(at, 12, "LOADING DEFA") != 0)
@@ -73,7 +73,10 @@ TEST_F(GfxMessageHandlerTest, EarlyLoadsAreQueuedOncePerNameAndTypeAndLoadedInOr
     Send(std::make_shared<LoadResourceMessage>(L"GameLevel", RESOURCE_TEXTURE, "wall.png"));
     Send(std::make_shared<LoadResourceMessage>(L"GameLevel", RESOURCE_MODEL, "crate"));
     out = ::testing::internal::GetCapturedStdout();
-    EXPECT_EQ(out, "LOADING MODEL: crate\nFAILED TO LOAD MODEL: ..\\..\\Resources\\Models\\crate.fbx\n");
+    EXPECT_EQ(out, "LOADING MODEL: crate\n"
+                   "Call to fbxsdk_2015_1::FbxImporter::Initialize() failed.\n"
+                   "Error returned: Unable to open file \"../../Resources/Models/crate.fbx\".\n"
+                   "FAILED TO LOAD MODEL: ..\\..\\Resources\\Models\\crate.fbx\n");
 }
 
 // One row per message: what the device is asked to do, and whether the window is told to minimise.

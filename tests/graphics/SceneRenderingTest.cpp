@@ -328,4 +328,44 @@ TEST_F(SceneRendering, AnimationKeysAdvanceWrapAndHoldWhilePaused) {
     GameState::SetState(state);
 }
 
+// The generated walking figure, read from the run-time tree by the FBX loader and drawn through
+// "animationshader": its legs swing between keys, and after its last key it stands as at the first.
+TEST_F(SceneRendering, TheGeneratedWalkerMovesAndComesBackToItsFirstPose) {
+    LoadModel("Player", [](const std::string& name, DXDevice* device) {
+        FBXLoader loader;
+        return loader.LoadFBX("..\\..\\Resources\\Models\\Player.fbx", name, device);
+    });
+    ::testing::internal::CaptureStdout();
+    mHub->LoadResource("animationshader", RESOURCE_SHADER);
+    ::testing::internal::GetCapturedStdout();
+    auto renderable = AddRenderable(MakeObject(Vector3(0, 0, 0)), "Player");
+    renderable->SetShader("animationshader");
+    PlayerCamera(1);
+    mDevice->SetPlayerCount(1);
+    auto* walker = dynamic_cast<Model*>(mHub->mModelManager->GetResource("Player"));
+    ASSERT_NE(walker, nullptr);
+    ASSERT_EQ(walker->mSkeleton.size(), 3u);
+    const std::uint32_t keys = std::uint32_t(walker->mLastFrame - walker->mFirstFrame + 1);
+    ASSERT_EQ(keys, 31u);
+
+    const int state = GameState::GetState();
+    GameState::SetState(GameState::PAUSED);
+    Frame();
+    const auto first = BackBuffer();
+    int figure = 0;
+    for (const uint32_t p : first)
+        figure += IsBackground(p) ? 0 : 1;
+    EXPECT_GT(figure, 1000) << "the figure is drawn";
+    GameState::SetState(GameState::PLAYING);
+    for (int f = 0; f < 15; ++f)
+        Frame();
+    EXPECT_EQ(walker->mCurrentKey, 15u);
+    EXPECT_NE(BackBuffer(), first) << "the legs swung";
+    for (std::uint32_t f = 15; f < keys; ++f)
+        Frame();
+    EXPECT_EQ(walker->mCurrentKey, 0u);
+    EXPECT_EQ(BackBuffer(), first) << "back in the first pose";
+    GameState::SetState(state);
+}
+
 } // namespace

@@ -4,6 +4,8 @@
 #include <numbers>
 #include <utility>
 
+namespace fbxsdk_2015_1 {
+
 namespace {
 
 // Row-vector rotation about one axis: p' = p x R.
@@ -98,3 +100,5 @@ FbxAMatrix FbxAMatrix::Inverse() const {
             out.mData[r][c] = a[r][c + 4];
     return out;
 }
+
+} // namespace fbxsdk_2015_1

@@ -1,5 +1,7 @@
 // assetgen <texture recipes> <output folder>: writes every texture of the recipes as a PNG file.
 // assetgen --list <texture recipes>: names the files it would write, one a line.
+// assetgen --models <game|test> <output folder>: writes the model set as FBX files, each read back.
+#include <assetgen/Models.h>
 #include <assetgen/Textures.h>
 
 #include <cstdio>
@@ -35,9 +37,18 @@ int main(int argc, char** argv) {
             std::printf("%s\n", r.file.c_str());
         return 0;
     }
+    if (argc == 4 && std::string(argv[1]) == "--models") {
+        std::string error;
+        if (!assetgen::WriteModels(argv[2], argv[3], error)) {
+            std::fprintf(stderr, "assetgen: %s\n", error.c_str());
+            return 1;
+        }
+        return 0;
+    }
     if (argc != 3) {
         std::fprintf(stderr, "usage: assetgen <texture recipes> <output folder>\n"
-                             "       assetgen --list <texture recipes>\n");
+                             "       assetgen --list <texture recipes>\n"
+                             "       assetgen --models <game|test> <output folder>\n");
         return 2;
     }
     if (!ReadRecipes(argv[1], recipes)) return 1;
