@@ -1,8 +1,10 @@
 #include "voices/AuSourceBase.h"
 
 #include "core/AuOutputTiming.h"
+#include "core/AuPositionRepository.h"
 #include "voices/AuPlaybackInstance.h"
 
+#include <AU/AuCallback.h>
 #include <AU/MemoryMgr.h>
 
 #include <cmath>
@@ -50,8 +52,14 @@ void AuDecodeAdpcmBlock(const u8* record, i16* out, u32 stride) noexcept {
     }
 }
 
+namespace {
+// Tells the sources of one playing ID apart in the position repository; audio thread only.
+u32 g_uNextSourceCookie = 0;
+} // namespace
+
 CAuSourceBase::CAuSourceBase(CAuPlaybackInstance* instance, const u8* media, u32 mediaSize) noexcept
-    : m_pInstance(instance), m_pMedia(media), m_uMediaSize(mediaSize), m_uLoopCount(instance->LoopCount()) {}
+    : m_pInstance(instance), m_pMedia(media), m_uMediaSize(mediaSize), m_uLoopCount(instance->LoopCount()),
+      m_uCookie(++g_uNextSourceCookie) {}
 
 CAuSourceBase::~CAuSourceBase() {
     m_cues.Free();
@@ -213,19 +221,28 @@ AURESULT CAuSourceBase::OnLoopComplete(bool atEnd) noexcept {
 AURESULT CAuSourceBase::TimeSkip(u32& frames) noexcept {
     const u32 old = m_uPosition;
     const u64 position = u64{old} + frames;
+    AURESULT result = AuResultDataReady;
     if (Looping() && position > m_uLoopEnd) {
         if (m_uLoopCount != 0) --m_uLoopCount;
         frames = m_uLoopEnd - old + 1;
         m_uPosition = m_uLoopStart;
-        return AuResultDataReady;
-    }
-    if (!Looping() && position >= m_uTotalSamples) {
+    } else if (!Looping() && position >= m_uTotalSamples) {
         frames = m_uTotalSamples - old;
         m_uPosition = m_uTotalSamples;
-        return AuResultNoMoreData;
+        result = AuResultNoMoreData;
+    } else {
+        m_uPosition = u32(position);
     }
-    m_uPosition = u32(position);
-    return AuResultDataReady;
+    // A virtual voice is not heard, but its markers and its position are.
+    const AuPlayingID playingID = m_pInstance->Key().playingID;
+    if (m_pInstance->CallbackFlags() & AU_CALLBACK_FLAG_MARKER)
+        m_cues.NotifyMarkers(playingID, old, u32(u64{old} + frames));
+    if ((m_pInstance->CallbackFlags() & AU_EnableGetSourcePlayPosition) && g_pPositionRepository) {
+        g_pPositionRepository->UpdatePlayPosition(playingID, m_uCookie, old, m_uTotalSamples,
+                                                  m_format.uSampleRate);
+        g_pPositionRepository->SetRate(playingID, 1.0f);
+    }
+    return result;
 }
 
 AURESULT CAuSourceBase::VirtualOff(u32 behavior, bool useSeek) noexcept {

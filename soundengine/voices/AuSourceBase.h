@@ -88,6 +88,7 @@ protected:
     u16 m_uLoopCount;
     AuWaveFormat m_format{};
     AuChannelConfig m_config;
+    u32 m_uCookie; // the source's row in the position repository
 };
 
 class CAuPcmBankSource : public CAuSourceBase {

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace {
@@ -296,6 +297,58 @@ TEST_F(SourceTest, MarkersReachTheirBuffers) {
         source.VirtualOff(0, false);
         EXPECT_EQ(source.TimeSkip(frames), AuResultNoMoreData);
         EXPECT_EQ(frames, 600u);
+        instance->Term(0);
+    }
+    g_pPlayingMgr = nullptr;
+    playing.Term();
+}
+
+std::vector<std::string>& MarkerLog() {
+    static std::vector<std::string> log;
+    return log;
+}
+
+void RecordMarker(AuCallbackType type, AuCallbackInfo* info) {
+    const auto* marker = static_cast<AuMarkerCallbackInfo*>(info);
+    ASSERT_EQ(type, AU_Marker);
+    MarkerLog().push_back(std::to_string(marker->playingID) + ":" + std::to_string(marker->uIdentifier) +
+                          "@" + std::to_string(marker->uPosition) + " " +
+                          (marker->strLabel ? marker->strLabel : "-"));
+}
+
+TEST_F(SourceTest, SkippingWhileVirtualNotifiesTheMarkersPassedOver) {
+    CAuPlayingMgr playing;
+    ASSERT_EQ(playing.Init(), AuResultSuccess);
+    ASSERT_EQ(playing.AddPlayingID(1, 1, 0, RecordMarker, nullptr, AU_Marker, nullptr), AuResultSuccess);
+    g_pPlayingMgr = &playing;
+    MarkerLog().clear();
+    bankgen::WaveOptions o;
+    o.cues = {{1, 10, "ten"}, {2, 300, ""}, {3, 599, "last"}, {4, 200, "edge"}};
+    o.loop = true, o.loopStart = 100, o.loopEnd = 349;
+    const Bytes media = bankgen::MakePcmWave(Signal(600, 1), 1, 48000, o);
+    {
+        auto instance = Instance(2);
+        ASSERT_EQ(instance->Init(nullptr, nullptr), AuResultSuccess);
+        CAuPcmBankSource source(instance.get(), media.data(), u32(media.size()));
+        ASSERT_EQ(source.StartStream(), AuResultSuccess);
+        struct Step {
+            u32 frames, skipped;
+            AURESULT result;
+            std::vector<std::string> markers;
+        };
+        const Step steps[] = {
+            {200, 200, AuResultDataReady, {"1:1@10 ten"}},                // [0, 200): 200 is not in it
+            {500, 150, AuResultDataReady, {"1:2@300 -", "1:4@200 edge"}}, // to the loop end, then back
+            {100, 100, AuResultDataReady, {}},                            // [100, 200)
+            {1000, 400, AuResultNoMoreData, {"1:2@300 -", "1:3@599 last", "1:4@200 edge"}},
+        };
+        for (const Step& step : steps) {
+            MarkerLog().clear();
+            u32 frames = step.frames;
+            EXPECT_EQ(source.TimeSkip(frames), step.result) << step.frames;
+            EXPECT_EQ(frames, step.skipped) << step.frames;
+            EXPECT_EQ(MarkerLog(), step.markers) << step.frames;
+        }
         instance->Term(0);
     }
     g_pPlayingMgr = nullptr;
