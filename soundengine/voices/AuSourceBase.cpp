@@ -1,6 +1,7 @@
 #include "voices/AuSourceBase.h"
 
 #include "core/AuOutputTiming.h"
+#include "core/AuPlayingMgr.h"
 #include "core/AuPositionRepository.h"
 #include "voices/AuPlaybackInstance.h"
 
@@ -287,6 +288,62 @@ f32 CAuSourceBase::GetAnalyzedEnvelope(u32 buffered) noexcept {
 void CAuSourceBase::RelocateMedia(const u8* newBase, const u8* oldBase) noexcept {
     if (m_analysis.pData) m_analysis.pData = newBase + (m_analysis.pData - oldBase);
     m_pMedia = newBase + (m_pMedia - oldBase);
+}
+
+AURESULT CAuSourceBase::StartOnce() noexcept {
+    if (m_bStarted) return AuResultSuccess;
+    const AURESULT result = StartStream();
+    m_bStarted = result == AuResultSuccess;
+    return result;
+}
+
+f32 CAuSourceBase::GetPitch() const noexcept {
+    return m_pInstance->Pitch();
+}
+
+bool CAuSourceBase::IsLooping() const noexcept {
+    // 1 plays once; 0 loops for ever.
+    return m_pInstance->LoopCount() != 1;
+}
+
+void CAuSourceBase::NotifyDuration() noexcept {
+    const f32 duration = GetDuration();
+    const f32 heard = f32(duration / std::exp2(f64(GetPitch()) / 1200.0));
+    const AuPlayingID playingID = m_pInstance->Key().playingID;
+    if (g_pPlayingMgr) g_pPlayingMgr->NotifyDuration(playingID, duration, heard, 0, 0);
+    if ((m_pInstance->CallbackFlags() & AU_EnableGetSourcePlayPosition) && g_pPositionRepository) {
+        g_pPositionRepository->AddSource(playingID, m_uCookie);
+        g_pPositionRepository->UpdatePlayPosition(playingID, m_uCookie, m_uPosition, m_uTotalSamples,
+                                                  m_format.uSampleRate);
+    }
+}
+
+void CAuSourceBase::OnPaused() noexcept {
+    if (g_pPositionRepository) g_pPositionRepository->SetRate(m_pInstance->Key().playingID, 0.0f);
+}
+
+void CAuSourceBase::OnResumed(f32 rate) noexcept {
+    if (g_pPositionRepository) g_pPositionRepository->SetRate(m_pInstance->Key().playingID, rate);
+}
+
+void CAuSourceBase::Stop(u32 reason) noexcept {
+    if ((m_pInstance->CallbackFlags() & AU_EnableGetSourcePlayPosition) && g_pPositionRepository)
+        g_pPositionRepository->RemoveSource(m_pInstance->Key().playingID, m_uCookie);
+    m_pInstance->OnStop(reason, 0);
+    StopStream();
+}
+
+u32 CAuSourceBase::ProbeBuffer(u32 frames) noexcept {
+    AuPipelineBuffer buffer;
+    buffer.eState = AuResultDataNeeded;
+    buffer.fGain = buffer.fPrevGain = 1.0f;
+    buffer.uMaxFrames = u16(frames > 0xFFFF ? 0xFFFF : frames);
+    GetBuffer(buffer);
+    if (buffer.eState != AuResultDataReady && buffer.eState != AuResultNoMoreData) return 0;
+    const u32 got = buffer.uValidFrames;
+    buffer.FreeMarkers();
+    ReleaseBuffer();
+    return got;
 }
 
 AURESULT CAuPcmBankSource::StartStream() noexcept {
