@@ -217,6 +217,11 @@ TEST_F(StreamedSourceTest, TheStreamIsOpenedForTheCodecWithTheLoopRegion) {
     nameless->SetSourceMedia(none);
     CAuPcmFileSource unnamed(nameless.get());
     EXPECT_EQ(unnamed.StartStream(), AuResultFail);
+    AuPipelineBuffer buffer;
+    buffer.uMaxFrames = 64;
+    unnamed.GetBuffer(buffer); // a source that did not start has nothing to give
+    EXPECT_EQ(buffer.eState, AuResultFail);
+    EXPECT_EQ(unnamed.Seek(), AuResultFail);
     // By name.
     m_streams.AddFile(L"voice.aum", Bytes(media));
     none.pszFileName = L"voice.aum";
