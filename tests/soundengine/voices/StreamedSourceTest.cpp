@@ -466,6 +466,16 @@ TEST_F(StreamedSourceTest, AdpcmSeekStartsAtTheBlockAndLeavesTheRestToThePitchNo
     EXPECT_EQ(source.Position(), 192u);
     EXPECT_EQ(instance->SourceFrameOffset(), 8u);
     EXPECT_EQ(Pull(source, 1024, 1).samples, std::vector<i16>(decoded.begin() + 192, decoded.end()));
+    // Back from virtual through a seek: 6 ms are 300 media samples.
+    source.VirtualOn(1);
+    instance->SeekTime(6, false);
+    ASSERT_EQ(source.VirtualOff(1, true), AuResultSuccess);
+    EXPECT_EQ(source.Position(), 256u);
+    EXPECT_EQ(instance->SourceFrameOffset(), 44u);
+    EXPECT_EQ(Pull(source, 1024, 1).samples, std::vector<i16>(decoded.begin() + 256, decoded.end()));
+    // Past the end the seek fails.
+    instance->SeekTime(100, false);
+    EXPECT_EQ(source.Seek(), AuResultFail);
 }
 
 TEST_F(StreamedSourceTest, APrefetchedStartPlaysAtOnce) {
