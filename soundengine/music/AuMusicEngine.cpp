@@ -1,6 +1,9 @@
 #include "music/AuMusicEngine.h"
 
+#include "core/AuOutputTiming.h"
+#include "core/AuPlayingMgr.h"
 #include "core/AuThreads.h"
+#include "music/AuMusicSequencer.h"
 
 #include <AU/MemoryMgr.h>
 
@@ -27,6 +30,22 @@ void FreeEngine(CAuMusicEngine* engine) {
     if (engine->hTermEvent) CloseHandle(engine->hTermEvent);
     engine->~CAuMusicEngine();
     AU::MemoryMgr::Free(g_DefaultPoolId, engine);
+}
+
+// The sound engine's Term: its audio thread has stopped, so each root is stopped and let go here.
+void ReleaseEveryRoot(CAuMusicEngine& engine) noexcept {
+    while (CAuMusicTopCtx* top = engine.pFirstTop) {
+        top->AddRef();
+        top->OnStopped(0);
+        top->OnLastFrame();
+        top->Sequencer()->NextFrame(0);
+        if (engine.pFirstTop == top) {
+            // Someone still holds the root: it leaves the list and the engine forgets it.
+            engine.pFirstTop = top->pNextTop;
+            if (engine.pLastTop == top) engine.pLastTop = nullptr;
+        }
+        top->Release();
+    }
 }
 
 } // namespace
@@ -80,19 +99,219 @@ void MusicFrameCallback(bool lastCall) noexcept {
         // The sound engine is going and takes the default pool with it: the engine cannot outlive
         // this call. Its audio thread has stopped, so nothing else touches the engine now.
         if (engine) {
+            ReleaseEveryRoot(*engine);
             g_pMusicEngine.store(nullptr, std::memory_order_release);
             FreeEngine(engine);
         }
         return;
     }
     if (!engine) return;
-    engine->bSpeedRefresh = false;
+    if (engine->bSpeedRefresh) {
+        for (CAuMusicTopCtx* top = engine->pFirstTop; top; top = top->pNextTop)
+            top->Sequencer()->MarkSpeedStale(engine->uSpeedRefresh);
+        engine->bSpeedRefresh = false;
+    }
+    for (CAuMusicTopCtx* top = engine->pFirstTop; top;) {
+        // Advancing may end this root and free it: the next one is taken first.
+        CAuMusicTopCtx* next = top->pNextTop;
+        CAuMusicSequencer* sequencer = top->Sequencer();
+        if (top->PlayFlags() & CAuMusicTopCtx::kFlagSegmentInfo) {
+            AuSegmentInfo info{};
+            if (top->GetSegmentInfo(info) == AuResultSuccess)
+                engine->segmentInfo.UpdateRow(sequencer->PlayingID(), info);
+        }
+        sequencer->NextFrame(g_uNumSamplesPerFrame);
+        top = next;
+    }
     engine->pMidiHandler->NextFrame();
 }
 
-bool MusicStateChangeHandler(AuUniqueID, AuUniqueID) noexcept {
-    // No music plays without the engine, and none can wait for a sync point yet.
-    return false;
+i64 MusicEngineFindStateSync(AuUniqueID groupID, AuStateSync& found) noexcept {
+    CAuMusicEngine* engine = g_pMusicEngine.load(std::memory_order_acquire);
+    bool any = false;
+    u64 best = 0;
+    for (CAuMusicTopCtx* top = engine ? engine->pFirstTop : nullptr; top; top = top->pNextTop) {
+        if (!top->IsPlaying() || top->IsPaused()) continue;
+        u64 position = 0;
+        u32 lookAhead = 0;
+        const u64 time = top->Sequencer()->TimeToNextStateSync(groupID, position, lookAhead);
+        if (time == 0 || (any && time >= best)) continue;
+        any = true;
+        best = time;
+        found = AuStateSync{top, position, lookAhead};
+    }
+    return static_cast<i64>(best) - static_cast<i64>(g_uNumSamplesPerFrame);
+}
+
+bool MusicStateChangeHandler(AuUniqueID groupID, AuUniqueID stateID) noexcept {
+    CAuMusicEngine* engine = g_pMusicEngine.load(std::memory_order_acquire);
+    if (!engine) return false;
+    AuStateSync sync;
+    if (MusicEngineFindStateSync(groupID, sync) <= 0) return false;
+    AuPendingStateChange* record = engine->pendingStates.AddFirst(AuPendingStateChange{groupID, stateID, 0});
+    if (!record) {
+        engine->pendingStates.ForEach([groupID](AuPendingStateChange& held) {
+            if (held.groupID == groupID) held.uFlags |= AuPendingState_Cancelled;
+        });
+        return false;
+    }
+    if (sync.pContext->Sequencer()->ScheduleStateChange(record, sync.uLookAhead, sync.uPosition) !=
+        AuResultSuccess) {
+        engine->pendingStates.RemoveFirst(
+            [record](const AuPendingStateChange& held) { return &held == record; });
+        return false;
+    }
+    record->uFlags = AuPendingState_Scheduled;
+    return true;
+}
+
+void MusicEngineOnStateSyncReached(AuPendingStateChange* record) noexcept {
+    record->uFlags &= ~AuPendingState_Scheduled;
+    if (record->uFlags & AuPendingState_Cancelled)
+        MusicEnginePurgePendingStates();
+    else
+        MusicEngineApplyStateChange(record);
+}
+
+void MusicEngineOnStateSyncRecheck(AuPendingStateChange* record) noexcept {
+    if (record->uFlags & AuPendingState_Cancelled) {
+        record->uFlags &= ~AuPendingState_Scheduled;
+        MusicEnginePurgePendingStates();
+        return;
+    }
+    AuStateSync sync;
+    if (MusicEngineFindStateSync(record->groupID, sync) <= 0 ||
+        sync.pContext->Sequencer()->ScheduleStateChange(record, sync.uLookAhead, sync.uPosition) !=
+            AuResultSuccess)
+        MusicEngineApplyStateChange(record);
+}
+
+void MusicEngineApplyStateChange(AuPendingStateChange* record) noexcept {
+    CAuMusicEngine* engine = g_pMusicEngine.load(std::memory_order_acquire);
+    AU::SoundEngine::SetStateInternal(record->groupID, record->stateID, false, true);
+    record->uFlags = AuPendingState_Cancelled;
+    // Records after this one in the list are older: a held change of the group is now stale.
+    bool older = false;
+    engine->pendingStates.ForEach([&](AuPendingStateChange& held) {
+        if (older && held.groupID == record->groupID) held.uFlags |= AuPendingState_Cancelled;
+        if (&held == record) older = true;
+    });
+    MusicEnginePurgePendingStates();
+}
+
+void MusicEnginePurgePendingStates() noexcept {
+    CAuMusicEngine* engine = g_pMusicEngine.load(std::memory_order_acquire);
+    engine->pendingStates.RemoveAll(
+        [](const AuPendingStateChange& held) { return !(held.uFlags & AuPendingState_Scheduled); });
+}
+
+AURESULT MusicEnginePlay(CAuMusicTopCtx* context, const AuMusicPlayParams& params) noexcept {
+    CAuMusicEngine* engine = g_pMusicEngine.load(std::memory_order_acquire);
+    // A play without a playing ID could never give its activity count back.
+    if (!engine || params.playingID == 0) return AuResultFail;
+    auto* sequencer = AuMusicNew<CAuMusicSequencer>(context, params);
+    if (!sequencer) return AuResultFail;
+    IAuMusicNode* node = context->Node();
+    if (node && !node->IncrementActivity(AuMusicActivity_NodeAndBusses)) {
+        node->DecrementActivity(AuMusicActivity_NodeAndBusses);
+        sequencer->~CAuMusicSequencer();
+        AU::MemoryMgr::Free(g_DefaultPoolId, sequencer);
+        return AuResultFail;
+    }
+    context->pNextTop = engine->pFirstTop;
+    engine->pFirstTop = context;
+    if (!engine->pLastTop) engine->pLastTop = context;
+    context->SetSequencer(sequencer);
+    sequencer->HoldContext();
+    u32 flags = 0;
+    AURESULT result = AuResultSuccess;
+    if (g_pPlayingMgr) result = g_pPlayingMgr->AddInstance(params.playingID, flags);
+    if ((flags & CAuMusicTopCtx::kFlagSegmentInfo) &&
+        engine->segmentInfo.AddRow(params.playingID) != AuResultSuccess)
+        flags &= ~CAuMusicTopCtx::kFlagSegmentInfo;
+    context->SetPlayFlags(flags);
+    if (g_pPlayingMgr) g_pPlayingMgr->NotifyMusicPlayStarted(params.playingID);
+    return result;
+}
+
+void MusicEngineReleaseRoot(CAuMusicTopCtx* context) noexcept {
+    CAuMusicEngine* engine = g_pMusicEngine.load(std::memory_order_acquire);
+    CAuMusicSequencer* sequencer = context->Sequencer();
+    if (!sequencer) return;
+    CAuMusicTopCtx* previous = nullptr;
+    for (CAuMusicTopCtx* top = engine ? engine->pFirstTop : nullptr; top;
+         previous = top, top = top->pNextTop) {
+        if (top != context) continue;
+        (previous ? previous->pNextTop : engine->pFirstTop) = top->pNextTop;
+        if (engine->pLastTop == top) engine->pLastTop = previous;
+        break;
+    }
+    if (const AuPlayingID playingID = sequencer->PlayingID()) {
+        if (engine && (context->PlayFlags() & CAuMusicTopCtx::kFlagSegmentInfo))
+            engine->segmentInfo.RemoveRow(playingID);
+        if (g_pPlayingMgr) g_pPlayingMgr->RemoveInstance(playingID);
+        if (IAuMusicNode* node = context->Node()) node->DecrementActivity(AuMusicActivity_NodeAndBusses);
+    }
+    context->SetSequencer(nullptr);
+    sequencer->~CAuMusicSequencer();
+    AU::MemoryMgr::Free(g_DefaultPoolId, sequencer);
+    if (engine) SetEvent(engine->hTermEvent);
+}
+
+namespace {
+
+template <class Act>
+void ForEachMatchingRoot(AuUniqueID nodeID, u32 gameObjID, AuPlayingID playingID, Act act) noexcept {
+    CAuMusicEngine* engine = g_pMusicEngine.load(std::memory_order_acquire);
+    for (CAuMusicTopCtx* top = engine ? engine->pFirstTop : nullptr; top;) {
+        CAuMusicTopCtx* next = top->pNextTop;
+        const CAuMusicSequencer* sequencer = top->Sequencer();
+        const bool matches = top->Node() && top->Node()->NodeID() == nodeID &&
+                             (gameObjID == 0 || sequencer->GameObjID() == gameObjID) &&
+                             (playingID == 0 || sequencer->PlayingID() == playingID);
+        if (matches) {
+            top->AddRef();
+            act(*top);
+            top->Release();
+        }
+        top = next;
+    }
+}
+
+} // namespace
+
+void MusicEngineStopContexts(AuUniqueID nodeID, u32 gameObjID, const AuMusicFade& fade,
+                             AuPlayingID playingID) noexcept {
+    ForEachMatchingRoot(nodeID, gameObjID, playingID,
+                        [&fade](CAuMusicTopCtx& top) { top.StopWithFade(fade, AuMusicNoStopOffset); });
+}
+
+void MusicEnginePauseContexts(AuUniqueID nodeID, u32 gameObjID, const AuMusicFade& fade,
+                              AuPlayingID playingID) noexcept {
+    ForEachMatchingRoot(nodeID, gameObjID, playingID,
+                        [&fade](CAuMusicTopCtx& top) { top.PauseWithFade(fade); });
+}
+
+void MusicEngineResumeContexts(AuUniqueID nodeID, u32 gameObjID, const AuMusicFade& fade,
+                               AuPlayingID playingID) noexcept {
+    ForEachMatchingRoot(nodeID, gameObjID, playingID,
+                        [&fade](CAuMusicTopCtx& top) { top.ResumeWithFade(fade, false); });
+}
+
+void MusicEngineSeekContextsByTime(AuUniqueID nodeID, u32 gameObjID, AuPlayingID playingID, i32 ms,
+                                   bool nearestMarker) noexcept {
+    ForEachMatchingRoot(nodeID, gameObjID, playingID, [&](CAuMusicTopCtx& top) {
+        if (top.SeekTime(ms, nearestMarker) && g_pPlayingMgr)
+            g_pPlayingMgr->NotifyMusicPlayStarted(top.Sequencer()->PlayingID());
+    });
+}
+
+void MusicEngineSeekContextsByPercent(AuUniqueID nodeID, u32 gameObjID, AuPlayingID playingID, f32 fraction,
+                                      bool nearestMarker) noexcept {
+    ForEachMatchingRoot(nodeID, gameObjID, playingID, [&](CAuMusicTopCtx& top) {
+        if (top.SeekPercent(fraction, nearestMarker) && g_pPlayingMgr)
+            g_pPlayingMgr->NotifyMusicPlayStarted(top.Sequencer()->PlayingID());
+    });
 }
 
 AURESULT MusicBankObjectLoader(const u8*, CAuLoadedBank*, u32) {

@@ -7,6 +7,7 @@
 
 #include "memory/AuPoolList.h"
 #include "music/AuMidiHandler.h"
+#include "music/AuMusicCtx.h"
 #include "music/AuSegmentInfoRepository.h"
 
 #include <AU/MusicEngine.h>
@@ -14,7 +15,6 @@
 
 #include <atomic>
 
-class CAuMusicTopCtx;
 struct CAuLoadedBank;
 
 constexpr u32 AuPendingState_Cancelled = 1u << 0;
@@ -60,3 +60,38 @@ bool MusicStateChangeHandler(AuUniqueID groupID, AuUniqueID stateID) noexcept;
 AURESULT MusicBankObjectLoader(const u8* record, CAuLoadedBank* bank, u32 bankID);
 // [audio thread] A property that changes the playback speed changed somewhere in the tree.
 void MusicEngineRequestSpeedRefresh(u8 value) noexcept;
+
+// [audio thread] A root starts: its sequencer, the node's activity, the list, the playing ID's
+// instance. 2 when any of it cannot be had (nothing is kept then).
+AURESULT MusicEnginePlay(CAuMusicTopCtx* context, const AuMusicPlayParams& params) noexcept;
+// [audio thread] The last release of a root: the play ends and Term hears of it.
+void MusicEngineReleaseRoot(CAuMusicTopCtx* context) noexcept;
+
+// [audio thread] The music nodes' actions on the roots playing a node: the game object and the
+// playing ID must match where given (0 matches all).
+void MusicEngineStopContexts(AuUniqueID nodeID, u32 gameObjID, const AuMusicFade& fade,
+                             AuPlayingID playingID) noexcept;
+void MusicEnginePauseContexts(AuUniqueID nodeID, u32 gameObjID, const AuMusicFade& fade,
+                              AuPlayingID playingID) noexcept;
+void MusicEngineResumeContexts(AuUniqueID nodeID, u32 gameObjID, const AuMusicFade& fade,
+                               AuPlayingID playingID) noexcept;
+// A root that takes the seek raises music-play-started again.
+void MusicEngineSeekContextsByTime(AuUniqueID nodeID, u32 gameObjID, AuPlayingID playingID, i32 ms,
+                                   bool nearestMarker) noexcept;
+void MusicEngineSeekContextsByPercent(AuUniqueID nodeID, u32 gameObjID, AuPlayingID playingID, f32 fraction,
+                                      bool nearestMarker) noexcept;
+
+// [audio thread] The earliest sync point of the group over the playing roots, as samples beyond
+// the current frame (0 or less: apply now), with its root, position and look-ahead.
+struct AuStateSync {
+    CAuMusicTopCtx* pContext = nullptr;
+    u64 uPosition = 0;
+    u32 uLookAhead = 0;
+};
+i64 MusicEngineFindStateSync(AuUniqueID groupID, AuStateSync& found) noexcept;
+// [audio thread] A held change's sync point falls in the frame being played.
+void MusicEngineOnStateSyncReached(AuPendingStateChange* record) noexcept;
+// [audio thread] A held change lost its place (the segments after its own changed).
+void MusicEngineOnStateSyncRecheck(AuPendingStateChange* record) noexcept;
+void MusicEngineApplyStateChange(AuPendingStateChange* record) noexcept;
+void MusicEnginePurgePendingStates() noexcept;
