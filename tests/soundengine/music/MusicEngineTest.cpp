@@ -1,6 +1,8 @@
 // The music engine's life with the sound engine: Init and Term in every order, the hooks it
 // leaves in the core, what a failed start leaves, and the segment-information rows.
+#include "MusicFakes.h"
 #include "MusicTestSupport.h"
+#include "core/AuPlayingMgr.h"
 #include "core/AuThreads.h"
 #include "music/AuMusicEngine.h"
 
@@ -11,6 +13,7 @@
 #include <functional>
 #include <limits>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -216,6 +219,88 @@ TEST_F(MusicEngineTest, SegmentInfoComesFromTheRowAndExtrapolatesOnlyWithALength
     rows.RemoveRow(9);
     EXPECT_EQ(AU::MusicEngine::GetPlayingSegmentInfo(9, info, false), AuResultFail);
     win32test::UseRealClock();
+}
+
+// Starts a root on the running engine, as the audio thread's pass would; it stops by itself once
+// its clock reaches `endAt` (0: never).
+au_test::TimelineCtx* StartOnTheEngine(au_test::RecordingNode& node, AuPlayingID playingID, u64 endAt) {
+    CAuMainLock lock;
+    EXPECT_EQ(g_pPlayingMgr->AddPlayingID(playingID, 9, 77, nullptr, nullptr, 0, nullptr), AuResultSuccess);
+    auto* ctx = AuMusicNew<au_test::TimelineCtx>(nullptr, &node);
+    ctx->AddRef();
+    ctx->endAt = endAt;
+    AuMusicPlayParams params;
+    params.playingID = playingID;
+    EXPECT_EQ(ctx->Play(params), AuResultSuccess);
+    g_pPlayingMgr->RemovePendingAction(playingID);
+    ctx->Release();
+    return ctx;
+}
+
+TEST_F(MusicEngineTest, TermWaitsForTheAudioThreadToReleaseTheLastRoot) {
+    ASSERT_EQ(AU::MusicEngine::Init(nullptr), AuResultSuccess);
+    au_test::RecordingNode node;
+    // Ends about 40 frames into the play, on the audio thread.
+    StartOnTheEngine(node, 5, 40 * 1024);
+    AU::MusicEngine::Term();
+    EXPECT_EQ(au_test::TimelineCtx::s_live, 0u);
+    EXPECT_EQ(node.calls, (std::vector<i32>{3, -3}));
+    EXPECT_FALSE(g_pPlayingMgr->IsLive(5));
+    EXPECT_EQ(g_pMusicEngine.load(), nullptr);
+}
+
+TEST_F(MusicEngineTest, TermWithNothingPlayingReturnsWithoutWaiting) {
+    ASSERT_EQ(AU::MusicEngine::Init(nullptr), AuResultSuccess);
+    // With the audio thread held off, a wait could never end.
+    CAuMainLock lock;
+    AU::MusicEngine::Term();
+    EXPECT_EQ(g_pMusicEngine.load(), nullptr);
+}
+
+// The other order of stopping: the sound engine first, with a root playing. Its last call of the
+// callbacks ends the play while the core's managers still exist; the music Term then has nothing.
+TEST_F(MusicEngineTest, TheSoundEnginesTermFirstReleasesThePlayingRoots) {
+    ASSERT_EQ(AU::MusicEngine::Init(nullptr), AuResultSuccess);
+    au_test::RecordingNode node;
+    StartOnTheEngine(node, 6, 0);
+    AU::SoundEngine::Term();
+    EXPECT_EQ(au_test::TimelineCtx::s_live, 0u);
+    EXPECT_EQ(node.calls, (std::vector<i32>{3, -3}));
+    EXPECT_EQ(g_pMusicEngine.load(), nullptr);
+    AU::MusicEngine::Term();
+}
+
+// GetPlayingSegmentInfo from the game's thread while the audio thread writes the row every frame.
+TEST_F(MusicEngineTest, SegmentInfoReadsRaceTheFramesCleanly) {
+    ASSERT_EQ(AU::MusicEngine::Init(nullptr), AuResultSuccess);
+    au_test::RecordingNode node;
+    au_test::TimelineCtx* ctx = nullptr;
+    {
+        CAuMainLock lock;
+        ASSERT_EQ(g_pPlayingMgr->AddPlayingID(8, 9, 77, nullptr, nullptr, CAuMusicTopCtx::kFlagSegmentInfo,
+                                              nullptr),
+                  AuResultSuccess);
+        ctx = AuMusicNew<au_test::TimelineCtx>(nullptr, &node);
+        ctx->AddRef();
+        AuMusicPlayParams params;
+        params.playingID = 8;
+        ASSERT_EQ(ctx->Play(params), AuResultSuccess);
+        g_pPlayingMgr->RemovePendingAction(8);
+        ctx->Release();
+    }
+    i32 last = -1;
+    while (last < 20) {
+        AuSegmentInfo info{};
+        ASSERT_EQ(AU::MusicEngine::GetPlayingSegmentInfo(8, info, false), AuResultSuccess);
+        EXPECT_GE(info.iCurrentPosition, last) << "rows only move forward";
+        last = info.iCurrentPosition;
+        std::this_thread::yield();
+    }
+    {
+        CAuMainLock lock;
+        ctx->StopWithFade({}, 0);
+    }
+    AU::MusicEngine::Term();
 }
 
 } // namespace
