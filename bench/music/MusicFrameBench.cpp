@@ -1,6 +1,7 @@
 // One audio frame of the music engine (MusicFrameCallback) with 8 and 64 playing roots, each
 // asking for segment information and holding four state changes for sync points far ahead.
 #include "core/AuOutputTiming.h"
+#include "core/AuPlayingMgr.h"
 #include "music/AuMusicEngine.h"
 #include "music/AuMusicSequencer.h"
 
@@ -11,6 +12,10 @@
 #include <vector>
 
 namespace {
+
+void CountCallback(AuCallbackType, AuCallbackInfo* info) {
+    ++*static_cast<u64*>(info->pCookie);
+}
 
 class BenchNode : public IAuMusicNode {
 public:
@@ -53,6 +58,10 @@ public:
         return true;
     }
     bool TakeSegmentChanged() noexcept override { return false; }
+    bool ItemSegment(CAuMusicChainItem*, AuMusicSegmentTimes& segment) noexcept override {
+        segment = AuMusicSegmentTimes{0, 0xFFFFFFFF, 0, {120.0f, 24000, 96000, 12000, 0}, nullptr, 0};
+        return true;
+    }
 
     CAuMusicChainItem item;
     u32 index = 0;
@@ -65,6 +74,10 @@ void MusicFrame(benchmark::State& state) {
     g_DefaultPoolId = AU::MemoryMgr::CreatePool(nullptr, 4u << 20, 64, AuPoolAttrMalloc, 0);
     g_uNumSamplesPerFrame = 1024;
     MusicEngineCreate(nullptr);
+    CAuPlayingMgr playing;
+    playing.Init();
+    g_pPlayingMgr = &playing;
+    u64 notified = 0;
     BenchNode node;
     const u32 roots = static_cast<u32>(state.range(0));
     for (u32 i = 0; i < roots; ++i) {
@@ -74,10 +87,10 @@ void MusicFrame(benchmark::State& state) {
         ctx->roots = roots;
         AuMusicPlayParams params;
         params.playingID = 100 + i;
+        // Segment information and every music-sync notification.
+        playing.AddPlayingID(params.playingID, 1, 1, CountCallback, &notified,
+                             CAuMusicTopCtx::kFlagSegmentInfo | 0x3F00, nullptr);
         ctx->Play(params);
-        // What AddInstance would hand back: segment information and every music notification.
-        ctx->SetPlayFlags(CAuMusicTopCtx::kFlagSegmentInfo | 0x3F00);
-        g_pMusicEngine.load()->segmentInfo.AddRow(params.playingID);
         ctx->Release();
     }
     for (u32 group = 0; group < 4 * roots; ++group)
@@ -86,7 +99,11 @@ void MusicFrame(benchmark::State& state) {
     for (auto _ : state)
         MusicFrameCallback(false);
     state.SetItemsProcessed(state.iterations());
+    state.counters["notified"] =
+        benchmark::Counter(static_cast<f64>(notified), benchmark::Counter::kAvgIterations);
     MusicFrameCallback(true);
+    g_pPlayingMgr = nullptr;
+    playing.Term();
     AU::MemoryMgr::Term();
     g_DefaultPoolId = AU_INVALID_POOL_ID;
 }

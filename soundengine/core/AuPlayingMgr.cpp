@@ -297,6 +297,21 @@ void CAuPlayingMgr::NotifyMusicPlayStarted(AuPlayingID playingID) noexcept {
     NotifyEvent(playingID, AU_MusicPlayStarted);
 }
 
+void CAuPlayingMgr::NotifyMusicSync(AuPlayingID playingID, AuCallbackType type,
+                                    AuMusicSyncCallbackInfo info) noexcept {
+    EnterCriticalSection(&m_lock);
+    const AuPlayingRecord* record = Find(playingID);
+    if (!record || !(record->uFlags & type) || !record->pfnCallback) {
+        LeaveCriticalSection(&m_lock);
+        return;
+    }
+    info.pCookie = record->pCookie;
+    info.gameObjID = record->gameObj;
+    info.playingID = playingID;
+    info.eventID = record->eventID;
+    CallAndLeave(record->pfnCallback, type, &info);
+}
+
 void CAuPlayingMgr::NotifyEvent(AuPlayingID playingID, AuCallbackType type) noexcept {
     EnterCriticalSection(&m_lock);
     const AuPlayingRecord* record = Find(playingID);

@@ -85,6 +85,9 @@ public:
     void NotifyStarvation(AuPlayingID playingID) noexcept;
     // A music play started, or a music seek was taken (AU_MusicPlayStarted).
     void NotifyMusicPlayStarted(AuPlayingID playingID) noexcept;
+    // One music-sync bit (AU_MusicSyncBeat to AU_MusicSyncUserCue); the caller fills the rhythm
+    // and the cue name, the rest comes from the playing ID's record.
+    void NotifyMusicSync(AuPlayingID playingID, AuCallbackType type, AuMusicSyncCallbackInfo info) noexcept;
 
     CAuBusCallbackMgr& BusCallbacks() { return m_busCallbacks; }
 

@@ -172,6 +172,30 @@ public:
     AuMusicScheduledEntry* pFirstEntry = nullptr;
 };
 
+// A segment's rhythm, in samples.
+struct AuMusicTimeSettings {
+    f32 fTempo; // beats per minute
+    u32 uBeatDuration;
+    u32 uBarDuration;
+    u32 uGridPeriod;
+    u32 uGridOffset;
+};
+
+struct AuMusicMarker {
+    u32 uPosition; // from the entry cue
+    const char* pszName;
+};
+
+// The segment a chain item plays, placed on the music clock.
+struct AuMusicSegmentTimes {
+    u64 uEntryPosition;  // the entry cue on the music clock
+    u32 uActiveDuration; // entry cue to exit cue
+    u32 uPostExitDuration;
+    AuMusicTimeSettings time;
+    const AuMusicMarker* pMarkers; // in position order
+    u32 uNumMarkers;
+};
+
 // The base of the contexts that can be the root of a tree (segment, sequence, switch). Beside its
 // slots of play, it is the sequencer's one way into the playing music: the chain items, their
 // nodes and their sync positions, all in samples on the music clock.
@@ -204,6 +228,8 @@ public:
     // The first position of that sync type at or after `from` within the item; false when none.
     virtual bool NextSyncPosition(CAuMusicChainItem* item, u32 syncType, u64 from,
                                   u64& position) noexcept = 0;
+    // The segment the item plays; false for an item that plays none.
+    virtual bool ItemSegment(CAuMusicChainItem* item, AuMusicSegmentTimes& segment) noexcept = 0;
     // True once after the playing segment changed.
     virtual bool TakeSegmentChanged() noexcept = 0;
 

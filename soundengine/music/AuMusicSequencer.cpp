@@ -1,5 +1,7 @@
 #include "music/AuMusicSequencer.h"
 
+#include "core/AuOutputTiming.h"
+#include "core/AuPlayingMgr.h"
 #include "core/AuRegistryMgr.h"
 #include "music/AuMusicEngine.h"
 
@@ -47,6 +49,7 @@ void CAuMusicSequencer::NextFrame(u32 frameSamples) noexcept {
         }
         const u32 step = FrameStep(frameSamples, m_fSpeed);
         context->ProcessWindow(m_uClock, step);
+        NotifyWindow(m_uClock, step);
         m_uClock += step;
         context->OnLastFrame();
         if (context->TakeSegmentChanged()) m_bSpeedCurrent = false;
@@ -121,5 +124,62 @@ void CAuMusicSequencer::Reevaluate(AuMusicScheduledEntry* entries) noexcept {
         if (entry->uKind == AuMusicScheduledEntry::kStateChange)
             MusicEngineOnStateSyncRecheck(static_cast<AuPendingStateChange*>(entry->pCookie));
         AU::MemoryMgr::Free(g_DefaultPoolId, entry);
+    }
+}
+
+u64 CAuMusicSequencer::CountPoints(i64 from, i64 to, u32 period, u32 offset) noexcept {
+    if (period == 0 || to <= from) return 0;
+    const i64 first =
+        from <= i64{offset} ? i64{offset} : i64{offset} + (from - offset + period - 1) / period * period;
+    return first < to ? static_cast<u64>((to - 1 - first) / period) + 1 : 0;
+}
+
+void CAuMusicSequencer::NotifyWindow(u64 start, u32 length) noexcept {
+    constexpr u32 kSyncBits = AU_MusicSyncBeat | AU_MusicSyncBar | AU_MusicSyncEntry | AU_MusicSyncExit |
+                              AU_MusicSyncGrid | AU_MusicSyncUserCue;
+    const u32 wanted = m_pContext->PlayFlags() & kSyncBits;
+    if (!wanted || !g_pPlayingMgr || m_pContext->Parent()) return;
+    const f64 perSecond = static_cast<f64>(g_OutputTiming.uSampleRate) * static_cast<f64>(m_fSpeed);
+    const auto post = [&](AuCallbackType type, const AuMusicSegmentTimes& segment, const char* cue) {
+        AuMusicSyncCallbackInfo info{};
+        info.fBeatDuration = static_cast<f32>(segment.time.uBeatDuration / perSecond);
+        info.fBarDuration = static_cast<f32>(segment.time.uBarDuration / perSecond);
+        info.fGridDuration = static_cast<f32>(segment.time.uGridPeriod / perSecond);
+        info.fGridOffset = static_cast<f32>(segment.time.uGridOffset / perSecond);
+        info.pszUserCueName = cue;
+        g_pPlayingMgr->NotifyMusicSync(m_playingID, type, info);
+    };
+    for (CAuMusicChainItem* item = m_pContext->PlayingItem(); item; item = m_pContext->NextItem(item)) {
+        AuMusicSegmentTimes segment{};
+        if (!m_pContext->ItemSegment(item, segment)) continue;
+        const i64 w = static_cast<i64>(start) - static_cast<i64>(segment.uEntryPosition);
+        const i64 end = w + length;
+        const i64 active = segment.uActiveDuration;
+        if (wanted & AU_MusicSyncUserCue)
+            for (u32 i = 0; i < segment.uNumMarkers; ++i) {
+                const i64 at = segment.pMarkers[i].uPosition;
+                if (at > 0 && at < active && at >= w && at < end)
+                    post(AU_MusicSyncUserCue, segment, segment.pMarkers[i].pszName);
+            }
+        if ((wanted & AU_MusicSyncEntry) && w <= 0 && end > 0) post(AU_MusicSyncEntry, segment, nullptr);
+        // Bars, beats and grid lines of the active part only.
+        const i64 from = w > 0 ? w : 0;
+        const i64 to = end < active ? end : active;
+        const struct {
+            AuCallbackType type;
+            u32 period;
+            u32 offset;
+        } grids[] = {{AU_MusicSyncBar, segment.time.uBarDuration, 0},
+                     {AU_MusicSyncBeat, segment.time.uBeatDuration, 0},
+                     {AU_MusicSyncGrid, segment.time.uGridPeriod, segment.time.uGridOffset}};
+        for (const auto& grid : grids) {
+            if (!(wanted & grid.type)) continue;
+            for (u64 n = CountPoints(from, to, grid.period, grid.offset); n > 0; --n)
+                post(grid.type, segment, nullptr);
+        }
+        if ((wanted & AU_MusicSyncExit) && active >= w && active < end)
+            post(AU_MusicSyncExit, segment, nullptr);
+        // The window ends within this segment: nothing of it reaches the next.
+        if (end <= active + i64{segment.uPostExitDuration}) break;
     }
 }

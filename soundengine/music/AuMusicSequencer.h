@@ -46,6 +46,12 @@ public:
         m_bHoldsContext = true;
     }
 
+    // The music-sync notifications that the play asked for, for the window [start, start + n):
+    // in each segment the window reaches, cue, entry, bar, beat, grid, exit.
+    void NotifyWindow(u64 start, u32 length) noexcept;
+    // How many points offset + k x period (k >= 0) lie in [from, to).
+    static u64 CountPoints(i64 from, i64 to, u32 period, u32 offset) noexcept;
+
     // A speed from the node tree that cannot be used plays at 1.0.
     static f32 UsableSpeed(f32 speed) noexcept;
     // round(f x speed), half away from zero.

@@ -109,6 +109,18 @@ public:
         return true;
     }
     bool TakeSegmentChanged() noexcept override { return std::exchange(segmentChanged, false); }
+    // Item 0's segment enters at 0 and item 1's at nextStart; each is `active[i]` long with no
+    // pre-entry, and item 0 carries the markers.
+    bool ItemSegment(CAuMusicChainItem* item, AuMusicSegmentTimes& segment) noexcept override {
+        const bool current = item == &items[0];
+        segment = AuMusicSegmentTimes{current ? 0 : nextStart,
+                                      active[current ? 0 : 1],
+                                      0,
+                                      time,
+                                      current ? markers.data() : nullptr,
+                                      current ? static_cast<u32>(markers.size()) : 0};
+        return true;
+    }
 
     // Takes the scheduled entries of the current item out, as a change of the following segments
     // does, and hands them to the sequencer.
@@ -128,6 +140,9 @@ public:
     bool segmentChanged = false;
     bool acceptSeek = true;
     AuSegmentInfo info{0, 100, 2000, 300, 0};
+    u32 active[2] = {static_cast<u32>(4 * kBar), static_cast<u32>(4 * kBar)};
+    AuMusicTimeSettings time{120.0f, 24000, static_cast<u32>(kBar), 12000, 0};
+    std::vector<AuMusicMarker> markers;
     std::vector<std::pair<u64, u32>> windows;
     std::vector<i32> seeks;
 };

@@ -11,6 +11,7 @@
 #include <AuDefaultPoolTest.h>
 
 #include <cmath>
+#include <string>
 
 namespace {
 
@@ -21,9 +22,12 @@ using au_test::RecordingNode;
 using au_test::TimelineCtx;
 
 std::vector<AuCallbackType> g_callbacks;
+std::vector<std::string> g_cues;
 
-void RecordCallback(AuCallbackType type, AuCallbackInfo*) {
+void RecordCallback(AuCallbackType type, AuCallbackInfo* info) {
     g_callbacks.push_back(type);
+    if (type == AU_MusicSyncUserCue)
+        g_cues.push_back(static_cast<AuMusicSyncCallbackInfo*>(info)->pszUserCueName);
 }
 
 class MusicTreeTest : public AuDefaultPoolTest {
@@ -31,6 +35,7 @@ protected:
     void SetUp() override {
         AuDefaultPoolTest::SetUp();
         g_callbacks.clear();
+        g_cues.clear();
         ASSERT_EQ(m_playing.Init(), AuResultSuccess);
         g_pPlayingMgr = &m_playing;
         ASSERT_EQ(m_audio.Init(1u << 16), AuResultSuccess);
@@ -437,6 +442,63 @@ TEST_F(MusicTreeTest, ChangedFollowingSegmentsRecheckTheHeldChanges) {
     ASSERT_EQ(StateMessages().size(), 1u);
     EXPECT_EQ(StateMessages()[0].stateID, 2u);
     EXPECT_EQ(m_engine->pendingStates.Count(), 0u);
+}
+
+constexpr u32 kAllSyncBits = AU_MusicSyncBeat | AU_MusicSyncBar | AU_MusicSyncEntry | AU_MusicSyncExit |
+                             AU_MusicSyncGrid | AU_MusicSyncUserCue;
+
+TEST_F(MusicTreeTest, AWindowFromTheEntryCueOfABarAndAHalfNotifiesInOrder) {
+    TimelineCtx* root = Start(91, {}, kAllSyncBits);
+    root->markers = {{0, "at the entry"}, {12000, "a"}, {120000, "b"}, {200000, "later"}};
+    root->time.uGridPeriod = 48000;
+    g_callbacks.clear();
+    root->Sequencer()->NextFrame(static_cast<u32>(kBar * 3 / 2));
+    using C = std::vector<AuCallbackType>;
+    C expected{AU_MusicSyncUserCue, AU_MusicSyncUserCue, AU_MusicSyncEntry, AU_MusicSyncBar, AU_MusicSyncBar};
+    expected.insert(expected.end(), 6, AU_MusicSyncBeat);
+    expected.insert(expected.end(), 3, AU_MusicSyncGrid);
+    EXPECT_EQ(g_callbacks, expected);
+    EXPECT_EQ(g_cues, (std::vector<std::string>{"a", "b"}));
+}
+
+TEST_F(MusicTreeTest, AWindowPastTheExitIsExaminedInTheNextSegmentToo) {
+    TimelineCtx* root = Start(92, {}, AU_MusicSyncEntry | AU_MusicSyncExit | AU_MusicSyncBar);
+    root->active[0] = static_cast<u32>(kBar);
+    root->nextStart = kBar;
+    g_callbacks.clear();
+    root->Sequencer()->NextFrame(static_cast<u32>(kBar + 1000));
+    EXPECT_EQ(g_callbacks, (std::vector<AuCallbackType>{AU_MusicSyncEntry, AU_MusicSyncBar, AU_MusicSyncExit,
+                                                        AU_MusicSyncEntry, AU_MusicSyncBar}));
+    // The next window lies within the second segment: the first has nothing more to say.
+    g_callbacks.clear();
+    root->Sequencer()->NextFrame(static_cast<u32>(kBar));
+    EXPECT_EQ(g_callbacks, (std::vector<AuCallbackType>{AU_MusicSyncBar}));
+}
+
+TEST_F(MusicTreeTest, OnlyTheAskedNotificationsArePosted) {
+    TimelineCtx* root = Start(93, {}, AU_MusicSyncBeat);
+    root->markers = {{12000, "a"}};
+    g_callbacks.clear();
+    root->Sequencer()->NextFrame(static_cast<u32>(kBar));
+    EXPECT_EQ(g_callbacks, std::vector<AuCallbackType>(4, AU_MusicSyncBeat));
+    TimelineCtx* silent = Start(94);
+    silent->markers = {{12000, "a"}};
+    g_callbacks.clear();
+    silent->Sequencer()->NextFrame(static_cast<u32>(kBar));
+    EXPECT_TRUE(g_callbacks.empty());
+}
+
+TEST(MusicSequencerCounts, PointsOfAGridInAHalfOpenRange) {
+    const struct {
+        i64 from, to;
+        u32 period, offset;
+        u64 count;
+    } cases[] = {{0, 96000, 24000, 0, 4},    {0, 96001, 24000, 0, 5},      {1, 96000, 24000, 0, 3},
+                 {-500, 10, 24000, 0, 1},    {10, 10, 24000, 0, 0},        {0, 100, 0, 0, 0},
+                 {0, 48000, 24000, 6000, 2}, {6000, 6001, 24000, 6000, 1}, {7000, 30000, 24000, 6000, 0}};
+    for (const auto& c : cases)
+        EXPECT_EQ(CAuMusicSequencer::CountPoints(c.from, c.to, c.period, c.offset), c.count)
+            << c.from << ".." << c.to << " every " << c.period << " from " << c.offset;
 }
 
 } // namespace
