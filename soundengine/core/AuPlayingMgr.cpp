@@ -309,9 +309,32 @@ void CAuPlayingMgr::NotifyMarker(AuPlayingID playingID, u32 identifier, u32 posi
 }
 
 void CAuPlayingMgr::NotifyStarvation(AuPlayingID playingID) noexcept {
+    NotifyEvent(playingID, AU_Starvation);
+}
+
+void CAuPlayingMgr::NotifyMusicPlayStarted(AuPlayingID playingID) noexcept {
+    NotifyEvent(playingID, AU_MusicPlayStarted);
+}
+
+void CAuPlayingMgr::NotifyMusicSync(AuPlayingID playingID, AuCallbackType type,
+                                    AuMusicSyncCallbackInfo info) noexcept {
     EnterCriticalSection(&m_lock);
     const AuPlayingRecord* record = Find(playingID);
-    if (!record || !(record->uFlags & AU_Starvation) || !record->pfnCallback) {
+    if (!record || !(record->uFlags & type) || !record->pfnCallback) {
+        LeaveCriticalSection(&m_lock);
+        return;
+    }
+    info.pCookie = record->pCookie;
+    info.gameObjID = record->gameObj;
+    info.playingID = playingID;
+    info.eventID = record->eventID;
+    CallAndLeave(record->pfnCallback, type, &info);
+}
+
+void CAuPlayingMgr::NotifyEvent(AuPlayingID playingID, AuCallbackType type) noexcept {
+    EnterCriticalSection(&m_lock);
+    const AuPlayingRecord* record = Find(playingID);
+    if (!record || !(record->uFlags & type) || !record->pfnCallback) {
         LeaveCriticalSection(&m_lock);
         return;
     }
@@ -320,5 +343,5 @@ void CAuPlayingMgr::NotifyStarvation(AuPlayingID playingID) noexcept {
     info.gameObjID = record->gameObj;
     info.playingID = playingID;
     info.eventID = record->eventID;
-    CallAndLeave(record->pfnCallback, AU_Starvation, &info);
+    CallAndLeave(record->pfnCallback, type, &info);
 }

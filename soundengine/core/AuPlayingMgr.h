@@ -85,11 +85,18 @@ public:
     void NotifyStarvation(AuPlayingID playingID) noexcept;
     // A voice reached a cue point (position in samples; the label may be null).
     void NotifyMarker(AuPlayingID playingID, u32 identifier, u32 position, const char* label) noexcept;
+    // A music play started, or a music seek was taken (AU_MusicPlayStarted).
+    void NotifyMusicPlayStarted(AuPlayingID playingID) noexcept;
+    // One music-sync bit (AU_MusicSyncBeat to AU_MusicSyncUserCue); the caller fills the rhythm
+    // and the cue name, the rest comes from the playing ID's record.
+    void NotifyMusicSync(AuPlayingID playingID, AuCallbackType type, AuMusicSyncCallbackInfo info) noexcept;
 
     CAuBusCallbackMgr& BusCallbacks() { return m_busCallbacks; }
 
 private:
     AuPlayingRecord* Find(AuPlayingID playingID);
+    // The callback of a type whose information is the event's alone, when the post asked for it.
+    void NotifyEvent(AuPlayingID playingID, AuCallbackType type) noexcept;
     // With the lock held: ends the record when both counts are 0. Leaves the lock either way.
     void CheckEndAndLeave(AuPlayingRecord* record);
     // With the lock held: marks a callback as running, leaves the lock, runs it, marks it done.

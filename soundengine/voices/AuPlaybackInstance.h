@@ -330,6 +330,10 @@ public:
     // The global count of instances started with the count flag.
     static u32 StartedCount();
 
+protected:
+    // A pitch the derived instance imposes (cents), e.g. music played faster or slower.
+    void SetPitch(f32 cents) noexcept { m_fPitch = cents; }
+
 private:
     struct MuteEntry {
         const void* owner;

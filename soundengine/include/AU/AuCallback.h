@@ -14,6 +14,11 @@ enum AuCallbackType : u32 {
     AU_Starvation = 0x20,
     AU_MusicPlaylistSelect = 0x40,
     AU_MusicPlayStarted = 0x80,
+    AU_MusicSyncBeat = 0x100,
+    AU_MusicSyncBar = 0x200,
+    AU_MusicSyncEntry = 0x400,
+    AU_MusicSyncExit = 0x800,
+    AU_MusicSyncGrid = 0x1000,
     AU_MusicSyncUserCue = 0x2000,
     AU_MIDIEvent = 0x10000,
     // Options of a post rather than callbacks.
@@ -47,6 +52,15 @@ struct AuMarkerCallbackInfo : AuEventCallbackInfo {
     u32 uIdentifier;
     u32 uPosition;        // samples
     const char* strLabel; // null without a label; valid during the call only
+};
+
+// The playing segment's rhythm, in seconds of the music as it plays (its speed included).
+struct AuMusicSyncCallbackInfo : AuEventCallbackInfo {
+    f32 fBeatDuration;
+    f32 fBarDuration;
+    f32 fGridDuration;
+    f32 fGridOffset;
+    const char* pszUserCueName; // the cue's marker name for AU_MusicSyncUserCue, else null
 };
 
 // Called on the audio thread, never under an engine lock other than g_csMain.
