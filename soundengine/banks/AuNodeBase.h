@@ -452,5 +452,9 @@ private:
     void LeaveActiveChildren();
 };
 
+class CAuAudioMgr;
+// Message 40 (effect slots from the exported interface); before the audio thread starts.
+void AuInstallNodeMsgHandlers(CAuAudioMgr& audio);
+
 // The bank header's extra-owner flag as the bank manager kept it from the last header read.
 bool AuBankHasExtraOwner();
