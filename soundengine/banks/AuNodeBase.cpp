@@ -85,6 +85,10 @@ CAuNodeBase::~CAuNodeBase() {
         m_uRTPCMask &= ~(u64{1} << target);
     }
     FreeInPool(m_pModifiedValues);
+    while (CAuStateGroupRecord* record = m_pStateGroups) {
+        m_pStateGroups = record->pNext;
+        FreeInPool(record);
+    }
     if (m_pExtraOwner) {
         // The owner's RemoveChild drops the reference the node holds on it.
         CAuNodeBase* owner = *m_pExtraOwner;
@@ -138,7 +142,8 @@ CAuPlaybackInstance* CAuNodeBase::CreateSoundInstance(const AuPlaybackInstancePa
 }
 
 void CAuNodeBase::ClearStateTransitions() {
-    // The state-driven values are not moved by transitions until the state groups are built.
+    for (CAuStateGroupRecord* record = m_pStateGroups; record; record = record->pNext)
+        record->StopTransitions();
 }
 
 void CAuNodeBase::SetParent(CAuNodeBase* parent) {
@@ -303,7 +308,10 @@ void CAuNodeBase::TriggerModulators(CAuRegisteredObj* gameObj, AuPlayingID playi
     if (m_pBusNode) m_pBusNode->TriggerModulators(gameObj, playingID);
 }
 
-void CAuNodeBase::PauseTransitions(bool) {}
+void CAuNodeBase::PauseTransitions(bool pause) {
+    for (CAuStateGroupRecord* record = m_pStateGroups; record; record = record->pNext)
+        record->PauseTransitions(pause);
+}
 
 AURESULT CAuNodeBase::SetAuProp(u8 id, i32 value, u32, u32) {
     if (static_cast<i32>(GetPropWord(id)) == value) return AuResultSuccess;
@@ -325,7 +333,63 @@ AURESULT CAuNodeBase::SetAuProp(u8 id, f32 value, u32, u32) {
 
 void CAuNodeBase::RecalcProps(u32) noexcept {}
 void CAuNodeBase::NoOp55() {}
-void CAuNodeBase::UpdateStateValues() {}
+void CAuNodeBase::UpdateStateValues() {
+    for (CAuStateGroupRecord* record = m_pStateGroups; record; record = record->pNext)
+        record->UpdateValues();
+}
+
+CAuStateGroupRecord* CAuNodeBase::FindStateGroup(u32 groupID) const {
+    for (CAuStateGroupRecord* record = m_pStateGroups; record; record = record->pNext)
+        if (record->groupID == groupID) return record;
+    return nullptr;
+}
+
+CAuStateGroupRecord* CAuNodeBase::AddStateGroup(u32 groupID) {
+    if (CAuStateGroupRecord* present = FindStateGroup(groupID)) return present;
+    CAuStateGroupRecord* record = CAuStateGroupRecord::Create(*this, groupID);
+    if (!record) return nullptr;
+    record->pNext = m_pStateGroups;
+    m_pStateGroups = record;
+    return record;
+}
+
+void CAuNodeBase::AddStateValues(AuAccumulatedValues& values) const {
+    if (!(m_flagsB & AU_NODE_B_SUM_STATES)) return;
+    // Mask bit n wants entry kEntry[n] of property kProp[n].
+    static constexpr u8 kProp[5] = {0, 2, 3, 4, 5};
+    static constexpr u8 kEntry[5] = {0, 2, 3, 4, 5};
+    for (const CAuStateGroupRecord* record = m_pStateGroups; record; record = record->pNext)
+        for (u32 bit = 0; bit < 5; ++bit)
+            if (values.mask & (1u << bit)) values.values[kEntry[bit]] += record->Value(kProp[bit]);
+}
+
+bool CAuNodeBase::CollectLinkedIDs(u32 groupID, AuArray<u32>& out) const {
+    const CAuStateGroupRecord* record = FindStateGroup(groupID);
+    if (!record) return false;
+    if (record->bankByte == 0) {
+        out.Term();
+        out.AddLast(0);
+        return true;
+    }
+    const u32 value = record->bankByte;
+    if (out.IndexOf([value](u32 present) { return present == value; }) == out.Count()) out.AddLast(value);
+    return false;
+}
+
+bool CAuNodeBase::CollectLinkedIDsInBusChain(u32 groupID, AuArray<u32>& out) const {
+    // A bus's parent bus is its own-bus link.
+    for (const CAuNodeBase* bus = this; bus; bus = bus->m_pBusNode)
+        if (bus->CollectLinkedIDs(groupID, out)) return true;
+    return false;
+}
+
+bool CAuNodeBase::CollectLinkedIDsFromParents(u32 groupID, AuArray<u32>& out) const {
+    for (const CAuNodeBase* node = this; node; node = node->m_pParent) {
+        if (node->CollectLinkedIDs(groupID, out)) return true;
+        if (node->m_pBusNode) return node->m_pBusNode->CollectLinkedIDsInBusChain(groupID, out);
+    }
+    return false;
+}
 
 AuPropValue* CAuNodeBase::GetPluginProp(u32 n) {
     const u32 id = AuPropID_FirstPlugin + n;
@@ -767,11 +831,28 @@ AURESULT CAuNodeBase::SetNodeBaseParams(AuRecordCursor& cursor, bool effectsOnly
 AURESULT CAuNodeBase::ReadStateChunk(AuRecordCursor& cursor) {
     u32 groups = 0;
     if (!cursor.Read(groups)) return AuResultBadHeader;
-    if (groups == 0) return AuResultSuccess;
     // Each group takes at least 7 bytes: a count past the record is refused before anything.
     if (cursor.Left() / 7 < groups) return AuResultBadHeader;
-    AuLog(AuLogLevel::Error, "node %u: state groups cannot be linked yet", key);
-    return AuResultFail;
+    for (u32 g = 0; g < groups; ++g) {
+        u32 groupID = 0;
+        u8 bankByte = 0;
+        u16 states = 0;
+        if (!cursor.Read(groupID)) return AuResultBadHeader;
+        CAuStateGroupRecord* record = AddStateGroup(groupID);
+        if (!record) {
+            AuLog(AuLogLevel::Error, "node %u: state group %u refused", key, groupID);
+            return AuResultFail;
+        }
+        if (!cursor.Read(bankByte) || !cursor.Read(states)) return AuResultBadHeader;
+        record->bankByte = bankByte;
+        for (u32 s = 0; s < states; ++s) {
+            u32 stateID = 0, objectID = 0;
+            if (!cursor.Read(stateID) || !cursor.Read(objectID)) return AuResultBadHeader;
+            const AURESULT result = record->LinkState(stateID, objectID);
+            if (result != AuResultSuccess) return result;
+        }
+    }
+    return AuResultSuccess;
 }
 
 AURESULT CAuNodeBase::ReadRTPCList(AuRecordCursor& cursor) {

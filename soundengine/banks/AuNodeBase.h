@@ -8,6 +8,7 @@
 
 #include "banks/AuNodeProps.h"
 #include "banks/AuRecordCursor.h"
+#include "banks/AuState.h"
 #include "core/AuObjectIndex.h"
 #include "memory/AuArray.h"
 #include "parameters/AuPropBundle.h"
@@ -400,6 +401,21 @@ public:
     // Modulated targets; none until the modulators are built.
     u32 GatherModulatorTargets(CAuRegisteredObj*, AuPlayingID) { return 0; }
 
+    // State groups the node follows.
+    CAuStateGroupRecord* FindStateGroup(u32 groupID) const;
+    // The group's record, made and registered when missing; null when that fails.
+    CAuStateGroupRecord* AddStateGroup(u32 groupID);
+    CAuStateGroupRecord* StateGroups() const { return m_pStateGroups; }
+    // Adds the state-driven values to the wanted entries (flags B bit 0).
+    void AddStateValues(AuAccumulatedValues& values) const;
+    // The bank bytes of the node's record of a state group: true when that byte is 0 (the output
+    // is then the single value 0); else the byte is appended unless present, false.
+    bool CollectLinkedIDs(u32 groupID, AuArray<u32>& out) const;
+    // The same up the bus chain until one answers true.
+    bool CollectLinkedIDsInBusChain(u32 groupID, AuArray<u32>& out) const;
+    // Up the parent chain and, once, the bus chain of the first node with a bus.
+    bool CollectLinkedIDsFromParents(u32 groupID, AuArray<u32>& out) const;
+
     // The common record of the non-bus nodes: steps 1 to 9.
     AURESULT SetNodeBaseParams(AuRecordCursor& cursor, bool effectsOnly);
     // Steps the bus record reads in its own order.
@@ -432,7 +448,7 @@ protected:
     bool AddActiveChild(CAuNodeBase* child);
     void RemoveActiveChild(CAuNodeBase* child);
 
-    void* m_pStateGroups = nullptr; // state-group records: none until the states are built
+    CAuStateGroupRecord* m_pStateGroups = nullptr;
     CAuModifiedValues* m_pModifiedValues = nullptr;
     AuEffectBlock* m_pEffects = nullptr;
     AuActivityBlock* m_pActivity = nullptr;

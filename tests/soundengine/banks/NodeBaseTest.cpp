@@ -568,14 +568,149 @@ TEST_F(NodeBaseTest, EveryCutOfTheRecordGivesSevenAndLeaksNothing) {
     owner->Release();
 }
 
-TEST_F(NodeBaseTest, AStateChunkWithGroupsIsRefusedUntilStatesCanBeLinked) {
-    bankgen::NodeCommon common;
-    common.stateGroups.push_back(bankgen::StateGroupLink{0x10, 0, {{1, 2}}});
-    const bankgen::Bytes payload = GroupingPayload(common);
+// The state manager's side, recorded.
+class Membership : public IAuStateMembership {
+public:
+    AURESULT AddStateGroupMember(u32 groupID, CAuStateGroupRecord* member) override {
+        if (refuse) return AuResultFail;
+        added.push_back({groupID, member});
+        return AuResultSuccess;
+    }
+    void RemoveStateGroupMember(u32 groupID, CAuStateGroupRecord* member) override {
+        removed.push_back({groupID, member});
+    }
+    u32 GetState(u32) override { return current; }
+    bool refuse = false;
+    u32 current = 0;
+    std::vector<std::pair<u32, CAuStateGroupRecord*>> added, removed;
+};
+
+class StateLinkTest : public NodeBaseTest {
+protected:
+    void SetUp() override {
+        NodeBaseTest::SetUp();
+        AuSetStateMembership(&membership);
+    }
+    void TearDown() override {
+        AuSetStateMembership(nullptr);
+        NodeBaseTest::TearDown();
+    }
+    // A state object read from the bank writer's type-1 record.
+    static CAuState* MakeState(u32 id, std::vector<bankgen::Prop> props) {
+        bankgen::EncodeContext ctx;
+        const bankgen::Bytes payload =
+            bankgen::EncodePayload(bankgen::StateRecord{id, std::move(props)}, ctx);
+        CAuState* state = CAuState::Create(id);
+        AuRecordCursor cursor(payload.data() + 4, static_cast<u32>(payload.size() - 4));
+        EXPECT_EQ(state->SetInitialValues(cursor), AuResultSuccess);
+        EXPECT_EQ(cursor.Left(), 0u);
+        return state;
+    }
+    static AURESULT Read(TestNode* node, const std::vector<bankgen::StateGroupLink>& groups) {
+        bankgen::NodeCommon common;
+        common.stateGroups = groups;
+        const bankgen::Bytes payload = GroupingPayload(common);
+        AuRecordCursor cursor(payload.data() + 4, static_cast<u32>(payload.size() - 4));
+        return node->SetNodeBaseParams(cursor, false);
+    }
+    Membership membership;
+};
+
+TEST_F(StateLinkTest, TheStateChunkLinksTheStateObjectsAndTheValuesFollowTheCurrentState) {
+    CAuState* quiet = MakeState(0x200, {bankgen::PropF(0, -6.0f), bankgen::PropF(2, 100.0f)});
+    CAuState* loud = MakeState(0x300, {bankgen::PropF(0, 3.0f)});
     TestNode* node = TestNode::Make(1);
-    AuRecordCursor cursor(payload.data() + 4, static_cast<u32>(payload.size() - 4));
-    EXPECT_EQ(node->SetNodeBaseParams(cursor, false), AuResultFail);
+    membership.current = 2;
+    ASSERT_EQ(Read(node, {{0x10, 5, {{1, 0x200}, {2, 0x300}}}}), AuResultSuccess);
+
+    CAuStateGroupRecord* record = node->FindStateGroup(0x10);
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(membership.added.size(), 1u);
+    EXPECT_EQ(record->stateAtCreation, 2u);
+    EXPECT_EQ(record->bankByte, 5);
+    EXPECT_EQ(record->FindState(1), quiet);
+    EXPECT_EQ(record->FindState(2), loud);
+    EXPECT_EQ(quiet->m_lRef, 2u);
+    EXPECT_EQ(quiet->Parent(), node);
+
+    node->UpdateStateValues();
+    EXPECT_EQ(record->Value(0), 3.0f);
+    EXPECT_EQ(record->Value(2), 0.0f) << "what the state lacks reads 0";
+    membership.current = 1;
+    node->UpdateStateValues();
+    AuAccumulatedValues values;
+    values.mask = 0x1F;
+    node->AddStateValues(values);
+    EXPECT_EQ(values.values[0], -6.0f);
+    EXPECT_EQ(values.values[2], 100.0f);
+
+    // Read again (a sound read by a second bank): the same record, the same links.
+    ASSERT_EQ(Read(node, {{0x10, 5, {{1, 0x200}}}}), AuResultSuccess);
+    EXPECT_EQ(membership.added.size(), 1u);
+    EXPECT_EQ(quiet->m_lRef, 2u);
+    // A state linked anew to another object lets go of the old one.
+    ASSERT_EQ(Read(node, {{0x10, 5, {{1, 0x300}}}}), AuResultSuccess);
+    EXPECT_EQ(quiet->m_lRef, 1u);
+    EXPECT_EQ(quiet->Parent(), nullptr);
+    EXPECT_EQ(loud->m_lRef, 3u);
+
     node->Release();
+    EXPECT_EQ(membership.removed.size(), 1u);
+    EXPECT_EQ(loud->m_lRef, 1u);
+    quiet->Release();
+    loud->Release();
+    EXPECT_EQ(m_index.Table(AuIndexStates).Count(), 0u);
+}
+
+TEST_F(StateLinkTest, AnUnknownStateObjectGivesSixteenAndARefusedGroupTwo) {
+    TestNode* node = TestNode::Make(1);
+    EXPECT_EQ(Read(node, {{0x10, 0, {{1, 0x999}}}}), AuResultUnknownObject);
+    node->Release();
+    EXPECT_EQ(membership.removed.size(), 1u);
+
+    membership.removed.clear();
+    membership.refuse = true;
+    node = TestNode::Make(1);
+    EXPECT_EQ(Read(node, {{0x10, 0, {}}}), AuResultFail);
+    EXPECT_EQ(node->StateGroups(), nullptr);
+    node->Release();
+    EXPECT_TRUE(membership.removed.empty()) << "never registered, never unregistered";
+}
+
+TEST_F(StateLinkTest, AGroupCountPastTheRecordIsRefusedBeforeAnythingIsMade) {
+    const u8 bytes[] = {0xFF, 0xFF, 0xFF, 0x0F, 1, 2, 3};
+    TestNode* node = TestNode::Make(1);
+    AuRecordCursor cursor(bytes, sizeof(bytes));
+    EXPECT_EQ(node->ReadStateChunk(cursor), AuResultBadHeader);
+    EXPECT_TRUE(membership.added.empty());
+    node->Release();
+}
+
+TEST_F(StateLinkTest, LinkedIdsComeFromTheNodeItsParentsAndTheirBusses) {
+    TestNode* bus = TestNode::Make(1, AuNodeCategory_Bus);
+    TestNode* parent = TestNode::Make(2);
+    TestNode* leaf = TestNode::Make(3, AuNodeCategory_Sound);
+    bus->AddRef(), parent->AddRef();
+    leaf->AddRef();
+    parent->AddChild(leaf);
+    parent->AddRef();
+    bus->AddChild(parent);
+    bus->Release(), parent->Release();
+    ASSERT_EQ(Read(leaf, {{0x10, 4, {}}}), AuResultSuccess);
+    ASSERT_EQ(Read(parent, {{0x10, 6, {}}}), AuResultSuccess);
+    ASSERT_EQ(Read(bus, {{0x10, 0, {}}}), AuResultSuccess);
+
+    AuArray<u32> out;
+    EXPECT_FALSE(leaf->CollectLinkedIDs(0x10, out));
+    EXPECT_FALSE(leaf->CollectLinkedIDs(0x10, out));
+    EXPECT_EQ(out.Count(), 1u) << "a value is listed once";
+    EXPECT_FALSE(leaf->CollectLinkedIDs(0x11, out)) << "a group the node does not follow";
+    EXPECT_TRUE(leaf->CollectLinkedIDsFromParents(0x10, out));
+    ASSERT_EQ(out.Count(), 1u);
+    EXPECT_EQ(out[0], 0u) << "the bus's byte 0 stands for every value";
+    leaf->Release();
+    parent->Release();
+    bus->Release();
 }
 
 } // namespace
