@@ -1,7 +1,9 @@
 #include "banks/AuNodeBase.h"
 
 #include "banks/AuBankMgr.h"
+#include "core/AuEngineManagers.h"
 #include "core/AuLog.h"
+#include "core/AuRegistryMgr.h"
 #include "parameters/AuRTPCMgr.h"
 #include "voices/AuPlaybackInstance.h"
 
@@ -26,12 +28,6 @@ template <class T> void FreeInPool(T*& object) {
     object = nullptr;
 }
 
-u32 FloatBits(f32 value) {
-    u32 bits;
-    memcpy(&bits, &value, 4);
-    return bits;
-}
-
 f32 BitsFloat(u32 bits) {
     f32 value;
     memcpy(&value, &bits, 4);
@@ -48,9 +44,30 @@ bool AuBankHasExtraOwner() {
     return g_pBankMgr && g_pBankMgr->LastHeader().uExtraOwnerFlag != 0;
 }
 
+CAuModifiedValues::~CAuModifiedValues() {
+    for (Value& entry : m_values)
+        if (entry.pTransition && g_pTransitionMgr)
+            g_pTransitionMgr->RemoveTransitionUser(entry.pTransition, this);
+}
+
+CAuModifiedValues::Value* CAuModifiedValues::Find(u8 id) {
+    for (Value& entry : m_values)
+        if (entry.id == id) return &entry;
+    return nullptr;
+}
+
+const CAuModifiedValues::Value* CAuModifiedValues::Find(u8 id) const {
+    for (const Value& entry : m_values)
+        if (entry.id == id) return &entry;
+    return nullptr;
+}
+
 AURESULT CAuModifiedValues::SetValue(u8 id, f32 value) {
     const f32 previous = GetValue(id);
-    if (m_values.Set(id, FloatBits(value), 0) != AuResultSuccess) return AuResultFail;
+    Value* entry = Find(id);
+    if (!entry) entry = m_values.AddLast(Value{id, previous, nullptr});
+    if (!entry) return AuResultFail;
+    entry->value = value;
     if (id == AuPropID_Level) {
         if (m_pGameObj)
             m_owner.LevelNotificationForObject(value, m_pGameObj);
@@ -62,9 +79,44 @@ AURESULT CAuModifiedValues::SetValue(u8 id, f32 value) {
     return AuResultSuccess;
 }
 
-f32 CAuModifiedValues::GetValue(u8 id) {
-    if (AuPropValue8* entry = m_values.Get(id)) return BitsFloat(entry->word1);
+void CAuModifiedValues::TransUpdateValue(u32 targetKey, f32 value, bool done) noexcept {
+    const u8 id = static_cast<u8>(targetKey);
+    SetValue(id, value);
+    if (done)
+        if (Value* entry = Find(id)) entry->pTransition = nullptr;
+}
+
+AURESULT CAuModifiedValues::SetValueWithFade(u8 id, f32 target, i32 fadeMs, AuCurveInterpolation curve,
+                                             u32 mode) {
+    if (mode == 1) target -= m_owner.GetPropFloat(id);
+    Value* entry = Find(id);
+    if (entry && entry->pTransition && g_pTransitionMgr) {
+        g_pTransitionMgr->ChangeParameter(entry->pTransition, id, target, fadeMs, curve, 0);
+        return AuResultSuccess;
+    }
+    if (fadeMs <= 0 || !g_pTransitionMgr) return SetValue(id, target);
+    if (!entry) entry = m_values.AddLast(Value{id, GetValue(id), nullptr});
+    if (!entry) return AuResultFail;
+    AuTransitionParams params;
+    params.pTarget = this;
+    params.uTargetKey = id;
+    params.fStartValue = entry->value;
+    params.fTargetValue = target;
+    params.lDurationMs = fadeMs;
+    params.eCurve = curve;
+    // Without a record the manager has already delivered the target with done.
+    entry->pTransition = g_pTransitionMgr->AddTransition(params, true);
+    return AuResultSuccess;
+}
+
+f32 CAuModifiedValues::GetValue(u8 id) const {
+    if (const Value* entry = Find(id)) return entry->value;
     return id == AuPropID_Level ? 1.0f : 0.0f;
+}
+
+CAuTransition* CAuModifiedValues::Transition(u8 id) const {
+    const Value* entry = Find(id);
+    return entry ? entry->pTransition : nullptr;
 }
 
 CAuNodeBase::CAuNodeBase(u32 id) : CAuIndexable(id) {
@@ -338,6 +390,20 @@ void CAuNodeBase::UpdateStateValues() {
         record->UpdateValues();
 }
 
+CAuModifiedValues* CAuNodeBase::CreateModifiedValues(CAuRegisteredObj* gameObj) {
+    void* memory = AU::MemoryMgr::Malloc(g_DefaultPoolId, sizeof(CAuModifiedValues));
+    if (!memory) return nullptr;
+    auto* values = new (memory) CAuModifiedValues(*this, gameObj, m_pEffects ? m_pEffects->bypassBits : 0);
+    const AuModifiedNode item{key, static_cast<u8>((m_flagsB & AU_NODE_B_IS_BUS) ? 1 : 0)};
+    bool registered = true;
+    if (gameObj)
+        registered = gameObj->AddModifiedNode(item) == AuResultSuccess;
+    else if (g_pRegistryMgr)
+        registered = g_pRegistryMgr->AddModifiedNode(item) != nullptr;
+    if (!registered) FreeInPool(values);
+    return values;
+}
+
 CAuStateGroupRecord* CAuNodeBase::FindStateGroup(u32 groupID) const {
     for (CAuStateGroupRecord* record = m_pStateGroups; record; record = record->pNext)
         if (record->groupID == groupID) return record;
@@ -524,11 +590,11 @@ void CAuNodeBase::CollectVolumes(AuCollectedVolumes& volumes, CAuRegisteredObj* 
     if (m_pParent) m_pParent->CollectVolumes(volumes, gameObj, arg, replace);
 }
 
-AURESULT CAuNodeBase::SetProp8FromAction(f32 value, CAuRegisteredObj* gameObj, i32, AuCurveInterpolation) {
-    // Without a fade machinery yet the value is set at once.
+AURESULT CAuNodeBase::SetProp8FromAction(f32 value, CAuRegisteredObj* gameObj, i32 fadeMs,
+                                         AuCurveInterpolation curve) {
     CAuModifiedValues* values = GetModifiedValues(gameObj);
     if (!values) return AuResultFail;
-    return values->SetValue(AuPropID_Prop8, value);
+    return values->SetValueWithFade(AuPropID_Prop8, value, fadeMs, curve, 0);
 }
 
 CAuNodeBase* CAuNodeBase::GetExtraOwner() {

@@ -184,24 +184,39 @@ struct AuEffectBlock {
 // The run-time values of one node for one game object (0: all), set by actions and the exported
 // interface. Each stored change is told to the node: the level (property 10) through slots 24 and
 // 25, any other property as a difference through slot 23 on its target.
-class CAuModifiedValues {
+class CAuModifiedValues : public IAuTransitionTarget {
 public:
     CAuModifiedValues(CAuNodeBase& owner, CAuRegisteredObj* gameObj, u8 bypassBits)
         : m_owner(owner), m_pGameObj(gameObj), m_bypassBits(bypassBits) {}
-    virtual ~CAuModifiedValues() = default;
-    // Stores the value and tells the node. 1, or 2 without memory.
+    // Detaches every transition that still moves a value.
+    virtual ~CAuModifiedValues();
+    // Stores the value at once and tells the node. 1, or 2 without memory.
     virtual AURESULT SetValue(u8 id, f32 value);
+    // [audio thread] A transition's step; at its end the value forgets it.
+    void TransUpdateValue(u32 targetKey, f32 value, bool done) noexcept override;
 
+    // Moves the value to `target` over `fadeMs` along `curve`; mode 1 takes the target relative to
+    // the node's stored property. A running transition is retargeted; no time sets at once.
+    AURESULT SetValueWithFade(u8 id, f32 target, i32 fadeMs, AuCurveInterpolation curve, u32 mode);
     // 0.0 when absent, 1.0 for the level.
-    f32 GetValue(u8 id);
+    f32 GetValue(u8 id) const;
+    CAuTransition* Transition(u8 id) const;
     CAuRegisteredObj* GameObj() const { return m_pGameObj; }
     u8 BypassBits() const { return m_bypassBits; }
     void SetBypassBits(u8 bits, u8 mask) { m_bypassBits = u8((m_bypassBits & ~mask) | (bits & mask)); }
 
 private:
+    struct Value {
+        u8 id;
+        f32 value;
+        CAuTransition* pTransition;
+    };
+    Value* Find(u8 id);
+    const Value* Find(u8 id) const;
+
     CAuNodeBase& m_owner;
     CAuRegisteredObj* m_pGameObj;
-    AuPropBundle8 m_values; // word1 the f32 value
+    AuArray<Value> m_values;
     u8 m_bypassBits;
 };
 
@@ -400,6 +415,10 @@ public:
     void GetLinkedPluginSettings(CAuIndexable*& io);
     // Modulated targets; none until the modulators are built.
     u32 GatherModulatorTargets(CAuRegisteredObj*, AuPlayingID) { return 0; }
+
+    // The holder of a game object's run-time values, registered as a modified node with the game
+    // object (with the registry for all objects); null without memory. For slot 81.
+    CAuModifiedValues* CreateModifiedValues(CAuRegisteredObj* gameObj);
 
     // State groups the node follows.
     CAuStateGroupRecord* FindStateGroup(u32 groupID) const;

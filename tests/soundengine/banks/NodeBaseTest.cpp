@@ -568,6 +568,90 @@ TEST_F(NodeBaseTest, EveryCutOfTheRecordGivesSevenAndLeaksNothing) {
     owner->Release();
 }
 
+class ModifiedValuesTest : public NodeBaseTest {
+protected:
+    void SetUp() override {
+        NodeBaseTest::SetUp();
+        ASSERT_EQ(m_transitions.Init(0), AuResultSuccess);
+        g_pTransitionMgr = &m_transitions;
+        node = TestNode::Make(1, AuNodeCategory_Sound);
+        AuPropValue pitch;
+        pitch.f = 20.0f;
+        ASSERT_EQ(node->Props().SetValue(AuPropID_Pitch, pitch), AuResultSuccess);
+        values = node->GetModifiedValues(nullptr);
+        ASSERT_NE(values, nullptr);
+    }
+    void TearDown() override {
+        if (node) node->Release();
+        m_transitions.Term();
+        g_pTransitionMgr = nullptr;
+        NodeBaseTest::TearDown();
+    }
+    void RunFrames(u32 count) {
+        for (u32 i = 0; i < count; ++i)
+            m_transitions.ProcessTransitionsList(++m_frame);
+    }
+    f32 SumOfChanges(u32 target) const {
+        f32 sum = 0;
+        for (const AuParamChange& change : node->changes)
+            if (change.target == target && change.bDelta) sum += change.value;
+        return sum;
+    }
+    CAuTransitionMgr m_transitions;
+    u32 m_frame = 0;
+    TestNode* node = nullptr;
+    CAuModifiedValues* values = nullptr;
+};
+
+TEST_F(ModifiedValuesTest, AValueWithoutFadeIsSetAtOnceAndTheNodeHearsTheDifference) {
+    EXPECT_EQ(values->GetValue(AuPropID_Level), 1.0f);
+    EXPECT_EQ(values->SetValueWithFade(AuPropID_Volume, -6.0f, 0, AuCurveInterpolation_Linear, 0),
+              AuResultSuccess);
+    EXPECT_EQ(values->SetValueWithFade(AuPropID_Volume, -4.0f, 0, AuCurveInterpolation_Linear, 0),
+              AuResultSuccess);
+    ASSERT_EQ(node->changes.size(), 2u);
+    EXPECT_EQ(node->changes[1].value, 2.0f);
+    EXPECT_EQ(SumOfChanges(AuTarget_Volume), -4.0f);
+    // Relative to the stored property: pitch 50 over a stored 20 is a run-time 30.
+    EXPECT_EQ(values->SetValueWithFade(AuPropID_Pitch, 50.0f, 0, AuCurveInterpolation_Linear, 1),
+              AuResultSuccess);
+    EXPECT_EQ(values->GetValue(AuPropID_Pitch), 30.0f);
+    // The level goes to slot 25 for all game objects.
+    EXPECT_EQ(values->SetValueWithFade(AuPropID_Level, 0.0f, 0, AuCurveInterpolation_Linear, 0),
+              AuResultSuccess);
+    EXPECT_EQ(node->levels, std::vector<f32>{0.0f});
+}
+
+TEST_F(ModifiedValuesTest, AFadeRunsThroughATransitionThatARetargetKeeps) {
+    ASSERT_EQ(values->SetValueWithFade(AuPropID_Pitch, 100.0f, 100, AuCurveInterpolation_Linear, 0),
+              AuResultSuccess);
+    CAuTransition* transition = values->Transition(AuPropID_Pitch);
+    ASSERT_NE(transition, nullptr);
+    RunFrames(2);
+    const f32 midway = values->GetValue(AuPropID_Pitch);
+    EXPECT_GT(midway, 0.0f);
+    EXPECT_LT(midway, 100.0f);
+    ASSERT_EQ(values->SetValueWithFade(AuPropID_Pitch, 50.0f, 100, AuCurveInterpolation_Linear, 0),
+              AuResultSuccess);
+    EXPECT_EQ(values->Transition(AuPropID_Pitch), transition) << "retargeted, not a second one";
+    RunFrames(20);
+    EXPECT_EQ(values->Transition(AuPropID_Pitch), nullptr) << "the value forgets its finished transition";
+    EXPECT_EQ(values->GetValue(AuPropID_Pitch), 50.0f);
+    EXPECT_FLOAT_EQ(SumOfChanges(2), 50.0f); // property 2 drives target 2
+}
+
+TEST_F(ModifiedValuesTest, ANodeDestroyedMidFadeLeavesTheTransitionWithoutUsers) {
+    ASSERT_EQ(values->SetValueWithFade(AuPropID_Pitch, 100.0f, 500, AuCurveInterpolation_Linear, 0),
+              AuResultSuccess);
+    CAuTransition* transition = values->Transition(AuPropID_Pitch);
+    ASSERT_NE(transition, nullptr);
+    node->Release();
+    node = nullptr;
+    EXPECT_EQ(transition->UserCount(), 0u);
+    RunFrames(2);
+    EXPECT_EQ(m_transitions.Count(0), 0u);
+}
+
 // The state manager's side, recorded.
 class Membership : public IAuStateMembership {
 public:

@@ -132,7 +132,11 @@ public:
         applied.push_back({target, value});
     }
     void RTPCTargetChanged(u32 target) override { targetChanges.push_back(target); }
-    CAuModifiedValues* GetModifiedValues(CAuRegisteredObj*) override { return nullptr; }
+    // One holder, for the first game object asked about.
+    CAuModifiedValues* GetModifiedValues(CAuRegisteredObj* gameObj) override {
+        if (!m_pModifiedValues) m_pModifiedValues = CreateModifiedValues(gameObj);
+        return m_pModifiedValues;
+    }
 
     // The minimal parts of the parameter nodes' record, consumed without being interpreted:
     // override byte and effect count 0; property and range counts 0; positioning and aux bytes 0;
