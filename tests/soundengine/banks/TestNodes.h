@@ -77,6 +77,10 @@ public:
     void ClearStateTransitions() override { Trace("slot5 " + std::to_string(key)); }
 
     AuNodeCategory Category() override { return m_category; }
+    bool NotifyChildren(void*, void*, u32, u32, u32) override {
+        ++notified;
+        return true;
+    }
     AURESULT ExecuteAction(const AuActionExec& exec) override {
         executed.push_back(exec);
         return AuResultSuccess;
@@ -176,6 +180,7 @@ public:
     std::vector<u32> targetChanges;
     AURESULT prepareResult = AuResultSuccess;
     int unprepared = 0;
+    int notified = 0;
 
 private:
     static AURESULT Consume(AuRecordCursor& cursor, u32 bytes) {
