@@ -8,10 +8,6 @@
 #include "memory/AuArray.h"
 
 class CAuBankReader;
-struct CAuLoadedBank;
-
-// The objects a bank holds, one reference each.
-using AuBankObjectList = AuArray<CAuIndexable*>;
 
 struct AuHierarchyLoaderEntry {
     AuIndexTableId table = AuIndexNodes;
@@ -43,7 +39,7 @@ void AuReleaseBankObjects(AuBankObjectList& list);
 class CAuHierarchyLoader : public IAuHierarchySink {
 public:
     // The bank whose chunk is read next, and its list.
-    void BeginBank(AuBankObjectList* list, CAuLoadedBank* bank, u32 bankID) {
+    void BeginBank(AuBankObjectList* list, CAuLoadedBank* bank, u32 bankID) override {
         m_pList = list;
         m_pBank = bank;
         m_bankID = bankID;

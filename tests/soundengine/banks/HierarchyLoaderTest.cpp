@@ -1,3 +1,4 @@
+#include "BankMgrSupport.h"
 #include "BankTestSupport.h"
 #include "TestNodes.h"
 
@@ -226,6 +227,82 @@ TEST_F(HierarchyLoaderTest, RecordsThatCannotBeBuiltFailTheLoadAndLeaveNothingBe
     const Bytes cut(sound.begin(), sound.end() - 3);
     EXPECT_EQ(Load(0, RawHierarchy({{AuHierarchyTypeSound, cut}})), AuResultBadHeader);
     EXPECT_EQ(m_index.Table(AuIndexNodes).Count(), 0u);
+}
+
+// Through the bank manager: a load lists the objects in the bank's record, an unload releases
+// them, and a failed load leaves none behind.
+class BankHierarchyTest : public banktest::BankMgrTest {
+protected:
+    void SetUp() override {
+        BankMgrTest::SetUp();
+        g_pIndex = &m_index;
+        m_index.Init();
+        AuInstallCoreHierarchyLoaders();
+        Start(false);
+        m_mgr->SetChunkSinks(&m_sinks, &m_sinks, &m_loader);
+    }
+    void TearDown() override {
+        Stop();
+        for (u32 table = 0; table < AuIndexTableCount; ++table)
+            EXPECT_EQ(m_index.Table(AuIndexTableId(table)).Count(), 0u) << table;
+        m_index.Term();
+        g_pIndex = nullptr;
+        BankMgrTest::TearDown();
+    }
+    CAuObjectIndex m_index;
+    CAuHierarchyLoader m_loader;
+};
+
+TEST_F(BankHierarchyTest, UnloadingABankReleasesItsObjects) {
+    bankgen::BankBuilder builder(0xB0);
+    builder.Add(Play(0x300, 0x200, 0xB0));
+    builder.Add(bankgen::EventRecord{0x400, {0x300}});
+    Bytes image;
+    std::vector<std::string> errors;
+    ASSERT_TRUE(builder.Build(image, errors));
+    AuBankID id = 0;
+    ASSERT_EQ(AU::SoundEngine::LoadBank(image.data(), static_cast<u32>(image.size()), g_DefaultPoolId, id),
+              AuResultSuccess);
+    EXPECT_EQ(m_index.Table(AuIndexActions).Count(), 1u);
+    EXPECT_EQ(m_index.Table(AuIndexEvents).Count(), 1u);
+    ASSERT_EQ(AU::SoundEngine::UnloadBank(id, nullptr), AuResultSuccess);
+    Flush();
+    EXPECT_EQ(m_index.Table(AuIndexActions).Count(), 0u);
+    EXPECT_EQ(m_index.Table(AuIndexEvents).Count(), 0u);
+}
+
+TEST_F(BankHierarchyTest, TheManagersEndReleasesTheObjectsOfBanksStillLoaded) {
+    bankgen::BankBuilder builder(0xB2);
+    builder.Add(Play(0x300, 0x200, 0xB2));
+    Bytes image;
+    std::vector<std::string> errors;
+    ASSERT_TRUE(builder.Build(image, errors));
+    AuBankID id = 0;
+    ASSERT_EQ(AU::SoundEngine::LoadBank(image.data(), static_cast<u32>(image.size()), g_DefaultPoolId, id),
+              AuResultSuccess);
+    Stop();
+    EXPECT_EQ(m_index.Table(AuIndexActions).Count(), 0u);
+}
+
+TEST_F(BankHierarchyTest, AFailedLoadReleasesWhatItHadRead) {
+    // The action is read, then the event names one that is not there (2).
+    bankgen::BankBuilder builder(0xB1);
+    builder.Add(Play(0x300, 0x200, 0xB1));
+    Bytes image;
+    std::vector<std::string> errors;
+    ASSERT_TRUE(builder.Build(image, errors));
+    const Bytes event = banktest::U32s({0x400, 1, 0x999});
+    Bytes hirc = banktest::U32s({1});
+    hirc.push_back(AuHierarchyTypeEvent);
+    const Bytes size = banktest::U32s({static_cast<u32>(event.size())});
+    hirc.insert(hirc.end(), size.begin(), size.end());
+    hirc.insert(hirc.end(), event.begin(), event.end());
+    image = banktest::Concat({image, banktest::Chunk("HIRC", hirc)});
+    AuBankID id = 0;
+    EXPECT_EQ(AU::SoundEngine::LoadBank(image.data(), static_cast<u32>(image.size()), g_DefaultPoolId, id),
+              AuResultFail);
+    EXPECT_EQ(m_index.Table(AuIndexActions).Count(), 0u);
+    EXPECT_EQ(m_index.Table(AuIndexEvents).Count(), 0u);
 }
 
 } // namespace
