@@ -91,7 +91,11 @@ void AuReleaseBankObjects(AuBankObjectList& list) {
 }
 
 AURESULT CAuHierarchyLoader::BeginHierarchy(u32 recordCount) {
-    if (!m_pList) return AuResultFail;
+    if (!m_pList) {
+        // Only a load keeps hierarchy objects so far; a preparation that meets records refuses.
+        AuLog(AuLogLevel::Error, "bank %08X: hierarchy records outside a load are not kept", m_bankID);
+        return AuResultFail;
+    }
     return m_pList->Grow(recordCount) ? AuResultSuccess : AuResultFail;
 }
 
