@@ -217,12 +217,6 @@ AURESULT ReadRecord(CAuBankReader& reader, u8 type, u32 size, IAuHierarchySink& 
         return result;
     }
     if (!sink.HasExtensionReader()) return SkipRest(reader);
-    // Never hand an extension reader a size the chunk cannot hold: it trusts the size it is given.
-    if (size > reader.Available()) {
-        AuLog(AuLogLevel::Error, "bank: hierarchy record of type %u claims %u bytes; %llu remain", type, size,
-              static_cast<unsigned long long>(reader.Available()));
-        return AuResultBadHeader;
-    }
     AURESULT result = sink.ReadExtensionRecord(type, size, reader);
     if (result != AuResultSuccess && result != AuResultTypeNotHandled) return result;
     // Not handled: skipped, yet the load fails with 3.
@@ -246,6 +240,13 @@ AURESULT ReadHierarchy(CAuBankReader& reader, IAuHierarchySink& sink) {
         if ((result = reader.Read(header, sizeof(header), got)) != AuResultSuccess) return result;
         if (got != sizeof(header)) return AuResultBadHeader;
         const u32 size = LoadU32(header + 1);
+        // A size the chunk or the file cannot hold never reaches a reader, which may size a
+        // buffer by it; in memory and from a stream alike.
+        if (size > reader.Available()) {
+            AuLog(AuLogLevel::Error, "bank: hierarchy record of type %u claims %u bytes; %llu remain",
+                  header[0], size, static_cast<unsigned long long>(reader.Available()));
+            return AuResultBadHeader;
+        }
         const u64 outer = reader.BeginBounds(size);
         result = ReadRecord(reader, header[0], size, sink);
         reader.EndBounds(outer);

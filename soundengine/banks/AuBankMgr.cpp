@@ -1,5 +1,7 @@
 #include "banks/AuBankMgr.h"
 
+#include "banks/AuHierarchyLoader.h"
+
 #include "core/AuAudioMgr.h"
 #include "core/AuBankNames.h"
 #include "core/AuLog.h"
@@ -158,6 +160,7 @@ void CAuBankMgr::Unload() {
             bank->prepareCount.store(0);
             bank->loadCount.store(1);
         }
+        AuReleaseBankObjects(bank->objects);
         UnloadCompletion(*bank, false);
     }
 }
@@ -311,7 +314,9 @@ AURESULT CAuBankMgr::LoadBankData(const AuBankRequest& request, CAuLoadedBank& b
     m_pLoading = &bank;
     m_loadingMode = mode;
     const AuBankChunkSinks sinks{m_pSettings, m_pCurves, this, m_pHierarchy, &m_names};
+    m_pHierarchy->BeginBank(mode == AuBankLoadModeLoad ? &bank.objects : nullptr, &bank, bank.bankID);
     result = AuReadBank(m_reader, mode, request.source == AuBankSource_InPlace, sinks, m_lastHeader);
+    m_pHierarchy->BeginBank(nullptr, nullptr, 0);
     m_reader.Close();
     m_pLoading = nullptr;
     return result;
@@ -348,6 +353,7 @@ AURESULT CAuBankMgr::Load(const AuBankRequest& request) {
         bank->flags |= CAuLoadedBank::kLoaded;
         if (!listed) m_list.Set(bank);
     } else {
+        AuReleaseBankObjects(bank->objects);
         UnloadCompletion(*bank, false);
     }
     NotifyCompletion(request.callback, request.bankID, ReportedMemory(request), result, request.poolID,
@@ -385,6 +391,7 @@ AURESULT CAuBankMgr::PostUnload(CAuLoadedBank& bank, AuBankCallbackFunc callback
         bank.pendingCallback = callback;
         bank.pendingCookie = cookie;
     }
+    AuReleaseBankObjects(bank.objects);
     CAuAudioMgr* audio = g_pAudioMgr;
     AuQueuedMsg* msg =
         audio ? audio->ReserveQueue(AuQueuedMsgType_BankRequest, AuQueuedMsgSize<CAuLoadedBank*>()) : nullptr;

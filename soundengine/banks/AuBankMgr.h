@@ -97,6 +97,8 @@ struct CAuLoadedBank : AuMediaHolder {
     std::atomic<i32> prepareCount{0};
     u8 flags = 0;
     u32 uExplicitPreparations = 0;
+    // The hierarchy objects of its load, released when the load is undone or unloaded.
+    AuBankObjectList objects;
 };
 
 // Loaded banks keyed by (bank ID, second key); every call holds g_csBankList.

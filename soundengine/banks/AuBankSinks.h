@@ -4,8 +4,14 @@
 #pragma once
 
 #include "banks/AuBankFormat.h"
+#include "memory/AuArray.h"
 
 class CAuBankReader;
+class CAuIndexable;
+struct CAuLoadedBank;
+
+// The objects a bank holds, one reference each.
+using AuBankObjectList = AuArray<CAuIndexable*>;
 
 // "STMG": engine-wide settings, in the order the chunk gives them.
 class IAuBankSettingsSink {
@@ -65,6 +71,9 @@ protected:
 // "HIRC": one call per record.
 class IAuHierarchySink {
 public:
+    // Before and after each read of a bank: the list its objects go to (null after, and while a
+    // bank is only prepared).
+    virtual void BeginBank(AuBankObjectList*, CAuLoadedBank*, u32) {}
     // Before the first record; the record count sizes the bank's object list (failure: 2).
     virtual AURESULT BeginHierarchy(u32 recordCount) = 0;
     // A record of a type the core builds (AuIsCoreHierarchyType). The payload holds at least the

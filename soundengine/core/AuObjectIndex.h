@@ -33,7 +33,7 @@ public:
     virtual u32 AddRef() = 0;
     virtual u32 Release() = 0;
     // What kind of class this is, for the voice pipeline (0 unless a class says otherwise).
-    virtual u32 Category() { return 0; }
+    virtual u32 ClassKind() { return 0; }
 
     CAuIndexable* pNextItem = nullptr; // bucket chain, guarded by the table's lock
     u32 key;

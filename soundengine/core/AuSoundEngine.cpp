@@ -1,5 +1,6 @@
 // The engine's start and stop: the checks, the managers in their fixed order, the voice side and
 // the audio thread; and the exported calls that act at once on the caller's thread.
+#include "banks/AuNodeBase.h"
 #include "core/AuAudioMgr.h"
 #include "core/AuCpuInfo.h"
 #include "core/AuEngineManagers.h"
@@ -138,6 +139,7 @@ AURESULT StartAudioMgr() {
     AuRegisterObjectMsgHandlers(*g_pAudioMgr);
     AuRegisterOutputMsgHandlers(*g_pAudioMgr);
     AuRegisterRTPCMsgHandlers(*g_pAudioMgr);
+    AuInstallNodeMsgHandlers(*g_pAudioMgr);
     if (g_pBankMgr) AuInstallBankMsgHandler(*g_pAudioMgr, *g_pBankMgr);
     AuTrace("audio thread");
     return g_pAudioMgr->StartAudioThread(CAuLowerEngine::PlatformSettings().audioThread, AuOutputEvent());

@@ -56,6 +56,30 @@ AuPropValue* AuPropBundle::GetValue(u8 id) {
     return reinterpret_cast<AuPropValue*>(m_pBlock + AuPropBundleValueOffset(Count())) + at;
 }
 
+AURESULT AuPropBundle::SetValue(u8 id, AuPropValue value) {
+    if (AuPropValue* stored = GetValue(id)) {
+        *stored = value;
+        return AuResultSuccess;
+    }
+    const u32 count = Count();
+    if (count == 255) return AuResultFail;
+    const u32 size = BlockSize(count + 1, sizeof(AuPropValue));
+    u8* made = static_cast<u8*>(AU::MemoryMgr::Malloc(g_DefaultPoolId, size));
+    if (!made) return AuResultFail;
+    memset(made, 0, size);
+    made[0] = u8(count + 1);
+    const u32 offset = AuPropBundleValueOffset(count + 1);
+    if (m_pBlock) {
+        memcpy(made + 1, m_pBlock + 1, count);
+        memcpy(made + offset, m_pBlock + AuPropBundleValueOffset(count), count * sizeof(AuPropValue));
+    }
+    made[1 + count] = id;
+    reinterpret_cast<AuPropValue*>(made + offset)[count] = value;
+    FreeBlock(m_pBlock);
+    m_pBlock = made;
+    return AuResultSuccess;
+}
+
 void AuPropBundle::Term() {
     FreeBlock(m_pBlock);
 }

@@ -42,6 +42,10 @@ public:
     u32 Count() const { return m_pBlock ? m_pBlock[0] : 0; }
     // Null when the bundle lacks the property: the caller substitutes its default.
     AuPropValue* GetValue(u8 id);
+    // Overwrites the value, or appends the ID in a new block one entry larger: 1, or 2 without
+    // memory or with 255 IDs already (the bundle unchanged then).
+    AURESULT SetValue(u8 id, AuPropValue value);
+    const u8* Block() const { return m_pBlock; }
     void Term();
 
 private:

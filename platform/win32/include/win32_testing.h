@@ -22,4 +22,11 @@ void FailNextEventCreations(size_t count);
 // Threads blocked right now in a wait function, so a test can act once its waiters are asleep.
 size_t BlockedWaiterCount();
 
+// rand: the scripted values come first, in order, then the classic sequence goes on. Every call
+// is counted. Script only while no other thread draws.
+void ScriptRand(const int* values, size_t count);
+size_t RandCallCount();
+// Drops what is left of the script and sets the count to 0.
+void ResetRandScript();
+
 } // namespace win32test

@@ -1,14 +1,44 @@
+#include <win32_testing.h>
 #include <windows.h>
 
 #include <atomic>
 #include <cerrno>
+#include <vector>
 
 namespace {
 // One process-wide generator: the game thread and the audio thread both draw from it.
 std::atomic<uint32_t> g_randState{1};
+// Tests' script: written while no thread draws, then read by the drawing threads; the position
+// and the count are atomics so that concurrent draws each take their own value.
+std::vector<int> g_randScript;
+std::atomic<size_t> g_randScriptAt{0};
+std::atomic<size_t> g_randScriptSize{0};
+std::atomic<size_t> g_randCalls{0};
 } // namespace
 
+void win32test::ScriptRand(const int* values, size_t count) {
+    g_randScript.assign(values, values + count);
+    g_randScriptAt.store(0, std::memory_order_relaxed);
+    g_randScriptSize.store(count, std::memory_order_release);
+}
+
+size_t win32test::RandCallCount() {
+    return g_randCalls.load(std::memory_order_relaxed);
+}
+
+void win32test::ResetRandScript() {
+    g_randScriptSize.store(0, std::memory_order_release);
+    g_randScript.clear();
+    g_randScriptAt.store(0, std::memory_order_relaxed);
+    g_randCalls.store(0, std::memory_order_relaxed);
+}
+
 extern "C" int rand(void) noexcept {
+    g_randCalls.fetch_add(1, std::memory_order_relaxed);
+    if (g_randScriptSize.load(std::memory_order_acquire) != 0) {
+        const size_t at = g_randScriptAt.fetch_add(1, std::memory_order_relaxed);
+        if (at < g_randScriptSize.load(std::memory_order_relaxed)) return g_randScript[at] & 0x7FFF;
+    }
     uint32_t state = g_randState.load(std::memory_order_relaxed);
     uint32_t next;
     do {

@@ -27,6 +27,7 @@ using f64 = double;
     X(TooManyChildren, 9)                                                                                    \
     X(InvalidPool, 14)                                                                                       \
     X(IDNotFound, 15)                                                                                        \
+    X(UnknownObject, 16)                                                                                     \
     X(NoMoreData, 17)                                                                                        \
     X(UnknownStateGroup, 20)                                                                                 \
     X(ChildHasParent, 21)                                                                                    \

@@ -109,7 +109,7 @@ TEST_F(ObjectIndexTest, ReleasingOneOfTwoObjectsWithOneIdUnlinksThatOne) {
 
 TEST_F(ObjectIndexTest, TheClassKindQueryIsZeroInTheBase) {
     FakeObject* object = FakeObject::Make(1, AuIndexLayers);
-    EXPECT_EQ(object->Category(), 0u);
+    EXPECT_EQ(object->ClassKind(), 0u);
     object->Release();
 }
 

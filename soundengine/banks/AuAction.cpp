@@ -1,0 +1,356 @@
+#include "banks/AuAction.h"
+
+#include "core/AuLog.h"
+#include "core/AuOutputTiming.h"
+
+#include <AU/MemoryMgr.h>
+
+#include <windows.h>
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+CAuIndexTable& ActionTable() {
+    return g_pIndex->Table(AuIndexActions);
+}
+
+template <class T> CAuAction* Make(u32 id) {
+    void* memory = AU::MemoryMgr::Malloc(g_DefaultPoolId, sizeof(T));
+    return memory ? new (memory) T(id) : nullptr;
+}
+
+i32 AsInt(u32 word) {
+    return static_cast<i32>(word);
+}
+
+u32 Word(f32 value) {
+    u32 word;
+    memcpy(&word, &value, 4);
+    return word;
+}
+
+// base + min, plus a draw only when the range is not a single value.
+i32 WithIntRange(i32 base, const AuPropValue8* range) {
+    if (!range) return base;
+    const i32 min = AsInt(range->word1);
+    const i32 max = AsInt(range->word2);
+    if (max == min) return base + min;
+    return base + min + static_cast<i32>(static_cast<f64>(rand()) / 32767.0 * (max - min) + 0.5);
+}
+
+} // namespace
+
+CAuAction::~CAuAction() {
+    m_ranges.Term();
+    m_props.Term();
+}
+
+u32 CAuAction::AddRef() {
+    return AddRefIn(ActionTable());
+}
+
+u32 CAuAction::Release() {
+    return ReleaseIn(ActionTable());
+}
+
+void CAuAction::SetActionType(u16 type) {
+    m_type = type;
+}
+
+void CAuAction::SetElementID(u32 id, bool isBus) {
+    m_targetID = id;
+    m_flags = isBus ? (m_flags | AU_ACTION_TARGET_IS_BUS) : (m_flags & ~AU_ACTION_TARGET_IS_BUS);
+}
+
+AURESULT CAuAction::SetPropValue(u8 id, i32 value, i32 min, i32 max) {
+    const AuPropValue* stored = m_props.GetValue(id);
+    const i32 current = stored ? stored->i : AsInt(AuPropDefaultWord(id));
+    if (current != value) {
+        AuPropValue word;
+        word.i = value;
+        if (m_props.SetValue(id, word) != AuResultSuccess) return AuResultFail;
+    }
+    if (min == 0 && max == 0 && !m_ranges.Get(id)) return AuResultSuccess;
+    return m_ranges.Set(id, static_cast<u32>(min), static_cast<u32>(max));
+}
+
+AURESULT CAuAction::SetPropValue(u8 id, f32 value, f32 min, f32 max) {
+    const AuPropValue* stored = m_props.GetValue(id);
+    const f32 current = stored ? stored->f : AuPropDefaultFloat(id);
+    if (current != value) {
+        AuPropValue word;
+        word.f = value;
+        if (m_props.SetValue(id, word) != AuResultSuccess) return AuResultFail;
+    }
+    if (min == 0.0f && max == 0.0f && !m_ranges.Get(id)) return AuResultSuccess;
+    return m_ranges.Set(id, Word(min), Word(max));
+}
+
+AURESULT CAuAction::Execute(AuPendingAction&) {
+    AuLog(AuLogLevel::Warning, "action %u of type %04X: its execution is not built", key, m_type);
+    return AuResultNotImplemented;
+}
+
+AURESULT CAuAction::SetActionParams(AuRecordCursor&) {
+    return AuResultSuccess;
+}
+
+AURESULT CAuAction::SetActionSpecificParams(AuRecordCursor&) {
+    return AuResultSuccess;
+}
+
+bool CAuAction::ReadCurve(AuRecordCursor& cursor) {
+    u8 curve = 0;
+    if (!cursor.Read(curve)) return false;
+    m_flags = u8((m_flags & ~AU_ACTION_CURVE_MASK) | (curve & AU_ACTION_CURVE_MASK));
+    return true;
+}
+
+AURESULT CAuAction::SetInitialValues(AuRecordCursor& cursor) {
+    u32 id = 0, target = 0;
+    u16 type = 0;
+    u8 isBus = 0;
+    if (!cursor.Read(id) || !cursor.Read(type) || !cursor.Read(target) || !cursor.Read(isBus))
+        return AuResultBadHeader;
+    SetElementID(target, isBus != 0);
+    m_props.Term();
+    m_ranges.Term();
+    const u8* at = cursor.At();
+    AURESULT result = m_props.SetFromBank(at, cursor.End());
+    if (result == AuResultSuccess) result = m_ranges.ReadFromBank(at, cursor.End());
+    if (result == AuResultTruncatedChunk) return AuResultBadHeader;
+    if (result != AuResultSuccess) return result;
+    cursor.SetAt(at);
+    if ((result = SetActionParams(cursor)) != AuResultSuccess) return result;
+
+    // The delay is kept in samples at the output rate.
+    const i32 perMs = static_cast<i32>(g_OutputTiming.uSampleRate / 1000);
+    if (AuPropValue* delay = m_props.GetValue(AuPropID_Delay)) delay->i *= perMs;
+    if (AuPropValue8* range = m_ranges.Get(AuPropID_Delay)) {
+        range->word1 = static_cast<u32>(AsInt(range->word1) * perMs);
+        range->word2 = static_cast<u32>(AsInt(range->word2) * perMs);
+    }
+    return AuResultSuccess;
+}
+
+void CAuAction::AddToIndex() {
+    if (key != 0) ActionTable().Add(this);
+}
+
+CAuNodeBase* CAuAction::GetTargetNode() const {
+    return static_cast<CAuNodeBase*>(
+        g_pIndex->GetNodePtrAndAddRef(m_targetID, (m_flags & AU_ACTION_TARGET_IS_BUS) != 0));
+}
+
+i32 CAuAction::IntWithRange(u8 id) const {
+    auto* self = const_cast<CAuAction*>(this);
+    const AuPropValue* stored = self->m_props.GetValue(id);
+    return WithIntRange(stored ? stored->i : 0, self->m_ranges.Get(id));
+}
+
+i32 CAuAction::GetDelay() const {
+    return IntWithRange(AuPropID_Delay);
+}
+
+i32 CAuAction::GetTransitionTime() const {
+    return IntWithRange(AuPropID_TransitionTime);
+}
+
+f32 CAuAction::RandomizedFloat(f32 base, f32 min, f32 max) {
+    if (max == min) return base + min;
+    return base + min + static_cast<f32>(rand()) / 32767.0f * (max - min);
+}
+
+AURESULT CAuActionExcept::AddException(u32 id, bool isBus) {
+    return m_exceptions.AddLast(AuActionException{id, isBus ? 1u : 0u}) ? AuResultSuccess : AuResultFail;
+}
+
+void CAuActionExcept::RemoveException(u32 id, bool isBus) {
+    const u32 flag = isBus ? 1 : 0;
+    m_exceptions.EraseSwap(m_exceptions.IndexOf(
+        [&](const AuActionException& entry) { return entry.id == id && entry.isBus == flag; }));
+}
+
+void CAuActionExcept::ClearExceptions() {
+    m_exceptions.Term();
+}
+
+AURESULT CAuActionExcept::ReadExceptions(AuRecordCursor& cursor) {
+    u32 count = 0;
+    if (!cursor.Read(count)) return AuResultBadHeader;
+    // Five bytes each: a count the payload cannot hold is refused before anything is sized by it.
+    if (count > cursor.Left() / 5) return AuResultBadHeader;
+    ClearExceptions();
+    if (count == 0) return AuResultSuccess;
+    if (!m_exceptions.Grow(count)) return AuResultFail;
+    for (u32 i = 0; i < count; ++i) {
+        u32 id = 0;
+        u8 isBus = 0;
+        cursor.Read(id);
+        cursor.Read(isBus);
+        m_exceptions.AddLast(AuActionException{id, isBus != 0 ? 1u : 0u});
+    }
+    return AuResultSuccess;
+}
+
+AURESULT CAuActionExcept::ReadCurveSpecificAndExceptions(AuRecordCursor& cursor) {
+    if (!ReadCurve(cursor)) return AuResultBadHeader;
+    const AURESULT result = SetActionSpecificParams(cursor);
+    if (result != AuResultSuccess) return result;
+    return ReadExceptions(cursor);
+}
+
+AURESULT CAuActionPause::SetActionSpecificParams(AuRecordCursor& cursor) {
+    u8 include = 0;
+    if (!cursor.Read(include)) return AuResultBadHeader;
+    m_includePendingResumes = include != 0;
+    return AuResultSuccess;
+}
+
+AURESULT CAuActionResume::SetActionSpecificParams(AuRecordCursor& cursor) {
+    u8 master = 0;
+    if (!cursor.Read(master)) return AuResultBadHeader;
+    m_masterResume = master != 0;
+    return AuResultSuccess;
+}
+
+AURESULT CAuActionPlay::SetActionParams(AuRecordCursor& cursor) {
+    if (!ReadCurve(cursor) || !cursor.Read(m_bankID)) return AuResultBadHeader;
+    m_flags |= AU_ACTION_BANK_ID_READ;
+    return AuResultSuccess;
+}
+
+void CAuActionPlay::GetHistory(u32* out) {
+    out[0] = 0;
+}
+
+void CAuActionSetProp::SetActionType(u16 type) {
+    CAuActionSetValue::SetActionType(type);
+    switch (type >> 8) {
+    case 0x08:
+    case 0x09:
+        m_propertyID = AuPropID_Pitch;
+        break;
+    case 0x0A:
+    case 0x0B:
+        m_propertyID = AuPropID_Volume;
+        break;
+    case 0x0C:
+    case 0x0D:
+        m_propertyID = AuPropID_BusVolume;
+        break;
+    case 0x0E:
+    case 0x0F:
+        m_propertyID = 3;
+        break;
+    default: // 0x20 and 0x30
+        m_propertyID = 4;
+        break;
+    }
+}
+
+AURESULT CAuActionSetProp::SetActionSpecificParams(AuRecordCursor& cursor) {
+    if (!cursor.Read(m_valueMeaning) || !cursor.Read(m_base) || !cursor.Read(m_min) || !cursor.Read(m_max))
+        return AuResultBadHeader;
+    return AuResultSuccess;
+}
+
+AURESULT CAuActionSetGroupValue::SetActionParams(AuRecordCursor& cursor) {
+    if (!cursor.Read(m_groupID) || !cursor.Read(m_valueID)) return AuResultBadHeader;
+    return AuResultSuccess;
+}
+
+AURESULT CAuActionSetGameParameter::SetActionSpecificParams(AuRecordCursor& cursor) {
+    u8 meaning = 0;
+    if (!cursor.Read(m_bypassTransition) || !cursor.Read(meaning) || !cursor.Read(m_base) ||
+        !cursor.Read(m_min) || !cursor.Read(m_max))
+        return AuResultBadHeader;
+    m_valueMeaning = meaning;
+    return AuResultSuccess;
+}
+
+AURESULT CAuActionBypassFX::SetActionParams(AuRecordCursor& cursor) {
+    u8 mask = 0;
+    if (!cursor.Read(m_bypass) || !cursor.Read(mask)) return AuResultBadHeader;
+    m_slotMask = mask;
+    return ReadExceptions(cursor);
+}
+
+AURESULT CAuActionSeek::SetActionParams(AuRecordCursor& cursor) {
+    if (!cursor.Read(m_isPercent) || !cursor.Read(m_base) || !cursor.Read(m_min) || !cursor.Read(m_max) ||
+        !cursor.Read(m_snapToMarker))
+        return AuResultBadHeader;
+    return ReadExceptions(cursor);
+}
+
+CAuAction* CreateActionByType(u16 type, u32 id) {
+    CAuAction* action = nullptr;
+    switch (type >> 8) {
+    case 0x01:
+        action = Make<CAuActionStop>(id);
+        break;
+    case 0x02:
+        action = Make<CAuActionPause>(id);
+        break;
+    case 0x03:
+        action = Make<CAuActionResume>(id);
+        break;
+    case 0x04:
+        action = Make<CAuActionPlay>(id);
+        break;
+    case 0x06:
+    case 0x07:
+        action = Make<CAuActionMute>(id);
+        break;
+    case 0x08:
+    case 0x09:
+    case 0x0A:
+    case 0x0B:
+    case 0x0C:
+    case 0x0D:
+    case 0x0E:
+    case 0x0F:
+    case 0x20:
+    case 0x30:
+        action = Make<CAuActionSetProp>(id);
+        break;
+    case 0x10:
+    case 0x11:
+        action = Make<CAuActionUseState>(id);
+        break;
+    case 0x12:
+        action = Make<CAuActionSetState>(id);
+        break;
+    case 0x13:
+    case 0x14:
+        action = Make<CAuActionSetGameParameter>(id);
+        break;
+    case 0x19:
+        action = Make<CAuActionSetSwitch>(id);
+        break;
+    case 0x1A:
+    case 0x1B:
+        action = Make<CAuActionBypassFX>(id);
+        break;
+    case 0x1C:
+        action = Make<CAuActionBreak>(id);
+        break;
+    case 0x1D:
+        action = Make<CAuActionTrigger>(id);
+        break;
+    case 0x1E:
+        action = Make<CAuActionSeek>(id);
+        break;
+    case 0x1F:
+        action = Make<CAuActionRelease>(id);
+        break;
+    default:
+        return nullptr;
+    }
+    if (!action) return nullptr;
+    action->SetActionType(type);
+    action->AddToIndex();
+    return action;
+}

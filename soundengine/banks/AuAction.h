@@ -1,0 +1,313 @@
+// Actions (hierarchy type 3, index table 4): what an event does when posted. The factory makes
+// the class of each type's high byte; every class reads its bank payload here. Execution belongs
+// to each family.
+#pragma once
+
+#include "banks/AuNodeBase.h"
+#include "banks/AuRecordCursor.h"
+#include "core/AuObjectIndex.h"
+#include "memory/AuArray.h"
+#include "parameters/AuPropBundle.h"
+
+struct AuPendingAction;
+
+// AuActionType: high byte the operation, low byte the scope (02 target, 04 all, 08 all except;
+// +1 for the posting game object only).
+constexpr u16 AU_ACTION_PLAY = 0x0403;
+constexpr u16 AU_ACTION_PLAY_AND_CONTINUE = 0x0503;
+constexpr u16 AU_ACTION_BUS_DELAYED = 0x1820;
+
+// Flags of an action.
+constexpr u8 AU_ACTION_CURVE_MASK = 0x1F;
+constexpr u8 AU_ACTION_BANK_ID_READ = 0x20;
+constexpr u8 AU_ACTION_TARGET_IS_BUS = 0x40;
+
+class CAuAction : public CAuIndexable {
+public:
+    explicit CAuAction(u32 id) : CAuIndexable(id) {}
+    ~CAuAction() override;
+    u32 AddRef() override;
+    u32 Release() override;
+    virtual void SetActionType(u16 type);
+    virtual void SetElementID(u32 id, bool isBus);
+    // Slots 6 and 7: the value when it differs from what the action reads, then the range unless
+    // both ends are 0 and none is stored. 1, or 2 without memory.
+    virtual AURESULT SetPropValue(u8 id, i32 value, i32 min, i32 max);
+    virtual AURESULT SetPropValue(u8 id, f32 value, f32 min, f32 max);
+    // Slot 8: the families give it; 0 until then.
+    virtual AURESULT Execute(AuPendingAction& pending);
+    // Slots 9 and 10: the kind-specific bank part; the base reads nothing.
+    virtual AURESULT SetActionParams(AuRecordCursor& cursor);
+    virtual AURESULT SetActionSpecificParams(AuRecordCursor& cursor);
+
+    // The whole type-3 payload (ID and type included): target, bundles, slot 9, then the delay
+    // from milliseconds to samples. 1, 52 for a bundle, 7 when the payload ends first, or the
+    // kind-specific reader's result.
+    AURESULT SetInitialValues(AuRecordCursor& cursor);
+    // Index table 4; an ID of 0 is not indexed.
+    void AddToIndex();
+    // The target in the bus or node table, with a reference; null when absent.
+    CAuNodeBase* GetTargetNode() const;
+    // Samples, with the random offset of the property's range drawn now.
+    i32 GetDelay() const;
+    // Milliseconds, drawn anew at every call.
+    i32 GetTransitionTime() const;
+    // base + min when max = min (no draw), else base + min + rand() / 32767 x (max - min).
+    static f32 RandomizedFloat(f32 base, f32 min, f32 max);
+
+    u16 ActionType() const { return m_type; }
+    u32 TargetID() const { return m_targetID; }
+    u8 Flags() const { return m_flags; }
+    AuCurveInterpolation FadeCurve() const { return AuCurveInterpolation(m_flags & AU_ACTION_CURVE_MASK); }
+    AuPropBundle& Props() { return m_props; }
+    AuPropBundle8& Ranges() { return m_ranges; }
+
+protected:
+    // u8 fade curve, low 5 bits kept.
+    bool ReadCurve(AuRecordCursor& cursor);
+    i32 IntWithRange(u8 id) const;
+
+    AuPropBundle m_props;
+    AuPropBundle8 m_ranges;
+    u32 m_targetID = 0;
+    u16 m_type = 0;
+    u8 m_flags = AuCurveInterpolation_Linear;
+};
+
+class CAuActionExcept : public CAuAction {
+public:
+    ~CAuActionExcept() override = default;
+    // 1, or 2 when it cannot be stored.
+    virtual AURESULT AddException(u32 id, bool isBus);
+    virtual void RemoveException(u32 id, bool isBus);
+    virtual void ClearExceptions();
+    const AuArray<AuActionException>& Exceptions() const { return m_exceptions; }
+
+public:
+    using CAuAction::CAuAction;
+
+protected:
+    // u32 count, count x {u32 ID, u8 is-bus}: 7 for a count past the payload (nothing allocated),
+    // 2 when the array cannot be had.
+    AURESULT ReadExceptions(AuRecordCursor& cursor);
+    // u8 curve, slot 10, the exception list.
+    AURESULT ReadCurveSpecificAndExceptions(AuRecordCursor& cursor);
+
+    AuArray<AuActionException> m_exceptions;
+};
+
+class CAuActionActive : public CAuActionExcept {
+public:
+    AURESULT SetActionParams(AuRecordCursor& cursor) override {
+        return ReadCurveSpecificAndExceptions(cursor);
+    }
+    bool MasterResume() const { return m_masterResume != 0; }
+
+public:
+    using CAuActionExcept::CAuActionExcept;
+
+protected:
+    u8 m_masterResume = 0;
+};
+
+class CAuActionSetValue : public CAuActionExcept {
+public:
+    AURESULT SetActionParams(AuRecordCursor& cursor) override {
+        return ReadCurveSpecificAndExceptions(cursor);
+    }
+
+public:
+    using CAuActionExcept::CAuActionExcept;
+
+protected:
+};
+
+class CAuActionStop : public CAuActionActive {
+public:
+    using CAuActionActive::CAuActionActive;
+
+protected:
+};
+
+class CAuActionPause : public CAuActionActive {
+public:
+    AURESULT SetActionSpecificParams(AuRecordCursor& cursor) override;
+    bool IncludePendingResumes() const { return m_includePendingResumes != 0; }
+
+public:
+    using CAuActionActive::CAuActionActive;
+
+protected:
+    u8 m_includePendingResumes = 1;
+};
+
+class CAuActionResume : public CAuActionActive {
+public:
+    AURESULT SetActionSpecificParams(AuRecordCursor& cursor) override;
+
+public:
+    using CAuActionActive::CAuActionActive;
+
+protected:
+};
+
+class CAuActionPlay : public CAuAction {
+public:
+    // u8 curve, u32 bank ID; then the bank ID counts as read.
+    AURESULT SetActionParams(AuRecordCursor& cursor) override;
+    // Slot 11: the play history; a bank's play action has none.
+    virtual void GetHistory(u32* out);
+    u32 BankID() const { return m_bankID; }
+    bool BankIDRead() const { return (m_flags & AU_ACTION_BANK_ID_READ) != 0; }
+
+public:
+    using CAuAction::CAuAction;
+
+protected:
+    u32 m_bankID = 0xFFFFFFFF;
+};
+
+class CAuActionMute : public CAuActionSetValue {
+public:
+    using CAuActionSetValue::CAuActionSetValue;
+
+protected:
+};
+
+class CAuActionSetProp : public CAuActionSetValue {
+public:
+    void SetActionType(u16 type) override;
+    // u8 value meaning, f32 base, f32 min, f32 max.
+    AURESULT SetActionSpecificParams(AuRecordCursor& cursor) override;
+    u8 PropertyID() const { return m_propertyID; }
+    u8 ValueMeaning() const { return m_valueMeaning; }
+    f32 Value() const { return RandomizedFloat(m_base, m_min, m_max); }
+
+public:
+    using CAuActionSetValue::CAuActionSetValue;
+
+protected:
+    f32 m_base = 0.0f;
+    f32 m_min = 0.0f;
+    f32 m_max = 0.0f;
+    u8 m_valueMeaning = 2;
+    u8 m_propertyID = 0;
+};
+
+class CAuActionUseState : public CAuAction {
+public:
+    using CAuAction::CAuAction;
+
+protected:
+};
+
+// Set state and set switch: a group and a value.
+class CAuActionSetGroupValue : public CAuAction {
+public:
+    AURESULT SetActionParams(AuRecordCursor& cursor) override;
+    u32 GroupID() const { return m_groupID; }
+    u32 ValueID() const { return m_valueID; }
+
+public:
+    using CAuAction::CAuAction;
+
+protected:
+    u32 m_groupID = 0;
+    u32 m_valueID = 0;
+};
+
+class CAuActionSetState : public CAuActionSetGroupValue {
+public:
+    using CAuActionSetGroupValue::CAuActionSetGroupValue;
+
+protected:
+};
+
+class CAuActionSetSwitch : public CAuActionSetGroupValue {
+public:
+    using CAuActionSetGroupValue::CAuActionSetGroupValue;
+
+protected:
+};
+
+class CAuActionSetGameParameter : public CAuActionSetValue {
+public:
+    // u8 bypass-transition, u8 value meaning, f32 base, f32 min, f32 max.
+    AURESULT SetActionSpecificParams(AuRecordCursor& cursor) override;
+    bool BypassTransition() const { return m_bypassTransition != 0; }
+    u32 ValueMeaning() const { return m_valueMeaning; }
+    f32 Value() const { return RandomizedFloat(m_base, m_min, m_max); }
+
+public:
+    using CAuActionSetValue::CAuActionSetValue;
+
+protected:
+    f32 m_base = 0.0f;
+    f32 m_min = 0.0f;
+    f32 m_max = 0.0f;
+    u32 m_valueMeaning = 2;
+    u8 m_bypassTransition = 0;
+};
+
+class CAuActionBypassFX : public CAuActionExcept {
+public:
+    // u8 bypass flag, u8 slot mask (kept as a word), the exception list; no curve.
+    AURESULT SetActionParams(AuRecordCursor& cursor) override;
+    bool Bypass() const { return m_bypass != 0; }
+    u32 SlotMask() const { return m_slotMask; }
+
+public:
+    using CAuActionExcept::CAuActionExcept;
+
+protected:
+    u8 m_bypass = 0;
+    u32 m_slotMask = 0xFFFFFFFF;
+};
+
+class CAuActionBreak : public CAuAction {
+public:
+    using CAuAction::CAuAction;
+
+protected:
+};
+
+class CAuActionTrigger : public CAuAction {
+public:
+    using CAuAction::CAuAction;
+
+protected:
+};
+
+class CAuActionSeek : public CAuActionExcept {
+public:
+    // u8 seek-is-percent, f32 base, f32 min, f32 max, u8 snap-to-marker, the exception list.
+    AURESULT SetActionParams(AuRecordCursor& cursor) override;
+    bool IsPercent() const { return m_isPercent != 0; }
+    bool SnapToMarker() const { return m_snapToMarker != 0; }
+    f32 Position() const { return RandomizedFloat(m_base, m_min, m_max); }
+
+public:
+    using CAuActionExcept::CAuActionExcept;
+
+protected:
+    f32 m_base = 0.0f;
+    f32 m_min = 0.0f;
+    f32 m_max = 0.0f;
+    u8 m_isPercent = 0;
+    u8 m_snapToMarker = 0;
+};
+
+// Reads no kind-specific bytes, although its base would: the bank layout has none for it.
+class CAuActionRelease : public CAuActionActive {
+public:
+    AURESULT SetActionParams(AuRecordCursor&) override { return AuResultSuccess; }
+
+public:
+    using CAuActionActive::CAuActionActive;
+
+protected:
+};
+
+// A new action with one reference, indexed unless its ID is 0; null for a high byte that no
+// bank carries (0x00, 0x05, 0x15-0x18, 0x21-0x2F, 0x31 and up) or without memory.
+CAuAction* CreateActionByType(u16 type, u32 id);

@@ -1,0 +1,155 @@
+#include "banks/AuHierarchyLoader.h"
+
+#include "banks/AuAction.h"
+#include "banks/AuEvent.h"
+#include "banks/AuState.h"
+#include "core/AuLog.h"
+#include "core/AuThreads.h"
+
+#include <cassert>
+
+namespace {
+
+constexpr u32 kTypes = 256;
+// Releases per hold of g_csMain while a bank's objects go.
+constexpr u32 kReleaseBatch = 255;
+
+AuHierarchyLoaderEntry s_loaders[kTypes];
+AuBankExtensionReader s_pfnExtensionReader = nullptr;
+
+u32 LoadU32(const u8* at) {
+    return u32(at[0]) | u32(at[1]) << 8 | u32(at[2]) << 16 | u32(at[3]) << 24;
+}
+
+CAuIndexable* CreateState(u32 id, const u8*, u32) {
+    return CAuState::Create(id);
+}
+
+AURESULT ReadState(CAuIndexable& object, const u8* payload, u32 size, bool) {
+    AuRecordCursor cursor(payload, size);
+    cursor.Skip(4);
+    return static_cast<CAuState&>(object).SetInitialValues(cursor);
+}
+
+CAuIndexable* CreateAction(u32 id, const u8* payload, u32 size) {
+    if (size < 6) return nullptr;
+    const u16 type = static_cast<u16>(payload[4] | payload[5] << 8);
+    CAuAction* action = CreateActionByType(type, id);
+    if (!action) AuLog(AuLogLevel::Error, "bank: action %u has the unknown type %04X", id, type);
+    return action;
+}
+
+AURESULT ReadAction(CAuIndexable& object, const u8* payload, u32 size, bool) {
+    AuRecordCursor cursor(payload, size);
+    return static_cast<CAuAction&>(object).SetInitialValues(cursor);
+}
+
+// A play action learns its bank ID from the first bank that carries its play part.
+bool ReadActionAgain(CAuIndexable& object) {
+    auto& action = static_cast<CAuAction&>(object);
+    return action.ActionType() == AU_ACTION_PLAY && !(action.Flags() & AU_ACTION_BANK_ID_READ);
+}
+
+CAuIndexable* CreateEvent(u32 id, const u8*, u32) {
+    return CAuEvent::Create(id);
+}
+
+AURESULT ReadEvent(CAuIndexable& object, const u8* payload, u32 size, bool) {
+    AuRecordCursor cursor(payload, size);
+    return static_cast<CAuEvent&>(object).SetInitialValues(cursor);
+}
+
+void IndexEvent(CAuIndexable& object) {
+    static_cast<CAuEvent&>(object).AddToIndex();
+}
+
+} // namespace
+
+void AuSetHierarchyLoader(u8 type, const AuHierarchyLoaderEntry& entry) {
+    s_loaders[type] = entry;
+}
+
+void AuInstallCoreHierarchyLoaders() {
+    AuSetHierarchyLoader(AuHierarchyTypeState, {AuIndexStates, &CreateState, &ReadState, nullptr, nullptr});
+    AuSetHierarchyLoader(AuHierarchyTypeAction,
+                         {AuIndexActions, &CreateAction, &ReadAction, &ReadActionAgain, nullptr});
+    AuSetHierarchyLoader(AuHierarchyTypeEvent,
+                         {AuIndexEvents, &CreateEvent, &ReadEvent, nullptr, &IndexEvent});
+}
+
+void SetBankExtensionReader(AuBankExtensionReader reader) {
+    s_pfnExtensionReader = reader;
+}
+
+void AuReleaseBankObjects(AuBankObjectList& list) {
+    for (u32 at = 0; at < list.Count();) {
+        CAuMainLock lock;
+        for (u32 n = 0; n < kReleaseBatch && at < list.Count(); ++n, ++at)
+            list[at]->Release();
+    }
+    list.Term();
+}
+
+AURESULT CAuHierarchyLoader::BeginHierarchy(u32 recordCount) {
+    if (!m_pList) {
+        // Only a load keeps hierarchy objects so far; a preparation that meets records refuses.
+        AuLog(AuLogLevel::Error, "bank %08X: hierarchy records outside a load are not kept", m_bankID);
+        return AuResultFail;
+    }
+    return m_pList->Grow(recordCount) ? AuResultSuccess : AuResultFail;
+}
+
+void CAuHierarchyLoader::List(CAuIndexable* object) {
+    // The list was grown by the record count and each record lists at most one object; should
+    // an append still find no room, the reference is given back rather than kept by no one.
+    const bool listed = m_pList->Count() < m_pList->Capacity() && m_pList->AddLast(object);
+    assert(listed);
+    if (!listed) object->Release();
+}
+
+AURESULT CAuHierarchyLoader::LoadRecord(u8 type, const u8* payload, u32 size) {
+    const AuHierarchyLoaderEntry& entry = s_loaders[type];
+    const u32 id = LoadU32(payload);
+    if (!entry.create || !m_pList) {
+        AuLog(AuLogLevel::Error,
+              "bank: hierarchy record %u of type %u: this engine does not build that type yet", id, type);
+        return AuResultTypeNotHandled;
+    }
+    CAuIndexable* object = g_pIndex->GetPtrAndAddRef(entry.table, id);
+    AURESULT result = AuResultSuccess;
+    if (!object) {
+        if (entry.addToIndex) {
+            // Built outside the lock, visible only once read.
+            object = entry.create(id, payload, size);
+            if (!object) return AuResultFail;
+            CAuMainLock lock;
+            result = entry.read(*object, payload, size, false);
+            if (result == AuResultSuccess) entry.addToIndex(*object);
+        } else {
+            CAuMainLock lock;
+            object = entry.create(id, payload, size);
+            if (!object) return AuResultFail;
+            result = entry.read(*object, payload, size, false);
+        }
+    } else if (entry.readAgain && entry.readAgain(*object)) {
+        CAuMainLock lock;
+        result = entry.read(*object, payload, size, true);
+    }
+    if (result != AuResultSuccess) {
+        AuLog(AuLogLevel::Error, "bank: hierarchy record %u of type %u refused (%s)", id, type,
+              AuResultName(result));
+        object->Release();
+        return result;
+    }
+    List(object);
+    return AuResultSuccess;
+}
+
+bool CAuHierarchyLoader::HasExtensionReader() {
+    return s_pfnExtensionReader != nullptr;
+}
+
+AURESULT CAuHierarchyLoader::ReadExtensionRecord(u8 type, u32 size, CAuBankReader& reader) {
+    if (!s_pfnExtensionReader) return AuResultTypeNotHandled;
+    return s_pfnExtensionReader(type, size, reader, m_pBank, m_bankID);
+}
