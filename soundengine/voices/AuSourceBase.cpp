@@ -1,8 +1,11 @@
 #include "voices/AuSourceBase.h"
 
 #include "core/AuOutputTiming.h"
+#include "core/AuPlayingMgr.h"
+#include "core/AuPositionRepository.h"
 #include "voices/AuPlaybackInstance.h"
 
+#include <AU/AuCallback.h>
 #include <AU/MemoryMgr.h>
 
 #include <cmath>
@@ -50,8 +53,14 @@ void AuDecodeAdpcmBlock(const u8* record, i16* out, u32 stride) noexcept {
     }
 }
 
+namespace {
+// Tells the sources of one playing ID apart in the position repository; audio thread only.
+u32 g_uNextSourceCookie = 0;
+} // namespace
+
 CAuSourceBase::CAuSourceBase(CAuPlaybackInstance* instance, const u8* media, u32 mediaSize) noexcept
-    : m_pInstance(instance), m_pMedia(media), m_uMediaSize(mediaSize), m_uLoopCount(instance->LoopCount()) {}
+    : m_pInstance(instance), m_pMedia(media), m_uMediaSize(mediaSize), m_uLoopCount(instance->LoopCount()),
+      m_uCookie(++g_uNextSourceCookie) {}
 
 CAuSourceBase::~CAuSourceBase() {
     m_cues.Free();
@@ -63,10 +72,19 @@ void CAuSourceBase::StopStream() noexcept {
 
 AURESULT CAuSourceBase::OpenMedia(u16 tag, u32 samplesPerBlock, u32 blockBytesPerChannel) noexcept {
     if (!m_pMedia) return AuResultFail;
+    const AURESULT result =
+        ReadHeader(m_pMedia, m_uMediaSize, true, tag, samplesPerBlock, blockBytesPerChannel);
+    if (result != AuResultSuccess) return result == AuResultTruncatedChunk ? AuResultBadHeader : result;
+    return m_pInstance->SeekPending() ? Seek() : AuResultSuccess;
+}
+
+AURESULT CAuSourceBase::ReadHeader(const u8* header, u32 size, bool wholeMedia, u16 tag, u32 samplesPerBlock,
+                                   u32 blockBytesPerChannel) noexcept {
     AuRiffChunk fmt;
-    if (ParseRiffHeader(m_pMedia, m_uMediaSize, fmt, &m_cues, m_uLoopStart, m_uLoopEnd, m_uDataSize,
-                        m_uDataOffset, &m_analysis, nullptr) != AuResultSuccess)
-        return AuResultBadHeader;
+    const AURESULT parsed = ParseRiffHeader(header, size, fmt, &m_cues, m_uLoopStart, m_uLoopEnd, m_uDataSize,
+                                            m_uDataOffset, &m_analysis, nullptr);
+    // A header cut short is told apart: a stream may bring the rest.
+    if (parsed != AuResultSuccess) return parsed == AuResultTruncatedChunk ? parsed : AuResultBadHeader;
     // Zero channels, rate or block align would divide by zero further on; other sample widths
     // would be read with the wrong layout.
     if (!ReadWaveFormat(fmt, m_format) || m_format.uTag != tag || m_format.uChannels == 0 ||
@@ -75,7 +93,7 @@ AURESULT CAuSourceBase::OpenMedia(u16 tag, u32 samplesPerBlock, u32 blockBytesPe
         return AuResultBadHeader;
     // A partial ADPCM block would be decoded from bytes past the media.
     if (samplesPerBlock > 1 && m_uDataSize % m_format.uBlockAlign) return AuResultBadHeader;
-    if (u64{m_uDataOffset} + m_uDataSize != m_uMediaSize) return AuResultFail;
+    if (wholeMedia && u64{m_uDataOffset} + m_uDataSize != size) return AuResultFail;
     const u64 total = u64{m_uDataSize} / m_format.uBlockAlign * samplesPerBlock;
     if (total == 0 || total > UINT32_MAX) return AuResultFail;
     m_uTotalSamples = u32(total);
@@ -96,7 +114,7 @@ AURESULT CAuSourceBase::OpenMedia(u16 tag, u32 samplesPerBlock, u32 blockBytesPe
     format.uBits = 16 | (u32(m_format.uChannels) * 2) << 6;
     m_pInstance->SetMediaFormat(format);
     m_uPosition = 0;
-    return m_pInstance->SeekPending() ? Seek() : AuResultSuccess;
+    return AuResultSuccess;
 }
 
 void CAuSourceBase::ResolveLoop(u32 p, u32 start, u32 end, u16 count, u32& position,
@@ -204,19 +222,28 @@ AURESULT CAuSourceBase::OnLoopComplete(bool atEnd) noexcept {
 AURESULT CAuSourceBase::TimeSkip(u32& frames) noexcept {
     const u32 old = m_uPosition;
     const u64 position = u64{old} + frames;
+    AURESULT result = AuResultDataReady;
     if (Looping() && position > m_uLoopEnd) {
         if (m_uLoopCount != 0) --m_uLoopCount;
         frames = m_uLoopEnd - old + 1;
         m_uPosition = m_uLoopStart;
-        return AuResultDataReady;
-    }
-    if (!Looping() && position >= m_uTotalSamples) {
+    } else if (!Looping() && position >= m_uTotalSamples) {
         frames = m_uTotalSamples - old;
         m_uPosition = m_uTotalSamples;
-        return AuResultNoMoreData;
+        result = AuResultNoMoreData;
+    } else {
+        m_uPosition = u32(position);
     }
-    m_uPosition = u32(position);
-    return AuResultDataReady;
+    // A virtual voice is not heard, but its markers and its position are.
+    const AuPlayingID playingID = m_pInstance->Key().playingID;
+    if (m_pInstance->CallbackFlags() & AU_CALLBACK_FLAG_MARKER)
+        m_cues.NotifyMarkers(playingID, old, u32(u64{old} + frames));
+    if ((m_pInstance->CallbackFlags() & AU_EnableGetSourcePlayPosition) && g_pPositionRepository) {
+        g_pPositionRepository->UpdatePlayPosition(playingID, m_uCookie, old, m_uTotalSamples,
+                                                  m_format.uSampleRate);
+        g_pPositionRepository->SetRate(playingID, 1.0f);
+    }
+    return result;
 }
 
 AURESULT CAuSourceBase::VirtualOff(u32 behavior, bool useSeek) noexcept {
@@ -261,6 +288,62 @@ f32 CAuSourceBase::GetAnalyzedEnvelope(u32 buffered) noexcept {
 void CAuSourceBase::RelocateMedia(const u8* newBase, const u8* oldBase) noexcept {
     if (m_analysis.pData) m_analysis.pData = newBase + (m_analysis.pData - oldBase);
     m_pMedia = newBase + (m_pMedia - oldBase);
+}
+
+AURESULT CAuSourceBase::StartOnce() noexcept {
+    if (m_bStarted) return AuResultSuccess;
+    const AURESULT result = StartStream();
+    m_bStarted = result == AuResultSuccess;
+    return result;
+}
+
+f32 CAuSourceBase::GetPitch() const noexcept {
+    return m_pInstance->Pitch();
+}
+
+bool CAuSourceBase::IsLooping() const noexcept {
+    // 1 plays once; 0 loops for ever.
+    return m_pInstance->LoopCount() != 1;
+}
+
+void CAuSourceBase::NotifyDuration() noexcept {
+    const f32 duration = GetDuration();
+    const f32 heard = f32(duration / std::exp2(f64(GetPitch()) / 1200.0));
+    const AuPlayingID playingID = m_pInstance->Key().playingID;
+    if (g_pPlayingMgr) g_pPlayingMgr->NotifyDuration(playingID, duration, heard, 0, 0);
+    if ((m_pInstance->CallbackFlags() & AU_EnableGetSourcePlayPosition) && g_pPositionRepository) {
+        g_pPositionRepository->AddSource(playingID, m_uCookie);
+        g_pPositionRepository->UpdatePlayPosition(playingID, m_uCookie, m_uPosition, m_uTotalSamples,
+                                                  m_format.uSampleRate);
+    }
+}
+
+void CAuSourceBase::OnPaused() noexcept {
+    if (g_pPositionRepository) g_pPositionRepository->SetRate(m_pInstance->Key().playingID, 0.0f);
+}
+
+void CAuSourceBase::OnResumed(f32 rate) noexcept {
+    if (g_pPositionRepository) g_pPositionRepository->SetRate(m_pInstance->Key().playingID, rate);
+}
+
+void CAuSourceBase::Stop(u32 reason) noexcept {
+    if ((m_pInstance->CallbackFlags() & AU_EnableGetSourcePlayPosition) && g_pPositionRepository)
+        g_pPositionRepository->RemoveSource(m_pInstance->Key().playingID, m_uCookie);
+    m_pInstance->OnStop(reason, 0);
+    StopStream();
+}
+
+u32 CAuSourceBase::ProbeBuffer(u32 frames) noexcept {
+    AuPipelineBuffer buffer;
+    buffer.eState = AuResultDataNeeded;
+    buffer.fGain = buffer.fPrevGain = 1.0f;
+    buffer.uMaxFrames = u16(frames > 0xFFFF ? 0xFFFF : frames);
+    GetBuffer(buffer);
+    if (buffer.eState != AuResultDataReady && buffer.eState != AuResultNoMoreData) return 0;
+    const u32 got = buffer.uValidFrames;
+    buffer.FreeMarkers();
+    ReleaseBuffer();
+    return got;
 }
 
 AURESULT CAuPcmBankSource::StartStream() noexcept {

@@ -32,15 +32,39 @@ public:
     virtual void ReleaseBuffer() noexcept {}
     virtual AURESULT Seek() noexcept;
     // Advances without audio; `frames` comes back as the frames skipped. 17 at the end, else 45.
+    // The markers passed over are notified, and the position reported when the instance asks.
     AURESULT TimeSkip(u32& frames) noexcept;
-    // 0 from the beginning, 1 from the elapsed time (seeking when `useSeek`), 2 resume.
-    AURESULT VirtualOff(u32 behavior, bool useSeek) noexcept;
+    // The voice goes virtual: 0 to come back from the beginning, 1 from the elapsed time, 2 resume.
+    virtual void VirtualOn(u32 /*behavior*/) noexcept {}
+    // Back from virtual with the behaviour of VirtualOn (seeking when 1 and `useSeek`).
+    virtual AURESULT VirtualOff(u32 behavior, bool useSeek) noexcept;
+    // The current pass is the last.
+    virtual void StopLooping() noexcept { m_uLoopCount = 1; }
+    bool HasAnalysisData() const noexcept { return m_analysis.pData != nullptr; }
     // Milliseconds; 0 for an infinite loop.
     f32 GetDuration() const noexcept;
     // Attenuation in dB at the position less the frames still buffered downstream.
     f32 GetAnalyzedEnvelope(u32 buffered) noexcept;
     // The media moved in memory by (newBase - oldBase).
     virtual void RelocateMedia(const u8* newBase, const u8* oldBase) noexcept;
+
+    // The operations every source shares, whatever its codec. [audio thread]
+    // StartStream once: 1 when already started; the start's result else (63: ask again).
+    AURESULT StartOnce() noexcept;
+    // The instance's pitch in cents.
+    f32 GetPitch() const noexcept;
+    // The instance plays its media more than once.
+    bool IsLooping() const noexcept;
+    // The duration, and that heard at the instance's pitch, go to the playing ID; an instance
+    // that tracks its position gets the source's row in the position repository.
+    void NotifyDuration() noexcept;
+    // The position repository's speed for the playing ID: 0 while paused.
+    void OnPaused() noexcept;
+    void OnResumed(f32 rate) noexcept;
+    // Leaves the position repository, stops the instance with `reason`, then the stream.
+    void Stop(u32 reason) noexcept;
+    // Pulls one buffer of at most `frames` and gives it back: the frames it held, 0 without data.
+    u32 ProbeBuffer(u32 frames) noexcept;
 
     // The remaining count and position a position `p` reaches through the loop.
     static void ResolveLoop(u32 p, u32 start, u32 end, u16 count, u32& position, u16& remaining) noexcept;
@@ -55,10 +79,15 @@ public:
     const CAuCuePointList& Cues() const { return m_cues; }
 
 protected:
-    // Parses the header and checks it for a codec; writes the media format into the instance.
+    // Parses a header and checks it for a codec; writes the media format into the instance.
+    // `wholeMedia`: the header's bytes are the whole media, which must end with the data.
+    AURESULT ReadHeader(const u8* header, u32 size, bool wholeMedia, u16 tag, u32 samplesPerBlock,
+                        u32 blockBytesPerChannel) noexcept;
+    // ReadHeader over the media in memory, then a pending seek.
     AURESULT OpenMedia(u16 tag, u32 samplesPerBlock, u32 blockBytesPerChannel) noexcept;
     void FillBuffer(const void* data, u32 frames, AuPipelineBuffer& buffer) noexcept;
-    AURESULT OnLoopComplete(bool atEnd) noexcept;
+    // 17 at the end, else 45; one pass fewer to play.
+    virtual AURESULT OnLoopComplete(bool atEnd) noexcept;
     bool Looping() const { return m_uLoopCount != 1; }
     u32 Limit() const { return Looping() ? m_uLoopEnd + 1 : m_uTotalSamples; }
 
@@ -77,6 +106,8 @@ protected:
     u16 m_uLoopCount;
     AuWaveFormat m_format{};
     AuChannelConfig m_config;
+    u32 m_uCookie; // the source's row in the position repository
+    bool m_bStarted = false;
 };
 
 class CAuPcmBankSource : public CAuSourceBase {
@@ -99,6 +130,12 @@ public:
 private:
     i16* m_pDecoded = nullptr;
 };
+
+// The source of the instance's media: the PCM and IMA ADPCM classes in memory or streamed, built
+// in the lower-engine pool; null for any other storage kind or codec, or without memory.
+CAuSourceBase* AuCreateSource(CAuPlaybackInstance* instance) noexcept;
+// Destroys a source that AuCreateSource built.
+void AuDestroySource(CAuSourceBase* source) noexcept;
 
 // One channel's 36-byte record into 64 samples written `stride` apart; the header's step index is
 // clamped into the table.
