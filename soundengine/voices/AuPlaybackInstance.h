@@ -15,6 +15,7 @@
 #include <AU/AuTypes.h>
 
 class CAuPlaybackInstance;
+class IAuModulatorList;
 
 // Lower-engine voice commands.
 enum AuVoiceCommand : u32 {
@@ -283,6 +284,12 @@ public:
     void SetUseGameDefinedSends(bool use) { m_bUseGameDefinedSends = use; }
     void SetOwnerVolumeOffset(f32 dB);
     void SetFrameBudget(i32 frames) { m_lFrameBudget = frames; }
+    // The running modulators; null until the modulators attach their list.
+    void SetModulatorList(IAuModulatorList* list) { m_pModulators = list; }
+    IAuModulatorList* ModulatorList() const { return m_pModulators; }
+    // A motion feed's buffers are 8 frames long: its modulators act as one gain per buffer, as
+    // long as no frame budget is set.
+    bool UsesSingleModulatorGain() const { return m_bMotion && m_lFrameBudget == -1; }
     // Value IDs stored under this instance's key, removed when it ends.
     AuKeyedParamIds& KeyedParamIds() { return m_keyedIds; }
 
@@ -423,4 +430,5 @@ private:
     AuSourceMedia m_sourceMedia;
     u32 m_uSourceFrameOffset = 0;
     u32 m_uCallbackFlags = 0;
+    IAuModulatorList* m_pModulators = nullptr;
 };
