@@ -290,6 +290,20 @@ public:
     // A motion feed's buffers are 8 frames long: its modulators act as one gain per buffer, as
     // long as no frame budget is set.
     bool UsesSingleModulatorGain() const { return m_bMotion && m_lFrameBudget == -1; }
+    // What the voice reads when its source attaches: where it comes back from virtual mode (0 the
+    // beginning, 1 the elapsed time, 2 where it was) and what it does below the volume threshold
+    // (the node's: 0 keep playing, 1 stop, 2 go virtual).
+    void SetVirtualMode(u8 mode) { m_uVirtualMode = mode; }
+    u8 VirtualMode() const { return m_uVirtualMode; }
+    u8 BelowThresholdAction() const { return m_pNode ? m_pNode->GetBelowThresholdBehavior() : 0; }
+    // Set while the instance plays no voice because it is below the threshold.
+    bool IsVirtual() const { return m_bVirtual; }
+    void SetVirtual(bool isVirtual) { m_bVirtual = isVirtual; }
+    bool IsMotion() const { return m_bMotion; }
+    f32 RateFactor() const { return m_fRateFactor; }
+    // Output frames before the voice starts; negative once it has run out.
+    i32 StartDelay() const { return m_lStartDelay; }
+    void SetStartDelay(i32 frames) { m_lStartDelay = frames; }
     // Value IDs stored under this instance's key, removed when it ends.
     AuKeyedParamIds& KeyedParamIds() { return m_keyedIds; }
 
@@ -431,4 +445,5 @@ private:
     u32 m_uSourceFrameOffset = 0;
     u32 m_uCallbackFlags = 0;
     IAuModulatorList* m_pModulators = nullptr;
+    u8 m_uVirtualMode = 0;
 };
