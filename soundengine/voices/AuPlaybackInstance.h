@@ -255,6 +255,7 @@ public:
 
     // The voice attaches itself and sets the activity bits as it goes.
     void AttachVoice(IAuInstanceVoice* voice) noexcept { m_pVoice = voice; }
+    IAuInstanceVoice* Voice() const noexcept { return m_pVoice; }
     void SetVoiceActivity(u8 bit) noexcept;
 
     // What the source reports back: the media's format, the frames the pitch node drops after a

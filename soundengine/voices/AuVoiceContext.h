@@ -129,6 +129,12 @@ public:
     const CAuPipelineNode& ModulatorNode() const { return m_modulator; }
     const CAuPipelineNode& PitchStage() const { return m_pitchStage; }
     const CAuPitchNode& Pitch() const { return m_pitch; }
+    // The list the voice is in (live or waiting), kept by the voice commands.
+    CAuVoiceContext* NextVoice() const { return m_pNextVoice; }
+    void SetNextVoice(CAuVoiceContext* next) { m_pNextVoice = next; }
+    // The start check passed: the frame pulls the voice.
+    bool IsReadyToRender() const { return m_bReady; }
+    void SetReadyToRender() { m_bReady = true; }
     // The frames the voice last starved; the lower engine keeps the report to one per wait.
     bool IsStarving() const { return m_bStarving; }
 
@@ -162,6 +168,8 @@ private:
     bool m_bChainBuilt = false;
     bool m_bStarving = false;
     bool m_bSourceStopped = false;
+    bool m_bReady = false;
+    CAuVoiceContext* m_pNextVoice = nullptr;
     AuChannelConfig m_config;
     CAuPitchNode m_pitch;
     PitchStageNode m_pitchStage{m_pitch};

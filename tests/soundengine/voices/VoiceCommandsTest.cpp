@@ -1,0 +1,166 @@
+#include "voices/AuLowerEngine.h"
+#include "voices/AuPlaybackInstance.h"
+#include "voices/AuResampler.h"
+#include "voices/AuSourceBase.h"
+#include "voices/AuVoiceCommands.h"
+#include "voices/AuVoiceContext.h"
+
+#include <AuDefaultPoolTest.h>
+#include <bankgen/Media.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+// Collects what every voice would mix, in order.
+class FakeBus final : public IAuVoiceBusses {
+public:
+    AURESULT ConnectVoice(CAuVoiceContext& voice, CAuPlaybackInstance&) noexcept override {
+        if (refuse) return AuResultFail;
+        connected.push_back(&voice);
+        return AuResultSuccess;
+    }
+    void MixVoice(CAuVoiceContext&, const AuPipelineBuffer& buffer) noexcept override {
+        mixed.insert(mixed.end(), buffer.pData, buffer.pData + buffer.uValidFrames);
+    }
+    void DisconnectVoice(CAuVoiceContext&) noexcept override { ++disconnected; }
+
+    bool refuse = false;
+    std::vector<CAuVoiceContext*> connected;
+    std::vector<f32> mixed;
+    int disconnected = 0;
+};
+
+class VoiceCommandsTest : public AuDefaultPoolTest {
+protected:
+    VoiceCommandsTest() : AuDefaultPoolTest(4u << 20) {}
+    void SetUp() override {
+        AuDefaultPoolTest::SetUp();
+        g_LEngineDefaultPoolId = g_DefaultPoolId;
+        CAuResampler::InitKernels();
+        CAuLowerEngine::SetPlatformInitSettings(nullptr);
+        m_samples.resize(2500);
+        for (size_t i = 0; i < m_samples.size(); ++i)
+            m_samples[i] = static_cast<i16>((i * 53) % 30000 - 15000);
+        m_media = bankgen::MakePcmWave(m_samples, 1, 48000);
+        ASSERT_EQ(m_commands.Init(AU_VOICE_COMMAND_POOL_ENTRIES), AuResultSuccess);
+        m_commands.SetBusses(&m_bus);
+        g_pVoiceCommandQueue = &m_commands;
+    }
+    void TearDown() override {
+        g_pVoiceCommandQueue = nullptr;
+        m_commands.Term();
+        m_instances.clear();
+        g_LEngineDefaultPoolId = -1;
+        AuDefaultPoolTest::TearDown();
+    }
+
+    CAuPlaybackInstance& MakeInstance(u32 codec = 1) {
+        AuPlaybackInstanceParams params;
+        params.key.playingID = 7;
+        m_instances.push_back(std::make_unique<CAuPlaybackInstance>(params));
+        AuSourceMedia media;
+        media.uFlags = AuSourceMedia::kStorageInMemory << AuSourceMedia::kStorageShift;
+        media.uPluginID = codec << 16;
+        media.pData = m_media.data();
+        media.uSize = static_cast<u32>(m_media.size());
+        m_instances.back()->SetSourceMedia(media);
+        return *m_instances.back();
+    }
+    void Frame() {
+        if (m_commands.HasVoicesToStart()) m_commands.StartPendingVoices();
+        m_commands.ExecuteVoiceCommands();
+        m_commands.AdvanceWaitingVoices(1024);
+        m_commands.RenderVoices(true, 1024);
+    }
+
+    std::vector<i16> m_samples;
+    bankgen::Bytes m_media;
+    CAuVoiceCommands m_commands;
+    FakeBus m_bus;
+    std::vector<std::unique_ptr<CAuPlaybackInstance>> m_instances;
+};
+
+TEST_F(VoiceCommandsTest, APlayedPcmSoundRendersSampleForSampleAndItsInstanceEndsWithTheMedia) {
+    CAuPlaybackInstance& instance = MakeInstance();
+    instance.Play({}, false, false);
+    EXPECT_TRUE(m_commands.HasVoicesToStart());
+    for (int frame = 0; frame < 5; ++frame)
+        Frame();
+    EXPECT_EQ(m_commands.NumVoices(), 0u);
+    EXPECT_EQ(m_bus.connected.size(), 1u);
+    EXPECT_EQ(m_bus.disconnected, 1);
+    EXPECT_TRUE(instance.IsStopped());
+    EXPECT_EQ(instance.Voice(), nullptr);
+    ASSERT_EQ(m_bus.mixed.size(), m_samples.size());
+    for (size_t i = 0; i < m_samples.size(); ++i)
+        ASSERT_FLOAT_EQ(m_bus.mixed[i], f32(m_samples[i]) / 32768.0f) << i;
+    EXPECT_EQ(m_commands.NumQueued(), 0u);
+}
+
+TEST_F(VoiceCommandsTest, APauseQueuedAfterThePlayAppliesOnceTheVoiceExists) {
+    CAuPlaybackInstance& instance = MakeInstance();
+    instance.Play({}, false, false);
+    m_commands.QueueCommand(&instance, AuVoiceCommand_Pause);
+    m_commands.StartPendingVoices();
+    m_commands.ExecuteVoiceCommands();
+    ASSERT_NE(instance.Voice(), nullptr);
+    EXPECT_EQ(static_cast<CAuVoiceContext*>(instance.Voice())->State(), CAuVoiceContext::kPaused);
+    EXPECT_EQ(m_commands.NumQueued(), 0u);
+    m_commands.RenderVoices(true, 1024);
+    EXPECT_TRUE(m_bus.mixed.empty()); // paused voices do not render
+    m_commands.QueueCommand(&instance, AuVoiceCommand_Resume);
+    m_commands.ExecuteVoiceCommands();
+    m_commands.RenderVoices(true, 1024);
+    EXPECT_EQ(m_bus.mixed.size(), 1024u);
+}
+
+TEST_F(VoiceCommandsTest, ACommandWithoutAVoiceIsRemoved) {
+    CAuPlaybackInstance& instance = MakeInstance();
+    m_commands.QueueCommand(&instance, AuVoiceCommand_Seek);
+    m_commands.QueueCommand(&instance, AuVoiceCommand_StopLooping);
+    EXPECT_FALSE(m_commands.HasVoicesToStart());
+    m_commands.ExecuteVoiceCommands();
+    EXPECT_EQ(m_commands.NumQueued(), 0u);
+}
+
+TEST_F(VoiceCommandsTest, FailedStartsLeaveNoVoice) {
+    // A codec without a source class, and a bus that refuses the voice.
+    CAuPlaybackInstance& unknownCodec = MakeInstance(9);
+    unknownCodec.Play({}, false, false);
+    Frame();
+    EXPECT_TRUE(unknownCodec.IsStopped());
+    m_bus.refuse = true;
+    CAuPlaybackInstance& refused = MakeInstance();
+    refused.Play({}, false, false);
+    Frame();
+    EXPECT_EQ(refused.Voice(), nullptr);
+    EXPECT_EQ(m_commands.NumVoices(), 0u);
+    EXPECT_EQ(m_commands.NumQueued(), 0u);
+}
+
+TEST_F(VoiceCommandsTest, CommandsBeyondTheBlockComeFromThePoolAndGoBack) {
+    CAuPlaybackInstance& instance = MakeInstance();
+    AU::MemoryMgr::PoolMemInfo before{};
+    AU::MemoryMgr::GetPoolMemoryUsed(g_LEngineDefaultPoolId, before);
+    for (u32 i = 0; i < AU_VOICE_COMMAND_POOL_ENTRIES; ++i)
+        m_commands.QueueCommand(&instance, AuVoiceCommand_Seek);
+    AU::MemoryMgr::PoolMemInfo full{};
+    AU::MemoryMgr::GetPoolMemoryUsed(g_LEngineDefaultPoolId, full);
+    EXPECT_EQ(full.uUsed, before.uUsed);
+    m_commands.QueueCommand(&instance, AuVoiceCommand_Seek); // the 513th
+    AU::MemoryMgr::PoolMemInfo over{};
+    AU::MemoryMgr::GetPoolMemoryUsed(g_LEngineDefaultPoolId, over);
+    EXPECT_GT(over.uUsed, before.uUsed);
+    EXPECT_EQ(m_commands.NumQueued(), AU_VOICE_COMMAND_POOL_ENTRIES + 1);
+    m_commands.ExecuteVoiceCommands(); // no voice: all removed
+    AU::MemoryMgr::PoolMemInfo after{};
+    AU::MemoryMgr::GetPoolMemoryUsed(g_LEngineDefaultPoolId, after);
+    EXPECT_EQ(after.uUsed, before.uUsed);
+    EXPECT_EQ(m_commands.NumQueued(), 0u);
+}
+
+} // namespace
