@@ -256,6 +256,11 @@ public:
     // The voice attaches itself and sets the activity bits as it goes.
     void AttachVoice(IAuInstanceVoice* voice) noexcept { m_pVoice = voice; }
     IAuInstanceVoice* Voice() const noexcept { return m_pVoice; }
+    // The instance manager's list.
+    CAuPlaybackInstance* NextInstance() const noexcept { return m_pNextInstance; }
+    void SetNextInstance(CAuPlaybackInstance* next) noexcept { m_pNextInstance = next; }
+    // The media the instance plays, as the bank that holds them knows them.
+    bool UsesData(const u8* data) const noexcept { return data && m_sourceMedia.pData == data; }
     void SetVoiceActivity(u8 bit) noexcept;
 
     // What the source reports back: the media's format, the frames the pitch node drops after a
@@ -447,4 +452,5 @@ private:
     u32 m_uCallbackFlags = 0;
     IAuModulatorList* m_pModulators = nullptr;
     u8 m_uVirtualMode = 0;
+    CAuPlaybackInstance* m_pNextInstance = nullptr;
 };
