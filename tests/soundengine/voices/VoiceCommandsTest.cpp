@@ -6,6 +6,7 @@
 #include "voices/AuVoiceContext.h"
 
 #include <AuDefaultPoolTest.h>
+#include <AuMemoryAutoStream.h>
 #include <bankgen/Media.h>
 
 #include <gtest/gtest.h>
@@ -116,6 +117,40 @@ TEST_F(VoiceCommandsTest, APauseQueuedAfterThePlayAppliesOnceTheVoiceExists) {
     m_commands.ExecuteVoiceCommands();
     m_commands.RenderVoices(true, 1024);
     EXPECT_EQ(m_bus.mixed.size(), 1024u);
+}
+
+TEST_F(VoiceCommandsTest, TwoPlaysOfOneGroupWaitForTheOneStillPrefetching) {
+    autostm::MemoryStreamMgr streams;
+    streams.AddFile(55, bankgen::Bytes(m_media));
+    streams.onCreate = [](autostm::MemoryAutoStream& s) {
+        s.nominal = 6000;
+        s.buffered = 100;
+    };
+    CAuPlaybackInstance& streamed = MakeInstance();
+    AuSourceMedia media;
+    media.uFlags = AuSourceMedia::kStorageStreamed << AuSourceMedia::kStorageShift;
+    media.uPluginID = 1u << 16 | 1;
+    media.uFileID = 55;
+    streamed.SetSourceMedia(media);
+    CAuPlaybackInstance& inMemory = MakeInstance();
+    streamed.Play({}, false, false);
+    inMemory.Play({}, false, false);
+    Frame();
+    Frame();
+    ASSERT_NE(inMemory.Voice(), nullptr);
+    ASSERT_NE(streamed.Voice(), nullptr);
+    EXPECT_EQ(static_cast<CAuVoiceContext*>(inMemory.Voice())->State(), CAuVoiceContext::kCreated);
+    EXPECT_EQ(m_commands.NumWaiting(), 1u);
+    EXPECT_EQ(m_commands.NumQueued(), 2u);
+    EXPECT_TRUE(m_bus.mixed.empty()); // neither plays alone
+    streams.last->nominal = 0;
+    streams.last->buffered = -1;
+    Frame();
+    EXPECT_EQ(m_commands.NumWaiting(), 0u);
+    EXPECT_EQ(m_commands.NumQueued(), 0u);
+    EXPECT_EQ(m_bus.connected.size(), 2u);
+    EXPECT_EQ(m_bus.mixed.size(), 2048u); // both started in the same frame
+    m_commands.Term();                    // before the stream manager goes
 }
 
 TEST_F(VoiceCommandsTest, ACommandWithoutAVoiceIsRemoved) {
