@@ -303,13 +303,13 @@ void CAuVoiceCommands::RenderVoices(bool render, u16 framesPerBuffer) noexcept {
             if (frame.eState == AuResultFail) {
                 voice->Stop();
             } else if (voice->VoiceUpdate(frame, levels)) {
-                AuPipelineBuffer* out = nullptr;
                 AuPipelineBuffer buffer;
                 buffer.PrepareForVoicePass(framesPerBuffer);
-                out = &buffer;
+                AuPipelineBuffer* out = &buffer;
                 const AURESULT state = voice->Pull(*out, framesPerBuffer);
                 if (state == AuResultDataReady || state == AuResultNoMoreData) {
                     if (m_pBusses) m_pBusses->MixVoice(*voice, *out);
+                    voice->ReleaseBuffer();
                     ended = state == AuResultNoMoreData;
                 } else if (state != AuResultNoDataReady) {
                     ended = true;

@@ -100,6 +100,8 @@ public:
     bool VoiceUpdate(AuVoiceFrame& frame, const AuVoiceLevels& levels) noexcept;
     // Pulls one buffer through the chain into `out` (the pitch node's storage); its state.
     AURESULT Pull(AuPipelineBuffer& out, u16 framesPerPull) noexcept;
+    // The frame is done with the pulled buffer: its markers go back down the chain.
+    void ReleaseBuffer() noexcept { m_final.ReleaseBuffer(); }
     // Stage 1 takes the minimum of targets 1 and 3 over the outputs, stage 2 that of 2 and 4.
     void ApplyFilterTargets(const f32 (*targets)[4], u32 count) noexcept;
     // Builds the chain: the pitch node from the instance, the stages for the voice's format. 2
