@@ -1,3 +1,4 @@
+#include "voices/AuFileSources.h"
 #include "voices/AuLowerEngine.h"
 #include "voices/AuPlaybackInstance.h"
 #include "voices/AuResampler.h"
@@ -151,6 +152,35 @@ TEST_F(VoiceCommandsTest, TwoPlaysOfOneGroupWaitForTheOneStillPrefetching) {
     EXPECT_EQ(m_bus.connected.size(), 2u);
     EXPECT_EQ(m_bus.mixed.size(), 2048u); // both started in the same frame
     m_commands.Term();                    // before the stream manager goes
+}
+
+TEST_F(VoiceCommandsTest, SourceClassFromStorageKindAndCodec) {
+    enum Expect { None, PcmBank, AdpcmBank, PcmFile, AdpcmFile };
+    struct Case {
+        u32 kind;
+        u32 codecWord;
+        Expect expect;
+    };
+    const Case cases[] = {
+        {3, 1u << 16, PcmBank}, {3, 2u << 16, AdpcmBank}, {1, 1u << 16, PcmFile}, {1, 2u << 16, AdpcmFile},
+        {0, 1u << 16, None},    {2, 1u << 16, None},      {3, 0xFFFF, None},      {3, 9u << 16 | 1, None},
+    };
+    for (const Case& c : cases) {
+        CAuPlaybackInstance& instance = MakeInstance();
+        AuSourceMedia media = instance.GetSourceMedia();
+        media.uFlags = c.kind << AuSourceMedia::kStorageShift;
+        media.uPluginID = c.codecWord;
+        instance.SetSourceMedia(media);
+        CAuSourceBase* source = AuCreateSource(&instance);
+        const Expect got = !source                                     ? None
+                           : dynamic_cast<CAuPcmBankSource*>(source)   ? PcmBank
+                           : dynamic_cast<CAuAdpcmBankSource*>(source) ? AdpcmBank
+                           : dynamic_cast<CAuPcmFileSource*>(source)   ? PcmFile
+                           : dynamic_cast<CAuAdpcmFileSource*>(source) ? AdpcmFile
+                                                                       : None;
+        EXPECT_EQ(got, c.expect) << c.kind << " " << std::hex << c.codecWord;
+        AuDestroySource(source);
+    }
 }
 
 TEST_F(VoiceCommandsTest, ACommandWithoutAVoiceIsRemoved) {
