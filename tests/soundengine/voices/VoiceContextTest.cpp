@@ -268,6 +268,32 @@ TEST_F(VoiceContextTest, BelowThresholdActions) {
     EXPECT_TRUE(m_instance->IsStopped());
 }
 
+TEST_F(VoiceContextTest, GoingVirtualKeepsTheBuffersOnlyToResumeWhereItWas) {
+    for (u8 mode : {0, 1, 2}) {
+        MakeInstance(-1, 2, mode);
+        m_instance->HandleParamNotification({2, nullptr, AuRTPCKey{}, false, 300.0f});
+        CAuVoiceContext& voice = MakeVoice();
+        voice.Start();
+        ASSERT_TRUE(Update(voice));
+        AuPipelineBuffer out;
+        out.PrepareForVoicePass(1024);
+        ASSERT_EQ(voice.Pull(out, 1024), AuResultDataReady);
+        voice.ReleaseBuffer();
+        const u32 held = voice.Pitch().HeldFrames();
+        const u32 position = voice.Source()->Position();
+        ASSERT_GT(held, 0u) << int(mode); // +300 cents leaves input behind
+        EXPECT_FALSE(Update(voice, false)) << int(mode);
+        EXPECT_TRUE(m_instance->IsVirtual());
+        EXPECT_EQ(voice.State(), CAuVoiceContext::kPlaying);
+        EXPECT_EQ(voice.Pitch().HeldFrames(), mode == 2 ? held : 0u) << int(mode);
+        // Only the elapsed-time mode moves on while virtual.
+        if (mode == 1)
+            EXPECT_GT(voice.Source()->Position(), position);
+        else
+            EXPECT_EQ(voice.Source()->Position(), position) << int(mode);
+    }
+}
+
 TEST_F(VoiceContextTest, ABudgetOfZeroDoesNotRender) {
     MakeInstance();
     CAuVoiceContext& voice = MakeVoice();
