@@ -44,6 +44,14 @@ private:
     int m_polls;
 };
 
+// Answers the voice's question whether to restart after virtual mode as the test says.
+class RestartingInstance final : public CAuPlaybackInstance {
+public:
+    using CAuPlaybackInstance::CAuPlaybackInstance;
+    u32 GetVirtualReturnMode() noexcept override { return answer; }
+    u32 answer = 0;
+};
+
 class VoiceContextTest : public AuDefaultPoolTest {
 protected:
     VoiceContextTest() : AuDefaultPoolTest(4u << 20) {}
@@ -72,7 +80,7 @@ protected:
         params.key.playingID = 7;
         params.pNode = &m_node;
         params.lStartDelayFrames = startDelay;
-        m_instance = std::make_unique<CAuPlaybackInstance>(params);
+        m_instance = std::make_unique<RestartingInstance>(params);
         AuSourceMedia media;
         media.uFlags = AuSourceMedia::kStorageInMemory << AuSourceMedia::kStorageShift;
         media.uPluginID = 1u << 16;
@@ -291,6 +299,35 @@ TEST_F(VoiceContextTest, GoingVirtualKeepsTheBuffersOnlyToResumeWhereItWas) {
             EXPECT_GT(voice.Source()->Position(), position);
         else
             EXPECT_EQ(voice.Source()->Position(), position) << int(mode);
+    }
+}
+
+TEST_F(VoiceContextTest, LeavingVirtualModeRestartsOrStopsAsTheInstanceAnswers) {
+    for (u32 answer : {1u, 2u}) {
+        MakeInstance(-1, 2, 0);
+        static_cast<RestartingInstance&>(*m_instance).answer = answer;
+        CAuVoiceContext& voice = MakeVoice();
+        voice.Start();
+        AuPipelineBuffer out;
+        for (int frame = 0; frame < 2; ++frame) {
+            ASSERT_TRUE(Update(voice));
+            out.PrepareForVoicePass(1024);
+            ASSERT_EQ(voice.Pull(out, 1024), AuResultDataReady);
+            voice.ReleaseBuffer();
+        }
+        EXPECT_FALSE(Update(voice, false));
+        const bool renders = Update(voice, true);
+        if (answer == 2) {
+            EXPECT_FALSE(renders);
+            EXPECT_EQ(voice.State(), CAuVoiceContext::kStopped);
+            continue;
+        }
+        ASSERT_TRUE(renders);
+        out.PrepareForVoicePass(1024);
+        ASSERT_EQ(voice.Pull(out, 1024), AuResultDataReady);
+        EXPECT_FLOAT_EQ(out.pData[0], f32(m_samples[0]) / 32768.0f); // from the media's first sample
+        EXPECT_FLOAT_EQ(out.pData[1], f32(m_samples[1]) / 32768.0f);
+        voice.ReleaseBuffer();
     }
 }
 
