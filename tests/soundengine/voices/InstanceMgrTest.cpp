@@ -162,6 +162,18 @@ TEST_F(InstanceMgrTest, AnEndEventDestroysItsInstanceAndEventsBeyondTheBlockGoBa
     EXPECT_LT(Used(), before); // the event record and the instance are freed
 }
 
+TEST_F(InstanceMgrTest, AVirtualInstanceComingBackOverTheLimitStopsAnyOther) {
+    const auto added = Fill(257, 100.0f);
+    m_mgr.SetVirtualCount(2);
+    m_mgr.OnVirtualCountLowered(false);
+    EXPECT_EQ(m_mgr.NumVirtual(), 1u);
+    for (CAuPlaybackInstance* i : added)
+        ASSERT_FALSE(i->IsStopped());
+    m_mgr.OnVirtualCountLowered(true); // 257 play against 256: even priority 100 gives way
+    EXPECT_EQ(m_mgr.NumVirtual(), 0u);
+    EXPECT_TRUE(added.back()->IsStopped());
+}
+
 TEST_F(InstanceMgrTest, StopInstancesUsingDataStopsThoseOfTheUnloadingBank) {
     const u8 bankA[4] = {};
     const u8 bankB[4] = {};
