@@ -183,6 +183,37 @@ TEST_F(VoiceCommandsTest, SourceClassFromStorageKindAndCodec) {
     }
 }
 
+TEST_F(VoiceCommandsTest, WaitingVoicesCountTheirStartDelayDownAtTheirPitch) {
+    autostm::MemoryStreamMgr streams;
+    streams.AddFile(55, bankgen::Bytes(m_media));
+    streams.onCreate = [](autostm::MemoryAutoStream& s) {
+        s.nominal = 6000;
+        s.buffered = 100;
+    };
+    AuPlaybackInstanceParams params;
+    params.key.playingID = 8;
+    params.lStartDelayFrames = 5000;
+    m_instances.push_back(std::make_unique<CAuPlaybackInstance>(params));
+    CAuPlaybackInstance& instance = *m_instances.back();
+    AuSourceMedia media;
+    media.uFlags = AuSourceMedia::kStorageStreamed << AuSourceMedia::kStorageShift;
+    media.uPluginID = 1u << 16 | 1;
+    media.uFileID = 55;
+    instance.SetSourceMedia(media);
+    instance.HandleParamNotification({2, nullptr, AuRTPCKey{}, false, 1200.0f}); // twice the speed
+    instance.Play({}, false, false);
+    m_commands.StartPendingVoices();
+    ASSERT_EQ(m_commands.NumWaiting(), 1u);
+    m_commands.AdvanceWaitingVoices(1024);
+    EXPECT_EQ(instance.StartDelay(), 5000 - 2048);
+    // Stopped before it started: the voice and its commands go.
+    instance.Stop({}, true);
+    m_commands.AdvanceWaitingVoices(1024);
+    EXPECT_EQ(m_commands.NumWaiting(), 0u);
+    EXPECT_EQ(m_commands.NumQueued(), 0u);
+    EXPECT_EQ(instance.Voice(), nullptr);
+}
+
 TEST_F(VoiceCommandsTest, ACommandWithoutAVoiceIsRemoved) {
     CAuPlaybackInstance& instance = MakeInstance();
     m_commands.QueueCommand(&instance, AuVoiceCommand_Seek);
