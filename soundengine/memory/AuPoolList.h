@@ -1,6 +1,7 @@
 // The engine's pooled list: a singly linked list whose items come first from a block allocated at
-// Init, then from the pool one by one up to a maximum, and return to a free list when removed, so
-// the lists the audio thread edits every frame do not touch the allocator in the steady state.
+// Init, then from the pool one by one up to a maximum. Removed block items return to a free list,
+// so the lists the audio thread edits every frame do not touch the allocator in the steady state;
+// removed pool items go back to the pool at once, so a burst does not keep its memory.
 #pragma once
 
 #include <AU/MemoryMgr.h>
@@ -97,15 +98,11 @@ public:
         RemoveAll([](const T&) { return true; });
     }
 
-    // Ends the list: every item goes back to the free list, the items that came from the pool one
-    // by one are freed, then the block. The list can be initialised again.
+    // Ends the list: every item is removed, then the block is freed. The list can be initialised
+    // again.
     void Term() {
         RemoveAll();
-        while (m_pFree) {
-            Item* next = m_pFree->pNext;
-            if (!InBlock(m_pFree)) AU::MemoryMgr::Free(*Pool, m_pFree);
-            m_pFree = next;
-        }
+        m_pFree = nullptr;
         if (m_pBlock) AU::MemoryMgr::Free(*Pool, m_pBlock);
         m_pBlock = nullptr;
         m_uPreallocated = 0;
@@ -135,6 +132,10 @@ private:
     }
 
     void Release(Item* item) {
+        if (!InBlock(item)) {
+            AU::MemoryMgr::Free(*Pool, item);
+            return;
+        }
         item->pNext = m_pFree;
         m_pFree = item;
     }

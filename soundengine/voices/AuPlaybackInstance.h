@@ -15,6 +15,7 @@
 #include <AU/AuTypes.h>
 
 class CAuPlaybackInstance;
+class IAuModulatorList;
 
 // Lower-engine voice commands.
 enum AuVoiceCommand : u32 {
@@ -254,6 +255,12 @@ public:
 
     // The voice attaches itself and sets the activity bits as it goes.
     void AttachVoice(IAuInstanceVoice* voice) noexcept { m_pVoice = voice; }
+    IAuInstanceVoice* Voice() const noexcept { return m_pVoice; }
+    // The instance manager's list.
+    CAuPlaybackInstance* NextInstance() const noexcept { return m_pNextInstance; }
+    void SetNextInstance(CAuPlaybackInstance* next) noexcept { m_pNextInstance = next; }
+    // The media the instance plays, as the bank that holds them knows them.
+    bool UsesData(const u8* data) const noexcept { return data && m_sourceMedia.pData == data; }
     void SetVoiceActivity(u8 bit) noexcept;
 
     // What the source reports back: the media's format, the frames the pitch node drops after a
@@ -283,6 +290,26 @@ public:
     void SetUseGameDefinedSends(bool use) { m_bUseGameDefinedSends = use; }
     void SetOwnerVolumeOffset(f32 dB);
     void SetFrameBudget(i32 frames) { m_lFrameBudget = frames; }
+    // The running modulators; null until the modulators attach their list.
+    void SetModulatorList(IAuModulatorList* list) { m_pModulators = list; }
+    IAuModulatorList* ModulatorList() const { return m_pModulators; }
+    // A motion feed's buffers are 8 frames long: its modulators act as one gain per buffer, as
+    // long as no frame budget is set.
+    bool UsesSingleModulatorGain() const { return m_bMotion && m_lFrameBudget == -1; }
+    // What the voice reads when its source attaches: where it comes back from virtual mode (0 the
+    // beginning, 1 the elapsed time, 2 where it was) and what it does below the volume threshold
+    // (the node's: 0 keep playing, 1 stop, 2 go virtual).
+    void SetVirtualMode(u8 mode) { m_uVirtualMode = mode; }
+    u8 VirtualMode() const { return m_uVirtualMode; }
+    u8 BelowThresholdAction() const { return m_pNode ? m_pNode->GetBelowThresholdBehavior() : 0; }
+    // Set while the instance plays no voice because it is below the threshold.
+    bool IsVirtual() const { return m_bVirtual; }
+    void SetVirtual(bool isVirtual) { m_bVirtual = isVirtual; }
+    bool IsMotion() const { return m_bMotion; }
+    f32 RateFactor() const { return m_fRateFactor; }
+    // Output frames before the voice starts; negative once it has run out.
+    i32 StartDelay() const { return m_lStartDelay; }
+    void SetStartDelay(i32 frames) { m_lStartDelay = frames; }
     // Value IDs stored under this instance's key, removed when it ends.
     AuKeyedParamIds& KeyedParamIds() { return m_keyedIds; }
 
@@ -427,4 +454,7 @@ private:
     AuSourceMedia m_sourceMedia;
     u32 m_uSourceFrameOffset = 0;
     u32 m_uCallbackFlags = 0;
+    IAuModulatorList* m_pModulators = nullptr;
+    u8 m_uVirtualMode = 0;
+    CAuPlaybackInstance* m_pNextInstance = nullptr;
 };

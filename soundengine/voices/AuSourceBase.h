@@ -71,6 +71,7 @@ public:
     // The instance's pending seek as a position in media samples; also sets the remaining loops.
     u32 ComputeSeekPosition() noexcept;
 
+    CAuPlaybackInstance* Instance() const { return m_pInstance; }
     u32 Position() const { return m_uPosition; }
     u32 TotalSamples() const { return m_uTotalSamples; }
     u16 RemainingLoops() const { return m_uLoopCount; }

@@ -27,7 +27,7 @@ protected:
     }
 };
 
-TEST_F(PoolListTest, ItemsComeFromTheBlockThenThePoolAndReturnToTheFreeList) {
+TEST_F(PoolListTest, BlockItemsReturnToTheFreeListAndPoolItemsToThePool) {
     AuPoolList<Entry> list;
     ASSERT_EQ(list.Init(2, AuPoolList<Entry>::kNoMaximum), AuResultSuccess);
     const u32 afterBlock = Used();
@@ -40,15 +40,19 @@ TEST_F(PoolListTest, ItemsComeFromTheBlockThenThePoolAndReturnToTheFreeList) {
     EXPECT_EQ(Ids(list), (std::vector<u32>{0, 1, 2, 3}));
 
     const u32 full = Used();
-    EXPECT_TRUE(list.RemoveFirst([](const Entry& e) { return e.id == 3; })); // the tail
+    EXPECT_TRUE(list.RemoveFirst([](const Entry& e) { return e.id == 3; })); // the tail, a pool item
+    EXPECT_LT(Used(), full);                                                 // freed at once
     EXPECT_FALSE(list.RemoveFirst([](const Entry& e) { return e.id == 9; }));
-    list.AddLast({4, 0}); // reuses the freed item, and the tail moved correctly
+    list.AddLast({4, 0}); // from the pool again, and the tail moved correctly
     EXPECT_EQ(Used(), full);
     EXPECT_EQ(Ids(list), (std::vector<u32>{0, 1, 2, 4}));
     EXPECT_EQ(list.RemoveAll([](const Entry& e) { return e.id % 2 == 0; }), 3u);
     EXPECT_EQ(Ids(list), (std::vector<u32>{1}));
     EXPECT_EQ(list.Count(), 1u);
-    list.Term(); // frees the pool items and the block; TearDown checks nothing is left
+    EXPECT_EQ(Used(), afterBlock); // one block item left the list: both pool items are gone
+    list.AddLast({5, 0});
+    EXPECT_EQ(Used(), afterBlock); // the block item came back from the free list
+    list.Term();                   // frees the block; TearDown checks nothing is left
     EXPECT_TRUE(list.IsEmpty());
 }
 

@@ -1,0 +1,94 @@
+// Every live playback instance of the engine: whether a new one may start (memory, the global
+// voice limit, priorities from distance), the instances' queued events and their end. Runs on the
+// audio thread under g_csMain, except Init and Term.
+#pragma once
+
+#include "memory/AuPoolList.h"
+#include "voices/AuPlaybackInstance.h"
+
+struct AuInitSettings;
+
+// An event for an instance, handed over at the end of the frame. Kind 4 ends the instance.
+struct AuInstanceEvent {
+    static constexpr u32 kEnd = 4;
+    CAuPlaybackInstance* pInstance;
+    u32 uKind;
+    u32 uParam;
+    f32 fParam;
+};
+
+// What the priority of a start depends on.
+struct AuPriorityInputs {
+    f32 fBase = 50.0f;
+    f32 fDistanceOffset = 0.0f; // added at the maximum distance
+    bool bHasMaxDistance = false;
+    f32 fMaxDistance = 0.0f;
+    f32 fScaling = 1.0f; // the game object's attenuation scaling
+    // Distance to each listener of each position, already divided by the listener's scaling.
+    const f32* pDistances = nullptr;
+    u32 uNumDistances = 0;
+};
+
+class CAuInstanceMgr {
+public:
+    static constexpr u32 kPreallocatedEvents = 64;
+    static constexpr f32 kNoListenerDistance = 1e10f;
+    // Stop reasons.
+    static constexpr u32 kStopForVoiceLimit = 2;
+    static constexpr u32 kStopForMemory = 3;
+    // Refusal reasons.
+    static constexpr u32 kRefusedVoiceLimit = 33;
+    static constexpr u32 kRefusedMemory = 34;
+
+    // The event records, then the output side; 52 without the records.
+    AURESULT Init(const AuInitSettings& settings);
+    AURESULT InitEvents();
+    // Ends every instance and the event queue; the output side first when `withOutputSide`.
+    void Term(bool withOutputSide = true);
+
+    // [audio thread] Every operation below.
+    void AddInstance(CAuPlaybackInstance* instance) noexcept;
+    // Appends an event; with no record free and the pool refusing, the queue is worked first.
+    void QueueInstanceEvent(CAuPlaybackInstance* instance, u32 kind, u32 param, f32 fParam) noexcept;
+    // Hands every queued event to its instance; kind 4 also ends and frees it.
+    void ProcessInstanceEvents() noexcept;
+
+    // Limited to 0 to 100.
+    static f32 ComputePriority(const AuPriorityInputs& inputs) noexcept;
+    // Whether a start of `priority` may go on; out: the refusal reason.
+    AURESULT CheckResourceLimits(f32 priority, u32& reason) noexcept;
+    // False when memory is short and no instance of a lower priority could be stopped for it.
+    bool CheckMemoryThreshold(f32 priority) noexcept;
+    // The global limit over the live instances, in list order.
+    AURESULT ApplyPlaybackLimit(u16 limit, f32 priority, bool tiesLose, bool useVirtual,
+                                u32 stopReason) noexcept;
+    // The bank holding `data` unloads: every instance playing from it stops at once.
+    void StopInstancesUsingData(const u8* data) noexcept;
+    // One instance fewer plays as virtual; with `check`, the limit is applied again.
+    void OnVirtualCountLowered(bool check) noexcept;
+
+    void SetVoiceLimit(u16 limit) { m_uVoiceLimit = limit; }
+    void SetVirtualCount(u32 count) { m_uNumVirtual = count; }
+    // Ratios of the default pool and of the lower-engine pool above which starts must make room;
+    // 1.0 or more never triggers.
+    void SetMemoryThresholds(f32 defaultPool, f32 lowerEnginePool) {
+        m_fDefaultThreshold = defaultPool;
+        m_fLEngineThreshold = lowerEnginePool;
+    }
+    u32 NumInstances() const { return m_uNumInstances; }
+    u32 NumVirtual() const { return m_uNumVirtual; }
+    CAuPlaybackInstance* FirstInstance() const { return m_pHead; }
+
+private:
+    void RemoveInstance(CAuPlaybackInstance* instance) noexcept;
+    static void DestroyInstance(CAuPlaybackInstance* instance) noexcept;
+
+    CAuPlaybackInstance* m_pHead = nullptr;
+    CAuPlaybackInstance* m_pTail = nullptr;
+    u32 m_uNumInstances = 0;
+    u32 m_uNumVirtual = 0;
+    u16 m_uVoiceLimit = 256;
+    f32 m_fDefaultThreshold = 1.0f;
+    f32 m_fLEngineThreshold = 1.0f;
+    AuPoolList<AuInstanceEvent> m_events;
+};

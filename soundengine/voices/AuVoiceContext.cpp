@@ -1,0 +1,380 @@
+#include "voices/AuVoiceContext.h"
+
+#include "core/AuOutputTiming.h"
+#include "core/AuPlayingMgr.h"
+#include "voices/AuLowerEngine.h"
+#include "voices/AuPlaybackInstance.h"
+#include "voices/AuSourceBase.h"
+
+#include <cmath>
+
+namespace {
+
+f32 Clamp100(f32 value) {
+    return value < 0.0f ? 0.0f : value > 100.0f ? 100.0f : value;
+}
+
+void MoveTarget(AuFilterTarget& target, f32 value) {
+    value = Clamp100(value);
+    if (value == target.fTarget) return;
+    target.fStart += (target.fTarget - target.fStart) * static_cast<f32>(target.uSteps) * 0.125f;
+    target.fTarget = value;
+    target.uSteps = 0;
+    target.bDirty = true;
+}
+
+i32 RoundHalfAway(f64 value) {
+    return static_cast<i32>(std::lround(value));
+}
+
+} // namespace
+
+void CAuVoiceFilterNode::SetTargets(f32 lowPass, f32 highPass) noexcept {
+    MoveTarget(m_targets[0], lowPass);
+    MoveTarget(m_targets[1], highPass);
+}
+
+void CAuVoiceFilterNode::Process(AuPipelineBuffer& buffer) noexcept {
+    if (m_targets[0].bDirty) m_filters.SetLowPass(m_targets[0].fTarget);
+    if (m_targets[1].bDirty) m_filters.SetHighPass(m_targets[1].fTarget);
+    m_filters.Process(buffer);
+    // The filters ramp a change over one call's eight sub-blocks.
+    for (AuFilterTarget& target : m_targets) {
+        target.bDirty = false;
+        target.uSteps = AU_FILTER_RAMP_STEPS;
+    }
+}
+
+CAuVoiceContext::~CAuVoiceContext() {
+    ReleaseSources();
+}
+
+AURESULT CAuVoiceContext::AttachSource(CAuSourceBase* source, bool asCurrent, bool firstAttachment) noexcept {
+    CAuPlaybackInstance* instance = source->Instance();
+    if (asCurrent) m_pInstance = instance;
+    instance->AttachVoice(this);
+    if (asCurrent && firstAttachment) {
+        m_uVirtualMode = instance->VirtualMode();
+        m_uBelowAction = instance->BelowThresholdAction();
+        if (m_uBelowAction != 0 && instance->IsVirtual()) {
+            if (m_uBelowAction == 1) {
+                AuDestroySource(source);
+                return AuResultTypeNotHandled;
+            }
+            if (m_uBelowAction == 2 && m_uVirtualMode == 0) {
+                // It comes back from the beginning anyway: the source starts when it does.
+                m_pSource = source;
+                if (m_uFlags & kFlagAudible) instance->SetVirtual(true);
+                m_uFlags &= ~kFlagAudible;
+                return AuResultSuccess;
+            }
+        }
+    }
+    const AURESULT result = source->StartOnce();
+    if (result != AuResultSuccess && result != AuResultStillBuffering) {
+        source->StopStream();
+        AuDestroySource(source);
+        return result;
+    }
+    (asCurrent ? m_pSource : m_pPendingSource) = source;
+    return result;
+}
+
+void CAuVoiceContext::Start() noexcept {
+    if (m_eState == kStopped) return;
+    if (m_eState != kCreated) {
+        Stop();
+        return;
+    }
+    m_eState = kPlaying;
+    if (!m_pSource || !(m_uFlags & kFlagAudible)) return;
+    if (m_pSource->StartOnce() == AuResultSuccess)
+        m_pSource->NotifyDuration();
+    else
+        Stop();
+}
+
+void CAuVoiceContext::Stop() noexcept {
+    if (m_pSource && !m_bSourceStopped) {
+        m_bSourceStopped = true;
+        m_pSource->Stop(0);
+    }
+    m_eState = kStopped;
+}
+
+void CAuVoiceContext::Pause() noexcept {
+    if (m_eState != kPlaying) {
+        Stop();
+        return;
+    }
+    if (m_pSource) m_pSource->OnPaused();
+    m_eState = kPaused;
+}
+
+void CAuVoiceContext::Resume() noexcept {
+    if (m_eState == kPlaying) return;
+    if (m_eState != kPaused) {
+        Stop();
+        return;
+    }
+    if (m_pSource) m_pSource->OnResumed(m_pitch.GetSpeed());
+    m_eState = kPlaying;
+}
+
+void CAuVoiceContext::StopLooping(CAuPlaybackInstance* instance) noexcept {
+    if (m_pSource && m_pSource->Instance() == instance && m_eState != kCreated)
+        m_pSource->StopLooping();
+    else if (!m_pPendingSource || m_pPendingSource->Instance() != instance)
+        Stop();
+    if (m_pPendingSource && m_pPendingSource->Instance() == instance) {
+        m_pPendingSource->StopStream();
+        AuDestroySource(m_pPendingSource);
+        m_pPendingSource = nullptr;
+    }
+}
+
+void CAuVoiceContext::ApplySeek() noexcept {
+    if (m_uVirtualMode == 0 && m_uBelowAction == 2) {
+        m_pInstance->ClearSeek();
+        return;
+    }
+    if (!m_bChainBuilt) return; // the source seeks as it starts
+    m_stage1.ReleaseBuffer();
+    if (m_stage1.SeekIfPending() != AuResultSuccess) Stop();
+}
+
+void CAuVoiceContext::DisconnectChain() noexcept {
+    m_final.Disconnect();
+    m_stage1.Disconnect();
+    m_modulator.Disconnect();
+    m_pitch.Term();
+    m_stage1.Term();
+    m_final.Term();
+    m_bChainBuilt = false;
+}
+
+void CAuVoiceContext::ReleaseSources() noexcept {
+    DisconnectChain();
+    if (m_pSource) {
+        if (!m_bSourceStopped) m_pSource->Stop(0);
+        AuDestroySource(m_pSource);
+        m_pSource = nullptr;
+    }
+    m_bSourceStopped = false;
+    if (m_pPendingSource) {
+        m_pPendingSource->StopStream();
+        AuDestroySource(m_pPendingSource);
+        m_pPendingSource = nullptr;
+    }
+    m_uFlags |= kFlagAudible;
+}
+
+void CAuVoiceContext::ReportStarvation() noexcept {
+    m_uFlags |= kFlagResyncPending;
+    if (m_bStarving) return;
+    m_bStarving = true;
+    if (g_pPlayingMgr) g_pPlayingMgr->NotifyStarvation(m_pInstance->Key().playingID);
+}
+
+AURESULT CAuVoiceContext::CheckSourceReady() noexcept {
+    if (!m_pSource) return AuResultFail;
+    const AURESULT polled = m_pSource->StartOnce();
+    const i32 delay = m_pInstance->StartDelay();
+    if (polled == AuResultStillBuffering) {
+        if (delay < 0) ReportStarvation();
+        return AuResultStillBuffering;
+    }
+    if (polled != AuResultSuccess) return AuResultFail;
+    m_bStarving = false;
+    const u32 frames = m_pInstance->IsMotion() ? AU_MOTION_VOICE_FRAMES : g_uNumSamplesPerFrame;
+    const u32 buffers = CAuLowerEngine::PlatformSettings().outputRefillBuffers;
+    const i32 lookAhead = RoundHalfAway(f64(buffers + 1) * frames * m_pInstance->RateFactor());
+    if (delay >= lookAhead) return AuResultStillBuffering;
+    if (delay < 0) ReportStarvation();
+    return AuResultSuccess;
+}
+
+void CAuVoiceContext::ApplyFrameBudget(AuVoiceFrame& frame) noexcept {
+    const i32 budget = m_pInstance->TakeFrameBudget();
+    if (budget != -1) {
+        if (static_cast<u32>(budget) < frame.uFrames) frame.uFrames = static_cast<u32>(budget);
+        frame.bBudgeted = true;
+    }
+    if (m_pPendingSource) {
+        const AURESULT ready = m_pPendingSource->StartOnce();
+        if (ready != AuResultSuccess && ready != AuResultStillBuffering) frame.eState = AuResultFail;
+    }
+}
+
+void CAuVoiceContext::ApplyFilterTargets(const f32 (*targets)[4], u32 count) noexcept {
+    if (count == 0) return;
+    f32 lowest[4] = {targets[0][0], targets[0][1], targets[0][2], targets[0][3]};
+    for (u32 o = 1; o < count; ++o)
+        for (u32 t = 0; t < 4; ++t)
+            lowest[t] = targets[o][t] < lowest[t] ? targets[o][t] : lowest[t];
+    m_stage1.SetTargets(lowest[0], lowest[2]);
+    const f32 ownLowPass = m_pInstance->OwnFilter1();
+    const f32 ownHighPass = m_pInstance->OwnFilter2();
+    m_final.SetTargets(lowest[1] > ownLowPass ? lowest[1] : ownLowPass,
+                       lowest[3] > ownHighPass ? lowest[3] : ownHighPass);
+}
+
+bool CAuVoiceContext::VoiceUpdate(AuVoiceFrame& frame, const AuVoiceLevels& levels) noexcept {
+    if (frame.bBudgeted && frame.uFrames == 0) return false;
+    frame.config = m_config;
+    const u32 frames = static_cast<u32>(RoundHalfAway(f64(frame.uFrames) * m_pInstance->RateFactor()));
+    const bool wasAudible = m_uFlags & kFlagAudible;
+    bool render = m_eState == kPlaying;
+    if (!levels.bAudible) {
+        if (m_uBelowAction == 2) {
+            render = false;
+            if (wasAudible && m_bChainBuilt) {
+                m_stage1.VirtualOn(m_uVirtualMode);
+                if (m_uVirtualMode != 2) m_stage1.ReleaseBuffer();
+            }
+            const i32 delay = m_pInstance->StartDelay();
+            if (m_uVirtualMode == 1 && m_bChainBuilt && delay < static_cast<i32>(frames)) {
+                u32 skipped = frames;
+                frame.eState = m_stage1.TimeSkip(skipped);
+            }
+        } else if (m_uBelowAction == 1) {
+            Stop();
+            render = false;
+        }
+    } else {
+        if (!levels.bAllBelowThreshold) ApplyFilterTargets(levels.pTargets, levels.uNumOutputs);
+        if (!wasAudible && m_uBelowAction == 2 && m_eState == kPlaying) {
+            if (!m_pSource || !m_pSource->Instance()) {
+                Stop();
+                render = false;
+            } else {
+                const AURESULT ready = m_pSource->StartOnce();
+                if (ready == AuResultStillBuffering) {
+                    render = false;
+                    return false;
+                }
+                const u32 restart = ready == AuResultSuccess ? m_pInstance->GetVirtualReturnMode() : 2;
+                if (restart == 2 ||
+                    (m_bChainBuilt && m_stage1.VirtualOff(m_uVirtualMode, restart == 1) != AuResultSuccess)) {
+                    Stop();
+                    render = false;
+                }
+            }
+        }
+    }
+    if (m_uFlags & kFlagResyncPending) {
+        const u32 answer = m_pInstance->GetVirtualReturnMode();
+        if (answer == 1) ApplySeek();
+        if (answer == 2) {
+            Stop();
+            render = false;
+        }
+        m_uFlags &= ~kFlagResyncPending;
+    }
+    const i32 delay = m_pInstance->StartDelay();
+    if (render && m_eState == kPlaying && static_cast<i32>(frames) > delay) {
+        if (delay >= 0) m_pInstance->SetStartDelay(delay - static_cast<i32>(frames));
+    } else {
+        render = false;
+    }
+    if (levels.bAudible != wasAudible) m_pInstance->SetVirtual(!levels.bAudible);
+    m_uFlags = levels.bAudible ? (m_uFlags | kFlagAudible) : (m_uFlags & ~kFlagAudible);
+    if (render && !m_bChainBuilt) {
+        if (BuildChain() != AuResultSuccess) {
+            Stop();
+            return false;
+        }
+        m_pInstance->RefreshParams();
+        frame.config = m_config;
+    }
+    m_uFlags |= kFlagVolumesComputed;
+    return render;
+}
+
+AURESULT CAuVoiceContext::BuildChain() noexcept {
+    if (!m_pSource) return AuResultFail;
+    const CAuPlaybackInstance::MediaFormat& media = m_pInstance->GetMediaFormat();
+    AuResamplerFormat format;
+    format.uSampleRate = media.uSampleRate;
+    format.config = media.config;
+    format.uBitsPerSample = media.uBits & 63;
+    AuPitchNodeParams params;
+    params.uOutputRate = g_OutputTiming.uSampleRate;
+    params.uFramesPerBuffer = m_pInstance->IsMotion() ? AU_MOTION_VOICE_FRAMES : g_uNumSamplesPerFrame;
+    params.fRateFactor = m_pInstance->RateFactor();
+    if (m_pitch.Init(m_pSource, m_pInstance, format, params, this) != AuResultSuccess) return AuResultFail;
+    m_modulator.Init(m_pInstance);
+    m_config = media.config;
+    if (m_stage1.Init(m_config) != AuResultSuccess || m_final.Init(m_config) != AuResultSuccess) {
+        DisconnectChain();
+        return AuResultFail;
+    }
+    m_final.Connect(&m_stage1);
+    m_stage1.Connect(&m_modulator);
+    m_modulator.Connect(&m_pitchStage);
+    m_bChainBuilt = true;
+    return AuResultSuccess;
+}
+
+AURESULT CAuVoiceContext::Pull(AuPipelineBuffer& out, u16 framesPerPull) noexcept {
+    if (!m_bChainBuilt) return AuResultFail;
+    AURESULT state = m_pitch.GetBuffer(out);
+    while (state == AuResultDataNeeded) {
+        AuPipelineBuffer in;
+        in.uMaxFrames = framesPerPull;
+        m_pitch.Source()->GetBuffer(in);
+        if (in.eState == AuResultNoDataReady) {
+            ReportStarvation();
+            return AuResultNoDataReady;
+        }
+        if (in.eState != AuResultDataReady && in.eState != AuResultNoMoreData) return in.eState;
+        state = m_pitch.Execute(in, out);
+    }
+    if (state != AuResultDataReady && state != AuResultNoMoreData) return state;
+    m_bStarving = false;
+    m_modulator.Execute(out);
+    m_stage1.Process(out);
+    m_final.Process(out);
+    return state;
+}
+
+AURESULT CAuVoiceContext::SwitchToPendingSource() noexcept {
+    if (m_pSource) {
+        if (!m_bSourceStopped) m_pSource->Stop(0);
+        AuDestroySource(m_pSource);
+    }
+    m_bSourceStopped = false;
+    m_pSource = m_pPendingSource;
+    m_pPendingSource = nullptr;
+    if (!m_pSource) return AuResultFail;
+    m_pInstance = m_pSource->Instance();
+    m_modulator.Init(m_pInstance);
+    return m_pSource->StartOnce();
+}
+
+AURESULT CAuVoiceContext::StartNextSource(CAuSourceBase*& source, AuResamplerFormat& format) noexcept {
+    if (!m_pPendingSource) return AuResultNoMoreData;
+    const AURESULT ready = m_pPendingSource->StartOnce();
+    if (ready != AuResultSuccess) return ready;
+    CAuPlaybackInstance* next = m_pPendingSource->Instance();
+    const CAuPlaybackInstance::MediaFormat& media = next->GetMediaFormat();
+    format.uSampleRate = media.uSampleRate;
+    format.config = media.config;
+    format.uBitsPerSample = media.uBits & 63;
+    // The pitch node plays it on; the finished source goes.
+    if (m_pSource) {
+        if (!m_bSourceStopped) m_pSource->Stop(0);
+        AuDestroySource(m_pSource);
+    }
+    m_bSourceStopped = false;
+    m_pSource = m_pPendingSource;
+    m_pPendingSource = nullptr;
+    m_pInstance = next;
+    m_modulator.Init(next);
+    source = m_pSource;
+    return AuResultSuccess;
+}
+
+// The bits set the effect slots' bypass; the slots stay empty until the effects land, so no node
+// takes them yet.
+void CAuVoiceContext::ForwardVoiceFlags(u32, u32) noexcept {}

@@ -1,0 +1,181 @@
+// One sounding voice: its source, its chain (pitch node, modulator gain node, filter stage 1 and
+// the final node holding filter stage 2), its play state and its virtual-voice behaviour. The
+// voice command queue creates and drives it; the lower engine's frame asks it whether it renders
+// and pulls one buffer through it. Everything here runs on the audio thread under g_csMain.
+//
+// The four filter targets each output carries: 1 drives stage 1's low-pass and 3 its high-pass
+// (attenuation, occlusion, cone); 2 drives stage 2's low-pass and 4 its high-pass (obstruction),
+// those two raised to the instance's own low-pass and high-pass values when larger.
+#pragma once
+
+#include "voices/AuModulatorGainNode.h"
+#include "voices/AuPitchNode.h"
+#include "voices/AuPlaybackInstance.h"
+#include "voices/AuVoiceFilters.h"
+
+class CAuPlaybackInstance;
+class CAuSourceBase;
+
+// One filter parameter of a stage as the voice drives it.
+struct AuFilterTarget {
+    f32 fStart = 0.0f;
+    f32 fTarget = 0.0f;
+    u16 uSteps = AU_FILTER_RAMP_STEPS; // interpolation steps done towards the target
+    bool bDirty = false;
+};
+
+// A filter stage of the voice's chain: a low-pass and a high-pass over the voice's channels.
+class CAuVoiceFilterNode final : public CAuForwardingNode {
+public:
+    // 2 when the filters' memories cannot be had.
+    AURESULT Init(AuChannelConfig config) { return m_filters.Init(config, 0); }
+    void Term() { m_filters.Term(); }
+    // [audio thread] Clamped to 0 to 100; a change first moves the start to where the running
+    // interpolation stands.
+    void SetTargets(f32 lowPass, f32 highPass) noexcept;
+    // [audio thread] In place.
+    void Process(AuPipelineBuffer& buffer) noexcept;
+    const AuFilterTarget& LowPass() const { return m_targets[0]; }
+    const AuFilterTarget& HighPass() const { return m_targets[1]; }
+
+protected:
+    void ResetState() noexcept override { m_filters.Reset(); }
+
+private:
+    CAuVoiceFilters m_filters;
+    AuFilterTarget m_targets[2];
+};
+
+// What the volume computation found for this frame (the mixing side fills it).
+struct AuVoiceLevels {
+    bool bAllBelowThreshold = false;
+    bool bAudible = true;
+    u32 uNumOutputs = 0;
+    const f32 (*pTargets)[4] = nullptr; // per output, targets 1 to 4
+};
+
+// The lower engine's record for one voice's frame.
+struct AuVoiceFrame {
+    AuChannelConfig config;
+    u32 uFrames = 0;
+    AURESULT eState = AuResultDataNeeded;
+    bool bBudgeted = false; // the instance's frame budget lowered uFrames
+};
+
+class CAuVoiceContext : public IAuInstanceVoice, public IAuPitchNodeVoice {
+public:
+    enum PlayState : u8 { kCreated = 0, kPlaying = 1, kStopped = 2, kPaused = 3 };
+    // Flag bits.
+    static constexpr u8 kFlagAudible = 1 << 0;
+    static constexpr u8 kFlagVolumesComputed = 1 << 1;
+    static constexpr u8 kFlagSendsSetUp = 1 << 2;
+    static constexpr u8 kFlagResyncPending = 1 << 3;
+    static constexpr u8 kFlagOutputsChanged = 1 << 4;
+
+    CAuVoiceContext() = default;
+    virtual ~CAuVoiceContext();
+    CAuVoiceContext(const CAuVoiceContext&) = delete;
+    CAuVoiceContext& operator=(const CAuVoiceContext&) = delete;
+
+    // [audio thread] Every operation below.
+    // Takes ownership of `source` (a pooled source from AuCreateSource). 1 or 63 keep it (as the
+    // current source, or the pending one); 3 refuses it below the threshold with action 1; 2 when
+    // the voice's own memory cannot be had; any other start result is returned with the source
+    // freed.
+    AURESULT AttachSource(CAuSourceBase* source, bool asCurrent, bool firstAttachment) noexcept;
+    void Start() noexcept;
+    void Stop() noexcept;
+    void Pause() noexcept;
+    void Resume() noexcept;
+    void StopLooping(CAuPlaybackInstance* instance) noexcept;
+    void ApplySeek() noexcept;
+    // Stops and frees both sources and ends the chain; the voice is left a shell.
+    void ReleaseSources() noexcept;
+
+    // The start check before the first frame: 1 start now, 63 wait, 2 failed.
+    AURESULT CheckSourceReady() noexcept;
+    // The instance's frame budget and a pending source's check, before VoiceUpdate.
+    void ApplyFrameBudget(AuVoiceFrame& frame) noexcept;
+    // Whether the voice renders this frame, from its levels; builds the chain on the first one.
+    bool VoiceUpdate(AuVoiceFrame& frame, const AuVoiceLevels& levels) noexcept;
+    // Pulls one buffer through the chain into `out` (the pitch node's storage); its state.
+    AURESULT Pull(AuPipelineBuffer& out, u16 framesPerPull) noexcept;
+    // The frame is done with the pulled buffer: its markers go back down the chain.
+    void ReleaseBuffer() noexcept { m_final.ReleaseBuffer(); }
+    // Stage 1 takes the minimum of targets 1 and 3 over the outputs, stage 2 that of 2 and 4.
+    void ApplyFilterTargets(const f32 (*targets)[4], u32 count) noexcept;
+    // Builds the chain: the pitch node from the instance, the stages for the voice's format. 2
+    // on failure.
+    AURESULT BuildChain() noexcept;
+    // The pending source becomes current and started; the final node learns its instance.
+    AURESULT SwitchToPendingSource() noexcept;
+
+    void ForwardVoiceFlags(u32 value, u32 mask) noexcept override;
+    AURESULT StartNextSource(CAuSourceBase*& source, AuResamplerFormat& format) noexcept override;
+
+    PlayState State() const { return m_eState; }
+    u8 Flags() const { return m_uFlags; }
+    bool ChainBuilt() const { return m_bChainBuilt; }
+    CAuSourceBase* Source() const { return m_pSource; }
+    CAuSourceBase* PendingSource() const { return m_pPendingSource; }
+    CAuPlaybackInstance* Instance() const { return m_pInstance; }
+    AuChannelConfig Format() const { return m_config; }
+    u8 VirtualMode() const { return m_uVirtualMode; }
+    u8 BelowThresholdAction() const { return m_uBelowAction; }
+    // The chain from its end: the final node's input is stage 1, whose input is the modulator
+    // node, whose input is the pitch stage, whose source is Pitch().Source().
+    const CAuPipelineNode& FinalNode() const { return m_final; }
+    const CAuPipelineNode& FilterStage1() const { return m_stage1; }
+    const CAuVoiceFilterNode& Stage1() const { return m_stage1; }
+    const CAuVoiceFilterNode& Stage2() const { return m_final; }
+    const CAuPipelineNode& ModulatorNode() const { return m_modulator; }
+    const CAuPipelineNode& PitchStage() const { return m_pitchStage; }
+    const CAuPitchNode& Pitch() const { return m_pitch; }
+    // The list the voice is in (live or waiting), kept by the voice commands.
+    CAuVoiceContext* NextVoice() const { return m_pNextVoice; }
+    void SetNextVoice(CAuVoiceContext* next) { m_pNextVoice = next; }
+    // The start check passed: the frame pulls the voice.
+    bool IsReadyToRender() const { return m_bReady; }
+    void SetReadyToRender() { m_bReady = true; }
+    // The frames the voice last starved; the lower engine keeps the report to one per wait.
+    bool IsStarving() const { return m_bStarving; }
+
+private:
+    // The pitch node as a chain node.
+    class PitchStageNode final : public CAuPipelineNode {
+    public:
+        explicit PitchStageNode(CAuPitchNode& pitch) : m_pitch(pitch) {}
+        void ReleaseBuffer() noexcept override { m_pitch.ReleaseBuffer(); }
+        AURESULT TimeSkip(u32& frames) noexcept override { return m_pitch.TimeSkip(frames); }
+        void VirtualOn(u32 mode) noexcept override { m_pitch.VirtualOn(mode); }
+        AURESULT VirtualOff(u32 mode, bool restart) noexcept override {
+            return m_pitch.VirtualOff(mode, restart);
+        }
+        AURESULT SeekIfPending() noexcept override { return m_pitch.SeekIfPending(); }
+
+    private:
+        CAuPitchNode& m_pitch;
+    };
+
+    void ReportStarvation() noexcept;
+    void DisconnectChain() noexcept;
+
+    CAuSourceBase* m_pSource = nullptr;
+    CAuSourceBase* m_pPendingSource = nullptr;
+    CAuPlaybackInstance* m_pInstance = nullptr;
+    PlayState m_eState = kCreated;
+    u8 m_uVirtualMode = 0;
+    u8 m_uBelowAction = 0;
+    u8 m_uFlags = kFlagAudible;
+    bool m_bChainBuilt = false;
+    bool m_bStarving = false;
+    bool m_bSourceStopped = false;
+    bool m_bReady = false;
+    CAuVoiceContext* m_pNextVoice = nullptr;
+    AuChannelConfig m_config;
+    CAuPitchNode m_pitch;
+    PitchStageNode m_pitchStage{m_pitch};
+    CAuModulatorGainNode m_modulator;
+    CAuVoiceFilterNode m_stage1;
+    CAuVoiceFilterNode m_final;
+};
