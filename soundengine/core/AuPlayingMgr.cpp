@@ -290,9 +290,17 @@ void CAuPlayingMgr::NotifyDuration(AuPlayingID playingID, f32 duration, f32 esti
 }
 
 void CAuPlayingMgr::NotifyStarvation(AuPlayingID playingID) noexcept {
+    NotifyEvent(playingID, AU_Starvation);
+}
+
+void CAuPlayingMgr::NotifyMusicPlayStarted(AuPlayingID playingID) noexcept {
+    NotifyEvent(playingID, AU_MusicPlayStarted);
+}
+
+void CAuPlayingMgr::NotifyEvent(AuPlayingID playingID, AuCallbackType type) noexcept {
     EnterCriticalSection(&m_lock);
     const AuPlayingRecord* record = Find(playingID);
-    if (!record || !(record->uFlags & AU_Starvation) || !record->pfnCallback) {
+    if (!record || !(record->uFlags & type) || !record->pfnCallback) {
         LeaveCriticalSection(&m_lock);
         return;
     }
@@ -301,5 +309,5 @@ void CAuPlayingMgr::NotifyStarvation(AuPlayingID playingID) noexcept {
     info.gameObjID = record->gameObj;
     info.playingID = playingID;
     info.eventID = record->eventID;
-    CallAndLeave(record->pfnCallback, AU_Starvation, &info);
+    CallAndLeave(record->pfnCallback, type, &info);
 }

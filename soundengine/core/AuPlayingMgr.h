@@ -83,11 +83,15 @@ public:
     void NotifyDuration(AuPlayingID playingID, f32 duration, f32 estimatedDuration, u32 audioNodeID,
                         u32 mediaID) noexcept;
     void NotifyStarvation(AuPlayingID playingID) noexcept;
+    // A music play started, or a music seek was taken (AU_MusicPlayStarted).
+    void NotifyMusicPlayStarted(AuPlayingID playingID) noexcept;
 
     CAuBusCallbackMgr& BusCallbacks() { return m_busCallbacks; }
 
 private:
     AuPlayingRecord* Find(AuPlayingID playingID);
+    // The callback of a type whose information is the event's alone, when the post asked for it.
+    void NotifyEvent(AuPlayingID playingID, AuCallbackType type) noexcept;
     // With the lock held: ends the record when both counts are 0. Leaves the lock either way.
     void CheckEndAndLeave(AuPlayingRecord* record);
     // With the lock held: marks a callback as running, leaves the lock, runs it, marks it done.

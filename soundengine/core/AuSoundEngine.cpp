@@ -24,6 +24,8 @@
 
 f32 g_fPerfCountsPerMs = 0.0f;
 AuAssertHook g_pAssertHook = nullptr;
+std::atomic<AuStateChangeHandlerFunc> g_pfnStateChangeHandler{nullptr};
+std::atomic<AuBankExtensionReaderFunc> g_pfnBankExtensionReader{nullptr};
 
 CAuCurveTable* g_pCurveTable = nullptr;
 CAuBankMgr* g_pBankMgr = nullptr;
@@ -331,6 +333,14 @@ AURESULT RemoveBehavioralExtension(AuGlobalCallbackFunc callback) {
     s_globalCallbacks.EraseOrdered(index);
     if (s_globalCallbacks.Count() == 0) s_globalCallbacks.Term();
     return AuResultSuccess;
+}
+
+void SetStateChangeHandler(AuStateChangeHandlerFunc handler) {
+    g_pfnStateChangeHandler.store(handler, std::memory_order_release);
+}
+
+void SetBankExtensionReader(AuBankExtensionReaderFunc reader) {
+    g_pfnBankExtensionReader.store(reader, std::memory_order_release);
 }
 
 void CancelEventCallback(AuPlayingID playingID) {

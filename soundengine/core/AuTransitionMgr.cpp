@@ -71,7 +71,8 @@ void CAuTransitionMgr::Finish(CAuTransition& record) noexcept {
 }
 
 bool CAuTransitionMgr::Update(CAuTransition& record, u32 frame) noexcept {
-    // Frames never run behind a record's start: it starts at the frame last processed.
+    // A delayed record waits for its start; otherwise frames never run behind a record's start.
+    if (i32(frame - record.m_uStartFrame) < 0) return false;
     const bool done = frame - record.m_uStartFrame >= record.m_uDuration;
     f32 value;
     if (done) {
@@ -128,7 +129,7 @@ CAuTransition* CAuTransitionMgr::AddTransition(const AuTransitionParams& params,
     record->m_fLinear = record->m_fStart;
     record->m_eCurve =
         params.bMirror && record->m_fTarget <= record->m_fStart ? Mirrored(params.eCurve) : params.eCurve;
-    record->m_uStartFrame = m_uNow;
+    record->m_uStartFrame = m_uNow + params.uDelayFrames;
     record->m_uDuration = DurationInBuffers(params.lDurationMs);
     record->m_fElapsed = 0.0f;
     record->m_flags = (params.bdBs ? CAuTransition::kFlagDbs : 0) |

@@ -36,6 +36,7 @@ struct AuTransitionParams {
     bool bdBs = false;    // values in decibels: the run is linear, deliveries are in dB
     bool bMirror = false; // a falling run takes the mirrored curve
     bool bExponential = false;
+    u32 uDelayFrames = 0; // frames before the run starts; nothing is delivered until then
 };
 
 enum AuTransitionState : u32 {

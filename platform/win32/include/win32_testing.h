@@ -15,6 +15,10 @@ void UseRealClock();
 // Kernel objects (events, threads, files) whose handles are still open.
 size_t OpenHandleCount();
 
+// The next `count` calls of CreateEventW (and CreateEventA) fail with ERROR_NOT_ENOUGH_MEMORY;
+// 0 ends the failures.
+void FailNextEventCreations(size_t count);
+
 // Threads blocked right now in a wait function, so a test can act once its waiters are asleep.
 size_t BlockedWaiterCount();
 

@@ -2,6 +2,7 @@
 
 #include <win32_testing.h>
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <vector>
@@ -35,7 +36,29 @@ void DeleteCriticalSection(LPCRITICAL_SECTION cs) {
     cs->impl = nullptr;
 }
 
+namespace {
+
+std::atomic<size_t> s_eventFailures{0};
+
+// Takes one injected failure when any is left.
+bool TakeEventFailure() {
+    size_t left = s_eventFailures.load();
+    while (left > 0)
+        if (s_eventFailures.compare_exchange_weak(left, left - 1)) return true;
+    return false;
+}
+
+} // namespace
+
+void win32test::FailNextEventCreations(size_t count) {
+    s_eventFailures.store(count);
+}
+
 HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCWSTR name) {
+    if (TakeEventFailure()) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
     if (name) {
         // Named events are shared between processes on the platform; nothing here needs that.
         SetLastError(ERROR_INVALID_PARAMETER);

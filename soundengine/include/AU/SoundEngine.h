@@ -31,6 +31,14 @@ enum AuActionOnEventType : u32 {
     AuActionOnEventType_Break = 3,
 };
 
+struct CAuLoadedBank;
+
+// The music engine's hooks. The state handler answers true when it has taken the change (it sets
+// the state later itself); the reader gets each hierarchy record the core does not read (at its
+// 5-byte header {u8 type, u32 size}) and answers 3 for a type it does not read either.
+using AuStateChangeHandlerFunc = bool (*)(AuUniqueID groupID, AuUniqueID stateID);
+using AuBankExtensionReaderFunc = AURESULT (*)(const u8* record, CAuLoadedBank* bank, u32 bankID);
+
 namespace AU::SoundEngine {
 
 // Playing IDs count up from here; 0 is never handed out.
@@ -196,6 +204,10 @@ AURESULT RegisterCodec(u32 companyID, u32 codecID, AuCreateSourceCallback fileSo
                        AuCreateSourceCallback bankSourceFactory);
 AURESULT RegisterPlugin(AuPluginType type, u32 companyID, u32 pluginID, AuCreatePluginCallback createFunc,
                         AuCreateParamCallback createParamFunc);
+
+// Stored for the state manager and the bank loader; null removes the hook. Any thread.
+void SetStateChangeHandler(AuStateChangeHandlerFunc handler);
+void SetBankExtensionReader(AuBankExtensionReaderFunc reader);
 
 // Game syncs.
 AURESULT SetState(AuUniqueID groupID, AuUniqueID stateID);

@@ -25,6 +25,21 @@ TEST(Events, AutoResetWakesOneWaiterPerSetAndKeepsAnUnconsumedSet) {
     EXPECT_EQ(WaitForSingleObject(e.h, 0), WAIT_TIMEOUT);
 }
 
+TEST(Events, InjectedFailuresRefuseThatManyCreationsThenStop) {
+    win32test::FailNextEventCreations(2);
+    EXPECT_EQ(CreateEventW(nullptr, FALSE, FALSE, nullptr), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+    EXPECT_EQ(CreateEventA(nullptr, TRUE, FALSE, nullptr), nullptr);
+    HANDLE made = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    EXPECT_NE(made, nullptr);
+    CloseHandle(made);
+    win32test::FailNextEventCreations(1);
+    win32test::FailNextEventCreations(0);
+    made = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    EXPECT_NE(made, nullptr);
+    CloseHandle(made);
+}
+
 TEST(Events, ManualResetStaysSetUntilReset) {
     EventGuard e(TRUE, TRUE);
     EXPECT_EQ(WaitForSingleObject(e.h, 0), WAIT_OBJECT_0);

@@ -91,6 +91,26 @@ TEST_F(TransitionMgrTest, ALinearFadeOf500MsLasts24BuffersOnItsCurve) {
     EXPECT_TRUE(user.got[23].done);
 }
 
+TEST_F(TransitionMgrTest, ADelayedRunDeliversNothingUntilItsStart) {
+    RecordingUser user;
+    AuTransitionParams params;
+    params.pTarget = &user;
+    params.uTargetKey = 7;
+    params.fTargetValue = 1.0f;
+    params.lDurationMs = 42;
+    params.uDelayFrames = 3;
+    ASSERT_NE(mgr.AddTransition(params, true, 1), nullptr);
+    for (u32 i = 0; i < 2; ++i)
+        mgr.ProcessTransitionsList(++frame);
+    EXPECT_TRUE(user.got.empty());
+    // The start frame delivers the start value; two buffers later the target.
+    EXPECT_EQ(RunToEnd(), 3u);
+    ASSERT_EQ(user.got.size(), 3u);
+    EXPECT_EQ(user.got[0].value, 0.0f);
+    EXPECT_EQ(user.got[1].value, 0.5f);
+    EXPECT_TRUE(user.got[2].done);
+}
+
 TEST_F(TransitionMgrTest, AHoldKeepsTheStartUntilTheEnd) {
     RecordingUser user;
     Start(user, 3, 9, 100, AuCurveInterpolation_Hold);
