@@ -1,7 +1,6 @@
 #include "AddSystems.h"
 
 #include "ErrorLoggerSystem.h"
-#include "SoundSystem.h"
 #include "WindowSystem.h"
 
 #include <Engine.h>
@@ -10,6 +9,7 @@
 #include <InputSystem.h>
 #include <Messages.h>
 #include <PhysicsSystem.h>
+#include <SoundSystem.h>
 #include <System.h>
 #include <WindowsDirectory.h>
 #include <windows.h>

@@ -1,7 +1,7 @@
 // Loading a 64 MB bank of media from memory in place, from memory copied into a pool of its own
 // and from a file through the stream manager, beside memcpy and a pread loop over the same bytes.
 #include "banks/AuBankMgr.h"
-#include "streaming/AuDefaultIOHookBlocking.h"
+#include <AU/AuDefaultIOHookBlocking.h>
 
 #include <AU/IAuStreamMgr.h>
 #include <AU/MemoryMgr.h>

@@ -1,6 +1,6 @@
 // Reading a 100 MB file through a standard stream (one transfer per granularity on the device's
 // I/O thread) beside a plain pread loop over the same file, in the same run.
-#include "streaming/AuDefaultIOHookBlocking.h"
+#include <AU/AuDefaultIOHookBlocking.h>
 #include <AU/IAuStreamMgr.h>
 #include <AU/MemoryMgr.h>
 

@@ -1,4 +1,4 @@
-#include "streaming/AuDefaultIOHookBlocking.h"
+#include <AU/AuDefaultIOHookBlocking.h>
 
 #include <AU/IAuStreamMgr.h>
 

@@ -78,6 +78,7 @@ constexpr const char* AuResultName(AURESULT result) {
 
 using AuUniqueID = u32;
 using AuPlayingID = u32;
+using AuGameObjectID = u32;
 using AuMemPoolId = i32;
 
 constexpr AuUniqueID AU_INVALID_UNIQUE_ID = 0;

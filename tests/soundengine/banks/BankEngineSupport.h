@@ -4,7 +4,7 @@
 
 #include "BankFakes.h"
 #include "banks/AuBankMgr.h"
-#include "streaming/AuDefaultIOHookBlocking.h"
+#include <AU/AuDefaultIOHookBlocking.h>
 
 #include <AU/IAuStreamMgr.h>
 #include <AU/MemoryMgr.h>

@@ -2,7 +2,7 @@
 // same chunk sequence: the generated game banks, and a bank written here with every chunk kind.
 #include "BankTestSupport.h"
 
-#include "streaming/AuDefaultIOHookBlocking.h"
+#include <AU/AuDefaultIOHookBlocking.h>
 
 #include <AU/IAuStreamMgr.h>
 #include <AU/StreamMgr.h>

@@ -5,7 +5,7 @@
 #include "core/AuListener.h"
 #include "core/AuMsgPayloads.h"
 #include "core/AuThreads.h"
-#include "streaming/AuDefaultIOHookBlocking.h"
+#include <AU/AuDefaultIOHookBlocking.h>
 
 #include <AU/IAuStreamMgr.h>
 #include <AU/MemoryMgr.h>

@@ -1,6 +1,6 @@
 #include "StreamTestSupport.h"
 
-#include "streaming/AuDefaultIOHookBlocking.h"
+#include <AU/AuDefaultIOHookBlocking.h>
 
 #include <windows.h>
 

@@ -4,9 +4,9 @@
 
 #include "AuDefaultPoolTest.h"
 #include "core/AuOutputTiming.h"
-#include "streaming/AuDefaultIOHookBlocking.h"
 #include "voices/AuLowerEngine.h"
 #include "voices/AuSink.h"
+#include <AU/AuDefaultIOHookBlocking.h>
 
 #include <AU/IAuStreamMgr.h>
 #include <AU/MemoryMgr.h>

@@ -87,8 +87,8 @@ TEST_F(GameBanksTest, TorvikHasAnEventForEveryIdTheGamePosts) {
     };
     const std::map<std::uint32_t, Expected> expected = {
         {0xFF0B3D05, {0x0403, 0x1001, 0}},    {0xF9BB515D, {0x0403, 0x1002, 0}},
-        {0x44A6CADC, {0x0403, 0x1003, 0}},    {0xE7746BD5, {0x0403, 0x1004, 0}},
-        {0x2C928473, {0x0403, 0x1005, 0}},    {0xF64FB20D, {0x0104, 0, 0}},
+        {0x44A6CADC, {0x0403, 0x1003, 0}},    {0xE7746BD5, {0x0102, kMusicBus, 1}},
+        {0x2C928473, {0x0403, 0x1004, 0}},    {0xF64FB20D, {0x0104, 0, 0}},
         {0x2F6C248F, {0x0403, 0x1006, 0}},    {0x63E09726, {0x0403, 0x1007, 0}},
         {0xE6517101, {0x0204, 0, 0}},         {0xDB54B788, {0x0304, 0, 0}},
         {0x9A5F2038, {0x0403, 0x1008, 0}},    {0xF5D36B26, {0x0102, 0x1008, 0}},
@@ -121,7 +121,7 @@ TEST_F(GameBanksTest, TorvikSoundsPlayPcmMediaOnTheGameBusses) {
     std::map<std::uint32_t, const ParsedMedia*> media;
     for (const ParsedMedia& m : torvik.media)
         media[m.id] = &m;
-    EXPECT_EQ(media.size(), 8u);
+    EXPECT_EQ(media.size(), 7u);
     size_t sounds = 0;
     for (const ParsedRecord& r : torvik.records) {
         if (r.type != 2) continue;
@@ -148,9 +148,9 @@ TEST_F(GameBanksTest, TorvikSoundsPlayPcmMediaOnTheGameBusses) {
         bool loops = false;
         for (const Prop& p : s.node.props)
             loops |= p.id == 58 && p.bits == 0;
-        EXPECT_EQ(loops, s.node.outputBus == kMusicBus && s.id != 0x1005);
+        EXPECT_EQ(loops, s.node.outputBus == kMusicBus);
     }
-    EXPECT_EQ(sounds, 8u);
+    EXPECT_EQ(sounds, 7u);
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 // Files on disk: the fall-back file location resolver and the blocking I/O hook of a device.
 #pragma once
 
-#include "streaming/AuFileLocationBase.h"
+#include <AU/AuFileLocationBase.h>
 
 class CAuDefaultIOHookBlocking : public AU::StreamMgr::IAuFileLocationResolver,
                                  public AU::StreamMgr::IAuIOHookBlocking,
