@@ -1,19 +1,24 @@
-# torvik_add_gtest(<name> SOURCES ... [LIBS ...] [THREADED])
+# torvik_add_gtest(<name> SOURCES ... [LIBS ...] [THREADED] [LABELS ...])
 #
 # One GoogleTest executable. THREADED marks tests that also run in the ThreadSanitizer build;
-# in that build every other test is left out. Tests run headless (see tests/support/test_main.cpp).
+# in that build every other test is left out. LABELS adds ctest labels ("e2e": the end-to-end tests,
+# which the test presets run in the optimised build only). Tests run headless (see tests/support/test_main.cpp).
 set(TORVIK_TSAN_TARGETS "" CACHE INTERNAL "")
 
 function(torvik_add_gtest name)
-  cmake_parse_arguments(arg "THREADED" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(arg "THREADED" "" "SOURCES;LIBS;LABELS" ${ARGN})
   if(TORVIK_TSAN AND NOT arg_THREADED)
     return()
   endif()
   add_executable(${name} ${arg_SOURCES})
   target_link_libraries(${name} PRIVATE ${arg_LIBS} torvik_test_main GTest::gtest GTest::gmock Threads::Threads)
   set(properties TIMEOUT 300)
+  set(labels ${arg_LABELS})
   if(arg_THREADED)
-    list(APPEND properties LABELS threaded)
+    list(APPEND labels threaded)
+  endif()
+  if(labels)
+    list(APPEND properties LABELS "${labels}")
   endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST

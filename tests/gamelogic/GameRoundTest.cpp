@@ -51,6 +51,12 @@ protected:
             }
         }
         EXPECT_EQ(cameras, (std::vector<std::string>{"36:1", "36:2", "36:3", "36:4"}));
+        // Each splash screen unloaded takes its controls (the keyboard's Controller) away: the count
+        // stays 0 until the players come.
+        ASSERT_FALSE(modes.empty());
+        EXPECT_EQ(modes.front(), "37:0") << "the splash screen's controls were not unloaded";
+        while (!modes.empty() && modes.front() == "37:0")
+            modes.erase(modes.begin());
         EXPECT_EQ(modes, (std::vector<std::string>{"37:1", "37:2", "37:3", "37:4"}));
         EXPECT_EQ(requests, (std::vector<std::string>{"57:1", "57:2", "57:3", "57:4"}));
         EXPECT_EQ(flares, (std::vector<std::string>{"5:1,Player1_Flare.png", "5:1,Player2_Flare.png",
@@ -224,8 +230,9 @@ TEST_F(GameRoundTest, AScriptedRoundIsWonByOneAndLostByThree) {
     auto player = Objects().FindObject("Player1").lock();
     ASSERT_TRUE(player);
     auto transform = GetComponentOfType<Transform>(player).lock();
-    // Waypoints: the keycard and power cell of room 1, then the north pod.
-    const std::pair<float, float> route[] = {{-14.0f, -6.0f}, {-6.0f, -6.0f}, {0.0f, -17.5f}};
+    // Waypoints: the keycard and power cell straight ahead of player 1's spawner, then the pod
+    // beyond them.
+    const std::pair<float, float> route[] = {{-10.0f, -12.0f}, {-10.0f, -14.0f}, {-10.0f, -17.5f}};
     for (const auto& [x, z] : route) {
         for (int frame = 0; frame < 200; ++frame) {
             const float dx = x - transform->GetPosition().getX();
@@ -265,12 +272,12 @@ TEST_F(GameRoundTest, AScriptedRoundIsWonByOneAndLostByThree) {
     EXPECT_EQ(timeline[0].second, "keycard picked up Player1");
     EXPECT_EQ(timeline[1].second, "powercell picked up Player1");
     EXPECT_EQ(timeline[2].second, "escape pod launched Player1");
-    EXPECT_LT(timeline[2].first, 30.0f) << "out before room 1 floods";
-    // Room 1 floods empty at 30 s; rooms 2, 3 and 4 take their players at 60, 90 and 120 s.
+    EXPECT_LT(timeline[2].first, 30.0f) << "out before the first room floods";
+    // Rooms 1, 2 and 3 take players 2, 3 and 4 at 30, 60 and 90 s; player 1's room 4 would flood last.
     const char* drowned[] = {"player died Player2", "player died Player3", "player died Player4"};
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(timeline[3 + i].second, drowned[i]);
-        EXPECT_NEAR(timeline[3 + i].first, 60.0f + 30.0f * i, 0.6f) << drowned[i];
+        EXPECT_NEAR(timeline[3 + i].first, 30.0f + 30.0f * i, 0.6f) << drowned[i];
     }
     EXPECT_EQ(GameState::GetState(), GameState::PAUSED);
     const auto menus = recorder->TakeOf<ShowMenuMessage>(MessageType::ShowMenu);

@@ -626,9 +626,11 @@ HRESULT SwapChain::ResizeTarget(const DXGI_MODE_DESC* target) {
                         double(target->ScanlineOrdering), double(target->Scaling)});
     if (!target) return DXGI_ERROR_INVALID_CALL;
     if (HRESULT hr = TakeInjectedFailure("ResizeTarget"); FAILED(hr)) return hr;
-    // Windowed, the target is the window's client size; in the (emulated) full-screen state the
-    // display mode is only recorded.
-    if (desc_.Windowed && Window() && target->Width > 0 && target->Height > 0)
+    // The target is the window's client size in both states: in the (emulated) full-screen state the
+    // window stands for the display, which a full-screen window covers at the mode asked for. Were
+    // the mode only recorded, the buffers would take its size while the client area kept the old one,
+    // and everything sized by the client area (the GUI) would be drawn at the wrong scale.
+    if (Window() && target->Width > 0 && target->Height > 0)
         SDL_SetWindowSize(Window(), int(target->Width), int(target->Height));
     return S_OK;
 }

@@ -136,6 +136,18 @@ TEST_F(Device, FullScreenStateIsHonouredAndTargetsResizeTheWindow) {
     BOOL full = TRUE;
     ASSERT_EQ(swapChain_->GetFullscreenState(&full, nullptr), S_OK);
     EXPECT_TRUE(full); // created with Windowed FALSE
+    // In full screen the window stands for the display: a new mode gives it the mode's size.
+    const DXGI_MODE_DESC display{120,
+                                 90,
+                                 {0, 0},
+                                 DXGI_FORMAT_R8G8B8A8_UNORM,
+                                 DXGI_MODE_SCANLINE_ORDER_UNSPECIFIED,
+                                 DXGI_MODE_SCALING_UNSPECIFIED};
+    ASSERT_EQ(swapChain_->ResizeTarget(&display), S_OK);
+    int fullW = 0, fullH = 0;
+    SDL_GetWindowSize(window_, &fullW, &fullH);
+    EXPECT_EQ(fullW, 120);
+    EXPECT_EQ(fullH, 90);
     ASSERT_EQ(swapChain_->SetFullscreenState(FALSE, nullptr), S_OK);
     ASSERT_EQ(swapChain_->GetFullscreenState(&full, nullptr), S_OK);
     EXPECT_FALSE(full);

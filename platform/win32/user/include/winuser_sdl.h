@@ -8,6 +8,8 @@
 
 // Keys, mouse motion (client coordinates), left and right buttons, the wheel and focus changes.
 // Returns false for an event that has no such message (the middle button, unknown keys, ...).
+// Translating is reading the event: GetKeyState then answers from the key and button events read
+// so far, as the platform's thread key state follows the messages the thread reads.
 bool TranslateSDLEventToMessage(const SDL_Event& event, MSG* message);
 
 // The virtual key of an SDL scancode as WM_KEYDOWN carries it (the shift, control and alt keys give

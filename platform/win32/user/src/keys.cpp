@@ -2,7 +2,6 @@
 
 #include <winuser_sdl.h>
 
-#include <SDL_keyboard.h>
 #include <SDL_mouse.h>
 
 namespace win32user {
@@ -86,25 +85,51 @@ bool FakeKeyDown(const FakeInput& fake, int vk) {
     }
 }
 
-bool RealKeyDown(int vk) {
-    const Uint32 buttons = SDL_GetMouseState(nullptr, nullptr);
+bool ReadKeyDown(const ReadInput& read, int vk) {
     switch (vk) {
     case VK_LBUTTON:
-        return (buttons & SDL_BUTTON(SDL_BUTTON_LEFT)) != 0;
+        return (read.buttons & SDL_BUTTON(SDL_BUTTON_LEFT)) != 0;
     case VK_RBUTTON:
-        return (buttons & SDL_BUTTON(SDL_BUTTON_RIGHT)) != 0;
+        return (read.buttons & SDL_BUTTON(SDL_BUTTON_RIGHT)) != 0;
     case VK_MBUTTON:
-        return (buttons & SDL_BUTTON(SDL_BUTTON_MIDDLE)) != 0;
+        return (read.buttons & SDL_BUTTON(SDL_BUTTON_MIDDLE)) != 0;
     default:
         break;
     }
     const KeyScancodes codes = ScancodesOf(vk);
     if (codes.first == SDL_SCANCODE_UNKNOWN) return false;
-    const Uint8* state = SDL_GetKeyboardState(nullptr);
-    return state[codes.first] || (codes.second != SDL_SCANCODE_UNKNOWN && state[codes.second]);
+    return read.scancodes[codes.first] ||
+           (codes.second != SDL_SCANCODE_UNKNOWN && read.scancodes[codes.second]);
 }
 
 } // namespace
+
+void NoteInputEvent(const SDL_Event& event) {
+    std::lock_guard<std::mutex> lock(StateMutex());
+    ReadInput& read = Read();
+    switch (event.type) {
+    case SDL_KEYDOWN:
+    case SDL_KEYUP: {
+        const SDL_Scancode code = event.key.keysym.scancode;
+        if (code > SDL_SCANCODE_UNKNOWN && code < SDL_NUM_SCANCODES)
+            read.scancodes[static_cast<std::size_t>(code)] = event.type == SDL_KEYDOWN;
+        break;
+    }
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP: {
+        if (event.button.button < 1 || event.button.button > 32) break;
+        const Uint32 mask = SDL_BUTTON(event.button.button);
+        if (event.type == SDL_MOUSEBUTTONDOWN)
+            read.buttons |= mask;
+        else
+            read.buttons &= ~mask;
+        break;
+    }
+    default:
+        break;
+    }
+}
+
 } // namespace win32user
 
 SHORT GetKeyState(int virtualKey) {
@@ -113,7 +138,7 @@ SHORT GetKeyState(int virtualKey) {
     bool down;
     {
         std::lock_guard<std::mutex> lock(StateMutex());
-        down = Fake().active ? FakeKeyDown(Fake(), virtualKey) : RealKeyDown(virtualKey);
+        down = Fake().active ? FakeKeyDown(Fake(), virtualKey) : ReadKeyDown(Read(), virtualKey);
     }
     // The platform answers 0xFF80 for a key that is down: only the sign is meaningful.
     return down ? static_cast<SHORT>(-128) : 0;

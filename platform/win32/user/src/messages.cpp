@@ -1,3 +1,5 @@
+#include "user_state.h"
+
 #include <winuser_sdl.h>
 
 #include <SDL_video.h>
@@ -13,6 +15,8 @@ LPARAM PointParam(Sint32 x, Sint32 y) {
 
 bool TranslateSDLEventToMessage(const SDL_Event& event, MSG* message) {
     if (!message) return false;
+    // Reading a key or button message is what moves the thread's key state.
+    win32user::NoteInputEvent(event);
     MSG out{};
     out.time = event.common.timestamp;
     switch (event.type) {

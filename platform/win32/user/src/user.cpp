@@ -18,6 +18,11 @@ FakeInput& Fake() {
     return fake;
 }
 
+ReadInput& Read() {
+    static ReadInput read;
+    return read;
+}
+
 namespace {
 
 struct CursorState {

@@ -173,6 +173,51 @@ TEST(WindowMessages, KeysBecomeVirtualKeyMessages) {
     EXPECT_FALSE(TranslateSDLEventToMessage(Key(SDL_KEYDOWN, SDL_SCANCODE_A), nullptr));
 }
 
+// Without a keyboard device (the offscreen driver), events pushed into SDL's queue are the only
+// input: once read, they must move the key state as a player's keys do.
+TEST(WindowMessages, TheKeyStateFollowsTheKeyAndButtonEventsRead) {
+    win32usertest::UseRealInput();
+    MSG message{};
+    ASSERT_TRUE(TranslateSDLEventToMessage(Key(SDL_KEYDOWN, SDL_SCANCODE_KP_ENTER), &message));
+    EXPECT_LT(GetKeyState(VK_RETURN), 0) << "either Enter key";
+    ASSERT_TRUE(TranslateSDLEventToMessage(Key(SDL_KEYDOWN, SDL_SCANCODE_LSHIFT), &message));
+    EXPECT_LT(GetKeyState(VK_SHIFT), 0);
+    EXPECT_LT(GetKeyState(VK_LSHIFT), 0);
+    EXPECT_EQ(GetKeyState(VK_RSHIFT), 0);
+    ASSERT_TRUE(TranslateSDLEventToMessage(Key(SDL_KEYUP, SDL_SCANCODE_KP_ENTER), &message));
+    ASSERT_TRUE(TranslateSDLEventToMessage(Key(SDL_KEYUP, SDL_SCANCODE_LSHIFT), &message));
+    EXPECT_EQ(GetKeyState(VK_RETURN), 0);
+    EXPECT_EQ(GetKeyState(VK_SHIFT), 0);
+    // An event nobody read (no message to read it into) leaves the state alone.
+    EXPECT_FALSE(TranslateSDLEventToMessage(Key(SDL_KEYDOWN, SDL_SCANCODE_W), nullptr));
+    EXPECT_EQ(GetKeyState('W'), 0);
+
+    SDL_Event button{};
+    button.type = SDL_MOUSEBUTTONDOWN;
+    for (Uint8 b : {Uint8(SDL_BUTTON_LEFT), Uint8(SDL_BUTTON_MIDDLE)}) {
+        button.button.button = b;
+        TranslateSDLEventToMessage(button, &message);
+    }
+    EXPECT_LT(GetKeyState(VK_LBUTTON), 0);
+    EXPECT_LT(GetKeyState(VK_MBUTTON), 0) << "a button without a message still counts";
+    EXPECT_EQ(GetKeyState(VK_RBUTTON), 0);
+    button.type = SDL_MOUSEBUTTONUP;
+    for (Uint8 b : {Uint8(SDL_BUTTON_LEFT), Uint8(SDL_BUTTON_MIDDLE)}) {
+        button.button.button = b;
+        TranslateSDLEventToMessage(button, &message);
+    }
+    EXPECT_EQ(GetKeyState(VK_LBUTTON), 0);
+    EXPECT_EQ(GetKeyState(VK_MBUTTON), 0);
+
+    // Fake input hides the read state while it is on.
+    ASSERT_TRUE(TranslateSDLEventToMessage(Key(SDL_KEYDOWN, SDL_SCANCODE_W), &message));
+    win32usertest::UseFakeInput();
+    EXPECT_EQ(GetKeyState('W'), 0);
+    win32usertest::UseRealInput();
+    EXPECT_LT(GetKeyState('W'), 0);
+    ASSERT_TRUE(TranslateSDLEventToMessage(Key(SDL_KEYUP, SDL_SCANCODE_W), &message));
+}
+
 TEST(WindowMessages, MouseEventsCarrySignedClientCoordinatesAndWheelSteps) {
     SDL_Event motion{};
     motion.type = SDL_MOUSEMOTION;
