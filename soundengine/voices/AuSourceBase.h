@@ -34,7 +34,7 @@ public:
     // Advances without audio; `frames` comes back as the frames skipped. 17 at the end, else 45.
     AURESULT TimeSkip(u32& frames) noexcept;
     // 0 from the beginning, 1 from the elapsed time (seeking when `useSeek`), 2 resume.
-    AURESULT VirtualOff(u32 behavior, bool useSeek) noexcept;
+    virtual AURESULT VirtualOff(u32 behavior, bool useSeek) noexcept;
     // Milliseconds; 0 for an infinite loop.
     f32 GetDuration() const noexcept;
     // Attenuation in dB at the position less the frames still buffered downstream.
@@ -58,7 +58,8 @@ protected:
     // Parses the header and checks it for a codec; writes the media format into the instance.
     AURESULT OpenMedia(u16 tag, u32 samplesPerBlock, u32 blockBytesPerChannel) noexcept;
     void FillBuffer(const void* data, u32 frames, AuPipelineBuffer& buffer) noexcept;
-    AURESULT OnLoopComplete(bool atEnd) noexcept;
+    // A codec that decodes ahead rewinds its decoder here.
+    virtual AURESULT OnLoopComplete(bool atEnd) noexcept;
     bool Looping() const { return m_uLoopCount != 1; }
     u32 Limit() const { return Looping() ? m_uLoopEnd + 1 : m_uTotalSamples; }
 

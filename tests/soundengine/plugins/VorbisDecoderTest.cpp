@@ -1,9 +1,12 @@
 #include "VorbisTestSupport.h"
 
+#include "plugins/AuVorbisCodebookLibrary.h"
+
 #include <AuDefaultPoolTest.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -80,5 +83,137 @@ INSTANTIATE_TEST_SUITE_P(Configurations, VorbisSideBySideTest,
                          testing::Values(SideBySide{1, 48000, 0.2f}, SideBySide{2, 48000, 0.4f},
                                          SideBySide{2, 44100, -0.1f}, SideBySide{1, 22050, 0.0f},
                                          SideBySide{2, 32000, 1.0f}));
+
+struct SetupBytes {
+    vorbistest::MediaView view;
+    std::vector<u8> packet;
+};
+
+SetupBytes SetupOf(const vorbispack::Bytes& media) {
+    SetupBytes s;
+    s.view = vorbistest::View(media);
+    const u8* p = s.view.data + s.view.seekSize;
+    s.packet.assign(p + 2, p + 2 + (p[0] | p[1] << 8));
+    return s;
+}
+
+TEST_F(VorbisDecoderTest, OneSetupIdSharesOneEntry) {
+    const auto e = Make(2, 48000, 0.4f, 0.5);
+    const auto s = SetupOf(e.media);
+    const VorbisSetupInfo* first =
+        VorbisSetupCache::Get(s.view.setup, 2, s.packet.data(), u32(s.packet.size()));
+    ASSERT_NE(first, nullptr);
+    // The second user's packet is never parsed: garbage passes.
+    std::vector<u8> garbage(s.packet.size(), 0xA5);
+    EXPECT_EQ(VorbisSetupCache::Get(s.view.setup, 2, garbage.data(), u32(garbage.size())), first);
+    EXPECT_EQ(VorbisSetupCache::Count(), 1u);
+    // Another channel count under the same ID would index per-channel tables out of range.
+    EXPECT_EQ(VorbisSetupCache::Get(s.view.setup, 3, s.packet.data(), u32(s.packet.size())), nullptr);
+    VorbisSetupCache::Release(s.view.setup.uSetupId);
+    EXPECT_EQ(VorbisSetupCache::Count(), 1u);
+    VorbisSetupCache::Release(s.view.setup.uSetupId);
+    EXPECT_EQ(VorbisSetupCache::Count(), 0u);
+    EXPECT_EQ(Used(), m_usedAtStart);
+}
+
+TEST_F(VorbisDecoderTest, SetupRefusals) {
+    const auto e = Make(2, 48000, 0.4f, 0.5);
+    const auto s = SetupOf(e.media);
+    struct Case {
+        const char* name;
+        AuVorbisSetupParams params;
+        std::vector<u8> packet;
+    };
+    std::vector<Case> cases;
+    const auto with = [&](const char* name, auto edit) {
+        Case c{name, s.view.setup, s.packet};
+        edit(c);
+        cases.push_back(c);
+    };
+    with("memory one word short", [](Case& c) { c.params.uMemorySize -= 4; });
+    with("short block of 128", [](Case& c) { c.params.uShortExp = 7; });
+    with("long block of 8192", [](Case& c) { c.params.uLongExp = 13; });
+    with("short above long", [](Case& c) { c.params.uShortExp = 12, c.params.uLongExp = 11; });
+    // The first library index sits in bits 8 to 17.
+    with("library index at the library size", [](Case& c) {
+        const u32 index = g_uVorbisCodebookCount;
+        c.packet[1] = u8(index);
+        c.packet[2] = u8((c.packet[2] & ~3u) | (index >> 8));
+    });
+    with("library index 1023", [](Case& c) {
+        c.packet[1] = 0xFF;
+        c.packet[2] |= 3;
+    });
+    for (const std::size_t cut :
+         {std::size_t(0), std::size_t(1), std::size_t(3), s.packet.size() / 2, s.packet.size() - 1})
+        with("truncated", [cut](Case& c) { c.packet.resize(cut); });
+    for (const auto& c : cases) {
+        EXPECT_EQ(VorbisSetupCache::Get(c.params, 2, c.packet.data(), u32(c.packet.size())), nullptr)
+            << c.name;
+        EXPECT_EQ(VorbisSetupCache::Count(), 0u) << c.name;
+    }
+    EXPECT_EQ(Used(), m_usedAtStart);
+}
+
+TEST_F(VorbisDecoderTest, SkipDropsExactlyTheFirstSamples) {
+    const auto e = Make(1, 44100, 0.2f, 0.5);
+    const auto whole = EngineDecode(e.media);
+    for (const u32 skip : {1u, 100u, 1024u + 100u, 5000u}) {
+        const auto skipped = EngineDecode(e.media, 700, skip);
+        ASSERT_EQ(skipped.size() + skip, whole.size()) << skip;
+        EXPECT_TRUE(std::equal(skipped.begin(), skipped.end(), whole.begin() + skip)) << skip;
+    }
+}
+
+TEST_F(VorbisDecoderTest, ATrimLargerThanTheLastPacketEndsWithNoFrames) {
+    const auto e = Make(1, 48000, 0.2f, 0.5);
+    const auto v = vorbistest::View(e.media);
+    const auto s = SetupOf(e.media);
+    AuVorbisDecodeState st;
+    st.decoder.pSetup = VorbisSetupCache::Get(v.setup, 1, s.packet.data(), u32(s.packet.size()));
+    ASSERT_NE(st.decoder.pSetup, nullptr);
+    ASSERT_EQ(InitVorbisChannels(st.decoder, 1), 0);
+    // Two packets only: the first primes, the second is the last and trimmed away.
+    const u8* first = v.data + v.firstPacket;
+    const u32 twoPackets =
+        4 + (first[0] | first[1] << 8) +
+        (first[2 + (first[0] | first[1] << 8)] | first[3 + (first[0] | first[1] << 8)] << 8);
+    ResetVorbisDecoder(st.decoder, 0, 60000);
+    st.uStage = kVorbisStageDecoding;
+    st.bAllDataPresent = true;
+    st.uFramesWanted = 4096;
+    st.uBytesAvailable = twoPackets;
+    std::vector<i16> out(4096);
+    DecodeVorbisPackets(st, v.maxPacket, first, out.data());
+    EXPECT_EQ(st.uFramesProduced, 0u);
+    EXPECT_EQ(st.eStatus, AuResultNoMoreData);
+    EXPECT_EQ(st.uBytesConsumed, twoPackets);
+    FreeVorbisChannels(st.decoder);
+    VorbisSetupCache::Release(v.setup.uSetupId);
+}
+
+TEST_F(VorbisDecoderTest, PacketsCutShortDecodeWithoutReadingPastThem) {
+    const auto e = Make(2, 48000, 0.4f, 0.5);
+    const auto v = vorbistest::View(e.media);
+    const auto s = SetupOf(e.media);
+    AuVorbisPacketDecoder d;
+    d.pSetup = VorbisSetupCache::Get(v.setup, 2, s.packet.data(), u32(s.packet.size()));
+    ASSERT_NE(d.pSetup, nullptr);
+    ASSERT_EQ(InitVorbisChannels(d, 2), 0);
+    const u8* p = v.data + v.firstPacket;
+    std::vector<i16> out(8192);
+    for (int k = 0; k < 8; ++k) {
+        const u32 size = p[0] | p[1] << 8;
+        for (const u32 cut : {0u, 1u, 2u, size / 3, size / 2, size - 1}) {
+            // A heap copy of exactly the cut bytes: the sanitizer sees any read past them.
+            std::vector<u8> copy(p + 2, p + 2 + cut);
+            DecodeVorbisPacket(d, {copy.data(), cut, false});
+            OutputVorbisFrames(d, out.data(), 4096);
+        }
+        p += 2 + size;
+    }
+    FreeVorbisChannels(d);
+    VorbisSetupCache::Release(v.setup.uSetupId);
+}
 
 } // namespace

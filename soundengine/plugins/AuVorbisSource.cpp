@@ -1,0 +1,254 @@
+#include "plugins/AuVorbisSource.h"
+
+#include "voices/AuPlaybackInstance.h"
+
+#include <AU/MemoryMgr.h>
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+constexpr u32 kVorbisFmtBytes = 66;
+constexpr u16 kTagVorbis = 0xFFFF;
+
+u16 U16(const u8* p) {
+    return u16(p[0] | p[1] << 8);
+}
+u32 U32(const u8* p) {
+    return u32(p[0]) | u32(p[1]) << 8 | u32(p[2]) << 16 | u32(p[3]) << 24;
+}
+
+} // namespace
+
+AURESULT ReadVorbisHeader(const AuRiffChunk& fmt, AuWaveFormat& format, u32& totalSamples,
+                          AuVorbisHeader& h) {
+    if (fmt.uSize < kVorbisFmtBytes || !ReadWaveFormat(fmt, format)) return AuResultBadHeader;
+    if (format.uTag != kTagVorbis || format.uChannels == 0 || format.uChannels > kVorbisMaxChannels ||
+        format.uSampleRate == 0)
+        return AuResultBadHeader;
+    const u8* f = fmt.pData;
+    totalSamples = U32(f + 24);
+    h.uLoopStart = U32(f + 28);
+    h.uLoopEnd = U32(f + 32);
+    h.uLoopStartSkip = U16(f + 36);
+    h.uLoopEndTrim = U16(f + 38);
+    h.uSeekTableSize = U32(f + 40);
+    h.uFirstPacket = U32(f + 44);
+    h.uMaxPacket = U16(f + 48);
+    h.uEndTrim = U16(f + 50);
+    h.setup = {U32(f + 60), U32(f + 52), f[64], f[65]};
+    return h.uMaxPacket ? AuResultSuccess : AuResultBadHeader;
+}
+
+AURESULT VorbisSeekTableLookup(const u8* table, u32 tableSize, u32 firstPacket, u32 t, u32& reached,
+                               u32& offset) noexcept {
+    if (t == 0) {
+        reached = 0;
+        offset = firstPacket;
+        return AuResultSuccess;
+    }
+    if (!table || tableSize < 4) {
+        reached = 0;
+        offset = 0;
+        return AuResultFail;
+    }
+    u32 samples = 0, bytes = 0, passed = 0;
+    for (u32 at = 0; at + 4 <= tableSize; at += 4, ++passed) {
+        const u32 stepSamples = U16(table + at);
+        if (samples + stepSamples > t) break;
+        samples += stepSamples;
+        bytes += U16(table + at + 2);
+    }
+    reached = passed ? samples : 0;
+    offset = passed ? tableSize + bytes : firstPacket;
+    return AuResultSuccess;
+}
+
+CAuVorbisBankSource::~CAuVorbisBankSource() {
+    FreeAll();
+}
+
+void CAuVorbisBankSource::FreeAll() noexcept {
+    ReleaseBuffer();
+    FreeVorbisChannels(m_state.decoder);
+    if (m_pSeekTable) AU::MemoryMgr::Free(g_LEngineDefaultPoolId, m_pSeekTable);
+    m_pSeekTable = nullptr;
+    if (m_bSetupHeld) VorbisSetupCache::Release(m_header.setup.uSetupId);
+    m_bSetupHeld = false;
+    m_state.decoder.pSetup = nullptr;
+}
+
+void CAuVorbisBankSource::Reset(u32 skip) noexcept {
+    ResetVorbisDecoder(m_state.decoder, u16(skip), Trim());
+    // A pass that ended left the stage at 4: every reset decodes again.
+    m_state.uStage = kVorbisStageDecoding;
+}
+
+AURESULT CAuVorbisBankSource::StartStream() noexcept {
+    if (!m_pMedia) return AuResultFail;
+    FreeAll();
+    AuRiffChunk fmt;
+    const AURESULT parsed = ParseRiffHeader(m_pMedia, m_uMediaSize, fmt, &m_cues, m_uLoopStart, m_uLoopEnd,
+                                            m_uDataSize, m_uDataOffset, &m_analysis, nullptr);
+    if (parsed != AuResultSuccess) return parsed;
+    AuVorbisHeader& h = m_header;
+    const AURESULT header = ReadVorbisHeader(fmt, m_format, m_uTotalSamples, h);
+    if (header != AuResultSuccess) return header;
+    if (u64{m_uDataOffset} + m_uDataSize != m_uMediaSize || m_uTotalSamples == 0) return AuResultFail;
+    m_uSampleRate = m_format.uSampleRate;
+    m_pDataStart = m_pMedia + m_uDataOffset;
+
+    // Every offset is checked against the data before it is used.
+    if (h.uSeekTableSize > m_uDataSize || m_uDataSize - h.uSeekTableSize < 2) return AuResultBadHeader;
+    const u32 setupSize = U16(m_pDataStart + h.uSeekTableSize);
+    if (u64{h.uSeekTableSize} + 2 + setupSize > m_uDataSize ||
+        h.uFirstPacket != h.uSeekTableSize + 2 + setupSize)
+        return AuResultBadHeader;
+    // The byte loop fields count from the end of the seek table; both 0 mean the whole media.
+    const u32 afterTable = m_uDataSize - h.uSeekTableSize;
+    if (h.uLoopStart == 0 && h.uLoopEnd == 0) {
+        h.uLoopStart = 2 + setupSize;
+        h.uLoopEnd = afterTable;
+        h.uLoopStartSkip = 0;
+        h.uLoopEndTrim = h.uEndTrim;
+    }
+    if (h.uLoopStart < 2 + setupSize || h.uLoopEnd <= h.uLoopStart || h.uLoopEnd > afterTable)
+        return AuResultFail;
+    // The sample loop points ("smpl", else the whole media) against the total.
+    if (m_uLoopEnd == 0 || m_uLoopCount == 1) m_uLoopEnd = m_uTotalSamples - 1;
+    if (m_uLoopEnd < m_uLoopStart || m_uLoopEnd >= m_uTotalSamples) return AuResultFail;
+
+    u32 mask = m_format.uChannelMask;
+    m_config = AuChannelConfig(m_format.uChannels | (mask ? 1u << 8 : 0u) | mask << 12);
+    CAuPlaybackInstance::MediaFormat format;
+    format.uSampleRate = m_uSampleRate;
+    format.config = m_config;
+    format.uBits = 16 | (u32(m_format.uChannels) * 2) << 6;
+    m_pInstance->SetMediaFormat(format);
+
+    m_state = AuVorbisDecodeState{};
+    m_state.config = m_config;
+    m_state.uStage = kVorbisStageSeekTable;
+    if (h.uSeekTableSize) {
+        m_pSeekTable = static_cast<u8*>(AU::MemoryMgr::Malloc(g_LEngineDefaultPoolId, h.uSeekTableSize));
+        if (!m_pSeekTable) return AuResultNoMemory;
+        std::memcpy(m_pSeekTable, m_pDataStart, h.uSeekTableSize);
+    }
+    m_state.uStage = kVorbisStageSetup;
+    m_state.decoder.pSetup =
+        VorbisSetupCache::Get(h.setup, m_format.uChannels, m_pDataStart + h.uSeekTableSize + 2, setupSize);
+    if (!m_state.decoder.pSetup) return AuResultFail;
+    m_bSetupHeld = true;
+    if (InitVorbisChannels(m_state.decoder, m_format.uChannels) != 0) return AuResultFail;
+
+    m_pNextPacket = m_pDataStart + h.uFirstPacket;
+    m_uPosition = 0;
+    m_uLoopCount = m_pInstance->LoopCount();
+    // Reset at every start, seek or not: a decoder left as built would keep trim 0 and play the
+    // padding of the last packet past the total.
+    if (m_pInstance->SeekPending()) return Seek();
+    Reset(0);
+    return AuResultSuccess;
+}
+
+void CAuVorbisBankSource::StopStream() noexcept {
+    ReleaseBuffer();
+    FreeVorbisChannels(m_state.decoder);
+    if (m_pSeekTable) AU::MemoryMgr::Free(g_LEngineDefaultPoolId, m_pSeekTable);
+    m_pSeekTable = nullptr;
+    CAuSourceBase::StopStream();
+}
+
+void CAuVorbisBankSource::ReleaseBuffer() noexcept {
+    if (m_state.pOutput) AU::MemoryMgr::Free(g_LEngineDefaultPoolId, m_state.pOutput);
+    m_state.pOutput = nullptr;
+}
+
+void CAuVorbisBankSource::GetBuffer(AuPipelineBuffer& buffer) noexcept {
+    const u32 channels = m_format.uChannels;
+    if (!m_state.pOutput)
+        m_state.pOutput = static_cast<i16*>(AU::MemoryMgr::Malign(
+            g_LEngineDefaultPoolId, u32(buffer.uMaxFrames) * channels * sizeof(i16), 16));
+    if (!m_state.pOutput || !m_state.decoder.pBlock) {
+        buffer.uValidFrames = 0;
+        buffer.eState = AuResultFail;
+        return;
+    }
+    const u8* end = m_uLoopCount == 1 ? m_pDataStart + m_uDataSize
+                                      : m_pDataStart + m_header.uSeekTableSize + m_header.uLoopEnd;
+    m_state.uFramesWanted = buffer.uMaxFrames;
+    m_state.uBytesAvailable = m_pNextPacket < end ? u32(end - m_pNextPacket) : 0;
+    m_state.bAllDataPresent = true;
+    DecodeVorbisPackets(m_state, m_header.uMaxPacket, m_pNextPacket, m_state.pOutput);
+    if (m_state.eStatus == AuResultFail) {
+        buffer.uValidFrames = 0;
+        buffer.eState = AuResultFail;
+        return;
+    }
+    m_pNextPacket += m_state.uBytesConsumed;
+    if (m_state.uFramesProduced == 0 && m_state.eStatus == AuResultNoMoreData) {
+        // The pass ran out of packets before the position reached its end (media whose sample
+        // and byte loop fields disagree): end the pass here instead of waiting for ever.
+        buffer.uValidFrames = 0;
+        if (Looping()) m_uPosition = m_uLoopStart;
+        buffer.eState = OnLoopComplete(!Looping());
+        return;
+    }
+    FillBuffer(m_state.pOutput, m_state.uFramesProduced, buffer);
+}
+
+AURESULT CAuVorbisBankSource::OnLoopComplete(bool atEnd) noexcept {
+    if (m_uLoopCount > 1) --m_uLoopCount;
+    if (atEnd) return AuResultNoMoreData;
+    m_pNextPacket = m_pDataStart + m_header.uSeekTableSize + m_header.uLoopStart;
+    Reset(m_header.uLoopStartSkip);
+    return AuResultDataReady;
+}
+
+AURESULT CAuVorbisBankSource::Seek() noexcept {
+    const u32 target = ComputeSeekPosition();
+    m_pInstance->ClearSeek();
+    if (target >= m_uTotalSamples) return AuResultFail;
+    u32 reached, offset;
+    if (VorbisSeekTableLookup(m_pSeekTable, m_header.uSeekTableSize, m_header.uFirstPacket, target, reached,
+                              offset) != AuResultSuccess)
+        return AuResultFail;
+    // The decoder drops the frames up to the target itself; the pitch node drops none.
+    m_pInstance->SetSourceFrameOffset(0);
+    m_pNextPacket = m_pDataStart + offset;
+    m_uPosition = target;
+    Reset(target - reached);
+    return AuResultSuccess;
+}
+
+AURESULT CAuVorbisBankSource::VirtualOff(u32 behavior, bool useSeek) noexcept {
+    if (behavior == 2) return AuResultSuccess;
+    if (behavior == 1 && useSeek) return Seek();
+    if (behavior == 0) {
+        m_uPosition = 0;
+        m_uLoopCount = m_pInstance->LoopCount();
+        m_pNextPacket = m_pDataStart + m_header.uFirstPacket;
+        Reset(0);
+        return AuResultSuccess;
+    }
+    // From the elapsed time: the step that holds the position, and the rest dropped so that the
+    // sound resumes exactly where it would have been.
+    u32 reached, offset;
+    if (VorbisSeekTableLookup(m_pSeekTable, m_header.uSeekTableSize, m_header.uFirstPacket, m_uPosition,
+                              reached, offset) != AuResultSuccess) {
+        m_uPosition = 0;
+        m_pNextPacket = m_pDataStart + m_header.uFirstPacket;
+        Reset(0);
+        return AuResultSuccess;
+    }
+    m_pNextPacket = m_pDataStart + offset;
+    Reset(m_uPosition - reached);
+    return AuResultSuccess;
+}
+
+void CAuVorbisBankSource::RelocateMedia(const u8* newBase, const u8* oldBase) noexcept {
+    if (m_pNextPacket) m_pNextPacket = newBase + (m_pNextPacket - oldBase);
+    if (m_pDataStart) m_pDataStart = newBase + (m_pDataStart - oldBase);
+    CAuSourceBase::RelocateMedia(newBase, oldBase);
+}

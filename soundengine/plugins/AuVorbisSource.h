@@ -1,0 +1,60 @@
+// The in-memory source of codec-4 media: the seek table, the compact set-up and size-prefixed
+// Vorbis packets in the "data" chunk, decoded on the audio thread as the pipeline pulls.
+#pragma once
+
+#include "plugins/AuVorbisDecoder.h"
+#include "voices/AuSourceBase.h"
+
+// The header fields of the 66-byte "fmt " from offset 28 on.
+struct AuVorbisHeader {
+    u32 uLoopStart; // bytes from the end of the seek table
+    u32 uLoopEnd;
+    u16 uLoopStartSkip;
+    u16 uLoopEndTrim;
+    u32 uSeekTableSize;
+    u32 uFirstPacket; // from the start of the data payload
+    u16 uMaxPacket;
+    u16 uEndTrim;
+    AuVorbisSetupParams setup;
+};
+
+// Checks a codec-4 format chunk: 7 when shorter than 66 bytes, another tag, channels outside
+// 1..8 or rate 0.
+AURESULT ReadVorbisHeader(const AuRiffChunk& fmt, AuWaveFormat& format, u32& totalSamples,
+                          AuVorbisHeader& header);
+
+// Target sample `t` to the step that holds it: the sample reached and the byte offset from the
+// start of the data payload. 2 for t > 0 without a seek table of at least one entry.
+AURESULT VorbisSeekTableLookup(const u8* table, u32 tableSize, u32 firstPacket, u32 t, u32& reached,
+                               u32& offset) noexcept;
+
+class CAuVorbisBankSource : public CAuSourceBase {
+public:
+    using CAuSourceBase::CAuSourceBase;
+    ~CAuVorbisBankSource() override;
+
+    AURESULT StartStream() noexcept override;
+    void StopStream() noexcept override;
+    void GetBuffer(AuPipelineBuffer& buffer) noexcept override;
+    void ReleaseBuffer() noexcept override;
+    AURESULT Seek() noexcept override;
+    AURESULT VirtualOff(u32 behavior, bool useSeek) noexcept override;
+    void RelocateMedia(const u8* newBase, const u8* oldBase) noexcept override;
+
+protected:
+    AURESULT OnLoopComplete(bool atEnd) noexcept override;
+
+private:
+    // The trim of the pass about to play: the end trim on the last pass.
+    u16 Trim() const { return m_uLoopCount == 1 ? m_header.uEndTrim : m_header.uLoopEndTrim; }
+    void Reset(u32 skip) noexcept;
+    void FreeAll() noexcept;
+
+    AuVorbisDecodeState m_state;
+    AuVorbisHeader m_header{};
+    u32 m_uSampleRate = 0;
+    u8* m_pSeekTable = nullptr;
+    const u8* m_pNextPacket = nullptr;
+    const u8* m_pDataStart = nullptr;
+    bool m_bSetupHeld = false;
+};

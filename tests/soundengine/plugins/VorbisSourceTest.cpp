@@ -1,0 +1,258 @@
+#include "VorbisTestSupport.h"
+
+#include "plugins/AuVorbisSource.h"
+#include "voices/AuPlaybackInstance.h"
+
+#include <AuDefaultPoolTest.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+using vorbispack::Bytes;
+using vorbistest::EngineDecode;
+using vorbistest::Make;
+using vorbistest::View;
+
+class VorbisSourceTest : public AuDefaultPoolTest {
+protected:
+    VorbisSourceTest() : AuDefaultPoolTest(32u << 20) {}
+    void SetUp() override {
+        AuDefaultPoolTest::SetUp();
+        g_LEngineDefaultPoolId = g_DefaultPoolId;
+    }
+    void TearDown() override {
+        EXPECT_EQ(VorbisSetupCache::Count(), 0u);
+        g_LEngineDefaultPoolId = -1;
+        AuDefaultPoolTest::TearDown();
+    }
+    static std::unique_ptr<CAuPlaybackInstance> Instance(u16 loopCount) {
+        AuPlaybackInstanceParams params;
+        params.key.playingID = 1;
+        auto instance = std::make_unique<CAuPlaybackInstance>(params);
+        instance->SetLoopCount(loopCount);
+        return instance;
+    }
+    struct Pass {
+        std::vector<i16> samples;
+        AURESULT state = AuResultDataReady;
+    };
+    static Pass Pull(CAuSourceBase& source, u16 maxFrames, u32 channels, u32 limit = 10000) {
+        Pass pass;
+        for (u32 n = 0; n < limit && (pass.state == AuResultDataReady || pass.state == AuResultNoDataReady);
+             ++n) {
+            AuPipelineBuffer buffer;
+            buffer.uMaxFrames = maxFrames;
+            source.GetBuffer(buffer);
+            pass.state = buffer.eState;
+            const i16* data = reinterpret_cast<const i16*>(buffer.pData);
+            if (buffer.eState == AuResultDataReady || buffer.eState == AuResultNoMoreData)
+                pass.samples.insert(pass.samples.end(), data, data + buffer.uValidFrames * channels);
+            buffer.FreeMarkers();
+            source.ReleaseBuffer();
+        }
+        return pass;
+    }
+    static std::vector<i16> Range(const std::vector<i16>& all, u32 from, u32 to, u32 channels) {
+        return std::vector<i16>(all.begin() + std::ptrdiff_t(from * channels),
+                                all.begin() + std::ptrdiff_t((to + 1) * channels));
+    }
+};
+
+TEST_F(VorbisSourceTest, AOneShotEndsExactlyAtItsTotal) {
+    const auto e = Make(2, 48000, 0.4f);
+    const auto whole = EngineDecode(e.media);
+    auto instance = Instance(1);
+    CAuVorbisBankSource source(instance.get(), e.media.data(), u32(e.media.size()));
+    ASSERT_EQ(source.StartStream(), AuResultSuccess);
+    EXPECT_EQ(instance->GetMediaFormat().uSampleRate, 48000u);
+    EXPECT_EQ(instance->GetMediaFormat().config.uWord, 0x3102u);
+    const Pass pass = Pull(source, 512, 2);
+    EXPECT_EQ(pass.state, AuResultNoMoreData);
+    EXPECT_EQ(pass.samples.size(), std::size_t(e.info.totalSamples) * 2);
+    EXPECT_EQ(pass.samples, whole);
+    EXPECT_EQ(source.Position(), e.info.totalSamples);
+    source.StopStream();
+}
+
+TEST_F(VorbisSourceTest, AWholeMediaLoopOfThreeGivesThreeCopies) {
+    const auto e = Make(1, 22050, 0.0f);
+    const auto whole = EngineDecode(e.media);
+    auto instance = Instance(3);
+    CAuVorbisBankSource source(instance.get(), e.media.data(), u32(e.media.size()));
+    ASSERT_EQ(source.StartStream(), AuResultSuccess);
+    const Pass pass = Pull(source, 300, 1);
+    EXPECT_EQ(pass.state, AuResultNoMoreData);
+    std::vector<i16> expected;
+    for (int i = 0; i < 3; ++i)
+        expected.insert(expected.end(), whole.begin(), whole.end());
+    EXPECT_EQ(pass.samples, expected);
+}
+
+TEST_F(VorbisSourceTest, ASamplerLoopPlaysToItsEndThenWholePasses) {
+    vorbispack::PackOptions loop;
+    loop.loop = true;
+    loop.loopStart = 10000;
+    loop.loopEnd = 70000;
+    const auto e = Make(2, 48000, 0.4f, 2.0, loop);
+    const auto whole = EngineDecode(e.media);
+    for (const u16 maxFrames : {u16(256), u16(1000)}) {
+        auto instance = Instance(3);
+        CAuVorbisBankSource source(instance.get(), e.media.data(), u32(e.media.size()));
+        ASSERT_EQ(source.StartStream(), AuResultSuccess);
+        const Pass pass = Pull(source, maxFrames, 2);
+        EXPECT_EQ(pass.state, AuResultNoMoreData);
+        std::vector<i16> expected = Range(whole, 0, 70000, 2);
+        const auto middle = Range(whole, 10000, 70000, 2);
+        const auto last = Range(whole, 10000, e.info.totalSamples - 1, 2);
+        expected.insert(expected.end(), middle.begin(), middle.end());
+        expected.insert(expected.end(), last.begin(), last.end());
+        ASSERT_EQ(pass.samples.size(), expected.size()) << maxFrames;
+        EXPECT_EQ(pass.samples, expected) << maxFrames;
+    }
+}
+
+TEST_F(VorbisSourceTest, SeeksGiveTheSamplesOfADecodeFromTheStart) {
+    const auto e = Make(2, 48000, 0.4f);
+    const auto whole = EngineDecode(e.media);
+    // Output and media rates are both 48 kHz: a millisecond is 48 samples.
+    for (const u32 ms : {0u, 1u, 60u, 1000u, 1999u}) {
+        auto instance = Instance(1);
+        instance->SeekTime(ms, false);
+        CAuVorbisBankSource source(instance.get(), e.media.data(), u32(e.media.size()));
+        ASSERT_EQ(source.StartStream(), AuResultSuccess) << ms;
+        EXPECT_EQ(source.Position(), ms * 48);
+        const Pass pass = Pull(source, 512, 2);
+        EXPECT_EQ(pass.state, AuResultNoMoreData);
+        EXPECT_EQ(pass.samples, Range(whole, ms * 48, e.info.totalSamples - 1, 2)) << ms;
+    }
+    auto instance = Instance(1);
+    instance->SeekTime(2000, false); // the total itself
+    CAuVorbisBankSource source(instance.get(), e.media.data(), u32(e.media.size()));
+    EXPECT_EQ(source.StartStream(), AuResultFail);
+}
+
+TEST_F(VorbisSourceTest, WithoutASeekTableOnlySampleZeroIsReached) {
+    vorbispack::PackOptions options;
+    options.stepSamples = 0xFFFFFFFF;
+    const auto e = Make(1, 48000, 0.2f, 0.5, options);
+    ASSERT_EQ(View(e.media).seekSize, 0u);
+    auto instance = Instance(1);
+    instance->SeekTime(0, false);
+    CAuVorbisBankSource atZero(instance.get(), e.media.data(), u32(e.media.size()));
+    EXPECT_EQ(atZero.StartStream(), AuResultSuccess);
+    instance->SeekTime(1, false);
+    CAuVorbisBankSource later(instance.get(), e.media.data(), u32(e.media.size()));
+    EXPECT_EQ(later.StartStream(), AuResultFail);
+}
+
+TEST(VorbisSeekTableTest, LookupTable) {
+    // Steps of {4096 samples, 1000 bytes}, {4096, 900}, {2048, 500}; first packet at 300.
+    const u8 table[] = {0x00, 0x10, 0xE8, 0x03, 0x00, 0x10, 0x84, 0x03, 0x00, 0x08, 0xF4, 0x01};
+    struct Case {
+        u32 t, reached, offset;
+    };
+    const Case cases[] = {{0, 0, 300},
+                          {1, 0, 300},
+                          {4095, 0, 300},
+                          {4096, 4096, 12 + 1000},
+                          {8191, 4096, 12 + 1000},
+                          {8192, 8192, 12 + 1900},
+                          {10240, 10240, 12 + 2400},
+                          {50000, 10240, 12 + 2400}};
+    for (const auto& c : cases) {
+        u32 reached = 99, offset = 99;
+        ASSERT_EQ(VorbisSeekTableLookup(table, sizeof table, 300, c.t, reached, offset), AuResultSuccess);
+        EXPECT_EQ(reached, c.reached) << c.t;
+        EXPECT_EQ(offset, c.offset) << c.t;
+    }
+    u32 reached, offset;
+    EXPECT_EQ(VorbisSeekTableLookup(table, 3, 300, 1, reached, offset), AuResultFail);
+    EXPECT_EQ(VorbisSeekTableLookup(nullptr, 0, 300, 0, reached, offset), AuResultSuccess);
+}
+
+void PutU16(Bytes& b, std::size_t at, std::uint16_t v) {
+    b[at] = std::uint8_t(v);
+    b[at + 1] = std::uint8_t(v >> 8);
+}
+void PutU32(Bytes& b, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        b[at + std::size_t(i)] = std::uint8_t(v >> (8 * i));
+}
+
+TEST_F(VorbisSourceTest, BadMediaTable) {
+    const auto e = Make(1, 22050, 0.0f, 0.5);
+    const auto v = View(e.media);
+    const std::size_t f = v.fmtOffset;
+    struct Case {
+        const char* name;
+        void (*edit)(Bytes&, const vorbistest::MediaView&);
+        AURESULT result;
+    };
+    const Case cases[] = {
+        {"tag", [](Bytes& b, const vorbistest::MediaView& m) { PutU16(b, m.fmtOffset, 0xFFFE); },
+         AuResultBadHeader},
+        {"channels 0", [](Bytes& b, const vorbistest::MediaView& m) { PutU16(b, m.fmtOffset + 2, 0); },
+         AuResultBadHeader},
+        {"channels 9", [](Bytes& b, const vorbistest::MediaView& m) { PutU16(b, m.fmtOffset + 2, 9); },
+         AuResultBadHeader},
+        {"rate 0", [](Bytes& b, const vorbistest::MediaView& m) { PutU32(b, m.fmtOffset + 4, 0); },
+         AuResultBadHeader},
+        {"seek table past the data",
+         [](Bytes& b, const vorbistest::MediaView& m) { PutU32(b, m.fmtOffset + 40, m.dataSize + 4); },
+         AuResultBadHeader},
+        {"set-up count past the data",
+         [](Bytes& b, const vorbistest::MediaView& m) { PutU16(b, m.dataOffset + m.seekSize, 0xFFFF); },
+         AuResultBadHeader},
+        {"first packet elsewhere",
+         [](Bytes& b, const vorbistest::MediaView& m) { PutU32(b, m.fmtOffset + 44, m.firstPacket + 2); },
+         AuResultBadHeader},
+        {"maximum packet 0", [](Bytes& b, const vorbistest::MediaView& m) { PutU16(b, m.fmtOffset + 48, 0); },
+         AuResultBadHeader},
+        {"loop end past the data",
+         [](Bytes& b, const vorbistest::MediaView& m) { PutU32(b, m.fmtOffset + 32, m.dataSize); },
+         AuResultFail},
+        {"loop end before its start",
+         [](Bytes& b, const vorbistest::MediaView& m) { PutU32(b, m.fmtOffset + 32, m.loopStart); },
+         AuResultFail},
+        {"trailing byte",
+         [](Bytes& b, const vorbistest::MediaView&) {
+             b.push_back(0);
+             PutU32(b, 4, std::uint32_t(b.size() - 8));
+         },
+         AuResultFail},
+        {"set-up memory too small",
+         [](Bytes& b, const vorbistest::MediaView& m) {
+             PutU32(b, m.fmtOffset + 52, m.setup.uMemorySize - 4);
+         },
+         AuResultFail},
+    };
+    for (const auto& c : cases) {
+        Bytes media = e.media;
+        c.edit(media, v);
+        auto instance = Instance(1);
+        CAuVorbisBankSource source(instance.get(), media.data(), u32(media.size()));
+        EXPECT_EQ(source.StartStream(), c.result) << c.name;
+    }
+    // The fmt chunk cut to 64 bytes.
+    Bytes shortFmt = e.media;
+    shortFmt.erase(shortFmt.begin() + std::ptrdiff_t(f + 64), shortFmt.begin() + std::ptrdiff_t(f + 66));
+    PutU32(shortFmt, f - 4, 64);
+    PutU32(shortFmt, 4, std::uint32_t(shortFmt.size() - 8));
+    auto instance = Instance(1);
+    CAuVorbisBankSource source(instance.get(), shortFmt.data(), u32(shortFmt.size()));
+    EXPECT_EQ(source.StartStream(), AuResultBadHeader);
+}
+
+TEST_F(VorbisSourceTest, APacketAboveTheMaximumSizeFailsTheBuffer) {
+    auto e = Make(1, 22050, 0.0f, 0.5);
+    PutU16(e.media, View(e.media).fmtOffset + 48, 4);
+    auto instance = Instance(1);
+    CAuVorbisBankSource source(instance.get(), e.media.data(), u32(e.media.size()));
+    ASSERT_EQ(source.StartStream(), AuResultSuccess);
+    EXPECT_EQ(Pull(source, 256, 1).state, AuResultFail);
+}
+
+} // namespace
