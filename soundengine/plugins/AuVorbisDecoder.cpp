@@ -27,18 +27,6 @@ u32 ILog(u32 v) {
 
 } // namespace
 
-struct AuVorbisCodebook {
-    u32 uDims;
-    u32 uEntries;
-    u8* pLengths; // 0: the entry has no codeword
-    u32* pCodes;  // codewords, bit-reversed so that they match the reader's order
-    u16* pFast;   // entry + 1 by the next kFastBits bits; 0 for a longer codeword
-    u32* pSlow;   // entries whose codewords are longer than kFastBits
-    u32 uSlowCount;
-    u32 uFastBits;
-    f32* pValues; // entries x dims; null without a lookup
-};
-
 struct AuVorbisFloor {
     u32 uPartitions;
     u8 classList[31];
@@ -358,7 +346,7 @@ bool BuildDecodeTables(AuVorbisCodebook& book, AuCarver& carver) {
     return true;
 }
 
-bool UnpackCodebook(AuVorbisCodebook& book, const AuVorbisCodebookEntry& entry, AuCarver& carver) {
+bool UnpackInto(AuVorbisCodebook& book, const AuVorbisCodebookEntry& entry, AuCarver& carver) {
     AuVorbisBitReader r;
     r.Init(entry.pBits, entry.uBytes);
     book.uDims = r.ReadBits(4);
@@ -553,7 +541,7 @@ bool ParseVorbisSetup(const AuVorbisSetupParams& params, u32 channels, AuVorbisB
     for (u32 i = 0; i < s->uCodebookCount; ++i) {
         const u32 index = r.ReadBits(10);
         if (index >= g_uVorbisCodebookCount || r.Eop()) return false;
-        if (!UnpackCodebook(s->pCodebooks[i], VorbisCodebookLibrary[index], carver)) return false;
+        if (!UnpackInto(s->pCodebooks[i], VorbisCodebookLibrary[index], carver)) return false;
     }
     s->uFloorCount = r.ReadBits(6) + 1;
     s->pFloors = carver.Take<AuVorbisFloor>(s->uFloorCount);
@@ -598,6 +586,15 @@ u32 VorbisSetupMemorySize(const u8* packet, u32 size, u32 channels, u32 shortExp
         if (ok) return used;
     }
     return 0;
+}
+
+bool UnpackVorbisCodebook(AuVorbisCodebook& book, const AuVorbisCodebookEntry& entry, u8* block, u32 capacity,
+                          u32& used) noexcept {
+    book = AuVorbisCodebook{};
+    AuCarver carver{block, 0, capacity};
+    const bool ok = UnpackInto(book, entry, carver);
+    used = carver.uUsed;
+    return ok;
 }
 
 // ---- set-up cache ----

@@ -31,6 +31,24 @@ struct AuVorbisBitReader {
 };
 
 struct VorbisSetupInfo;
+struct AuVorbisCodebookEntry;
+
+// One codebook unpacked from the library, its tables carved from the set-up block.
+struct AuVorbisCodebook {
+    u32 uDims;
+    u32 uEntries;
+    u8* pLengths; // 0: the entry has no codeword
+    u32* pCodes;  // codewords, bit-reversed so that they match the reader's order
+    u16* pFast;   // entry + 1 by the next bits; 0 for a longer codeword
+    u32* pSlow;   // entries whose codewords are longer than the fast table
+    u32 uSlowCount;
+    u32 uFastBits;
+    f32* pValues; // entries x dims; null without a lookup
+};
+
+// The compact codebook `entry` into `block`; false when it is malformed or does not fit.
+bool UnpackVorbisCodebook(AuVorbisCodebook& book, const AuVorbisCodebookEntry& entry, u8* block, u32 capacity,
+                          u32& used) noexcept;
 
 // What a media header says of its set-up.
 struct AuVorbisSetupParams {

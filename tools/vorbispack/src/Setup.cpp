@@ -238,6 +238,16 @@ bool ReadStandardSetup(const std::uint8_t* packet, std::size_t size, int channel
     return true;
 }
 
+std::vector<HarvestSetting> HarvestMatrix() {
+    // Every rate the encoder has tuned settings for, mono and stereo, qualities -0.1 to 1.0.
+    std::vector<HarvestSetting> matrix;
+    for (const long rate : {22050L, 32000L, 44100L, 48000L})
+        for (const int channels : {1, 2})
+            for (int q = -1; q <= 10; ++q)
+                matrix.push_back({rate, channels, float(q) / 10.0f});
+    return matrix;
+}
+
 std::vector<std::uint8_t> WriteCompactSetup(const StandardSetup& setup,
                                             const std::vector<std::uint16_t>& indices) {
     BitWriter w;

@@ -13,10 +13,7 @@
 
 namespace {
 
-constexpr long kRates[] = {22050, 32000, 44100, 48000};
-constexpr int kChannels[] = {1, 2};
-constexpr float kQualities[] = {-0.1f, 0.0f, 0.1f, 0.2f, 0.3f, 0.4f, 0.5f, 0.6f, 0.7f, 0.8f, 0.9f, 1.0f};
-
+// The set-up header the encoder writes for one setting.
 bool SetupPacket(long rate, int channels, float quality, std::vector<std::uint8_t>& out) {
     vorbis_info info;
     vorbis_info_init(&info);
@@ -45,25 +42,23 @@ int main(int argc, char** argv) {
     }
     std::vector<std::vector<std::uint8_t>> library;
     std::map<std::vector<std::uint8_t>, std::size_t> seen;
-    for (const long rate : kRates)
-        for (const int channels : kChannels)
-            for (const float quality : kQualities) {
-                std::vector<std::uint8_t> packet;
-                if (!SetupPacket(rate, channels, quality, packet)) {
-                    std::fprintf(stderr, "vorbisbooks: the encoder refuses %ld Hz, %d channels, q%.1f\n",
-                                 rate, channels, double(quality));
-                    return 1;
-                }
-                vorbispack::StandardSetup setup;
-                std::string error;
-                if (!vorbispack::ReadStandardSetup(packet.data(), packet.size(), channels, setup, error)) {
-                    std::fprintf(stderr, "vorbisbooks: %ld Hz, %d channels, q%.1f: %s\n", rate, channels,
-                                 double(quality), error.c_str());
-                    return 1;
-                }
-                for (auto& book : setup.compactBooks)
-                    if (seen.emplace(book, library.size()).second) library.push_back(book);
-            }
+    for (const auto [rate, channels, quality] : vorbispack::HarvestMatrix()) {
+        std::vector<std::uint8_t> packet;
+        if (!SetupPacket(rate, channels, quality, packet)) {
+            std::fprintf(stderr, "vorbisbooks: the encoder refuses %ld Hz, %d channels, q%.1f\n", rate,
+                         channels, double(quality));
+            return 1;
+        }
+        vorbispack::StandardSetup setup;
+        std::string error;
+        if (!vorbispack::ReadStandardSetup(packet.data(), packet.size(), channels, setup, error)) {
+            std::fprintf(stderr, "vorbisbooks: %ld Hz, %d channels, q%.1f: %s\n", rate, channels,
+                         double(quality), error.c_str());
+            return 1;
+        }
+        for (auto& book : setup.compactBooks)
+            if (seen.emplace(book, library.size()).second) library.push_back(book);
+    }
     if (library.size() > vorbispack::kMaxLibraryBooks) {
         std::fprintf(stderr, "vorbisbooks: %zu codebooks, more than the %zu an index can name\n",
                      library.size(), vorbispack::kMaxLibraryBooks);

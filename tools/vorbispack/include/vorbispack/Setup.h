@@ -63,6 +63,14 @@ bool ReadStandardSetup(const std::uint8_t* packet, std::size_t size, int channel
 std::vector<std::uint8_t> WriteCompactSetup(const StandardSetup& setup,
                                             const std::vector<std::uint16_t>& indices);
 
+// The encoder settings whose set-ups make the codebook library, in harvesting order.
+struct HarvestSetting {
+    long rate;
+    int channels;
+    float quality;
+};
+std::vector<HarvestSetting> HarvestMatrix();
+
 // The 10-bit index field bounds the library.
 constexpr std::size_t kMaxLibraryBooks = 599;
 
