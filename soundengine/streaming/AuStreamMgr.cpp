@@ -76,6 +76,19 @@ public:
         return Create(0, fileName, flags, openMode, stream, syncOpen);
     }
 
+    // Automatic streams are not built in this engine yet: every request is refused.
+    AURESULT CreateAuto(u32, AuFileOpenFlags*, const AuAutoStmHeuristics&, AuAutoStmBufSettings*,
+                        AU::IAuAutoStream*& stream, bool) override {
+        stream = nullptr;
+        return AuResultFail;
+    }
+
+    AURESULT CreateAuto(const wchar_t* fileName, AuFileOpenFlags*, const AuAutoStmHeuristics&,
+                        AuAutoStmBufSettings*, AU::IAuAutoStream*& stream, bool) override {
+        stream = nullptr;
+        return fileName ? AuResultFail : AuResultInvalidParameter;
+    }
+
 private:
     AURESULT Create(u32 fileID, const wchar_t* fileName, AuFileOpenFlags* flags, AuOpenMode openMode,
                     AU::IAuStdStream*& out, bool syncOpen) {

@@ -9,6 +9,7 @@
 #include "parameters/AuKeyedParamIds.h"
 #include "parameters/AuRTPCKey.h"
 #include "parameters/AuRTPCSubscriber.h"
+#include "voices/AuSourceMedia.h"
 
 #include <AU/AuChannelConfig.h>
 #include <AU/AuTypes.h>
@@ -262,6 +263,9 @@ public:
         AuChannelConfig config;
         u32 uBits = 0; // bits per sample in bits 0-5, block align in bits 6-15
     };
+    // The instance's source as the voices read it, filled by the instance's creator.
+    void SetSourceMedia(const AuSourceMedia& media) { m_sourceMedia = media; }
+    const AuSourceMedia& GetSourceMedia() const { return m_sourceMedia; }
     void SetMediaFormat(const MediaFormat& format) { m_mediaFormat = format; }
     const MediaFormat& GetMediaFormat() const { return m_mediaFormat; }
     void SetSourceFrameOffset(u32 frames) { m_uSourceFrameOffset = frames; }
@@ -416,6 +420,7 @@ private:
     IAuInstanceLimiter* m_pNodeLimiter = nullptr;
     IAuInstanceLimiter* m_pBusLimiter = nullptr;
     MediaFormat m_mediaFormat;
+    AuSourceMedia m_sourceMedia;
     u32 m_uSourceFrameOffset = 0;
     u32 m_uCallbackFlags = 0;
 };

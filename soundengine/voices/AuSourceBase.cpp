@@ -63,10 +63,19 @@ void CAuSourceBase::StopStream() noexcept {
 
 AURESULT CAuSourceBase::OpenMedia(u16 tag, u32 samplesPerBlock, u32 blockBytesPerChannel) noexcept {
     if (!m_pMedia) return AuResultFail;
+    const AURESULT result =
+        ReadHeader(m_pMedia, m_uMediaSize, true, tag, samplesPerBlock, blockBytesPerChannel);
+    if (result != AuResultSuccess) return result == AuResultTruncatedChunk ? AuResultBadHeader : result;
+    return m_pInstance->SeekPending() ? Seek() : AuResultSuccess;
+}
+
+AURESULT CAuSourceBase::ReadHeader(const u8* header, u32 size, bool wholeMedia, u16 tag, u32 samplesPerBlock,
+                                   u32 blockBytesPerChannel) noexcept {
     AuRiffChunk fmt;
-    if (ParseRiffHeader(m_pMedia, m_uMediaSize, fmt, &m_cues, m_uLoopStart, m_uLoopEnd, m_uDataSize,
-                        m_uDataOffset, &m_analysis, nullptr) != AuResultSuccess)
-        return AuResultBadHeader;
+    const AURESULT parsed = ParseRiffHeader(header, size, fmt, &m_cues, m_uLoopStart, m_uLoopEnd, m_uDataSize,
+                                            m_uDataOffset, &m_analysis, nullptr);
+    // A header cut short is told apart: a stream may bring the rest.
+    if (parsed != AuResultSuccess) return parsed == AuResultTruncatedChunk ? parsed : AuResultBadHeader;
     // Zero channels, rate or block align would divide by zero further on; other sample widths
     // would be read with the wrong layout.
     if (!ReadWaveFormat(fmt, m_format) || m_format.uTag != tag || m_format.uChannels == 0 ||
@@ -75,7 +84,7 @@ AURESULT CAuSourceBase::OpenMedia(u16 tag, u32 samplesPerBlock, u32 blockBytesPe
         return AuResultBadHeader;
     // A partial ADPCM block would be decoded from bytes past the media.
     if (samplesPerBlock > 1 && m_uDataSize % m_format.uBlockAlign) return AuResultBadHeader;
-    if (u64{m_uDataOffset} + m_uDataSize != m_uMediaSize) return AuResultFail;
+    if (wholeMedia && u64{m_uDataOffset} + m_uDataSize != size) return AuResultFail;
     const u64 total = u64{m_uDataSize} / m_format.uBlockAlign * samplesPerBlock;
     if (total == 0 || total > UINT32_MAX) return AuResultFail;
     m_uTotalSamples = u32(total);
@@ -96,7 +105,7 @@ AURESULT CAuSourceBase::OpenMedia(u16 tag, u32 samplesPerBlock, u32 blockBytesPe
     format.uBits = 16 | (u32(m_format.uChannels) * 2) << 6;
     m_pInstance->SetMediaFormat(format);
     m_uPosition = 0;
-    return m_pInstance->SeekPending() ? Seek() : AuResultSuccess;
+    return AuResultSuccess;
 }
 
 void CAuSourceBase::ResolveLoop(u32 p, u32 start, u32 end, u16 count, u32& position,

@@ -32,9 +32,15 @@ public:
     virtual void ReleaseBuffer() noexcept {}
     virtual AURESULT Seek() noexcept;
     // Advances without audio; `frames` comes back as the frames skipped. 17 at the end, else 45.
+    // The markers passed over are notified, and the position reported when the instance asks.
     AURESULT TimeSkip(u32& frames) noexcept;
-    // 0 from the beginning, 1 from the elapsed time (seeking when `useSeek`), 2 resume.
+    // The voice goes virtual: 0 to come back from the beginning, 1 from the elapsed time, 2 resume.
+    virtual void VirtualOn(u32 /*behavior*/) noexcept {}
+    // Back from virtual with the behaviour of VirtualOn (seeking when 1 and `useSeek`).
     virtual AURESULT VirtualOff(u32 behavior, bool useSeek) noexcept;
+    // The current pass is the last.
+    virtual void StopLooping() noexcept { m_uLoopCount = 1; }
+    bool HasAnalysisData() const noexcept { return m_analysis.pData != nullptr; }
     // Milliseconds; 0 for an infinite loop.
     f32 GetDuration() const noexcept;
     // Attenuation in dB at the position less the frames still buffered downstream.
@@ -55,10 +61,14 @@ public:
     const CAuCuePointList& Cues() const { return m_cues; }
 
 protected:
-    // Parses the header and checks it for a codec; writes the media format into the instance.
+    // Parses a header and checks it for a codec; writes the media format into the instance.
+    // `wholeMedia`: the header's bytes are the whole media, which must end with the data.
+    AURESULT ReadHeader(const u8* header, u32 size, bool wholeMedia, u16 tag, u32 samplesPerBlock,
+                        u32 blockBytesPerChannel) noexcept;
+    // ReadHeader over the media in memory, then a pending seek.
     AURESULT OpenMedia(u16 tag, u32 samplesPerBlock, u32 blockBytesPerChannel) noexcept;
     void FillBuffer(const void* data, u32 frames, AuPipelineBuffer& buffer) noexcept;
-    // A codec that decodes ahead rewinds its decoder here.
+    // 17 at the end, else 45; one pass fewer to play. A codec that decodes ahead rewinds its decoder here.
     virtual AURESULT OnLoopComplete(bool atEnd) noexcept;
     bool Looping() const { return m_uLoopCount != 1; }
     u32 Limit() const { return Looping() ? m_uLoopEnd + 1 : m_uTotalSamples; }

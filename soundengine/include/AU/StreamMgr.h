@@ -52,10 +52,10 @@ constexpr u32 AU_FILE_TYPE_RAW_PATH = 201;
 
 struct AuFileOpenFlags {
     u32 uOrigin;
-    u32 uFileType; // 0 for banks, non-zero for streamed media
+    u32 uFileType; // 0 for banks; a streamed media's codec (1 PCM, 2 IMA ADPCM, 4 Vorbis)
     u32 uCustomParamSize;
     void* pCustomParam;
-    bool bIsLanguageSpecific;
+    bool bIsLanguageSpecific; // looked for under the current language's folder
     bool bReserved;
     bool bIsAutomaticStream; // written by the stream manager before the resolver sees the flags
     u32 uCacheID;            // AU_NO_CACHE_ID for none

@@ -56,6 +56,25 @@ TEST_F(StreamMgrTest, SecondCreateReturnsTheFirstAndDestroyEndsThePool) {
     EXPECT_EQ(AU::MemoryMgr::CheckPoolId(pool), AuResultInvalidPool);
 }
 
+TEST_F(StreamMgrTest, AutomaticStreamsAreRefusedWithoutOpeningAnything) {
+    FakeIO io;
+    io.AddFile(7, std::vector<u8>(100, 1));
+    AU::StreamMgr::SetFileLocationResolver(&io);
+    AuFileOpenFlags flags{AU_FILE_ORIGIN_ENGINE, 1, 0, nullptr, false, false, false, AU_NO_CACHE_ID, 0};
+    const AuAutoStmHeuristics heuristics{1.0f, 0, 0, 0, 50};
+    AU::IAuAutoStream* stream = reinterpret_cast<AU::IAuAutoStream*>(&flags);
+    EXPECT_EQ(m_pStreamMgr->CreateAuto(7, &flags, heuristics, nullptr, stream, true), AuResultFail);
+    EXPECT_EQ(stream, nullptr);
+    stream = reinterpret_cast<AU::IAuAutoStream*>(&flags);
+    EXPECT_EQ(m_pStreamMgr->CreateAuto(L"7.aum", &flags, heuristics, nullptr, stream, true), AuResultFail);
+    EXPECT_EQ(stream, nullptr);
+    EXPECT_EQ(m_pStreamMgr->CreateAuto(static_cast<const wchar_t*>(nullptr), &flags, heuristics, nullptr,
+                                       stream, true),
+              AuResultInvalidParameter);
+    EXPECT_EQ(io.OpenCount(), 0);
+    AU::StreamMgr::SetFileLocationResolver(nullptr);
+}
+
 TEST_F(StreamMgrTest, CurrentLanguageTable) {
     ASSERT_EQ(AU::StreamMgr::SetCurrentLanguage(L"English(US)"), AuResultSuccess);
     const std::wstring thirtyOne(31, L'a');
