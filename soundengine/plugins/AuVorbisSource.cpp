@@ -41,6 +41,34 @@ AURESULT ReadVorbisHeader(const AuRiffChunk& fmt, AuWaveFormat& format, u32& tot
     return h.uMaxPacket ? AuResultSuccess : AuResultBadHeader;
 }
 
+AURESULT CheckVorbisHeader(const AuRiffChunk& fmt, const u8* data, u32 dataSize, u16 loopCount,
+                           AuWaveFormat& format, u32& total, u32& loopStart, u32& loopEnd,
+                           AuVorbisHeader& h) {
+    const AURESULT header = ReadVorbisHeader(fmt, format, total, h);
+    if (header != AuResultSuccess) return header;
+    if (total == 0) return AuResultFail;
+    // Every offset is checked against the data before it is used.
+    if (h.uSeekTableSize > dataSize || dataSize - h.uSeekTableSize < 2 ||
+        h.uFirstPacket < h.uSeekTableSize + 2 || h.uFirstPacket > dataSize)
+        return AuResultBadHeader;
+    if (data && h.uFirstPacket != h.uSeekTableSize + 2 + U16(data + h.uSeekTableSize))
+        return AuResultBadHeader;
+    // The byte loop fields count from the end of the seek table; both 0 mean the whole media.
+    const u32 afterTable = dataSize - h.uSeekTableSize;
+    const u32 firstPacket = h.uFirstPacket - h.uSeekTableSize;
+    if (h.uLoopStart == 0 && h.uLoopEnd == 0) {
+        h.uLoopStart = firstPacket;
+        h.uLoopEnd = afterTable;
+        h.uLoopStartSkip = 0;
+        h.uLoopEndTrim = h.uEndTrim;
+    }
+    if (h.uLoopStart < firstPacket || h.uLoopEnd <= h.uLoopStart || h.uLoopEnd > afterTable)
+        return AuResultFail;
+    if (loopEnd == 0 || loopCount == 1) loopEnd = total - 1;
+    if (loopEnd < loopStart || loopEnd >= total) return AuResultFail;
+    return AuResultSuccess;
+}
+
 AURESULT VorbisSeekTableLookup(const u8* table, u32 tableSize, u32 firstPacket, u32 t, u32& reached,
                                u32& offset) noexcept {
     if (t == 0) {
@@ -92,32 +120,15 @@ AURESULT CAuVorbisBankSource::StartStream() noexcept {
     const AURESULT parsed = ParseRiffHeader(m_pMedia, m_uMediaSize, fmt, &m_cues, m_uLoopStart, m_uLoopEnd,
                                             m_uDataSize, m_uDataOffset, &m_analysis, nullptr);
     if (parsed != AuResultSuccess) return parsed;
+    // The whole file must be in memory, and nothing after the data.
+    if (u64{m_uDataOffset} + m_uDataSize != m_uMediaSize) return AuResultFail;
     AuVorbisHeader& h = m_header;
-    const AURESULT header = ReadVorbisHeader(fmt, m_format, m_uTotalSamples, h);
+    const AURESULT header = CheckVorbisHeader(fmt, m_pMedia + m_uDataOffset, m_uDataSize, m_uLoopCount,
+                                              m_format, m_uTotalSamples, m_uLoopStart, m_uLoopEnd, h);
     if (header != AuResultSuccess) return header;
-    if (u64{m_uDataOffset} + m_uDataSize != m_uMediaSize || m_uTotalSamples == 0) return AuResultFail;
     m_uSampleRate = m_format.uSampleRate;
     m_pDataStart = m_pMedia + m_uDataOffset;
-
-    // Every offset is checked against the data before it is used.
-    if (h.uSeekTableSize > m_uDataSize || m_uDataSize - h.uSeekTableSize < 2) return AuResultBadHeader;
-    const u32 setupSize = U16(m_pDataStart + h.uSeekTableSize);
-    if (u64{h.uSeekTableSize} + 2 + setupSize > m_uDataSize ||
-        h.uFirstPacket != h.uSeekTableSize + 2 + setupSize)
-        return AuResultBadHeader;
-    // The byte loop fields count from the end of the seek table; both 0 mean the whole media.
-    const u32 afterTable = m_uDataSize - h.uSeekTableSize;
-    if (h.uLoopStart == 0 && h.uLoopEnd == 0) {
-        h.uLoopStart = 2 + setupSize;
-        h.uLoopEnd = afterTable;
-        h.uLoopStartSkip = 0;
-        h.uLoopEndTrim = h.uEndTrim;
-    }
-    if (h.uLoopStart < 2 + setupSize || h.uLoopEnd <= h.uLoopStart || h.uLoopEnd > afterTable)
-        return AuResultFail;
-    // The sample loop points ("smpl", else the whole media) against the total.
-    if (m_uLoopEnd == 0 || m_uLoopCount == 1) m_uLoopEnd = m_uTotalSamples - 1;
-    if (m_uLoopEnd < m_uLoopStart || m_uLoopEnd >= m_uTotalSamples) return AuResultFail;
+    const u32 setupSize = h.uFirstPacket - h.uSeekTableSize - 2;
 
     u32 mask = m_format.uChannelMask;
     m_config = AuChannelConfig(m_format.uChannels | (mask ? 1u << 8 : 0u) | mask << 12);
@@ -245,6 +256,11 @@ AURESULT CAuVorbisBankSource::VirtualOff(u32 behavior, bool useSeek) noexcept {
     m_pNextPacket = m_pDataStart + offset;
     Reset(m_uPosition - reached);
     return AuResultSuccess;
+}
+
+void CAuVorbisBankSource::StopLooping() noexcept {
+    m_state.decoder.uTrim = m_header.uEndTrim;
+    CAuSourceBase::StopLooping();
 }
 
 void CAuVorbisBankSource::RelocateMedia(const u8* newBase, const u8* oldBase) noexcept {

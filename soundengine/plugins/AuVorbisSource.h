@@ -4,6 +4,7 @@
 
 #include "plugins/AuVorbisDecoder.h"
 #include "voices/AuSourceBase.h"
+#include "voices/AuStreamedSourceBase.h"
 
 // The header fields of the 66-byte "fmt " from offset 28 on.
 struct AuVorbisHeader {
@@ -23,6 +24,12 @@ struct AuVorbisHeader {
 AURESULT ReadVorbisHeader(const AuRiffChunk& fmt, AuWaveFormat& format, u32& totalSamples,
                           AuVorbisHeader& header);
 
+// The header checks both sources make: ReadVorbisHeader; the seek table and the first packet
+// within the data (7); the byte loop fields within the data, both 0 meaning the whole media
+// (2); the sample loop points ("smpl", else the whole media) within the total (2).
+AURESULT CheckVorbisHeader(const AuRiffChunk& fmt, u32 dataSize, u16 loopCount, AuWaveFormat& format,
+                           u32& total, u32& loopStart, u32& loopEnd, AuVorbisHeader& header);
+
 // Target sample `t` to the step that holds it: the sample reached and the byte offset from the
 // start of the data payload. 2 for t > 0 without a seek table of at least one entry.
 AURESULT VorbisSeekTableLookup(const u8* table, u32 tableSize, u32 firstPacket, u32 t, u32& reached,
@@ -39,6 +46,7 @@ public:
     void ReleaseBuffer() noexcept override;
     AURESULT Seek() noexcept override;
     AURESULT VirtualOff(u32 behavior, bool useSeek) noexcept override;
+    void StopLooping() noexcept override;
     void RelocateMedia(const u8* newBase, const u8* oldBase) noexcept override;
 
 protected:

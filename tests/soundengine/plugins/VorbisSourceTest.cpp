@@ -91,6 +91,26 @@ TEST_F(VorbisSourceTest, AWholeMediaLoopOfThreeGivesThreeCopies) {
     EXPECT_EQ(pass.samples, expected);
 }
 
+TEST_F(VorbisSourceTest, StopLoopingEndsAfterTheCurrentPassWithTheEndTrim) {
+    const auto e = Make(2, 32000, 0.2f, 1.0);
+    const auto whole = EngineDecode(e.media);
+    auto instance = Instance(0);
+    CAuVorbisBankSource source(instance.get(), e.media.data(), u32(e.media.size()));
+    ASSERT_EQ(source.StartStream(), AuResultSuccess);
+    // Into the second pass, then no more loops.
+    const std::size_t frames = e.info.totalSamples + e.info.totalSamples / 2;
+    const Pass first = Pull(source, 500, 2, u32((frames + 499) / 500));
+    ASSERT_EQ(first.state, AuResultDataReady);
+    source.StopLooping();
+    const Pass rest = Pull(source, 500, 2);
+    EXPECT_EQ(rest.state, AuResultNoMoreData);
+    std::vector<i16> all = first.samples;
+    all.insert(all.end(), rest.samples.begin(), rest.samples.end());
+    std::vector<i16> expected = whole;
+    expected.insert(expected.end(), whole.begin(), whole.end());
+    EXPECT_EQ(all, expected);
+}
+
 TEST_F(VorbisSourceTest, ASamplerLoopPlaysToItsEndThenWholePasses) {
     vorbispack::PackOptions loop;
     loop.loop = true;
