@@ -289,6 +289,25 @@ void CAuPlayingMgr::NotifyDuration(AuPlayingID playingID, f32 duration, f32 esti
     CallAndLeave(record->pfnCallback, AU_Duration, &info);
 }
 
+void CAuPlayingMgr::NotifyMarker(AuPlayingID playingID, u32 identifier, u32 position,
+                                 const char* label) noexcept {
+    EnterCriticalSection(&m_lock);
+    const AuPlayingRecord* record = Find(playingID);
+    if (!record || !(record->uFlags & AU_Marker) || !record->pfnCallback) {
+        LeaveCriticalSection(&m_lock);
+        return;
+    }
+    AuMarkerCallbackInfo info;
+    info.pCookie = record->pCookie;
+    info.gameObjID = record->gameObj;
+    info.playingID = playingID;
+    info.eventID = record->eventID;
+    info.uIdentifier = identifier;
+    info.uPosition = position;
+    info.strLabel = label;
+    CallAndLeave(record->pfnCallback, AU_Marker, &info);
+}
+
 void CAuPlayingMgr::NotifyStarvation(AuPlayingID playingID) noexcept {
     EnterCriticalSection(&m_lock);
     const AuPlayingRecord* record = Find(playingID);

@@ -83,6 +83,8 @@ public:
     void NotifyDuration(AuPlayingID playingID, f32 duration, f32 estimatedDuration, u32 audioNodeID,
                         u32 mediaID) noexcept;
     void NotifyStarvation(AuPlayingID playingID) noexcept;
+    // A voice reached a cue point (position in samples; the label may be null).
+    void NotifyMarker(AuPlayingID playingID, u32 identifier, u32 position, const char* label) noexcept;
 
     CAuBusCallbackMgr& BusCallbacks() { return m_busCallbacks; }
 

@@ -1,5 +1,7 @@
 #include "voices/AuRiffHeader.h"
 
+#include "core/AuPlayingMgr.h"
+
 #include <AU/MemoryMgr.h>
 
 #include <cstring>
@@ -54,6 +56,14 @@ const AuCuePoint* CAuCuePointList::FindNearest(u32 position) const {
         if (!best || distance < bestDistance) best = &m_pPoints[i], bestDistance = distance;
     }
     return best;
+}
+
+void CAuCuePointList::NotifyMarkers(AuPlayingID playingID, u32 from, u32 to) const noexcept {
+    if (!g_pPlayingMgr) return;
+    for (u32 i = 0; i < m_uCount; ++i)
+        if (m_pPoints[i].uPosition >= from && m_pPoints[i].uPosition < to)
+            g_pPlayingMgr->NotifyMarker(playingID, m_pPoints[i].uID, m_pPoints[i].uPosition,
+                                        m_pPoints[i].pLabel);
 }
 
 void CAuCuePointList::Free() {

@@ -24,6 +24,8 @@ public:
     AURESULT SetLabel(u32 index, const char* text, u32 length);
     // The point nearest to `position`; the first of equally near ones. Null without points.
     const AuCuePoint* FindNearest(u32 position) const;
+    // [audio thread] Tells the playing ID of every point in [from, to) that was passed over.
+    void NotifyMarkers(AuPlayingID playingID, u32 from, u32 to) const noexcept;
     void Free();
 
     u32 Count() const { return m_uCount; }

@@ -1,8 +1,11 @@
 #include "voices/AuSourceBase.h"
 
 #include "core/AuOutputTiming.h"
+#include "core/AuPlayingMgr.h"
+#include "core/AuPositionRepository.h"
 #include "voices/AuPlaybackInstance.h"
 
+#include <AU/AuCallback.h>
 #include <AU/MemoryMgr.h>
 
 #include <cmath>
@@ -50,8 +53,14 @@ void AuDecodeAdpcmBlock(const u8* record, i16* out, u32 stride) noexcept {
     }
 }
 
+namespace {
+// Tells the sources of one playing ID apart in the position repository; audio thread only.
+u32 g_uNextSourceCookie = 0;
+} // namespace
+
 CAuSourceBase::CAuSourceBase(CAuPlaybackInstance* instance, const u8* media, u32 mediaSize) noexcept
-    : m_pInstance(instance), m_pMedia(media), m_uMediaSize(mediaSize), m_uLoopCount(instance->LoopCount()) {}
+    : m_pInstance(instance), m_pMedia(media), m_uMediaSize(mediaSize), m_uLoopCount(instance->LoopCount()),
+      m_uCookie(++g_uNextSourceCookie) {}
 
 CAuSourceBase::~CAuSourceBase() {
     m_cues.Free();
@@ -213,19 +222,28 @@ AURESULT CAuSourceBase::OnLoopComplete(bool atEnd) noexcept {
 AURESULT CAuSourceBase::TimeSkip(u32& frames) noexcept {
     const u32 old = m_uPosition;
     const u64 position = u64{old} + frames;
+    AURESULT result = AuResultDataReady;
     if (Looping() && position > m_uLoopEnd) {
         if (m_uLoopCount != 0) --m_uLoopCount;
         frames = m_uLoopEnd - old + 1;
         m_uPosition = m_uLoopStart;
-        return AuResultDataReady;
-    }
-    if (!Looping() && position >= m_uTotalSamples) {
+    } else if (!Looping() && position >= m_uTotalSamples) {
         frames = m_uTotalSamples - old;
         m_uPosition = m_uTotalSamples;
-        return AuResultNoMoreData;
+        result = AuResultNoMoreData;
+    } else {
+        m_uPosition = u32(position);
     }
-    m_uPosition = u32(position);
-    return AuResultDataReady;
+    // A virtual voice is not heard, but its markers and its position are.
+    const AuPlayingID playingID = m_pInstance->Key().playingID;
+    if (m_pInstance->CallbackFlags() & AU_CALLBACK_FLAG_MARKER)
+        m_cues.NotifyMarkers(playingID, old, u32(u64{old} + frames));
+    if ((m_pInstance->CallbackFlags() & AU_EnableGetSourcePlayPosition) && g_pPositionRepository) {
+        g_pPositionRepository->UpdatePlayPosition(playingID, m_uCookie, old, m_uTotalSamples,
+                                                  m_format.uSampleRate);
+        g_pPositionRepository->SetRate(playingID, 1.0f);
+    }
+    return result;
 }
 
 AURESULT CAuSourceBase::VirtualOff(u32 behavior, bool useSeek) noexcept {
@@ -270,6 +288,62 @@ f32 CAuSourceBase::GetAnalyzedEnvelope(u32 buffered) noexcept {
 void CAuSourceBase::RelocateMedia(const u8* newBase, const u8* oldBase) noexcept {
     if (m_analysis.pData) m_analysis.pData = newBase + (m_analysis.pData - oldBase);
     m_pMedia = newBase + (m_pMedia - oldBase);
+}
+
+AURESULT CAuSourceBase::StartOnce() noexcept {
+    if (m_bStarted) return AuResultSuccess;
+    const AURESULT result = StartStream();
+    m_bStarted = result == AuResultSuccess;
+    return result;
+}
+
+f32 CAuSourceBase::GetPitch() const noexcept {
+    return m_pInstance->Pitch();
+}
+
+bool CAuSourceBase::IsLooping() const noexcept {
+    // 1 plays once; 0 loops for ever.
+    return m_pInstance->LoopCount() != 1;
+}
+
+void CAuSourceBase::NotifyDuration() noexcept {
+    const f32 duration = GetDuration();
+    const f32 heard = f32(duration / std::exp2(f64(GetPitch()) / 1200.0));
+    const AuPlayingID playingID = m_pInstance->Key().playingID;
+    if (g_pPlayingMgr) g_pPlayingMgr->NotifyDuration(playingID, duration, heard, 0, 0);
+    if ((m_pInstance->CallbackFlags() & AU_EnableGetSourcePlayPosition) && g_pPositionRepository) {
+        g_pPositionRepository->AddSource(playingID, m_uCookie);
+        g_pPositionRepository->UpdatePlayPosition(playingID, m_uCookie, m_uPosition, m_uTotalSamples,
+                                                  m_format.uSampleRate);
+    }
+}
+
+void CAuSourceBase::OnPaused() noexcept {
+    if (g_pPositionRepository) g_pPositionRepository->SetRate(m_pInstance->Key().playingID, 0.0f);
+}
+
+void CAuSourceBase::OnResumed(f32 rate) noexcept {
+    if (g_pPositionRepository) g_pPositionRepository->SetRate(m_pInstance->Key().playingID, rate);
+}
+
+void CAuSourceBase::Stop(u32 reason) noexcept {
+    if ((m_pInstance->CallbackFlags() & AU_EnableGetSourcePlayPosition) && g_pPositionRepository)
+        g_pPositionRepository->RemoveSource(m_pInstance->Key().playingID, m_uCookie);
+    m_pInstance->OnStop(reason, 0);
+    StopStream();
+}
+
+u32 CAuSourceBase::ProbeBuffer(u32 frames) noexcept {
+    AuPipelineBuffer buffer;
+    buffer.eState = AuResultDataNeeded;
+    buffer.fGain = buffer.fPrevGain = 1.0f;
+    buffer.uMaxFrames = u16(frames > 0xFFFF ? 0xFFFF : frames);
+    GetBuffer(buffer);
+    if (buffer.eState != AuResultDataReady && buffer.eState != AuResultNoMoreData) return 0;
+    const u32 got = buffer.uValidFrames;
+    buffer.FreeMarkers();
+    ReleaseBuffer();
+    return got;
 }
 
 AURESULT CAuPcmBankSource::StartStream() noexcept {

@@ -48,6 +48,24 @@ public:
     // The media moved in memory by (newBase - oldBase).
     virtual void RelocateMedia(const u8* newBase, const u8* oldBase) noexcept;
 
+    // The operations every source shares, whatever its codec. [audio thread]
+    // StartStream once: 1 when already started; the start's result else (63: ask again).
+    AURESULT StartOnce() noexcept;
+    // The instance's pitch in cents.
+    f32 GetPitch() const noexcept;
+    // The instance plays its media more than once.
+    bool IsLooping() const noexcept;
+    // The duration, and that heard at the instance's pitch, go to the playing ID; an instance
+    // that tracks its position gets the source's row in the position repository.
+    void NotifyDuration() noexcept;
+    // The position repository's speed for the playing ID: 0 while paused.
+    void OnPaused() noexcept;
+    void OnResumed(f32 rate) noexcept;
+    // Leaves the position repository, stops the instance with `reason`, then the stream.
+    void Stop(u32 reason) noexcept;
+    // Pulls one buffer of at most `frames` and gives it back: the frames it held, 0 without data.
+    u32 ProbeBuffer(u32 frames) noexcept;
+
     // The remaining count and position a position `p` reaches through the loop.
     static void ResolveLoop(u32 p, u32 start, u32 end, u16 count, u32& position, u16& remaining) noexcept;
     // The instance's pending seek as a position in media samples; also sets the remaining loops.
@@ -88,6 +106,8 @@ protected:
     u16 m_uLoopCount;
     AuWaveFormat m_format{};
     AuChannelConfig m_config;
+    u32 m_uCookie; // the source's row in the position repository
+    bool m_bStarted = false;
 };
 
 class CAuPcmBankSource : public CAuSourceBase {
@@ -110,6 +130,12 @@ public:
 private:
     i16* m_pDecoded = nullptr;
 };
+
+// The source of the instance's media: the PCM and IMA ADPCM classes in memory or streamed, built
+// in the lower-engine pool; null for any other storage kind or codec, or without memory.
+CAuSourceBase* AuCreateSource(CAuPlaybackInstance* instance) noexcept;
+// Destroys a source that AuCreateSource built.
+void AuDestroySource(CAuSourceBase* source) noexcept;
 
 // One channel's 36-byte record into 64 samples written `stride` apart; the header's step index is
 // clamped into the table.

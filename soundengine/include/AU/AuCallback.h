@@ -42,6 +42,13 @@ struct AuDurationCallbackInfo : AuEventCallbackInfo {
     u32 mediaID;
 };
 
+// A cue point of a media reached by one of the event's voices.
+struct AuMarkerCallbackInfo : AuEventCallbackInfo {
+    u32 uIdentifier;
+    u32 uPosition;        // samples
+    const char* strLabel; // null without a label; valid during the call only
+};
+
 // Called on the audio thread, never under an engine lock other than g_csMain.
 using AuCallbackFunc = void (*)(AuCallbackType type, AuCallbackInfo* info);
 

@@ -1,8 +1,11 @@
 #include "core/AuPlayingMgr.h"
+#include "core/AuPositionRepository.h"
+#include "voices/AuFileSources.h"
 #include "voices/AuPlaybackInstance.h"
 #include "voices/AuSourceBase.h"
 
 #include <AuDefaultPoolTest.h>
+#include <AuMemoryAutoStream.h>
 #include <bankgen/Media.h>
 
 #include <gtest/gtest.h>
@@ -10,6 +13,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace {
@@ -298,6 +302,145 @@ TEST_F(SourceTest, MarkersReachTheirBuffers) {
         EXPECT_EQ(frames, 600u);
         instance->Term(0);
     }
+    g_pPlayingMgr = nullptr;
+    playing.Term();
+}
+
+std::vector<std::string>& MarkerLog() {
+    static std::vector<std::string> log;
+    return log;
+}
+
+void RecordMarker(AuCallbackType type, AuCallbackInfo* info) {
+    const auto* marker = static_cast<AuMarkerCallbackInfo*>(info);
+    ASSERT_EQ(type, AU_Marker);
+    MarkerLog().push_back(std::to_string(marker->playingID) + ":" + std::to_string(marker->uIdentifier) +
+                          "@" + std::to_string(marker->uPosition) + " " +
+                          (marker->strLabel ? marker->strLabel : "-"));
+}
+
+TEST_F(SourceTest, SkippingWhileVirtualNotifiesTheMarkersPassedOver) {
+    CAuPlayingMgr playing;
+    ASSERT_EQ(playing.Init(), AuResultSuccess);
+    ASSERT_EQ(playing.AddPlayingID(1, 1, 0, RecordMarker, nullptr, AU_Marker, nullptr), AuResultSuccess);
+    g_pPlayingMgr = &playing;
+    MarkerLog().clear();
+    bankgen::WaveOptions o;
+    o.cues = {{1, 10, "ten"}, {2, 300, ""}, {3, 599, "last"}, {4, 200, "edge"}};
+    o.loop = true, o.loopStart = 100, o.loopEnd = 349;
+    const Bytes media = bankgen::MakePcmWave(Signal(600, 1), 1, 48000, o);
+    {
+        auto instance = Instance(2);
+        ASSERT_EQ(instance->Init(nullptr, nullptr), AuResultSuccess);
+        CAuPcmBankSource source(instance.get(), media.data(), u32(media.size()));
+        ASSERT_EQ(source.StartStream(), AuResultSuccess);
+        struct Step {
+            u32 frames, skipped;
+            AURESULT result;
+            std::vector<std::string> markers;
+        };
+        const Step steps[] = {
+            {200, 200, AuResultDataReady, {"1:1@10 ten"}},                // [0, 200): 200 is not in it
+            {500, 150, AuResultDataReady, {"1:2@300 -", "1:4@200 edge"}}, // to the loop end, then back
+            {100, 100, AuResultDataReady, {}},                            // [100, 200)
+            {1000, 400, AuResultNoMoreData, {"1:2@300 -", "1:3@599 last", "1:4@200 edge"}},
+        };
+        for (const Step& step : steps) {
+            MarkerLog().clear();
+            u32 frames = step.frames;
+            EXPECT_EQ(source.TimeSkip(frames), step.result) << step.frames;
+            EXPECT_EQ(frames, step.skipped) << step.frames;
+            EXPECT_EQ(MarkerLog(), step.markers) << step.frames;
+        }
+        instance->Term(0);
+    }
+    g_pPlayingMgr = nullptr;
+    playing.Term();
+}
+
+TEST_F(SourceTest, TheFactoryBuildsThePcmAndAdpcmClassesInMemoryAndStreamed) {
+    struct Case {
+        u32 kind, codec;
+        const char* made; // null: none
+    };
+    const Case cases[] = {
+        {3, 1, "pcm bank"}, {1, 1, "pcm file"}, {3, 2, "adpcm bank"}, {1, 2, "adpcm file"},
+        {0, 1, nullptr},    {2, 1, nullptr},    {3, 0, nullptr},      {1, 4, nullptr},
+    };
+    const Bytes media = bankgen::MakePcmWave(Signal(100, 1), 1, 48000);
+    for (const Case& c : cases) {
+        auto instance = Instance(1);
+        AuSourceMedia described;
+        described.uFlags = c.kind << AuSourceMedia::kStorageShift;
+        described.uPluginID = c.codec << 16 | 1;
+        described.uFileID = 9;
+        described.pData = media.data();
+        described.uSize = u32(media.size());
+        instance->SetSourceMedia(described);
+        CAuSourceBase* source = AuCreateSource(instance.get());
+        const char* made = !source                                     ? nullptr
+                           : dynamic_cast<CAuPcmBankSource*>(source)   ? "pcm bank"
+                           : dynamic_cast<CAuPcmFileSource*>(source)   ? "pcm file"
+                           : dynamic_cast<CAuAdpcmBankSource*>(source) ? "adpcm bank"
+                           : dynamic_cast<CAuAdpcmFileSource*>(source) ? "adpcm file"
+                                                                       : "other";
+        EXPECT_STREQ(made, c.made) << c.kind << " " << c.codec;
+        AuDestroySource(source);
+    }
+    EXPECT_EQ(Used(), m_usedAtStart);
+}
+
+TEST_F(SourceTest, TheSharedOperations) {
+    CAuPlayingMgr playing;
+    ASSERT_EQ(playing.Init(), AuResultSuccess);
+    static std::vector<std::pair<f32, f32>> durations;
+    durations.clear();
+    const AuCallbackFunc record = [](AuCallbackType, AuCallbackInfo* info) {
+        const auto* d = static_cast<AuDurationCallbackInfo*>(info);
+        durations.push_back({d->fDuration, d->fEstimatedDuration});
+    };
+    ASSERT_EQ(
+        playing.AddPlayingID(1, 1, 0, record, nullptr, AU_Duration | AU_EnableGetSourcePlayPosition, nullptr),
+        AuResultSuccess);
+    g_pPlayingMgr = &playing;
+    CAuPositionRepository positions;
+    ASSERT_EQ(positions.Init(), AuResultSuccess);
+    g_pPositionRepository = &positions;
+    {
+        const Bytes media = bankgen::MakePcmWave(Signal(4800, 1), 1, 48000);
+        auto instance = Instance(1);
+        ASSERT_EQ(instance->Init(nullptr, nullptr), AuResultSuccess);
+        AuSourceMedia described;
+        described.uFlags = AuSourceMedia::kStorageInMemory << AuSourceMedia::kStorageShift;
+        described.uPluginID = 1 << 16 | 1;
+        described.pData = media.data();
+        described.uSize = u32(media.size());
+        instance->SetSourceMedia(described);
+        CAuSourceBase* source = AuCreateSource(instance.get());
+        ASSERT_NE(source, nullptr);
+        EXPECT_FALSE(source->IsLooping());
+        EXPECT_EQ(source->StartOnce(), AuResultSuccess);
+        EXPECT_EQ(source->StartOnce(), AuResultSuccess);
+        source->NotifyDuration();
+        ASSERT_EQ(durations.size(), 1u);
+        EXPECT_FLOAT_EQ(durations[0].first, 100.0f);
+        EXPECT_FLOAT_EQ(durations[0].second, 100.0f); // no pitch offset
+        u32 ms = 1;
+        EXPECT_EQ(positions.GetSourcePlayPosition(1, ms, false), AuResultSuccess);
+        EXPECT_EQ(ms, 0u);
+        // A probe takes a buffer and gives it back.
+        EXPECT_EQ(source->ProbeBuffer(300), 300u);
+        EXPECT_EQ(source->Position(), 300u);
+        source->OnPaused();
+        source->OnResumed(1.0f);
+        source->Stop(0);
+        EXPECT_TRUE(instance->IsStopped());
+        EXPECT_EQ(positions.GetSourcePlayPosition(1, ms, false), AuResultFail);
+        AuDestroySource(source);
+        instance->Term(0);
+    }
+    g_pPositionRepository = nullptr;
+    positions.Term();
     g_pPlayingMgr = nullptr;
     playing.Term();
 }
