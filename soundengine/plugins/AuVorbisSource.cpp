@@ -2,6 +2,8 @@
 
 #include "voices/AuPlaybackInstance.h"
 
+#include <AU/VorbisCodec.h>
+
 #include <AU/MemoryMgr.h>
 
 #include <cstring>
@@ -561,4 +563,27 @@ void CAuVorbisFileSource::GetBuffer(AuPipelineBuffer& buffer) noexcept {
         return;
     }
     FillBuffer(m_state.pOutput, m_state.uFramesProduced, buffer);
+}
+
+namespace {
+
+// The codec table hands sources out as its opaque codec type; the source factory takes them back
+// as the sources they are and destroys them with AuDestroySource.
+template <class T, class... Args> AU::IAuSoftwareCodec* Build(Args... args) {
+    void* block = AU::MemoryMgr::Malign(g_LEngineDefaultPoolId, sizeof(T), 16);
+    if (!block) return nullptr;
+    CAuSourceBase* source = new (block) T(args...);
+    return reinterpret_cast<AU::IAuSoftwareCodec*>(source);
+}
+
+} // namespace
+
+AU::IAuSoftwareCodec* CreateVorbisFileSource(void* playbackInstance) {
+    return Build<CAuVorbisFileSource>(static_cast<CAuPlaybackInstance*>(playbackInstance));
+}
+
+AU::IAuSoftwareCodec* CreateVorbisBankSource(void* playbackInstance) {
+    auto* instance = static_cast<CAuPlaybackInstance*>(playbackInstance);
+    const AuSourceMedia& media = instance->GetSourceMedia();
+    return Build<CAuVorbisBankSource>(instance, media.pData, media.uSize);
 }

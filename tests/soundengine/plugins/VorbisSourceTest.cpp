@@ -1,7 +1,10 @@
 #include "VorbisTestSupport.h"
 
 #include "plugins/AuVorbisSource.h"
+#include "voices/AuLowerEngine.h"
 #include "voices/AuPlaybackInstance.h"
+
+#include <AU/VorbisCodec.h>
 
 #include <AuDefaultPoolTest.h>
 
@@ -166,6 +169,34 @@ TEST_F(VorbisSourceTest, WithoutASeekTableOnlySampleZeroIsReached) {
     instance->SeekTime(1, false);
     CAuVorbisBankSource later(instance.get(), e.media.data(), u32(e.media.size()));
     EXPECT_EQ(later.StartStream(), AuResultFail);
+}
+
+TEST_F(VorbisSourceTest, TheSourceFactoryBuildsTheRegisteredCodec) {
+    const auto e = Make(1, 22050, 0.0f, 0.5);
+    const auto whole = EngineDecode(e.media);
+    auto instance = Instance(1);
+    AuSourceMedia media;
+    media.uFlags = AuSourceMedia::kStorageInMemory << AuSourceMedia::kStorageShift;
+    media.uPluginID = 0x00040001;
+    media.pData = e.media.data();
+    media.uSize = u32(e.media.size());
+    instance->SetSourceMedia(media);
+    EXPECT_EQ(AuCreateSource(instance.get()), nullptr); // not registered yet
+    ASSERT_EQ(CAuLowerEngine::RegisterCodec(0, 4, CreateVorbisFileSource, CreateVorbisBankSource),
+              AuResultSuccess);
+    CAuSourceBase* source = AuCreateSource(instance.get());
+    ASSERT_NE(source, nullptr);
+    EXPECT_NE(dynamic_cast<CAuVorbisBankSource*>(source), nullptr);
+    ASSERT_EQ(source->StartStream(), AuResultSuccess);
+    EXPECT_EQ(Pull(*source, 512, 1).samples, whole);
+    source->StopStream();
+    AuDestroySource(source);
+    media.uFlags = AuSourceMedia::kStorageStreamed << AuSourceMedia::kStorageShift;
+    instance->SetSourceMedia(media);
+    source = AuCreateSource(instance.get());
+    EXPECT_NE(dynamic_cast<CAuVorbisFileSource*>(source), nullptr);
+    AuDestroySource(source);
+    CAuLowerEngine::FreeRegistries();
 }
 
 TEST(VorbisSeekTableTest, LookupTable) {
