@@ -7,10 +7,14 @@
 #include <AU/VorbisCodec.h>
 
 #include <AuDefaultPoolTest.h>
+#include <bankgen/Parse.h>
+#include <bankgen/Recipe.h>
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
+#include <variant>
 
 namespace {
 
@@ -197,6 +201,34 @@ TEST_F(VorbisSourceTest, TheSourceFactoryBuildsTheRegisteredCodec) {
     EXPECT_NE(dynamic_cast<CAuVorbisFileSource*>(source), nullptr);
     AuDestroySource(source);
     CAuLowerEngine::FreeRegistries();
+}
+
+TEST_F(VorbisSourceTest, ABankWithVorbisMediaPlaysThroughTheInMemorySource) {
+    const auto e = Make(2, 48000, 0.4f, 0.5);
+    const std::string dir = testing::TempDir();
+    std::ofstream(dir + "/vorbis-bank-media.wav", std::ios::binary)
+        .write(reinterpret_cast<const char*>(e.media.data()), std::streamsize(e.media.size()));
+    std::vector<std::string> errors;
+    auto builder = bankgen::BuilderFromRecipe(
+        R"({"bank": "V", "media": [{"id": "0x2001", "file": "vorbis-bank-media.wav"}],
+        "objects": [{"type": "sound", "id": "0x1001", "media": "0x2001", "plugin": "0x00040001"}]})",
+        errors, dir);
+    ASSERT_TRUE(builder) << (errors.empty() ? "" : errors.front());
+    Bytes bank;
+    ASSERT_TRUE(builder->Build(bank, errors));
+    bankgen::ParsedBank parsed;
+    std::string error;
+    ASSERT_TRUE(bankgen::ParseBank(bank, parsed, error)) << error;
+    ASSERT_EQ(parsed.media.size(), 1u);
+    ASSERT_EQ(parsed.records.size(), 1u);
+    const auto& sound = std::get<bankgen::SoundRecord>(*parsed.records[0].record);
+    EXPECT_EQ(sound.source.plugin, 0x00040001u);
+    // The media as the bank holds it: exactly the packed file, which the source plays.
+    const u8* media = bank.data() + parsed.dataOffset + parsed.media[0].offset;
+    auto instance = Instance(1);
+    CAuVorbisBankSource source(instance.get(), media, parsed.media[0].size);
+    ASSERT_EQ(source.StartStream(), AuResultSuccess);
+    EXPECT_EQ(Pull(source, 512, 2).samples, EngineDecode(e.media));
 }
 
 TEST(VorbisSeekTableTest, LookupTable) {
