@@ -2,6 +2,8 @@
 
 #include "plugins/AuVorbisCodebookLibrary.h"
 
+#include <vorbispack/Setup.h>
+
 #include <AuDefaultPoolTest.h>
 
 #include <gtest/gtest.h>
@@ -153,6 +155,122 @@ TEST_F(VorbisDecoderTest, SetupRefusals) {
         EXPECT_EQ(VorbisSetupCache::Count(), 0u) << c.name;
     }
     EXPECT_EQ(Used(), m_usedAtStart);
+}
+
+// A small compact set-up written field by field: one codebook (a library entry with VQ values),
+// one floor, one residue, one mapping with one coupling step, two modes.
+struct CompactSpec {
+    u32 channels = 2;
+    u32 floorBook = 0; // stored plus one
+    u32 classBook = 0;
+    u32 cascadeBook = 0;
+    u32 magnitude = 0, angle = 1;
+    u32 reserved = 0;
+    u32 submaps = 1;
+    u32 mux = 0;
+    u32 submapFloor = 0, submapResidue = 0;
+    u32 modes = 2;
+    u32 modeMapping = 0;
+};
+
+u32 VqLibraryIndex() {
+    std::vector<u8> block(8u << 20);
+    for (u32 i = 0; i < g_uVorbisCodebookCount; ++i) {
+        AuVorbisCodebook book;
+        u32 used;
+        if (UnpackVorbisCodebook(book, VorbisCodebookLibrary[i], block.data(), u32(block.size()), used) &&
+            book.pValues)
+            return i;
+    }
+    return 0;
+}
+
+std::vector<u8> CompactSetup(const CompactSpec& c) {
+    vorbispack::BitWriter w;
+    w.Write(0, 8);
+    w.Write(VqLibraryIndex(), 10);
+    w.Write(0, 6); // one floor
+    w.Write(1, 5); // one partition
+    w.Write(0, 4); // of class 0
+    w.Write(0, 3); // one dimension
+    w.Write(0, 2); // no subclasses
+    w.Write(c.floorBook + 1, 8);
+    w.Write(1, 2); // multiplier 2
+    w.Write(4, 4); // range bits
+    w.Write(5, 4); // X
+    w.Write(0, 6); // one residue
+    w.Write(1, 2);
+    w.Write(0, 24);
+    w.Write(64, 24);
+    w.Write(7, 24); // partitions of 8
+    w.Write(0, 6);  // one classification
+    w.Write(c.classBook, 8);
+    w.Write(1, 3); // cascade: pass 0
+    w.Write(0, 1);
+    w.Write(c.cascadeBook, 8);
+    w.Write(0, 6); // one mapping
+    w.Write(c.submaps > 1, 1);
+    if (c.submaps > 1) w.Write(c.submaps - 1, 4);
+    w.Write(1, 1); // coupled
+    w.Write(0, 8);
+    const int bits = vorbispack::ILog(c.channels - 1);
+    w.Write(c.magnitude, bits);
+    w.Write(c.angle, bits);
+    w.Write(c.reserved, 2);
+    if (c.submaps > 1)
+        for (u32 ch = 0; ch < c.channels; ++ch)
+            w.Write(c.mux, 4);
+    for (u32 i = 0; i < c.submaps; ++i) {
+        w.Write(0, 8);
+        w.Write(c.submapFloor, 8);
+        w.Write(c.submapResidue, 8);
+    }
+    w.Write(c.modes - 1, 6);
+    for (u32 i = 0; i < c.modes; ++i) {
+        w.Write(i & 1, 1);
+        w.Write(c.modeMapping, 8);
+    }
+    return w.Bytes();
+}
+
+TEST_F(VorbisDecoderTest, CompactSetupRefusalTable) {
+    struct Case {
+        const char* name;
+        CompactSpec spec;
+        bool accepted;
+    };
+    const auto with = [](auto edit) {
+        CompactSpec c;
+        edit(c);
+        return c;
+    };
+    const Case cases[] = {
+        {"valid", {}, true},
+        {"floor book past the count", with([](CompactSpec& c) { c.floorBook = 1; }), false},
+        {"class book past the count", with([](CompactSpec& c) { c.classBook = 1; }), false},
+        {"cascade book past the count", with([](CompactSpec& c) { c.cascadeBook = 1; }), false},
+        {"coupling of a channel with itself", with([](CompactSpec& c) { c.angle = 0; }), false},
+        {"coupling channel past the count", with([](CompactSpec& c) { c.channels = 3, c.angle = 3; }), false},
+        {"reserved bits", with([](CompactSpec& c) { c.reserved = 2; }), false},
+        {"submap number past the count", with([](CompactSpec& c) { c.submaps = 2, c.mux = 2; }), false},
+        {"two submaps", with([](CompactSpec& c) { c.submaps = 2, c.mux = 1; }), true},
+        {"submap floor past the count", with([](CompactSpec& c) { c.submapFloor = 1; }), false},
+        {"submap residue past the count", with([](CompactSpec& c) { c.submapResidue = 1; }), false},
+        {"mode mapping past the count", with([](CompactSpec& c) { c.modeMapping = 1; }), false},
+        {"three modes", with([](CompactSpec& c) { c.modes = 3; }), false},
+    };
+    for (const Case& c : cases) {
+        const auto packet = CompactSetup(c.spec);
+        const AuVorbisSetupParams params{1234, 8u << 20, 8, 11};
+        const VorbisSetupInfo* info =
+            VorbisSetupCache::Get(params, c.spec.channels, packet.data(), u32(packet.size()));
+        EXPECT_EQ(info != nullptr, c.accepted) << c.name;
+        if (info) VorbisSetupCache::Release(1234);
+        if (c.accepted) {
+            EXPECT_GT(VorbisSetupMemorySize(packet.data(), u32(packet.size()), c.spec.channels, 8, 11), 0u)
+                << c.name;
+        }
+    }
 }
 
 TEST_F(VorbisDecoderTest, SkipDropsExactlyTheFirstSamples) {
