@@ -132,4 +132,36 @@ TEST_F(VorbisFileSourceTest, AnyBufferSizesGiveTheInMemorySourcesSamples) {
     }
 }
 
+TEST_F(VorbisFileSourceTest, BackFromVirtualFromTheElapsedTimeOrTheBeginning) {
+    const auto e = vorbistest::Make(2, 48000, 0.4f, 1.0);
+    const auto whole = vorbistest::EngineDecode(e.media);
+    m_streams.AddFile(kFileID, Bytes(e.media));
+    m_streams.onCreate = [](autostm::MemoryAutoStream& s) { s.sizeSource = autostm::RandomSizes(3, 1, 900); };
+    for (const u32 behavior : {0u, 1u}) {
+        auto instance = Instance(1);
+        CAuVorbisFileSource source(instance.get());
+        ASSERT_EQ(Start(source), AuResultSuccess);
+        for (int i = 0; i < 10; ++i) {
+            AuPipelineBuffer buffer;
+            buffer.uMaxFrames = 500;
+            source.GetBuffer(buffer);
+            source.ReleaseBuffer();
+        }
+        source.VirtualOn(behavior);
+        u32 frames = 20000;
+        ASSERT_EQ(source.TimeSkip(frames), AuResultDataReady);
+        ASSERT_EQ(source.VirtualOff(behavior, false), AuResultSuccess);
+        const u32 from = behavior == 0 ? 0 : source.Position();
+        if (behavior == 1) {
+            EXPECT_GT(from, 20000u);
+        }
+        const Pass rest = Pull(source, 500, 2);
+        EXPECT_EQ(rest.state, AuResultNoMoreData);
+        EXPECT_EQ(rest.samples, std::vector<i16>(whole.begin() + std::ptrdiff_t(from) * 2,
+                                                 whole.begin() + std::ptrdiff_t(e.info.totalSamples) * 2))
+            << behavior;
+        source.StopStream();
+    }
+}
+
 } // namespace

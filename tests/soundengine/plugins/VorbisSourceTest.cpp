@@ -161,6 +161,25 @@ TEST_F(VorbisSourceTest, SeeksGiveTheSamplesOfADecodeFromTheStart) {
     EXPECT_EQ(source.StartStream(), AuResultFail);
 }
 
+TEST_F(VorbisSourceTest, BackFromVirtualFromTheElapsedTimeOrTheBeginning) {
+    const auto e = Make(2, 48000, 0.4f, 1.0);
+    const auto whole = EngineDecode(e.media);
+    for (const u32 behavior : {0u, 1u}) {
+        auto instance = Instance(1);
+        CAuVorbisBankSource source(instance.get(), e.media.data(), u32(e.media.size()));
+        ASSERT_EQ(source.StartStream(), AuResultSuccess);
+        Pull(source, 500, 2, 10); // 5000 frames heard
+        u32 frames = 20000;       // then virtual for a while
+        ASSERT_EQ(source.TimeSkip(frames), AuResultDataReady);
+        ASSERT_EQ(source.VirtualOff(behavior, false), AuResultSuccess);
+        const u32 from = behavior == 0 ? 0 : 25000;
+        EXPECT_EQ(source.Position(), from);
+        const Pass rest = Pull(source, 500, 2);
+        EXPECT_EQ(rest.state, AuResultNoMoreData);
+        EXPECT_EQ(rest.samples, Range(whole, from, e.info.totalSamples - 1, 2)) << behavior;
+    }
+}
+
 TEST_F(VorbisSourceTest, WithoutASeekTableOnlySampleZeroIsReached) {
     vorbispack::PackOptions options;
     options.stepSamples = 0xFFFFFFFF;
