@@ -135,6 +135,7 @@ AURESULT StartAudioMgr() {
     g_pAudioMgr->SetDeviceTimeoutMs(s_settings.deviceTimeoutMs);
     AuRegisterObjectMsgHandlers(*g_pAudioMgr);
     AuRegisterOutputMsgHandlers(*g_pAudioMgr);
+    AuRegisterRTPCMsgHandlers(*g_pAudioMgr);
     if (g_pBankMgr) AuInstallBankMsgHandler(*g_pAudioMgr, *g_pBankMgr);
     AuTrace("audio thread");
     return g_pAudioMgr->StartAudioThread(CAuLowerEngine::PlatformSettings().audioThread, AuOutputEvent());

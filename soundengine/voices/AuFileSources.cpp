@@ -64,16 +64,14 @@ void CAuPcmFileSource::GetBuffer(AuPipelineBuffer& buffer) noexcept {
             if (got != AuResultDataReady && got != AuResultNoMoreData) return Fail(buffer);
             continue;
         }
+        if (m_uBytesLeft == 0) break; // the end of the file
         if (m_uStraddleHeld) {
             // A frame split between buffers is put together and delivered alone.
             const u32 take = Min(frame - m_uStraddleHeld, m_uBytesLeft);
             memcpy(m_pStraddle + m_uStraddleHeld, m_pCurrent, take);
             m_uStraddleHeld = u16(m_uStraddleHeld + take);
             Consume(take);
-            if (m_uStraddleHeld < frame) {
-                if (EndOfFile() && m_uBytesLeft == 0) break;
-                continue;
-            }
+            if (m_uStraddleHeld < frame) continue;
             m_uStraddleHeld = 0;
             FillBuffer(m_pStraddle, 1, buffer);
         } else if (m_uBytesLeft >= frame) {
@@ -88,7 +86,7 @@ void CAuPcmFileSource::GetBuffer(AuPipelineBuffer& buffer) noexcept {
             }
             m_uDelivered = frames * frame;
             FillBuffer(data, frames, buffer);
-        } else if (m_uBytesLeft > 0) {
+        } else {
             if (!m_pStraddle) {
                 m_pStraddle = static_cast<u8*>(AU::MemoryMgr::Malloc(g_LEngineDefaultPoolId, frame));
                 if (!m_pStraddle) return Fail(buffer);
@@ -97,8 +95,6 @@ void CAuPcmFileSource::GetBuffer(AuPipelineBuffer& buffer) noexcept {
             memcpy(m_pStraddle, m_pCurrent, m_uBytesLeft);
             Consume(m_uBytesLeft);
             continue;
-        } else {
-            break;
         }
         // The stream ended before the data did: this is the last of it.
         if (buffer.eState == AuResultDataReady && EndOfFile() && m_uBytesLeft - m_uDelivered < frame)

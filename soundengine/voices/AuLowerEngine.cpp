@@ -2,6 +2,7 @@
 
 #include "core/AuLog.h"
 #include "core/AuOutputTiming.h"
+#include "voices/AuResampler.h"
 #include "voices/AuSink.h"
 
 #include <AU/IAuStreamMgr.h>
@@ -81,6 +82,7 @@ void CAuLowerEngine::GetDefaultOutputSettings(AuOutputSettings& settings) {
 }
 
 AURESULT CAuLowerEngine::Init(const AuOutputSettings& mainSettings, u32 mainOutputType) {
+    CAuResampler::InitKernels();
     if (!AU::MemoryMgr::IsInitialized() || !AU::IAuStreamMgr::m_pStreamMgr) return AuResultFail;
     if (g_LEngineDefaultPoolId == AU_INVALID_POOL_ID) {
         const u32 size =

@@ -254,6 +254,7 @@ void CAuStreamedSourceBase::ProcessStreamBuffer(const u8* buffer, u32 size, bool
 }
 
 AURESULT CAuStreamedSourceBase::UpdateBufferingStatus() noexcept {
+    if (!m_pStream || !(m_uStreamFlags & kStarted)) return AuResultFail;
     if ((m_pInstance->CallbackFlags() & AU_EnableGetSourceStreamBuffering) && g_pPositionRepository) {
         u32 held = 0;
         const AURESULT status = m_pStream->QueryBufferingStatus(held);
@@ -316,6 +317,7 @@ void CAuStreamedSourceBase::StopStream() noexcept {
 }
 
 AURESULT CAuStreamedSourceBase::Seek() noexcept {
+    if (!m_pStream) return AuResultFail;
     const u32 wanted = ComputeSeekPosition();
     ClearPendingFlag();
     DropPartial();

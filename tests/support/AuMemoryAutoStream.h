@@ -87,7 +87,7 @@ public:
         size = 0;
         if (error) return AuResultFail;
         if (dry) return AuResultNoDataReady;
-        const u64 end = Looping() ? m_heuristics.uLoopEnd : m_file.size();
+        const u64 end = ReadEnd();
         if (m_position >= end && Looping()) m_position = m_heuristics.uLoopStart;
         if (m_position >= m_file.size()) return AuResultNoMoreData;
         const u64 n = std::min<u64>(NextSize(), end - m_position);
@@ -127,8 +127,12 @@ public:
 private:
     bool Looping() const { return m_heuristics.uLoopEnd != 0; }
     bool AtEnd() const { return !Looping() && m_position >= m_file.size(); }
+    // As a device does, the loop end is cut to the file's size.
+    u64 ReadEnd() const {
+        return Looping() ? std::min<u64>(m_heuristics.uLoopEnd, m_file.size()) : m_file.size();
+    }
     u64 AheadOfConsumer() const {
-        const u64 end = Looping() ? m_heuristics.uLoopEnd : m_file.size();
+        const u64 end = ReadEnd();
         return m_position < end ? end - m_position : 0;
     }
     u32 NextSize() {

@@ -259,6 +259,17 @@ public:
         log.push_back("open name " + narrow + Flags(flags, openMode, syncOpen));
         return Open(flags, stream);
     }
+    // Banks are read through standard streams only.
+    AURESULT CreateAuto(u32, AuFileOpenFlags*, const AuAutoStmHeuristics&, AuAutoStmBufSettings*,
+                        AU::IAuAutoStream*& stream, bool) override {
+        stream = nullptr;
+        return AuResultFail;
+    }
+    AURESULT CreateAuto(const wchar_t*, AuFileOpenFlags*, const AuAutoStmHeuristics&, AuAutoStmBufSettings*,
+                        AU::IAuAutoStream*& stream, bool) override {
+        stream = nullptr;
+        return AuResultFail;
+    }
 
 private:
     static std::string Flags(const AuFileOpenFlags* flags, AuOpenMode openMode, bool syncOpen) {

@@ -1,8 +1,7 @@
 // The bank thread: its queue, the callbacks' cookies, termination with requests still queued; and
 // the threaded manager inside the running engine with the game's banks.
+#include "BankEngineSupport.h"
 #include "BankMgrSupport.h"
-
-#include "streaming/AuDefaultIOHookBlocking.h"
 
 #include <AU/IAuStreamMgr.h>
 #include <AU/StreamMgr.h>
@@ -159,39 +158,6 @@ TEST(BankThreadQueueTest, ASynchronousLoadWhoseQueueingFailsReturnsAtOnce) {
     AU::MemoryMgr::Term();
     g_DefaultPoolId = AU_INVALID_POOL_ID;
 }
-
-// The engine as the game starts it, reading the generated banks through the real stream manager.
-class BankEngineTest : public testing::Test {
-protected:
-    void SetUp() override {
-        const AuMemoryMgrSettings memory{16};
-        ASSERT_EQ(AU::MemoryMgr::Init(&memory), AuResultSuccess);
-        AuStreamMgrSettings settings;
-        AU::StreamMgr::GetDefaultSettings(settings);
-        ASSERT_NE(AU::StreamMgr::Create(settings), nullptr);
-        const std::filesystem::path resources = std::filesystem::path(TORVIK_SOUNDBANKS_DIR).parent_path();
-        ASSERT_EQ(m_io.SetBankPath(L"SoundBanks/"), AuResultSuccess);
-        ASSERT_EQ(m_io.SetBasePath((resources.wstring() + L"/").c_str()), AuResultSuccess);
-        AuDeviceSettings device;
-        AU::StreamMgr::GetDefaultDeviceSettings(device);
-        ASSERT_EQ(m_io.Init(device), AuResultSuccess);
-        AU::StreamMgr::SetFileLocationResolver(&m_io);
-        m_pools = AU::MemoryMgr::GetNumPools();
-        ASSERT_EQ(AU::SoundEngine::Init(nullptr, nullptr), AuResultSuccess);
-        ASSERT_TRUE(g_pBankMgr->IsThreaded());
-        g_pBankMgr->SetChunkSinks(&m_sinks, &m_sinks, &m_sinks);
-    }
-    void TearDown() override {
-        if (AU::SoundEngine::IsInitialized()) AU::SoundEngine::Term();
-        m_io.Term();
-        if (AU::IAuStreamMgr::m_pStreamMgr) AU::IAuStreamMgr::m_pStreamMgr->Destroy();
-        AU::MemoryMgr::Term();
-    }
-
-    RecordingSinks m_sinks;
-    CAuDefaultIOHookBlocking m_io;
-    i32 m_pools = 0;
-};
 
 TEST_F(BankEngineTest, TheGameBanksLoadByNameOnTheBankThreadAndUnload) {
     AuBankID init = 0, torvik = 0, again = 0;

@@ -1,5 +1,6 @@
 #include "BankFakes.h"
 #include "RTPCMgrFixture.h"
+#include "banks/AuBankSettings.h"
 #include "core/AuTransitionMgr.h"
 #include "parameters/AuRTPCMgr.h"
 
@@ -14,22 +15,6 @@
 
 namespace {
 
-// The "STMG" calls that belong to the game-parameter manager go to it; the others are recorded.
-class SettingsToRTPC : public banktest::RecordingSinks {
-public:
-    explicit SettingsToRTPC(CAuRTPCMgr& mgr) : m_mgr(mgr) {}
-    void SetGameParameter(u32 id, f32 defaultValue, u32 rampKind, f32 up, f32 down) override {
-        m_mgr.SetDefaultParamValue(id, defaultValue);
-        m_mgr.SetRampingParams(id, rampKind, up, down);
-    }
-    AURESULT AddBuiltInParamBinding(u32 id, u8 kind) override {
-        return m_mgr.AddBuiltInParamBinding(kind, id);
-    }
-
-private:
-    CAuRTPCMgr& m_mgr;
-};
-
 class BusVolume : public IAuNodeSubscriber {
 public:
     bool HasActivity() noexcept override { return false; } // an idle bus still follows its volume
@@ -41,7 +26,18 @@ public:
     std::vector<f32> volumes;
 };
 
-using InitBankSettingsTest = RTPCMgrFixture;
+// The engine's reader of "STMG" feeds the manager; the other chunks are recorded.
+class InitBankSettingsTest : public RTPCMgrFixture {
+protected:
+    void SetUp() override {
+        RTPCMgrFixture::SetUp();
+        g_pRTPCMgr = &mgr;
+    }
+    void TearDown() override {
+        g_pRTPCMgr = nullptr;
+        RTPCMgrFixture::TearDown();
+    }
+};
 
 TEST_F(InitBankSettingsTest, TheInitBankSetsBothVolumeDefaultsAndItsCurveFadesABus) {
     std::ifstream file(std::string(TORVIK_SOUNDBANKS_DIR) + "/Init.bnk", std::ios::binary);
@@ -50,10 +46,13 @@ TEST_F(InitBankSettingsTest, TheInitBankSetsBothVolumeDefaultsAndItsCurveFadesAB
     CAuBankReader reader;
     ASSERT_EQ(reader.Init(), AuResultSuccess);
     reader.SetMemory(image.data(), u32(image.size()));
-    SettingsToRTPC sinks(mgr);
+    banktest::RecordingSinks recorded;
+    CAuBankSettingsSink settings;
+    AuBankChunkSinks sinks = recorded.Sinks(nullptr);
+    sinks.pSettings = &settings;
     AuBankHeader header{};
-    ASSERT_EQ(AuReadBank(reader, AuBankLoadModeLoad, false, sinks.Sinks(nullptr), header), AuResultSuccess);
-    EXPECT_FALSE(sinks.calls.empty()); // the threshold, voices and hierarchy went elsewhere
+    ASSERT_EQ(AuReadBank(reader, AuBankLoadModeLoad, false, sinks, header), AuResultSuccess);
+    EXPECT_FALSE(recorded.calls.empty()); // the hierarchy went elsewhere
 
     const u32 sfx = AU::SoundEngine::GetIDFromString("SFX_VO_Bus_Volume");
     const u32 music = AU::SoundEngine::GetIDFromString("Music_Ambience_Bus_Volume");

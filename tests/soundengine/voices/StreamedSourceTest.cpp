@@ -1,5 +1,7 @@
 // The PCM and ADPCM file sources on the in-memory automatic stream: whatever the sizes of the
 // stream's buffers, they deliver what the bank sources deliver from the same media.
+#include "core/AuPlayingMgr.h"
+#include "core/AuPositionRepository.h"
 #include "voices/AuFileSources.h"
 #include "voices/AuPlaybackInstance.h"
 
@@ -167,6 +169,8 @@ TEST_F(StreamedSourceTest, AnyBufferSizesGiveTheBankSourcesSamples) {
             const f64 looped = m.loop ? f64(m.loopEnd - m.loopStart + 1) * (m.loopCount - 1) : 0.0;
             EXPECT_FLOAT_EQ(source->GetDuration(), f32((looped + total) * 1000.0 / 48000.0)) << m.name;
             const Pass file = Pull(*source, u16(seed % 3 == 0 ? 100 : 1024), m.channels);
+            // The envelope outlives the stream buffers it came in.
+            EXPECT_EQ(source->GetAnalyzedEnvelope(source->Position()), -3.0f) << m.name;
             EXPECT_EQ(file.state, AuResultNoMoreData) << m.name << " seed " << seed;
             EXPECT_EQ(file.samples, bank.samples) << m.name << " seed " << seed;
             source->StopStream();
@@ -213,6 +217,11 @@ TEST_F(StreamedSourceTest, TheStreamIsOpenedForTheCodecWithTheLoopRegion) {
     nameless->SetSourceMedia(none);
     CAuPcmFileSource unnamed(nameless.get());
     EXPECT_EQ(unnamed.StartStream(), AuResultFail);
+    AuPipelineBuffer buffer;
+    buffer.uMaxFrames = 64;
+    unnamed.GetBuffer(buffer); // a source that did not start has nothing to give
+    EXPECT_EQ(buffer.eState, AuResultFail);
+    EXPECT_EQ(unnamed.Seek(), AuResultFail);
     // By name.
     m_streams.AddFile(L"voice.aum", Bytes(media));
     none.pszFileName = L"voice.aum";
@@ -256,6 +265,56 @@ TEST_F(StreamedSourceTest, BelowTheNominalBufferingTheSourceWaits) {
     EXPECT_EQ(dry.StartStream(), AuResultStillBuffering);
     m_streams.last->dry = false;
     EXPECT_EQ(dry.StartStream(), AuResultSuccess);
+}
+
+TEST_F(StreamedSourceTest, BufferingIsReportedToThePlayingID) {
+    CAuPlayingMgr playing;
+    ASSERT_EQ(playing.Init(), AuResultSuccess);
+    ASSERT_EQ(playing.AddPlayingID(1, 1, 0, nullptr, nullptr, AU_EnableGetSourceStreamBuffering, nullptr),
+              AuResultSuccess);
+    g_pPlayingMgr = &playing;
+    CAuPositionRepository positions;
+    ASSERT_EQ(positions.Init(), AuResultSuccess);
+    g_pPositionRepository = &positions;
+    {
+        // Mono 16-bit at 48 kHz: 96 bytes a millisecond.
+        const Bytes media = Make({"pcm", 1, 1, 48000, false, 0, 0, 1});
+        m_streams.AddFile(kFileID, Bytes(media));
+        m_streams.onCreate = [](autostm::MemoryAutoStream& s) {
+            s.sizes = {u32(4096)};
+            s.nominal = 96 * 100;
+            s.buffered = 96 * 20;
+        };
+        auto instance = Instance(1, 1);
+        ASSERT_EQ(instance->Init(nullptr, nullptr), AuResultSuccess);
+        CAuPcmFileSource source(instance.get());
+        EXPECT_EQ(source.StartStream(), AuResultStillBuffering);
+        u32 ms = 0, status = 0;
+        ASSERT_EQ(positions.GetSourceStreamBuffering(1, ms, status), AuResultSuccess);
+        const u32 headerBytes = u32(media.size()) - 96000;
+        EXPECT_EQ(ms, (96 * 20 + 4096 - headerBytes) / 96);
+        EXPECT_EQ(status, 1u);
+        positions.UpdateTime(1);
+        m_streams.last->buffered = 96 * 100;
+        EXPECT_EQ(source.StartStream(), AuResultSuccess);
+        ASSERT_EQ(positions.GetSourceStreamBuffering(1, ms, status), AuResultSuccess);
+        EXPECT_EQ(status, 17u);
+        positions.UpdateTime(2);
+        m_streams.last->error = true;
+        AuPipelineBuffer buffer;
+        buffer.uMaxFrames = 64;
+        source.GetBuffer(buffer);
+        ASSERT_EQ(positions.GetSourceStreamBuffering(1, ms, status), AuResultSuccess);
+        EXPECT_EQ(status, 2u);
+        EXPECT_EQ(ms, 0u);
+        source.ReleaseBuffer();
+        source.StopStream();
+        instance->Term(0);
+    }
+    g_pPositionRepository = nullptr;
+    positions.Term();
+    g_pPlayingMgr = nullptr;
+    playing.Term();
 }
 
 TEST_F(StreamedSourceTest, AFrameSplitBetweenBuffersIsDeliveredAlone) {
@@ -407,6 +466,16 @@ TEST_F(StreamedSourceTest, AdpcmSeekStartsAtTheBlockAndLeavesTheRestToThePitchNo
     EXPECT_EQ(source.Position(), 192u);
     EXPECT_EQ(instance->SourceFrameOffset(), 8u);
     EXPECT_EQ(Pull(source, 1024, 1).samples, std::vector<i16>(decoded.begin() + 192, decoded.end()));
+    // Back from virtual through a seek: 6 ms are 300 media samples.
+    source.VirtualOn(1);
+    instance->SeekTime(6, false);
+    ASSERT_EQ(source.VirtualOff(1, true), AuResultSuccess);
+    EXPECT_EQ(source.Position(), 256u);
+    EXPECT_EQ(instance->SourceFrameOffset(), 44u);
+    EXPECT_EQ(Pull(source, 1024, 1).samples, std::vector<i16>(decoded.begin() + 256, decoded.end()));
+    // Past the end the seek fails.
+    instance->SeekTime(100, false);
+    EXPECT_EQ(source.Seek(), AuResultFail);
 }
 
 TEST_F(StreamedSourceTest, APrefetchedStartPlaysAtOnce) {

@@ -1,14 +1,19 @@
-// libFuzzer target of the media header and the in-memory sources. The input is copied into a
-// block of exactly its size so that any read past the media shows under the sanitizers.
+// libFuzzer target of the media header and the PCM and ADPCM sources, in memory and streamed. The
+// input is copied into a block of exactly its size, and a stream hands it out in copies of exactly
+// their sizes, so that any read past the media shows under the sanitizers.
 #include "MediaFuzz.h"
 
+#include "voices/AuFileSources.h"
 #include "voices/AuPlaybackInstance.h"
 #include "voices/AuSourceBase.h"
+
+#include <AuMemoryAutoStream.h>
 
 #include <AU/MemoryMgr.h>
 
 #include <cstring>
 #include <memory>
+#include <type_traits>
 
 namespace {
 
@@ -27,7 +32,16 @@ template <class Source> AURESULT Play(const u8* media, u32 size, u16 loopCount, 
     CAuPlaybackInstance instance(params);
     instance.SetLoopCount(loopCount);
     if (seek) instance.SeekPercent(0.6f, true);
-    Source source(&instance, media, size);
+    AuSourceMedia described;
+    described.uFlags = AuSourceMedia::kStorageStreamed << AuSourceMedia::kStorageShift;
+    described.uFileID = 1;
+    instance.SetSourceMedia(described);
+    Source source = [&] {
+        if constexpr (std::is_base_of_v<CAuStreamedSourceBase, Source>)
+            return Source(&instance);
+        else
+            return Source(&instance, media, size);
+    }();
     const AURESULT result = source.StartStream();
     if (result == AuResultSuccess) {
         volatile i32 sum = 0;
@@ -67,9 +81,16 @@ std::vector<AURESULT> voicetest::ReadMediaEveryWay(const uint8_t* data, size_t s
         results.push_back(ParseRiffHeader(media.get(), bytes, format, &cues, loopStart, loopEnd, dataSize,
                                           dataOffset, &analysis, &seek));
     }
+    autostm::MemoryStreamMgr streams;
+    streams.AddFile(1, std::vector<u8>(data, data + size));
+    // Buffers of a size the input chooses, not a multiple of frames or blocks.
+    const u32 bufferSize = 1 + (size ? data[size - 1] % 97 : 0);
+    streams.onCreate = [bufferSize](autostm::MemoryAutoStream& stream) { stream.sizes = {bufferSize}; };
     for (const u16 loops : {1, 2, 0}) {
         results.push_back(Play<CAuPcmBankSource>(media.get(), bytes, loops, loops == 2));
         results.push_back(Play<CAuAdpcmBankSource>(media.get(), bytes, loops, loops == 2));
+        results.push_back(Play<CAuPcmFileSource>(media.get(), bytes, loops, loops == 2));
+        results.push_back(Play<CAuAdpcmFileSource>(media.get(), bytes, loops, loops == 2));
     }
     return results;
 }

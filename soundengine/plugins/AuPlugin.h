@@ -1,0 +1,71 @@
+// The interfaces between the engine's plug-in hosts (voice effect nodes, bus inserts) and the
+// effect plug-ins, with the records they exchange. Every slot runs on the audio thread, where the
+// host calls it during the pipeline pass; parameter updates reach the same thread, so nothing locks.
+#pragma once
+
+#include "voices/AuPipelineBuffer.h"
+
+#include <AU/AuChannelConfig.h>
+#include <AU/AuPluginTypes.h>
+
+struct AuPluginInfo {
+    AuPluginType eType = AuPluginTypeNone;
+    bool bIsInPlace = false;
+    // A host drops an instance that sets this and leaves its slot empty.
+    bool bRefused = false;
+};
+
+// What a host hands to a plug-in's Init.
+struct AuPluginFormat {
+    u32 uSampleRate = 0;
+    AuChannelConfig channelConfig;
+};
+
+namespace AU {
+
+// The host's side of one effect instance: what the effects ask about where they run.
+class IAuEffectPluginContext {
+public:
+    // [audio thread] The engine's frames per buffer in the low 16 bits.
+    virtual u32 GetMaxBufferLength() const noexcept = 0;
+    // [audio thread] True on a bus fed by sends, where no dry signal may pass; false on voices.
+    virtual bool IsSendModeEffect() const noexcept = 0;
+
+protected:
+    ~IAuEffectPluginContext() = default;
+};
+
+// An effect's parameters in their working form, shared by the host's updates and the effect.
+class IAuPluginParam {
+public:
+    virtual ~IAuPluginParam() = default;
+    // [audio thread] Stores one value by id; the size is not read.
+    virtual AURESULT SetParam(u16 id, const void* value, u32 size) noexcept = 0;
+    // A copy from `allocator` with every change flag raised; null without memory.
+    virtual IAuPluginParam* Clone(IAuPluginMemAlloc* allocator) noexcept = 0;
+    // Size 0 writes the defaults; otherwise the bank block is read.
+    virtual AURESULT Init(IAuPluginMemAlloc* allocator, const void* block, u32 size) noexcept = 0;
+    // Ends the object and returns its block to `allocator`.
+    virtual AURESULT Term(IAuPluginMemAlloc* allocator) noexcept = 0;
+    // A block shorter than the effect's layout is refused with 2 and the held values stay.
+    virtual AURESULT SetParamsBlock(const void* block, u32 size) noexcept = 0;
+};
+
+class IAuPlugin {
+public:
+    virtual ~IAuPlugin() = default;
+    // Frees what the effect allocated and the object itself.
+    virtual AURESULT Term(IAuPluginMemAlloc* allocator) noexcept = 0;
+    // [audio thread] Clears all signal memory; parameters and allocations stay.
+    virtual AURESULT Reset() noexcept = 0;
+    virtual AURESULT GetPluginInfo(AuPluginInfo& info) noexcept = 0;
+    // 1, 2 (nothing to process) or 52; a failure leaves what was allocated for Term.
+    virtual AURESULT Init(IAuPluginMemAlloc* allocator, IAuEffectPluginContext* context,
+                          IAuPluginParam* params, AuPluginFormat& format) noexcept = 0;
+    // [audio thread] Processes the valid frames in place; the outcome is the buffer's state.
+    virtual void Execute(AuPipelineBuffer& buffer) noexcept = 0;
+    // [audio thread] The host advanced without processing.
+    virtual AURESULT TimeSkip(u32 frames) noexcept = 0;
+};
+
+} // namespace AU
