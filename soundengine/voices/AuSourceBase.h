@@ -87,7 +87,7 @@ protected:
     // ReadHeader over the media in memory, then a pending seek.
     AURESULT OpenMedia(u16 tag, u32 samplesPerBlock, u32 blockBytesPerChannel) noexcept;
     void FillBuffer(const void* data, u32 frames, AuPipelineBuffer& buffer) noexcept;
-    // 17 at the end, else 45; one pass fewer to play.
+    // 17 at the end, else 45; one pass fewer to play. A codec that decodes ahead rewinds its decoder here.
     virtual AURESULT OnLoopComplete(bool atEnd) noexcept;
     bool Looping() const { return m_uLoopCount != 1; }
     u32 Limit() const { return Looping() ? m_uLoopEnd + 1 : m_uTotalSamples; }

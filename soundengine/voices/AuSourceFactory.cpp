@@ -1,4 +1,5 @@
 #include "voices/AuFileSources.h"
+#include "voices/AuLowerEngine.h"
 #include "voices/AuPlaybackInstance.h"
 #include "voices/AuSourceBase.h"
 
@@ -26,6 +27,10 @@ CAuSourceBase* AuCreateSource(CAuPlaybackInstance* instance) noexcept {
         if (codec == 1) return Build<CAuPcmFileSource>(instance);
         if (codec == 2) return Build<CAuAdpcmFileSource>(instance);
     }
+    // Vorbis sources come from the codec table, where the game registers them.
+    if (codec == 4 && (kind == AuSourceMedia::kStorageInMemory || kind == AuSourceMedia::kStorageStreamed))
+        return reinterpret_cast<CAuSourceBase*>(CAuLowerEngine::CreateCodecSource(
+            instance, kind == AuSourceMedia::kStorageStreamed ? 1 : 3, media.uPluginID));
     return nullptr;
 }
 

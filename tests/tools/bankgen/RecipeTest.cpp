@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 namespace bankgen {
 namespace {
 
@@ -157,6 +159,32 @@ TEST(RecipeTest, MediaMayAskForAdpcm) {
     const std::uint8_t* pcm = bytes.data() + bank.dataOffset + bank.media[1].offset;
     EXPECT_EQ(pcm[20], 0xFE);
     EXPECT_EQ(bank.media[1].size, 68u + 48u * 2u);
+}
+
+TEST(RecipeTest, MediaMayComeFromAFileMadeAtBuildTime) {
+    const std::string dir = testing::TempDir();
+    const Bytes made = {'R', 'I', 'F', 'F', 1, 2, 3, 4, 5};
+    std::ofstream(dir + "/recipe-media.wav", std::ios::binary)
+        .write(reinterpret_cast<const char*>(made.data()), std::streamsize(made.size()));
+    std::vector<std::string> errors;
+    std::optional<BankBuilder> b =
+        BuilderFromRecipe(R"({"bank": "F", "media": [{"id": 7, "file": "recipe-media.wav"}]})", errors, dir);
+    ASSERT_TRUE(b) << (errors.empty() ? "" : errors.front());
+    Bytes bytes;
+    ASSERT_TRUE(b->Build(bytes, errors));
+    ParsedBank bank;
+    std::string error;
+    ASSERT_TRUE(ParseBank(bytes, bank, error)) << error;
+    ASSERT_EQ(bank.media.size(), 1u);
+    EXPECT_EQ(Bytes(bytes.begin() + bank.dataOffset + bank.media[0].offset,
+                    bytes.begin() + bank.dataOffset + bank.media[0].offset + bank.media[0].size),
+              made);
+
+    errors.clear();
+    EXPECT_FALSE(
+        BuilderFromRecipe(R"({"bank": "F", "media": [{"id": 7, "file": "no-such.wav"}]})", errors, dir));
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find("no-such.wav"), std::string::npos);
 }
 
 } // namespace

@@ -8,6 +8,9 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <set>
 #include <string>
@@ -218,9 +221,23 @@ std::vector<float> ReadSignal(const json& j, std::uint32_t rate, Obj& owner) {
     return {};
 }
 
-void ReadMedia(const json& j, BankBuilder& bank, std::vector<std::string>& errors) {
+void ReadMedia(const json& j, BankBuilder& bank, std::vector<std::string>& errors,
+               std::string_view mediaDir) {
     Obj o(j, "media", errors);
     const std::uint32_t id = o.RequiredId("id");
+    if (o.Has("file")) {
+        std::filesystem::path path(o.String("file"));
+        if (path.is_relative() && !mediaDir.empty()) path = std::filesystem::path(mediaDir) / path;
+        std::ifstream in(path, std::ios::binary);
+        const Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (!in.good() && !in.eof())
+            o.Error("cannot read media file " + path.string());
+        else if (bytes.empty())
+            o.Error("media file " + path.string() + " is missing or empty");
+        else
+            bank.AddMedia(id, bytes);
+        return;
+    }
     const std::uint32_t rate = o.Uint<std::uint32_t>("rate", 48000);
     std::vector<std::vector<float>> channels;
     for (const json& s : o.Array("channels"))
@@ -357,7 +374,8 @@ Settings ReadSettings(const json& j, std::vector<std::string>& errors) {
 
 } // namespace
 
-std::optional<BankBuilder> BuilderFromRecipe(std::string_view text, std::vector<std::string>& errors) {
+std::optional<BankBuilder> BuilderFromRecipe(std::string_view text, std::vector<std::string>& errors,
+                                             std::string_view mediaDir) {
     const json j = json::parse(text, nullptr, /*allow_exceptions=*/false);
     if (j.is_discarded()) {
         errors.push_back("the recipe is not valid JSON");
@@ -371,7 +389,7 @@ std::optional<BankBuilder> BuilderFromRecipe(std::string_view text, std::vector<
         bank.emplace(BankIdOfName(name), root.Uint<std::uint32_t>("language", 0));
         if (const json* s = root.Get("settings")) bank->SetSettings(ReadSettings(*s, errors));
         for (const json& m : root.Array("media"))
-            ReadMedia(m, *bank, errors);
+            ReadMedia(m, *bank, errors, mediaDir);
         size_t index = 0;
         for (const json& o : root.Array("objects"))
             ReadObject(o, index++, *bank, errors);

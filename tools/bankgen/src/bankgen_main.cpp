@@ -1,5 +1,5 @@
 // bankgen: writes a bank from a JSON recipe, after checking that the engine can load it.
-//   bankgen <recipe.json> <out.bnk> [--after <bank loaded before it>]...
+//   bankgen <recipe.json> <out.bnk> [--after <bank loaded before it>]... [--media <folder of media files>]
 #include <bankgen/Parse.h>
 #include <bankgen/Recipe.h>
 
@@ -28,23 +28,28 @@ int Fail(const std::string& what) {
 int main(int argc, char** argv) {
     std::string recipePath, outPath;
     std::vector<std::string> afterPaths;
+    std::string mediaDir;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--after" && i + 1 < argc)
             afterPaths.push_back(argv[++i]);
+        else if (arg == "--media" && i + 1 < argc)
+            mediaDir = argv[++i];
         else if (recipePath.empty())
             recipePath = arg;
         else if (outPath.empty())
             outPath = arg;
         else
-            return Fail("usage: bankgen <recipe.json> <out.bnk> [--after <earlier.bnk>]...");
+            return Fail(
+                "usage: bankgen <recipe.json> <out.bnk> [--after <earlier.bnk>]... [--media <folder>]");
     }
-    if (outPath.empty()) return Fail("usage: bankgen <recipe.json> <out.bnk> [--after <earlier.bnk>]...");
+    if (outPath.empty())
+        return Fail("usage: bankgen <recipe.json> <out.bnk> [--after <earlier.bnk>]... [--media <folder>]");
 
     std::string text;
     if (!ReadFile(recipePath, text)) return Fail("cannot read " + recipePath);
     std::vector<std::string> errors;
-    std::optional<bankgen::BankBuilder> builder = bankgen::BuilderFromRecipe(text, errors);
+    std::optional<bankgen::BankBuilder> builder = bankgen::BuilderFromRecipe(text, errors, mediaDir);
     bankgen::Bytes bank;
     if (builder) builder->Build(bank, errors);
     for (const std::string& e : errors)

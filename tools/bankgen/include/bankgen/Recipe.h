@@ -17,6 +17,9 @@ std::uint32_t BankIdOfName(std::string_view name);
 
 // Reads a recipe into a builder. IDs in a recipe are numbers, "0x..." hexadecimal strings, or
 // names hashed with IdOfName. Problems (unknown keys' types, missing fields) go to `errors`.
-std::optional<BankBuilder> BuilderFromRecipe(std::string_view json, std::vector<std::string>& errors);
+// A media entry with a "file" takes that file's bytes as they are (media made at build time by
+// another tool, such as vorbispack); a relative path is taken from `mediaDir`.
+std::optional<BankBuilder> BuilderFromRecipe(std::string_view json, std::vector<std::string>& errors,
+                                             std::string_view mediaDir = {});
 
 } // namespace bankgen
