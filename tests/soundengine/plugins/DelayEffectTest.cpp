@@ -11,49 +11,18 @@
 
 namespace {
 
-constexpr u32 kRate = 48000;
-constexpr u16 kMax = 1024;
+constexpr u32 kRate = kEffectTestRate;
+constexpr u16 kMax = kEffectTestFrames;
 const AuChannelConfig kStereo = AuChannelConfig::Standard(AU_SPEAKER_SETUP_STEREO);
 const AuChannelConfig k21 = AuChannelConfig::Standard(AU_SPEAKER_SETUP_STEREO | AU_SPEAKER_LOW_FREQUENCY);
 
-class DelayEffectTest : public testing::Test {
+class DelayEffectTest
+    : public EffectFixture<CAuDelayEffect, CAuDelayEffectParams, CreateFx106, CreateFx106Params> {
 protected:
-    void SetUp() override {
-        m_params = static_cast<CAuDelayEffectParams*>(CreateFx106Params(&m_alloc));
-        ASSERT_NE(m_params, nullptr);
-        ASSERT_EQ(m_params->Init(&m_alloc, nullptr, 0), AuResultSuccess);
-    }
-    void TearDown() override {
-        if (m_effect) {
-            EXPECT_EQ(m_effect->Term(&m_alloc), AuResultSuccess);
-        }
-        EXPECT_EQ(m_params->Term(&m_alloc), AuResultSuccess);
-        EXPECT_EQ(m_alloc.Live(), 0u);
-    }
-    AURESULT Start(AuChannelConfig config, bool sendMode = false) {
-        m_effect = static_cast<CAuDelayEffect*>(CreateFx106(&m_alloc));
-        EXPECT_NE(m_effect, nullptr);
-        TestContext context(sendMode);
-        AuPluginFormat format{kRate, config};
-        const AURESULT result = m_effect->Init(&m_alloc, &context, m_params, format);
-        if (result == AuResultSuccess) m_effect->Reset();
-        return result;
-    }
-    // The output of `frames` frames of channel `channel`, fed by an impulse at frame 0.
+    // The output of `frames` frames of channel `channel`, fed by an impulse at frame 0 on every channel.
     std::vector<f32> Impulse(AuChannelConfig config, u32 frames, u32 channel = 0) {
-        TestBuffer t(config, kMax);
-        std::vector<f32> out;
-        for (u32 start = 0; start < frames; start += kMax) {
-            t.Fill([&](u32, u32 i) { return start + i == 0 ? 1.0f : 0.0f; });
-            m_effect->Execute(t.buffer);
-            out.insert(out.end(), t.Channel(channel), t.Channel(channel) + kMax);
-        }
-        return out;
+        return Run(config, frames, [](u32, u32 i) { return i == 0 ? 1.0f : 0.0f; })[channel];
     }
-
-    TestAllocator m_alloc;
-    CAuDelayEffectParams* m_params = nullptr;
-    CAuDelayEffect* m_effect = nullptr;
 };
 
 TEST_F(DelayEffectTest, ImpulseEchoesEveryLineLengthWithFeedback) {

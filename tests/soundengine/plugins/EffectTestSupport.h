@@ -102,3 +102,57 @@ public:
     void U8(size_t offset, u8 v) { bytes.at(offset) = v; }
     std::vector<u8> bytes;
 };
+
+constexpr u32 kEffectTestRate = 48000;
+constexpr u16 kEffectTestFrames = 1024;
+
+// One effect under test: its parameters made at set-up, the effect started by each test, and
+// every block given back to the counting allocator at the end.
+template <class Effect, class Params, AU::IAuPlugin* (*CreateEffect)(AU::IAuPluginMemAlloc*),
+          AU::IAuPluginParam* (*CreateParams)(AU::IAuPluginMemAlloc*)>
+class EffectFixture : public testing::Test {
+protected:
+    void SetUp() override {
+        m_params = static_cast<Params*>(CreateParams(&m_alloc));
+        ASSERT_NE(m_params, nullptr);
+        ASSERT_EQ(m_params->Init(&m_alloc, nullptr, 0), AuResultSuccess);
+    }
+    void TearDown() override {
+        Stop();
+        EXPECT_EQ(m_params->Term(&m_alloc), AuResultSuccess);
+        EXPECT_EQ(m_alloc.Live(), 0u);
+    }
+    AURESULT Start(AuChannelConfig config, bool sendMode = false) {
+        Stop();
+        m_effect = static_cast<Effect*>(CreateEffect(&m_alloc));
+        EXPECT_NE(m_effect, nullptr);
+        TestContext context(sendMode, kEffectTestFrames);
+        AuPluginFormat format{kEffectTestRate, config};
+        const AURESULT result = m_effect->Init(&m_alloc, &context, m_params, format);
+        if (result == AuResultSuccess) m_effect->Reset();
+        return result;
+    }
+    void Stop() {
+        if (m_effect) {
+            EXPECT_EQ(m_effect->Term(&m_alloc), AuResultSuccess);
+        }
+        m_effect = nullptr;
+    }
+    // Every channel's output over `frames` frames, fed by `input(channel, frame)`.
+    std::vector<std::vector<f32>> Run(AuChannelConfig config, u32 frames,
+                                      const std::function<f32(u32, u32)>& input) {
+        TestBuffer t(config, kEffectTestFrames);
+        std::vector<std::vector<f32>> out(config.NumChannels());
+        for (u32 start = 0; start < frames; start += kEffectTestFrames) {
+            t.Fill([&](u32 c, u32 i) { return input(c, start + i); });
+            m_effect->Execute(t.buffer);
+            for (u32 c = 0; c < config.NumChannels(); ++c)
+                out[c].insert(out[c].end(), t.Channel(c), t.Channel(c) + kEffectTestFrames);
+        }
+        return out;
+    }
+
+    TestAllocator m_alloc;
+    Params* m_params = nullptr;
+    Effect* m_effect = nullptr;
+};

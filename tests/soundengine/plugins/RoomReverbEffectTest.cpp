@@ -13,8 +13,8 @@
 
 namespace {
 
-constexpr u32 kRate = 48000;
-constexpr u16 kMax = 1024;
+constexpr u32 kRate = kEffectTestRate;
+constexpr u16 kMax = kEffectTestFrames;
 using Params = CAuRoomReverbEffectParams;
 const AuChannelConfig kStereo = AuChannelConfig::Standard(AU_SPEAKER_SETUP_STEREO);
 
@@ -25,46 +25,9 @@ bool IsPrime(u32 n) {
     return true;
 }
 
-class RoomReverbEffectTest : public testing::Test {
+class RoomReverbEffectTest
+    : public EffectFixture<CAuRoomReverbEffect, Params, CreateFx118, CreateFx118Params> {
 protected:
-    void SetUp() override {
-        m_params = static_cast<Params*>(CreateFx118Params(&m_alloc));
-        ASSERT_NE(m_params, nullptr);
-        ASSERT_EQ(m_params->Init(&m_alloc, nullptr, 0), AuResultSuccess);
-    }
-    void TearDown() override {
-        Stop();
-        EXPECT_EQ(m_params->Term(&m_alloc), AuResultSuccess);
-        EXPECT_EQ(m_alloc.Live(), 0u);
-    }
-    AURESULT Start(AuChannelConfig config, bool sendMode = false) {
-        Stop();
-        m_effect = static_cast<CAuRoomReverbEffect*>(CreateFx118(&m_alloc));
-        EXPECT_NE(m_effect, nullptr);
-        TestContext context(sendMode, kMax);
-        AuPluginFormat format{kRate, config};
-        const AURESULT result = m_effect->Init(&m_alloc, &context, m_params, format);
-        if (result == AuResultSuccess) m_effect->Reset();
-        return result;
-    }
-    void Stop() {
-        if (m_effect) {
-            EXPECT_EQ(m_effect->Term(&m_alloc), AuResultSuccess);
-        }
-        m_effect = nullptr;
-    }
-    std::vector<std::vector<f32>> Run(AuChannelConfig config, u32 frames,
-                                      const std::function<f32(u32, u32)>& input) {
-        TestBuffer t(config, kMax);
-        std::vector<std::vector<f32>> out(config.NumChannels());
-        for (u32 start = 0; start < frames; start += kMax) {
-            t.Fill([&](u32 c, u32 i) { return input(c, start + i); });
-            m_effect->Execute(t.buffer);
-            for (u32 c = 0; c < config.NumChannels(); ++c)
-                out[c].insert(out[c].end(), t.Channel(c), t.Channel(c) + kMax);
-        }
-        return out;
-    }
     static std::function<f32(u32, u32)> Impulse(u32 channel = 0) {
         return [channel](u32 c, u32 i) { return c == channel && i == 0 ? 1.0f : 0.0f; };
     }
@@ -78,10 +41,6 @@ protected:
         return u32(std::find_if(samples.begin(), samples.end(), [](f32 s) { return s != 0.0f; }) -
                    samples.begin());
     }
-
-    TestAllocator m_alloc;
-    Params* m_params = nullptr;
-    CAuRoomReverbEffect* m_effect = nullptr;
 };
 
 TEST_F(RoomReverbEffectTest, DefaultStructuresAt48kHz) {

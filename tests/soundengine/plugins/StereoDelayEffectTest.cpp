@@ -11,63 +11,21 @@
 
 namespace {
 
-constexpr u32 kRate = 48000;
-constexpr u16 kMax = 1024;
+constexpr u32 kRate = kEffectTestRate;
+constexpr u16 kMax = kEffectTestFrames;
 using Params = CAuStereoDelayEffectParams;
 const AuChannelConfig kStereo = AuChannelConfig::Standard(AU_SPEAKER_SETUP_STEREO);
 const AuChannelConfig k51 = AuChannelConfig::Standard(AU_SPEAKER_SETUP_5POINT1);
 const AuChannelConfig k71 = AuChannelConfig::Standard(AU_SPEAKER_SETUP_7POINT1);
 
-class StereoDelayEffectTest : public testing::Test {
+class StereoDelayEffectTest
+    : public EffectFixture<CAuStereoDelayEffect, Params, CreateFx135, CreateFx135Params> {
 protected:
-    void SetUp() override {
-        m_params = static_cast<Params*>(CreateFx135Params(&m_alloc));
-        ASSERT_NE(m_params, nullptr);
-        ASSERT_EQ(m_params->Init(&m_alloc, nullptr, 0), AuResultSuccess);
-    }
-    void TearDown() override {
-        Stop();
-        EXPECT_EQ(m_params->Term(&m_alloc), AuResultSuccess);
-        EXPECT_EQ(m_alloc.Live(), 0u);
-    }
-    AURESULT Start(AuChannelConfig config, bool sendMode = false) {
-        Stop();
-        m_effect = static_cast<CAuStereoDelayEffect*>(CreateFx135(&m_alloc));
-        EXPECT_NE(m_effect, nullptr);
-        TestContext context(sendMode, kMax);
-        AuPluginFormat format{kRate, config};
-        const AURESULT result = m_effect->Init(&m_alloc, &context, m_params, format);
-        if (result == AuResultSuccess) m_effect->Reset();
-        return result;
-    }
-    void Stop() {
-        if (m_effect) {
-            EXPECT_EQ(m_effect->Term(&m_alloc), AuResultSuccess);
-        }
-        m_effect = nullptr;
-    }
-    // Every channel's output over `frames` frames, fed by `input(channel, frame)`.
-    std::vector<std::vector<f32>> Run(AuChannelConfig config, u32 frames,
-                                      const std::function<f32(u32, u32)>& input) {
-        TestBuffer t(config, kMax);
-        std::vector<std::vector<f32>> out(config.NumChannels());
-        for (u32 start = 0; start < frames; start += kMax) {
-            t.Fill([&](u32 c, u32 i) { return input(c, start + i); });
-            m_effect->Execute(t.buffer);
-            for (u32 c = 0; c < config.NumChannels(); ++c)
-                out[c].insert(out[c].end(), t.Channel(c), t.Channel(c) + kMax);
-        }
-        return out;
-    }
     static u32 FirstNonZeroAfter(const std::vector<f32>& samples, u32 from) {
         for (u32 i = from; i < samples.size(); ++i)
             if (samples[i] != 0.0f) return i;
         return u32(samples.size());
     }
-
-    TestAllocator m_alloc;
-    Params* m_params = nullptr;
-    CAuStereoDelayEffect* m_effect = nullptr;
 };
 
 TEST_F(StereoDelayEffectTest, LeftEchoCrossesToTheRightWithCrossFeedback) {
