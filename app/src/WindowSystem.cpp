@@ -17,6 +17,11 @@ WindowSystem::MessageBoxFunction& BoxFunction() {
     return function;
 }
 
+[[noreturn]] void EndProcessNow(int status) {
+    std::fflush(nullptr);
+    std::_Exit(status);
+}
+
 } // namespace
 
 WindowSystem::WindowSystem(const std::wstring& name, int width, int height, int x, int y,
@@ -134,6 +139,8 @@ void WindowSystem::ShowErrorBox(const ErrorMessage& report) {
     const MessageBoxFunction& box = BoxFunction();
     const int shown = box ? box(SDL_MESSAGEBOX_ERROR, title, text.c_str(), mWindow)
                           : SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, title, text.c_str(), mWindow);
-    if (shown != 0) std::exit(kExitMessageBoxFailed);
-    if (report.GetIsFatal()) std::exit(kExitAfterFatalReport);
+    // Other systems' threads (the sound engine's audio thread) still run here: end the process
+    // at once, as the platform does, rather than run static destructors under them.
+    if (shown != 0) EndProcessNow(kExitMessageBoxFailed);
+    if (report.GetIsFatal()) EndProcessNow(kExitAfterFatalReport);
 }

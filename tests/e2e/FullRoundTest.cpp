@@ -243,14 +243,25 @@ const HudHue kHudHues[4] = {{36.0f, "orange"}, {291.0f, "purple"}, {76.0f, "oliv
 
 // A pixel of the scene seen through the warning: each channel pulled from the scene's towards the
 // warning's grey by the window's alpha.
+constexpr int kWarningGrey = 51;
+// How far from the grey a channel must lie for its pull towards the grey to be measured.
+constexpr int kMeasurableGap = 25;
+
+// Whether a veil over this scene pixel can be told apart: some channel far enough from the grey.
+bool ShowsAVeil(const Rgb& scene) {
+    return std::abs(scene.r - kWarningGrey) > kMeasurableGap ||
+           std::abs(scene.g - kWarningGrey) > kMeasurableGap ||
+           std::abs(scene.b - kWarningGrey) > kMeasurableGap;
+}
+
 bool IsVeiled(const Rgb& seen, const Rgb& scene) {
-    constexpr int kGrey = 51;
+    constexpr int kGrey = kWarningGrey;
     const int seenChannels[3] = {seen.r, seen.g, seen.b}, sceneChannels[3] = {scene.r, scene.g, scene.b};
     bool pulled = false;
     for (int k = 0; k < 3; ++k) {
         const int from = sceneChannels[k], to = seenChannels[k];
         if (to < std::min(from, kGrey) - 6 || to > std::max(from, kGrey) + 6) return false;
-        if (std::abs(from - kGrey) > 40) {
+        if (std::abs(from - kGrey) > kMeasurableGap) {
             const float alpha = float(from - to) / float(from - kGrey);
             if (alpha < 0.3f || alpha > 0.9f) return false;
             pulled = true;
@@ -261,6 +272,7 @@ bool IsVeiled(const Rgb& seen, const Rgb& scene) {
 
 void CheckPlayerViews(const Picture& picture, bool aroundAMenu) {
     const auto quadrants = e2e::PlayerQuadrants(picture.width, picture.height);
+    int viewsJudged = 0;
     for (std::size_t n = 0; n < quadrants.size(); ++n) {
         const auto stats = e2e::Stats(picture, quadrants[n]);
         EXPECT_GT(stats.colours, 8) << "player " << n + 1 << "'s view has no spread of colours";
@@ -283,15 +295,22 @@ void CheckPlayerViews(const Picture& picture, bool aroundAMenu) {
         for (int y = q.y + 70; y < q.y + 96; ++y) {
             const Rgb left = picture.At(centre - 110, y), right = picture.At(centre + 110, y);
             if (!e2e::Near(left, right, 12)) continue; // the scene differs on the two sides
+            if (!ShowsAVeil(left)) continue;           // a scene as grey as the warning hides it
             ++rows;
             if (IsVeiled(picture.At(centre - 60, y), left) && IsVeiled(picture.At(centre + 60, y), right))
                 ++veiled;
         }
-        EXPECT_GE(rows, 10) << "player " << n + 1 << ": too few rows of even scene beside the warning";
+        if (rows < 10) {
+            std::printf("player %zu: too few rows of even, coloured scene beside the warning to judge it\n",
+                        n + 1);
+            continue;
+        }
+        ++viewsJudged;
         EXPECT_GE(veiled * 10, rows * 8)
             << "player " << n + 1 << "'s flood warning veils " << veiled << " of " << rows << " rows";
     }
     if (aroundAMenu) return;
+    EXPECT_GE(viewsJudged, 2) << "too few views show their flood warning over a scene that can show it";
     for (const Rect& seam : e2e::Seams(picture.width, picture.height)) {
         const auto stats = e2e::Stats(picture, seam);
         EXPECT_EQ(stats.black, stats.pixels) << "the seam at " << seam.x << ", " << seam.y << " is not black";
