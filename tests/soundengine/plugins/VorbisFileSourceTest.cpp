@@ -1,6 +1,7 @@
 // The streamed Vorbis source on the in-memory automatic stream: whatever the sizes of the
 // stream's buffers (twice the largest packet, which forces the stitch buffer, or random), it
 // delivers what the in-memory source delivers from the same media.
+#include "VorbisSourcePoolTest.h"
 #include "VorbisTestSupport.h"
 
 #include "plugins/AuVorbisSource.h"
@@ -24,18 +25,8 @@ struct Pass {
     AURESULT state = AuResultDataReady;
 };
 
-class VorbisFileSourceTest : public AuDefaultPoolTest {
+class VorbisFileSourceTest : public vorbistest::SourcePoolTest {
 protected:
-    VorbisFileSourceTest() : AuDefaultPoolTest(32u << 20) {}
-    void SetUp() override {
-        AuDefaultPoolTest::SetUp();
-        g_LEngineDefaultPoolId = g_DefaultPoolId;
-    }
-    void TearDown() override {
-        EXPECT_EQ(VorbisSetupCache::Count(), 0u);
-        g_LEngineDefaultPoolId = -1;
-        AuDefaultPoolTest::TearDown();
-    }
     static std::unique_ptr<CAuPlaybackInstance> Instance(u16 loopCount) {
         AuPlaybackInstanceParams params;
         params.key.playingID = 1;

@@ -1,3 +1,4 @@
+#include "VorbisSourcePoolTest.h"
 #include "VorbisTestSupport.h"
 
 #include "plugins/AuVorbisSource.h"
@@ -23,18 +24,8 @@ using vorbistest::EngineDecode;
 using vorbistest::Make;
 using vorbistest::View;
 
-class VorbisSourceTest : public AuDefaultPoolTest {
+class VorbisSourceTest : public vorbistest::SourcePoolTest {
 protected:
-    VorbisSourceTest() : AuDefaultPoolTest(32u << 20) {}
-    void SetUp() override {
-        AuDefaultPoolTest::SetUp();
-        g_LEngineDefaultPoolId = g_DefaultPoolId;
-    }
-    void TearDown() override {
-        EXPECT_EQ(VorbisSetupCache::Count(), 0u);
-        g_LEngineDefaultPoolId = -1;
-        AuDefaultPoolTest::TearDown();
-    }
     static std::unique_ptr<CAuPlaybackInstance> Instance(u16 loopCount) {
         AuPlaybackInstanceParams params;
         params.key.playingID = 1;
