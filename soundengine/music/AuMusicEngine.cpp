@@ -20,6 +20,11 @@ namespace {
 // engine's Term), so a relaxed order is enough.
 std::atomic<bool> s_bFrameCallbackRegistered{false};
 
+// Term lets go of the roots itself when the audio thread has not released them after this many
+// frames, or has played no frame at all for this long (about ten frames of 1024 at 48 kHz).
+constexpr u64 kFramesToReleaseStoppedRoots = 2;
+constexpr DWORD kTermWaitMs = 200;
+
 void FreeEngine(CAuMusicEngine* engine) {
     if (engine->pMidiHandler) {
         engine->pMidiHandler->~CAuMidiHandler();
@@ -32,7 +37,8 @@ void FreeEngine(CAuMusicEngine* engine) {
     AU::MemoryMgr::Free(g_DefaultPoolId, engine);
 }
 
-// The sound engine's Term: its audio thread has stopped, so each root is stopped and let go here.
+// Stops each root and lets go of it on this thread: at the sound engine's Term (its audio thread
+// has stopped) and at a Term that the audio thread does not serve. Under g_csMain or alone.
 void ReleaseEveryRoot(CAuMusicEngine& engine) noexcept {
     while (CAuMusicTopCtx* top = engine.pFirstTop) {
         top->AddRef();
@@ -79,13 +85,38 @@ void MusicEngineDestroy() {
     if (!engine) return;
     AU::SoundEngine::StopAll();
     AU::SoundEngine::RenderAudio();
+    // A root that nothing stops would keep Term waiting for ever: every root stops here, now.
+    u64 framesSeen = 0;
+    {
+        CAuMainLock lock;
+        for (CAuMusicTopCtx* top = engine->pFirstTop; top;) {
+            CAuMusicTopCtx* next = top->pNextTop;
+            if (!top->IsStopped()) top->OnStopped(0);
+            top = next;
+        }
+        framesSeen = engine->pMidiHandler->FramesAdvanced();
+    }
     for (;;) {
         {
             CAuMainLock lock;
             if (!engine->pFirstTop) break;
+            const u64 frames = engine->pMidiHandler->FramesAdvanced();
+            // Stopped roots go at the next frame. One still listed after two frames is held by
+            // someone else; with no frame at all the audio thread does not render (suspended).
+            // Either way only this thread can let go of them.
+            if (frames - framesSeen >= kFramesToReleaseStoppedRoots) {
+                ReleaseEveryRoot(*engine);
+                break;
+            }
         }
         // Each release of a top-level context sets the event; one set before this wait is kept.
-        WaitForSingleObject(engine->hTermEvent, INFINITE);
+        if (WaitForSingleObject(engine->hTermEvent, kTermWaitMs) == WAIT_TIMEOUT) {
+            CAuMainLock lock;
+            if (engine->pMidiHandler->FramesAdvanced() == framesSeen) {
+                ReleaseEveryRoot(*engine);
+                break;
+            }
+        }
     }
     CAuMainLock lock;
     g_pMusicEngine.store(nullptr, std::memory_order_release);

@@ -257,6 +257,50 @@ TEST_F(MusicEngineTest, TermWithNothingPlayingReturnsWithoutWaiting) {
     EXPECT_EQ(g_pMusicEngine.load(), nullptr);
 }
 
+// Term cannot wait for a root to end by itself: it stops every root, and lets go of those that the
+// audio thread does not release (it renders nothing while suspended).
+TEST_F(MusicEngineTest, TermStopsARootThatWouldPlayForEver) {
+    for (const bool suspended : {false, true}) {
+        SCOPED_TRACE(suspended ? "suspended" : "rendering");
+        ASSERT_EQ(AU::MusicEngine::Init(nullptr), AuResultSuccess);
+        if (suspended) {
+            ASSERT_EQ(AU::SoundEngine::Suspend(false), AuResultSuccess);
+        }
+        au_test::RecordingNode node;
+        StartOnTheEngine(node, 5, 0);
+        AU::MusicEngine::Term();
+        EXPECT_EQ(au_test::TimelineCtx::s_live, 0u);
+        EXPECT_EQ(node.calls, (std::vector<i32>{3, -3}));
+        EXPECT_FALSE(g_pPlayingMgr->IsLive(5));
+        EXPECT_EQ(g_pMusicEngine.load(), nullptr);
+        if (suspended) {
+            ASSERT_EQ(AU::SoundEngine::WakeupFromSuspend(), AuResultSuccess);
+        }
+    }
+}
+
+// A root that someone else still holds outlives the engine; its last release ends the play without it.
+TEST_F(MusicEngineTest, TermLetsGoOfARootThatSomeoneStillHolds) {
+    ASSERT_EQ(AU::MusicEngine::Init(nullptr), AuResultSuccess);
+    au_test::RecordingNode node;
+    au_test::TimelineCtx* ctx = StartOnTheEngine(node, 5, 0);
+    {
+        CAuMainLock lock;
+        ctx->AddRef();
+    }
+    AU::MusicEngine::Term();
+    EXPECT_EQ(g_pMusicEngine.load(), nullptr);
+    {
+        CAuMainLock lock;
+        EXPECT_TRUE(ctx->IsStopped());
+        EXPECT_EQ(node.calls, (std::vector<i32>{3}));
+        ctx->Release();
+    }
+    EXPECT_EQ(au_test::TimelineCtx::s_live, 0u);
+    EXPECT_EQ(node.calls, (std::vector<i32>{3, -3}));
+    EXPECT_FALSE(g_pPlayingMgr->IsLive(5));
+}
+
 // The other order of stopping: the sound engine first, with a root playing. Its last call of the
 // callbacks ends the play while the core's managers still exist; the music Term then has nothing.
 TEST_F(MusicEngineTest, TheSoundEnginesTermFirstReleasesThePlayingRoots) {
