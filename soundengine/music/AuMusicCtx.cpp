@@ -2,6 +2,7 @@
 
 #include "core/AuOutputTiming.h"
 #include "music/AuMusicEngine.h"
+#include "music/AuMusicSequencer.h"
 
 CAuMusicCtx::CAuMusicCtx(CAuMusicCtx* parent) noexcept : m_pParent(parent) {
     if (parent) {
@@ -191,6 +192,11 @@ AURESULT CAuMusicTopCtx::Play(const AuMusicPlayParams& params) noexcept {
     }
     PlayWithFade(params.fade);
     return AuResultSuccess;
+}
+
+void CAuMusicTopCtx::SetStopped() noexcept {
+    CAuMusicCtx::SetStopped();
+    if (!Parent() && m_pSequencer) m_pSequencer->ReleaseStingers();
 }
 
 void CAuMusicTopCtx::OnLastRelease() noexcept {

@@ -158,11 +158,22 @@ template <class T, class... Args> T* AuMusicNew(Args&&... args) {
 
 // An action waiting in a chain item for its time on the music clock.
 struct AuMusicScheduledEntry {
+    static constexpr u32 kStinger = 0;
     static constexpr u32 kStateChange = 1;
     u64 uTime;
     u32 uKind;
-    void* pCookie; // the pending state change
+    void* pCookie; // the stinger record or the pending state change
     AuMusicScheduledEntry* pNext;
+};
+
+// A stinger of a music node, as the bank gives it.
+struct AuMusicStinger {
+    AuUniqueID triggerID;
+    AuUniqueID segmentID; // 0: plays nothing
+    u32 uSyncType;
+    u32 uCueFilter; // marker ID, 0: any
+    u32 uDontRepeatMs;
+    u32 uLookAhead; // segments: above 0, the sync point may lie in the next one
 };
 
 // Where the scheduled actions of one playing or scheduled segment wait; the chain contexts'
@@ -225,13 +236,25 @@ public:
     // The sync types that the item's tracks, segment and ancestors declare for a state group;
     // how many were written (at most `max`).
     virtual u32 StateSyncTypes(CAuMusicChainItem* item, AuUniqueID groupID, u32* types, u32 max) noexcept = 0;
-    // The first position of that sync type at or after `from` within the item; false when none.
-    virtual bool NextSyncPosition(CAuMusicChainItem* item, u32 syncType, u64 from,
+    // The first position of that sync type (on a marker of that ID when `cueFilter` is not 0) at or
+    // after `from` within the item; false when none.
+    virtual bool NextSyncPosition(CAuMusicChainItem* item, u32 syncType, u32 cueFilter, u64 from,
                                   u64& position) noexcept = 0;
     // The segment the item plays; false for an item that plays none.
     virtual bool ItemSegment(CAuMusicChainItem* item, AuMusicSegmentTimes& segment) noexcept = 0;
     // True once after the playing segment changed.
     virtual bool TakeSegmentChanged() noexcept = 0;
+    // The first stinger of the item's segment node or its ancestors for the trigger; false when none.
+    virtual bool FindStinger(CAuMusicChainItem* item, AuUniqueID triggerID,
+                             AuMusicStinger& stinger) noexcept = 0;
+    // A context of the stinger's segment in this tree, with one reference for the caller, and the
+    // segment's length from its entry cue to its end; null when it cannot be made.
+    virtual CAuMusicCtx* CreateStingerContext(AuUniqueID segmentID, u32& length) noexcept = 0;
+    // Plays the window of a stinger's segment; the position is counted from the stinger's place
+    // on the music clock (negative before it).
+    virtual void ProcessStinger(CAuMusicCtx& stinger, i64 position, u32 length) noexcept = 0;
+    // Cancels a stinger's segment at a position counted the same way.
+    virtual void CancelStinger(CAuMusicCtx& stinger, i64 position) noexcept = 0;
 
     IAuMusicNode* Node() const { return m_pNode; }
     CAuMusicSequencer* Sequencer() const { return m_pSequencer; }
@@ -241,6 +264,9 @@ public:
     CAuMusicTopCtx* pNextTop = nullptr;
     void SetSequencer(CAuMusicSequencer* sequencer) { m_pSequencer = sequencer; }
     void SetPlayFlags(u32 flags) { m_uPlayFlags = flags; }
+
+    // A root that stops lets go of its stingers.
+    void SetStopped() noexcept override;
 
 protected:
     void OnLastRelease() noexcept override;

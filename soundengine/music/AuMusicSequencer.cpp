@@ -18,9 +18,13 @@ CAuMusicSequencer::CAuMusicSequencer(CAuMusicTopCtx* context, const AuMusicPlayP
     : m_pContext(context), m_playingID(params.playingID), m_gameObjID(params.gameObjID),
       m_pGameObj(params.pGameObj), m_fade(params.fade) {
     if (m_pGameObj) m_pGameObj->AddRef();
+    IAuTriggerRegistry* triggers = AuGetTriggerRegistry();
+    if (triggers && triggers->RegisterTrigger(this, m_pGameObj) == AuResultSuccess) m_pTriggers = triggers;
 }
 
 CAuMusicSequencer::~CAuMusicSequencer() {
+    if (m_pTriggers) m_pTriggers->UnregisterTrigger(this, m_pGameObj);
+    ReleaseStingers();
     if (m_pGameObj) m_pGameObj->Release();
 }
 
@@ -49,6 +53,7 @@ void CAuMusicSequencer::NextFrame(u32 frameSamples) noexcept {
         }
         const u32 step = FrameStep(frameSamples, m_fSpeed);
         context->ProcessWindow(m_uClock, step);
+        RunStingers(m_uClock, step);
         NotifyWindow(m_uClock, step);
         m_uClock += step;
         context->OnLastFrame();
@@ -86,7 +91,7 @@ u64 CAuMusicSequencer::TimeToNextStateSync(AuUniqueID groupID, u64& position, u3
         bool any = false;
         for (u32 i = 0; i < count; ++i) {
             u64 at = 0;
-            if (m_pContext->NextSyncPosition(in, types[i], m_uClock, at) && (!any || at < found)) {
+            if (m_pContext->NextSyncPosition(in, types[i], 0, m_uClock, at) && (!any || at < found)) {
                 found = at;
                 any = true;
             }
@@ -115,15 +120,110 @@ void CAuMusicSequencer::RunDueEntries(CAuMusicChainItem& item, u64 start, u32 le
         AU::MemoryMgr::Free(g_DefaultPoolId, entry);
         if (kind == AuMusicScheduledEntry::kStateChange)
             MusicEngineOnStateSyncReached(static_cast<AuPendingStateChange*>(cookie));
+        else if (AuMusicStingerRecord* record = ListedStinger(cookie))
+            record->bScheduled = false;
     }
 }
 
 void CAuMusicSequencer::Reevaluate(AuMusicScheduledEntry* entries) noexcept {
     while (AuMusicScheduledEntry* entry = entries) {
         entries = entry->pNext;
-        if (entry->uKind == AuMusicScheduledEntry::kStateChange)
+        if (entry->uKind == AuMusicScheduledEntry::kStateChange) {
             MusicEngineOnStateSyncRecheck(static_cast<AuPendingStateChange*>(entry->pCookie));
+        } else if (AuMusicStingerRecord* record = ListedStinger(entry->pCookie)) {
+            record->bScheduled = false;
+            if (record->pContext)
+                m_pContext->CancelStinger(*record->pContext,
+                                          static_cast<i64>(m_uClock) - static_cast<i64>(record->uTime));
+            record->triggeredID = 0;
+            if (record->bRetrigger) TriggerStinger(record->stingerTriggerID, true);
+        }
         AU::MemoryMgr::Free(g_DefaultPoolId, entry);
+    }
+}
+
+AuMusicStingerRecord* CAuMusicSequencer::ListedStinger(const void* cookie) const noexcept {
+    for (AuMusicStingerRecord* record = m_pFirstStinger; record; record = record->pNext)
+        if (record == cookie) return record;
+    return nullptr;
+}
+
+void CAuMusicSequencer::TriggerStinger(AuUniqueID triggerID, bool retrigger) noexcept {
+    // A stopped play takes no new stingers: its records are gone already.
+    if (m_pContext->IsStopped()) return;
+    CAuMusicChainItem* playing = m_pContext->PlayingItem();
+    if (!playing) return;
+    AuMusicStinger stinger{};
+    if (!m_pContext->FindStinger(playing, triggerID, stinger)) return;
+    for (const AuMusicStingerRecord* record = m_pFirstStinger; record; record = record->pNext)
+        if (record->triggeredID == triggerID && m_uClock < record->uTime + record->uDontRepeat) return;
+
+    u32 length = 0;
+    CAuMusicCtx* segment = nullptr;
+    if (stinger.segmentID != 0 && !(segment = m_pContext->CreateStingerContext(stinger.segmentID, length)))
+        return;
+    CAuMusicChainItem* item = retrigger ? m_pContext->NextItem(playing) : playing;
+    u64 position = 0;
+    bool found =
+        item && m_pContext->NextSyncPosition(item, stinger.uSyncType, stinger.uCueFilter, m_uClock, position);
+    bool lookedAhead = false;
+    if (!found && !retrigger && stinger.uLookAhead == 1) {
+        item = m_pContext->NextItem(playing);
+        found = item &&
+                m_pContext->NextSyncPosition(item, stinger.uSyncType, stinger.uCueFilter, m_uClock, position);
+        lookedAhead = true;
+    }
+    auto* record = found ? static_cast<AuMusicStingerRecord*>(
+                               AU::MemoryMgr::Malloc(g_DefaultPoolId, sizeof(AuMusicStingerRecord)))
+                         : nullptr;
+    auto* entry = record ? static_cast<AuMusicScheduledEntry*>(
+                               AU::MemoryMgr::Malloc(g_DefaultPoolId, sizeof(AuMusicScheduledEntry)))
+                         : nullptr;
+    if (!entry) {
+        if (record) AU::MemoryMgr::Free(g_DefaultPoolId, record);
+        if (segment) segment->Release();
+        return;
+    }
+    // Milliseconds to samples in whole samples per millisecond, as the bank's times are meant.
+    const u64 dontRepeat = u64{g_OutputTiming.uSampleRate / 1000} * stinger.uDontRepeatMs;
+    *record = AuMusicStingerRecord{m_pFirstStinger,
+                                   segment,
+                                   stinger.triggerID,
+                                   stinger.segmentID,
+                                   position,
+                                   dontRepeat,
+                                   triggerID,
+                                   length,
+                                   !lookedAhead && !retrigger && stinger.uLookAhead != 0,
+                                   true};
+    m_pFirstStinger = record;
+    *entry = AuMusicScheduledEntry{position, AuMusicScheduledEntry::kStinger, record, item->pFirstEntry};
+    item->pFirstEntry = entry;
+}
+
+void CAuMusicSequencer::RunStingers(u64 start, u32 length) noexcept {
+    const u64 end = start + length;
+    for (AuMusicStingerRecord** link = &m_pFirstStinger; AuMusicStingerRecord* record = *link;) {
+        if (record->pContext)
+            m_pContext->ProcessStinger(*record->pContext,
+                                       static_cast<i64>(start) - static_cast<i64>(record->uTime), length);
+        const bool segmentOver =
+            !record->pContext || record->pContext->IsStopped() || end >= record->uTime + record->uLength;
+        if (record->bScheduled || end < record->uTime + record->uDontRepeat || !segmentOver) {
+            link = &record->pNext;
+            continue;
+        }
+        *link = record->pNext;
+        if (record->pContext) record->pContext->Release();
+        AU::MemoryMgr::Free(g_DefaultPoolId, record);
+    }
+}
+
+void CAuMusicSequencer::ReleaseStingers() noexcept {
+    while (AuMusicStingerRecord* record = m_pFirstStinger) {
+        m_pFirstStinger = record->pNext;
+        if (record->pContext) record->pContext->Release();
+        AU::MemoryMgr::Free(g_DefaultPoolId, record);
     }
 }
 

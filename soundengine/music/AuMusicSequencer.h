@@ -4,13 +4,30 @@
 #pragma once
 
 #include "music/AuMusicCtx.h"
+#include "music/AuMusicTriggers.h"
 
 struct AuPendingStateChange;
 
-class CAuMusicSequencer {
+// A stinger placed on the music clock by a trigger. It blocks a repeat of its trigger until its
+// don't-repeat window has passed, and lives on while its segment plays.
+struct AuMusicStingerRecord {
+    AuMusicStingerRecord* pNext;
+    CAuMusicCtx* pContext; // a counted reference; null for segment ID 0
+    AuUniqueID stingerTriggerID;
+    AuUniqueID segmentID;
+    u64 uTime;              // its place on the music clock, also its segment's origin
+    u64 uDontRepeat;        // samples
+    AuUniqueID triggeredID; // 0 once it no longer blocks a repeat
+    u32 uLength;            // its segment from the entry cue to the end
+    bool bRetrigger;        // placed in the current segment while it could have looked further
+    bool bScheduled;        // its entry still waits in a chain item
+};
+
+class CAuMusicSequencer final : public IAuTriggerHandler {
 public:
-    // Holds one reference on the game object (when given); the engine hands it the play's
-    // reference on the context once the play is accepted.
+    // Holds one reference on the game object (when given) and registers as the trigger handler
+    // of that object; the engine hands it the play's reference on the context once the play is
+    // accepted.
     CAuMusicSequencer(CAuMusicTopCtx* context, const AuMusicPlayParams& params) noexcept;
     ~CAuMusicSequencer();
     CAuMusicSequencer(const CAuMusicSequencer&) = delete;
@@ -29,8 +46,21 @@ public:
     // while they play a window.
     void RunDueEntries(CAuMusicChainItem& item, u64 start, u32 length) noexcept;
     // Entries taken out of a chain item because the segments after it changed (or the item is
-    // going): each state change finds its sync point again or is applied. The list is freed.
+    // going): each stinger is cancelled and, when it may, looked for again in the next segment;
+    // each state change finds its sync point again or is applied. The list is freed.
     void Reevaluate(AuMusicScheduledEntry* entries) noexcept;
+
+    // A trigger posted on the play's game object: the stinger that the playing segment's node or
+    // an ancestor has for it is placed at its next sync point.
+    void Trigger(AuUniqueID triggerID) noexcept override { TriggerStinger(triggerID, false); }
+    // A re-trigger looks only in the segment after the current one.
+    void TriggerStinger(AuUniqueID triggerID, bool retrigger) noexcept;
+    // The stingers' segments play the window [start, start + length); the records whose window
+    // and segment are over go.
+    void RunStingers(u64 start, u32 length) noexcept;
+    // Every record is unlinked, its segment released and freed.
+    void ReleaseStingers() noexcept;
+    const AuMusicStingerRecord* FirstStinger() const { return m_pFirstStinger; }
 
     void MarkSpeedStale(u8 value) noexcept {
         m_bSpeedCurrent = false;
@@ -58,6 +88,9 @@ public:
     static u32 FrameStep(u32 frameSamples, f32 speed) noexcept;
 
 private:
+    // The record of a scheduled entry's cookie while it is still listed; null once it went.
+    AuMusicStingerRecord* ListedStinger(const void* cookie) const noexcept;
+
     CAuMusicTopCtx* m_pContext;
     bool m_bHoldsContext = false;
     u64 m_uClock = 0;
@@ -68,4 +101,6 @@ private:
     f32 m_fSpeed = 1.0f;
     bool m_bSpeedCurrent = false;
     u8 m_uSpeedRequest = 0;
+    AuMusicStingerRecord* m_pFirstStinger = nullptr;
+    IAuTriggerRegistry* m_pTriggers = nullptr; // where this handler is registered
 };

@@ -98,7 +98,9 @@ public:
         types[0] = found->second;
         return 1;
     }
-    bool NextSyncPosition(CAuMusicChainItem* item, u32 syncType, u64 from, u64& position) noexcept override {
+    bool NextSyncPosition(CAuMusicChainItem* item, u32 syncType, u32 cueFilter, u64 from,
+                          u64& position) noexcept override {
+        cueFilters.push_back(cueFilter);
         const bool current = item == &items[0];
         const u64 begin = current ? 0 : nextStart;
         const u64 end = current ? nextStart : ~u64{0};
@@ -109,6 +111,34 @@ public:
         return true;
     }
     bool TakeSegmentChanged() noexcept override { return std::exchange(segmentChanged, false); }
+    // The playing segment's node and its ancestors carry `stingers`, in their order.
+    bool FindStinger(CAuMusicChainItem* item, AuUniqueID triggerID, AuMusicStinger& out) noexcept override {
+        if (item != &items[0]) return false;
+        for (const AuMusicStinger& stinger : stingers)
+            if (stinger.triggerID == triggerID) {
+                out = stinger;
+                return true;
+            }
+        return false;
+    }
+    // A plain context under this one stands for the stinger's segment.
+    CAuMusicCtx* CreateStingerContext(AuUniqueID segmentID, u32& length) noexcept override {
+        stingerSegments.push_back(segmentID);
+        if (refuseStingerContext) return nullptr;
+        CAuMusicCtx* stinger = AuMusicNew<CAuMusicCtx>(this);
+        if (!stinger) return nullptr;
+        stinger->AddRef();
+        stinger->PlayWithFade({});
+        length = stingerLength;
+        return stinger;
+    }
+    void ProcessStinger(CAuMusicCtx& stinger, i64 position, u32 length) noexcept override {
+        stingerWindows.push_back({&stinger, position, length});
+    }
+    void CancelStinger(CAuMusicCtx& stinger, i64 position) noexcept override {
+        cancelledStingers.push_back({&stinger, position, 0});
+        stinger.StopWithFade({}, 0);
+    }
     // Item 0's segment enters at 0 and item 1's at nextStart; each is `active[i]` long with no
     // pre-entry, and item 0 carries the markers.
     bool ItemSegment(CAuMusicChainItem* item, AuMusicSegmentTimes& segment) noexcept override {
@@ -145,6 +175,34 @@ public:
     std::vector<AuMusicMarker> markers;
     std::vector<std::pair<u64, u32>> windows;
     std::vector<i32> seeks;
+    std::vector<u32> cueFilters;
+    std::vector<AuMusicStinger> stingers;
+    bool refuseStingerContext = false;
+    u32 stingerLength = static_cast<u32>(kBar);
+    std::vector<AuUniqueID> stingerSegments;
+    struct StingerCall {
+        CAuMusicCtx* context;
+        i64 position;
+        u32 length;
+    };
+    std::vector<StingerCall> stingerWindows;
+    std::vector<StingerCall> cancelledStingers;
+};
+
+// The state manager's part for the music: which handler each game object's triggers reach.
+class RecordingTriggers : public IAuTriggerRegistry {
+public:
+    AURESULT RegisterTrigger(IAuTriggerHandler* handler, CAuRegisteredObj* gameObj) noexcept override {
+        registered.emplace_back(handler, gameObj);
+        return refuse ? AuResultFail : AuResultSuccess;
+    }
+    void UnregisterTrigger(IAuTriggerHandler* handler, CAuRegisteredObj* gameObj) noexcept override {
+        unregistered.emplace_back(handler, gameObj);
+    }
+
+    bool refuse = false;
+    std::vector<std::pair<IAuTriggerHandler*, CAuRegisteredObj*>> registered;
+    std::vector<std::pair<IAuTriggerHandler*, CAuRegisteredObj*>> unregistered;
 };
 
 } // namespace au_test

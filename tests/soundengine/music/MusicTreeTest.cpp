@@ -46,11 +46,13 @@ protected:
         g_uNumSamplesPerFrame = 1024;
         ASSERT_NE(MusicEngineCreate(nullptr), nullptr);
         m_engine = g_pMusicEngine.load();
+        AuSetTriggerRegistry(&m_triggers);
     }
     void TearDown() override {
         // The sound engine's last call of its callbacks: every root is let go and the engine freed.
         MusicFrameCallback(true);
         EXPECT_EQ(TimelineCtx::s_live, 0u);
+        AuSetTriggerRegistry(nullptr);
         g_pTransitionMgr = nullptr;
         m_transitions.Term();
         g_pAudioMgr = nullptr;
@@ -99,6 +101,7 @@ protected:
     CAuAudioMgr m_audio;
     CAuTransitionMgr m_transitions;
     CAuMusicEngine* m_engine = nullptr;
+    au_test::RecordingTriggers m_triggers;
     RecordingNode m_node;
     u32 m_frame = 0;
 };
@@ -486,6 +489,198 @@ TEST_F(MusicTreeTest, OnlyTheAskedNotificationsArePosted) {
     g_callbacks.clear();
     silent->Sequencer()->NextFrame(static_cast<u32>(kBar));
     EXPECT_TRUE(g_callbacks.empty());
+}
+
+// Stingers over the test timeline: a bar every 96000 samples, a beat every 24000, the next segment
+// from bar 4. Frames are 1024 samples at speed 1.
+constexpr AuUniqueID kTrigger = 7;
+constexpr u32 kSyncNextBeat = au_test::kSyncNextBeat;
+
+u32 StingerCount(const CAuMusicSequencer& sequencer) {
+    u32 count = 0;
+    for (const AuMusicStingerRecord* record = sequencer.FirstStinger(); record; record = record->pNext)
+        ++count;
+    return count;
+}
+
+std::vector<u64> EntryTimes(const CAuMusicChainItem& item, u32 kind) {
+    std::vector<u64> times;
+    for (const AuMusicScheduledEntry* entry = item.pFirstEntry; entry; entry = entry->pNext)
+        if (entry->uKind == kind) times.push_back(entry->uTime);
+    return times;
+}
+
+TEST_F(MusicTreeTest, EachPlayHandlesTheTriggersOfItsGameObjectWhileItLives) {
+    TimelineCtx* root = Start(101);
+    ASSERT_EQ(m_triggers.registered.size(), 1u);
+    IAuTriggerHandler* handler = m_triggers.registered[0].first;
+    EXPECT_EQ(handler, root->Sequencer());
+    root->StopWithFade({}, 0);
+    Frame();
+    ASSERT_EQ(m_triggers.unregistered.size(), 1u);
+    EXPECT_EQ(m_triggers.unregistered[0].first, handler);
+    // A registry that refuses is not asked to forget the handler.
+    m_triggers.refuse = true;
+    Start(102)->StopWithFade({}, 0);
+    Frame();
+    EXPECT_EQ(m_triggers.registered.size(), 2u);
+    EXPECT_EQ(m_triggers.unregistered.size(), 1u);
+}
+
+TEST_F(MusicTreeTest, ATriggerPlacesItsStingerAtTheNextSyncPointOfItsType) {
+    TimelineCtx* root = Start(103);
+    root->stingers = {{3, 30, kSyncNextBeat, 0, 0, 0},
+                      {kTrigger, 70, kSyncNextBar, 5, 0, 0},
+                      {kTrigger, 71, kSyncNextBeat, 0, 0, 0}};
+    for (int i = 0; i < 10; ++i)
+        Frame();
+    root->cueFilters.clear();
+    root->Sequencer()->Trigger(99);
+    EXPECT_EQ(root->Sequencer()->FirstStinger(), nullptr) << "no stinger has that trigger";
+    m_triggers.registered[0].first->Trigger(kTrigger);
+    const AuMusicStingerRecord* record = root->Sequencer()->FirstStinger();
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(root->stingerSegments, std::vector<AuUniqueID>{70}) << "the first stinger of the trigger";
+    EXPECT_EQ(root->cueFilters, std::vector<u32>{5});
+    EXPECT_EQ(record->uTime, kBar);
+    EXPECT_EQ(EntryTimes(root->items[0], AuMusicScheduledEntry::kStinger), std::vector<u64>{kBar});
+    EXPECT_EQ(root->RefCount(), 2u) << "the play's and the stinger segment's, its child";
+    // Its segment plays every window from now on, counted from its place on the clock.
+    Frame();
+    ASSERT_EQ(root->stingerWindows.size(), 1u);
+    EXPECT_EQ(root->stingerWindows[0].context, record->pContext);
+    EXPECT_EQ(root->stingerWindows[0].position, 10 * 1024 - static_cast<i64>(kBar));
+    EXPECT_EQ(root->stingerWindows[0].length, 1024u);
+}
+
+TEST_F(MusicTreeTest, ARepeatInsideTheDontRepeatWindowDoesNothing) {
+    // Placed at the beat of 24000 with a window of 1000 ms: 48000 samples, until clock 72000.
+    const struct {
+        AuUniqueID segment;
+        int framesBeforeRepeat;
+        u64 newest; // the place of the newest stinger
+    } cases[] = {{70, 69, 24000}, {70, 70, 4 * 24000}, {0, 69, 24000}, {0, 70, 4 * 24000}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << "segment " << c.segment << ", repeat after " << c.framesBeforeRepeat);
+        TimelineCtx* root = Start(104);
+        root->stingers = {{kTrigger, c.segment, kSyncNextBeat, 0, 1000, 0}};
+        Frame();
+        root->Sequencer()->Trigger(kTrigger);
+        ASSERT_EQ(StingerCount(*root->Sequencer()), 1u);
+        EXPECT_EQ(root->Sequencer()->FirstStinger()->uDontRepeat, 48000u);
+        EXPECT_EQ(root->Sequencer()->FirstStinger()->pContext != nullptr, c.segment != 0);
+        for (int i = 0; i < c.framesBeforeRepeat; ++i)
+            Frame();
+        // Clock 70 x 1024 = 71680 is inside the window; 71 x 1024 = 72704 is past it.
+        root->Sequencer()->Trigger(kTrigger);
+        ASSERT_NE(root->Sequencer()->FirstStinger(), nullptr);
+        EXPECT_EQ(root->Sequencer()->FirstStinger()->uTime, c.newest);
+        root->StopWithFade({}, 0);
+        Frame();
+    }
+}
+
+TEST_F(MusicTreeTest, OnlyALookAheadOfOneLooksIntoTheNextSegment) {
+    const struct {
+        u32 lookAhead;
+        bool placed;
+    } cases[] = {{0, false}, {1, true}, {2, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "look-ahead " << c.lookAhead);
+        TimelineCtx* root = Start(105);
+        // The next bar of the playing segment is where the next segment starts.
+        root->nextStart = kBar;
+        root->stingers = {{kTrigger, 70, kSyncNextBar, 0, 0, c.lookAhead}};
+        Frame();
+        root->Sequencer()->Trigger(kTrigger);
+        EXPECT_EQ(StingerCount(*root->Sequencer()), c.placed ? 1u : 0u);
+        EXPECT_TRUE(EntryTimes(root->items[0], AuMusicScheduledEntry::kStinger).empty());
+        EXPECT_EQ(EntryTimes(root->items[1], AuMusicScheduledEntry::kStinger),
+                  c.placed ? std::vector<u64>{kBar} : std::vector<u64>{});
+        if (c.placed) {
+            EXPECT_FALSE(root->Sequencer()->FirstStinger()->bRetrigger) << "it looked ahead already";
+        }
+        EXPECT_EQ(root->RefCount(), 1u + (c.placed ? 1u : 0u)) << "a dropped stinger's segment is let go";
+        root->StopWithFade({}, 0);
+        Frame();
+    }
+}
+
+TEST_F(MusicTreeTest, AStingerWhoseSegmentCannotBeMadeIsNotPlaced) {
+    TimelineCtx* root = Start(106);
+    root->stingers = {{kTrigger, 70, kSyncNextBar, 0, 1000, 0}};
+    root->refuseStingerContext = true;
+    root->Sequencer()->Trigger(kTrigger);
+    EXPECT_EQ(root->Sequencer()->FirstStinger(), nullptr);
+    EXPECT_EQ(root->items[0].pFirstEntry, nullptr);
+    root->refuseStingerContext = false;
+    root->Sequencer()->Trigger(kTrigger);
+    EXPECT_NE(root->Sequencer()->FirstStinger(), nullptr) << "nothing blocked the trigger";
+}
+
+// When the segments after the current one change, the stinger entries taken out are cancelled and
+// stop blocking their trigger; one placed in the current segment that could have looked further
+// is looked for again, in the next segment only.
+TEST_F(MusicTreeTest, ATakenOutStingerIsCancelledAndMayTriggerAgainInTheNextSegment) {
+    const struct {
+        u32 lookAhead;
+        bool again;
+    } cases[] = {{0, false}, {1, true}, {3, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "look-ahead " << c.lookAhead);
+        TimelineCtx* root = Start(107);
+        root->stingers = {{kTrigger, 70, kSyncNextBar, 0, 60000, c.lookAhead}};
+        Frame();
+        root->Sequencer()->Trigger(kTrigger);
+        ASSERT_EQ(StingerCount(*root->Sequencer()), 1u);
+        CAuMusicCtx* first = root->Sequencer()->FirstStinger()->pContext;
+        EXPECT_EQ(root->Sequencer()->FirstStinger()->bRetrigger, c.lookAhead != 0);
+        root->Sequencer()->Trigger(kTrigger);
+        ASSERT_EQ(StingerCount(*root->Sequencer()), 1u) << "a minute of don't-repeat";
+
+        root->ChangeFollowingSegments(2 * kBar);
+        ASSERT_EQ(root->cancelledStingers.size(), 1u);
+        EXPECT_EQ(root->cancelledStingers[0].context, first);
+        EXPECT_EQ(root->cancelledStingers[0].position, 1024 - static_cast<i64>(kBar));
+        EXPECT_TRUE(first->IsStopped());
+        EXPECT_EQ(EntryTimes(root->items[1], AuMusicScheduledEntry::kStinger),
+                  c.again ? std::vector<u64>{2 * kBar} : std::vector<u64>{});
+        EXPECT_EQ(StingerCount(*root->Sequencer()), c.again ? 2u : 1u);
+        if (c.again) {
+            EXPECT_FALSE(root->Sequencer()->FirstStinger()->bRetrigger) << "a re-trigger looks no further";
+        } else {
+            root->Sequencer()->Trigger(kTrigger);
+            EXPECT_EQ(StingerCount(*root->Sequencer()), 2u) << "the cancelled stinger blocks no repeat";
+        }
+        root->StopWithFade({}, 0);
+        Frame();
+    }
+}
+
+TEST_F(MusicTreeTest, StingerRecordsGoOnceTheirWindowAndSegmentArePastOrWhenThePlayStops) {
+    TimelineCtx* root = Start(108);
+    // Placed at 24000; a window of 10 ms (480 samples) and a segment of 3000 samples.
+    root->stingers = {{kTrigger, 70, kSyncNextBeat, 0, 10, 0}};
+    root->stingerLength = 3000;
+    Frame();
+    root->Sequencer()->Trigger(kTrigger);
+    ASSERT_EQ(root->RefCount(), 2u);
+    // The window that holds 27000 is frame 26, [26624, 27648).
+    for (int i = 1; i < 26; ++i)
+        Frame();
+    EXPECT_EQ(StingerCount(*root->Sequencer()), 1u);
+    Frame();
+    EXPECT_EQ(StingerCount(*root->Sequencer()), 0u);
+    EXPECT_EQ(root->RefCount(), 1u) << "its segment let go";
+
+    root->Sequencer()->Trigger(kTrigger);
+    ASSERT_EQ(StingerCount(*root->Sequencer()), 1u);
+    root->StopWithFade({}, 0);
+    EXPECT_EQ(root->Sequencer()->FirstStinger(), nullptr) << "a stopped root lets go of its stingers";
+    root->Sequencer()->Trigger(kTrigger);
+    EXPECT_EQ(root->Sequencer()->FirstStinger(), nullptr) << "and takes no new ones";
+    Frame();
 }
 
 TEST(MusicSequencerCounts, PointsOfAGridInAHalfOpenRange) {
