@@ -53,11 +53,16 @@ public:
         types[0] = 1;
         return 1;
     }
-    bool NextSyncPosition(CAuMusicChainItem*, u32, u64 from, u64& position) noexcept override {
+    bool NextSyncPosition(CAuMusicChainItem*, u32, u32, u64 from, u64& position) noexcept override {
         position = from + (u64{1} << 40);
         return true;
     }
     bool TakeSegmentChanged() noexcept override { return false; }
+    // The segment carries no stingers.
+    bool FindStinger(CAuMusicChainItem*, AuUniqueID, AuMusicStinger&) noexcept override { return false; }
+    CAuMusicCtx* CreateStingerContext(AuUniqueID, u32&) noexcept override { return nullptr; }
+    void ProcessStinger(CAuMusicCtx&, i64, u32) noexcept override {}
+    void CancelStinger(CAuMusicCtx&, i64) noexcept override {}
     bool ItemSegment(CAuMusicChainItem*, AuMusicSegmentTimes& segment) noexcept override {
         segment = AuMusicSegmentTimes{0, 0xFFFFFFFF, 0, {120.0f, 24000, 96000, 12000, 0}, nullptr, 0};
         return true;
