@@ -55,6 +55,7 @@ void CAuMusicSequencer::NextFrame(u32 frameSamples) noexcept {
         context->ProcessWindow(m_uClock, step);
         RunStingers(m_uClock, step);
         NotifyWindow(m_uClock, step);
+        m_midiRouter.NextFrame(step, m_fSpeed);
         m_uClock += step;
         context->OnLastFrame();
         if (context->TakeSegmentChanged()) m_bSpeedCurrent = false;

@@ -3,6 +3,7 @@
 // long as that context. [audio thread]
 #pragma once
 
+#include "music/AuMidiHandler.h"
 #include "music/AuMusicCtx.h"
 #include "music/AuMusicTriggers.h"
 
@@ -61,6 +62,7 @@ public:
     // Every record is unlinked, its segment released and freed.
     void ReleaseStingers() noexcept;
     const AuMusicStingerRecord* FirstStinger() const { return m_pFirstStinger; }
+    const CAuMusicMidiRouter& MidiRouter() const { return m_midiRouter; }
 
     void MarkSpeedStale(u8 value) noexcept {
         m_bSpeedCurrent = false;
@@ -103,4 +105,5 @@ private:
     u8 m_uSpeedRequest = 0;
     AuMusicStingerRecord* m_pFirstStinger = nullptr;
     IAuTriggerRegistry* m_pTriggers = nullptr; // where this handler is registered
+    CAuMusicMidiRouter m_midiRouter;
 };

@@ -132,6 +132,10 @@ TEST_F(MusicTreeTest, EveryFrameHandsEachRootTheNextWindowAtItsSpeed) {
     ASSERT_FALSE(voice.params.empty());
     EXPECT_EQ(voice.params.back(), (std::pair<u32, f32>{54, 0.5f}));
     EXPECT_EQ(m_engine->pMidiHandler->FramesAdvanced(), 6u);
+    // Each play's MIDI router follows its clock.
+    EXPECT_EQ(b->Sequencer()->MidiRouter().FramesAdvanced(), 6u);
+    EXPECT_EQ(b->Sequencer()->MidiRouter().SamplesAdvanced(), 4 * 1024u + 2 * 512u);
+    EXPECT_EQ(b->Sequencer()->MidiRouter().Speed(), 0.5f);
     b->RemoveChild(&voice);
 }
 
