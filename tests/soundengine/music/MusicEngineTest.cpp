@@ -237,6 +237,53 @@ au_test::TimelineCtx* StartOnTheEngine(au_test::RecordingNode& node, AuPlayingID
     return ctx;
 }
 
+// The audio thread's frames: each play gets the next window of its clock at its speed, a speed
+// refresh reaches every play at the next frame, and the MIDI handler steps with or without music.
+TEST_F(MusicEngineTest, TheAudioThreadHandsEachPlayItsNextWindow) {
+    ASSERT_EQ(AU::MusicEngine::Init(nullptr), AuResultSuccess);
+    const auto midiFrames = [] {
+        CAuMainLock lock;
+        return g_pMusicEngine.load()->pMidiHandler->FramesAdvanced();
+    };
+    const u64 idle = midiFrames();
+    while (midiFrames() < idle + 3)
+        std::this_thread::yield();
+
+    au_test::RecordingNode normal;
+    au_test::RecordingNode slow;
+    slow.speed = 0.5f;
+    au_test::TimelineCtx* a = StartOnTheEngine(normal, 5, 0);
+    au_test::TimelineCtx* b = StartOnTheEngine(slow, 6, 0);
+    const auto windowsOf = [](au_test::TimelineCtx* ctx) {
+        CAuMainLock lock;
+        return ctx->windows;
+    };
+    while (windowsOf(b).size() < 4)
+        std::this_thread::yield();
+    {
+        CAuMainLock lock;
+        normal.speed = 2.0f;
+        slow.speed = 2.0f;
+        MusicEngineRequestSpeedRefresh(0);
+    }
+    while (windowsOf(a).size() < 8 || windowsOf(b).size() < 8)
+        std::this_thread::yield();
+    for (au_test::TimelineCtx* ctx : {a, b}) {
+        const u32 before = ctx == a ? 1024 : 512;
+        u64 clock = 0;
+        bool refreshed = false;
+        for (const auto& [start, length] : windowsOf(ctx)) {
+            EXPECT_EQ(start, clock) << "windows follow each other";
+            refreshed = refreshed || length == 2048;
+            EXPECT_EQ(length, refreshed ? 2048u : before);
+            clock += length;
+        }
+        EXPECT_TRUE(refreshed);
+    }
+    // The plays end before their nodes go.
+    AU::MusicEngine::Term();
+}
+
 TEST_F(MusicEngineTest, TermWaitsForTheAudioThreadToReleaseTheLastRoot) {
     ASSERT_EQ(AU::MusicEngine::Init(nullptr), AuResultSuccess);
     au_test::RecordingNode node;
