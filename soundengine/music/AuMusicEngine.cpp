@@ -86,7 +86,7 @@ void MusicEngineDestroy() {
     AU::SoundEngine::StopAll();
     AU::SoundEngine::RenderAudio();
     // A root that nothing stops would keep Term waiting for ever: every root stops here, now.
-    u64 framesSeen = 0;
+    u64 framesAtStop = 0;
     {
         CAuMainLock lock;
         for (CAuMusicTopCtx* top = engine->pFirstTop; top;) {
@@ -94,17 +94,17 @@ void MusicEngineDestroy() {
             if (!top->IsStopped()) top->OnStopped(0);
             top = next;
         }
-        framesSeen = engine->pMidiHandler->FramesAdvanced();
+        framesAtStop = engine->pMidiHandler->FramesAdvanced();
     }
     for (;;) {
+        u64 framesBeforeWait = 0;
         {
             CAuMainLock lock;
             if (!engine->pFirstTop) break;
-            const u64 frames = engine->pMidiHandler->FramesAdvanced();
-            // Stopped roots go at the next frame. One still listed after two frames is held by
-            // someone else; with no frame at all the audio thread does not render (suspended).
-            // Either way only this thread can let go of them.
-            if (frames - framesSeen >= kFramesToReleaseStoppedRoots) {
+            framesBeforeWait = engine->pMidiHandler->FramesAdvanced();
+            // Stopped roots go at the next frame: one still listed two frames later is held by
+            // someone else, and only this thread can let go of it.
+            if (framesBeforeWait - framesAtStop >= kFramesToReleaseStoppedRoots) {
                 ReleaseEveryRoot(*engine);
                 break;
             }
@@ -112,7 +112,8 @@ void MusicEngineDestroy() {
         // Each release of a top-level context sets the event; one set before this wait is kept.
         if (WaitForSingleObject(engine->hTermEvent, kTermWaitMs) == WAIT_TIMEOUT) {
             CAuMainLock lock;
-            if (engine->pMidiHandler->FramesAdvanced() == framesSeen) {
+            // No frame during a whole wait: the audio thread renders nothing (suspended).
+            if (engine->pMidiHandler->FramesAdvanced() == framesBeforeWait) {
                 ReleaseEveryRoot(*engine);
                 break;
             }

@@ -47,8 +47,9 @@ extern std::atomic<CAuMusicEngine*> g_pMusicEngine;
 
 // The existing singleton, or a new one; null when it cannot be made (nothing is left then).
 CAuMusicEngine* MusicEngineCreate(const AuMusicSettings* settings);
-// Stops every play, waits for the audio thread to release every top-level context, then frees
-// the singleton. The game's thread, not holding g_csMain.
+// Stops every play, waits for the audio thread to release every top-level context (letting go
+// itself of those that the audio thread does not release), then frees the singleton. The game's
+// thread, not holding g_csMain.
 void MusicEngineDestroy();
 
 // [audio thread] The global callback: every frame with false; with true once at the sound engine's
