@@ -99,7 +99,7 @@ public:
     // the action; a delay (a negative one counts as 0) within the frame runs the action at once
     // with the rest as its sample offset; else the record waits for its launch frame. The
     // action's result when it ran, 1 when queued, 52 when the list refused it (the record is
-    // removed then).
+    // removed then), 31 for no record.
     AURESULT EnqueueOrExecute(CAuPendingAction* record) noexcept;
     // Once per pass: every record whose launch frame has come, in launch order.
     void ProcessPendingList() noexcept;

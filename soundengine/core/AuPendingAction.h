@@ -27,7 +27,7 @@ struct AuCustomPlayParams {
 // Create to Destroy; the audio manager holds one on the action while the record is its own.
 class CAuPendingAction : public IAuTransitionTarget {
 public:
-    // Null without memory (no reference is taken then).
+    // Null without an action or without memory (no reference is taken then).
     static CAuPendingAction* Create(CAuAction* action, CAuRegisteredObj* gameObj,
                                     const AuCustomPlayParams& params, u32 customParam);
     // Releases the game object and the external sources, then frees the record.

@@ -128,6 +128,7 @@ struct CAuAudioMgr::PendingFilter {
 
 CAuPendingAction* CAuPendingAction::Create(CAuAction* action, CAuRegisteredObj* gameObj,
                                            const AuCustomPlayParams& params, u32 customParam) {
+    if (!action) return nullptr;
     void* memory = AU::MemoryMgr::Malloc(g_DefaultPoolId, sizeof(CAuPendingAction));
     return memory ? new (memory) CAuPendingAction(action, gameObj, params, customParam) : nullptr;
 }

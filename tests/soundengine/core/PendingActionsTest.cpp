@@ -982,7 +982,27 @@ TEST_F(PendingActionsSmallPoolTest, ARefusedInsertionRemovesTheRecordAndBalances
     EXPECT_FALSE(m_playing.IsLive(31));
     EXPECT_EQ(g_ended.size(), 2u);
     Refill();
-    m_mgr.ClearPausedList();
+
+    // So does a resume that finds no link for the 33rd record going back.
+    ASSERT_EQ(m_playing.AddPlayingID(32, 10, 1, EndOfEvent, &g_cookie, AU_EndOfEvent, nullptr),
+              AuResultSuccess);
+    Schedule(play, 32);
+    m_playing.RemovePendingAction(32);
+    m_mgr.PausePendingItemsOfPlayingID(32);
+    EXPECT_EQ(m_mgr.NumPausedItems(), 33u);
+    Exhaust();
+    m_mgr.ResumePausedPendingItems(nullptr, nullptr, false, 0);
+    EXPECT_EQ(m_mgr.NumPausedItems(), 0u);
+    EXPECT_EQ(m_mgr.NumPendingItems(), 32u);
+    EXPECT_EQ(Count("notify", 1), 4);
+    EXPECT_FALSE(m_playing.IsLive(32));
+    EXPECT_EQ(g_ended.size(), 3u);
+    Refill();
+    Step(4);
+    EXPECT_EQ(Count("run", 2), 32);
+    EXPECT_EQ(m_mgr.NumPendingItems(), 0u);
+    EXPECT_EQ(m_mgr.EnqueueOrExecute(nullptr), AuResultInvalidParameter);
+    EXPECT_EQ(CAuPendingAction::Create(nullptr, nullptr, AuCustomPlayParams{}, 0), nullptr);
     play->Release();
     filler->Release();
 }
