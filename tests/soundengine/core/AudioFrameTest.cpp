@@ -1,8 +1,12 @@
 // One audio pass at a time, on the test's thread, with an audio manager that has no thread: the
-// order of a pass, the output-device check and the suspended mode's buffer count.
+// order of a pass, the output-device check, the suspended mode's buffer count and the launch of
+// pending actions.
 #include "../voices/VoiceTestSupport.h"
+#include "banks/AuAction.h"
 #include "core/AuAudioMgr.h"
 #include "core/AuEngineTrace.h"
+#include "core/AuObjectIndex.h"
+#include "core/AuPendingAction.h"
 #include "core/AuSoundEngineInternal.h"
 
 #include <algorithm>
@@ -147,4 +151,47 @@ TEST_F(AudioFrameTest, SuspendedPassesRenderByTheClockAtMostTwoBuffers) {
     EXPECT_EQ(Count(trace, "render"), 1u);
     EXPECT_TRUE(Has(trace, "voices.skip"));
     EXPECT_FALSE(Has(trace, "busses.mix"));
+}
+
+namespace {
+
+// Notes the frame counter of the pass in which it runs.
+class FrameAction : public CAuAction {
+public:
+    FrameAction(u32 id, const CAuAudioMgr& mgr) : CAuAction(id), m_mgr(mgr) {}
+    AURESULT Execute(CAuPendingAction&) override {
+        ranAt.push_back(m_mgr.FrameCounter());
+        Trace().push_back("action runs");
+        return AuResultSuccess;
+    }
+    std::vector<u32> ranAt;
+
+private:
+    const CAuAudioMgr& m_mgr;
+};
+
+} // namespace
+
+TEST_F(AudioFrameTest, ADelayedActionRunsInThePassWhoseFrameCounterReachesItsLaunchFrame) {
+    CAuObjectIndex index;
+    index.Init();
+    g_pIndex = &index;
+    auto* action = new (AU::MemoryMgr::Malloc(g_DefaultPoolId, sizeof(FrameAction))) FrameAction(1, m_mgr);
+    action->SetPropValue(AuPropID_Delay, 2 * 1024, 0, 0);
+    m_sink->buffersNeeded = 1;
+    EXPECT_EQ(m_mgr.EnqueueOrExecute(CAuPendingAction::Create(action, nullptr, AuCustomPlayParams{}, 0)),
+              AuResultSuccess);
+    Pass();
+    EXPECT_TRUE(action->ranAt.empty());
+    const auto trace = Pass();
+    EXPECT_EQ(action->ranAt, (std::vector<u32>{2}));
+    // After the second frame's render, in the pending-actions step that follows it.
+    const auto render = std::find(trace.begin(), trace.end(), "render");
+    const auto runs = std::find(trace.begin(), trace.end(), "action runs");
+    ASSERT_NE(runs, trace.end());
+    EXPECT_LT(render, runs);
+    EXPECT_EQ(*(runs - 1), "pending actions");
+    action->Release();
+    index.Term();
+    g_pIndex = nullptr;
 }
