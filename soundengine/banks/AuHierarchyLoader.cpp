@@ -70,6 +70,7 @@ void AuSetHierarchyLoader(u8 type, const AuHierarchyLoaderEntry& entry) {
 }
 
 void AuInstallCoreHierarchyLoaders() {
+    // In type order, one line per class.
     AuSetHierarchyLoader(AuHierarchyTypeState, {AuIndexStates, &CreateState, &ReadState, nullptr, nullptr});
     AuSetHierarchyLoader(AuHierarchyTypeAction,
                          {AuIndexActions, &CreateAction, &ReadAction, &ReadActionAgain, nullptr});
