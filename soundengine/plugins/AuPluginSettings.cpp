@@ -67,7 +67,44 @@ bool WalkSettings(AuRecordCursor& cursor, AuSettingsLayout& out) {
     return (out.values = cursor.Take(u32{out.valueCount} * kValueEntrySize)) != nullptr;
 }
 
+// Settings IDs whose slots were reported as playing dry, per table, under that table's lock. A
+// fixed ring: past its size an old ID may be reported once more, never endlessly per frame.
+constexpr u32 kDryReports = 64;
+struct AuDryReports {
+    u32 ids[kDryReports];
+    u32 count;
+    u32 next;
+};
+AuDryReports s_dryReports[2];
+
+// True the first time the ID is reported from this table.
+bool FirstDryReport(AuIndexTableId table, u32 id) {
+    CAuIndexTable& lockOf = g_pIndex->Table(table);
+    AuDryReports& reports = s_dryReports[table == AuIndexPluginSettings18 ? 0 : 1];
+    lockOf.Lock();
+    bool first = true;
+    for (u32 i = 0; i < reports.count && first; ++i)
+        first = reports.ids[i] != id;
+    if (first) {
+        reports.ids[reports.next] = id;
+        reports.next = (reports.next + 1) % kDryReports;
+        if (reports.count < kDryReports) ++reports.count;
+    }
+    lockOf.Unlock();
+    return first;
+}
+
 } // namespace
+
+CAuPluginSettings* CAuPluginSettings::Find(u32 id, bool shared) {
+    if (id == 0) return nullptr;
+    const AuIndexTableId table = shared ? AuIndexPluginSettings18 : AuIndexPluginSettings19;
+    auto* settings = static_cast<CAuPluginSettings*>(g_pIndex->GetPtrAndAddRef(table, id));
+    if (!settings && FirstDryReport(table, id))
+        AuLog(AuLogLevel::Warning, "plug-in settings %u (type %u) are not loaded: the slot plays dry", id,
+              shared ? 18u : 19u);
+    return settings;
+}
 
 void AuSetPluginInstanceWalker(AuPluginInstanceWalker walker) {
     s_pfnInstanceWalker = walker;
@@ -306,7 +343,12 @@ void CAuPluginSettings::RemoveRTPCEntry(u32 parameterID, u32 curveID) {
 
 CAuPluginParamHolder* CAuPluginParamHolder::Create(CAuPluginSettings& settings, const AuRTPCKey& key) {
     AU::IAuPluginParam* source = settings.ParamObject();
-    if (!source) return nullptr;
+    if (!source) {
+        if (FirstDryReport(settings.Table(), settings.key))
+            AuLog(AuLogLevel::Warning, "plug-in settings %u have no parameters: the slot plays dry",
+                  settings.key);
+        return nullptr;
+    }
     AU::IAuPluginParam* clone = source->Clone(&CAuLowerEngine::PluginAllocator());
     if (!clone) return nullptr;
     void* memory = AU::MemoryMgr::Malloc(g_DefaultPoolId, sizeof(CAuPluginParamHolder));

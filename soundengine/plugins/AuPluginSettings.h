@@ -40,6 +40,11 @@ struct AuPluginInitialValue {
 
 class CAuPluginSettings : public CAuIndexable {
 public:
+    // The settings an effect slot names (type 18 when shared, else 19), with a reference; null for
+    // ID 0 (an empty slot) and for an ID no loaded bank holds, which the engine logs once: the
+    // slot plays dry.
+    static CAuPluginSettings* Find(u32 id, bool shared);
+
     u32 AddRef() override;
     // The last reference leaves the index, frees the curves and arrays and ends the parameter object.
     u32 Release() override;
@@ -74,6 +79,7 @@ public:
     // the plug-in holds for it. [audio thread]
     void RemoveRTPCEntry(u32 parameterID, u32 curveID);
 
+    AuIndexTableId Table() const { return m_table; }
     u32 PluginID() const { return m_uPluginID; }
     AU::IAuPluginParam* ParamObject() const { return m_pParams; }
     const AuArray<AuPluginMediaEntry>& Media() const { return m_media; }
@@ -130,7 +136,7 @@ class CAuPluginParamHolder final : public IAuPluginParamSubscriber {
 public:
     // Clones the parameter object with the engine's plug-in allocator, keeps a reference on the
     // settings and subscribes their curves for the key. Null when the settings have no parameter
-    // object or memory runs out. [audio thread]
+    // object (logged once per settings ID: the slot plays dry) or memory runs out. [audio thread]
     static CAuPluginParamHolder* Create(CAuPluginSettings& settings, const AuRTPCKey& key);
     // Unsubscribes, ends the clone and lets go of the settings. [audio thread]
     void Destroy();

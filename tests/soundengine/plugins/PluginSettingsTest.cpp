@@ -357,6 +357,39 @@ TEST_F(PluginSettingsTest, SizesAndCountsBeyondTheRecordAreRefused) {
     EXPECT_EQ(m_list.Count(), 0u);
 }
 
+TEST_F(PluginSettingsTest, ASlotFindsItsSettingsInTheTableItsShareFlagNames) {
+    ASSERT_EQ(Load({bankgen::HierarchyType::SharedPluginSettings, 0x50C, AU_NO_PLUGIN, {}, {}, {}, {}}),
+              AuResultSuccess);
+    ASSERT_EQ(Load({bankgen::HierarchyType::PluginSettings, 0x50D, RecordingKey(), {}, {}, {}, {}}),
+              AuResultSuccess);
+    AuLogCapture log;
+    // Settings ID 0 is an empty slot, not a missing object.
+    EXPECT_EQ(CAuPluginSettings::Find(0, true), nullptr);
+    EXPECT_EQ(CAuPluginSettings::Find(0, false), nullptr);
+    EXPECT_TRUE(log.Lines().empty()) << log.Text();
+
+    CAuPluginSettings* shared = CAuPluginSettings::Find(0x50C, true);
+    ASSERT_NE(shared, nullptr);
+    EXPECT_TRUE(shared->IsShared());
+    EXPECT_EQ(shared->m_lRef, 2u); // the bank's and ours
+    CAuPluginSettings* own = CAuPluginSettings::Find(0x50D, false);
+    ASSERT_NE(own, nullptr);
+    EXPECT_FALSE(own->IsShared());
+    own->Release();
+
+    // Absent from the table the flag names: the slot plays dry, said once.
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(CAuPluginSettings::Find(0x50C, false), nullptr);
+        EXPECT_EQ(CAuPluginSettings::Find(0x50D, true), nullptr);
+    }
+    EXPECT_EQ(log.Lines().size(), 2u) << log.Text();
+    // Present without parameters: no instance, said once too.
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(CAuPluginParamHolder::Create(*shared, AuRTPCKey{}), nullptr);
+    EXPECT_EQ(log.Lines().size(), 3u) << log.Text();
+    shared->Release();
+}
+
 TEST_F(PluginSettingsTest, SetParamObjectEndsTheOneBefore) {
     ASSERT_EQ(Load({bankgen::HierarchyType::PluginSettings, 0x508, RecordingKey(), {}, {}, {}, {}}),
               AuResultSuccess);
