@@ -37,6 +37,8 @@ public:
     virtual void MusicGetDefaultInitSettings(AuMusicSettings& settings);
     virtual AURESULT MusicInit(AuMusicSettings* settings);
     virtual void MusicTerm();
+    virtual AURESULT RegisterCodec(u32 companyID, u32 codecID, AuCreateSourceCallback fileSourceFactory,
+                                   AuCreateSourceCallback bankSourceFactory);
     virtual AURESULT RegisterPlugin(AuPluginType type, u32 companyID, u32 pluginID,
                                     AuCreatePluginCallback createFunc, AuCreateParamCallback createParamFunc);
 

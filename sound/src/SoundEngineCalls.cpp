@@ -84,6 +84,11 @@ void SoundEngineCalls::MusicTerm() {
     AU::MusicEngine::Term();
 }
 
+AURESULT SoundEngineCalls::RegisterCodec(u32 companyID, u32 codecID, AuCreateSourceCallback fileSourceFactory,
+                                         AuCreateSourceCallback bankSourceFactory) {
+    return AU::SoundEngine::RegisterCodec(companyID, codecID, fileSourceFactory, bankSourceFactory);
+}
+
 AURESULT SoundEngineCalls::RegisterPlugin(AuPluginType type, u32 companyID, u32 pluginID,
                                           AuCreatePluginCallback createFunc,
                                           AuCreateParamCallback createParamFunc) {

@@ -1,6 +1,7 @@
 #include "SoundSystem.h"
 
 #include <AU/AuEffectPlugins.h>
+#include <AU/VorbisCodec.h>
 #include <Callable.h>
 #include <Engine.h>
 #include <SDL_events.h>
@@ -16,6 +17,9 @@ constexpr const wchar_t* kLanguage = L"English(US)";
 constexpr const char* kDefaultObjectName = "BGM";
 constexpr u32 kDefaultListenerMask = 1;
 constexpr std::size_t kBankTableBuckets = 8;
+// The game's compressed media are Vorbis: codec 4 of company 0.
+constexpr u32 kVorbisCompany = 0;
+constexpr u32 kVorbisCodec = 4;
 
 AuGameObjectID GameObjectID(void* gameObject) {
     // The game object travels as a pointer-sized value; the engine keys objects by 32 bits.
@@ -94,6 +98,7 @@ void SoundSystem::Initialize() {
     mCalls.SetBasePath(mLowLevelIO, widePath.c_str());
     mCalls.SetCurrentLanguage(kLanguage);
 
+    mCalls.RegisterCodec(kVorbisCompany, kVorbisCodec, CreateVorbisFileSource, CreateVorbisBankSource);
     mCalls.RegisterPlugin(AuPluginTypeEffect, 0, AU_FX_DELAY_ID, CreateFx106, CreateFx106Params);
     mCalls.RegisterPlugin(AuPluginTypeEffect, 0, AU_FX_ROOM_REVERB_ID, CreateFx118, CreateFx118Params);
     mCalls.RegisterPlugin(AuPluginTypeEffect, 0, AU_FX_STEREO_DELAY_ID, CreateFx135, CreateFx135Params);

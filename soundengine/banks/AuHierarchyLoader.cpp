@@ -5,6 +5,7 @@
 #include "banks/AuState.h"
 #include "core/AuLog.h"
 #include "core/AuThreads.h"
+#include "plugins/AuPluginSettings.h"
 
 #include <cassert>
 
@@ -63,6 +64,18 @@ void IndexEvent(CAuIndexable& object) {
     static_cast<CAuEvent&>(object).AddToIndex();
 }
 
+CAuIndexable* CreateSharedPluginSettings(u32 id, const u8*, u32) {
+    return CAuPluginSettingsType18::Create(id);
+}
+
+CAuIndexable* CreatePluginSettings(u32 id, const u8*, u32) {
+    return CAuPluginSettingsType19::Create(id);
+}
+
+AURESULT ReadPluginSettings(CAuIndexable& object, const u8* payload, u32 size, bool) {
+    return static_cast<CAuPluginSettings&>(object).LoadPluginSettings(payload, size);
+}
+
 } // namespace
 
 void AuSetHierarchyLoader(u8 type, const AuHierarchyLoaderEntry& entry) {
@@ -70,11 +83,17 @@ void AuSetHierarchyLoader(u8 type, const AuHierarchyLoaderEntry& entry) {
 }
 
 void AuInstallCoreHierarchyLoaders() {
+    // In type order, one line per class.
     AuSetHierarchyLoader(AuHierarchyTypeState, {AuIndexStates, &CreateState, &ReadState, nullptr, nullptr});
     AuSetHierarchyLoader(AuHierarchyTypeAction,
                          {AuIndexActions, &CreateAction, &ReadAction, &ReadActionAgain, nullptr});
     AuSetHierarchyLoader(AuHierarchyTypeEvent,
                          {AuIndexEvents, &CreateEvent, &ReadEvent, nullptr, &IndexEvent});
+    AuSetHierarchyLoader(
+        AuHierarchyTypeSharedPluginSettings,
+        {AuIndexPluginSettings18, &CreateSharedPluginSettings, &ReadPluginSettings, nullptr, nullptr});
+    AuSetHierarchyLoader(AuHierarchyTypePluginSettings, {AuIndexPluginSettings19, &CreatePluginSettings,
+                                                         &ReadPluginSettings, nullptr, nullptr});
 }
 
 void SetBankExtensionReader(AuBankExtensionReader reader) {

@@ -22,9 +22,12 @@ struct AuHierarchyLoaderEntry {
     void (*addToIndex)(CAuIndexable& object) = nullptr;
 };
 
-// Replaces the loader of one type; an entry without `create` removes it.
+// Replaces the loader of one type; an entry without `create` removes it. Tests use it to stand in
+// for classes not built yet.
 void AuSetHierarchyLoader(u8 type, const AuHierarchyLoaderEntry& entry);
-// States (1), actions (3) and events (4); the other classes install theirs.
+// The one place where the engine's loader entries are set, one line per type whose class is
+// built: each class offers its entry and adds its line there. The engine's Init calls it; a type
+// without an entry fails a load with 3.
 void AuInstallCoreHierarchyLoaders();
 
 // Reads a record of a type the core does not build (music): 1 read, 3 not handled, anything else

@@ -5,6 +5,8 @@
 
 #include <SoundEngineCalls.h>
 
+#include <AU/VorbisCodec.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <set>
@@ -128,6 +130,15 @@ public:
     void MusicTerm() override {
         Record("MusicTerm()");
         if (mForward) SoundEngineCalls::MusicTerm();
+    }
+    AURESULT RegisterCodec(u32 companyID, u32 codecID, AuCreateSourceCallback fileSourceFactory,
+                           AuCreateSourceCallback bankSourceFactory) override {
+        Record("RegisterCodec(%u, %u, %s, %s)", companyID, codecID,
+               fileSourceFactory == CreateVorbisFileSource ? "CreateVorbisFileSource" : "other",
+               bankSourceFactory == CreateVorbisBankSource ? "CreateVorbisBankSource" : "other");
+        return mForward
+                   ? SoundEngineCalls::RegisterCodec(companyID, codecID, fileSourceFactory, bankSourceFactory)
+                   : AuResultSuccess;
     }
     AURESULT RegisterPlugin(AuPluginType type, u32 companyID, u32 pluginID, AuCreatePluginCallback createFunc,
                             AuCreateParamCallback createParamFunc) override {

@@ -7,6 +7,7 @@
 
 #include <AU/AuEffectPlugins.h>
 #include <AU/IAuStreamMgr.h>
+#include <AU/VorbisCodec.h>
 #include <MessageRecorder.h>
 #include <gtest/gtest.h>
 
@@ -39,7 +40,9 @@ TEST(SoundSystemEngineTest, StartsTheEngineWithTheGameBanksAndStopsIt) {
     ASSERT_TRUE(AU::SoundEngine::IsInitialized());
     const std::unordered_map<std::string, AuGameObjectID> objects = {{"BGM", 10}};
     EXPECT_EQ(sound.GetGameObjects(), objects);
-    // The three effects are registered already: a second registration is refused.
+    // The Vorbis codec and the three effects are registered already: a second registration is refused.
+    EXPECT_EQ(AU::SoundEngine::RegisterCodec(0, 4, CreateVorbisFileSource, CreateVorbisBankSource),
+              AuResultFail);
     EXPECT_EQ(AU::SoundEngine::RegisterPlugin(AuPluginTypeEffect, 0, AU_FX_DELAY_ID, CreateFx106,
                                               CreateFx106Params),
               AuResultFail);

@@ -37,6 +37,7 @@ const Calls kStartup = {
     "MusicInit(1)",
     "SetBasePath(..\\..\\Resources/SoundBanks/)",
     "SetCurrentLanguage(English(US))",
+    "RegisterCodec(0, 4, CreateVorbisFileSource, CreateVorbisBankSource)",
     "RegisterPlugin(3, 0, 106)",
     "RegisterPlugin(3, 0, 118)",
     "RegisterPlugin(3, 0, 135)",

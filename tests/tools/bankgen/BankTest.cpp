@@ -150,6 +150,33 @@ TEST(BankTest, DumpListsChunksMediaAndRecords) {
         EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
 }
 
+TEST(BankTest, DumpListsPluginSettingsWithTheirBlocksMediaCurvesAndValues) {
+    BankBuilder b(0x1234);
+    b.AddMedia(0x2001, Wave(100, 0.01));
+    RtpcCurve curve;
+    curve.gameParameter = 0x7B5FA2EB;
+    curve.target = 2;
+    curve.curveId = 11;
+    curve.points = {{0, 0, 4}, {100, 100, 4}};
+    b.Add(PluginSettingsRecord{HierarchyType::SharedPluginSettings,
+                               0x501,
+                               0x006A0003,
+                               Bytes(18, 0),
+                               {{0, 0x2001}},
+                               {curve},
+                               {{3, 0.25f}, {4, 1.5f}}});
+    b.Add(PluginSettingsRecord{HierarchyType::PluginSettings, 0x502, kNoPlugin, {}, {}, {}, {}});
+    ParsedBank bank;
+    std::string error;
+    ASSERT_TRUE(ParseBank(BuildOk(b), bank, error)) << error;
+    const std::string text = Dump(bank);
+    for (const char* expected :
+         {"PluginSettings18 id=0x00000501 size=88 plugin=0x006A0003 block=18 media=[0:0x00002001] "
+          "rtpc{param=0x7B5FA2EB target=2 curve=11 points=(0,0,4)(100,100,4)} values=[3:0.25 4:1.5]\n",
+          "PluginSettings19 id=0x00000502 size=17 plugin=0xFFFFFFFF block=0 media=[] values=[]\n"})
+        EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
+}
+
 TEST(BankTest, BuilderRefusesBadMediaAndRecords) {
     struct Case {
         const char* name;

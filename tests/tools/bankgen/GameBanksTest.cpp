@@ -117,40 +117,72 @@ TEST_F(GameBanksTest, TorvikHasAnEventForEveryIdTheGamePosts) {
     EXPECT_EQ(events, expected.size());
 }
 
-TEST_F(GameBanksTest, TorvikSoundsPlayPcmMediaOnTheGameBusses) {
+// The menu music and the ambience are Vorbis packed by vorbispack from 2 s tones; the clicks,
+// the level and the credits music are PCM tones that bankgen makes itself.
+TEST_F(GameBanksTest, TorvikSoundsPlayTheirMediaOnTheGameBusses) {
     std::map<std::uint32_t, const ParsedMedia*> media;
     for (const ParsedMedia& m : torvik.media)
         media[m.id] = &m;
     EXPECT_EQ(media.size(), 7u);
+    struct Expected {
+        std::uint32_t bus;
+        std::uint32_t codec;
+    };
+    const std::map<std::uint32_t, Expected> expected = {
+        {0x1001, {kSfxBus, kCodecPcm}},   {0x1002, {kSfxBus, kCodecPcm}},
+        {0x1003, {kSfxBus, kCodecPcm}},   {0x1004, {kMusicBus, kCodecVorbis}},
+        {0x1006, {kMusicBus, kCodecPcm}}, {0x1007, {kMusicBus, kCodecVorbis}},
+        {0x1008, {kMusicBus, kCodecPcm}},
+    };
     size_t sounds = 0;
     for (const ParsedRecord& r : torvik.records) {
         if (r.type != 2) continue;
         ++sounds;
         SCOPED_TRACE(r.id);
         const auto& s = std::get<SoundRecord>(*r.record);
-        EXPECT_LT(s.id, 0x80000000u);
-        EXPECT_TRUE(s.node.outputBus == kMusicBus || s.node.outputBus == kSfxBus);
-        EXPECT_EQ(s.source.plugin, kCodecPcm);
+        auto it = expected.find(s.id);
+        ASSERT_NE(it, expected.end());
+        EXPECT_EQ(s.node.outputBus, it->second.bus);
+        EXPECT_EQ(s.source.plugin, it->second.codec);
+        // In the bank's DATA: the game's streams have no automatic streams to play from yet.
         EXPECT_EQ(s.source.streamType, 0);
         ASSERT_EQ(media.count(s.source.sourceId), 1u);
         const ParsedMedia& m = *media[s.source.sourceId];
         EXPECT_EQ(s.source.fileOffset, torvik.dataOffset + m.offset);
-        // The media is a whole extensible WAVE: "data" size + 68-byte header == media size.
         ASSERT_LE(s.source.fileOffset + m.size, torvikBytes.size());
         ByteReader wave(std::span<const std::uint8_t>(torvikBytes).subspan(s.source.fileOffset, m.size));
-        wave.Take(20);
-        EXPECT_EQ(wave.U16(), 0xFFFE);
-        EXPECT_EQ(wave.U16(), 1); // mono
-        EXPECT_EQ(wave.U32(), 48000u);
-        wave.Take(64 - 28);
-        EXPECT_EQ(wave.U32(), m.size - 68);
+        EXPECT_EQ(wave.U32(), 0x46464952u); // "RIFF"
+        EXPECT_EQ(wave.U32(), m.size - 8);
+        wave.Take(8);
+        const std::uint32_t fmtSize = wave.U32();
+        if (it->second.codec == kCodecPcm) {
+            // A whole extensible WAVE: "data" size + 68-byte header == media size.
+            EXPECT_EQ(fmtSize, 40u);
+            EXPECT_EQ(wave.U16(), 0xFFFE);
+            EXPECT_EQ(wave.U16(), 1); // mono
+            EXPECT_EQ(wave.U32(), 48000u);
+            wave.Take(64 - 28);
+            EXPECT_EQ(wave.U32(), m.size - 68);
+        } else {
+            // Codec 4's own format record, no loop region of its own (the whole media loops),
+            // then "data": header 20 + 66 + 8 bytes.
+            EXPECT_EQ(fmtSize, 66u);
+            EXPECT_EQ(wave.U16(), 0xFFFF);
+            EXPECT_EQ(wave.U16(), 1); // mono
+            EXPECT_EQ(wave.U32(), 48000u);
+            wave.Take(16);
+            EXPECT_EQ(wave.U32(), 96000u); // samples: 2 s
+            wave.Take(fmtSize - 28);
+            EXPECT_EQ(wave.U32(), 0x61746164u); // "data"
+            EXPECT_EQ(wave.U32(), m.size - 94);
+        }
         // Music loops play until stopped: loop count property 58 = 0.
         bool loops = false;
         for (const Prop& p : s.node.props)
             loops |= p.id == 58 && p.bits == 0;
         EXPECT_EQ(loops, s.node.outputBus == kMusicBus);
     }
-    EXPECT_EQ(sounds, 7u);
+    EXPECT_EQ(sounds, expected.size());
 }
 
 } // namespace

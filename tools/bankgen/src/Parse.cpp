@@ -429,6 +429,16 @@ std::string RecordLine(const ParsedRecord& rec) {
     if (const auto* b = std::get_if<BusRecord>(&r))
         return line + " parent=" + Hex(b->parent) + " flags3=" + std::to_string(b->flags3) + Props(b->props) +
                Rtpcs(b->rtpcs);
+    if (const auto* p = std::get_if<PluginSettingsRecord>(&r)) {
+        line += " plugin=" + Hex(p->plugin) + " block=" + std::to_string(p->block.size()) + " media=[";
+        for (size_t i = 0; i < p->media.size(); ++i)
+            line += (i ? " " : "") + std::to_string(p->media[i].index) + ":" + Hex(p->media[i].media);
+        line += "]" + Rtpcs(p->rtpcs) + " values=[";
+        for (size_t i = 0; i < p->initialValues.size(); ++i)
+            line +=
+                (i ? " " : "") + std::to_string(p->initialValues[i].key) + ":" + F(p->initialValues[i].value);
+        return line + "]";
+    }
     if (const NodeParts parts = PartsOf(r); parts.node) {
         line += NodeLine(*parts.node);
         if (parts.children) line += " children=" + Join(*parts.children);
