@@ -87,7 +87,7 @@ protected:
             AuReleaseBankObjects(list);
         AuSetHierarchyLoader(AuHierarchyTypeSound, {});
         AuSetHierarchyLoader(AuHierarchyTypeBus, {});
-        SetBankExtensionReader(nullptr);
+        AU::SoundEngine::SetBankExtensionReader(nullptr);
         EXPECT_EQ(nodetest::g_live.load(), 0);
         for (u32 table = 0; table < AuIndexTableCount; ++table)
             EXPECT_EQ(m_index.Table(AuIndexTableId(table)).Count(), 0u) << table;
@@ -189,8 +189,8 @@ Bytes RawHierarchy(std::vector<std::pair<u8, Bytes>> records) {
 }
 
 TEST_F(HierarchyLoaderTest, AnExtensionReaderThatDoesNotHandleATypeFailsTheLoadWithThree) {
-    SetBankExtensionReader([](u8 type, u32, CAuBankReader&, CAuLoadedBank*, u32) {
-        return type == 23 ? AuResultTypeNotHandled : AuResultSuccess;
+    AU::SoundEngine::SetBankExtensionReader([](const u8* record, CAuLoadedBank*, u32) {
+        return record[0] == 23 ? AuResultTypeNotHandled : AuResultSuccess;
     });
     EXPECT_EQ(Load(0, RawHierarchy({{23, banktest::U32s({7, 8})}})), AuResultTypeNotHandled);
     EXPECT_EQ(Listed(0), 0u);
