@@ -116,7 +116,7 @@ AURESULT CAuHierarchyLoader::LoadRecord(u8 type, const u8* payload, u32 size) {
     const u32 id = LoadU32(payload);
     if (!entry.create || !m_pList) {
         AuLog(AuLogLevel::Error,
-              "bank: hierarchy record %u of type %u: this engine does not build that type yet", id, type);
+              "bank: hierarchy record %08X of type %u: this engine does not build that type yet", id, type);
         return AuResultTypeNotHandled;
     }
     CAuIndexable* object = g_pIndex->GetPtrAndAddRef(entry.table, id);
@@ -140,7 +140,7 @@ AURESULT CAuHierarchyLoader::LoadRecord(u8 type, const u8* payload, u32 size) {
         result = entry.read(*object, payload, size, true);
     }
     if (result != AuResultSuccess) {
-        AuLog(AuLogLevel::Error, "bank: hierarchy record %u of type %u refused (%s)", id, type,
+        AuLog(AuLogLevel::Error, "bank: hierarchy record %08X of type %u refused (%s)", id, type,
               AuResultName(result));
         object->Release();
         return result;
