@@ -1,5 +1,6 @@
 // The engine's start and stop: the checks, the managers in their fixed order, the voice side and
 // the audio thread; and the exported calls that act at once on the caller's thread.
+#include "banks/AuEvent.h"
 #include "banks/AuHierarchyLoader.h"
 #include "banks/AuNodeBase.h"
 #include "core/AuAudioMgr.h"
@@ -46,6 +47,8 @@ bool s_bInitialized = false;
 AuArray<AuGlobalCallbackFunc> s_globalCallbacks;
 // Reads the "HIRC" chunks of the bank manager, one request at a time.
 CAuHierarchyLoader s_hierarchyLoader;
+// The events that the bank manager prepares; it walks them until its own end.
+CAuEventPreparation s_eventPreparation;
 
 // Builds a manager in the default pool (unless it exists) and runs its start; 52 without memory,
 // else the start's result. The pointer is set before the start so that Term finds a manager
@@ -119,6 +122,7 @@ AURESULT SoundEngineStartup(AuInitSettings* caller) {
         AuTrace("bank chunk readers");
         AuInstallCoreHierarchyLoaders();
         g_pBankMgr->SetChunkSinks(nullptr, g_pCurveTable, &s_hierarchyLoader);
+        g_pBankMgr->SetEventPreparation(&s_eventPreparation);
     }
     if (caller) *caller = s_settings;
     return result;

@@ -8,6 +8,7 @@
 #include "banks/AuBankReader.h"
 #include "banks/AuEvent.h"
 #include "banks/AuHierarchyLoader.h"
+#include "core/AuThreads.h"
 
 #include <AuLogCapture.h>
 
@@ -405,6 +406,91 @@ TEST_F(PreparedHierarchyTest, AFailedReadGivesBackWhatItListedAndKeepsWhatTheRec
     ASSERT_EQ(AU::SoundEngine::PrepareBank(AuPreparation_Unload, 0xB3u), AuResultSuccess);
     EXPECT_EQ(Indexed(), 0u);
     EXPECT_EQ(m_mgr->BankCount(), 0u);
+}
+
+// Events prepared through the engine's walk of the event table: the bank each play action names
+// is prepared (its hierarchy read), then the action's target, looked up in that bank's objects.
+class EventPreparationTest : public PreparedHierarchyTest {
+protected:
+    void SetUp() override {
+        PreparedHierarchyTest::SetUp();
+        nodetest::g_live = 0;
+        AuSetHierarchyLoader(AuHierarchyTypeSound,
+                             {AuIndexNodes, &CreateSound, &ReadSound, nullptr, nullptr});
+        m_mgr->SetEventPreparation(&m_events);
+        // The event's own bank, in memory: a stop action, then a play action whose sound lies in
+        // bank 0xB4, which only preparation reads.
+        bankgen::BankBuilder builder(0xB3);
+        bankgen::ActionRecord stop;
+        stop.id = 0x301;
+        stop.type = 0x0102;
+        stop.target = 0x200;
+        builder.Add(stop);
+        builder.Add(Play(0x300, 0x200, 0xB4));
+        builder.Add(bankgen::EventRecord{0x400, {0x301, 0x300}});
+        std::vector<std::string> errors;
+        ASSERT_TRUE(builder.Build(m_eventBank, errors));
+        AuBankID id = 0;
+        ASSERT_EQ(AU::SoundEngine::LoadBank(m_eventBank.data(), static_cast<u32>(m_eventBank.size()),
+                                            g_DefaultPoolId, id),
+                  AuResultSuccess);
+    }
+    void TearDown() override {
+        PreparedHierarchyTest::TearDown();
+        AuSetHierarchyLoader(AuHierarchyTypeSound, {});
+        EXPECT_EQ(nodetest::g_live.load(), 0);
+    }
+    static AURESULT Prepare(AuPreparationType type) {
+        const AuUniqueID event = 0x400;
+        return AU::SoundEngine::PrepareEvent(type, &event, 1);
+    }
+
+    CAuEventPreparation m_events;
+    Bytes m_eventBank;
+};
+
+TEST_F(EventPreparationTest, APlayActionsBankIsReadForItsTargetAndGoesWithTheLastPreparation) {
+    bankgen::BankBuilder sounds(0xB4);
+    sounds.Add(Sound(0x200));
+    std::vector<std::string> errors;
+    ASSERT_TRUE(sounds.Build(m_streams.file, errors));
+    ASSERT_EQ(Prepare(AuPreparation_Load), AuResultSuccess);
+    ASSERT_EQ(Prepare(AuPreparation_Load), AuResultSuccess);
+    EXPECT_EQ(m_mgr->BankCount(), 2u);
+    EXPECT_EQ(Listed(0xB4), 1u);
+    auto* event = static_cast<CAuEvent*>(m_index.GetPtrAndAddRef(AuIndexEvents, 0x400));
+    ASSERT_NE(event, nullptr);
+    EXPECT_EQ(event->Preparations(), 2u);
+    event->Release();
+    auto* sound = static_cast<TestNode*>(m_index.GetNodePtrAndAddRef(0x200, false));
+    ASSERT_NE(sound, nullptr);
+    ASSERT_EQ(Prepare(AuPreparation_Unload), AuResultSuccess);
+    EXPECT_EQ(sound->unprepared, 0) << "one preparation is left";
+    ASSERT_EQ(Prepare(AuPreparation_Unload), AuResultSuccess);
+    EXPECT_EQ(sound->unprepared, 1);
+    EXPECT_EQ(sound->m_lRef, 1u) << "only this test's reference: the bank's went with it";
+    EXPECT_EQ(m_mgr->BankCount(), 1u);
+    sound->Release();
+    EXPECT_EQ(m_index.Table(AuIndexNodes).Count(), 0u);
+}
+
+TEST_F(EventPreparationTest, ATargetItsBankDoesNotHoldGives15AndUndoesTheBank) {
+    bankgen::BankBuilder sounds(0xB4);
+    sounds.Add(Sound(0x201));
+    std::vector<std::string> errors;
+    ASSERT_TRUE(sounds.Build(m_streams.file, errors));
+    EXPECT_EQ(Prepare(AuPreparation_Load), AuResultIDNotFound);
+    EXPECT_EQ(m_mgr->BankCount(), 1u) << "bank 0xB4 prepared and dropped again";
+    EXPECT_EQ(m_index.Table(AuIndexNodes).Count(), 0u);
+    // Term clears what is still prepared: prepare once for real, then stop the manager.
+    m_streams.file.clear();
+    bankgen::BankBuilder fixed(0xB4);
+    fixed.Add(Sound(0x200));
+    ASSERT_TRUE(fixed.Build(m_streams.file, errors));
+    ASSERT_EQ(Prepare(AuPreparation_Load), AuResultSuccess);
+    Stop();
+    EXPECT_EQ(m_index.Table(AuIndexNodes).Count(), 0u);
+    EXPECT_EQ(m_index.Table(AuIndexEvents).Count(), 0u);
 }
 
 } // namespace
