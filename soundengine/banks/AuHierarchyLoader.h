@@ -30,18 +30,13 @@ void AuSetHierarchyLoader(u8 type, const AuHierarchyLoaderEntry& entry);
 // without an entry fails a load with 3.
 void AuInstallCoreHierarchyLoaders();
 
-// Reads a record of a type the core does not build (music): 1 read, 3 not handled, anything else
-// fails the load. The reader is bounded to the record.
-using AuBankExtensionReader = AURESULT (*)(u8 type, u32 size, CAuBankReader& reader, CAuLoadedBank* bank,
-                                           u32 bankID);
-void SetBankExtensionReader(AuBankExtensionReader reader);
-
-// Releases every listed object, 255 per hold of g_csMain, then frees the list.
-void AuReleaseBankObjects(AuBankObjectList& list);
+// Releases every listed object from `first` on, 255 per hold of g_csMain; the list keeps the
+// ones before. From 0 the list's storage is freed as well.
+void AuReleaseBankObjects(AuBankObjectList& list, u32 first = 0);
 
 class CAuHierarchyLoader : public IAuHierarchySink {
 public:
-    // The bank whose chunk is read next, and its list.
+    // The bank whose chunk is read next, and its list: a loaded or a prepared bank alike.
     void BeginBank(AuBankObjectList* list, CAuLoadedBank* bank, u32 bankID) override {
         m_pList = list;
         m_pBank = bank;
@@ -50,6 +45,8 @@ public:
 
     AURESULT BeginHierarchy(u32 recordCount) override;
     AURESULT LoadRecord(u8 type, const u8* payload, u32 size) override;
+    // The engine's bank extension reader (AU::SoundEngine::SetBankExtensionReader), which takes
+    // the record whole: its 5-byte header, then the payload.
     bool HasExtensionReader() override;
     AURESULT ReadExtensionRecord(u8 type, u32 size, CAuBankReader& reader) override;
 
