@@ -3,11 +3,15 @@
 // voice command queue creates and drives it; the lower engine's frame asks it whether it renders
 // and pulls one buffer through it. Everything here runs on the audio thread under g_csMain.
 //
+// Each effect slot of the instance's node that names a plug-in puts an effect node between the
+// modulator gain node and filter stage 1, in slot order; the voice's layout is the last one's output.
+//
 // The four filter targets each output carries: 1 drives stage 1's low-pass and 3 its high-pass
 // (attenuation, occlusion, cone); 2 drives stage 2's low-pass and 4 its high-pass (obstruction),
 // those two raised to the instance's own low-pass and high-pass values when larger.
 #pragma once
 
+#include "voices/AuEffectNode.h"
 #include "voices/AuModulatorGainNode.h"
 #include "voices/AuPitchNode.h"
 #include "voices/AuPlaybackInstance.h"
@@ -15,6 +19,8 @@
 
 class CAuPlaybackInstance;
 class CAuSourceBase;
+
+constexpr u32 AU_VOICE_EFFECT_SLOTS = 4;
 
 // One filter parameter of a stage as the voice drives it.
 struct AuFilterTarget {
@@ -110,6 +116,20 @@ public:
     // The pending source becomes current and started; the final node learns its instance.
     AURESULT SwitchToPendingSource() noexcept;
 
+    // Rebuilds one effect slot from the node's record while the voice plays (a slot of 4 or more
+    // does nothing); a layout change carries on to the next effect, or to the filter stages.
+    void UpdateEffect(u32 slot) noexcept override;
+    // Each slot whose mask bit is set and that holds a node takes its bit as its bypass.
+    void SetEffectBypass(u32 bits, u32 mask) noexcept;
+    // The slot's bypass from the node's record.
+    void RefreshEffectBypass(u32 slot) noexcept;
+    void RefreshAllEffectBypass() noexcept;
+    // Null for an empty slot.
+    const CAuEffectNode* Effect(u32 slot) const {
+        return slot < AU_VOICE_EFFECT_SLOTS ? m_pEffects[slot] : nullptr;
+    }
+
+    // Bits 0 to 3 are the effect slots' bypass.
     void ForwardVoiceFlags(u32 value, u32 mask) noexcept override;
     AURESULT StartNextSource(CAuSourceBase*& source, AuResamplerFormat& format) noexcept override;
 
@@ -122,8 +142,8 @@ public:
     AuChannelConfig Format() const { return m_config; }
     u8 VirtualMode() const { return m_uVirtualMode; }
     u8 BelowThresholdAction() const { return m_uBelowAction; }
-    // The chain from its end: the final node's input is stage 1, whose input is the modulator
-    // node, whose input is the pitch stage, whose source is Pitch().Source().
+    // The chain from its end: the final node's input is stage 1, whose input is the last effect
+    // node or the modulator node, whose input is the pitch stage, whose source is Pitch().Source().
     const CAuPipelineNode& FinalNode() const { return m_final; }
     const CAuPipelineNode& FilterStage1() const { return m_stage1; }
     const CAuVoiceFilterNode& Stage1() const { return m_stage1; }
@@ -159,6 +179,15 @@ private:
 
     void ReportStarvation() noexcept;
     void DisconnectChain() noexcept;
+    u16 FramesPerBuffer() const noexcept;
+    // The slot's node from the node's record, for the running format (which becomes its output).
+    // 1 with or without a node (a plug-in that is missing, refuses or fails to start leaves the
+    // slot empty); 2 when the node's memory cannot be had.
+    AURESULT CreateEffect(u32 slot, AuPluginFormat& format, CAuEffectNode*& node) noexcept;
+    void DestroyEffect(u32 slot) noexcept;
+    // The pitch stage and modulator node, then the effects of the slots below `end`.
+    AURESULT PullHead(AuPipelineBuffer& out, u16 framesPerPull) noexcept;
+    AURESULT PullThrough(u32 end, AuPipelineBuffer& out, u16 framesPerPull) noexcept;
 
     CAuSourceBase* m_pSource = nullptr;
     CAuSourceBase* m_pPendingSource = nullptr;
@@ -176,6 +205,7 @@ private:
     CAuPitchNode m_pitch;
     PitchStageNode m_pitchStage{m_pitch};
     CAuModulatorGainNode m_modulator;
+    CAuEffectNode* m_pEffects[AU_VOICE_EFFECT_SLOTS] = {};
     CAuVoiceFilterNode m_stage1;
     CAuVoiceFilterNode m_final;
 };
