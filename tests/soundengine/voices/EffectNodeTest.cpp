@@ -1,3 +1,4 @@
+#include "core/AuPlayingMgr.h"
 #include "plugins/AuDelayEffect.h"
 #include "plugins/AuEffectCommon.h"
 #include "voices/AuEffectNode.h"
@@ -445,6 +446,51 @@ TEST_F(EffectNodeTest, MarkersOutsideTheConsumedRangeStayForTheNextCall) {
     EXPECT_TRUE(node->NeedsInput());
     node->ReleaseBuffer();
     EXPECT_EQ(node->Output().uNumMarkers, 0);
+}
+
+TEST_F(EffectNodeTest, PositionsAndSpeedsAverageWithWeightOneEighthWhenTheInstanceAsksForThem) {
+    CAuPlayingMgr playing;
+    ASSERT_EQ(playing.Init(), AuResultSuccess);
+    const AuCallbackFunc ignore = [](AuCallbackType, AuCallbackInfo*) {};
+    ASSERT_EQ(playing.AddPlayingID(1, 1, 0, ignore, nullptr, AU_EnableGetSourcePlayPosition, nullptr),
+              AuResultSuccess);
+    g_pPlayingMgr = &playing;
+    {
+        AuPlaybackInstanceParams params;
+        params.key.playingID = 1;
+        CAuPlaybackInstance instance(params);
+        ASSERT_EQ(instance.Init(nullptr, nullptr), AuResultSuccess);
+        auto node = MakeNode<CAuOutOfPlaceEffectNode, RepackingEffect>(kMono, nullptr, &instance);
+        // Two inputs of 512 frames fill each output of 1024.
+        std::vector<f32> inputs, outputs;
+        std::vector<u32> positions;
+        u32 position = 1000;
+        for (int output = 0; output < 2; ++output) {
+            AuPipelineBuffer pass;
+            for (int half = 0; half < 2; ++half) {
+                InputBuffer input(kMono, 512);
+                input.buffer.uPosition = position;
+                position += 512;
+                pass = input.buffer;
+                node->ProcessBuffer(pass);
+            }
+            ASSERT_EQ(pass.eState, AuResultDataReady);
+            inputs.push_back(node->InputAverage());
+            outputs.push_back(node->OutputAverage());
+            positions.push_back(pass.uPosition);
+            EXPECT_FLOAT_EQ(pass.fSpeed, 1.0f);
+            node->ReleaseBuffer();
+        }
+        const f32 first = (1024.0f + 7.0f) * 0.125f;
+        EXPECT_EQ(inputs, (std::vector<f32>{first, (1024.0f + 7.0f * first) * 0.125f}));
+        EXPECT_EQ(outputs, inputs);
+        // The position of the input that completed the output.
+        EXPECT_EQ(positions, (std::vector<u32>{1512, 2536}));
+        node.reset();
+        instance.Term(0);
+    }
+    g_pPlayingMgr = nullptr;
+    playing.Term();
 }
 
 TEST_F(EffectNodeTest, CountMarkersInRangeTable) {
