@@ -55,9 +55,37 @@ void CAuVoiceFilterNode::Process(AuPipelineBuffer& buffer) noexcept {
 
 CAuVoiceContext::~CAuVoiceContext() {
     ReleaseSources();
+    if (m_pRays) AU::MemoryMgr::Free(g_LEngineDefaultPoolId, m_pRays);
+}
+
+bool CAuVoiceContext::GrowRays(u32 capacity) noexcept {
+    while (m_uRayCapacity < capacity) {
+        void* block =
+            AU::MemoryMgr::Malloc(g_LEngineDefaultPoolId, (m_uRayCapacity + 1) * sizeof(AuVoiceRay));
+        if (!block) return false;
+        auto* rays = static_cast<AuVoiceRay*>(block);
+        std::copy(m_pRays, m_pRays + m_uNumRays, rays);
+        if (m_pRays) AU::MemoryMgr::Free(g_LEngineDefaultPoolId, m_pRays);
+        m_pRays = rays;
+        ++m_uRayCapacity;
+    }
+    return true;
+}
+
+AURESULT CAuVoiceContext::SetNumRays(u32 count) noexcept {
+    if (!GrowRays(count)) return AuResultFail;
+    for (u32 ray = m_uNumRays; ray < count; ++ray)
+        new (&m_pRays[ray]) AuVoiceRay;
+    m_uNumRays = count;
+    return AuResultSuccess;
 }
 
 AURESULT CAuVoiceContext::AttachSource(CAuSourceBase* source, bool asCurrent, bool firstAttachment) noexcept {
+    // Room for the one ray every voice has; more come with the listeners.
+    if (asCurrent && firstAttachment && !GrowRays(1)) {
+        AuDestroySource(source);
+        return AuResultFail;
+    }
     CAuPlaybackInstance* instance = source->Instance();
     if (asCurrent) m_pInstance = instance;
     instance->AttachVoice(this);

@@ -52,6 +52,17 @@ private:
     AuFilterTarget m_targets[2];
 };
 
+// One ray from the voice's emitter to a listener: the positioning fills it, the volumes read it.
+struct AuVoiceRay {
+    f32 fDistance = 0.0f;
+    f32 fAzimuth = 0.0f;
+    f32 fElevation = 0.0f;
+    f32 fFourth = 0.0f;
+    u8 listenerMask = 0;
+    // Dry, game-defined auxiliary, user-defined auxiliary and a fourth.
+    f32 fGains[4] = {1.0f, 1.0f, 1.0f, 1.0f};
+};
+
 // What the volume computation found for this frame (the mixing side fills it).
 struct AuVoiceLevels {
     bool bAllBelowThreshold = false;
@@ -97,6 +108,13 @@ public:
     void ApplySeek() noexcept;
     // Stops and frees both sources and ends the chain; the voice is left a shell.
     void ReleaseSources() noexcept;
+
+    // The rays: `count` of them, the ones beyond the old count new. The array grows one entry at
+    // a time (rays come and go with listeners, a few at most); 2 without memory, the rays kept.
+    AURESULT SetNumRays(u32 count) noexcept;
+    u32 NumRays() const { return m_uNumRays; }
+    u32 RayCapacity() const { return m_uRayCapacity; }
+    AuVoiceRay* Rays() { return m_pRays; }
 
     // The start check before the first frame: 1 start now, 63 wait, 2 failed.
     AURESULT CheckSourceReady() noexcept;
@@ -177,6 +195,8 @@ private:
         CAuPitchNode& m_pitch;
     };
 
+    // False without memory, the rays kept.
+    bool GrowRays(u32 capacity) noexcept;
     void ReportStarvation() noexcept;
     void DisconnectChain() noexcept;
     u16 FramesPerBuffer() const noexcept;
@@ -201,6 +221,9 @@ private:
     bool m_bSourceStopped = false;
     bool m_bReady = false;
     CAuVoiceContext* m_pNextVoice = nullptr;
+    AuVoiceRay* m_pRays = nullptr;
+    u32 m_uNumRays = 0;
+    u32 m_uRayCapacity = 0;
     AuChannelConfig m_config;
     CAuPitchNode m_pitch;
     PitchStageNode m_pitchStage{m_pitch};

@@ -148,6 +148,32 @@ TEST_F(VoiceContextTest, PcmAtPitchZeroRendersSampleForSampleToItsEnd) {
         ASSERT_FLOAT_EQ(rendered[i], f32(m_samples[i]) / 32768.0f) << i;
 }
 
+TEST_F(VoiceContextTest, RaysGrowOneEntryAtATimeAndNewOnesStartAtUnityGain) {
+    MakeInstance();
+    const u32 before = Used();
+    CAuVoiceContext& voice = MakeVoice();
+    // The first attachment made room for one ray.
+    EXPECT_EQ(voice.RayCapacity(), 1u);
+    EXPECT_EQ(voice.NumRays(), 0u);
+    const u32 usedWithOne = Used();
+    ASSERT_EQ(voice.SetNumRays(3), AuResultSuccess);
+    EXPECT_EQ(voice.RayCapacity(), 3u);
+    voice.Rays()[0].fDistance = 5.0f;
+    voice.Rays()[2].fGains[1] = 0.25f;
+    ASSERT_EQ(voice.SetNumRays(1), AuResultSuccess);
+    ASSERT_EQ(voice.SetNumRays(2), AuResultSuccess);
+    EXPECT_EQ(voice.RayCapacity(), 3u); // fewer rays keep the room
+    EXPECT_EQ(voice.Rays()[0].fDistance, 5.0f);
+    const AuVoiceRay& fresh = voice.Rays()[1];
+    EXPECT_EQ(fresh.fDistance, 0.0f);
+    EXPECT_EQ(fresh.listenerMask, 0);
+    for (f32 gain : fresh.fGains)
+        EXPECT_EQ(gain, 1.0f);
+    EXPECT_GT(Used(), usedWithOne);
+    m_voice.reset();
+    EXPECT_EQ(Used(), before); // the rays went with the voice
+}
+
 TEST_F(VoiceContextTest, PlayStateTable) {
     struct Case {
         const char* steps; // s start, p pause, r resume, x stop
