@@ -9,6 +9,8 @@
 #include "voices/AuVoiceContext.h"
 #include <AU/AuEffectPlugins.h>
 
+#include "VoiceTestSupport.h"
+
 #include <AuDefaultPoolTest.h>
 #include <bankgen/Media.h>
 
@@ -768,6 +770,102 @@ TEST_F(VoiceEffectsTest, DelayInSlotZeroRepeatsAClickHalfASecondLaterAndRingsOut
         EXPECT_EQ(settings.refs, 1u);
     }
     shared->Term(&CAuLowerEngine::PluginAllocator());
+}
+
+// ---- Through the lower engine's frame into the capture ----
+
+// The voice's buffer goes straight into the main device where the bus graph would mix it.
+class EffectCaptureTest : public voicetest::VoicesTest {
+protected:
+    void SetUp() override {
+        VoicesTest::SetUp();
+        InitLowerEngine();
+        CAuResampler::InitKernels();
+        ASSERT_EQ(CAuLowerEngine::RegisterPlugin(AuPluginTypeEffect, 0, AU_FX_DELAY_ID, CreateFx106,
+                                                 CreateFx106Params),
+                  AuResultSuccess);
+    }
+    void TearDown() override {
+        m_voice.reset();
+        m_instance.reset();
+        VoicesTest::TearDown();
+    }
+
+    EffectsNode m_node;
+    bankgen::Bytes m_media;
+    std::unique_ptr<CAuPlaybackInstance> m_instance;
+    std::unique_ptr<CAuVoiceContext> m_voice;
+};
+
+TEST_F(EffectCaptureTest, ADelayInSlotZeroMakesAClickHeardAgainHalfASecondLater) {
+    AU::IAuPluginMemAlloc* allocator = &CAuLowerEngine::PluginAllocator();
+    AU::IAuPluginParam* shared = CreateFx106Params(allocator);
+    ASSERT_NE(shared, nullptr);
+    ASSERT_EQ(shared->Init(allocator, nullptr, 0), AuResultSuccess);
+    const f32 delay = 0.5f;
+    const f32 wet = 50.0f;
+    ASSERT_EQ(shared->SetParam(CAuDelayEffectParams::DelayTime, &delay, 4), AuResultSuccess);
+    ASSERT_EQ(shared->SetParam(CAuDelayEffectParams::WetDryMix, &wet, 4), AuResultSuccess);
+    TestSettings settings(10, CAuLowerEngine::PluginKey(AuPluginTypeEffect, 0, AU_FX_DELAY_ID), shared);
+    m_node.records[0] = {&settings, false};
+    std::vector<i16> click(4800, 0);
+    click[0] = 16384;
+    m_media = bankgen::MakePcmWave(click, 1, 48000);
+    AuPlaybackInstanceParams params;
+    params.key.playingID = 7;
+    params.pNode = &m_node;
+    m_instance = std::make_unique<CAuPlaybackInstance>(params);
+    AuSourceMedia media;
+    media.uFlags = AuSourceMedia::kStorageInMemory << AuSourceMedia::kStorageShift;
+    media.uPluginID = 1u << 16;
+    media.pData = m_media.data();
+    media.uSize = static_cast<u32>(m_media.size());
+    m_instance->SetSourceMedia(media);
+    m_voice = std::make_unique<CAuVoiceContext>();
+    ASSERT_EQ(m_voice->AttachSource(AuCreateSource(m_instance.get()), true, true), AuResultSuccess);
+    m_voice->Start();
+
+    CAuLowerEngine::StartOutputCapture(L"echo.wav");
+    u32 frame = 0;
+    bool playing = true;
+    for (; frame < 40; ++frame) {
+        if (playing) {
+            AuVoiceFrame update;
+            update.uFrames = AU_DEFAULT_SAMPLES_PER_FRAME;
+            m_voice->ApplyFrameBudget(update);
+            ASSERT_TRUE(m_voice->VoiceUpdate(update, AuVoiceLevels{}));
+            AuPipelineBuffer out;
+            out.PrepareForVoicePass(AU_DEFAULT_SAMPLES_PER_FRAME);
+            const AURESULT state = m_voice->Pull(out, AU_DEFAULT_SAMPLES_PER_FRAME);
+            ASSERT_TRUE(state == AuResultDataReady || state == AuResultNoMoreData) << state;
+            CAuLowerEngine::MixBusIntoDevice(16, 0, out);
+            m_voice->ReleaseBuffer();
+            playing = state == AuResultDataReady;
+        }
+        CAuLowerEngine::Perform(frame);
+    }
+    EXPECT_FALSE(playing); // the tail ended within the frames rendered
+    CAuLowerEngine::StopOutputCapture();
+    m_voice.reset();
+    shared->Term(allocator);
+
+    const voicetest::CaptureFile file = voicetest::CaptureFile::Read(m_folder / "echo.wav");
+    ASSERT_TRUE(file.valid);
+    ASSERT_EQ(file.channels, 2);
+    const auto heard = [&](size_t frame) { return file.samples[2 * frame]; };
+    size_t first = 0;
+    while (first < file.samples.size() / 2 && heard(first) == 0)
+        ++first;
+    ASSERT_LT(first + 24000, file.samples.size() / 2);
+    // Half the click dry, then half of it again 0.5 s later; silence everywhere else.
+    EXPECT_GT(heard(first), 4000);
+    EXPECT_EQ(heard(first + 24000), heard(first));
+    EXPECT_EQ(file.samples[2 * first + 1], heard(first)); // both sides of the mono voice
+    for (size_t f = first + 1; f < file.samples.size() / 2; ++f) {
+        if (f != first + 24000) {
+            ASSERT_EQ(heard(f), 0) << f;
+        }
+    }
 }
 
 } // namespace
