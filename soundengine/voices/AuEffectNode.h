@@ -59,6 +59,8 @@ public:
     AURESULT VirtualOff(u32 mode, bool restart) noexcept override;
     AURESULT SeekIfPending() noexcept override;
 
+    // The instance whose bypass-all flag and position reports the node follows.
+    void SetInstance(CAuPlaybackInstance* instance) noexcept { m_pInstance = instance; }
     void SetBypass(bool bypass) noexcept { m_bBypass = bypass; }
     bool IsBypassed() const noexcept { return m_bBypass; }
     bool LastBufferSeen() const noexcept { return m_bLastBuffer; }

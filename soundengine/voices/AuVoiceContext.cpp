@@ -456,6 +456,12 @@ void CAuVoiceContext::UpdateEffect(u32 slot) noexcept {
     next->Connect(feed);
 }
 
+void CAuVoiceContext::FollowInstance(CAuPlaybackInstance* instance) noexcept {
+    m_modulator.Init(instance);
+    for (CAuEffectNode* effect : m_pEffects)
+        if (effect) effect->SetInstance(instance);
+}
+
 void CAuVoiceContext::SetEffectBypass(u32 bits, u32 mask) noexcept {
     for (u32 slot = 0; slot < AU_VOICE_EFFECT_SLOTS; ++slot)
         if ((mask >> slot) & 1 && m_pEffects[slot]) m_pEffects[slot]->SetBypass((bits >> slot) & 1);
@@ -531,7 +537,7 @@ AURESULT CAuVoiceContext::SwitchToPendingSource() noexcept {
     m_pPendingSource = nullptr;
     if (!m_pSource) return AuResultFail;
     m_pInstance = m_pSource->Instance();
-    m_modulator.Init(m_pInstance);
+    FollowInstance(m_pInstance);
     return m_pSource->StartOnce();
 }
 
@@ -553,7 +559,7 @@ AURESULT CAuVoiceContext::StartNextSource(CAuSourceBase*& source, AuResamplerFor
     m_pSource = m_pPendingSource;
     m_pPendingSource = nullptr;
     m_pInstance = next;
-    m_modulator.Init(next);
+    FollowInstance(next);
     source = m_pSource;
     return AuResultSuccess;
 }

@@ -735,6 +735,31 @@ TEST_F(VoiceEffectsTest, AnEffectThatChangesTheLayoutCarriesTheChangeToTheFilter
     EXPECT_EQ(doubling.refs, 1u);
 }
 
+TEST_F(VoiceEffectsTest, EffectsFollowTheInstanceOfTheSourceThatPlaysOn) {
+    TestSettings doubling(1, Key(kDoublingId));
+    m_node.records[0] = {&doubling, false};
+    CAuVoiceContext& voice = MakeVoice(std::vector<i16>(1500, 1000));
+    AuPlaybackInstanceParams params;
+    params.key.playingID = 8;
+    params.pNode = &m_node;
+    auto next = std::make_unique<CAuPlaybackInstance>(params);
+    next->SetSourceMedia(m_instance->GetSourceMedia());
+    ASSERT_EQ(voice.AttachSource(AuCreateSource(next.get()), false, false), AuResultSuccess);
+    next->ForwardVoiceFlags(0x10, 0x10); // the next instance bypasses every effect
+    std::vector<f32> rendered;
+    ASSERT_EQ(Frame(&rendered), AuResultDataReady);
+    ASSERT_EQ(Frame(&rendered), AuResultDataReady); // the first source ends inside this one
+    ASSERT_EQ(voice.Instance(), next.get());
+    m_instance.reset(); // nothing of the voice may read the finished instance
+    ASSERT_EQ(Frame(&rendered), AuResultNoMoreData);
+    ASSERT_EQ(rendered.size(), 3000u);
+    const f32 sample = 1000.0f / 32768.0f;
+    EXPECT_FLOAT_EQ(rendered[100], 2.0f * sample);
+    EXPECT_FLOAT_EQ(rendered[2048 + 100], sample);
+    m_voice.reset();
+    next.reset();
+}
+
 TEST_F(VoiceEffectsTest, DelayInSlotZeroRepeatsAClickHalfASecondLaterAndRingsOut) {
     AU::IAuPluginParam* shared = CreateFx106Params(&CAuLowerEngine::PluginAllocator());
     ASSERT_NE(shared, nullptr);
