@@ -158,8 +158,9 @@ bool CAuInPlaceEffectNode::AttachScratch(AuPipelineBuffer& buffer) noexcept {
 }
 
 void CAuInPlaceEffectNode::ReleaseBuffer() noexcept {
-    // After the input's last buffer the node holds nothing of its input.
-    if (!m_bLastBuffer && m_pInput) m_pInput->ReleaseBuffer();
+    // A tail buffer holds nothing of the input.
+    if (m_bFromInput && m_pInput) m_pInput->ReleaseBuffer();
+    m_bFromInput = false;
 }
 
 AURESULT CAuInPlaceEffectNode::TimeSkip(u32& frames) noexcept {
@@ -174,6 +175,11 @@ AURESULT CAuInPlaceEffectNode::TimeSkip(u32& frames) noexcept {
 }
 
 void CAuInPlaceEffectNode::ProcessBuffer(AuPipelineBuffer& buffer) noexcept {
+    m_bFromInput = true;
+    Process(buffer);
+}
+
+void CAuInPlaceEffectNode::Process(AuPipelineBuffer& buffer) noexcept {
     if (BypassNow()) return;
     if (buffer.eState == AuResultNoMoreData) m_bLastBuffer = true;
     if (!buffer.pData && !AttachScratch(buffer)) return;
@@ -187,7 +193,7 @@ void CAuInPlaceEffectNode::Flush(AuPipelineBuffer& buffer, u16 maxFrames) noexce
     buffer.eState = AuResultNoMoreData;
     // Even a bypassed tail hands on real, empty samples.
     if (!AttachScratch(buffer)) return;
-    ProcessBuffer(buffer);
+    Process(buffer);
 }
 
 // ---- Out of place ----

@@ -109,8 +109,11 @@ private:
     void TermBuffers() noexcept override;
     // The buffer gets the scratch samples with no valid frames; false (state 2) without memory.
     bool AttachScratch(AuPipelineBuffer& buffer) noexcept;
+    void Process(AuPipelineBuffer& buffer) noexcept;
 
     AuChannelConfig m_config;
+    // The buffer of this pass came from the input, which gets it back on release.
+    bool m_bFromInput = false;
     // Samples for the tail, made when a buffer without samples arrives.
     f32* m_pScratch = nullptr;
     u16 m_uScratchFrames = 0;

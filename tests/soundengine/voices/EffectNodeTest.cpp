@@ -323,6 +323,8 @@ TEST_F(EffectNodeTest, TailIsFlushedUntilThePluginReportsNoMoreData) {
     // The 24 missing frames of the last buffer are the tail's first.
     EXPECT_EQ(last.buffer.eState, AuResultDataReady);
     EXPECT_EQ(last.buffer.uValidFrames, 1024);
+    node->ReleaseBuffer();
+    EXPECT_EQ(m_input.releases, 1); // the last input buffer goes back
     std::vector<AURESULT> states;
     for (int call = 0; call < 10 && states.size() < 10; ++call) {
         ASSERT_FALSE(node->NeedsInput());
@@ -342,8 +344,8 @@ TEST_F(EffectNodeTest, TailIsFlushedUntilThePluginReportsNoMoreData) {
         EXPECT_EQ(g_log.statesSeen[i], AuResultNoMoreData);
         EXPECT_EQ(g_log.validSeen[i], 0);
     }
-    // The input gave its last buffer: nothing is released upstream for the tail.
-    EXPECT_EQ(m_input.releases, 0);
+    // The tail's buffers are the node's own: nothing more goes upstream.
+    EXPECT_EQ(m_input.releases, 1);
 }
 
 TEST_F(EffectNodeTest, BypassResetsThePluginOnceWhenItBegins) {
