@@ -2,6 +2,7 @@
 
 #include "core/AuOutputTiming.h"
 #include "core/AuPlayingMgr.h"
+#include "core/AuRegistryMgr.h"
 #include "voices/AuLowerEngine.h"
 #include "voices/AuPlaybackInstance.h"
 #include "voices/AuSourceBase.h"
@@ -56,6 +57,51 @@ void CAuVoiceFilterNode::Process(AuPipelineBuffer& buffer) noexcept {
 CAuVoiceContext::~CAuVoiceContext() {
     ReleaseSources();
     if (m_pRays) AU::MemoryMgr::Free(g_LEngineDefaultPoolId, m_pRays);
+}
+
+u32 CAuVoiceContext::GetNumEmitterRays() const noexcept {
+    const CAuRegisteredObj* object = m_pInstance->Key().pGameObj;
+    return object ? object->NumPairs() : 0;
+}
+
+AURESULT CAuVoiceContext::GetEmitterRay(u32 index, u32 listenerMask,
+                                        AuEmitterListenerPair& out) const noexcept {
+    const CAuRegisteredObj* object = m_pInstance->Key().pGameObj;
+    for (u32 pair = 0; object && pair < object->NumPairs(); ++pair) {
+        if (!(object->Pairs()[pair].listenerBit & listenerMask)) continue;
+        if (index-- == 0) {
+            out = object->Pairs()[pair];
+            return AuResultSuccess;
+        }
+    }
+    return AuResultFail;
+}
+
+u32 CAuVoiceContext::GetNumEmitterPositions() const noexcept {
+    const CAuRegisteredObj* object = m_pInstance->Key().pGameObj;
+    return object && object->MultiPositionType() != 0 ? object->Positions().uCount : 1;
+}
+
+AURESULT CAuVoiceContext::GetEmitterPosition(u32 index, AuSoundPosition& out) const noexcept {
+    if (index >= GetNumEmitterPositions()) return AuResultFail;
+    const CAuRegisteredObj* object = m_pInstance->Key().pGameObj;
+    const AuPositionArray* positions = object ? &object->Positions() : nullptr;
+    out = positions && index < positions->uCount ? positions->pPositions[index] : AU_DEFAULT_SOUND_POSITION;
+    return AuResultSuccess;
+}
+
+f32 CAuVoiceContext::GetAttenuationScaling() const noexcept {
+    const CAuRegisteredObj* object = m_pInstance->Key().pGameObj;
+    return object ? object->ScalingFactor() : 1.0f;
+}
+
+u8 CAuVoiceContext::GetListenerMask() const noexcept {
+    const CAuRegisteredObj* object = m_pInstance->Key().pGameObj;
+    return object ? object->ActiveListeners() : 0;
+}
+
+u32 CAuVoiceContext::GetPriority() const noexcept {
+    return static_cast<u32>(std::lround(m_pInstance->Priority().fPriority));
 }
 
 bool CAuVoiceContext::GrowRays(u32 capacity) noexcept {

@@ -15,6 +15,7 @@
 #include "voices/AuModulatorGainNode.h"
 #include "voices/AuPitchNode.h"
 #include "voices/AuPlaybackInstance.h"
+#include "voices/AuPositioning.h"
 #include "voices/AuVoiceFilters.h"
 
 class CAuPlaybackInstance;
@@ -108,6 +109,23 @@ public:
     void ApplySeek() noexcept;
     // Stops and frees both sources and ends the chain; the voice is left a shell.
     void ReleaseSources() noexcept;
+
+    // What the mixing side and plug-ins ask about where the voice sounds from: the instance's game
+    // object seen by its listeners. Without a game object: no rays, one default position, scaling
+    // 1 and no listener.
+    // The game object's emitter-listener pairs for all its listeners.
+    u32 GetNumEmitterRays() const noexcept;
+    // The index-th of the pairs whose listener is in `listenerMask`; 2 past them.
+    AURESULT GetEmitterRay(u32 index, u32 listenerMask, AuEmitterListenerPair& out) const noexcept;
+    // 1 for a single-position game object, else its position count.
+    u32 GetNumEmitterPositions() const noexcept;
+    // The default position when the game object has none; 2 past the count.
+    AURESULT GetEmitterPosition(u32 index, AuSoundPosition& out) const noexcept;
+    f32 GetAttenuationScaling() const noexcept;
+    u8 GetListenerMask() const noexcept;
+    AuPlayingID GetPlayingID() const noexcept { return m_pInstance->Key().playingID; }
+    // The instance's current priority, rounded to an integer.
+    u32 GetPriority() const noexcept;
 
     // The rays: `count` of them, the ones beyond the old count new. The array grows one entry at
     // a time (rays come and go with listeners, a few at most); 2 without memory, the rays kept.
