@@ -1,5 +1,6 @@
 #include "voices/AuVoiceContext.h"
 
+#include "core/AuListener.h"
 #include "core/AuOutputTiming.h"
 #include "core/AuPlayingMgr.h"
 #include "core/AuRegistryMgr.h"
@@ -98,6 +99,13 @@ f32 CAuVoiceContext::GetAttenuationScaling() const noexcept {
 u8 CAuVoiceContext::GetListenerMask() const noexcept {
     const CAuRegisteredObj* object = m_pInstance->Key().pGameObj;
     return object ? object->ActiveListeners() : 0;
+}
+
+const AuListenerData* CAuVoiceContext::GetListenerData(u32 index) const noexcept {
+    const u32 mask = GetListenerMask();
+    for (u32 listener = 0; listener < AU_NUM_LISTENERS; ++listener)
+        if ((mask >> listener) & 1 && index-- == 0) return &CAuListener::Data(listener);
+    return nullptr;
 }
 
 u32 CAuVoiceContext::GetPriority() const noexcept {

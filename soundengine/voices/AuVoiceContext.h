@@ -123,6 +123,9 @@ public:
     AURESULT GetEmitterPosition(u32 index, AuSoundPosition& out) const noexcept;
     f32 GetAttenuationScaling() const noexcept;
     u8 GetListenerMask() const noexcept;
+    // The row of the listener whose bit is the index-th set bit of the listener mask; null past
+    // them.
+    const AuListenerData* GetListenerData(u32 index) const noexcept;
     AuPlayingID GetPlayingID() const noexcept { return m_pInstance->Key().playingID; }
     // The instance's current priority, rounded to an integer.
     u32 GetPriority() const noexcept;

@@ -1,3 +1,4 @@
+#include "core/AuListener.h"
 #include "core/AuRegistryMgr.h"
 #include "voices/AuLowerEngine.h"
 #include "voices/AuPlaybackInstance.h"
@@ -192,6 +193,7 @@ TEST_F(VoiceContextTest, WhereTheVoiceSoundsFromIsItsGameObjectAsItsListenersHea
         EXPECT_EQ(voice.GetEmitterPosition(1, position), AuResultFail);
         EXPECT_EQ(voice.GetAttenuationScaling(), 1.0f);
         EXPECT_EQ(voice.GetListenerMask(), 0);
+        EXPECT_EQ(voice.GetListenerData(0), nullptr);
         EXPECT_EQ(voice.GetPlayingID(), 7u);
         EXPECT_EQ(voice.GetPriority(), 62u);
     }
@@ -213,6 +215,9 @@ TEST_F(VoiceContextTest, WhereTheVoiceSoundsFromIsItsGameObjectAsItsListenersHea
     EXPECT_EQ(voice.GetEmitterPosition(2, position), AuResultFail);
     EXPECT_EQ(voice.GetAttenuationScaling(), 2.0f);
     EXPECT_EQ(voice.GetListenerMask(), 0x5);
+    EXPECT_EQ(voice.GetListenerData(0), &CAuListener::Data(0));
+    EXPECT_EQ(voice.GetListenerData(1), &CAuListener::Data(2));
+    EXPECT_EQ(voice.GetListenerData(2), nullptr);
     // Rays by listener: listener 2 holds the third and fourth pairs.
     struct Case {
         u32 index, mask;
