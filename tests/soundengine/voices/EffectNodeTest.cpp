@@ -1,6 +1,7 @@
 #include "core/AuPlayingMgr.h"
 #include "plugins/AuDelayEffect.h"
 #include "plugins/AuEffectCommon.h"
+#include "plugins/AuRoomReverbEffect.h"
 #include "voices/AuEffectNode.h"
 #include "voices/AuLowerEngine.h"
 #include "voices/AuPlaybackInstance.h"
@@ -735,6 +736,44 @@ TEST_F(VoiceEffectsTest, AnEffectThatChangesTheLayoutCarriesTheChangeToTheFilter
     EXPECT_EQ(doubling.refs, 2u);
     m_voice.reset();
     EXPECT_EQ(doubling.refs, 1u);
+}
+
+TEST_F(VoiceEffectsTest, RoomReverbRingsOnAfterTheSourceEndsForItsTailAndNoLonger) {
+    ASSERT_EQ(CAuLowerEngine::RegisterPlugin(AuPluginTypeEffect, 0, AU_FX_ROOM_REVERB_ID, CreateFx118,
+                                             CreateFx118Params),
+              AuResultSuccess);
+    AU::IAuPluginMemAlloc* allocator = &CAuLowerEngine::PluginAllocator();
+    AU::IAuPluginParam* shared = CreateFx118Params(allocator);
+    ASSERT_NE(shared, nullptr);
+    ASSERT_EQ(shared->Init(allocator, nullptr, 0), AuResultSuccess);
+    const f32 decay = 0.5f;
+    const f32 preDelay = 20.0f;
+    ASSERT_EQ(shared->SetParam(CAuRoomReverbEffectParams::DecayTime, &decay, 4), AuResultSuccess);
+    ASSERT_EQ(shared->SetParam(CAuRoomReverbEffectParams::PreDelay, &preDelay, 4), AuResultSuccess);
+    {
+        TestSettings settings(11, Key(AU_FX_ROOM_REVERB_ID), shared);
+        m_node.records[0] = {&settings, false};
+        std::vector<i16> click(4800, 0);
+        click[0] = 16384;
+        MakeVoice(click);
+        std::vector<f32> rendered;
+        AURESULT state = AuResultDataReady;
+        for (int frames = 0; state == AuResultDataReady && frames < 100; ++frames)
+            state = Frame(&rendered);
+        EXPECT_EQ(state, AuResultNoMoreData);
+        // The tail is (pre-delay + decay) x rate = 24960 frames after the media's 4800, in whole
+        // buffers.
+        EXPECT_EQ(rendered.size(), size_t((4800 + 24960 + 1023) / 1024 * 1024));
+        f64 after = 0.0;
+        for (size_t i = 4800; i < rendered.size(); ++i) {
+            ASSERT_TRUE(std::isfinite(rendered[i])) << i;
+            after += f64(rendered[i]) * rendered[i];
+        }
+        EXPECT_GT(after, 1e-6); // heard after the source ended
+        m_voice.reset();
+        EXPECT_EQ(settings.refs, 1u);
+    }
+    shared->Term(allocator);
 }
 
 TEST_F(VoiceEffectsTest, EffectsFollowTheInstanceOfTheSourceThatPlaysOn) {
