@@ -1,12 +1,15 @@
 // One voice's pull (source, pitch node, modulator gain node, both filter stages) over a looping
-// 16-bit stereo PCM sound at 48 kHz, at pitch 0 and +300 cents. Prints ns per frame per voice;
-// the whole audio frame with its mixing is the mixer benchmark's.
+// 16-bit stereo PCM sound at 48 kHz, at pitch 0 and +300 cents, and again with the delay effect
+// (0.5 s, 50 % feedback) in the voice's first effect slot. Prints ns per frame per voice; the
+// whole audio frame with its mixing is the mixer benchmark's.
 #include "core/AuOutputTiming.h"
+#include "voices/AuLowerEngine.h"
 #include "voices/AuPlaybackInstance.h"
 #include "voices/AuResampler.h"
 #include "voices/AuSourceBase.h"
 #include "voices/AuVoiceContext.h"
 
+#include <AU/AuEffectPlugins.h>
 #include <AU/MemoryMgr.h>
 #include <bankgen/Media.h>
 
@@ -16,13 +19,61 @@
 
 namespace {
 
+// The delay's settings, as a bank's plug-in settings object would give them.
+class DelaySettings final : public IAuPluginSettings {
+public:
+    DelaySettings() : IAuPluginSettings(1) {
+        m_pParams = CreateFx106Params(&CAuLowerEngine::PluginAllocator());
+        m_pParams->Init(&CAuLowerEngine::PluginAllocator(), nullptr, 0);
+        const f32 feedback = 50.0f;
+        const u8 on = 1;
+        m_pParams->SetParam(1, &feedback, 4);
+        m_pParams->SetParam(4, &on, 1);
+    }
+    ~DelaySettings() override { m_pParams->Term(&CAuLowerEngine::PluginAllocator()); }
+    u32 AddRef() override { return 1; }
+    u32 Release() override { return 1; }
+    u32 GetPluginID() noexcept override {
+        return CAuLowerEngine::PluginKey(AuPluginTypeEffect, 0, AU_FX_DELAY_ID);
+    }
+    AU::IAuPluginParam* GetParams() noexcept override { return m_pParams; }
+    void SubscribeRTPCs(AU::IAuPluginParam*, const AuRTPCKey&) noexcept override {}
+    void UnsubscribeRTPCs(AU::IAuPluginParam*) noexcept override {}
+
+private:
+    AU::IAuPluginParam* m_pParams;
+};
+
+// The played node: the delay in slot 0 when asked for.
+class BenchNode final : public IAuInstanceNode {
+public:
+    explicit BenchNode(IAuPluginSettings* delay) : IAuInstanceNode(2), m_pDelay(delay) {}
+    u32 AddRef() override { return 1; }
+    u32 Release() override { return 1; }
+    CAuPlaybackInstance*& InstanceListHead() noexcept override { return m_pHead; }
+    bool UsesLevelWindow() noexcept override { return false; }
+    bool GetMaxDistance(f32&) noexcept override { return false; }
+    u8 GetBelowThresholdBehavior() noexcept override { return 0; }
+    void OnInstanceTerm(CAuPlaybackInstance*) noexcept override {}
+    void GetEffectRecord(u32 slot, AuEffectRecord& record) noexcept override {
+        record = AuEffectRecord{slot == 0 ? m_pDelay : nullptr, false};
+    }
+
+private:
+    IAuPluginSettings* m_pDelay;
+    CAuPlaybackInstance* m_pHead = nullptr;
+};
+
 void BM_VoicePull(benchmark::State& state) {
     const f32 cents = static_cast<f32>(state.range(0));
+    DelaySettings delay;
+    BenchNode node(state.range(1) ? &delay : nullptr);
     const std::vector<i16> samples =
         bankgen::ToPcm16({bankgen::Chirp(50, 12000, 1.0, 48000, 0.7), bankgen::Noise(3, 48000, 0.5)});
     const bankgen::Bytes media = bankgen::MakePcmWave(samples, 2, 48000);
     AuPlaybackInstanceParams params;
     params.key.playingID = 1;
+    params.pNode = &node;
     CAuPlaybackInstance instance(params);
     instance.SetLoopCount(0);
     AuSourceMedia source;
@@ -57,7 +108,7 @@ void BM_VoicePull(benchmark::State& state) {
     state.counters["ns/frame/voice"] = benchmark::Counter(
         f64(state.iterations()) * 1e-9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
-BENCHMARK(BM_VoicePull)->Arg(0)->Arg(300);
+BENCHMARK(BM_VoicePull)->ArgNames({"cents", "delay"})->ArgsProduct({{0, 300}, {0, 1}});
 
 } // namespace
 
@@ -67,6 +118,7 @@ int main(int argc, char** argv) {
     g_DefaultPoolId = g_LEngineDefaultPoolId =
         AU::MemoryMgr::CreatePool(nullptr, 1u << 22, 64, AuPoolAttrMalloc, 16);
     CAuResampler::InitKernels();
+    CAuLowerEngine::RegisterPlugin(AuPluginTypeEffect, 0, AU_FX_DELAY_ID, CreateFx106, CreateFx106Params);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     return 0;

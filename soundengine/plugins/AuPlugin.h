@@ -68,4 +68,15 @@ public:
     virtual AURESULT TimeSkip(u32 frames) noexcept = 0;
 };
 
+// An effect that writes its own output buffer, which may differ from its input in length and
+// channel configuration. Its GetPluginInfo clears bIsInPlace; hosts never run it in place.
+class IAuOutOfPlacePlugin : public IAuPlugin {
+public:
+    // [audio thread] Takes input frames from `inputOffset` on, lowering in.uValidFrames by what it
+    // took, appends to out's valid frames and sets out's state: 45 full, 43 wants more input, 17
+    // after the last input.
+    virtual void Execute(AuPipelineBuffer& in, u32 inputOffset, AuPipelineBuffer& out) noexcept = 0;
+    void Execute(AuPipelineBuffer& buffer) noexcept final { buffer.eState = AuResultFail; }
+};
+
 } // namespace AU

@@ -26,6 +26,8 @@ struct AuPipelineBuffer {
     u16 uNumMarkers = 0;
     AuBufferMarker* pMarkers = nullptr;
     u32 uPosition = AU_NO_SOURCE_POSITION;
+    // Source frames per output frame at uPosition, where a stage changes the timing.
+    f32 fSpeed = 1.0f;
 
     // Channels x frames floats, 16-byte aligned, from the lower-engine pool, not cleared; 52
     // leaves the record as it was.

@@ -95,7 +95,9 @@ AURESULT CAuPitchNode::ChainNextSource() noexcept {
     if (started != AuResultSuccess || !next) return started == AuResultSuccess ? AuResultFail : started;
     // Only the same rate, layout and sample type can carry on in this buffer.
     if (!SameFormat(format, m_format)) return AuResultNoMoreData;
+    // The finished source's instance ends with it: from here on the next one's values count.
     m_pSource = next;
+    m_pInstance = next->Instance();
     m_bSourceFinished = false;
     return m_output.uValidFrames >= m_output.uMaxFrames ? AuResultDataReady : AuResultDataNeeded;
 }

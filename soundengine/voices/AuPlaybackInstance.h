@@ -9,6 +9,7 @@
 #include "parameters/AuKeyedParamIds.h"
 #include "parameters/AuRTPCKey.h"
 #include "parameters/AuRTPCSubscriber.h"
+#include "voices/AuPluginSettings.h"
 #include "voices/AuSourceMedia.h"
 
 #include <AU/AuChannelConfig.h>
@@ -65,6 +66,9 @@ public:
     virtual u8 GetBelowThresholdBehavior() noexcept = 0;
     // Once, when the instance leaves its limiters.
     virtual void OnInstanceTerm(CAuPlaybackInstance* instance) noexcept = 0;
+    // [audio thread] The record of effect slot 0 to 3 of the node whose effects the instance
+    // uses. A node that holds no effect slots leaves the record empty.
+    virtual void GetEffectRecord(u32 /*slot*/, AuEffectRecord& record) noexcept { record = AuEffectRecord{}; }
 };
 
 // The registered game object's reference and sends, until the registry's class lands.
@@ -119,6 +123,8 @@ protected:
 class IAuInstanceVoice {
 public:
     virtual void ForwardVoiceFlags(u32 value, u32 mask) noexcept = 0;
+    // The node's effect in `slot` changed while the voice plays.
+    virtual void UpdateEffect(u32 slot) noexcept = 0;
 
 protected:
     ~IAuInstanceVoice() = default;
@@ -238,6 +244,15 @@ public:
     void Pause(const AuInstanceTransition& transition) noexcept;
     void Resume(const AuInstanceTransition& transition, bool force) noexcept;
     void ForwardVoiceFlags(u32 value, u32 mask) noexcept;
+    // The node's record of an effect slot; empty without a node.
+    void GetEffectRecord(u32 slot, AuEffectRecord& record) const noexcept {
+        record = AuEffectRecord{};
+        if (m_pNode) m_pNode->GetEffectRecord(slot, record);
+    }
+    // Nothing without a voice.
+    void UpdateVoiceEffect(u32 slot) noexcept {
+        if (m_pVoice) m_pVoice->UpdateEffect(slot);
+    }
     void TryStopForLimit(u32 reason) noexcept;
     void StopForLimit(u32 reason) noexcept;
 

@@ -132,8 +132,9 @@ private:
     i16* m_pDecoded = nullptr;
 };
 
-// The source of the instance's media: the PCM and IMA ADPCM classes in memory or streamed, built
-// in the lower-engine pool; null for any other storage kind or codec, or without memory.
+// The source of the instance's media, streamed or in memory: the PCM and IMA ADPCM classes, built
+// in the lower-engine pool, or another codec's from the codec table; null for any other storage
+// kind, a media without codec, a codec nobody registered, or without memory.
 CAuSourceBase* AuCreateSource(CAuPlaybackInstance* instance) noexcept;
 // Destroys a source that AuCreateSource built.
 void AuDestroySource(CAuSourceBase* source) noexcept;

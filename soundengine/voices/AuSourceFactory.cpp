@@ -20,18 +20,18 @@ CAuSourceBase* AuCreateSource(CAuPlaybackInstance* instance) noexcept {
     const AuSourceMedia& media = instance->GetSourceMedia();
     const u32 kind = media.StorageKind();
     const u32 codec = media.Codec();
-    if (kind == AuSourceMedia::kStorageInMemory) {
-        if (codec == 1) return Build<CAuPcmBankSource>(instance, media.pData, media.uSize);
-        if (codec == 2) return Build<CAuAdpcmBankSource>(instance, media.pData, media.uSize);
-    } else if (kind == AuSourceMedia::kStorageStreamed) {
-        if (codec == 1) return Build<CAuPcmFileSource>(instance);
-        if (codec == 2) return Build<CAuAdpcmFileSource>(instance);
-    }
-    // Vorbis sources come from the codec table, where the game registers them.
-    if (codec == 4 && (kind == AuSourceMedia::kStorageInMemory || kind == AuSourceMedia::kStorageStreamed))
-        return reinterpret_cast<CAuSourceBase*>(CAuLowerEngine::CreateCodecSource(
-            instance, kind == AuSourceMedia::kStorageStreamed ? 1 : 3, media.uPluginID));
-    return nullptr;
+    const bool streamed = kind == AuSourceMedia::kStorageStreamed;
+    if (codec == 0 || (!streamed && kind != AuSourceMedia::kStorageInMemory)) return nullptr;
+    if (codec == 1)
+        return streamed ? Build<CAuPcmFileSource>(instance)
+                        : Build<CAuPcmBankSource>(instance, media.pData, media.uSize);
+    if (codec == 2)
+        return streamed ? Build<CAuAdpcmFileSource>(instance)
+                        : Build<CAuAdpcmBankSource>(instance, media.pData, media.uSize);
+    // Every other codec (Vorbis among them) comes from the codec table, where the game registers
+    // it under the media's whole codec word: its first creator streams, its second reads memory.
+    return reinterpret_cast<CAuSourceBase*>(
+        CAuLowerEngine::CreateCodecSource(instance, streamed ? 1 : 3, media.uPluginID));
 }
 
 void AuDestroySource(CAuSourceBase* source) noexcept {

@@ -1,12 +1,18 @@
 #include "voices/AuVoiceContext.h"
 
+#include "core/AuListener.h"
 #include "core/AuOutputTiming.h"
 #include "core/AuPlayingMgr.h"
+#include "core/AuRegistryMgr.h"
 #include "voices/AuLowerEngine.h"
 #include "voices/AuPlaybackInstance.h"
 #include "voices/AuSourceBase.h"
 
+#include <AU/MemoryMgr.h>
+
+#include <algorithm>
 #include <cmath>
+#include <new>
 
 namespace {
 
@@ -26,6 +32,10 @@ void MoveTarget(AuFilterTarget& target, f32 value) {
 i32 RoundHalfAway(f64 value) {
     return static_cast<i32>(std::lround(value));
 }
+
+// An out-of-place effect that asks for input this many times in one pull without handing on
+// anything is broken: the voice fails rather than spinning.
+constexpr u32 kMaxEffectPulls = 64;
 
 } // namespace
 
@@ -47,9 +57,89 @@ void CAuVoiceFilterNode::Process(AuPipelineBuffer& buffer) noexcept {
 
 CAuVoiceContext::~CAuVoiceContext() {
     ReleaseSources();
+    if (m_pRays) AU::MemoryMgr::Free(g_LEngineDefaultPoolId, m_pRays);
+}
+
+u32 CAuVoiceContext::GetNumEmitterRays() const noexcept {
+    const CAuRegisteredObj* object = m_pInstance->Key().pGameObj;
+    return object ? object->NumPairs() : 0;
+}
+
+AURESULT CAuVoiceContext::GetEmitterRay(u32 index, u32 listenerMask,
+                                        AuEmitterListenerPair& out) const noexcept {
+    const CAuRegisteredObj* object = m_pInstance->Key().pGameObj;
+    for (u32 pair = 0; object && pair < object->NumPairs(); ++pair) {
+        if (!(object->Pairs()[pair].listenerBit & listenerMask)) continue;
+        if (index-- == 0) {
+            out = object->Pairs()[pair];
+            return AuResultSuccess;
+        }
+    }
+    return AuResultFail;
+}
+
+u32 CAuVoiceContext::GetNumEmitterPositions() const noexcept {
+    const CAuRegisteredObj* object = m_pInstance->Key().pGameObj;
+    return object && object->MultiPositionType() != 0 ? object->Positions().uCount : 1;
+}
+
+AURESULT CAuVoiceContext::GetEmitterPosition(u32 index, AuSoundPosition& out) const noexcept {
+    if (index >= GetNumEmitterPositions()) return AuResultFail;
+    const CAuRegisteredObj* object = m_pInstance->Key().pGameObj;
+    const AuPositionArray* positions = object ? &object->Positions() : nullptr;
+    out = positions && index < positions->uCount ? positions->pPositions[index] : AU_DEFAULT_SOUND_POSITION;
+    return AuResultSuccess;
+}
+
+f32 CAuVoiceContext::GetAttenuationScaling() const noexcept {
+    const CAuRegisteredObj* object = m_pInstance->Key().pGameObj;
+    return object ? object->ScalingFactor() : 1.0f;
+}
+
+u8 CAuVoiceContext::GetListenerMask() const noexcept {
+    const CAuRegisteredObj* object = m_pInstance->Key().pGameObj;
+    return object ? object->ActiveListeners() : 0;
+}
+
+const AuListenerData* CAuVoiceContext::GetListenerData(u32 index) const noexcept {
+    const u32 mask = GetListenerMask();
+    for (u32 listener = 0; listener < AU_NUM_LISTENERS; ++listener)
+        if ((mask >> listener) & 1 && index-- == 0) return &CAuListener::Data(listener);
+    return nullptr;
+}
+
+u32 CAuVoiceContext::GetPriority() const noexcept {
+    return static_cast<u32>(std::lround(m_pInstance->Priority().fPriority));
+}
+
+bool CAuVoiceContext::GrowRays(u32 capacity) noexcept {
+    while (m_uRayCapacity < capacity) {
+        void* block =
+            AU::MemoryMgr::Malloc(g_LEngineDefaultPoolId, (m_uRayCapacity + 1) * sizeof(AuVoiceRay));
+        if (!block) return false;
+        auto* rays = static_cast<AuVoiceRay*>(block);
+        std::copy(m_pRays, m_pRays + m_uNumRays, rays);
+        if (m_pRays) AU::MemoryMgr::Free(g_LEngineDefaultPoolId, m_pRays);
+        m_pRays = rays;
+        ++m_uRayCapacity;
+    }
+    return true;
+}
+
+AURESULT CAuVoiceContext::SetNumRays(u32 count) noexcept {
+    if (!GrowRays(count)) return AuResultFail;
+    for (u32 ray = m_uNumRays; ray < count; ++ray)
+        new (&m_pRays[ray]) AuVoiceRay;
+    m_uNumRays = count;
+    return AuResultSuccess;
 }
 
 AURESULT CAuVoiceContext::AttachSource(CAuSourceBase* source, bool asCurrent, bool firstAttachment) noexcept {
+    // Room for the one ray every voice has; more come with the listeners.
+    if (asCurrent && firstAttachment && !GrowRays(1)) {
+        AuDestroySource(source);
+        return AuResultFail;
+    }
     CAuPlaybackInstance* instance = source->Instance();
     if (asCurrent) m_pInstance = instance;
     instance->AttachVoice(this);
@@ -146,6 +236,8 @@ void CAuVoiceContext::ApplySeek() noexcept {
 void CAuVoiceContext::DisconnectChain() noexcept {
     m_final.Disconnect();
     m_stage1.Disconnect();
+    for (u32 slot = 0; slot < AU_VOICE_EFFECT_SLOTS; ++slot)
+        DestroyEffect(slot);
     m_modulator.Disconnect();
     m_pitch.Term();
     m_stage1.Term();
@@ -304,20 +396,173 @@ AURESULT CAuVoiceContext::BuildChain() noexcept {
     params.fRateFactor = m_pInstance->RateFactor();
     if (m_pitch.Init(m_pSource, m_pInstance, format, params, this) != AuResultSuccess) return AuResultFail;
     m_modulator.Init(m_pInstance);
-    m_config = media.config;
+    AuPluginFormat running;
+    running.uSampleRate = g_OutputTiming.uSampleRate;
+    running.channelConfig = media.config;
+    for (u32 slot = 0; slot < AU_VOICE_EFFECT_SLOTS; ++slot) {
+        if (CreateEffect(slot, running, m_pEffects[slot]) != AuResultSuccess) {
+            DisconnectChain();
+            return AuResultFail;
+        }
+    }
+    m_config = running.channelConfig;
     if (m_stage1.Init(m_config) != AuResultSuccess || m_final.Init(m_config) != AuResultSuccess) {
         DisconnectChain();
         return AuResultFail;
     }
     m_final.Connect(&m_stage1);
-    m_stage1.Connect(&m_modulator);
+    CAuPipelineNode* previous = &m_modulator;
+    for (CAuEffectNode* effect : m_pEffects) {
+        if (!effect) continue;
+        effect->Connect(previous);
+        previous = effect;
+    }
+    m_stage1.Connect(previous);
     m_modulator.Connect(&m_pitchStage);
     m_bChainBuilt = true;
     return AuResultSuccess;
 }
 
+u16 CAuVoiceContext::FramesPerBuffer() const noexcept {
+    return m_pInstance->IsMotion() ? AU_MOTION_VOICE_FRAMES : g_uNumSamplesPerFrame;
+}
+
+AURESULT CAuVoiceContext::CreateEffect(u32 slot, AuPluginFormat& format, CAuEffectNode*& node) noexcept {
+    node = nullptr;
+    AuEffectRecord record;
+    m_pInstance->GetEffectRecord(slot, record);
+    if (!record.pSettings) return AuResultSuccess;
+    AU::IAuPluginMemAlloc* allocator = &CAuLowerEngine::PluginAllocator();
+    AURESULT result = AuResultSuccess;
+    AU::IAuPlugin* plugin = nullptr;
+    if (CAuLowerEngine::CreatePlugin(allocator, record.pSettings->GetPluginID(), plugin) == AuResultSuccess) {
+        AuPluginInfo info;
+        plugin->GetPluginInfo(info);
+        constexpr size_t kBytes = std::max(sizeof(CAuInPlaceEffectNode), sizeof(CAuOutOfPlaceEffectNode));
+        void* block = info.bRefused ? nullptr : AU::MemoryMgr::Malign(g_LEngineDefaultPoolId, kBytes, 16);
+        if (!block) {
+            plugin->Term(allocator);
+            if (!info.bRefused) result = AuResultFail;
+        } else {
+            CAuEffectNode* made = info.bIsInPlace
+                                      ? static_cast<CAuEffectNode*>(new (block) CAuInPlaceEffectNode)
+                                      : new (block) CAuOutOfPlaceEffectNode;
+            const AuPluginFormat input = format;
+            if (made->Init(plugin, record, slot, m_pInstance, FramesPerBuffer(), format) == AuResultSuccess) {
+                made->SetBypass(record.bBypass);
+                node = made;
+            } else {
+                format = input;
+                made->~CAuEffectNode();
+                AU::MemoryMgr::Falign(g_LEngineDefaultPoolId, made);
+            }
+        }
+    }
+    record.pSettings->Release();
+    return result;
+}
+
+void CAuVoiceContext::DestroyEffect(u32 slot) noexcept {
+    CAuEffectNode* node = m_pEffects[slot];
+    if (!node) return;
+    m_pEffects[slot] = nullptr;
+    node->~CAuEffectNode();
+    AU::MemoryMgr::Falign(g_LEngineDefaultPoolId, node);
+}
+
+void CAuVoiceContext::UpdateEffect(u32 slot) noexcept {
+    // Before the chain is built its set-up reads every record anyway.
+    if (slot >= AU_VOICE_EFFECT_SLOTS || !m_bChainBuilt) return;
+    CAuPipelineNode* previous = &m_modulator;
+    AuPluginFormat running;
+    running.uSampleRate = g_OutputTiming.uSampleRate;
+    running.channelConfig = m_pInstance->GetMediaFormat().config;
+    for (u32 before = 0; before < slot; ++before) {
+        if (!m_pEffects[before]) continue;
+        previous = m_pEffects[before];
+        running.channelConfig = m_pEffects[before]->OutputConfig();
+    }
+    const AuChannelConfig input = running.channelConfig;
+    const AuChannelConfig was = m_pEffects[slot] ? m_pEffects[slot]->OutputConfig() : input;
+    DestroyEffect(slot);
+    // Without memory for the node the voice stops, its chain still whole.
+    if (CreateEffect(slot, running, m_pEffects[slot]) != AuResultSuccess) Stop();
+    if (m_pEffects[slot]) m_pEffects[slot]->Connect(previous);
+    const AuChannelConfig now = m_pEffects[slot] ? running.channelConfig : input;
+    u32 later = slot + 1;
+    while (later < AU_VOICE_EFFECT_SLOTS && !m_pEffects[later])
+        ++later;
+    if (now != was) {
+        if (later < AU_VOICE_EFFECT_SLOTS) {
+            UpdateEffect(later);
+        } else {
+            m_stage1.Term();
+            m_final.Term();
+            m_config = now;
+            if (m_stage1.Init(now) != AuResultSuccess || m_final.Init(now) != AuResultSuccess) Stop();
+            m_uFlags |= kFlagOutputsChanged;
+        }
+    }
+    // The later slot may have been rebuilt above: its node is looked up again.
+    CAuPipelineNode* feed = m_pEffects[slot] ? static_cast<CAuPipelineNode*>(m_pEffects[slot]) : previous;
+    CAuPipelineNode* next = later < AU_VOICE_EFFECT_SLOTS && m_pEffects[later] ? m_pEffects[later] : nullptr;
+    if (!next) next = &m_stage1;
+    next->Connect(feed);
+}
+
+void CAuVoiceContext::FollowInstance(CAuPlaybackInstance* instance) noexcept {
+    m_modulator.Init(instance);
+    for (CAuEffectNode* effect : m_pEffects)
+        if (effect) effect->SetInstance(instance);
+}
+
+void CAuVoiceContext::SetEffectBypass(u32 bits, u32 mask) noexcept {
+    for (u32 slot = 0; slot < AU_VOICE_EFFECT_SLOTS; ++slot)
+        if ((mask >> slot) & 1 && m_pEffects[slot]) m_pEffects[slot]->SetBypass((bits >> slot) & 1);
+}
+
+void CAuVoiceContext::RefreshEffectBypass(u32 slot) noexcept {
+    if (slot >= AU_VOICE_EFFECT_SLOTS || !m_pEffects[slot]) return;
+    AuEffectRecord record;
+    m_pInstance->GetEffectRecord(slot, record);
+    m_pEffects[slot]->SetBypass(record.bBypass);
+    if (record.pSettings) record.pSettings->Release();
+}
+
+void CAuVoiceContext::RefreshAllEffectBypass() noexcept {
+    for (u32 slot = 0; slot < AU_VOICE_EFFECT_SLOTS; ++slot)
+        RefreshEffectBypass(slot);
+}
+
 AURESULT CAuVoiceContext::Pull(AuPipelineBuffer& out, u16 framesPerPull) noexcept {
     if (!m_bChainBuilt) return AuResultFail;
+    const AURESULT state = PullThrough(AU_VOICE_EFFECT_SLOTS, out, framesPerPull);
+    if (state != AuResultDataReady && state != AuResultNoMoreData) return state;
+    m_stage1.Process(out);
+    m_final.Process(out);
+    return state;
+}
+
+AURESULT CAuVoiceContext::PullThrough(u32 end, AuPipelineBuffer& out, u16 framesPerPull) noexcept {
+    u32 slot = end;
+    while (slot > 0 && !m_pEffects[slot - 1])
+        --slot;
+    if (slot == 0) return PullHead(out, framesPerPull);
+    CAuEffectNode& node = *m_pEffects[slot - 1];
+    for (u32 pull = 0; pull < kMaxEffectPulls; ++pull) {
+        if (node.NeedsInput()) {
+            const AURESULT state = PullThrough(slot - 1, out, framesPerPull);
+            if (state != AuResultDataReady && state != AuResultNoMoreData) return state;
+            node.ProcessBuffer(out);
+        } else {
+            node.Flush(out, framesPerPull);
+        }
+        if (out.eState != AuResultDataNeeded) return out.eState;
+    }
+    return AuResultFail;
+}
+
+AURESULT CAuVoiceContext::PullHead(AuPipelineBuffer& out, u16 framesPerPull) noexcept {
     AURESULT state = m_pitch.GetBuffer(out);
     while (state == AuResultDataNeeded) {
         AuPipelineBuffer in;
@@ -333,8 +578,6 @@ AURESULT CAuVoiceContext::Pull(AuPipelineBuffer& out, u16 framesPerPull) noexcep
     if (state != AuResultDataReady && state != AuResultNoMoreData) return state;
     m_bStarving = false;
     m_modulator.Execute(out);
-    m_stage1.Process(out);
-    m_final.Process(out);
     return state;
 }
 
@@ -348,7 +591,7 @@ AURESULT CAuVoiceContext::SwitchToPendingSource() noexcept {
     m_pPendingSource = nullptr;
     if (!m_pSource) return AuResultFail;
     m_pInstance = m_pSource->Instance();
-    m_modulator.Init(m_pInstance);
+    FollowInstance(m_pInstance);
     return m_pSource->StartOnce();
 }
 
@@ -370,11 +613,11 @@ AURESULT CAuVoiceContext::StartNextSource(CAuSourceBase*& source, AuResamplerFor
     m_pSource = m_pPendingSource;
     m_pPendingSource = nullptr;
     m_pInstance = next;
-    m_modulator.Init(next);
+    FollowInstance(next);
     source = m_pSource;
     return AuResultSuccess;
 }
 
-// The bits set the effect slots' bypass; the slots stay empty until the effects land, so no node
-// takes them yet.
-void CAuVoiceContext::ForwardVoiceFlags(u32, u32) noexcept {}
+void CAuVoiceContext::ForwardVoiceFlags(u32 value, u32 mask) noexcept {
+    SetEffectBypass(value, mask & ((1u << AU_VOICE_EFFECT_SLOTS) - 1));
+}

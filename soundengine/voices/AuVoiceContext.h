@@ -3,18 +3,25 @@
 // voice command queue creates and drives it; the lower engine's frame asks it whether it renders
 // and pulls one buffer through it. Everything here runs on the audio thread under g_csMain.
 //
+// Each effect slot of the instance's node that names a plug-in puts an effect node between the
+// modulator gain node and filter stage 1, in slot order; the voice's layout is the last one's output.
+//
 // The four filter targets each output carries: 1 drives stage 1's low-pass and 3 its high-pass
 // (attenuation, occlusion, cone); 2 drives stage 2's low-pass and 4 its high-pass (obstruction),
 // those two raised to the instance's own low-pass and high-pass values when larger.
 #pragma once
 
+#include "voices/AuEffectNode.h"
 #include "voices/AuModulatorGainNode.h"
 #include "voices/AuPitchNode.h"
 #include "voices/AuPlaybackInstance.h"
+#include "voices/AuPositioning.h"
 #include "voices/AuVoiceFilters.h"
 
 class CAuPlaybackInstance;
 class CAuSourceBase;
+
+constexpr u32 AU_VOICE_EFFECT_SLOTS = 4;
 
 // One filter parameter of a stage as the voice drives it.
 struct AuFilterTarget {
@@ -44,6 +51,17 @@ protected:
 private:
     CAuVoiceFilters m_filters;
     AuFilterTarget m_targets[2];
+};
+
+// One ray from the voice's emitter to a listener: the positioning fills it, the volumes read it.
+struct AuVoiceRay {
+    f32 fDistance = 0.0f;
+    f32 fAzimuth = 0.0f;
+    f32 fElevation = 0.0f;
+    f32 fFourth = 0.0f;
+    u8 listenerMask = 0;
+    // Dry, game-defined auxiliary, user-defined auxiliary and a fourth.
+    f32 fGains[4] = {1.0f, 1.0f, 1.0f, 1.0f};
 };
 
 // What the volume computation found for this frame (the mixing side fills it).
@@ -92,6 +110,33 @@ public:
     // Stops and frees both sources and ends the chain; the voice is left a shell.
     void ReleaseSources() noexcept;
 
+    // What the mixing side and plug-ins ask about where the voice sounds from: the instance's game
+    // object seen by its listeners. Without a game object: no rays, one default position, scaling
+    // 1 and no listener.
+    // The game object's emitter-listener pairs for all its listeners.
+    u32 GetNumEmitterRays() const noexcept;
+    // The index-th of the pairs whose listener is in `listenerMask`; 2 past them.
+    AURESULT GetEmitterRay(u32 index, u32 listenerMask, AuEmitterListenerPair& out) const noexcept;
+    // 1 for a single-position game object, else its position count.
+    u32 GetNumEmitterPositions() const noexcept;
+    // The default position when the game object has none; 2 past the count.
+    AURESULT GetEmitterPosition(u32 index, AuSoundPosition& out) const noexcept;
+    f32 GetAttenuationScaling() const noexcept;
+    u8 GetListenerMask() const noexcept;
+    // The row of the listener whose bit is the index-th set bit of the listener mask; null past
+    // them.
+    const AuListenerData* GetListenerData(u32 index) const noexcept;
+    AuPlayingID GetPlayingID() const noexcept { return m_pInstance->Key().playingID; }
+    // The instance's current priority, rounded to an integer.
+    u32 GetPriority() const noexcept;
+
+    // The rays: `count` of them, the ones beyond the old count new. The array grows one entry at
+    // a time (rays come and go with listeners, a few at most); 2 without memory, the rays kept.
+    AURESULT SetNumRays(u32 count) noexcept;
+    u32 NumRays() const { return m_uNumRays; }
+    u32 RayCapacity() const { return m_uRayCapacity; }
+    AuVoiceRay* Rays() { return m_pRays; }
+
     // The start check before the first frame: 1 start now, 63 wait, 2 failed.
     AURESULT CheckSourceReady() noexcept;
     // The instance's frame budget and a pending source's check, before VoiceUpdate.
@@ -110,6 +155,20 @@ public:
     // The pending source becomes current and started; the final node learns its instance.
     AURESULT SwitchToPendingSource() noexcept;
 
+    // Rebuilds one effect slot from the node's record while the voice plays (a slot of 4 or more
+    // does nothing); a layout change carries on to the next effect, or to the filter stages.
+    void UpdateEffect(u32 slot) noexcept override;
+    // Each slot whose mask bit is set and that holds a node takes its bit as its bypass.
+    void SetEffectBypass(u32 bits, u32 mask) noexcept;
+    // The slot's bypass from the node's record.
+    void RefreshEffectBypass(u32 slot) noexcept;
+    void RefreshAllEffectBypass() noexcept;
+    // Null for an empty slot.
+    const CAuEffectNode* Effect(u32 slot) const {
+        return slot < AU_VOICE_EFFECT_SLOTS ? m_pEffects[slot] : nullptr;
+    }
+
+    // Bits 0 to 3 are the effect slots' bypass.
     void ForwardVoiceFlags(u32 value, u32 mask) noexcept override;
     AURESULT StartNextSource(CAuSourceBase*& source, AuResamplerFormat& format) noexcept override;
 
@@ -122,8 +181,8 @@ public:
     AuChannelConfig Format() const { return m_config; }
     u8 VirtualMode() const { return m_uVirtualMode; }
     u8 BelowThresholdAction() const { return m_uBelowAction; }
-    // The chain from its end: the final node's input is stage 1, whose input is the modulator
-    // node, whose input is the pitch stage, whose source is Pitch().Source().
+    // The chain from its end: the final node's input is stage 1, whose input is the last effect
+    // node or the modulator node, whose input is the pitch stage, whose source is Pitch().Source().
     const CAuPipelineNode& FinalNode() const { return m_final; }
     const CAuPipelineNode& FilterStage1() const { return m_stage1; }
     const CAuVoiceFilterNode& Stage1() const { return m_stage1; }
@@ -157,8 +216,21 @@ private:
         CAuPitchNode& m_pitch;
     };
 
+    // False without memory, the rays kept.
+    bool GrowRays(u32 capacity) noexcept;
     void ReportStarvation() noexcept;
     void DisconnectChain() noexcept;
+    u16 FramesPerBuffer() const noexcept;
+    // The nodes that read the instance move to the next source's when the voice chains to it.
+    void FollowInstance(CAuPlaybackInstance* instance) noexcept;
+    // The slot's node from the node's record, for the running format (which becomes its output).
+    // 1 with or without a node (a plug-in that is missing, refuses or fails to start leaves the
+    // slot empty); 2 when the node's memory cannot be had.
+    AURESULT CreateEffect(u32 slot, AuPluginFormat& format, CAuEffectNode*& node) noexcept;
+    void DestroyEffect(u32 slot) noexcept;
+    // The pitch stage and modulator node, then the effects of the slots below `end`.
+    AURESULT PullHead(AuPipelineBuffer& out, u16 framesPerPull) noexcept;
+    AURESULT PullThrough(u32 end, AuPipelineBuffer& out, u16 framesPerPull) noexcept;
 
     CAuSourceBase* m_pSource = nullptr;
     CAuSourceBase* m_pPendingSource = nullptr;
@@ -172,10 +244,14 @@ private:
     bool m_bSourceStopped = false;
     bool m_bReady = false;
     CAuVoiceContext* m_pNextVoice = nullptr;
+    AuVoiceRay* m_pRays = nullptr;
+    u32 m_uNumRays = 0;
+    u32 m_uRayCapacity = 0;
     AuChannelConfig m_config;
     CAuPitchNode m_pitch;
     PitchStageNode m_pitchStage{m_pitch};
     CAuModulatorGainNode m_modulator;
+    CAuEffectNode* m_pEffects[AU_VOICE_EFFECT_SLOTS] = {};
     CAuVoiceFilterNode m_stage1;
     CAuVoiceFilterNode m_final;
 };

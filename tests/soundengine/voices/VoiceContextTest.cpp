@@ -1,3 +1,5 @@
+#include "core/AuListener.h"
+#include "core/AuRegistryMgr.h"
 #include "voices/AuLowerEngine.h"
 #include "voices/AuPlaybackInstance.h"
 #include "voices/AuResampler.h"
@@ -73,12 +75,15 @@ protected:
         AuDefaultPoolTest::TearDown();
     }
 
-    CAuPlaybackInstance& MakeInstance(i32 startDelay = -1, u8 action = 0, u8 mode = 0) {
+    CAuPlaybackInstance& MakeInstance(i32 startDelay = -1, u8 action = 0, u8 mode = 0,
+                                      CAuRegisteredObj* gameObj = nullptr) {
         m_voice.reset(); // its sources know the old instance
         m_node.action = action;
         AuPlaybackInstanceParams params;
         params.key.playingID = 7;
         params.pNode = &m_node;
+        params.pGameObj = gameObj;
+        params.priority.fPriority = 61.5f;
         params.lStartDelayFrames = startDelay;
         m_instance = std::make_unique<RestartingInstance>(params);
         AuSourceMedia media;
@@ -146,6 +151,89 @@ TEST_F(VoiceContextTest, PcmAtPitchZeroRendersSampleForSampleToItsEnd) {
     ASSERT_GE(rendered.size(), m_samples.size());
     for (size_t i = 0; i < m_samples.size(); ++i)
         ASSERT_FLOAT_EQ(rendered[i], f32(m_samples[i]) / 32768.0f) << i;
+}
+
+TEST_F(VoiceContextTest, RaysGrowOneEntryAtATimeAndNewOnesStartAtUnityGain) {
+    MakeInstance();
+    const u32 before = Used();
+    CAuVoiceContext& voice = MakeVoice();
+    // The first attachment made room for one ray.
+    EXPECT_EQ(voice.RayCapacity(), 1u);
+    EXPECT_EQ(voice.NumRays(), 0u);
+    const u32 usedWithOne = Used();
+    ASSERT_EQ(voice.SetNumRays(3), AuResultSuccess);
+    EXPECT_EQ(voice.RayCapacity(), 3u);
+    voice.Rays()[0].fDistance = 5.0f;
+    voice.Rays()[2].fGains[1] = 0.25f;
+    ASSERT_EQ(voice.SetNumRays(1), AuResultSuccess);
+    ASSERT_EQ(voice.SetNumRays(2), AuResultSuccess);
+    EXPECT_EQ(voice.RayCapacity(), 3u); // fewer rays keep the room
+    EXPECT_EQ(voice.Rays()[0].fDistance, 5.0f);
+    const AuVoiceRay& fresh = voice.Rays()[1];
+    EXPECT_EQ(fresh.fDistance, 0.0f);
+    EXPECT_EQ(fresh.listenerMask, 0);
+    for (f32 gain : fresh.fGains)
+        EXPECT_EQ(gain, 1.0f);
+    EXPECT_GT(Used(), usedWithOne);
+    m_voice.reset();
+    EXPECT_EQ(Used(), before); // the rays went with the voice
+}
+
+TEST_F(VoiceContextTest, WhereTheVoiceSoundsFromIsItsGameObjectAsItsListenersHearIt) {
+    {
+        MakeInstance();
+        CAuVoiceContext& voice = MakeVoice();
+        AuEmitterListenerPair pair{};
+        AuSoundPosition position{};
+        EXPECT_EQ(voice.GetNumEmitterRays(), 0u);
+        EXPECT_EQ(voice.GetEmitterRay(0, 0xFF, pair), AuResultFail);
+        EXPECT_EQ(voice.GetNumEmitterPositions(), 1u);
+        ASSERT_EQ(voice.GetEmitterPosition(0, position), AuResultSuccess);
+        EXPECT_EQ(position.Position.Z, AU_DEFAULT_SOUND_POSITION.Position.Z);
+        EXPECT_EQ(voice.GetEmitterPosition(1, position), AuResultFail);
+        EXPECT_EQ(voice.GetAttenuationScaling(), 1.0f);
+        EXPECT_EQ(voice.GetListenerMask(), 0);
+        EXPECT_EQ(voice.GetListenerData(0), nullptr);
+        EXPECT_EQ(voice.GetPlayingID(), 7u);
+        EXPECT_EQ(voice.GetPriority(), 62u);
+    }
+    CAuRegisteredObj object(42);
+    object.SetActiveListeners(0x5); // listeners 0 and 2
+    const AuSoundPosition places[2] = {{{1.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 1.0f}},
+                                       {{0.0f, 2.0f, 0.0f}, {0.0f, 0.0f, 1.0f}}};
+    ASSERT_EQ(object.SetPosition(places, 2, 1), AuResultSuccess);
+    object.SetScalingFactor(2.0f);
+    object.MarkPositionsChanged();
+    object.UpdatePositions();
+    MakeInstance(-1, 0, 0, &object);
+    CAuVoiceContext& voice = MakeVoice();
+    EXPECT_EQ(voice.GetNumEmitterRays(), 4u); // two listeners, two positions
+    EXPECT_EQ(voice.GetNumEmitterPositions(), 2u);
+    AuSoundPosition position{};
+    ASSERT_EQ(voice.GetEmitterPosition(1, position), AuResultSuccess);
+    EXPECT_EQ(position.Position.Y, 2.0f);
+    EXPECT_EQ(voice.GetEmitterPosition(2, position), AuResultFail);
+    EXPECT_EQ(voice.GetAttenuationScaling(), 2.0f);
+    EXPECT_EQ(voice.GetListenerMask(), 0x5);
+    EXPECT_EQ(voice.GetListenerData(0), &CAuListener::Data(0));
+    EXPECT_EQ(voice.GetListenerData(1), &CAuListener::Data(2));
+    EXPECT_EQ(voice.GetListenerData(2), nullptr);
+    // Rays by listener: listener 2 holds the third and fourth pairs.
+    struct Case {
+        u32 index, mask;
+        AURESULT result;
+        u8 listenerBit;
+    };
+    const Case cases[] = {{0, 0xFF, AuResultSuccess, 0x1}, {2, 0xFF, AuResultSuccess, 0x4},
+                          {0, 0x4, AuResultSuccess, 0x4},  {1, 0x4, AuResultSuccess, 0x4},
+                          {2, 0x4, AuResultFail, 0},       {0, 0x2, AuResultFail, 0}};
+    for (const Case& c : cases) {
+        AuEmitterListenerPair pair{};
+        EXPECT_EQ(voice.GetEmitterRay(c.index, c.mask, pair), c.result) << c.index << " " << c.mask;
+        EXPECT_EQ(pair.listenerBit, c.listenerBit) << c.index << " " << c.mask;
+    }
+    m_voice.reset();
+    m_instance.reset();
 }
 
 TEST_F(VoiceContextTest, PlayStateTable) {

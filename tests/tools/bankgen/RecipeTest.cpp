@@ -1,3 +1,4 @@
+#include <bankgen/Effects.h>
 #include <bankgen/Parse.h>
 #include <bankgen/Recipe.h>
 
@@ -101,6 +102,14 @@ TEST(RecipeTest, MistakesAreReportedNotGuessed) {
          R"({"bank": "A", "settings": {"gameParameters": [{"id": 1, "builtIn": 7}]}})"},
         {"bank name not a string", R"({"bank": "A", "bankNames": [3]})"},
         {"missing bank name", R"({"objects": []})"},
+        {"effect slot above 3",
+         R"({"bank": "A", "objects": [{"type": "bus", "id": 1, "effects": [{"slot": 4, "id": 2}]}]})"},
+        {"effect without settings id",
+         R"({"bank": "A", "objects": [{"type": "bus", "id": 1, "effects": [{"slot": 0}]}]})"},
+        {"unknown effect key", R"({"bank": "A", "objects": [{"type": "delay", "id": 1, "delay": 0.5}]})"},
+        {"four reverb filters", R"({"bank": "A", "objects": [{"type": "roomReverb", "id": 1,
+            "filters": [{}, {}, {}, {}]}]})"},
+        {"tuning word", R"({"bank": "A", "objects": [{"type": "roomReverb", "id": 1, "tuning": ["x"]}]})"},
     };
     for (const auto& [name, json] : cases) {
         SCOPED_TRACE(name);
@@ -137,6 +146,95 @@ TEST(RecipeTest, SettingsContainersAndBankNames) {
     EXPECT_EQ(bank.names[0].bankId, 0x50C63A23u);
     EXPECT_EQ(bank.names[0].name, "Init");
     EXPECT_EQ(bank.names[1].bankId, 0x47FD79D2u);
+}
+
+TEST(RecipeTest, EffectSettingsCarryTheirBlocksAndNodesTheirSlots) {
+    const ParsedBank bank = FromRecipe(R"({
+      "bank": "Fx",
+      "media": [{"id": 9, "channels": [{"kind": "dc", "seconds": 0.001}]}],
+      "objects": [
+        {"type": "delay", "id": "Echo", "shared": 1, "delayTime": 0.5, "feedback": 40, "wetDryMix": 50,
+         "outputLevel": -3, "feedbackEnabled": 1, "processLFE": 0},
+        {"type": "stereoDelay", "id": 21, "leftInput": 2, "leftDelayTime": 0.25, "filterType": -1,
+         "balance": -100, "crossFeedbackEnabled": 1},
+        {"type": "roomReverb", "id": 22, "decayTime": 1.2, "pattern": 25, "density": 32,
+         "filters": [{"gain": 3, "frequency": 8000, "q": 0.7, "position": 2, "type": 4}],
+         "lfeInputLevel": -6, "tuning": [8, 50]},
+        {"type": "bus", "id": 1, "effects": [{"slot": 0, "id": "Echo", "shared": 1}]},
+        {"type": "sound", "id": 2, "media": 9, "bus": 1, "effects": [{"slot": 3, "id": 22}]}
+      ]})");
+    ASSERT_EQ(bank.records.size(), 5u);
+    const auto& echo = std::get<PluginSettingsRecord>(*bank.records[0].record);
+    EXPECT_EQ(bank.records[0].type, 18);
+    EXPECT_EQ(echo.id, IdOfName("Echo"));
+    EXPECT_EQ(echo.plugin, 0x006A0003u);
+    AuDelayBlock delay;
+    ASSERT_EQ(echo.block.size(), 18u);
+    ASSERT_TRUE(AuReadBlock(echo.block.data(), u32(echo.block.size()), delay));
+    EXPECT_EQ(delay.fDelayTime, 0.5f);
+    EXPECT_EQ(delay.fFeedback, 40.0f);
+    EXPECT_EQ(delay.fOutputLevel, -3.0f);
+    EXPECT_EQ(delay.uFeedbackEnabled, 1);
+    EXPECT_EQ(delay.uProcessLFE, 0);
+    const auto& stereo = std::get<PluginSettingsRecord>(*bank.records[1].record);
+    EXPECT_EQ(bank.records[1].type, 19);
+    EXPECT_EQ(stereo.plugin, 0x00870003u);
+    AuStereoDelayBlock stereoBlock;
+    ASSERT_EQ(stereo.block.size(), 62u);
+    ASSERT_TRUE(AuReadBlock(stereo.block.data(), u32(stereo.block.size()), stereoBlock));
+    EXPECT_EQ(stereoBlock.uLeftInput, 2u);
+    EXPECT_EQ(stereoBlock.iFilterType, -1);
+    EXPECT_EQ(stereoBlock.fBalance, -100.0f);
+    EXPECT_EQ(stereoBlock.uFeedbackEnabled, 0);
+    EXPECT_EQ(stereoBlock.uCrossFeedbackEnabled, 1);
+    const auto& reverb = std::get<PluginSettingsRecord>(*bank.records[2].record);
+    EXPECT_EQ(reverb.plugin, 0x00760003u);
+    AuRoomReverbBlock reverbBlock;
+    ASSERT_EQ(reverb.block.size(), 186u);
+    ASSERT_TRUE(AuReadBlock(reverb.block.data(), u32(reverb.block.size()), reverbBlock));
+    EXPECT_EQ(reverbBlock.fDecayTime, 1.2f);
+    EXPECT_EQ(reverbBlock.uPattern, 25u);
+    EXPECT_EQ(reverbBlock.uDensity, 32u);
+    EXPECT_EQ(reverbBlock.aFilters[0].fFrequency, 8000.0f);
+    EXPECT_EQ(reverbBlock.aFilters[0].uType, 4u);
+    EXPECT_EQ(reverbBlock.aFilters[1].uType, 0u);
+    EXPECT_EQ(reverbBlock.fLFEInputLevel, -6.0f);
+    EXPECT_EQ(reverbBlock.afTuning[1], 50.0f);
+    EXPECT_EQ(reverbBlock.afTuning[2], 0.0f);
+    const auto& bus = std::get<BusRecord>(*bank.records[3].record);
+    ASSERT_EQ(bus.effects.size(), 1u);
+    EXPECT_EQ(bus.effects[0].id, IdOfName("Echo"));
+    EXPECT_EQ(bus.effects[0].shared, 1);
+    const auto& sound = std::get<SoundRecord>(*bank.records[4].record);
+    ASSERT_EQ(sound.node.effects.size(), 1u);
+    EXPECT_EQ(sound.node.effects[0].slot, 3);
+    EXPECT_EQ(sound.node.effects[0].id, 22u);
+    EXPECT_EQ(sound.node.overrideParentEffects, 1);
+}
+
+TEST(EffectsTest, BlocksLieAtTheirOffsetsLittleEndian) {
+    AuDelayBlock delay;
+    delay.fDelayTime = 0.5f;    // 0x3F000000 at 0
+    delay.fOutputLevel = -1.0f; // 0xBF800000 at 12
+    delay.uProcessLFE = 1;      // at 17
+    const PluginSettingsRecord record = EffectSettings(7, delay);
+    EXPECT_EQ(record.type, HierarchyType::PluginSettings);
+    ASSERT_EQ(record.block.size(), 18u);
+    EXPECT_EQ(record.block[3], 0x3F);
+    EXPECT_EQ(record.block[2], 0x00);
+    EXPECT_EQ(record.block[14], 0x80);
+    EXPECT_EQ(record.block[15], 0xBF);
+    EXPECT_EQ(record.block[16], 0);
+    EXPECT_EQ(record.block[17], 1);
+    AuRoomReverbBlock reverb;
+    reverb.uPattern = 0x01020304; // at 81, after the levels and the ER switch
+    reverb.afTuning[10] = 1.0f;   // the last four bytes
+    const PluginSettingsRecord big = EffectSettings(8, reverb, HierarchyType::SharedPluginSettings);
+    ASSERT_EQ(big.block.size(), 186u);
+    EXPECT_EQ(big.block[81], 0x04);
+    EXPECT_EQ(big.block[84], 0x01);
+    EXPECT_EQ(big.block[185], 0x3F);
+    EXPECT_EQ(big.block[184], 0x80);
 }
 
 TEST(RecipeTest, MediaMayAskForAdpcm) {

@@ -1,5 +1,6 @@
 #include <bankgen/Recipe.h>
 
+#include <bankgen/Effects.h>
 #include <bankgen/Media.h>
 
 #include <AU/SoundEngine.h>
@@ -196,7 +197,107 @@ std::vector<RtpcCurve> ReadRtpcs(Obj& o) {
     return out;
 }
 
+// "effects": [{"slot", "id", "shared"}], at most four slots of 0 to 3.
+std::vector<EffectEntry> ReadEffects(Obj& o) {
+    std::vector<EffectEntry> out;
+    for (const json& e : o.Array("effects")) {
+        Obj eo(e, o.Where() + " effect", o.Errors());
+        EffectEntry entry;
+        entry.slot = eo.Uint<std::uint8_t>("slot", 0);
+        entry.id = eo.RequiredId("id");
+        entry.shared = eo.Uint<std::uint8_t>("shared", 0);
+        if (entry.slot > 3) eo.Error("slot above 3");
+        out.push_back(entry);
+    }
+    if (out.size() > 4) o.Error("more than four effects");
+    return out;
+}
+
+// Settings of one of the engine's effects; keys not given are 0 in the block.
+void ReadEffectSettings(Obj& o, const std::string& type, BankBuilder& bank) {
+    const std::uint32_t id = o.RequiredId("id");
+    const HierarchyType kind = o.Uint<std::uint8_t>("shared", 0) ? HierarchyType::SharedPluginSettings
+                                                                 : HierarchyType::PluginSettings;
+    const auto f32 = [&](const char* key) { return static_cast<float>(o.Number(key, 0)); };
+    if (type == "delay") {
+        AuDelayBlock b;
+        b.fDelayTime = f32("delayTime");
+        b.fFeedback = f32("feedback");
+        b.fWetDryMix = f32("wetDryMix");
+        b.fOutputLevel = f32("outputLevel");
+        b.uFeedbackEnabled = o.Uint<std::uint8_t>("feedbackEnabled", 0);
+        b.uProcessLFE = o.Uint<std::uint8_t>("processLFE", 0);
+        bank.Add(EffectSettings(id, b, kind));
+    } else if (type == "stereoDelay") {
+        AuStereoDelayBlock b;
+        b.uLeftInput = o.Uint<std::uint32_t>("leftInput", 0);
+        b.fLeftDelayTime = f32("leftDelayTime");
+        b.fLeftFeedback = f32("leftFeedback");
+        b.fLeftToRightFeedback = f32("leftToRightFeedback");
+        b.uRightInput = o.Uint<std::uint32_t>("rightInput", 0);
+        b.fRightDelayTime = f32("rightDelayTime");
+        b.fRightFeedback = f32("rightFeedback");
+        b.fRightToLeftFeedback = f32("rightToLeftFeedback");
+        b.iFilterType = o.Int("filterType", 0);
+        b.fFilterGain = f32("filterGain");
+        b.fFilterFrequency = f32("filterFrequency");
+        b.fFilterQ = f32("filterQ");
+        b.fDryLevel = f32("dryLevel");
+        b.fWetLevel = f32("wetLevel");
+        b.fBalance = f32("balance");
+        b.uFeedbackEnabled = o.Uint<std::uint8_t>("feedbackEnabled", 0);
+        b.uCrossFeedbackEnabled = o.Uint<std::uint8_t>("crossFeedbackEnabled", 0);
+        bank.Add(EffectSettings(id, b, kind));
+    } else {
+        AuRoomReverbBlock b;
+        b.fDecayTime = f32("decayTime");
+        b.fDampingRatio = f32("dampingRatio");
+        b.fDiffusion = f32("diffusion");
+        b.fStereoWidth = f32("stereoWidth");
+        const json& filters = o.Array("filters");
+        if (filters.size() > AuRoomReverbBlock::kNumFilters) o.Error("more than three filters");
+        for (size_t i = 0; i < filters.size() && i < AuRoomReverbBlock::kNumFilters; ++i) {
+            Obj fo(filters[i], o.Where() + " filter " + std::to_string(i), o.Errors());
+            AuRoomReverbBlockFilter& filter = b.aFilters[i];
+            filter.fGain = static_cast<float>(fo.Number("gain", 0));
+            filter.fFrequency = static_cast<float>(fo.Number("frequency", 0));
+            filter.fQ = static_cast<float>(fo.Number("q", 0));
+            filter.uPosition = fo.Uint<std::uint32_t>("position", 0);
+            filter.uType = fo.Uint<std::uint32_t>("type", 0);
+        }
+        b.fFrontLevel = f32("frontLevel");
+        b.fRearLevel = f32("rearLevel");
+        b.fCenterLevel = f32("centerLevel");
+        b.fLFELevel = f32("lfeLevel");
+        b.fDryLevel = f32("dryLevel");
+        b.fERLevel = f32("erLevel");
+        b.fReverbLevel = f32("reverbLevel");
+        b.uEREnabled = o.Uint<std::uint8_t>("erEnabled", 0);
+        b.uPattern = o.Uint<std::uint32_t>("pattern", 0);
+        b.fPreDelay = f32("preDelay");
+        b.fERSize = f32("erSize");
+        b.fRearDelay = f32("rearDelay");
+        b.fRoomSize = f32("roomSize");
+        b.fRoomShape = f32("roomShape");
+        b.uDensity = o.Uint<std::uint32_t>("density", 0);
+        b.uEQEnabled = o.Uint<std::uint8_t>("eqEnabled", 0);
+        b.fCenterInputLevel = f32("centerInputLevel");
+        b.fLFEInputLevel = f32("lfeInputLevel");
+        const json& tuning = o.Array("tuning");
+        if (tuning.size() > AuRoomReverbBlock::kNumTuningValues) o.Error("more than eleven tuning values");
+        for (size_t i = 0; i < tuning.size() && i < AuRoomReverbBlock::kNumTuningValues; ++i) {
+            if (!tuning[i].is_number())
+                o.Error("tuning value " + std::to_string(i) + " is not a number");
+            else
+                b.afTuning[i] = tuning[i].get<float>();
+        }
+        bank.Add(EffectSettings(id, b, kind));
+    }
+}
+
 void ReadNode(Obj& o, NodeCommon& n) {
+    n.effects = ReadEffects(o);
+    n.overrideParentEffects = n.effects.empty() ? 0 : 1;
     n.outputBus = o.Id("bus");
     n.parent = o.Id("parent");
     n.props = ReadProps(o);
@@ -301,7 +402,10 @@ void ReadObject(const json& j, size_t index, BankBuilder& bank, std::vector<std:
         b.channelConfig = o.Uint<std::uint32_t>("channelConfig", 0);
         b.flags3 = o.Uint<std::uint8_t>("flags3", 0);
         b.rtpcs = ReadRtpcs(o);
+        b.effects = ReadEffects(o);
         bank.Add(std::move(b));
+    } else if (type == "delay" || type == "stereoDelay" || type == "roomReverb") {
+        ReadEffectSettings(o, type, bank);
     } else if (type == "sound") {
         SoundRecord s;
         s.id = o.RequiredId("id");
@@ -347,8 +451,8 @@ void ReadObject(const json& j, size_t index, BankBuilder& bank, std::vector<std:
         bank.Add(std::move(e));
     } else if (!type.empty()) {
         o.Error("type \"" + type +
-                "\" is not bus, defaultBus, bus20, sound, randomSequence, grouping, state, "
-                "action or event");
+                "\" is not bus, defaultBus, bus20, delay, stereoDelay, roomReverb, sound, "
+                "randomSequence, grouping, state, action or event");
     }
 }
 

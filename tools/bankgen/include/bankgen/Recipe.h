@@ -18,7 +18,10 @@ std::uint32_t BankIdOfName(std::string_view name);
 // Reads a recipe into a builder. IDs in a recipe are numbers, "0x..." hexadecimal strings, or
 // names hashed with IdOfName. Problems (unknown keys' types, missing fields) go to `errors`.
 // A media entry with a "file" takes that file's bytes as they are (media made at build time by
-// another tool, such as vorbispack); a relative path is taken from `mediaDir`.
+// another tool, such as vorbispack); a relative path is taken from `mediaDir`. Objects of type
+// "delay", "stereoDelay" and "roomReverb" are the engine's effects' settings (keys named after the
+// fields of AU/AuEffectBlocks.h, 0 when not given; "shared" makes a share set); busses and nodes
+// take "effects" [{"slot", "id", "shared"}], and a node with effects overrides its parent's.
 std::optional<BankBuilder> BuilderFromRecipe(std::string_view json, std::vector<std::string>& errors,
                                              std::string_view mediaDir = {});
 
