@@ -5,8 +5,14 @@
 #pragma once
 
 #include "memory/AuArray.h"
+#include "parameters/AuRTPCKey.h"
 #include "voices/AuLowerEngineSeams.h"
 #include "voices/AuMixBus.h"
+
+// Called for each plug-in instance made from a settings object, with its working parameters and
+// the parameter key it answers to.
+using AuPluginInstanceFunc = void (*)(AU::IAuPlugin* plugin, AU::IAuPluginParam* params, const AuRTPCKey& key,
+                                      void* context);
 
 class CAuOutputBus final : public CAuMixBus {
 public:
@@ -79,6 +85,10 @@ public:
     void RemoveIdleBusses() noexcept;
     void DestroyAllBusses() noexcept;
     void Term() noexcept;
+
+    // Every insert effect of every bus made from `settings`, with the key of any object.
+    void ForEachPluginInstance(const AU::IAuPluginParam* settings, AuPluginInstanceFunc function,
+                               void* context) noexcept;
 
     u32 NumBusses() const { return m_busses.Count(); }
     CAuOutputBus* Bus(u32 index) const { return m_busses[index]; }

@@ -240,6 +240,7 @@ void CAuMixBus::EmptyFxSlot(u32 slot) noexcept {
     if (fx.pParams) fx.pParams->Term(allocator);
     fx.pEffect = nullptr;
     fx.pParams = nullptr;
+    fx.pSettings = nullptr;
 }
 
 void CAuMixBus::SetInsertFx(u32 slot) noexcept {
@@ -251,6 +252,7 @@ void CAuMixBus::SetInsertFx(u32 slot) noexcept {
     FxSlot& fx = m_fx[slot];
     AU::IAuPluginMemAlloc* allocator = &CAuLowerEngine::PluginAllocator();
     fx.pParams = settings->Clone(allocator);
+    fx.pSettings = settings;
     AU::IAuPlugin* effect = nullptr;
     if (!fx.pParams || CAuLowerEngine::CreatePlugin(allocator, key, effect) != AuResultSuccess || !effect) {
         EmptyFxSlot(slot);

@@ -65,6 +65,13 @@ public:
     AU::IAuPlugin* InsertEffect(u32 slot) const {
         return slot < AU_BUS_INSERT_SLOTS ? m_fx[slot].pEffect : nullptr;
     }
+    // The settings the slot's parameters were cloned from, and those parameters.
+    const AU::IAuPluginParam* InsertSettings(u32 slot) const {
+        return slot < AU_BUS_INSERT_SLOTS ? m_fx[slot].pSettings : nullptr;
+    }
+    AU::IAuPluginParam* InsertParams(u32 slot) const {
+        return slot < AU_BUS_INSERT_SLOTS ? m_fx[slot].pParams : nullptr;
+    }
 
     // The effects' view of where they run.
     u32 GetMaxBufferLength() const noexcept override { return m_uFrames; }
@@ -100,6 +107,7 @@ private:
     struct FxSlot {
         AU::IAuPlugin* pEffect = nullptr;
         AU::IAuPluginParam* pParams = nullptr;
+        const AU::IAuPluginParam* pSettings = nullptr;
         bool bBypassed = false;
         bool bWasBypassed = false;
     };

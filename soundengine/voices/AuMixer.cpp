@@ -135,6 +135,28 @@ void CAuMixer::UpdateVoiceOutputs(u32 deviceType, u32 deviceId, u32 listenerMask
     }
 }
 
+void CAuMixer::UpdateActiveListeners(const CAuRegisteredObj* gameObj, u32 oldMask, u32 newMask) noexcept {
+    for (CAuVoiceContext* voice = m_commands.FirstVoice(); voice; voice = voice->NextVoice()) {
+        CAuPlaybackInstance* instance = voice->Instance();
+        if (!instance || instance->GameObj() != gameObj) continue;
+        for (CAuOutputDevice* device = CAuLowerEngine::Devices(); device; device = device->pNextItem) {
+            const bool heard = device->uListenerMask & newMask;
+            if ((device->uListenerMask & oldMask) && !heard) {
+                for (CAuVoiceOutput* output = voice->MixState().pOutputs; output;) {
+                    CAuVoiceOutput* next = output->pNext;
+                    if (output->uDeviceType == device->uDeviceType && output->uDeviceId == device->uDeviceId)
+                        RemoveOutput(*voice, output);
+                    output = next;
+                }
+            } else if (heard && !(device->uListenerMask & oldMask) &&
+                       device->uDeviceType != AuAudioOutputType_Motion) {
+                Connect(*voice, instance->OutputBusNode(), device->uDeviceType, device->uDeviceId,
+                        CAuVoiceOutput::kDry);
+            }
+        }
+    }
+}
+
 void CAuMixer::UpdateSendOutputs(CAuVoiceContext& voice) noexcept {
     AuVoiceMixState& state = voice.MixState();
     const u32 mask = state.ray.uListenerMask;

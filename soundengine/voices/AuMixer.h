@@ -31,6 +31,9 @@ public:
     // Voices whose listeners the device no longer hears lose their outputs to it; the others gain
     // one when they have none.
     void UpdateVoiceOutputs(u32 deviceType, u32 deviceId, u32 listenerMask) override;
+    // The game object's voices follow its listeners: outputs to devices that no longer hear any of
+    // them go, devices that now hear them gain one.
+    void UpdateActiveListeners(const CAuRegisteredObj* gameObj, u32 oldMask, u32 newMask) noexcept;
     void TermVoices() override;
     void Term() override;
 

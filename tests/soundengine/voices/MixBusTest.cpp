@@ -262,6 +262,20 @@ TEST_F(MixBusTest, ABypassedEffectIsResetOnceAndNotExecuted) {
     frame();
     EXPECT_EQ(g_fx.resets, 3);
     EXPECT_EQ(g_fx.executes, 2);
+    // Changed settings reach every effect made from them, as for any object.
+    static int s_calls;
+    s_calls = 0;
+    auto count = +[](AU::IAuPlugin* plugin, AU::IAuPluginParam* params, const AuRTPCKey& key, void* context) {
+        EXPECT_EQ(plugin, context);
+        EXPECT_NE(params, nullptr);
+        EXPECT_TRUE(key.IsGlobal());
+        ++s_calls;
+    };
+    m_graph.ForEachPluginInstance(&settings, count, bus->InsertEffect(2));
+    EXPECT_EQ(s_calls, 1);
+    CountingParams other;
+    m_graph.ForEachPluginInstance(&other, count, nullptr);
+    EXPECT_EQ(s_calls, 1);
     // The slot made again from the node: the old effect goes.
     node.effectSlot = 99;
     m_graph.UpdateBusEffect(1, 2);

@@ -1,6 +1,7 @@
 // Voices through the bus graph into the output devices, read back from the capture files.
 #include "MixingTestSupport.h"
 #include "VoiceTestSupport.h"
+#include "core/AuRegistryMgr.h"
 #include "voices/AuMixer.h"
 #include "voices/AuResampler.h"
 #include "voices/AuSpeakerPan.h"
@@ -59,9 +60,10 @@ protected:
         m_media = bankgen::MakePcmWave(m_pcm, 1, 48000);
     }
 
-    CAuPlaybackInstance& Play(IAuMixBusNode* bus) {
+    CAuPlaybackInstance& Play(IAuMixBusNode* bus, CAuRegisteredObj* gameObj = nullptr) {
         AuPlaybackInstanceParams params;
         params.key.playingID = 11;
+        params.pGameObj = gameObj;
         m_instances.push_back(std::make_unique<CAuPlaybackInstance>(params));
         CAuPlaybackInstance& instance = *m_instances.back();
         AuSourceMedia media;
@@ -301,6 +303,41 @@ TEST_F(MixingTest, ASecondaryOutputAddedDuringPlayCapturesTheSameSignal) {
     ASSERT_EQ(CAuLowerEngine::RemoveSecondaryOutput(AuAudioOutputType_SecondaryB, 0), AuResultSuccess);
     EXPECT_EQ(CAuMixer::NumOutputs(*voice), 1u);
     Frame();
+}
+
+TEST_F(MixingTest, AGameObjectsVoicesFollowItsListenersAcrossDevices) {
+    AuOutputSettings settings{};
+    ASSERT_EQ(CAuLowerEngine::AddSecondaryOutput(settings, AuAudioOutputType_SecondaryB, 0, 0x2, 0),
+              AuResultSuccess);
+    CAuRegisteredObj object(5); // heard by listener 0, of the main output
+    Play(&m_c, &object);
+    Frame();
+    CAuVoiceContext* voice = m_mixer.Commands().FirstVoice();
+    ASSERT_NE(voice, nullptr);
+    auto devices = [&] {
+        u32 types = 0;
+        for (CAuVoiceOutput* output = voice->MixState().pOutputs; output; output = output->pNext)
+            types |= output->uDeviceType;
+        return types;
+    };
+    EXPECT_EQ(devices(), u32{AuAudioOutputType_Main});
+    struct Step {
+        u8 mask;
+        u32 devices;
+    } steps[] = {{0x3, AuAudioOutputType_Main | AuAudioOutputType_SecondaryB},
+                 {0x2, AuAudioOutputType_SecondaryB},
+                 {0x0, 0},
+                 {0x1, AuAudioOutputType_Main}};
+    u8 old = object.ActiveListeners();
+    for (const Step& step : steps) {
+        object.SetActiveListeners(step.mask);
+        m_mixer.UpdateActiveListeners(&object, old, step.mask);
+        old = step.mask;
+        EXPECT_EQ(devices(), step.devices) << int(step.mask);
+        Frame();
+    }
+    CAuLowerEngine::TermVoices();
+    m_instances.clear();
 }
 
 TEST_F(MixingTest, NonFiniteVolumesAreSilenceAndNeverReachTheOutputAsUndefinedValues) {
