@@ -1,5 +1,6 @@
 #include "voices/AuVoiceOutput.h"
 
+#include "core/AuRegistryMgr.h"
 #include "voices/AuLowerEngine.h"
 #include "voices/AuSpeakerPan.h"
 
@@ -91,6 +92,95 @@ void CAuVoiceOutput::UpdateMatrices(AuChannelConfig input, f32 x, f32 y, f32 c, 
         fPrevVolume = fVolume;
     }
     uFlags = (uFlags & kFlagBelow) ? (uFlags | kFlagBelowLast) : (uFlags & ~kFlagBelowLast);
+}
+
+namespace {
+
+f32 ClampUnit(f32 value) {
+    return value < -1.0f ? -1.0f : value > 1.0f ? 1.0f : value;
+}
+
+u32 VoiceListeners(const CAuVoiceContext* voice) {
+    const CAuPlaybackInstance* instance = voice ? voice->Instance() : nullptr;
+    if (!instance) return 0;
+    return instance->GameObj() ? instance->GameObj()->ActiveListeners() : 0xFFu;
+}
+
+} // namespace
+
+u32 CAuVoiceOutput::DeviceListenerMask() const noexcept {
+    const CAuOutputDevice* device = CAuLowerEngine::FindDevice(uDeviceType, uDeviceId);
+    return device ? device->uListenerMask : 0;
+}
+
+bool CAuVoiceOutput::IsPositioned() const noexcept {
+    const CAuPlaybackInstance* instance = pVoice ? pVoice->Instance() : nullptr;
+    return instance && (instance->PositioningMode() != 0 || instance->PannerEnabled());
+}
+
+f32 CAuVoiceOutput::CentreFactor() const noexcept {
+    const CAuPlaybackInstance* instance = pVoice ? pVoice->Instance() : nullptr;
+    return instance ? instance->CentrePct() * 0.01f : 0.0f;
+}
+
+u8 CAuVoiceOutput::PositioningMode() const noexcept {
+    const CAuPlaybackInstance* instance = pVoice ? pVoice->Instance() : nullptr;
+    return instance ? instance->PositioningMode() : 0;
+}
+
+void CAuVoiceOutput::Get2DPanning(f32 (&pan)[3]) const noexcept {
+    pan[0] = pan[1] = pan[2] = 0.0f;
+    const CAuPlaybackInstance* instance = pVoice ? pVoice->Instance() : nullptr;
+    if (!instance || !instance->PannerEnabled() || instance->PositioningMode() != 0) return;
+    pan[0] = ClampUnit(instance->PanLR() * 0.01f);
+    pan[1] = ClampUnit(instance->PanFR() * 0.01f);
+}
+
+u32 CAuVoiceOutput::NumRays() const noexcept {
+    if (!pVoice || PositioningMode() != 1) return 0;
+    const AuVoiceMixState& state = pVoice->MixState();
+    return state.uNumRays && (state.ray.uListenerMask & DeviceListenerMask()) ? 1 : 0;
+}
+
+AURESULT CAuVoiceOutput::GetRay(u32 index, AuVoiceRay& ray) const noexcept {
+    if (!pVoice || index != 0) return AuResultFail;
+    const AuVoiceMixState& state = pVoice->MixState();
+    if (!state.uNumRays || !(state.ray.uListenerMask & DeviceListenerMask())) return AuResultFail;
+    ray = state.ray;
+    return AuResultSuccess;
+}
+
+void CAuVoiceOutput::GetMatrices(f32* previous, f32* current) const noexcept {
+    const u32 floats = m_uMatrixInputs * AuMatrixRowStride(m_uMatrixOutputs);
+    if (m_bHasMatrices) {
+        memcpy(previous, pPrevMatrix, floats * sizeof(f32));
+        memcpy(current, pMatrix, floats * sizeof(f32));
+        return;
+    }
+    const AuChannelConfig input =
+        pVoice && pVoice->Instance() ? pVoice->Instance()->GetMediaFormat().config : AuChannelConfig();
+    const u32 zeros = input.NumChannels() * AuMatrixRowStride(pBus ? pBus->Config().NumChannels() : 0);
+    memset(previous, 0, zeros * sizeof(f32));
+    memset(current, 0, zeros * sizeof(f32));
+}
+
+u32 CAuVoiceOutput::GameObjectID() const noexcept {
+    const CAuPlaybackInstance* instance = pVoice ? pVoice->Instance() : nullptr;
+    return instance && instance->GameObj() ? instance->GameObj()->ID() : 0;
+}
+
+u32 CAuVoiceOutput::ListenerMask() const noexcept {
+    return VoiceListeners(pVoice) & DeviceListenerMask();
+}
+
+AuPlayingID CAuVoiceOutput::PlayingID() const noexcept {
+    const CAuPlaybackInstance* instance = pVoice ? pVoice->Instance() : nullptr;
+    return instance ? instance->Key().playingID : 0;
+}
+
+f32 CAuVoiceOutput::Priority() const noexcept {
+    const CAuPlaybackInstance* instance = pVoice ? pVoice->Instance() : nullptr;
+    return instance ? instance->Priority().fPriority : 0.0f;
 }
 
 u32 AuTakeAuxSends(const AuAuxSend* given, u32 count, AuAuxSend* list) noexcept {

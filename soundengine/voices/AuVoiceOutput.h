@@ -31,6 +31,26 @@ public:
     // Times the matrices were made for a new channel count.
     u32 MatrixRebuilds() const { return m_uRebuilds; }
 
+    // What bus-side processing and plug-ins ask of the voice through this output, each for the
+    // listeners of the output's device (a device that has gone hears none).
+    u32 DeviceListenerMask() const noexcept;
+    bool IsPositioned() const noexcept;
+    f32 CentreFactor() const noexcept;
+    u8 PositioningMode() const noexcept;
+    // Left-right and front-rear in -1..1 (and 0) with the 2D panner on a 2D sound, else zeros.
+    void Get2DPanning(f32 (&pan)[3]) const noexcept;
+    // The voice's rays the device's listeners hear, counted for 3D sounds only.
+    u32 NumRays() const noexcept;
+    // 2 when there is no such ray.
+    AURESULT GetRay(u32 index, AuVoiceRay& ray) const noexcept;
+    // Both matrices (inputs x padded bus channels), or zeros without them.
+    void GetMatrices(f32* previous, f32* current) const noexcept;
+    u32 GameObjectID() const noexcept;
+    // The voice's listeners that the device hears.
+    u32 ListenerMask() const noexcept;
+    AuPlayingID PlayingID() const noexcept;
+    f32 Priority() const noexcept;
+
     f32 fPrevVolume = 1.0f;
     f32 fVolume = 1.0f;
     f32* pPrevMatrix = nullptr;

@@ -340,6 +340,66 @@ TEST_F(MixingTest, AGameObjectsVoicesFollowItsListenersAcrossDevices) {
     m_instances.clear();
 }
 
+TEST_F(MixingTest, AnOutputAnswersForTheListenersOfItsDevice) {
+    CAuPlaybackInstance& instance = Play(&m_c);
+    Frame();
+    CAuVoiceContext* voice = m_mixer.Commands().FirstVoice();
+    ASSERT_NE(voice, nullptr);
+    CAuVoiceOutput* output = voice->MixState().pOutputs;
+    ASSERT_NE(output, nullptr);
+    // An output to a device that has gone: no listeners.
+    CAuVoiceOutput* orphan = CAuVoiceOutput::Create(voice, output->pBus, AuAudioOutputType_SecondaryA, 9,
+                                                    CAuVoiceOutput::kDry, false, false);
+    ASSERT_NE(orphan, nullptr);
+    struct Case {
+        const char* name;
+        f32 mode, panner, panLR, panFR, centre;
+        bool positioned;
+        f32 pan[2];
+        u32 rays, orphanRays;
+    } cases[] = {
+        {"2D", 0, 0, 40, 10, 100, false, {0, 0}, 0, 0},
+        {"2D panner", 0, 1, 150, -30, 50, true, {1.0f, -0.3f}, 0, 0},
+        {"2D panner to the left", 0, 1, -250, 300, 0, true, {-1.0f, 1.0f}, 0, 0},
+        {"3D", 1, 1, 40, 10, 100, true, {0, 0}, 1, 0},
+    };
+    for (const Case& c : cases) {
+        instance.SetPositioningProp(10, c.mode);
+        instance.SetPositioningProp(64, c.panner);
+        instance.SetPositioningProp(20, c.panLR);
+        instance.SetPositioningProp(21, c.panFR);
+        instance.SetPositioningProp(11, c.centre);
+        EXPECT_EQ(output->IsPositioned(), c.positioned) << c.name;
+        EXPECT_EQ(output->PositioningMode(), u8(c.mode)) << c.name;
+        EXPECT_FLOAT_EQ(output->CentreFactor(), c.centre * 0.01f) << c.name;
+        f32 pan[3] = {9, 9, 9};
+        output->Get2DPanning(pan);
+        EXPECT_FLOAT_EQ(pan[0], c.pan[0]) << c.name;
+        EXPECT_FLOAT_EQ(pan[1], c.pan[1]) << c.name;
+        EXPECT_EQ(pan[2], 0.0f) << c.name;
+        EXPECT_EQ(output->NumRays(), c.rays) << c.name;
+        EXPECT_EQ(orphan->NumRays(), c.orphanRays) << c.name;
+    }
+    AuVoiceRay ray;
+    EXPECT_EQ(output->GetRay(0, ray), AuResultSuccess);
+    EXPECT_EQ(ray.uListenerMask, 0xFFu);
+    EXPECT_EQ(output->GetRay(1, ray), AuResultFail);
+    EXPECT_EQ(orphan->GetRay(0, ray), AuResultFail);
+    EXPECT_EQ(output->ListenerMask(), 0xFFu);
+    EXPECT_EQ(orphan->ListenerMask(), 0u);
+    EXPECT_EQ(output->PlayingID(), 11u);
+    EXPECT_EQ(output->GameObjectID(), 0u);
+    f32 previous[8], current[8];
+    output->GetMatrices(previous, current);
+    EXPECT_EQ(previous[0], output->pPrevMatrix[0]);
+    EXPECT_EQ(current[1], output->pMatrix[1]);
+    EXPECT_GT(current[1], 0.0f);
+    orphan->GetMatrices(previous, current);
+    EXPECT_EQ(current[0], 0.0f);
+    EXPECT_EQ(current[1], 0.0f);
+    CAuVoiceOutput::Destroy(orphan);
+}
+
 TEST_F(MixingTest, NonFiniteVolumesAreSilenceAndNeverReachTheOutputAsUndefinedValues) {
     CAuLowerEngine::StartOutputCapture(L"out.wav");
     CAuPlaybackInstance& instance = Play(&m_c);
