@@ -125,10 +125,6 @@ void CAuMixBus::Connect() noexcept {
     ++m_uNumConnections;
 }
 
-void CAuMixBus::Disconnect() noexcept {
-    if (m_uNumConnections) --m_uNumConnections;
-}
-
 void CAuMixBus::MixBuffer(AuPipelineBuffer& voice, const f32* previousMatrix, const f32* currentMatrix,
                           AuGainPair volumes) noexcept {
     if (!voice.uValidFrames || !voice.pData || !m_buffer.pData) return;

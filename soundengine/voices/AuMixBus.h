@@ -33,7 +33,6 @@ public:
     // [audio thread] Every operation below.
     // Before each input is mixed: a bus coming back from idle takes the node's volume at once.
     void Connect() noexcept;
-    void Disconnect() noexcept;
     // A voice's buffer through its output's matrices; the part past its valid frames is zeroed.
     void MixBuffer(AuPipelineBuffer& voice, const f32* previousMatrix, const f32* currentMatrix,
                    AuGainPair volumes) noexcept;

@@ -227,6 +227,10 @@ TEST_F(MixBusTest, VolumesByBusIdReachEveryBusOfTheNode) {
     }
     m_graph.SetBusVolume(8, -3.0f); // another node's busses only
     EXPECT_EQ(bus->CurrentGain(), 0.0f);
+    m_graph.EnableBusVolumeCallback(7, true);
+    EXPECT_TRUE(bus->HasVolumeCallback());
+    m_graph.EnableBusVolumeCallback(7, false);
+    EXPECT_FALSE(bus->HasVolumeCallback());
 }
 
 TEST_F(MixBusTest, ABypassedEffectIsResetOnceAndNotExecuted) {
