@@ -1,4 +1,5 @@
 #include "voices/AuPlaybackInstance.h"
+#include "voices/AuMixBusNode.h"
 
 #include "core/AuOutputTiming.h"
 #include "core/AuPlayingMgr.h"
@@ -57,6 +58,7 @@ CAuPlaybackInstance::CAuPlaybackInstance(const AuPlaybackInstanceParams& params)
 }
 
 CAuPlaybackInstance::~CAuPlaybackInstance() {
+    SetOutputBusNode(nullptr);
     m_muteLevels.Term();
     m_keyedIds.Term();
 }
@@ -401,6 +403,12 @@ void CAuPlaybackInstance::ComputeFader() noexcept {
     // NaN fails the comparison too and becomes silence.
     m_fFader = fader > 0.0f ? fader : 0.0f;
     m_fVolumeDb = m_fVolumeOffset + m_fOwnerVolumeOffset;
+}
+
+void CAuPlaybackInstance::SetOutputBusNode(IAuMixBusNode* node) noexcept {
+    if (node) node->AddRef();
+    if (m_pOutputBus) m_pOutputBus->Release();
+    m_pOutputBus = node;
 }
 
 void CAuPlaybackInstance::SetOwnerVolumeOffset(f32 dB) {

@@ -17,6 +17,7 @@
 
 class CAuPlaybackInstance;
 class IAuModulatorList;
+class IAuMixBusNode;
 
 // Lower-engine voice commands.
 enum AuVoiceCommand : u32 {
@@ -296,6 +297,11 @@ public:
         m_bSeekPending = m_bSeekPercent = m_bSeekSnap = false;
         m_fSeekPosition = 0.0f;
     }
+    // The bus node the instance's output goes to (one reference held); null routes the voice to
+    // each device's master bus.
+    void SetOutputBusNode(IAuMixBusNode* node) noexcept;
+    IAuMixBusNode* OutputBusNode() const { return m_pOutputBus; }
+    CAuRegisteredObj* GameObj() const { return m_pGameObj; }
     // The playing ID's callback flags (bit 4 markers), as the playing manager gave them.
     u32 CallbackFlags() const { return m_uCallbackFlags; }
 
@@ -470,6 +476,7 @@ private:
     u32 m_uSourceFrameOffset = 0;
     u32 m_uCallbackFlags = 0;
     IAuModulatorList* m_pModulators = nullptr;
+    IAuMixBusNode* m_pOutputBus = nullptr;
     u8 m_uVirtualMode = 0;
     CAuPlaybackInstance* m_pNextInstance = nullptr;
 };

@@ -298,8 +298,8 @@ void CAuVoiceCommands::RenderVoices(bool render, u16 framesPerBuffer) noexcept {
             AuVoiceFrame frame;
             frame.uFrames = framesPerBuffer;
             voice->ApplyFrameBudget(frame);
-            // Until the mixing side computes levels, every voice counts as heard without filters.
-            const AuVoiceLevels levels;
+            // What the frame's volume pass found; heard without filters until it ran.
+            const AuVoiceLevels& levels = voice->MixState().levels;
             if (frame.eState == AuResultFail) {
                 voice->Stop();
             } else if (voice->VoiceUpdate(frame, levels)) {

@@ -18,7 +18,8 @@ public:
     // destroys the voice.
     virtual AURESULT ConnectVoice(CAuVoiceContext& voice, CAuPlaybackInstance& instance) noexcept = 0;
     // [audio thread] One rendered buffer of the voice, to be mixed into its outputs.
-    virtual void MixVoice(CAuVoiceContext& voice, const AuPipelineBuffer& buffer) noexcept = 0;
+    // The buffer's part past its valid frames may be zeroed.
+    virtual void MixVoice(CAuVoiceContext& voice, AuPipelineBuffer& buffer) noexcept = 0;
     // [audio thread] The voice goes away.
     virtual void DisconnectVoice(CAuVoiceContext& voice) noexcept = 0;
 

@@ -20,6 +20,7 @@
 
 class CAuPlaybackInstance;
 class CAuSourceBase;
+class CAuVoiceOutput;
 
 constexpr u32 AU_VOICE_EFFECT_SLOTS = 4;
 
@@ -70,6 +71,30 @@ struct AuVoiceLevels {
     bool bAudible = true;
     u32 uNumOutputs = 0;
     const f32 (*pTargets)[4] = nullptr; // per output, targets 1 to 4
+};
+
+// One emitter-listener ray of a voice: the listeners it reaches and its gains.
+struct AuVoiceRay {
+    u32 uListenerMask = 0;
+    f32 fDry = 0.0f;
+    f32 fGameSend = 0.0f;
+    f32 fUserSend = 0.0f;
+};
+
+// What the mixing side keeps on a voice: its outputs (one per bus and device), its sends, its ray
+// and the levels of this frame.
+struct AuVoiceMixState {
+    CAuVoiceOutput* pOutputs = nullptr;
+    AuAuxSend sends[CAuPlaybackInstance::kMaxAuxSends] = {};
+    u32 uNumSends = 0;
+    AuVoiceRay ray;
+    u32 uNumRays = 0;
+    f32 fVoiceVolume = 1.0f;
+    f32 fLoudestDb = -4096.0f;
+    f32 fTargets[4] = {};
+    AuVoiceLevels levels;
+    bool bComputed = false;     // the first computation is done
+    bool bAllBelowLast = false; // every output was below the threshold in the last frame
 };
 
 // The lower engine's record for one voice's frame.
@@ -198,6 +223,7 @@ public:
     void SetReadyToRender() { m_bReady = true; }
     // The frames the voice last starved; the lower engine keeps the report to one per wait.
     bool IsStarving() const { return m_bStarving; }
+    AuVoiceMixState& MixState() { return m_mix; }
 
 private:
     // The pitch node as a chain node.
@@ -254,4 +280,5 @@ private:
     CAuEffectNode* m_pEffects[AU_VOICE_EFFECT_SLOTS] = {};
     CAuVoiceFilterNode m_stage1;
     CAuVoiceFilterNode m_final;
+    AuVoiceMixState m_mix;
 };

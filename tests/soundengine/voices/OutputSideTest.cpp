@@ -1,12 +1,17 @@
 // The output side: set-up with the XAudio2 sink and its fall-backs, default-device changes heard
 // through the enumerator or the window, the silent sinks in between, and audible output.
+#include "MixingTestSupport.h"
 #include "VoiceTestSupport.h"
 #include "core/AuAudioMgr.h"
+#include "voices/AuMixer.h"
+
+#include "parameters/AuFastMath.h"
 #include "voices/AuOutputSide.h"
 #include "voices/AuXAudio2Sink.h"
 
 #include <AU/SoundEngine.h>
 #include <audio_test_control.h>
+#include <bankgen/Media.h>
 #include <ksmedia.h>
 #include <win32_user_testing.h>
 #include <winuser.h>
@@ -292,6 +297,90 @@ TEST_F(OutputSideTest, AToneMixedByTheLowerEngineReachesTheDiskDriversFile) {
     const double seconds = static_cast<double>(last - first) / 48000.0;
     EXPECT_NEAR(std::sqrt(energy / static_cast<double>(last - first)), kToneLevel / std::sqrt(2.0), 0.01);
     EXPECT_NEAR(crossings / (2 * seconds), kToneHz, 3.0);
+}
+
+// A voice played through a bus three levels below the master reaches the disk driver's file
+// through the XAudio2 sink.
+TEST_F(OutputSideTest, AVoiceThroughTheBusChainReachesTheDiskDriversFile) {
+    audiotest::UseManualOutput(false);
+    const std::string path = (m_folder / "voice.raw").string();
+    const char* previous = std::getenv("SDL_AUDIODRIVER");
+    const std::string saved = previous ? previous : "";
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", path.c_str(), 1);
+
+    CAuMixer mixer;
+    CAuLowerEngine::SetVoiceGraph(&mixer);
+    settings.mainOutputSettings.channelConfig = AuChannelConfig::Standard(AU_SPEAKER_SETUP_STEREO);
+    Init();
+    ASSERT_EQ(MainKind(), AuSinkKind_XAudio2);
+    auto* sink = static_cast<CAuXAudio2Sink*>(CAuLowerEngine::MainSink());
+    g_pVoiceCommandQueue = &mixer.Commands();
+    FakeBusNode master(1), a(2, &master), b(3, &a), c(4, &b);
+    const std::vector<i16> pcm = bankgen::ToPcm16({bankgen::Sine(1000.0, 1.0, 48000, 0.5)});
+    const bankgen::Bytes media = bankgen::MakePcmWave(pcm, 1, 48000);
+    AuPlaybackInstanceParams params;
+    params.key.playingID = 3;
+    auto instance = std::make_unique<CAuPlaybackInstance>(params);
+    AuSourceMedia source;
+    source.uFlags = AuSourceMedia::kStorageInMemory << AuSourceMedia::kStorageShift;
+    source.uPluginID = 1u << 16;
+    source.pData = media.data();
+    source.uSize = static_cast<u32>(media.size());
+    instance->SetSourceMedia(source);
+    instance->SetOutputBusNode(&c);
+    instance->SetLoopCount(0);
+    instance->Play({}, false, false);
+
+    constexpr u32 kBuffers = 24;
+    CAuLowerEngine::StartOutputs();
+    u32 frame = 0;
+    while (frame < kBuffers) {
+        WaitForSingleObject(AuOutputEvent(), CAuLowerEngine::GetWaitTimeout());
+        for (u32 n = CAuLowerEngine::GetNumBuffersToRender(); n > 0 && frame < kBuffers; --n) {
+            if (mixer.Commands().HasVoicesToStart()) mixer.Commands().StartPendingVoices();
+            mixer.Commands().ExecuteVoiceCommands();
+            CAuLowerEngine::Perform(frame++);
+        }
+    }
+    while (sink->WrittenCount() > 0)
+        WaitForSingleObject(AuOutputEvent(), CAuLowerEngine::GetWaitTimeout());
+    CAuLowerEngine::TermVoices();
+    g_pVoiceCommandQueue = nullptr;
+    instance.reset();
+    TermOutputSide();
+    initialised = false;
+    CAuLowerEngine::SetVoiceGraph(nullptr);
+    setenv("SDL_AUDIODRIVER", saved.c_str(), 1);
+    unsetenv("SDL_DISKAUDIOFILE");
+
+    std::ifstream file(path, std::ios::binary);
+    std::vector<float> left, right;
+    float pair[2];
+    while (file.read(reinterpret_cast<char*>(pair), sizeof pair)) {
+        left.push_back(pair[0]);
+        right.push_back(pair[1]);
+    }
+    size_t first = 0, last = left.size();
+    while (first < last && left[first] == 0.0f)
+        ++first;
+    while (last > first && left[last - 1] == 0.0f)
+        --last;
+    ASSERT_GE(last - first, kBuffers * AU_DEFAULT_SAMPLES_PER_FRAME - 2);
+    double energy = 0;
+    int crossings = 0;
+    size_t unequal = 0;
+    for (size_t i = first; i < last; ++i) {
+        energy += double{left[i]} * left[i];
+        unequal += left[i] != right[i];
+        if (i > first && (left[i - 1] < 0) != (left[i] < 0)) ++crossings;
+    }
+    // The tone at -3 dB on each side, through the engine's seven unity gains.
+    const double seconds = static_cast<double>(last - first) / 48000.0;
+    const double gain = AU_MINUS_3DB * std::pow(double{AuDbToLinear(0.0f)}, 7);
+    EXPECT_NEAR(std::sqrt(energy / static_cast<double>(last - first)), 0.5 * gain / std::sqrt(2.0), 0.005);
+    EXPECT_NEAR(crossings / (2 * seconds), 1000.0, 3.0);
+    EXPECT_EQ(unequal, 0u);
 }
 
 } // namespace

@@ -1,0 +1,290 @@
+#include "voices/AuMixBus.h"
+
+#include "voices/AuLowerEngine.h"
+#include "voices/AuSpeakerPan.h"
+
+#include "parameters/AuFastMath.h"
+
+#include <AU/MemoryMgr.h>
+
+#include <cmath>
+#include <cstring>
+#include <new>
+
+namespace {
+
+f32 Clamp01(f32 value) {
+    return value < 0.0f ? 0.0f : value > 1.0f ? 1.0f : value;
+}
+
+u32 MatrixFloats(AuChannelConfig input, AuChannelConfig output) {
+    return input.NumChannels() * AuMatrixRowStride(output.NumChannels());
+}
+
+} // namespace
+
+CAuMixBus::~CAuMixBus() {
+    Term();
+}
+
+f32 CAuMixBus::ToGain(f32 dB) noexcept {
+    // A volume that is not a number of decibels is silence rather than a NaN or infinite mix.
+    return !(dB * 0.05f >= -37.0f) || !std::isfinite(dB) ? 0.0f : AuDbToLinear(dB < 770.0f ? dB : 770.0f);
+}
+
+AURESULT CAuMixBus::Init(u32 deviceType, u32 deviceId, AuChannelConfig config, AuChannelConfig parentConfig,
+                         u16 frames, IAuMixBusNode* node) noexcept {
+    m_uDeviceType = deviceType;
+    m_uDeviceId = deviceId;
+    m_uFrames = frames;
+    m_fInvFrames = frames ? 1.0f / f32(frames) : 0.0f;
+    m_parentConfig = parentConfig;
+    if (node) {
+        m_pNode = node;
+        node->AddRef();
+        m_uBusID = node->BusNodeID();
+    }
+    m_uActivity = kIdle;
+    m_uNumConnections = 0;
+    m_eState = AuResultNoMoreData;
+    if (!config.NumChannels() || m_buffer.AllocAudioBuffer(frames, config) != AuResultSuccess)
+        return AuResultNoMemory;
+    memset(m_buffer.pData, 0, sizeof(f32) * config.NumChannels() * frames);
+    m_buffer.uValidFrames = 0;
+    LoadPositioning();
+    const u32 floats = MatrixFloats(config, parentConfig);
+    if (floats) {
+        m_pPreviousMatrix =
+            static_cast<f32*>(AU::MemoryMgr::Malign(g_LEngineDefaultPoolId, floats * sizeof(f32), 16));
+        m_pCurrentMatrix =
+            static_cast<f32*>(AU::MemoryMgr::Malign(g_LEngineDefaultPoolId, floats * sizeof(f32), 16));
+        if (!m_pPreviousMatrix || !m_pCurrentMatrix) return AuResultFail;
+        RefreshMatrix(true);
+        memcpy(m_pPreviousMatrix, m_pCurrentMatrix, floats * sizeof(f32));
+    }
+    return AuResultSuccess;
+}
+
+void CAuMixBus::Term() noexcept {
+    for (u32 slot = 0; slot < AU_BUS_INSERT_SLOTS; ++slot)
+        EmptyFxSlot(slot);
+    if (m_pMeter) {
+        m_pMeter->Term();
+        AU::MemoryMgr::Free(g_LEngineDefaultPoolId, m_pMeter);
+        m_pMeter = nullptr;
+    }
+    if (m_pPreviousMatrix) AU::MemoryMgr::Falign(g_LEngineDefaultPoolId, m_pPreviousMatrix);
+    if (m_pCurrentMatrix) AU::MemoryMgr::Falign(g_LEngineDefaultPoolId, m_pCurrentMatrix);
+    m_pPreviousMatrix = m_pCurrentMatrix = nullptr;
+    m_buffer.FreeAudioBuffer();
+    if (m_pNode) m_pNode->Release();
+    m_pNode = nullptr;
+}
+
+void CAuMixBus::LoadPositioning() noexcept {
+    m_bPositioning = m_pNode && m_pNode->HasPositioning();
+    if (m_bPositioning) {
+        m_fCentre = m_pNode->GetProperty(AuBusProperty_Centre);
+        m_fPanLR = m_pNode->GetProperty(AuBusProperty_PanLR);
+        m_fPanFR = m_pNode->GetProperty(AuBusProperty_PanFR);
+        m_bPositioningEnabled = m_pNode->GetProperty(AuBusProperty_PositioningEnabled) > 0.0f;
+    } else {
+        m_fPanLR = kDefaultPanLR;
+        m_fPanFR = kDefaultPanFR;
+        m_fCentre = kDefaultCentre;
+        m_bPositioningEnabled = false;
+    }
+}
+
+void CAuMixBus::RefreshMatrix(bool force) noexcept {
+    if (!m_pCurrentMatrix) return;
+    const u32 floats = MatrixFloats(m_buffer.channelConfig, m_parentConfig);
+    memcpy(m_pPreviousMatrix, m_pCurrentMatrix, floats * sizeof(f32));
+    if (!force && m_fPanLR == m_fLastPanLR && m_fPanFR == m_fLastPanFR && m_fCentre == m_fLastCentre &&
+        m_bPositioningEnabled == m_bLastEnabled)
+        return;
+    m_fLastPanLR = m_fPanLR;
+    m_fLastPanFR = m_fPanFR;
+    m_fLastCentre = m_fCentre;
+    m_bLastEnabled = m_bPositioningEnabled;
+    const f32 x = Clamp01((m_fPanLR + 100.0f) * 0.005f);
+    const f32 y = Clamp01((m_fPanFR + 100.0f) * 0.005f);
+    const f32 c = m_bPositioning ? m_fCentre * 0.01f : 1.0f;
+    CAuSpeakerPan::ComputeMixingMatrix(x, y, c, PansItself(), m_buffer.channelConfig, m_parentConfig,
+                                       m_pCurrentMatrix);
+    ++m_uMatrixBuilds;
+}
+
+void CAuMixBus::Connect() noexcept {
+    if (m_uActivity != kActive) {
+        if (m_pNode) {
+            m_fVolumeDb = m_pNode->GetProperty(AuBusProperty_BusVolume);
+            m_fPreviousGain = m_fCurrentGain = m_fNextGain = ToGain(m_fVolumeDb);
+        }
+    }
+    ++m_uNumConnections;
+}
+
+void CAuMixBus::MixBuffer(AuPipelineBuffer& voice, const f32* previousMatrix, const f32* currentMatrix,
+                          AuGainPair volumes) noexcept {
+    if (!voice.uValidFrames || !voice.pData || !m_buffer.pData) return;
+    SetUpEffects();
+    m_eState = AuResultDataReady;
+    m_uActivity = kActive;
+    voice.FreeMarkers();
+    const u32 frames = voice.uMaxFrames < m_uFrames ? voice.uMaxFrames : m_uFrames;
+    if (voice.uValidFrames < voice.uMaxFrames) {
+        for (u32 c = 0; c < voice.NumChannels(); ++c)
+            memset(voice.GetChannel(c) + voice.uValidFrames, 0,
+                   sizeof(f32) * (voice.uMaxFrames - voice.uValidFrames));
+        voice.uValidFrames = voice.uMaxFrames;
+    }
+    MixNChannels(voice, m_buffer, volumes, previousMatrix, currentMatrix, m_fInvFrames, frames);
+    m_buffer.uValidFrames = m_uFrames;
+}
+
+void CAuMixBus::MixBus(const AuPipelineBuffer& childBuffer, const CAuMixBus& child) noexcept {
+    if (!childBuffer.uValidFrames || !childBuffer.pData || !m_buffer.pData) return;
+    SetUpEffects();
+    m_eState = AuResultDataReady;
+    m_uActivity = kActive;
+    const u32 frames = childBuffer.uMaxFrames < m_uFrames ? childBuffer.uMaxFrames : m_uFrames;
+    const AuGainPair volumes{childBuffer.fPrevGain, childBuffer.fGain};
+    if (childBuffer.channelConfig == m_buffer.channelConfig && !child.PansItself()) {
+        const f32 step = (volumes.fCurrent - volumes.fPrevious) * m_fInvFrames;
+        for (u32 c = 0; c < m_buffer.NumChannels(); ++c)
+            MixChannelRamp(childBuffer.GetChannel(c), m_buffer.GetChannel(c), volumes.fPrevious, step,
+                           frames);
+    } else if (child.m_pCurrentMatrix) {
+        MixNChannels(childBuffer, m_buffer, volumes, child.m_pPreviousMatrix, child.m_pCurrentMatrix,
+                     m_fInvFrames, frames);
+    }
+    m_buffer.uValidFrames = m_uFrames;
+}
+
+void CAuMixBus::GetResultingBuffer(AuPipelineBuffer& out) noexcept {
+    if (m_uActivity == kActive) RunEffects();
+    m_buffer.fPrevGain = m_fPreviousGain;
+    m_buffer.fGain = m_fCurrentGain;
+    m_buffer.eState = m_eState;
+    out = m_buffer;
+    m_fPreviousGain = m_fCurrentGain = m_fNextGain;
+    RefreshMatrix(false);
+    if (m_pMeter) m_pMeter->BusMeter(m_buffer.uValidFrames ? m_fCurrentGain : 0.0f, m_buffer);
+}
+
+void CAuMixBus::ClearBuffer() noexcept {
+    m_uActivity = m_eState == AuResultNoMoreData ? kIdle : kActive;
+    m_eState = AuResultNoMoreData;
+    if (m_buffer.pData && m_buffer.uValidFrames)
+        memset(m_buffer.pData, 0, sizeof(f32) * m_buffer.NumChannels() * m_buffer.uMaxFrames);
+    m_buffer.uValidFrames = 0;
+    m_uNumConnections = 0;
+}
+
+void CAuMixBus::SetVolume(f32 dB) noexcept {
+    m_fVolumeDb = dB;
+    m_fCurrentGain = m_fNextGain = ToGain(dB);
+}
+
+void CAuMixBus::OffsetVolume(f32 dB) noexcept {
+    m_fVolumeDb += dB;
+    m_fPreviousGain = m_fCurrentGain = m_fNextGain = ToGain(m_fVolumeDb);
+}
+
+void CAuMixBus::SetParam(u32 id, f32 value) noexcept {
+    switch (id) {
+    case AuBusProperty_Centre:
+        m_fCentre = value;
+        break;
+    case AuBusProperty_PanLR:
+        m_fPanLR = value;
+        break;
+    case AuBusProperty_PanFR:
+        m_fPanFR = value;
+        break;
+    case AuBusProperty_PositioningEnabled:
+        m_bPositioningEnabled = value > 0.0f;
+        break;
+    default:
+        break;
+    }
+}
+
+void CAuMixBus::EnableMetering(u32 flags) noexcept {
+    flags &= AU_METERING_ALL;
+    if (m_pMeter && m_pMeter->uFlags != flags) {
+        m_pMeter->Term();
+        AU::MemoryMgr::Free(g_LEngineDefaultPoolId, m_pMeter);
+        m_pMeter = nullptr;
+    }
+    if (!flags || m_pMeter) return;
+    void* block = AU::MemoryMgr::Malloc(g_LEngineDefaultPoolId, sizeof(AuBusMeterData));
+    if (!block) return;
+    m_pMeter = new (block) AuBusMeterData();
+    if (m_pMeter->Init(m_buffer.NumChannels(), AU_METER_RATE, flags) != AuResultSuccess) {
+        m_pMeter->Term();
+        AU::MemoryMgr::Free(g_LEngineDefaultPoolId, m_pMeter);
+        m_pMeter = nullptr;
+    }
+}
+
+void CAuMixBus::EmptyFxSlot(u32 slot) noexcept {
+    FxSlot& fx = m_fx[slot];
+    AU::IAuPluginMemAlloc* allocator = &CAuLowerEngine::PluginAllocator();
+    if (fx.pEffect) fx.pEffect->Term(allocator);
+    if (fx.pParams) fx.pParams->Term(allocator);
+    fx.pEffect = nullptr;
+    fx.pParams = nullptr;
+    fx.pSettings = nullptr;
+}
+
+void CAuMixBus::SetInsertFx(u32 slot) noexcept {
+    if (slot >= AU_BUS_INSERT_SLOTS) return;
+    EmptyFxSlot(slot);
+    u32 key = 0;
+    AU::IAuPluginParam* settings = nullptr;
+    if (!m_pNode || !m_pNode->GetInsertEffect(slot, key, settings) || !settings) return;
+    FxSlot& fx = m_fx[slot];
+    AU::IAuPluginMemAlloc* allocator = &CAuLowerEngine::PluginAllocator();
+    fx.pParams = settings->Clone(allocator);
+    fx.pSettings = settings;
+    AU::IAuPlugin* effect = nullptr;
+    if (!fx.pParams || CAuLowerEngine::CreatePlugin(allocator, key, effect) != AuResultSuccess || !effect) {
+        EmptyFxSlot(slot);
+        return;
+    }
+    fx.pEffect = effect;
+    AuPluginInfo info;
+    AuPluginFormat format{AU_METER_RATE, m_buffer.channelConfig};
+    if (effect->GetPluginInfo(info) != AuResultSuccess || info.bRefused ||
+        effect->Init(allocator, this, fx.pParams, format) != AuResultSuccess ||
+        effect->Reset() != AuResultSuccess)
+        EmptyFxSlot(slot);
+}
+
+void CAuMixBus::SetUpEffects() noexcept {
+    if (m_bEffectsCreated) return;
+    m_bEffectsCreated = true;
+    for (u32 slot = 0; slot < AU_BUS_INSERT_SLOTS; ++slot)
+        SetInsertFx(slot);
+    m_bBypassAll = m_pNode && m_pNode->BypassAllEffects();
+}
+
+void CAuMixBus::SetInsertFxBypass(u32 values, u32 mask) noexcept {
+    for (u32 slot = 0; slot < AU_BUS_INSERT_SLOTS; ++slot)
+        if (mask & (1u << slot)) m_fx[slot].bBypassed = values & (1u << slot);
+    if (mask & (1u << AU_BUS_INSERT_SLOTS)) m_bBypassAll = values & (1u << AU_BUS_INSERT_SLOTS);
+}
+
+void CAuMixBus::RunEffects() noexcept {
+    for (FxSlot& fx : m_fx) {
+        const bool bypassed = fx.bBypassed || m_bBypassAll;
+        if (fx.pEffect) {
+            // An effect switched off starts clean when it comes back.
+            if (bypassed && !fx.bWasBypassed) fx.pEffect->Reset();
+            if (!bypassed) fx.pEffect->Execute(m_buffer);
+        }
+        fx.bWasBypassed = bypassed;
+    }
+}

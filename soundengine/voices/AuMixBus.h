@@ -1,0 +1,154 @@
+// One bus of the hierarchy on one output device: a float buffer of one frame that the voices and
+// child busses routed to it are mixed into, metered, and mixed in turn into its parent through a
+// down-mix matrix that follows the bus's own panning. Audio thread, under g_csMain.
+#pragma once
+
+#include "voices/AuBusMeter.h"
+#include "voices/AuMixBusNode.h"
+#include "voices/AuMixKernels.h"
+
+#include "plugins/AuPlugin.h"
+
+constexpr u32 AU_BUS_INSERT_SLOTS = 4;
+
+class CAuMixBus : public AU::IAuEffectPluginContext {
+public:
+    static constexpr u32 kActive = 1;
+    static constexpr u32 kIdle = 4;
+    // Pan and centre as a bus without positioning of its own has them.
+    static constexpr f32 kDefaultPanLR = 0.5f;
+    static constexpr f32 kDefaultPanFR = 1.0f;
+    static constexpr f32 kDefaultCentre = 100.0f;
+
+    CAuMixBus() = default;
+    CAuMixBus(const CAuMixBus&) = delete;
+    CAuMixBus& operator=(const CAuMixBus&) = delete;
+    virtual ~CAuMixBus();
+
+    // The node (null for a device's master bus) gains a reference. 1; 2 when the matrix cannot be
+    // made; 52 without the buffer.
+    AURESULT Init(u32 deviceType, u32 deviceId, AuChannelConfig config, AuChannelConfig parentConfig,
+                  u16 frames, IAuMixBusNode* node) noexcept;
+
+    // [audio thread] Every operation below.
+    // Before each input is mixed: a bus coming back from idle takes the node's volume at once.
+    void Connect() noexcept;
+    // A voice's buffer through its output's matrices; the part past its valid frames is zeroed.
+    void MixBuffer(AuPipelineBuffer& voice, const f32* previousMatrix, const f32* currentMatrix,
+                   AuGainPair volumes) noexcept;
+    // A child bus's resulting buffer: per channel with its gain ramp when the layouts match and
+    // the child does not pan, else through the child's matrices.
+    void MixBus(const AuPipelineBuffer& childBuffer, const CAuMixBus& child) noexcept;
+    // Meters the mix and hands it out with {previous, current} gain for the parent's ramp; then
+    // the gains settle and the matrix follows the bus's pan.
+    void GetResultingBuffer(AuPipelineBuffer& out) noexcept;
+    // The end of the bus's frame: idle when nothing was mixed, the buffer zeroed.
+    void ClearBuffer() noexcept;
+
+    // Below -740 dB the gain is 0. SetVolume ramps over the next buffer; OffsetVolume adds to the
+    // stored decibels and jumps.
+    void SetVolume(f32 dB) noexcept;
+    void OffsetVolume(f32 dB) noexcept;
+    // 11 centre, 20 pan left-right, 21 pan front-rear, 64 positioning enabled; others ignored.
+    void SetParam(u32 id, f32 value) noexcept;
+    // The meter follows the wanted flags: destroyed when they change, made when missing.
+    void EnableMetering(u32 flags) noexcept;
+    // The slot's effect is made again from the node: created through the plug-in registry,
+    // initialised for the bus's format and reset; any failure leaves the slot empty.
+    void SetInsertFx(u32 slot) noexcept;
+    // Bits 0-3 of the mask set the slots' bypass from `values`; bit 4 the bypass of all.
+    void SetInsertFxBypass(u32 values, u32 mask) noexcept;
+    // Kept for the matrix refresh: a bus whose game code watches its volumes.
+    void EnableVolumeCallback(bool enable) noexcept { m_bVolumeCallback = enable; }
+    bool HasVolumeCallback() const { return m_bVolumeCallback; }
+    AU::IAuPlugin* InsertEffect(u32 slot) const {
+        return slot < AU_BUS_INSERT_SLOTS ? m_fx[slot].pEffect : nullptr;
+    }
+    // The settings the slot's parameters were cloned from, and those parameters.
+    const AU::IAuPluginParam* InsertSettings(u32 slot) const {
+        return slot < AU_BUS_INSERT_SLOTS ? m_fx[slot].pSettings : nullptr;
+    }
+    AU::IAuPluginParam* InsertParams(u32 slot) const {
+        return slot < AU_BUS_INSERT_SLOTS ? m_fx[slot].pParams : nullptr;
+    }
+
+    // The effects' view of where they run.
+    u32 GetMaxBufferLength() const noexcept override { return m_uFrames; }
+    bool IsSendModeEffect() const noexcept override { return false; }
+
+    // Voice outputs that point at this bus: a bus with any is never removed.
+    void RegisterInput() noexcept { ++m_uNumInputs; }
+    void UnregisterInput() noexcept { --m_uNumInputs; }
+
+    u32 DeviceType() const { return m_uDeviceType; }
+    u32 DeviceId() const { return m_uDeviceId; }
+    IAuMixBusNode* Node() const { return m_pNode; }
+    u32 BusID() const { return m_uBusID; }
+    AuChannelConfig Config() const { return m_buffer.channelConfig; }
+    const AuPipelineBuffer& Buffer() const { return m_buffer; }
+    u32 Activity() const { return m_uActivity; }
+    u32 NumConnections() const { return m_uNumConnections; }
+    u32 NumInputs() const { return m_uNumInputs; }
+    f32 CurrentGain() const { return m_fCurrentGain; }
+    f32 PreviousGain() const { return m_fPreviousGain; }
+    f32 VolumeDb() const { return m_fVolumeDb; }
+    const AuBusMeterData* Meter() const { return m_pMeter; }
+    // Times the down-mix matrix was computed.
+    u32 MatrixBuilds() const { return m_uMatrixBuilds; }
+    bool PansItself() const { return m_bPositioning && m_bPositioningEnabled; }
+    const f32* PreviousMatrix() const { return m_pPreviousMatrix; }
+    const f32* CurrentMatrix() const { return m_pCurrentMatrix; }
+
+protected:
+    void Term() noexcept;
+
+private:
+    struct FxSlot {
+        AU::IAuPlugin* pEffect = nullptr;
+        AU::IAuPluginParam* pParams = nullptr;
+        const AU::IAuPluginParam* pSettings = nullptr;
+        bool bBypassed = false;
+        bool bWasBypassed = false;
+    };
+
+    void EmptyFxSlot(u32 slot) noexcept;
+    void SetUpEffects() noexcept;
+    void RunEffects() noexcept;
+    void LoadPositioning() noexcept;
+    void RefreshMatrix(bool force) noexcept;
+    static f32 ToGain(f32 dB) noexcept;
+
+    u32 m_uDeviceType = 0;
+    u32 m_uDeviceId = 0;
+    f32* m_pPreviousMatrix = nullptr;
+    f32* m_pCurrentMatrix = nullptr;
+    AuChannelConfig m_parentConfig;
+    u32 m_uBusID = 0xFFFFFFFFu;
+    IAuMixBusNode* m_pNode = nullptr;
+    u16 m_uFrames = 0;
+    f32 m_fInvFrames = 0.0f;
+    AuPipelineBuffer m_buffer;
+    AURESULT m_eState = AuResultNoMoreData;
+    f32 m_fCurrentGain = 1.0f;
+    f32 m_fPreviousGain = 1.0f;
+    f32 m_fVolumeDb = 0.0f;
+    f32 m_fNextGain = 1.0f;
+    f32 m_fPanLR = kDefaultPanLR;
+    f32 m_fPanFR = kDefaultPanFR;
+    f32 m_fCentre = kDefaultCentre;
+    bool m_bPositioningEnabled = false;
+    f32 m_fLastPanLR = 0.0f;
+    f32 m_fLastPanFR = 0.0f;
+    f32 m_fLastCentre = 101.0f; // no centre is 101: the first refresh computes the matrix
+    bool m_bLastEnabled = false;
+    bool m_bPositioning = false; // the node has positioning of its own
+    u32 m_uActivity = kIdle;
+    u32 m_uNumConnections = 0;
+    u32 m_uNumInputs = 0;
+    u32 m_uMatrixBuilds = 0;
+    AuBusMeterData* m_pMeter = nullptr;
+    FxSlot m_fx[AU_BUS_INSERT_SLOTS];
+    bool m_bBypassAll = false;
+    bool m_bEffectsCreated = false;
+    bool m_bVolumeCallback = false;
+};

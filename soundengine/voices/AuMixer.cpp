@@ -1,0 +1,313 @@
+#include "voices/AuMixer.h"
+
+#include "core/AuOutputTiming.h"
+#include "core/AuRegistryMgr.h"
+#include "voices/AuInstanceMgr.h"
+#include "voices/AuLowerEngine.h"
+
+#include "parameters/AuFastMath.h"
+
+#include <cmath>
+
+namespace {
+
+constexpr u32 kAllListeners = 0xFF;
+
+f32 MinAudible() {
+    static const f32 level = AuDbToLinear(AU_MIN_AUDIBLE_DB);
+    return level;
+}
+
+f32 Finite(f32 value) {
+    return std::isfinite(value) ? value : 0.0f;
+}
+
+// A volume that is not a number of decibels is silence.
+f32 GainFromDb(f32 dB) {
+    if (!(dB * 0.05f >= -37.0f) || !std::isfinite(dB)) return 0.0f;
+    return AuDbToLinear(dB < 770.0f ? dB : 770.0f);
+}
+
+bool IsBelow(const CAuVoiceOutput& output) {
+    return !(output.fGain * output.pBus->CumulativeVolume() > MinAudible());
+}
+
+} // namespace
+
+AURESULT CAuMixer::InitVoiceCommands(u32 entries) {
+    const AURESULT result = m_commands.Init(entries);
+    m_commands.SetBusses(this);
+    if (result == AuResultSuccess) AuBusOpsSeam::Install(&m_graph);
+    return result;
+}
+
+void CAuMixer::ProcessInstanceEvents() noexcept {
+    if (m_pInstances) m_pInstances->ProcessInstanceEvents();
+}
+
+void CAuMixer::TermVoices() {
+    m_commands.Term();
+    m_graph.DestroyAllBusses();
+}
+
+void CAuMixer::Term() {
+    m_commands.Term();
+    m_graph.Term();
+    if (AuBusOpsSeam::Get() == &m_graph) AuBusOpsSeam::Install(nullptr);
+}
+
+u32 CAuMixer::ListenerMask(const CAuPlaybackInstance& instance) noexcept {
+    return instance.GameObj() ? instance.GameObj()->ActiveListeners() : kAllListeners;
+}
+
+u32 CAuMixer::NumOutputs(CAuVoiceContext& voice) {
+    u32 count = 0;
+    for (CAuVoiceOutput* output = voice.MixState().pOutputs; output; output = output->pNext)
+        ++count;
+    return count;
+}
+
+CAuVoiceOutput* CAuMixer::Connect(CAuVoiceContext& voice, IAuMixBusNode* node, u32 deviceType, u32 deviceId,
+                                  CAuVoiceOutput::Kind kind) noexcept {
+    CAuOutputBus* bus = m_graph.GetOrCreateBus(node, deviceType, deviceId);
+    if (!bus) return nullptr;
+    AuVoiceMixState& state = voice.MixState();
+    for (CAuVoiceOutput* output = state.pOutputs; output; output = output->pNext)
+        if (output->pBus == bus && output->eKind == kind) return output;
+    AuLevelWindow window;
+    CAuPlaybackInstance* instance = voice.Instance();
+    const bool levelBus =
+        instance && instance->OutputBusNode() && instance->OutputBusNode()->GetLevelWindow(window);
+    CAuVoiceOutput* output = CAuVoiceOutput::Create(&voice, bus, deviceType, deviceId, kind,
+                                                    state.bComputed && state.levels.bAudible, levelBus);
+    if (!output) return nullptr;
+    output->pNext = state.pOutputs;
+    state.pOutputs = output;
+    return output;
+}
+
+void CAuMixer::RemoveOutput(CAuVoiceContext& voice, CAuVoiceOutput* output) noexcept {
+    CAuVoiceOutput** link = &voice.MixState().pOutputs;
+    while (*link && *link != output)
+        link = &(*link)->pNext;
+    if (*link) *link = output->pNext;
+    CAuVoiceOutput::Destroy(output);
+}
+
+AURESULT CAuMixer::ConnectVoice(CAuVoiceContext& voice, CAuPlaybackInstance& instance) noexcept {
+    const u32 mask = ListenerMask(instance);
+    for (CAuOutputDevice* device = CAuLowerEngine::Devices(); device; device = device->pNextItem) {
+        if (!(device->uListenerMask & mask) || device->uDeviceType == AuAudioOutputType_Motion) continue;
+        if (!Connect(voice, instance.OutputBusNode(), device->uDeviceType, device->uDeviceId,
+                     CAuVoiceOutput::kDry))
+            return AuResultFail;
+    }
+    return AuResultSuccess;
+}
+
+void CAuMixer::DisconnectVoice(CAuVoiceContext& voice) noexcept {
+    AuVoiceMixState& state = voice.MixState();
+    while (CAuVoiceOutput* output = state.pOutputs) {
+        state.pOutputs = output->pNext;
+        CAuVoiceOutput::Destroy(output);
+    }
+}
+
+void CAuMixer::UpdateVoiceOutputs(u32 deviceType, u32 deviceId, u32 listenerMask) {
+    for (CAuVoiceContext* voice = m_commands.FirstVoice(); voice; voice = voice->NextVoice()) {
+        CAuPlaybackInstance* instance = voice->Instance();
+        if (!instance) continue;
+        AuVoiceMixState& state = voice->MixState();
+        if (!(ListenerMask(*instance) & listenerMask)) {
+            for (CAuVoiceOutput* output = state.pOutputs; output;) {
+                CAuVoiceOutput* next = output->pNext;
+                if (output->uDeviceType == deviceType && output->uDeviceId == deviceId)
+                    RemoveOutput(*voice, output);
+                output = next;
+            }
+            continue;
+        }
+        bool has = false;
+        for (CAuVoiceOutput* output = state.pOutputs; output; output = output->pNext)
+            has |= output->uDeviceType == deviceType && output->uDeviceId == deviceId;
+        if (!has && deviceType != AuAudioOutputType_Motion)
+            Connect(*voice, instance->OutputBusNode(), deviceType, deviceId, CAuVoiceOutput::kDry);
+    }
+}
+
+void CAuMixer::UpdateActiveListeners(const CAuRegisteredObj* gameObj, u32 oldMask, u32 newMask) noexcept {
+    for (CAuVoiceContext* voice = m_commands.FirstVoice(); voice; voice = voice->NextVoice()) {
+        CAuPlaybackInstance* instance = voice->Instance();
+        if (!instance || instance->GameObj() != gameObj) continue;
+        for (CAuOutputDevice* device = CAuLowerEngine::Devices(); device; device = device->pNextItem) {
+            const bool heard = device->uListenerMask & newMask;
+            if ((device->uListenerMask & oldMask) && !heard) {
+                for (CAuVoiceOutput* output = voice->MixState().pOutputs; output;) {
+                    CAuVoiceOutput* next = output->pNext;
+                    if (output->uDeviceType == device->uDeviceType && output->uDeviceId == device->uDeviceId)
+                        RemoveOutput(*voice, output);
+                    output = next;
+                }
+            } else if (heard && !(device->uListenerMask & oldMask) &&
+                       device->uDeviceType != AuAudioOutputType_Motion) {
+                Connect(*voice, instance->OutputBusNode(), device->uDeviceType, device->uDeviceId,
+                        CAuVoiceOutput::kDry);
+            }
+        }
+    }
+}
+
+void CAuMixer::UpdateSendOutputs(CAuVoiceContext& voice) noexcept {
+    AuVoiceMixState& state = voice.MixState();
+    const u32 mask = state.ray.uListenerMask;
+    for (u32 i = 0; i < state.uNumSends; ++i) {
+        IAuMixBusNode* node = m_pfnLookup ? m_pfnLookup(state.sends[i].busID) : nullptr;
+        if (!node) continue;
+        if (!node->IsMotionBus()) {
+            for (CAuOutputDevice* device = CAuLowerEngine::Devices(); device; device = device->pNextItem)
+                if ((device->uListenerMask & mask) && device->uDeviceType != AuAudioOutputType_Motion)
+                    Connect(voice, node, device->uDeviceType, device->uDeviceId, CAuVoiceOutput::kGameSend);
+        }
+        node->Release();
+    }
+}
+
+void CAuMixer::ComputeVolumes(CAuVoiceContext& voice) noexcept {
+    CAuPlaybackInstance* instance = voice.Instance();
+    if (!instance) return;
+    AuVoiceMixState& state = voice.MixState();
+    IAuMixBusNode* node = instance->OutputBusNode();
+
+    // Voice volume and the one ray of a sound that is not positioned.
+    state.uNumRays = 0;
+    if (!instance->ForcedVirtual()) {
+        const f32 busDb = node ? node->OutputBusVolumeDb() : 0.0f;
+        state.fVoiceVolume = Finite(instance->Fader() * GainFromDb(busDb + instance->VolumeDb()));
+        AuAuxSend given[CAuPlaybackInstance::kMaxAuxSends];
+        const u32 count = instance->GetAuxSends(given);
+        state.uNumSends = AuTakeAuxSends(given, count, state.sends);
+        const f32 objectBus =
+            state.uNumSends && instance->GameObj() ? instance->GameObj()->OutputBusVolume() : 1.0f;
+        state.ray = {ListenerMask(*instance), Finite(GainFromDb(instance->DryVolumeDb()) * objectBus), 1.0f,
+                     1.0f};
+        state.uNumRays = 1;
+        if (state.uNumSends) UpdateSendOutputs(voice);
+    } else {
+        state.uNumSends = 0;
+    }
+
+    // Output gains.
+    f32 loudest = 0.0f;
+    for (CAuVoiceOutput* output = state.pOutputs; output;) {
+        CAuVoiceOutput* next = output->pNext;
+        const CAuOutputDevice* device = CAuLowerEngine::FindDevice(output->uDeviceType, output->uDeviceId);
+        const u32 deviceMask = device ? device->uListenerMask : 0;
+        f32 value = 0.0f;
+        if (state.uNumRays && (state.ray.uListenerMask & deviceMask)) {
+            value = output->eKind == CAuVoiceOutput::kDry        ? state.ray.fDry
+                    : output->eKind == CAuVoiceOutput::kGameSend ? state.ray.fGameSend
+                                                                 : state.ray.fUserSend;
+        }
+        if (output->eKind != CAuVoiceOutput::kDry) {
+            f32 sum = 0.0f;
+            bool found = false;
+            for (u32 i = 0; i < state.uNumSends; ++i)
+                if (state.sends[i].busID == output->pBus->BusID()) {
+                    sum += state.sends[i].fLevel;
+                    found = true;
+                }
+            if (!found) {
+                RemoveOutput(voice, output);
+                output = next;
+                continue;
+            }
+            value *= sum;
+        }
+        output->fGain = Finite(value * state.fVoiceVolume);
+        output->uFlags = IsBelow(*output) ? (output->uFlags | CAuVoiceOutput::kFlagBelow)
+                                          : (output->uFlags & ~CAuVoiceOutput::kFlagBelow);
+        if ((output->uFlags & CAuVoiceOutput::kFlagLevelBus) && output->fGain > loudest)
+            loudest = output->fGain;
+        if (output->pBus->Flags() & CAuOutputBus::kFlagDynamicRange && output->fGain > 0.0f)
+            output->pBus->ReportPeak(AuFastLinearToDb(output->fGain));
+        output = next;
+    }
+    state.fLoudestDb = loudest > 0.0f ? AuFastLinearToDb(loudest) : -4096.0f;
+
+    // The level window of the voice's bus.
+    AuLevelWindow window;
+    if (node && node->GetLevelWindow(window)) {
+        node->ReportLevel(state.fLoudestDb);
+        const f32 windowGain = AuLevelWindowGain(state.fLoudestDb, window);
+        state.fVoiceVolume *= windowGain;
+        for (CAuVoiceOutput* output = state.pOutputs; output; output = output->pNext) {
+            output->fGain *= windowGain;
+            output->uFlags = IsBelow(*output) ? (output->uFlags | CAuVoiceOutput::kFlagBelow)
+                                              : (output->uFlags & ~CAuVoiceOutput::kFlagBelow);
+        }
+    }
+
+    // Audibility: a voice fading to silence renders its last frame.
+    bool allBelow = true;
+    for (CAuVoiceOutput* output = state.pOutputs; output; output = output->pNext)
+        allBelow &= (output->uFlags & CAuVoiceOutput::kFlagBelow) != 0;
+    const bool first = !state.bComputed;
+    const bool audible = first ? !allBelow : (!allBelow || !state.bAllBelowLast);
+    if (first) {
+        for (CAuVoiceOutput* output = state.pOutputs; output; output = output->pNext)
+            output->uFlags = audible ? (output->uFlags & ~CAuVoiceOutput::kFlagBelowLast)
+                                     : (output->uFlags | CAuVoiceOutput::kFlagBelowLast);
+    }
+    state.bAllBelowLast = allBelow;
+    state.levels.bAllBelowThreshold = allBelow;
+    state.levels.bAudible = audible;
+    state.levels.uNumOutputs = 1;
+    state.levels.pTargets = &state.fTargets;
+    if (!audible) {
+        state.bComputed = true;
+        return;
+    }
+
+    // Matrices: the 2D panner, with the source's level.
+    const f32 sourceLevel = Finite(GainFromDb(instance->SourceOffset()));
+    const AuChannelConfig config =
+        voice.Format().NumChannels() ? voice.Format() : instance->GetMediaFormat().config;
+    for (f32& target : state.fTargets)
+        target = 100.0f;
+    if (config.NumChannels()) {
+        const bool pan = instance->PannerEnabled() && instance->PositioningMode() == 0;
+        const f32 x = std::fmin(std::fmax((instance->PanLR() + 100.0f) * 0.005f, 0.0f), 1.0f);
+        const f32 y = std::fmin(std::fmax((instance->PanFR() + 100.0f) * 0.005f, 0.0f), 1.0f);
+        const f32 c = instance->CentrePct() * 0.01f;
+        for (CAuVoiceOutput* output = state.pOutputs; output; output = output->pNext) {
+            output->UpdateMatrices(config, x, y, c, pan, sourceLevel, first);
+            if (output->eKind == CAuVoiceOutput::kDry)
+                for (u32 t = 0; t < 4; ++t)
+                    state.fTargets[t] = std::fmin(state.fTargets[t], output->fTargets[t]);
+        }
+        state.bComputed = true;
+    }
+}
+
+void CAuMixer::PreFrame() noexcept {
+    m_graph.UpdateVolumes();
+    for (CAuVoiceContext* voice = m_commands.FirstVoice(); voice; voice = voice->NextVoice())
+        if (voice->State() == CAuVoiceContext::kPlaying) ComputeVolumes(*voice);
+    m_graph.UpdateDynamicRanges();
+}
+
+void CAuMixer::RenderVoices(bool render) noexcept {
+    m_commands.RenderVoices(render, g_uNumSamplesPerFrame);
+}
+
+void CAuMixer::MixVoice(CAuVoiceContext& voice, AuPipelineBuffer& buffer) noexcept {
+    AuVoiceMixState& state = voice.MixState();
+    if (!state.levels.bAudible) return;
+    for (CAuVoiceOutput* output = state.pOutputs; output; output = output->pNext) {
+        if (!output->HasMatrices() || output->MatrixInputs() != buffer.NumChannels()) continue;
+        if (output->fPrevVolume == 0.0f && output->fVolume == 0.0f) continue;
+        output->pBus->Connect();
+        output->pBus->MixBuffer(buffer, output->pPrevMatrix, output->pMatrix,
+                                {output->fPrevVolume, output->fVolume});
+    }
+}

@@ -1,0 +1,490 @@
+#include "MixingTestSupport.h"
+#include "VoiceTestSupport.h"
+#include "voices/AuBusGraph.h"
+#include "voices/AuSpeakerPan.h"
+#include "voices/AuVoiceOutput.h"
+
+#include "parameters/AuFastMath.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <deque>
+#include <new>
+
+namespace {
+
+using voicetest::FakeBusNode;
+using voicetest::TestBuffer;
+
+constexpr u16 kFrames = 1024;
+const AuChannelConfig kStereo = AuChannelConfig::Standard(AU_SPEAKER_SETUP_STEREO);
+const AuChannelConfig kMono = AuChannelConfig::Standard(AU_SPEAKER_SETUP_MONO);
+
+// An effect that counts what the bus asks of it.
+struct FxCounts {
+    int executes = 0;
+    int resets = 0;
+    int terms = 0;
+};
+FxCounts g_fx;
+
+class CountingParams final : public AU::IAuPluginParam {
+public:
+    AURESULT SetParam(u16, const void*, u32) noexcept override { return AuResultSuccess; }
+    IAuPluginParam* Clone(AU::IAuPluginMemAlloc* allocator) noexcept override {
+        return new (allocator->Malloc(sizeof(CountingParams))) CountingParams();
+    }
+    AURESULT Init(AU::IAuPluginMemAlloc*, const void*, u32) noexcept override { return AuResultSuccess; }
+    AURESULT Term(AU::IAuPluginMemAlloc* allocator) noexcept override {
+        this->~CountingParams();
+        allocator->Free(this);
+        return AuResultSuccess;
+    }
+    AURESULT SetParamsBlock(const void*, u32) noexcept override { return AuResultSuccess; }
+};
+
+class CountingEffect final : public AU::IAuPlugin {
+public:
+    AURESULT Term(AU::IAuPluginMemAlloc* allocator) noexcept override {
+        ++g_fx.terms;
+        this->~CountingEffect();
+        allocator->Free(this);
+        return AuResultSuccess;
+    }
+    AURESULT Reset() noexcept override {
+        ++g_fx.resets;
+        return AuResultSuccess;
+    }
+    AURESULT GetPluginInfo(AuPluginInfo& info) noexcept override {
+        info.eType = AuPluginTypeEffect;
+        return AuResultSuccess;
+    }
+    AURESULT Init(AU::IAuPluginMemAlloc*, AU::IAuEffectPluginContext*, AU::IAuPluginParam*,
+                  AuPluginFormat&) noexcept override {
+        return AuResultSuccess;
+    }
+    void Execute(AuPipelineBuffer&) noexcept override { ++g_fx.executes; }
+    AURESULT TimeSkip(u32) noexcept override { return AuResultSuccess; }
+};
+
+AU::IAuPlugin* CreateCountingEffect(AU::IAuPluginMemAlloc* allocator) {
+    return new (allocator->Malloc(sizeof(CountingEffect))) CountingEffect();
+}
+AU::IAuPluginParam* CreateCountingParams(AU::IAuPluginMemAlloc* allocator) {
+    return new (allocator->Malloc(sizeof(CountingParams))) CountingParams();
+}
+
+class MixBusTest : public voicetest::VoicesTest {
+protected:
+    void SetUp() override {
+        VoicesTest::SetUp();
+        InitLowerEngine();
+        g_fx = {};
+    }
+    void TearDown() override {
+        m_graph.Term();
+        VoicesTest::TearDown();
+    }
+
+    // A bus of the graph on the main output.
+    CAuOutputBus* Bus(FakeBusNode& node) { return m_graph.GetOrCreateBus(&node, AuAudioOutputType_Main, 0); }
+
+    // A voice buffer of `config` holding `value`, mixed through an identity-like matrix.
+    static void MixConstant(CAuMixBus& bus, f32 value, AuGainPair gains) {
+        TestBuffer voice(bus.Config(), kFrames);
+        for (u32 c = 0; c < bus.Config().NumChannels(); ++c)
+            voice.Fill(c, value);
+        f32 matrix[64] = {};
+        CAuSpeakerPan::ComputeIdentityMatrix(AuChannelConfig::Anonymous(bus.Config().NumChannels()),
+                                             AuChannelConfig::Anonymous(bus.Config().NumChannels()), matrix);
+        bus.Connect();
+        bus.MixBuffer(voice.buffer, matrix, matrix, gains);
+    }
+
+    // Nodes outlive the busses, which the fixture's TearDown destroys.
+    FakeBusNode& Node(u32 id, FakeBusNode* parent = nullptr) { return m_nodes.emplace_back(id, parent); }
+
+    CAuBusGraph m_graph;
+    std::deque<FakeBusNode> m_nodes;
+};
+
+TEST_F(MixBusTest, AChildOfTheSameLayoutIsMixedPerChannelWithItsGainRamp) {
+    FakeBusNode& parentNode = Node(1);
+    FakeBusNode& childNode = Node(2, &parentNode);
+    CAuOutputBus* parent = Bus(parentNode);
+    CAuOutputBus* child = Bus(childNode);
+    ASSERT_TRUE(parent && child);
+    MixConstant(*child, 0.5f, {1.0f, 1.0f});
+    child->SetVolume(-6.0f);
+    AuPipelineBuffer out;
+    child->GetResultingBuffer(out);
+    EXPECT_FLOAT_EQ(out.fPrevGain, AuDbToLinear(0.0f));
+    EXPECT_FLOAT_EQ(out.fGain, AuDbToLinear(-6.0f));
+    parent->MixBus(out, *child);
+    const f32 start = out.fPrevGain;
+    const f32 step = (out.fGain - out.fPrevGain) / kFrames;
+    for (u32 c = 0; c < 2; ++c)
+        for (u32 i : {0u, 1u, 511u, 1023u})
+            EXPECT_NEAR(parent->Buffer().GetChannel(c)[i], 0.5f * (start + step * f32(i)), 1e-5)
+                << c << " " << i;
+    // The gain settled: the next buffer is handed out flat.
+    child->ClearBuffer();
+    MixConstant(*child, 0.5f, {1.0f, 1.0f});
+    child->GetResultingBuffer(out);
+    EXPECT_EQ(out.fPrevGain, out.fGain);
+}
+
+TEST_F(MixBusTest, AChildOfAnotherLayoutGoesThroughItsMatrix) {
+    FakeBusNode& parentNode = Node(1);
+    FakeBusNode& childNode = Node(2, &parentNode);
+    childNode.config = kMono;
+    CAuOutputBus* parent = Bus(parentNode);
+    CAuOutputBus* child = Bus(childNode);
+    ASSERT_TRUE(parent && child);
+    EXPECT_EQ(child->Config(), kMono);
+    EXPECT_EQ(parent->Config(), kStereo);
+    MixConstant(*child, 0.5f, {1.0f, 1.0f});
+    AuPipelineBuffer out;
+    child->GetResultingBuffer(out);
+    parent->MixBus(out, *child);
+    const f32 gain = AuDbToLinear(0.0f);
+    for (u32 c = 0; c < 2; ++c)
+        EXPECT_NEAR(parent->Buffer().GetChannel(c)[700], 0.5f * AU_MINUS_3DB * gain, 1e-5);
+}
+
+TEST_F(MixBusTest, TheMatrixIsComputedAgainOnlyWhenAPanValueChanges) {
+    FakeBusNode& node = Node(1);
+    node.positioning = true;
+    node.props = {{AuBusProperty_Centre, 100.0f}, {AuBusProperty_PositioningEnabled, 1.0f}};
+    CAuOutputBus* bus = Bus(node);
+    ASSERT_TRUE(bus);
+    const u32 built = bus->MatrixBuilds();
+    AuPipelineBuffer out;
+    struct Step {
+        u32 property;
+        f32 value;
+        u32 builds;
+    } steps[] = {
+        {AuBusProperty_PanFR, 0.0f, 0},
+        {AuBusProperty_PanLR, 30.0f, 1},
+        {AuBusProperty_PanLR, 30.0f, 1},
+        {AuBusProperty_PanFR, -20.0f, 2},
+        {AuBusProperty_Centre, 50.0f, 3},
+        {1, 99.0f, 3},
+        {AuBusProperty_PositioningEnabled, 0.0f, 4},
+    };
+    for (const Step& step : steps) {
+        bus->SetParam(step.property, step.value);
+        bus->GetResultingBuffer(out);
+        bus->ClearBuffer();
+        EXPECT_EQ(bus->MatrixBuilds() - built, step.builds) << step.property << " " << step.value;
+    }
+}
+
+TEST_F(MixBusTest, ABusThatReceivedNothingBecomesIdleAtTheNextClear) {
+    FakeBusNode& node = Node(1);
+    CAuOutputBus* bus = Bus(node);
+    ASSERT_TRUE(bus);
+    EXPECT_EQ(bus->Activity(), CAuMixBus::kIdle);
+    MixConstant(*bus, 0.25f, {1.0f, 1.0f});
+    EXPECT_EQ(bus->Activity(), CAuMixBus::kActive);
+    EXPECT_EQ(bus->NumConnections(), 1u);
+    bus->ClearBuffer();
+    EXPECT_EQ(bus->Activity(), CAuMixBus::kActive); // it mixed in the frame that ended
+    EXPECT_EQ(bus->Buffer().GetChannel(0)[5], 0.0f);
+    bus->ClearBuffer();
+    EXPECT_EQ(bus->Activity(), CAuMixBus::kIdle);
+    EXPECT_EQ(bus->NumConnections(), 0u);
+}
+
+TEST_F(MixBusTest, VolumesByBusIdReachEveryBusOfTheNode) {
+    FakeBusNode& node = Node(7);
+    node.props[AuBusProperty_BusVolume] = 0.0f;
+    CAuOutputBus* bus = Bus(node);
+    ASSERT_TRUE(bus);
+    MixConstant(*bus, 0.1f, {1.0f, 1.0f}); // active: the node's volume is read once
+    struct Case {
+        const char* op;
+        f32 dB;
+        f32 previous;
+        f32 current;
+    } cases[] = {
+        {"set", -800.0f, AuDbToLinear(0.0f), 0.0f},
+        {"set", -6.0f, 0.0f, AuDbToLinear(-6.0f)},
+        {"offset", -6.0f, AuDbToLinear(-12.0f), AuDbToLinear(-12.0f)},
+        {"set", NAN, AuDbToLinear(-12.0f), 0.0f},
+    };
+    for (const Case& c : cases) {
+        if (c.op[0] == 's')
+            m_graph.SetBusVolume(7, c.dB);
+        else
+            m_graph.OffsetBusVolume(7, c.dB);
+        AuPipelineBuffer out;
+        bus->GetResultingBuffer(out);
+        EXPECT_FLOAT_EQ(out.fPrevGain, c.previous) << c.op << " " << c.dB;
+        EXPECT_FLOAT_EQ(out.fGain, c.current) << c.op << " " << c.dB;
+    }
+    m_graph.SetBusVolume(8, -3.0f); // another node's busses only
+    EXPECT_EQ(bus->CurrentGain(), 0.0f);
+    m_graph.EnableBusVolumeCallback(7, true);
+    EXPECT_TRUE(bus->HasVolumeCallback());
+    m_graph.EnableBusVolumeCallback(7, false);
+    EXPECT_FALSE(bus->HasVolumeCallback());
+}
+
+TEST_F(MixBusTest, ABypassedEffectIsResetOnceAndNotExecuted) {
+    ASSERT_EQ(CAuLowerEngine::RegisterPlugin(AuPluginTypeEffect, 0, 900, CreateCountingEffect,
+                                             CreateCountingParams),
+              AuResultSuccess);
+    CountingParams settings;
+    FakeBusNode& node = Node(1);
+    node.effectSlot = 2;
+    node.effectKey = CAuLowerEngine::PluginKey(AuPluginTypeEffect, 0, 900);
+    node.effectSettings = &settings;
+    CAuOutputBus* bus = Bus(node);
+    ASSERT_TRUE(bus);
+    AuPipelineBuffer out;
+    auto frame = [&] {
+        MixConstant(*bus, 0.1f, {1.0f, 1.0f});
+        bus->GetResultingBuffer(out);
+        bus->ClearBuffer();
+    };
+    frame();
+    ASSERT_NE(bus->InsertEffect(2), nullptr);
+    EXPECT_EQ(g_fx.resets, 1); // after its Init
+    EXPECT_EQ(g_fx.executes, 1);
+    m_graph.BypassBusEffects(1, 1u << 2, 1u << 2);
+    frame();
+    frame();
+    EXPECT_EQ(g_fx.resets, 2);
+    EXPECT_EQ(g_fx.executes, 1);
+    m_graph.BypassBusEffects(1, 0, 1u << 2);
+    frame();
+    EXPECT_EQ(g_fx.executes, 2);
+    m_graph.BypassBusEffects(1, 1u << 4, 1u << 4); // bypass all
+    frame();
+    EXPECT_EQ(g_fx.resets, 3);
+    EXPECT_EQ(g_fx.executes, 2);
+    // Changed settings reach every effect made from them, as for any object.
+    static int s_calls;
+    s_calls = 0;
+    auto count = +[](AU::IAuPlugin* plugin, AU::IAuPluginParam* params, const AuRTPCKey& key, void* context) {
+        EXPECT_EQ(plugin, context);
+        EXPECT_NE(params, nullptr);
+        EXPECT_TRUE(key.IsGlobal());
+        ++s_calls;
+    };
+    m_graph.ForEachPluginInstance(&settings, count, bus->InsertEffect(2));
+    EXPECT_EQ(s_calls, 1);
+    CountingParams other;
+    m_graph.ForEachPluginInstance(&other, count, nullptr);
+    EXPECT_EQ(s_calls, 1);
+    // The slot made again from the node: the old effect goes.
+    node.effectSlot = 99;
+    m_graph.UpdateBusEffect(1, 2);
+    EXPECT_EQ(bus->InsertEffect(2), nullptr);
+    EXPECT_EQ(g_fx.terms, 1);
+}
+
+TEST_F(MixBusTest, MeteringFollowsTheFlagsOfEveryBusOfTheNode) {
+    FakeBusNode& node = Node(3);
+    CAuOutputBus* bus = Bus(node);
+    ASSERT_TRUE(bus);
+    EXPECT_EQ(bus->Meter(), nullptr);
+    m_graph.SetBusMeteringFlags(3, AU_EnableBusMeter_Peak);
+    ASSERT_NE(bus->Meter(), nullptr);
+    MixConstant(*bus, 0.25f, {1.0f, 1.0f});
+    AuPipelineBuffer out;
+    bus->GetResultingBuffer(out);
+    EXPECT_NEAR(bus->Meter()->pPeak[0], 0.25f * AuDbToLinear(0.0f) * 1.0009619f, 1e-5);
+    m_graph.SetBusMeteringFlags(3, AU_EnableBusMeter_RMS);
+    ASSERT_NE(bus->Meter(), nullptr);
+    EXPECT_EQ(bus->Meter()->pPeak, nullptr);
+    m_graph.SetBusMeteringFlags(3, 0);
+    EXPECT_EQ(bus->Meter(), nullptr);
+}
+
+// Dynamic range, one frame per row: the peak routed to the bus, then the envelope, the gain
+// handed to the node and the keep bit.
+TEST_F(MixBusTest, DynamicRangeGainComputer) {
+    struct Row {
+        const char* name;
+        f32 threshold, ratio, release;
+        bool releaseInDb;
+        f32 peaks[3];
+        f32 envelopes[3];
+        bool keeps[3];
+    };
+    const f32 c = std::exp(-1024.0f / (0.1f * 48000.0f));
+    const Row rows[] = {
+        {"below threshold",
+         -20.0f,
+         4.0f,
+         0.1f,
+         true,
+         {-30.0f, -30.0f, -30.0f},
+         {-20.0f, -20.0f, -20.0f},
+         {false, false, false}},
+        {"attack at once, release in dB",
+         -20.0f,
+         4.0f,
+         0.1f,
+         true,
+         {-8.0f, -30.0f, -30.0f},
+         {-11.0f, (1 - c) * -20.0f + c * -11.0f, (1 - c) * -20.0f + c * ((1 - c) * -20.0f + c * -11.0f)},
+         {false, true, true}},
+        {"ratio 0 acts as 1",
+         -20.0f,
+         0.0f,
+         0.1f,
+         true,
+         {-8.0f, -8.0f, -8.0f},
+         {-20.0f, -20.0f, -20.0f},
+         {false, false, false}},
+        {"NaN ratio acts as 1",
+         -20.0f,
+         NAN,
+         0.1f,
+         true,
+         {0.0f, 0.0f, 0.0f},
+         {-20.0f, -20.0f, -20.0f},
+         {false, false, false}},
+        {"release 0 falls at once",
+         -20.0f,
+         2.0f,
+         0.0f,
+         true,
+         {0.0f, -40.0f, -40.0f},
+         {-10.0f, -20.0f, -20.0f},
+         {false, false, false}},
+        {"negative release falls at once",
+         -20.0f,
+         2.0f,
+         -5.0f,
+         false,
+         {0.0f, -40.0f, -40.0f},
+         {-10.0f, -20.0f, -20.0f},
+         {false, false, false}},
+    };
+    for (const Row& row : rows) {
+        FakeBusNode& node = Node(40);
+        node.dynamicRange = true;
+        node.releaseInDb = row.releaseInDb;
+        node.props = {{AuBusProperty_DynamicThreshold, row.threshold},
+                      {AuBusProperty_DynamicRatio, row.ratio},
+                      {AuBusProperty_DynamicRelease, row.release},
+                      {AuBusProperty_BusVolume, 0.0f}};
+        CAuOutputBus* bus = Bus(node);
+        ASSERT_TRUE(bus);
+        ASSERT_TRUE(bus->Flags() & CAuOutputBus::kFlagDynamicRange);
+        bus->SetVolume(0.0f);
+        const f32 own = 20.0f * std::log10(bus->CurrentGain());
+        bus->RegisterInput(); // held by a voice, so the idle pass leaves it
+        for (int frame = 0; frame < 3; ++frame) {
+            m_graph.RemoveIdleBusses(); // clears the keep bit
+            ASSERT_EQ(Bus(node), bus);
+            bus->ReportPeak(row.peaks[frame] + own);
+            m_graph.UpdateDynamicRanges();
+            // The linear release goes through the fast conversion both ways (0.02 dB).
+            EXPECT_NEAR(bus->EnvelopeDb(), row.envelopes[frame], 0.03) << row.name << " " << frame;
+            EXPECT_NEAR(node.dynamicGainDb, row.envelopes[frame] + own, 0.03) << row.name << " " << frame;
+            EXPECT_EQ(bus->Keeps(), row.keeps[frame]) << row.name << " " << frame;
+            EXPECT_TRUE(std::isfinite(bus->RatioTerm())) << row.name;
+        }
+        bus->UnregisterInput();
+        m_graph.DestroyAllBusses();
+    }
+}
+
+TEST_F(MixBusTest, GraphFindsAndLinksBussesPerDeviceAndRemovesOnlyIdleOnes) {
+    FakeBusNode& a = Node(1);
+    FakeBusNode& b = Node(2, &a);
+    FakeBusNode& c = Node(3, &b);
+    CAuOutputBus* busC = Bus(c);
+    ASSERT_TRUE(busC);
+    EXPECT_EQ(m_graph.NumBusses(), 4u); // the device's master, then a, b and c
+    EXPECT_EQ(m_graph.Bus(0)->BusID(), CAuBusGraph::kMasterBusID);
+    EXPECT_EQ(busC->Parent()->BusID(), 2u);
+    EXPECT_EQ(busC->Parent()->Parent()->Parent(), m_graph.Bus(0));
+    EXPECT_EQ(Bus(c), busC);
+    EXPECT_EQ(m_graph.FindBus(3, AuAudioOutputType_SecondaryB, 0), nullptr);
+    EXPECT_EQ(m_graph.GetOrCreateBus(&c, AuAudioOutputType_SecondaryB, 0), nullptr); // no such device
+    EXPECT_EQ(c.refs, 1);
+    // Created in a frame without voices: kept through this idle pass, gone at the next.
+    busC->RegisterInput();
+    m_graph.RemoveIdleBusses();
+    m_graph.RemoveIdleBusses();
+    EXPECT_EQ(m_graph.NumBusses(), 4u); // c has an input; its parents have children
+    busC->UnregisterInput();
+    m_graph.RemoveIdleBusses();
+    EXPECT_EQ(m_graph.NumBusses(), 0u);
+    EXPECT_EQ(c.refs, 0);
+    EXPECT_EQ(a.refs, 0);
+}
+
+TEST_F(MixBusTest, ACycleInTheBusTreeMakesNoBus) {
+    FakeBusNode& a = Node(1);
+    FakeBusNode& b = Node(2, &a);
+    a.parent = &b;
+    EXPECT_EQ(Bus(b), nullptr);
+}
+
+// The level window: the top moves up by the ratio of the excess, the floor holds the level up.
+TEST(LevelWindowTest, WindowTopRatioAndFloor) {
+    struct Row {
+        f32 loudest, top, ratio, floor, expectedLevel;
+    } rows[] = {
+        {-20.0f, -10.0f, 0.5f, -60.0f, -10.0f}, {0.0f, -10.0f, 0.5f, -60.0f, -5.0f},
+        {0.0f, -10.0f, 1.0f, -60.0f, 0.0f},     {0.0f, -10.0f, 0.0f, -60.0f, -10.0f},
+        {-20.0f, -30.0f, 0.0f, -12.0f, -12.0f}, {-4096.0f, -10.0f, 0.5f, -60.0f, -10.0f},
+        {0.0f, 800.0f, 0.0f, -60.0f, 800.0f},
+    };
+    for (const Row& row : rows) {
+        AuLevelWindow window{row.top, row.ratio, row.floor, 0.5f};
+        const f32 expected =
+            -row.expectedLevel * 0.05f < -37.0f ? 0.0f : AuDbToLinear(-row.expectedLevel) * 0.5f;
+        EXPECT_FLOAT_EQ(AuLevelWindowGain(row.loudest, window), expected) << row.loudest << " " << row.top;
+    }
+}
+
+TEST(AuxSendsTest, AtMostEightSendsAndNoneAfterAnEmptyOne) {
+    AuAuxSend given[10];
+    for (u32 i = 0; i < 10; ++i)
+        given[i] = {100 + i, 0.1f * f32(i + 1)};
+    AuAuxSend list[CAuPlaybackInstance::kMaxAuxSends] = {};
+    EXPECT_EQ(AuTakeAuxSends(given, 9, list), 8u);
+    EXPECT_EQ(list[7].busID, 107u);
+    given[3].busID = 0;
+    EXPECT_EQ(AuTakeAuxSends(given, 9, list), 3u);
+    EXPECT_EQ(AuTakeAuxSends(given, 0, list), 0u);
+}
+
+TEST_F(MixBusTest, AChannelCountChangeRebuildsTheMatricesWithoutARamp) {
+    FakeBusNode& node = Node(1);
+    CAuOutputBus* bus = Bus(node);
+    ASSERT_TRUE(bus);
+    CAuVoiceOutput* output =
+        CAuVoiceOutput::Create(nullptr, bus, AuAudioOutputType_Main, 0, CAuVoiceOutput::kDry, false, false);
+    ASSERT_NE(output, nullptr);
+    EXPECT_EQ(bus->NumInputs(), 1u);
+    output->fGain = 0.5f;
+    output->UpdateMatrices(kMono, 0.5f, 1.0f, 1.0f, false, 1.0f, true);
+    output->fGain = 0.8f;
+    output->UpdateMatrices(kMono, 0.5f, 1.0f, 1.0f, false, 1.0f, false);
+    EXPECT_EQ(output->fPrevVolume, 0.5f); // the same layout ramps
+    EXPECT_EQ(output->fVolume, 0.8f);
+    output->fGain = 0.6f;
+    output->UpdateMatrices(kStereo, 0.5f, 1.0f, 1.0f, false, 1.0f, false);
+    EXPECT_EQ(output->MatrixRebuilds(), 2u);
+    EXPECT_EQ(output->MatrixInputs(), 2u);
+    EXPECT_EQ(output->fPrevVolume, 0.6f);
+    EXPECT_EQ(output->fVolume, 0.6f);
+    for (u32 i = 0; i < 2 * AuMatrixRowStride(2); ++i)
+        EXPECT_EQ(output->pPrevMatrix[i], output->pMatrix[i]) << i;
+    EXPECT_EQ(output->pMatrix[0], 1.0f);
+    CAuVoiceOutput::Destroy(output);
+    EXPECT_EQ(bus->NumInputs(), 0u);
+}
+
+} // namespace

@@ -1,0 +1,433 @@
+// Voices through the bus graph into the output devices, read back from the capture files.
+#include "MixingTestSupport.h"
+#include "VoiceTestSupport.h"
+#include "core/AuRegistryMgr.h"
+#include "voices/AuMixer.h"
+#include "voices/AuResampler.h"
+#include "voices/AuSpeakerPan.h"
+
+#include "parameters/AuFastMath.h"
+
+#include <bankgen/Media.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using voicetest::CaptureFile;
+using voicetest::FakeBusNode;
+
+constexpr u32 kFrame = AU_DEFAULT_SAMPLES_PER_FRAME;
+constexpr f64 kToneHz = 1000.0;
+constexpr f64 kToneLevel = 0.5;
+
+// The aux-send busses the voices find by ID.
+FakeBusNode* g_auxNode = nullptr;
+IAuMixBusNode* LookupAux(u32 id) {
+    if (!g_auxNode || id != g_auxNode->id) return nullptr;
+    g_auxNode->AddRef();
+    return g_auxNode;
+}
+
+class MixingTest : public voicetest::VoicesTest {
+protected:
+    void SetUp() override {
+        VoicesTest::SetUp();
+        CAuLowerEngine::SetVoiceGraph(&m_mixer);
+        InitLowerEngine();
+        g_pVoiceCommandQueue = &m_mixer.Commands();
+        m_mixer.SetBusNodeLookup(LookupAux);
+        g_auxNode = &m_aux;
+        SetTone(1.0);
+    }
+    void TearDown() override {
+        CAuLowerEngine::TermVoices();
+        g_pVoiceCommandQueue = nullptr;
+        g_auxNode = nullptr;
+        m_instances.clear();
+        VoicesTest::TearDown();
+        EXPECT_EQ(m_c.refs, 0);
+        EXPECT_EQ(m_master.refs, 0);
+    }
+
+    void SetTone(f64 seconds) {
+        m_pcm = bankgen::ToPcm16({bankgen::Sine(kToneHz, seconds, 48000, kToneLevel)});
+        m_media = bankgen::MakePcmWave(m_pcm, 1, 48000);
+    }
+
+    CAuPlaybackInstance& Play(IAuMixBusNode* bus, CAuRegisteredObj* gameObj = nullptr) {
+        AuPlaybackInstanceParams params;
+        params.key.playingID = 11;
+        params.pGameObj = gameObj;
+        m_instances.push_back(std::make_unique<CAuPlaybackInstance>(params));
+        CAuPlaybackInstance& instance = *m_instances.back();
+        AuSourceMedia media;
+        media.uFlags = AuSourceMedia::kStorageInMemory << AuSourceMedia::kStorageShift;
+        media.uPluginID = 1u << 16;
+        media.pData = m_media.data();
+        media.uSize = static_cast<u32>(m_media.size());
+        instance.SetSourceMedia(media);
+        instance.SetOutputBusNode(bus);
+        instance.Play({}, false, false);
+        return instance;
+    }
+
+    // The audio thread's pass for one buffer.
+    void Frame() {
+        CAuVoiceCommands& commands = m_mixer.Commands();
+        if (commands.HasVoicesToStart()) commands.StartPendingVoices();
+        commands.ExecuteVoiceCommands();
+        CAuLowerEngine::Perform(m_frame++);
+    }
+
+    CaptureFile StopAndRead(const char* name) {
+        CAuLowerEngine::StopOutputCapture();
+        return CaptureFile::Read(m_folder / name);
+    }
+
+    // What unity gains through the chain make of the tone's sample n on one output channel.
+    f64 Expected(u64 n, f64 gain) const { return f64(m_pcm[n]) / 32768.0 * gain * 32767.0; }
+
+    // The gains of a voice through four hierarchy busses into the device's master bus: the
+    // voice's volume, its ray and its source level, and each bus's volume, each 0 dB through the
+    // engine's conversion; the mono sound panned to the stereo centre.
+    static f64 UnityGain() {
+        const f64 unity = AuDbToLinear(0.0f);
+        return AU_MINUS_3DB * std::pow(unity, 3) * std::pow(unity, 4);
+    }
+
+    // Every sample pair of one captured frame against the tone's frames from `toneStart`, each
+    // scaled by gain(i); both channels alike.
+    void ExpectFrame(const CaptureFile& file, u32 frame, u64 toneStart, const std::function<f64(u32)>& gain,
+                     const char* what) {
+        ASSERT_GE(file.samples.size(), size_t{2} * kFrame * (frame + 1)) << what;
+        int bad = 0;
+        for (u32 i = 0; i < kFrame; ++i) {
+            const f64 want = toneStart + i < m_pcm.size() ? Expected(toneStart + i, gain(i)) : 0.0;
+            for (u32 c = 0; c < 2; ++c) {
+                const f64 got = file.samples[2 * (size_t{kFrame} * frame + i) + c];
+                if (std::fabs(got - want) > 0.005 * kToneLevel * 32767.0 * UnityGain() + 1.0 && bad++ < 5)
+                    ADD_FAILURE() << what << ": frame " << frame << " sample " << i << " channel " << c
+                                  << " got " << got << " want " << want;
+            }
+        }
+    }
+
+    CAuMixer m_mixer;
+    FakeBusNode m_master{0xE2B7BC37};
+    FakeBusNode m_a{0x1001, &m_master};
+    FakeBusNode m_b{0x1002, &m_a};
+    FakeBusNode m_c{0x1003, &m_b};
+    FakeBusNode m_aux{0x2001, &m_master};
+    std::vector<i16> m_pcm;
+    bankgen::Bytes m_media;
+    std::vector<std::unique_ptr<CAuPlaybackInstance>> m_instances;
+    u32 m_frame = 0;
+};
+
+TEST_F(MixingTest, AToneThreeBussesBelowTheMasterIsCapturedOnBothChannelsFromItsFirstFrame) {
+    CAuLowerEngine::StartOutputCapture(L"out.wav");
+    Play(&m_c);
+    for (int i = 0; i < 3; ++i)
+        Frame();
+    const CaptureFile file = StopAndRead("out.wav");
+    ASSERT_TRUE(file.valid);
+    EXPECT_EQ(file.channels, 2);
+    EXPECT_EQ(file.dataSize, 3 * kFrame * 4);
+    for (u32 frame = 0; frame < 3; ++frame)
+        ExpectFrame(
+            file, frame, u64{frame} * kFrame, [](u32) { return UnityGain(); }, "unity");
+    i16 peak = 0;
+    for (u32 i = 0; i < kFrame; ++i)
+        peak = std::max<i16>(peak, file.samples[2 * i]);
+    i16 tonePeak = 0;
+    for (u32 i = 0; i < kFrame; ++i)
+        tonePeak = std::max(tonePeak, m_pcm[i]);
+    EXPECT_NEAR(f64(peak) / (f64(tonePeak) / 32768.0 * 32767.0), UnityGain(), 0.005 * UnityGain());
+}
+
+TEST_F(MixingTest, BussesAreMadeOnFirstPlayReusedByTheNextAndRemovedOnceIdle) {
+    SetTone(0.05); // 2400 samples: three frames
+    Play(&m_c);
+    Frame();
+    // The device's master bus, the hierarchy's master and the three below it.
+    EXPECT_EQ(m_mixer.Graph().NumBusses(), 5u);
+    EXPECT_EQ(m_mixer.Graph().Bus(0)->BusID(), CAuBusGraph::kMasterBusID);
+    EXPECT_EQ(m_c.refs, 2); // the bus and the instance
+    Play(&m_c);
+    Frame();
+    EXPECT_EQ(m_mixer.Graph().NumBusses(), 5u);
+    EXPECT_EQ(m_mixer.Commands().NumVoices(), 2u);
+    while (m_mixer.Commands().NumVoices() > 0)
+        Frame();
+    // The frame the last voice ended in still mixed: the busses go at the end of the next.
+    EXPECT_EQ(m_mixer.Graph().NumBusses(), 5u);
+    Frame();
+    EXPECT_EQ(m_mixer.Graph().NumBusses(), 0u);
+
+    // A bus made in a frame without any voice lives through the end of the next frame.
+    ASSERT_NE(m_mixer.Graph().GetOrCreateBus(&m_b, AuAudioOutputType_Main, 0), nullptr);
+    Frame();
+    EXPECT_EQ(m_mixer.Graph().NumBusses(), 4u);
+    Frame();
+    EXPECT_EQ(m_mixer.Graph().NumBusses(), 0u);
+}
+
+TEST_F(MixingTest, BusVolumesRampSilenceAndJump) {
+    CAuLowerEngine::StartOutputCapture(L"out.wav");
+    Play(&m_c);
+    Frame(); // 0: unity
+    ASSERT_NE(AuBusOpsSeam::Get(), nullptr);
+    AuBusOpsSeam::Get()->SetBusVolume(m_b.id, -6.0f);
+    Frame(); // 1: ramp to -6 dB
+    Frame(); // 2: -6 dB
+    AuBusOpsSeam::Get()->OffsetBusVolume(m_b.id, -6.0f);
+    Frame(); // 3: -12 dB at once
+    AuBusOpsSeam::Get()->SetBusVolume(m_b.id, -800.0f);
+    Frame(); // 4: ramp to silence
+    Frame(); // 5: silence
+    const CaptureFile file = StopAndRead("out.wav");
+    ASSERT_TRUE(file.valid);
+    const f64 unity = AuDbToLinear(0.0f);
+    const f64 half = AuDbToLinear(-6.0f) / unity;
+    const f64 quarter = AuDbToLinear(-12.0f) / unity;
+    const f64 g = UnityGain();
+    ExpectFrame(
+        file, 1, kFrame, [&](u32 i) { return g * (1.0 + (half - 1.0) * i / kFrame); }, "ramp to -6 dB");
+    ExpectFrame(
+        file, 2, 2 * kFrame, [&](u32) { return g * half; }, "-6 dB");
+    ExpectFrame(
+        file, 3, 3 * kFrame, [&](u32) { return g * quarter; }, "offset -6 dB");
+    // The bus ramps to silence, and the voice, now under the threshold through it, with it.
+    ExpectFrame(
+        file, 4, 4 * kFrame, [&](u32 i) { return g * quarter * std::pow(1.0 - f64(i) / kFrame, 2); },
+        "to -800 dB");
+    ExpectFrame(
+        file, 5, 5 * kFrame, [](u32) { return 0.0; }, "silence");
+}
+
+TEST_F(MixingTest, AVoiceUnderTheThresholdRendersOneMoreFrameThenStopsAndFadesInWhenItComesBack) {
+    CAuLowerEngine::StartOutputCapture(L"out.wav");
+    CAuPlaybackInstance& instance = Play(&m_c);
+    Frame(); // 0
+    int owner = 0;
+    instance.SetMuteLevel(&owner, 0.0f, false);
+    Frame(); // 1: the ramp down
+    CAuVoiceContext* voice = m_mixer.Commands().FirstVoice();
+    ASSERT_NE(voice, nullptr);
+    EXPECT_TRUE(voice->MixState().levels.bAudible);
+    EXPECT_TRUE(voice->MixState().levels.bAllBelowThreshold);
+    Frame(); // 2: not heard
+    EXPECT_FALSE(voice->MixState().levels.bAudible);
+    instance.SetMuteLevel(&owner, 1.0f, false);
+    Frame(); // 3: fades in
+    EXPECT_TRUE(voice->MixState().levels.bAudible);
+    Frame(); // 4
+    const CaptureFile file = StopAndRead("out.wav");
+    const f64 g = UnityGain();
+    ExpectFrame(
+        file, 1, kFrame, [&](u32 i) { return g * (1.0 - f64(i) / kFrame); }, "ramp down");
+    ExpectFrame(
+        file, 2, 2 * kFrame, [](u32) { return 0.0; }, "below");
+    ExpectFrame(
+        file, 3, 3 * kFrame, [&](u32 i) { return g * f64(i) / kFrame; }, "fade in");
+    ExpectFrame(
+        file, 4, 4 * kFrame, [&](u32) { return g; }, "back");
+}
+
+TEST_F(MixingTest, AnAuxOutputGoesInTheFrameItsSendGoes) {
+    CAuPlaybackInstance& instance = Play(&m_c);
+    Frame();
+    CAuVoiceContext* voice = m_mixer.Commands().FirstVoice();
+    ASSERT_NE(voice, nullptr);
+    EXPECT_EQ(CAuMixer::NumOutputs(*voice), 1u);
+    instance.SetUserSend(0, m_aux.id, 0.0f);
+    Frame();
+    EXPECT_EQ(CAuMixer::NumOutputs(*voice), 2u);
+    EXPECT_NE(m_mixer.Graph().FindBus(m_aux.id, AuAudioOutputType_Main, 0), nullptr);
+    instance.SetUserSend(0, 0, 0.0f);
+    m_mixer.PreFrame();
+    EXPECT_EQ(CAuMixer::NumOutputs(*voice), 1u);
+    EXPECT_EQ(m_aux.refs, 1); // its bus, until the idle pass
+}
+
+TEST_F(MixingTest, APausedVoiceKeepsItsIdleBussesAndMixesAgainWhenResumed) {
+    CAuLowerEngine::StartOutputCapture(L"out.wav");
+    CAuPlaybackInstance& instance = Play(&m_c);
+    Frame();
+    m_mixer.Commands().QueueCommand(&instance, AuVoiceCommand_Pause);
+    for (int i = 0; i < 4; ++i)
+        Frame(); // 1-4: paused
+    EXPECT_EQ(m_mixer.Graph().NumBusses(), 5u);
+    EXPECT_EQ(m_mixer.Graph().FindBus(m_c.id, AuAudioOutputType_Main, 0)->Activity(), CAuMixBus::kIdle);
+    m_mixer.Commands().QueueCommand(&instance, AuVoiceCommand_Resume);
+    Frame(); // 5: where it paused
+    const CaptureFile file = StopAndRead("out.wav");
+    ExpectFrame(
+        file, 3, 0, [](u32) { return 0.0; }, "paused");
+    ExpectFrame(
+        file, 5, kFrame, [](u32) { return UnityGain(); }, "resumed");
+}
+
+TEST_F(MixingTest, ASecondaryOutputAddedDuringPlayCapturesTheSameSignal) {
+    CAuLowerEngine::StartOutputCapture(L"out.wav");
+    Play(&m_c);
+    Frame(); // 0
+    AuOutputSettings settings{};
+    ASSERT_EQ(CAuLowerEngine::AddSecondaryOutput(settings, AuAudioOutputType_SecondaryB, 0, 0x2, 0),
+              AuResultSuccess);
+    CAuVoiceContext* voice = m_mixer.Commands().FirstVoice();
+    ASSERT_NE(voice, nullptr);
+    EXPECT_EQ(CAuMixer::NumOutputs(*voice), 2u);
+    for (int i = 0; i < 3; ++i)
+        Frame(); // 1-3
+    const CaptureFile main = StopAndRead("out.wav");
+    const CaptureFile second = CaptureFile::Read(m_folder / "out1.wav");
+    ASSERT_TRUE(second.valid);
+    EXPECT_EQ(second.dataSize, 3 * kFrame * 4);
+    // A new output of a sounding voice fades in over its first buffer, then follows the main one.
+    const f64 g = UnityGain();
+    ExpectFrame(
+        second, 0, kFrame, [&](u32 i) { return g * f64(i) / kFrame; }, "secondary fade in");
+    for (u32 frame = 1; frame < 3; ++frame)
+        ExpectFrame(
+            second, frame, u64{frame + 1} * kFrame, [&](u32) { return g; }, "secondary");
+    ExpectFrame(
+        main, 3, 3 * kFrame, [&](u32) { return g; }, "main");
+    // The device goes: the voice keeps only its main output.
+    ASSERT_EQ(CAuLowerEngine::RemoveSecondaryOutput(AuAudioOutputType_SecondaryB, 0), AuResultSuccess);
+    EXPECT_EQ(CAuMixer::NumOutputs(*voice), 1u);
+    Frame();
+}
+
+TEST_F(MixingTest, AGameObjectsVoicesFollowItsListenersAcrossDevices) {
+    AuOutputSettings settings{};
+    ASSERT_EQ(CAuLowerEngine::AddSecondaryOutput(settings, AuAudioOutputType_SecondaryB, 0, 0x2, 0),
+              AuResultSuccess);
+    CAuRegisteredObj object(5); // heard by listener 0, of the main output
+    Play(&m_c, &object);
+    Frame();
+    CAuVoiceContext* voice = m_mixer.Commands().FirstVoice();
+    ASSERT_NE(voice, nullptr);
+    auto devices = [&] {
+        u32 types = 0;
+        for (CAuVoiceOutput* output = voice->MixState().pOutputs; output; output = output->pNext)
+            types |= output->uDeviceType;
+        return types;
+    };
+    EXPECT_EQ(devices(), u32{AuAudioOutputType_Main});
+    struct Step {
+        u8 mask;
+        u32 devices;
+    } steps[] = {{0x3, AuAudioOutputType_Main | AuAudioOutputType_SecondaryB},
+                 {0x2, AuAudioOutputType_SecondaryB},
+                 {0x0, 0},
+                 {0x1, AuAudioOutputType_Main}};
+    u8 old = object.ActiveListeners();
+    for (const Step& step : steps) {
+        object.SetActiveListeners(step.mask);
+        m_mixer.UpdateActiveListeners(&object, old, step.mask);
+        old = step.mask;
+        EXPECT_EQ(devices(), step.devices) << int(step.mask);
+        Frame();
+    }
+    CAuLowerEngine::TermVoices();
+    m_instances.clear();
+}
+
+TEST_F(MixingTest, AnOutputAnswersForTheListenersOfItsDevice) {
+    CAuPlaybackInstance& instance = Play(&m_c);
+    Frame();
+    CAuVoiceContext* voice = m_mixer.Commands().FirstVoice();
+    ASSERT_NE(voice, nullptr);
+    CAuVoiceOutput* output = voice->MixState().pOutputs;
+    ASSERT_NE(output, nullptr);
+    // An output to a device that has gone: no listeners.
+    CAuVoiceOutput* orphan = CAuVoiceOutput::Create(voice, output->pBus, AuAudioOutputType_SecondaryA, 9,
+                                                    CAuVoiceOutput::kDry, false, false);
+    ASSERT_NE(orphan, nullptr);
+    struct Case {
+        const char* name;
+        f32 mode, panner, panLR, panFR, centre;
+        bool positioned;
+        f32 pan[2];
+        u32 rays, orphanRays;
+    } cases[] = {
+        {"2D", 0, 0, 40, 10, 100, false, {0, 0}, 0, 0},
+        {"2D panner", 0, 1, 150, -30, 50, true, {1.0f, -0.3f}, 0, 0},
+        {"2D panner to the left", 0, 1, -250, 300, 0, true, {-1.0f, 1.0f}, 0, 0},
+        {"3D", 1, 1, 40, 10, 100, true, {0, 0}, 1, 0},
+    };
+    for (const Case& c : cases) {
+        instance.SetPositioningProp(10, c.mode);
+        instance.SetPositioningProp(64, c.panner);
+        instance.SetPositioningProp(20, c.panLR);
+        instance.SetPositioningProp(21, c.panFR);
+        instance.SetPositioningProp(11, c.centre);
+        EXPECT_EQ(output->IsPositioned(), c.positioned) << c.name;
+        EXPECT_EQ(output->PositioningMode(), u8(c.mode)) << c.name;
+        EXPECT_FLOAT_EQ(output->CentreFactor(), c.centre * 0.01f) << c.name;
+        f32 pan[3] = {9, 9, 9};
+        output->Get2DPanning(pan);
+        EXPECT_FLOAT_EQ(pan[0], c.pan[0]) << c.name;
+        EXPECT_FLOAT_EQ(pan[1], c.pan[1]) << c.name;
+        EXPECT_EQ(pan[2], 0.0f) << c.name;
+        EXPECT_EQ(output->NumRays(), c.rays) << c.name;
+        EXPECT_EQ(orphan->NumRays(), c.orphanRays) << c.name;
+    }
+    AuVoiceRay ray;
+    EXPECT_EQ(output->GetRay(0, ray), AuResultSuccess);
+    EXPECT_EQ(ray.uListenerMask, 0xFFu);
+    EXPECT_EQ(output->GetRay(1, ray), AuResultFail);
+    EXPECT_EQ(orphan->GetRay(0, ray), AuResultFail);
+    EXPECT_EQ(output->ListenerMask(), 0xFFu);
+    EXPECT_EQ(orphan->ListenerMask(), 0u);
+    EXPECT_EQ(output->PlayingID(), 11u);
+    EXPECT_EQ(output->GameObjectID(), 0u);
+    f32 previous[8], current[8];
+    output->GetMatrices(previous, current);
+    EXPECT_EQ(previous[0], output->pPrevMatrix[0]);
+    EXPECT_EQ(current[1], output->pMatrix[1]);
+    EXPECT_GT(current[1], 0.0f);
+    orphan->GetMatrices(previous, current);
+    EXPECT_EQ(current[0], 0.0f);
+    EXPECT_EQ(current[1], 0.0f);
+    CAuVoiceOutput::Destroy(orphan);
+}
+
+TEST_F(MixingTest, NonFiniteVolumesAreSilenceAndNeverReachTheOutputAsUndefinedValues) {
+    CAuLowerEngine::StartOutputCapture(L"out.wav");
+    CAuPlaybackInstance& instance = Play(&m_c);
+    const f32 bad[] = {NAN, INFINITY, -INFINITY};
+    for (f32 value : bad) {
+        instance.SetOwnerVolumeOffset(value);
+        m_c.outputBusVolumeDb = value;
+        Frame();
+    }
+    AuBusOpsSeam::Get()->SetBusVolume(m_a.id, INFINITY);
+    Frame();
+    const CaptureFile file = StopAndRead("out.wav");
+    ASSERT_TRUE(file.valid);
+    EXPECT_EQ(file.dataSize, 4 * kFrame * 4);
+    for (u32 frame = 0; frame < 4; ++frame)
+        ExpectFrame(
+            file, frame, 0, [](u32) { return 0.0; }, "non-finite");
+}
+
+TEST_F(MixingTest, AVoiceWithoutABusNodeGoesToTheDevicesMasterBus) {
+    CAuLowerEngine::StartOutputCapture(L"out.wav");
+    Play(nullptr);
+    Frame();
+    EXPECT_EQ(m_mixer.Graph().NumBusses(), 1u);
+    const CaptureFile file = StopAndRead("out.wav");
+    const f64 unity = AuDbToLinear(0.0f);
+    ExpectFrame(
+        file, 0, 0, [&](u32) { return AU_MINUS_3DB * std::pow(unity, 3); }, "master only");
+}
+
+} // namespace
