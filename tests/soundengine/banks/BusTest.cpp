@@ -794,3 +794,62 @@ TEST_F(BusTest, MixerStampsAndChangesStopWhatPlaysThroughTheBus) {
 }
 
 } // namespace
+
+namespace {
+
+std::vector<std::string> g_limiterRegistry;
+
+void RecordLimiter(CAuPlaybackLimiter&, u32 kind, bool registered) {
+    g_limiterRegistry.push_back((registered ? "register " : "unregister ") + std::to_string(kind));
+}
+
+std::vector<u32> Order(const CAuPlaybackLimiter* list, const std::vector<CAuPlaybackInstance*>& instances) {
+    std::vector<u32> order;
+    for (u32 i = 0; list && i < list->Count(); ++i)
+        for (u32 n = 0; n < instances.size(); ++n)
+            if ((*list)[i] == instances[n]) order.push_back(n);
+    return order;
+}
+
+TEST_F(BusTest, ABusWithItsOwnLimitKeepsItsPlaysInOrderAndReSortsWhenItsOrderFlagChanges) {
+    g_limiterRegistry.clear();
+    CAuPlaybackLimiter::SetRegistry(&RecordLimiter);
+    bankgen::BusRecord top = Bus(1);
+    bankgen::BusRecord limited = Bus(2, 1);
+    limited.flags2 = 4; // own limit
+    limited.maxInstances = 2;
+    ASSERT_EQ(Load(0, Build(0xB0, {top, limited})), AuResultSuccess);
+    CAuBus* bus = Find(2);
+    std::vector<CAuPlaybackInstance*> instances;
+    std::vector<AuPlayCountRecord> plays(4);
+    for (const f32 priority : {30.0f, 70.0f, 50.0f, 50.0f}) {
+        AuPlaybackInstanceParams params;
+        params.priority.fPriority = priority;
+        instances.push_back(new CAuPlaybackInstance(params));
+    }
+    for (u32 i = 0; i < 4; ++i) {
+        plays[i].pInstance = instances[i];
+        ASSERT_EQ(bus->IncrementPlayCount(&plays[i]), AuResultSuccess);
+        EXPECT_EQ(plays[i].pLimitedAt, bus) << "counted once, by the bus that has the limit";
+    }
+    EXPECT_EQ(bus->Activity()->limited, 4u);
+    EXPECT_EQ(Find(1)->Activity()->limited, 0u);
+    ASSERT_NE(bus->Limiter(), nullptr);
+    EXPECT_EQ(bus->Limiter()->Maximum(), 2u);
+    // Equal priorities: the later instance (larger order key) first with order flag 0.
+    EXPECT_EQ(Order(bus->Limiter(), instances), (std::vector<u32>{1, 3, 2, 0}));
+    bus->SetLimitOrder(true);
+    EXPECT_EQ(Order(bus->Limiter(), instances), (std::vector<u32>{1, 2, 3, 0}));
+    EXPECT_EQ(g_limiterRegistry, std::vector<std::string>{"register 1"});
+
+    for (u32 i = 0; i < 4; ++i)
+        bus->DecrementPlayCount(&plays[i]);
+    EXPECT_EQ(bus->Limiter(), nullptr);
+    EXPECT_EQ(bus->Activity(), nullptr);
+    EXPECT_EQ(g_limiterRegistry, (std::vector<std::string>{"register 1", "unregister 1"}));
+    for (CAuPlaybackInstance* instance : instances)
+        delete instance;
+    CAuPlaybackLimiter::SetRegistry(nullptr);
+}
+
+} // namespace
