@@ -108,7 +108,6 @@ protected:
         ASSERT_EQ(m_transitions.Init(0), AuResultSuccess);
         g_pTransitionMgr = &m_transitions;
         AuInstallCoreHierarchyLoaders();
-        AuInstallBusHierarchyLoaders();
         ASSERT_EQ(m_audio.Init(0), AuResultSuccess);
         g_pAudioMgr = &m_audio;
         AuSetFirstBusRead(false);
