@@ -1070,7 +1070,7 @@ void AfterBus() {
 // While no bus has been read, a bank may bring the motion tree's default bus: the current one
 // steps aside for the load and comes back unless the bank installed another.
 void BeginBankLoad() {
-    s_bDetaching = !AuFirstBusRead();
+    s_bDetaching = g_pIndex && !AuFirstBusRead();
     if (s_bDetaching) s_pDetachedDefaultBus = CAuDefaultBus::TakeDefaultBus();
 }
 
