@@ -159,7 +159,7 @@ void CAuMixer::UpdateActiveListeners(const CAuRegisteredObj* gameObj, u32 oldMas
 
 void CAuMixer::UpdateSendOutputs(CAuVoiceContext& voice) noexcept {
     AuVoiceMixState& state = voice.MixState();
-    const u32 mask = state.ray.uListenerMask;
+    const u32 mask = state.ray.listenerMask;
     for (u32 i = 0; i < state.uNumSends; ++i) {
         IAuMixBusNode* node = m_pfnLookup ? m_pfnLookup(state.sends[i].busID) : nullptr;
         if (!node) continue;
@@ -188,8 +188,9 @@ void CAuMixer::ComputeVolumes(CAuVoiceContext& voice) noexcept {
         state.uNumSends = AuTakeAuxSends(given, count, state.sends);
         const f32 objectBus =
             state.uNumSends && instance->GameObj() ? instance->GameObj()->OutputBusVolume() : 1.0f;
-        state.ray = {ListenerMask(*instance), Finite(GainFromDb(instance->DryVolumeDb()) * objectBus), 1.0f,
-                     1.0f};
+        state.ray = AuVoiceRay{};
+        state.ray.listenerMask = static_cast<u8>(ListenerMask(*instance));
+        state.ray.fGains[0] = Finite(GainFromDb(instance->DryVolumeDb()) * objectBus);
         state.uNumRays = 1;
         if (state.uNumSends) UpdateSendOutputs(voice);
     } else {
@@ -203,10 +204,10 @@ void CAuMixer::ComputeVolumes(CAuVoiceContext& voice) noexcept {
         const CAuOutputDevice* device = CAuLowerEngine::FindDevice(output->uDeviceType, output->uDeviceId);
         const u32 deviceMask = device ? device->uListenerMask : 0;
         f32 value = 0.0f;
-        if (state.uNumRays && (state.ray.uListenerMask & deviceMask)) {
-            value = output->eKind == CAuVoiceOutput::kDry        ? state.ray.fDry
-                    : output->eKind == CAuVoiceOutput::kGameSend ? state.ray.fGameSend
-                                                                 : state.ray.fUserSend;
+        if (state.uNumRays && (state.ray.listenerMask & deviceMask)) {
+            value = output->eKind == CAuVoiceOutput::kDry        ? state.ray.fGains[0]
+                    : output->eKind == CAuVoiceOutput::kGameSend ? state.ray.fGains[1]
+                                                                 : state.ray.fGains[2];
         }
         if (output->eKind != CAuVoiceOutput::kDry) {
             f32 sum = 0.0f;

@@ -74,13 +74,6 @@ struct AuVoiceLevels {
 };
 
 // One emitter-listener ray of a voice: the listeners it reaches and its gains.
-struct AuVoiceRay {
-    u32 uListenerMask = 0;
-    f32 fDry = 0.0f;
-    f32 fGameSend = 0.0f;
-    f32 fUserSend = 0.0f;
-};
-
 // What the mixing side keeps on a voice: its outputs (one per bus and device), its sends, its ray
 // and the levels of this frame.
 struct AuVoiceMixState {

@@ -139,13 +139,13 @@ void CAuVoiceOutput::Get2DPanning(f32 (&pan)[3]) const noexcept {
 u32 CAuVoiceOutput::NumRays() const noexcept {
     if (!pVoice || PositioningMode() != 1) return 0;
     const AuVoiceMixState& state = pVoice->MixState();
-    return state.uNumRays && (state.ray.uListenerMask & DeviceListenerMask()) ? 1 : 0;
+    return state.uNumRays && (state.ray.listenerMask & DeviceListenerMask()) ? 1 : 0;
 }
 
 AURESULT CAuVoiceOutput::GetRay(u32 index, AuVoiceRay& ray) const noexcept {
     if (!pVoice || index != 0) return AuResultFail;
     const AuVoiceMixState& state = pVoice->MixState();
-    if (!state.uNumRays || !(state.ray.uListenerMask & DeviceListenerMask())) return AuResultFail;
+    if (!state.uNumRays || !(state.ray.listenerMask & DeviceListenerMask())) return AuResultFail;
     ray = state.ray;
     return AuResultSuccess;
 }

@@ -382,7 +382,7 @@ TEST_F(MixingTest, AnOutputAnswersForTheListenersOfItsDevice) {
     }
     AuVoiceRay ray;
     EXPECT_EQ(output->GetRay(0, ray), AuResultSuccess);
-    EXPECT_EQ(ray.uListenerMask, 0xFFu);
+    EXPECT_EQ(ray.listenerMask, 0xFFu);
     EXPECT_EQ(output->GetRay(1, ray), AuResultFail);
     EXPECT_EQ(orphan->GetRay(0, ray), AuResultFail);
     EXPECT_EQ(output->ListenerMask(), 0xFFu);
