@@ -2,6 +2,7 @@
 
 #include "banks/AuAction.h"
 #include "banks/AuEvent.h"
+#include "banks/AuSound.h"
 #include "banks/AuState.h"
 #include "core/AuLog.h"
 #include "core/AuThreads.h"
@@ -75,6 +76,7 @@ void AuInstallCoreHierarchyLoaders() {
                          {AuIndexActions, &CreateAction, &ReadAction, &ReadActionAgain, nullptr});
     AuSetHierarchyLoader(AuHierarchyTypeEvent,
                          {AuIndexEvents, &CreateEvent, &ReadEvent, nullptr, &IndexEvent});
+    AuInstallSoundHierarchyLoaders();
 }
 
 void SetBankExtensionReader(AuBankExtensionReader reader) {

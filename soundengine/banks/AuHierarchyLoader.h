@@ -24,7 +24,8 @@ struct AuHierarchyLoaderEntry {
 
 // Replaces the loader of one type; an entry without `create` removes it.
 void AuSetHierarchyLoader(u8 type, const AuHierarchyLoaderEntry& entry);
-// States (1), actions (3) and events (4); the other classes install theirs.
+// States (1), sounds (2), actions (3), events (4) and type-17 leaves; the other classes install
+// theirs.
 void AuInstallCoreHierarchyLoaders();
 
 // Reads a record of a type the core does not build (music): 1 read, 3 not handled, anything else
