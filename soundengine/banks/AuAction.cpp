@@ -2,6 +2,7 @@
 
 #include "core/AuLog.h"
 #include "core/AuOutputTiming.h"
+#include "core/AuTransitionMgr.h"
 
 #include <AU/MemoryMgr.h>
 
@@ -88,7 +89,7 @@ AURESULT CAuAction::SetPropValue(u8 id, f32 value, f32 min, f32 max) {
     return m_ranges.Set(id, Word(min), Word(max));
 }
 
-AURESULT CAuAction::Execute(AuPendingAction&) {
+AURESULT CAuAction::Execute(CAuPendingAction&) {
     AuLog(AuLogLevel::Warning, "action %u of type %04X: its execution is not built", key, m_type);
     return AuResultNotImplemented;
 }
@@ -224,6 +225,28 @@ AURESULT CAuActionPlay::SetActionParams(AuRecordCursor& cursor) {
 
 void CAuActionPlay::GetHistory(u32* out) {
     out[0] = 0;
+}
+
+CAuActionPlayAndContinue::~CAuActionPlayAndContinue() {
+    EndTransitions();
+}
+
+bool CAuActionPlayAndContinue::ContinueToNextItem(CAuNodeBase*, CAuRegisteredObj*, CAuPendingAction&) {
+    return true;
+}
+
+void CAuActionPlayAndContinue::SetTransition(u32 index, CAuTransition* transition,
+                                             IAuTransitionTarget* owner) {
+    m_pTransitions[index] = transition;
+    if (owner) m_pTransitionOwner = owner;
+}
+
+void CAuActionPlayAndContinue::EndTransitions() noexcept {
+    for (CAuTransition*& transition : m_pTransitions) {
+        if (transition && g_pTransitionMgr)
+            g_pTransitionMgr->RemoveTransitionUser(transition, m_pTransitionOwner);
+        transition = nullptr;
+    }
 }
 
 void CAuActionSetProp::SetActionType(u16 type) {

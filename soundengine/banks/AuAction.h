@@ -9,7 +9,11 @@
 #include "memory/AuArray.h"
 #include "parameters/AuPropBundle.h"
 
-struct AuPendingAction;
+class CAuPendingAction;
+class CAuPlaybackInstance;
+class CAuRegisteredObj;
+class CAuTransition;
+class IAuTransitionTarget;
 
 // AuActionType: high byte the operation, low byte the scope (02 target, 04 all, 08 all except;
 // +1 for the posting game object only).
@@ -35,7 +39,7 @@ public:
     virtual AURESULT SetPropValue(u8 id, i32 value, i32 min, i32 max);
     virtual AURESULT SetPropValue(u8 id, f32 value, f32 min, f32 max);
     // Slot 8: the families give it; 0 until then.
-    virtual AURESULT Execute(AuPendingAction& pending);
+    virtual AURESULT Execute(CAuPendingAction& pending);
     // Slots 9 and 10: the kind-specific bank part; the base reads nothing.
     virtual AURESULT SetActionParams(AuRecordCursor& cursor);
     virtual AURESULT SetActionSpecificParams(AuRecordCursor& cursor);
@@ -157,6 +161,9 @@ public:
     AURESULT SetActionParams(AuRecordCursor& cursor) override;
     // Slot 11: the play history; a bank's play action has none.
     virtual void GetHistory(u32* out);
+    // Slot 12: the audio manager tells the action that its pending record was queued, is about to
+    // run or went away. A bank's play action keeps no state of its own about that.
+    virtual void NotifyPendingState() noexcept {}
     u32 BankID() const { return m_bankID; }
     bool BankIDRead() const { return (m_flags & AU_ACTION_BANK_ID_READ) != 0; }
 
@@ -165,6 +172,49 @@ public:
 
 protected:
     u32 m_bankID = 0xFFFFFFFF;
+};
+
+// Type 0x0503: the engine's own play of the next item of a continuous container. What the
+// pending actions use of it is here; the continuous playback fills in the rest.
+class CAuActionPlayAndContinue : public CAuActionPlay {
+public:
+    static constexpr u32 kNumTransitions = 2;
+
+    // Detaches from its transitions.
+    ~CAuActionPlayAndContinue() override;
+
+    // Asked before a pending record of the action is removed: true when the action is done, false
+    // when it has taken its next item as target and must play again. Without a continuation list
+    // it is done.
+    virtual bool ContinueToNextItem(CAuNodeBase* node, CAuRegisteredObj* gameObj, CAuPendingAction& record);
+
+    // Non-zero while the pending record must tell the action that it runs.
+    u8 GetState() const { return m_state; }
+    void SetState(u8 state) { m_state = state; }
+    // Pauses carried over from the item it follows: the pause levels its record starts with.
+    u32 PauseCount() const { return m_uPauseCount; }
+    void SetPauseCount(u32 count) { m_uPauseCount = count; }
+    // The instance it follows; cleared when that instance goes first.
+    CAuPlaybackInstance* PreviousInstance() const { return m_pPreviousInstance; }
+    void SetPreviousInstance(CAuPlaybackInstance* instance) { m_pPreviousInstance = instance; }
+    // The item cross-fades, 0 the play or stop fade, 1 the pause or resume fade, each with the
+    // owner that is its user in the transition manager.
+    CAuTransition* Transition(u32 index) const { return m_pTransitions[index]; }
+    void SetTransition(u32 index, CAuTransition* transition, IAuTransitionTarget* owner);
+    // A transition that has ended: nothing to detach from any more.
+    void ForgetTransition(u32 index) { m_pTransitions[index] = nullptr; }
+    // [audio thread] Detaches the owner from every transition still running and forgets them.
+    void EndTransitions() noexcept;
+
+public:
+    using CAuActionPlay::CAuActionPlay;
+
+protected:
+    CAuTransition* m_pTransitions[kNumTransitions] = {};
+    IAuTransitionTarget* m_pTransitionOwner = nullptr;
+    CAuPlaybackInstance* m_pPreviousInstance = nullptr;
+    u32 m_uPauseCount = 0;
+    u8 m_state = 0;
 };
 
 class CAuActionMute : public CAuActionSetValue {

@@ -35,8 +35,17 @@ AURESULT CAuAudioMgr::Init(u32 queueSize) {
     const u32 capacity = std::max(kMinQueueSize, queueSize & ~(kRecordAlign - 1));
     auto* ring = static_cast<u8*>(AU::MemoryMgr::Malloc(g_DefaultPoolId, capacity));
     if (!ring) return AuResultNoMemory;
+    if (m_pendingList.Init(kPendingLinks, AuPendingList::kNoMaximum) != AuResultSuccess ||
+        m_pausedList.Init(kPendingLinks, AuPendingList::kNoMaximum) != AuResultSuccess) {
+        m_pendingList.Term();
+        m_pausedList.Term();
+        AU::MemoryMgr::Free(g_DefaultPoolId, ring);
+        return AuResultNoMemory;
+    }
     HANDLE space = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!space) {
+        m_pendingList.Term();
+        m_pausedList.Term();
         AU::MemoryMgr::Free(g_DefaultPoolId, ring);
         return AuResultFail;
     }
@@ -63,6 +72,10 @@ AURESULT CAuAudioMgr::Init(u32 queueSize) {
 void CAuAudioMgr::Term() {
     if (m_pRing) {
         DropQueuedMessages();
+        ClearPausedList();
+        ClearPendingList();
+        m_pausedList.Term();
+        m_pendingList.Term();
         AU::MemoryMgr::Free(g_DefaultPoolId, m_pRing);
         m_pRing = nullptr;
         m_uCapacity = 0;

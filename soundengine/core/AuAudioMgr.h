@@ -9,6 +9,7 @@
 #pragma once
 
 #include "core/AuQueuedMsg.h"
+#include "memory/AuPoolList.h"
 
 #include <AU/AuThreadProperties.h>
 #include <AU/AuTypes.h>
@@ -16,6 +17,13 @@
 #include <windows.h>
 
 #include <atomic>
+
+class CAuAction;
+class CAuNodeBase;
+class CAuPendingAction;
+class CAuPlaybackInstance;
+class CAuRegisteredObj;
+struct AuActionException;
 
 // Audio thread, g_csMain held: runs one record (a copy of it, the ring space already given back).
 using AuMsgExecuteFn = void (*)(void* context, const AuQueuedMsg& msg);
@@ -76,6 +84,88 @@ public:
 
     // The audio thread's ID; 0 when none runs. A cancel must not wait for a callback it runs itself.
     DWORD AudioThreadId() const { return m_audioThreadId.load(); }
+
+    // Pending actions (AuPendingActions.cpp). Every operation runs on the audio thread, or under
+    // g_csMain; each takes a record's removal to its end: a play or play-and-continue action hears
+    // of it, the playing ID loses the pending count, the action is released, the record freed.
+    // Filters: a node matches the action's target and every target below it (the parent chain,
+    // then the bus found along it), a null game object matches every record, playing ID 0 every
+    // record; exception lists are {ID, isBus} entries checked along the same chain. Records of
+    // the bus-delayed type (0x1820) survive the clear and pause families.
+
+    // Play-and-continue actions start this many frames before their delay runs out (1 at start).
+    void SetPlayAndContinueLookAhead(u32 frames) { m_uPlayAndContinueLookAhead = frames; }
+    // Owns the record from here on. Counts a pending action for its playing ID and references
+    // the action; a delay (a negative one counts as 0) within the frame runs the action at once
+    // with the rest as its sample offset; else the record waits for its launch frame. The
+    // action's result when it ran, 1 when queued, 52 when the list refused it (the record is
+    // removed then).
+    AURESULT EnqueueOrExecute(CAuPendingAction* record) noexcept;
+    // Once per pass: every record whose launch frame has come, in launch order.
+    void ProcessPendingList() noexcept;
+
+    // A pending record goes to the paused list (a play-and-continue one with its action's pause
+    // count less one, the count then cleared); a paused one gains a level (its action's pause
+    // count for play-and-continue).
+    void PausePendingItem(CAuPendingAction* record) noexcept;
+    // Out of either list, then removed.
+    void RemovePendingItem(CAuPendingAction* record) noexcept;
+
+    // Pending records go to the paused list; paused ones gain a level. Records of resume actions
+    // (0x03xx) only with `includePendingResumes`.
+    void PausePendingItems(CAuNodeBase* node, CAuRegisteredObj* gameObj, bool includePendingResumes,
+                           AuPlayingID playingID) noexcept;
+    void PausePendingItemsExcept(CAuRegisteredObj* gameObj, bool includePendingResumes,
+                                 const AuActionException* exceptions, u32 exceptionCount,
+                                 AuPlayingID playingID) noexcept;
+    void PausePendingItemsOfAction(CAuAction* action) noexcept;
+    void PausePendingItemsOfActionAndPlayingID(u32 actionID, AuPlayingID playingID) noexcept;
+    // One pause level less, or every one with `all`; a record without further levels goes back
+    // to the pending list, its launch frame later by the frames it spent paused.
+    void ResumePausedPendingItems(CAuNodeBase* node, CAuRegisteredObj* gameObj, bool all,
+                                  AuPlayingID playingID) noexcept;
+    // Then the fades of the matching pending play-and-continue records end.
+    void ResumePausedPendingItemsExcept(CAuRegisteredObj* gameObj, bool all,
+                                        const AuActionException* exceptions, u32 exceptionCount,
+                                        AuPlayingID playingID) noexcept;
+    void ResumePausedItemsOfAction(CAuAction* action) noexcept;
+    void ResumePausedItemsOfActionAndPlayingID(u32 actionID, AuPlayingID playingID) noexcept;
+    // Pending and paused records.
+    void ClearPendingItems(CAuNodeBase* node, CAuRegisteredObj* gameObj, AuPlayingID playingID) noexcept;
+    void ClearPendingItemsExcept(CAuRegisteredObj* gameObj, const AuActionException* exceptions,
+                                 u32 exceptionCount, AuPlayingID playingID) noexcept;
+    // Any game object and playing ID.
+    void ClearPendingItemsOfNode(CAuNodeBase* node) noexcept;
+    void ClearPausedItemsOfNode(CAuNodeBase* node) noexcept;
+    // Pending plays (0x0403); pending and paused play-and-continue records whose action is done
+    // (ContinueToNextItem with the node).
+    void RemovePendingPlayActions(CAuNodeBase* node, CAuRegisteredObj* gameObj,
+                                  AuPlayingID playingID) noexcept;
+    // Modes 2 and 3 only: the action's pending records (mode 2: those whose action is done) and
+    // its paused records whose action is done.
+    void StopPendingItemsOfAction(CAuAction* action, CAuNodeBase* node, u32 mode) noexcept;
+    void StopPendingItemsOfActionAndPlayingID(u32 actionID, AuPlayingID playingID) noexcept;
+    // Playing ID 0 names no play: these do nothing with it.
+    void RemovePendingItemsOfPlayingID(AuPlayingID playingID) noexcept;
+    void PausePendingItemsOfPlayingID(AuPlayingID playingID) noexcept;
+    void ResumePausedItemsOfPlayingID(AuPlayingID playingID) noexcept;
+    // The instance a pending play-and-continue action would follow has gone.
+    void ClearPlayAndContinueRef(const CAuPlaybackInstance* instance) noexcept;
+    // The fades of pending play-and-continue records end.
+    void StopPlayAndContinueTransitions(CAuAction* action) noexcept;
+    void StopPlayAndContinueTransitionsOf(CAuNodeBase* node, CAuRegisteredObj* gameObj,
+                                          AuPlayingID playingID) noexcept;
+    void StopPlayAndContinueTransitionsExcept(CAuRegisteredObj* gameObj, const AuActionException* exceptions,
+                                              u32 exceptionCount, AuPlayingID playingID) noexcept;
+    // A fade of a play-and-continue record's action: when done, 0x1000000 and 0x2000000 end the
+    // first, 0x4000000 and 0x8000000 the second; the stop fade then removes the record, the
+    // pause fade pauses it.
+    void OnPlayAndContinueTransition(CAuPendingAction& record, u32 key, f32 value, bool done) noexcept;
+    // Termination: every record removed.
+    void ClearPendingList() noexcept;
+    void ClearPausedList() noexcept;
+    u32 NumPendingItems() const { return m_pendingList.Count(); }
+    u32 NumPausedItems() const { return m_pausedList.Count(); }
 
     // The audio thread and its frame (AuAudioThread.cpp).
     // Starts "AU::EventManager" with these properties and the wake event; 1, or 2 when it cannot.
@@ -185,6 +275,31 @@ private:
     void EndSuspendedPacing();
 
     AuMsgHandler m_handlers[AuQueuedMsgType_WrapMarker];
+
+    // The two lists of pending actions: the pending one by launch frame, the paused one by the
+    // action's target ID; equal keys keep their arrival order. Audio thread, or under g_csMain.
+    struct AuPendingLink {
+        u32 key;
+        CAuPendingAction* pRecord;
+    };
+    using AuPendingList = AuPoolList<AuPendingLink>;
+    static constexpr u32 kPendingLinks = 32;
+    AuPendingList m_pendingList;
+    AuPendingList m_pausedList;
+    u32 m_uPlayAndContinueLookAhead = 1;
+
+    struct PendingFilter;
+    bool InsertPending(CAuPendingAction* record) noexcept;
+    void MoveToPaused(CAuPendingAction* record, u32 level) noexcept;
+    void MoveToPending(CAuPendingAction* record) noexcept;
+    void ExecuteAndFree(CAuPendingAction* record) noexcept;
+    void RemoveRecord(CAuPendingAction* record) noexcept;
+    template <class Accept> void RemoveFrom(AuPendingList& list, Accept accept) noexcept;
+    void PauseMatching(const PendingFilter& filter) noexcept;
+    void ResumeMatching(const PendingFilter& filter, bool all) noexcept;
+    void StopTransitionsMatching(const PendingFilter& filter) noexcept;
+    // Test programs reach the frame counter through it.
+    friend class CAuAudioMgrTestAccess;
 };
 
 // Made by the engine's initialisation in the default pool.

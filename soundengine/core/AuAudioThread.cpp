@@ -104,6 +104,7 @@ void CAuAudioMgr::Perform() noexcept {
         AuTrace("messages");
         ProcessMsgQueue();
         AuTrace("pending actions");
+        ProcessPendingList();
         AuTrace("listeners");
         CAuListener::UpdateChanged();
         AuTrace("game objects");

@@ -136,6 +136,7 @@ AURESULT StartAudioMgr() {
     AURESULT result = g_pAudioMgr->Init(s_settings.commandQueueSize);
     if (result != AuResultSuccess) return result;
     g_pAudioMgr->SetDeviceTimeoutMs(s_settings.deviceTimeoutMs);
+    g_pAudioMgr->SetPlayAndContinueLookAhead(s_settings.playAndContinueLookAhead);
     AuRegisterObjectMsgHandlers(*g_pAudioMgr);
     AuRegisterOutputMsgHandlers(*g_pAudioMgr);
     AuRegisterRTPCMsgHandlers(*g_pAudioMgr);

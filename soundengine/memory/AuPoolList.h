@@ -65,6 +65,29 @@ public:
         return &item->value;
     }
 
+    // A new item before the first one that `before(value, item)` accepts, so after every item it
+    // does not: with a strict "less" the list stays sorted and equal keys keep their arrival
+    // order. The tail is tried first, as most insertions come in order. Null as for AddLast.
+    template <class Before> T* AddSorted(const T& value, Before before) {
+        if (!m_pTail || !before(value, m_pTail->value)) return AddLast(value);
+        Item* previous = nullptr;
+        Item* next = m_pHead;
+        while (!before(value, next->value)) {
+            previous = next;
+            next = next->pNext;
+        }
+        Item* item = Acquire();
+        if (!item) return nullptr;
+        item->value = value;
+        item->pNext = next;
+        (previous ? previous->pNext : m_pHead) = item;
+        return &item->value;
+    }
+
+    // The first item, null when the list is empty.
+    T* First() { return m_pHead ? &m_pHead->value : nullptr; }
+    const T* First() const { return m_pHead ? &m_pHead->value : nullptr; }
+
     // Removes the first item the predicate accepts; false when none does. Order is kept.
     template <class Predicate> bool RemoveFirst(Predicate accepts) {
         Item* previous = nullptr;

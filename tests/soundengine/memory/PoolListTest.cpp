@@ -69,4 +69,57 @@ TEST_F(PoolListTest, MaximumAndOutOfMemoryRefuseNewItems) {
     EXPECT_EQ(huge.Count(), 0u);
 }
 
+TEST_F(PoolListTest, SortedInsertionGoesAfterEveryEqualKey) {
+    AuPoolList<Entry> list;
+    ASSERT_EQ(list.Init(2, AuPoolList<Entry>::kNoMaximum), AuResultSuccess);
+    EXPECT_EQ(list.First(), nullptr);
+    const auto byKey = [](const Entry& a, const Entry& b) { return a.data < b.data; };
+    // {id, key}: the ids tell the arrival order; keys 5, 1, 5, 9, 1, 0 and 5 again.
+    for (const Entry entry :
+         {Entry{1, 5}, Entry{2, 1}, Entry{3, 5}, Entry{4, 9}, Entry{5, 1}, Entry{6, 0}, Entry{7, 5}})
+        ASSERT_NE(list.AddSorted(entry, byKey), nullptr) << entry.id;
+    EXPECT_EQ(Ids(list), (std::vector<u32>{6, 2, 5, 1, 3, 7, 4}));
+    ASSERT_NE(list.First(), nullptr);
+    EXPECT_EQ(list.First()->id, 6u);
+    EXPECT_EQ(list.Count(), 7u);
+
+    // The tail stays right whether the new item went first, in the middle or last.
+    list.AddLast({8, 10});
+    EXPECT_EQ(Ids(list).back(), 8u);
+    EXPECT_TRUE(list.RemoveFirst([](const Entry&) { return true; }));
+    EXPECT_EQ(list.First()->id, 2u);
+    list.RemoveAll();
+    EXPECT_EQ(list.First(), nullptr);
+    list.AddSorted({9, 3}, byKey);
+    list.AddLast({10, 4});
+    EXPECT_EQ(Ids(list), (std::vector<u32>{9, 10}));
+}
+
+TEST_F(PoolListTest, SortedInsertionIsRefusedAtTheMaximumAndWithoutMemory) {
+    const auto byKey = [](const Entry& a, const Entry& b) { return a.data < b.data; };
+    AuPoolList<Entry> bounded;
+    ASSERT_EQ(bounded.Init(0, 2), AuResultSuccess);
+    EXPECT_NE(bounded.AddSorted({1, 5}, byKey), nullptr);
+    EXPECT_NE(bounded.AddSorted({2, 7}, byKey), nullptr);
+    EXPECT_EQ(bounded.AddSorted({3, 1}, byKey), nullptr); // would go first
+    EXPECT_EQ(bounded.AddSorted({4, 9}, byKey), nullptr); // would go last
+    EXPECT_EQ(Ids(bounded), (std::vector<u32>{1, 2}));
+
+    // A block of one: the second item must come from a pool with nothing left in it.
+    AuPoolList<Entry> list;
+    ASSERT_EQ(list.Init(1, AuPoolList<Entry>::kNoMaximum), AuResultSuccess);
+    ASSERT_NE(list.AddSorted({1, 5}, byKey), nullptr);
+    std::vector<void*> blocks;
+    while (void* block = AU::MemoryMgr::Malloc(g_DefaultPoolId, 16))
+        blocks.push_back(block);
+    EXPECT_EQ(list.AddSorted({2, 1}, byKey), nullptr);
+    EXPECT_EQ(list.AddSorted({3, 8}, byKey), nullptr);
+    EXPECT_EQ(Ids(list), (std::vector<u32>{1}));
+    EXPECT_EQ(list.Count(), 1u);
+    for (void* block : blocks)
+        AU::MemoryMgr::Free(g_DefaultPoolId, block);
+    EXPECT_NE(list.AddSorted({2, 1}, byKey), nullptr);
+    EXPECT_EQ(Ids(list), (std::vector<u32>{2, 1}));
+}
+
 } // namespace
