@@ -1,7 +1,6 @@
-// What a play request carries down the hierarchy to the node that plays, and the narrow ways out
-// of the hierarchy that a play takes: the instance manager that makes playback instances and the
-// pending-action queue that holds a deferred play. The engine installs both; until then (and in
-// tests) plays that need them fail.
+// What a play request carries down the hierarchy to the node that plays, and the narrow way out
+// of the hierarchy that a play takes: the instance manager that makes playback instances. The
+// engine installs it; until then (and in tests) plays fail.
 #pragma once
 
 #include "memory/AuPoolList.h"
@@ -9,11 +8,10 @@
 
 #include <AU/AuTypes.h>
 
-class CAuAction;
 class CAuNodeBase;
 class CAuLeafNode;
 class CAuRegisteredObj;
-struct AuExternalSourceArray;
+class AuExternalSourceArray;
 struct AuSourceInfo;
 
 constexpr u8 AU_MIDI_NOTE_ON = 0x90;
@@ -87,19 +85,6 @@ protected:
     ~IAuNodeInstances() = default;
 };
 extern IAuNodeInstances* g_pNodeInstances;
-
-// The pending-action queue as a deferred play uses it. [audio thread]
-class IAuPendingActions {
-public:
-    // Takes its own reference on the action; runs it when its delay (property 14, in samples)
-    // has passed. 1, or the refusal.
-    virtual AURESULT EnqueueOrExecute(CAuAction& action, CAuRegisteredObj* gameObj,
-                                      AuPlayingID playingID) = 0;
-
-protected:
-    ~IAuPendingActions() = default;
-};
-extern IAuPendingActions* g_pPendingActions;
 
 // The motion device manager's presence: type-17 leaves play only while it exists.
 extern bool g_bMotionDevicesPresent;

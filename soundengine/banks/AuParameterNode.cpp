@@ -1,7 +1,9 @@
 #include "banks/AuParameterNode.h"
 
+#include "core/AuAudioMgr.h"
 #include "core/AuLog.h"
 #include "core/AuOutputTiming.h"
+#include "core/AuPendingAction.h"
 #include "core/AuRegistryMgr.h"
 #include "parameters/AuRTPCMgr.h"
 
@@ -15,7 +17,6 @@
 #include <new>
 
 IAuNodeInstances* g_pNodeInstances = nullptr;
-IAuPendingActions* g_pPendingActions = nullptr;
 bool g_bMotionDevicesPresent = false;
 
 namespace {
@@ -538,14 +539,21 @@ AURESULT CAuParameterNode::ComputeInitialDelay(AuNodePlayParams& params) {
         params.lFrameOffset += samples;
         return AuResultSuccess;
     }
-    if (!g_pPendingActions) {
+    if (!g_pAudioMgr) {
         AuLog(AuLogLevel::Error, "node %u: no pending-action queue for an initial delay", key);
         return AuResultFail;
     }
-    CAuActionPlayAndContinue* action = CAuActionPlayAndContinue::Create(*this, params, samples);
+    CAuActionPlayAndContinue* action = CAuActionPlayAndContinue::CreateDeferredPlay(*this, params, samples);
     if (!action) return AuResultNoMemory;
-    const AURESULT queued = g_pPendingActions->EnqueueOrExecute(*action, params.pGameObj, params.playingID);
+    AuCustomPlayParams custom;
+    memcpy(custom.customWords, params.customWords, sizeof(custom.customWords));
+    custom.pExternalSources = params.pExternalSources;
+    custom.playingID = params.playingID;
+    CAuPendingAction* record = CAuPendingAction::Create(action, params.pGameObj, custom, 0);
+    AURESULT queued = AuResultNoMemory;
+    if (record) queued = g_pAudioMgr->EnqueueOrExecute(record);
     action->Release();
+    // Queued, or played already when the delay fit in the look-ahead.
     return queued == AuResultSuccess ? AuResultTypeNotHandled : queued;
 }
 
@@ -682,37 +690,4 @@ AURESULT CAuParameterNode::RemoveAssociatedLayer(CAuLayer* layer) {
     m_layers.EraseOrdered(at);
     RecalcProps(0);
     return AuResultSuccess;
-}
-
-CAuActionPlayAndContinue* CAuActionPlayAndContinue::Create(CAuParameterNode& node,
-                                                           const AuNodePlayParams& params, i32 delaySamples) {
-    void* memory = AU::MemoryMgr::Malloc(g_DefaultPoolId, sizeof(CAuActionPlayAndContinue));
-    if (!memory) return nullptr;
-    auto* action = new (memory) CAuActionPlayAndContinue(0);
-    action->SetActionType(AU_ACTION_PLAY_AND_CONTINUE);
-    action->SetElementID(node.key, false);
-    if (action->SetPropValue(AuPropID_Delay, delaySamples, 0, 0) != AuResultSuccess) {
-        action->Release();
-        return nullptr;
-    }
-    node.AddRef();
-    action->m_pNode = &node;
-    action->m_params = params;
-    action->m_params.flags |= AU_PLAY_DEFERRED_RETURN;
-    return action;
-}
-
-CAuActionPlayAndContinue::~CAuActionPlayAndContinue() {
-    if (m_pNode) m_pNode->Release();
-}
-
-AURESULT CAuActionPlayAndContinue::Execute(AuPendingAction&) {
-    return ExecuteDeferredPlay();
-}
-
-AURESULT CAuActionPlayAndContinue::ExecuteDeferredPlay() {
-    if (!m_pNode) return AuResultFail;
-    // Each run plays a copy: the request the action holds stays as it was made.
-    AuNodePlayParams params = m_params;
-    return m_pNode->ExecutePlay(params);
 }

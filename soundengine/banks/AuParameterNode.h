@@ -187,24 +187,3 @@ private:
     u8 m_positioningByte = 4;
     u8 m_outputByte = 0;
 };
-
-// The action a positive initial delay queues: when its delay has passed it plays its node again
-// with the request it was made with, which no longer applies the delay.
-class CAuActionPlayAndContinue : public CAuAction {
-public:
-    // Not indexed (ID 0); holds a reference on the node. Null without memory.
-    static CAuActionPlayAndContinue* Create(CAuParameterNode& node, const AuNodePlayParams& params,
-                                            i32 delaySamples);
-    ~CAuActionPlayAndContinue() override;
-    AURESULT Execute(AuPendingAction& pending) override;
-    // The play itself, which Execute runs.
-    AURESULT ExecuteDeferredPlay();
-    const AuNodePlayParams& Params() const { return m_params; }
-    CAuParameterNode* Node() const { return m_pNode; }
-
-    explicit CAuActionPlayAndContinue(u32 id) : CAuAction(id) {}
-
-private:
-    CAuParameterNode* m_pNode = nullptr;
-    AuNodePlayParams m_params;
-};

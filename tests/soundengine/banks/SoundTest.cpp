@@ -6,6 +6,7 @@
 #include "banks/AuBankMgr.h"
 #include "banks/AuHierarchyLoader.h"
 #include "banks/AuSound.h"
+#include "core/AuAudioMgr.h"
 #include "core/AuObjectIndex.h"
 #include "core/AuOutputTiming.h"
 #include "parameters/AuRTPCMgr.h"
@@ -71,20 +72,15 @@ public:
     AURESULT result = AuResultSuccess;
 };
 
-class RecordingPending final : public IAuPendingActions {
+} // namespace
+
+// The frame counter, which only the audio thread moves.
+class CAuAudioMgrTestAccess {
 public:
-    AURESULT EnqueueOrExecute(CAuAction& action, CAuRegisteredObj*, AuPlayingID) override {
-        action.AddRef();
-        queued.push_back(&action);
-        return AuResultSuccess;
-    }
-    void Drop() {
-        for (CAuAction* action : queued)
-            action->Release();
-        queued.clear();
-    }
-    std::vector<CAuAction*> queued;
+    static void SetFrame(CAuAudioMgr& mgr, u32 frame) { mgr.m_uFrameCounter = frame; }
 };
+
+namespace {
 
 class SoundTest : public AuDefaultPoolTest {
 protected:
@@ -96,17 +92,19 @@ protected:
         g_pRTPCMgr = &m_rtpc;
         ASSERT_EQ(m_rtpc.Init(), AuResultSuccess);
         g_pNodeInstances = &m_instances;
-        g_pPendingActions = &m_pending;
+        ASSERT_EQ(m_audio.Init(4096), AuResultSuccess);
+        g_pAudioMgr = &m_audio;
+        SetOutputTiming(1024);
         SetOutputSampleRate(48000);
         win32test::ResetRandScript();
     }
     void TearDown() override {
-        m_pending.Drop();
+        m_audio.Term();
+        g_pAudioMgr = nullptr;
         for (CAuIndexable* object : m_objects)
             object->Release();
         m_objects.clear();
         g_pNodeInstances = nullptr;
-        g_pPendingActions = nullptr;
         win32test::ResetRandScript();
         EXPECT_EQ(nodetest::g_live.load(), 0);
         m_rtpc.Term();
@@ -156,6 +154,11 @@ protected:
         m_objects.push_back(parent);
         return parent;
     }
+    // One pass of the pending actions at the next frame.
+    void Step() {
+        CAuAudioMgrTestAccess::SetFrame(m_audio, ++m_frame);
+        m_audio.ProcessPendingList();
+    }
     static AuNodePlayParams NoteOn(u8 channel, u8 note, u8 velocity) {
         AuNodePlayParams params;
         params.playingID = 9;
@@ -166,8 +169,9 @@ protected:
     CAuObjectIndex m_index;
     CAuRTPCMgr m_rtpc;
     RecordingInstances m_instances;
-    RecordingPending m_pending;
+    CAuAudioMgr m_audio;
     std::vector<CAuIndexable*> m_objects;
+    u32 m_frame = 0;
 };
 
 // ---- Source descriptions ----
@@ -544,7 +548,6 @@ TEST_F(SoundTest, APlayReachesTheInstanceManagerOnceWithTheSoundAndItsSource) {
     EXPECT_EQ(m_instances.starts[0].node, sound);
     EXPECT_EQ(m_instances.starts[0].source, &sound->Source());
     EXPECT_EQ(m_instances.starts[0].params.playingID, 42u);
-    EXPECT_TRUE(m_pending.queued.empty());
 
     m_instances.result = AuResultLimiterRefusedUseVirtual;
     EXPECT_EQ(sound->ExecutePlay(params), AuResultLimiterRefusedUseVirtual)
@@ -555,29 +558,53 @@ TEST_F(SoundTest, AnInitialDelayQueuesAPlayAndContinueThatPlaysWithoutTheDelayAg
     bankgen::SoundRecord record = Sound();
     record.node.props = {bankgen::PropF(AU_PROP_INITIAL_DELAY, 0.1f)};
     CAuSound* sound = Read(record);
-    AuNodePlayParams params;
-    params.playingID = 42;
-    EXPECT_EQ(sound->ExecutePlay(params), AuResultSuccess);
-    EXPECT_TRUE(m_instances.starts.empty());
-    ASSERT_EQ(m_pending.queued.size(), 1u);
-    auto* action = static_cast<CAuActionPlayAndContinue*>(m_pending.queued[0]);
-    EXPECT_EQ(action->ActionType(), AU_ACTION_PLAY_AND_CONTINUE);
-    EXPECT_EQ(action->TargetID(), kSoundID);
-    EXPECT_EQ(action->GetDelay(), 4800);
-
-    EXPECT_EQ(action->ExecuteDeferredPlay(), AuResultSuccess);
-    ASSERT_EQ(m_instances.starts.size(), 1u);
-    EXPECT_EQ(m_instances.starts[0].params.playingID, 42u);
-    EXPECT_EQ(m_instances.starts[0].params.flags & AU_PLAY_DEFERRED_RETURN, 0) << "the flag is spent";
-    EXPECT_EQ(m_pending.queued.size(), 1u) << "not deferred again";
+    // 4800 samples at 1024 a frame: 4 frames and 704 samples; a play-and-continue action starts
+    // its look-ahead of frames earlier, with the rest in its offset.
+    struct Case {
+        u32 lookAhead;
+        u32 frames;
+        i32 offset;
+    };
+    for (const Case c : {Case{0, 4, 704}, Case{1, 3, 1728}, Case{4, 0, 4800}}) {
+        m_instances.starts.clear();
+        m_audio.SetPlayAndContinueLookAhead(c.lookAhead);
+        AuNodePlayParams params;
+        params.playingID = 42;
+        EXPECT_EQ(sound->ExecutePlay(params), AuResultSuccess);
+        for (u32 frame = 0; frame < c.frames; ++frame) {
+            EXPECT_TRUE(m_instances.starts.empty()) << c.lookAhead << " frame " << frame;
+            Step();
+        }
+        ASSERT_EQ(m_instances.starts.size(), 1u) << c.lookAhead;
+        const AuNodePlayParams& played = m_instances.starts[0].params;
+        EXPECT_EQ(played.playingID, 42u);
+        EXPECT_EQ(played.lFrameOffset, c.offset) << c.lookAhead;
+        EXPECT_EQ(played.flags & AU_PLAY_DEFERRED_RETURN, 0) << "the flag is spent";
+        Step();
+        EXPECT_EQ(m_instances.starts.size(), 1u) << "not deferred again";
+    }
 
     // Within a continuing walk the delay goes into the frame offset instead.
+    m_instances.starts.clear();
+    AuNodePlayParams params;
+    params.playingID = 42;
     params.uContinuationContext = 1;
     params.lFrameOffset = 10;
     EXPECT_EQ(sound->ExecutePlay(params), AuResultSuccess);
-    ASSERT_EQ(m_instances.starts.size(), 2u);
-    EXPECT_EQ(m_instances.starts[1].params.lFrameOffset, 4810);
-    EXPECT_EQ(m_pending.queued.size(), 1u);
+    ASSERT_EQ(m_instances.starts.size(), 1u);
+    EXPECT_EQ(m_instances.starts[0].params.lFrameOffset, 4810);
+}
+
+TEST_F(SoundTest, ADeferredPlayThatFailsReportsItsFailureOnlyWhenItRunsAtOnce) {
+    bankgen::SoundRecord record = Sound();
+    record.node.props = {bankgen::PropF(AU_PROP_INITIAL_DELAY, 0.01f)}; // 480 samples
+    CAuSound* sound = Read(record);
+    m_instances.result = AuResultLimiterRefusedUseVirtual;
+    AuNodePlayParams params;
+    params.playingID = 1;
+    EXPECT_EQ(sound->ExecutePlay(params), AuResultLimiterRefusedUseVirtual)
+        << "within the frame: run at once";
+    EXPECT_EQ(m_instances.starts.size(), 1u);
 }
 
 TEST_F(SoundTest, DelaysBecomeSamplesRoundedHalfAwayFromZero) {
@@ -608,8 +635,7 @@ TEST_F(SoundTest, NonPositiveAndNaNDelaysPlayAtOnce) {
         sound->Release();
         m_objects.pop_back();
     }
-    EXPECT_EQ(m_instances.starts.size(), 3u);
-    EXPECT_TRUE(m_pending.queued.empty());
+    EXPECT_EQ(m_instances.starts.size(), 3u) << "all at once";
 }
 
 TEST_F(SoundTest, MidiFiltersRefuseBeforeAnyInstance) {
@@ -725,11 +751,14 @@ TEST_F(SoundTest, ARangeWithMinEqualToMaxAddsMinWithoutDrawing) {
     record.node.ranges = {bankgen::RangeF(AU_PROP_INITIAL_DELAY, 0.05f, 0.05f), bankgen::RangeI(58, 2, 2)};
     CAuSound* sound = Read(record);
     const size_t before = win32test::RandCallCount();
+    m_audio.SetPlayAndContinueLookAhead(0);
     AuNodePlayParams params;
     params.playingID = 1;
     EXPECT_EQ(sound->ExecutePlay(params), AuResultSuccess);
-    ASSERT_EQ(m_pending.queued.size(), 1u);
-    EXPECT_EQ(m_pending.queued[0]->GetDelay(), 4800);
+    for (u32 frame = 0; frame < 4; ++frame)
+        Step();
+    ASSERT_EQ(m_instances.starts.size(), 1u) << "0.05 + 0.05 s: 4800 samples";
+    EXPECT_EQ(m_instances.starts[0].params.lFrameOffset, 704);
     EXPECT_EQ(sound->ComputeRandomizedValue(), 3);
     EXPECT_EQ(win32test::RandCallCount(), before);
 }
