@@ -393,9 +393,10 @@ bool ReadLeaf17Again(CAuIndexable&) {
 
 } // namespace
 
-void AuInstallSoundHierarchyLoaders() {
-    AuSetHierarchyLoader(AuHierarchyTypeSound,
-                         {AuIndexNodes, &CreateSound, &ReadSound, &ReadSoundAgain, nullptr});
-    AuSetHierarchyLoader(AuHierarchyTypeLeafType17,
-                         {AuIndexNodes, &CreateLeaf17, &ReadLeaf17, &ReadLeaf17Again, nullptr});
+AuHierarchyLoaderEntry AuSoundLoaderEntry() {
+    return {AuIndexNodes, &CreateSound, &ReadSound, &ReadSoundAgain, nullptr};
+}
+
+AuHierarchyLoaderEntry AuLeafType17LoaderEntry() {
+    return {AuIndexNodes, &CreateLeaf17, &ReadLeaf17, &ReadLeaf17Again, nullptr};
 }

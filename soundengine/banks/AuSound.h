@@ -4,6 +4,7 @@
 // node interface to their live instances. Audio thread or g_csMain, as the node base says.
 #pragma once
 
+#include "banks/AuHierarchyLoader.h"
 #include "banks/AuParameterNode.h"
 #include "banks/AuSourceInfo.h"
 #include "voices/AuPlaybackInstance.h"
@@ -136,5 +137,6 @@ private:
     AuArray<Entry> m_sources;
 };
 
-// The loader entries of types 2 and 17.
-void AuInstallSoundHierarchyLoaders();
+// The hierarchy loader's entries of types 2 and 17.
+AuHierarchyLoaderEntry AuSoundLoaderEntry();
+AuHierarchyLoaderEntry AuLeafType17LoaderEntry();
