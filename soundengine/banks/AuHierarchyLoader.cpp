@@ -2,6 +2,7 @@
 
 #include "banks/AuAction.h"
 #include "banks/AuBankReader.h"
+#include "banks/AuBus.h"
 #include "banks/AuEvent.h"
 #include "banks/AuSound.h"
 #include "banks/AuState.h"
@@ -20,6 +21,8 @@ constexpr u32 kTypes = 256;
 constexpr u32 kReleaseBatch = 255;
 
 AuHierarchyLoaderEntry s_loaders[kTypes];
+void (*s_pfnBeginLoad)() = nullptr;
+void (*s_pfnEndLoad)() = nullptr;
 
 u32 LoadU32(const u8* at) {
     return u32(at[0]) | u32(at[1]) << 8 | u32(at[2]) << 16 | u32(at[3]) << 24;
@@ -81,7 +84,13 @@ void AuInstallCoreHierarchyLoaders() {
                          {AuIndexActions, &CreateAction, &ReadAction, &ReadActionAgain, nullptr});
     AuSetHierarchyLoader(AuHierarchyTypeEvent,
                          {AuIndexEvents, &CreateEvent, &ReadEvent, nullptr, &IndexEvent});
+    AuInstallBusHierarchyLoaders(); // 8 and 16
     AuSetHierarchyLoader(AuHierarchyTypeLeafType17, AuLeafType17LoaderEntry());
+}
+
+void AuSetBankLoadHooks(void (*begin)(), void (*end)()) {
+    s_pfnBeginLoad = begin;
+    s_pfnEndLoad = end;
 }
 
 void AuReleaseBankObjects(AuBankObjectList& list, u32 first) {
@@ -96,6 +105,23 @@ void AuReleaseBankObjects(AuBankObjectList& list, u32 first) {
     }
     while (list.Count() > first)
         list.EraseSwap(list.Count() - 1);
+}
+
+CAuHierarchyLoader::~CAuHierarchyLoader() {
+    if (m_bLoadOpen && s_pfnEndLoad) s_pfnEndLoad();
+}
+
+void CAuHierarchyLoader::BeginBank(AuBankObjectList* list, CAuLoadedBank* bank, u32 bankID) {
+    // The bank manager opens each bank with its list and closes it with none.
+    if (m_bLoadOpen && s_pfnEndLoad) s_pfnEndLoad();
+    m_bLoadOpen = false;
+    m_pList = list;
+    m_pBank = bank;
+    m_bankID = bankID;
+    if (list && s_pfnBeginLoad) {
+        s_pfnBeginLoad();
+        m_bLoadOpen = true;
+    }
 }
 
 AURESULT CAuHierarchyLoader::BeginHierarchy(u32 recordCount) {
@@ -122,6 +148,13 @@ AURESULT CAuHierarchyLoader::LoadRecord(u8 type, const u8* payload, u32 size) {
               "bank: hierarchy record %08X of type %u: this engine does not build that type yet", id, type);
         return AuResultTypeNotHandled;
     }
+    const AURESULT result = LoadOne(entry, id, type, payload, size);
+    if (entry.afterRecord) entry.afterRecord();
+    return result;
+}
+
+AURESULT CAuHierarchyLoader::LoadOne(const AuHierarchyLoaderEntry& entry, u32 id, u8 type, const u8* payload,
+                                     u32 size) {
     CAuIndexable* object = g_pIndex->GetPtrAndAddRef(entry.table, id);
     AURESULT result = AuResultSuccess;
     if (!object) {

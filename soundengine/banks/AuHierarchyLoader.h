@@ -20,11 +20,16 @@ struct AuHierarchyLoaderEntry {
     bool (*readAgain)(CAuIndexable& object) = nullptr;
     // Entered in its table only after a successful read (events).
     void (*addToIndex)(CAuIndexable& object) = nullptr;
+    // After every record of the type, whether its object was made, found or refused.
+    void (*afterRecord)() = nullptr;
 };
 
 // Replaces the loader of one type; an entry without `create` removes it. Tests use it to stand in
 // for classes not built yet.
 void AuSetHierarchyLoader(u8 type, const AuHierarchyLoaderEntry& entry);
+// Called around the hierarchy of every bank read (loaded or prepared), on the bank thread; the
+// end also after a failed read. Null members are skipped.
+void AuSetBankLoadHooks(void (*begin)(), void (*end)());
 // The one place where the engine's loader entries are set, one line per type whose class is
 // built: each class offers its entry and adds its line there. The engine's Init calls it; a type
 // without an entry fails a load with 3.
@@ -36,12 +41,13 @@ void AuReleaseBankObjects(AuBankObjectList& list, u32 first = 0);
 
 class CAuHierarchyLoader : public IAuHierarchySink {
 public:
+    CAuHierarchyLoader() = default;
+    CAuHierarchyLoader(const CAuHierarchyLoader&) = delete;
+    CAuHierarchyLoader& operator=(const CAuHierarchyLoader&) = delete;
+    // A read still open is closed.
+    ~CAuHierarchyLoader();
     // The bank whose chunk is read next, and its list: a loaded or a prepared bank alike.
-    void BeginBank(AuBankObjectList* list, CAuLoadedBank* bank, u32 bankID) override {
-        m_pList = list;
-        m_pBank = bank;
-        m_bankID = bankID;
-    }
+    void BeginBank(AuBankObjectList* list, CAuLoadedBank* bank, u32 bankID) override;
 
     AURESULT BeginHierarchy(u32 recordCount) override;
     AURESULT LoadRecord(u8 type, const u8* payload, u32 size) override;
@@ -52,8 +58,10 @@ public:
 
 private:
     void List(CAuIndexable* object);
+    AURESULT LoadOne(const AuHierarchyLoaderEntry& entry, u32 id, u8 type, const u8* payload, u32 size);
 
     AuBankObjectList* m_pList = nullptr;
     CAuLoadedBank* m_pBank = nullptr;
     u32 m_bankID = 0;
+    bool m_bLoadOpen = false;
 };

@@ -89,10 +89,11 @@ enum AuActionExecKind : u32 {
 };
 
 // Flag bits of an action-execution record.
-constexpr u32 AU_EXEC_SEEK_PERCENT = 1u << 0;      // kind 4: the position is a fraction
-constexpr u32 AU_EXEC_SEEK_SNAP = 1u << 1;         // kind 4: snap to the nearest marker
-constexpr u32 AU_EXEC_MASTER_RESUME = 1u << 2;     // kind 2
-constexpr u32 AU_EXEC_PAUSE_TRANSITIONS = 1u << 3; // the state transitions follow the request
+constexpr u32 AU_EXEC_PAUSE_TRANSITIONS = 1u << 0;   // run slot 46 on the way down
+constexpr u32 AU_EXEC_TRANSITIONS_HANDLED = 1u << 1; // a bus has run slot 46 already
+constexpr u32 AU_EXEC_SEEK_PERCENT = 1u << 2;        // kind 4: the position is a fraction
+constexpr u32 AU_EXEC_SEEK_SNAP = 1u << 3;           // kind 4: snap to the nearest marker
+constexpr u32 AU_EXEC_MASTER_RESUME = 1u << 4;       // kind 2
 
 struct AuActionException {
     u32 id;
@@ -540,7 +541,8 @@ private:
 };
 
 class CAuAudioMgr;
-// Message 40 (effect slots from the exported interface); before the audio thread starts.
+// Messages 40 and 41 (effect slots and bus mixers from the exported interface); before the audio
+// thread starts.
 void AuInstallNodeMsgHandlers(CAuAudioMgr& audio);
 
 // The bank header's extra-owner flag as the bank manager kept it from the last header read.
