@@ -4,6 +4,7 @@
 #include "banks/AuBankReader.h"
 #include "banks/AuBus.h"
 #include "banks/AuEvent.h"
+#include "banks/AuSound.h"
 #include "banks/AuState.h"
 #include "core/AuLog.h"
 #include "core/AuSoundEngineInternal.h"
@@ -91,11 +92,13 @@ void AuSetHierarchyLoader(u8 type, const AuHierarchyLoaderEntry& entry) {
 void AuInstallCoreHierarchyLoaders() {
     // In type order, one line per class.
     AuSetHierarchyLoader(AuHierarchyTypeState, {AuIndexStates, &CreateState, &ReadState, nullptr, nullptr});
+    AuSetHierarchyLoader(AuHierarchyTypeSound, AuSoundLoaderEntry());
     AuSetHierarchyLoader(AuHierarchyTypeAction,
                          {AuIndexActions, &CreateAction, &ReadAction, &ReadActionAgain, nullptr});
     AuSetHierarchyLoader(AuHierarchyTypeEvent,
                          {AuIndexEvents, &CreateEvent, &ReadEvent, nullptr, &IndexEvent});
     AuInstallBusHierarchyLoaders(); // 8 and 16
+    AuSetHierarchyLoader(AuHierarchyTypeLeafType17, AuLeafType17LoaderEntry());
     AuSetHierarchyLoader(
         AuHierarchyTypeSharedPluginSettings,
         {AuIndexPluginSettings18, &CreateSharedPluginSettings, &ReadPluginSettings, nullptr, nullptr});
