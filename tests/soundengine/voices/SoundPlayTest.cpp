@@ -29,7 +29,7 @@ public:
         ++connected;
         return AuResultSuccess;
     }
-    void MixVoice(CAuVoiceContext&, const AuPipelineBuffer& buffer) noexcept override {
+    void MixVoice(CAuVoiceContext&, AuPipelineBuffer& buffer) noexcept override {
         mixed.insert(mixed.end(), buffer.pData, buffer.pData + buffer.uValidFrames);
     }
     void DisconnectVoice(CAuVoiceContext&) noexcept override { ++disconnected; }
