@@ -2,7 +2,9 @@
 // 16-bit stereo PCM sound at 48 kHz, at pitch 0 and +300 cents, and again with the delay effect
 // (0.5 s, 50 % feedback) in the voice's first effect slot. Prints ns per frame per voice; the
 // whole audio frame with its mixing is the mixer benchmark's.
+#include "core/AuObjectIndex.h"
 #include "core/AuOutputTiming.h"
+#include "plugins/AuPluginSettings.h"
 #include "voices/AuLowerEngine.h"
 #include "voices/AuPlaybackInstance.h"
 #include "voices/AuResampler.h"
@@ -11,6 +13,7 @@
 
 #include <AU/AuEffectPlugins.h>
 #include <AU/MemoryMgr.h>
+#include <bankgen/Effects.h>
 #include <bankgen/Media.h>
 
 #include <benchmark/benchmark.h>
@@ -19,35 +22,44 @@
 
 namespace {
 
-// The delay's settings, as a bank's plug-in settings object would give them.
-class DelaySettings final : public IAuPluginSettings {
+// The delay's settings as a bank's loader leaves them, in an index of their own.
+class DelaySettings {
 public:
-    DelaySettings() : IAuPluginSettings(1) {
-        m_pParams = CreateFx106Params(&CAuLowerEngine::PluginAllocator());
-        m_pParams->Init(&CAuLowerEngine::PluginAllocator(), nullptr, 0);
-        const f32 feedback = 50.0f;
-        const u8 on = 1;
-        m_pParams->SetParam(1, &feedback, 4);
-        m_pParams->SetParam(4, &on, 1);
+    DelaySettings() {
+        m_index.Init();
+        g_pIndex = &m_index;
+        AuDelayBlock block;
+        block.fDelayTime = 0.5f;
+        block.fFeedback = 50.0f;
+        block.fWetDryMix = 50.0f;
+        block.uFeedbackEnabled = 1;
+        block.uProcessLFE = 1;
+        bankgen::EncodeContext context;
+        const bankgen::Bytes payload = bankgen::EncodePayload(bankgen::EffectSettings(1, block), context);
+        m_pSettings = CAuPluginSettingsType19::Create(1);
+        if (m_pSettings && m_pSettings->LoadPluginSettings(
+                               payload.data(), static_cast<u32>(payload.size())) != AuResultSuccess) {
+            m_pSettings->Release();
+            m_pSettings = nullptr;
+        }
     }
-    ~DelaySettings() override { m_pParams->Term(&CAuLowerEngine::PluginAllocator()); }
-    u32 AddRef() override { return 1; }
-    u32 Release() override { return 1; }
-    u32 GetPluginID() noexcept override {
-        return CAuLowerEngine::PluginKey(AuPluginTypeEffect, 0, AU_FX_DELAY_ID);
+    ~DelaySettings() {
+        if (m_pSettings) m_pSettings->Release();
+        m_index.Term();
+        g_pIndex = nullptr;
     }
-    AU::IAuPluginParam* GetParams() noexcept override { return m_pParams; }
-    void SubscribeRTPCs(AU::IAuPluginParam*, const AuRTPCKey&) noexcept override {}
-    void UnsubscribeRTPCs(AU::IAuPluginParam*) noexcept override {}
+    // Null when the settings could not be made.
+    CAuPluginSettings* Get() const { return m_pSettings; }
 
 private:
-    AU::IAuPluginParam* m_pParams;
+    CAuObjectIndex m_index;
+    CAuPluginSettings* m_pSettings = nullptr;
 };
 
 // The played node: the delay in slot 0 when asked for.
 class BenchNode final : public IAuInstanceNode {
 public:
-    explicit BenchNode(IAuPluginSettings* delay) : IAuInstanceNode(2), m_pDelay(delay) {}
+    explicit BenchNode(CAuPluginSettings* delay) : IAuInstanceNode(2), m_pDelay(delay) {}
     u32 AddRef() override { return 1; }
     u32 Release() override { return 1; }
     CAuPlaybackInstance*& InstanceListHead() noexcept override { return m_pHead; }
@@ -57,17 +69,22 @@ public:
     void OnInstanceTerm(CAuPlaybackInstance*) noexcept override {}
     void GetEffectRecord(u32 slot, AuEffectRecord& record) noexcept override {
         record = AuEffectRecord{slot == 0 ? m_pDelay : nullptr, false};
+        if (record.pSettings) record.pSettings->AddRef();
     }
 
 private:
-    IAuPluginSettings* m_pDelay;
+    CAuPluginSettings* m_pDelay;
     CAuPlaybackInstance* m_pHead = nullptr;
 };
 
 void BM_VoicePull(benchmark::State& state) {
     const f32 cents = static_cast<f32>(state.range(0));
     DelaySettings delay;
-    BenchNode node(state.range(1) ? &delay : nullptr);
+    if (state.range(1) && !(delay.Get() && delay.Get()->ParamObject())) {
+        state.SkipWithError("no delay settings");
+        return;
+    }
+    BenchNode node(state.range(1) ? delay.Get() : nullptr);
     const std::vector<i16> samples =
         bankgen::ToPcm16({bankgen::Chirp(50, 12000, 1.0, 48000, 0.7), bankgen::Noise(3, 48000, 0.5)});
     const bankgen::Bytes media = bankgen::MakePcmWave(samples, 2, 48000);

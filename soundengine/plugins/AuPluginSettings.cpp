@@ -296,6 +296,8 @@ u32 CAuPluginSettings::GetMediaID(u32 index) const {
 }
 
 AURESULT CAuPluginSettings::SubscribeRTPCs(IAuPluginParamSubscriber* target, const AuRTPCKey& rtpcKey) {
+    // Settings without curves need no manager.
+    if (m_rtpcs.Count() == 0) return AuResultSuccess;
     if (!g_pRTPCMgr) return AuResultFail;
     AURESULT first = AuResultSuccess;
     for (const AuPluginRTPCEntry& entry : m_rtpcs) {
@@ -341,7 +343,8 @@ void CAuPluginSettings::RemoveRTPCEntry(u32 parameterID, u32 curveID) {
         &removal);
 }
 
-CAuPluginParamHolder* CAuPluginParamHolder::Create(CAuPluginSettings& settings, const AuRTPCKey& key) {
+CAuPluginParamHolder* CAuPluginParamHolder::Create(CAuPluginSettings& settings,
+                                                   const AuRTPCKey& key) noexcept {
     AU::IAuPluginParam* source = settings.ParamObject();
     if (!source) {
         if (FirstDryReport(settings.Table(), settings.key))
@@ -365,7 +368,7 @@ CAuPluginParamHolder* CAuPluginParamHolder::Create(CAuPluginSettings& settings, 
     return holder;
 }
 
-void CAuPluginParamHolder::Destroy() {
+void CAuPluginParamHolder::Destroy() noexcept {
     CAuPluginSettings& settings = m_settings;
     settings.UnsubscribeRTPCs(this);
     m_pParams->Term(&CAuLowerEngine::PluginAllocator());

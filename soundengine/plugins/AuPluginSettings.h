@@ -137,9 +137,9 @@ public:
     // Clones the parameter object with the engine's plug-in allocator, keeps a reference on the
     // settings and subscribes their curves for the key. Null when the settings have no parameter
     // object (logged once per settings ID: the slot plays dry) or memory runs out. [audio thread]
-    static CAuPluginParamHolder* Create(CAuPluginSettings& settings, const AuRTPCKey& key);
+    static CAuPluginParamHolder* Create(CAuPluginSettings& settings, const AuRTPCKey& key) noexcept;
     // Unsubscribes, ends the clone and lets go of the settings. [audio thread]
-    void Destroy();
+    void Destroy() noexcept;
 
     // The settings' value under the property's key, 0.0 when none. [audio thread]
     f32 GetBaseValue(u32 propertyID) noexcept override;
@@ -159,6 +159,13 @@ private:
     CAuPluginSettings& m_settings; // one reference
     AU::IAuPluginParam* m_pParams;
     AuRTPCKey m_key;
+};
+
+// What a node gives for one of its effect slots.
+struct AuEffectRecord {
+    // With one reference for whoever asked; null for an empty slot.
+    CAuPluginSettings* pSettings = nullptr;
+    bool bBypass = false;
 };
 
 // The lower engine's walk over every live instance made from the settings (bus inserts, bus mixers,

@@ -59,15 +59,11 @@ AURESULT CAuEffectNode::Init(AU::IAuPlugin* plugin, const AuEffectRecord& record
     m_bBypassReset = false;
     m_context.Init(slot, framesPerBuffer);
     if (!record.pSettings || !plugin) return AuResultFail;
-    AU::IAuPluginParam* shared = record.pSettings->GetParams();
-    m_pParams = shared ? shared->Clone(allocator) : nullptr;
-    if (!m_pParams) return AuResultFail;
-    m_pSettings = record.pSettings;
-    m_pSettings->AddRef();
-    m_uSettingsID = m_pSettings->key;
-    m_pSettings->SubscribeRTPCs(m_pParams, instance ? instance->Key() : AuRTPCKey{});
+    m_pHolder = CAuPluginParamHolder::Create(*record.pSettings, instance ? instance->Key() : AuRTPCKey{});
+    if (!m_pHolder) return AuResultFail;
+    m_uSettingsID = record.pSettings->key;
     const AuChannelConfig input = format.channelConfig;
-    const AURESULT result = m_pPlugin->Init(allocator, &m_context, m_pParams, format);
+    const AURESULT result = m_pPlugin->Init(allocator, &m_context, m_pHolder->Params(), format);
     if (result != AuResultSuccess) return result;
     m_pPlugin->Reset();
     PrepareBuffers(input, format);
@@ -80,14 +76,9 @@ void CAuEffectNode::Term() noexcept {
         m_pPlugin->Term(allocator);
         m_pPlugin = nullptr;
     }
-    if (m_pParams) {
-        if (m_pSettings) m_pSettings->UnsubscribeRTPCs(m_pParams);
-        m_pParams->Term(allocator);
-        m_pParams = nullptr;
-    }
-    if (m_pSettings) {
-        m_pSettings->Release();
-        m_pSettings = nullptr;
+    if (m_pHolder) {
+        m_pHolder->Destroy();
+        m_pHolder = nullptr;
     }
     TermBuffers();
 }

@@ -1,14 +1,15 @@
 // The effect nodes of a voice's chain: one per effect slot that names a plug-in, between the
-// modulator gain node and filter stage 1. Each owns its plug-in instance and a private clone of
-// the settings' parameters. Plug-ins that work where the buffer lies get the in-place node; the
-// others write an output of their own, of another length or layout, through the out-of-place
-// node. Everything here runs on the audio thread under g_csMain.
+// modulator gain node and filter stage 1. Each owns its plug-in instance and a parameter holder:
+// a private clone of the settings' parameters that their game-parameter curves drive. Plug-ins
+// that work where the buffer lies get the in-place node; the others write an output of their
+// own, of another length or layout, through the out-of-place node. Everything here runs on the
+// audio thread under g_csMain.
 #pragma once
 
 #include "plugins/AuPlugin.h"
+#include "plugins/AuPluginSettings.h"
 #include "voices/AuPipelineBuffer.h"
 #include "voices/AuPipelineNode.h"
-#include "voices/AuPluginSettings.h"
 
 class CAuPlaybackInstance;
 
@@ -36,13 +37,14 @@ void CountMarkersInRange(const AuPipelineBuffer& source, AuPipelineBuffer& desti
 class CAuEffectNode : public CAuPipelineNode {
 public:
     // [audio thread] Every operation below.
-    // Takes `plugin` (Term frees it in every case) and the record's settings (a reference of its
-    // own). `format` is the running format: the node's input, and its output after Init. 2 when
-    // the parameters cannot be cloned, else the plug-in's Init result.
+    // Takes `plugin` (Term frees it in every case) and runs it on a parameter holder of the
+    // record's settings for the instance's key (a reference of its own on the settings, their
+    // curves subscribed). `format` is the running format: the node's input, and its output after
+    // Init. 2 when the parameters cannot be cloned, else the plug-in's Init result.
     AURESULT Init(AU::IAuPlugin* plugin, const AuEffectRecord& record, u32 slot,
                   CAuPlaybackInstance* instance, u16 framesPerBuffer, AuPluginFormat& format) noexcept;
-    // Frees the plug-in, the parameters and the node's buffers; the settings reference goes. The
-    // final classes' destructors run it; running it twice does nothing more.
+    // Frees the plug-in, the holder (its subscriptions and settings reference go) and the node's
+    // buffers. The final classes' destructors run it; running it twice does nothing more.
     void Term() noexcept;
 
     // False once the node makes its output without pulling: the input ended and the plug-in rings
@@ -65,8 +67,9 @@ public:
     bool IsBypassed() const noexcept { return m_bBypass; }
     bool LastBufferSeen() const noexcept { return m_bLastBuffer; }
     AU::IAuPlugin* Plugin() const noexcept { return m_pPlugin; }
-    AU::IAuPluginParam* Params() const noexcept { return m_pParams; }
-    IAuPluginSettings* Settings() const noexcept { return m_pSettings; }
+    AU::IAuPluginParam* Params() const noexcept { return m_pHolder ? m_pHolder->Params() : nullptr; }
+    CAuPluginParamHolder* Holder() const noexcept { return m_pHolder; }
+    CAuPluginSettings* Settings() const noexcept { return m_pHolder ? &m_pHolder->Settings() : nullptr; }
     u32 SettingsID() const noexcept { return m_uSettingsID; }
     u32 Slot() const noexcept { return m_context.Slot(); }
 
@@ -82,8 +85,7 @@ protected:
 
     CAuPlaybackInstance* m_pInstance = nullptr;
     CAuVoiceEffectContext m_context;
-    AU::IAuPluginParam* m_pParams = nullptr;
-    IAuPluginSettings* m_pSettings = nullptr;
+    CAuPluginParamHolder* m_pHolder = nullptr;
     u32 m_uSettingsID = 0;
     bool m_bLastBuffer = false;
     bool m_bBypass = false;

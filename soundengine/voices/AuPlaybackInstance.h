@@ -9,7 +9,7 @@
 #include "parameters/AuKeyedParamIds.h"
 #include "parameters/AuRTPCKey.h"
 #include "parameters/AuRTPCSubscriber.h"
-#include "voices/AuPluginSettings.h"
+#include "plugins/AuPluginSettings.h"
 #include "voices/AuSourceMedia.h"
 
 #include <AU/AuChannelConfig.h>

@@ -435,7 +435,7 @@ AURESULT CAuVoiceContext::CreateEffect(u32 slot, AuPluginFormat& format, CAuEffe
     AU::IAuPluginMemAlloc* allocator = &CAuLowerEngine::PluginAllocator();
     AURESULT result = AuResultSuccess;
     AU::IAuPlugin* plugin = nullptr;
-    if (CAuLowerEngine::CreatePlugin(allocator, record.pSettings->GetPluginID(), plugin) == AuResultSuccess) {
+    if (CAuLowerEngine::CreatePlugin(allocator, record.pSettings->PluginID(), plugin) == AuResultSuccess) {
         AuPluginInfo info;
         plugin->GetPluginInfo(info);
         constexpr size_t kBytes = std::max(sizeof(CAuInPlaceEffectNode), sizeof(CAuOutOfPlaceEffectNode));

@@ -1,6 +1,10 @@
+#include "core/AuObjectIndex.h"
 #include "core/AuPlayingMgr.h"
+#include "core/AuTransitionMgr.h"
+#include "parameters/AuRTPCMgr.h"
 #include "plugins/AuDelayEffect.h"
 #include "plugins/AuEffectCommon.h"
+#include "plugins/AuPluginSettings.h"
 #include "plugins/AuRoomReverbEffect.h"
 #include "voices/AuEffectNode.h"
 #include "voices/AuLowerEngine.h"
@@ -8,12 +12,16 @@
 #include "voices/AuResampler.h"
 #include "voices/AuSourceBase.h"
 #include "voices/AuVoiceContext.h"
+#include <AU/AuEffectBlocks.h>
 #include <AU/AuEffectPlugins.h>
 
 #include "VoiceTestSupport.h"
 
 #include <AuDefaultPoolTest.h>
+#include <AuLogCapture.h>
+#include <bankgen/Effects.h>
 #include <bankgen/Media.h>
+#include <bankgen/Records.h>
 
 #include <gtest/gtest.h>
 
@@ -147,30 +155,59 @@ public:
     AURESULT SetParamsBlock(const void*, u32) noexcept override { return AuResultSuccess; }
 };
 
-// The plug-in settings object's stand-in: a key and a parameter object (the fake one by default).
-class TestSettings final : public IAuPluginSettings {
+// Real settings objects in an index of their own, as a bank's loader leaves them; each made one
+// keeps its bank reference until Term.
+class SettingsTables {
 public:
-    TestSettings(u32 id, u32 pluginKey, AU::IAuPluginParam* shared = nullptr)
-        : IAuPluginSettings(id), m_key(pluginKey), m_pShared(shared ? shared : &params) {}
-    u32 AddRef() override { return ++refs; }
-    u32 Release() override { return --refs; }
-    u32 GetPluginID() noexcept override { return m_key; }
-    AU::IAuPluginParam* GetParams() noexcept override { return m_pShared; }
-    void SubscribeRTPCs(AU::IAuPluginParam* target, const AuRTPCKey&) noexcept override {
-        subscribed.push_back(target);
+    void Init() {
+        m_index.Init();
+        g_pIndex = &m_index;
     }
-    void UnsubscribeRTPCs(AU::IAuPluginParam* target) noexcept override {
-        subscribed.erase(std::find(subscribed.begin(), subscribed.end(), target));
+    void Term() {
+        for (CAuPluginSettings* settings : m_made)
+            settings->Release();
+        m_made.clear();
+        m_index.Term();
+        g_pIndex = nullptr;
     }
-
-    u32 refs = 1;
-    FakeParams params;
-    std::vector<AU::IAuPluginParam*> subscribed;
+    // Settings read from a bank record, as the loader reads them.
+    CAuPluginSettings* Load(const bankgen::PluginSettingsRecord& record) {
+        CAuPluginSettings* settings = CAuPluginSettingsType19::Create(record.id);
+        if (!settings) return nullptr;
+        m_made.push_back(settings);
+        bankgen::EncodeContext context;
+        const bankgen::Bytes payload = bankgen::EncodePayload(record, context);
+        EXPECT_EQ(settings->LoadPluginSettings(payload.data(), static_cast<u32>(payload.size())),
+                  AuResultSuccess);
+        return settings;
+    }
+    // Settings with the record's curves whose parameter object (a fake one by default) runs the
+    // plug-in of `pluginKey`.
+    CAuPluginSettings* Make(u32 id, u32 pluginKey, AU::IAuPluginParam* params = nullptr,
+                            std::vector<bankgen::RtpcCurve> curves = {}) {
+        CAuPluginSettings* settings = Load(
+            {bankgen::HierarchyType::PluginSettings, id, bankgen::kNoPlugin, {}, {}, std::move(curves), {}});
+        if (!settings) return nullptr;
+        settings->SetParamObject(
+            pluginKey, params ? params : AuPluginNew<FakeParams>(&CAuLowerEngine::PluginAllocator()));
+        return settings;
+    }
 
 private:
-    u32 m_key;
-    AU::IAuPluginParam* m_pShared;
+    CAuObjectIndex m_index;
+    std::vector<CAuPluginSettings*> m_made;
 };
+
+// The 0.5 s, 50 % wet delay as a bank carries it.
+bankgen::PluginSettingsRecord EchoSettings(u32 id) {
+    AuDelayBlock block;
+    block.fDelayTime = 0.5f;
+    block.fWetDryMix = 50.0f;
+    return bankgen::EffectSettings(id, block);
+}
+
+constexpr u32 kCurveGameParam = 0x51DE;
+constexpr u8 kCurveParameter = 3;
 
 AU::IAuPlugin* CreateDoubling(AU::IAuPluginMemAlloc* allocator) {
     return AuPluginNew<DoublingEffect>(allocator);
@@ -223,8 +260,30 @@ protected:
         g_LEngineDefaultPoolId = g_DefaultPoolId;
         g_log = FakeLog{};
         g_fake = FakeBehaviour{};
+        ASSERT_EQ(m_transitions.Init(0), AuResultSuccess);
+        g_pTransitionMgr = &m_transitions;
+        ASSERT_EQ(m_rtpcs.Init(), AuResultSuccess);
+        g_pRTPCMgr = &m_rtpcs;
+        m_tables.Init();
+        bankgen::RtpcCurve curve;
+        curve.gameParameter = kCurveGameParam;
+        curve.target = kCurveParameter;
+        curve.curveId = 1;
+        curve.points = {{0, 0, 4}, {100, 100, 4}};
+        m_settings = m_tables.Make(0x5E7, 0, nullptr, {curve});
+        ASSERT_NE(m_settings, nullptr);
+        // The manager keeps the curve's game parameter and its subscriber array once made: they
+        // exist before any test counts the pool's bytes.
+        CAuPluginParamHolder* warmUp = CAuPluginParamHolder::Create(*m_settings, AuRTPCKey{});
+        ASSERT_NE(warmUp, nullptr);
+        warmUp->Destroy();
     }
     void TearDown() override {
+        m_tables.Term();
+        g_pRTPCMgr = nullptr;
+        m_rtpcs.Term();
+        g_pTransitionMgr = nullptr;
+        m_transitions.Term();
         g_LEngineDefaultPoolId = -1;
         AuDefaultPoolTest::TearDown();
     }
@@ -237,7 +296,7 @@ protected:
         format.uSampleRate = 48000;
         format.channelConfig = input;
         AuEffectRecord record;
-        record.pSettings = &m_settings;
+        record.pSettings = m_settings;
         auto* plugin = AuPluginNew<Plugin>(&CAuLowerEngine::PluginAllocator());
         EXPECT_EQ(node->Init(plugin, record, 1, instance, 1024, format), AuResultSuccess);
         node->Connect(&m_input);
@@ -250,7 +309,10 @@ protected:
         m_instance = std::make_unique<CAuPlaybackInstance>(params);
     }
 
-    TestSettings m_settings{0x5E7, 0};
+    CAuTransitionMgr m_transitions;
+    CAuRTPCMgr m_rtpcs;
+    SettingsTables m_tables;
+    CAuPluginSettings* m_settings = nullptr;
     RecordingInput m_input;
     std::unique_ptr<CAuPlaybackInstance> m_instance;
 };
@@ -260,15 +322,20 @@ TEST_F(EffectNodeTest, InitClonesSubscribesAndResetsAndTermGivesEverythingBack) 
     {
         auto node = MakeNode<CAuInPlaceEffectNode, DoublingEffect>(kStereo);
         EXPECT_EQ(node->SettingsID(), 0x5E7u);
-        EXPECT_EQ(m_settings.refs, 2u);
-        ASSERT_EQ(m_settings.subscribed.size(), 1u);
-        EXPECT_EQ(m_settings.subscribed[0], node->Params());
-        EXPECT_NE(node->Params(), &m_settings.params);
+        EXPECT_EQ(m_settings->m_lRef, 2u);
+        EXPECT_EQ(node->Settings(), m_settings);
+        // The settings' curve drives the node's own clone through its holder.
+        ASSERT_NE(node->Holder(), nullptr);
+        EXPECT_EQ(m_rtpcs.SubscriptionCount(), 1u);
+        EXPECT_NE(m_rtpcs.FindSubscription(node->Holder(), kCurveParameter), nullptr);
+        EXPECT_EQ(node->Holder()->Params(), node->Params());
+        EXPECT_NE(node->Params(), nullptr);
+        EXPECT_NE(node->Params(), m_settings->ParamObject());
         EXPECT_EQ(g_log.resets, 1); // after a successful Init
         EXPECT_EQ(node->OutputConfig(), kStereo);
     }
-    EXPECT_EQ(m_settings.refs, 1u);
-    EXPECT_TRUE(m_settings.subscribed.empty());
+    EXPECT_EQ(m_settings->m_lRef, 1u);
+    EXPECT_EQ(m_rtpcs.SubscriptionCount(), 0u);
     EXPECT_EQ(g_log.terms, 1);
     EXPECT_EQ(Used(), used);
     // A failing Init is returned; Term still frees the plug-in.
@@ -276,12 +343,13 @@ TEST_F(EffectNodeTest, InitClonesSubscribesAndResetsAndTermGivesEverythingBack) 
     {
         CAuInPlaceEffectNode node;
         AuPluginFormat format{48000, kStereo};
-        AuEffectRecord record{&m_settings, false};
+        AuEffectRecord record{m_settings, false};
         auto* plugin = AuPluginNew<DoublingEffect>(&CAuLowerEngine::PluginAllocator());
         EXPECT_EQ(node.Init(plugin, record, 0, nullptr, 1024, format), AuResultNoMemory);
     }
     EXPECT_EQ(g_log.terms, 2);
-    EXPECT_EQ(m_settings.refs, 1u);
+    EXPECT_EQ(m_settings->m_lRef, 1u);
+    EXPECT_EQ(m_rtpcs.SubscriptionCount(), 0u);
     EXPECT_EQ(Used(), used);
 }
 
@@ -659,13 +727,13 @@ protected:
 };
 
 TEST_F(VoiceEffectsTest, EffectNodesStandBetweenTheModulatorNodeAndFilterStageOneInSlotOrder) {
-    TestSettings doubling(1, Key(kDoublingId));
-    TestSettings refused(2, Key(kDoublingId));
-    TestSettings unknown(3, Key(4242));
-    TestSettings repacking(4, Key(kRepackingId));
-    m_node.records[0] = {&repacking, false};
-    m_node.records[1] = {&unknown, false};
-    m_node.records[3] = {&doubling, true};
+    CAuPluginSettings* doubling = m_tables.Make(1, Key(kDoublingId));
+    CAuPluginSettings* refused = m_tables.Make(2, Key(kDoublingId));
+    CAuPluginSettings* unknown = m_tables.Make(3, Key(4242));
+    CAuPluginSettings* repacking = m_tables.Make(4, Key(kRepackingId));
+    m_node.records[0] = {repacking, false};
+    m_node.records[1] = {unknown, false};
+    m_node.records[3] = {doubling, true};
     CAuVoiceContext& voice = MakeVoice(std::vector<i16>(3000, 1000));
     ASSERT_EQ(Frame(), AuResultDataReady);
     ASSERT_TRUE(voice.ChainBuilt());
@@ -681,31 +749,52 @@ TEST_F(VoiceEffectsTest, EffectNodesStandBetweenTheModulatorNodeAndFilterStageOn
     EXPECT_EQ(voice.Effect(0)->Input(), &voice.ModulatorNode());
     EXPECT_TRUE(voice.Effect(3)->IsBypassed()); // from its record
     // Each record's reference went back; the nodes hold one each.
-    EXPECT_EQ(doubling.refs, 2u);
-    EXPECT_EQ(repacking.refs, 2u);
-    EXPECT_EQ(unknown.refs, 1u);
+    EXPECT_EQ(doubling->m_lRef, 2u);
+    EXPECT_EQ(repacking->m_lRef, 2u);
+    EXPECT_EQ(unknown->m_lRef, 1u);
     // The instance's bypass bits reach the slots that hold nodes.
     m_instance->ForwardVoiceFlags(0x1, 0x9);
     EXPECT_TRUE(voice.Effect(0)->IsBypassed());
     EXPECT_FALSE(voice.Effect(3)->IsBypassed());
     // A plug-in that refuses leaves its slot empty.
     g_fake.refuse = true;
-    m_node.records[2] = {&refused, false};
+    m_node.records[2] = {refused, false};
     voice.UpdateEffect(2);
     EXPECT_EQ(voice.Effect(2), nullptr);
-    EXPECT_EQ(refused.refs, 1u);
+    EXPECT_EQ(refused->m_lRef, 1u);
     EXPECT_EQ(voice.FilterStage1().Input(), voice.Effect(3));
     m_voice.reset();
-    EXPECT_EQ(doubling.refs, 1u);
-    EXPECT_EQ(repacking.refs, 1u);
+    EXPECT_EQ(doubling->m_lRef, 1u);
+    EXPECT_EQ(repacking->m_lRef, 1u);
+}
+
+TEST_F(VoiceEffectsTest, SettingsWithoutParametersLeaveTheirSlotDryAndAreReportedOnce) {
+    // Read while their plug-in was not registered: it is now, yet there is nothing to run it on.
+    CAuPluginSettings* bare = m_tables.Make(0x5E75, Key(kDoublingId));
+    bare->SetParamObject(Key(kDoublingId), nullptr);
+    m_node.records[1] = {bare, false};
+    AuLogCapture log;
+    CAuVoiceContext& voice = MakeVoice(std::vector<i16>(3000, 1000));
+    std::vector<f32> rendered;
+    ASSERT_EQ(Frame(&rendered), AuResultDataReady);
+    EXPECT_EQ(voice.Effect(1), nullptr);
+    EXPECT_FLOAT_EQ(rendered[100], 1000.0f / 32768.0f); // dry
+    voice.UpdateEffect(1);
+    EXPECT_EQ(voice.Effect(1), nullptr);
+    EXPECT_EQ(g_log.terms, 2); // the plug-in made for each try is freed
+    EXPECT_EQ(bare->m_lRef, 1u);
+    const auto reports = std::count_if(log.Lines().begin(), log.Lines().end(), [](const auto& line) {
+        return line.second.find("settings 24181 have no parameters") != std::string::npos;
+    });
+    EXPECT_EQ(reports, 1);
 }
 
 TEST_F(VoiceEffectsTest, AnEffectThatChangesTheLayoutCarriesTheChangeToTheFilterStages) {
-    TestSettings repacking(4, Key(kRepackingId));
-    TestSettings doubling(1, Key(kDoublingId));
+    CAuPluginSettings* repacking = m_tables.Make(4, Key(kRepackingId));
+    CAuPluginSettings* doubling = m_tables.Make(1, Key(kDoublingId));
     g_fake.outConfig = kStereo;
-    m_node.records[0] = {&repacking, false};
-    m_node.records[2] = {&doubling, false};
+    m_node.records[0] = {repacking, false};
+    m_node.records[2] = {doubling, false};
     CAuVoiceContext& voice = MakeVoice(std::vector<i16>(20000, 1000));
     u32 channels = 0;
     std::vector<f32> rendered;
@@ -732,10 +821,10 @@ TEST_F(VoiceEffectsTest, AnEffectThatChangesTheLayoutCarriesTheChangeToTheFilter
     ASSERT_EQ(Frame(nullptr, &channels), AuResultDataReady);
     EXPECT_EQ(channels, 1u);
     voice.UpdateEffect(AU_VOICE_EFFECT_SLOTS); // outside the slots: nothing
-    EXPECT_EQ(repacking.refs, 1u);
-    EXPECT_EQ(doubling.refs, 2u);
+    EXPECT_EQ(repacking->m_lRef, 1u);
+    EXPECT_EQ(doubling->m_lRef, 2u);
     m_voice.reset();
-    EXPECT_EQ(doubling.refs, 1u);
+    EXPECT_EQ(doubling->m_lRef, 1u);
 }
 
 TEST_F(VoiceEffectsTest, RoomReverbRingsOnAfterTheSourceEndsForItsTailAndNoLonger) {
@@ -751,8 +840,8 @@ TEST_F(VoiceEffectsTest, RoomReverbRingsOnAfterTheSourceEndsForItsTailAndNoLonge
     ASSERT_EQ(shared->SetParam(CAuRoomReverbEffectParams::DecayTime, &decay, 4), AuResultSuccess);
     ASSERT_EQ(shared->SetParam(CAuRoomReverbEffectParams::PreDelay, &preDelay, 4), AuResultSuccess);
     {
-        TestSettings settings(11, Key(AU_FX_ROOM_REVERB_ID), shared);
-        m_node.records[0] = {&settings, false};
+        CAuPluginSettings* settings = m_tables.Make(11, Key(AU_FX_ROOM_REVERB_ID), shared);
+        m_node.records[0] = {settings, false};
         std::vector<i16> click(4800, 0);
         click[0] = 16384;
         MakeVoice(click);
@@ -771,14 +860,13 @@ TEST_F(VoiceEffectsTest, RoomReverbRingsOnAfterTheSourceEndsForItsTailAndNoLonge
         }
         EXPECT_GT(after, 1e-6); // heard after the source ended
         m_voice.reset();
-        EXPECT_EQ(settings.refs, 1u);
+        EXPECT_EQ(settings->m_lRef, 1u);
     }
-    shared->Term(allocator);
 }
 
 TEST_F(VoiceEffectsTest, EffectsFollowTheInstanceOfTheSourceThatPlaysOn) {
-    TestSettings doubling(1, Key(kDoublingId));
-    m_node.records[0] = {&doubling, false};
+    CAuPluginSettings* doubling = m_tables.Make(1, Key(kDoublingId));
+    m_node.records[0] = {doubling, false};
     CAuVoiceContext& voice = MakeVoice(std::vector<i16>(1500, 1000));
     AuPlaybackInstanceParams params;
     params.key.playingID = 8;
@@ -802,16 +890,11 @@ TEST_F(VoiceEffectsTest, EffectsFollowTheInstanceOfTheSourceThatPlaysOn) {
 }
 
 TEST_F(VoiceEffectsTest, DelayInSlotZeroRepeatsAClickHalfASecondLaterAndRingsOut) {
-    AU::IAuPluginParam* shared = CreateFx106Params(&CAuLowerEngine::PluginAllocator());
-    ASSERT_NE(shared, nullptr);
-    ASSERT_EQ(shared->Init(&CAuLowerEngine::PluginAllocator(), nullptr, 0), AuResultSuccess);
-    const f32 delay = 0.5f;
-    const f32 wet = 50.0f;
-    ASSERT_EQ(shared->SetParam(CAuDelayEffectParams::DelayTime, &delay, 4), AuResultSuccess);
-    ASSERT_EQ(shared->SetParam(CAuDelayEffectParams::WetDryMix, &wet, 4), AuResultSuccess);
     {
-        TestSettings settings(10, Key(AU_FX_DELAY_ID), shared);
-        m_node.records[0] = {&settings, false};
+        CAuPluginSettings* settings = m_tables.Load(EchoSettings(10));
+        ASSERT_NE(settings, nullptr);
+        ASSERT_NE(settings->ParamObject(), nullptr);
+        m_node.records[0] = {settings, false};
         std::vector<i16> click(4800, 0);
         click[0] = 16384;
         MakeVoice(click);
@@ -825,17 +908,19 @@ TEST_F(VoiceEffectsTest, DelayInSlotZeroRepeatsAClickHalfASecondLaterAndRingsOut
         EXPECT_EQ(state, AuResultNoMoreData);
         // The media's 4800 frames, then the 24000 of the line, in whole buffers.
         EXPECT_EQ(rendered.size(), size_t((4800 + 24000 + 1023) / 1024 * 1024));
-        // Half dry at once, half wet 24000 frames on (the defaults' output gain is 1).
-        EXPECT_NEAR(rendered[0], 0.5f * 0.5f, 1e-6f);
-        EXPECT_NEAR(rendered[24000], 0.5f * 0.5f, 1e-6f);
+        // Half dry at once, half wet 24000 frames on, at the engine's gain of 0 dB (within 0.1 % of
+        // 1).
+        const f32 gain = static_cast<CAuDelayEffectParams*>(settings->ParamObject())->m_fOutputGain;
+        EXPECT_NEAR(gain, 1.0f, 1e-3f);
+        EXPECT_NEAR(rendered[0], 0.5f * 0.5f * gain, 1e-6f);
+        EXPECT_NEAR(rendered[24000], 0.5f * 0.5f * gain, 1e-6f);
         f32 elsewhere = 0.0f;
         for (size_t i = 0; i < rendered.size(); ++i)
             if (i != 0 && i != 24000) elsewhere = std::max(elsewhere, std::abs(rendered[i]));
         EXPECT_LT(elsewhere, 1e-6f);
         m_voice.reset();
-        EXPECT_EQ(settings.refs, 1u);
+        EXPECT_EQ(settings->m_lRef, 1u);
     }
-    shared->Term(&CAuLowerEngine::PluginAllocator());
 }
 
 // ---- Through the lower engine's frame into the capture ----
@@ -850,13 +935,16 @@ protected:
         ASSERT_EQ(CAuLowerEngine::RegisterPlugin(AuPluginTypeEffect, 0, AU_FX_DELAY_ID, CreateFx106,
                                                  CreateFx106Params),
                   AuResultSuccess);
+        m_tables.Init();
     }
     void TearDown() override {
         m_voice.reset();
         m_instance.reset();
+        m_tables.Term();
         VoicesTest::TearDown();
     }
 
+    SettingsTables m_tables;
     EffectsNode m_node;
     bankgen::Bytes m_media;
     std::unique_ptr<CAuPlaybackInstance> m_instance;
@@ -864,16 +952,10 @@ protected:
 };
 
 TEST_F(EffectCaptureTest, ADelayInSlotZeroMakesAClickHeardAgainHalfASecondLater) {
-    AU::IAuPluginMemAlloc* allocator = &CAuLowerEngine::PluginAllocator();
-    AU::IAuPluginParam* shared = CreateFx106Params(allocator);
-    ASSERT_NE(shared, nullptr);
-    ASSERT_EQ(shared->Init(allocator, nullptr, 0), AuResultSuccess);
-    const f32 delay = 0.5f;
-    const f32 wet = 50.0f;
-    ASSERT_EQ(shared->SetParam(CAuDelayEffectParams::DelayTime, &delay, 4), AuResultSuccess);
-    ASSERT_EQ(shared->SetParam(CAuDelayEffectParams::WetDryMix, &wet, 4), AuResultSuccess);
-    TestSettings settings(10, CAuLowerEngine::PluginKey(AuPluginTypeEffect, 0, AU_FX_DELAY_ID), shared);
-    m_node.records[0] = {&settings, false};
+    CAuPluginSettings* settings = m_tables.Load(EchoSettings(10));
+    ASSERT_NE(settings, nullptr);
+    ASSERT_NE(settings->ParamObject(), nullptr);
+    m_node.records[0] = {settings, false};
     std::vector<i16> click(4800, 0);
     click[0] = 16384;
     m_media = bankgen::MakePcmWave(click, 1, 48000);
@@ -913,7 +995,7 @@ TEST_F(EffectCaptureTest, ADelayInSlotZeroMakesAClickHeardAgainHalfASecondLater)
     EXPECT_FALSE(playing); // the tail ended within the frames rendered
     CAuLowerEngine::StopOutputCapture();
     m_voice.reset();
-    shared->Term(allocator);
+    EXPECT_EQ(settings->m_lRef, 1u);
 
     const voicetest::CaptureFile file = voicetest::CaptureFile::Read(m_folder / "echo.wav");
     ASSERT_TRUE(file.valid);
