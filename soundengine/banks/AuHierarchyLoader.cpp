@@ -16,6 +16,8 @@ constexpr u32 kReleaseBatch = 255;
 
 AuHierarchyLoaderEntry s_loaders[kTypes];
 AuBankExtensionReader s_pfnExtensionReader = nullptr;
+void (*s_pfnBeginLoad)() = nullptr;
+void (*s_pfnEndLoad)() = nullptr;
 
 u32 LoadU32(const u8* at) {
     return u32(at[0]) | u32(at[1]) << 8 | u32(at[2]) << 16 | u32(at[3]) << 24;
@@ -77,6 +79,11 @@ void AuInstallCoreHierarchyLoaders() {
                          {AuIndexEvents, &CreateEvent, &ReadEvent, nullptr, &IndexEvent});
 }
 
+void AuSetBankLoadHooks(void (*begin)(), void (*end)()) {
+    s_pfnBeginLoad = begin;
+    s_pfnEndLoad = end;
+}
+
 void SetBankExtensionReader(AuBankExtensionReader reader) {
     s_pfnExtensionReader = reader;
 }
@@ -88,6 +95,23 @@ void AuReleaseBankObjects(AuBankObjectList& list) {
             list[at]->Release();
     }
     list.Term();
+}
+
+CAuHierarchyLoader::~CAuHierarchyLoader() {
+    if (m_bLoadOpen && s_pfnEndLoad) s_pfnEndLoad();
+}
+
+void CAuHierarchyLoader::BeginBank(AuBankObjectList* list, CAuLoadedBank* bank, u32 bankID) {
+    // The bank manager opens each bank with its list and closes it with none.
+    if (m_bLoadOpen && s_pfnEndLoad) s_pfnEndLoad();
+    m_bLoadOpen = false;
+    m_pList = list;
+    m_pBank = bank;
+    m_bankID = bankID;
+    if (list && s_pfnBeginLoad) {
+        s_pfnBeginLoad();
+        m_bLoadOpen = true;
+    }
 }
 
 AURESULT CAuHierarchyLoader::BeginHierarchy(u32 recordCount) {
@@ -115,6 +139,13 @@ AURESULT CAuHierarchyLoader::LoadRecord(u8 type, const u8* payload, u32 size) {
               "bank: hierarchy record %u of type %u: this engine does not build that type yet", id, type);
         return AuResultTypeNotHandled;
     }
+    const AURESULT result = LoadOne(entry, id, type, payload, size);
+    if (entry.afterRecord) entry.afterRecord();
+    return result;
+}
+
+AURESULT CAuHierarchyLoader::LoadOne(const AuHierarchyLoaderEntry& entry, u32 id, u8 type, const u8* payload,
+                                     u32 size) {
     CAuIndexable* object = g_pIndex->GetPtrAndAddRef(entry.table, id);
     AURESULT result = AuResultSuccess;
     if (!object) {

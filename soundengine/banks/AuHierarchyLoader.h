@@ -20,10 +20,15 @@ struct AuHierarchyLoaderEntry {
     bool (*readAgain)(CAuIndexable& object) = nullptr;
     // Entered in its table only after a successful read (events).
     void (*addToIndex)(CAuIndexable& object) = nullptr;
+    // After every record of the type, whether its object was made, found or refused.
+    void (*afterRecord)() = nullptr;
 };
 
 // Replaces the loader of one type; an entry without `create` removes it.
 void AuSetHierarchyLoader(u8 type, const AuHierarchyLoaderEntry& entry);
+// Called around the hierarchy of every bank load (not a preparation), on the bank thread; the
+// end also after a failed load. Null members are skipped.
+void AuSetBankLoadHooks(void (*begin)(), void (*end)());
 // States (1), actions (3) and events (4); the other classes install theirs.
 void AuInstallCoreHierarchyLoaders();
 
@@ -38,12 +43,13 @@ void AuReleaseBankObjects(AuBankObjectList& list);
 
 class CAuHierarchyLoader : public IAuHierarchySink {
 public:
+    CAuHierarchyLoader() = default;
+    CAuHierarchyLoader(const CAuHierarchyLoader&) = delete;
+    CAuHierarchyLoader& operator=(const CAuHierarchyLoader&) = delete;
+    // A load still open is closed.
+    ~CAuHierarchyLoader();
     // The bank whose chunk is read next, and its list.
-    void BeginBank(AuBankObjectList* list, CAuLoadedBank* bank, u32 bankID) override {
-        m_pList = list;
-        m_pBank = bank;
-        m_bankID = bankID;
-    }
+    void BeginBank(AuBankObjectList* list, CAuLoadedBank* bank, u32 bankID) override;
 
     AURESULT BeginHierarchy(u32 recordCount) override;
     AURESULT LoadRecord(u8 type, const u8* payload, u32 size) override;
@@ -52,8 +58,10 @@ public:
 
 private:
     void List(CAuIndexable* object);
+    AURESULT LoadOne(const AuHierarchyLoaderEntry& entry, u32 id, u8 type, const u8* payload, u32 size);
 
     AuBankObjectList* m_pList = nullptr;
     CAuLoadedBank* m_pBank = nullptr;
     u32 m_bankID = 0;
+    bool m_bLoadOpen = false;
 };

@@ -488,7 +488,8 @@ private:
 };
 
 class CAuAudioMgr;
-// Message 40 (effect slots from the exported interface); before the audio thread starts.
+// Messages 40 and 41 (effect slots and bus mixers from the exported interface); before the audio
+// thread starts.
 void AuInstallNodeMsgHandlers(CAuAudioMgr& audio);
 
 // The bank header's extra-owner flag as the bank manager kept it from the last header read.

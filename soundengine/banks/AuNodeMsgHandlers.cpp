@@ -1,3 +1,4 @@
+#include "banks/AuBus.h"
 #include "banks/AuNodeBase.h"
 #include "core/AuAudioMgr.h"
 #include "core/AuLog.h"
@@ -25,4 +26,5 @@ void SetEffect(void*, const AuQueuedMsg& msg) {
 
 void AuInstallNodeMsgHandlers(CAuAudioMgr& audio) {
     audio.SetMsgHandler(AuQueuedMsgType_SetEffect, AuMsgHandler{&SetEffect, nullptr, nullptr});
+    AuInstallBusMsgHandlers(audio);
 }

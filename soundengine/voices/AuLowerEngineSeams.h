@@ -62,3 +62,36 @@ public:
 protected:
     ~IAuMotionDeviceMgr() = default;
 };
+
+// The mix busses' settings, found by the bus node's ID; each call reaches every mix bus of that
+// ID, one per output device. Called under the global lock from the game thread, and from the
+// audio thread while a duck fade runs, so none may throw or block.
+class IAuBusOps {
+public:
+    // A volume below -740 dB is silence.
+    virtual void SetBusVolume(u32 busID, f32 volumeDb) noexcept = 0;
+    // Added to the current volume and applied at once, without a ramp.
+    virtual void OffsetBusVolume(u32 busID, f32 offsetDb) noexcept = 0;
+    virtual void SetBusProperty(u32 busID, f32 value, u32 propertyID) noexcept = 0;
+    // Bit n: insert slot n (0-3); bit 4: all effects.
+    virtual void BypassBusEffects(u32 busID, u32 bypassBits, u32 mask) noexcept = 0;
+    virtual void UpdateBusEffect(u32 busID, u32 slot) noexcept = 0;
+    // Five bits; the meter is allocated or freed as they ask.
+    virtual void SetBusMeteringFlags(u32 busID, u8 flags) noexcept = 0;
+    virtual void EnableBusVolumeCallback(u32 busID, bool enable) noexcept = 0;
+
+protected:
+    ~IAuBusOps() = default;
+};
+
+// Installed by the mixing side before the first bank loads; without one the bus nodes keep their
+// values to themselves.
+namespace AuBusOpsSeam {
+inline IAuBusOps* g_pBusOps = nullptr;
+inline void Install(IAuBusOps* ops) {
+    g_pBusOps = ops;
+}
+inline IAuBusOps* Get() {
+    return g_pBusOps;
+}
+} // namespace AuBusOpsSeam

@@ -1,0 +1,796 @@
+#include "BankFakes.h"
+#include "BankTestSupport.h"
+#include "BusOpsFake.h"
+#include "TestNodes.h"
+
+#include "banks/AuBankChunks.h"
+#include "banks/AuBankFileNames.h"
+#include "banks/AuBankReader.h"
+#include "banks/AuBus.h"
+#include "banks/AuHierarchyLoader.h"
+#include "core/AuAudioMgr.h"
+#include "core/AuOutputTiming.h"
+#include "core/AuPendingAction.h"
+#include "core/AuTransitionMgr.h"
+#include "parameters/AuRTPCMgr.h"
+
+#include <AuLogCapture.h>
+#include <bankgen/Bank.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+// The audio manager's frame counter and pending list, as the audio pass moves them.
+class CAuAudioMgrTestAccess {
+public:
+    static void NextFrame(CAuAudioMgr& audio) {
+        ++audio.m_uFrameCounter;
+        audio.ProcessPendingList();
+    }
+    static CAuAction* FirstPendingAction(CAuAudioMgr& audio) {
+        const auto* link = audio.m_pendingList.First();
+        return link ? link->pRecord->pAction : nullptr;
+    }
+};
+
+namespace {
+
+using banktest::Bytes;
+using banktest::RecordingBusOps;
+using nodetest::TestNode;
+
+constexpr u32 kMaster = 0xE2B7BC37, kMusicBus = 0x9FCA9ECD, kSfxBus = 0x0CB96245;
+constexpr u32 kSfxVolume = 0x01415798;
+
+// A bus whose slot 17 and slot 46 leave a line in the node trace.
+class TracingBus : public CAuBus {
+public:
+    static TracingBus* Make(u32 id) {
+        void* memory = AU::MemoryMgr::Malloc(g_DefaultPoolId, sizeof(TracingBus));
+        auto* bus = new (memory) TracingBus(id);
+        EXPECT_EQ(bus->Init(), AuResultSuccess);
+        return bus;
+    }
+    AURESULT ExecuteAction(const AuActionExec& exec) override {
+        nodetest::Trace("exec bus " + std::to_string(key));
+        return CAuBus::ExecuteAction(exec);
+    }
+    AURESULT ExecuteActionExceptChecked(const AuActionExec& exec) override {
+        nodetest::Trace("except bus " + std::to_string(key));
+        return CAuBus::ExecuteActionExceptChecked(exec);
+    }
+    void PauseTransitions(bool pause) override {
+        nodetest::Trace(std::string(pause ? "pause " : "resume ") + std::to_string(key));
+    }
+
+private:
+    explicit TracingBus(u32 id) : CAuBus(id) {}
+};
+
+class TracingNode : public TestNode {
+public:
+    using TestNode::TestNode;
+    AURESULT ExecuteAction(const AuActionExec& exec) override {
+        nodetest::Trace("exec node " + std::to_string(key));
+        return TestNode::ExecuteAction(exec);
+    }
+    AURESULT ExecuteActionExceptChecked(const AuActionExec&) override {
+        nodetest::Trace("except node " + std::to_string(key));
+        return AuResultSuccess;
+    }
+};
+
+bankgen::BusRecord Bus(u32 id, u32 parent = 0) {
+    bankgen::BusRecord bus;
+    bus.id = id;
+    bus.parent = parent;
+    return bus;
+}
+
+class BusTest : public banktest::BankTest {
+protected:
+    void SetUp() override {
+        BankTest::SetUp();
+        nodetest::g_live = 0;
+        nodetest::g_trace.clear();
+        g_pIndex = &m_index;
+        m_index.Init();
+        g_pRTPCMgr = &m_rtpc;
+        ASSERT_EQ(m_rtpc.Init(), AuResultSuccess);
+        ASSERT_EQ(m_transitions.Init(0), AuResultSuccess);
+        g_pTransitionMgr = &m_transitions;
+        AuInstallCoreHierarchyLoaders();
+        AuInstallBusHierarchyLoaders();
+        ASSERT_EQ(m_audio.Init(0), AuResultSuccess);
+        g_pAudioMgr = &m_audio;
+        AuSetFirstBusRead(false);
+        CAuBus::ClearMasterBusses();
+    }
+    void TearDown() override {
+        m_audio.ClearPendingList();
+        m_audio.ClearPausedList();
+        m_audio.Term();
+        g_pAudioMgr = nullptr;
+        for (AuBankObjectList& list : m_lists)
+            AuReleaseBankObjects(list);
+        AuSetHierarchyLoader(AuHierarchyTypeBus, {});
+        AuSetHierarchyLoader(AuHierarchyTypeDefaultBus, {});
+        AuSetBankLoadHooks(nullptr, nullptr);
+        AuSetDefaultBusSource(nullptr);
+        EXPECT_EQ(nodetest::g_live.load(), 0);
+        for (u32 table = 0; table < AuIndexTableCount; ++table)
+            EXPECT_EQ(m_index.Table(AuIndexTableId(table)).Count(), 0u) << table;
+        m_transitions.Term();
+        g_pTransitionMgr = nullptr;
+        EXPECT_EQ(m_rtpc.SubscriptionCount(), 0u);
+        m_rtpc.Term();
+        g_pRTPCMgr = nullptr;
+        m_index.Term();
+        g_pIndex = nullptr;
+        EXPECT_EQ(Used(), m_usedAtStart);
+        BankTest::TearDown();
+    }
+    static Bytes Build(u32 bankID, std::vector<bankgen::Record> records) {
+        bankgen::BankBuilder builder(bankID);
+        for (bankgen::Record& record : records)
+            builder.Add(std::move(record));
+        Bytes out;
+        std::vector<std::string> errors;
+        EXPECT_TRUE(builder.Build(out, errors)) << (errors.empty() ? "" : errors.front());
+        return out;
+    }
+    // Reads the image as bank number `bank` of the test, as the bank manager does: opened with
+    // its list, closed with none.
+    AURESULT Load(u32 bank, const Bytes& image) {
+        CAuBankReader reader;
+        reader.Init();
+        reader.SetMemory(image.data(), static_cast<u32>(image.size()));
+        banktest::RecordingSinks others;
+        m_loader.BeginBank(&m_lists[bank], nullptr, 0xB0 + bank);
+        CAuBankFileNames names;
+        AuBankChunkSinks sinks = others.Sinks(&names);
+        sinks.pHierarchy = &m_loader;
+        AuBankHeader header;
+        const AURESULT result = AuReadBank(reader, AuBankLoadModeLoad, false, sinks, header);
+        m_loader.BeginBank(nullptr, nullptr, 0);
+        names.Term();
+        return result;
+    }
+    AURESULT LoadInit(u32 bank) {
+        std::ifstream file(std::string(TORVIK_SOUNDBANKS_DIR) + "/Init.bnk", std::ios::binary);
+        EXPECT_TRUE(file.good());
+        const Bytes image{std::istreambuf_iterator<char>(file), {}};
+        return Load(bank, image);
+    }
+    CAuBus* Find(u32 id) {
+        auto* bus = static_cast<CAuBus*>(m_index.GetPtrAndAddRef(AuIndexBusses, id));
+        if (bus) bus->Release(); // the bank's list keeps it
+        return bus;
+    }
+    // The transitions' and the pending actions' part of each audio frame.
+    void RunFrames(u32 count) {
+        for (u32 i = 0; i < count; ++i) {
+            m_transitions.ProcessTransitionsList(++m_frame);
+            CAuAudioMgrTestAccess::NextFrame(m_audio);
+        }
+    }
+    static f32 SumOfOffsets(const RecordingBusOps& ops, u32 busID) {
+        f32 sum = 0.0f;
+        char prefix[32];
+        snprintf(prefix, sizeof(prefix), "offset %08X ", busID);
+        for (const std::string& line : ops.calls)
+            if (line.rfind(prefix, 0) == 0) sum += std::stof(line.substr(strlen(prefix)));
+        return sum;
+    }
+
+    CAuObjectIndex m_index;
+    CAuRTPCMgr m_rtpc;
+    CAuTransitionMgr m_transitions;
+    CAuAudioMgr m_audio;
+    CAuHierarchyLoader m_loader;
+    AuBankObjectList m_lists[3];
+    u32 m_frame = 0;
+};
+
+TEST_F(BusTest, TheInitBankMakesTheMasterBusPrimaryWithMusicAndSfxBelowIt) {
+    ASSERT_EQ(LoadInit(0), AuResultSuccess);
+    CAuBus* primary = CAuBus::GetPrimaryMasterBus();
+    ASSERT_NE(primary, nullptr);
+    EXPECT_EQ(primary->key, kMaster);
+    EXPECT_TRUE(primary->BusFlags() & AU_BUS_PRIMARY_TREE);
+    ASSERT_EQ(primary->BusChildCount(), 2u);
+    // Sorted by ID.
+    EXPECT_EQ(primary->BusChild(0)->key, kSfxBus);
+    EXPECT_EQ(primary->BusChild(1)->key, kMusicBus);
+    EXPECT_EQ(primary->ChildCount(), 2u);
+    primary->Release();
+    EXPECT_EQ(CAuBus::GetSecondaryMasterBus(), nullptr);
+    for (u32 id : {kMusicBus, kSfxBus}) {
+        CAuBus* bus = Find(id);
+        ASSERT_NE(bus, nullptr);
+        EXPECT_EQ(bus->Bus(), Find(kMaster));
+        EXPECT_TRUE(bus->MixesOnItsOwn()) << "flags 3 bit 0";
+        EXPECT_TRUE(bus->BusFlags() & AU_BUS_PRIMARY_TREE) << "pushed down from the master";
+        EXPECT_TRUE(bus->HasRTPC(AuPropID_BusVolume));
+    }
+    EXPECT_TRUE(AuFirstBusRead());
+}
+
+TEST_F(BusTest, TopLevelBussesArePrimaryThenSecondaryThenPlainAndThePrimarysEndClearsTheFlag) {
+    ASSERT_EQ(Load(0, Build(0xB0, {Bus(1)})), AuResultSuccess);
+    ASSERT_EQ(Load(1, Build(0xB1, {Bus(2), Bus(3)})), AuResultSuccess);
+    CAuBus* primary = CAuBus::GetPrimaryMasterBus();
+    CAuBus* secondary = CAuBus::GetSecondaryMasterBus();
+    ASSERT_NE(primary, nullptr);
+    ASSERT_NE(secondary, nullptr);
+    EXPECT_EQ(primary->key, 1u);
+    EXPECT_EQ(secondary->key, 2u);
+    EXPECT_FALSE(secondary->BusFlags() & AU_BUS_PRIMARY_TREE);
+    EXPECT_FALSE(Find(3)->BusFlags() & AU_BUS_PRIMARY_TREE);
+    EXPECT_TRUE(Find(3)->IsTopLevelBus());
+    primary->Release();
+    secondary->Release();
+
+    AuReleaseBankObjects(m_lists[0]);
+    EXPECT_EQ(CAuBus::GetPrimaryMasterBus(), nullptr);
+    EXPECT_FALSE(AuFirstBusRead());
+    // The next bank's first bus starts the master busses afresh.
+    ASSERT_EQ(Load(2, Build(0xB2, {Bus(4)})), AuResultSuccess);
+    primary = CAuBus::GetPrimaryMasterBus();
+    ASSERT_NE(primary, nullptr);
+    EXPECT_EQ(primary->key, 4u);
+    primary->Release();
+    EXPECT_EQ(CAuBus::GetSecondaryMasterBus(), nullptr);
+    AuReleaseBankObjects(m_lists[1]);
+}
+
+TEST_F(BusTest, ABusFoundAgainInALaterBankIsKept) {
+    bankgen::BusRecord child = Bus(2, 1);
+    ASSERT_EQ(Load(0, Build(0xB0, {Bus(1), child})), AuResultSuccess);
+    child.props = {bankgen::PropF(AuPropID_BusVolume, -6.0f)};
+    ASSERT_EQ(Load(1, Build(0xB1, {Bus(1), child})), AuResultSuccess);
+    EXPECT_EQ(Find(1)->BusChildCount(), 1u);
+    EXPECT_EQ(Find(2)->GetPropFloat(AuPropID_BusVolume), 0.0f);
+    // One reference from each bank's list; the parent also holds one for its child.
+    EXPECT_EQ(Find(2)->m_lRef, 2u);
+    EXPECT_EQ(Find(1)->m_lRef, 3u);
+}
+
+TEST_F(BusTest, TheBusPayloadIsReadFieldByField) {
+    bankgen::BusRecord bus = Bus(7);
+    bus.props = {bankgen::PropF(AuPropID_BusVolume, -3.0f)};
+    bus.flags1 = 3;
+    bus.flags2 = 7;
+    bus.maxInstances = 0xFC05;
+    bus.channelConfig = 0x3102;
+    bus.flags3 = 3;
+    bus.recoveryMs = 500;
+    bus.maxDuckVolume = -40.0f;
+    bus.ducks = {{9, -6.0f, 100, 200, 4, 5}, {10, -3.0f, 0, 0, 1, 0}};
+    bus.mixer = 0x55;
+    bus.mixerShareSet = 0;
+    bus.overrideAttachedPlugin = 1;
+    ASSERT_EQ(Load(0, Build(0xB0, {bus})), AuResultSuccess);
+    CAuBus* read = Find(7);
+    ASSERT_NE(read, nullptr);
+    EXPECT_EQ(read->GetPropFloat(AuPropID_BusVolume), -3.0f);
+    EXPECT_TRUE(read->FlagsB() & AU_NODE_B_BANK_BUS_FLAG3);
+    EXPECT_TRUE(read->FlagsB() & AU_NODE_B_PANNER_2D);
+    EXPECT_TRUE(read->FlagsB() & AU_NODE_B_BANK_BUS_FLAG4);
+    EXPECT_EQ(read->FlagsA() & 0x1B, AU_NODE_A_LIMIT_ORDER | AU_NODE_A_USE_VIRTUAL | AU_NODE_A_OWN_LIMIT |
+                                         AU_NODE_A_OVERRIDE_PLUGIN);
+    EXPECT_EQ(read->LimitWord() & 0x3FF, 5u);
+    EXPECT_EQ(read->ChannelConfig().uWord, 0x3102u);
+    EXPECT_TRUE(read->BusFlags() & AU_BUS_BANK_FLAG);
+    EXPECT_EQ(read->RecoverySamples(), 500u * 48u);
+    EXPECT_EQ(read->MaxDuckVolume(), -40.0f);
+    EXPECT_EQ(read->DuckTargetCount(), 2u);
+    ASSERT_NE(read->Mixer(), nullptr);
+    EXPECT_EQ(read->Mixer()->pluginID, 0x55u);
+    EXPECT_EQ(read->Mixer()->bShareSet, 0u);
+}
+
+TEST_F(BusTest, RecoveryTimesBecomeSamplesAndAtMostOneFrameBecomesZero) {
+    struct Case {
+        u32 ms;
+        u32 samples;
+    };
+    // 48 samples a millisecond; a frame is 1024 samples (21.3 ms).
+    const Case cases[] = {{0, 0}, {21, 0}, {22, 22 * 48}, {1000, 48000}, {0xFFFFFFFFu, 0xFFFFFFFFu}};
+    u32 id = 100;
+    for (const Case& c : cases) {
+        bankgen::BusRecord bus = Bus(++id);
+        bus.recoveryMs = c.ms;
+        ASSERT_EQ(Load(0, Build(0xB0, {bus})), AuResultSuccess);
+        EXPECT_EQ(Find(id)->RecoverySamples(), c.samples) << c.ms;
+        AuReleaseBankObjects(m_lists[0]);
+    }
+}
+
+TEST_F(BusTest, BadBusRecordsAreRefusedWithoutLeaks) {
+    AuLogCapture log;
+    // A parent bus that is not loaded.
+    EXPECT_EQ(Load(0, Build(0xB0, {Bus(2, 1)})), AuResultFail);
+    AuReleaseBankObjects(m_lists[0]);
+    // A duck-target count past the record: 7 before anything is allocated.
+    bankgen::BusRecord bus = Bus(3);
+    bus.ducks = {{9, -6.0f, 100, 200, 4, 5}};
+    bankgen::EncodeContext ctx;
+    Bytes payload = bankgen::EncodePayload(bankgen::Record{bus}, ctx);
+    // The count sits after ID, parent, an empty bundle and the 18 bytes of fields.
+    const u32 countAt = 4 + 4 + 1 + 4 + 4 + 1 + 4 + 4;
+    ASSERT_EQ(payload[countAt], 1u);
+    payload[countAt] = 200;
+    Bytes hirc = banktest::U32s({1});
+    hirc.push_back(AuHierarchyTypeBus);
+    const Bytes size = banktest::U32s({static_cast<u32>(payload.size())});
+    hirc.insert(hirc.end(), size.begin(), size.end());
+    hirc.insert(hirc.end(), payload.begin(), payload.end());
+    const u32 usedBefore = Used();
+    EXPECT_EQ(Load(0, banktest::Concat({banktest::Header(), banktest::Chunk("HIRC", hirc)})),
+              AuResultBadHeader);
+    AuReleaseBankObjects(m_lists[0]);
+    EXPECT_EQ(Used(), usedBefore);
+    // More than 100 duck targets: the 101st has no room.
+    bankgen::BusRecord many = Bus(4);
+    for (u32 i = 0; i < 101; ++i)
+        many.ducks.push_back({1000 + i, -1.0f, 0, 0, 4, 5});
+    EXPECT_EQ(Load(0, Build(0xB0, {many})), AuResultFail);
+    AuReleaseBankObjects(m_lists[0]);
+    // Channel words the voice side may refuse are kept as read.
+    bankgen::BusRecord odd = Bus(5);
+    odd.channelConfig = 0xFFFFF0FF; // count 255, unknown type and mask
+    ASSERT_EQ(Load(0, Build(0xB0, {odd})), AuResultSuccess);
+    EXPECT_EQ(Find(5)->ChannelConfig().uWord, 0xFFFFF0FFu);
+}
+
+// Which busses mix on their own, and what RecalcProps sends for them.
+TEST_F(BusTest, APassThroughBusFoldsItsVolumeAndEveryOtherBusSendsItsOwn) {
+    RecordingBusOps ops;
+    struct Case {
+        const char* what;
+        void (*shape)(bankgen::BusRecord&);
+        bool mixes;
+    };
+    const Case cases[] = {
+        {"pass-through", [](bankgen::BusRecord&) {}, false},
+        {"effect",
+         [](bankgen::BusRecord& b) {
+             b.effects = {{0, 0x77, 1, 0}};
+         },
+         true},
+        {"mixer", [](bankgen::BusRecord& b) { b.mixer = 0x78; }, true},
+        {"channels", [](bankgen::BusRecord& b) { b.channelConfig = 0x3102; }, true},
+        {"flag B3", [](bankgen::BusRecord& b) { b.flags1 = 1; }, true},
+        {"flag B4", [](bankgen::BusRecord& b) { b.flags3 = 1; }, true},
+    };
+    u32 id = 0x10;
+    for (const Case& c : cases) {
+        bankgen::BusRecord top = Bus(1);
+        top.props = {bankgen::PropF(AuPropID_BusVolume, -2.0f)};
+        bankgen::BusRecord middle = Bus(++id, 1);
+        middle.props = {bankgen::PropF(AuPropID_BusVolume, -3.0f)};
+        c.shape(middle);
+        bankgen::BusRecord leaf = Bus(0x100 + id, id);
+        leaf.flags3 = 1;
+        leaf.props = {bankgen::PropF(AuPropID_BusVolume, -5.0f)};
+        ASSERT_EQ(Load(0, Build(0xB0, {top, middle, leaf})), AuResultSuccess);
+        CAuBus* bus = Find(id);
+        EXPECT_EQ(bus->MixesOnItsOwn(), c.mixes) << c.what;
+        ops.calls.clear();
+        bus->RecalcProps(0);
+        if (c.mixes) {
+            ASSERT_EQ(ops.calls.size(), 1u) << c.what;
+            EXPECT_EQ(ops.calls[0], banktest::Line("volume %08X -3.00", id)) << c.what;
+            EXPECT_EQ(bus->FoldedBusVolume(), 0.0f) << c.what;
+        } else {
+            EXPECT_TRUE(ops.calls.empty()) << c.what;
+            EXPECT_EQ(bus->FoldedBusVolume(), -3.0f) << c.what;
+        }
+        ops.calls.clear();
+        Find(0x100 + id)->RecalcProps(0);
+        // The leaf adds the middle bus only when that one passes its volume through.
+        ASSERT_EQ(ops.calls.size(), 1u);
+        EXPECT_EQ(ops.calls[0], banktest::Line("volume %08X %.2f", 0x100 + id, c.mixes ? -5.0f : -8.0f))
+            << c.what;
+        EXPECT_EQ(Find(0x100 + id)->GetAccumulatedProp(1, AuPropID_BusVolume), -10.0f) << c.what;
+        EXPECT_EQ(Find(1)->GetAccumulatedProp(0, AuPropID_BusVolume), -2.0f);
+        AuReleaseBankObjects(m_lists[0]);
+        AuSetFirstBusRead(false);
+    }
+}
+
+TEST_F(BusTest, TheSfxSliderTakesTheSfxBusDownThroughItsCurve) {
+    RecordingBusOps ops;
+    ASSERT_EQ(LoadInit(0), AuResultSuccess);
+    ASSERT_EQ(m_rtpc.SetDefaultParamValue(kSfxVolume, 100.0f), AuResultSuccess);
+    CAuBus* sfx = Find(kSfxBus);
+    ops.calls.clear();
+    sfx->RecalcProps(0);
+    ASSERT_EQ(ops.calls.size(), 1u);
+    EXPECT_EQ(ops.calls[0], banktest::Line("volume %08X 0.00", kSfxBus));
+    ops.calls.clear();
+    ASSERT_EQ(m_rtpc.SetRTPCImmediate(kSfxVolume, 0.0f, AuRTPCKey{}), AuResultSuccess);
+    ASSERT_EQ(ops.calls.size(), 1u);
+    EXPECT_EQ(ops.calls[0], banktest::Line("offset %08X -96.30", kSfxBus));
+    EXPECT_NEAR(sfx->GetAccumulatedProp(0, AuPropID_BusVolume), -96.3f, 1e-3);
+}
+
+class DuckTest : public BusTest {
+protected:
+    void SetUp() override {
+        BusTest::SetUp();
+        // A ducks B by 12 dB: out over 10 buffers of 21 ms, back over 5, with 420 ms of recovery.
+        bankgen::BusRecord a = Bus(kA);
+        a.recoveryMs = 420;
+        a.ducks = {{kB, -12.0f, 210, 105, AuCurveInterpolation_Linear, AuPropID_BusVolume}};
+        ASSERT_EQ(Load(0, Build(0xB0, {a, Bus(kB)})), AuResultSuccess);
+        ops.calls.clear();
+    }
+    static constexpr u32 kA = 0xA, kB = 0xB;
+    RecordingBusOps ops;
+};
+
+TEST_F(DuckTest, APlayDucksTheTargetFrameByFrameHoldsItThroughRecoveryAndFadesItBack) {
+    CAuBus* a = Find(kA);
+    CAuBus* b = Find(kB);
+    AuPlayCountRecord play;
+    ASSERT_EQ(a->IncrementPlayCount(&play), AuResultSuccess);
+    EXPECT_EQ(a->DuckState(), AuDuckState_Ducking);
+    std::vector<f32> ducked;
+    for (u32 frame = 0; frame < 12; ++frame) {
+        RunFrames(1);
+        ducked.push_back(b->GetDuckedVolume(AuPropID_BusVolume));
+    }
+    EXPECT_NEAR(ducked[4], -6.0f, 0.01f);
+    EXPECT_GT(ducked[8], -12.0f);
+    EXPECT_EQ(ducked[9], -12.0f);
+    EXPECT_EQ(ducked[11], -12.0f);
+    for (size_t i = 1; i < ducked.size(); ++i)
+        EXPECT_LE(ducked[i], ducked[i - 1]);
+    // B mixes on its own: every step reached the lower engine as an offset.
+    EXPECT_NEAR(SumOfOffsets(ops, kB), -12.0f, 0.01f);
+
+    a->DecrementPlayCount(&play);
+    EXPECT_EQ(a->DuckState(), AuDuckState_Recovering);
+    ASSERT_EQ(m_audio.NumPendingItems(), 1u);
+    CAuAction* recovery = CAuAudioMgrTestAccess::FirstPendingAction(m_audio);
+    EXPECT_EQ(recovery->ActionType(), AU_ACTION_BUS_DELAYED);
+    EXPECT_EQ(recovery->key, 0u);
+    EXPECT_EQ(recovery->TargetID(), kA);
+    EXPECT_TRUE(recovery->Flags() & AU_ACTION_TARGET_IS_BUS);
+    EXPECT_EQ(recovery->GetDelay(), 420 * 48);
+    // What a stop-all and a pause-all do to the pending actions leaves it waiting.
+    m_audio.ClearPendingItems(nullptr, nullptr, 0);
+    m_audio.PausePendingItems(nullptr, nullptr, true, 0);
+    EXPECT_EQ(m_audio.NumPendingItems(), 1u);
+    EXPECT_EQ(m_audio.NumPausedItems(), 0u);
+
+    // 20160 samples: it runs in the 19th frame. Until then B is held.
+    RunFrames(18);
+    EXPECT_EQ(a->DuckState(), AuDuckState_Recovering);
+    EXPECT_EQ(b->GetDuckedVolume(AuPropID_BusVolume), -12.0f);
+    RunFrames(1);
+    EXPECT_EQ(a->DuckState(), AuDuckState_Idle);
+    EXPECT_EQ(m_audio.NumPendingItems(), 0u);
+    ducked.clear();
+    for (u32 frame = 0; frame < 6; ++frame) {
+        RunFrames(1);
+        ducked.push_back(b->GetDuckedVolume(AuPropID_BusVolume));
+    }
+    EXPECT_GT(ducked[3], ducked[0]);
+    EXPECT_LT(ducked[3], 0.0f);
+    EXPECT_EQ(ducked[4], 0.0f);
+    EXPECT_NEAR(SumOfOffsets(ops, kB), 0.0f, 0.01f);
+}
+
+TEST_F(DuckTest, ARecoveryOfAtMostOneFrameRestoresAtOnce) {
+    bankgen::BusRecord c = Bus(0xC);
+    c.recoveryMs = 21; // 1008 samples: within one frame, stored as 0
+    c.ducks = {{kB, -6.0f, 0, 0, AuCurveInterpolation_Linear, AuPropID_BusVolume}};
+    ASSERT_EQ(Load(1, Build(0xB1, {c})), AuResultSuccess);
+    CAuBus* bus = Find(0xC);
+    EXPECT_EQ(bus->RecoverySamples(), 0u);
+    AuPlayCountRecord play;
+    ASSERT_EQ(bus->IncrementPlayCount(&play), AuResultSuccess);
+    EXPECT_EQ(Find(kB)->GetDuckedVolume(AuPropID_BusVolume), -6.0f);
+    bus->DecrementPlayCount(&play);
+    EXPECT_EQ(m_audio.NumPendingItems(), 0u);
+    EXPECT_EQ(bus->DuckState(), AuDuckState_Idle);
+    EXPECT_EQ(Find(kB)->GetDuckedVolume(AuPropID_BusVolume), 0.0f);
+}
+
+TEST_F(DuckTest, ARecoveryThatCannotBeScheduledRestoresAtOnce) {
+    AuLogCapture log;
+    g_pAudioMgr = nullptr; // no queue to wait in
+    CAuBus* a = Find(kA);
+    AuPlayCountRecord play;
+    ASSERT_EQ(a->IncrementPlayCount(&play), AuResultSuccess);
+    RunFrames(10);
+    a->DecrementPlayCount(&play);
+    EXPECT_EQ(a->DuckState(), AuDuckState_Idle);
+    RunFrames(5);
+    EXPECT_EQ(Find(kB)->GetDuckedVolume(AuPropID_BusVolume), 0.0f);
+    g_pAudioMgr = &m_audio;
+}
+
+TEST_F(DuckTest, DucksSumToTheMaximumDuckVolumeAtMostAndAnEmptyListAddsItsPositivePart) {
+    struct Case {
+        f32 maxDuck;
+        std::vector<f32> ducks;
+        f32 expected;
+    };
+    const Case cases[] = {
+        {AU_BUS_MIN_DUCK_DB, {}, 0.0f},
+        {6.0f, {}, 6.0f},
+        {AU_BUS_MIN_DUCK_DB, {-10.0f, -20.0f}, -30.0f},
+        {AU_BUS_MIN_DUCK_DB, {-60.0f, -50.0f}, AU_BUS_MIN_DUCK_DB},
+        {-20.0f, {-15.0f, -15.0f}, -20.0f},
+    };
+    u32 id = 0x200;
+    for (const Case& c : cases) {
+        bankgen::BusRecord target = Bus(++id);
+        target.maxDuckVolume = c.maxDuck;
+        std::vector<bankgen::Record> records{target};
+        for (size_t i = 0; i < c.ducks.size(); ++i) {
+            bankgen::BusRecord ducking = Bus(id + 0x100 + static_cast<u32>(i));
+            ducking.ducks = {{id, c.ducks[i], 0, 0, AuCurveInterpolation_Linear, AuPropID_BusVolume}};
+            records.push_back(ducking);
+        }
+        ASSERT_EQ(Load(1, Build(0xB1, records)), AuResultSuccess);
+        std::vector<AuPlayCountRecord> plays(c.ducks.size());
+        for (size_t i = 0; i < c.ducks.size(); ++i)
+            ASSERT_EQ(Find(id + 0x100 + static_cast<u32>(i))->IncrementPlayCount(&plays[i]), AuResultSuccess);
+        EXPECT_NEAR(Find(id)->GetDuckedVolume(AuPropID_BusVolume), c.expected, 1e-4) << id;
+        for (size_t i = 0; i < c.ducks.size(); ++i)
+            Find(id + 0x100 + static_cast<u32>(i))->DecrementPlayCount(&plays[i]);
+        AuReleaseBankObjects(m_lists[1]);
+    }
+}
+
+TEST_F(DuckTest, AFullDuckListDoesNotApplyTheNewDuck) {
+    AuLogCapture log;
+    std::vector<bankgen::Record> records;
+    for (u32 i = 0; i <= AU_BUS_MAX_DUCKS; ++i) {
+        bankgen::BusRecord ducking = Bus(0x1000 + i);
+        ducking.ducks = {{kB, -0.1f, 0, 0, AuCurveInterpolation_Linear, AuPropID_Volume}};
+        records.push_back(ducking);
+    }
+    ASSERT_EQ(Load(1, Build(0xB1, records)), AuResultSuccess);
+    std::vector<AuPlayCountRecord> plays(AU_BUS_MAX_DUCKS + 1);
+    for (u32 i = 0; i <= AU_BUS_MAX_DUCKS; ++i)
+        ASSERT_EQ(Find(0x1000 + i)->IncrementPlayCount(&plays[i]), AuResultSuccess);
+    EXPECT_NEAR(Find(kB)->GetDuckedVolume(AuPropID_Volume), -0.1f * AU_BUS_MAX_DUCKS, 1e-3);
+    EXPECT_NE(log.Text().find("duck list full"), std::string::npos);
+    for (u32 i = 0; i <= AU_BUS_MAX_DUCKS; ++i)
+        Find(0x1000 + i)->DecrementPlayCount(&plays[i]);
+}
+
+TEST_F(BusTest, ExecuteActionRunsSlot46ThenEveryChildLastToFirst) {
+    TracingBus* bus = TracingBus::Make(1);
+    TracingBus* childBus1 = TracingBus::Make(5);
+    TracingBus* childBus2 = TracingBus::Make(6);
+    auto* node1 = TestNode::Make<TracingNode>(10, AuNodeCategory_Sound);
+    auto* node2 = TestNode::Make<TracingNode>(11, AuNodeCategory_Sound);
+    for (CAuNodeBase* child : std::initializer_list<CAuNodeBase*>{childBus2, node2, childBus1, node1}) {
+        child->AddRef();
+        ASSERT_EQ(bus->AddChild(child), AuResultSuccess);
+    }
+    AuActionExec exec;
+    exec.kind = AuActionExec_Pause;
+    exec.flags = AU_EXEC_PAUSE_TRANSITIONS;
+    nodetest::g_trace.clear();
+    EXPECT_EQ(bus->ExecuteAction(exec), AuResultSuccess);
+    EXPECT_EQ(nodetest::g_trace, std::vector<std::string>{"exec bus 1"}) << "nothing plays below";
+
+    nodetest::g_trace.clear();
+    ASSERT_TRUE(bus->IncrementActivityCount(AU_ACTIVITY_TO_BOTH));
+    EXPECT_EQ(bus->ExecuteAction(exec), AuResultSuccess);
+    const std::vector<std::string> expected{"exec bus 1",   "pause 1",    "exec node 11",
+                                            "exec node 10", "exec bus 6", "exec bus 5"};
+    EXPECT_EQ(nodetest::g_trace, expected);
+    ASSERT_EQ(node1->executed.size(), 1u);
+    EXPECT_TRUE(node1->executed[0].flags & AU_EXEC_TRANSITIONS_HANDLED);
+
+    // An exception names an ID and whether it is a bus: both must match.
+    nodetest::g_trace.clear();
+    const AuActionException except[] = {{10, 1}, {6, 1}, {11, 0}};
+    AuActionExec stop;
+    stop.pExceptions = except;
+    stop.exceptionCount = 3;
+    EXPECT_EQ(bus->ExecuteActionExcept(stop), AuResultSuccess);
+    const std::vector<std::string> skipped{"resume 1", "except node 10", "except bus 5", "resume 5"};
+    EXPECT_EQ(nodetest::g_trace, skipped);
+
+    bus->DecrementActivityCount(AU_ACTIVITY_TO_BOTH);
+    for (CAuNodeBase* child : std::initializer_list<CAuNodeBase*>{childBus1, childBus2, node1, node2})
+        child->Release();
+    EXPECT_EQ(bus->m_lRef, 1u);
+    bus->Release();
+}
+
+TEST_F(BusTest, AddChildRefusesItselfANodeWithABusAndARepeat) {
+    CAuBus* bus = CAuBus::Create(1);
+    CAuBus* other = CAuBus::Create(2);
+    auto* node = TestNode::Make(10, AuNodeCategory_Sound);
+    bus->AddRef();
+    EXPECT_EQ(bus->AddChild(bus), AuResultCannotBeOwnChild);
+    node->AddRef();
+    ASSERT_EQ(other->AddChild(node), AuResultSuccess);
+    node->AddRef();
+    EXPECT_EQ(bus->AddChild(node), AuResultChildHasParent);
+    node->AddRef();
+    EXPECT_EQ(other->AddChild(node), AuResultAlreadyAChild);
+    EXPECT_EQ(other->NodeChildCount(), 1u);
+    EXPECT_EQ(other->m_lRef, 2u) << "one reference per child";
+    EXPECT_EQ(node->m_lRef, 1u) << "the caller's references were dropped";
+    EXPECT_EQ(bus->AddChildByID(0, false), AuResultInvalidPool);
+    EXPECT_EQ(bus->AddChildByID(99, true), AuResultIDNotFound);
+    other->RemoveChildByID(10, false);
+    EXPECT_EQ(other->NodeChildCount(), 0u);
+    EXPECT_EQ(node->Bus(), nullptr);
+    EXPECT_EQ(other->m_lRef, 1u);
+    node->Release();
+    other->Release();
+    bus->Release();
+}
+
+TEST_F(BusTest, GatherChildrenGivesZeroForAChildWithoutParent) {
+    CAuBus* bus = CAuBus::Create(1);
+    auto* parent = TestNode::Make(20, AuNodeCategory_Grouping);
+    auto* withParent = TestNode::Make(21, AuNodeCategory_Sound);
+    auto* orphan = TestNode::Make(22, AuNodeCategory_Sound);
+    withParent->AddRef();
+    ASSERT_EQ(parent->AddChild(withParent), AuResultSuccess);
+    for (CAuNodeBase* child : {static_cast<CAuNodeBase*>(withParent), static_cast<CAuNodeBase*>(orphan)}) {
+        child->AddRef();
+        ASSERT_EQ(bus->AddChild(child), AuResultSuccess);
+    }
+    AuChildInfo out[4] = {};
+    u32 count = 0;
+    bus->GatherChildren(1, out, count, 3);
+    ASSERT_EQ(count, 1u);
+    bus->GatherChildren(4, out, count = 0, 3);
+    ASSERT_EQ(count, 2u);
+    EXPECT_EQ(out[0].childID, 21u);
+    EXPECT_EQ(out[0].parentID, 20u);
+    EXPECT_EQ(out[0].depth, 3u);
+    EXPECT_EQ(out[1].childID, 22u);
+    EXPECT_EQ(out[1].parentID, 0u);
+    orphan->Release();
+    withParent->Release();
+    parent->Release();
+    bus->Release();
+}
+
+TEST_F(BusTest, TheMeterLevelIsClampedBetweenItsTwoPropertiesBeforeItSetsTheGameParameter) {
+    CAuBus* bus = CAuBus::Create(1);
+    bus->SetMeterGameParameter(50.0f); // no game parameter named: nothing
+    AuPropValue word;
+    word.u = 0x1234;
+    ASSERT_EQ(bus->Props().SetValue(29, word), AuResultSuccess);
+    struct Case {
+        f32 lower;
+        bool upperSet;
+        f32 upper;
+        f32 level;
+        f32 expected;
+    };
+    const Case cases[] = {
+        {0.0f, false, 0.0f, 500.0f, 200.0f},   {0.0f, false, 0.0f, 50.0f, 50.0f},
+        {-10.0f, true, 20.0f, -50.0f, -10.0f}, {-10.0f, true, 20.0f, 30.0f, 20.0f},
+        {-10.0f, true, 20.0f, 5.0f, 5.0f},
+    };
+    for (const Case& c : cases) {
+        AuPropValue value;
+        value.f = c.lower;
+        ASSERT_EQ(bus->Props().SetValue(30, value), AuResultSuccess);
+        value.f = c.upperSet ? c.upper : 200.0f;
+        ASSERT_EQ(bus->Props().SetValue(31, value), AuResultSuccess);
+        bus->SetMeterGameParameter(c.level);
+        EXPECT_EQ(m_rtpc.GetRTPCValue(0x1234, AuRTPCKey{}), c.expected) << c.level;
+    }
+    m_rtpc.RemoveKeyValues(0x1234, AuRTPCKey{});
+    bus->Release();
+}
+
+TEST_F(BusTest, TheFirstDefaultBusIsTheSingletonUntilItGoesAndAnOrphanJoinsItOnce) {
+    AuSetFirstBusRead(true); // as after the Init bank: loads no longer detach the default bus
+    ASSERT_EQ(Load(0, Build(0xB0, {[] {
+                                bankgen::BusRecord b = Bus(0x16);
+                                b.type = bankgen::HierarchyType::DefaultBus;
+                                return b;
+                            }()})),
+              AuResultSuccess);
+    ASSERT_EQ(Load(1, Build(0xB1, {[] {
+                                bankgen::BusRecord b = Bus(0x17);
+                                b.type = bankgen::HierarchyType::DefaultBus;
+                                return b;
+                            }()})),
+              AuResultSuccess);
+    CAuDefaultBus* current = CAuDefaultBus::GetDefaultBus();
+    ASSERT_NE(current, nullptr);
+    EXPECT_EQ(current->key, 0x16u);
+    EXPECT_EQ(current->Category(), AuNodeCategory_DefaultBus);
+    current->Release();
+
+    auto* orphan = TestNode::Make(30, AuNodeCategory_Sound);
+    CAuNodeBase* joined = orphan->GetDefaultBusIfOrphan();
+    EXPECT_EQ(joined, Find(0x16));
+    EXPECT_EQ(orphan->GetDefaultBusIfOrphan(), joined);
+    EXPECT_EQ(Find(0x16)->NodeChildCount(), 1u);
+    EXPECT_EQ(orphan->Bus(), nullptr) << "its own bus stays for mixing";
+    orphan->Release();
+    EXPECT_EQ(Find(0x16)->NodeChildCount(), 0u);
+
+    AuReleaseBankObjects(m_lists[0]);
+    EXPECT_EQ(CAuDefaultBus::GetDefaultBus(), nullptr);
+    auto* late = TestNode::Make(31, AuNodeCategory_Sound);
+    EXPECT_EQ(late->GetDefaultBusIfOrphan(), nullptr);
+    late->Release();
+    CAuDefaultBus::SetDefaultBusIfNone(static_cast<CAuDefaultBus*>(Find(0x17)));
+    current = CAuDefaultBus::TakeDefaultBus();
+    ASSERT_NE(current, nullptr);
+    EXPECT_EQ(current->key, 0x17u);
+    EXPECT_EQ(CAuDefaultBus::GetDefaultBus(), nullptr);
+    current->Release();
+}
+
+TEST_F(BusTest, ADefaultBusDetachedForALoadIsReleasedOrPutBack) {
+    bankgen::BusRecord first = Bus(0x16);
+    first.type = bankgen::HierarchyType::DefaultBus;
+    // Default busses are not type 8: the first-bus flag stays clear.
+    ASSERT_EQ(Load(0, Build(0xB0, {first})), AuResultSuccess);
+    ASSERT_FALSE(AuFirstBusRead());
+    bankgen::BusRecord second = Bus(0x17);
+    second.type = bankgen::HierarchyType::DefaultBus;
+    ASSERT_EQ(Load(1, Build(0xB1, {second})), AuResultSuccess);
+    CAuDefaultBus* current = CAuDefaultBus::GetDefaultBus();
+    ASSERT_NE(current, nullptr);
+    EXPECT_EQ(current->key, 0x17u) << "the bank installed a new one";
+    current->Release();
+    EXPECT_EQ(Find(0x16)->m_lRef, 1u) << "the detached one was let go";
+
+    // A bank without a default bus puts the detached one back.
+    ASSERT_EQ(Load(2, Build(0xB2, {bankgen::EventRecord{0x400, {}}})), AuResultSuccess);
+    current = CAuDefaultBus::GetDefaultBus();
+    ASSERT_NE(current, nullptr);
+    EXPECT_EQ(current->key, 0x17u);
+    current->Release();
+
+    // Once a bus has been read, loads leave the default bus alone.
+    ASSERT_EQ(Load(2, Build(0xB3, {Bus(1)})), AuResultSuccess);
+    AuReleaseBankObjects(m_lists[1]);
+    EXPECT_EQ(CAuDefaultBus::GetDefaultBus(), nullptr);
+}
+
+TEST_F(BusTest, MixerStampsAndChangesStopWhatPlaysThroughTheBus) {
+    TracingBus* bus = TracingBus::Make(1);
+    auto* node = TestNode::Make<TracingNode>(10, AuNodeCategory_Sound);
+    node->AddRef();
+    ASSERT_EQ(bus->AddChild(node), AuResultSuccess);
+    ASSERT_TRUE(bus->IncrementActivityCount(AU_ACTIVITY_TO_BOTH));
+    nodetest::g_trace.clear();
+    EXPECT_EQ(bus->SetMixerPlugin(0x50, false, AU_EFFECT_STAMP_API), AuResultSuccess);
+    ASSERT_NE(bus->Mixer(), nullptr);
+    EXPECT_EQ(nodetest::g_trace, (std::vector<std::string>{"exec bus 1", "exec node 10"}));
+    EXPECT_TRUE(bus->MixesOnItsOwn());
+    // The bank writes below the exported interface's stamp: ignored.
+    EXPECT_EQ(bus->SetMixerPlugin(0x60, true, AU_EFFECT_STAMP_BANK), AuResultSuccess);
+    EXPECT_EQ(bus->Mixer()->pluginID, 0x50u);
+    nodetest::g_trace.clear();
+    EXPECT_EQ(bus->SetMixerPlugin(0x50, false, AU_EFFECT_STAMP_API), AuResultSuccess);
+    EXPECT_TRUE(nodetest::g_trace.empty()) << "unchanged";
+    EXPECT_EQ(bus->SetMixerPlugin(0, false, AU_EFFECT_STAMP_API), AuResultSuccess);
+    EXPECT_EQ(bus->Mixer(), nullptr);
+    bus->DecrementActivityCount(AU_ACTIVITY_TO_BOTH);
+    node->Release();
+    bus->Release();
+}
+
+} // namespace
