@@ -1,7 +1,10 @@
 #include "banks/AuAction.h"
 
+#include "banks/AuBus.h"
+#include "core/AuAudioMgr.h"
 #include "core/AuLog.h"
 #include "core/AuOutputTiming.h"
+#include "core/AuPendingAction.h"
 #include "core/AuTransitionMgr.h"
 
 #include <AU/MemoryMgr.h>
@@ -376,4 +379,138 @@ CAuAction* CreateActionByType(u16 type, u32 id) {
     action->SetActionType(type);
     action->AddToIndex();
     return action;
+}
+
+namespace {
+
+bool IsSingleTarget(u16 type) {
+    return (type & 0xFE) == 0x02;
+}
+
+} // namespace
+
+void CAuAction::ExecuteOnAll(const AuActionExec& exec) {
+    if (g_pIndex) {
+        CAuIndexTable& sequences = g_pIndex->Table(AuIndexDynamicSequences);
+        sequences.Lock();
+        sequences.ForEach([&exec](CAuIndexable* sequence) {
+            if (auto* target = dynamic_cast<IAuAllActionTarget*>(sequence))
+                target->ExecuteAllAction(AuActionExecKind(exec.kind), exec.pGameObj);
+        });
+        sequences.Unlock();
+    }
+    for (CAuBus* bus : {static_cast<CAuBus*>(CAuBus::GetPrimaryMasterBus()), CAuBus::GetSecondaryMasterBus(),
+                        static_cast<CAuBus*>(CAuDefaultBus::GetDefaultBus())}) {
+        if (!bus) continue;
+        bus->ExecuteAction(exec);
+        bus->Release();
+    }
+}
+
+void CAuAction::ExecuteOnAllExcept(const AuActionExec& exec) {
+    for (CAuBus* bus : {static_cast<CAuBus*>(CAuBus::GetPrimaryMasterBus()), CAuBus::GetSecondaryMasterBus(),
+                        static_cast<CAuBus*>(CAuDefaultBus::GetDefaultBus())}) {
+        if (!bus) continue;
+        bus->ExecuteActionExcept(exec);
+        bus->Release();
+    }
+}
+
+AuActionExec CAuActionActive::MakeExec(const CAuPendingAction& pending) const {
+    AuActionExec exec;
+    exec.kind = ExecKind();
+    exec.pGameObj = pending.pGameObj;
+    exec.playingID = pending.PlayingID();
+    exec.transitionTimeMs = GetTransitionTime();
+    exec.eCurve = FadeCurve();
+    if (ExecKind() == AuActionExec_Resume && MasterResume()) exec.flags |= AU_EXEC_MASTER_RESUME;
+    return exec;
+}
+
+AURESULT CAuActionActive::Execute(CAuPendingAction& pending) {
+    switch (m_type & 0xFF) {
+    case 0x02:
+    case 0x03: {
+        CAuNodeBase* node = GetTargetNode();
+        if (!node) return AuResultSuccess;
+        const AURESULT result = node->ExecuteAction(MakeExec(pending));
+        PendingOfNode(node, pending.pGameObj, pending.PlayingID());
+        node->Release();
+        return result;
+    }
+    case 0x04:
+    case 0x05: {
+        AuActionExec exec = MakeExec(pending);
+        // Every game object: the busses also move their own state transitions.
+        if (!exec.pGameObj) exec.flags |= AU_EXEC_PAUSE_TRANSITIONS;
+        ExecuteOnAll(exec);
+        PendingOfNode(nullptr, pending.pGameObj, pending.PlayingID());
+        return AuResultSuccess;
+    }
+    case 0x08:
+    case 0x09: {
+        AuActionExec exec = MakeExec(pending);
+        exec.pExceptions = m_exceptions.begin();
+        exec.exceptionCount = m_exceptions.Count();
+        ExecuteOnAllExcept(exec);
+        PendingExcept(pending.pGameObj, pending.PlayingID());
+        return AuResultSuccess;
+    }
+    default:
+        return AuResultSuccess;
+    }
+}
+
+void CAuActionStop::PendingOfNode(CAuNodeBase* node, CAuRegisteredObj* gameObj, AuPlayingID playingID) {
+    if (g_pAudioMgr) g_pAudioMgr->ClearPendingItems(node, gameObj, playingID);
+}
+
+void CAuActionStop::PendingExcept(CAuRegisteredObj* gameObj, AuPlayingID playingID) {
+    if (g_pAudioMgr)
+        g_pAudioMgr->ClearPendingItemsExcept(gameObj, m_exceptions.begin(), m_exceptions.Count(), playingID);
+}
+
+void CAuActionPause::PendingOfNode(CAuNodeBase* node, CAuRegisteredObj* gameObj, AuPlayingID playingID) {
+    if (g_pAudioMgr) g_pAudioMgr->PausePendingItems(node, gameObj, IncludePendingResumes(), playingID);
+}
+
+void CAuActionPause::PendingExcept(CAuRegisteredObj* gameObj, AuPlayingID playingID) {
+    if (g_pAudioMgr)
+        g_pAudioMgr->PausePendingItemsExcept(gameObj, IncludePendingResumes(), m_exceptions.begin(),
+                                             m_exceptions.Count(), playingID);
+}
+
+void CAuActionResume::PendingOfNode(CAuNodeBase* node, CAuRegisteredObj* gameObj, AuPlayingID playingID) {
+    if (g_pAudioMgr) g_pAudioMgr->ResumePausedPendingItems(node, gameObj, MasterResume(), playingID);
+}
+
+void CAuActionResume::PendingExcept(CAuRegisteredObj* gameObj, AuPlayingID playingID) {
+    if (g_pAudioMgr)
+        g_pAudioMgr->ResumePausedPendingItemsExcept(gameObj, MasterResume(), m_exceptions.begin(),
+                                                    m_exceptions.Count(), playingID);
+}
+
+AURESULT CAuActionRelease::Execute(CAuPendingAction& pending) {
+    if (!IsSingleTarget(m_type)) return AuResultFail;
+    CAuNodeBase* node = GetTargetNode();
+    if (!node) return AuResultFail;
+    const AURESULT result = node->ExecuteAction(MakeExec(pending));
+    node->Release();
+    return result;
+}
+
+AURESULT CAuActionBreak::Execute(CAuPendingAction& pending) {
+    CAuNodeBase* node = GetTargetNode();
+    if (!node) return AuResultIDNotFound;
+    AuActionExec exec;
+    exec.kind = AuActionExec_Break;
+    exec.pGameObj = pending.pGameObj;
+    exec.playingID = pending.PlayingID();
+    exec.transitionTimeMs = 0;
+    exec.eCurve = AuCurveInterpolation_Linear;
+    AURESULT result = node->ExecuteAction(exec);
+    if (result == AuResultSuccess && g_pAudioMgr)
+        g_pAudioMgr->RemovePendingPlayActions(node, pending.pGameObj, pending.PlayingID());
+    node->Release();
+    return result;
 }

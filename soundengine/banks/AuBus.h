@@ -36,10 +36,9 @@ enum AuDuckState : u8 {
     AuDuckState_Recovering = 2,
 };
 
-// Flags of an action-execution record that the busses read: run slot 46 on the way down, and
-// "slot 46 has run" once a bus has done so.
-constexpr u32 AU_EXEC_PAUSE_TRANSITIONS = 0x1;
-constexpr u32 AU_EXEC_TRANSITIONS_HANDLED = 0x2;
+// A flag of an action-execution record that the busses add on the way down: "slot 46 has run"
+// once a bus has done so (AU_EXEC_PAUSE_TRANSITIONS asks for it).
+constexpr u32 AU_EXEC_TRANSITIONS_HANDLED = 1u << 4;
 
 // What a bus does to another bus while it ducks.
 struct AuDuckTarget {

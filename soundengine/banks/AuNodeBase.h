@@ -88,6 +88,12 @@ enum AuActionExecKind : u32 {
     AuActionExec_ReleaseModulators = 5,
 };
 
+// Flag bits of an action-execution record.
+constexpr u32 AU_EXEC_SEEK_PERCENT = 1u << 0;      // kind 4: the position is a fraction
+constexpr u32 AU_EXEC_SEEK_SNAP = 1u << 1;         // kind 4: snap to the nearest marker
+constexpr u32 AU_EXEC_MASTER_RESUME = 1u << 2;     // kind 2
+constexpr u32 AU_EXEC_PAUSE_TRANSITIONS = 1u << 3; // the state transitions follow the request
+
 struct AuActionException {
     u32 id;
     u32 isBus;
