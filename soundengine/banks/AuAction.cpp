@@ -1,6 +1,7 @@
 #include "banks/AuAction.h"
 
 #include "banks/AuBus.h"
+#include "banks/AuParameterNode.h"
 #include "core/AuAudioMgr.h"
 #include "core/AuLog.h"
 #include "core/AuOutputTiming.h"
@@ -232,6 +233,34 @@ void CAuActionPlay::GetHistory(u32* out) {
 
 CAuActionPlayAndContinue::~CAuActionPlayAndContinue() {
     EndTransitions();
+    if (m_pNode) m_pNode->Release();
+}
+
+CAuActionPlayAndContinue* CAuActionPlayAndContinue::CreateDeferredPlay(CAuParameterNode& node,
+                                                                       const AuNodePlayParams& params,
+                                                                       i32 delaySamples) {
+    void* memory = AU::MemoryMgr::Malloc(g_DefaultPoolId, sizeof(CAuActionPlayAndContinue));
+    if (!memory) return nullptr;
+    auto* action = new (memory) CAuActionPlayAndContinue(0);
+    action->SetActionType(AU_ACTION_PLAY_AND_CONTINUE);
+    action->SetElementID(node.key, false);
+    if (action->SetPropValue(AuPropID_Delay, delaySamples, 0, 0) != AuResultSuccess) {
+        action->Release();
+        return nullptr;
+    }
+    node.AddRef();
+    action->m_pNode = &node;
+    action->m_request = params;
+    action->m_request.flags |= AU_PLAY_DEFERRED_RETURN;
+    return action;
+}
+
+AURESULT CAuActionPlayAndContinue::Execute(CAuPendingAction& pending) {
+    if (!m_pNode) return CAuActionPlay::Execute(pending);
+    // Each run plays a copy: the request the action holds stays as it was made.
+    AuNodePlayParams params = m_request;
+    params.lFrameOffset += static_cast<i32>(pending.uSampleOffset);
+    return m_pNode->ExecutePlay(params);
 }
 
 bool CAuActionPlayAndContinue::ContinueToNextItem(CAuNodeBase*, CAuRegisteredObj*, CAuPendingAction&) {

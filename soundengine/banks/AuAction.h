@@ -4,11 +4,13 @@
 #pragma once
 
 #include "banks/AuNodeBase.h"
+#include "banks/AuNodePlayParams.h"
 #include "banks/AuRecordCursor.h"
 #include "core/AuObjectIndex.h"
 #include "memory/AuArray.h"
 #include "parameters/AuPropBundle.h"
 
+class CAuParameterNode;
 class CAuPendingAction;
 class CAuPlaybackInstance;
 class CAuRegisteredObj;
@@ -217,8 +219,18 @@ class CAuActionPlayAndContinue : public CAuActionPlay {
 public:
     static constexpr u32 kNumTransitions = 2;
 
-    // Detaches from its transitions.
+    // Detaches from its transitions; lets go of the node it plays.
     ~CAuActionPlayAndContinue() override;
+
+    // The play an initial delay defers: the node (a reference) and its request, played again when
+    // the delay has passed without applying the delay a second time. Not indexed (ID 0), with the
+    // delay in samples; null without memory.
+    static CAuActionPlayAndContinue* CreateDeferredPlay(CAuParameterNode& node,
+                                                        const AuNodePlayParams& params, i32 delaySamples);
+    // Plays the node with its request, starting at the record's sample offset.
+    AURESULT Execute(CAuPendingAction& pending) override;
+    CAuParameterNode* PlayedNode() const { return m_pNode; }
+    const AuNodePlayParams& Request() const { return m_request; }
 
     // Asked before a pending record of the action is removed: true when the action is done, false
     // when it has taken its next item as target and must play again. Without a continuation list
@@ -252,6 +264,8 @@ protected:
     CAuPlaybackInstance* m_pPreviousInstance = nullptr;
     u32 m_uPauseCount = 0;
     u8 m_state = 0;
+    CAuParameterNode* m_pNode = nullptr;
+    AuNodePlayParams m_request;
 };
 
 class CAuActionMute : public CAuActionSetValue {

@@ -314,11 +314,15 @@ AURESULT CAuBankMgr::LoadBankData(const AuBankRequest& request, CAuLoadedBank& b
     m_pLoading = &bank;
     m_loadingMode = mode;
     const AuBankChunkSinks sinks{m_pSettings, m_pCurves, this, m_pHierarchy, &m_names};
-    m_pHierarchy->BeginBank(mode == AuBankLoadModeLoad ? &bank.objects : nullptr, &bank, bank.bankID);
+    // A prepared bank keeps its objects as a loaded one does; a failed read gives back only what
+    // it listed itself, not what an earlier load or preparation of the record holds.
+    const u32 listedBefore = bank.objects.Count();
+    m_pHierarchy->BeginBank(&bank.objects, &bank, bank.bankID);
     result = AuReadBank(m_reader, mode, request.source == AuBankSource_InPlace, sinks, m_lastHeader);
     m_pHierarchy->BeginBank(nullptr, nullptr, 0);
     m_reader.Close();
     m_pLoading = nullptr;
+    if (result != AuResultSuccess) AuReleaseBankObjects(bank.objects, listedBefore);
     return result;
 }
 
@@ -353,7 +357,6 @@ AURESULT CAuBankMgr::Load(const AuBankRequest& request) {
         bank->flags |= CAuLoadedBank::kLoaded;
         if (!listed) m_list.Set(bank);
     } else {
-        AuReleaseBankObjects(bank->objects);
         UnloadCompletion(*bank, false);
     }
     NotifyCompletion(request.callback, request.bankID, ReportedMemory(request), result, request.poolID,
@@ -506,15 +509,21 @@ AURESULT CAuBankMgr::UnprepareBank(const AuBankRequest& request) {
 }
 
 void CAuBankMgr::DropPreparation(CAuLoadedBank& bank, bool force) {
+    {
+        CAuLock lock(g_csBankList);
+        if (force)
+            bank.prepareCount.store(0);
+        else if (bank.prepareCount.fetch_sub(1) - 1 > 0)
+            return;
+        ReleasePreparedMedia(bank);
+        // Loaded, or its unload still waits for the audio thread: the load side frees it.
+        if ((bank.flags & CAuLoadedBank::kLoaded) || bank.loadCount.load() > 0) return;
+        m_list.Remove(&bank);
+    }
+    // Out of the list, the record is this call's alone; g_csMain, which the release takes, comes
+    // before g_csBankList.
+    AuReleaseBankObjects(bank.objects);
     CAuLock lock(g_csBankList);
-    if (force)
-        bank.prepareCount.store(0);
-    else if (bank.prepareCount.fetch_sub(1) - 1 > 0)
-        return;
-    ReleasePreparedMedia(bank);
-    // Loaded, or its unload still waits for the audio thread: the load side frees it.
-    if ((bank.flags & CAuLoadedBank::kLoaded) || bank.loadCount.load() > 0) return;
-    m_list.Remove(&bank);
     FreeData(bank);
     FreeBank(&bank);
 }

@@ -17,6 +17,9 @@
 
 #include <atomic>
 
+class AuRecordCursor;
+struct AuBankSourceRecord;
+
 // Guards the bank list and the load and prepare counts. Beneath g_csMain, above the media lock.
 extern CRITICAL_SECTION g_csBankList;
 
@@ -223,6 +226,10 @@ public:
         return m_reader.SetBankLoadIOSettings(throughput, priority);
     }
     const AuBankHeader& LastHeader() const { return m_lastHeader; }
+
+    // A sound's source record: 1; 2 for an unknown plug-in or stream type; 7 when the record ends
+    // first (a parameter block longer than what is left included).
+    static AURESULT LoadSource(AuRecordCursor& cursor, AuBankSourceRecord& out);
 
     // Media table.
     AURESULT SetMedia(const AuSourceSettings* settings, u32 count);

@@ -1,6 +1,8 @@
-// The engine's reader of "STMG": game parameters reach the RTPC manager. The managers of states,
-// switches and voice limits take their settings once they exist; until then a bank that defines
-// state groups or switch bindings is refused rather than half applied.
+// The engine's reader of "STMG": the volume threshold and the voice limit reach the engine's
+// settings, game parameters the RTPC manager. State groups and parameter-driven switch groups
+// need their managers: without them (the engine not started) the chunk is refused; with them,
+// the chunk is taken whole even while those managers keep no groups yet, and what they cannot
+// keep is logged.
 #pragma once
 
 #include "banks/AuBankSinks.h"

@@ -1,10 +1,15 @@
 #include "banks/AuHierarchyLoader.h"
 
 #include "banks/AuAction.h"
+#include "banks/AuBankReader.h"
 #include "banks/AuEvent.h"
+#include "banks/AuSound.h"
 #include "banks/AuState.h"
 #include "core/AuLog.h"
+#include "core/AuSoundEngineInternal.h"
 #include "core/AuThreads.h"
+
+#include <AU/MemoryMgr.h>
 
 #include <cassert>
 
@@ -15,7 +20,6 @@ constexpr u32 kTypes = 256;
 constexpr u32 kReleaseBatch = 255;
 
 AuHierarchyLoaderEntry s_loaders[kTypes];
-AuBankExtensionReader s_pfnExtensionReader = nullptr;
 void (*s_pfnBeginLoad)() = nullptr;
 void (*s_pfnEndLoad)() = nullptr;
 
@@ -72,11 +76,14 @@ void AuSetHierarchyLoader(u8 type, const AuHierarchyLoaderEntry& entry) {
 }
 
 void AuInstallCoreHierarchyLoaders() {
+    // In type order, one line per class.
     AuSetHierarchyLoader(AuHierarchyTypeState, {AuIndexStates, &CreateState, &ReadState, nullptr, nullptr});
+    AuSetHierarchyLoader(AuHierarchyTypeSound, AuSoundLoaderEntry());
     AuSetHierarchyLoader(AuHierarchyTypeAction,
                          {AuIndexActions, &CreateAction, &ReadAction, &ReadActionAgain, nullptr});
     AuSetHierarchyLoader(AuHierarchyTypeEvent,
                          {AuIndexEvents, &CreateEvent, &ReadEvent, nullptr, &IndexEvent});
+    AuSetHierarchyLoader(AuHierarchyTypeLeafType17, AuLeafType17LoaderEntry());
 }
 
 void AuSetBankLoadHooks(void (*begin)(), void (*end)()) {
@@ -84,17 +91,18 @@ void AuSetBankLoadHooks(void (*begin)(), void (*end)()) {
     s_pfnEndLoad = end;
 }
 
-void SetBankExtensionReader(AuBankExtensionReader reader) {
-    s_pfnExtensionReader = reader;
-}
-
-void AuReleaseBankObjects(AuBankObjectList& list) {
-    for (u32 at = 0; at < list.Count();) {
+void AuReleaseBankObjects(AuBankObjectList& list, u32 first) {
+    for (u32 at = first; at < list.Count();) {
         CAuMainLock lock;
         for (u32 n = 0; n < kReleaseBatch && at < list.Count(); ++n, ++at)
             list[at]->Release();
     }
-    list.Term();
+    if (first == 0) {
+        list.Term();
+        return;
+    }
+    while (list.Count() > first)
+        list.EraseSwap(list.Count() - 1);
 }
 
 CAuHierarchyLoader::~CAuHierarchyLoader() {
@@ -116,8 +124,7 @@ void CAuHierarchyLoader::BeginBank(AuBankObjectList* list, CAuLoadedBank* bank, 
 
 AURESULT CAuHierarchyLoader::BeginHierarchy(u32 recordCount) {
     if (!m_pList) {
-        // Only a load keeps hierarchy objects so far; a preparation that meets records refuses.
-        AuLog(AuLogLevel::Error, "bank %08X: hierarchy records outside a load are not kept", m_bankID);
+        AuLog(AuLogLevel::Error, "bank: hierarchy records read for no bank");
         return AuResultFail;
     }
     return m_pList->Grow(recordCount) ? AuResultSuccess : AuResultFail;
@@ -136,7 +143,7 @@ AURESULT CAuHierarchyLoader::LoadRecord(u8 type, const u8* payload, u32 size) {
     const u32 id = LoadU32(payload);
     if (!entry.create || !m_pList) {
         AuLog(AuLogLevel::Error,
-              "bank: hierarchy record %u of type %u: this engine does not build that type yet", id, type);
+              "bank: hierarchy record %08X of type %u: this engine does not build that type yet", id, type);
         return AuResultTypeNotHandled;
     }
     const AURESULT result = LoadOne(entry, id, type, payload, size);
@@ -167,7 +174,7 @@ AURESULT CAuHierarchyLoader::LoadOne(const AuHierarchyLoaderEntry& entry, u32 id
         result = entry.read(*object, payload, size, true);
     }
     if (result != AuResultSuccess) {
-        AuLog(AuLogLevel::Error, "bank: hierarchy record %u of type %u refused (%s)", id, type,
+        AuLog(AuLogLevel::Error, "bank: hierarchy record %08X of type %u refused (%s)", id, type,
               AuResultName(result));
         object->Release();
         return result;
@@ -177,10 +184,24 @@ AURESULT CAuHierarchyLoader::LoadOne(const AuHierarchyLoaderEntry& entry, u32 id
 }
 
 bool CAuHierarchyLoader::HasExtensionReader() {
-    return s_pfnExtensionReader != nullptr;
+    return g_pfnBankExtensionReader.load(std::memory_order_acquire) != nullptr;
 }
 
 AURESULT CAuHierarchyLoader::ReadExtensionRecord(u8 type, u32 size, CAuBankReader& reader) {
-    if (!s_pfnExtensionReader) return AuResultTypeNotHandled;
-    return s_pfnExtensionReader(type, size, reader, m_pBank, m_bankID);
+    const AuBankExtensionReaderFunc read = g_pfnBankExtensionReader.load(std::memory_order_acquire);
+    if (!read) return AuResultTypeNotHandled;
+    // The chunk loop has bounded `size` by what the bank still holds.
+    if (size > UINT32_MAX - AU_BANK_RECORD_HEADER_SIZE) return AuResultBadHeader;
+    auto* record =
+        static_cast<u8*>(AU::MemoryMgr::Malloc(g_DefaultPoolId, AU_BANK_RECORD_HEADER_SIZE + size));
+    if (!record) return AuResultNoMemory;
+    record[0] = type;
+    for (u32 i = 0; i < 4; ++i)
+        record[1 + i] = static_cast<u8>(size >> (8 * i));
+    u32 got = 0;
+    AURESULT result = reader.Read(record + AU_BANK_RECORD_HEADER_SIZE, size, got);
+    if (result == AuResultSuccess && got != size) result = AuResultBadHeader;
+    if (result == AuResultSuccess) result = read(record, m_pBank, m_bankID);
+    AU::MemoryMgr::Free(g_DefaultPoolId, record);
+    return result;
 }

@@ -24,22 +24,20 @@ struct AuHierarchyLoaderEntry {
     void (*afterRecord)() = nullptr;
 };
 
-// Replaces the loader of one type; an entry without `create` removes it.
+// Replaces the loader of one type; an entry without `create` removes it. Tests use it to stand in
+// for classes not built yet.
 void AuSetHierarchyLoader(u8 type, const AuHierarchyLoaderEntry& entry);
 // Called around the hierarchy of every bank load (not a preparation), on the bank thread; the
 // end also after a failed load. Null members are skipped.
 void AuSetBankLoadHooks(void (*begin)(), void (*end)());
-// States (1), actions (3) and events (4); the other classes install theirs.
+// The one place where the engine's loader entries are set, one line per type whose class is
+// built: each class offers its entry and adds its line there. The engine's Init calls it; a type
+// without an entry fails a load with 3.
 void AuInstallCoreHierarchyLoaders();
 
-// Reads a record of a type the core does not build (music): 1 read, 3 not handled, anything else
-// fails the load. The reader is bounded to the record.
-using AuBankExtensionReader = AURESULT (*)(u8 type, u32 size, CAuBankReader& reader, CAuLoadedBank* bank,
-                                           u32 bankID);
-void SetBankExtensionReader(AuBankExtensionReader reader);
-
-// Releases every listed object, 255 per hold of g_csMain, then frees the list.
-void AuReleaseBankObjects(AuBankObjectList& list);
+// Releases every listed object from `first` on, 255 per hold of g_csMain; the list keeps the
+// ones before. From 0 the list's storage is freed as well.
+void AuReleaseBankObjects(AuBankObjectList& list, u32 first = 0);
 
 class CAuHierarchyLoader : public IAuHierarchySink {
 public:
@@ -53,6 +51,8 @@ public:
 
     AURESULT BeginHierarchy(u32 recordCount) override;
     AURESULT LoadRecord(u8 type, const u8* payload, u32 size) override;
+    // The engine's bank extension reader (AU::SoundEngine::SetBankExtensionReader), which takes
+    // the record whole: its 5-byte header, then the payload.
     bool HasExtensionReader() override;
     AURESULT ReadExtensionRecord(u8 type, u32 size, CAuBankReader& reader) override;
 

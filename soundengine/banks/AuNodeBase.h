@@ -120,11 +120,57 @@ struct AuParamChange {
     bool bDelta; // the value is a difference to add
 };
 
+// A level (property 10) other than 1.0 of a node that a value record collects, once per owner.
+struct AuLevelEntry {
+    const void* owner;
+    f32 value;
+};
+
 // Slot 45: the values a voice accumulates from its node up. Entry 0 property 0, entries 2-4
-// properties 2-4, entry 5 property 5; mask bit 0 entry 0, bits 1-3 entries 2-4, bit 4 entry 5.
+// properties 2-4, entry 5 property 5; mask bit 0 entry 0 (and property 33), bits 1-3 entries
+// 2-4, bit 4 entry 5, bit 5 the first audio-output setting.
 struct AuAccumulatedValues {
+    static constexpr u32 kMaxLevels = 8;
+    static constexpr u32 kSelectOutput1 = 1u << 5;
+
     f32 values[6] = {};
     u32 mask = 0;
+    f32 prop33 = 0.0f;
+    // The two audio-output settings, decided by the nearest node that sets them.
+    bool bOutput1Decided = false;
+    bool bOutput1 = false;
+    f32 output1Field = 0.0f;
+    bool bOutput2Decided = false;
+    bool bOutput2 = false;
+    AuLevelEntry levels[kMaxLevels] = {};
+    u32 levelCount = 0;
+    bool bUserAuxDecided = false;
+    f32 userAuxSends[4] = {};
+    u32 userAuxBusses[4] = {};
+    bool bGameAuxDecided = false;
+    f32 gameAuxSend = 0.0f;
+    bool bUseGameAux = false;
+    // Properties 23, 25 and 24 of the nodes that have an output bus of their own.
+    f32 busFields[3] = {};
+
+    // The request: the key of the curves and holders; with bDraw, the ranged offsets of
+    // properties 0, 33 and 2-4 go to pRandomOffsets (when given); bBusWalk asks the busses too.
+    AuRTPCKey key;
+    bool bDraw = false;
+    AuAccumulatedValues* pRandomOffsets = nullptr;
+    bool bBusWalk = true;
+
+    // Replaces the owner's level or appends it; false when the record is full.
+    bool SetLevel(const void* owner, f32 value) {
+        for (u32 i = 0; i < levelCount; ++i)
+            if (levels[i].owner == owner) {
+                levels[i].value = value;
+                return true;
+            }
+        if (levelCount == kMaxLevels) return false;
+        levels[levelCount++] = {owner, value};
+        return true;
+    }
 };
 
 // Slot 13.

@@ -4,17 +4,12 @@
 #pragma once
 
 #include "banks/AuThreadedBankMgr.h"
+#include "core/AuCurveTable.h"
 #include "core/AuRegistryMgr.h"
 #include "core/AuTransitionMgr.h"
 #include "parameters/AuRTPCMgr.h"
 
 #include <AU/AuInitSettings.h>
-
-class CAuCurveTable {
-public:
-    AURESULT Init() { return AuResultSuccess; }
-    void Term() {}
-};
 
 class CAuModulatorMgr {
 public:

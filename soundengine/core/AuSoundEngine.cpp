@@ -1,5 +1,7 @@
 // The engine's start and stop: the checks, the managers in their fixed order, the voice side and
 // the audio thread; and the exported calls that act at once on the caller's thread.
+#include "banks/AuEvent.h"
+#include "banks/AuHierarchyLoader.h"
 #include "banks/AuNodeBase.h"
 #include "core/AuAudioMgr.h"
 #include "core/AuCpuInfo.h"
@@ -44,6 +46,10 @@ constexpr u32 kDefaultPoolSize = 0x1000000;
 AuInitSettings s_settings{};
 bool s_bInitialized = false;
 AuArray<AuGlobalCallbackFunc> s_globalCallbacks;
+// Reads the "HIRC" chunks of the bank manager, one request at a time.
+CAuHierarchyLoader s_hierarchyLoader;
+// The events that the bank manager prepares; it walks them until its own end.
+CAuEventPreparation s_eventPreparation;
 
 // Builds a manager in the default pool (unless it exists) and runs its start; 52 without memory,
 // else the start's result. The pointer is set before the start so that Term finds a manager
@@ -112,6 +118,13 @@ AURESULT SoundEngineStartup(AuInitSettings* caller) {
             Make(g_pPathMgr, "path manager", [](CAuPathMgr& m) { return m.Init(s_settings.maxPathRecords); });
     if (result == AuResultSuccess) result = Make(g_pSwitchMgr, "switch manager", plain);
     if (result == AuResultSuccess) result = Make(g_pStateMgr, "state manager", plain);
+    if (result == AuResultSuccess) {
+        // Every owner of a chunk exists now: banks can be read.
+        AuTrace("bank chunk readers");
+        AuInstallCoreHierarchyLoaders();
+        g_pBankMgr->SetChunkSinks(nullptr, g_pCurveTable, &s_hierarchyLoader);
+        g_pBankMgr->SetEventPreparation(&s_eventPreparation);
+    }
     if (caller) *caller = s_settings;
     return result;
 }
@@ -251,6 +264,9 @@ void Term() {
     if (g_pBankMgr) {
         AuTrace("stop bank thread");
         g_pBankMgr->StopThread();
+        // No bank is read from here on; the owners of its chunks go below.
+        AuTrace("bank chunk readers");
+        g_pBankMgr->SetChunkSinks(nullptr, nullptr, nullptr);
     }
     if (g_pModulatorMgr) {
         AuTrace("terminate modulators");

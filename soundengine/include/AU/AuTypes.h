@@ -56,7 +56,8 @@ using f64 = double;
     X(MemoryMgrNotReady, 74)                                                                                 \
     X(StreamMgrMissing, 75)                                                                                  \
     X(NoSSE, 76)                                                                                             \
-    X(LimiterRefusedUseVirtual, 80)
+    X(LimiterRefusedUseVirtual, 80)                                                                          \
+    X(MidiFiltered, 82)
 
 enum AURESULT : i32 {
 #define AU_RESULT_ENUM(name, value) AuResult##name = value,

@@ -1,5 +1,5 @@
-// The engine as the game starts it, reading the generated banks through the real stream manager,
-// with recording sinks for every chunk the engine does not read yet.
+// The engine as the game starts it, reading the generated banks through the real stream manager
+// with its own chunk readers; and the same engine with recording sinks in their place.
 #pragma once
 
 #include "BankFakes.h"
@@ -17,7 +17,7 @@
 
 namespace banktest {
 
-class BankEngineTest : public testing::Test {
+class EngineTest : public testing::Test {
 protected:
     void SetUp() override {
         const AuMemoryMgrSettings memory{16};
@@ -35,7 +35,6 @@ protected:
         m_pools = AU::MemoryMgr::GetNumPools();
         ASSERT_EQ(AU::SoundEngine::Init(nullptr, nullptr), AuResultSuccess);
         ASSERT_TRUE(g_pBankMgr->IsThreaded());
-        g_pBankMgr->SetChunkSinks(&m_sinks, &m_sinks, &m_sinks);
     }
     void TearDown() override {
         if (AU::SoundEngine::IsInitialized()) AU::SoundEngine::Term();
@@ -44,9 +43,18 @@ protected:
         AU::MemoryMgr::Term();
     }
 
-    RecordingSinks m_sinks;
     CAuDefaultIOHookBlocking m_io;
     i32 m_pools = 0;
+};
+
+class BankEngineTest : public EngineTest {
+protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        if (!HasFatalFailure()) g_pBankMgr->SetChunkSinks(&m_sinks, &m_sinks, &m_sinks);
+    }
+
+    RecordingSinks m_sinks;
 };
 
 } // namespace banktest

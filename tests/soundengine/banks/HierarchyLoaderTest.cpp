@@ -8,6 +8,7 @@
 #include "banks/AuBankReader.h"
 #include "banks/AuEvent.h"
 #include "banks/AuHierarchyLoader.h"
+#include "core/AuThreads.h"
 
 #include <AuLogCapture.h>
 
@@ -87,7 +88,7 @@ protected:
             AuReleaseBankObjects(list);
         AuSetHierarchyLoader(AuHierarchyTypeSound, {});
         AuSetHierarchyLoader(AuHierarchyTypeBus, {});
-        SetBankExtensionReader(nullptr);
+        AU::SoundEngine::SetBankExtensionReader(nullptr);
         EXPECT_EQ(nodetest::g_live.load(), 0);
         for (u32 table = 0; table < AuIndexTableCount; ++table)
             EXPECT_EQ(m_index.Table(AuIndexTableId(table)).Count(), 0u) << table;
@@ -188,12 +189,36 @@ Bytes RawHierarchy(std::vector<std::pair<u8, Bytes>> records) {
     return banktest::Concat({banktest::Header(), banktest::Chunk("HIRC", payload)});
 }
 
-TEST_F(HierarchyLoaderTest, AnExtensionReaderThatDoesNotHandleATypeFailsTheLoadWithThree) {
-    SetBankExtensionReader([](u8 type, u32, CAuBankReader&, CAuLoadedBank*, u32) {
-        return type == 23 ? AuResultTypeNotHandled : AuResultSuccess;
-    });
-    EXPECT_EQ(Load(0, RawHierarchy({{23, banktest::U32s({7, 8})}})), AuResultTypeNotHandled);
-    EXPECT_EQ(Listed(0), 0u);
+std::vector<Bytes> g_extensionRecords;
+
+// The engine's reader, as the music engine installs it: 1 for type 11, 3 for type 23, 52 else.
+AURESULT ExtensionReader(const u8* record, CAuLoadedBank*, u32 bankID) {
+    const u32 size = u32(record[1]) | u32(record[2]) << 8 | u32(record[3]) << 16 | u32(record[4]) << 24;
+    g_extensionRecords.emplace_back(record, record + AU_BANK_RECORD_HEADER_SIZE + size);
+    EXPECT_EQ(bankID, 0xB0u);
+    return record[0] == 11 ? AuResultSuccess : record[0] == 23 ? AuResultTypeNotHandled : AuResultNoMemory;
+}
+
+TEST_F(HierarchyLoaderTest, TheExtensionReaderGetsEachOtherRecordWholeAndItsAnswerDecides) {
+    AU::SoundEngine::SetBankExtensionReader(&ExtensionReader);
+    bankgen::EncodeContext ctx;
+    const Bytes action = bankgen::EncodePayload(Play(0x300, 0x200, 0xB0), ctx);
+    struct Case {
+        u8 type;
+        AURESULT expected;
+        u32 listed; // the action after it
+    };
+    for (const Case c :
+         {Case{11, AuResultSuccess, 1}, Case{23, AuResultTypeNotHandled, 0}, Case{12, AuResultNoMemory, 0}}) {
+        g_extensionRecords.clear();
+        EXPECT_EQ(Load(0, RawHierarchy({{c.type, banktest::U32s({7, 8})}, {AuHierarchyTypeAction, action}})),
+                  c.expected)
+            << int(c.type);
+        EXPECT_EQ(Listed(0), c.listed) << int(c.type);
+        ASSERT_EQ(g_extensionRecords.size(), 1u) << int(c.type);
+        EXPECT_EQ(g_extensionRecords[0], banktest::Concat({{c.type, 8, 0, 0, 0}, banktest::U32s({7, 8})}));
+        AuReleaseBankObjects(m_lists[0]);
+    }
 }
 
 TEST_F(HierarchyLoaderTest, RecordsThatCannotBeBuiltFailTheLoadAndLeaveNothingBehind) {
@@ -302,6 +327,169 @@ TEST_F(BankHierarchyTest, AFailedLoadReleasesWhatItHadRead) {
     EXPECT_EQ(AU::SoundEngine::LoadBank(image.data(), static_cast<u32>(image.size()), g_DefaultPoolId, id),
               AuResultFail);
     EXPECT_EQ(m_index.Table(AuIndexActions).Count(), 0u);
+    EXPECT_EQ(m_index.Table(AuIndexEvents).Count(), 0u);
+}
+
+// Preparations read the hierarchy as loads do; the record holds its objects until its last use.
+class PreparedHierarchyTest : public BankHierarchyTest {
+protected:
+    static Bytes GoodBank(u32 id) {
+        bankgen::BankBuilder builder(id);
+        builder.Add(Play(0x300, 0x200, id));
+        builder.Add(bankgen::EventRecord{0x400, {0x300}});
+        Bytes image;
+        std::vector<std::string> errors;
+        EXPECT_TRUE(builder.Build(image, errors));
+        return image;
+    }
+    // The good bank with an event after it that names an action no bank has (2).
+    static Bytes BadBank(u32 id) {
+        const Bytes event = banktest::U32s({0x401, 1, 0x999});
+        Bytes hirc = banktest::U32s({1});
+        hirc.push_back(AuHierarchyTypeEvent);
+        const Bytes size = banktest::U32s({static_cast<u32>(event.size())});
+        hirc.insert(hirc.end(), size.begin(), size.end());
+        hirc.insert(hirc.end(), event.begin(), event.end());
+        return banktest::Concat({GoodBank(id), banktest::Chunk("HIRC", hirc)});
+    }
+    u32 Listed(u32 bankID) {
+        CAuLoadedBank* bank = m_mgr->FindBank(bankID, nullptr);
+        return bank ? bank->objects.Count() : 0;
+    }
+    u32 Indexed() { return m_index.Table(AuIndexActions).Count() + m_index.Table(AuIndexEvents).Count(); }
+
+    banktest::FakeStreamMgr m_streams;
+};
+
+TEST_F(PreparedHierarchyTest, APreparedBanksObjectsStayUntilItsLastPreparationGoes) {
+    m_streams.file = GoodBank(0xB3);
+    ASSERT_EQ(AU::SoundEngine::PrepareBank(AuPreparation_Load, 0xB3u, AuBankContent_StructureOnly),
+              AuResultSuccess);
+    EXPECT_EQ(Indexed(), 2u);
+    EXPECT_EQ(Listed(0xB3), 2u);
+    // Counted only: nothing is read.
+    ASSERT_EQ(AU::SoundEngine::PrepareBank(AuPreparation_Load, 0xB3u, AuBankContent_StructureOnly),
+              AuResultSuccess);
+    EXPECT_EQ(Listed(0xB3), 2u);
+    // The media of a structure-only record: the bank is read again and lists its objects once more.
+    ASSERT_EQ(AU::SoundEngine::PrepareBank(AuPreparation_Load, 0xB3u, AuBankContent_All), AuResultSuccess);
+    EXPECT_EQ(Listed(0xB3), 4u);
+    EXPECT_EQ(Indexed(), 2u) << "found, not made again";
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(AU::SoundEngine::PrepareBank(AuPreparation_Unload, 0xB3u), AuResultSuccess);
+        EXPECT_EQ(Indexed(), 2u) << i;
+    }
+    ASSERT_EQ(AU::SoundEngine::PrepareBank(AuPreparation_Unload, 0xB3u), AuResultSuccess);
+    EXPECT_EQ(Indexed(), 0u);
+    EXPECT_EQ(m_mgr->BankCount(), 0u);
+}
+
+TEST_F(PreparedHierarchyTest, AFailedReadGivesBackWhatItListedAndKeepsWhatTheRecordHeld) {
+    m_streams.file = GoodBank(0xB3);
+    ASSERT_EQ(AU::SoundEngine::PrepareBank(AuPreparation_Load, 0xB3u, AuBankContent_StructureOnly),
+              AuResultSuccess);
+    m_streams.file = BadBank(0xB3);
+    EXPECT_EQ(AU::SoundEngine::PrepareBank(AuPreparation_Load, 0xB3u, AuBankContent_All), AuResultFail);
+    EXPECT_EQ(Listed(0xB3), 2u) << "the first preparation's objects";
+    auto* action = m_index.GetPtrAndAddRef(AuIndexActions, 0x300);
+    ASSERT_NE(action, nullptr);
+    EXPECT_EQ(action->m_lRef, 3u) << "the list's, the event's and the lookup's";
+    action->Release();
+    // A load of the same bank fails alike and leaves the preparation as it was.
+    EXPECT_EQ(AU::SoundEngine::LoadBank(0xB3u, g_DefaultPoolId), AuResultFail);
+    EXPECT_EQ(Listed(0xB3), 2u);
+    // A new record that fails goes whole.
+    EXPECT_EQ(AU::SoundEngine::PrepareBank(AuPreparation_Load, 0xB4u, AuBankContent_StructureOnly),
+              AuResultFail);
+    EXPECT_EQ(m_mgr->BankCount(), 1u);
+    EXPECT_EQ(m_index.Table(AuIndexEvents).Count(), 1u);
+    ASSERT_EQ(AU::SoundEngine::PrepareBank(AuPreparation_Unload, 0xB3u), AuResultSuccess);
+    EXPECT_EQ(Indexed(), 0u);
+    EXPECT_EQ(m_mgr->BankCount(), 0u);
+}
+
+// Events prepared through the engine's walk of the event table: the bank each play action names
+// is prepared (its hierarchy read), then the action's target, looked up in that bank's objects.
+class EventPreparationTest : public PreparedHierarchyTest {
+protected:
+    void SetUp() override {
+        PreparedHierarchyTest::SetUp();
+        nodetest::g_live = 0;
+        AuSetHierarchyLoader(AuHierarchyTypeSound,
+                             {AuIndexNodes, &CreateSound, &ReadSound, nullptr, nullptr});
+        m_mgr->SetEventPreparation(&m_events);
+        // The event's own bank, in memory: a stop action, then a play action whose sound lies in
+        // bank 0xB4, which only preparation reads.
+        bankgen::BankBuilder builder(0xB3);
+        bankgen::ActionRecord stop;
+        stop.id = 0x301;
+        stop.type = 0x0102;
+        stop.target = 0x200;
+        builder.Add(stop);
+        builder.Add(Play(0x300, 0x200, 0xB4));
+        builder.Add(bankgen::EventRecord{0x400, {0x301, 0x300}});
+        std::vector<std::string> errors;
+        ASSERT_TRUE(builder.Build(m_eventBank, errors));
+        AuBankID id = 0;
+        ASSERT_EQ(AU::SoundEngine::LoadBank(m_eventBank.data(), static_cast<u32>(m_eventBank.size()),
+                                            g_DefaultPoolId, id),
+                  AuResultSuccess);
+    }
+    void TearDown() override {
+        PreparedHierarchyTest::TearDown();
+        AuSetHierarchyLoader(AuHierarchyTypeSound, {});
+        EXPECT_EQ(nodetest::g_live.load(), 0);
+    }
+    static AURESULT Prepare(AuPreparationType type) {
+        const AuUniqueID event = 0x400;
+        return AU::SoundEngine::PrepareEvent(type, &event, 1);
+    }
+
+    CAuEventPreparation m_events;
+    Bytes m_eventBank;
+};
+
+TEST_F(EventPreparationTest, APlayActionsBankIsReadForItsTargetAndGoesWithTheLastPreparation) {
+    bankgen::BankBuilder sounds(0xB4);
+    sounds.Add(Sound(0x200));
+    std::vector<std::string> errors;
+    ASSERT_TRUE(sounds.Build(m_streams.file, errors));
+    ASSERT_EQ(Prepare(AuPreparation_Load), AuResultSuccess);
+    ASSERT_EQ(Prepare(AuPreparation_Load), AuResultSuccess);
+    EXPECT_EQ(m_mgr->BankCount(), 2u);
+    EXPECT_EQ(Listed(0xB4), 1u);
+    auto* event = static_cast<CAuEvent*>(m_index.GetPtrAndAddRef(AuIndexEvents, 0x400));
+    ASSERT_NE(event, nullptr);
+    EXPECT_EQ(event->Preparations(), 2u);
+    event->Release();
+    auto* sound = static_cast<TestNode*>(m_index.GetNodePtrAndAddRef(0x200, false));
+    ASSERT_NE(sound, nullptr);
+    ASSERT_EQ(Prepare(AuPreparation_Unload), AuResultSuccess);
+    EXPECT_EQ(sound->unprepared, 0) << "one preparation is left";
+    ASSERT_EQ(Prepare(AuPreparation_Unload), AuResultSuccess);
+    EXPECT_EQ(sound->unprepared, 1);
+    EXPECT_EQ(sound->m_lRef, 1u) << "only this test's reference: the bank's went with it";
+    EXPECT_EQ(m_mgr->BankCount(), 1u);
+    sound->Release();
+    EXPECT_EQ(m_index.Table(AuIndexNodes).Count(), 0u);
+}
+
+TEST_F(EventPreparationTest, ATargetItsBankDoesNotHoldGives15AndUndoesTheBank) {
+    bankgen::BankBuilder sounds(0xB4);
+    sounds.Add(Sound(0x201));
+    std::vector<std::string> errors;
+    ASSERT_TRUE(sounds.Build(m_streams.file, errors));
+    EXPECT_EQ(Prepare(AuPreparation_Load), AuResultIDNotFound);
+    EXPECT_EQ(m_mgr->BankCount(), 1u) << "bank 0xB4 prepared and dropped again";
+    EXPECT_EQ(m_index.Table(AuIndexNodes).Count(), 0u);
+    // Term clears what is still prepared: prepare once for real, then stop the manager.
+    m_streams.file.clear();
+    bankgen::BankBuilder fixed(0xB4);
+    fixed.Add(Sound(0x200));
+    ASSERT_TRUE(fixed.Build(m_streams.file, errors));
+    ASSERT_EQ(Prepare(AuPreparation_Load), AuResultSuccess);
+    Stop();
+    EXPECT_EQ(m_index.Table(AuIndexNodes).Count(), 0u);
     EXPECT_EQ(m_index.Table(AuIndexEvents).Count(), 0u);
 }
 

@@ -128,11 +128,11 @@ TEST_F(SoundEngineTest, InitAndTermRunTheirStepsInOrder) {
     {
         std::lock_guard guard(m_log.lock);
         EXPECT_EQ(m_log.lines,
-                  (std::vector<std::string>{"init", "default pool", "object index", "rtpc manager",
-                                            "curve table", "bank manager", "playing manager",
-                                            "position repository", "registry manager", "modulator manager",
-                                            "transition manager", "path manager", "switch manager",
-                                            "state manager", "voice side", "audio manager", "audio thread"}));
+                  (std::vector<std::string>{
+                      "init", "default pool", "object index", "rtpc manager", "curve table", "bank manager",
+                      "playing manager", "position repository", "registry manager", "modulator manager",
+                      "transition manager", "path manager", "switch manager", "state manager",
+                      "bank chunk readers", "voice side", "audio manager", "audio thread"}));
         m_log.lines.clear();
     }
     AU::SoundEngine::Term();
@@ -141,6 +141,7 @@ TEST_F(SoundEngineTest, InitAndTermRunTheirStepsInOrder) {
                                                      "motion devices",
                                                      "stop audio thread",
                                                      "stop bank thread",
+                                                     "bank chunk readers",
                                                      "terminate modulators",
                                                      "terminate voices",
                                                      "global callbacks",

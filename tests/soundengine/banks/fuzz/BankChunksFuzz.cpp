@@ -6,6 +6,7 @@
 #include "../BankFakes.h"
 
 #include "banks/AuHierarchyLoader.h"
+#include "core/AuSoundEngineInternal.h"
 
 #include <AU/MemoryMgr.h>
 
@@ -33,10 +34,21 @@ AURESULT ReadOnce(CAuBankReader& reader, AuBankLoadMode mode, bool inPlace, bool
     return result;
 }
 
+// The engine's bank extension reader as the loader hands it a record: every byte of it read, even
+// types taken, odd ones left (3).
+AURESULT TouchingExtensionReader(const u8* record, CAuLoadedBank*, u32) {
+    const u32 size = u32(record[1]) | u32(record[2]) << 8 | u32(record[3]) << 16 | u32(record[4]) << 24;
+    volatile u32 sum = 0;
+    for (u32 i = 0; i < AU_BANK_RECORD_HEADER_SIZE + size; ++i)
+        sum = sum + record[i];
+    return record[0] % 2 == 0 ? AuResultSuccess : AuResultTypeNotHandled;
+}
+
 // The real record readers of the core's types (states, actions, events) on the input's records,
-// with an object index of its own; every object is released again. The result is not reported:
-// a type whose class is not built yet fails such a load on purpose.
-void ReadWithHierarchyLoader(const uint8_t* data, u32 size) {
+// with an object index of its own, without and with an extension reader; every object is released
+// again. The result is not reported: a type whose class is not built yet fails such a load on
+// purpose.
+void ReadWithHierarchyLoader(const uint8_t* data, u32 size, bool extensionReader) {
     CAuObjectIndex* outer = g_pIndex;
     CAuObjectIndex index;
     if (!outer) {
@@ -44,6 +56,8 @@ void ReadWithHierarchyLoader(const uint8_t* data, u32 size) {
         g_pIndex = &index;
     }
     AuInstallCoreHierarchyLoaders();
+    const AuBankExtensionReaderFunc outerReader = g_pfnBankExtensionReader.load();
+    AU::SoundEngine::SetBankExtensionReader(extensionReader ? &TouchingExtensionReader : nullptr);
     CAuBankReader reader;
     reader.Init();
     reader.SetMemory(data, size);
@@ -58,6 +72,7 @@ void ReadWithHierarchyLoader(const uint8_t* data, u32 size) {
     AuReadBank(reader, AuBankLoadModeLoad, false, sinks, header);
     names.Term();
     AuReleaseBankObjects(list);
+    AU::SoundEngine::SetBankExtensionReader(outerReader);
     if (!outer) {
         index.Term();
         g_pIndex = nullptr;
@@ -92,7 +107,8 @@ std::vector<AURESULT> banktest::ReadBankEveryWay(const uint8_t* data, size_t siz
         results.push_back(
             opened == AuResultSuccess ? ReadOnce(reader, AuBankLoadModeLoad, false, size % 2 == 0) : opened);
     }
-    ReadWithHierarchyLoader(data, bytes);
+    ReadWithHierarchyLoader(data, bytes, false);
+    ReadWithHierarchyLoader(data, bytes, true);
     return results;
 }
 
