@@ -231,6 +231,41 @@ void CAuActionPlay::GetHistory(u32* out) {
     out[0] = 0;
 }
 
+bool CAuActionPlay::DrawPlays() {
+    const AuPropValue* stored = m_props.GetValue(AuPropID_Probability);
+    const f64 probability = stored ? stored->f : AuPropDefaultFloat(AuPropID_Probability);
+    if (probability == 0.0) return false;
+    // 2^30 - 1, not 2^30: both draws at 32767 give exactly 100, which still plays at 100.
+    const f64 first = rand();
+    const f64 r = (first * 32768.0 + rand()) / 1073741823.0 * 100.0;
+    return r <= probability;
+}
+
+AURESULT CAuActionPlay::Execute(CAuPendingAction& pending) {
+    if (!DrawPlays()) return AuResultSuccess;
+    CAuNodeBase* target = GetTargetNode();
+    if (!target) return AuResultIDNotFound;
+    auto* node = dynamic_cast<CAuParameterNode*>(target);
+    if (!node) {
+        AuLog(AuLogLevel::Warning, "play action %u: target %u is not a playable node", key, m_targetID);
+        target->Release();
+        return AuResultFail;
+    }
+    AuNodePlayParams params;
+    params.flags |= AU_PLAY_PASSED_2;
+    params.pGameObj = pending.pGameObj;
+    params.transitionMs = GetTransitionTime();
+    params.eCurve = FadeCurve();
+    for (u32 i = 0; i < 3; ++i)
+        params.customWords[i] = pending.playParams.customWords[i];
+    params.pExternalSources = pending.playParams.pExternalSources;
+    params.playingID = pending.PlayingID();
+    params.lFrameOffset = static_cast<i32>(pending.uSampleOffset);
+    const AURESULT result = node->ExecutePlay(params);
+    target->Release();
+    return result;
+}
+
 CAuActionPlayAndContinue::~CAuActionPlayAndContinue() {
     EndTransitions();
     if (m_pNode) m_pNode->Release();

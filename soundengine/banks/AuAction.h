@@ -200,6 +200,10 @@ public:
     AURESULT SetActionParams(AuRecordCursor& cursor) override;
     // Slot 11: the play history; a bank's play action has none.
     virtual void GetHistory(u32* out);
+    // The probability draw (property 16), then the target's play with the record's object, play
+    // parameters, playing ID and sample offset. 1 when the draw says no; 15 without the target;
+    // else the play's result. [audio thread]
+    AURESULT Execute(CAuPendingAction& pending) override;
     // Slot 12: the audio manager tells the action that its pending record was queued, is about to
     // run or went away. A bank's play action keeps no state of its own about that.
     virtual void NotifyPendingState() noexcept {}
@@ -210,6 +214,10 @@ public:
     using CAuAction::CAuAction;
 
 protected:
+    // A probability of exactly 0 draws nothing; else (rand() x 32768 + rand()) / (2^30 - 1) x 100,
+    // in double precision, must not be above it.
+    bool DrawPlays();
+
     u32 m_bankID = 0xFFFFFFFF;
 };
 

@@ -5,7 +5,9 @@
 
 #include "banks/AuAction.h"
 #include "banks/AuBus.h"
+#include "banks/AuSound.h"
 #include "core/AuAudioMgr.h"
+#include "core/AuExternalSources.h"
 #include "core/AuObjectIndex.h"
 #include "core/AuOutputTiming.h"
 #include "core/AuPendingAction.h"
@@ -14,6 +16,7 @@
 #include "parameters/AuRTPCMgr.h"
 
 #include <AuDefaultPoolTest.h>
+#include <win32_testing.h>
 
 #include <gtest/gtest.h>
 
@@ -85,6 +88,23 @@ public:
         return AuResultSuccess;
     }
     int runs = 0;
+};
+
+// The instance manager as a play reaches it: each start is recorded.
+class StartRecorder final : public IAuNodeInstances {
+public:
+    AURESULT StartNode(CAuLeafNode& node, const AuSourceInfo&, AuNodePlayParams& params) override {
+        starts.push_back({&node, params});
+        return AuResultSuccess;
+    }
+    void StopInstancesOfNode(CAuLeafNode&, CAuRegisteredObj*, i32, AuCurveInterpolation,
+                             AuPlayingID) override {}
+    void PauseInstancesOfNode(CAuLeafNode&, CAuRegisteredObj*, i32, AuCurveInterpolation,
+                              AuPlayingID) override {}
+    void ResumeInstancesOfNode(CAuLeafNode&, CAuRegisteredObj*, i32, AuCurveInterpolation, AuPlayingID,
+                               bool) override {}
+    void ReleaseModulatorsOfNode(CAuLeafNode&, CAuRegisteredObj*, AuPlayingID) override {}
+    std::vector<std::pair<CAuLeafNode*, AuNodePlayParams>> starts;
 };
 
 template <class T> T* MakeAction(u32 id, u16 type, u32 target, bool isBus = false) {
@@ -430,6 +450,103 @@ TEST_F(ActionExecuteTest, StopAllReachesADynamicSequenceWithoutAnyBus) {
     stopAll->Release();
     stopExcept->Release();
     m_index.Table(AuIndexDynamicSequences).Remove(&sequence);
+}
+
+class PlayActionTest : public ActionExecuteTest {
+protected:
+    void SetUp() override {
+        ActionExecuteTest::SetUp();
+        g_pNodeInstances = &m_starts;
+        win32test::ResetRandScript();
+        m_sound = CAuSound::Create(kSound);
+        Own(m_sound);
+    }
+    void TearDown() override {
+        g_pNodeInstances = nullptr;
+        win32test::ResetRandScript();
+        ActionExecuteTest::TearDown();
+    }
+    CAuActionPlay* Play(f32 probability, bool stored = true) {
+        auto* play =
+            static_cast<CAuActionPlay*>(Own(CreateActionByType(0x0403, 0x3000 + u32(m_owned.size()))));
+        play->SetElementID(kSound, false);
+        if (stored) play->SetPropValue(AuPropID_Probability, probability, 0.0f, 0.0f);
+        return play;
+    }
+
+    StartRecorder m_starts;
+    CAuSound* m_sound = nullptr;
+};
+
+TEST_F(PlayActionTest, TheProbabilityDrawDecidesWhetherTheTargetPlays) {
+    struct Case {
+        const char* name;
+        f32 probability;
+        bool stored;
+        std::vector<int> draws;
+        bool plays;
+        size_t randCalls;
+    };
+    const Case cases[] = {
+        {"100 with the highest draw", 100.0f, true, {32767, 32767}, true, 2},
+        {"default 100", 0.0f, false, {32767, 32767}, true, 2},
+        {"0 never draws", 0.0f, true, {}, false, 0},
+        // (16384 x 32768) / (2^30 - 1) x 100 lies just above 50.
+        {"50, just above", 50.0f, true, {16384, 0}, false, 2},
+        {"50, just below", 50.0f, true, {16383, 32767}, true, 2},
+        {"50, lowest draw", 50.0f, true, {0, 0}, true, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_starts.starts.clear();
+        CAuActionPlay* play = Play(c.probability, c.stored);
+        win32test::ResetRandScript();
+        win32test::ScriptRand(c.draws.data(), c.draws.size());
+        EXPECT_EQ(Run(play, m_obj10, 7), AuResultSuccess);
+        EXPECT_EQ(win32test::RandCallCount(), c.randCalls);
+        EXPECT_EQ(m_starts.starts.size(), c.plays ? 1u : 0u);
+    }
+}
+
+TEST_F(PlayActionTest, ThePlayRequestCarriesThePostAndTheRestOfTheDelay) {
+    CAuActionPlay* play = Play(100.0f);
+    play->SetPropValue(AuPropID_TransitionTime, 250, 0, 0);
+    const AuExternalSourceInfo info{1, 2, nullptr, nullptr, 0, 3};
+    AuExternalSourceArray* sources = AuExternalSourceArray::Create(1, &info);
+    AuCustomPlayParams params;
+    params.customWords[0] = 11;
+    params.customWords[2] = 13;
+    params.pExternalSources = sources;
+    params.playingID = 42;
+    CAuPendingAction* record = CAuPendingAction::Create(play, m_obj10, params, 0);
+    record->uSampleOffset = 704;
+    EXPECT_EQ(play->Execute(*record), AuResultSuccess);
+    CAuPendingAction::Destroy(record);
+    sources->Release();
+    ASSERT_EQ(m_starts.starts.size(), 1u);
+    EXPECT_EQ(m_starts.starts[0].first, m_sound);
+    const AuNodePlayParams& request = m_starts.starts[0].second;
+    EXPECT_EQ(request.pGameObj, m_obj10);
+    EXPECT_EQ(request.playingID, 42u);
+    EXPECT_EQ(request.customWords[0], 11u);
+    EXPECT_EQ(request.customWords[2], 13u);
+    EXPECT_EQ(request.pExternalSources, sources);
+    EXPECT_EQ(request.lFrameOffset, 704);
+    EXPECT_EQ(request.transitionMs, 250);
+    EXPECT_EQ(request.eCurve, AuCurveInterpolation_Linear);
+    EXPECT_EQ(request.flags, AU_PLAY_MIDI_FIRST_CALL | AU_PLAY_PASSED_2) << "started by a play action";
+    EXPECT_EQ(request.midi.status, 0) << "no note";
+    EXPECT_EQ(m_sound->m_lRef, 1u) << "the target's reference is given back";
+}
+
+TEST_F(PlayActionTest, AMissingTargetGivesIDNotFoundAndABusTargetPlaysNothing) {
+    CAuActionPlay* play = Play(100.0f);
+    play->SetElementID(0xDEAD, false);
+    EXPECT_EQ(Run(play), AuResultIDNotFound);
+    Own(TestNode::Make<TestNode>(kSfxBus, AuNodeCategory_Bus));
+    play->SetElementID(kSfxBus, true);
+    EXPECT_EQ(Run(play), AuResultFail);
+    EXPECT_TRUE(m_starts.starts.empty());
 }
 
 } // namespace
