@@ -48,7 +48,8 @@ private:
         bool UsesLevelWindow() noexcept override { return false; }
         bool GetMaxDistance(f32&) noexcept override { return false; }
         u8 GetBelowThresholdBehavior() noexcept override;
-        void OnInstanceTerm(CAuPlaybackInstance*) noexcept override {}
+        // The instance no longer counts below the node.
+        void OnInstanceTerm(CAuPlaybackInstance*) noexcept override { m_owner.DecrementPlayCount(nullptr); }
 
     private:
         CAuLeafNode& m_owner;

@@ -1,9 +1,13 @@
 #include "voices/AuInstanceMgr.h"
 
+#include "banks/AuBankMgr.h"
+#include "banks/AuSound.h"
 #include "core/AuLog.h"
 #include "voices/AuOutputSide.h"
 
 #include <AU/MemoryMgr.h>
+
+#include <new>
 
 namespace {
 
@@ -19,7 +23,126 @@ bool Counts(const CAuPlaybackInstance& instance) {
            !instance.IsVirtual() && !instance.ForcedVirtual();
 }
 
+// The media an instance plays, held from its Init to its Term: the description's own data, or
+// the bank manager's media of the source ID with a reference.
+class CAuSourceMediaRecord final : public IAuInstanceMedia {
+public:
+    static CAuSourceMediaRecord* Create(const AuSourceInfo& source) {
+        void* memory = AU::MemoryMgr::Malloc(g_DefaultPoolId, sizeof(CAuSourceMediaRecord));
+        return memory ? new (memory) CAuSourceMediaRecord(source) : nullptr;
+    }
+    AURESULT AcquireData() noexcept override {
+        if (!m_bNeedsBank) return AuResultSuccess;
+        m_pData = g_pBankMgr ? g_pBankMgr->GetMedia(m_sourceID, m_size, m_pHolder) : nullptr;
+        return m_pData ? AuResultSuccess : AuResultFail;
+    }
+    void ReleaseData() noexcept override {
+        if (!m_bNeedsBank || !m_pData || !g_pBankMgr) return;
+        g_pBankMgr->ReleaseMedia(m_sourceID);
+        if (m_pHolder) g_pBankMgr->ReleaseHolder(m_pHolder);
+        m_pData = nullptr;
+        m_pHolder = nullptr;
+    }
+    void Destroy() noexcept override {
+        this->~CAuSourceMediaRecord();
+        AU::MemoryMgr::Free(g_DefaultPoolId, this);
+    }
+    const u8* Data() const { return m_pData; }
+    u32 Size() const { return m_size; }
+
+private:
+    explicit CAuSourceMediaRecord(const AuSourceInfo& source)
+        : m_sourceID(source.sourceID), m_pData(static_cast<const u8*>(source.pData)),
+          m_size(source.inMemorySize),
+          m_bNeedsBank(!source.pData && source.StorageKind() == AuSourceStorage_InMemory) {}
+    ~CAuSourceMediaRecord() = default;
+
+    u32 m_sourceID;
+    const u8* m_pData;
+    u32 m_size;
+    bool m_bNeedsBank;
+    AuMediaHolder* m_pHolder = nullptr;
+};
+
+bool MatchesNodeCall(const CAuPlaybackInstance& instance, CAuRegisteredObj* gameObj, AuPlayingID playingID) {
+    return (!gameObj || instance.Key().pGameObj == gameObj) &&
+           (!playingID || instance.Key().playingID == playingID);
+}
+
 } // namespace
+
+AURESULT CAuInstanceMgr::StartNode(CAuLeafNode& node, const AuSourceInfo& source, AuNodePlayParams& params) {
+    // An instance counts only with a playing ID.
+    if (params.playingID == 0) return AuResultFail;
+    AuPlaybackInstanceParams instanceParams;
+    node.MakeInstanceParams(params, instanceParams);
+    u32 reason = 0;
+    const AURESULT allowed = CheckResourceLimits(
+        ComputePriority({instanceParams.priority.fBase, instanceParams.priority.fDistanceOffset}), reason);
+    if (allowed != AuResultSuccess) {
+        node.Release();
+        return allowed;
+    }
+    CAuSourceMediaRecord* media = CAuSourceMediaRecord::Create(source);
+    if (!media) {
+        node.Release();
+        return AuResultNoMemory;
+    }
+    instanceParams.pMedia = media;
+    // From here the instance owns the node's reference and the media record.
+    CAuPlaybackInstance* instance = node.CreateSoundInstance(instanceParams);
+    if (!instance) {
+        media->Destroy();
+        node.Release();
+        return AuResultNoMemory;
+    }
+    // Counted before Init: a failing Init still leaves through the node's end of count.
+    node.IncrementPlayCount(nullptr);
+    const AURESULT init = instance->Init(nullptr, nullptr);
+    if (init != AuResultSuccess) {
+        DestroyInstance(instance);
+        return init;
+    }
+    AuSourceMedia described;
+    described.uFlags = source.flags;
+    described.uPluginID = source.pluginID;
+    described.uFileID = source.fileID;
+    if (source.flags & AU_SOURCE_OWNED_NAME)
+        described.pszFileName = static_cast<const wchar_t*>(source.pData);
+    described.pData = media->Data();
+    described.uSize = media->Size();
+    instance->SetSourceMedia(described);
+    const i32 loops = node.ComputeRandomizedValue();
+    instance->SetLoopCount(static_cast<u16>(loops < 0 ? 0 : loops > 0xFFFF ? 0xFFFF : loops));
+    AddInstance(instance);
+    instance->Play({params.transitionMs, params.eCurve}, false, true);
+    return AuResultSuccess;
+}
+
+void CAuInstanceMgr::StopInstancesOfNode(CAuLeafNode& node, CAuRegisteredObj* gameObj, i32 transitionMs,
+                                         AuCurveInterpolation curve, AuPlayingID playingID) {
+    for (CAuPlaybackInstance* i = node.FirstInstance(); i; i = i->NextOfNode())
+        if (MatchesNodeCall(*i, gameObj, playingID)) i->Stop({transitionMs, curve}, false);
+}
+
+void CAuInstanceMgr::PauseInstancesOfNode(CAuLeafNode& node, CAuRegisteredObj* gameObj, i32 transitionMs,
+                                          AuCurveInterpolation curve, AuPlayingID playingID) {
+    for (CAuPlaybackInstance* i = node.FirstInstance(); i; i = i->NextOfNode())
+        if (MatchesNodeCall(*i, gameObj, playingID)) i->Pause({transitionMs, curve});
+}
+
+void CAuInstanceMgr::ResumeInstancesOfNode(CAuLeafNode& node, CAuRegisteredObj* gameObj, i32 transitionMs,
+                                           AuCurveInterpolation curve, AuPlayingID playingID,
+                                           bool masterResume) {
+    for (CAuPlaybackInstance* i = node.FirstInstance(); i; i = i->NextOfNode())
+        if (MatchesNodeCall(*i, gameObj, playingID)) i->Resume({transitionMs, curve}, masterResume);
+}
+
+void CAuInstanceMgr::ReleaseModulatorsOfNode(CAuLeafNode& node, CAuRegisteredObj* gameObj,
+                                             AuPlayingID playingID) {
+    for (CAuPlaybackInstance* i = node.FirstInstance(); i; i = i->NextOfNode())
+        if (MatchesNodeCall(*i, gameObj, playingID)) i->ReleaseModulators();
+}
 
 AURESULT CAuInstanceMgr::Init(const AuInitSettings& settings) {
     const AURESULT events = InitEvents();

@@ -3,6 +3,7 @@
 // audio thread under g_csMain, except Init and Term.
 #pragma once
 
+#include "banks/AuNodePlayParams.h"
 #include "memory/AuPoolList.h"
 #include "voices/AuPlaybackInstance.h"
 
@@ -29,7 +30,7 @@ struct AuPriorityInputs {
     u32 uNumDistances = 0;
 };
 
-class CAuInstanceMgr {
+class CAuInstanceMgr final : public IAuNodeInstances {
 public:
     static constexpr u32 kPreallocatedEvents = 64;
     static constexpr f32 kNoListenerDistance = 1e10f;
@@ -47,6 +48,20 @@ public:
     void Term(bool withOutputSide = true);
 
     // [audio thread] Every operation below.
+    // A new instance of the leaf playing `source`: the limits are checked with the node's
+    // priority, the instance is made, holds the source's media, is counted below the node and
+    // plays. The refusal or failure otherwise (52 without memory).
+    AURESULT StartNode(CAuLeafNode& node, const AuSourceInfo& source, AuNodePlayParams& params) override;
+    // The node's instances of the game object (null: all) and playing ID (0: all).
+    void StopInstancesOfNode(CAuLeafNode& node, CAuRegisteredObj* gameObj, i32 transitionMs,
+                             AuCurveInterpolation curve, AuPlayingID playingID) override;
+    void PauseInstancesOfNode(CAuLeafNode& node, CAuRegisteredObj* gameObj, i32 transitionMs,
+                              AuCurveInterpolation curve, AuPlayingID playingID) override;
+    void ResumeInstancesOfNode(CAuLeafNode& node, CAuRegisteredObj* gameObj, i32 transitionMs,
+                               AuCurveInterpolation curve, AuPlayingID playingID, bool masterResume) override;
+    void ReleaseModulatorsOfNode(CAuLeafNode& node, CAuRegisteredObj* gameObj,
+                                 AuPlayingID playingID) override;
+
     void AddInstance(CAuPlaybackInstance* instance) noexcept;
     // Appends an event; with no record free and the pool refusing, the queue is worked first.
     void QueueInstanceEvent(CAuPlaybackInstance* instance, u32 kind, u32 param, f32 fParam) noexcept;

@@ -7,9 +7,11 @@
 
 #include "banks/AuEvent.h"
 #include "banks/AuHierarchyLoader.h"
+#include "banks/AuSound.h"
 #include "core/AuEngineManagers.h"
 #include "core/AuEngineSettings.h"
 #include "core/AuObjectIndex.h"
+#include "core/AuThreads.h"
 
 #include <AuLogCapture.h>
 
@@ -209,6 +211,53 @@ TEST_F(GameBanksTest, TheGamesBanksLoadWholeByNameAndTheirUnloadReleasesEveryObj
     EXPECT_EQ(Indexed(AuIndexNodes) + Indexed(AuIndexActions) + Indexed(AuIndexEvents), 0u);
     ASSERT_EQ(AU::SoundEngine::UnloadBank(init, nullptr), AuResultSuccess);
     EXPECT_EQ(IndexedAll(), 0u);
+}
+
+// The game's sounds with their own class (the busses still test nodes): each reads its source
+// and common record whole, holds the bank's in-memory PCM media and sits under its bus.
+class GameSoundsTest : public GameBanksTest {
+protected:
+    void SetUp() override {
+        GameBanksTest::SetUp();
+        AuSetHierarchyLoader(AuHierarchyTypeSound, AuSoundLoaderEntry());
+    }
+};
+
+TEST_F(GameSoundsTest, TheGamesSoundsHoldInMemoryPcmSourcesUnderTheGameBusses) {
+    AuBankID init = 0, torvik = 0;
+    ASSERT_EQ(AU::SoundEngine::LoadBank("Init.bnk", AU_INVALID_POOL_ID, init), AuResultSuccess);
+    ASSERT_EQ(AU::SoundEngine::LoadBank("Torvik.bnk", AU_INVALID_POOL_ID, torvik), AuResultSuccess);
+    const u32 sfx = AU::SoundEngine::GetIDFromString("SFX_Bus");
+    const u32 music = AU::SoundEngine::GetIDFromString("Music_Bus");
+    u32 sounds = 0, onMusic = 0;
+    {
+        CAuMainLock lock;
+        CAuIndexTable& table = g_pIndex->Table(AuIndexNodes);
+        table.Lock();
+        table.ForEach([&](CAuIndexable* object) {
+            if (object->ClassKind() != 4) return;
+            auto* sound = static_cast<CAuSound*>(object);
+            ++sounds;
+            SCOPED_TRACE(sound->key);
+            const AuSourceInfo& source = sound->Source();
+            EXPECT_EQ(source.pluginID, 0x00010001u);
+            EXPECT_EQ(source.StorageKind(), AuSourceStorage_InMemory);
+            EXPECT_NE(source.sourceID, 0u);
+            EXPECT_GT(source.inMemorySize, 68u);
+            ASSERT_NE(sound->Bus(), nullptr);
+            EXPECT_TRUE(sound->Bus()->key == sfx || sound->Bus()->key == music);
+            // Music loops until stopped.
+            const bool isMusic = sound->Bus()->key == music;
+            onMusic += isMusic;
+            EXPECT_EQ(sound->ComputeRandomizedValue(), isMusic ? 0 : 1);
+        });
+        table.Unlock();
+    }
+    EXPECT_EQ(sounds, 7u);
+    EXPECT_GT(onMusic, 0u);
+    ASSERT_EQ(AU::SoundEngine::UnloadBank(torvik, nullptr), AuResultSuccess);
+    EXPECT_EQ(Indexed(AuIndexNodes), 0u);
+    ASSERT_EQ(AU::SoundEngine::UnloadBank(init, nullptr), AuResultSuccess);
 }
 
 } // namespace
