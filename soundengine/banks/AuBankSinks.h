@@ -71,8 +71,8 @@ protected:
 // "HIRC": one call per record.
 class IAuHierarchySink {
 public:
-    // Before and after each read of a bank: the list its objects go to (null after, and while a
-    // bank is only prepared).
+    // Before and after each read of a bank, loaded or prepared: the list its objects go to (null
+    // after).
     virtual void BeginBank(AuBankObjectList*, CAuLoadedBank*, u32) {}
     // Before the first record; the record count sizes the bank's object list (failure: 2).
     virtual AURESULT BeginHierarchy(u32 recordCount) = 0;

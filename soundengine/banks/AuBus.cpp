@@ -128,6 +128,11 @@ CAuBus::~CAuBus() {
     }
     if (s_pSecondaryMaster == this) s_pSecondaryMaster = nullptr;
     BusTable().Unlock();
+    if (m_pLimiter) {
+        m_pLimiter->~CAuPlaybackLimiter();
+        AU::MemoryMgr::Free(g_DefaultPoolId, m_pLimiter);
+        m_pLimiter = nullptr;
+    }
     m_busChildren.Term();
     if (m_pMixer) AU::MemoryMgr::Free(g_DefaultPoolId, m_pMixer);
     m_pMixer = nullptr;
@@ -216,8 +221,8 @@ AURESULT CAuBus::SetInitialParams(AuRecordCursor& cursor) {
         return AuResultBadHeader;
     SetFlagsB(AU_NODE_B_BANK_BUS_FLAG3, flags1 & 1);
     SetFlagsB(AU_NODE_B_PANNER_2D, flags1 & 2);
-    SetFlagsA(AU_NODE_A_LIMIT_ORDER, flags2 & 1);
-    SetFlagsA(AU_NODE_A_USE_VIRTUAL, flags2 & 2);
+    SetLimitOrder(flags2 & 1);
+    SetLimitUseVirtual(flags2 & 2);
     SetFlagsA(AU_NODE_A_OWN_LIMIT, flags2 & 4);
     SetLimitWord(static_cast<u16>((m_uLimitWord & ~0x3FF) | (maxInstances & 0x3FF)));
     // Kept as read: the voice side refuses a configuration it cannot mix.
@@ -474,6 +479,11 @@ AURESULT CAuBus::IncrementPlayCount(void* counter) {
     if (!block) return AuResultNoMemory;
     ++block->playing;
     if (((m_flagsA & AU_NODE_A_OWN_LIMIT) || !m_pBusNode) && !record.pLimitedAt) {
+        if (record.pInstance && !AddLimited(record.pInstance)) {
+            --block->playing;
+            FreeActivityIfEmpty();
+            return AuResultFail;
+        }
         record.pLimitedAt = this;
         ++block->limited;
     }
@@ -500,7 +510,10 @@ void CAuBus::DecrementPlayCount(void* counter) {
         --m_pActivity->playing;
         if (record.pLimitedAt == this && m_pActivity->limited > 0) --m_pActivity->limited;
     }
-    if (record.pLimitedAt == this) record.pLimitedAt = nullptr;
+    if (record.pLimitedAt == this) {
+        if (record.pInstance) RemoveLimited(record.pInstance);
+        record.pLimitedAt = nullptr;
+    }
     for (CAuNodeBase* above : {m_pBusNode, GetExtraOwner()})
         if (above) above->DecrementPlayCount(counter);
     if (m_pActivity && m_pActivity->playing == 0) {
@@ -638,6 +651,7 @@ void CAuBus::SetMaxNumInstances(u16 limit, CAuRegisteredObj* gameObj, bool, bool
     if (gameObj) return;
     if (fromCurve && (m_uLimitWord & 0x3FF) == 0) return;
     if (m_pActivity) m_pActivity->limit = limit;
+    if (m_pLimiter) m_pLimiter->SetMaximum(limit);
     if (!fromCurve) SetLimitWord(static_cast<u16>((m_uLimitWord & ~0x3FF) | (limit & 0x3FF)));
 }
 
@@ -665,6 +679,38 @@ AURESULT CAuBus::SetMixerPlugin(u32 pluginID, bool shareSet, i32 stamp) {
         m_pMixer = nullptr;
     }
     return AuResultSuccess;
+}
+
+bool CAuBus::AddLimited(CAuPlaybackInstance* instance) {
+    if (!m_pLimiter) {
+        void* memory = AU::MemoryMgr::Malloc(g_DefaultPoolId, sizeof(CAuPlaybackLimiter));
+        if (!memory) return false;
+        m_pLimiter = new (memory) CAuPlaybackLimiter(
+            GetMaxNumInstances(nullptr), m_flagsA & AU_NODE_A_LIMIT_ORDER, m_flagsA & AU_NODE_A_USE_VIRTUAL);
+    }
+    return m_pLimiter->AddInstance(instance, AU_LIMITER_KIND_1) == AuResultSuccess;
+}
+
+void CAuBus::RemoveLimited(CAuPlaybackInstance* instance) {
+    if (!m_pLimiter) return;
+    m_pLimiter->RemoveInstance(instance, AU_LIMITER_KIND_1);
+    if (m_pLimiter->Count() > 0) return;
+    m_pLimiter->~CAuPlaybackLimiter();
+    AU::MemoryMgr::Free(g_DefaultPoolId, m_pLimiter);
+    m_pLimiter = nullptr;
+}
+
+void CAuBus::SetLimitOrder(bool orderFlag) {
+    if (((m_flagsA & AU_NODE_A_LIMIT_ORDER) != 0) == orderFlag) return;
+    SetFlagsA(AU_NODE_A_LIMIT_ORDER, orderFlag);
+    if (m_pActivity) m_pActivity->orderFlag = orderFlag ? 1 : 0;
+    if (m_pLimiter) m_pLimiter->SetOrderFlag(orderFlag);
+}
+
+void CAuBus::SetLimitUseVirtual(bool useVirtual) {
+    SetFlagsA(AU_NODE_A_USE_VIRTUAL, useVirtual);
+    if (m_pActivity) m_pActivity->useVirtual = useVirtual ? 1 : 0;
+    if (m_pLimiter) m_pLimiter->SetUseVirtual(useVirtual);
 }
 
 void CAuBus::StopAll() {
@@ -1024,7 +1070,7 @@ void AfterBus() {
 // While no bus has been read, a bank may bring the motion tree's default bus: the current one
 // steps aside for the load and comes back unless the bank installed another.
 void BeginBankLoad() {
-    s_bDetaching = !AuFirstBusRead();
+    s_bDetaching = g_pIndex && !AuFirstBusRead();
     if (s_bDetaching) s_pDetachedDefaultBus = CAuDefaultBus::TakeDefaultBus();
 }
 

@@ -8,6 +8,7 @@
 
 #include "banks/AuAction.h"
 #include "banks/AuNodeBase.h"
+#include "banks/AuPlaybackLimiter.h"
 #include "core/AuTransitionMgr.h"
 #include "memory/AuArray.h"
 #include "memory/AuPoolList.h"
@@ -185,6 +186,12 @@ public:
     void EndRecovery();
     // The mixer's settings object with a reference, replacing and releasing `io`'s.
     void GetAttachedPluginSettings(CAuIndexable*& io);
+    // Flags A bits 0 and 1: the order flag re-sorts the bus's instance list at once; the
+    // use-virtual flag is copied into it.
+    void SetLimitOrder(bool orderFlag);
+    void SetLimitUseVirtual(bool useVirtual);
+    // The instances the bus's own limit counts, highest priority first; null while none.
+    const CAuPlaybackLimiter* Limiter() const { return m_pLimiter; }
 
     AuDuckState DuckState() const { return AuDuckState((m_busFlags & AU_BUS_DUCK_STATE_MASK) >> 1); }
     u8 BusFlags() const { return m_busFlags; }
@@ -241,6 +248,9 @@ private:
     AURESULT ReadDuckTargets(AuRecordCursor& cursor);
     // Stops everything that plays through the bus for a mixer change.
     void StopAll();
+    // The limited instance joins or leaves the bus's list (registered as kind 1).
+    bool AddLimited(CAuPlaybackInstance* instance);
+    void RemoveLimited(CAuPlaybackInstance* instance);
 
     DuckReceiver m_receiver0{*this, AuPropID_Volume};
     DuckReceiver m_receiver5{*this, AuPropID_BusVolume};
@@ -254,6 +264,7 @@ private:
     f32 m_fFoldedBusVolume = 0.0f;
     f32 m_fAccumVoiceVolume = 0.0f;
     u8 m_busFlags = AU_BUS_INITIAL_FLAGS;
+    CAuPlaybackLimiter* m_pLimiter = nullptr;
 };
 
 // The type-16 bus: its children join it as their extra owner and keep their own bus for mixing.

@@ -2,6 +2,7 @@
 
 #include "banks/AuAction.h"
 #include "banks/AuBankReader.h"
+#include "banks/AuBus.h"
 #include "banks/AuEvent.h"
 #include "banks/AuSound.h"
 #include "banks/AuState.h"
@@ -84,6 +85,7 @@ void AuInstallCoreHierarchyLoaders() {
     AuSetHierarchyLoader(AuHierarchyTypeEvent,
                          {AuIndexEvents, &CreateEvent, &ReadEvent, nullptr, &IndexEvent});
     AuSetHierarchyLoader(AuHierarchyTypeLeafType17, AuLeafType17LoaderEntry());
+    AuInstallBusHierarchyLoaders(); // 8 and 16
 }
 
 void AuSetBankLoadHooks(void (*begin)(), void (*end)()) {

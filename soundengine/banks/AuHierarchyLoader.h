@@ -27,8 +27,8 @@ struct AuHierarchyLoaderEntry {
 // Replaces the loader of one type; an entry without `create` removes it. Tests use it to stand in
 // for classes not built yet.
 void AuSetHierarchyLoader(u8 type, const AuHierarchyLoaderEntry& entry);
-// Called around the hierarchy of every bank load (not a preparation), on the bank thread; the
-// end also after a failed load. Null members are skipped.
+// Called around the hierarchy of every bank read (loaded or prepared), on the bank thread; the
+// end also after a failed read. Null members are skipped.
 void AuSetBankLoadHooks(void (*begin)(), void (*end)());
 // The one place where the engine's loader entries are set, one line per type whose class is
 // built: each class offers its entry and adds its line there. The engine's Init calls it; a type
@@ -44,9 +44,9 @@ public:
     CAuHierarchyLoader() = default;
     CAuHierarchyLoader(const CAuHierarchyLoader&) = delete;
     CAuHierarchyLoader& operator=(const CAuHierarchyLoader&) = delete;
-    // A load still open is closed.
+    // A read still open is closed.
     ~CAuHierarchyLoader();
-    // The bank whose chunk is read next, and its list.
+    // The bank whose chunk is read next, and its list: a loaded or a prepared bank alike.
     void BeginBank(AuBankObjectList* list, CAuLoadedBank* bank, u32 bankID) override;
 
     AURESULT BeginHierarchy(u32 recordCount) override;

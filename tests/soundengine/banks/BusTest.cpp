@@ -9,8 +9,10 @@
 #include "banks/AuBus.h"
 #include "banks/AuHierarchyLoader.h"
 #include "core/AuAudioMgr.h"
+#include "core/AuMsgPayloads.h"
 #include "core/AuOutputTiming.h"
 #include "core/AuPendingAction.h"
+#include "core/AuThreads.h"
 #include "core/AuTransitionMgr.h"
 #include "parameters/AuRTPCMgr.h"
 
@@ -19,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <iterator>
@@ -105,7 +108,6 @@ protected:
         ASSERT_EQ(m_transitions.Init(0), AuResultSuccess);
         g_pTransitionMgr = &m_transitions;
         AuInstallCoreHierarchyLoaders();
-        AuInstallBusHierarchyLoaders();
         ASSERT_EQ(m_audio.Init(0), AuResultSuccess);
         g_pAudioMgr = &m_audio;
         AuSetFirstBusRead(false);
@@ -791,6 +793,177 @@ TEST_F(BusTest, MixerStampsAndChangesStopWhatPlaysThroughTheBus) {
     bus->DecrementActivityCount(AU_ACTIVITY_TO_BOTH);
     node->Release();
     bus->Release();
+}
+
+} // namespace
+
+namespace {
+
+std::vector<std::string> g_limiterRegistry;
+
+void RecordLimiter(CAuPlaybackLimiter&, u32 kind, bool registered) {
+    g_limiterRegistry.push_back((registered ? "register " : "unregister ") + std::to_string(kind));
+}
+
+std::vector<u32> Order(const CAuPlaybackLimiter* list, const std::vector<CAuPlaybackInstance*>& instances) {
+    std::vector<u32> order;
+    for (u32 i = 0; list && i < list->Count(); ++i)
+        for (u32 n = 0; n < instances.size(); ++n)
+            if ((*list)[i] == instances[n]) order.push_back(n);
+    return order;
+}
+
+TEST_F(BusTest, ABusWithItsOwnLimitKeepsItsPlaysInOrderAndReSortsWhenItsOrderFlagChanges) {
+    g_limiterRegistry.clear();
+    CAuPlaybackLimiter::SetRegistry(&RecordLimiter);
+    bankgen::BusRecord top = Bus(1);
+    bankgen::BusRecord limited = Bus(2, 1);
+    limited.flags2 = 4; // own limit
+    limited.maxInstances = 2;
+    ASSERT_EQ(Load(0, Build(0xB0, {top, limited})), AuResultSuccess);
+    CAuBus* bus = Find(2);
+    std::vector<CAuPlaybackInstance*> instances;
+    std::vector<AuPlayCountRecord> plays(4);
+    for (const f32 priority : {30.0f, 70.0f, 50.0f, 50.0f}) {
+        AuPlaybackInstanceParams params;
+        params.priority.fPriority = priority;
+        instances.push_back(new CAuPlaybackInstance(params));
+    }
+    for (u32 i = 0; i < 4; ++i) {
+        plays[i].pInstance = instances[i];
+        ASSERT_EQ(bus->IncrementPlayCount(&plays[i]), AuResultSuccess);
+        EXPECT_EQ(plays[i].pLimitedAt, bus) << "counted once, by the bus that has the limit";
+    }
+    EXPECT_EQ(bus->Activity()->limited, 4u);
+    EXPECT_EQ(Find(1)->Activity()->limited, 0u);
+    ASSERT_NE(bus->Limiter(), nullptr);
+    EXPECT_EQ(bus->Limiter()->Maximum(), 2u);
+    // Equal priorities: the later instance (larger order key) first with order flag 0.
+    EXPECT_EQ(Order(bus->Limiter(), instances), (std::vector<u32>{1, 3, 2, 0}));
+    bus->SetLimitOrder(true);
+    EXPECT_EQ(Order(bus->Limiter(), instances), (std::vector<u32>{1, 2, 3, 0}));
+    EXPECT_EQ(g_limiterRegistry, std::vector<std::string>{"register 1"});
+
+    for (u32 i = 0; i < 4; ++i)
+        bus->DecrementPlayCount(&plays[i]);
+    EXPECT_EQ(bus->Limiter(), nullptr);
+    EXPECT_EQ(bus->Activity(), nullptr);
+    EXPECT_EQ(g_limiterRegistry, (std::vector<std::string>{"register 1", "unregister 1"}));
+    for (CAuPlaybackInstance* instance : instances)
+        delete instance;
+    CAuPlaybackLimiter::SetRegistry(nullptr);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(BusTest, MessageFortyOneSetsTheMixerOfABusWithTheInterfacesStamp) {
+    CAuAudioMgr audio;
+    ASSERT_EQ(audio.Init(4096), AuResultSuccess);
+    AuInstallNodeMsgHandlers(audio);
+    CAuBus* bus = CAuBus::Create(7);
+    auto* node = TestNode::Make(7, AuNodeCategory_Sound);
+    AuLogCapture log;
+    for (const AuMsgSetMixer& payload :
+         {AuMsgSetMixer{7, 0, 0x66, 1}, AuMsgSetMixer{7, 0, 0x67, 0}, AuMsgSetMixer{8, 0, 0x68, 1}}) {
+        AuQueuedMsg* msg = audio.ReserveQueue(AuQueuedMsgType_SetMixer, AuQueuedMsgSize<AuMsgSetMixer>());
+        ASSERT_NE(msg, nullptr);
+        msg->As<AuMsgSetMixer>() = payload;
+        audio.PublishMsg(msg);
+    }
+    audio.RenderAudio();
+    {
+        CAuMainLock lock;
+        audio.ProcessMsgQueue();
+    }
+    ASSERT_NE(bus->Mixer(), nullptr);
+    EXPECT_EQ(bus->Mixer()->pluginID, 0x66u);
+    EXPECT_EQ(bus->Mixer()->stamp, AU_EFFECT_STAMP_API);
+    // A bank read later does not undo it.
+    EXPECT_EQ(bus->SetMixerPlugin(0x69, true, AU_EFFECT_STAMP_BANK), AuResultSuccess);
+    EXPECT_EQ(bus->Mixer()->pluginID, 0x66u);
+    // A node has no mixer; bus 8 is not loaded.
+    EXPECT_NE(log.Text().find("mixer 103 of 7"), std::string::npos);
+    EXPECT_NE(log.Text().find("mixer for bus 8: not loaded"), std::string::npos);
+    node->Release();
+    bus->Release();
+    audio.Term();
+}
+
+TEST_F(BusTest, NotificationsOfAPassThroughBusReachItsActiveChildren) {
+    RecordingBusOps ops;
+    ASSERT_EQ(Load(0, Build(0xB0, {Bus(1), Bus(2, 1),
+                                   [] {
+                                       bankgen::BusRecord b = Bus(3, 2);
+                                       b.flags3 = 1;
+                                       return b;
+                                   }()})),
+              AuResultSuccess);
+    CAuBus* middle = Find(2);
+    CAuBus* leaf = Find(3);
+    auto* node = TestNode::Make(10, AuNodeCategory_Sound);
+    node->AddRef();
+    ASSERT_EQ(middle->AddChild(node), AuResultSuccess);
+    // Nothing below: a pass-through bus lets changes go.
+    middle->ParamNotification(AuParamChange{AuPropID_BusVolume, -4.0f, AuRTPCKey{}, false, true});
+    EXPECT_EQ(middle->FoldedBusVolume(), 0.0f);
+
+    ASSERT_TRUE(node->IncrementActivityCount(AU_ACTIVITY_TO_BOTH));
+    ASSERT_TRUE(leaf->IncrementActivityCount(AU_ACTIVITY_TO_BOTH));
+    ops.calls.clear();
+    middle->ParamNotification(AuParamChange{AuPropID_BusVolume, -4.0f, AuRTPCKey{}, false, true});
+    EXPECT_EQ(middle->FoldedBusVolume(), -4.0f);
+    // The leaf mixes on its own: the change reaches its mix busses.
+    EXPECT_EQ(ops.calls, std::vector<std::string>{banktest::Line("offset %08X -4.00", 3u)});
+    middle->ParamNotification(AuParamChange{AuPropID_Volume, -2.0f, AuRTPCKey{}, false, true});
+    EXPECT_EQ(middle->AccumulatedVoiceVolume(), -2.0f);
+    EXPECT_EQ(leaf->AccumulatedVoiceVolume(), -2.0f);
+    EXPECT_TRUE(node->changes.empty()) << "voices read volumes from their bus";
+    middle->ParamNotification(AuParamChange{AuPropID_Pitch, 100.0f, AuRTPCKey{}, false, true});
+    ASSERT_EQ(node->changes.size(), 1u);
+    EXPECT_EQ(node->changes[0].target, AuPropID_Pitch);
+    // Kinds 32 to 34 mark the bus (its flags start with both marks) and go no further.
+    for (const u32 kind : {32u, 33u, 34u})
+        middle->ParamNotification(AuParamChange{kind, 1.0f, AuRTPCKey{}, false, true});
+    EXPECT_EQ(middle->BusFlags() & (AU_BUS_VOLUME_SENT | AU_BUS_DYNAMICS_CHANGED),
+              AU_BUS_VOLUME_SENT | AU_BUS_DYNAMICS_CHANGED);
+    EXPECT_EQ(node->changes.size(), 1u);
+
+    // Properties 0 to 5 go as a difference through slot 23 before the bundle takes them.
+    ops.calls.clear();
+    EXPECT_EQ(leaf->SetAuProp(AuPropID_BusVolume, -6.0f, 0, 0), AuResultSuccess);
+    EXPECT_EQ(ops.calls, std::vector<std::string>{banktest::Line("offset %08X -6.00", 3u)});
+    EXPECT_EQ(leaf->GetPropFloat(AuPropID_BusVolume), -6.0f);
+    ops.calls.clear();
+    EXPECT_EQ(leaf->SetAuProp(AuPropID_BusVolume, -6.0f, 0, 0), AuResultSuccess);
+    EXPECT_TRUE(ops.calls.empty()) << "unchanged";
+
+    leaf->DecrementActivityCount(AU_ACTIVITY_TO_BOTH);
+    node->DecrementActivityCount(AU_ACTIVITY_TO_BOTH);
+    node->Release();
+}
+
+TEST_F(BusTest, BypassAndEffectChangesReachTheLowerEngineByBusID) {
+    RecordingBusOps ops;
+    bankgen::BusRecord bus = Bus(1);
+    bus.effects = {{1, 0x70, 1, 0}, {3, 0, 0, 0}};
+    bus.bypassBits = 0x12;
+    ASSERT_EQ(Load(0, Build(0xB0, {bus})), AuResultSuccess);
+    EXPECT_NE(std::find(ops.calls.begin(), ops.calls.end(), banktest::Line("effect %08X 1", 1u)),
+              ops.calls.end());
+    EXPECT_NE(std::find(ops.calls.begin(), ops.calls.end(), banktest::Line("bypass %08X 12/1F", 1u)),
+              ops.calls.end());
+    CAuBus* read = Find(1);
+    EXPECT_TRUE(read->GetBypassAllFx(nullptr));
+    EXPECT_EQ(read->GetFx(1), nullptr) << "no settings object of that ID is loaded";
+    EXPECT_EQ(read->GetFxMediaID(1, 0), 0u);
+    ops.calls.clear();
+    read->RTPCTargetChanged(AuTarget_BypassSlot0 + 1);
+    EXPECT_EQ(ops.calls, std::vector<std::string>{banktest::Line("bypass %08X 12/1F", 1u)});
+    ops.calls.clear();
+    read->RTPCTargetChanged(AuTarget_Priority);
+    EXPECT_TRUE(ops.calls.empty());
 }
 
 } // namespace
