@@ -6,6 +6,7 @@
 #include "banks/AuAction.h"
 #include "banks/AuBus.h"
 #include "banks/AuEvent.h"
+#include "banks/AuSound.h"
 #include "core/AuAudioMgr.h"
 #include "core/AuEngineManagers.h"
 #include "core/AuEventMsgHandlers.h"
@@ -97,6 +98,28 @@ public:
         heard.push_back({kind, gameObj});
     }
     std::vector<std::pair<AuActionExecKind, CAuRegisteredObj*>> heard;
+};
+
+// The instance manager as a sound's play reaches it: the frame and the request of each start.
+class StartRecorder final : public IAuNodeInstances {
+public:
+    struct Start {
+        CAuLeafNode* node;
+        u32 frame;
+        AuNodePlayParams params;
+    };
+    AURESULT StartNode(CAuLeafNode& node, const AuSourceInfo&, AuNodePlayParams& params) override {
+        starts.push_back({&node, g_pAudioMgr->FrameCounter(), params});
+        return AuResultSuccess;
+    }
+    void StopInstancesOfNode(CAuLeafNode&, CAuRegisteredObj*, i32, AuCurveInterpolation,
+                             AuPlayingID) override {}
+    void PauseInstancesOfNode(CAuLeafNode&, CAuRegisteredObj*, i32, AuCurveInterpolation,
+                              AuPlayingID) override {}
+    void ResumeInstancesOfNode(CAuLeafNode&, CAuRegisteredObj*, i32, AuCurveInterpolation, AuPlayingID,
+                               bool) override {}
+    void ReleaseModulatorsOfNode(CAuLeafNode&, CAuRegisteredObj*, AuPlayingID) override {}
+    std::vector<Start> starts;
 };
 
 class EventMsgHandlersTest : public AuDefaultPoolTest {
@@ -429,6 +452,45 @@ TEST_F(EventMsgHandlersTest, ASeekOnAnEventReachesThePlayTargetsThatAreNotBusses
     EXPECT_EQ(ms.flags, 0u);
     EXPECT_EQ(ms.pGameObj, nullptr);
     EXPECT_EQ(EventRefs(), 1u);
+}
+
+// The road up to the instance manager with the real play action and sound: a play without delay
+// starts in the pass that runs the post; one delayed by 100 ms (4800 samples) four frames later,
+// 704 samples into that frame.
+TEST_F(EventMsgHandlersTest, APostedPlayReachesTheSoundsStartAtItsFrameAndOffset) {
+    StartRecorder recorder;
+    g_pNodeInstances = &recorder;
+    CAuSound* sound = CAuSound::Create(kSound);
+    m_owned.push_back(sound);
+    struct Case {
+        i32 delaySamples;
+        u32 framesLater;
+        i32 offset;
+    };
+    for (const Case c : {Case{0, 0, 0}, Case{4800, 4, 704}, Case{1000, 0, 1000}}) {
+        SCOPED_TRACE(c.delaySamples);
+        recorder.starts.clear();
+        CAuAction* play = CreateActionByType(0x0403, 0x3001);
+        play->SetElementID(kSound, false);
+        play->SetPropValue(AuPropID_Delay, c.delaySamples, 0, 0);
+        Event({0x3001});
+        const AuPlayingID id = Post();
+        const u32 postedIn = m_mgr.FrameCounter();
+        for (u32 i = 0; i <= c.framesLater; ++i)
+            Pass();
+        ASSERT_EQ(recorder.starts.size(), 1u);
+        EXPECT_EQ(recorder.starts[0].node, sound);
+        EXPECT_EQ(recorder.starts[0].frame, postedIn + c.framesLater);
+        EXPECT_EQ(recorder.starts[0].params.lFrameOffset, c.offset);
+        EXPECT_EQ(recorder.starts[0].params.pGameObj, m_object);
+        EXPECT_EQ(recorder.starts[0].params.playingID, id);
+        // No instance was made, so nothing holds the playing ID once its action has run.
+        EXPECT_FALSE(m_playing.IsLive(id));
+        m_owned.back()->Release();
+        m_owned.pop_back();
+        play->Release();
+    }
+    g_pNodeInstances = nullptr;
 }
 
 } // namespace
