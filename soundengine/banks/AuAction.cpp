@@ -1,10 +1,11 @@
 #include "banks/AuAction.h"
 
+#include "banks/AuBus.h"
 #include "banks/AuParameterNode.h"
-#include "core/AuPendingAction.h"
-
+#include "core/AuAudioMgr.h"
 #include "core/AuLog.h"
 #include "core/AuOutputTiming.h"
+#include "core/AuPendingAction.h"
 #include "core/AuTransitionMgr.h"
 
 #include <AU/MemoryMgr.h>
@@ -230,6 +231,41 @@ void CAuActionPlay::GetHistory(u32* out) {
     out[0] = 0;
 }
 
+bool CAuActionPlay::DrawPlays() {
+    const AuPropValue* stored = m_props.GetValue(AuPropID_Probability);
+    const f64 probability = stored ? stored->f : AuPropDefaultFloat(AuPropID_Probability);
+    if (probability == 0.0) return false;
+    // 2^30 - 1, not 2^30: both draws at 32767 give exactly 100, which still plays at 100.
+    const f64 first = rand();
+    const f64 r = (first * 32768.0 + rand()) / 1073741823.0 * 100.0;
+    return r <= probability;
+}
+
+AURESULT CAuActionPlay::Execute(CAuPendingAction& pending) {
+    if (!DrawPlays()) return AuResultSuccess;
+    CAuNodeBase* target = GetTargetNode();
+    if (!target) return AuResultIDNotFound;
+    auto* node = dynamic_cast<CAuParameterNode*>(target);
+    if (!node) {
+        AuLog(AuLogLevel::Warning, "play action %u: target %u is not a playable node", key, m_targetID);
+        target->Release();
+        return AuResultFail;
+    }
+    AuNodePlayParams params;
+    params.flags |= AU_PLAY_PASSED_2;
+    params.pGameObj = pending.pGameObj;
+    params.transitionMs = GetTransitionTime();
+    params.eCurve = FadeCurve();
+    for (u32 i = 0; i < 3; ++i)
+        params.customWords[i] = pending.playParams.customWords[i];
+    params.pExternalSources = pending.playParams.pExternalSources;
+    params.playingID = pending.PlayingID();
+    params.lFrameOffset = static_cast<i32>(pending.uSampleOffset);
+    const AURESULT result = node->ExecutePlay(params);
+    target->Release();
+    return result;
+}
+
 CAuActionPlayAndContinue::~CAuActionPlayAndContinue() {
     EndTransitions();
     if (m_pNode) m_pNode->Release();
@@ -407,4 +443,138 @@ CAuAction* CreateActionByType(u16 type, u32 id) {
     action->SetActionType(type);
     action->AddToIndex();
     return action;
+}
+
+namespace {
+
+bool IsSingleTarget(u16 type) {
+    return (type & 0xFE) == 0x02;
+}
+
+} // namespace
+
+void CAuAction::ExecuteOnAll(const AuActionExec& exec) {
+    if (g_pIndex) {
+        CAuIndexTable& sequences = g_pIndex->Table(AuIndexDynamicSequences);
+        sequences.Lock();
+        sequences.ForEach([&exec](CAuIndexable* sequence) {
+            if (auto* target = dynamic_cast<IAuAllActionTarget*>(sequence))
+                target->ExecuteAllAction(AuActionExecKind(exec.kind), exec.pGameObj);
+        });
+        sequences.Unlock();
+    }
+    for (CAuBus* bus : {static_cast<CAuBus*>(CAuBus::GetPrimaryMasterBus()), CAuBus::GetSecondaryMasterBus(),
+                        static_cast<CAuBus*>(CAuDefaultBus::GetDefaultBus())}) {
+        if (!bus) continue;
+        bus->ExecuteAction(exec);
+        bus->Release();
+    }
+}
+
+void CAuAction::ExecuteOnAllExcept(const AuActionExec& exec) {
+    for (CAuBus* bus : {static_cast<CAuBus*>(CAuBus::GetPrimaryMasterBus()), CAuBus::GetSecondaryMasterBus(),
+                        static_cast<CAuBus*>(CAuDefaultBus::GetDefaultBus())}) {
+        if (!bus) continue;
+        bus->ExecuteActionExcept(exec);
+        bus->Release();
+    }
+}
+
+AuActionExec CAuActionActive::MakeExec(const CAuPendingAction& pending) const {
+    AuActionExec exec;
+    exec.kind = ExecKind();
+    exec.pGameObj = pending.pGameObj;
+    exec.playingID = pending.PlayingID();
+    exec.transitionTimeMs = GetTransitionTime();
+    exec.eCurve = FadeCurve();
+    if (ExecKind() == AuActionExec_Resume && MasterResume()) exec.flags |= AU_EXEC_MASTER_RESUME;
+    return exec;
+}
+
+AURESULT CAuActionActive::Execute(CAuPendingAction& pending) {
+    switch (m_type & 0xFF) {
+    case 0x02:
+    case 0x03: {
+        CAuNodeBase* node = GetTargetNode();
+        if (!node) return AuResultSuccess;
+        const AURESULT result = node->ExecuteAction(MakeExec(pending));
+        PendingOfNode(node, pending.pGameObj, pending.PlayingID());
+        node->Release();
+        return result;
+    }
+    case 0x04:
+    case 0x05: {
+        AuActionExec exec = MakeExec(pending);
+        // Every game object: the busses also move their own state transitions.
+        if (!exec.pGameObj) exec.flags |= AU_EXEC_PAUSE_TRANSITIONS;
+        ExecuteOnAll(exec);
+        PendingOfNode(nullptr, pending.pGameObj, pending.PlayingID());
+        return AuResultSuccess;
+    }
+    case 0x08:
+    case 0x09: {
+        AuActionExec exec = MakeExec(pending);
+        exec.pExceptions = m_exceptions.begin();
+        exec.exceptionCount = m_exceptions.Count();
+        ExecuteOnAllExcept(exec);
+        PendingExcept(pending.pGameObj, pending.PlayingID());
+        return AuResultSuccess;
+    }
+    default:
+        return AuResultSuccess;
+    }
+}
+
+void CAuActionStop::PendingOfNode(CAuNodeBase* node, CAuRegisteredObj* gameObj, AuPlayingID playingID) {
+    if (g_pAudioMgr) g_pAudioMgr->ClearPendingItems(node, gameObj, playingID);
+}
+
+void CAuActionStop::PendingExcept(CAuRegisteredObj* gameObj, AuPlayingID playingID) {
+    if (g_pAudioMgr)
+        g_pAudioMgr->ClearPendingItemsExcept(gameObj, m_exceptions.begin(), m_exceptions.Count(), playingID);
+}
+
+void CAuActionPause::PendingOfNode(CAuNodeBase* node, CAuRegisteredObj* gameObj, AuPlayingID playingID) {
+    if (g_pAudioMgr) g_pAudioMgr->PausePendingItems(node, gameObj, IncludePendingResumes(), playingID);
+}
+
+void CAuActionPause::PendingExcept(CAuRegisteredObj* gameObj, AuPlayingID playingID) {
+    if (g_pAudioMgr)
+        g_pAudioMgr->PausePendingItemsExcept(gameObj, IncludePendingResumes(), m_exceptions.begin(),
+                                             m_exceptions.Count(), playingID);
+}
+
+void CAuActionResume::PendingOfNode(CAuNodeBase* node, CAuRegisteredObj* gameObj, AuPlayingID playingID) {
+    if (g_pAudioMgr) g_pAudioMgr->ResumePausedPendingItems(node, gameObj, MasterResume(), playingID);
+}
+
+void CAuActionResume::PendingExcept(CAuRegisteredObj* gameObj, AuPlayingID playingID) {
+    if (g_pAudioMgr)
+        g_pAudioMgr->ResumePausedPendingItemsExcept(gameObj, MasterResume(), m_exceptions.begin(),
+                                                    m_exceptions.Count(), playingID);
+}
+
+AURESULT CAuActionRelease::Execute(CAuPendingAction& pending) {
+    if (!IsSingleTarget(m_type)) return AuResultFail;
+    CAuNodeBase* node = GetTargetNode();
+    if (!node) return AuResultFail;
+    const AURESULT result = node->ExecuteAction(MakeExec(pending));
+    node->Release();
+    return result;
+}
+
+AURESULT CAuActionBreak::Execute(CAuPendingAction& pending) {
+    CAuNodeBase* node = GetTargetNode();
+    if (!node) return AuResultIDNotFound;
+    AuActionExec exec;
+    exec.kind = AuActionExec_Break;
+    exec.pGameObj = pending.pGameObj;
+    exec.playingID = pending.PlayingID();
+    exec.transitionTimeMs = 0;
+    exec.eCurve = AuCurveInterpolation_Linear;
+    AURESULT result = node->ExecuteAction(exec);
+    if (result == AuResultSuccess && g_pAudioMgr)
+        g_pAudioMgr->RemovePendingPlayActions(node, pending.pGameObj, pending.PlayingID());
+    node->Release();
+    return result;
 }

@@ -56,6 +56,12 @@ public:
     CAuNodeBase* GetTargetNode() const;
     // Samples, with the random offset of the property's range drawn now.
     i32 GetDelay() const;
+    // The "all" scope: every dynamic sequence (index table 8, under its lock) hears the kind with
+    // the game object; then the primary and secondary master busses and the default bus, each
+    // held by a reference while it runs the record. [audio thread]
+    static void ExecuteOnAll(const AuActionExec& exec);
+    // The "all except" scope: the same three busses through slot 18; no dynamic sequence.
+    static void ExecuteOnAllExcept(const AuActionExec& exec);
     // Milliseconds, drawn anew at every call.
     i32 GetTransitionTime() const;
     // base + min when max = min (no draw), else base + min + rand() / 32767 x (max - min).
@@ -102,18 +108,40 @@ protected:
     AuArray<AuActionException> m_exceptions;
 };
 
+// Stop, pause and resume share one execution by scope: the nodes through slot 17 (one target,
+// every bus, or every bus but the exceptions), then the pending actions that match.
 class CAuActionActive : public CAuActionExcept {
 public:
     AURESULT SetActionParams(AuRecordCursor& cursor) override {
         return ReadCurveSpecificAndExceptions(cursor);
     }
+    // A single target that is missing: 1 with nothing done. A scope byte other than 02, 03, 04,
+    // 05, 08 and 09: 1 with nothing done. [audio thread]
+    AURESULT Execute(CAuPendingAction& pending) override;
     bool MasterResume() const { return m_masterResume != 0; }
 
 public:
     using CAuActionExcept::CAuActionExcept;
 
 protected:
+    // The action-execution kind of the family.
+    virtual AuActionExecKind ExecKind() const = 0;
+    // The pending actions of the scope; node null for the "all" scope.
+    virtual void PendingOfNode(CAuNodeBase* node, CAuRegisteredObj* gameObj, AuPlayingID playingID) = 0;
+    virtual void PendingExcept(CAuRegisteredObj* gameObj, AuPlayingID playingID) = 0;
+    AuActionExec MakeExec(const CAuPendingAction& pending) const;
+
     u8 m_masterResume = 0;
+};
+
+// What an "all" action does to a dynamic sequence; the dynamic sequences of index table 8
+// implement it. [audio thread]
+class IAuAllActionTarget {
+public:
+    virtual void ExecuteAllAction(AuActionExecKind kind, CAuRegisteredObj* gameObj) = 0;
+
+protected:
+    ~IAuAllActionTarget() = default;
 };
 
 class CAuActionSetValue : public CAuActionExcept {
@@ -133,6 +161,9 @@ public:
     using CAuActionActive::CAuActionActive;
 
 protected:
+    AuActionExecKind ExecKind() const override { return AuActionExec_Stop; }
+    void PendingOfNode(CAuNodeBase* node, CAuRegisteredObj* gameObj, AuPlayingID playingID) override;
+    void PendingExcept(CAuRegisteredObj* gameObj, AuPlayingID playingID) override;
 };
 
 class CAuActionPause : public CAuActionActive {
@@ -144,6 +175,9 @@ public:
     using CAuActionActive::CAuActionActive;
 
 protected:
+    AuActionExecKind ExecKind() const override { return AuActionExec_Pause; }
+    void PendingOfNode(CAuNodeBase* node, CAuRegisteredObj* gameObj, AuPlayingID playingID) override;
+    void PendingExcept(CAuRegisteredObj* gameObj, AuPlayingID playingID) override;
     u8 m_includePendingResumes = 1;
 };
 
@@ -155,6 +189,9 @@ public:
     using CAuActionActive::CAuActionActive;
 
 protected:
+    AuActionExecKind ExecKind() const override { return AuActionExec_Resume; }
+    void PendingOfNode(CAuNodeBase* node, CAuRegisteredObj* gameObj, AuPlayingID playingID) override;
+    void PendingExcept(CAuRegisteredObj* gameObj, AuPlayingID playingID) override;
 };
 
 class CAuActionPlay : public CAuAction {
@@ -163,6 +200,10 @@ public:
     AURESULT SetActionParams(AuRecordCursor& cursor) override;
     // Slot 11: the play history; a bank's play action has none.
     virtual void GetHistory(u32* out);
+    // The probability draw (property 16), then the target's play with the record's object, play
+    // parameters, playing ID and sample offset. 1 when the draw says no; 15 without the target;
+    // else the play's result. [audio thread]
+    AURESULT Execute(CAuPendingAction& pending) override;
     // Slot 12: the audio manager tells the action that its pending record was queued, is about to
     // run or went away. A bank's play action keeps no state of its own about that.
     virtual void NotifyPendingState() noexcept {}
@@ -173,6 +214,10 @@ public:
     using CAuAction::CAuAction;
 
 protected:
+    // A probability of exactly 0 draws nothing; else (rand() x 32768 + rand()) / (2^30 - 1) x 100,
+    // in double precision, must not be above it.
+    bool DrawPlays();
+
     u32 m_bankID = 0xFFFFFFFF;
 };
 
@@ -328,8 +373,11 @@ protected:
     u32 m_slotMask = 0xFFFFFFFF;
 };
 
+// Lets what plays finish its current pass; the pending plays of the target then go.
 class CAuActionBreak : public CAuAction {
 public:
+    // 15 without the target; else the node's result. [audio thread]
+    AURESULT Execute(CAuPendingAction& pending) override;
     using CAuAction::CAuAction;
 
 protected:
@@ -365,11 +413,18 @@ protected:
 class CAuActionRelease : public CAuActionActive {
 public:
     AURESULT SetActionParams(AuRecordCursor&) override { return AuResultSuccess; }
+    // Single targets only (0x1F02, 0x1F03): the target's envelope modulators enter their release
+    // phase (request kind 5). 2 without the target and for any other variant. [audio thread]
+    AURESULT Execute(CAuPendingAction& pending) override;
 
 public:
     using CAuActionActive::CAuActionActive;
 
 protected:
+    AuActionExecKind ExecKind() const override { return AuActionExec_ReleaseModulators; }
+    // A release leaves the pending actions alone.
+    void PendingOfNode(CAuNodeBase*, CAuRegisteredObj*, AuPlayingID) override {}
+    void PendingExcept(CAuRegisteredObj*, AuPlayingID) override {}
 };
 
 // A new action with one reference, indexed unless its ID is 0; null for a high byte that no

@@ -8,6 +8,7 @@
 #include "core/AuEngineManagers.h"
 #include "core/AuEngineSettings.h"
 #include "core/AuEngineTrace.h"
+#include "core/AuEventMsgHandlers.h"
 #include "core/AuListener.h"
 #include "core/AuObjectIndex.h"
 #include "core/AuOutputTiming.h"
@@ -153,6 +154,7 @@ AURESULT StartAudioMgr() {
     AuRegisterObjectMsgHandlers(*g_pAudioMgr);
     AuRegisterOutputMsgHandlers(*g_pAudioMgr);
     AuRegisterRTPCMsgHandlers(*g_pAudioMgr);
+    AuRegisterEventMsgHandlers(*g_pAudioMgr);
     AuInstallNodeMsgHandlers(*g_pAudioMgr);
     if (g_pBankMgr) AuInstallBankMsgHandler(*g_pAudioMgr, *g_pBankMgr);
     AuTrace("audio thread");
