@@ -147,6 +147,8 @@ AURESULT StartVoiceSide() {
         Make(g_pInstanceMgr, "instance manager", [](CAuInstanceMgr& m) { return m.Init(s_settings); });
     s_mixer.SetInstanceMgr(g_pInstanceMgr);
     g_pNodeInstances = g_pInstanceMgr;
+    // A bank's unload stops the instances that read its data before the data goes.
+    if (g_pBankMgr) g_pBankMgr->SetInstanceStopper(g_pInstanceMgr);
     if (g_pTransitionMgr) g_pTransitionMgr->SetOutputTiming(g_OutputTiming.uBufferMs, g_uNumSamplesPerFrame);
     if (result == AuResultSuccess)
         s_settings.mainOutputSettings.channelConfig = CAuLowerEngine::OutputConfig();
@@ -290,6 +292,7 @@ void Term() {
     AuSoundEngineInternal::CallGlobalCallbacks(true);
     s_globalCallbacks.Term();
     g_pNodeInstances = nullptr;
+    if (g_pBankMgr) g_pBankMgr->SetInstanceStopper(nullptr);
     // Its stop takes the output side down with it.
     Destroy(g_pInstanceMgr, "instance manager");
     s_mixer.SetInstanceMgr(nullptr);

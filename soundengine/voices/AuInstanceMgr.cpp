@@ -122,7 +122,7 @@ AURESULT CAuInstanceMgr::StartNode(CAuLeafNode& node, const AuSourceInfo& source
 void CAuInstanceMgr::StopInstancesOfNode(CAuLeafNode& node, CAuRegisteredObj* gameObj, i32 transitionMs,
                                          AuCurveInterpolation curve, AuPlayingID playingID) {
     for (CAuPlaybackInstance* i = node.FirstInstance(); i; i = i->NextOfNode())
-        if (MatchesNodeCall(*i, gameObj, playingID)) i->Stop({transitionMs, curve}, false);
+        if (MatchesNodeCall(*i, gameObj, playingID)) i->Stop({transitionMs, curve}, true);
 }
 
 void CAuInstanceMgr::PauseInstancesOfNode(CAuLeafNode& node, CAuRegisteredObj* gameObj, i32 transitionMs,
@@ -153,10 +153,12 @@ AURESULT CAuInstanceMgr::Init(const AuInitSettings& settings) {
 AURESULT CAuInstanceMgr::InitEvents() {
     m_pHead = m_pTail = nullptr;
     m_uNumInstances = m_uNumVirtual = 0;
+    m_bClosing = false;
     return m_events.Init(kPreallocatedEvents, AuPoolList<AuInstanceEvent>::kNoMaximum);
 }
 
 void CAuInstanceMgr::Term(bool withOutputSide) {
+    m_bClosing = true;
     if (withOutputSide) TermOutputSide();
     while (m_pHead) {
         CAuPlaybackInstance* instance = m_pHead;
@@ -171,6 +173,7 @@ void CAuInstanceMgr::Term(bool withOutputSide) {
 
 void CAuInstanceMgr::DestroyInstance(CAuPlaybackInstance* instance) noexcept {
     instance->SetNextInstance(nullptr);
+    instance->SetListed(false);
     instance->Term(0);
     instance->~CAuPlaybackInstance();
     AU::MemoryMgr::Free(g_DefaultPoolId, instance);
@@ -180,6 +183,7 @@ void CAuInstanceMgr::AddInstance(CAuPlaybackInstance* instance) noexcept {
     instance->SetNextInstance(nullptr);
     (m_pTail ? m_pTail->SetNextInstance(instance) : void(m_pHead = instance));
     m_pTail = instance;
+    instance->SetListed(true);
     ++m_uNumInstances;
 }
 
@@ -200,6 +204,14 @@ void CAuInstanceMgr::QueueInstanceEvent(CAuPlaybackInstance* instance, u32 kind,
     ProcessInstanceEvents();
     if (!m_events.AddLast({instance, kind, param, fParam}))
         AuLog(AuLogLevel::Error, "Instance event %u lost: no memory", kind);
+}
+
+void CAuInstanceMgr::EndInstance(CAuPlaybackInstance* instance) noexcept {
+    if (!instance) return;
+    instance->OnStop(0, 0);
+    if (m_bClosing || !instance->IsListed() || instance->EndQueued()) return;
+    instance->SetEndQueued();
+    QueueInstanceEvent(instance, AuInstanceEvent::kEnd, 0, 0.0f);
 }
 
 void CAuInstanceMgr::ProcessInstanceEvents() noexcept {
@@ -278,9 +290,12 @@ AURESULT CAuInstanceMgr::ApplyPlaybackLimit(u16 limit, f32 priority, bool tiesLo
     return AuResultSuccess;
 }
 
-void CAuInstanceMgr::StopInstancesUsingData(const u8* data) noexcept {
-    for (CAuPlaybackInstance* i = m_pHead; i; i = i->NextInstance())
-        if (i->UsesData(data)) i->Stop({0, AuCurveInterpolation_Linear}, true);
+void CAuInstanceMgr::StopInstancesUsingData(const u8* data, u32 size) noexcept {
+    for (CAuPlaybackInstance* i = m_pHead; i; i = i->NextInstance()) {
+        if (!i->UsesData(data, size)) continue;
+        i->Stop({0, AuCurveInterpolation_Linear}, true);
+        i->ClearNodePendingActions();
+    }
 }
 
 void CAuInstanceMgr::OnVirtualCountLowered(bool check) noexcept {
