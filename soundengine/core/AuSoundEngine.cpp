@@ -1,5 +1,6 @@
 // The engine's start and stop: the checks, the managers in their fixed order, the voice side and
 // the audio thread; and the exported calls that act at once on the caller's thread.
+#include "banks/AuBus.h"
 #include "banks/AuEvent.h"
 #include "banks/AuHierarchyLoader.h"
 #include "banks/AuNodeBase.h"
@@ -141,6 +142,7 @@ AURESULT StartVoiceSide() {
     CAuLowerEngine::SetListeners(&CAuListener::Instance());
     // The graph is in place before the lower engine starts: its start sizes the voice commands.
     CAuLowerEngine::SetVoiceGraph(&s_mixer);
+    s_mixer.SetBusNodeLookup(AuLookupBankMixBus);
     g_pVoiceCommandQueue = &s_mixer.Commands();
     // The instance manager's start brings up the output side.
     const AURESULT result =

@@ -1,6 +1,7 @@
 #include "voices/AuInstanceMgr.h"
 
 #include "banks/AuBankMgr.h"
+#include "banks/AuBus.h"
 #include "banks/AuSound.h"
 #include "core/AuLog.h"
 #include "voices/AuOutputSide.h"
@@ -114,6 +115,8 @@ AURESULT CAuInstanceMgr::StartNode(CAuLeafNode& node, const AuSourceInfo& source
     instance->SetSourceMedia(described);
     const i32 loops = node.ComputeRandomizedValue();
     instance->SetLoopCount(static_cast<u16>(loops < 0 ? 0 : loops > 0xFFFF ? 0xFFFF : loops));
+    // The voice mixes into the node's bus; without one, into each device's master.
+    if (CAuBus* bus = CAuBus::MixingBusOf(node.GetMixingBus())) instance->SetOutputBusNode(&bus->MixNode());
     AddInstance(instance);
     instance->Play({params.transitionMs, params.eCurve}, false, true);
     return AuResultSuccess;

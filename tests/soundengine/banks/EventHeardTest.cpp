@@ -2,21 +2,30 @@
 // audio thread's passes, and the tone read back from the main output's capture file.
 #include "BankTestSupport.h"
 
+#include "core/AuThreads.h"
+#include "parameters/AuFastMath.h"
+
+#include <AuCaptureFile.h>
+
+#include <AU/AuCallback.h>
 #include <AU/AuDefaultIOHookBlocking.h>
 #include <AU/IAuStreamMgr.h>
 #include <AU/MemoryMgr.h>
 #include <AU/SoundEngine.h>
+#include <AU/SoundEngineBanks.h>
 #include <AU/StreamMgr.h>
 
 #include <bankgen/Media.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -32,34 +41,6 @@ constexpr u32 kPlay = 0x300;
 constexpr u32 kEvent = 0x400;
 constexpr u32 kObject = 10;
 constexpr f64 kToneHz = 1000.0;
-
-struct Capture {
-    u16 channels = 0;
-    u32 rate = 0;
-    bool closed = false;
-    std::vector<i16> samples;
-};
-
-u32 U32(const std::vector<u8>& b, size_t at) {
-    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (u32{b[at + 3]} << 24);
-}
-
-// The samples the capture holds so far; `closed` once the stop wrote the sizes.
-Capture ReadCapture(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    const std::vector<u8> b{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    Capture capture;
-    if (b.size() < 46 || std::memcmp(b.data(), "RIFF", 4) != 0 || std::memcmp(&b[38], "data", 4) != 0)
-        return capture;
-    capture.channels = static_cast<u16>(b[22] | (b[23] << 8));
-    capture.rate = U32(b, 24);
-    const u32 size = U32(b, 42);
-    capture.closed = size != 0xFFFFFFFFu;
-    const size_t bytes = capture.closed ? std::min<size_t>(size, b.size() - 46) : b.size() - 46;
-    capture.samples.resize(bytes / 2);
-    if (!capture.samples.empty()) std::memcpy(capture.samples.data(), &b[46], capture.samples.size() * 2);
-    return capture;
-}
 
 class EventHeardTest : public testing::Test {
 protected:
@@ -87,19 +68,35 @@ protected:
         AU::MemoryMgr::Term();
     }
 
+    struct Tone {
+        f64 seconds = 0.5;
+        i32 loops = 1; // 0 loops for ever
+        i32 delayMs = 0;
+        bool noise = false;  // noise instead of the 1 kHz sine
+        f32 masterDb = 0.0f; // the busses' bus volumes
+        f32 sfxDb = 0.0f;
+        bool sfxMixes = false; // the SFX bus mixes on its own rather than passing through
+    };
+
     // A master bus, a bus below it, a mono 16-bit 48 kHz tone in the bank's data on that bus, its
     // play action and the event.
-    static Bytes ToneBank(f64 seconds) {
+    static Bytes ToneBank(const Tone& tone) {
         bankgen::BankBuilder builder(kBank);
+        const u32 samples = static_cast<u32>(tone.seconds * 48000);
         builder.AddMedia(
-            kMedia,
-            bankgen::MakePcmWave(bankgen::ToPcm16({bankgen::Sine(kToneHz, seconds, 48000, 0.5)}), 1, 48000));
+            kMedia, bankgen::MakePcmWave(
+                        bankgen::ToPcm16({tone.noise ? bankgen::Noise(7, samples, 0.5)
+                                                     : bankgen::Sine(kToneHz, tone.seconds, 48000, 0.5)}),
+                        1, 48000));
         bankgen::BusRecord master;
         master.id = kMaster;
+        if (tone.masterDb != 0.0f) master.props.push_back(bankgen::PropF(5, tone.masterDb));
         builder.Add(master);
         bankgen::BusRecord sfx;
         sfx.id = kSfxBus;
         sfx.parent = kMaster;
+        if (tone.sfxDb != 0.0f) sfx.props.push_back(bankgen::PropF(5, tone.sfxDb));
+        if (tone.sfxMixes) sfx.flags3 = 1;
         builder.Add(sfx);
         bankgen::SoundRecord sound;
         sound.id = kSound;
@@ -107,12 +104,14 @@ protected:
         sound.source.sourceId = kMedia;
         sound.source.fromBank = true;
         sound.node.outputBus = kSfxBus;
+        if (tone.loops != 1) sound.node.props.push_back(bankgen::PropI(58, tone.loops));
         builder.Add(sound);
         bankgen::ActionRecord play;
         play.id = kPlay;
         play.type = 0x0403;
         play.target = kSound;
         play.bankId = kBank;
+        if (tone.delayMs) play.props.push_back(bankgen::PropI(14, tone.delayMs));
         builder.Add(play);
         builder.Add(bankgen::EventRecord{kEvent, {kPlay}});
         Bytes out;
@@ -121,9 +120,9 @@ protected:
         return out;
     }
 
-    // Keeps the audio thread going until `done` or two seconds have passed.
+    // Keeps the audio thread going until `done` or five seconds have passed.
     template <class Done> static bool RenderUntil(Done done) {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         while (std::chrono::steady_clock::now() < until) {
             if (done()) return true;
             AU::SoundEngine::RenderAudio();
@@ -132,56 +131,214 @@ protected:
         return done();
     }
 
+    // Loads the bank from memory, registers the object and, unless the test starts it with the
+    // post, starts the capture.
+    void LoadAndCapture(const Tone& tone, bool startCapture = true) {
+        m_image = ToneBank(tone);
+        ASSERT_EQ(AU::SoundEngine::LoadBank(m_image.data(), static_cast<u32>(m_image.size()),
+                                            AU_INVALID_POOL_ID, m_bankID),
+                  AuResultSuccess);
+        ASSERT_EQ(AU::SoundEngine::RegisterGameObj(kObject), AuResultSuccess);
+        if (startCapture) {
+            ASSERT_EQ(AU::SoundEngine::StartOutputCapture(L"heard.wav"), AuResultSuccess);
+        }
+    }
+    AuCaptureFile Capture() const { return AuCaptureFile::Read(m_folder / "heard.wav"); }
+    // Frames of the capture from its first loud sample on.
+    bool HeardFor(size_t frames) const {
+        const AuCaptureFile c = Capture();
+        const size_t first = c.FirstLouderThan(1000);
+        return first < c.Frames() && c.Frames() - first >= frames;
+    }
+    // Until the capture holds `frames` more frames than now.
+    bool RenderFrames(size_t frames) const {
+        const size_t until = Capture().Frames() + frames;
+        return RenderUntil([&] { return Capture().Frames() >= until; });
+    }
+    // A few more passes, whatever the capture does.
+    static void Settle() {
+        for (int i = 0; i < 20; ++i) {
+            AU::SoundEngine::RenderAudio();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+    AuCaptureFile StopCapture() const {
+        EXPECT_EQ(AU::SoundEngine::StopOutputCapture(), AuResultSuccess);
+        EXPECT_TRUE(RenderUntil([&] { return Capture().closed; }));
+        return Capture();
+    }
+    // The largest sample of channel 0 in frame `frame` of the capture.
+    static i32 FramePeak(const AuCaptureFile& c, size_t frame) {
+        i32 peak = 0;
+        for (size_t n = frame * kFrame; n < (frame + 1) * kFrame && n < c.Frames(); ++n)
+            peak = std::max(peak, std::abs(i32{c.At(n, 0)}));
+        return peak;
+    }
+
+    // What the end-of-event callback received, on which thread, how often.
+    struct Ends {
+        std::mutex lock;
+        std::vector<AuEventCallbackInfo> infos;
+        std::vector<std::thread::id> threads;
+        size_t Count() {
+            std::lock_guard guard(lock);
+            return infos.size();
+        }
+        void Clear() {
+            std::lock_guard guard(lock);
+            infos.clear();
+            threads.clear();
+        }
+    };
+    static void OnEnd(AuCallbackType type, AuCallbackInfo* info) {
+        if (type != AU_EndOfEvent) return;
+        auto* ends = static_cast<Ends*>(info->pCookie);
+        std::lock_guard guard(ends->lock);
+        ends->infos.push_back(*static_cast<AuEventCallbackInfo*>(info));
+        ends->threads.push_back(std::this_thread::get_id());
+    }
+    AuPlayingID Post() { return AU::SoundEngine::PostEvent(kEvent, kObject, AU_EndOfEvent, OnEnd, &m_ends); }
+
+    static constexpr size_t kFrame = 1024;
+    // 0.5 full scale through the centre pan, times the engine's unity gains on the way.
+    static f64 TonePeak() {
+        const f64 unity = AuDbToLinear(0.0f);
+        return 0.5 * 0.7071 * unity * unity * unity * 32767;
+    }
+
     CAuDefaultIOHookBlocking m_io;
     std::filesystem::path m_folder;
+    Bytes m_image;
+    AuBankID m_bankID = 0;
+    Ends m_ends;
 };
 
 TEST_F(EventHeardTest, APostedEventsToneIsInTheCaptureOnBothChannelsUntilItsSourceEnds) {
-    const Bytes image = ToneBank(0.5);
-    AuBankID id = 0;
-    ASSERT_EQ(AU::SoundEngine::LoadBank(image.data(), static_cast<u32>(image.size()), AU_INVALID_POOL_ID, id),
-              AuResultSuccess);
-    ASSERT_EQ(AU::SoundEngine::RegisterGameObj(kObject), AuResultSuccess);
-    ASSERT_EQ(AU::SoundEngine::StartOutputCapture(L"heard.wav"), AuResultSuccess);
-    const AuPlayingID playing = AU::SoundEngine::PostEvent(kEvent, kObject);
+    LoadAndCapture({0.5});
+    const AuPlayingID playing = Post();
     ASSERT_NE(playing, 0u);
-    const std::filesystem::path file = m_folder / "heard.wav";
     // The half second of tone and a quarter second past its end: 35 frames from its first loud
     // sample.
-    ASSERT_TRUE(RenderUntil([&] {
-        const Capture c = ReadCapture(file);
-        for (size_t i = 0; i < c.samples.size(); ++i)
-            if (std::abs(c.samples[i]) > 1000) return c.samples.size() - i >= 2 * 1024 * 35;
-        return false;
-    })) << "the tone never reached the capture";
-    ASSERT_EQ(AU::SoundEngine::StopOutputCapture(), AuResultSuccess);
-    ASSERT_TRUE(RenderUntil([&] { return ReadCapture(file).closed; }));
-
-    const Capture c = ReadCapture(file);
+    ASSERT_TRUE(RenderUntil([&] { return HeardFor(35 * kFrame) && m_ends.Count() > 0; }))
+        << "the tone never reached the capture, or never ended";
+    const AuCaptureFile c = StopCapture();
     ASSERT_EQ(c.channels, 2);
-    ASSERT_EQ(c.rate, 48000u);
-    const size_t frames = c.samples.size() / 2;
-    size_t first = 0;
-    while (first < frames && std::abs(c.samples[2 * first]) <= 1000)
-        ++first;
-    ASSERT_LT(first + 10 * 1024, frames);
-    // Ten frames of tone from its first loud sample: both channels alike, a peak of about half
-    // scale times the centre pan's 0.7071, and 1 kHz by its rising zero crossings.
+    ASSERT_EQ(c.sampleRate, 48000u);
+    const size_t frames = c.Frames();
+    const size_t first = c.FirstLouderThan(1000);
+    ASSERT_LT(first + 10 * kFrame, frames);
+    // Ten frames of tone from its first loud sample: both channels alike, a peak of half scale
+    // times the centre pan's 0.7071 and the unity gains, and 1 kHz by its rising zero crossings.
     i32 peak = 0;
     u32 rising = 0;
-    for (size_t n = first; n < first + 10 * 1024; ++n) {
-        const i16 left = c.samples[2 * n];
-        EXPECT_NEAR(left, c.samples[2 * n + 1], 1) << n;
+    for (size_t n = first; n < first + 10 * kFrame; ++n) {
+        const i16 left = c.At(n, 0);
+        EXPECT_NEAR(left, c.At(n, 1), 1) << n;
         peak = std::max(peak, std::abs(i32{left}));
-        if (n > first && c.samples[2 * (n - 1)] < 0 && left >= 0) ++rising;
+        if (n > first && c.At(n - 1, 0) < 0 && left >= 0) ++rising;
     }
-    EXPECT_NEAR(peak, 0.5 * 0.7071 * 32767, 0.02 * 0.5 * 0.7071 * 32767);
+    EXPECT_NEAR(peak, TonePeak(), 0.005 * TonePeak());
     // 10240 samples at 48 kHz hold 213.3 periods of 1 kHz.
-    EXPECT_NEAR(rising, 10 * 1024 * kToneHz / 48000, 1.5);
+    EXPECT_NEAR(rising, 10 * kFrame * kToneHz / 48000, 1.5);
     // The source's end leaves silence at the end of the capture.
-    ASSERT_GE(frames, 1024u);
-    for (size_t n = frames - 1024; n < frames; ++n)
-        ASSERT_EQ(c.samples[2 * n], 0) << n;
+    ASSERT_GE(frames, kFrame);
+    for (size_t n = frames - kFrame; n < frames; ++n)
+        ASSERT_EQ(c.At(n, 0), 0) << n;
+    // The event ended once, on the audio thread, with what the post gave.
+    Settle();
+    std::lock_guard guard(m_ends.lock);
+    ASSERT_EQ(m_ends.infos.size(), 1u);
+    EXPECT_EQ(m_ends.infos[0].pCookie, &m_ends);
+    EXPECT_EQ(m_ends.infos[0].gameObjID, kObject);
+    EXPECT_EQ(m_ends.infos[0].playingID, playing);
+    EXPECT_EQ(m_ends.infos[0].eventID, kEvent);
+    EXPECT_NE(m_ends.threads[0], std::this_thread::get_id());
+}
+
+TEST_F(EventHeardTest, ABankUnloadedWhileItsSoundPlaysSilencesItAndReturns) {
+    {
+        std::ofstream out(m_folder / "tone.bnk", std::ios::binary);
+        const Bytes image = ToneBank({2.0, 0});
+        out.write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
+    }
+    AuBankID id = 0;
+    ASSERT_EQ(AU::SoundEngine::LoadBank("tone.bnk", AU_INVALID_POOL_ID, id), AuResultSuccess);
+    ASSERT_EQ(AU::SoundEngine::RegisterGameObj(kObject), AuResultSuccess);
+    ASSERT_EQ(AU::SoundEngine::StartOutputCapture(L"heard.wav"), AuResultSuccess);
+    const AuPlayingID playing = Post();
+    ASSERT_NE(playing, 0u);
+    ASSERT_TRUE(RenderUntil([&] { return HeardFor(4 * kFrame); }));
+    // Waits for the audio thread to let go of the bank's media; under ASan nothing reads it after.
+    ASSERT_EQ(AU::SoundEngine::UnloadBank("tone.bnk", nullptr), AuResultSuccess);
+    EXPECT_EQ(m_ends.Count(), 1u);
+    ASSERT_TRUE(RenderFrames(2));
+    Settle();
+    const AuCaptureFile c = StopCapture();
+    // The loop is gone from the capture's end.
+    ASSERT_GE(c.Frames(), 4 * kFrame);
+    for (size_t n = c.Frames() - kFrame; n < c.Frames(); ++n)
+        ASSERT_EQ(c.At(n, 0), 0) << n;
+    // The event is gone with the bank: a new post finds nothing.
+    EXPECT_EQ(AU::SoundEngine::PostEvent(kEvent, kObject), 0u);
+}
+
+// The post and the capture's start in one batch of messages: the capture's first frame is the
+// first frame rendered after the post.
+TEST_F(EventHeardTest, APlayStartsInTheFirstFrameAfterThePostOrInItsDelaysLaunchFrame) {
+    struct Case {
+        i32 delayMs;
+        size_t launchFrame;
+    };
+    // 100 ms is 4800 samples: the launch frame is the fourth after the post's.
+    for (const Case& c : {Case{0, 0}, Case{100, 4}}) {
+        SCOPED_TRACE(c.delayMs);
+        m_ends.Clear();
+        LoadAndCapture({0.25, 1, c.delayMs}, false);
+        {
+            CAuMainLock lock;
+            ASSERT_EQ(AU::SoundEngine::StartOutputCapture(L"heard.wav"), AuResultSuccess);
+            ASSERT_NE(Post(), 0u);
+        }
+        ASSERT_TRUE(RenderUntil([&] { return m_ends.Count() > 0; }));
+        const AuCaptureFile capture = StopCapture();
+        // The sine's first sample is 0: its second is the first heard.
+        const size_t first = capture.FirstLouderThan(0);
+        EXPECT_GE(first, c.launchFrame * kFrame + 1);
+        EXPECT_LT(first, (c.launchFrame + 1) * kFrame);
+        if (c.delayMs == 0) {
+            EXPECT_EQ(first, 1u);
+        }
+        // A fresh engine for the next case.
+        TearDown();
+        SetUp();
+    }
+}
+
+TEST_F(EventHeardTest, TheBankBussesVolumesReachTheMixOfTheirSound) {
+    struct Case {
+        f32 masterDb;
+        f32 sfxDb;
+        bool sfxMixes;
+    };
+    // Against the same busses at 0 dB: the master's volume, the SFX bus's when it mixes on its own.
+    const Case cases[] = {{0, 0, true}, {-6, 0, true}, {0, -6, true}, {-6, -12, true}, {-6, 0, false}};
+    f64 unity = 0.0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.masterDb << " " << c.sfxDb << " " << c.sfxMixes);
+        m_ends.Clear();
+        LoadAndCapture({0.25, 1, 0, false, c.masterDb, c.sfxDb, c.sfxMixes});
+        ASSERT_NE(Post(), 0u);
+        ASSERT_TRUE(RenderUntil([&] { return m_ends.Count() > 0; }));
+        const AuCaptureFile capture = StopCapture();
+        const size_t first = capture.FirstLouderThan(0);
+        ASSERT_LT(first + 3 * kFrame, capture.Frames());
+        const i32 peak = FramePeak(capture, first / kFrame + 1);
+        if (unity == 0.0) unity = peak;
+        EXPECT_NEAR(peak, unity * AuDbToLinear(c.masterDb + c.sfxDb), 0.005 * unity);
+        // A fresh engine for the next case.
+        TearDown();
+        SetUp();
+    }
 }
 
 } // namespace
