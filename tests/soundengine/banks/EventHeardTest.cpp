@@ -152,7 +152,7 @@ protected:
     }
     // Until the capture holds `frames` more frames than now.
     bool RenderFrames(size_t frames) const {
-        const size_t until = Capture().Frames() + frames;
+        const size_t until = Capture().Frames() + frames * kFrame;
         return RenderUntil([&] { return Capture().Frames() >= until; });
     }
     // A few more passes, whatever the capture does.
@@ -286,6 +286,44 @@ TEST_F(EventHeardTest, StoppingThePlayingIDWithAFadeSilencesTheLoopWithinTenFram
     for (; f < c.Frames() / kFrame; ++f)
         ASSERT_EQ(FramePeak(c, f), 0) << f;
     EXPECT_EQ(m_ends.Count(), 1u);
+}
+
+TEST_F(EventHeardTest, PausingAndResumingTheEventHoldsTheToneAndContinuesItsPhase) {
+    LoadAndCapture({2.0, 0});
+    ASSERT_NE(Post(), 0u);
+    ASSERT_TRUE(RenderUntil([&] { return HeardFor(4 * kFrame); }));
+    ASSERT_EQ(AU::SoundEngine::ExecuteActionOnEvent(kEvent, AuActionOnEventType_Pause, kObject),
+              AuResultSuccess);
+    ASSERT_TRUE(RenderFrames(6));
+    ASSERT_EQ(AU::SoundEngine::ExecuteActionOnEvent(kEvent, AuActionOnEventType_Resume, kObject),
+              AuResultSuccess);
+    ASSERT_TRUE(RenderFrames(6));
+    AU::SoundEngine::StopAll();
+    const AuCaptureFile c = StopCapture();
+    // The frames with tone, put together, are one 1 kHz tone: a rising zero crossing every 48
+    // samples, across the held frames too.
+    const size_t begin = c.FirstLouderThan(1000) / kFrame;
+    std::vector<i16> heard;
+    size_t held = 0;
+    for (size_t f = begin; f < c.Frames() / kFrame; ++f) {
+        if (FramePeak(c, f) == 0) {
+            if (!heard.empty()) ++held;
+            continue;
+        }
+        for (size_t n = f * kFrame; n < (f + 1) * kFrame; ++n)
+            heard.push_back(c.At(n, 0));
+    }
+    EXPECT_GE(held, 5u);
+    size_t last = 0, crossings = 0;
+    for (size_t n = 1; n < heard.size(); ++n) {
+        if (!(heard[n - 1] < 0 && heard[n] >= 0)) continue;
+        if (last) {
+            EXPECT_NEAR(f64(n - last), 48.0, 1.0) << n;
+        }
+        last = n;
+        ++crossings;
+    }
+    EXPECT_GT(crossings, 8 * kFrame / 48);
 }
 
 TEST_F(EventHeardTest, ABankUnloadedWhileItsSoundPlaysSilencesItAndReturns) {
