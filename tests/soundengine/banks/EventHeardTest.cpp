@@ -412,5 +412,32 @@ TEST_F(EventHeardTest, TheBankBussesVolumesReachTheMixOfTheirSound) {
     }
 }
 
+TEST_F(EventHeardTest, SeekingHalfwayIntoALoopedToneContinuesAtItsMiddle) {
+    LoadAndCapture({2.0, 0, 0, true}, false);
+    {
+        CAuMainLock lock;
+        ASSERT_EQ(AU::SoundEngine::StartOutputCapture(L"heard.wav"), AuResultSuccess);
+        ASSERT_NE(Post(), 0u);
+    }
+    // 1.25 s in, the seek to the half of the 2 s media: 1 s.
+    ASSERT_TRUE(RenderUntil([&] { return Capture().Frames() >= 60000; }));
+    ASSERT_EQ(AU::SoundEngine::SeekOnEvent(kEvent, kObject, 0.5f), AuResultSuccess);
+    ASSERT_TRUE(RenderFrames(4));
+    AU::SoundEngine::StopAll();
+    const AuCaptureFile c = StopCapture();
+    // Noise in the media: the capture repeats its own second at 48000 only where the seek landed.
+    const auto sameAs = [&](size_t at, size_t from) {
+        for (size_t k = 0; k < kFrame; ++k)
+            if (c.At(at + k, 0) != c.At(from + k, 0)) return false;
+        return true;
+    };
+    size_t seekFrame = 0;
+    for (size_t f = 48000 / kFrame + 1; f + 1 < c.Frames() / kFrame && !seekFrame; ++f)
+        if (sameAs(f * kFrame, 48000)) seekFrame = f;
+    ASSERT_NE(seekFrame, 0u) << "no frame continues at 1 s";
+    EXPECT_GE(seekFrame * kFrame, 60000u);
+    EXPECT_TRUE(sameAs((seekFrame + 1) * kFrame, 48000 + kFrame));
+}
+
 } // namespace
 } // namespace banktest
