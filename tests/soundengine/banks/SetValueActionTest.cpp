@@ -826,4 +826,56 @@ TEST_F(SetValueEngineTest, AGameParameterSetByAnActionMovesTheSfxBusAsTheSliderD
     EXPECT_EQ(byAction, bySlider);
 }
 
+// The run-time level of a bus of the loaded banks; 1.0 without a holder, -1 without the bus.
+f32 BusLevel(u32 busID) {
+    CAuMainLock lock;
+    auto* bus = static_cast<CAuNodeBase*>(g_pIndex->GetNodePtrAndAddRef(busID, true));
+    if (!bus) return -1.0f;
+    const f32 level = bus->ModifiedValues() ? bus->ModifiedValues()->GetValue(AuPropID_Level) : 1.0f;
+    bus->Release();
+    return level;
+}
+
+TEST_F(SetValueEngineTest, TheGamesMuteEventsMuteAndUnmuteTheirBusOnly) {
+    AuBankID init = 0, game = 0;
+    ASSERT_EQ(AU::SoundEngine::LoadBank("Init.bnk", AU_INVALID_POOL_ID, init), AuResultSuccess);
+    ASSERT_EQ(AU::SoundEngine::LoadBank("Torvik.bnk", AU_INVALID_POOL_ID, game), AuResultSuccess);
+    ASSERT_EQ(AU::SoundEngine::RegisterGameObj(10), AuResultSuccess);
+    const u32 music = AU::SoundEngine::GetIDFromString("Music_Bus");
+    const u32 sfx = AU::SoundEngine::GetIDFromString("SFX_Bus");
+    struct Step {
+        u32 event;
+        f32 music, sfx;
+    };
+    const Step steps[] = {{0x205DA04D, 0.0f, 1.0f},
+                          {0x63C39CE1, 0.0f, 0.0f},
+                          {0x3474117A, 1.0f, 0.0f},
+                          {0x305775FC, 1.0f, 1.0f}};
+    for (const Step& step : steps) {
+        SCOPED_TRACE(testing::Message() << std::hex << step.event);
+        ASSERT_NE(AU::SoundEngine::PostEvent(step.event, 10), 0u);
+        RenderAndWait();
+        EXPECT_EQ(BusLevel(music), step.music);
+        EXPECT_EQ(BusLevel(sfx), step.sfx);
+    }
+}
+
+// The event outlives the unload of its target's bank; its action then finds no bus and does
+// nothing, and every object is gone once both banks are.
+TEST_F(SetValueEngineTest, AMuteWhoseBusWasUnloadedBeforeItRunsDoesNothing) {
+    AuBankID init = 0, game = 0;
+    ASSERT_EQ(AU::SoundEngine::LoadBank("Init.bnk", AU_INVALID_POOL_ID, init), AuResultSuccess);
+    ASSERT_EQ(AU::SoundEngine::LoadBank("Torvik.bnk", AU_INVALID_POOL_ID, game), AuResultSuccess);
+    ASSERT_EQ(AU::SoundEngine::RegisterGameObj(10), AuResultSuccess);
+    ASSERT_NE(AU::SoundEngine::PostEvent(0x205DA04D, 10), 0u);
+    // The game's sounds hold the bus: they go first, the posted event lives on in its message.
+    ASSERT_EQ(AU::SoundEngine::UnloadBank(game, nullptr), AuResultSuccess);
+    ASSERT_EQ(AU::SoundEngine::UnloadBank(init, nullptr), AuResultSuccess);
+    EXPECT_EQ(BusLevel(AU::SoundEngine::GetIDFromString("Music_Bus")), -1.0f);
+    RenderAndWait();
+    CAuMainLock lock;
+    for (u32 table = 0; table < AuIndexTableCount; ++table)
+        EXPECT_EQ(g_pIndex->Table(AuIndexTableId(table)).Count(), 0u) << table;
+}
+
 } // namespace
