@@ -761,19 +761,11 @@ void CAuActionSetGameParameter::SetValueParams(u32 meaning, f32 base, f32 min, f
     m_bypassTransition = bypassTransition ? 1 : 0;
 }
 
-namespace {
-
-AuRTPCKey ObjectKey(CAuRegisteredObj* gameObj) {
-    return AuRTPCKey(gameObj);
-}
-
-} // namespace
-
 void CAuActionSetGameParameter::SetValue(CAuNodeBase*, CAuRegisteredObj* gameObj) {
     if (!g_pRTPCMgr) return;
     // The value goes on as drawn, NaN included: the manager takes any float.
     const TransParamsBase transition{GetTransitionTime(), FadeCurve(), BypassTransition()};
-    g_pRTPCMgr->SetRTPCInternal(m_targetID, Value(), ObjectKey(gameObj), transition,
+    g_pRTPCMgr->SetRTPCInternal(m_targetID, Value(), AuRTPCKey(gameObj), transition,
                                 AuValueMeaning(m_valueMeaning));
 }
 
@@ -784,7 +776,7 @@ void CAuActionSetGameParameter::SetValueGlobal(CAuNodeBase* node) {
 void CAuActionSetGameParameter::ResetValue(CAuNodeBase*, CAuRegisteredObj* gameObj) {
     if (!g_pRTPCMgr) return;
     const TransParamsBase transition{GetTransitionTime(), FadeCurve(), BypassTransition()};
-    g_pRTPCMgr->ResetRTPCValue(m_targetID, ObjectKey(gameObj), transition);
+    g_pRTPCMgr->ResetRTPCValue(m_targetID, AuRTPCKey(gameObj), transition);
 }
 
 void CAuActionSetGameParameter::ResetValueGlobal(CAuNodeBase* node) {
