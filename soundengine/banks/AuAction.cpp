@@ -1,8 +1,10 @@
 #include "banks/AuAction.h"
 
 #include "banks/AuBus.h"
+#include "banks/AuGameSyncSeams.h"
 #include "banks/AuParameterNode.h"
 #include "core/AuAudioMgr.h"
+#include "core/AuEngineManagers.h"
 #include "core/AuLog.h"
 #include "core/AuOutputTiming.h"
 #include "core/AuPendingAction.h"
@@ -12,6 +14,7 @@
 
 #include <windows.h>
 
+#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -577,4 +580,344 @@ AURESULT CAuActionBreak::Execute(CAuPendingAction& pending) {
         g_pAudioMgr->RemovePendingPlayActions(node, pending.pGameObj, pending.PlayingID());
     node->Release();
     return result;
+}
+
+namespace {
+
+// The node of a modified-list key, held for the call only; a key whose node is gone is skipped.
+template <class Call> void WithNode(const AuModifiedNode& item, Call call) {
+    CAuIndexable* found = g_pIndex ? g_pIndex->GetNodePtrAndAddRef(item.nodeID, item.isBus != 0) : nullptr;
+    if (!found) return;
+    auto* node = static_cast<CAuNodeBase*>(found);
+    call(*node);
+    node->Release();
+}
+
+// The registry's globally modified nodes, then every registered object's. A node on several
+// lists is visited once per list.
+template <class Call> void ForEachModifiedNode(Call call) {
+    if (!g_pRegistryMgr) return;
+    g_pRegistryMgr->ForEachModifiedNode([&call](const AuModifiedNode& item) { WithNode(item, call); });
+}
+
+template <class Call> void ForEachModifiedNodeOf(CAuRegisteredObj* gameObj, Call call) {
+    if (!gameObj) return;
+    gameObj->ForEachModifiedNode([&call](const AuModifiedNode& item) { WithNode(item, call); });
+}
+
+bool IsSetType(u32 high) {
+    switch (high) {
+    case 0x06:
+    case 0x08:
+    case 0x0A:
+    case 0x0C:
+    case 0x0E:
+    case 0x20:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool Excepted(const AuArray<AuActionException>& exceptions, CAuNodeBase& node) {
+    const u32 isBus = (node.FlagsB() & AU_NODE_B_IS_BUS) ? 1 : 0;
+    for (const AuActionException& entry : exceptions)
+        if (entry.id == node.key && entry.isBus == isBus) return true;
+    return false;
+}
+
+} // namespace
+
+bool CAuActionSetValue::IsExcepted(CAuNodeBase& node) const {
+    return Excepted(m_exceptions, node);
+}
+
+AURESULT CAuActionSetValue::Execute(CAuPendingAction& pending) {
+    const u32 high = m_type >> 8;
+    CAuRegisteredObj* gameObj = pending.pGameObj;
+    // The bus volume has no per-object variants.
+    if (m_type == 0x0C03 || m_type == 0x0D03 || m_type == 0x0D05 || m_type == 0x0D09) return AuResultSuccess;
+    if (high == 0x13 || high == 0x14) {
+        if (!IsSingleTarget(m_type)) return AuResultSuccess;
+        // One operation for both: the post's object (none for 02) decides the key.
+        if (high == 0x13)
+            SetValue(nullptr, gameObj);
+        else
+            ResetValue(nullptr, gameObj);
+        return AuResultSuccess;
+    }
+    const bool set = IsSetType(high);
+    switch (m_type & 0xFF) {
+    case 0x02:
+    case 0x03: {
+        CAuNodeBase* node = GetTargetNode();
+        if (!node) return AuResultSuccess;
+        const bool global = (m_type & 0xFF) == 0x02;
+        if (set) {
+            if (global)
+                SetValueGlobal(node);
+            else
+                SetValue(node, gameObj);
+        } else {
+            if (global)
+                ResetValueGlobal(node);
+            else
+                ResetValue(node, gameObj);
+        }
+        node->Release();
+        return AuResultSuccess;
+    }
+    case 0x04:
+        if (!set) ForEachModifiedNode([this](CAuNodeBase& node) { ResetAllValues(&node); });
+        return AuResultSuccess;
+    case 0x05:
+        if (!set)
+            ForEachModifiedNodeOf(gameObj,
+                                  [this, gameObj](CAuNodeBase& node) { ResetValue(&node, gameObj); });
+        return AuResultSuccess;
+    case 0x08:
+        if (!set) ForEachModifiedNode([this](CAuNodeBase& node) { ResetAllValuesExceptGlobal(&node); });
+        return AuResultSuccess;
+    case 0x09:
+        if (!set)
+            ForEachModifiedNodeOf(
+                gameObj, [this, gameObj](CAuNodeBase& node) { ResetAllValuesExcept(&node, gameObj); });
+        return AuResultSuccess;
+    default:
+        return AuResultSuccess;
+    }
+}
+
+void CAuActionMute::SetValue(CAuNodeBase* node, CAuRegisteredObj* gameObj) {
+    node->MuteFromAction(gameObj, GetTransitionTime(), FadeCurve());
+}
+
+void CAuActionMute::SetValueGlobal(CAuNodeBase* node) {
+    node->MuteFromAction(nullptr, GetTransitionTime(), FadeCurve());
+}
+
+void CAuActionMute::ResetValue(CAuNodeBase* node, CAuRegisteredObj* gameObj) {
+    node->UnmuteFromAction(gameObj, GetTransitionTime(), FadeCurve());
+}
+
+void CAuActionMute::ResetValueGlobal(CAuNodeBase* node) {
+    node->UnmuteFromAction(nullptr, GetTransitionTime(), FadeCurve());
+}
+
+void CAuActionMute::ResetAllValues(CAuNodeBase* node) {
+    node->UnmuteAllFromAction(GetTransitionTime(), FadeCurve());
+}
+
+void CAuActionMute::ResetAllValuesExcept(CAuNodeBase* node, CAuRegisteredObj* gameObj) {
+    if (!IsExcepted(*node)) ResetValue(node, gameObj);
+}
+
+void CAuActionMute::ResetAllValuesExceptGlobal(CAuNodeBase* node) {
+    if (!IsExcepted(*node)) ResetAllValues(node);
+}
+
+void CAuActionSetProp::SetValueParams(u8 meaning, f32 base, f32 min, f32 max) {
+    m_valueMeaning = meaning;
+    m_base = base;
+    m_min = min;
+    m_max = max;
+}
+
+void CAuActionSetProp::SetValue(CAuNodeBase* node, CAuRegisteredObj* gameObj) {
+    node->SetValueFromAction(m_propertyID, Value(), gameObj, GetTransitionTime(), FadeCurve(),
+                             m_valueMeaning);
+}
+
+void CAuActionSetProp::SetValueGlobal(CAuNodeBase* node) {
+    SetValue(node, nullptr);
+}
+
+void CAuActionSetProp::ResetValue(CAuNodeBase* node, CAuRegisteredObj* gameObj) {
+    node->SetValueFromAction(m_propertyID, 0.0f, gameObj, GetTransitionTime(), FadeCurve(), 0);
+}
+
+void CAuActionSetProp::ResetValueGlobal(CAuNodeBase* node) {
+    node->ResetValueFromAction(m_propertyID, nullptr, GetTransitionTime(), FadeCurve());
+}
+
+void CAuActionSetProp::ResetAllValues(CAuNodeBase* node) {
+    ResetValueGlobal(node);
+}
+
+void CAuActionSetProp::ResetAllValuesExcept(CAuNodeBase* node, CAuRegisteredObj* gameObj) {
+    if (!IsExcepted(*node)) ResetValue(node, gameObj);
+}
+
+void CAuActionSetProp::ResetAllValuesExceptGlobal(CAuNodeBase* node) {
+    if (!IsExcepted(*node)) ResetValueGlobal(node);
+}
+
+void CAuActionSetGameParameter::SetValueParams(u32 meaning, f32 base, f32 min, f32 max,
+                                               bool bypassTransition) {
+    m_valueMeaning = meaning;
+    m_base = base;
+    m_min = min;
+    m_max = max;
+    m_bypassTransition = bypassTransition ? 1 : 0;
+}
+
+void CAuActionSetGameParameter::SetValue(CAuNodeBase*, CAuRegisteredObj* gameObj) {
+    if (!g_pRTPCMgr) return;
+    // The value goes on as drawn, NaN included: the manager takes any float.
+    const TransParamsBase transition{GetTransitionTime(), FadeCurve(), BypassTransition()};
+    g_pRTPCMgr->SetRTPCInternal(m_targetID, Value(), AuRTPCKey(gameObj), transition,
+                                AuValueMeaning(m_valueMeaning));
+}
+
+void CAuActionSetGameParameter::SetValueGlobal(CAuNodeBase* node) {
+    SetValue(node, nullptr);
+}
+
+void CAuActionSetGameParameter::ResetValue(CAuNodeBase*, CAuRegisteredObj* gameObj) {
+    if (!g_pRTPCMgr) return;
+    const TransParamsBase transition{GetTransitionTime(), FadeCurve(), BypassTransition()};
+    g_pRTPCMgr->ResetRTPCValue(m_targetID, AuRTPCKey(gameObj), transition);
+}
+
+void CAuActionSetGameParameter::ResetValueGlobal(CAuNodeBase* node) {
+    ResetValue(node, nullptr);
+}
+
+AURESULT CAuActionUseState::Execute(CAuPendingAction&) {
+    CAuNodeBase* node = GetTargetNode();
+    if (!node) return AuResultSuccess;
+    node->SetUseState(m_type == 0x1002);
+    node->Release();
+    return AuResultSuccess;
+}
+
+AURESULT CAuActionSetState::Execute(CAuPendingAction&) {
+    if (IAuGameSyncActions* syncs = AuGameSyncSeam::Get())
+        syncs->SetState(m_groupID, m_valueID, false, false);
+    return AuResultSuccess;
+}
+
+AURESULT CAuActionSetSwitch::Execute(CAuPendingAction& pending) {
+    IAuGameSyncActions* syncs = AuGameSyncSeam::Get();
+    if (!syncs) return AuResultSuccess;
+    CAuSwitchMgrLock lock(*syncs);
+    if (CAuSwitchEntry* entry = syncs->GetSwitchEntry(m_groupID))
+        syncs->SetSwitch(*entry, m_valueID, pending.pGameObj);
+    return AuResultSuccess;
+}
+
+AURESULT CAuActionTrigger::Execute(CAuPendingAction& pending) {
+    if (IAuGameSyncActions* syncs = AuGameSyncSeam::Get()) syncs->Trigger(m_targetID, pending.pGameObj);
+    return AuResultSuccess;
+}
+
+void CAuActionBypassFX::SetBypassParams(bool bypass, u32 slotMask) {
+    m_bypass = bypass ? 1 : 0;
+    m_slotMask = slotMask;
+}
+
+AURESULT CAuActionBypassFX::Execute(CAuPendingAction& pending) {
+    // The node keeps one byte of bypass bits.
+    const u8 mask = static_cast<u8>(m_slotMask);
+    CAuRegisteredObj* gameObj = pending.pGameObj;
+    const u32 high = m_type >> 8;
+    const u32 scope = m_type & 0xFF;
+    if (high == 0x1A || IsSingleTarget(m_type)) {
+        if (!IsSingleTarget(m_type)) return AuResultSuccess;
+        CAuNodeBase* node = GetTargetNode();
+        if (!node) return AuResultSuccess;
+        if (high == 0x1A)
+            node->SetBypassFromAction(m_bypass ? mask : 0, mask, gameObj);
+        else
+            node->ResetBypassFromAction(mask, gameObj);
+        node->Release();
+        return AuResultSuccess;
+    }
+    switch (scope) {
+    case 0x04:
+        ForEachModifiedNode([mask](CAuNodeBase& node) { node.ResetBypassFromAction(mask, nullptr); });
+        break;
+    case 0x05:
+        ForEachModifiedNodeOf(
+            gameObj, [mask, gameObj](CAuNodeBase& node) { node.ResetBypassFromAction(mask, gameObj); });
+        break;
+    case 0x08:
+        ForEachModifiedNode([this, mask](CAuNodeBase& node) {
+            if (!Excepted(m_exceptions, node)) node.ResetBypassFromAction(mask, nullptr);
+        });
+        break;
+    case 0x09:
+        ForEachModifiedNodeOf(gameObj, [this, mask](CAuNodeBase& node) {
+            if (!Excepted(m_exceptions, node)) node.ResetBypassFromAction(mask, nullptr);
+        });
+        break;
+    default:
+        break;
+    }
+    return AuResultSuccess;
+}
+
+void CAuActionSeek::SetSeekParams(bool percent, f32 base, f32 min, f32 max, bool snapToMarker) {
+    m_isPercent = percent ? 1 : 0;
+    m_base = base;
+    m_min = min;
+    m_max = max;
+    m_snapToMarker = snapToMarker ? 1 : 0;
+}
+
+i32 CAuActionSeek::WholeMilliseconds(f32 value) {
+    if (std::isnan(value) || value < -2147483648.0f) return 0;
+    // 2^31 is the first float past the range.
+    if (value >= 2147483648.0f) return 0x7FFFFFFF;
+    return static_cast<i32>(value);
+}
+
+AURESULT CAuActionSeek::Execute(CAuPendingAction& pending) {
+    const u32 scope = m_type & 0xFF;
+    AuActionExec exec;
+    exec.kind = AuActionExec_Seek;
+    exec.pGameObj = pending.pGameObj;
+    exec.playingID = pending.PlayingID();
+    exec.transitionTimeMs = 0;
+    exec.eCurve = IsSingleTarget(m_type) ? AuCurveInterpolation_Linear : FadeCurve();
+    exec.flags = (IsPercent() ? AU_EXEC_SEEK_PERCENT : 0u) | (SnapToMarker() ? AU_EXEC_SEEK_SNAP : 0u);
+    switch (scope) {
+    case 0x02:
+    case 0x03:
+    case 0x04:
+    case 0x05:
+    case 0x08:
+    case 0x09:
+        break;
+    default:
+        return AuResultSuccess;
+    }
+    const f32 drawn = Position();
+    if (IsPercent())
+        exec.seekPosition = drawn;
+    else
+        exec.seekMs = WholeMilliseconds(drawn);
+    if (IsSingleTarget(m_type)) {
+        CAuNodeBase* node = GetTargetNode();
+        if (!node) return AuResultIDNotFound;
+        const AURESULT result = node->ExecuteAction(exec);
+        node->Release();
+        return result;
+    }
+    const bool except = scope == 0x08 || scope == 0x09;
+    if (except) {
+        exec.pExceptions = m_exceptions.begin();
+        exec.exceptionCount = m_exceptions.Count();
+    }
+    // The default bus is not visited: what seeks plays under the master busses.
+    for (CAuBus* bus :
+         {static_cast<CAuBus*>(CAuBus::GetPrimaryMasterBus()), CAuBus::GetSecondaryMasterBus()}) {
+        if (!bus) continue;
+        if (except)
+            bus->ExecuteActionExcept(exec);
+        else
+            bus->ExecuteAction(exec);
+        bus->Release();
+    }
+    return AuResultSuccess;
 }

@@ -144,16 +144,33 @@ protected:
     ~IAuAllActionTarget() = default;
 };
 
+// Set and reset a property, the mute level or a game parameter, by scope. Every node taken from
+// the index is released after its call.
 class CAuActionSetValue : public CAuActionExcept {
 public:
     AURESULT SetActionParams(AuRecordCursor& cursor) override {
         return ReadCurveSpecificAndExceptions(cursor);
     }
+    // The scope byte picks the slot and the nodes: one target (missing: nothing), or for the
+    // resets the modified-node lists of the registry and of every object (04, 08) or of the
+    // posting object (05, 09). Always 1. [audio thread]
+    AURESULT Execute(CAuPendingAction& pending) override;
+
+    // Slots 14 to 20. The node is null for game parameters.
+    virtual void SetValue(CAuNodeBase* node, CAuRegisteredObj* gameObj) = 0;
+    virtual void SetValueGlobal(CAuNodeBase* node) = 0;
+    virtual void ResetValue(CAuNodeBase* node, CAuRegisteredObj* gameObj) = 0;
+    virtual void ResetValueGlobal(CAuNodeBase* node) = 0;
+    virtual void ResetAllValues(CAuNodeBase* node) = 0;
+    virtual void ResetAllValuesExcept(CAuNodeBase* node, CAuRegisteredObj* gameObj) = 0;
+    virtual void ResetAllValuesExceptGlobal(CAuNodeBase* node) = 0;
 
 public:
     using CAuActionExcept::CAuActionExcept;
 
 protected:
+    // Only the node itself is compared, never its ancestors.
+    bool IsExcepted(CAuNodeBase& node) const;
 };
 
 class CAuActionStop : public CAuActionActive {
@@ -278,9 +295,16 @@ protected:
 
 class CAuActionMute : public CAuActionSetValue {
 public:
-    using CAuActionSetValue::CAuActionSetValue;
+    void SetValue(CAuNodeBase* node, CAuRegisteredObj* gameObj) override;
+    void SetValueGlobal(CAuNodeBase* node) override;
+    void ResetValue(CAuNodeBase* node, CAuRegisteredObj* gameObj) override;
+    void ResetValueGlobal(CAuNodeBase* node) override;
+    void ResetAllValues(CAuNodeBase* node) override;
+    void ResetAllValuesExcept(CAuNodeBase* node, CAuRegisteredObj* gameObj) override;
+    void ResetAllValuesExceptGlobal(CAuNodeBase* node) override;
 
-protected:
+public:
+    using CAuActionSetValue::CAuActionSetValue;
 };
 
 class CAuActionSetProp : public CAuActionSetValue {
@@ -291,6 +315,18 @@ public:
     u8 PropertyID() const { return m_propertyID; }
     u8 ValueMeaning() const { return m_valueMeaning; }
     f32 Value() const { return RandomizedFloat(m_base, m_min, m_max); }
+    void SetValueParams(u8 meaning, f32 base, f32 min, f32 max);
+
+    // Meaning 2 adds the drawn value to the run-time value, 1 takes it as the absolute value of
+    // the property, any other as the run-time value itself.
+    void SetValue(CAuNodeBase* node, CAuRegisteredObj* gameObj) override;
+    void SetValueGlobal(CAuNodeBase* node) override;
+    // Run-time value 0 for the object: the node's own value again.
+    void ResetValue(CAuNodeBase* node, CAuRegisteredObj* gameObj) override;
+    void ResetValueGlobal(CAuNodeBase* node) override;
+    void ResetAllValues(CAuNodeBase* node) override;
+    void ResetAllValuesExcept(CAuNodeBase* node, CAuRegisteredObj* gameObj) override;
+    void ResetAllValuesExceptGlobal(CAuNodeBase* node) override;
 
 public:
     using CAuActionSetValue::CAuActionSetValue;
@@ -305,9 +341,10 @@ protected:
 
 class CAuActionUseState : public CAuAction {
 public:
+    // Exactly 0x1002 sets the target's state-use flag, every other type clears it. 1, also
+    // without the target. [audio thread]
+    AURESULT Execute(CAuPendingAction& pending) override;
     using CAuAction::CAuAction;
-
-protected:
 };
 
 // Set state and set switch: a group and a value.
@@ -327,16 +364,16 @@ protected:
 
 class CAuActionSetState : public CAuActionSetGroupValue {
 public:
+    // Any scope. 1. [audio thread]
+    AURESULT Execute(CAuPendingAction& pending) override;
     using CAuActionSetGroupValue::CAuActionSetGroupValue;
-
-protected:
 };
 
 class CAuActionSetSwitch : public CAuActionSetGroupValue {
 public:
+    // Any scope, for the pending action's game object, inside the switch lock. 1. [audio thread]
+    AURESULT Execute(CAuPendingAction& pending) override;
     using CAuActionSetGroupValue::CAuActionSetGroupValue;
-
-protected:
 };
 
 class CAuActionSetGameParameter : public CAuActionSetValue {
@@ -346,6 +383,17 @@ public:
     bool BypassTransition() const { return m_bypassTransition != 0; }
     u32 ValueMeaning() const { return m_valueMeaning; }
     f32 Value() const { return RandomizedFloat(m_base, m_min, m_max); }
+    void SetValueParams(u32 meaning, f32 base, f32 min, f32 max, bool bypassTransition);
+
+    // The target ID names the game parameter; the node is not used. Slots 14 to 17 set or reset
+    // its value for the object (null: every object); slots 18 to 20 do nothing.
+    void SetValue(CAuNodeBase* node, CAuRegisteredObj* gameObj) override;
+    void SetValueGlobal(CAuNodeBase* node) override;
+    void ResetValue(CAuNodeBase* node, CAuRegisteredObj* gameObj) override;
+    void ResetValueGlobal(CAuNodeBase* node) override;
+    void ResetAllValues(CAuNodeBase*) override {}
+    void ResetAllValuesExcept(CAuNodeBase*, CAuRegisteredObj*) override {}
+    void ResetAllValuesExceptGlobal(CAuNodeBase*) override {}
 
 public:
     using CAuActionSetValue::CAuActionSetValue;
@@ -364,6 +412,10 @@ public:
     AURESULT SetActionParams(AuRecordCursor& cursor) override;
     bool Bypass() const { return m_bypass != 0; }
     u32 SlotMask() const { return m_slotMask; }
+    void SetBypassParams(bool bypass, u32 slotMask);
+    // Sets (0x1A) or resets (0x1B) the bypass bits under the mask, by scope; the resets walk the
+    // modified-node lists as the set-value actions do. Always 1. [audio thread]
+    AURESULT Execute(CAuPendingAction& pending) override;
 
 public:
     using CAuActionExcept::CAuActionExcept;
@@ -385,9 +437,9 @@ protected:
 
 class CAuActionTrigger : public CAuAction {
 public:
+    // The target ID is the trigger's. 1. [audio thread]
+    AURESULT Execute(CAuPendingAction& pending) override;
     using CAuAction::CAuAction;
-
-protected:
 };
 
 class CAuActionSeek : public CAuActionExcept {
@@ -397,6 +449,13 @@ public:
     bool IsPercent() const { return m_isPercent != 0; }
     bool SnapToMarker() const { return m_snapToMarker != 0; }
     f32 Position() const { return RandomizedFloat(m_base, m_min, m_max); }
+    void SetSeekParams(bool percent, f32 base, f32 min, f32 max, bool snapToMarker);
+    // A single target (missing: 15) gives the node's result; the "all" and "all except" scopes
+    // reach the two master busses only and give 1, as does any other scope. [audio thread]
+    AURESULT Execute(CAuPendingAction& pending) override;
+    // Whole milliseconds of a drawn value, toward zero. A NaN has no integer and seeks to 0; past
+    // the 32-bit range the value saturates at 2^31 - 1, or goes to 0 below it.
+    static i32 WholeMilliseconds(f32 value);
 
 public:
     using CAuActionExcept::CAuActionExcept;

@@ -585,6 +585,11 @@ void CAuBus::GetAccumulatedValues(AuAccumulatedValues& values, CAuRegisteredObj*
         if (m_pModifiedValues) value += m_pModifiedValues->GetValue(prop);
         values.values[prop] += value;
     }
+    // A muted bus reaches the instances that start below it through their mute list.
+    if (m_pModifiedValues) {
+        const f32 level = m_pModifiedValues->GetValue(AuPropID_Level);
+        if (level != 1.0f) values.SetLevel(this, level);
+    }
     if (m_pBusNode) m_pBusNode->GetAccumulatedValues(values, gameObj);
 }
 

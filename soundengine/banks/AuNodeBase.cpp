@@ -88,8 +88,13 @@ void CAuModifiedValues::TransUpdateValue(u32 targetKey, f32 value, bool done) no
 
 AURESULT CAuModifiedValues::SetValueWithFade(u8 id, f32 target, i32 fadeMs, AuCurveInterpolation curve,
                                              u32 mode) {
-    if (mode == 1) target -= m_owner.GetPropFloat(id);
     Value* entry = Find(id);
+    // 1: the value the property should read, so the stored one comes off; 2: an offset to where
+    // the run-time value is now, a running fade's present value included.
+    if (mode == 1)
+        target -= m_owner.GetPropFloat(id);
+    else if (mode == 2)
+        target += entry ? entry->value : GetValue(id);
     if (entry && entry->pTransition && g_pTransitionMgr) {
         g_pTransitionMgr->ChangeParameter(entry->pTransition, id, target, fadeMs, curve, 0);
         return AuResultSuccess;
@@ -815,6 +820,11 @@ void CAuNodeBase::SetBypassFromAction(u8 bits, u8 mask, CAuRegisteredObj* gameOb
         m_pModifiedValues->SetBypassBits(bits, mask);
     if (!gameObj) SetFxBypassBits(bits, mask);
     BypassNotification(bits, mask, gameObj, false);
+}
+
+void CAuNodeBase::SetUseState(bool use) {
+    SetFlagsB(AU_NODE_B_SUM_STATES, use);
+    RecalcProps(0);
 }
 
 void CAuNodeBase::ResetBypassFromAction(u8 mask, CAuRegisteredObj* gameObj) {

@@ -109,7 +109,8 @@ struct AuActionExec {
     u32 flags = 0;
     const AuActionException* pExceptions = nullptr; // slot 18 skips these nodes
     u32 exceptionCount = 0;
-    f32 seekPosition = 0.0f;
+    f32 seekPosition = 0.0f; // kind 4 with AU_EXEC_SEEK_PERCENT: a fraction of the duration
+    i32 seekMs = 0;          // kind 4 without it: whole milliseconds
 };
 
 // Slot 21: a parameter change travelling down the hierarchy.
@@ -248,8 +249,10 @@ public:
     // [audio thread] A transition's step; at its end the value forgets it.
     void TransUpdateValue(u32 targetKey, f32 value, bool done) noexcept override;
 
-    // Moves the value to `target` over `fadeMs` along `curve`; mode 1 takes the target relative to
-    // the node's stored property. A running transition is retargeted; no time sets at once.
+    // Moves the value to `target` over `fadeMs` along `curve`. Mode 1: the target is what the
+    // property should read, the node's stored value is taken off; mode 2: the target is added to
+    // the run-time value now; any other: the target is the run-time value. A running transition
+    // is retargeted; no time sets at once.
     AURESULT SetValueWithFade(u8 id, f32 target, i32 fadeMs, AuCurveInterpolation curve, u32 mode);
     // 0.0 when absent, 1.0 for the level.
     f32 GetValue(u8 id) const;
@@ -459,6 +462,9 @@ public:
     AURESULT SetEffectRendered(u32 slot, bool rendered);
     AURESULT SetBypass(u8 bits, u8 mask);
     void SetBypassFromAction(u8 bits, u8 mask, CAuRegisteredObj* gameObj);
+    // Flags B bit 0: whether the state-driven values count; the node refreshes either way.
+    void SetUseState(bool use);
+    bool UsesState() const { return (m_flagsB & AU_NODE_B_SUM_STATES) != 0; }
     void ResetBypassFromAction(u8 mask, CAuRegisteredObj* gameObj);
     // Values of targets 20/21 (or properties 11/12), property 13 and the panner flag; true when
     // a curve drives either of the first two.

@@ -126,10 +126,8 @@ void CAuLeafNode::SeekInstances(const AuActionExec& exec) {
         if (exec.flags & AU_EXEC_SEEK_PERCENT) {
             i->SeekPercent(position < 0.0f ? 0.0f : position > 1.0f ? 1.0f : position, snap);
         } else {
-            const u32 ms = position <= 0.0f            ? 0u
-                           : position >= 4294967040.0f ? 0xFFFFFF00u
-                                                       : static_cast<u32>(position);
-            i->SeekTime(ms, snap);
+            // A negative time seeks to the start.
+            i->SeekTime(exec.seekMs < 0 ? 0u : static_cast<u32>(exec.seekMs), snap);
         }
     }
 }

@@ -144,7 +144,10 @@ void Seek(void* context, const AuQueuedMsg& msg) noexcept {
         exec.kind = AuActionExec_Seek;
         exec.pGameObj = gameObj;
         exec.playingID = p.playingID;
-        exec.seekPosition = p.isFraction ? p.position.fraction : static_cast<f32>(p.position.ms);
+        if (p.isFraction)
+            exec.seekPosition = p.position.fraction;
+        else
+            exec.seekMs = p.position.ms;
         exec.flags = (p.isFraction ? AU_EXEC_SEEK_PERCENT : 0u) | (p.snapToMarker ? AU_EXEC_SEEK_SNAP : 0u);
         for (CAuAction* action : EventOf(p.pEvent)->Actions()) {
             if (action->ActionType() != AU_ACTION_PLAY || (action->Flags() & AU_ACTION_TARGET_IS_BUS))

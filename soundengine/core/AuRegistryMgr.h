@@ -85,6 +85,12 @@ public:
     u32 GetNumEmitterListenerPairs(u32 listenerMask) const noexcept;
     // [audio thread] 1, or 2 without memory.
     AURESULT AddModifiedNode(const AuModifiedNode& node) noexcept;
+    // [audio thread] Each item is handed over as a copy and the list re-read after every visit:
+    // a visit may add to it.
+    template <class Visit> void ForEachModifiedNode(Visit visit) const {
+        for (u32 i = 0; i < m_modifiedNodes.Count(); ++i)
+            visit(AuModifiedNode(m_modifiedNodes[i]));
+    }
     // [audio thread] With positions changed: the pairs again, and the built-in parameters from
     // the closest one.
     void UpdatePositions() noexcept;
@@ -183,6 +189,12 @@ public:
     void MarkListenersChanged(u32 listenerMask) noexcept;
     // [audio thread] Once per pass: objects in use apply their position changes.
     void UpdateObjects() noexcept;
+
+    // [audio thread] The nodes modified for every game object, then each registered object's own.
+    template <class Visit> void ForEachModifiedNode(Visit visit) {
+        m_modifiedNodes.ForEach([&visit](const AuModifiedNode& node) { visit(AuModifiedNode(node)); });
+        ForEach([&visit](CAuRegisteredObj& object) { object.ForEachModifiedNode(visit); });
+    }
 
     u32 NumObjects() const { return m_uNumEntries; }
     u32 NumModifiedNodes() const { return m_modifiedNodes.Count(); }

@@ -861,7 +861,10 @@ TEST_F(SoundInstancesTest, SeekAndPlayToEndReachTheMatchingInstancesClamped) {
         exec.kind = AuActionExec_Seek;
         exec.pGameObj = a;
         exec.flags = c.flags | AU_EXEC_SEEK_SNAP;
-        exec.seekPosition = c.position;
+        if (c.flags & AU_EXEC_SEEK_PERCENT)
+            exec.seekPosition = c.position;
+        else
+            exec.seekMs = static_cast<i32>(c.position);
         EXPECT_EQ(sound->ExecuteAction(exec), AuResultSuccess);
         for (CAuPlaybackInstance* hit : {first, third}) {
             EXPECT_TRUE(hit->SeekPending()) << c.position;
@@ -875,7 +878,7 @@ TEST_F(SoundInstancesTest, SeekAndPlayToEndReachTheMatchingInstancesClamped) {
     AuActionExec exec;
     exec.kind = AuActionExec_Seek;
     exec.playingID = 2;
-    exec.seekPosition = 5.0f;
+    exec.seekMs = 5;
     first->ClearSeek();
     EXPECT_EQ(sound->ExecuteAction(exec), AuResultSuccess);
     EXPECT_FALSE(first->SeekPending());

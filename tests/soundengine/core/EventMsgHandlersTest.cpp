@@ -448,7 +448,7 @@ TEST_F(EventMsgHandlersTest, ASeekOnAnEventReachesThePlayTargetsThatAreNotBusses
     EXPECT_EQ(fraction.pGameObj, m_object);
     EXPECT_EQ(fraction.playingID, 12u);
     const AuActionExec& ms = sound->executed[1];
-    EXPECT_EQ(ms.seekPosition, 1500.0f);
+    EXPECT_EQ(ms.seekMs, 1500);
     EXPECT_EQ(ms.flags, 0u);
     EXPECT_EQ(ms.pGameObj, nullptr);
     EXPECT_EQ(EventRefs(), 1u);
