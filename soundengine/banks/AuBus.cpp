@@ -1123,3 +1123,67 @@ void AuInstallBusHierarchyLoaders() {
 void AuInstallBusMsgHandlers(CAuAudioMgr& audio) {
     audio.SetMsgHandler(AuQueuedMsgType_SetMixer, AuMsgHandler{&SetMixer, nullptr, nullptr});
 }
+
+CAuBus* CAuBus::MixingBusOf(CAuNodeBase* bus) {
+    while (IsBus(bus) && !static_cast<CAuBus*>(bus)->MixesOnItsOwn())
+        bus = bus->Bus();
+    return IsBus(bus) ? static_cast<CAuBus*>(bus) : nullptr;
+}
+
+IAuMixBusNode* CAuBus::MixNodeView::ParentBusNode() noexcept {
+    CAuBus* parent = MixingBusOf(m_bus.Bus());
+    return parent ? &parent->MixNode() : nullptr;
+}
+
+bool CAuBus::MixNodeView::HasPositioning() noexcept {
+    return (m_bus.FlagsB() & AU_NODE_B_PANNER_2D) || m_bus.HasRTPC(AuTarget_Positioning1) ||
+           m_bus.HasRTPC(AuTarget_Positioning2);
+}
+
+f32 CAuBus::MixNodeView::GetProperty(u32 property) noexcept {
+    // The bank property behind each target the mixing side reads.
+    u8 prop;
+    switch (property) {
+    case AuBusProperty_BusVolume:
+        // The pass-through busses above fold in; the mixing bus above mixes its own.
+        return m_bus.GetAccumulatedProp(0, AuPropID_BusVolume);
+    case AuBusProperty_VoiceVolume:
+        prop = AuPropID_Volume;
+        break;
+    case AuBusProperty_PanLR:
+        prop = AuPropID_Positioning1;
+        break;
+    case AuBusProperty_PanFR:
+        prop = AuPropID_Positioning2;
+        break;
+    case AuBusProperty_Centre:
+        prop = AuPropID_Positioning3;
+        break;
+    case AuBusProperty_DynamicThreshold:
+        prop = 26;
+        break;
+    case AuBusProperty_DynamicRatio:
+        prop = 27;
+        break;
+    case AuBusProperty_DynamicRelease:
+        prop = 28;
+        break;
+    case AuBusProperty_PositioningEnabled:
+        return (m_bus.FlagsB() & AU_NODE_B_PANNER_2D) ? 1.0f : 0.0f;
+    default:
+        return 0.0f;
+    }
+    // The mixing side's numbers are the hierarchy's targets.
+    static_assert(u32{AuBusProperty_PanLR} == u32{AuTarget_Positioning1} &&
+                  u32{AuBusProperty_PanFR} == u32{AuTarget_Positioning2});
+    return m_bus.HasRTPC(property) ? m_bus.GetRTPCValue(property, nullptr) : m_bus.GetPropFloat(prop);
+}
+
+IAuMixBusNode* AuLookupBankMixBus(u32 busID) {
+    if (!g_pIndex) return nullptr;
+    auto* bus = static_cast<CAuNodeBase*>(g_pIndex->GetPtrAndAddRef(AuIndexBusses, busID));
+    CAuBus* mixing = CAuBus::MixingBusOf(bus);
+    if (mixing && mixing != bus) mixing->AddRef();
+    if (bus && mixing != bus) bus->Release();
+    return mixing ? &mixing->MixNode() : nullptr;
+}

@@ -12,6 +12,7 @@
 #include "core/AuTransitionMgr.h"
 #include "memory/AuArray.h"
 #include "memory/AuPoolList.h"
+#include "voices/AuMixBusNode.h"
 
 #include <AU/AuChannelConfig.h>
 
@@ -202,6 +203,10 @@ public:
     u32 NodeChildCount() const { return m_nodeChildren.Count(); }
     CAuNodeBase* NodeChild(u32 i) const { return m_nodeChildren[i]; }
     CAuNodeBase* BusChild(u32 i) const { return m_busChildren[i]; }
+    // The bus as the mixing side reads it; its references are the bus's own.
+    IAuMixBusNode& MixNode() { return m_mixNode; }
+    // The bus itself or the nearest one above it that mixes on its own; null when `bus` is none.
+    static CAuBus* MixingBusOf(CAuNodeBase* bus);
 
 protected:
     explicit CAuBus(u32 id);
@@ -218,6 +223,35 @@ protected:
     AuArray<CAuNodeBase*> m_busChildren;
 
 private:
+    // The mixing side numbers the properties it reads by their targets; pass-through busses
+    // between two mixing ones fold into the lower one's volume.
+    class MixNodeView final : public IAuMixBusNode {
+    public:
+        explicit MixNodeView(CAuBus& bus) : m_bus(bus) {}
+        void AddRef() noexcept override { m_bus.AddRef(); }
+        void Release() noexcept override { m_bus.Release(); }
+        u32 BusNodeID() noexcept override { return m_bus.key; }
+        IAuMixBusNode* ParentBusNode() noexcept override;
+        AuChannelConfig ChannelConfig() noexcept override { return m_bus.ChannelConfig(); }
+        f32 GetProperty(u32 property) noexcept override;
+        bool HasPositioning() noexcept override;
+        bool IsMotionBus() noexcept override { return m_bus.Category() == AuNodeCategory_DefaultBus; }
+        // Bank busses carry no dynamic-range processing.
+        bool HasDynamicRange() noexcept override { return false; }
+        bool ReleaseInDecibels() noexcept override { return false; }
+        bool TakeDynamicRangeChanged() noexcept override { return false; }
+        void SetDynamicRangeGain(f32) noexcept override {}
+        f32 OutputBusVolumeDb() noexcept override { return m_bus.GetAccumulatedProp(1, AuPropID_Volume); }
+        // Bank busses keep no level window.
+        bool GetLevelWindow(AuLevelWindow&) noexcept override { return false; }
+        void ReportLevel(f32) noexcept override {}
+        bool GetInsertEffect(u32, u32&, AU::IAuPluginParam*&) noexcept override { return false; }
+        bool BypassAllEffects() noexcept override { return m_bus.GetBypassAllFx(nullptr); }
+
+    private:
+        CAuBus& m_bus;
+    };
+
     // Each duck list receives its entries' fades; the key is the ducking bus's ID.
     class DuckReceiver final : public IAuTransitionTarget {
     public:
@@ -248,6 +282,7 @@ private:
     bool AddLimited(CAuPlaybackInstance* instance);
     void RemoveLimited(CAuPlaybackInstance* instance);
 
+    MixNodeView m_mixNode{*this};
     DuckReceiver m_receiver0{*this, AuPropID_Volume};
     DuckReceiver m_receiver5{*this, AuPropID_BusVolume};
     AuBusMixer* m_pMixer = nullptr;
@@ -307,3 +342,7 @@ void AuInstallBusHierarchyLoaders();
 class CAuAudioMgr;
 // Message 41 (a node's mixer plug-in from the exported interface); before the audio thread.
 void AuInstallBusMsgHandlers(CAuAudioMgr& audio);
+
+// The mixer's lookup of a send's bus: the bank bus of that ID (or the mixing bus above it) with
+// one reference, as the mixing side reads it; null when no such bus is loaded. [audio thread]
+IAuMixBusNode* AuLookupBankMixBus(u32 busID);

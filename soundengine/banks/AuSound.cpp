@@ -2,6 +2,7 @@
 
 #include "banks/AuBankMgr.h"
 #include "banks/AuHierarchyLoader.h"
+#include "core/AuAudioMgr.h"
 #include "core/AuLog.h"
 #include "core/AuOutputTiming.h"
 #include "parameters/AuRTPCMgr.h"
@@ -39,6 +40,10 @@ u8 CAuLeafNode::NodeView::GetBelowThresholdBehavior() noexcept {
     u8 queue = 0, below = 0;
     m_owner.GetVirtualVoiceSettings(queue, below);
     return below == 1 || below == 2 ? below : 0;
+}
+
+void CAuLeafNode::NodeView::ClearPendingActions() noexcept {
+    if (g_pAudioMgr) g_pAudioMgr->ClearPendingItems(&m_owner, nullptr, 0);
 }
 
 AURESULT CAuLeafNode::PlayToEnd(CAuRegisteredObj* gameObj, u32, AuPlayingID playingID) {

@@ -50,6 +50,7 @@ private:
         u8 GetBelowThresholdBehavior() noexcept override;
         // The instance no longer counts below the node.
         void OnInstanceTerm(CAuPlaybackInstance*) noexcept override { m_owner.DecrementPlayCount(nullptr); }
+        void ClearPendingActions() noexcept override;
 
     private:
         CAuLeafNode& m_owner;

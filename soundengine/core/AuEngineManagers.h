@@ -46,9 +46,13 @@ public:
     void Term() {}
 };
 
+class CAuInstanceMgr;
+
 extern CAuCurveTable* g_pCurveTable;
 extern CAuRegistryMgr* g_pRegistryMgr;
 extern CAuModulatorMgr* g_pModulatorMgr;
 extern CAuPathMgr* g_pPathMgr;
 extern CAuSwitchMgr* g_pSwitchMgr;
 extern CAuStateMgr* g_pStateMgr;
+// Every live playback instance; made with the voice side, after the managers above.
+extern CAuInstanceMgr* g_pInstanceMgr;

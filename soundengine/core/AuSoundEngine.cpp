@@ -1,5 +1,6 @@
 // The engine's start and stop: the checks, the managers in their fixed order, the voice side and
 // the audio thread; and the exported calls that act at once on the caller's thread.
+#include "banks/AuBus.h"
 #include "banks/AuEvent.h"
 #include "banks/AuHierarchyLoader.h"
 #include "banks/AuNodeBase.h"
@@ -17,7 +18,9 @@
 #include "core/AuRegistryMsgHandlers.h"
 #include "core/AuSoundEngineInternal.h"
 #include "core/AuThreads.h"
+#include "voices/AuInstanceMgr.h"
 #include "voices/AuLowerEngine.h"
+#include "voices/AuMixer.h"
 #include "voices/AuOutputSide.h"
 
 #include <AU/IAuStreamMgr.h>
@@ -38,6 +41,7 @@ CAuModulatorMgr* g_pModulatorMgr = nullptr;
 CAuPathMgr* g_pPathMgr = nullptr;
 CAuSwitchMgr* g_pSwitchMgr = nullptr;
 CAuStateMgr* g_pStateMgr = nullptr;
+CAuInstanceMgr* g_pInstanceMgr = nullptr;
 
 namespace {
 
@@ -50,6 +54,8 @@ AuArray<AuGlobalCallbackFunc> s_globalCallbacks;
 CAuHierarchyLoader s_hierarchyLoader;
 // The events that the bank manager prepares; it walks them until its own end.
 CAuEventPreparation s_eventPreparation;
+// The lower engine's voice graph: voices, their outputs and the mixing busses.
+CAuMixer s_mixer;
 
 // Builds a manager in the default pool (unless it exists) and runs its start; 52 without memory,
 // else the start's result. The pointer is set before the start so that Term finds a manager
@@ -134,7 +140,17 @@ AURESULT SoundEngineStartup(AuInitSettings* caller) {
 AURESULT StartVoiceSide() {
     AuTrace("voice side");
     CAuLowerEngine::SetListeners(&CAuListener::Instance());
-    const AURESULT result = InitOutputSide(s_settings);
+    // The graph is in place before the lower engine starts: its start sizes the voice commands.
+    CAuLowerEngine::SetVoiceGraph(&s_mixer);
+    s_mixer.SetBusNodeLookup(AuLookupBankMixBus);
+    g_pVoiceCommandQueue = &s_mixer.Commands();
+    // The instance manager's start brings up the output side.
+    const AURESULT result =
+        Make(g_pInstanceMgr, "instance manager", [](CAuInstanceMgr& m) { return m.Init(s_settings); });
+    s_mixer.SetInstanceMgr(g_pInstanceMgr);
+    g_pNodeInstances = g_pInstanceMgr;
+    // A bank's unload stops the instances that read its data before the data goes.
+    if (g_pBankMgr) g_pBankMgr->SetInstanceStopper(g_pInstanceMgr);
     if (g_pTransitionMgr) g_pTransitionMgr->SetOutputTiming(g_OutputTiming.uBufferMs, g_uNumSamplesPerFrame);
     if (result == AuResultSuccess)
         s_settings.mainOutputSettings.channelConfig = CAuLowerEngine::OutputConfig();
@@ -277,8 +293,13 @@ void Term() {
     AuTrace("global callbacks");
     AuSoundEngineInternal::CallGlobalCallbacks(true);
     s_globalCallbacks.Term();
-    AuTrace("instance manager");
-    TermOutputSide();
+    g_pNodeInstances = nullptr;
+    if (g_pBankMgr) g_pBankMgr->SetInstanceStopper(nullptr);
+    // Its stop takes the output side down with it.
+    Destroy(g_pInstanceMgr, "instance manager");
+    s_mixer.SetInstanceMgr(nullptr);
+    g_pVoiceCommandQueue = nullptr;
+    CAuLowerEngine::SetVoiceGraph(nullptr);
     if (g_pAudioMgr) {
         AuTrace("audio manager");
         g_pAudioMgr->Term();

@@ -1,6 +1,7 @@
 #include "voices/AuInstanceMgr.h"
 
 #include "banks/AuBankMgr.h"
+#include "banks/AuBus.h"
 #include "banks/AuSound.h"
 #include "core/AuLog.h"
 #include "voices/AuOutputSide.h"
@@ -114,6 +115,8 @@ AURESULT CAuInstanceMgr::StartNode(CAuLeafNode& node, const AuSourceInfo& source
     instance->SetSourceMedia(described);
     const i32 loops = node.ComputeRandomizedValue();
     instance->SetLoopCount(static_cast<u16>(loops < 0 ? 0 : loops > 0xFFFF ? 0xFFFF : loops));
+    // The voice mixes into the node's bus; without one, into each device's master.
+    if (CAuBus* bus = CAuBus::MixingBusOf(node.GetMixingBus())) instance->SetOutputBusNode(&bus->MixNode());
     AddInstance(instance);
     instance->Play({params.transitionMs, params.eCurve}, false, true);
     return AuResultSuccess;
@@ -122,7 +125,7 @@ AURESULT CAuInstanceMgr::StartNode(CAuLeafNode& node, const AuSourceInfo& source
 void CAuInstanceMgr::StopInstancesOfNode(CAuLeafNode& node, CAuRegisteredObj* gameObj, i32 transitionMs,
                                          AuCurveInterpolation curve, AuPlayingID playingID) {
     for (CAuPlaybackInstance* i = node.FirstInstance(); i; i = i->NextOfNode())
-        if (MatchesNodeCall(*i, gameObj, playingID)) i->Stop({transitionMs, curve}, false);
+        if (MatchesNodeCall(*i, gameObj, playingID)) i->Stop({transitionMs, curve}, true);
 }
 
 void CAuInstanceMgr::PauseInstancesOfNode(CAuLeafNode& node, CAuRegisteredObj* gameObj, i32 transitionMs,
@@ -153,10 +156,12 @@ AURESULT CAuInstanceMgr::Init(const AuInitSettings& settings) {
 AURESULT CAuInstanceMgr::InitEvents() {
     m_pHead = m_pTail = nullptr;
     m_uNumInstances = m_uNumVirtual = 0;
+    m_bClosing = false;
     return m_events.Init(kPreallocatedEvents, AuPoolList<AuInstanceEvent>::kNoMaximum);
 }
 
 void CAuInstanceMgr::Term(bool withOutputSide) {
+    m_bClosing = true;
     if (withOutputSide) TermOutputSide();
     while (m_pHead) {
         CAuPlaybackInstance* instance = m_pHead;
@@ -171,6 +176,7 @@ void CAuInstanceMgr::Term(bool withOutputSide) {
 
 void CAuInstanceMgr::DestroyInstance(CAuPlaybackInstance* instance) noexcept {
     instance->SetNextInstance(nullptr);
+    instance->SetListed(false);
     instance->Term(0);
     instance->~CAuPlaybackInstance();
     AU::MemoryMgr::Free(g_DefaultPoolId, instance);
@@ -180,6 +186,7 @@ void CAuInstanceMgr::AddInstance(CAuPlaybackInstance* instance) noexcept {
     instance->SetNextInstance(nullptr);
     (m_pTail ? m_pTail->SetNextInstance(instance) : void(m_pHead = instance));
     m_pTail = instance;
+    instance->SetListed(true);
     ++m_uNumInstances;
 }
 
@@ -200,6 +207,14 @@ void CAuInstanceMgr::QueueInstanceEvent(CAuPlaybackInstance* instance, u32 kind,
     ProcessInstanceEvents();
     if (!m_events.AddLast({instance, kind, param, fParam}))
         AuLog(AuLogLevel::Error, "Instance event %u lost: no memory", kind);
+}
+
+void CAuInstanceMgr::EndInstance(CAuPlaybackInstance* instance) noexcept {
+    if (!instance) return;
+    instance->OnStop(0, 0);
+    if (m_bClosing || !instance->IsListed() || instance->EndQueued()) return;
+    instance->SetEndQueued();
+    QueueInstanceEvent(instance, AuInstanceEvent::kEnd, 0, 0.0f);
 }
 
 void CAuInstanceMgr::ProcessInstanceEvents() noexcept {
@@ -278,9 +293,12 @@ AURESULT CAuInstanceMgr::ApplyPlaybackLimit(u16 limit, f32 priority, bool tiesLo
     return AuResultSuccess;
 }
 
-void CAuInstanceMgr::StopInstancesUsingData(const u8* data) noexcept {
-    for (CAuPlaybackInstance* i = m_pHead; i; i = i->NextInstance())
-        if (i->UsesData(data)) i->Stop({0, AuCurveInterpolation_Linear}, true);
+void CAuInstanceMgr::StopInstancesUsingData(const u8* data, u32 size) noexcept {
+    for (CAuPlaybackInstance* i = m_pHead; i; i = i->NextInstance()) {
+        if (!i->UsesData(data, size)) continue;
+        i->Stop({0, AuCurveInterpolation_Linear}, true);
+        i->ClearNodePendingActions();
+    }
 }
 
 void CAuInstanceMgr::OnVirtualCountLowered(bool check) noexcept {

@@ -3,6 +3,7 @@
 // audio thread under g_csMain, except Init and Term.
 #pragma once
 
+#include "banks/AuBankMgr.h"
 #include "banks/AuNodePlayParams.h"
 #include "memory/AuPoolList.h"
 #include "voices/AuPlaybackInstance.h"
@@ -30,7 +31,7 @@ struct AuPriorityInputs {
     u32 uNumDistances = 0;
 };
 
-class CAuInstanceMgr final : public IAuNodeInstances {
+class CAuInstanceMgr final : public IAuNodeInstances, public IAuBankInstanceStopper {
 public:
     static constexpr u32 kPreallocatedEvents = 64;
     static constexpr f32 kNoListenerDistance = 1e10f;
@@ -67,6 +68,9 @@ public:
     void QueueInstanceEvent(CAuPlaybackInstance* instance, u32 kind, u32 param, f32 fParam) noexcept;
     // Hands every queued event to its instance; kind 4 also ends and frees it.
     void ProcessInstanceEvents() noexcept;
+    // The instance's voice is gone or will never be: it is marked stopped and its end (kind 4)
+    // queued, once, for an instance of this manager's list; nothing while the manager closes.
+    void EndInstance(CAuPlaybackInstance* instance) noexcept;
 
     // Limited to 0 to 100.
     static f32 ComputePriority(const AuPriorityInputs& inputs) noexcept;
@@ -77,8 +81,12 @@ public:
     // The global limit over the live instances, in list order.
     AURESULT ApplyPlaybackLimit(u16 limit, f32 priority, bool tiesLose, bool useVirtual,
                                 u32 stopReason) noexcept;
-    // The bank holding `data` unloads: every instance playing from it stops at once.
-    void StopInstancesUsingData(const u8* data) noexcept;
+    // The bank holding [data, data + size) unloads: every instance playing from it stops at once
+    // and its node's pending actions are dropped.
+    void StopInstancesUsingData(const u8* data, u32 size) noexcept;
+    void StopInstancesUsingData(const CAuLoadedBank& bank) noexcept override {
+        StopInstancesUsingData(bank.pData, bank.uDataSize);
+    }
     // One instance fewer plays as virtual; with `check`, the limit is applied again.
     void OnVirtualCountLowered(bool check) noexcept;
 
@@ -105,5 +113,7 @@ private:
     u16 m_uVoiceLimit = 256;
     f32 m_fDefaultThreshold = 1.0f;
     f32 m_fLEngineThreshold = 1.0f;
+    // Set by Term: the voices it destroys end no instance, Term frees them all.
+    bool m_bClosing = false;
     AuPoolList<AuInstanceEvent> m_events;
 };

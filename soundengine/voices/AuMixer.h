@@ -12,7 +12,10 @@ class CAuInstanceMgr;
 class CAuMixer final : public IAuVoiceGraph, public IAuVoiceBusses {
 public:
     // The instance manager whose events end the frame; the lookup of aux-send busses by ID.
-    void SetInstanceMgr(CAuInstanceMgr* instances) { m_pInstances = instances; }
+    void SetInstanceMgr(CAuInstanceMgr* instances) {
+        m_pInstances = instances;
+        m_commands.SetInstanceMgr(instances);
+    }
     void SetBusNodeLookup(AuBusNodeLookup lookup) { m_pfnLookup = lookup; }
 
     AURESULT InitVoiceCommands(u32 entries) override;

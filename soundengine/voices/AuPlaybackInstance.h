@@ -70,6 +70,8 @@ public:
     // [audio thread] The record of effect slot 0 to 3 of the node whose effects the instance
     // uses. A node that holds no effect slots leaves the record empty.
     virtual void GetEffectRecord(u32 /*slot*/, AuEffectRecord& record) noexcept { record = AuEffectRecord{}; }
+    // [audio thread] The node's data goes away: actions waiting to play it must not run.
+    virtual void ClearPendingActions() noexcept {}
 };
 
 // The registered game object's reference and sends, until the registry's class lands.
@@ -275,8 +277,20 @@ public:
     // The instance manager's list.
     CAuPlaybackInstance* NextInstance() const noexcept { return m_pNextInstance; }
     void SetNextInstance(CAuPlaybackInstance* next) noexcept { m_pNextInstance = next; }
-    // The media the instance plays, as the bank that holds them knows them.
-    bool UsesData(const u8* data) const noexcept { return data && m_sourceMedia.pData == data; }
+    // Set while the instance manager owns the instance; its end event may be queued once.
+    bool IsListed() const noexcept { return m_bListed; }
+    void SetListed(bool listed) noexcept { m_bListed = listed; }
+    bool EndQueued() const noexcept { return m_bEndQueued; }
+    void SetEndQueued() noexcept { m_bEndQueued = true; }
+    // The node's pending actions are dropped (its bank unloads); nothing without a node.
+    void ClearNodePendingActions() noexcept {
+        if (m_pNode) m_pNode->ClearPendingActions();
+    }
+    // Whether the media the instance plays lie in [data, data + size): a bank's data block.
+    bool UsesData(const u8* data, u32 size) const noexcept {
+        const u8* media = static_cast<const u8*>(m_sourceMedia.pData);
+        return data && media && media >= data && media < data + size;
+    }
     void SetVoiceActivity(u8 bit) noexcept;
 
     // What the source reports back: the media's format, the frames the pitch node drops after a
@@ -478,5 +492,7 @@ private:
     IAuModulatorList* m_pModulators = nullptr;
     IAuMixBusNode* m_pOutputBus = nullptr;
     u8 m_uVirtualMode = 0;
+    bool m_bListed = false;
+    bool m_bEndQueued = false;
     CAuPlaybackInstance* m_pNextInstance = nullptr;
 };

@@ -2,6 +2,7 @@
 
 #include "core/AuLog.h"
 #include "core/AuOutputTiming.h"
+#include "voices/AuInstanceMgr.h"
 #include "voices/AuLowerEngine.h"
 #include "voices/AuSourceBase.h"
 #include "voices/AuVoiceContext.h"
@@ -61,6 +62,8 @@ CAuVoiceContext* CAuVoiceCommands::VoiceOf(const CAuPlaybackInstance* instance) 
 void CAuVoiceCommands::QueueCommand(CAuPlaybackInstance* instance, AuVoiceCommand command) noexcept {
     if (!m_queue.AddLast({instance, m_uSequence, static_cast<u32>(command), false})) {
         AuLog(AuLogLevel::Error, "Voice command %u lost: no memory", static_cast<u32>(command));
+        // A play that is lost would leave its instance waiting for a voice for ever.
+        if (command == AuVoiceCommand_Start || command == AuVoiceCommand_StartPaused) EndInstance(instance);
         return;
     }
     if (command == AuVoiceCommand_Start || command == AuVoiceCommand_StartPaused) m_bPlayPending = true;
@@ -68,11 +71,19 @@ void CAuVoiceCommands::QueueCommand(CAuPlaybackInstance* instance, AuVoiceComman
 
 void CAuVoiceCommands::DestroyVoice(CAuVoiceContext* voice) noexcept {
     if (m_pBusses) m_pBusses->DisconnectVoice(*voice);
-    if (CAuPlaybackInstance* instance = voice->Instance()) {
-        if (instance->Voice() == voice) instance->AttachVoice(nullptr);
-    }
+    CAuPlaybackInstance* instance = voice->Instance();
+    if (instance && instance->Voice() == voice) instance->AttachVoice(nullptr);
     voice->~CAuVoiceContext();
     AU::MemoryMgr::Free(g_LEngineDefaultPoolId, voice);
+    // Every voice that goes takes its instance with it: the instance ends at the frame's end.
+    if (instance && !instance->Voice()) EndInstance(instance);
+}
+
+void CAuVoiceCommands::EndInstance(CAuPlaybackInstance* instance) noexcept {
+    if (m_pInstances)
+        m_pInstances->EndInstance(instance);
+    else
+        instance->OnStop(kVoiceFailedReason, 0);
 }
 
 bool CAuVoiceCommands::IsWaiting(const CAuVoiceContext* voice) const noexcept {
@@ -95,7 +106,7 @@ void CAuVoiceCommands::StartPendingVoices() noexcept {
     m_queue.ForEach([&](AuVoiceCommandRecord& command) {
         if (command.bDrop || !IsPlay(command) || command.pInstance->Voice()) return;
         if (command.pInstance->IsStopped()) {
-            command.pInstance->OnStop(kVoiceFailedReason, 0);
+            EndInstance(command.pInstance);
             command.bDrop = true;
             return;
         }
@@ -111,7 +122,7 @@ AURESULT CAuVoiceCommands::CreateVoice(AuVoiceCommandRecord& command) noexcept {
     CAuSourceBase* source = block ? AuCreateSource(&instance) : nullptr;
     if (!source) {
         if (block) AU::MemoryMgr::Free(g_LEngineDefaultPoolId, block);
-        instance.OnStop(kVoiceFailedReason, 0);
+        EndInstance(&instance);
         return AuResultFail;
     }
     auto* voice = new (block) CAuVoiceContext();
@@ -123,6 +134,7 @@ AURESULT CAuVoiceCommands::CreateVoice(AuVoiceCommandRecord& command) noexcept {
     }
     if (attached != AuResultSuccess) {
         DestroyVoice(voice);
+        EndInstance(&instance);
         return attached;
     }
     if (ConnectVoice(*voice, instance) != AuResultSuccess) return AuResultFail;
@@ -286,15 +298,17 @@ void CAuVoiceCommands::RenderVoices(bool render, u16 framesPerBuffer) noexcept {
     CAuVoiceContext* voice = m_pVoices;
     while (voice) {
         CAuVoiceContext* next = voice->NextVoice();
-        bool ended = false;
-        if (!voice->IsReadyToRender() && voice->State() == CAuVoiceContext::kPlaying) {
+        // A stopped instance's voice is not heard again; the fade or ramp of its stop is done.
+        const CAuPlaybackInstance* instance = voice->Instance();
+        bool ended = instance && instance->IsStopped();
+        if (!ended && !voice->IsReadyToRender() && voice->State() == CAuVoiceContext::kPlaying) {
             const AURESULT ready = voice->CheckSourceReady();
             if (ready == AuResultSuccess)
                 voice->SetReadyToRender();
             else if (ready != AuResultStillBuffering)
                 voice->Stop();
         }
-        if (render && voice->IsReadyToRender() && voice->State() == CAuVoiceContext::kPlaying) {
+        if (!ended && render && voice->IsReadyToRender() && voice->State() == CAuVoiceContext::kPlaying) {
             AuVoiceFrame frame;
             frame.uFrames = framesPerBuffer;
             voice->ApplyFrameBudget(frame);

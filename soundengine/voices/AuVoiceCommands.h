@@ -9,6 +9,7 @@
 #include "voices/AuPlaybackInstance.h"
 
 class CAuVoiceContext;
+class CAuInstanceMgr;
 struct AuPipelineBuffer;
 
 // The bus graph as the voices reach it: where a voice's outputs go and where its buffers mix.
@@ -43,6 +44,8 @@ public:
     // Destroys the voices, the waiting ones, and empties the queue.
     void Term();
     void SetBusses(IAuVoiceBusses* busses) { m_pBusses = busses; }
+    // Where an instance ends once its voice is gone or cannot be made; null ends none.
+    void SetInstanceMgr(CAuInstanceMgr* instances) { m_pInstances = instances; }
 
     // [audio thread] Every operation below.
     // Stamps the command with the current sequence; a command lost for want of memory is logged.
@@ -72,6 +75,7 @@ private:
     AURESULT StartVoice(CAuPlaybackInstance& instance, CAuVoiceContext& voice) noexcept;
     void Apply(CAuVoiceContext& voice, const AuVoiceCommandRecord& command) noexcept;
     void DestroyVoice(CAuVoiceContext* voice) noexcept;
+    void EndInstance(CAuPlaybackInstance* instance) noexcept;
     bool IsWaiting(const CAuVoiceContext* voice) const noexcept;
     void RemoveWaiting(CAuVoiceContext* voice) noexcept;
     static CAuVoiceContext* VoiceOf(const CAuPlaybackInstance* instance) noexcept;
@@ -80,6 +84,7 @@ private:
     u32 m_uSequence = 0;
     bool m_bPlayPending = false;
     IAuVoiceBusses* m_pBusses = nullptr;
+    CAuInstanceMgr* m_pInstances = nullptr;
     CAuVoiceContext* m_pVoices = nullptr; // live voices, linked through the voice
     u32 m_uNumVoices = 0;
     CAuVoiceContext* m_pWaiting = nullptr; // created, not ready to start

@@ -127,12 +127,12 @@ TEST_F(SoundEngineTest, InitAndTermRunTheirStepsInOrder) {
     ASSERT_EQ(AU::SoundEngine::Init(nullptr, nullptr), AuResultSuccess);
     {
         std::lock_guard guard(m_log.lock);
-        EXPECT_EQ(m_log.lines,
-                  (std::vector<std::string>{
-                      "init", "default pool", "object index", "rtpc manager", "curve table", "bank manager",
-                      "playing manager", "position repository", "registry manager", "modulator manager",
-                      "transition manager", "path manager", "switch manager", "state manager",
-                      "bank chunk readers", "voice side", "audio manager", "audio thread"}));
+        EXPECT_EQ(m_log.lines, (std::vector<std::string>{
+                                   "init", "default pool", "object index", "rtpc manager", "curve table",
+                                   "bank manager", "playing manager", "position repository",
+                                   "registry manager", "modulator manager", "transition manager",
+                                   "path manager", "switch manager", "state manager", "bank chunk readers",
+                                   "voice side", "instance manager", "audio manager", "audio thread"}));
         m_log.lines.clear();
     }
     AU::SoundEngine::Term();

@@ -118,23 +118,7 @@ TEST_F(VorbisCaptureTest, AToneOfABankVorbisSoundIsCapturedAtItsFrequency) {
     m_voice->Start();
 
     CAuLowerEngine::StartOutputCapture(L"capture.wav");
-    bool playing = true;
-    u32 frame = 0;
-    for (; frame < 200 && playing; ++frame) {
-        AuVoiceFrame update;
-        update.uFrames = AU_DEFAULT_SAMPLES_PER_FRAME;
-        m_voice->ApplyFrameBudget(update);
-        ASSERT_TRUE(m_voice->VoiceUpdate(update, AuVoiceLevels{}));
-        AuPipelineBuffer out;
-        out.PrepareForVoicePass(AU_DEFAULT_SAMPLES_PER_FRAME);
-        const AURESULT state = m_voice->Pull(out, AU_DEFAULT_SAMPLES_PER_FRAME);
-        ASSERT_TRUE(state == AuResultDataReady || state == AuResultNoMoreData) << state;
-        CAuLowerEngine::MixBusIntoDevice(16, 0, out);
-        m_voice->ReleaseBuffer();
-        playing = state == AuResultDataReady;
-        CAuLowerEngine::Perform(frame);
-    }
-    EXPECT_FALSE(playing);
+    EXPECT_TRUE(voicetest::CaptureVoice(*m_voice, 200, true));
     CAuLowerEngine::StopOutputCapture();
     m_voice.reset();
 

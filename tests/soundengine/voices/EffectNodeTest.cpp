@@ -974,25 +974,7 @@ TEST_F(EffectCaptureTest, ADelayInSlotZeroMakesAClickHeardAgainHalfASecondLater)
     m_voice->Start();
 
     CAuLowerEngine::StartOutputCapture(L"echo.wav");
-    u32 frame = 0;
-    bool playing = true;
-    for (; frame < 40; ++frame) {
-        if (playing) {
-            AuVoiceFrame update;
-            update.uFrames = AU_DEFAULT_SAMPLES_PER_FRAME;
-            m_voice->ApplyFrameBudget(update);
-            ASSERT_TRUE(m_voice->VoiceUpdate(update, AuVoiceLevels{}));
-            AuPipelineBuffer out;
-            out.PrepareForVoicePass(AU_DEFAULT_SAMPLES_PER_FRAME);
-            const AURESULT state = m_voice->Pull(out, AU_DEFAULT_SAMPLES_PER_FRAME);
-            ASSERT_TRUE(state == AuResultDataReady || state == AuResultNoMoreData) << state;
-            CAuLowerEngine::MixBusIntoDevice(16, 0, out);
-            m_voice->ReleaseBuffer();
-            playing = state == AuResultDataReady;
-        }
-        CAuLowerEngine::Perform(frame);
-    }
-    EXPECT_FALSE(playing); // the tail ended within the frames rendered
+    EXPECT_TRUE(voicetest::CaptureVoice(*m_voice, 40, false)); // the tail ended within the frames rendered
     CAuLowerEngine::StopOutputCapture();
     m_voice.reset();
     EXPECT_EQ(settings->m_lRef, 1u);

@@ -175,13 +175,33 @@ TEST_F(InstanceMgrTest, AVirtualInstanceComingBackOverTheLimitStopsAnyOther) {
 }
 
 TEST_F(InstanceMgrTest, StopInstancesUsingDataStopsThoseOfTheUnloadingBank) {
-    const u8 bankA[4] = {};
-    const u8 bankB[4] = {};
-    CAuPlaybackInstance* a = Add(50.0f, bankA);
-    CAuPlaybackInstance* b = Add(50.0f, bankB);
-    m_mgr.StopInstancesUsingData(bankA);
-    EXPECT_TRUE(a->IsStopped());
-    EXPECT_FALSE(b->IsStopped());
+    // Two banks side by side: media anywhere inside bank A's block is A's, its end is B's start.
+    const u8 banks[16] = {};
+    const u8* bankA = banks;
+    const u8* bankB = banks + 8;
+    CAuPlaybackInstance* atStart = Add(50.0f, bankA);
+    CAuPlaybackInstance* inside = Add(50.0f, bankA + 7);
+    CAuPlaybackInstance* other = Add(50.0f, bankB);
+    CAuPlaybackInstance* none = Add(50.0f, nullptr);
+    m_mgr.StopInstancesUsingData(bankA, 8);
+    EXPECT_TRUE(atStart->IsStopped());
+    EXPECT_TRUE(inside->IsStopped());
+    EXPECT_FALSE(other->IsStopped());
+    EXPECT_FALSE(none->IsStopped());
+}
+
+TEST_F(InstanceMgrTest, AnInstanceEndsOnceAndOnlyWhenTheManagerOwnsIt) {
+    CAuPlaybackInstance* listed = Add(50.0f);
+    AuPlaybackInstanceParams params;
+    params.key.playingID = 1;
+    CAuPlaybackInstance stranger(params);
+    m_mgr.EndInstance(listed);
+    m_mgr.EndInstance(listed);
+    m_mgr.EndInstance(&stranger);
+    EXPECT_TRUE(listed->IsStopped());
+    EXPECT_TRUE(stranger.IsStopped());
+    m_mgr.ProcessInstanceEvents(); // a second end would free the instance twice
+    EXPECT_EQ(m_mgr.NumInstances(), 0u);
 }
 
 } // namespace

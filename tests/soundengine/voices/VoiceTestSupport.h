@@ -2,10 +2,12 @@
 // for the seams and the hardware sinks, and a reader of capture files.
 #pragma once
 
+#include "AuCaptureFile.h"
 #include "AuDefaultPoolTest.h"
 #include "core/AuOutputTiming.h"
 #include "voices/AuLowerEngine.h"
 #include "voices/AuSink.h"
+#include "voices/AuVoiceContext.h"
 #include <AU/AuDefaultIOHookBlocking.h>
 
 #include <AU/IAuStreamMgr.h>
@@ -248,70 +250,31 @@ private:
     std::vector<f32> m_storage;
 };
 
-// A capture file read back field by field.
-struct CaptureFile {
-    struct Cue {
-        u32 id;
-        u32 position;
-    };
-    struct Label {
-        u32 id;
-        std::string text;
-    };
+using CaptureFile = AuCaptureFile;
 
-    std::vector<u8> bytes;
-    u32 riffSize = 0;
-    u16 channels = 0;
-    u32 sampleRate = 0;
-    u32 dataSize = 0;
-    std::vector<i16> samples;
-    std::vector<Cue> cues;
-    std::vector<Label> labels;
-    u32 listSize = 0;
-    bool valid = false;
-
-    static u32 U32(const std::vector<u8>& b, size_t at) {
-        return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (u32{b[at + 3]} << 24);
-    }
-    static u16 U16(const std::vector<u8>& b, size_t at) { return static_cast<u16>(b[at] | (b[at + 1] << 8)); }
-
-    static CaptureFile Read(const std::filesystem::path& path) {
-        CaptureFile file;
-        std::ifstream in(path, std::ios::binary);
-        file.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        const auto& b = file.bytes;
-        if (b.size() < 46 || memcmp(b.data(), "RIFF", 4) != 0 || memcmp(&b[38], "data", 4) != 0) return file;
-        file.riffSize = U32(b, 4);
-        file.channels = U16(b, 22);
-        file.sampleRate = U32(b, 24);
-        file.dataSize = U32(b, 42);
-        if (46 + size_t{file.dataSize} > b.size()) return file;
-        file.samples.resize(file.dataSize / 2);
-        memcpy(file.samples.data(), &b[46], file.dataSize);
-        size_t at = 46 + file.dataSize;
-        while (at + 8 <= b.size()) {
-            const std::string tag(reinterpret_cast<const char*>(&b[at]), 4);
-            const u32 size = U32(b, at + 4);
-            if (at + 8 + size > b.size()) return file;
-            if (tag == "cue ") {
-                const u32 count = U32(b, at + 8);
-                for (u32 i = 0; i < count; ++i)
-                    file.cues.push_back({U32(b, at + 12 + 24 * i), U32(b, at + 12 + 24 * i + 4)});
-            } else if (tag == "LIST") {
-                file.listSize = size;
-                size_t label = at + 12;
-                while (label + 12 <= at + 8 + size) {
-                    const u32 length = U32(b, label + 4) - 4;
-                    file.labels.push_back(
-                        {U32(b, label + 8), std::string(reinterpret_cast<const char*>(&b[label + 12]))});
-                    label += 12 + length + (length & 1);
-                }
-            }
-            at += 8 + size + (size & 1);
+// Renders one voice into the main device as the lower engine's pass does (its update, its pull,
+// its mix, the device's frame) for `frames` frames; with `untilEnd` it stops once the voice has
+// delivered its last buffer. Whether the voice ended.
+inline bool CaptureVoice(CAuVoiceContext& voice, u32 frames, bool untilEnd) {
+    bool playing = true;
+    for (u32 frame = 0; frame < frames && (playing || !untilEnd); ++frame) {
+        if (playing) {
+            AuVoiceFrame update;
+            update.uFrames = AU_DEFAULT_SAMPLES_PER_FRAME;
+            voice.ApplyFrameBudget(update);
+            EXPECT_TRUE(voice.VoiceUpdate(update, AuVoiceLevels{}));
+            AuPipelineBuffer out;
+            out.PrepareForVoicePass(AU_DEFAULT_SAMPLES_PER_FRAME);
+            const AURESULT state = voice.Pull(out, AU_DEFAULT_SAMPLES_PER_FRAME);
+            EXPECT_TRUE(state == AuResultDataReady || state == AuResultNoMoreData) << state;
+            if (state != AuResultDataReady && state != AuResultNoMoreData) return false;
+            CAuLowerEngine::MixBusIntoDevice(16, 0, out);
+            voice.ReleaseBuffer();
+            playing = state == AuResultDataReady;
         }
-        file.valid = true;
-        return file;
+        CAuLowerEngine::Perform(frame);
     }
-};
+    return !playing;
+}
 
 } // namespace voicetest
