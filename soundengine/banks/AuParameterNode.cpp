@@ -1,5 +1,7 @@
 #include "banks/AuParameterNode.h"
 
+#include "banks/AuBus.h"
+
 #include "core/AuAudioMgr.h"
 #include "core/AuLog.h"
 #include "core/AuOutputTiming.h"
@@ -102,10 +104,33 @@ AURESULT CAuParameterNode::ExecuteActionExceptChecked(const AuActionExec& exec) 
     return ExecuteActionExcept(exec);
 }
 
+namespace {
+
+// A play counted below a node's own bus goes up the bus tree too, so that what acts on a bus
+// (stop all, a stop by playing ID, pause all) finds it; the bus that counts it against its limit
+// is the first with its own limit, or the top one.
+AuPlayCountRecord BusRecord(CAuNodeBase* bus) {
+    AuPlayCountRecord record;
+    for (CAuNodeBase* b = bus; b && !record.pLimitedAt; b = b->Bus())
+        if ((b->FlagsA() & AU_NODE_A_OWN_LIMIT) || !b->Bus()) record.pLimitedAt = b;
+    return record;
+}
+
+} // namespace
+
 AURESULT CAuParameterNode::IncrementPlayCount(void* counter) {
     AuActivityBlock* block = EnsureActivity();
     if (!block) return AuResultNoMemory;
     ++block->playing;
+    if (!counter && m_pBusNode) {
+        AuPlayCountRecord record;
+        const AURESULT bus = m_pBusNode->IncrementPlayCount(&record);
+        if (bus != AuResultSuccess && bus != AuResultLimiterRefusedUseVirtual) {
+            --block->playing;
+            FreeActivityIfEmpty();
+            return bus;
+        }
+    }
     return m_pParent ? m_pParent->IncrementPlayCount(counter) : AuResultSuccess;
 }
 
@@ -113,6 +138,10 @@ void CAuParameterNode::DecrementPlayCount(void* counter) {
     if (m_pActivity && m_pActivity->playing > 0) {
         --m_pActivity->playing;
         FreeActivityIfEmpty();
+    }
+    if (!counter && m_pBusNode) {
+        AuPlayCountRecord record = BusRecord(m_pBusNode);
+        m_pBusNode->DecrementPlayCount(&record);
     }
     if (m_pParent) m_pParent->DecrementPlayCount(counter);
 }

@@ -255,6 +255,39 @@ TEST_F(EventHeardTest, APostedEventsToneIsInTheCaptureOnBothChannelsUntilItsSour
     EXPECT_NE(m_ends.threads[0], std::this_thread::get_id());
 }
 
+TEST_F(EventHeardTest, StoppingThePlayingIDWithAFadeSilencesTheLoopWithinTenFrames) {
+    LoadAndCapture({2.0, 0});
+    const AuPlayingID playing = Post();
+    ASSERT_NE(playing, 0u);
+    ASSERT_TRUE(RenderUntil([&] { return HeardFor(5 * kFrame); }));
+    AU::SoundEngine::StopPlayingID(playing, 200);
+    ASSERT_TRUE(RenderUntil([&] { return m_ends.Count() > 0; })) << "the looping tone never ended";
+    ASSERT_TRUE(RenderFrames(2));
+    Settle();
+    const AuCaptureFile c = StopCapture();
+    const size_t firstFrame = c.FirstLouderThan(1000) / kFrame + 1;
+    // The frames at full level, then the fade: each frame quieter, silence after at most ten
+    // (200 ms is 9.4 frames of 1024 samples).
+    const i32 full = FramePeak(c, firstFrame);
+    size_t f = firstFrame;
+    while (f < c.Frames() / kFrame && FramePeak(c, f) >= full - 1)
+        ++f;
+    const size_t fadeStart = f;
+    ASSERT_GT(fadeStart, firstFrame);
+    i32 previous = full;
+    while (f < c.Frames() / kFrame && FramePeak(c, f) > 0) {
+        EXPECT_LT(FramePeak(c, f), previous) << f;
+        previous = FramePeak(c, f);
+        ++f;
+    }
+    EXPECT_GE(f - fadeStart, 9u);
+    EXPECT_LE(f - fadeStart, 10u);
+    ASSERT_LT(f, c.Frames() / kFrame);
+    for (; f < c.Frames() / kFrame; ++f)
+        ASSERT_EQ(FramePeak(c, f), 0) << f;
+    EXPECT_EQ(m_ends.Count(), 1u);
+}
+
 TEST_F(EventHeardTest, ABankUnloadedWhileItsSoundPlaysSilencesItAndReturns) {
     {
         std::ofstream out(m_folder / "tone.bnk", std::ios::binary);
