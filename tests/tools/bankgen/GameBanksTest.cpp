@@ -4,9 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <sstream>
+
+#include <sys/wait.h>
 
 namespace bankgen {
 namespace {
@@ -183,6 +187,94 @@ TEST_F(GameBanksTest, TorvikSoundsPlayTheirMediaOnTheGameBusses) {
         EXPECT_EQ(loops, s.node.outputBus == kMusicBus);
     }
     EXPECT_EQ(sounds, expected.size());
+}
+
+struct DumpRun {
+    int status = -1;
+    std::vector<std::string> lines;
+};
+
+// bankdump on the run-time tree's banks, as a person runs it.
+DumpRun BankDump(const std::string& arguments) {
+    const std::string command = std::string(TORVIK_BANKDUMP) + " " + arguments + " 2>&1";
+    DumpRun run;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return run;
+    std::string out;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe))
+        out += buffer;
+    const int raw = pclose(pipe);
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);)
+        run.lines.push_back(line);
+    return run;
+}
+
+std::string BankPath(const char* name) {
+    return std::string(TORVIK_SOUNDBANKS_DIR) + "/" + name;
+}
+
+// The line of the listing that starts with `start` (after its indent); empty when there is none.
+std::string LineStarting(const DumpRun& run, const std::string& start) {
+    for (const std::string& line : run.lines) {
+        const size_t text = line.find_first_not_of(' ');
+        if (text != std::string::npos && line.compare(text, start.size(), start) == 0) return line;
+    }
+    return {};
+}
+
+std::string Hex(std::uint32_t value, int digits = 8) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%0*X", digits, value);
+    return text;
+}
+
+TEST_F(GameBanksTest, BankDumpListsTorviksEventsWithTheirActionsAndAllMedia) {
+    const DumpRun run = BankDump(BankPath("Torvik.bnk") + " --after " + BankPath("Init.bnk"));
+    EXPECT_EQ(run.status, 0) << "after Init.bnk nothing keeps Torvik.bnk from loading";
+    EXPECT_EQ(LineStarting(run, "problem:"), "");
+
+    size_t media = 0;
+    for (const ParsedMedia& m : torvik.media) {
+        ++media;
+        EXPECT_EQ(LineStarting(run, "Media id=" + Hex(m.id) + " "),
+                  "  Media id=" + Hex(m.id) + " offset=" + std::to_string(m.offset) +
+                      " size=" + std::to_string(m.size));
+    }
+    EXPECT_EQ(media, 7u);
+
+    size_t events = 0;
+    for (const ParsedRecord& r : torvik.records) {
+        if (r.type != 4) continue;
+        ++events;
+        SCOPED_TRACE(Hex(r.id));
+        const auto& event = std::get<EventRecord>(*r.record);
+        const std::string eventLine = LineStarting(run, "Event id=" + Hex(r.id) + " ");
+        ASSERT_NE(eventLine, "");
+        std::string actions;
+        for (std::uint32_t a : event.actions)
+            actions += (actions.empty() ? "" : ",") + Hex(a);
+        EXPECT_NE(eventLine.find("actions=[" + actions + "]"), std::string::npos) << eventLine;
+        for (std::uint32_t a : event.actions) {
+            const auto& action = std::get<ActionRecord>(*torvik.Find(3, a)->record);
+            const std::string actionLine = LineStarting(run, "Action id=" + Hex(a) + " ");
+            EXPECT_NE(actionLine.find(" type=" + Hex(action.type, 4) + " target=" + Hex(action.target) + " "),
+                      std::string::npos)
+                << actionLine;
+        }
+    }
+    EXPECT_EQ(events, 16u);
+}
+
+TEST_F(GameBanksTest, BankDumpOfTorvikAloneNamesTheBussesItNeeds) {
+    const DumpRun run = BankDump(BankPath("Torvik.bnk"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(LineStarting(run, "problem: Sound 0x00001001:"),
+              "problem: Sound 0x00001001: output bus 0x0CB96245 is not loaded before it");
+    EXPECT_EQ(LineStarting(run, "problem: Action 0x0000300D:"),
+              "problem: Action 0x0000300D: target 0x9FCA9ECD is not loaded");
 }
 
 } // namespace

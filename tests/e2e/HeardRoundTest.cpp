@@ -1,0 +1,286 @@
+// The game heard: the whole game in this process, as the full round starts it, with SDL's disk
+// audio driver, which writes what the game plays (32-bit float, stereo, 48000 Hz) to a file at the
+// pace of a sound card. A scripted run goes through the splash, the level, a pause with menu clicks,
+// the resume and the quit; the position of the file at each step tells where its sound must be.
+#include <AddSystems.h>
+#include <Engine.h>
+#include <GameState.h>
+#include <WindowSystem.h>
+#include <ui/MenuScreens.h>
+#include <winuser.h>
+
+#include <SDL.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr float kFrameTime = 0.1f;
+constexpr double kRate = 48000.0;
+constexpr std::size_t kWindow = 8192;
+// The tones of the game's banks: the menu music, the level music and the ambience, the click.
+constexpr double kMenuMusicHz = 220, kLevelMusicHz = 330, kAmbienceHz = 110, kClickHz = 2000;
+constexpr double kHeard = 0.05;
+constexpr double kSilent = 0.002;
+
+fs::path CopyRunTimeTree(const fs::path& root) {
+    fs::remove_all(root);
+    const fs::path run = root / "Bin" / "Release";
+    fs::create_directories(run);
+    fs::copy(TORVIK_RESOURCES_DIR, root / "Resources", fs::copy_options::recursive);
+    fs::copy_file(fs::path(TORVIK_BIN_DIR) / "imguishader.fx", run / "imguishader.fx");
+    fs::copy(fs::path(TORVIK_BIN_DIR) / "Binaries", run / "Binaries", fs::copy_options::recursive);
+    return run;
+}
+
+class ScopedCwd {
+public:
+    explicit ScopedCwd(const fs::path& path) : mOld(fs::current_path()) { fs::current_path(path); }
+    ~ScopedCwd() { fs::current_path(mOld); }
+
+private:
+    fs::path mOld;
+};
+
+// The amplitude of the tone at `hz` in `length` samples of the left channel from `from`, through a
+// Hann window; -1 past the file's end.
+double ToneLevel(const std::vector<float>& left, std::size_t from, double hz, std::size_t length = kWindow) {
+    if (from + length > left.size()) return -1;
+    const double w = 2 * M_PI * hz / kRate;
+    double re = 0, im = 0;
+    for (std::size_t n = 0; n < length; ++n) {
+        const double hann = 0.5 - 0.5 * std::cos(2 * M_PI * double(n) / double(length - 1));
+        re += left[from + n] * hann * std::cos(w * double(n));
+        im -= left[from + n] * hann * std::sin(w * double(n));
+    }
+    return 4 * std::hypot(re, im) / double(length);
+}
+
+class HeardGame {
+public:
+    explicit HeardGame(fs::path file) : mFile(std::move(file)) {
+        WindowSystem::SetMessageBoxFunction([](Uint32, const char* title, const char* text, SDL_Window*) {
+            ADD_FAILURE() << "a report was shown during the run: " << title << ": " << text;
+            return 0;
+        });
+    }
+    ~HeardGame() { WindowSystem::SetMessageBoxFunction({}); }
+
+    bool Frame() { return Engine::RunFrames(1, kFrameTime) == 1; }
+    void Frames(int count) {
+        for (int i = 0; i < count; ++i)
+            ASSERT_TRUE(Frame()) << "the game quit";
+    }
+    // Frames for `seconds` of wall time, a few milliseconds apart, while the driver plays on.
+    void Idle(double seconds) {
+        const auto until = Clock::now() + std::chrono::duration<double>(seconds);
+        while (Clock::now() < until) {
+            ASSERT_TRUE(Frame()) << "the game quit";
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+
+    // Sample frames the disk driver has written so far.
+    std::size_t Played() const {
+        std::error_code error;
+        const auto size = fs::file_size(mFile, error);
+        return error ? 0 : std::size_t(size / 8);
+    }
+
+    SDL_Window* Window() const { return static_cast<SDL_Window*>(FindWindowA(nullptr, "Torvik")); }
+    void Key(SDL_Scancode code, bool down) {
+        SDL_Event event{};
+        event.type = down ? SDL_KEYDOWN : SDL_KEYUP;
+        event.key.windowID = SDL_GetWindowID(Window());
+        event.key.state = down ? SDL_PRESSED : SDL_RELEASED;
+        event.key.keysym.scancode = code;
+        event.key.keysym.sym = SDL_GetKeyFromScancode(code);
+        ASSERT_EQ(SDL_PushEvent(&event), 1) << SDL_GetError();
+    }
+    void Tap(SDL_Scancode code) {
+        Key(code, true);
+        Frames(1);
+        Key(code, false);
+        Frames(1);
+    }
+    void Mouse(Uint32 type, int x, int y) {
+        SDL_Event event{};
+        event.type = type;
+        if (type == SDL_MOUSEMOTION) {
+            event.motion.windowID = SDL_GetWindowID(Window());
+            event.motion.x = x;
+            event.motion.y = y;
+        } else {
+            event.button.windowID = SDL_GetWindowID(Window());
+            event.button.button = SDL_BUTTON_LEFT;
+            event.button.state = type == SDL_MOUSEBUTTONDOWN ? SDL_PRESSED : SDL_RELEASED;
+            event.button.clicks = 1;
+            event.button.x = x;
+            event.button.y = y;
+        }
+        ASSERT_EQ(SDL_PushEvent(&event), 1) << SDL_GetError();
+    }
+    // Clicks the button the menus drew with this label, once its screen has stopped moving; the
+    // click's sound is posted in the frame that sees the release, which is the last one when
+    // `settle` is false.
+    void Click(const std::string& label, bool settle = true) {
+        MenuWidgetRect rect{};
+        bool settled = false;
+        for (int i = 0; i < 10 && !settled; ++i) {
+            const auto found = MenuWidgetRects().find(label);
+            settled = found != MenuWidgetRects().end() && found->second.min.x == rect.min.x &&
+                      found->second.min.y == rect.min.y;
+            if (found != MenuWidgetRects().end()) rect = found->second;
+            if (!settled) Frames(1);
+        }
+        ASSERT_TRUE(settled) << "no \"" << label << "\" stayed in place";
+        const int x = int((rect.min.x + rect.max.x) / 2);
+        const int y = int((rect.min.y + rect.max.y) / 2);
+        Mouse(SDL_MOUSEMOTION, x, y);
+        Frames(1);
+        Mouse(SDL_MOUSEBUTTONDOWN, x, y);
+        Frames(1);
+        Mouse(SDL_MOUSEBUTTONUP, x, y);
+        if (settle) Frames(3);
+    }
+
+private:
+    fs::path mFile;
+};
+
+struct Mark {
+    const char* what;
+    std::size_t at;
+};
+
+TEST(EndToEnd, HeardRound) {
+    const fs::path captures = TORVIK_CAPTURES;
+    fs::create_directories(captures);
+    const fs::path file = captures / "heard-round.raw";
+    fs::remove(file);
+    fs::remove(captures / "heard-summary.txt");
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", file.c_str(), 1);
+    const fs::path run = CopyRunTimeTree(TORVIK_E2E_ROOT "/heard");
+    ScopedCwd cwd(run);
+
+    HeardGame game(file);
+    AddSystems();
+    Engine::Initialize();
+    ASSERT_NE(game.Window(), nullptr) << "no window titled \"Torvik\"";
+
+    // The splash plays the menu music; Enter loads the level, whose music and ambience start.
+    game.Idle(1.5);
+    if (testing::Test::HasFatalFailure()) return;
+    EXPECT_EQ(GameState::GetState(), GameState::FIRST_SPLASH);
+    const Mark splash{"the splash", game.Played()};
+    game.Tap(SDL_SCANCODE_RETURN);
+    game.Frames(1);
+    ASSERT_EQ(GameState::GetState(), GameState::PLAYING) << "Enter did not load the level";
+    const Mark level{"the level", game.Played()};
+    game.Idle(1.5);
+
+    // Escape pauses; the menu's clicks are heard. (Stop all, pause all and resume all do not reach
+    // the voices yet: the music plays on under the menus.)
+    game.Mouse(SDL_MOUSEMOTION, 2, 2);
+    game.Tap(SDL_SCANCODE_ESCAPE);
+    game.Frames(2);
+    ASSERT_EQ(GameState::GetState(), GameState::PAUSED);
+    game.Idle(1.0);
+    const Mark click{"the click on \"Options\"", game.Played()};
+    game.Click("Options");
+    game.Idle(1.0);
+    game.Click("Back");
+    const Mark resume{"\"Resume Game\"", game.Played()};
+    game.Click("Resume Game");
+    if (testing::Test::HasFatalFailure()) return;
+    EXPECT_EQ(GameState::GetState(), GameState::PLAYING);
+    game.Idle(1.5);
+
+    // Quit through the pause menu.
+    game.Mouse(SDL_MOUSEMOTION, 2, 2);
+    game.Tap(SDL_SCANCODE_ESCAPE);
+    game.Frames(2);
+    game.Click("Quit Game");
+    game.Click("Yes", false);
+    bool quit = false;
+    for (int i = 0; i < 10 && !quit; ++i)
+        quit = !game.Frame();
+    EXPECT_TRUE(quit) << "the game did not quit after \"Yes\"";
+
+    // What the driver wrote up to the quit.
+    std::vector<float> left;
+    {
+        std::ifstream in(file, std::ios::binary);
+        float pair[2];
+        while (in.read(reinterpret_cast<char*>(pair), sizeof pair))
+            left.push_back(pair[0]);
+    }
+    std::string summary = "heard round: " + std::to_string(left.size()) + " sample frames\n";
+    // What was mixed when a step was taken reaches the file after the output's queue: a window is
+    // judged from half a second after its step.
+    const std::size_t settle = std::size_t(0.5 * kRate);
+    struct Check {
+        const Mark& mark;
+        std::size_t offset;
+        std::vector<double> heard, silent;
+    };
+    const Check checks[] = {
+        // The window that ends where Enter was pressed: the splash's menu music alone.
+        {splash, 0, {kMenuMusicHz}, {kLevelMusicHz, kAmbienceHz}},
+        {level, settle, {kLevelMusicHz, kAmbienceHz}, {}},
+        {resume, settle + std::size_t(0.3 * kRate), {kLevelMusicHz, kAmbienceHz}, {}},
+    };
+    for (const Check& check : checks) {
+        const std::size_t at = check.offset == 0 ? check.mark.at - kWindow : check.mark.at + check.offset;
+        char line[160];
+        for (double hz : check.heard) {
+            const double level = ToneLevel(left, at, hz);
+            EXPECT_GT(level, kHeard) << hz << " Hz after " << check.mark.what << ", sample frame " << at;
+            std::snprintf(line, sizeof line, "%s: %g Hz at %.3f at sample frame %zu\n", check.mark.what, hz,
+                          level, at);
+            summary += line;
+        }
+        for (double hz : check.silent) {
+            const double level = ToneLevel(left, at, hz);
+            EXPECT_LT(level, kSilent) << hz << " Hz after " << check.mark.what << ", sample frame " << at;
+            std::snprintf(line, sizeof line, "%s: %g Hz at %.4f at sample frame %zu\n", check.mark.what, hz,
+                          level, at);
+            summary += line;
+        }
+    }
+    // The click: a 2 kHz blip of 50 ms, the loudest of its kind in the second after it.
+    constexpr std::size_t kBlip = 2048;
+    double loudest = 0;
+    std::size_t loudestAt = 0;
+    for (std::size_t at = click.at; at + kBlip <= std::min(left.size(), click.at + std::size_t(kRate));
+         at += kBlip / 8) {
+        const double level = ToneLevel(left, at, kClickHz, kBlip);
+        if (level > loudest) loudest = level, loudestAt = at;
+    }
+    EXPECT_GT(loudest, 0.15) << "no click after sample frame " << click.at;
+    char line[160];
+    std::snprintf(line, sizeof line, "the click: %.3f at sample frame %zu, %.0f ms after its step\n", loudest,
+                  loudestAt, double(loudestAt - click.at) * 1000 / kRate);
+    summary += line;
+    std::printf("%s", summary.c_str());
+    std::fflush(stdout);
+    std::ofstream(captures / "heard-summary.txt") << summary;
+
+    // The driver writes on until the engine stops.
+    EXPECT_EQ(Engine::Release(), 0);
+    unsetenv("SDL_DISKAUDIOFILE");
+}
+
+} // namespace
