@@ -141,7 +141,11 @@ AURESULT CAuInstanceMgr::StartNode(CAuLeafNode& node, const AuSourceInfo& source
     count.pGameObj = params.pGameObj;
     count.priority = priority;
     const AURESULT counted = node.IncrementPlayCount(&count);
-    if (counted != AuResultSuccess) {
+    // Over a limit that lets instances go virtual, a node that sends its excess to virtual
+    // starts the new one virtual; any other refusal ends the start.
+    const bool startVirtual =
+        counted == AuResultLimiterRefusedUseVirtual && instance->BelowThresholdAction() == 2;
+    if (counted != AuResultSuccess && !startVirtual) {
         AuPlayCountRecord uncount;
         uncount.pGameObj = params.pGameObj;
         node.DecrementPlayCount(&uncount);
@@ -153,6 +157,7 @@ AURESULT CAuInstanceMgr::StartNode(CAuLeafNode& node, const AuSourceInfo& source
         DestroyInstance(instance);
         return init;
     }
+    if (startVirtual) instance->TryStopForLimit(AU_LIMITER_REASON_LIST);
     AuSourceMedia described;
     described.uFlags = source.flags;
     described.uPluginID = source.pluginID;

@@ -245,6 +245,35 @@ TEST_F(PlayLimitTest, ANodeLimitStopsTheOldestOrRefusesTheNewPlayByItsOrderFlagA
     }
 }
 
+TEST_F(PlayLimitTest, OverALimitThatUsesVirtualTheNodesBelowThresholdBehaviourDecides) {
+    struct Case {
+        u8 belowThreshold;
+        AURESULT second;
+        bool virtualStart;
+    };
+    // Own limit of one with the order flag (ties lose) and use-virtual.
+    const Case cases[] = {{2, AuResultSuccess, true}, {1, AuResultLimiterRefusedUseVirtual, false}};
+    for (const Case& c : cases) {
+        bankgen::NodeCommon node;
+        node.advancedFlags = 8 | 2 | 1;
+        node.maxInstances = 1;
+        node.belowThreshold = c.belowThreshold;
+        ReadSound(node);
+        ASSERT_EQ(PlayFor(nullptr), AuResultSuccess);
+        EXPECT_EQ(PlayFor(nullptr), c.second) << int(c.belowThreshold);
+        ASSERT_EQ(m_instances.NumInstances(), c.virtualStart ? 2u : 1u);
+        EXPECT_FALSE(Instances()[0]->ForcedVirtual());
+        if (c.virtualStart) {
+            EXPECT_TRUE(Instances()[1]->ForcedVirtual());
+        }
+        EXPECT_EQ(m_sound->Activity()->playing, m_instances.NumInstances());
+        EndAll();
+        EXPECT_EQ(m_sound->Activity(), nullptr);
+        m_sound->Release();
+        m_sound = nullptr;
+    }
+}
+
 TEST_F(PlayLimitTest, ChangingTheOrderFlagReSortsEveryPerObjectListAtOnce) {
     auto* a = reinterpret_cast<CAuRegisteredObj*>(0x10);
     auto* b = reinterpret_cast<CAuRegisteredObj*>(0x20);
