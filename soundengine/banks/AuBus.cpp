@@ -6,6 +6,7 @@
 #include "core/AuMsgPayloads.h"
 #include "core/AuOutputTiming.h"
 #include "core/AuPendingAction.h"
+#include "core/AuThreads.h"
 #include "parameters/AuRTPCMgr.h"
 #include "voices/AuLowerEngineSeams.h"
 
@@ -121,18 +122,20 @@ CAuBus::~CAuBus() {
     m_ducks5.Term();
     m_duckTargets.Term();
     BusTable().Lock();
-    if (s_pPrimaryMaster == this) {
+    const bool primary = s_pPrimaryMaster == this;
+    if (primary) {
         s_pPrimaryMaster = nullptr;
         // The next bank that reads a bus starts the master busses afresh.
         s_bFirstBusRead = false;
     }
     if (s_pSecondaryMaster == this) s_pSecondaryMaster = nullptr;
     BusTable().Unlock();
-    if (m_pLimiter) {
-        m_pLimiter->~CAuPlaybackLimiter();
-        AU::MemoryMgr::Free(g_DefaultPoolId, m_pLimiter);
-        m_pLimiter = nullptr;
+    if (primary) {
+        // The groups that only the unloaded banks' nodes followed go with them.
+        CAuMainLock lock;
+        if (IAuStateMembership* states = AuGetStateMembership()) states->RemoveAllStateGroups(true);
     }
+    CAuPlaybackLimiter::Destroy(m_pLimiter);
     m_busChildren.Term();
     if (m_pMixer) AU::MemoryMgr::Free(g_DefaultPoolId, m_pMixer);
     m_pMixer = nullptr;
@@ -201,7 +204,9 @@ AURESULT CAuBus::SetInitialValues(AuRecordCursor& cursor) {
     // Busses read their curves before their states, unlike the other nodes.
     if ((result = ReadRTPCList(cursor)) != AuResultSuccess) return result;
     if ((result = ReadStateChunk(cursor)) != AuResultSuccess) return result;
-    if (AuBankHasExtraOwner()) return ReadExtraOwner(cursor);
+    if (AuBankHasExtraOwner() && (result = ReadExtraOwner(cursor)) != AuResultSuccess) return result;
+    // The lower engine learns the volume the bank gives the bus.
+    RecalcProps(0);
     return AuResultSuccess;
 }
 
@@ -473,23 +478,26 @@ void CAuBus::EffectChanged(u32 slot) {
     if (IAuBusOps* ops = AuBusOpsSeam::Get()) ops->UpdateBusEffect(key, slot);
 }
 
+bool CAuBus::CountsLimit(const AuPlayCountRecord* record) const {
+    // A record that counted the play here may come back for its end.
+    return record && ((m_flagsA & AU_NODE_A_OWN_LIMIT) || !m_pBusNode) &&
+           (!record->pLimitedAt || record->pLimitedAt == this);
+}
+
 AURESULT CAuBus::IncrementPlayCount(void* counter) {
-    auto& record = *static_cast<AuPlayCountRecord*>(counter);
+    auto* record = static_cast<AuPlayCountRecord*>(counter);
     AuActivityBlock* block = EnsureActivity();
     if (!block) return AuResultNoMemory;
     ++block->playing;
-    if (((m_flagsA & AU_NODE_A_OWN_LIMIT) || !m_pBusNode) && !record.pLimitedAt) {
-        if (record.pInstance && !AddLimited(record.pInstance)) {
-            --block->playing;
-            FreeActivityIfEmpty();
-            return AuResultFail;
-        }
-        record.pLimitedAt = this;
-        ++block->limited;
-    }
     AURESULT result = AuResultSuccess;
+    if (CountsLimit(record)) {
+        record->pLimitedAt = this;
+        ++block->limited;
+        result = CountLimited(*block, *record);
+    }
     for (CAuNodeBase* above : {m_pBusNode, GetExtraOwner()}) {
         if (!above) continue;
+        // A refusal to play virtual is passed up unless a failure came first.
         const AURESULT r = above->IncrementPlayCount(counter);
         if (r == AuResultLimiterRefusedUseVirtual) {
             if (result == AuResultSuccess) result = r;
@@ -504,15 +512,34 @@ AURESULT CAuBus::IncrementPlayCount(void* counter) {
     return result;
 }
 
-void CAuBus::DecrementPlayCount(void* counter) {
-    auto& record = *static_cast<AuPlayCountRecord*>(counter);
-    if (m_pActivity && m_pActivity->playing > 0) {
-        --m_pActivity->playing;
-        if (record.pLimitedAt == this && m_pActivity->limited > 0) --m_pActivity->limited;
+AURESULT CAuBus::CountLimited(AuActivityBlock& block, AuPlayCountRecord& record) {
+    if (!m_pLimiter) {
+        m_pLimiter =
+            CAuPlaybackLimiter::Create(AU_LIMITER_KIND_2, block.limit, m_flagsA & AU_NODE_A_LIMIT_ORDER,
+                                       m_flagsA & AU_NODE_A_USE_VIRTUAL);
+        if (!m_pLimiter) return AuResultNoMemory;
     }
-    if (record.pLimitedAt == this) {
-        if (record.pInstance) RemoveLimited(record.pInstance);
-        record.pLimitedAt = nullptr;
+    record.pBusLimiter = m_pLimiter;
+    const u32 counted = block.limited > block.virtualCount ? block.limited - block.virtualCount : 0u;
+    if (block.limit == 0 || !g_pPlaybackLimits || counted <= u32{block.limit} + record.removed)
+        return AuResultSuccess;
+    bool stopped = false;
+    const AURESULT result =
+        g_pPlaybackLimits->ApplyPlaybackLimit(*m_pLimiter, block.limit, record.priority, nullptr,
+                                              block.orderFlag != 0, block.useVirtual != 0, stopped);
+    if (stopped) ++record.removed;
+    return result;
+}
+
+void CAuBus::DecrementPlayCount(void* counter) {
+    auto* record = static_cast<AuPlayCountRecord*>(counter);
+    if (m_pActivity && m_pActivity->playing > 0) --m_pActivity->playing;
+    if (CountsLimit(record)) {
+        record->pLimitedAt = this;
+        if (m_pActivity && m_pActivity->limited > 0) --m_pActivity->limited;
+        // The instances leave the list when they end, before their count goes.
+        if (m_pLimiter && m_pLimiter->Count() == 0 && (!m_pActivity || m_pActivity->limited == 0))
+            CAuPlaybackLimiter::Destroy(m_pLimiter);
     }
     for (CAuNodeBase* above : {m_pBusNode, GetExtraOwner()})
         if (above) above->DecrementPlayCount(counter);
@@ -529,16 +556,22 @@ void CAuBus::DecrementPlayCount(void* counter) {
 }
 
 void CAuBus::IncrementVirtualCount(void* counter) {
-    auto& record = *static_cast<AuPlayCountRecord*>(counter);
-    if (AuActivityBlock* block = EnsureActivity(); block && record.pLimitedAt == this) ++block->virtualCount;
+    auto* record = static_cast<AuPlayCountRecord*>(counter);
+    AuActivityBlock* block = EnsureActivity();
+    if (block && CountsLimit(record)) {
+        record->pLimitedAt = this;
+        ++block->virtualCount;
+    }
     for (CAuNodeBase* above : {m_pBusNode, GetExtraOwner()})
         if (above) above->IncrementVirtualCount(counter);
 }
 
 void CAuBus::DecrementVirtualCount(void* counter) {
-    auto& record = *static_cast<AuPlayCountRecord*>(counter);
-    if (m_pActivity && record.pLimitedAt == this && m_pActivity->virtualCount > 0)
-        --m_pActivity->virtualCount;
+    auto* record = static_cast<AuPlayCountRecord*>(counter);
+    if (m_pActivity && CountsLimit(record)) {
+        record->pLimitedAt = this;
+        if (m_pActivity->virtualCount > 0) --m_pActivity->virtualCount;
+    }
     for (CAuNodeBase* above : {m_pBusNode, GetExtraOwner()})
         if (above) above->DecrementVirtualCount(counter);
     FreeActivityIfEmpty();
@@ -684,25 +717,6 @@ AURESULT CAuBus::SetMixerPlugin(u32 pluginID, bool shareSet, i32 stamp) {
         m_pMixer = nullptr;
     }
     return AuResultSuccess;
-}
-
-bool CAuBus::AddLimited(CAuPlaybackInstance* instance) {
-    if (!m_pLimiter) {
-        void* memory = AU::MemoryMgr::Malloc(g_DefaultPoolId, sizeof(CAuPlaybackLimiter));
-        if (!memory) return false;
-        m_pLimiter = new (memory) CAuPlaybackLimiter(
-            GetMaxNumInstances(nullptr), m_flagsA & AU_NODE_A_LIMIT_ORDER, m_flagsA & AU_NODE_A_USE_VIRTUAL);
-    }
-    return m_pLimiter->AddInstance(instance, AU_LIMITER_KIND_1) == AuResultSuccess;
-}
-
-void CAuBus::RemoveLimited(CAuPlaybackInstance* instance) {
-    if (!m_pLimiter) return;
-    m_pLimiter->RemoveInstance(instance, AU_LIMITER_KIND_1);
-    if (m_pLimiter->Count() > 0) return;
-    m_pLimiter->~CAuPlaybackLimiter();
-    AU::MemoryMgr::Free(g_DefaultPoolId, m_pLimiter);
-    m_pLimiter = nullptr;
 }
 
 void CAuBus::SetLimitOrder(bool orderFlag) {
@@ -1029,6 +1043,17 @@ void CAuDefaultBus::CollectVolumes(AuCollectedVolumes& volumes, CAuRegisteredObj
     }
 }
 
+CAuBusType20* CAuBusType20::Create(u32 id) {
+    void* memory = AU::MemoryMgr::Malloc(g_DefaultPoolId, sizeof(CAuBusType20));
+    if (!memory) return nullptr;
+    auto* bus = new (memory) CAuBusType20(id);
+    if (bus->Init() != AuResultSuccess) {
+        bus->Release();
+        return nullptr;
+    }
+    return bus;
+}
+
 CAuActionBusDelayed* CAuActionBusDelayed::Create(u32 busID, u32 delaySamples) {
     void* memory = AU::MemoryMgr::Malloc(g_DefaultPoolId, sizeof(CAuActionBusDelayed));
     if (!memory) return nullptr;
@@ -1061,6 +1086,10 @@ CAuIndexable* CreateBus(u32 id, const u8*, u32) {
 
 CAuIndexable* CreateDefaultBus(u32 id, const u8*, u32) {
     return CAuDefaultBus::Create(id);
+}
+
+CAuIndexable* CreateBusType20(u32 id, const u8*, u32) {
+    return CAuBusType20::Create(id);
 }
 
 AURESULT ReadBus(CAuIndexable& object, const u8* payload, u32 size, bool) {
@@ -1123,6 +1152,10 @@ void AuInstallBusHierarchyLoaders() {
                                                                            &ReadBus, nullptr, nullptr});
     AuSetBankLoadHooks(&BeginBankLoad, &EndBankLoad);
     AuSetDefaultBusSource(&s_defaultBusSource);
+}
+
+AuHierarchyLoaderEntry AuBusType20LoaderEntry() {
+    return AuHierarchyLoaderEntry{AuIndexBusses, &CreateBusType20, &ReadBus, nullptr, nullptr};
 }
 
 void AuInstallBusMsgHandlers(CAuAudioMgr& audio) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "banks/AuAction.h"
+#include "banks/AuHierarchyLoader.h"
 #include "banks/AuNodeBase.h"
 #include "banks/AuPlaybackLimiter.h"
 #include "core/AuTransitionMgr.h"
@@ -59,15 +60,6 @@ struct AuBusMixer {
     i32 stamp;
     u32 pluginID;
     u8 bShareSet; // 1: settings of type 18 (table 10), else type 19 (table 11)
-};
-
-// The record a play carries through slots 36 to 39 on its way up the bus tree.
-struct AuPlayCountRecord {
-    CAuPlaybackInstance* pInstance = nullptr;
-    CAuRegisteredObj* pGameObj = nullptr;
-    f32 priority = 50.0f;
-    // The bus whose limit counted the play; each level counts it once.
-    CAuNodeBase* pLimitedAt = nullptr;
 };
 
 // Set after every bus record a bank load reads; cleared when the primary master bus goes.
@@ -133,7 +125,7 @@ public:
     CAuNodeBase* GetMixingBus() override;
     CAuNodeBase* GetOutputBus() override;
     void EffectChanged(u32 slot) override;
-    // Slots 36 to 39; the counter is an AuPlayCountRecord.
+    // Slots 36 to 39; the counter is an AuPlayCountRecord (null: plays counted, no limit).
     AURESULT IncrementPlayCount(void* counter) override;
     void DecrementPlayCount(void* counter) override;
     void IncrementVirtualCount(void* counter) override;
@@ -187,7 +179,8 @@ public:
     // use-virtual flag is copied into it.
     void SetLimitOrder(bool orderFlag);
     void SetLimitUseVirtual(bool useVirtual);
-    // The instances the bus's own limit counts, highest priority first; null while none.
+    // The instances the bus's own limit counts, highest priority first; null while nothing is
+    // counted.
     const CAuPlaybackLimiter* Limiter() const { return m_pLimiter; }
 
     AuDuckState DuckState() const { return AuDuckState((m_busFlags & AU_BUS_DUCK_STATE_MASK) >> 1); }
@@ -278,9 +271,12 @@ private:
     AURESULT ReadDuckTargets(AuRecordCursor& cursor);
     // Stops everything that plays through the bus for a mixer change.
     void StopAll();
-    // The limited instance joins or leaves the bus's list (registered as kind 1).
-    bool AddLimited(CAuPlaybackInstance* instance);
-    void RemoveLimited(CAuPlaybackInstance* instance);
+    // The bus counts a play against its own limit: it sets one, or has no parent bus, and no bus
+    // below has counted it.
+    bool CountsLimit(const AuPlayCountRecord* record) const;
+    // The bus's list (registered as kind 2) is made when missing and handed to the record; past
+    // the limit the instance manager picks who gives way. 1, its refusal, or 52.
+    AURESULT CountLimited(AuActivityBlock& block, AuPlayCountRecord& record);
 
     MixNodeView m_mixNode{*this};
     DuckReceiver m_receiver0{*this, AuPropID_Volume};
@@ -322,6 +318,17 @@ private:
     using CAuBus::CAuBus;
 };
 
+// The type-20 bus: a bus of its own category, which always mixes on its own.
+class CAuBusType20 : public CAuBus {
+public:
+    // From the default pool, entered in the bus table; null without memory.
+    static CAuBusType20* Create(u32 id);
+    AuNodeCategory Category() override { return AuNodeCategory_BusType20; }
+
+private:
+    using CAuBus::CAuBus;
+};
+
 // Action type 0x1820: made by a bus that starts recovering, with the bus as its target and the
 // recovery time as its delay.
 class CAuActionBusDelayed final : public CAuAction {
@@ -338,6 +345,8 @@ private:
 // Types 8 and 16 in the hierarchy loader, the default-bus rule around a bank load, and the
 // default bus for orphan nodes.
 void AuInstallBusHierarchyLoaders();
+// Type 20: created and read under g_csMain, kept when found again.
+AuHierarchyLoaderEntry AuBusType20LoaderEntry();
 
 class CAuAudioMgr;
 // Message 41 (a node's mixer plug-in from the exported interface); before the audio thread.

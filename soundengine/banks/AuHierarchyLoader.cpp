@@ -104,6 +104,7 @@ void AuInstallCoreHierarchyLoaders() {
         {AuIndexPluginSettings18, &CreateSharedPluginSettings, &ReadPluginSettings, nullptr, nullptr});
     AuSetHierarchyLoader(AuHierarchyTypePluginSettings, {AuIndexPluginSettings19, &CreatePluginSettings,
                                                          &ReadPluginSettings, nullptr, nullptr});
+    AuSetHierarchyLoader(AuHierarchyTypeBusType20, AuBusType20LoaderEntry());
 }
 
 void AuSetBankLoadHooks(void (*begin)(), void (*end)()) {

@@ -1,5 +1,7 @@
 #include "banks/AuNodeBase.h"
 
+#include "banks/AuPlaybackLimiter.h"
+
 #include "banks/AuBankMgr.h"
 #include "core/AuEngineManagers.h"
 #include "core/AuLog.h"
@@ -267,6 +269,12 @@ CAuNodeBase* CAuNodeBase::GetOutputBus() {
     if (m_pBusNode) return m_pBusNode->GetOutputBus();
     if (m_pParent) return m_pParent->GetOutputBus();
     return nullptr;
+}
+
+AuActivityBlock::~AuActivityBlock() {
+    for (AuObjectActivity& entry : perObject)
+        CAuPlaybackLimiter::Destroy(entry.pLimiter);
+    CAuPlaybackLimiter::Destroy(pGlobalLimiter);
 }
 
 AuActivityBlock* CAuNodeBase::EnsureActivity() {

@@ -17,6 +17,7 @@
 class CAuNodeBase;
 class CAuModifiedValues;
 class CAuPlaybackInstance;
+class CAuPlaybackLimiter;
 class CAuRegisteredObj;
 class CAuTransition;
 struct AuPlaybackInstanceParams;
@@ -198,15 +199,33 @@ struct AuPositioningPair {
 // Per game object in the activity block.
 struct AuObjectActivity {
     CAuRegisteredObj* pGameObj;
-    CAuPlaybackInstance* pInstances;
+    CAuPlaybackLimiter* pLimiter; // owned
     u16 playing;
     u16 virtualCount;
 };
 
+// The record a play carries through slots 36 to 39 on its way up the parents and the busses.
+// Each limit is counted once: at the first node, and at the first bus, that sets its own limit
+// or has nothing above it. The lists found there are the ones the new instance enters.
+struct AuPlayCountRecord {
+    CAuRegisteredObj* pGameObj = nullptr;
+    f32 priority = 50.0f;
+    // Bit 0: the next output bus still has to count it; bit 1: the next extra owner.
+    u32 forward = AU_ACTIVITY_TO_BOTH;
+    CAuNodeBase* pNodeLimitedAt = nullptr;
+    CAuNodeBase* pLimitedAt = nullptr; // the bus
+    CAuPlaybackLimiter* pNodeLimiter = nullptr;
+    CAuPlaybackLimiter* pBusLimiter = nullptr;
+    // Instances that gave way to this play so far: the next limit counts them as gone.
+    u32 removed = 0;
+};
+
 // Exists while something plays, is virtual or is counted below the node.
 struct AuActivityBlock {
+    // Frees the lists still held; empty by then unless the node goes while instances live.
+    ~AuActivityBlock();
     AuArray<AuObjectActivity> perObject;
-    CAuPlaybackInstance* pGlobalInstances = nullptr;
+    CAuPlaybackLimiter* pGlobalLimiter = nullptr; // owned
     u16 limit = 0;
     u8 orderFlag = 0;
     u8 useVirtual = 0;
@@ -218,7 +237,7 @@ struct AuActivityBlock {
     bool bAllObjects = false; // flags A bit 5 at creation
 
     bool IsEmpty() const {
-        return playing == 0 && activity == 0 && limited == 0 && virtualCount == 0 && !pGlobalInstances &&
+        return playing == 0 && activity == 0 && limited == 0 && virtualCount == 0 && !pGlobalLimiter &&
                activeChildren.Count() == 0 && perObject.Count() == 0;
     }
 };

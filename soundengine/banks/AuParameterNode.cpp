@@ -1,6 +1,7 @@
 #include "banks/AuParameterNode.h"
 
 #include "banks/AuBus.h"
+#include "banks/AuPlaybackLimiter.h"
 
 #include "core/AuAudioMgr.h"
 #include "core/AuLog.h"
@@ -19,6 +20,7 @@
 #include <new>
 
 IAuNodeInstances* g_pNodeInstances = nullptr;
+IAuPlaybackLimits* g_pPlaybackLimits = nullptr;
 bool g_bMotionDevicesPresent = false;
 
 namespace {
@@ -104,16 +106,80 @@ AURESULT CAuParameterNode::ExecuteActionExceptChecked(const AuActionExec& exec) 
     return ExecuteActionExcept(exec);
 }
 
+bool CAuParameterNode::CountsLimit() const {
+    return (m_flagsA & AU_NODE_A_OWN_LIMIT) || !m_pParent;
+}
+
+AuObjectActivity* CAuParameterNode::FindObjectActivity(CAuRegisteredObj* gameObj) const {
+    if (!m_pActivity) return nullptr;
+    for (AuObjectActivity& entry : m_pActivity->perObject)
+        if (entry.pGameObj == gameObj) return &entry;
+    return nullptr;
+}
+
+AURESULT CAuParameterNode::CountLimited(AuActivityBlock& block, AuPlayCountRecord& record) {
+    CAuPlaybackLimiter** list = &block.pGlobalLimiter;
+    u16 limit = block.limit;
+    u32 counted = 0;
+    CAuRegisteredObj* gameObj = nullptr;
+    if (!block.bAllObjects) {
+        ++block.limited;
+        AuObjectActivity* entry = FindObjectActivity(record.pGameObj);
+        if (!entry) {
+            // The undo of the count finds no entry and lowers only the block's count.
+            if (block.perObject.Count() == block.perObject.Capacity() && !block.perObject.Grow(4))
+                return AuResultNoMemory;
+            entry = block.perObject.AddLast({record.pGameObj, nullptr, 0, 0});
+        }
+        list = &entry->pLimiter;
+        limit = GetMaxNumInstances(record.pGameObj);
+        gameObj = record.pGameObj;
+        ++entry->playing;
+        counted = entry->playing > entry->virtualCount ? entry->playing - entry->virtualCount : 0u;
+    } else {
+        ++block.limited;
+        counted = block.limited > block.virtualCount ? block.limited - block.virtualCount : 0u;
+        // Once an instance has given way in this pass, the global list asks for no other.
+        if (record.removed != 0) counted = 0;
+    }
+    if (!*list) {
+        *list = CAuPlaybackLimiter::Create(AU_LIMITER_KIND_1, limit, block.orderFlag, block.useVirtual);
+        if (!*list) {
+            UncountLimited(record);
+            return AuResultNoMemory;
+        }
+    }
+    record.pNodeLimiter = *list;
+    if (limit == 0 || !g_pPlaybackLimits || counted <= u32{limit} + record.removed) return AuResultSuccess;
+    bool stopped = false;
+    const AURESULT result = g_pPlaybackLimits->ApplyPlaybackLimit(
+        **list, limit, record.priority, gameObj, block.orderFlag != 0, block.useVirtual != 0, stopped);
+    if (stopped) ++record.removed;
+    return result;
+}
+
+void CAuParameterNode::UncountLimited(AuPlayCountRecord& record) {
+    if (!m_pActivity) return;
+    AuActivityBlock& block = *m_pActivity;
+    if (block.limited > 0) --block.limited;
+    if (block.bAllObjects) {
+        if (block.limited == 0 && block.pGlobalLimiter && block.pGlobalLimiter->Count() == 0)
+            CAuPlaybackLimiter::Destroy(block.pGlobalLimiter);
+        return;
+    }
+    AuObjectActivity* entry = FindObjectActivity(record.pGameObj);
+    if (!entry) return;
+    if (entry->playing > 0) --entry->playing;
+    if (entry->playing != 0 || entry->virtualCount != 0) return;
+    CAuPlaybackLimiter::Destroy(entry->pLimiter);
+    block.perObject.EraseSwap(static_cast<u32>(entry - &block.perObject[0]));
+}
+
 namespace {
 
-// A play counted below a node's own bus goes up the bus tree too, so that what acts on a bus
-// (stop all, a stop by playing ID, pause all) finds it; the bus that counts it against its limit
-// is the first with its own limit, or the top one.
-AuPlayCountRecord BusRecord(CAuNodeBase* bus) {
-    AuPlayCountRecord record;
-    for (CAuNodeBase* b = bus; b && !record.pLimitedAt; b = b->Bus())
-        if ((b->FlagsA() & AU_NODE_A_OWN_LIMIT) || !b->Bus()) record.pLimitedAt = b;
-    return record;
+// The first failure stays the result.
+void Merge(AURESULT& result, AURESULT more) {
+    if (result == AuResultSuccess) result = more;
 }
 
 } // namespace
@@ -122,41 +188,83 @@ AURESULT CAuParameterNode::IncrementPlayCount(void* counter) {
     AuActivityBlock* block = EnsureActivity();
     if (!block) return AuResultNoMemory;
     ++block->playing;
-    if (!counter && m_pBusNode) {
-        AuPlayCountRecord record;
-        const AURESULT bus = m_pBusNode->IncrementPlayCount(&record);
-        if (bus != AuResultSuccess && bus != AuResultLimiterRefusedUseVirtual) {
-            --block->playing;
-            FreeActivityIfEmpty();
-            return bus;
-        }
+    auto* record = static_cast<AuPlayCountRecord*>(counter);
+    if (!record) return m_pParent ? m_pParent->IncrementPlayCount(nullptr) : AuResultSuccess;
+    AURESULT result = AuResultSuccess;
+    if (CountsLimit() && !record->pNodeLimitedAt) {
+        record->pNodeLimitedAt = this;
+        result = CountLimited(*block, *record);
     }
-    return m_pParent ? m_pParent->IncrementPlayCount(counter) : AuResultSuccess;
+    if ((record->forward & AU_ACTIVITY_TO_BUS) && m_pBusNode) {
+        record->forward &= ~AU_ACTIVITY_TO_BUS;
+        Merge(result, m_pBusNode->IncrementPlayCount(record));
+    }
+    if (CAuNodeBase* owner = GetExtraOwner(); owner && (record->forward & AU_ACTIVITY_TO_EXTRA_OWNER)) {
+        record->forward &= ~AU_ACTIVITY_TO_EXTRA_OWNER;
+        Merge(result, owner->IncrementPlayCount(record));
+    }
+    if (m_pParent) Merge(result, m_pParent->IncrementPlayCount(record));
+    return result;
 }
 
 void CAuParameterNode::DecrementPlayCount(void* counter) {
-    if (m_pActivity && m_pActivity->playing > 0) {
-        --m_pActivity->playing;
-        FreeActivityIfEmpty();
+    if (m_pActivity && m_pActivity->playing > 0) --m_pActivity->playing;
+    auto* record = static_cast<AuPlayCountRecord*>(counter);
+    if (record) {
+        // A record that counted the play here may come back for its end.
+        if (CountsLimit() && (!record->pNodeLimitedAt || record->pNodeLimitedAt == this)) {
+            record->pNodeLimitedAt = this;
+            UncountLimited(*record);
+        }
+        if ((record->forward & AU_ACTIVITY_TO_BUS) && m_pBusNode) {
+            record->forward &= ~AU_ACTIVITY_TO_BUS;
+            m_pBusNode->DecrementPlayCount(record);
+        }
+        if (CAuNodeBase* owner = GetExtraOwner(); owner && (record->forward & AU_ACTIVITY_TO_EXTRA_OWNER)) {
+            record->forward &= ~AU_ACTIVITY_TO_EXTRA_OWNER;
+            owner->DecrementPlayCount(record);
+        }
     }
-    if (!counter && m_pBusNode) {
-        AuPlayCountRecord record = BusRecord(m_pBusNode);
-        m_pBusNode->DecrementPlayCount(&record);
-    }
+    FreeActivityIfEmpty();
     if (m_pParent) m_pParent->DecrementPlayCount(counter);
 }
 
 void CAuParameterNode::IncrementVirtualCount(void* counter) {
-    if (AuActivityBlock* block = EnsureActivity()) ++block->virtualCount;
+    AuActivityBlock* block = EnsureActivity();
+    if (block) ++block->virtualCount;
+    auto* record = static_cast<AuPlayCountRecord*>(counter);
+    if (block && record && CountsLimit() && !record->pNodeLimitedAt) {
+        record->pNodeLimitedAt = this;
+        if (AuObjectActivity* entry = block->bAllObjects ? nullptr : FindObjectActivity(record->pGameObj))
+            ++entry->virtualCount;
+    }
+    ForwardVirtualCount(record, true);
     if (m_pParent) m_pParent->IncrementVirtualCount(counter);
 }
 
 void CAuParameterNode::DecrementVirtualCount(void* counter) {
-    if (m_pActivity && m_pActivity->virtualCount > 0) {
-        --m_pActivity->virtualCount;
-        FreeActivityIfEmpty();
+    if (m_pActivity && m_pActivity->virtualCount > 0) --m_pActivity->virtualCount;
+    auto* record = static_cast<AuPlayCountRecord*>(counter);
+    if (m_pActivity && record && CountsLimit() && !record->pNodeLimitedAt) {
+        record->pNodeLimitedAt = this;
+        AuObjectActivity* entry = m_pActivity->bAllObjects ? nullptr : FindObjectActivity(record->pGameObj);
+        if (entry && entry->virtualCount > 0) --entry->virtualCount;
     }
+    ForwardVirtualCount(record, false);
+    FreeActivityIfEmpty();
     if (m_pParent) m_pParent->DecrementVirtualCount(counter);
+}
+
+void CAuParameterNode::ForwardVirtualCount(AuPlayCountRecord* record, bool up) {
+    if (!record) return;
+    if ((record->forward & AU_ACTIVITY_TO_BUS) && m_pBusNode) {
+        record->forward &= ~AU_ACTIVITY_TO_BUS;
+        up ? m_pBusNode->IncrementVirtualCount(record) : m_pBusNode->DecrementVirtualCount(record);
+    }
+    if (CAuNodeBase* owner = GetExtraOwner(); owner && (record->forward & AU_ACTIVITY_TO_EXTRA_OWNER)) {
+        record->forward &= ~AU_ACTIVITY_TO_EXTRA_OWNER;
+        up ? owner->IncrementVirtualCount(record) : owner->DecrementVirtualCount(record);
+    }
 }
 
 void CAuParameterNode::GetAccumulatedValues(AuAccumulatedValues& values, CAuRegisteredObj* gameObj) {
@@ -288,13 +396,39 @@ AURESULT CAuParameterNode::UnmuteAllFromAction(i32 fadeMs, AuCurveInterpolation 
 
 void CAuParameterNode::SetMaxNumInstances(u16 limit, CAuRegisteredObj* gameObj, bool scoped, bool) {
     limit &= 0x3FF;
-    if (!scoped) {
-        if (m_pActivity) m_pActivity->limit = limit;
-        SetLimitWord(static_cast<u16>((m_uLimitWord & ~0x3FF) | limit));
+    if (!scoped) SetLimitWord(static_cast<u16>((m_uLimitWord & ~0x3FF) | limit));
+    if (!m_pActivity) return;
+    AuActivityBlock& block = *m_pActivity;
+    if (block.bAllObjects) {
+        if (scoped && gameObj) return;
+        block.limit = limit;
+        if (block.pGlobalLimiter) block.pGlobalLimiter->SetMaximum(limit);
         return;
     }
-    // Scoped limits live in the activity block's limiters.
-    if (m_pActivity && (!gameObj || m_pActivity->bAllObjects)) m_pActivity->limit = limit;
+    if (!scoped) block.limit = limit;
+    if (scoped && gameObj) {
+        AuObjectActivity* entry = CountsLimit() ? FindObjectActivity(gameObj) : nullptr;
+        if (entry && entry->pLimiter) entry->pLimiter->SetMaximum(limit);
+        return;
+    }
+    for (AuObjectActivity& entry : block.perObject)
+        if (entry.pLimiter) entry.pLimiter->SetMaximum(limit);
+}
+
+void CAuParameterNode::SetLimitFlags(bool orderFlag, bool useVirtual) {
+    SetFlagsA(AU_NODE_A_LIMIT_ORDER, orderFlag);
+    SetFlagsA(AU_NODE_A_USE_VIRTUAL, useVirtual);
+    if (!m_pActivity) return;
+    m_pActivity->orderFlag = orderFlag ? 1 : 0;
+    m_pActivity->useVirtual = useVirtual ? 1 : 0;
+    const auto apply = [orderFlag, useVirtual](CAuPlaybackLimiter* list) {
+        if (!list) return;
+        list->SetOrderFlag(orderFlag);
+        list->SetUseVirtual(useVirtual);
+    };
+    apply(m_pActivity->pGlobalLimiter);
+    for (AuObjectActivity& entry : m_pActivity->perObject)
+        apply(entry.pLimiter);
 }
 
 void CAuParameterNode::SetFxBypassBits(u8 bits, u8 mask) {
@@ -486,12 +620,7 @@ AURESULT CAuParameterNode::SetAdvSettingsParams(AuRecordCursor& cursor) {
     if (!cursor.Read(flags) || !cursor.Read(queue) || !cursor.Read(maxInstances) || !cursor.Read(below) ||
         !cursor.Read(output))
         return AuResultBadHeader;
-    SetFlagsA(AU_NODE_A_LIMIT_ORDER, flags & 1);
-    SetFlagsA(AU_NODE_A_USE_VIRTUAL, flags & 2);
-    if (m_pActivity) {
-        m_pActivity->orderFlag = flags & 1;
-        m_pActivity->useVirtual = (flags & 2) ? 1 : 0;
-    }
+    SetLimitFlags(flags & 1, flags & 2);
     SetFlagsA(AU_NODE_A_LIMIT_ALL_OBJECTS, flags & 4);
     SetFlagsA(AU_NODE_A_OWN_LIMIT, flags & 8);
     SetFlagsA(AU_NODE_A_OWN_VIRTUAL, flags & 16);

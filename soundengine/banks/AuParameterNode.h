@@ -75,7 +75,9 @@ public:
     // Success when an ancestor (not the node itself) is in the exception list.
     AURESULT ExecuteActionExceptChecked(const AuActionExec& exec) override;
     bool HasPositioning() override { return m_pPositioning != nullptr; }
-    // The node counts what plays below it, then the parent does.
+    // The node counts what plays below it (and against its limit, see CountLimited), then its
+    // output bus and extra owner once for the play, then the parent. The counter is an
+    // AuPlayCountRecord; null counts plays only.
     AURESULT IncrementPlayCount(void* counter) override;
     void DecrementPlayCount(void* counter) override;
     void IncrementVirtualCount(void* counter) override;
@@ -91,6 +93,9 @@ public:
     AURESULT UnmuteFromAction(CAuRegisteredObj* gameObj, i32 fadeMs, AuCurveInterpolation curve) override;
     AURESULT UnmuteAllFromAction(i32 fadeMs, AuCurveInterpolation curve) override;
     void SetMaxNumInstances(u16 limit, CAuRegisteredObj* gameObj, bool scoped, bool fromCurve) override;
+    // Flags A bits 0 and 1: a new order flag re-sorts the global list and every per-object list
+    // at once; the use-virtual flag is copied into them.
+    void SetLimitFlags(bool orderFlag, bool useVirtual);
     void SetFxBypassBits(u8 bits, u8 mask) override;
     // While override-parent-effects is clear the parent answers; else the slot's settings
     // object, with a reference.
@@ -170,6 +175,16 @@ protected:
     CAuParameterNode* ParentNode() const;
 
 private:
+    // The node counts a play against its own limit: it sets one, or nothing is above it.
+    bool CountsLimit() const;
+    AuObjectActivity* FindObjectActivity(CAuRegisteredObj* gameObj) const;
+    // The play enters the count of the node's global or per-object list (made when missing) and
+    // the limit is applied when it is exceeded: 1, the instance manager's refusal, or 52.
+    AURESULT CountLimited(AuActivityBlock& block, AuPlayCountRecord& record);
+    // The count goes down; an emptied per-object entry or global list is freed.
+    void UncountLimited(AuPlayCountRecord& record);
+    void ForwardVirtualCount(AuPlayCountRecord* record, bool up);
+
     struct ObjectHolder {
         CAuRegisteredObj* pGameObj;
         CAuModifiedValues* pValues;

@@ -16,6 +16,9 @@
 #include "voices/AuPlaybackInstance.h"
 
 #include <AU/AuTypes.h>
+#include <AU/MemoryMgr.h>
+
+#include <new>
 
 // The two lists of limiters the instance manager updates every audio frame.
 constexpr u32 AU_LIMITER_KIND_1 = 1;
@@ -210,4 +213,63 @@ inline void AuLimiterGiveWay(CAuPlaybackInstance& instance, bool useVirtual, u32
         instance.StopForLimit(reason);
 }
 
-using CAuPlaybackLimiter = CAuLimiterList<CAuPlaybackInstance>;
+// The engine's lists. Counting a play finds (or makes) the lists the new instance belongs to; the
+// instance enters them when it starts, leaves them when it ends and moves in them when its
+// priority changes, through the limiter interface it is given.
+class CAuPlaybackLimiter final : public CAuLimiterList<CAuPlaybackInstance>, public IAuInstanceLimiter {
+public:
+    // From the default pool; null without memory. Nodes' lists register as kind 1, busses' as 2.
+    static CAuPlaybackLimiter* Create(u32 kind, u16 maximum, bool orderFlag, bool useVirtual);
+    static void Destroy(CAuPlaybackLimiter*& list);
+
+    CAuPlaybackLimiter(u32 kind, u16 maximum, bool orderFlag, bool useVirtual)
+        : CAuLimiterList(maximum, orderFlag, useVirtual), m_uKind(kind) {}
+
+    using CAuLimiterList::AddInstance;
+    using CAuLimiterList::RemoveInstance;
+    using CAuLimiterList::Resort;
+    // [audio thread]
+    AURESULT AddInstance(CAuPlaybackInstance* instance) noexcept override {
+        return AddInstance(instance, m_uKind);
+    }
+    void RemoveInstance(CAuPlaybackInstance* instance) noexcept override {
+        RemoveInstance(instance, m_uKind);
+    }
+    void Resort(CAuPlaybackInstance* instance, f32 newPriority) noexcept override {
+        UpdateInstance(newPriority, instance);
+    }
+    u32 Kind() const { return m_uKind; }
+
+private:
+    u32 m_uKind;
+};
+
+inline CAuPlaybackLimiter* CAuPlaybackLimiter::Create(u32 kind, u16 maximum, bool orderFlag,
+                                                      bool useVirtual) {
+    void* memory = AU::MemoryMgr::Malloc(g_DefaultPoolId, sizeof(CAuPlaybackLimiter));
+    return memory ? new (memory) CAuPlaybackLimiter(kind, maximum, orderFlag, useVirtual) : nullptr;
+}
+
+inline void CAuPlaybackLimiter::Destroy(CAuPlaybackLimiter*& list) {
+    if (!list) return;
+    list->~CAuPlaybackLimiter();
+    AU::MemoryMgr::Free(g_DefaultPoolId, list);
+    list = nullptr;
+}
+
+// The instance manager's choice of the instance that gives way, as the lists' owners call it.
+class IAuPlaybackLimits {
+public:
+    // One more instance of `priority` for `list` (only the instances of `gameObj` count when one
+    // is given): 1 when it fits, or when an instance of no higher priority was stopped (or, with
+    // `useVirtual`, left to go virtual) for it, `stopped` then set; else 2, or 80 with
+    // `useVirtual`. Equal priorities refuse with `tiesLose`. [audio thread]
+    virtual AURESULT ApplyPlaybackLimit(const CAuPlaybackLimiter& list, u16 limit, f32 priority,
+                                        CAuRegisteredObj* gameObj, bool tiesLose, bool useVirtual,
+                                        bool& stopped) noexcept = 0;
+
+protected:
+    ~IAuPlaybackLimits() = default;
+};
+// The instance manager while it runs; without it the lists count and order but drop no one.
+extern IAuPlaybackLimits* g_pPlaybackLimits;

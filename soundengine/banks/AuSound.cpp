@@ -36,6 +36,12 @@ template <class T> T* MakeNode(u32 id) {
 
 CAuLeafNode::CAuLeafNode(u32 id) : CAuParameterNode(id), m_instanceNode(*this) {}
 
+void CAuLeafNode::NodeView::OnInstanceTerm(CAuPlaybackInstance* instance) noexcept {
+    AuPlayCountRecord count;
+    count.pGameObj = instance->Key().pGameObj;
+    m_owner.DecrementPlayCount(&count);
+}
+
 u8 CAuLeafNode::NodeView::GetBelowThresholdBehavior() noexcept {
     u8 queue = 0, below = 0;
     m_owner.GetVirtualVoiceSettings(queue, below);
@@ -326,7 +332,26 @@ AURESULT CAuLeafType17::Play(AuNodePlayParams& params) {
 }
 
 void CAuLeafType17::SetLevelOffset(AuMotionSource& source, f32 offset) {
+    const f32 change = offset - source.levelOffset;
+    if (change != 0.0f) {
+        const AuParamNotification note{0, nullptr, AuRTPCKey{}, false, change};
+        for (CAuPlaybackInstance* i = FirstInstance(); i; i = i->NextOfNode())
+            if (i->GetSourceMedia().uSourceID == source.info.sourceID) i->HandleParamNotification(note);
+    }
     source.levelOffset = offset;
+}
+
+AURESULT CAuLeafType17::GetMotionParams(AuMotionParams& record, const AuMotionSource& source, u32 arg) {
+    CAuNodeBase* bus = GetDefaultBusIfOrphan();
+    if (!bus) return AuResultFail;
+    if (record.device2 == 0) {
+        record.device1 = source.device1;
+        record.device2 = source.device2;
+        record.pBus = bus;
+    }
+    record.reserved[0] = record.reserved[1] = 0;
+    bus->CollectVolumes(record.volumes, nullptr, arg, false);
+    return AuResultSuccess;
 }
 
 f32 CAuLeafType17::GetLinkedFloat(const AuSourceInfo& source) const {

@@ -48,8 +48,8 @@ private:
         bool UsesLevelWindow() noexcept override { return false; }
         bool GetMaxDistance(f32&) noexcept override { return false; }
         u8 GetBelowThresholdBehavior() noexcept override;
-        // The instance no longer counts below the node.
-        void OnInstanceTerm(CAuPlaybackInstance*) noexcept override { m_owner.DecrementPlayCount(nullptr); }
+        // The instance no longer counts below the node (it has left its lists already).
+        void OnInstanceTerm(CAuPlaybackInstance* instance) noexcept override;
         void ClearPendingActions() noexcept override;
 
     private:
@@ -103,6 +103,15 @@ struct AuMotionSource {
     f32 levelOffset = 0.0f;
 };
 
+// What a motion instance gathers of its source and its bus of the motion tree.
+struct AuMotionParams {
+    CAuNodeBase* pBus = nullptr; // not referenced
+    u16 device1 = 0;
+    u16 device2 = 0;
+    u32 reserved[2] = {};
+    AuCollectedVolumes volumes;
+};
+
 class CAuLeafType17 : public CAuLeafNode {
 public:
     static CAuLeafType17* Create(u32 id);
@@ -123,6 +132,10 @@ public:
     AURESULT Play(AuNodePlayParams& params) override;
 
     AURESULT SetInitialValues(const u8* payload, u32 size, bool present);
+    // The bus of the motion tree (the extra owner, else the default bus, which the node then
+    // joins) adds its volumes to the record; a record without a second device takes the source's
+    // devices and the bus. 2 when there is neither bus.
+    AURESULT GetMotionParams(AuMotionParams& record, const AuMotionSource& source, u32 arg);
     // Changes the level offset of a source: the instances playing it hear the change.
     void SetLevelOffset(AuMotionSource& source, f32 offset);
     f32 GetLinkedFloat(const AuSourceInfo& source) const;

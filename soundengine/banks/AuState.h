@@ -45,6 +45,8 @@ public:
     virtual AURESULT AddStateGroupMember(u32 groupID, CAuStateGroupRecord* member) = 0;
     virtual void RemoveStateGroupMember(u32 groupID, CAuStateGroupRecord* member) = 0;
     virtual u32 GetState(u32 groupID) = 0;
+    // Frees every state group, or with `onlyEmpty` the groups that have no members left.
+    virtual void RemoveAllStateGroups(bool onlyEmpty) = 0;
 
 protected:
     ~IAuStateMembership() = default;

@@ -65,6 +65,44 @@ private:
     AuMediaHolder* m_pHolder = nullptr;
 };
 
+// The manager that keeps the lists' registrations; one runs at a time.
+CAuInstanceMgr* s_pLimiterOwner = nullptr;
+
+// Walks the candidates in order: the live ones count, and the last one of no higher priority that
+// may give way is the victim. 1 when one more fits, or the victim stopped (or left to go
+// virtual); else the refusal.
+template <class Walk>
+AURESULT ApplyLimit(Walk walk, u16 limit, f32 priority, bool tiesLose, bool useVirtual, u32 stopReason,
+                    bool& stopped) noexcept {
+    stopped = false;
+    u32 count = 0;
+    CAuPlaybackInstance* candidate = nullptr;
+    u8 answer = 1;
+    walk([&](CAuPlaybackInstance* i) {
+        if (i->Flags() & (CAuPlaybackInstance::kFlagStopping | CAuPlaybackInstance::kFlagStopped)) return;
+        if (i->IsVirtual() || i->ForcedVirtual()) return;
+        ++count;
+        if (i->Priority().fPriority > priority) return;
+        // With virtual behaviour, an instance that keeps playing below the threshold (action 0)
+        // can be neither stopped nor sent away.
+        const u8 action = i->BelowThresholdAction();
+        if (useVirtual && action == 0) return;
+        candidate = i;
+        answer = useVirtual ? action : 1;
+    });
+    if (count + 1 <= limit) return AuResultSuccess;
+    const AURESULT refused = useVirtual ? AuResultLimiterRefusedUseVirtual : AuResultFail;
+    if (!candidate || candidate->Priority().fPriority > priority ||
+        (tiesLose && candidate->Priority().fPriority == priority))
+        return refused;
+    if (answer == 1)
+        candidate->StopForLimit(stopReason);
+    else
+        candidate->TryStopForLimit(stopReason);
+    stopped = true;
+    return AuResultSuccess;
+}
+
 bool MatchesNodeCall(const CAuPlaybackInstance& instance, CAuRegisteredObj* gameObj, AuPlayingID playingID) {
     return (!gameObj || instance.Key().pGameObj == gameObj) &&
            (!playingID || instance.Key().playingID == playingID);
@@ -78,8 +116,9 @@ AURESULT CAuInstanceMgr::StartNode(CAuLeafNode& node, const AuSourceInfo& source
     AuPlaybackInstanceParams instanceParams;
     node.MakeInstanceParams(params, instanceParams);
     u32 reason = 0;
-    const AURESULT allowed = CheckResourceLimits(
-        ComputePriority({instanceParams.priority.fBase, instanceParams.priority.fDistanceOffset}), reason);
+    const f32 priority =
+        ComputePriority({instanceParams.priority.fBase, instanceParams.priority.fDistanceOffset});
+    const AURESULT allowed = CheckResourceLimits(priority, reason);
     if (allowed != AuResultSuccess) {
         node.Release();
         return allowed;
@@ -97,17 +136,34 @@ AURESULT CAuInstanceMgr::StartNode(CAuLeafNode& node, const AuSourceInfo& source
         node.Release();
         return AuResultNoMemory;
     }
-    // Counted before Init: a failing Init still leaves through the node's end of count.
-    node.IncrementPlayCount(nullptr);
-    const AURESULT init = instance->Init(nullptr, nullptr);
+    // Counted before Init, which enters the lists the count found: a failing Init still leaves
+    // through the node's end of count. A limit that refuses the play undoes the count here.
+    AuPlayCountRecord count;
+    count.pGameObj = params.pGameObj;
+    count.priority = priority;
+    const AURESULT counted = node.IncrementPlayCount(&count);
+    // Over a limit that lets instances go virtual, a node that sends its excess to virtual
+    // starts the new one virtual; any other refusal ends the start.
+    const bool startVirtual =
+        counted == AuResultLimiterRefusedUseVirtual && instance->BelowThresholdAction() == 2;
+    if (counted != AuResultSuccess && !startVirtual) {
+        AuPlayCountRecord uncount;
+        uncount.pGameObj = params.pGameObj;
+        node.DecrementPlayCount(&uncount);
+        DestroyInstance(instance);
+        return counted;
+    }
+    const AURESULT init = instance->Init(count.pNodeLimiter, count.pBusLimiter);
     if (init != AuResultSuccess) {
         DestroyInstance(instance);
         return init;
     }
+    if (startVirtual) instance->TryStopForLimit(AU_LIMITER_REASON_LIST);
     AuSourceMedia described;
     described.uFlags = source.flags;
     described.uPluginID = source.pluginID;
     described.uFileID = source.fileID;
+    described.uSourceID = source.sourceID;
     if (source.flags & AU_SOURCE_OWNED_NAME)
         described.pszFileName = static_cast<const wchar_t*>(source.pData);
     described.pData = media->Data();
@@ -157,6 +213,9 @@ AURESULT CAuInstanceMgr::InitEvents() {
     m_pHead = m_pTail = nullptr;
     m_uNumInstances = m_uNumVirtual = 0;
     m_bClosing = false;
+    s_pLimiterOwner = this;
+    CAuPlaybackLimiter::SetRegistry(&RegisterLimiter);
+    g_pPlaybackLimits = this;
     return m_events.Init(kPreallocatedEvents, AuPoolList<AuInstanceEvent>::kNoMaximum);
 }
 
@@ -172,6 +231,13 @@ void CAuInstanceMgr::Term(bool withOutputSide) {
     m_pTail = nullptr;
     m_uNumInstances = 0;
     m_events.Term();
+    for (AuArray<CAuPlaybackLimiter*>& chain : m_limiters)
+        chain.Term();
+    if (s_pLimiterOwner == this) {
+        s_pLimiterOwner = nullptr;
+        CAuPlaybackLimiter::SetRegistry(nullptr);
+    }
+    if (g_pPlaybackLimits == this) g_pPlaybackLimits = nullptr;
 }
 
 void CAuInstanceMgr::DestroyInstance(CAuPlaybackInstance* instance) noexcept {
@@ -266,31 +332,50 @@ AURESULT CAuInstanceMgr::CheckResourceLimits(f32 priority, u32& reason) noexcept
 
 AURESULT CAuInstanceMgr::ApplyPlaybackLimit(u16 limit, f32 priority, bool tiesLose, bool useVirtual,
                                             u32 stopReason) noexcept {
-    u32 count = 0;
-    CAuPlaybackInstance* candidate = nullptr;
-    u8 answer = 1;
-    for (CAuPlaybackInstance* i = m_pHead; i; i = i->NextInstance()) {
-        if (i->Flags() & (CAuPlaybackInstance::kFlagStopping | CAuPlaybackInstance::kFlagStopped)) continue;
-        if (i->IsVirtual() || i->ForcedVirtual()) continue;
-        ++count;
-        if (i->Priority().fPriority > priority) continue;
-        // With virtual behaviour, an instance that keeps playing below the threshold (action 0)
-        // can be neither stopped nor sent away.
-        const u8 action = i->BelowThresholdAction();
-        if (useVirtual && action == 0) continue;
-        candidate = i;
-        answer = useVirtual ? action : 1;
+    bool stopped = false;
+    return ApplyLimit(
+        [this](auto&& visit) {
+            for (CAuPlaybackInstance* i = m_pHead; i; i = i->NextInstance())
+                visit(i);
+        },
+        limit, priority, tiesLose, useVirtual, stopReason, stopped);
+}
+
+AURESULT CAuInstanceMgr::ApplyPlaybackLimit(const CAuPlaybackLimiter& list, u16 limit, f32 priority,
+                                            CAuRegisteredObj* gameObj, bool tiesLose, bool useVirtual,
+                                            bool& stopped) noexcept {
+    return ApplyLimit(
+        [&list, gameObj](auto&& visit) {
+            for (u32 n = 0; n < list.Count(); ++n)
+                if (!gameObj || list[n]->Key().pGameObj == gameObj) visit(list[n]);
+        },
+        limit, priority, tiesLose, useVirtual, AU_LIMITER_REASON_LIST, stopped);
+}
+
+void CAuInstanceMgr::RegisterLimiter(CAuLimiterList<CAuPlaybackInstance>& list, u32 kind, bool registered) {
+    if (!s_pLimiterOwner || kind - 1 >= 2) return;
+    // Every engine list is a CAuPlaybackLimiter.
+    auto* limiter = static_cast<CAuPlaybackLimiter*>(&list);
+    AuArray<CAuPlaybackLimiter*>& chain = s_pLimiterOwner->m_limiters[kind - 1];
+    const u32 at = chain.IndexOf([limiter](CAuPlaybackLimiter* row) { return row == limiter; });
+    if (!registered) {
+        if (at < chain.Count()) chain.EraseOrdered(at);
+        return;
     }
-    if (count + 1 <= limit) return AuResultSuccess;
-    const AURESULT refused = useVirtual ? AuResultLimiterRefusedUseVirtual : AuResultFail;
-    if (!candidate || candidate->Priority().fPriority > priority ||
-        (tiesLose && candidate->Priority().fPriority == priority))
-        return refused;
-    if (answer == 1)
-        candidate->StopForLimit(stopReason);
-    else
-        candidate->TryStopForLimit(stopReason);
-    return AuResultSuccess;
+    if (at < chain.Count()) return;
+    // Without room the list is still counted and ordered; only its per-frame drop is lost.
+    if (chain.Count() == chain.Capacity() && !chain.Grow(8)) {
+        AuLog(AuLogLevel::Warning, "limiter list of kind %u not registered: no memory", kind);
+        return;
+    }
+    chain.AddLast(limiter);
+}
+
+void CAuInstanceMgr::UpdateLimiters() noexcept {
+    // A list may lose instances, or its registration, while it updates: indices are checked.
+    for (AuArray<CAuPlaybackLimiter*>& chain : m_limiters)
+        for (u32 n = 0; n < chain.Count(); ++n)
+            chain[n]->Update(false);
 }
 
 void CAuInstanceMgr::StopInstancesUsingData(const u8* data, u32 size) noexcept {

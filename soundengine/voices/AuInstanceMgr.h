@@ -5,6 +5,7 @@
 
 #include "banks/AuBankMgr.h"
 #include "banks/AuNodePlayParams.h"
+#include "banks/AuPlaybackLimiter.h"
 #include "memory/AuPoolList.h"
 #include "voices/AuPlaybackInstance.h"
 
@@ -31,7 +32,7 @@ struct AuPriorityInputs {
     u32 uNumDistances = 0;
 };
 
-class CAuInstanceMgr final : public IAuNodeInstances, public IAuBankInstanceStopper {
+class CAuInstanceMgr final : public IAuNodeInstances, public IAuBankInstanceStopper, public IAuPlaybackLimits {
 public:
     static constexpr u32 kPreallocatedEvents = 64;
     static constexpr f32 kNoListenerDistance = 1e10f;
@@ -42,7 +43,8 @@ public:
     static constexpr u32 kRefusedVoiceLimit = 33;
     static constexpr u32 kRefusedMemory = 34;
 
-    // The event records, then the output side; 52 without the records.
+    // The event records, then the output side; 52 without the records. InitEvents also makes
+    // this manager the one that applies the lists' limits and keeps their registrations.
     AURESULT Init(const AuInitSettings& settings);
     AURESULT InitEvents();
     // Ends every instance and the event queue; the output side first when `withOutputSide`.
@@ -81,6 +83,14 @@ public:
     // The global limit over the live instances, in list order.
     AURESULT ApplyPlaybackLimit(u16 limit, f32 priority, bool tiesLose, bool useVirtual,
                                 u32 stopReason) noexcept;
+    // A node's or a bus's limit over its list, in the list's order; the victim stops with reason 1.
+    AURESULT ApplyPlaybackLimit(const CAuPlaybackLimiter& list, u16 limit, f32 priority,
+                                CAuRegisteredObj* gameObj, bool tiesLose, bool useVirtual,
+                                bool& stopped) noexcept override;
+    // Once per frame: every registered list drops what exceeds its maximum, node lists first.
+    void UpdateLimiters() noexcept;
+    // The lists holding instances: kind 1 (nodes) or 2 (busses).
+    u32 NumRegisteredLimiters(u32 kind) const { return kind - 1 < 2 ? m_limiters[kind - 1].Count() : 0; }
     // The bank holding [data, data + size) unloads: every instance playing from it stops at once
     // and its node's pending actions are dropped.
     void StopInstancesUsingData(const u8* data, u32 size) noexcept;
@@ -103,6 +113,7 @@ public:
     CAuPlaybackInstance* FirstInstance() const { return m_pHead; }
 
 private:
+    static void RegisterLimiter(CAuLimiterList<CAuPlaybackInstance>& list, u32 kind, bool registered);
     void RemoveInstance(CAuPlaybackInstance* instance) noexcept;
     static void DestroyInstance(CAuPlaybackInstance* instance) noexcept;
 
@@ -116,4 +127,5 @@ private:
     // Set by Term: the voices it destroys end no instance, Term frees them all.
     bool m_bClosing = false;
     AuPoolList<AuInstanceEvent> m_events;
+    AuArray<CAuPlaybackLimiter*> m_limiters[2];
 };

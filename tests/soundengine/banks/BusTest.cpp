@@ -8,6 +8,7 @@
 #include "banks/AuBankReader.h"
 #include "banks/AuBus.h"
 #include "banks/AuHierarchyLoader.h"
+#include "banks/AuSound.h"
 #include "core/AuAudioMgr.h"
 #include "core/AuMsgPayloads.h"
 #include "core/AuOutputTiming.h"
@@ -122,6 +123,7 @@ protected:
             AuReleaseBankObjects(list);
         AuSetHierarchyLoader(AuHierarchyTypeBus, {});
         AuSetHierarchyLoader(AuHierarchyTypeDefaultBus, {});
+        AuSetHierarchyLoader(AuHierarchyTypeBusType20, {});
         AuSetBankLoadHooks(nullptr, nullptr);
         AuSetDefaultBusSource(nullptr);
         EXPECT_EQ(nodetest::g_live.load(), 0);
@@ -249,6 +251,127 @@ TEST_F(BusTest, TopLevelBussesArePrimaryThenSecondaryThenPlainAndThePrimarysEndC
     primary->Release();
     EXPECT_EQ(CAuBus::GetSecondaryMasterBus(), nullptr);
     AuReleaseBankObjects(m_lists[1]);
+}
+
+// The state manager's sweeps, recorded.
+class SweepRecorder final : public IAuStateMembership {
+public:
+    SweepRecorder() { AuSetStateMembership(this); }
+    ~SweepRecorder() { AuSetStateMembership(nullptr); }
+    AURESULT AddStateGroupMember(u32, CAuStateGroupRecord*) override { return AuResultSuccess; }
+    void RemoveStateGroupMember(u32, CAuStateGroupRecord*) override {}
+    u32 GetState(u32) override { return 0; }
+    void RemoveAllStateGroups(bool onlyEmpty) override { sweeps.push_back(onlyEmpty); }
+    std::vector<bool> sweeps;
+};
+
+TEST_F(BusTest, OnlyThePrimaryMasterBusesEndFreesTheStateGroupsLeftEmpty) {
+    SweepRecorder states;
+    ASSERT_EQ(Load(0, Build(0xB0, {Bus(1)})), AuResultSuccess);
+    ASSERT_EQ(Load(1, Build(0xB1, {Bus(2), Bus(3, 2)})), AuResultSuccess);
+    AuReleaseBankObjects(m_lists[1]);
+    EXPECT_TRUE(states.sweeps.empty()) << "the secondary and a plain bus";
+    AuReleaseBankObjects(m_lists[0]);
+    EXPECT_EQ(states.sweeps, std::vector<bool>{true});
+}
+
+TEST_F(BusTest, ALoadedBusSendsItsVolumeAndTheSfxSliderThenOffsetsIt) {
+    RecordingBusOps ops;
+    ASSERT_EQ(m_rtpc.SetDefaultParamValue(kSfxVolume, 100.0f), AuResultSuccess);
+    ASSERT_EQ(m_rtpc.SetDefaultParamValue(0x7B5FA2EB, 100.0f), AuResultSuccess);
+    ASSERT_EQ(LoadInit(0), AuResultSuccess);
+    // Each bus's last word after the read is the volume of its whole record.
+    for (u32 id : {kMaster, kMusicBus, kSfxBus}) {
+        const std::string prefix = banktest::Line("volume %08X ", id);
+        std::string last;
+        for (const std::string& line : ops.calls)
+            if (line.rfind(prefix, 0) == 0) last = line;
+        EXPECT_EQ(last, banktest::Line("volume %08X 0.00", id));
+    }
+    ops.calls.clear();
+    ASSERT_EQ(m_rtpc.SetRTPCImmediate(kSfxVolume, 0.0f, AuRTPCKey{}), AuResultSuccess);
+    EXPECT_EQ(ops.calls, std::vector<std::string>{banktest::Line("offset %08X -96.30", kSfxBus)});
+
+    // A pass-through bus tells the lower engine nothing when it is read.
+    ops.calls.clear();
+    bankgen::BusRecord quiet = Bus(0x51, kMaster);
+    quiet.props = {bankgen::PropF(AuPropID_BusVolume, -4.0f)};
+    bankgen::BusRecord loud = Bus(0x52, kMaster);
+    loud.props = {bankgen::PropF(AuPropID_BusVolume, -4.0f)};
+    loud.flags3 = 1;
+    ASSERT_EQ(Load(1, Build(0xB1, {quiet, loud})), AuResultSuccess);
+    EXPECT_EQ(ops.calls, std::vector<std::string>{banktest::Line("volume %08X -4.00", 0x52)});
+}
+
+TEST_F(BusTest, ATypeTwentyBusIsABusOfItsOwnCategoryThatAlwaysMixesOnItsOwn) {
+    RecordingBusOps ops;
+    bankgen::BusRecord twenty = Bus(0x20, 1);
+    twenty.type = bankgen::HierarchyType::BusType20;
+    twenty.props = {bankgen::PropF(AuPropID_BusVolume, -6.0f)};
+    twenty.flags2 = 4;
+    twenty.maxInstances = 3;
+    ASSERT_EQ(Load(0, Build(0xB0, {Bus(1), twenty})), AuResultSuccess);
+    CAuBus* bus = Find(0x20);
+    ASSERT_NE(bus, nullptr) << "in the bus table";
+    EXPECT_EQ(bus->Category(), AuNodeCategory_BusType20);
+    EXPECT_TRUE(bus->FlagsB() & AU_NODE_B_IS_BUS);
+    EXPECT_EQ(bus->Bus(), Find(1));
+    EXPECT_EQ(Find(1)->BusChildCount(), 1u);
+    EXPECT_EQ(bus->LimitWord() & 0x3FF, 3u) << "the type-8 payload";
+    EXPECT_TRUE(bus->MixesOnItsOwn()) << "no effect, mixer, channels or flag, and a parent";
+    EXPECT_EQ(ops.calls.back(), banktest::Line("volume %08X -6.00", 0x20));
+
+    // Found again: kept as it is; the first-bus flag belongs to type 8 alone.
+    AuSetFirstBusRead(false);
+    twenty.props = {bankgen::PropF(AuPropID_BusVolume, -1.0f)};
+    ASSERT_EQ(Load(1, Build(0xB1, {twenty})), AuResultSuccess);
+    EXPECT_FALSE(AuFirstBusRead());
+    EXPECT_EQ(Find(0x20)->GetPropFloat(AuPropID_BusVolume), -6.0f);
+    EXPECT_EQ(Find(0x20)->m_lRef, 2u);
+    AuReleaseBankObjects(m_lists[1]);
+    AuReleaseBankObjects(m_lists[0]);
+}
+
+TEST_F(BusTest, ATypeSeventeenLeafGathersItsMotionVolumesFromItsBusOfTheMotionTree) {
+    AuSetFirstBusRead(true);
+    bankgen::MotionLeafRecord record;
+    record.id = 0x1701;
+    bankgen::MotionSource source;
+    source.device1 = 3;
+    source.device2 = 4;
+    source.source.sourceId = 0x6001;
+    record.sources = {source};
+    bankgen::EncodeContext ctx;
+    const Bytes payload = bankgen::EncodePayload(bankgen::Record{record}, ctx);
+    CAuLeafType17* leaf = CAuLeafType17::Create(record.id);
+    ASSERT_EQ(leaf->SetInitialValues(payload.data(), static_cast<u32>(payload.size()), false),
+              AuResultSuccess);
+    AuMotionParams params;
+    EXPECT_EQ(leaf->GetMotionParams(params, *leaf->Source(0), 0), AuResultFail) << "no bus at all";
+
+    bankgen::BusRecord motion = Bus(0x16);
+    motion.type = bankgen::HierarchyType::DefaultBus;
+    motion.props = {bankgen::PropF(AuPropID_Volume, -3.0f), bankgen::PropF(AuPropID_Pitch, 100.0f)};
+    ASSERT_EQ(Load(0, Build(0xB0, {motion})), AuResultSuccess);
+    params.reserved[0] = params.reserved[1] = 7;
+    ASSERT_EQ(leaf->GetMotionParams(params, *leaf->Source(0), 0), AuResultSuccess);
+    EXPECT_EQ(params.pBus, Find(0x16));
+    EXPECT_EQ(leaf->GetExtraOwner(), Find(0x16)) << "the orphan joined the default bus";
+    EXPECT_EQ(params.device1, 3u);
+    EXPECT_EQ(params.device2, 4u);
+    EXPECT_EQ(params.reserved[0] | params.reserved[1], 0u);
+    EXPECT_EQ(params.volumes.values[1], -3.0f);
+    EXPECT_EQ(params.volumes.values[3], 100.0f);
+
+    // A record that has its devices keeps them, and its bus word.
+    AuMotionParams other;
+    other.device1 = 9;
+    other.device2 = 8;
+    ASSERT_EQ(leaf->GetMotionParams(other, *leaf->Source(0), 0), AuResultSuccess);
+    EXPECT_EQ(other.pBus, nullptr);
+    EXPECT_EQ(other.device1, 9u);
+    EXPECT_EQ(other.volumes.values[1], -3.0f);
+    leaf->Release();
 }
 
 TEST_F(BusTest, ABusFoundAgainInALaterBankIsKept) {
@@ -801,7 +924,7 @@ namespace {
 
 std::vector<std::string> g_limiterRegistry;
 
-void RecordLimiter(CAuPlaybackLimiter&, u32 kind, bool registered) {
+void RecordLimiter(CAuLimiterList<CAuPlaybackInstance>&, u32 kind, bool registered) {
     g_limiterRegistry.push_back((registered ? "register " : "unregister ") + std::to_string(kind));
 }
 
@@ -830,25 +953,34 @@ TEST_F(BusTest, ABusWithItsOwnLimitKeepsItsPlaysInOrderAndReSortsWhenItsOrderFla
         instances.push_back(new CAuPlaybackInstance(params));
     }
     for (u32 i = 0; i < 4; ++i) {
-        plays[i].pInstance = instances[i];
         ASSERT_EQ(bus->IncrementPlayCount(&plays[i]), AuResultSuccess);
         EXPECT_EQ(plays[i].pLimitedAt, bus) << "counted once, by the bus that has the limit";
+        ASSERT_NE(plays[i].pBusLimiter, nullptr);
+        EXPECT_EQ(plays[i].pBusLimiter, bus->Limiter());
+        // As the instance's start does.
+        ASSERT_EQ(static_cast<IAuInstanceLimiter*>(plays[i].pBusLimiter)->AddInstance(instances[i]),
+                  AuResultSuccess);
     }
     EXPECT_EQ(bus->Activity()->limited, 4u);
     EXPECT_EQ(Find(1)->Activity()->limited, 0u);
     ASSERT_NE(bus->Limiter(), nullptr);
     EXPECT_EQ(bus->Limiter()->Maximum(), 2u);
+    EXPECT_EQ(bus->Limiter()->Kind(), AU_LIMITER_KIND_2);
     // Equal priorities: the later instance (larger order key) first with order flag 0.
     EXPECT_EQ(Order(bus->Limiter(), instances), (std::vector<u32>{1, 3, 2, 0}));
     bus->SetLimitOrder(true);
     EXPECT_EQ(Order(bus->Limiter(), instances), (std::vector<u32>{1, 2, 3, 0}));
-    EXPECT_EQ(g_limiterRegistry, std::vector<std::string>{"register 1"});
+    EXPECT_EQ(g_limiterRegistry, std::vector<std::string>{"register 2"});
 
-    for (u32 i = 0; i < 4; ++i)
-        bus->DecrementPlayCount(&plays[i]);
+    // As each instance's end does: out of the list, then its count.
+    for (u32 i = 0; i < 4; ++i) {
+        static_cast<IAuInstanceLimiter*>(plays[i].pBusLimiter)->RemoveInstance(instances[i]);
+        AuPlayCountRecord end;
+        bus->DecrementPlayCount(&end);
+    }
     EXPECT_EQ(bus->Limiter(), nullptr);
     EXPECT_EQ(bus->Activity(), nullptr);
-    EXPECT_EQ(g_limiterRegistry, (std::vector<std::string>{"register 1", "unregister 1"}));
+    EXPECT_EQ(g_limiterRegistry, (std::vector<std::string>{"register 2", "unregister 2"}));
     for (CAuPlaybackInstance* instance : instances)
         delete instance;
     CAuPlaybackLimiter::SetRegistry(nullptr);

@@ -664,6 +664,7 @@ public:
         removed.push_back({groupID, member});
     }
     u32 GetState(u32) override { return current; }
+    void RemoveAllStateGroups(bool) override {}
     bool refuse = false;
     u32 current = 0;
     std::vector<std::pair<u32, CAuStateGroupRecord*>> added, removed;

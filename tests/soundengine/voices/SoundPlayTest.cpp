@@ -2,6 +2,7 @@
 // instance manager makes its instance with the media of the bank manager's table, the voice
 // commands render it frame by frame into a fake bus, and the instance ends with the media.
 #include "banks/AuBankMgr.h"
+#include "banks/AuBus.h"
 #include "banks/AuSound.h"
 #include "core/AuObjectIndex.h"
 #include "voices/AuInstanceMgr.h"
@@ -16,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 namespace {
@@ -88,9 +90,10 @@ protected:
         m_commands.AdvanceWaitingVoices(1024);
         m_commands.RenderVoices(true, 1024);
     }
-    CAuSound* ReadSound() {
+    CAuSound* ReadSound(const bankgen::NodeCommon& node = {}) {
         bankgen::SoundRecord record;
         record.id = kSoundID;
+        record.node = node;
         record.source.plugin = bankgen::kCodecPcm;
         record.source.sourceId = kMediaID;
         record.source.fileId = 0x47FD79D2;
@@ -172,6 +175,208 @@ TEST_F(SoundPlayTest, NodeCallsReachOnlyTheMatchingInstances) {
     AuNodePlayParams noID;
     EXPECT_EQ(sound->ExecutePlay(noID), AuResultFail) << "an instance needs a playing ID";
     EXPECT_EQ(m_instances.NumInstances(), 3u);
+}
+
+// Instance limits: which play gives way when one more would exceed a node's or a bus's limit.
+class PlayLimitTest : public SoundPlayTest {
+protected:
+    AURESULT PlayFor(CAuRegisteredObj* gameObj) {
+        AuNodePlayParams params;
+        params.playingID = ++m_playingID;
+        params.pGameObj = gameObj;
+        return m_sound->ExecutePlay(params);
+    }
+    std::vector<CAuPlaybackInstance*> Instances() const {
+        std::vector<CAuPlaybackInstance*> all;
+        for (CAuPlaybackInstance* i = m_instances.FirstInstance(); i; i = i->NextInstance())
+            all.push_back(i);
+        return all;
+    }
+    static bool StoppedByLimit(const CAuPlaybackInstance* instance) {
+        return instance->Flags() & CAuPlaybackInstance::kFlagStopByLimit;
+    }
+    void EndAll() {
+        for (CAuPlaybackInstance* instance : Instances())
+            m_instances.QueueInstanceEvent(instance, AuInstanceEvent::kEnd, 0, 0.0f);
+        m_instances.ProcessInstanceEvents();
+    }
+    u32 m_playingID = 0;
+};
+
+TEST_F(PlayLimitTest, ANodeLimitStopsTheOldestOrRefusesTheNewPlayByItsOrderFlagAndScope) {
+    auto* a = reinterpret_cast<CAuRegisteredObj*>(0x10);
+    auto* b = reinterpret_cast<CAuRegisteredObj*>(0x20);
+    struct Case {
+        const char* what;
+        u8 advancedFlags;
+        AURESULT third;    // a third play for `a`
+        AURESULT otherObj; // then a play for `b`
+        u32 lists;         // registered lists of kind 1 after the plays
+    };
+    // Flags: bit 0 order flag (ties lose), bit 2 one limit for all objects, bit 3 own limit.
+    const Case cases[] = {
+        {"per object, ties win", 8, AuResultSuccess, AuResultSuccess, 2},
+        {"per object, ties lose", 8 | 1, AuResultFail, AuResultSuccess, 2},
+        {"all objects, ties win", 8 | 4, AuResultSuccess, AuResultSuccess, 1},
+        {"all objects, ties lose", 8 | 4 | 1, AuResultFail, AuResultFail, 1},
+    };
+    for (const Case& c : cases) {
+        bankgen::NodeCommon node;
+        node.advancedFlags = c.advancedFlags;
+        node.maxInstances = 2;
+        ReadSound(node);
+        ASSERT_EQ(PlayFor(a), AuResultSuccess) << c.what;
+        ASSERT_EQ(PlayFor(a), AuResultSuccess) << c.what;
+        const CAuPlaybackInstance* oldest = Instances().front();
+        EXPECT_EQ(PlayFor(a), c.third) << c.what;
+        // Ties win: the oldest of the equal priorities is last in the list and gives way.
+        EXPECT_EQ(StoppedByLimit(oldest), c.third == AuResultSuccess) << c.what;
+        EXPECT_EQ(PlayFor(b), c.otherObj) << c.what;
+        EXPECT_EQ(m_instances.NumRegisteredLimiters(AU_LIMITER_KIND_1), c.lists) << c.what;
+        const u32 started = 2 + (c.third == AuResultSuccess) + (c.otherObj == AuResultSuccess);
+        EXPECT_EQ(m_instances.NumInstances(), started) << c.what << ": a refused start leaves nothing";
+        EXPECT_EQ(m_sound->Activity()->playing, started) << c.what;
+        EXPECT_EQ(m_sound->Activity()->limited, started) << c.what;
+        EndAll();
+        EXPECT_EQ(m_sound->Activity(), nullptr) << c.what << ": lists and entries go with the last end";
+        EXPECT_EQ(m_instances.NumRegisteredLimiters(AU_LIMITER_KIND_1), 0u) << c.what;
+        m_sound->Release();
+        m_sound = nullptr;
+    }
+}
+
+TEST_F(PlayLimitTest, OverALimitThatUsesVirtualTheNodesBelowThresholdBehaviourDecides) {
+    struct Case {
+        u8 belowThreshold;
+        AURESULT second;
+        bool virtualStart;
+    };
+    // Own limit of one with the order flag (ties lose) and use-virtual.
+    const Case cases[] = {{2, AuResultSuccess, true}, {1, AuResultLimiterRefusedUseVirtual, false}};
+    for (const Case& c : cases) {
+        bankgen::NodeCommon node;
+        node.advancedFlags = 8 | 2 | 1;
+        node.maxInstances = 1;
+        node.belowThreshold = c.belowThreshold;
+        ReadSound(node);
+        ASSERT_EQ(PlayFor(nullptr), AuResultSuccess);
+        EXPECT_EQ(PlayFor(nullptr), c.second) << int(c.belowThreshold);
+        ASSERT_EQ(m_instances.NumInstances(), c.virtualStart ? 2u : 1u);
+        EXPECT_FALSE(Instances()[0]->ForcedVirtual());
+        if (c.virtualStart) {
+            EXPECT_TRUE(Instances()[1]->ForcedVirtual());
+        }
+        EXPECT_EQ(m_sound->Activity()->playing, m_instances.NumInstances());
+        EndAll();
+        EXPECT_EQ(m_sound->Activity(), nullptr);
+        m_sound->Release();
+        m_sound = nullptr;
+    }
+}
+
+TEST_F(PlayLimitTest, ChangingTheOrderFlagReSortsEveryPerObjectListAtOnce) {
+    auto* a = reinterpret_cast<CAuRegisteredObj*>(0x10);
+    auto* b = reinterpret_cast<CAuRegisteredObj*>(0x20);
+    bankgen::NodeCommon node;
+    node.advancedFlags = 8;
+    ReadSound(node);
+    for (CAuRegisteredObj* object : {a, b, a, b, a})
+        ASSERT_EQ(PlayFor(object), AuResultSuccess);
+    const auto keys = [](const CAuPlaybackLimiter* list) {
+        std::vector<u32> out;
+        for (u32 i = 0; i < list->Count(); ++i)
+            out.push_back((*list)[i]->Key().playingID);
+        return out;
+    };
+    const AuActivityBlock* block = m_sound->Activity();
+    ASSERT_EQ(block->perObject.Count(), 2u);
+    const CAuPlaybackLimiter* listA = block->perObject[0].pLimiter;
+    const CAuPlaybackLimiter* listB = block->perObject[1].pLimiter;
+    EXPECT_EQ(keys(listA), (std::vector<u32>{5, 3, 1}));
+    EXPECT_EQ(keys(listB), (std::vector<u32>{4, 2}));
+    m_sound->SetLimitFlags(true, false);
+    EXPECT_EQ(keys(listA), (std::vector<u32>{1, 3, 5}));
+    EXPECT_EQ(keys(listB), (std::vector<u32>{2, 4}));
+    EndAll();
+}
+
+TEST_F(PlayLimitTest, APriorityChangeMovesTheInstanceInItsBussListAndTheFrameDropsWhatExceedsTheMaximum) {
+    CAuBus* bus = CAuBus::Create(0x900);
+    bankgen::BusRecord record;
+    record.id = 0x900;
+    record.flags2 = 4; // own limit, none yet
+    bankgen::EncodeContext ctx;
+    const bankgen::Bytes payload = bankgen::EncodePayload(bankgen::Record{record}, ctx);
+    AuRecordCursor cursor(payload.data(), static_cast<u32>(payload.size()));
+    ASSERT_EQ(bus->SetInitialValues(cursor), AuResultSuccess);
+    bankgen::NodeCommon node;
+    node.outputBus = 0x900;
+    ReadSound(node);
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(PlayFor(nullptr), AuResultSuccess);
+    const std::vector<CAuPlaybackInstance*> all = Instances();
+    const CAuPlaybackLimiter* list = bus->Limiter();
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->Kind(), AU_LIMITER_KIND_2);
+    ASSERT_EQ(list->Count(), 3u);
+    EXPECT_EQ((*list)[2], all[0]) << "equal priorities: the oldest last";
+    EXPECT_EQ(m_instances.NumRegisteredLimiters(AU_LIMITER_KIND_2), 1u);
+
+    // The oldest gains 20 points of priority through its own notification.
+    all[0]->HandleParamNotification(AuParamNotification{8, nullptr, AuRTPCKey{}, false, 20.0f});
+    EXPECT_EQ(all[0]->Priority().fPriority, 70.0f);
+    EXPECT_EQ((*list)[0], all[0]);
+    EXPECT_EQ(m_sound->Activity()->pGlobalLimiter, nullptr) << "the sound counts per object";
+    EXPECT_EQ((*m_sound->Activity()->perObject[0].pLimiter)[0], all[0]) << "and in its own list";
+
+    bus->SetMaxNumInstances(1, nullptr, false, false);
+    m_instances.UpdateLimiters();
+    EXPECT_FALSE(StoppedByLimit(all[0]));
+    EXPECT_TRUE(StoppedByLimit(all[1]));
+    EXPECT_TRUE(StoppedByLimit(all[2]));
+    EndAll();
+    EXPECT_EQ(bus->Limiter(), nullptr);
+    EXPECT_EQ(m_instances.NumRegisteredLimiters(AU_LIMITER_KIND_2), 0u);
+    m_sound->Release();
+    m_sound = nullptr;
+    bus->Release();
+}
+
+TEST_F(SoundPlayTest, ALevelOffsetChangeReachesTheMotionInstancesOfThatSourceOnly) {
+    bankgen::MotionLeafRecord record;
+    record.id = 0x1701;
+    for (u32 media : {kMediaID, kMediaID + 1}) {
+        bankgen::MotionSource source;
+        source.device1 = 1;
+        source.levelOffset = -3.0f;
+        source.source.sourceId = media;
+        source.source.inMemorySize = static_cast<u32>(m_media.size());
+        record.sources.push_back(source);
+    }
+    bankgen::EncodeContext ctx;
+    const bankgen::Bytes payload = bankgen::EncodePayload(bankgen::Record{record}, ctx);
+    CAuLeafType17* leaf = CAuLeafType17::Create(record.id);
+    ASSERT_EQ(leaf->SetInitialValues(payload.data(), static_cast<u32>(payload.size()), false),
+              AuResultSuccess);
+    g_bMotionDevicesPresent = true;
+    AuNodePlayParams params;
+    params.playingID = 9;
+    EXPECT_EQ(leaf->ExecutePlay(params), AuResultSuccess);
+    g_bMotionDevicesPresent = false;
+    // The second source's media is not in the table: only the first starts.
+    ASSERT_EQ(m_instances.NumInstances(), 1u);
+    CAuPlaybackInstance* instance = leaf->FirstInstance();
+    ASSERT_NE(instance, nullptr);
+    EXPECT_EQ(instance->GetSourceMedia().uSourceID, kMediaID);
+    const f32 before = instance->VolumeOffsetDb();
+    leaf->SetLevelOffset(*leaf->FindSource(kMediaID + 1), 6.0f);
+    EXPECT_EQ(instance->VolumeOffsetDb(), before) << "another source's instances";
+    leaf->SetLevelOffset(*leaf->FindSource(kMediaID), 2.0f);
+    EXPECT_FLOAT_EQ(instance->VolumeOffsetDb(), before + 5.0f);
+    EXPECT_EQ(leaf->GetLinkedFloat(leaf->FindSource(kMediaID)->info), 2.0f);
+    m_instances.QueueInstanceEvent(instance, AuInstanceEvent::kEnd, 0, 0.0f);
+    m_instances.ProcessInstanceEvents();
+    leaf->Release();
 }
 
 } // namespace
