@@ -103,6 +103,8 @@ AURESULT CAuInstanceMgr::StartNode(CAuLeafNode& node, const AuSourceInfo& source
         DestroyInstance(instance);
         return init;
     }
+    // The modulators of the node's chain start for this play before its first frame reads them.
+    node.TriggerModulators(params.pGameObj, params.playingID);
     AuSourceMedia described;
     described.uFlags = source.flags;
     described.uPluginID = source.pluginID;
@@ -153,7 +155,36 @@ AURESULT CAuInstanceMgr::Init(const AuInitSettings& settings) {
 AURESULT CAuInstanceMgr::InitEvents() {
     m_pHead = m_pTail = nullptr;
     m_uNumInstances = m_uNumVirtual = 0;
-    return m_events.Init(kPreallocatedEvents, AuPoolList<AuInstanceEvent>::kNoMaximum);
+    const AURESULT result = m_events.Init(kPreallocatedEvents, AuPoolList<AuInstanceEvent>::kNoMaximum);
+    if (result != AuResultSuccess) return result;
+    m_global.list.SetMaximum(m_uVoiceLimit);
+    g_pGlobalVoiceLimiter = &m_global;
+    s_pRunning = this;
+    CAuPlaybackLimiter::SetRegistry(&RegisterLimiter);
+    return result;
+}
+
+void CAuInstanceMgr::RegisterLimiter(CAuPlaybackLimiter& list, u32 kind, bool registered) {
+    CAuInstanceMgr* self = s_pRunning;
+    if (!self || (kind != AU_LIMITER_KIND_1 && kind != AU_LIMITER_KIND_2)) return;
+    AuArray<CAuPlaybackLimiter*>& lists = self->m_limiters[kind - 1];
+    const u32 at = lists.IndexOf([&list](const CAuPlaybackLimiter* row) { return row == &list; });
+    if (!registered) {
+        if (at < lists.Count()) lists.EraseOrdered(at);
+        return;
+    }
+    // Without memory the list is not updated each frame; the starts still respect its maximum.
+    if (at == lists.Count() && !lists.AddLast(&list))
+        AuLog(AuLogLevel::Warning, "No memory to register a playback limiter");
+}
+
+void CAuInstanceMgr::UpdateLimiters() noexcept {
+    m_global.list.Update(true);
+    for (AuArray<CAuPlaybackLimiter*>& lists : m_limiters) {
+        // The latest registered first; a list emptied by its update leaves the array behind us.
+        for (u32 i = lists.Count(); i-- > 0;)
+            if (i < lists.Count()) lists[i]->Update(false);
+    }
 }
 
 void CAuInstanceMgr::Term(bool withOutputSide) {
@@ -167,6 +198,14 @@ void CAuInstanceMgr::Term(bool withOutputSide) {
     m_pTail = nullptr;
     m_uNumInstances = 0;
     m_events.Term();
+    if (s_pRunning == this) {
+        CAuPlaybackLimiter::SetRegistry(nullptr);
+        s_pRunning = nullptr;
+    }
+    if (g_pGlobalVoiceLimiter == &m_global) g_pGlobalVoiceLimiter = nullptr;
+    m_global.list.Term();
+    for (AuArray<CAuPlaybackLimiter*>& lists : m_limiters)
+        lists.Term();
 }
 
 void CAuInstanceMgr::DestroyInstance(CAuPlaybackInstance* instance) noexcept {

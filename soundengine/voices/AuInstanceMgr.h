@@ -4,6 +4,8 @@
 #pragma once
 
 #include "banks/AuNodePlayParams.h"
+#include "banks/AuPlaybackLimiter.h"
+#include "memory/AuArray.h"
 #include "memory/AuPoolList.h"
 #include "voices/AuPlaybackInstance.h"
 
@@ -68,6 +70,16 @@ public:
     // Hands every queued event to its instance; kind 4 also ends and frees it.
     void ProcessInstanceEvents() noexcept;
 
+    // Each frame: the engine-wide limiter, then the limiters of kind 1 and those of kind 2 that
+    // hold instances, the latest registered first; instances past a maximum give way.
+    void UpdateLimiters() noexcept;
+    // The engine-wide limiter every instance joins at its Init (g_pGlobalVoiceLimiter while the
+    // manager runs); its maximum is the voice limit.
+    const CAuPlaybackLimiter& GlobalLimiter() const { return m_global.list; }
+    u32 NumRegisteredLimiters(u32 kind) const {
+        return kind == AU_LIMITER_KIND_1 || kind == AU_LIMITER_KIND_2 ? m_limiters[kind - 1].Count() : 0;
+    }
+
     // Limited to 0 to 100.
     static f32 ComputePriority(const AuPriorityInputs& inputs) noexcept;
     // Whether a start of `priority` may go on; out: the refusal reason.
@@ -82,7 +94,10 @@ public:
     // One instance fewer plays as virtual; with `check`, the limit is applied again.
     void OnVirtualCountLowered(bool check) noexcept;
 
-    void SetVoiceLimit(u16 limit) { m_uVoiceLimit = limit; }
+    void SetVoiceLimit(u16 limit) {
+        m_uVoiceLimit = limit;
+        m_global.list.SetMaximum(limit);
+    }
     void SetVirtualCount(u32 count) { m_uNumVirtual = count; }
     // Ratios of the default pool and of the lower-engine pool above which starts must make room;
     // 1.0 or more never triggers.
@@ -95,6 +110,22 @@ public:
     CAuPlaybackInstance* FirstInstance() const { return m_pHead; }
 
 private:
+    // The engine-wide limiter as the instances see it; kind 0 keeps it out of the registered lists.
+    struct EngineLimiter final : IAuInstanceLimiter {
+        AURESULT AddInstance(CAuPlaybackInstance* instance) noexcept override {
+            return list.AddInstance(instance, 0);
+        }
+        void RemoveInstance(CAuPlaybackInstance* instance) noexcept override {
+            list.RemoveInstance(instance, 0);
+        }
+        void Resort(CAuPlaybackInstance* instance, f32 newPriority) noexcept override {
+            list.UpdateInstance(newPriority, instance);
+        }
+        CAuPlaybackLimiter list{256, false, true};
+    };
+
+    // The limiter lists' registry: the running manager keeps the lists that hold instances.
+    static void RegisterLimiter(CAuPlaybackLimiter& list, u32 kind, bool registered);
     void RemoveInstance(CAuPlaybackInstance* instance) noexcept;
     static void DestroyInstance(CAuPlaybackInstance* instance) noexcept;
 
@@ -106,4 +137,7 @@ private:
     f32 m_fDefaultThreshold = 1.0f;
     f32 m_fLEngineThreshold = 1.0f;
     AuPoolList<AuInstanceEvent> m_events;
+    EngineLimiter m_global;
+    AuArray<CAuPlaybackLimiter*> m_limiters[2];
+    static inline CAuInstanceMgr* s_pRunning = nullptr;
 };

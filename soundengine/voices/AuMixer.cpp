@@ -41,6 +41,10 @@ AURESULT CAuMixer::InitVoiceCommands(u32 entries) {
     return result;
 }
 
+void CAuMixer::UpdateLimiters() noexcept {
+    if (m_pInstances) m_pInstances->UpdateLimiters();
+}
+
 void CAuMixer::ProcessInstanceEvents() noexcept {
     if (m_pInstances) m_pInstances->ProcessInstanceEvents();
 }

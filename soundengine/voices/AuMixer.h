@@ -18,8 +18,7 @@ public:
     AURESULT InitVoiceCommands(u32 entries) override;
     bool HasVoicesToStart() noexcept override { return m_commands.HasVoicesToStart(); }
     void StartPendingVoices() noexcept override { m_commands.StartPendingVoices(); }
-    // The playback limiters are the hierarchy's; the mixer has no step of theirs to run.
-    void UpdateLimiters() noexcept override {}
+    void UpdateLimiters() noexcept override;
     void ProcessVoiceCommands() noexcept override { m_commands.ExecuteVoiceCommands(); }
     void ProcessInstanceEvents() noexcept override;
     void AdvancePendingVoices(u16 frames) noexcept override { m_commands.AdvanceWaitingVoices(frames); }
