@@ -232,7 +232,7 @@ void CAuBusGraph::UpdateBusEffect(u32 busID, u32 slot) noexcept {
 }
 
 void CAuBusGraph::SetBusMeteringFlags(u32 busID, u8 flags) noexcept {
-    ForEachOfNode(busID, [&](CAuOutputBus& bus) { bus.EnableMetering(flags); });
+    ForEachOfNode(busID, [&](CAuOutputBus& bus) { bus.SetCallbackMetering(flags); });
 }
 
 void CAuBusGraph::EnableBusVolumeCallback(u32 busID, bool enable) noexcept {

@@ -1,5 +1,6 @@
 #include "MixingTestSupport.h"
 #include "VoiceTestSupport.h"
+#include "core/AuPlayingMgr.h"
 #include "voices/AuBusGraph.h"
 #include "voices/AuSpeakerPan.h"
 #include "voices/AuVoiceOutput.h"
@@ -303,6 +304,73 @@ TEST_F(MixBusTest, MeteringFollowsTheFlagsOfEveryBusOfTheNode) {
     EXPECT_EQ(bus->Meter()->pPeak, nullptr);
     m_graph.SetBusMeteringFlags(3, 0);
     EXPECT_EQ(bus->Meter(), nullptr);
+}
+
+struct MeterCall {
+    int calls = 0;
+    f32 peak = 0.0f;
+    f32 rms = 0.0f;
+    u32 channels = 0;
+    AuMeteringFlags flags = AU_NoMetering;
+};
+MeterCall g_meterCall;
+void RecordMeter(AU::IAuMetering* metering, AuChannelConfig config, AuMeteringFlags flags) {
+    ++g_meterCall.calls;
+    g_meterCall.peak = metering->GetPeak() ? metering->GetPeak()[1] : -1.0f;
+    g_meterCall.rms = metering->GetRMS() ? metering->GetRMS()[1] : -1.0f;
+    g_meterCall.channels = config.NumChannels();
+    g_meterCall.flags = flags;
+}
+
+TEST_F(MixBusTest, TheRegisteredMeteringCallbackReceivesTheMeterAfterEachFrame) {
+    CAuPlayingMgr playing;
+    ASSERT_EQ(playing.Init(), AuResultSuccess);
+    g_pPlayingMgr = &playing;
+    g_meterCall = {};
+    // Registered before the bus exists: the bus reads the wanted measures when it is made.
+    ASSERT_EQ(playing.BusCallbacks().SetMeteringCallback(4, RecordMeter, AU_EnableBusMeter_Peak),
+              AuResultSuccess);
+    CAuOutputBus* bus = Bus(Node(4));
+    CAuOutputBus* other = Bus(Node(5));
+    ASSERT_TRUE(bus && other);
+    EXPECT_EQ(bus->CallbackMetering(), AU_EnableBusMeter_Peak);
+    ASSERT_NE(bus->Meter(), nullptr);
+    EXPECT_EQ(other->Meter(), nullptr);
+    MixConstant(*bus, 0.5f, {1.0f, 1.0f});
+    AuPipelineBuffer out;
+    bus->GetResultingBuffer(out);
+    EXPECT_EQ(g_meterCall.calls, 1);
+    EXPECT_NEAR(g_meterCall.peak, 0.5f * AuDbToLinear(0.0f) * 1.0009619f, 1e-5);
+    EXPECT_EQ(g_meterCall.rms, -1.0f);
+    EXPECT_EQ(g_meterCall.channels, 2u);
+    EXPECT_EQ(g_meterCall.flags, AU_EnableBusMeter_Peak);
+    // Plug-ins' measures join the callback's; the callback's going leaves the plug-ins' meter.
+    bus->EnableMetering(AU_EnableBusMeter_RMS);
+    bus->ClearBuffer();
+    MixConstant(*bus, 0.5f, {1.0f, 1.0f});
+    bus->GetResultingBuffer(out);
+    EXPECT_EQ(g_meterCall.calls, 2);
+    EXPECT_NEAR(g_meterCall.rms, 0.5f * AuDbToLinear(0.0f) * 1.0009619f, 1e-5);
+    ASSERT_EQ(playing.BusCallbacks().SetMeteringCallback(4, nullptr, AU_NoMetering), AuResultSuccess);
+    m_graph.SetBusMeteringFlags(4, 0);
+    ASSERT_NE(bus->Meter(), nullptr);
+    EXPECT_EQ(bus->Meter()->uFlags, u32{AU_EnableBusMeter_RMS});
+    bus->GetResultingBuffer(out);
+    EXPECT_EQ(g_meterCall.calls, 2);
+    bus->EnableMetering(0);
+    EXPECT_EQ(bus->Meter(), nullptr);
+    // A volume callback registered for the node is seen by the busses made afterwards.
+    ASSERT_EQ(playing.BusCallbacks().SetVolumeCallback(6, [](AuSpeakerVolumeMatrixCallbackInfo*) {}),
+              AuResultSuccess);
+    CAuOutputBus* watched = Bus(Node(6));
+    ASSERT_TRUE(watched);
+    EXPECT_TRUE(watched->HasVolumeCallback());
+    EXPECT_FALSE(bus->HasVolumeCallback());
+    m_graph.EnableBusVolumeCallback(6, false);
+    EXPECT_FALSE(watched->HasVolumeCallback());
+    m_graph.DestroyAllBusses();
+    g_pPlayingMgr = nullptr;
+    playing.Term();
 }
 
 // Dynamic range, one frame per row: the peak routed to the bus, then the envelope, the gain
