@@ -30,6 +30,13 @@ public:
     virtual u32 GetMaxBufferLength() const noexcept = 0;
     // [audio thread] True on a bus fed by sends, where no dry signal may pass; false on voices.
     virtual bool IsSendModeEffect() const noexcept = 0;
+    // [audio thread] The media at the effect's own media index, held until the effect ends. 1; 2
+    // with null and 0 when there is none, or where the host serves no media.
+    virtual AURESULT GetPluginMedia(u32 /*index*/, const u8*& data, u32& size) noexcept {
+        data = nullptr;
+        size = 0;
+        return AuResultFail;
+    }
 
 protected:
     ~IAuEffectPluginContext() = default;
