@@ -109,6 +109,7 @@ AURESULT CAuInstanceMgr::StartNode(CAuLeafNode& node, const AuSourceInfo& source
     described.uFlags = source.flags;
     described.uPluginID = source.pluginID;
     described.uFileID = source.fileID;
+    described.uSourceID = source.sourceID;
     if (source.flags & AU_SOURCE_OWNED_NAME)
         described.pszFileName = static_cast<const wchar_t*>(source.pData);
     described.pData = media->Data();
