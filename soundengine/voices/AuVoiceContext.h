@@ -88,6 +88,8 @@ struct AuVoiceMixState {
     AuVoiceLevels levels;
     bool bComputed = false;     // the first computation is done
     bool bAllBelowLast = false; // every output was below the threshold in the last frame
+    // No listener of the voice hears any device it has an output to.
+    bool bHeardByNone = false;
 };
 
 // The lower engine's record for one voice's frame.
