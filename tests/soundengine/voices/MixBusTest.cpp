@@ -491,6 +491,31 @@ TEST_F(MixBusTest, GraphFindsAndLinksBussesPerDeviceAndRemovesOnlyIdleOnes) {
     EXPECT_EQ(a.refs, 0);
 }
 
+TEST_F(MixBusTest, AMotionNodesBusIsMono16FramesAndNeverReachesTheDevice) {
+    FakeBusNode& parentNode = Node(1);
+    FakeBusNode& motionNode = Node(2, &parentNode);
+    motionNode.motion = true;
+    motionNode.config = AuChannelConfig::Standard(AU_SPEAKER_SETUP_5POINT1);
+    CAuOutputBus* motion = Bus(motionNode);
+    ASSERT_NE(motion, nullptr);
+    EXPECT_EQ(motion->Config(), kMono);
+    EXPECT_EQ(motion->Buffer().uMaxFrames, CAuOutputBus::kMotionFrames);
+    EXPECT_TRUE(motion->Flags() & CAuOutputBus::kFlagMotion);
+    CAuOutputBus* parent = motion->Parent();
+    ASSERT_NE(parent, nullptr);
+    EXPECT_FALSE(parent->Flags() & CAuOutputBus::kFlagMotion);
+    TestBuffer voice(kMono, CAuOutputBus::kMotionFrames);
+    voice.Fill(0, 0.5f);
+    const f32 unity[4] = {1.0f, 0.0f, 0.0f, 0.0f};
+    motion->Connect();
+    motion->MixBuffer(voice.buffer, unity, unity, {1.0f, 1.0f});
+    EXPECT_EQ(motion->Buffer().uValidFrames, CAuOutputBus::kMotionFrames);
+    m_graph.MixBusses();
+    // Mixed, but not into its parent.
+    EXPECT_EQ(motion->Activity(), CAuMixBus::kActive);
+    EXPECT_EQ(parent->Activity(), CAuMixBus::kIdle);
+}
+
 TEST_F(MixBusTest, ACycleInTheBusTreeMakesNoBus) {
     FakeBusNode& a = Node(1);
     FakeBusNode& b = Node(2, &a);
