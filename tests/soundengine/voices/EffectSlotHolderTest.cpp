@@ -1,7 +1,10 @@
 #include "banks/AuBankMgr.h"
 #include "core/AuObjectIndex.h"
+#include "plugins/AuEffectCommon.h"
 #include "plugins/AuPluginSettings.h"
+#include "voices/AuEffectNode.h"
 #include "voices/AuEffectSlotHolder.h"
+#include "voices/AuLowerEngine.h"
 
 #include <AuDefaultPoolTest.h>
 #include <bankgen/Bank.h>
@@ -110,6 +113,71 @@ TEST_F(EffectSlotHolderTest, WithoutSettingsOrBankManagerNothingIsServed) {
     EXPECT_EQ(holder.AddMedia(0, kEcho), AuResultFail);
     g_pBankMgr = &m_bank;
     EXPECT_EQ(holder.Count(), 0u);
+}
+
+// An effect that reads its media at index 3 when it starts.
+struct MediaSeen {
+    const u8* data = nullptr;
+    u32 size = 0;
+    AURESULT result = AuResultFail;
+};
+MediaSeen g_seen;
+
+class MediaReadingEffect final : public AU::IAuPlugin {
+public:
+    AURESULT Term(AU::IAuPluginMemAlloc* allocator) noexcept override {
+        AuPluginDelete(this, allocator);
+        return AuResultSuccess;
+    }
+    AURESULT Reset() noexcept override { return AuResultSuccess; }
+    AURESULT GetPluginInfo(AuPluginInfo& info) noexcept override {
+        info.eType = AuPluginTypeEffect;
+        info.bIsInPlace = true;
+        return AuResultSuccess;
+    }
+    AURESULT Init(AU::IAuPluginMemAlloc*, AU::IAuEffectPluginContext* context, AU::IAuPluginParam*,
+                  AuPluginFormat&) noexcept override {
+        g_seen.result = context->GetPluginMedia(3, g_seen.data, g_seen.size);
+        return AuResultSuccess;
+    }
+    void Execute(AuPipelineBuffer&) noexcept override {}
+    AURESULT TimeSkip(u32) noexcept override { return AuResultSuccess; }
+};
+
+class NoParams final : public AU::IAuPluginParam {
+public:
+    AURESULT SetParam(u16, const void*, u32) noexcept override { return AuResultSuccess; }
+    AU::IAuPluginParam* Clone(AU::IAuPluginMemAlloc* allocator) noexcept override {
+        return AuPluginNew<NoParams>(allocator);
+    }
+    AURESULT Init(AU::IAuPluginMemAlloc*, const void*, u32) noexcept override { return AuResultSuccess; }
+    AURESULT Term(AU::IAuPluginMemAlloc* allocator) noexcept override {
+        AuPluginDelete(this, allocator);
+        return AuResultSuccess;
+    }
+    AURESULT SetParamsBlock(const void*, u32) noexcept override { return AuResultSuccess; }
+};
+
+TEST_F(EffectSlotHolderTest, AVoiceEffectIsServedItsMediaUntilItsNodeEnds) {
+    g_LEngineDefaultPoolId = g_DefaultPoolId;
+    m_settings->SetParamObject(1, AuPluginNew<NoParams>(&CAuLowerEngine::PluginAllocator()));
+    const i32 refs = m_bank.MediaRefCount(kImpulse);
+    g_seen = {};
+    {
+        CAuInPlaceEffectNode node;
+        AuEffectRecord record{m_settings, false};
+        AuPluginFormat format{48000, AuChannelConfig::Standard(0x3)};
+        ASSERT_EQ(node.Init(AuPluginNew<MediaReadingEffect>(&CAuLowerEngine::PluginAllocator()), record, 0,
+                            nullptr, 1024, format),
+                  AuResultSuccess);
+        EXPECT_EQ(g_seen.result, AuResultSuccess);
+        EXPECT_EQ(g_seen.data, m_impulse.data());
+        EXPECT_EQ(g_seen.size, 40u);
+        EXPECT_EQ(node.Media().Count(), 1u);
+        EXPECT_EQ(m_bank.MediaRefCount(kImpulse), refs + 1);
+    }
+    EXPECT_EQ(m_bank.MediaRefCount(kImpulse), refs);
+    g_LEngineDefaultPoolId = -1;
 }
 
 } // namespace
