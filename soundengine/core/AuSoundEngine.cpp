@@ -20,6 +20,7 @@
 #include "core/AuThreads.h"
 #include "voices/AuInstanceMgr.h"
 #include "voices/AuLowerEngine.h"
+#include "voices/AuLowerEngineSeams.h"
 #include "voices/AuMixer.h"
 #include "voices/AuOutputSide.h"
 
@@ -395,13 +396,23 @@ void CancelEventCallbackCookie(void* cookie) {
 
 AURESULT RegisterBusVolumeCallback(AuUniqueID busID, AuBusCallbackFunc callback) {
     if (!s_bInitialized || !g_pPlayingMgr) return AuResultFail;
-    return g_pPlayingMgr->BusCallbacks().SetVolumeCallback(busID, callback);
+    const AURESULT result = g_pPlayingMgr->BusCallbacks().SetVolumeCallback(busID, callback);
+    if (result != AuResultSuccess) return result;
+    // The busses live on the audio thread: they learn of it under the global lock.
+    CAuMainLock lock;
+    if (IAuBusOps* busses = AuBusOpsSeam::Get()) busses->EnableBusVolumeCallback(busID, callback != nullptr);
+    return result;
 }
 
 AURESULT RegisterBusMeteringCallback(AuUniqueID busID, AuBusMeteringCallbackFunc callback,
                                      AuMeteringFlags flags) {
     if (!s_bInitialized || !g_pPlayingMgr) return AuResultFail;
-    return g_pPlayingMgr->BusCallbacks().SetMeteringCallback(busID, callback, flags);
+    const AURESULT result = g_pPlayingMgr->BusCallbacks().SetMeteringCallback(busID, callback, flags);
+    if (result != AuResultSuccess) return result;
+    CAuMainLock lock;
+    if (IAuBusOps* busses = AuBusOpsSeam::Get())
+        busses->SetBusMeteringFlags(busID, callback ? static_cast<u8>(flags) : 0);
+    return result;
 }
 
 } // namespace AU::SoundEngine

@@ -30,6 +30,13 @@ public:
     virtual u32 GetMaxBufferLength() const noexcept = 0;
     // [audio thread] True on a bus fed by sends, where no dry signal may pass; false on voices.
     virtual bool IsSendModeEffect() const noexcept = 0;
+    // [audio thread] The media at the effect's own media index, held until the effect ends. 1; 2
+    // with null and 0 when there is none, or where the host serves no media.
+    virtual AURESULT GetPluginMedia(u32 /*index*/, const u8*& data, u32& size) noexcept {
+        data = nullptr;
+        size = 0;
+        return AuResultFail;
+    }
 
 protected:
     ~IAuEffectPluginContext() = default;
@@ -77,6 +84,48 @@ public:
     // after the last input.
     virtual void Execute(AuPipelineBuffer& in, u32 inputOffset, AuPipelineBuffer& out) noexcept = 0;
     void Execute(AuPipelineBuffer& buffer) noexcept final { buffer.eState = AuResultFail; }
+};
+
+} // namespace AU
+
+namespace AU {
+
+// The host's side of a source plug-in: what a generator asks about the voice it plays in.
+class IAuSourcePluginContext {
+public:
+    // [audio thread] The engine's frames per buffer.
+    virtual u32 GetMaxBufferLength() const noexcept = 0;
+    // [audio thread] The media at the generator's own media index; 2 with null and 0 without one.
+    virtual AURESULT GetPluginMedia(u32 index, const u8*& data, u32& size) noexcept = 0;
+    // The playing instance's loop count: 0 loops without end.
+    virtual u16 GetNumLoops() const noexcept = 0;
+
+protected:
+    ~IAuSourcePluginContext() = default;
+};
+
+// A generator that a voice plays in place of media. Its GetPluginInfo gives AuPluginTypeSource;
+// its Execute fills the valid frames of a planar float buffer and sets the buffer's state (45 with
+// more to come, 17 with the last frames).
+class IAuSourcePlugin : public IAuPlugin {
+public:
+    // The format offered (48 kHz mono) may be changed to the one the generator produces.
+    virtual AURESULT Init(IAuPluginMemAlloc* allocator, IAuSourcePluginContext* context,
+                          IAuPluginParam* params, AuPluginFormat& format) noexcept = 0;
+    // Milliseconds; 0 when it plays without end.
+    virtual f32 GetDuration() const noexcept = 0;
+    // [audio thread] The current pass is the last.
+    virtual void StopLooping() noexcept = 0;
+    // [audio thread] To a sample position of its output; 1, or 2 when it cannot.
+    virtual AURESULT Seek(u32 position) noexcept = 0;
+    // [audio thread] The linear level of what it produces now.
+    virtual f32 GetEnvelope() const noexcept = 0;
+
+    // A generator has no effect context.
+    AURESULT Init(IAuPluginMemAlloc*, IAuEffectPluginContext*, IAuPluginParam*,
+                  AuPluginFormat&) noexcept final {
+        return AuResultFail;
+    }
 };
 
 } // namespace AU

@@ -124,8 +124,13 @@ CAuOutputBus* CAuBusGraph::CreateBus(IAuMixBusNode* node, u32 deviceType, u32 de
     // A layout the device cannot take (no channels, or more than a frame's rows) inherits.
     AuChannelConfig config = node->ChannelConfig();
     if (!config.NumChannels() || config.NumChannels() > 32) config = parent->Config();
-    if (bus->Init(deviceType, deviceId, config, parent->Config(), g_uNumSamplesPerFrame, node) !=
-        AuResultSuccess) {
+    u16 frames = g_uNumSamplesPerFrame;
+    if (node->IsMotionBus()) {
+        bus->m_uFlags |= CAuOutputBus::kFlagMotion;
+        config = AuChannelConfig::Standard(AU_SPEAKER_FRONT_CENTER);
+        frames = CAuOutputBus::kMotionFrames;
+    }
+    if (bus->Init(deviceType, deviceId, config, parent->Config(), frames, node) != AuResultSuccess) {
         --parent->m_uNumChildren;
         DestroyBus(bus);
         return nullptr;
@@ -157,7 +162,8 @@ void CAuBusGraph::MixBusses() noexcept {
         CAuOutputBus* bus = m_busses[i];
         AuPipelineBuffer out;
         bus->GetResultingBuffer(out);
-        if (out.uValidFrames) {
+        // A motion bus's buffer is the motion devices' to take; no audio device mixes it.
+        if (out.uValidFrames && !(bus->Flags() & CAuOutputBus::kFlagMotion)) {
             if (CAuOutputBus* parent = bus->m_pParent) {
                 parent->Connect();
                 parent->MixBus(out, *bus);
@@ -232,7 +238,7 @@ void CAuBusGraph::UpdateBusEffect(u32 busID, u32 slot) noexcept {
 }
 
 void CAuBusGraph::SetBusMeteringFlags(u32 busID, u8 flags) noexcept {
-    ForEachOfNode(busID, [&](CAuOutputBus& bus) { bus.EnableMetering(flags); });
+    ForEachOfNode(busID, [&](CAuOutputBus& bus) { bus.SetCallbackMetering(flags); });
 }
 
 void CAuBusGraph::EnableBusVolumeCallback(u32 busID, bool enable) noexcept {

@@ -21,6 +21,10 @@ public:
     static constexpr u8 kFlagKeep = 1 << 0;
     static constexpr u8 kFlagDynamicRange = 1 << 1;
     static constexpr u8 kFlagReleaseInDb = 1 << 2;
+    // The bus of a motion node: 16 frames of mono a buffer for a motion device, never mixed into
+    // an audio device.
+    static constexpr u8 kFlagMotion = 1 << 3;
+    static constexpr u16 kMotionFrames = 16;
     // No level: the peak of a frame without input, and the envelope's start.
     static constexpr f32 kSilentDb = -4096.0f;
 

@@ -6,7 +6,7 @@
 #include "voices/AuBiquad.h"
 #include "voices/AuPipelineBuffer.h"
 
-#include <AU/AuCallback.h>
+#include <AU/IAuMetering.h>
 
 // Every measure of AuMeteringFlags.
 constexpr u32 AU_METERING_ALL = 31;
@@ -19,7 +19,13 @@ constexpr u32 AU_METER_RATE = 48000;
 // The weight of the surround channels in the K-weighted sum (+1.5 dB).
 constexpr f32 AU_SURROUND_WEIGHT = 1.4125375f;
 
-struct AuBusMeterData {
+struct AuBusMeterData final : AU::IAuMetering {
+    const f32* GetPeak() const override { return pPeak; }
+    const f32* GetRMS() const override { return pRMS; }
+    const f32* GetTruePeak() const override { return pTruePeak; }
+    f32 GetKPower() const override { return fKPower; }
+    u32 GetNumChannels() const override { return uNumChannels; }
+
     f32* pPeak = nullptr;
     f32* pRMS = nullptr;
     f32* pTruePeak = nullptr;

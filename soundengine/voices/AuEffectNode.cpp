@@ -62,6 +62,7 @@ AURESULT CAuEffectNode::Init(AU::IAuPlugin* plugin, const AuEffectRecord& record
     m_pHolder = CAuPluginParamHolder::Create(*record.pSettings, instance ? instance->Key() : AuRTPCKey{});
     if (!m_pHolder) return AuResultFail;
     m_uSettingsID = record.pSettings->key;
+    m_context.Media().SetSettings(record.pSettings);
     const AuChannelConfig input = format.channelConfig;
     const AURESULT result = m_pPlugin->Init(allocator, &m_context, m_pHolder->Params(), format);
     if (result != AuResultSuccess) return result;
@@ -76,6 +77,9 @@ void CAuEffectNode::Term() noexcept {
         m_pPlugin->Term(allocator);
         m_pPlugin = nullptr;
     }
+    // The plug-in is gone: nothing reads its media any more.
+    m_context.Media().ReleaseAll();
+    m_context.Media().SetSettings(nullptr);
     if (m_pHolder) {
         m_pHolder->Destroy();
         m_pHolder = nullptr;

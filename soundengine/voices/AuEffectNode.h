@@ -8,6 +8,7 @@
 
 #include "plugins/AuPlugin.h"
 #include "plugins/AuPluginSettings.h"
+#include "voices/AuEffectSlotHolder.h"
 #include "voices/AuPipelineBuffer.h"
 #include "voices/AuPipelineNode.h"
 
@@ -22,9 +23,17 @@ public:
     }
     u32 GetMaxBufferLength() const noexcept override { return m_uFramesPerBuffer; }
     bool IsSendModeEffect() const noexcept override { return false; }
+    // Through the media list of the effect's settings.
+    AURESULT GetPluginMedia(u32 index, const u8*& data, u32& size) noexcept override {
+        m_media.GetMedia(index, data, size);
+        return data ? AuResultSuccess : AuResultFail;
+    }
     u32 Slot() const { return m_uSlot; }
+    CAuEffectSlotHolder& Media() { return m_media; }
+    const CAuEffectSlotHolder& Media() const { return m_media; }
 
 private:
+    CAuEffectSlotHolder m_media;
     u32 m_uSlot = 0;
     u16 m_uFramesPerBuffer = 0;
 };
@@ -69,6 +78,8 @@ public:
     AU::IAuPlugin* Plugin() const noexcept { return m_pPlugin; }
     AU::IAuPluginParam* Params() const noexcept { return m_pHolder ? m_pHolder->Params() : nullptr; }
     CAuPluginParamHolder* Holder() const noexcept { return m_pHolder; }
+    // The media the plug-in asked for.
+    const CAuEffectSlotHolder& Media() const noexcept { return m_context.Media(); }
     CAuPluginSettings* Settings() const noexcept { return m_pHolder ? &m_pHolder->Settings() : nullptr; }
     u32 SettingsID() const noexcept { return m_uSettingsID; }
     u32 Slot() const noexcept { return m_context.Slot(); }

@@ -159,6 +159,8 @@ AURESULT CAuInstanceMgr::StartNode(CAuLeafNode& node, const AuSourceInfo& source
         return init;
     }
     if (startVirtual) instance->TryStopForLimit(AU_LIMITER_REASON_LIST);
+    // The modulators of the node's chain start for this play before its first frame reads them.
+    node.TriggerModulators(params.pGameObj, params.playingID);
     AuSourceMedia described;
     described.uFlags = source.flags;
     described.uPluginID = source.pluginID;
@@ -213,10 +215,14 @@ AURESULT CAuInstanceMgr::InitEvents() {
     m_pHead = m_pTail = nullptr;
     m_uNumInstances = m_uNumVirtual = 0;
     m_bClosing = false;
+    const AURESULT result = m_events.Init(kPreallocatedEvents, AuPoolList<AuInstanceEvent>::kNoMaximum);
+    if (result != AuResultSuccess) return result;
+    m_global.SetMaximum(m_uVoiceLimit);
+    g_pGlobalVoiceLimiter = &m_global;
     s_pLimiterOwner = this;
     CAuPlaybackLimiter::SetRegistry(&RegisterLimiter);
     g_pPlaybackLimits = this;
-    return m_events.Init(kPreallocatedEvents, AuPoolList<AuInstanceEvent>::kNoMaximum);
+    return result;
 }
 
 void CAuInstanceMgr::Term(bool withOutputSide) {
@@ -231,13 +237,15 @@ void CAuInstanceMgr::Term(bool withOutputSide) {
     m_pTail = nullptr;
     m_uNumInstances = 0;
     m_events.Term();
-    for (AuArray<CAuPlaybackLimiter*>& chain : m_limiters)
-        chain.Term();
     if (s_pLimiterOwner == this) {
         s_pLimiterOwner = nullptr;
         CAuPlaybackLimiter::SetRegistry(nullptr);
     }
     if (g_pPlaybackLimits == this) g_pPlaybackLimits = nullptr;
+    if (g_pGlobalVoiceLimiter == &m_global) g_pGlobalVoiceLimiter = nullptr;
+    m_global.Term();
+    for (AuArray<CAuPlaybackLimiter*>& chain : m_limiters)
+        chain.Term();
 }
 
 void CAuInstanceMgr::DestroyInstance(CAuPlaybackInstance* instance) noexcept {
@@ -372,10 +380,12 @@ void CAuInstanceMgr::RegisterLimiter(CAuLimiterList<CAuPlaybackInstance>& list, 
 }
 
 void CAuInstanceMgr::UpdateLimiters() noexcept {
-    // A list may lose instances, or its registration, while it updates: indices are checked.
-    for (AuArray<CAuPlaybackLimiter*>& chain : m_limiters)
-        for (u32 n = 0; n < chain.Count(); ++n)
-            chain[n]->Update(false);
+    m_global.Update(true);
+    for (AuArray<CAuPlaybackLimiter*>& chain : m_limiters) {
+        // The latest registered first; a list emptied by its update leaves the array behind us.
+        for (u32 i = chain.Count(); i-- > 0;)
+            if (i < chain.Count()) chain[i]->Update(false);
+    }
 }
 
 void CAuInstanceMgr::StopInstancesUsingData(const u8* data, u32 size) noexcept {

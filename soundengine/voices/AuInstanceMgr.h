@@ -6,6 +6,7 @@
 #include "banks/AuBankMgr.h"
 #include "banks/AuNodePlayParams.h"
 #include "banks/AuPlaybackLimiter.h"
+#include "memory/AuArray.h"
 #include "memory/AuPoolList.h"
 #include "voices/AuPlaybackInstance.h"
 
@@ -74,6 +75,16 @@ public:
     // queued, once, for an instance of this manager's list; nothing while the manager closes.
     void EndInstance(CAuPlaybackInstance* instance) noexcept;
 
+    // Each frame: the engine-wide limiter, then the limiters of kind 1 and those of kind 2 that
+    // hold instances, the latest registered first; instances past a maximum give way.
+    void UpdateLimiters() noexcept;
+    // The engine-wide limiter every instance joins at its Init (g_pGlobalVoiceLimiter while the
+    // manager runs); its maximum is the voice limit.
+    const CAuPlaybackLimiter& GlobalLimiter() const { return m_global; }
+    u32 NumRegisteredLimiters(u32 kind) const {
+        return kind == AU_LIMITER_KIND_1 || kind == AU_LIMITER_KIND_2 ? m_limiters[kind - 1].Count() : 0;
+    }
+
     // Limited to 0 to 100.
     static f32 ComputePriority(const AuPriorityInputs& inputs) noexcept;
     // Whether a start of `priority` may go on; out: the refusal reason.
@@ -87,10 +98,6 @@ public:
     AURESULT ApplyPlaybackLimit(const CAuPlaybackLimiter& list, u16 limit, f32 priority,
                                 CAuRegisteredObj* gameObj, bool tiesLose, bool useVirtual,
                                 bool& stopped) noexcept override;
-    // Once per frame: every registered list drops what exceeds its maximum, node lists first.
-    void UpdateLimiters() noexcept;
-    // The lists holding instances: kind 1 (nodes) or 2 (busses).
-    u32 NumRegisteredLimiters(u32 kind) const { return kind - 1 < 2 ? m_limiters[kind - 1].Count() : 0; }
     // The bank holding [data, data + size) unloads: every instance playing from it stops at once
     // and its node's pending actions are dropped.
     void StopInstancesUsingData(const u8* data, u32 size) noexcept;
@@ -100,7 +107,10 @@ public:
     // One instance fewer plays as virtual; with `check`, the limit is applied again.
     void OnVirtualCountLowered(bool check) noexcept;
 
-    void SetVoiceLimit(u16 limit) { m_uVoiceLimit = limit; }
+    void SetVoiceLimit(u16 limit) {
+        m_uVoiceLimit = limit;
+        m_global.SetMaximum(limit);
+    }
     void SetVirtualCount(u32 count) { m_uNumVirtual = count; }
     // Ratios of the default pool and of the lower-engine pool above which starts must make room;
     // 1.0 or more never triggers.
@@ -127,5 +137,6 @@ private:
     // Set by Term: the voices it destroys end no instance, Term frees them all.
     bool m_bClosing = false;
     AuPoolList<AuInstanceEvent> m_events;
+    CAuPlaybackLimiter m_global{0, 256, false, true};
     AuArray<CAuPlaybackLimiter*> m_limiters[2];
 };

@@ -1,5 +1,7 @@
 #include "voices/AuMixBus.h"
 
+#include "core/AuPlayingMgr.h"
+
 #include "voices/AuLowerEngine.h"
 #include "voices/AuSpeakerPan.h"
 
@@ -44,6 +46,11 @@ AURESULT CAuMixBus::Init(u32 deviceType, u32 deviceId, AuChannelConfig config, A
         node->AddRef();
         m_uBusID = node->BusNodeID();
     }
+    if (g_pPlayingMgr) {
+        m_bVolumeCallback = g_pPlayingMgr->BusCallbacks().HasVolumeCallback(m_uBusID);
+        m_uCallbackMetering =
+            static_cast<u8>(g_pPlayingMgr->BusCallbacks().GetMeteringFlags(m_uBusID) & AU_METERING_ALL);
+    }
     m_uActivity = kIdle;
     m_uNumConnections = 0;
     m_eState = AuResultNoMoreData;
@@ -62,6 +69,7 @@ AURESULT CAuMixBus::Init(u32 deviceType, u32 deviceId, AuChannelConfig config, A
         RefreshMatrix(true);
         memcpy(m_pPreviousMatrix, m_pCurrentMatrix, floats * sizeof(f32));
     }
+    UpdateMeter();
     return AuResultSuccess;
 }
 
@@ -170,7 +178,10 @@ void CAuMixBus::GetResultingBuffer(AuPipelineBuffer& out) noexcept {
     out = m_buffer;
     m_fPreviousGain = m_fCurrentGain = m_fNextGain;
     RefreshMatrix(false);
-    if (m_pMeter) m_pMeter->BusMeter(m_buffer.uValidFrames ? m_fCurrentGain : 0.0f, m_buffer);
+    if (!m_pMeter) return;
+    m_pMeter->BusMeter(m_buffer.uValidFrames ? m_fCurrentGain : 0.0f, m_buffer);
+    if (m_uCallbackMetering && g_pPlayingMgr)
+        g_pPlayingMgr->BusCallbacks().DoMeteringCallback(m_uBusID, m_pMeter, m_buffer.channelConfig);
 }
 
 void CAuMixBus::ClearBuffer() noexcept {
@@ -212,7 +223,17 @@ void CAuMixBus::SetParam(u32 id, f32 value) noexcept {
 }
 
 void CAuMixBus::EnableMetering(u32 flags) noexcept {
-    flags &= AU_METERING_ALL;
+    m_uPluginMetering = static_cast<u8>(flags & AU_METERING_ALL);
+    UpdateMeter();
+}
+
+void CAuMixBus::SetCallbackMetering(u32 flags) noexcept {
+    m_uCallbackMetering = static_cast<u8>(flags & AU_METERING_ALL);
+    UpdateMeter();
+}
+
+void CAuMixBus::UpdateMeter() noexcept {
+    const u32 flags = (m_uCallbackMetering | m_uPluginMetering) & AU_METERING_ALL;
     if (m_pMeter && m_pMeter->uFlags != flags) {
         m_pMeter->Term();
         AU::MemoryMgr::Free(g_LEngineDefaultPoolId, m_pMeter);

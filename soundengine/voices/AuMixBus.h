@@ -51,8 +51,13 @@ public:
     void OffsetVolume(f32 dB) noexcept;
     // 11 centre, 20 pan left-right, 21 pan front-rear, 64 positioning enabled; others ignored.
     void SetParam(u32 id, f32 value) noexcept;
-    // The meter follows the wanted flags: destroyed when they change, made when missing.
+    // The measures the bus's plug-ins ask for; the meter takes these and the metering callback's
+    // together: destroyed when they change, made when missing.
     void EnableMetering(u32 flags) noexcept;
+    // The measures the bus's registered metering callback asks for (0 without one); the callback
+    // receives the meter after each frame's metering.
+    void SetCallbackMetering(u32 flags) noexcept;
+    u32 CallbackMetering() const { return m_uCallbackMetering; }
     // The slot's effect is made again from the node: created through the plug-in registry,
     // initialised for the bus's format and reset; any failure leaves the slot empty.
     void SetInsertFx(u32 slot) noexcept;
@@ -116,6 +121,7 @@ private:
     void RunEffects() noexcept;
     void LoadPositioning() noexcept;
     void RefreshMatrix(bool force) noexcept;
+    void UpdateMeter() noexcept;
     static f32 ToGain(f32 dB) noexcept;
 
     u32 m_uDeviceType = 0;
@@ -147,6 +153,8 @@ private:
     u32 m_uNumInputs = 0;
     u32 m_uMatrixBuilds = 0;
     AuBusMeterData* m_pMeter = nullptr;
+    u8 m_uCallbackMetering = 0;
+    u8 m_uPluginMetering = 0;
     FxSlot m_fx[AU_BUS_INSERT_SLOTS];
     bool m_bBypassAll = false;
     bool m_bEffectsCreated = false;

@@ -203,11 +203,13 @@ void CAuMixer::ComputeVolumes(CAuVoiceContext& voice) noexcept {
 
     // Output gains.
     f32 loudest = 0.0f;
+    state.bHeardByNone = state.pOutputs != nullptr;
     for (CAuVoiceOutput* output = state.pOutputs; output;) {
         CAuVoiceOutput* next = output->pNext;
         const CAuOutputDevice* device = CAuLowerEngine::FindDevice(output->uDeviceType, output->uDeviceId);
         const u32 deviceMask = device ? device->uListenerMask : 0;
         f32 value = 0.0f;
+        if (state.uNumRays && (state.ray.listenerMask & deviceMask)) state.bHeardByNone = false;
         if (state.uNumRays && (state.ray.listenerMask & deviceMask)) {
             value = output->eKind == CAuVoiceOutput::kDry        ? state.ray.fGains[0]
                     : output->eKind == CAuVoiceOutput::kGameSend ? state.ray.fGains[1]
@@ -268,7 +270,8 @@ void CAuMixer::ComputeVolumes(CAuVoiceContext& voice) noexcept {
     state.levels.bAudible = audible;
     state.levels.uNumOutputs = 1;
     state.levels.pTargets = &state.fTargets;
-    if (!audible) {
+    // A voice no listener hears still gets its matrices: the frame mixes it into its dry bus.
+    if (!audible && !state.bHeardByNone) {
         state.bComputed = true;
         return;
     }
@@ -307,6 +310,19 @@ void CAuMixer::RenderVoices(bool render) noexcept {
 
 void CAuMixer::MixVoice(CAuVoiceContext& voice, AuPipelineBuffer& buffer) noexcept {
     AuVoiceMixState& state = voice.MixState();
+    if (state.bHeardByNone) {
+        // Once, into its own dry bus, at the gains its listeners give it: the bus stays active.
+        for (CAuVoiceOutput* output = state.pOutputs; output; output = output->pNext) {
+            if (output->eKind != CAuVoiceOutput::kDry || !output->HasMatrices() ||
+                output->MatrixInputs() != buffer.NumChannels())
+                continue;
+            output->pBus->Connect();
+            output->pBus->MixBuffer(buffer, output->pPrevMatrix, output->pMatrix,
+                                    {output->fPrevVolume, output->fVolume});
+            return;
+        }
+        return;
+    }
     if (!state.levels.bAudible) return;
     for (CAuVoiceOutput* output = state.pOutputs; output; output = output->pNext) {
         if (!output->HasMatrices() || output->MatrixInputs() != buffer.NumChannels()) continue;

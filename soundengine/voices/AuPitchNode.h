@@ -66,6 +66,12 @@ public:
     AURESULT VirtualOff(u32 behavior, bool useSeek) noexcept;
     AURESULT SeekIfPending() noexcept;
 
+    // Voice slot 25: the rate factor and whether pitch changes ramp.
+    void SetRate(f32 rateFactor, bool interpolate) noexcept {
+        m_params.fRateFactor = rateFactor;
+        m_params.bInterpolate = interpolate;
+    }
+    const AuPitchNodeParams& Params() const { return m_params; }
     CAuResampler& Resampler() { return m_resampler; }
     f32 GetSpeed() const { return m_fSpeed; }
     u32 HeldFrames() const { return m_input.uValidFrames; }

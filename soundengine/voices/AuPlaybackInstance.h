@@ -315,6 +315,7 @@ public:
     // each device's master bus.
     void SetOutputBusNode(IAuMixBusNode* node) noexcept;
     IAuMixBusNode* OutputBusNode() const { return m_pOutputBus; }
+    IAuInstanceNode* Node() const { return m_pNode; }
     CAuRegisteredObj* GameObj() const { return m_pGameObj; }
     // The playing ID's callback flags (bit 4 markers), as the playing manager gave them.
     u32 CallbackFlags() const { return m_uCallbackFlags; }

@@ -33,7 +33,7 @@ public:
     virtual AURESULT Seek() noexcept;
     // Advances without audio; `frames` comes back as the frames skipped. 17 at the end, else 45.
     // The markers passed over are notified, and the position reported when the instance asks.
-    AURESULT TimeSkip(u32& frames) noexcept;
+    virtual AURESULT TimeSkip(u32& frames) noexcept;
     // The voice goes virtual: 0 to come back from the beginning, 1 from the elapsed time, 2 resume.
     virtual void VirtualOn(u32 /*behavior*/) noexcept {}
     // Back from virtual with the behaviour of VirtualOn (seeking when 1 and `useSeek`).
@@ -42,9 +42,9 @@ public:
     virtual void StopLooping() noexcept { m_uLoopCount = 1; }
     bool HasAnalysisData() const noexcept { return m_analysis.pData != nullptr; }
     // Milliseconds; 0 for an infinite loop.
-    f32 GetDuration() const noexcept;
+    virtual f32 GetDuration() const noexcept;
     // Attenuation in dB at the position less the frames still buffered downstream.
-    f32 GetAnalyzedEnvelope(u32 buffered) noexcept;
+    virtual f32 GetAnalyzedEnvelope(u32 buffered) noexcept;
     // The media moved in memory by (newBase - oldBase).
     virtual void RelocateMedia(const u8* newBase, const u8* oldBase) noexcept;
 

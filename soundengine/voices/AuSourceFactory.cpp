@@ -2,6 +2,7 @@
 #include "voices/AuLowerEngine.h"
 #include "voices/AuPlaybackInstance.h"
 #include "voices/AuSourceBase.h"
+#include "voices/AuSourcePluginHost.h"
 
 #include <AU/MemoryMgr.h>
 
@@ -21,6 +22,7 @@ CAuSourceBase* AuCreateSource(CAuPlaybackInstance* instance) noexcept {
     const u32 kind = media.StorageKind();
     const u32 codec = media.Codec();
     const bool streamed = kind == AuSourceMedia::kStorageStreamed;
+    if (kind == AuSourceMedia::kStoragePlugin) return Build<CAuSourcePluginHost>(instance, media.uSourceID);
     if (codec == 0 || (!streamed && kind != AuSourceMedia::kStorageInMemory)) return nullptr;
     if (codec == 1)
         return streamed ? Build<CAuPcmFileSource>(instance)

@@ -112,6 +112,44 @@ u32 CAuVoiceContext::GetPriority() const noexcept {
     return static_cast<u32>(std::lround(m_pInstance->Priority().fPriority));
 }
 
+u32 CAuVoiceContext::GetGameObjectID() const noexcept {
+    const CAuRegisteredObj* object = m_pInstance->Key().pGameObj;
+    return object ? object->ID() : 0xFFFFFFFFu;
+}
+
+u32 CAuVoiceContext::GetPositioningType() const noexcept {
+    const CAuRegisteredObj* object = m_pInstance->Key().pGameObj;
+    return object ? object->MultiPositionType() : 0;
+}
+
+u32 CAuVoiceContext::GetNodeID() const noexcept {
+    return m_pInstance->Node() ? m_pInstance->Node()->key : 0;
+}
+
+bool CAuVoiceContext::HasEffectOfSettings(u32 settingsID) const noexcept {
+    for (const CAuEffectNode* effect : m_pEffects)
+        if (effect && effect->Plugin() && effect->SettingsID() == settingsID) return true;
+    return false;
+}
+
+bool CAuVoiceContext::HasEffectWithProperty(u32 propertyID) const noexcept {
+    for (const CAuEffectNode* effect : m_pEffects) {
+        const CAuPluginSettings* settings = effect ? effect->Settings() : nullptr;
+        if (!settings || !effect->Plugin()) continue;
+        for (u32 i = 0; i < settings->InitialValues().Count(); ++i)
+            if (settings->InitialValues()[i].key == propertyID) return true;
+    }
+    return false;
+}
+
+void CAuVoiceContext::ForwardPitch(f32 rateFactor, bool interpolate) noexcept {
+    m_pitch.SetRate(rateFactor, interpolate);
+}
+
+f32 CAuVoiceContext::GetSourceEnvelope() noexcept {
+    return m_pSource ? m_pSource->GetAnalyzedEnvelope(m_pitch.HeldFrames()) : 0.0f;
+}
+
 bool CAuVoiceContext::GrowRays(u32 capacity) noexcept {
     while (m_uRayCapacity < capacity) {
         void* block =

@@ -88,6 +88,8 @@ struct AuVoiceMixState {
     AuVoiceLevels levels;
     bool bComputed = false;     // the first computation is done
     bool bAllBelowLast = false; // every output was below the threshold in the last frame
+    // No listener of the voice hears any device it has an output to.
+    bool bHeardByNone = false;
 };
 
 // The lower engine's record for one voice's frame.
@@ -147,6 +149,20 @@ public:
     AuPlayingID GetPlayingID() const noexcept { return m_pInstance->Key().playingID; }
     // The instance's current priority, rounded to an integer.
     u32 GetPriority() const noexcept;
+    // The game object's ID; 0xFFFFFFFF without one.
+    u32 GetGameObjectID() const noexcept;
+    // The game object's multi-position type (its three low bits); 0 without a game object.
+    u32 GetPositioningType() const noexcept;
+    u32 GetNodeID() const noexcept;
+    // Whether an effect slot runs a plug-in made from the settings of that ID.
+    bool HasEffectOfSettings(u32 settingsID) const noexcept;
+    // Whether an effect slot's plug-in settings hold a value under the property's key.
+    bool HasEffectWithProperty(u32 propertyID) const noexcept;
+    // The two values the voice hands its pitch node after set-up: the playback-rate factor the
+    // output frames are counted in, and whether pitch changes ramp over a buffer or jump.
+    void ForwardPitch(f32 rateFactor, bool interpolate) noexcept;
+    // The source's analysed envelope (decibels) where the pitch node's held input starts.
+    f32 GetSourceEnvelope() noexcept;
 
     // The rays: `count` of them, the ones beyond the old count new. The array grows one entry at
     // a time (rays come and go with listeners, a few at most); 2 without memory, the rays kept.

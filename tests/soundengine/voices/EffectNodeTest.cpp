@@ -748,6 +748,13 @@ TEST_F(VoiceEffectsTest, EffectNodesStandBetweenTheModulatorNodeAndFilterStageOn
     EXPECT_EQ(voice.Effect(3)->Input(), voice.Effect(0));
     EXPECT_EQ(voice.Effect(0)->Input(), &voice.ModulatorNode());
     EXPECT_TRUE(voice.Effect(3)->IsBypassed()); // from its record
+    // The effect queries see the slots that hold a plug-in.
+    struct SettingsCase {
+        u32 id;
+        bool held;
+    };
+    for (const SettingsCase c : {SettingsCase{1, true}, {4, true}, {2, false}, {3, false}, {0, false}})
+        EXPECT_EQ(voice.HasEffectOfSettings(c.id), c.held) << c.id;
     // Each record's reference went back; the nodes hold one each.
     EXPECT_EQ(doubling->m_lRef, 2u);
     EXPECT_EQ(repacking->m_lRef, 2u);

@@ -205,3 +205,43 @@ TEST_F(InstanceMgrTest, AnInstanceEndsOnceAndOnlyWhenTheManagerOwnsIt) {
 }
 
 } // namespace
+
+TEST_F(InstanceMgrTest, UpdateLimitersMakesThoseBeyondEachMaximumGiveWay) {
+    // Joined as the nodes' starts do: every instance enters the engine-wide limiter.
+    std::vector<CAuPlaybackInstance*> started;
+    for (f32 priority : {30.0f, 10.0f, 20.0f}) {
+        started.push_back(Add(priority));
+        ASSERT_EQ(started.back()->Init(nullptr, nullptr), AuResultSuccess);
+    }
+    EXPECT_EQ(g_pGlobalVoiceLimiter != nullptr, true);
+    EXPECT_EQ(m_mgr.GlobalLimiter().Count(), 3u);
+    m_mgr.UpdateLimiters();
+    for (CAuPlaybackInstance* i : started)
+        ASSERT_FALSE(i->IsStopped());
+    m_mgr.SetVoiceLimit(2);
+    m_mgr.UpdateLimiters();
+    EXPECT_FALSE(started[0]->IsStopped());
+    EXPECT_TRUE(started[1]->IsStopped()); // the lowest priority
+    EXPECT_EQ(started[1]->StopReason(), AU_LIMITER_REASON_ENGINE);
+    EXPECT_FALSE(started[2]->IsStopped());
+
+    // A node's list registers with its first instance and is updated with the frame.
+    CAuPlaybackLimiter nodeList(1, false, false);
+    ASSERT_EQ(nodeList.AddInstance(started[0], AU_LIMITER_KIND_2), AuResultSuccess);
+    EXPECT_EQ(m_mgr.NumRegisteredLimiters(AU_LIMITER_KIND_2), 1u);
+    EXPECT_EQ(m_mgr.NumRegisteredLimiters(AU_LIMITER_KIND_1), 0u);
+    ASSERT_EQ(nodeList.AddInstance(started[2], AU_LIMITER_KIND_2), AuResultSuccess);
+    EXPECT_EQ(m_mgr.NumRegisteredLimiters(AU_LIMITER_KIND_2), 1u);
+    m_mgr.UpdateLimiters();
+    EXPECT_FALSE(started[0]->IsStopped());
+    EXPECT_TRUE(started[2]->IsStopped());
+    EXPECT_EQ(started[2]->StopReason(), AU_LIMITER_REASON_LIST);
+    nodeList.RemoveInstance(started[0], AU_LIMITER_KIND_2);
+    nodeList.RemoveInstance(started[2], AU_LIMITER_KIND_2);
+    EXPECT_EQ(m_mgr.NumRegisteredLimiters(AU_LIMITER_KIND_2), 0u);
+    nodeList.Term();
+
+    m_mgr.Term(false);
+    EXPECT_EQ(g_pGlobalVoiceLimiter, nullptr);
+    ASSERT_EQ(m_mgr.InitEvents(), AuResultSuccess);
+}

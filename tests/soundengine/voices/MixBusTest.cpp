@@ -1,5 +1,6 @@
 #include "MixingTestSupport.h"
 #include "VoiceTestSupport.h"
+#include "core/AuPlayingMgr.h"
 #include "voices/AuBusGraph.h"
 #include "voices/AuSpeakerPan.h"
 #include "voices/AuVoiceOutput.h"
@@ -305,6 +306,73 @@ TEST_F(MixBusTest, MeteringFollowsTheFlagsOfEveryBusOfTheNode) {
     EXPECT_EQ(bus->Meter(), nullptr);
 }
 
+struct MeterCall {
+    int calls = 0;
+    f32 peak = 0.0f;
+    f32 rms = 0.0f;
+    u32 channels = 0;
+    AuMeteringFlags flags = AU_NoMetering;
+};
+MeterCall g_meterCall;
+void RecordMeter(AU::IAuMetering* metering, AuChannelConfig config, AuMeteringFlags flags) {
+    ++g_meterCall.calls;
+    g_meterCall.peak = metering->GetPeak() ? metering->GetPeak()[1] : -1.0f;
+    g_meterCall.rms = metering->GetRMS() ? metering->GetRMS()[1] : -1.0f;
+    g_meterCall.channels = config.NumChannels();
+    g_meterCall.flags = flags;
+}
+
+TEST_F(MixBusTest, TheRegisteredMeteringCallbackReceivesTheMeterAfterEachFrame) {
+    CAuPlayingMgr playing;
+    ASSERT_EQ(playing.Init(), AuResultSuccess);
+    g_pPlayingMgr = &playing;
+    g_meterCall = {};
+    // Registered before the bus exists: the bus reads the wanted measures when it is made.
+    ASSERT_EQ(playing.BusCallbacks().SetMeteringCallback(4, RecordMeter, AU_EnableBusMeter_Peak),
+              AuResultSuccess);
+    CAuOutputBus* bus = Bus(Node(4));
+    CAuOutputBus* other = Bus(Node(5));
+    ASSERT_TRUE(bus && other);
+    EXPECT_EQ(bus->CallbackMetering(), AU_EnableBusMeter_Peak);
+    ASSERT_NE(bus->Meter(), nullptr);
+    EXPECT_EQ(other->Meter(), nullptr);
+    MixConstant(*bus, 0.5f, {1.0f, 1.0f});
+    AuPipelineBuffer out;
+    bus->GetResultingBuffer(out);
+    EXPECT_EQ(g_meterCall.calls, 1);
+    EXPECT_NEAR(g_meterCall.peak, 0.5f * AuDbToLinear(0.0f) * 1.0009619f, 1e-5);
+    EXPECT_EQ(g_meterCall.rms, -1.0f);
+    EXPECT_EQ(g_meterCall.channels, 2u);
+    EXPECT_EQ(g_meterCall.flags, AU_EnableBusMeter_Peak);
+    // Plug-ins' measures join the callback's; the callback's going leaves the plug-ins' meter.
+    bus->EnableMetering(AU_EnableBusMeter_RMS);
+    bus->ClearBuffer();
+    MixConstant(*bus, 0.5f, {1.0f, 1.0f});
+    bus->GetResultingBuffer(out);
+    EXPECT_EQ(g_meterCall.calls, 2);
+    EXPECT_NEAR(g_meterCall.rms, 0.5f * AuDbToLinear(0.0f) * 1.0009619f, 1e-5);
+    ASSERT_EQ(playing.BusCallbacks().SetMeteringCallback(4, nullptr, AU_NoMetering), AuResultSuccess);
+    m_graph.SetBusMeteringFlags(4, 0);
+    ASSERT_NE(bus->Meter(), nullptr);
+    EXPECT_EQ(bus->Meter()->uFlags, u32{AU_EnableBusMeter_RMS});
+    bus->GetResultingBuffer(out);
+    EXPECT_EQ(g_meterCall.calls, 2);
+    bus->EnableMetering(0);
+    EXPECT_EQ(bus->Meter(), nullptr);
+    // A volume callback registered for the node is seen by the busses made afterwards.
+    ASSERT_EQ(playing.BusCallbacks().SetVolumeCallback(6, [](AuSpeakerVolumeMatrixCallbackInfo*) {}),
+              AuResultSuccess);
+    CAuOutputBus* watched = Bus(Node(6));
+    ASSERT_TRUE(watched);
+    EXPECT_TRUE(watched->HasVolumeCallback());
+    EXPECT_FALSE(bus->HasVolumeCallback());
+    m_graph.EnableBusVolumeCallback(6, false);
+    EXPECT_FALSE(watched->HasVolumeCallback());
+    m_graph.DestroyAllBusses();
+    g_pPlayingMgr = nullptr;
+    playing.Term();
+}
+
 // Dynamic range, one frame per row: the peak routed to the bus, then the envelope, the gain
 // handed to the node and the keep bit.
 TEST_F(MixBusTest, DynamicRangeGainComputer) {
@@ -421,6 +489,31 @@ TEST_F(MixBusTest, GraphFindsAndLinksBussesPerDeviceAndRemovesOnlyIdleOnes) {
     EXPECT_EQ(m_graph.NumBusses(), 0u);
     EXPECT_EQ(c.refs, 0);
     EXPECT_EQ(a.refs, 0);
+}
+
+TEST_F(MixBusTest, AMotionNodesBusIsMono16FramesAndNeverReachesTheDevice) {
+    FakeBusNode& parentNode = Node(1);
+    FakeBusNode& motionNode = Node(2, &parentNode);
+    motionNode.motion = true;
+    motionNode.config = AuChannelConfig::Standard(AU_SPEAKER_SETUP_5POINT1);
+    CAuOutputBus* motion = Bus(motionNode);
+    ASSERT_NE(motion, nullptr);
+    EXPECT_EQ(motion->Config(), kMono);
+    EXPECT_EQ(motion->Buffer().uMaxFrames, CAuOutputBus::kMotionFrames);
+    EXPECT_TRUE(motion->Flags() & CAuOutputBus::kFlagMotion);
+    CAuOutputBus* parent = motion->Parent();
+    ASSERT_NE(parent, nullptr);
+    EXPECT_FALSE(parent->Flags() & CAuOutputBus::kFlagMotion);
+    TestBuffer voice(kMono, CAuOutputBus::kMotionFrames);
+    voice.Fill(0, 0.5f);
+    const f32 unity[4] = {1.0f, 0.0f, 0.0f, 0.0f};
+    motion->Connect();
+    motion->MixBuffer(voice.buffer, unity, unity, {1.0f, 1.0f});
+    EXPECT_EQ(motion->Buffer().uValidFrames, CAuOutputBus::kMotionFrames);
+    m_graph.MixBusses();
+    // Mixed, but not into its parent.
+    EXPECT_EQ(motion->Activity(), CAuMixBus::kActive);
+    EXPECT_EQ(parent->Activity(), CAuMixBus::kIdle);
 }
 
 TEST_F(MixBusTest, ACycleInTheBusTreeMakesNoBus) {

@@ -274,6 +274,31 @@ TEST_F(MixingTest, APausedVoiceKeepsItsIdleBussesAndMixesAgainWhenResumed) {
         file, 5, kFrame, [](u32) { return UnityGain(); }, "resumed");
 }
 
+TEST_F(MixingTest, AVoiceNoListenerHearsIsMixedOnceIntoItsDryBusInSilence) {
+    CAuLowerEngine::StartOutputCapture(L"out.wav");
+    CAuRegisteredObj object(5); // listener 0, of the main output
+    Play(&m_c, &object);
+    Frame(); // 0: heard
+    // The listeners change before the outputs follow: the voice keeps an output nobody hears.
+    object.SetActiveListeners(0);
+    for (int i = 0; i < 3; ++i) {
+        Frame(); // 1: fades out over the buffer; 2, 3: silent but mixed
+        CAuOutputBus* bus = m_mixer.Graph().FindBus(m_c.id, AuAudioOutputType_Main, 0);
+        ASSERT_NE(bus, nullptr);
+        EXPECT_EQ(bus->Activity(), CAuMixBus::kActive) << i;
+    }
+    CAuVoiceContext* voice = m_mixer.Commands().FirstVoice();
+    ASSERT_NE(voice, nullptr);
+    EXPECT_TRUE(voice->MixState().bHeardByNone);
+    EXPECT_EQ(CAuMixer::NumOutputs(*voice), 1u);
+    const CaptureFile file = StopAndRead("out.wav");
+    ExpectFrame(
+        file, 0, 0, [](u32) { return UnityGain(); }, "heard");
+    for (u32 frame : {2u, 3u})
+        ExpectFrame(
+            file, frame, frame * kFrame, [](u32) { return 0.0; }, "heard by none");
+}
+
 TEST_F(MixingTest, ASecondaryOutputAddedDuringPlayCapturesTheSameSignal) {
     CAuLowerEngine::StartOutputCapture(L"out.wav");
     Play(&m_c);

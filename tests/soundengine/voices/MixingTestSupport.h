@@ -22,7 +22,7 @@ public:
         return it == props.end() ? 0.0f : it->second;
     }
     bool HasPositioning() noexcept override { return positioning; }
-    bool IsMotionBus() noexcept override { return false; }
+    bool IsMotionBus() noexcept override { return motion; }
     bool HasDynamicRange() noexcept override { return dynamicRange; }
     bool ReleaseInDecibels() noexcept override { return releaseInDb; }
     bool TakeDynamicRangeChanged() noexcept override {
@@ -51,6 +51,7 @@ public:
     AuChannelConfig config;
     std::map<u32, f32> props;
     bool positioning = false;
+    bool motion = false;
     bool dynamicRange = false;
     bool releaseInDb = true;
     bool dynamicsChanged = true;

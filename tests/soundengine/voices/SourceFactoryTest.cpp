@@ -1,6 +1,7 @@
 #include "voices/AuLowerEngine.h"
 #include "voices/AuPlaybackInstance.h"
 #include "voices/AuSourceBase.h"
+#include "voices/AuSourcePluginHost.h"
 
 #include <AU/MemoryMgr.h>
 #include <AuDefaultPoolTest.h>
@@ -59,7 +60,7 @@ TEST_F(SourceFactoryTest, OtherCodecsComeFromTheCodecTableByStorageKind) {
     };
     const Case cases[] = {
         {1, 0x70001, "streamed"}, {3, 0x70001, "in memory"}, // creators 1 and 2
-        {2, 0x70001, nullptr},    {0, 0x70001, nullptr},     // neither streamed nor in memory
+        {0, 0x70001, nullptr},    {4, 0x70001, nullptr},     // neither streamed nor in memory
         {1, 0x90001, nullptr},    {3, 0x90001, nullptr},     // the creator made nothing
         {3, 0x50001, nullptr},                               // no row for the codec word
         {3, 0x0FFFF, nullptr},    {1, 0x00001, nullptr},     // no codec in the word
@@ -79,6 +80,19 @@ TEST_F(SourceFactoryTest, OtherCodecsComeFromTheCodecTableByStorageKind) {
             EXPECT_EQ(source->Instance(), &instance);
             AuDestroySource(source);
         }
+    }
+    // Kind 2 is a generator, whatever the codec word says.
+    for (u32 codecWord : {0u, 0x10001u, 0x70001u}) {
+        AuPlaybackInstanceParams params;
+        params.key.playingID = 1;
+        CAuPlaybackInstance instance(params);
+        AuSourceMedia media;
+        media.uFlags = AuSourceMedia::kStoragePlugin << AuSourceMedia::kStorageShift;
+        media.uPluginID = codecWord;
+        instance.SetSourceMedia(media);
+        CAuSourceBase* source = AuCreateSource(&instance);
+        EXPECT_NE(dynamic_cast<CAuSourcePluginHost*>(source), nullptr) << std::hex << codecWord;
+        AuDestroySource(source);
     }
 }
 

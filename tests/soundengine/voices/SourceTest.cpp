@@ -3,6 +3,7 @@
 #include "voices/AuFileSources.h"
 #include "voices/AuPlaybackInstance.h"
 #include "voices/AuSourceBase.h"
+#include "voices/AuSourcePluginHost.h"
 
 #include <AuDefaultPoolTest.h>
 #include <AuMemoryAutoStream.h>
@@ -364,8 +365,8 @@ TEST_F(SourceTest, TheFactoryBuildsThePcmAndAdpcmClassesInMemoryAndStreamed) {
         const char* made; // null: none
     };
     const Case cases[] = {
-        {3, 1, "pcm bank"}, {1, 1, "pcm file"}, {3, 2, "adpcm bank"}, {1, 2, "adpcm file"},
-        {0, 1, nullptr},    {2, 1, nullptr},    {3, 0, nullptr},      {1, 4, nullptr},
+        {3, 1, "pcm bank"}, {1, 1, "pcm file"},  {3, 2, "adpcm bank"}, {1, 2, "adpcm file"},
+        {0, 1, nullptr},    {2, 1, "generator"}, {3, 0, nullptr},      {1, 4, nullptr},
     };
     const Bytes media = bankgen::MakePcmWave(Signal(100, 1), 1, 48000);
     for (const Case& c : cases) {
@@ -378,12 +379,13 @@ TEST_F(SourceTest, TheFactoryBuildsThePcmAndAdpcmClassesInMemoryAndStreamed) {
         described.uSize = u32(media.size());
         instance->SetSourceMedia(described);
         CAuSourceBase* source = AuCreateSource(instance.get());
-        const char* made = !source                                     ? nullptr
-                           : dynamic_cast<CAuPcmBankSource*>(source)   ? "pcm bank"
-                           : dynamic_cast<CAuPcmFileSource*>(source)   ? "pcm file"
-                           : dynamic_cast<CAuAdpcmBankSource*>(source) ? "adpcm bank"
-                           : dynamic_cast<CAuAdpcmFileSource*>(source) ? "adpcm file"
-                                                                       : "other";
+        const char* made = !source                                      ? nullptr
+                           : dynamic_cast<CAuPcmBankSource*>(source)    ? "pcm bank"
+                           : dynamic_cast<CAuPcmFileSource*>(source)    ? "pcm file"
+                           : dynamic_cast<CAuAdpcmBankSource*>(source)  ? "adpcm bank"
+                           : dynamic_cast<CAuAdpcmFileSource*>(source)  ? "adpcm file"
+                           : dynamic_cast<CAuSourcePluginHost*>(source) ? "generator"
+                                                                        : "other";
         EXPECT_STREQ(made, c.made) << c.kind << " " << c.codec;
         AuDestroySource(source);
     }

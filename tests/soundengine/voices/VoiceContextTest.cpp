@@ -196,6 +196,9 @@ TEST_F(VoiceContextTest, WhereTheVoiceSoundsFromIsItsGameObjectAsItsListenersHea
         EXPECT_EQ(voice.GetListenerData(0), nullptr);
         EXPECT_EQ(voice.GetPlayingID(), 7u);
         EXPECT_EQ(voice.GetPriority(), 62u);
+        EXPECT_EQ(voice.GetGameObjectID(), 0xFFFFFFFFu);
+        EXPECT_EQ(voice.GetPositioningType(), 0u);
+        EXPECT_EQ(voice.GetNodeID(), 100u);
     }
     CAuRegisteredObj object(42);
     object.SetActiveListeners(0x5); // listeners 0 and 2
@@ -214,6 +217,8 @@ TEST_F(VoiceContextTest, WhereTheVoiceSoundsFromIsItsGameObjectAsItsListenersHea
     EXPECT_EQ(position.Position.Y, 2.0f);
     EXPECT_EQ(voice.GetEmitterPosition(2, position), AuResultFail);
     EXPECT_EQ(voice.GetAttenuationScaling(), 2.0f);
+    EXPECT_EQ(voice.GetGameObjectID(), 42u);
+    EXPECT_EQ(voice.GetPositioningType(), 1u);
     EXPECT_EQ(voice.GetListenerMask(), 0x5);
     EXPECT_EQ(voice.GetListenerData(0), &CAuListener::Data(0));
     EXPECT_EQ(voice.GetListenerData(1), &CAuListener::Data(2));
@@ -430,3 +435,23 @@ TEST_F(VoiceContextTest, ABudgetOfZeroDoesNotRender) {
 }
 
 } // namespace
+
+TEST_F(VoiceContextTest, PitchForwardReachesThePitchNodeAfterSetUp) {
+    MakeInstance();
+    CAuVoiceContext& voice = MakeVoice();
+    voice.Start();
+    ASSERT_TRUE(Update(voice));
+    EXPECT_EQ(voice.Pitch().Params().fRateFactor, 1.0f);
+    EXPECT_TRUE(voice.Pitch().Params().bInterpolate);
+    voice.ForwardPitch(2.0f, false);
+    EXPECT_EQ(voice.Pitch().Params().fRateFactor, 2.0f);
+    EXPECT_FALSE(voice.Pitch().Params().bInterpolate);
+}
+
+TEST_F(VoiceContextTest, SourceEnvelopeIsZeroWithoutAnalysisOrSource) {
+    MakeInstance();
+    CAuVoiceContext& voice = MakeVoice();
+    EXPECT_EQ(voice.GetSourceEnvelope(), 0.0f);
+    voice.ReleaseSources();
+    EXPECT_EQ(voice.GetSourceEnvelope(), 0.0f);
+}

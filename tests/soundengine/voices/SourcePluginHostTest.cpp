@@ -1,0 +1,316 @@
+#include "core/AuObjectIndex.h"
+#include "plugins/AuEffectCommon.h"
+#include "plugins/AuPluginSettings.h"
+#include "voices/AuLowerEngine.h"
+#include "voices/AuPlaybackInstance.h"
+#include "voices/AuResampler.h"
+#include "voices/AuSourcePluginHost.h"
+#include "voices/AuVoiceContext.h"
+
+#include <AuDefaultPoolTest.h>
+#include <bankgen/Bank.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+constexpr u32 kGeneratorId = 0x7A;
+constexpr u32 kEffectId = 0x7B;
+constexpr u32 kSettingsID = 0x5E7;
+
+// What the tests ask of the generator and what it saw.
+struct GeneratorControl {
+    u32 formatWord = 0; // 0: keep the offered format
+    f32 durationMs = 2000.0f;
+    f32 envelope = 1.0f;
+    u32 seekedTo = 0xFFFFFFFF;
+    u32 offeredRate = 0;
+    AuChannelConfig offered;
+    int live = 0;
+    int resets = 0;
+    u16 loopsSeen = 0;
+};
+GeneratorControl g_gen;
+
+class FakeParams final : public AU::IAuPluginParam {
+public:
+    AURESULT SetParam(u16, const void*, u32) noexcept override { return AuResultSuccess; }
+    AU::IAuPluginParam* Clone(AU::IAuPluginMemAlloc* allocator) noexcept override {
+        return AuPluginNew<FakeParams>(allocator);
+    }
+    AURESULT Init(AU::IAuPluginMemAlloc*, const void*, u32) noexcept override { return AuResultSuccess; }
+    AURESULT Term(AU::IAuPluginMemAlloc* allocator) noexcept override {
+        AuPluginDelete(this, allocator);
+        return AuResultSuccess;
+    }
+    AURESULT SetParamsBlock(const void*, u32) noexcept override { return AuResultSuccess; }
+};
+
+// Writes sample n of its output as n / 4096 on every channel, 4096 samples in all.
+class RampGenerator final : public AU::IAuSourcePlugin {
+public:
+    RampGenerator() { ++g_gen.live; }
+    ~RampGenerator() override { --g_gen.live; }
+    AURESULT Term(AU::IAuPluginMemAlloc* allocator) noexcept override {
+        AuPluginDelete(this, allocator);
+        return AuResultSuccess;
+    }
+    AURESULT Reset() noexcept override {
+        ++g_gen.resets;
+        m_next = 0;
+        return AuResultSuccess;
+    }
+    AURESULT GetPluginInfo(AuPluginInfo& info) noexcept override {
+        info.eType = AuPluginTypeSource;
+        return AuResultSuccess;
+    }
+    using AU::IAuSourcePlugin::Init;
+    AURESULT Init(AU::IAuPluginMemAlloc*, AU::IAuSourcePluginContext* context, AU::IAuPluginParam*,
+                  AuPluginFormat& format) noexcept override {
+        g_gen.offeredRate = format.uSampleRate;
+        g_gen.offered = format.channelConfig;
+        g_gen.loopsSeen = context->GetNumLoops();
+        if (g_gen.formatWord) format.channelConfig = AuChannelConfig(g_gen.formatWord);
+        return AuResultSuccess;
+    }
+    void Execute(AuPipelineBuffer& buffer) noexcept override {
+        const u32 frames = std::min<u32>(buffer.uMaxFrames, kLength - m_next);
+        for (u32 c = 0; c < buffer.NumChannels(); ++c)
+            for (u32 i = 0; i < frames; ++i)
+                buffer.GetChannel(c)[i] = f32(m_next + i) / 4096.0f;
+        m_next += frames;
+        buffer.uValidFrames = static_cast<u16>(frames);
+        buffer.eState = m_next == kLength ? AuResultNoMoreData : AuResultDataReady;
+    }
+    AURESULT TimeSkip(u32) noexcept override { return AuResultSuccess; }
+    f32 GetDuration() const noexcept override { return g_gen.durationMs; }
+    void StopLooping() noexcept override {}
+    AURESULT Seek(u32 position) noexcept override {
+        g_gen.seekedTo = position;
+        m_next = position < kLength ? position : kLength;
+        return AuResultSuccess;
+    }
+    f32 GetEnvelope() const noexcept override { return g_gen.envelope; }
+
+private:
+    static constexpr u32 kLength = 4096;
+    u32 m_next = 0;
+};
+
+// An effect registered where a generator is expected.
+class NotAGenerator final : public AU::IAuPlugin {
+public:
+    AURESULT Term(AU::IAuPluginMemAlloc* allocator) noexcept override {
+        AuPluginDelete(this, allocator);
+        return AuResultSuccess;
+    }
+    AURESULT Reset() noexcept override { return AuResultSuccess; }
+    AURESULT GetPluginInfo(AuPluginInfo& info) noexcept override {
+        info.eType = AuPluginTypeEffect;
+        return AuResultSuccess;
+    }
+    AURESULT Init(AU::IAuPluginMemAlloc*, AU::IAuEffectPluginContext*, AU::IAuPluginParam*,
+                  AuPluginFormat&) noexcept override {
+        return AuResultSuccess;
+    }
+    void Execute(AuPipelineBuffer&) noexcept override {}
+    AURESULT TimeSkip(u32) noexcept override { return AuResultSuccess; }
+};
+
+AU::IAuPlugin* CreateGenerator(AU::IAuPluginMemAlloc* allocator) {
+    return AuPluginNew<RampGenerator>(allocator);
+}
+AU::IAuPlugin* CreateNotAGenerator(AU::IAuPluginMemAlloc* allocator) {
+    return AuPluginNew<NotAGenerator>(allocator);
+}
+AU::IAuPluginParam* CreateParams(AU::IAuPluginMemAlloc* allocator) {
+    return AuPluginNew<FakeParams>(allocator);
+}
+
+class SourcePluginHostTest : public AuDefaultPoolTest {
+protected:
+    SourcePluginHostTest() : AuDefaultPoolTest(4u << 20) {}
+    void SetUp() override {
+        AuDefaultPoolTest::SetUp();
+        g_LEngineDefaultPoolId = g_DefaultPoolId;
+        CAuResampler::InitKernels();
+        CAuLowerEngine::SetPlatformInitSettings(nullptr);
+        m_index.Init();
+        g_pIndex = &m_index;
+        ASSERT_EQ(CAuLowerEngine::RegisterPlugin(AuPluginTypeSource, 0, kGeneratorId, CreateGenerator,
+                                                 CreateParams),
+                  AuResultSuccess);
+        ASSERT_EQ(CAuLowerEngine::RegisterPlugin(AuPluginTypeEffect, 0, kEffectId, CreateNotAGenerator,
+                                                 CreateParams),
+                  AuResultSuccess);
+        g_gen = {};
+    }
+    void TearDown() override {
+        m_voice.reset();
+        m_instance.reset();
+        if (m_settings) m_settings->Release();
+        CAuLowerEngine::FreeRegistries();
+        m_index.Term();
+        g_pIndex = nullptr;
+        g_LEngineDefaultPoolId = -1;
+        EXPECT_EQ(g_gen.live, 0);
+        AuDefaultPoolTest::TearDown();
+    }
+
+    // The sound's generator settings, running the plug-in registered under `pluginId`.
+    void MakeSettings(u32 type, u32 pluginId) {
+        m_settings = CAuPluginSettingsType19::Create(kSettingsID);
+        ASSERT_NE(m_settings, nullptr);
+        m_settings->SetParamObject(CAuLowerEngine::PluginKey(type, 0, pluginId),
+                                   AuPluginNew<FakeParams>(&CAuLowerEngine::PluginAllocator()));
+    }
+    CAuPlaybackInstance& MakeInstance(u16 loops = 1) {
+        AuPlaybackInstanceParams params;
+        params.key.playingID = 9;
+        m_instance = std::make_unique<CAuPlaybackInstance>(params);
+        AuSourceMedia media;
+        media.uFlags = AuSourceMedia::kStoragePlugin << AuSourceMedia::kStorageShift;
+        media.uSourceID = kSettingsID;
+        m_instance->SetSourceMedia(media);
+        m_instance->SetLoopCount(loops);
+        return *m_instance;
+    }
+    CAuSourcePluginHost* MakeHost() {
+        CAuSourceBase* source = AuCreateSource(m_instance.get());
+        EXPECT_NE(dynamic_cast<CAuSourcePluginHost*>(source), nullptr);
+        return static_cast<CAuSourcePluginHost*>(source);
+    }
+
+    CAuObjectIndex m_index;
+    CAuPluginSettings* m_settings = nullptr;
+    std::unique_ptr<CAuPlaybackInstance> m_instance;
+    std::unique_ptr<CAuVoiceContext> m_voice;
+};
+
+TEST_F(SourcePluginHostTest, AGeneratorStartsWithAMonoFormatAt48kHzAndFillsPlanarFloatBuffers) {
+    MakeSettings(AuPluginTypeSource, kGeneratorId);
+    MakeInstance(3);
+    CAuSourcePluginHost* host = MakeHost();
+    ASSERT_NE(host, nullptr);
+    ASSERT_EQ(host->StartStream(), AuResultSuccess);
+    EXPECT_EQ(g_gen.offeredRate, 48000u);
+    EXPECT_EQ(g_gen.offered, AuChannelConfig::Standard(AU_SPEAKER_FRONT_CENTER));
+    EXPECT_EQ(g_gen.loopsSeen, 3);
+    EXPECT_EQ(g_gen.resets, 1);
+    const auto& format = m_instance->GetMediaFormat();
+    EXPECT_EQ(format.uSampleRate, 48000u);
+    EXPECT_EQ(format.config, AuChannelConfig::Standard(AU_SPEAKER_FRONT_CENTER));
+    EXPECT_EQ(format.uBits & 63, 32u);
+    EXPECT_EQ(m_settings->m_lRef, 2u); // the clone's holder keeps one
+    AuPipelineBuffer buffer;
+    buffer.uMaxFrames = 1024;
+    host->GetBuffer(buffer);
+    ASSERT_EQ(buffer.eState, AuResultDataReady);
+    ASSERT_EQ(buffer.uValidFrames, 1024);
+    EXPECT_EQ(buffer.pData[0], 0.0f);
+    EXPECT_EQ(buffer.pData[1023], 1023.0f / 4096.0f);
+    buffer.uMaxFrames = 0;
+    host->GetBuffer(buffer);
+    EXPECT_EQ(buffer.eState, AuResultNoMoreData);
+    EXPECT_EQ(host->GetDuration(), 2000.0f);
+    AuDestroySource(host);
+    EXPECT_EQ(m_settings->m_lRef, 1u);
+}
+
+TEST_F(SourcePluginHostTest, TheFormatAGeneratorLeavesMustBeOneTheVoicesPlay) {
+    MakeSettings(AuPluginTypeSource, kGeneratorId);
+    struct Case {
+        u32 word;
+        AURESULT result;
+    };
+    const Case cases[] = {
+        {AuChannelConfig::Standard(0x60F).uWord, AuResultSuccess},
+        {AuChannelConfig::Standard(0x3).uWord, AuResultSuccess},
+        {AuChannelConfig::Standard(0x63F).uWord, AuResultSuccess},
+        {AuChannelConfig::Anonymous(3).uWord, AuResultSuccess},
+        {AuChannelConfig::Standard(0x2).uWord, AuResultFail},
+        {AuChannelConfig::Standard(0x30).uWord, AuResultFail},
+        {AuChannelConfig::Anonymous(0).uWord | 0x0200, AuResultFail}, // neither anonymous nor standard
+    };
+    for (const Case& c : cases) {
+        g_gen.formatWord = c.word;
+        MakeInstance();
+        CAuSourcePluginHost* host = MakeHost();
+        EXPECT_EQ(host->StartStream(), c.result) << std::hex << c.word;
+        EXPECT_EQ(host->Plugin() != nullptr, c.result == AuResultSuccess);
+        AuDestroySource(host);
+        EXPECT_EQ(g_gen.live, 0);
+    }
+}
+
+TEST_F(SourcePluginHostTest, MissingSettingsOrAPluginOfAnotherKindDoNotStart) {
+    MakeInstance();
+    CAuSourcePluginHost* host = MakeHost();
+    EXPECT_EQ(host->StartStream(), AuResultFail); // no settings loaded
+    AuPipelineBuffer buffer;
+    buffer.uMaxFrames = 64;
+    host->GetBuffer(buffer);
+    EXPECT_EQ(buffer.eState, AuResultFail);
+    EXPECT_EQ(host->GetAnalyzedEnvelope(0), 0.0f);
+    AuDestroySource(host);
+    MakeSettings(AuPluginTypeEffect, kEffectId);
+    host = MakeHost();
+    EXPECT_EQ(host->StartStream(), AuResultFail);
+    EXPECT_EQ(m_settings->m_lRef, 1u); // nothing kept
+    AuDestroySource(host);
+}
+
+TEST_F(SourcePluginHostTest, SeeksAndEnvelope) {
+    MakeSettings(AuPluginTypeSource, kGeneratorId);
+    MakeInstance();
+    CAuSourcePluginHost* host = MakeHost();
+    ASSERT_EQ(host->StartStream(), AuResultSuccess);
+    m_instance->SeekPercent(0.5f, false);
+    EXPECT_EQ(host->Seek(), AuResultSuccess);
+    EXPECT_EQ(g_gen.seekedTo, 48000u); // half of 2000 ms at 48 kHz
+    EXPECT_FALSE(m_instance->SeekPending());
+    m_instance->SeekTime(10, false);
+    EXPECT_EQ(host->Seek(), AuResultSuccess);
+    EXPECT_EQ(g_gen.seekedTo, 480u);
+    for (f32 level : {1.0f, 0.5f, 0.1f}) {
+        g_gen.envelope = level;
+        EXPECT_NEAR(host->GetAnalyzedEnvelope(0), 20.0f * std::log10(level), 0.01f) << level;
+    }
+    g_gen.envelope = 0.0f;
+    EXPECT_LT(host->GetAnalyzedEnvelope(0), -700.0f);
+    // Coming back from virtual mode from the beginning starts the generator again.
+    const int resets = g_gen.resets;
+    host->VirtualOn(0);
+    host->VirtualOn(2);
+    EXPECT_EQ(g_gen.resets, resets + 1);
+    AuDestroySource(host);
+}
+
+TEST_F(SourcePluginHostTest, AVoiceRendersTheGeneratorSampleForSample) {
+    MakeSettings(AuPluginTypeSource, kGeneratorId);
+    MakeInstance();
+    m_voice = std::make_unique<CAuVoiceContext>();
+    ASSERT_EQ(m_voice->AttachSource(AuCreateSource(m_instance.get()), true, true), AuResultSuccess);
+    m_voice->Start();
+    std::vector<f32> rendered;
+    for (int frame = 0; frame < 6 && m_voice->State() == CAuVoiceContext::kPlaying; ++frame) {
+        AuVoiceFrame record;
+        record.uFrames = 1024;
+        m_voice->ApplyFrameBudget(record);
+        if (!m_voice->VoiceUpdate(record, AuVoiceLevels{})) break;
+        AuPipelineBuffer out;
+        out.PrepareForVoicePass(1024);
+        const AURESULT state = m_voice->Pull(out, 1024);
+        if (out.pData) rendered.insert(rendered.end(), out.pData, out.pData + out.uValidFrames);
+        m_voice->ReleaseBuffer();
+        if (state == AuResultNoMoreData) break;
+    }
+    ASSERT_GE(rendered.size(), 4096u);
+    for (u32 i : {0u, 1u, 1023u, 1024u, 3000u, 4095u})
+        EXPECT_NEAR(rendered[i], f32(i) / 4096.0f, 1e-6f) << i;
+}
+
+} // namespace
