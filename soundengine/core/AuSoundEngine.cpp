@@ -274,18 +274,8 @@ void Term() {
     }
     AuTrace("terminate voices");
     CAuLowerEngine::TermVoices();
-    AuTrace("global callbacks");
-    AuSoundEngineInternal::CallGlobalCallbacks(true);
-    s_globalCallbacks.Term();
-    AuTrace("instance manager");
-    TermOutputSide();
-    if (g_pAudioMgr) {
-        AuTrace("audio manager");
-        g_pAudioMgr->Term();
-        g_pAudioMgr->~CAuAudioMgr();
-        AU::MemoryMgr::Free(g_DefaultPoolId, g_pAudioMgr);
-        g_pAudioMgr = nullptr;
-    }
+    // The banks' and the run-time plug-in settings end their parameter objects in the lower
+    // engine's pool: they go while that pool still exists.
     if (g_pBankMgr) {
         AuTrace("bank manager");
         AuInstallBankManager(nullptr);
@@ -298,6 +288,18 @@ void Term() {
         AuTrace("release run-time objects");
         g_pIndex->ReleaseRunTimeObjects();
         g_pIndex->ReleaseDynamicSequences(&ReleaseDynamicSequence);
+    }
+    AuTrace("global callbacks");
+    AuSoundEngineInternal::CallGlobalCallbacks(true);
+    s_globalCallbacks.Term();
+    AuTrace("instance manager");
+    TermOutputSide();
+    if (g_pAudioMgr) {
+        AuTrace("audio manager");
+        g_pAudioMgr->Term();
+        g_pAudioMgr->~CAuAudioMgr();
+        AU::MemoryMgr::Free(g_DefaultPoolId, g_pAudioMgr);
+        g_pAudioMgr = nullptr;
     }
     Destroy(g_pPathMgr, "path manager");
     Destroy(g_pTransitionMgr, "transition manager");
