@@ -2,6 +2,9 @@
 #include "MixingTestSupport.h"
 #include "VoiceTestSupport.h"
 #include "core/AuRegistryMgr.h"
+#include "core/AuTransitionMgr.h"
+#include "parameters/AuRTPCMgr.h"
+#include "plugins/AuDelayEffect.h"
 #include "plugins/AuRoomReverbEffect.h"
 #include "voices/AuMixer.h"
 #include "voices/AuResampler.h"
@@ -11,6 +14,7 @@
 
 #include <AU/AuEffectBlocks.h>
 #include <AU/AuEffectPlugins.h>
+#include <bankgen/Effects.h>
 #include <bankgen/Media.h>
 
 #include <gtest/gtest.h>
@@ -624,6 +628,74 @@ TEST_F(MixingTest, OutputsAddedToAVoiceGoFirstAndARemovedOneLeavesTheOthersLinke
     voice->RemoveOutput(second);
     EXPECT_EQ(voice->MixState().pOutputs, dry);
     Frame();
+}
+
+TEST_F(MixingTest, AGameParameterCurveOnABusInsertMovesTheRunningEchosLevel) {
+    ASSERT_EQ(
+        CAuLowerEngine::RegisterPlugin(AuPluginTypeEffect, 0, AU_FX_DELAY_ID, CreateFx106, CreateFx106Params),
+        AuResultSuccess);
+    CAuTransitionMgr transitions;
+    ASSERT_EQ(transitions.Init(0), AuResultSuccess);
+    g_pTransitionMgr = &transitions;
+    CAuRTPCMgr rtpcs;
+    ASSERT_EQ(rtpcs.Init(), AuResultSuccess);
+    g_pRTPCMgr = &rtpcs;
+    // The 0.1 s delay whose wet level follows a game parameter from 0 to 100 %.
+    constexpr u32 kVolume = 0x51DE;
+    AuDelayBlock block;
+    block.fDelayTime = 0.1f;
+    block.fWetDryMix = 50.0f;
+    bankgen::PluginSettingsRecord record =
+        bankgen::EffectSettings(0x106, block, bankgen::HierarchyType::SharedPluginSettings);
+    bankgen::RtpcCurve curve;
+    curve.gameParameter = kVolume;
+    curve.target = CAuDelayEffectParams::WetDryMix;
+    curve.curveId = 1;
+    curve.points = {{0, 0, 4}, {100, 100, 4}};
+    record.rtpcs = {curve};
+    CAuPluginSettings* settings = m_settings.Load(record);
+    ASSERT_TRUE(settings && settings->ParamObject());
+    m_reverb.effectSlot = 0;
+    m_reverb.effectSettings = settings;
+    m_pcm.assign(4800, 0);
+    m_pcm[0] = 16384;
+    m_media = bankgen::MakePcmWave(m_pcm, 1, 48000);
+
+    struct Case {
+        f32 moveTo;       // the game parameter after the first buffer
+        f64 echoPerClick; // the echo's level against the click's, which was half wet
+        const wchar_t* file;
+        const char* name;
+    } cases[] = {
+        {50.0f, 1.0, L"kept.wav", "kept.wav"},
+        {0.0f, 0.0, L"dry.wav", "dry.wav"},
+        {100.0f, 2.0, L"wet.wav", "wet.wav"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(rtpcs.SetRTPCImmediate(kVolume, 50.0f, AuRTPCKey{}), AuResultSuccess);
+        CAuLowerEngine::StartOutputCapture(c.file);
+        Play(&m_reverb);
+        Frame();
+        ASSERT_EQ(rtpcs.SetRTPCImmediate(kVolume, c.moveTo, AuRTPCKey{}), AuResultSuccess);
+        while (m_mixer.Graph().FindBus(m_reverb.id, AuAudioOutputType_Main, 0) && m_frame < 200)
+            Frame();
+        const CaptureFile file = StopAndRead(c.name);
+        ASSERT_TRUE(file.valid) << c.name;
+        const size_t frames = file.samples.size() / 2;
+        size_t click = 0;
+        while (click < frames && file.samples[2 * click] == 0)
+            ++click;
+        ASSERT_LT(click + 4800, frames) << c.name;
+        const f64 clickLevel = file.samples[2 * click];
+        EXPECT_GT(clickLevel, 1000.0) << c.name;
+        EXPECT_NEAR(file.samples[2 * (click + 4800)] / clickLevel, c.echoPerClick, 0.01) << c.name;
+    }
+    m_settings.Term();
+    EXPECT_EQ(rtpcs.SubscriptionCount(), 0u) << "every insert left with its bus";
+    g_pRTPCMgr = nullptr;
+    rtpcs.Term();
+    g_pTransitionMgr = nullptr;
+    transitions.Term();
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "voices/AuLowerEngine.h"
 #include "voices/AuMixBusNode.h"
 
+#include <bankgen/Records.h>
 #include <gtest/gtest.h>
 
 #include <map>
@@ -90,6 +91,18 @@ public:
             m_index.Term();
             g_pIndex = nullptr;
         }
+    }
+    // Settings read from a bank record, as the loader reads them.
+    CAuPluginSettings* Load(const bankgen::PluginSettingsRecord& record) {
+        CAuPluginSettings* settings = CAuPluginSettingsType18::Create(record.id);
+        EXPECT_NE(settings, nullptr);
+        if (!settings) return nullptr;
+        m_made.push_back(settings);
+        bankgen::EncodeContext context;
+        const bankgen::Bytes payload = bankgen::EncodePayload(record, context);
+        EXPECT_EQ(settings->LoadPluginSettings(payload.data(), static_cast<u32>(payload.size())),
+                  AuResultSuccess);
+        return settings;
     }
     // Settings whose parameter object the registered plug-in of `pluginKey` makes from `block`.
     CAuPluginSettings* Make(u32 id, u32 pluginKey, const void* block = nullptr, u32 size = 0) {
