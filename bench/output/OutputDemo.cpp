@@ -60,6 +60,9 @@ public:
     }
     void RemoveIdleBusses() noexcept override {}
     void UpdateVoiceOutputs(u32, u32, u32) override {}
+    // Its tone runs no plug-in.
+    void ForEachPluginInstance(const CAuPluginSettings&, void (*)(CAuPluginParamHolder&, void*),
+                               void*) noexcept override {}
     void TermVoices() override {}
     void Term() override {}
 

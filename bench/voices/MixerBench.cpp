@@ -50,7 +50,7 @@ public:
     f32 OutputBusVolumeDb() noexcept override { return 0.0f; }
     bool GetLevelWindow(AuLevelWindow&) noexcept override { return false; }
     void ReportLevel(f32) noexcept override {}
-    bool GetInsertEffect(u32, u32&, AU::IAuPluginParam*&) noexcept override { return false; }
+    void GetInsertEffect(u32, AuEffectRecord& record) noexcept override { record = AuEffectRecord{}; }
     bool BypassAllEffects() noexcept override { return false; }
 
 private:

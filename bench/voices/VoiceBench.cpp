@@ -67,7 +67,7 @@ public:
     bool GetMaxDistance(f32&) noexcept override { return false; }
     u8 GetBelowThresholdBehavior() noexcept override { return 0; }
     void OnInstanceTerm(CAuPlaybackInstance*) noexcept override {}
-    void GetEffectRecord(u32 slot, AuEffectRecord& record) noexcept override {
+    void GetEffectRecord(u32 slot, CAuRegisteredObj*, AuEffectRecord& record) noexcept override {
         record = AuEffectRecord{slot == 0 ? m_pDelay : nullptr, false};
         if (record.pSettings) record.pSettings->AddRef();
     }

@@ -740,20 +740,20 @@ void CAuBus::SetFxBypassBits(u8 bits, u8 mask) {
     if (m_pModifiedValues) m_pModifiedValues->SetBypassBits(bits, mask);
 }
 
-CAuIndexable* CAuBus::GetFx(u32 slot) {
-    if (!m_pEffects || slot >= AU_NODE_EFFECT_SLOTS || m_pEffects->slots[slot].pluginID == 0) return nullptr;
-    const AuEffectSlot& entry = m_pEffects->slots[slot];
-    return g_pIndex->GetPtrAndAddRef(entry.bShareSet ? AuIndexPluginSettings18 : AuIndexPluginSettings19,
-                                     entry.pluginID);
+void CAuBus::GetFx(u32 slot, AuEffectRecord& io, CAuRegisteredObj* gameObj) {
+    FindFxSettings(slot, io);
+    if (!io.pSettings) return;
+    const u32 target = AuTarget_BypassSlot0 + slot;
+    if (HasRTPC(target))
+        io.bBypass = GetRTPCValue(target, gameObj) != 0.0f;
+    else if (m_pModifiedValues)
+        io.bBypass = (m_pModifiedValues->BypassBits() >> slot) & 1;
+    else
+        io.bBypass = (m_pEffects->bypassBits >> slot) & 1;
 }
 
-u32 CAuBus::GetFxMediaID(u32 slot, u32) {
-    if (!m_pEffects) return 0xFFFFFFFFu;
-    CAuIndexable* settings = GetFx(slot);
-    if (!settings) return 0;
-    // The settings classes keep no media list yet: none is named.
-    settings->Release();
-    return 0;
+u32 CAuBus::GetFxMediaID(u32 slot, u32 index) {
+    return FindFxMediaID(slot, index);
 }
 
 bool CAuBus::GetBypassAllFx(CAuRegisteredObj* gameObj) {

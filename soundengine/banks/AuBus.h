@@ -150,7 +150,7 @@ public:
     AURESULT SetMixerPlugin(u32 pluginID, bool shareSet) override;
     AURESULT SetMixerPlugin(u32 pluginID, bool shareSet, i32 stamp);
     void SetFxBypassBits(u8 bits, u8 mask) override;
-    CAuIndexable* GetFx(u32 slot) override;
+    void GetFx(u32 slot, AuEffectRecord& io, CAuRegisteredObj* gameObj) override;
     u32 GetFxMediaID(u32 slot, u32 index) override;
     bool GetBypassAllFx(CAuRegisteredObj* gameObj) override;
     void ForwardParam(f32 value, u32 target, CAuRegisteredObj* gameObj, bool flag) override;

@@ -998,3 +998,21 @@ AURESULT CAuNodeBase::ReadExtraOwner(AuRecordCursor& cursor) {
     owner->Release();
     return result;
 }
+
+void CAuNodeBase::FindFxSettings(u32 slot, AuEffectRecord& io) const {
+    if (io.pSettings) io.pSettings->Release();
+    io = AuEffectRecord{};
+    if (!m_pEffects || slot >= AU_NODE_EFFECT_SLOTS) return;
+    const AuEffectSlot& entry = m_pEffects->slots[slot];
+    io.pSettings = CAuPluginSettings::Find(entry.pluginID, entry.bShareSet != 0);
+}
+
+u32 CAuNodeBase::FindFxMediaID(u32 slot, u32 index) const {
+    if (!m_pEffects) return 0xFFFFFFFFu;
+    AuEffectRecord record;
+    FindFxSettings(slot, record);
+    if (!record.pSettings) return 0;
+    const u32 mediaID = record.pSettings->GetMediaID(index);
+    record.pSettings->Release();
+    return mediaID;
+}

@@ -13,6 +13,7 @@
 #include "memory/AuArray.h"
 #include "parameters/AuPropBundle.h"
 #include "parameters/AuRTPCSubscriber.h"
+#include "plugins/AuPluginSettings.h"
 
 class CAuNodeBase;
 class CAuModifiedValues;
@@ -401,7 +402,10 @@ public:
     // Slot 59: busses only (2).
     virtual AURESULT SetMixerPlugin(u32 pluginID, bool shareSet);
     virtual void SetFxBypassBits(u8 bits, u8 mask) = 0;
-    virtual CAuIndexable* GetFx(u32 slot) = 0;
+    // The slot's settings object with a reference and its bypass for the object (null: all); the
+    // settings `io` held before are released. An empty record for an empty slot.
+    virtual void GetFx(u32 slot, AuEffectRecord& io, CAuRegisteredObj* gameObj) = 0;
+    // The media ID at the index of the slot's settings; -1 without effect block, 0 when absent.
     virtual u32 GetFxMediaID(u32 slot, u32 index) = 0;
     virtual bool GetBypassAllFx(CAuRegisteredObj* gameObj) = 0;
     // Slot 64: a game-parameter change of the node, dispatched by target (2 for a target that has
@@ -525,6 +529,11 @@ public:
     AuPropBundle& Props() { return m_props; }
     AuActivityBlock* Activity() const { return m_pActivity; }
     const AuEffectBlock* Effects() const { return m_pEffects; }
+    // The settings the node's own slot names (with a reference) into `io`, releasing what it held;
+    // the bypass stays clear.
+    void FindFxSettings(u32 slot, AuEffectRecord& io) const;
+    // The media of the node's own slot; -1 without effect block.
+    u32 FindFxMediaID(u32 slot, u32 index) const;
     CAuModifiedValues* ModifiedValues() const { return m_pModifiedValues; }
     u8 FlagsA() const { return m_flagsA; }
     u8 FlagsB() const { return m_flagsB; }

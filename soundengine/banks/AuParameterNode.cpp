@@ -437,27 +437,30 @@ void CAuParameterNode::SetFxBypassBits(u8 bits, u8 mask) {
         holder.pValues->SetBypassBits(bits, mask);
 }
 
-CAuIndexable* CAuParameterNode::GetFx(u32 slot) {
-    if (!(m_flagsB & AU_NODE_B_OVERRIDE_EFFECTS) && m_pParent) return m_pParent->GetFx(slot);
-    if (!m_pEffects || slot >= AU_NODE_EFFECT_SLOTS || m_pEffects->slots[slot].pluginID == 0) return nullptr;
-    const AuEffectSlot& entry = m_pEffects->slots[slot];
-    return g_pIndex->GetPtrAndAddRef(entry.bShareSet ? AuIndexPluginSettings18 : AuIndexPluginSettings19,
-                                     entry.pluginID);
+bool CAuParameterNode::BypassBit(u32 slot, CAuRegisteredObj* gameObj) {
+    const bool all = slot == AU_NODE_BYPASS_ALL;
+    const u32 target = all ? u32{AuTarget_BypassAll} : AuTarget_BypassSlot0 + slot;
+    const u32 mask = all ? slot : 1u << slot;
+    if (HasRTPC(target)) return GetRTPCValue(target, gameObj) != 0.0f;
+    if (CAuModifiedValues* values = FindModifiedValues(gameObj)) return values->BypassBits() & mask;
+    if (m_pModifiedValues) return m_pModifiedValues->BypassBits() & mask;
+    return m_pEffects && (m_pEffects->bypassBits & mask);
+}
+
+void CAuParameterNode::GetFx(u32 slot, AuEffectRecord& io, CAuRegisteredObj* gameObj) {
+    if (!(m_flagsB & AU_NODE_B_OVERRIDE_EFFECTS) && m_pParent) return m_pParent->GetFx(slot, io, gameObj);
+    FindFxSettings(slot, io);
+    if (io.pSettings) io.bBypass = BypassBit(slot, gameObj);
 }
 
 u32 CAuParameterNode::GetFxMediaID(u32 slot, u32 index) {
     if (!(m_flagsB & AU_NODE_B_OVERRIDE_EFFECTS) && m_pParent) return m_pParent->GetFxMediaID(slot, index);
-    // The settings objects do not carry media yet.
-    return 0;
+    return FindFxMediaID(slot, index);
 }
 
 bool CAuParameterNode::GetBypassAllFx(CAuRegisteredObj* gameObj) {
     if (!(m_flagsB & AU_NODE_B_OVERRIDE_EFFECTS) && m_pParent) return m_pParent->GetBypassAllFx(gameObj);
-    if (HasRTPC(AuTarget_BypassAll)) return GetRTPCValue(AuTarget_BypassAll, gameObj) != 0.0f;
-    if (CAuModifiedValues* values = FindModifiedValues(gameObj))
-        return values->BypassBits() & AU_NODE_BYPASS_ALL;
-    if (m_pModifiedValues) return m_pModifiedValues->BypassBits() & AU_NODE_BYPASS_ALL;
-    return m_pEffects && (m_pEffects->bypassBits & AU_NODE_BYPASS_ALL);
+    return BypassBit(AU_NODE_BYPASS_ALL, gameObj);
 }
 
 bool CAuParameterNode::OwnsTarget(u32 target) {

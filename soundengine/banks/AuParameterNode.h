@@ -99,7 +99,7 @@ public:
     void SetFxBypassBits(u8 bits, u8 mask) override;
     // While override-parent-effects is clear the parent answers; else the slot's settings
     // object, with a reference.
-    CAuIndexable* GetFx(u32 slot) override;
+    void GetFx(u32 slot, AuEffectRecord& io, CAuRegisteredObj* gameObj) override;
     u32 GetFxMediaID(u32 slot, u32 index) override;
     bool GetBypassAllFx(CAuRegisteredObj* gameObj) override;
     bool OverridesParam(u32 target) override;
@@ -166,6 +166,9 @@ public:
     u32 AuxBus(u32 slot) const { return m_pAuxBusses && slot < 4 ? m_pAuxBusses[slot] : 0; }
     // The holder of the game object when one exists (no creation).
     CAuModifiedValues* FindModifiedValues(CAuRegisteredObj* gameObj) const;
+    // The bypass of slot 0-3, or of all for AU_NODE_BYPASS_ALL, as its curve, the object's values,
+    // the global values or the effect block give it, the first that has it.
+    bool BypassBit(u32 slot, CAuRegisteredObj* gameObj);
     u32 NumObjectHolders() const { return m_objectHolders.Count(); }
 
 protected:

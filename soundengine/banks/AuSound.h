@@ -48,6 +48,12 @@ private:
         bool UsesLevelWindow() noexcept override { return false; }
         bool GetMaxDistance(f32&) noexcept override { return false; }
         u8 GetBelowThresholdBehavior() noexcept override;
+        // The effect owner's slot: the leaf's own when it overrides its parent's effects, else the
+        // nearest ancestor's that does.
+        void GetEffectRecord(u32 slot, CAuRegisteredObj* gameObj, AuEffectRecord& record) noexcept override {
+            record = AuEffectRecord{};
+            m_owner.GetFx(slot, record, gameObj);
+        }
         // The instance no longer counts below the node (it has left its lists already).
         void OnInstanceTerm(CAuPlaybackInstance* instance) noexcept override;
         void ClearPendingActions() noexcept override;

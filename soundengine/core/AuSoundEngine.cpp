@@ -296,18 +296,8 @@ void Term() {
     s_globalCallbacks.Term();
     g_pNodeInstances = nullptr;
     if (g_pBankMgr) g_pBankMgr->SetInstanceStopper(nullptr);
-    // Its stop takes the output side down with it.
-    Destroy(g_pInstanceMgr, "instance manager");
-    s_mixer.SetInstanceMgr(nullptr);
-    g_pVoiceCommandQueue = nullptr;
-    CAuLowerEngine::SetVoiceGraph(nullptr);
-    if (g_pAudioMgr) {
-        AuTrace("audio manager");
-        g_pAudioMgr->Term();
-        g_pAudioMgr->~CAuAudioMgr();
-        AU::MemoryMgr::Free(g_DefaultPoolId, g_pAudioMgr);
-        g_pAudioMgr = nullptr;
-    }
+    // The banks' and the run-time plug-in settings end their parameter objects in the lower
+    // engine's pool: they go while that pool still exists.
     if (g_pBankMgr) {
         AuTrace("bank manager");
         AuInstallBankManager(nullptr);
@@ -320,6 +310,18 @@ void Term() {
         AuTrace("release run-time objects");
         g_pIndex->ReleaseRunTimeObjects();
         g_pIndex->ReleaseDynamicSequences(&ReleaseDynamicSequence);
+    }
+    // Its stop takes the output side, and with it the lower engine's pool, down with it.
+    Destroy(g_pInstanceMgr, "instance manager");
+    s_mixer.SetInstanceMgr(nullptr);
+    g_pVoiceCommandQueue = nullptr;
+    CAuLowerEngine::SetVoiceGraph(nullptr);
+    if (g_pAudioMgr) {
+        AuTrace("audio manager");
+        g_pAudioMgr->Term();
+        g_pAudioMgr->~CAuAudioMgr();
+        AU::MemoryMgr::Free(g_DefaultPoolId, g_pAudioMgr);
+        g_pAudioMgr = nullptr;
     }
     Destroy(g_pPathMgr, "path manager");
     Destroy(g_pTransitionMgr, "transition manager");

@@ -14,7 +14,6 @@
 
 namespace {
 
-AuPluginInstanceWalker s_pfnInstanceWalker = nullptr;
 IAuPluginModulatorTrigger* s_pModulatorTrigger = nullptr;
 
 // Arrays of settings grow two rows at a time: banks seldom add more than a few.
@@ -104,10 +103,6 @@ CAuPluginSettings* CAuPluginSettings::Find(u32 id, bool shared) {
         AuLog(AuLogLevel::Warning, "plug-in settings %u (type %u) are not loaded: the slot plays dry", id,
               shared ? 18u : 19u);
     return settings;
-}
-
-void AuSetPluginInstanceWalker(AuPluginInstanceWalker walker) {
-    s_pfnInstanceWalker = walker;
 }
 
 void AuSetPluginModulatorTrigger(IAuPluginModulatorTrigger* trigger) {
@@ -329,12 +324,12 @@ AURESULT CAuPluginSettings::TriggerModulators(IAuPluginParamSubscriber* target, 
 }
 
 void CAuPluginSettings::RemoveRTPCEntry(u32 parameterID, u32 curveID) {
-    if (!EraseRTPCEntry(parameterID, curveID) || !s_pfnInstanceWalker || !g_pRTPCMgr) return;
+    if (!EraseRTPCEntry(parameterID, curveID) || !g_pRTPCMgr) return;
     struct Removal {
         u32 parameterID;
         u32 curveID;
     } removal{parameterID, curveID};
-    s_pfnInstanceWalker(
+    CAuLowerEngine::ForEachPluginInstance(
         *this,
         [](CAuPluginParamHolder& instance, void* context) {
             const auto& r = *static_cast<const Removal*>(context);

@@ -168,12 +168,8 @@ struct AuEffectRecord {
     bool bBypass = false;
 };
 
-// The lower engine's walk over every live instance made from the settings (bus inserts, bus mixers,
-// voice effects and sources); installed by the lower engine, without one there is none to visit.
+// What the lower engine's walk over the live instances of some settings calls for each.
 using AuPluginInstanceVisit = void (*)(CAuPluginParamHolder& instance, void* context);
-using AuPluginInstanceWalker = void (*)(CAuPluginSettings& settings, AuPluginInstanceVisit visit,
-                                        void* context);
-void AuSetPluginInstanceWalker(AuPluginInstanceWalker walker);
 
 // The modulator manager's trigger; installed when it starts, until then triggering does nothing.
 class IAuPluginModulatorTrigger {

@@ -207,14 +207,13 @@ void CAuBusGraph::Term() noexcept {
     m_busses.Term();
 }
 
-void CAuBusGraph::ForEachPluginInstance(const AU::IAuPluginParam* settings, AuPluginInstanceFunc function,
+void CAuBusGraph::ForEachPluginInstance(const CAuPluginSettings& settings, AuPluginInstanceVisit visit,
                                         void* context) noexcept {
-    const AuRTPCKey anyObject;
     for (u32 i = 0; i < m_busses.Count(); ++i)
         for (u32 slot = 0; slot < AU_BUS_INSERT_SLOTS; ++slot)
-            if (m_busses[i]->InsertEffect(slot) && m_busses[i]->InsertSettings(slot) == settings)
-                function(m_busses[i]->InsertEffect(slot), m_busses[i]->InsertParams(slot), anyObject,
-                         context);
+            if (CAuPluginParamHolder* holder = m_busses[i]->InsertHolder(slot);
+                holder && &holder->Settings() == &settings)
+                visit(*holder, context);
 }
 
 void CAuBusGraph::SetBusVolume(u32 busID, f32 volumeDb) noexcept {

@@ -9,11 +9,6 @@
 #include "voices/AuLowerEngineSeams.h"
 #include "voices/AuMixBus.h"
 
-// Called for each plug-in instance made from a settings object, with its working parameters and
-// the parameter key it answers to.
-using AuPluginInstanceFunc = void (*)(AU::IAuPlugin* plugin, AU::IAuPluginParam* params, const AuRTPCKey& key,
-                                      void* context);
-
 class CAuOutputBus final : public CAuMixBus {
 public:
     static constexpr u32 kInUse = 1;
@@ -90,8 +85,8 @@ public:
     void DestroyAllBusses() noexcept;
     void Term() noexcept;
 
-    // Every insert effect of every bus made from `settings`, with the key of any object.
-    void ForEachPluginInstance(const AU::IAuPluginParam* settings, AuPluginInstanceFunc function,
+    // The holder of every insert effect of every bus made from `settings`.
+    void ForEachPluginInstance(const CAuPluginSettings& settings, AuPluginInstanceVisit visit,
                                void* context) noexcept;
 
     u32 NumBusses() const { return m_busses.Count(); }

@@ -120,6 +120,13 @@ public:
     static u32 NumCodecs();
 
     static CAuPluginAllocator& PluginAllocator() { return s_allocator; }
+    // [audio thread] Calls `visit` for every live instance made from the settings: bus inserts
+    // with the key of any object, voice effects with their voice's key. None without a voice graph.
+    static void ForEachPluginInstance(const CAuPluginSettings& settings,
+                                      void (*visit)(CAuPluginParamHolder& instance, void* context),
+                                      void* context) noexcept {
+        if (s_pVoiceGraph) s_pVoiceGraph->ForEachPluginInstance(settings, visit, context);
+    }
 
     // Seams the later parts install (null: their steps are skipped).
     static void SetVoiceGraph(IAuVoiceGraph* graph) { s_pVoiceGraph = graph; }

@@ -5,6 +5,9 @@
 
 #include <AU/AuChannelConfig.h>
 
+class CAuPluginParamHolder;
+class CAuPluginSettings;
+
 class IAuVoiceGraph {
 public:
     // Game thread, from the lower engine's Init: the voice-command pool; its failure fails Init.
@@ -29,6 +32,11 @@ public:
     virtual void RemoveIdleBusses() noexcept = 0;
     // A device appeared or went away, or its listeners changed.
     virtual void UpdateVoiceOutputs(u32 deviceType, u32 deviceId, u32 listenerMask) = 0;
+    // Every live plug-in instance made from the settings: the busses' inserts, then the voices'
+    // effects. [audio thread]
+    virtual void ForEachPluginInstance(const CAuPluginSettings& settings,
+                                       void (*visit)(CAuPluginParamHolder& instance, void* context),
+                                       void* context) noexcept = 0;
     // From the engine's Term: voices, then busses, then voices waiting to start.
     virtual void TermVoices() = 0;
     // From the lower engine's Term: the voice-command queue, the bus array, the voice list.

@@ -252,26 +252,29 @@ void CAuMixBus::UpdateMeter() noexcept {
 
 void CAuMixBus::EmptyFxSlot(u32 slot) noexcept {
     FxSlot& fx = m_fx[slot];
-    AU::IAuPluginMemAlloc* allocator = &CAuLowerEngine::PluginAllocator();
-    if (fx.pEffect) fx.pEffect->Term(allocator);
-    if (fx.pParams) fx.pParams->Term(allocator);
+    if (fx.pEffect) fx.pEffect->Term(&CAuLowerEngine::PluginAllocator());
+    if (fx.pHolder) fx.pHolder->Destroy();
     fx.pEffect = nullptr;
-    fx.pParams = nullptr;
-    fx.pSettings = nullptr;
+    fx.pHolder = nullptr;
 }
 
 void CAuMixBus::SetInsertFx(u32 slot) noexcept {
     if (slot >= AU_BUS_INSERT_SLOTS) return;
     EmptyFxSlot(slot);
-    u32 key = 0;
-    AU::IAuPluginParam* settings = nullptr;
-    if (!m_pNode || !m_pNode->GetInsertEffect(slot, key, settings) || !settings) return;
+    if (!m_pNode) return;
+    AuEffectRecord record;
+    m_pNode->GetInsertEffect(slot, record);
+    if (!record.pSettings) return;
     FxSlot& fx = m_fx[slot];
+    fx.bBypassed = record.bBypass;
+    // A bus answers for every object: its curves follow the global values.
+    fx.pHolder = CAuPluginParamHolder::Create(*record.pSettings, AuRTPCKey{});
+    const u32 key = record.pSettings->PluginID();
+    record.pSettings->Release();
+    if (!fx.pHolder) return;
     AU::IAuPluginMemAlloc* allocator = &CAuLowerEngine::PluginAllocator();
-    fx.pParams = settings->Clone(allocator);
-    fx.pSettings = settings;
     AU::IAuPlugin* effect = nullptr;
-    if (!fx.pParams || CAuLowerEngine::CreatePlugin(allocator, key, effect) != AuResultSuccess || !effect) {
+    if (CAuLowerEngine::CreatePlugin(allocator, key, effect) != AuResultSuccess || !effect) {
         EmptyFxSlot(slot);
         return;
     }
@@ -279,7 +282,7 @@ void CAuMixBus::SetInsertFx(u32 slot) noexcept {
     AuPluginInfo info;
     AuPluginFormat format{AU_METER_RATE, m_buffer.channelConfig};
     if (effect->GetPluginInfo(info) != AuResultSuccess || info.bRefused ||
-        effect->Init(allocator, this, fx.pParams, format) != AuResultSuccess ||
+        effect->Init(allocator, this, fx.pHolder->Params(), format) != AuResultSuccess ||
         effect->Reset() != AuResultSuccess)
         EmptyFxSlot(slot);
 }
@@ -299,6 +302,9 @@ void CAuMixBus::SetInsertFxBypass(u32 values, u32 mask) noexcept {
 }
 
 void CAuMixBus::RunEffects() noexcept {
+    // With nothing mixed the buffer reads as ended input: an effect with a tail pads it and
+    // answers 45 while it still rings.
+    m_buffer.eState = m_eState;
     for (FxSlot& fx : m_fx) {
         const bool bypassed = fx.bBypassed || m_bBypassAll;
         if (fx.pEffect) {
@@ -308,4 +314,5 @@ void CAuMixBus::RunEffects() noexcept {
         }
         fx.bWasBypassed = bypassed;
     }
+    if (m_buffer.eState == AuResultDataReady) m_eState = AuResultDataReady;
 }

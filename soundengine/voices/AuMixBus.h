@@ -8,6 +8,7 @@
 #include "voices/AuMixKernels.h"
 
 #include "plugins/AuPlugin.h"
+#include "plugins/AuPluginSettings.h"
 
 constexpr u32 AU_BUS_INSERT_SLOTS = 4;
 
@@ -39,8 +40,9 @@ public:
     // A child bus's resulting buffer: per channel with its gain ramp when the layouts match and
     // the child does not pan, else through the child's matrices.
     void MixBus(const AuPipelineBuffer& childBuffer, const CAuMixBus& child) noexcept;
-    // Meters the mix and hands it out with {previous, current} gain for the parent's ramp; then
-    // the gains settle and the matrix follows the bus's pan.
+    // Runs the insert effects, meters the mix and hands it out with {previous, current} gain for
+    // the parent's ramp; then the gains settle and the matrix follows the bus's pan. An effect
+    // still ringing after the inputs ended hands out its tail and keeps the bus active.
     void GetResultingBuffer(AuPipelineBuffer& out) noexcept;
     // The end of the bus's frame: idle when nothing was mixed, the buffer zeroed.
     void ClearBuffer() noexcept;
@@ -58,8 +60,9 @@ public:
     // receives the meter after each frame's metering.
     void SetCallbackMetering(u32 flags) noexcept;
     u32 CallbackMetering() const { return m_uCallbackMetering; }
-    // The slot's effect is made again from the node: created through the plug-in registry,
-    // initialised for the bus's format and reset; any failure leaves the slot empty.
+    // The slot's effect is made again from the node: a parameter holder of its settings for any
+    // object, the plug-in created through the plug-in registry, initialised for the bus's format
+    // and reset; any failure leaves the slot empty.
     void SetInsertFx(u32 slot) noexcept;
     // Bits 0-3 of the mask set the slots' bypass from `values`; bit 4 the bypass of all.
     void SetInsertFxBypass(u32 values, u32 mask) noexcept;
@@ -69,12 +72,9 @@ public:
     AU::IAuPlugin* InsertEffect(u32 slot) const {
         return slot < AU_BUS_INSERT_SLOTS ? m_fx[slot].pEffect : nullptr;
     }
-    // The settings the slot's parameters were cloned from, and those parameters.
-    const AU::IAuPluginParam* InsertSettings(u32 slot) const {
-        return slot < AU_BUS_INSERT_SLOTS ? m_fx[slot].pSettings : nullptr;
-    }
-    AU::IAuPluginParam* InsertParams(u32 slot) const {
-        return slot < AU_BUS_INSERT_SLOTS ? m_fx[slot].pParams : nullptr;
+    // The holder of the slot's working parameters and settings; null for an empty slot.
+    CAuPluginParamHolder* InsertHolder(u32 slot) const {
+        return slot < AU_BUS_INSERT_SLOTS && m_fx[slot].pEffect ? m_fx[slot].pHolder : nullptr;
     }
 
     // The effects' view of where they run.
@@ -110,8 +110,7 @@ protected:
 private:
     struct FxSlot {
         AU::IAuPlugin* pEffect = nullptr;
-        AU::IAuPluginParam* pParams = nullptr;
-        const AU::IAuPluginParam* pSettings = nullptr;
+        CAuPluginParamHolder* pHolder = nullptr;
         bool bBypassed = false;
         bool bWasBypassed = false;
     };

@@ -5,9 +5,7 @@
 #include <AU/AuChannelConfig.h>
 #include <AU/AuTypes.h>
 
-namespace AU {
-class IAuPluginParam;
-}
+struct AuEffectRecord;
 
 // The bus properties the mixing side reads.
 enum AuBusProperty : u32 {
@@ -56,9 +54,9 @@ public:
     virtual bool GetLevelWindow(AuLevelWindow& window) noexcept = 0;
     // The loudest level of a voice of the window this frame.
     virtual void ReportLevel(f32 dB) noexcept = 0;
-    // The effect of an insert slot (0-3): its key in the plug-in registry and the parameters of its
-    // settings, which the bus clones; false for an empty slot.
-    virtual bool GetInsertEffect(u32 slot, u32& pluginKey, AU::IAuPluginParam*& settings) noexcept = 0;
+    // The effect of an insert slot (0-3): its settings with one reference for the caller and the
+    // slot's bypass; an empty record for an empty slot.
+    virtual void GetInsertEffect(u32 slot, AuEffectRecord& record) noexcept = 0;
     virtual bool BypassAllEffects() noexcept = 0;
 
 protected:

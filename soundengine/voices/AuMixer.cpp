@@ -49,6 +49,16 @@ void CAuMixer::ProcessInstanceEvents() noexcept {
     if (m_pInstances) m_pInstances->ProcessInstanceEvents();
 }
 
+void CAuMixer::ForEachPluginInstance(const CAuPluginSettings& settings, AuPluginInstanceVisit visit,
+                                     void* context) noexcept {
+    m_graph.ForEachPluginInstance(settings, visit, context);
+    for (CAuVoiceContext* voice = m_commands.FirstVoice(); voice; voice = voice->NextVoice())
+        for (u32 slot = 0; slot < AU_VOICE_EFFECT_SLOTS; ++slot)
+            if (const CAuEffectNode* effect = voice->Effect(slot);
+                effect && effect->Holder() && effect->Settings() == &settings)
+                visit(*effect->Holder(), context);
+}
+
 void CAuMixer::TermVoices() {
     m_commands.Term();
     m_graph.DestroyAllBusses();
@@ -78,24 +88,7 @@ CAuVoiceOutput* CAuMixer::Connect(CAuVoiceContext& voice, IAuMixBusNode* node, u
     AuVoiceMixState& state = voice.MixState();
     for (CAuVoiceOutput* output = state.pOutputs; output; output = output->pNext)
         if (output->pBus == bus && output->eKind == kind) return output;
-    AuLevelWindow window;
-    CAuPlaybackInstance* instance = voice.Instance();
-    const bool levelBus =
-        instance && instance->OutputBusNode() && instance->OutputBusNode()->GetLevelWindow(window);
-    CAuVoiceOutput* output = CAuVoiceOutput::Create(&voice, bus, deviceType, deviceId, kind,
-                                                    state.bComputed && state.levels.bAudible, levelBus);
-    if (!output) return nullptr;
-    output->pNext = state.pOutputs;
-    state.pOutputs = output;
-    return output;
-}
-
-void CAuMixer::RemoveOutput(CAuVoiceContext& voice, CAuVoiceOutput* output) noexcept {
-    CAuVoiceOutput** link = &voice.MixState().pOutputs;
-    while (*link && *link != output)
-        link = &(*link)->pNext;
-    if (*link) *link = output->pNext;
-    CAuVoiceOutput::Destroy(output);
+    return voice.AddOutput(bus, deviceType, deviceId, kind);
 }
 
 AURESULT CAuMixer::ConnectVoice(CAuVoiceContext& voice, CAuPlaybackInstance& instance) noexcept {
@@ -110,11 +103,8 @@ AURESULT CAuMixer::ConnectVoice(CAuVoiceContext& voice, CAuPlaybackInstance& ins
 }
 
 void CAuMixer::DisconnectVoice(CAuVoiceContext& voice) noexcept {
-    AuVoiceMixState& state = voice.MixState();
-    while (CAuVoiceOutput* output = state.pOutputs) {
-        state.pOutputs = output->pNext;
-        CAuVoiceOutput::Destroy(output);
-    }
+    while (CAuVoiceOutput* output = voice.MixState().pOutputs)
+        voice.RemoveOutput(output);
 }
 
 void CAuMixer::UpdateVoiceOutputs(u32 deviceType, u32 deviceId, u32 listenerMask) {
@@ -126,7 +116,7 @@ void CAuMixer::UpdateVoiceOutputs(u32 deviceType, u32 deviceId, u32 listenerMask
             for (CAuVoiceOutput* output = state.pOutputs; output;) {
                 CAuVoiceOutput* next = output->pNext;
                 if (output->uDeviceType == deviceType && output->uDeviceId == deviceId)
-                    RemoveOutput(*voice, output);
+                    voice->RemoveOutput(output);
                 output = next;
             }
             continue;
@@ -149,7 +139,7 @@ void CAuMixer::UpdateActiveListeners(const CAuRegisteredObj* gameObj, u32 oldMas
                 for (CAuVoiceOutput* output = voice->MixState().pOutputs; output;) {
                     CAuVoiceOutput* next = output->pNext;
                     if (output->uDeviceType == device->uDeviceType && output->uDeviceId == device->uDeviceId)
-                        RemoveOutput(*voice, output);
+                        voice->RemoveOutput(output);
                     output = next;
                 }
             } else if (heard && !(device->uListenerMask & oldMask) &&
@@ -224,7 +214,7 @@ void CAuMixer::ComputeVolumes(CAuVoiceContext& voice) noexcept {
                     found = true;
                 }
             if (!found) {
-                RemoveOutput(voice, output);
+                voice.RemoveOutput(output);
                 output = next;
                 continue;
             }

@@ -37,6 +37,8 @@ public:
     // The game object's voices follow its listeners: outputs to devices that no longer hear any of
     // them go, devices that now hear them gain one.
     void UpdateActiveListeners(const CAuRegisteredObj* gameObj, u32 oldMask, u32 newMask) noexcept;
+    void ForEachPluginInstance(const CAuPluginSettings& settings, AuPluginInstanceVisit visit,
+                               void* context) noexcept override;
     void TermVoices() override;
     void Term() override;
 
@@ -58,7 +60,6 @@ private:
     // The voice's output to the node's bus on the device, made when missing; null on failure.
     CAuVoiceOutput* Connect(CAuVoiceContext& voice, IAuMixBusNode* node, u32 deviceType, u32 deviceId,
                             CAuVoiceOutput::Kind kind) noexcept;
-    void RemoveOutput(CAuVoiceContext& voice, CAuVoiceOutput* output) noexcept;
     void UpdateSendOutputs(CAuVoiceContext& voice) noexcept;
 
     CAuVoiceCommands m_commands;

@@ -68,8 +68,12 @@ public:
     // Once, when the instance leaves its limiters.
     virtual void OnInstanceTerm(CAuPlaybackInstance* instance) noexcept = 0;
     // [audio thread] The record of effect slot 0 to 3 of the node whose effects the instance
-    // uses. A node that holds no effect slots leaves the record empty.
-    virtual void GetEffectRecord(u32 /*slot*/, AuEffectRecord& record) noexcept { record = AuEffectRecord{}; }
+    // uses, its bypass for the instance's game object. A node that holds no effect slots leaves
+    // the record empty.
+    virtual void GetEffectRecord(u32 /*slot*/, CAuRegisteredObj* /*gameObj*/,
+                                 AuEffectRecord& record) noexcept {
+        record = AuEffectRecord{};
+    }
     // [audio thread] The node's data goes away: actions waiting to play it must not run.
     virtual void ClearPendingActions() noexcept {}
 };
@@ -250,7 +254,7 @@ public:
     // The node's record of an effect slot; empty without a node.
     void GetEffectRecord(u32 slot, AuEffectRecord& record) const noexcept {
         record = AuEffectRecord{};
-        if (m_pNode) m_pNode->GetEffectRecord(slot, record);
+        if (m_pNode) m_pNode->GetEffectRecord(slot, m_pGameObj, record);
     }
     // Nothing without a voice.
     void UpdateVoiceEffect(u32 slot) noexcept {

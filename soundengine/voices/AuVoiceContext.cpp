@@ -7,6 +7,7 @@
 #include "voices/AuLowerEngine.h"
 #include "voices/AuPlaybackInstance.h"
 #include "voices/AuSourceBase.h"
+#include "voices/AuVoiceOutput.h"
 
 #include <AU/MemoryMgr.h>
 
@@ -658,4 +659,29 @@ AURESULT CAuVoiceContext::StartNextSource(CAuSourceBase*& source, AuResamplerFor
 
 void CAuVoiceContext::ForwardVoiceFlags(u32 value, u32 mask) noexcept {
     SetEffectBypass(value, mask & ((1u << AU_VOICE_EFFECT_SLOTS) - 1));
+}
+
+CAuVoiceOutput* CAuVoiceContext::AddOutput(CAuOutputBus* bus, u32 deviceType, u32 deviceId,
+                                           u32 kind) noexcept {
+    AuLevelWindow window;
+    const bool levelBus = kind == CAuVoiceOutput::kDry && deviceType == AuAudioOutputType_Main &&
+                          deviceId == 0 && m_pInstance && m_pInstance->OutputBusNode() &&
+                          m_pInstance->OutputBusNode()->GetLevelWindow(window);
+    CAuVoiceOutput* output =
+        CAuVoiceOutput::Create(this, bus, deviceType, deviceId, CAuVoiceOutput::Kind(kind),
+                               m_mix.bComputed && m_mix.levels.bAudible, levelBus);
+    if (!output) return nullptr;
+    output->pNext = m_mix.pOutputs;
+    m_mix.pOutputs = output;
+    m_uFlags |= kFlagOutputsChanged;
+    return output;
+}
+
+void CAuVoiceContext::RemoveOutput(CAuVoiceOutput* output) noexcept {
+    CAuVoiceOutput** link = &m_mix.pOutputs;
+    while (*link && *link != output)
+        link = &(*link)->pNext;
+    if (*link) *link = output->pNext;
+    CAuVoiceOutput::Destroy(output);
+    m_uFlags |= kFlagOutputsChanged;
 }

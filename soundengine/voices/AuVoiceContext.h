@@ -20,6 +20,7 @@
 
 class CAuPlaybackInstance;
 class CAuSourceBase;
+class CAuOutputBus;
 class CAuVoiceOutput;
 
 constexpr u32 AU_VOICE_EFFECT_SLOTS = 4;
@@ -233,6 +234,12 @@ public:
     // The frames the voice last starved; the lower engine keeps the report to one per wait.
     bool IsStarving() const { return m_bStarving; }
     AuVoiceMixState& MixState() { return m_mix; }
+    // [audio thread] A new output of `kind` (CAuVoiceOutput::Kind) to the bus on its device, at
+    // the head of the voice's list; a dry one to the main device under a bus that keeps a level
+    // window follows that window. Null without memory. Both calls mark the outputs changed.
+    CAuVoiceOutput* AddOutput(CAuOutputBus* bus, u32 deviceType, u32 deviceId, u32 kind) noexcept;
+    // [audio thread] Unlinks the output from the voice's list and destroys it.
+    void RemoveOutput(CAuVoiceOutput* output) noexcept;
 
 private:
     // The pitch node as a chain node.

@@ -1088,7 +1088,9 @@ TEST_F(BusTest, BypassAndEffectChangesReachTheLowerEngineByBusID) {
               ops.calls.end());
     CAuBus* read = Find(1);
     EXPECT_TRUE(read->GetBypassAllFx(nullptr));
-    EXPECT_EQ(read->GetFx(1), nullptr) << "no settings object of that ID is loaded";
+    AuEffectRecord record;
+    read->GetFx(1, record, nullptr);
+    EXPECT_EQ(record.pSettings, nullptr) << "no settings object of that ID is loaded";
     EXPECT_EQ(read->GetFxMediaID(1, 0), 0u);
     ops.calls.clear();
     read->RTPCTargetChanged(AuTarget_BypassSlot0 + 1);

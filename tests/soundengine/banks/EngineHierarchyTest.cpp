@@ -12,10 +12,15 @@
 #include "core/AuEngineSettings.h"
 #include "core/AuObjectIndex.h"
 #include "core/AuThreads.h"
+#include "plugins/AuPlugin.h"
+#include "voices/AuLowerEngine.h"
 
 #include <AuLogCapture.h>
 
+#include <AU/AuPluginTypes.h>
+
 #include <cmath>
+#include <new>
 
 namespace banktest {
 namespace {
@@ -134,6 +139,54 @@ TEST_F(EngineHierarchyTest, SettingsReachTheEngineAndGroupsWithoutAManagerAreTak
     EXPECT_NE(log.Text().find("state group 00000100"), std::string::npos) << log.Text();
     EXPECT_NE(log.Text().find("switch group 00000200"), std::string::npos) << log.Text();
     EXPECT_EQ(Indexed(AuIndexActions), 1u) << "the hierarchy after the settings is read";
+}
+
+// A parameter object that notes whether the lower engine's pool, which it lives in, still stood
+// when it ended.
+struct PoolWatchParams final : AU::IAuPluginParam {
+    static inline int terms = 0;
+    static inline int termsWithoutPool = 0;
+    static AU::IAuPluginParam* Create(AU::IAuPluginMemAlloc* allocator) {
+        return new (allocator->Malloc(sizeof(PoolWatchParams))) PoolWatchParams();
+    }
+    AURESULT SetParam(u16, const void*, u32) noexcept override { return AuResultSuccess; }
+    IAuPluginParam* Clone(AU::IAuPluginMemAlloc* allocator) noexcept override { return Create(allocator); }
+    AURESULT Init(AU::IAuPluginMemAlloc*, const void*, u32) noexcept override { return AuResultSuccess; }
+    AURESULT Term(AU::IAuPluginMemAlloc* allocator) noexcept override {
+        ++terms;
+        if (g_LEngineDefaultPoolId == AU_INVALID_POOL_ID) {
+            ++termsWithoutPool;
+            return AuResultSuccess; // its block went with the pool
+        }
+        this->~PoolWatchParams();
+        allocator->Free(this);
+        return AuResultSuccess;
+    }
+    AURESULT SetParamsBlock(const void*, u32) noexcept override { return AuResultSuccess; }
+};
+
+TEST_F(EngineHierarchyTest, SettingsStillLoadedAtTermEndTheirParametersBeforeTheLowerEnginesPoolGoes) {
+    constexpr u32 kPlugin = 0x7A1;
+    ASSERT_EQ(
+        AU::SoundEngine::RegisterPlugin(AuPluginTypeEffect, 0, kPlugin, nullptr, &PoolWatchParams::Create),
+        AuResultSuccess);
+    PoolWatchParams::terms = PoolWatchParams::termsWithoutPool = 0;
+    const u32 key = CAuLowerEngine::PluginKey(AuPluginTypeEffect, 0, kPlugin);
+    bankgen::BankBuilder builder(0xB8);
+    builder.Add(bankgen::PluginSettingsRecord{
+        bankgen::HierarchyType::SharedPluginSettings, 0x700, key, {}, {}, {}, {}});
+    builder.Add(
+        bankgen::PluginSettingsRecord{bankgen::HierarchyType::PluginSettings, 0x701, key, {}, {}, {}, {}});
+    const Bytes image = Build(builder);
+    AuBankID id = 0;
+    ASSERT_EQ(LoadFromMemory(image, id), AuResultSuccess);
+    EXPECT_EQ(Indexed(AuIndexPluginSettings18), 1u);
+    EXPECT_EQ(Indexed(AuIndexPluginSettings19), 1u);
+    // The game ends without unloading its bank.
+    AU::SoundEngine::Term();
+    EXPECT_EQ(PoolWatchParams::terms, 2);
+    EXPECT_EQ(PoolWatchParams::termsWithoutPool, 0);
+    EXPECT_EQ(AU::MemoryMgr::GetNumPools(), m_pools);
 }
 
 TEST_F(EngineHierarchyTest, EnvironmentCurvesReachTheCurveTableWithOutputZeroAsALinearFactor) {

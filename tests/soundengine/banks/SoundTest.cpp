@@ -10,6 +10,7 @@
 #include "core/AuObjectIndex.h"
 #include "core/AuOutputTiming.h"
 #include "parameters/AuRTPCMgr.h"
+#include "plugins/AuPluginSettings.h"
 
 #include <AuDefaultPoolTest.h>
 #include <AuLogCapture.h>
@@ -442,6 +443,98 @@ TEST_F(SoundTest, CommonRecordVariantsReadToTheEnd) {
     e->GetVirtualVoiceSettings(queue, below);
     EXPECT_EQ(queue, 2);
     EXPECT_EQ(below, 2);
+}
+
+// ---- Effect slots ----
+
+// A parent whose slot 0 answers with the settings the test gives it.
+class FxParent final : public TestNode {
+public:
+    using TestNode::TestNode;
+    void GetFx(u32 slot, AuEffectRecord& io, CAuRegisteredObj*) override {
+        if (io.pSettings) io.pSettings->Release();
+        io = AuEffectRecord{};
+        ++asked;
+        if (slot != 0 || !settings) return;
+        settings->AddRef();
+        io = {settings, true};
+    }
+    u32 GetFxMediaID(u32, u32) override { return 0x77; }
+
+    CAuPluginSettings* settings = nullptr;
+    int asked = 0;
+};
+
+TEST_F(SoundTest, EffectSlotsResolveInTheTableOfTheirShareFlagWithTheirBypassAndMedia) {
+    CAuPluginSettings* shared = CAuPluginSettingsType18::Create(0x50);
+    CAuPluginSettings* own = CAuPluginSettingsType19::Create(0x51);
+    // The same IDs in the other tables: a slot must not find them.
+    CAuPluginSettings* decoy19 = CAuPluginSettingsType19::Create(0x50);
+    CAuPluginSettings* decoy18 = CAuPluginSettingsType18::Create(0x51);
+    ASSERT_TRUE(shared && own && decoy19 && decoy18);
+    m_objects.insert(m_objects.end(), {shared, own, decoy19, decoy18});
+    const Bytes media = Encode(bankgen::PluginSettingsRecord{
+        bankgen::HierarchyType::PluginSettings, 0x51, bankgen::kNoPlugin, {}, {{2, 0x9001}}, {}, {}});
+    ASSERT_EQ(own->LoadPluginSettings(media.data(), static_cast<u32>(media.size())), AuResultSuccess);
+
+    bankgen::SoundRecord record = Sound();
+    record.node.overrideParentEffects = 1;
+    record.node.effects = {{0, 0x50, 1, 0}, {1, 0x51, 0, 0}, {2, 0x52, 0, 0}};
+    record.node.bypassBits = 0x02;
+    CAuSound* sound = Read(record);
+    struct Case {
+        u32 slot;
+        CAuPluginSettings* settings;
+        bool bypass;
+    } cases[] = {{0, shared, false}, {1, own, true}, {2, nullptr, false}, {3, nullptr, false}};
+    AuLogCapture log;
+    AuEffectRecord found;
+    for (const Case& c : cases) {
+        const u32 before = c.settings ? c.settings->m_lRef : 0;
+        sound->GetFx(c.slot, found, nullptr);
+        EXPECT_EQ(found.pSettings, c.settings) << c.slot;
+        EXPECT_EQ(found.bBypass, c.bypass) << c.slot;
+        if (c.settings) {
+            EXPECT_EQ(c.settings->m_lRef, before + 1) << c.slot << ": one reference for the caller";
+        }
+        // The voice's view of the same slot, for the instance's object.
+        AuEffectRecord viewed;
+        sound->InstanceNode().GetEffectRecord(c.slot, nullptr, viewed);
+        EXPECT_EQ(viewed.pSettings, c.settings) << c.slot;
+        EXPECT_EQ(viewed.bBypass, c.bypass) << c.slot;
+        if (viewed.pSettings) viewed.pSettings->Release();
+    }
+    // Each read released what the record held before.
+    EXPECT_EQ(shared->m_lRef, 1u);
+    EXPECT_EQ(own->m_lRef, 1u);
+    EXPECT_EQ(found.pSettings, nullptr);
+    sound->GetFx(2, found, nullptr);
+    ASSERT_NE(log.Text().find("plug-in settings 82 (type 19) are not loaded"), std::string::npos)
+        << log.Text();
+    EXPECT_EQ(log.Text().find("plug-in settings 82 (type 19) are not loaded"),
+              log.Text().rfind("plug-in settings 82"))
+        << "reported once: " << log.Text();
+
+    EXPECT_EQ(sound->GetFxMediaID(1, 2), 0x9001u);
+    EXPECT_EQ(sound->GetFxMediaID(1, 3), 0u) << "an index the settings do not hold";
+    EXPECT_EQ(sound->GetFxMediaID(3, 0), 0u) << "an empty slot";
+    EXPECT_EQ(Read(Sound(0x1002))->GetFxMediaID(0, 0), 0xFFFFFFFFu) << "no effect block";
+
+    // A child that does not override its parent's effects takes them, bypass and media too.
+    auto* parent = TestNode::Make<FxParent>(kParentID);
+    m_objects.push_back(parent);
+    parent->settings = own;
+    bankgen::SoundRecord child = Sound(0x1003);
+    child.node.parent = kParentID;
+    child.node.effects = {{0, 0x50, 1, 0}};
+    CAuSound* inheriting = Read(child);
+    ASSERT_EQ(inheriting->Parent(), parent);
+    inheriting->GetFx(0, found, nullptr);
+    EXPECT_EQ(found.pSettings, own);
+    EXPECT_TRUE(found.bBypass);
+    EXPECT_EQ(parent->asked, 1);
+    EXPECT_EQ(inheriting->GetFxMediaID(0, 2), 0x77u);
+    found.pSettings->Release();
 }
 
 TEST_F(SoundTest, AMissingOutputBusFailsAndAMissingParentIsSkipped) {

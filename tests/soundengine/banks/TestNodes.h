@@ -129,7 +129,10 @@ public:
         limits.push_back({limit, fromCurve});
     }
     void SetFxBypassBits(u8 bits, u8 mask) override { fxBypass.push_back({bits, mask}); }
-    CAuIndexable* GetFx(u32) override { return nullptr; }
+    void GetFx(u32, AuEffectRecord& io, CAuRegisteredObj*) override {
+        if (io.pSettings) io.pSettings->Release();
+        io = AuEffectRecord{};
+    }
     u32 GetFxMediaID(u32, u32) override { return 0; }
     bool GetBypassAllFx(CAuRegisteredObj*) override { return false; }
     void ApplyParamValue(f32 value, u32 target, CAuRegisteredObj*) override {

@@ -129,7 +129,7 @@ protected:
     }
     void TearDown() override {
         AuReleaseBankObjects(m_list);
-        AuSetPluginInstanceWalker(nullptr);
+        CAuLowerEngine::SetVoiceGraph(nullptr);
         AuSetPluginModulatorTrigger(nullptr);
         CAuLowerEngine::FreeRegistries();
         EXPECT_EQ(RecordingParams::live, 0);
@@ -451,14 +451,33 @@ TEST_F(PluginHolderTest, TheLastInstanceKeepsTheSettingsAfterTheBankGoes) {
     EXPECT_EQ(m_index.Table(AuIndexPluginSettings18).Count(), 0u);
 }
 
-// The lower engine's walk, recorded: it visits the holders the test made.
+// The lower engine's voice graph as far as its walk over plug-in instances: it visits the holders
+// the test made and counts the walks. Nothing else of the graph runs in these tests.
 std::vector<CAuPluginParamHolder*> g_instances;
 int g_walks = 0;
-void WalkInstances(CAuPluginSettings& settings, AuPluginInstanceVisit visit, void* context) {
-    ++g_walks;
-    for (CAuPluginParamHolder* holder : g_instances)
-        if (&holder->Settings() == &settings) visit(*holder, context);
-}
+class WalkingVoiceGraph final : public IAuVoiceGraph {
+public:
+    void ForEachPluginInstance(const CAuPluginSettings& settings, AuPluginInstanceVisit visit,
+                               void* context) noexcept override {
+        ++g_walks;
+        for (CAuPluginParamHolder* holder : g_instances)
+            if (&holder->Settings() == &settings) visit(*holder, context);
+    }
+    AURESULT InitVoiceCommands(u32) override { return AuResultSuccess; }
+    bool HasVoicesToStart() noexcept override { return false; }
+    void StartPendingVoices() noexcept override {}
+    void UpdateLimiters() noexcept override {}
+    void ProcessVoiceCommands() noexcept override {}
+    void ProcessInstanceEvents() noexcept override {}
+    void AdvancePendingVoices(u16) noexcept override {}
+    void PreFrame() noexcept override {}
+    void RenderVoices(bool) noexcept override {}
+    void MixBusses() noexcept override {}
+    void RemoveIdleBusses() noexcept override {}
+    void UpdateVoiceOutputs(u32, u32, u32) override {}
+    void TermVoices() override {}
+    void Term() override {}
+};
 
 TEST_F(PluginHolderTest, RemovingACurveUnsubscribesEveryLiveInstance) {
     g_walks = 0;
@@ -466,7 +485,8 @@ TEST_F(PluginHolderTest, RemovingACurveUnsubscribesEveryLiveInstance) {
                    CAuPluginParamHolder::Create(*settings, AuRTPCKey{})};
     ASSERT_NE(g_instances[0], nullptr);
     ASSERT_NE(g_instances[1], nullptr);
-    AuSetPluginInstanceWalker(&WalkInstances);
+    WalkingVoiceGraph graph;
+    CAuLowerEngine::SetVoiceGraph(&graph);
     ASSERT_EQ(mgr.SetRTPCImmediate(kMusicVolume, 80.0f, AuRTPCKey{}), AuResultSuccess);
     // Another curve ID of the parameter is not the one removed.
     settings->RemoveRTPCEntry(CAuDelayEffectParams::WetDryMix, 12);

@@ -654,7 +654,7 @@ public:
     bool GetMaxDistance(f32&) noexcept override { return false; }
     u8 GetBelowThresholdBehavior() noexcept override { return 0; }
     void OnInstanceTerm(CAuPlaybackInstance*) noexcept override {}
-    void GetEffectRecord(u32 slot, AuEffectRecord& record) noexcept override {
+    void GetEffectRecord(u32 slot, CAuRegisteredObj*, AuEffectRecord& record) noexcept override {
         record = records[slot];
         if (record.pSettings) record.pSettings->AddRef();
     }

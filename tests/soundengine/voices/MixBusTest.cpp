@@ -82,9 +82,11 @@ protected:
         VoicesTest::SetUp();
         InitLowerEngine();
         g_fx = {};
+        m_settings.Init();
     }
     void TearDown() override {
         m_graph.Term();
+        m_settings.Term();
         VoicesTest::TearDown();
     }
 
@@ -108,6 +110,7 @@ protected:
 
     CAuBusGraph m_graph;
     std::deque<FakeBusNode> m_nodes;
+    voicetest::InsertSettings m_settings;
 };
 
 TEST_F(MixBusTest, AChildOfTheSameLayoutIsMixedPerChannelWithItsGainRamp) {
@@ -238,11 +241,13 @@ TEST_F(MixBusTest, ABypassedEffectIsResetOnceAndNotExecuted) {
     ASSERT_EQ(CAuLowerEngine::RegisterPlugin(AuPluginTypeEffect, 0, 900, CreateCountingEffect,
                                              CreateCountingParams),
               AuResultSuccess);
-    CountingParams settings;
+    CAuPluginSettings* settings =
+        m_settings.Make(0x900, CAuLowerEngine::PluginKey(AuPluginTypeEffect, 0, 900));
+    CAuPluginSettings* other = m_settings.Make(0x901, CAuLowerEngine::PluginKey(AuPluginTypeEffect, 0, 900));
+    ASSERT_TRUE(settings && other);
     FakeBusNode& node = Node(1);
     node.effectSlot = 2;
-    node.effectKey = CAuLowerEngine::PluginKey(AuPluginTypeEffect, 0, 900);
-    node.effectSettings = &settings;
+    node.effectSettings = settings;
     CAuOutputBus* bus = Bus(node);
     ASSERT_TRUE(bus);
     AuPipelineBuffer out;
@@ -270,16 +275,15 @@ TEST_F(MixBusTest, ABypassedEffectIsResetOnceAndNotExecuted) {
     // Changed settings reach every effect made from them, as for any object.
     static int s_calls;
     s_calls = 0;
-    auto count = +[](AU::IAuPlugin* plugin, AU::IAuPluginParam* params, const AuRTPCKey& key, void* context) {
-        EXPECT_EQ(plugin, context);
-        EXPECT_NE(params, nullptr);
-        EXPECT_TRUE(key.IsGlobal());
+    auto count = +[](CAuPluginParamHolder& holder, void* context) {
+        EXPECT_EQ(&holder, context);
+        EXPECT_NE(holder.Params(), nullptr);
+        EXPECT_TRUE(holder.Key().IsGlobal());
         ++s_calls;
     };
-    m_graph.ForEachPluginInstance(&settings, count, bus->InsertEffect(2));
+    m_graph.ForEachPluginInstance(*settings, count, bus->InsertHolder(2));
     EXPECT_EQ(s_calls, 1);
-    CountingParams other;
-    m_graph.ForEachPluginInstance(&other, count, nullptr);
+    m_graph.ForEachPluginInstance(*other, count, nullptr);
     EXPECT_EQ(s_calls, 1);
     // The slot made again from the node: the old effect goes.
     node.effectSlot = 99;

@@ -2,12 +2,19 @@
 #include "MixingTestSupport.h"
 #include "VoiceTestSupport.h"
 #include "core/AuRegistryMgr.h"
+#include "core/AuTransitionMgr.h"
+#include "parameters/AuRTPCMgr.h"
+#include "plugins/AuDelayEffect.h"
+#include "plugins/AuRoomReverbEffect.h"
 #include "voices/AuMixer.h"
 #include "voices/AuResampler.h"
 #include "voices/AuSpeakerPan.h"
 
 #include "parameters/AuFastMath.h"
 
+#include <AU/AuEffectBlocks.h>
+#include <AU/AuEffectPlugins.h>
+#include <bankgen/Effects.h>
 #include <bankgen/Media.h>
 
 #include <gtest/gtest.h>
@@ -34,6 +41,40 @@ IAuMixBusNode* LookupAux(u32 id) {
     return g_auxNode;
 }
 
+// A played node whose effect slots hold what the test puts in them.
+class EffectsNode final : public IAuInstanceNode {
+public:
+    EffectsNode() : IAuInstanceNode(0x5001) {}
+    u32 AddRef() override { return 1; }
+    u32 Release() override { return 1; }
+    CAuPlaybackInstance*& InstanceListHead() noexcept override { return head; }
+    bool UsesLevelWindow() noexcept override { return false; }
+    bool GetMaxDistance(f32&) noexcept override { return false; }
+    u8 GetBelowThresholdBehavior() noexcept override { return 0; }
+    void OnInstanceTerm(CAuPlaybackInstance*) noexcept override {}
+    void GetEffectRecord(u32 slot, CAuRegisteredObj*, AuEffectRecord& record) noexcept override {
+        record = records[slot];
+        if (record.pSettings) record.pSettings->AddRef();
+    }
+
+    CAuPlaybackInstance* head = nullptr;
+    AuEffectRecord records[AU_VOICE_EFFECT_SLOTS];
+};
+
+u32 EffectKey(u32 id) {
+    return CAuLowerEngine::PluginKey(AuPluginTypeEffect, 0, id);
+}
+
+// Mean square of one captured frame's left channel, in full-scale units.
+f64 FrameEnergy(const CaptureFile& file, u32 frame) {
+    f64 sum = 0.0;
+    for (u32 i = 0; i < kFrame; ++i) {
+        const f64 sample = file.samples[2 * (size_t{kFrame} * frame + i)] / 32768.0;
+        sum += sample * sample;
+    }
+    return sum / kFrame;
+}
+
 class MixingTest : public voicetest::VoicesTest {
 protected:
     void SetUp() override {
@@ -44,9 +85,12 @@ protected:
         m_mixer.SetBusNodeLookup(LookupAux);
         g_auxNode = &m_aux;
         SetTone(1.0);
+        m_settings.Init();
     }
     void TearDown() override {
         CAuLowerEngine::TermVoices();
+        m_instances.clear();
+        m_settings.Term();
         g_pVoiceCommandQueue = nullptr;
         g_auxNode = nullptr;
         m_instances.clear();
@@ -60,10 +104,12 @@ protected:
         m_media = bankgen::MakePcmWave(m_pcm, 1, 48000);
     }
 
-    CAuPlaybackInstance& Play(IAuMixBusNode* bus, CAuRegisteredObj* gameObj = nullptr) {
+    CAuPlaybackInstance& Play(IAuMixBusNode* bus, CAuRegisteredObj* gameObj = nullptr,
+                              IAuInstanceNode* node = nullptr) {
         AuPlaybackInstanceParams params;
         params.key.playingID = 11;
         params.pGameObj = gameObj;
+        params.pNode = node;
         m_instances.push_back(std::make_unique<CAuPlaybackInstance>(params));
         CAuPlaybackInstance& instance = *m_instances.back();
         AuSourceMedia media;
@@ -124,6 +170,9 @@ protected:
     FakeBusNode m_b{0x1002, &m_a};
     FakeBusNode m_c{0x1003, &m_b};
     FakeBusNode m_aux{0x2001, &m_master};
+    FakeBusNode m_reverb{0x3001, &m_master};
+    EffectsNode m_sound;
+    voicetest::InsertSettings m_settings;
     std::vector<i16> m_pcm;
     bankgen::Bytes m_media;
     std::vector<std::unique_ptr<CAuPlaybackInstance>> m_instances;
@@ -453,6 +502,225 @@ TEST_F(MixingTest, AVoiceWithoutABusNodeGoesToTheDevicesMasterBus) {
     const f64 unity = AuDbToLinear(0.0f);
     ExpectFrame(
         file, 0, 0, [&](u32) { return AU_MINUS_3DB * std::pow(unity, 3); }, "master only");
+}
+
+TEST_F(MixingTest, AReverbInsertRingsOnAfterItsBussesVoiceEndsAndTheBusThenGoesIdle) {
+    ASSERT_EQ(CAuLowerEngine::RegisterPlugin(AuPluginTypeEffect, 0, AU_FX_ROOM_REVERB_ID, CreateFx118,
+                                             CreateFx118Params),
+              AuResultSuccess);
+    CAuPluginSettings* settings = m_settings.Make(0x118, EffectKey(AU_FX_ROOM_REVERB_ID));
+    ASSERT_TRUE(settings && settings->ParamObject());
+    const f32 decay = 0.5f;
+    const f32 preDelay = 20.0f;
+    ASSERT_EQ(settings->ParamObject()->SetParam(CAuRoomReverbEffectParams::DecayTime, &decay, 4),
+              AuResultSuccess);
+    ASSERT_EQ(settings->ParamObject()->SetParam(CAuRoomReverbEffectParams::PreDelay, &preDelay, 4),
+              AuResultSuccess);
+    // The tail: (pre-delay + decay) x rate = 24960 frames, a little over 24 buffers.
+    constexpr u32 kTailBuffers = (24960 + kFrame - 1) / kFrame;
+    m_reverb.effectSlot = 0;
+    m_reverb.effectSettings = settings;
+    SetTone(0.05);
+    struct Case {
+        bool bypassAll;
+        const wchar_t* file;
+        const char* name;
+        u32 minLinger, maxLinger; // frames the bus outlives its last voice
+    } cases[] = {
+        {false, L"ringing.wav", "ringing.wav", kTailBuffers - 1, kTailBuffers + 2},
+        {true, L"bypassed.wav", "bypassed.wav", 0, 2},
+    };
+    for (const Case& c : cases) {
+        m_reverb.bypassAll = c.bypassAll;
+        CAuLowerEngine::StartOutputCapture(c.file);
+        Play(&m_reverb);
+        u32 frames = 0;
+        while ((frames == 0 || m_mixer.Commands().NumVoices() > 0) && frames < 20) {
+            Frame();
+            ++frames;
+        }
+        const u32 voiceEnd = frames;
+        ASSERT_NE(m_mixer.Graph().FindBus(m_reverb.id, AuAudioOutputType_Main, 0), nullptr) << c.name;
+        EXPECT_EQ(settings->m_lRef, 2u) << c.name << ": the test's and the insert's";
+        while (m_mixer.Graph().FindBus(m_reverb.id, AuAudioOutputType_Main, 0) && frames < 100) {
+            Frame();
+            ++frames;
+        }
+        const u32 busGone = frames;
+        EXPECT_GE(busGone - voiceEnd, c.minLinger) << c.name;
+        EXPECT_LE(busGone - voiceEnd, c.maxLinger) << c.name;
+        EXPECT_EQ(settings->m_lRef, 1u) << c.name << ": the insert let go with its bus";
+        Frame();
+        Frame();
+        const CaptureFile file = StopAndRead(c.name);
+        ASSERT_TRUE(file.valid) << c.name;
+        ASSERT_EQ(file.samples.size(), size_t{2} * kFrame * (busGone + 2)) << c.name;
+        EXPECT_GT(FrameEnergy(file, 0), 1e-3) << c.name << ": the tone";
+        if (!c.bypassAll) {
+            // Heard after the voice, fading, then silent once the bus is gone.
+            const f64 early = FrameEnergy(file, voiceEnd + 1);
+            const f64 late = FrameEnergy(file, busGone - 2);
+            EXPECT_GT(early, 1e-7) << "the tail after the voice";
+            EXPECT_GT(late, 0.0) << "still ringing two buffers before the end";
+            EXPECT_LT(late, early / 10.0) << "the tail decays";
+        }
+        for (u32 frame = busGone + (c.bypassAll ? 0 : 1); frame < busGone + 2; ++frame)
+            EXPECT_EQ(FrameEnergy(file, frame), 0.0) << c.name << " frame " << frame;
+        for (u32 frame = voiceEnd + 1; c.bypassAll && frame < busGone + 2; ++frame)
+            EXPECT_EQ(FrameEnergy(file, frame), 0.0) << c.name << " frame " << frame;
+    }
+}
+
+TEST_F(MixingTest, TheWalkOverPluginInstancesFindsBusInsertsAndVoiceEffectsMadeFromTheSettings) {
+    ASSERT_EQ(
+        CAuLowerEngine::RegisterPlugin(AuPluginTypeEffect, 0, AU_FX_DELAY_ID, CreateFx106, CreateFx106Params),
+        AuResultSuccess);
+    AuDelayBlock block;
+    block.fDelayTime = 0.1f;
+    block.fWetDryMix = 50.0f;
+    u8 bytes[AuDelayBlock::kSize];
+    AuWriteBlock(block, bytes);
+    CAuPluginSettings* echo = m_settings.Make(0x106, EffectKey(AU_FX_DELAY_ID), bytes, sizeof bytes);
+    CAuPluginSettings* other = m_settings.Make(0x107, EffectKey(AU_FX_DELAY_ID), bytes, sizeof bytes);
+    ASSERT_TRUE(echo && echo->ParamObject() && other && other->ParamObject());
+    m_reverb.effectSlot = 1;
+    m_reverb.effectSettings = echo;
+    m_sound.records[2] = {echo, false};
+    m_sound.records[3] = {other, false};
+    SetTone(0.05);
+    Play(&m_reverb, nullptr, &m_sound);
+    Frame();
+
+    struct Visit {
+        CAuPluginParamHolder* holder;
+        AuRTPCKey key;
+    };
+    static std::vector<Visit> s_visits;
+    s_visits.clear();
+    const AuPluginInstanceVisit note = [](CAuPluginParamHolder& holder, void*) {
+        s_visits.push_back({&holder, holder.Key()});
+    };
+    CAuLowerEngine::ForEachPluginInstance(*echo, note, nullptr);
+    const CAuOutputBus* bus = m_mixer.Graph().FindBus(m_reverb.id, AuAudioOutputType_Main, 0);
+    ASSERT_NE(bus, nullptr);
+    ASSERT_EQ(s_visits.size(), 2u);
+    EXPECT_EQ(s_visits[0].holder, bus->InsertHolder(1)) << "the busses first";
+    EXPECT_TRUE(s_visits[0].key.IsGlobal());
+    const CAuVoiceContext* voice = m_mixer.Commands().FirstVoice();
+    ASSERT_NE(voice, nullptr);
+    EXPECT_EQ(s_visits[1].holder, voice->Effect(2)->Holder());
+    EXPECT_EQ(s_visits[1].key.playingID, 11u) << "the voice's own key";
+
+    s_visits.clear();
+    CAuLowerEngine::ForEachPluginInstance(*other, note, nullptr);
+    ASSERT_EQ(s_visits.size(), 1u);
+    EXPECT_EQ(s_visits[0].holder, voice->Effect(3)->Holder());
+
+    // Every instance holds its settings until it ends with its voice or bus.
+    EXPECT_EQ(echo->m_lRef, 3u);
+    while (m_mixer.Graph().NumBusses() > 0 && m_frame < 100)
+        Frame();
+    s_visits.clear();
+    CAuLowerEngine::ForEachPluginInstance(*echo, note, nullptr);
+    EXPECT_TRUE(s_visits.empty());
+    EXPECT_EQ(echo->m_lRef, 1u);
+    EXPECT_EQ(other->m_lRef, 1u);
+}
+
+TEST_F(MixingTest, OutputsAddedToAVoiceGoFirstAndARemovedOneLeavesTheOthersLinked) {
+    Play(&m_c);
+    Frame();
+    CAuVoiceContext* voice = m_mixer.Commands().FirstVoice();
+    ASSERT_NE(voice, nullptr);
+    ASSERT_EQ(CAuMixer::NumOutputs(*voice), 1u);
+    CAuVoiceOutput* dry = voice->MixState().pOutputs;
+    CAuOutputBus* aux = m_mixer.Graph().GetOrCreateBus(&m_aux, AuAudioOutputType_Main, 0);
+    CAuOutputBus* b = m_mixer.Graph().GetOrCreateBus(&m_b, AuAudioOutputType_Main, 0);
+    ASSERT_TRUE(aux && b);
+    CAuVoiceOutput* send = voice->AddOutput(aux, AuAudioOutputType_Main, 0, CAuVoiceOutput::kUserSend);
+    CAuVoiceOutput* second = voice->AddOutput(b, AuAudioOutputType_Main, 0, CAuVoiceOutput::kGameSend);
+    ASSERT_TRUE(send && second);
+    EXPECT_TRUE(voice->Flags() & CAuVoiceContext::kFlagOutputsChanged);
+    EXPECT_EQ(voice->MixState().pOutputs, second);
+    EXPECT_EQ(second->pNext, send);
+    EXPECT_EQ(send->pNext, dry);
+    EXPECT_EQ(send->eKind, CAuVoiceOutput::kUserSend);
+    EXPECT_EQ(aux->NumInputs(), 1u);
+    voice->RemoveOutput(send);
+    EXPECT_EQ(second->pNext, dry);
+    EXPECT_EQ(aux->NumInputs(), 0u) << "the bus no longer counts the voice";
+    EXPECT_EQ(CAuMixer::NumOutputs(*voice), 2u);
+    voice->RemoveOutput(second);
+    EXPECT_EQ(voice->MixState().pOutputs, dry);
+    Frame();
+}
+
+TEST_F(MixingTest, AGameParameterCurveOnABusInsertMovesTheRunningEchosLevel) {
+    ASSERT_EQ(
+        CAuLowerEngine::RegisterPlugin(AuPluginTypeEffect, 0, AU_FX_DELAY_ID, CreateFx106, CreateFx106Params),
+        AuResultSuccess);
+    CAuTransitionMgr transitions;
+    ASSERT_EQ(transitions.Init(0), AuResultSuccess);
+    g_pTransitionMgr = &transitions;
+    CAuRTPCMgr rtpcs;
+    ASSERT_EQ(rtpcs.Init(), AuResultSuccess);
+    g_pRTPCMgr = &rtpcs;
+    // The 0.1 s delay whose wet level follows a game parameter from 0 to 100 %.
+    constexpr u32 kVolume = 0x51DE;
+    AuDelayBlock block;
+    block.fDelayTime = 0.1f;
+    block.fWetDryMix = 50.0f;
+    bankgen::PluginSettingsRecord record =
+        bankgen::EffectSettings(0x106, block, bankgen::HierarchyType::SharedPluginSettings);
+    bankgen::RtpcCurve curve;
+    curve.gameParameter = kVolume;
+    curve.target = CAuDelayEffectParams::WetDryMix;
+    curve.curveId = 1;
+    curve.points = {{0, 0, 4}, {100, 100, 4}};
+    record.rtpcs = {curve};
+    CAuPluginSettings* settings = m_settings.Load(record);
+    ASSERT_TRUE(settings && settings->ParamObject());
+    m_reverb.effectSlot = 0;
+    m_reverb.effectSettings = settings;
+    m_pcm.assign(4800, 0);
+    m_pcm[0] = 16384;
+    m_media = bankgen::MakePcmWave(m_pcm, 1, 48000);
+
+    struct Case {
+        f32 moveTo;       // the game parameter after the first buffer
+        f64 echoPerClick; // the echo's level against the click's, which was half wet
+        const wchar_t* file;
+        const char* name;
+    } cases[] = {
+        {50.0f, 1.0, L"kept.wav", "kept.wav"},
+        {0.0f, 0.0, L"dry.wav", "dry.wav"},
+        {100.0f, 2.0, L"wet.wav", "wet.wav"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(rtpcs.SetRTPCImmediate(kVolume, 50.0f, AuRTPCKey{}), AuResultSuccess);
+        CAuLowerEngine::StartOutputCapture(c.file);
+        Play(&m_reverb);
+        Frame();
+        ASSERT_EQ(rtpcs.SetRTPCImmediate(kVolume, c.moveTo, AuRTPCKey{}), AuResultSuccess);
+        while (m_mixer.Graph().FindBus(m_reverb.id, AuAudioOutputType_Main, 0) && m_frame < 200)
+            Frame();
+        const CaptureFile file = StopAndRead(c.name);
+        ASSERT_TRUE(file.valid) << c.name;
+        const size_t frames = file.samples.size() / 2;
+        size_t click = 0;
+        while (click < frames && file.samples[2 * click] == 0)
+            ++click;
+        ASSERT_LT(click + 4800, frames) << c.name;
+        const f64 clickLevel = file.samples[2 * click];
+        EXPECT_GT(clickLevel, 1000.0) << c.name;
+        EXPECT_NEAR(file.samples[2 * (click + 4800)] / clickLevel, c.echoPerClick, 0.01) << c.name;
+    }
+    m_settings.Term();
+    EXPECT_EQ(rtpcs.SubscriptionCount(), 0u) << "every insert left with its bus";
+    g_pRTPCMgr = nullptr;
+    rtpcs.Term();
+    g_pTransitionMgr = nullptr;
+    transitions.Term();
 }
 
 } // namespace

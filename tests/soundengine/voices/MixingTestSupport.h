@@ -2,9 +2,17 @@
 // dynamic-range settings a test gives them, counting their references.
 #pragma once
 
+#include "core/AuObjectIndex.h"
+#include "plugins/AuPlugin.h"
+#include "plugins/AuPluginSettings.h"
+#include "voices/AuLowerEngine.h"
 #include "voices/AuMixBusNode.h"
 
+#include <bankgen/Records.h>
+#include <gtest/gtest.h>
+
 #include <map>
+#include <vector>
 
 namespace voicetest {
 
@@ -38,11 +46,11 @@ public:
         return true;
     }
     void ReportLevel(f32 dB) noexcept override { reportedLevel = dB; }
-    bool GetInsertEffect(u32 slot, u32& key, AU::IAuPluginParam*& settings) noexcept override {
-        if (slot != effectSlot || !effectSettings) return false;
-        key = effectKey;
-        settings = effectSettings;
-        return true;
+    void GetInsertEffect(u32 slot, AuEffectRecord& record) noexcept override {
+        record = AuEffectRecord{};
+        if (slot != effectSlot || !effectSettings) return;
+        effectSettings->AddRef();
+        record = {effectSettings, effectBypass};
     }
     bool BypassAllEffects() noexcept override { return bypassAll; }
 
@@ -60,11 +68,61 @@ public:
     bool hasWindow = false;
     AuLevelWindow window;
     f32 reportedLevel = 0.0f;
+    // One insert slot's settings; the node holds no reference of its own on them.
     u32 effectSlot = 99;
-    u32 effectKey = 0;
-    AU::IAuPluginParam* effectSettings = nullptr;
+    CAuPluginSettings* effectSettings = nullptr;
+    bool effectBypass = false;
     bool bypassAll = false;
     int refs = 0;
+};
+
+// Shared plug-in settings for the busses' insert slots, in an object index of their own. Term
+// releases them: before the lower engine's pool goes, which their parameter objects live in.
+class InsertSettings {
+public:
+    void Init() {
+        m_index.Init();
+        g_pIndex = &m_index;
+    }
+    void Term() {
+        for (CAuPluginSettings* settings : m_made)
+            settings->Release();
+        m_made.clear();
+        if (g_pIndex == &m_index) {
+            m_index.Term();
+            g_pIndex = nullptr;
+        }
+    }
+    // Settings read from a bank record, as the loader reads them.
+    CAuPluginSettings* Load(const bankgen::PluginSettingsRecord& record) {
+        CAuPluginSettings* settings = CAuPluginSettingsType18::Create(record.id);
+        EXPECT_NE(settings, nullptr);
+        if (!settings) return nullptr;
+        m_made.push_back(settings);
+        bankgen::EncodeContext context;
+        const bankgen::Bytes payload = bankgen::EncodePayload(record, context);
+        EXPECT_EQ(settings->LoadPluginSettings(payload.data(), static_cast<u32>(payload.size())),
+                  AuResultSuccess);
+        return settings;
+    }
+    // Settings whose parameter object the registered plug-in of `pluginKey` makes from `block`.
+    CAuPluginSettings* Make(u32 id, u32 pluginKey, const void* block = nullptr, u32 size = 0) {
+        CAuPluginSettings* settings = CAuPluginSettingsType18::Create(id);
+        EXPECT_NE(settings, nullptr);
+        if (!settings) return nullptr;
+        m_made.push_back(settings);
+        AU::IAuPluginMemAlloc* allocator = &CAuLowerEngine::PluginAllocator();
+        AU::IAuPluginParam* params = nullptr;
+        EXPECT_EQ(CAuLowerEngine::CreatePluginParams(allocator, pluginKey, params), AuResultSuccess);
+        if (!params) return settings;
+        EXPECT_EQ(params->Init(allocator, block, size), AuResultSuccess);
+        settings->SetParamObject(pluginKey, params);
+        return settings;
+    }
+
+private:
+    CAuObjectIndex m_index;
+    std::vector<CAuPluginSettings*> m_made;
 };
 
 } // namespace voicetest

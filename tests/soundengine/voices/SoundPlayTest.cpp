@@ -5,18 +5,24 @@
 #include "banks/AuBus.h"
 #include "banks/AuSound.h"
 #include "core/AuObjectIndex.h"
+#include "plugins/AuDelayEffect.h"
+#include "plugins/AuPluginSettings.h"
 #include "voices/AuInstanceMgr.h"
 #include "voices/AuLowerEngine.h"
 #include "voices/AuResampler.h"
 #include "voices/AuVoiceCommands.h"
 #include "voices/AuVoiceContext.h"
 
+#include <AU/AuEffectPlugins.h>
 #include <AuDefaultPoolTest.h>
+#include <bankgen/Effects.h>
 #include <bankgen/Media.h>
 #include <bankgen/Records.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -377,6 +383,72 @@ TEST_F(SoundPlayTest, ALevelOffsetChangeReachesTheMotionInstancesOfThatSourceOnl
     m_instances.QueueInstanceEvent(instance, AuInstanceEvent::kEnd, 0, 0.0f);
     m_instances.ProcessInstanceEvents();
     leaf->Release();
+}
+
+TEST_F(SoundPlayTest, TheSoundsEffectSlotFromItsRecordRunsTheBanksSettingsAndItsBypassBitPlaysItDry) {
+    ASSERT_EQ(
+        CAuLowerEngine::RegisterPlugin(AuPluginTypeEffect, 0, AU_FX_DELAY_ID, CreateFx106, CreateFx106Params),
+        AuResultSuccess);
+    // A click in 0.1 s of media.
+    m_samples.assign(4800, 0);
+    m_samples[0] = 16384;
+    const AuSourceSettings old{kMediaID, m_media.data(), static_cast<u32>(m_media.size())};
+    ASSERT_EQ(m_bank.UnsetMedia(&old, 1), AuResultSuccess);
+    m_media = bankgen::MakePcmWave(m_samples, 1, 48000);
+    const AuSourceSettings click{kMediaID, m_media.data(), static_cast<u32>(m_media.size())};
+    ASSERT_EQ(m_bank.SetMedia(&click, 1), AuResultSuccess);
+    // The 0.5 s, 50 % wet delay as the sound's own settings (type 19), read from the bank's record.
+    AuDelayBlock block;
+    block.fDelayTime = 0.5f;
+    block.fWetDryMix = 50.0f;
+    bankgen::EncodeContext ctx;
+    const bankgen::Bytes payload = bankgen::EncodePayload(bankgen::EffectSettings(0x106, block), ctx);
+    CAuPluginSettings* settings = CAuPluginSettingsType19::Create(0x106);
+    ASSERT_NE(settings, nullptr);
+    ASSERT_EQ(settings->LoadPluginSettings(payload.data(), static_cast<u32>(payload.size())),
+              AuResultSuccess);
+
+    struct Case {
+        u8 bypassBits;
+        f32 atClick;
+        size_t frames; // rendered: the media, and the delay line's tail unless bypassed
+    } cases[] = {{0, 0.25f, (4800 + 24000 + 1023) / 1024 * 1024}, {1, 0.5f, 4800}};
+    for (const Case& c : cases) {
+        bankgen::NodeCommon node;
+        node.overrideParentEffects = 1;
+        node.effects = {{0, 0x106, 0, 0}};
+        node.bypassBits = c.bypassBits;
+        CAuSound* sound = ReadSound(node);
+        AuNodePlayParams params;
+        params.playingID = 7;
+        ASSERT_EQ(sound->ExecutePlay(params), AuResultSuccess);
+        CAuPlaybackInstance* instance = m_instances.FirstInstance();
+        m_bus.mixed.clear();
+        Frame();
+        EXPECT_EQ(settings->m_lRef, 2u) << "the voice's effect holds the settings";
+        for (int frame = 1; frame < 40 && !instance->IsStopped(); ++frame)
+            Frame();
+        EXPECT_TRUE(instance->IsStopped());
+        ASSERT_EQ(m_bus.mixed.size(), c.frames) << int(c.bypassBits);
+        // Half dry at once and half wet 24000 frames on, at the engine's gain of 0 dB (within
+        // 0.1 % of 1); the bypassed slot passes the click alone.
+        EXPECT_NEAR(m_bus.mixed[0], c.atClick, 1e-3f) << int(c.bypassBits);
+        if (c.bypassBits == 0) {
+            EXPECT_NEAR(m_bus.mixed[24000], c.atClick, 1e-3f);
+        }
+        f32 elsewhere = 0.0f;
+        for (size_t i = 1; i < m_bus.mixed.size(); ++i)
+            if (i != 24000) elsewhere = std::max(elsewhere, std::abs(m_bus.mixed[i]));
+        EXPECT_LT(elsewhere, 1e-6f) << int(c.bypassBits);
+        m_instances.QueueInstanceEvent(instance, AuInstanceEvent::kEnd, 0, 0.0f);
+        m_instances.ProcessInstanceEvents();
+        EXPECT_EQ(m_instances.NumInstances(), 0u);
+        m_sound->Release();
+        m_sound = nullptr;
+    }
+    EXPECT_EQ(settings->m_lRef, 1u) << "every voice let go";
+    settings->Release();
+    CAuLowerEngine::FreeRegistries();
 }
 
 } // namespace

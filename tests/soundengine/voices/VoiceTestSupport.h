@@ -132,6 +132,10 @@ public:
         Trace().push_back("voices.outputs " + std::to_string(type) + " " + std::to_string(id) + " " +
                           std::to_string(mask));
     }
+    void ForEachPluginInstance(const CAuPluginSettings&, void (*)(CAuPluginParamHolder&, void*),
+                               void*) noexcept override {
+        Trace().push_back("voices.plugins");
+    }
     void TermVoices() override { Trace().push_back("voices.termvoices"); }
     void Term() override { Trace().push_back("voices.term"); }
 
