@@ -647,6 +647,41 @@ TEST_F(MusicNodesTest, ABanksSegmentIsPlayedAtItsTreesSpeedAndStoppedByItsAction
     EXPECT_EQ(segment->Activity(), nullptr) << "and the segment's count given back";
 }
 
+// Preparing a container prepares its stingers' and its rules' transition segments; a missing one
+// gives back every reference taken before it (the fixture's end finds no node left).
+TEST_F(MusicNodesTest, APreparationThatFailsUndoesWhatItPrepared) {
+    bankgen::MusicSegmentRecord a = Segment(), b = Segment();
+    a.music.id = 0x22;
+    b.music.id = 0x23;
+    a.music.children.clear();
+    b.music.children.clear();
+    ASSERT_EQ(Load(a, m_bank), AuResultSuccess);
+    ASSERT_EQ(Load(b, m_bank), AuResultSuccess);
+    struct Case {
+        const char* what;
+        std::vector<u32> stingerSegments;
+        u32 transitionSegment;
+        AURESULT result;
+    };
+    const Case cases[] = {
+        {"everything there", {0x22, 0, 0x23}, 0x22, AuResultSuccess},
+        {"a stinger's segment missing", {0x22, 0x99}, 0x23, AuResultIDNotFound},
+        {"a transition segment missing", {0x22, 0x23}, 0x99, AuResultIDNotFound},
+    };
+    u32 id = 0x50;
+    for (const Case& c : cases) {
+        bankgen::MusicPlaylistRecord playlist;
+        playlist.music.id = ++id;
+        for (u32 segment : c.stingerSegments)
+            playlist.music.stingers.push_back({1, segment, 0, 0, 0, 0});
+        playlist.rules[0].transitionSegment = bankgen::TransitionSegment{c.transitionSegment};
+        ASSERT_EQ(Load(playlist, m_bank), AuResultSuccess) << c.what;
+        auto* node = Node<CAuPlaylistMusicNode>(id);
+        EXPECT_EQ(node->PrepareData(), c.result) << c.what;
+        if (c.result == AuResultSuccess) node->UnPrepareData();
+    }
+}
+
 // Property 54 changed at run time asks every play to read its speed again.
 TEST_F(MusicNodesTest, ANewPlaybackSpeedRequestsARefresh) {
     LoadAll();
