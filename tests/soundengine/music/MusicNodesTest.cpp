@@ -1,7 +1,8 @@
 // The music objects of banks: records of types 10 to 13 written by bankgen, read through the music
 // engine's bank extension reader into the bank's object list, with the sample conversions, the
 // playlist tree, the child checks and the refusal of cut or over-counted records; then a bank's
-// segment played by a test root, which the sequencer drives at the speed of the node tree.
+// segment played by a test root, which the sequencer drives at the speed of the node tree, and by
+// its segment and track contexts, which start its clips' sources at their samples.
 #include "MusicFakes.h"
 #include "MusicTestSupport.h"
 #include "banks/AuBankFormat.h"
@@ -13,6 +14,7 @@
 #include "core/AuPlayingMgr.h"
 #include "core/AuThreads.h"
 #include "music/AuMusicNodes.h"
+#include "music/AuMusicSegmentCtx.h"
 #include "parameters/AuRTPCMgr.h"
 
 #include <AU/MusicEngine.h>
@@ -21,6 +23,7 @@
 #include <bankgen/Bank.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 
 namespace {
@@ -778,6 +781,183 @@ TEST_F(MusicBankEngineTest, ACutMusicRecordFailsTheLoadAndKeepsNothing) {
     EXPECT_EQ(AU::SoundEngine::LoadBank(image.data(), static_cast<u32>(image.size()), g_DefaultPoolId, id),
               AuResultBadHeader);
     EXPECT_EQ(Nodes(), 0u);
+}
+
+// A bank's segment played by its segment context under a test root: the root maps the music clock
+// onto the segment (from its start offset), and the track context starts each clip's source at
+// its sample and stops it at the clip's end.
+class SegmentRoot : public au_test::TimelineCtx {
+public:
+    using TimelineCtx::TimelineCtx;
+    void ProcessWindow(u64 start, u32 length) noexcept override {
+        TimelineCtx::ProcessWindow(start, length);
+        ++frame;
+        if (segment) segment->ProcessWindow(origin + static_cast<i64>(start), length);
+    }
+    CAuSegmentCtx* segment = nullptr;
+    i64 origin = 0;
+    u32 frame = 0;
+};
+
+// Records the sources a track context starts; each one records where it is terminated.
+class RecordingStarter : public IAuMusicClipStarter {
+public:
+    struct Source : CAuMusicChild {
+        void Terminate(u32 offset) noexcept override { terminatedAt.push_back(offset); }
+        void OnLastFrame() noexcept override {}
+        void OnStopped(u32) noexcept override {}
+        void OnPaused() noexcept override {}
+        void OnResumed() noexcept override {}
+        void SetFadeLevel(const void*, f32) noexcept override {}
+        void SetParamValue(u32, f32) noexcept override {}
+        void Notify(u32) noexcept override {}
+        void AddRef() noexcept override {}
+        void Release() noexcept override {}
+        std::vector<u32> terminatedAt;
+    };
+    struct Start {
+        u32 frame;
+        i32 clipStart;
+        u32 sourceOffset;
+        i32 frameOffset;
+        bool operator==(const Start&) const = default;
+    };
+    CAuMusicChild* StartClip(IAuMusicTrackCtx&, CAuTrackNode&, const AuMusicTrackClip& clip, u32 sourceOffset,
+                             i32 frameOffset) noexcept override {
+        starts.push_back({*frame, clip.lStart, sourceOffset, frameOffset});
+        if (fail) return nullptr;
+        sources.push_back(std::make_unique<Source>());
+        return sources.back().get();
+    }
+    const u32* frame = nullptr;
+    bool fail = false;
+    std::vector<Start> starts;
+    std::vector<std::unique_ptr<Source>> sources;
+};
+
+class MusicSegmentCtxTest : public MusicNodesTest {
+protected:
+    // A segment whose entry cue lies 20 ms (960 samples) in; its one track holds a PCM source in
+    // memory with two clips of sub-track 0 and one of sub-track 1.
+    void LoadSegment(u8 streamType, u32 idOffset = 0) {
+        bankgen::MusicTrackRecord track;
+        track.id = kTrack + idOffset;
+        bankgen::SourceRecord source = Source(kMediaSource, bankgen::kCodecPcm);
+        source.streamType = streamType;
+        track.sources = {source};
+        track.clips = {
+            {0, kMediaSource, 30.0, 0.0, 0.0, 100.0}, // 1440 to 6240
+            {0, kMediaSource, 200.0, 0.0, 0.0, 50.0}, // 9600 to 12000
+            {1, kMediaSource, 100.0, 0.0, 0.0, 50.0}, // another sub-track: not this play's
+        };
+        track.subTrackCount = 2;
+        track.lookAheadMs = 10; // 480 samples, for a streamed source
+        bankgen::MusicSegmentRecord segment;
+        segment.music.id = kSegment + idOffset;
+        segment.music.children = {kTrack + idOffset};
+        segment.durationMs = 1000.0;
+        segment.markers = {{1, 20.0, ""}, {2, 900.0, ""}};
+        ASSERT_EQ(Load(track, m_bank), AuResultSuccess);
+        ASSERT_EQ(Load(segment, m_bank), AuResultSuccess);
+    }
+    // The root plays from clock 0 with the segment from `startOffset` (samples from its entry cue).
+    void Play(i64 startOffset, AuPlayingID playingID = 7, u32 idOffset = 0) {
+        auto* node = Node<CAuSegmentNode>(kSegment + idOffset);
+        ASSERT_NE(node, nullptr);
+        root = AuMusicNew<SegmentRoot>(nullptr, static_cast<IAuMusicNode*>(node));
+        ASSERT_NE(root, nullptr);
+        root->AddRef();
+        ASSERT_EQ(m_playing.AddPlayingID(playingID, 9, 77, nullptr, nullptr, 0, nullptr), AuResultSuccess);
+        AuMusicPlayParams params;
+        params.gameObjID = 9;
+        params.playingID = playingID;
+        ASSERT_EQ(root->Play(params), AuResultSuccess);
+        m_playing.RemovePendingAction(playingID);
+        root->Release();
+        segment = AuMusicNew<CAuSegmentCtx>(root, *node, starter);
+        ASSERT_NE(segment, nullptr);
+        segment->AddRef();
+        segment->SetStartOffset(startOffset);
+        segment->PlayWithFade({});
+        root->segment = segment;
+        root->origin = startOffset;
+        starter.frame = &root->frame;
+    }
+    void Frames(u32 count) {
+        for (u32 i = 0; i < count; ++i) {
+            ++m_frame;
+            m_transitions.ProcessTransitionsList(m_frame);
+            MusicFrameCallback(false);
+        }
+    }
+    void End() {
+        root->segment = nullptr;
+        segment->OnStopped(0);
+        EXPECT_EQ(segment->FirstChild(), nullptr) << "the stopped track context was let go";
+        segment->Release();
+    }
+
+    RecordingStarter starter;
+    SegmentRoot* root = nullptr;
+    CAuSegmentCtx* segment = nullptr;
+    u32 m_frame = 0;
+};
+
+TEST_F(MusicSegmentCtxTest, ATrackStartsEachClipAtItsSampleAndStopsItAtItsEnd) {
+    LoadSegment(0);
+    Play(0);
+    ASSERT_NE(segment->FirstAction(), nullptr) << "one start of the track waits for the segment's start";
+    EXPECT_EQ(segment->FirstAction()->pNext, nullptr);
+    Frames(13);
+    // The track's clip timeline runs 960 samples ahead of the segment's: window k is
+    // [960 + 1024k, 1984 + 1024k).
+    using S = RecordingStarter::Start;
+    EXPECT_EQ(starter.starts, (std::vector<S>{{1, 1440, 0, 480}, {9, 9600, 0, 448}}));
+    ASSERT_EQ(starter.sources.size(), 2u);
+    EXPECT_EQ(starter.sources[0]->terminatedAt, std::vector<u32>{160}) << "6240 in window [6080, 7104)";
+    EXPECT_EQ(starter.sources[1]->terminatedAt, std::vector<u32>{800}) << "12000 in window [11200, 12224)";
+    auto* track = dynamic_cast<CAuTrackCtx*>(segment->FirstChild());
+    ASSERT_NE(track, nullptr);
+    EXPECT_TRUE(track->IsPlaying());
+    EXPECT_EQ(track->StartOffset(), 960);
+    EXPECT_EQ(track->SubTrack(), 0u);
+    End();
+}
+
+// Where the segment starts inside a clip, the clip's source starts at once, that far into it,
+// and still stops at the clip's end; a streamed source is started its look-ahead early unless
+// prefetched data covers a clip that starts from its source's beginning.
+TEST_F(MusicSegmentCtxTest, ClipsUnderWayAndStreamedClipsStartWhereTheirSourceMustStand) {
+    using S = RecordingStarter::Start;
+    struct Case {
+        u8 streamType;
+        i64 startOffset;
+        std::vector<S> starts;
+        std::vector<u32> firstStop;
+    };
+    const Case cases[] = {
+        // Track windows [2960 + 1024k, ...): clip 1 is under way, 2960 - 1440 into its source, and
+        // ends at 6240 in [6032, 7056).
+        {0, 2000, {{1, 1440, 1520, 0}, {7, 9600, 0, 496}}, {208}},
+        // Streamed: each start comes 480 samples early and the clip itself begins 480 later.
+        {2, 0, {{1, 1440, 0, 480}, {8, 9600, 0, 1472}}, {160}},
+        // Prefetched and from the source's beginning: no look-ahead.
+        {1, 0, {{1, 1440, 0, 480}, {9, 9600, 0, 448}}, {160}},
+    };
+    // Each case plays its own bank objects under its own root; a root left behind plays on silently.
+    u32 index = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "stream type " << int{c.streamType} << " from " << c.startOffset);
+        LoadSegment(c.streamType, 0x100 * index);
+        Play(c.startOffset, 7 + index, 0x100 * index);
+        ++index;
+        Frames(10);
+        EXPECT_EQ(starter.starts, c.starts);
+        ASSERT_FALSE(starter.sources.empty());
+        EXPECT_EQ(starter.sources[0]->terminatedAt, c.firstStop);
+        End();
+        starter = RecordingStarter{};
+    }
 }
 
 } // namespace
