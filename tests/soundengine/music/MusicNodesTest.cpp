@@ -960,4 +960,47 @@ TEST_F(MusicSegmentCtxTest, ClipsUnderWayAndStreamedClipsStartWhereTheirSourceMu
     }
 }
 
+// A segment stopped before its track started: the new track context stops as soon as it starts,
+// and the clip it starts is terminated at once at the pending stop offset.
+TEST_F(MusicSegmentCtxTest, ATrackStartedByAStoppingSegmentStopsAtOnce) {
+    LoadSegment(0);
+    Play(0);
+    root->origin = -3000; // the segment's start lies 3000 samples ahead
+    segment->SetStartOffset(0);
+    segment->OnStopped(5000);
+    ASSERT_TRUE(segment->IsStopping());
+    Frames(1);
+    // Segment window [-3000, 2000): the start at 0 comes due in it; the track window
+    // [960 - 3000, + 5000) holds the clip's 1440.
+    using S = RecordingStarter::Start;
+    EXPECT_EQ(starter.starts, (std::vector<S>{{1, 1440, 0, 3480}}));
+    ASSERT_EQ(starter.sources.size(), 1u);
+    EXPECT_EQ(starter.sources[0]->terminatedAt, std::vector<u32>{5000});
+    // The frame's end stopped both contexts, and the segment let go of its track context.
+    EXPECT_TRUE(segment->IsStopped());
+    EXPECT_EQ(segment->FirstChild(), nullptr);
+    End();
+}
+
+// A source that cannot be started leaves its clip silent: no stop is queued for it, and the
+// following clip still starts.
+TEST_F(MusicSegmentCtxTest, ASourceThatFailsToStartIsSkipped) {
+    LoadSegment(0);
+    Play(0);
+    starter.fail = true;
+    Frames(1);
+    auto* track = dynamic_cast<CAuTrackCtx*>(segment->FirstChild());
+    ASSERT_NE(track, nullptr);
+    ASSERT_NE(track->FirstAction(), nullptr);
+    EXPECT_EQ(track->FirstAction()->uKind, AuMusicClipAction::kStartClip);
+    EXPECT_EQ(track->FirstAction()->lTime, 9600);
+    EXPECT_EQ(track->FirstAction()->pNext, nullptr);
+    starter.fail = false;
+    Frames(8);
+    using S = RecordingStarter::Start;
+    EXPECT_EQ(starter.starts, (std::vector<S>{{1, 1440, 0, 480}, {9, 9600, 0, 448}}));
+    ASSERT_EQ(starter.sources.size(), 1u);
+    End();
+}
+
 } // namespace
