@@ -1,6 +1,7 @@
 #include "banks/AuHierarchyLoader.h"
 
 #include "banks/AuAction.h"
+#include "banks/AuBankMgr.h"
 #include "banks/AuBankReader.h"
 #include "banks/AuBus.h"
 #include "banks/AuEvent.h"
@@ -9,6 +10,7 @@
 #include "core/AuLog.h"
 #include "core/AuSoundEngineInternal.h"
 #include "core/AuThreads.h"
+#include "music/AuMusicNodes.h"
 #include "plugins/AuPluginSettings.h"
 
 #include <AU/MemoryMgr.h>
@@ -98,6 +100,11 @@ void AuInstallCoreHierarchyLoaders() {
     AuSetHierarchyLoader(AuHierarchyTypeEvent,
                          {AuIndexEvents, &CreateEvent, &ReadEvent, nullptr, &IndexEvent});
     AuInstallBusHierarchyLoaders(); // 8 and 16
+    // 10 to 13 reach their entries through the music engine's bank extension reader.
+    AuSetHierarchyLoader(AuHierarchyTypeMusicSegment, AuMusicSegmentLoaderEntry());
+    AuSetHierarchyLoader(AuHierarchyTypeMusicTrack, AuMusicTrackLoaderEntry());
+    AuSetHierarchyLoader(AuHierarchyTypeMusicSwitch, AuMusicSwitchLoaderEntry());
+    AuSetHierarchyLoader(AuHierarchyTypeMusicPlaylist, AuMusicPlaylistLoaderEntry());
     AuSetHierarchyLoader(AuHierarchyTypeLeafType17, AuLeafType17LoaderEntry());
     AuSetHierarchyLoader(
         AuHierarchyTypeSharedPluginSettings,
@@ -151,29 +158,18 @@ AURESULT CAuHierarchyLoader::BeginHierarchy(u32 recordCount) {
     return m_pList->Grow(recordCount) ? AuResultSuccess : AuResultFail;
 }
 
-void CAuHierarchyLoader::List(CAuIndexable* object) {
+namespace {
+
+void List(AuBankObjectList& list, CAuIndexable* object) {
     // The list was grown by the record count and each record lists at most one object; should
     // an append still find no room, the reference is given back rather than kept by no one.
-    const bool listed = m_pList->Count() < m_pList->Capacity() && m_pList->AddLast(object);
+    const bool listed = list.Count() < list.Capacity() && list.AddLast(object);
     assert(listed);
     if (!listed) object->Release();
 }
 
-AURESULT CAuHierarchyLoader::LoadRecord(u8 type, const u8* payload, u32 size) {
-    const AuHierarchyLoaderEntry& entry = s_loaders[type];
-    const u32 id = LoadU32(payload);
-    if (!entry.create || !m_pList) {
-        AuLog(AuLogLevel::Error,
-              "bank: hierarchy record %08X of type %u: this engine does not build that type yet", id, type);
-        return AuResultTypeNotHandled;
-    }
-    const AURESULT result = LoadOne(entry, id, type, payload, size);
-    if (entry.afterRecord) entry.afterRecord();
-    return result;
-}
-
-AURESULT CAuHierarchyLoader::LoadOne(const AuHierarchyLoaderEntry& entry, u32 id, u8 type, const u8* payload,
-                                     u32 size) {
+AURESULT LoadOne(const AuHierarchyLoaderEntry& entry, u32 id, u8 type, const u8* payload, u32 size,
+                 AuBankObjectList& list) {
     CAuIndexable* object = g_pIndex->GetPtrAndAddRef(entry.table, id);
     AURESULT result = AuResultSuccess;
     if (!object) {
@@ -200,8 +196,32 @@ AURESULT CAuHierarchyLoader::LoadOne(const AuHierarchyLoaderEntry& entry, u32 id
         object->Release();
         return result;
     }
-    List(object);
+    List(list, object);
     return AuResultSuccess;
+}
+
+AURESULT LoadWithEntry(u8 type, const u8* payload, u32 size, AuBankObjectList* list) {
+    const AuHierarchyLoaderEntry& entry = s_loaders[type];
+    const u32 id = size >= 4 ? LoadU32(payload) : 0;
+    if (!entry.create || !list) {
+        AuLog(AuLogLevel::Error,
+              "bank: hierarchy record %08X of type %u: this engine does not build that type yet", id, type);
+        return AuResultTypeNotHandled;
+    }
+    if (size < 4) return AuResultBadHeader; // no room for the object's ID
+    const AURESULT result = LoadOne(entry, id, type, payload, size, *list);
+    if (entry.afterRecord) entry.afterRecord();
+    return result;
+}
+
+} // namespace
+
+AURESULT AuLoadExtensionRecord(u8 type, const u8* payload, u32 size, CAuLoadedBank& bank) {
+    return LoadWithEntry(type, payload, size, &bank.objects);
+}
+
+AURESULT CAuHierarchyLoader::LoadRecord(u8 type, const u8* payload, u32 size) {
+    return LoadWithEntry(type, payload, size, m_pList);
 }
 
 bool CAuHierarchyLoader::HasExtensionReader() {

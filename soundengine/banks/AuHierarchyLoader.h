@@ -35,6 +35,10 @@ void AuSetBankLoadHooks(void (*begin)(), void (*end)());
 // without an entry fails a load with 3.
 void AuInstallCoreHierarchyLoaders();
 
+// A record of a type the core hands to the bank extension reader (the music types), loaded with
+// its type's entry into the bank's object list as the chunk loop would; 3 for a type without one.
+AURESULT AuLoadExtensionRecord(u8 type, const u8* payload, u32 size, CAuLoadedBank& bank);
+
 // Releases every listed object from `first` on, 255 per hold of g_csMain; the list keeps the
 // ones before. From 0 the list's storage is freed as well.
 void AuReleaseBankObjects(AuBankObjectList& list, u32 first = 0);
@@ -57,9 +61,6 @@ public:
     AURESULT ReadExtensionRecord(u8 type, u32 size, CAuBankReader& reader) override;
 
 private:
-    void List(CAuIndexable* object);
-    AURESULT LoadOne(const AuHierarchyLoaderEntry& entry, u32 id, u8 type, const u8* payload, u32 size);
-
     AuBankObjectList* m_pList = nullptr;
     CAuLoadedBank* m_pBank = nullptr;
     u32 m_bankID = 0;

@@ -1,5 +1,7 @@
 #include "music/AuMusicEngine.h"
 
+#include "banks/AuBankFormat.h"
+#include "banks/AuHierarchyLoader.h"
 #include "core/AuOutputTiming.h"
 #include "core/AuPlayingMgr.h"
 #include "core/AuThreads.h"
@@ -346,8 +348,14 @@ void MusicEngineSeekContextsByPercent(AuUniqueID nodeID, u32 gameObjID, AuPlayin
     });
 }
 
-AURESULT MusicBankObjectLoader(const u8*, CAuLoadedBank*, u32) {
-    return AuResultTypeNotHandled;
+AURESULT MusicBankObjectLoader(const u8* record, CAuLoadedBank* bank, u32) {
+    if (!g_pMusicEngine.load(std::memory_order_acquire) || !record) return AuResultTypeNotHandled;
+    const u8 type = record[0];
+    if (type < AuHierarchyTypeMusicSegment || type > AuHierarchyTypeMusicPlaylist)
+        return AuResultTypeNotHandled;
+    if (!bank) return AuResultFail;
+    const u32 size = u32(record[1]) | u32(record[2]) << 8 | u32(record[3]) << 16 | u32(record[4]) << 24;
+    return AuLoadExtensionRecord(type, record + AU_BANK_RECORD_HEADER_SIZE, size, *bank);
 }
 
 void MusicEngineRequestSpeedRefresh(u8 value) noexcept {

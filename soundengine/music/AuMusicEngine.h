@@ -57,7 +57,9 @@ void MusicEngineDestroy();
 void MusicFrameCallback(bool lastCall) noexcept;
 // [audio thread] True when the change is held for a sync point.
 bool MusicStateChangeHandler(AuUniqueID groupID, AuUniqueID stateID) noexcept;
-// Reads no record type yet: 3 for each, so the core skips the record.
+// The bank extension reader: a record of types 10 to 13 (its 5-byte header, then the payload)
+// becomes its music node in the bank's object list; 3 for any other type or once the engine is
+// gone. The bank ID is not read.
 AURESULT MusicBankObjectLoader(const u8* record, CAuLoadedBank* bank, u32 bankID);
 // [audio thread] A property that changes the playback speed changed somewhere in the tree.
 void MusicEngineRequestSpeedRefresh(u8 value) noexcept;

@@ -1,9 +1,11 @@
 // The voice of a music clip: how the tree's stop offsets, fades, pauses and speed reach it, its
 // frame budget, the return from virtual, and where its start is moved to meet a frame.
 #include "MusicFakes.h"
+#include "core/AuObjectIndex.h"
 #include "core/AuOutputTiming.h"
 #include "core/AuPlayingMgr.h"
 #include "music/AuMusicPlaybackInstance.h"
+#include "music/AuMusicSegmentCtx.h"
 
 #include <AuDefaultPoolTest.h>
 
@@ -237,6 +239,64 @@ TEST(MusicPlaybackInstanceAlign, StartsMoveToAFrameStart) {
     for (const auto& c : cases)
         EXPECT_EQ(CAuMusicPlaybackInstance::AlignStart(c.offset, 1024, c.speed, c.lookAhead), c.aligned)
             << c.offset << " at " << c.speed << " with " << c.lookAhead;
+}
+
+} // namespace
+
+namespace {
+
+class NoStarts : public IAuMusicClipStarter {
+public:
+    CAuMusicChild* StartClip(IAuMusicTrackCtx&, CAuTrackNode&, const AuMusicTrackClip&, u32,
+                             i32) noexcept override {
+        return nullptr;
+    }
+};
+
+// A voice back from virtual asks its track context where its source stands: the clip's begin
+// offset plus how far the track is past the clip's start, wrapped in the source; nothing once
+// the clip is over or the track stops.
+TEST_F(MusicPlaybackInstanceTest, ATrackContextTellsWhereAVoiceReturnsFromVirtual) {
+    CAuObjectIndex index;
+    index.Init();
+    g_pIndex = &index;
+    CAuTrackNode* node = CAuTrackNode::Create(0x501);
+    ASSERT_NE(node, nullptr);
+    NoStarts starter;
+    auto* track = AuMusicNew<CAuTrackCtx>(nullptr, *node, 0u, starter);
+    ASSERT_NE(track, nullptr);
+    track->AddRef();
+    track->PlayWithFade({});
+    // Plays 1000 to 5000 on the track's timeline, from 500 into a source of 3000.
+    const AuMusicTrackClip clip{0, 55, 1000, 4000, 3000, 500};
+    {
+        CAuMusicPlaybackInstance voice(Params(), *track, clip, 0);
+        ASSERT_EQ(voice.Init(nullptr, nullptr), AuResultSuccess);
+        EXPECT_EQ(track->FirstChild(), static_cast<CAuMusicChild*>(&voice));
+        struct Case {
+            i64 position;
+            u32 mode;
+            u32 sourcePosition;
+        };
+        const Case cases[] = {{2000, 1, 1500}, {4000, 1, 500}, {4999, 1, 1499}, {5000, 2, 0}};
+        for (const Case& c : cases) {
+            track->ProcessWindow(c.position, 1024);
+            EXPECT_EQ(voice.GetVirtualReturnMode(), c.mode) << c.position;
+            if (c.mode == 1) {
+                EXPECT_EQ(voice.SourcePosition(), c.sourcePosition) << c.position;
+            }
+        }
+        track->ProcessWindow(2000, 1024);
+        track->OnStopped(300);
+        ASSERT_TRUE(track->IsStopping());
+        EXPECT_EQ(voice.GetVirtualReturnMode(), 2u) << "a stopping track takes no voice back";
+        voice.Term(0);
+        EXPECT_EQ(track->FirstChild(), nullptr);
+    }
+    track->Release();
+    node->Release();
+    index.Term();
+    g_pIndex = nullptr;
 }
 
 } // namespace
