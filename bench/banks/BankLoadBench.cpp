@@ -8,6 +8,8 @@
 #include <AU/StreamMgr.h>
 #include <bankgen/Bank.h>
 
+#include "IgnoringSinks.h"
+
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -24,25 +26,6 @@ namespace {
 constexpr u32 kBankID = 0x0BE4C400;
 constexpr u32 kMediaCount = 64;
 constexpr u32 kMediaSize = 1 << 20;
-
-// A bank of media only: nothing reaches the other chunks' readers.
-class NoChunks : public IAuBankSettingsSink, public IAuCurveTableSink, public IAuHierarchySink {
-public:
-    void SetVolumeThreshold(f32, u32) override {}
-    void SetMaxNumVoices(u16, u32) override {}
-    bool AddStateGroup(u32) override { return false; }
-    void SetDefaultTransitionTime(u32, u32) override {}
-    void AddStateTransition(u32, u32, u32, u32) override {}
-    AURESULT AddSwitchRTPC(u32, u32, u8, const AuBankSwitchPoint*, u32) override { return AuResultFail; }
-    void SetGameParameter(u32, f32, u32, f32, f32) override {}
-    AURESULT AddBuiltInParamBinding(u32, u8) override { return AuResultFail; }
-    bool IsReady() override { return false; }
-    void SetCurve(u32, u32, bool, u8, const AuBankCurvePoint*, u32) override {}
-    AURESULT BeginHierarchy(u32) override { return AuResultFail; }
-    AURESULT LoadRecord(u8, const u8*, u32) override { return AuResultFail; }
-    bool HasExtensionReader() override { return false; }
-    AURESULT ReadExtensionRecord(u8, u32, CAuBankReader&) override { return AuResultFail; }
-};
 
 // The bank, made once per process by the bank writer, in memory aligned to 16 and on disk.
 const std::vector<u8>& BankBytes() {
@@ -119,7 +102,7 @@ public:
 private:
     AU::IAuStreamMgr* m_streams = nullptr;
     CAuDefaultIOHookBlocking m_io;
-    NoChunks m_sinks;
+    IgnoringSinks m_sinks;
     CAuBankMgr m_mgr;
     bool m_ok = false;
 };

@@ -10,6 +10,8 @@
 #include <bankgen/Bank.h>
 #include <bankgen/Records.h>
 
+#include "IgnoringSinks.h"
+
 #include <benchmark/benchmark.h>
 
 #include <vector>
@@ -17,26 +19,6 @@
 namespace {
 
 constexpr u32 kPairs = 50000; // one action and one event each
-
-// Settings, curves and media are not part of this measure.
-class NoOtherChunks : public IAuBankSettingsSink, public IAuCurveTableSink, public IAuBankMediaSink {
-public:
-    void SetVolumeThreshold(f32, u32) override {}
-    void SetMaxNumVoices(u16, u32) override {}
-    bool AddStateGroup(u32) override { return false; }
-    void SetDefaultTransitionTime(u32, u32) override {}
-    void AddStateTransition(u32, u32, u32, u32) override {}
-    AURESULT AddSwitchRTPC(u32, u32, u8, const AuBankSwitchPoint*, u32) override { return AuResultFail; }
-    void SetGameParameter(u32, f32, u32, f32, f32) override {}
-    AURESULT AddBuiltInParamBinding(u32, u8) override { return AuResultFail; }
-    bool IsReady() override { return false; }
-    void SetCurve(u32, u32, bool, u8, const AuBankCurvePoint*, u32) override {}
-    void* AllocateDataBlock(u32) override { return nullptr; }
-    AURESULT RegisterMedia(const AuMediaIndexEntry*, u32, const u8*, u32) override { return AuResultFail; }
-    AURESULT PrepareMedia(CAuBankReader&, const AuMediaIndexEntry*, u32, u32) override {
-        return AuResultFail;
-    }
-};
 
 const bankgen::Bytes& BankImage() {
     static const bankgen::Bytes image = [] {
@@ -67,7 +49,7 @@ void BM_LoadHierarchyFromMemory(benchmark::State& state) {
     index.Init();
     g_pIndex = &index;
     AuInstallCoreHierarchyLoaders();
-    NoOtherChunks others;
+    IgnoringSinks others;
     for (auto _ : state) {
         CAuBankReader reader;
         reader.Init();

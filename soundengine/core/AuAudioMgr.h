@@ -295,6 +295,9 @@ private:
     void ExecuteAndFree(CAuPendingAction* record) noexcept;
     void RemoveRecord(CAuPendingAction* record) noexcept;
     template <class Accept> void RemoveFrom(AuPendingList& list, Accept accept) noexcept;
+    enum PendingLists : u32 { kPendingList = 1, kPausedList = 2, kBothLists = 3 };
+    template <class Doomed> void RemoveWhere(PendingLists lists, Doomed doomed) noexcept;
+    void RemoveMatching(const PendingFilter& filter, PendingLists lists) noexcept;
     void PauseMatching(const PendingFilter& filter) noexcept;
     void ResumeMatching(const PendingFilter& filter, bool all) noexcept;
     void StopTransitionsMatching(const PendingFilter& filter) noexcept;

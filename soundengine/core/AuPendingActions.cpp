@@ -237,6 +237,21 @@ template <class Accept> void CAuAudioMgr::RemoveFrom(AuPendingList& list, Accept
     list.RemoveAll([&](const AuPendingLink& link) { return accept(link.pRecord); });
 }
 
+// Destroys every record `doomed` accepts, on the pending list before the paused one.
+template <class Doomed> void CAuAudioMgr::RemoveWhere(PendingLists lists, Doomed doomed) noexcept {
+    const auto remove = [&](CAuPendingAction* record) {
+        if (!doomed(*record)) return false;
+        RemoveRecord(record);
+        return true;
+    };
+    if (lists & kPendingList) RemoveFrom(m_pendingList, remove);
+    if (lists & kPausedList) RemoveFrom(m_pausedList, remove);
+}
+
+void CAuAudioMgr::RemoveMatching(const PendingFilter& filter, PendingLists lists) noexcept {
+    RemoveWhere(lists, [&](CAuPendingAction& record) { return filter.Matches(record); });
+}
+
 void CAuAudioMgr::PausePendingItem(CAuPendingAction* record) noexcept {
     if (!record) return;
     CAuActionPlayAndContinue* next = AsPlayAndContinue(record->pAction);
@@ -371,13 +386,7 @@ void CAuAudioMgr::ClearPendingItems(CAuNodeBase* node, CAuRegisteredObj* gameObj
     filter.node = node;
     filter.gameObj = gameObj;
     filter.playingID = playingID;
-    const auto remove = [&](CAuPendingAction* record) {
-        if (!filter.Matches(*record)) return false;
-        RemoveRecord(record);
-        return true;
-    };
-    RemoveFrom(m_pendingList, remove);
-    RemoveFrom(m_pausedList, remove);
+    RemoveMatching(filter, kBothLists);
 }
 
 void CAuAudioMgr::ClearPendingItemsExcept(CAuRegisteredObj* gameObj, const AuActionException* exceptions,
@@ -387,34 +396,20 @@ void CAuAudioMgr::ClearPendingItemsExcept(CAuRegisteredObj* gameObj, const AuAct
     filter.playingID = playingID;
     filter.exceptions = exceptions;
     filter.exceptionCount = exceptions ? exceptionCount : 0;
-    const auto remove = [&](CAuPendingAction* record) {
-        if (!filter.Matches(*record)) return false;
-        RemoveRecord(record);
-        return true;
-    };
-    RemoveFrom(m_pendingList, remove);
-    RemoveFrom(m_pausedList, remove);
+    RemoveMatching(filter, kBothLists);
 }
 
 void CAuAudioMgr::ClearPendingItemsOfNode(CAuNodeBase* node) noexcept {
     PendingFilter filter;
     filter.node = node;
-    RemoveFrom(m_pendingList, [&](CAuPendingAction* record) {
-        if (!filter.Matches(*record)) return false;
-        RemoveRecord(record);
-        return true;
-    });
+    RemoveMatching(filter, kPendingList);
 }
 
 void CAuAudioMgr::ClearPausedItemsOfNode(CAuNodeBase* node) noexcept {
     PendingFilter filter;
     filter.node = node;
     filter.keepBusDelayed = false;
-    RemoveFrom(m_pausedList, [&](CAuPendingAction* record) {
-        if (!filter.Matches(*record)) return false;
-        RemoveRecord(record);
-        return true;
-    });
+    RemoveMatching(filter, kPausedList);
 }
 
 void CAuAudioMgr::RemovePendingPlayActions(CAuNodeBase* node, CAuRegisteredObj* gameObj,
@@ -423,34 +418,25 @@ void CAuAudioMgr::RemovePendingPlayActions(CAuNodeBase* node, CAuRegisteredObj* 
     filter.node = node;
     filter.gameObj = gameObj;
     filter.playingID = playingID;
-    RemoveFrom(m_pendingList, [&](CAuPendingAction* record) {
-        const u16 type = record->pAction->ActionType();
+    RemoveWhere(kPendingList, [&](CAuPendingAction& record) {
+        const u16 type = record.pAction->ActionType();
         if (type != AU_ACTION_PLAY && type != AU_ACTION_PLAY_AND_CONTINUE) return false;
-        if (!filter.Matches(*record)) return false;
-        if (type == AU_ACTION_PLAY_AND_CONTINUE && !ActionIsDone(*record, node)) return false;
-        RemoveRecord(record);
-        return true;
+        if (!filter.Matches(record)) return false;
+        return type == AU_ACTION_PLAY || ActionIsDone(record, node);
     });
     filter.onlyPlayAndContinue = true;
-    RemoveFrom(m_pausedList, [&](CAuPendingAction* record) {
-        if (!filter.Matches(*record) || !ActionIsDone(*record, node)) return false;
-        RemoveRecord(record);
-        return true;
+    RemoveWhere(kPausedList, [&](CAuPendingAction& record) {
+        return filter.Matches(record) && ActionIsDone(record, node);
     });
 }
 
 void CAuAudioMgr::StopPendingItemsOfAction(CAuAction* action, CAuNodeBase* node, u32 mode) noexcept {
     if (mode != 2 && mode != 3) return;
-    RemoveFrom(m_pendingList, [&](CAuPendingAction* record) {
-        if (record->pAction != action) return false;
-        if (mode == 2 && !ActionIsDone(*record, node)) return false;
-        RemoveRecord(record);
-        return true;
+    RemoveWhere(kPendingList, [&](CAuPendingAction& record) {
+        return record.pAction == action && (mode == 3 || ActionIsDone(record, node));
     });
-    RemoveFrom(m_pausedList, [&](CAuPendingAction* record) {
-        if (record->pAction != action || !ActionIsDone(*record, node)) return false;
-        RemoveRecord(record);
-        return true;
+    RemoveWhere(kPausedList, [&](CAuPendingAction& record) {
+        return record.pAction == action && ActionIsDone(record, node);
     });
 }
 
@@ -460,24 +446,13 @@ void CAuAudioMgr::StopPendingItemsOfActionAndPlayingID(u32 actionID, AuPlayingID
     filter.byActionID = true;
     filter.playingID = playingID;
     filter.keepBusDelayed = false;
-    const auto remove = [&](CAuPendingAction* record) {
-        if (!filter.Matches(*record)) return false;
-        RemoveRecord(record);
-        return true;
-    };
-    RemoveFrom(m_pendingList, remove);
-    RemoveFrom(m_pausedList, remove);
+    RemoveMatching(filter, kBothLists);
 }
 
 void CAuAudioMgr::RemovePendingItemsOfPlayingID(AuPlayingID playingID) noexcept {
     if (playingID == 0) return;
-    const auto remove = [&](CAuPendingAction* record) {
-        if (record->PlayingID() != playingID) return false;
-        RemoveRecord(record);
-        return true;
-    };
-    RemoveFrom(m_pendingList, remove);
-    RemoveFrom(m_pausedList, remove);
+    RemoveWhere(kBothLists,
+                [playingID](CAuPendingAction& record) { return record.PlayingID() == playingID; });
 }
 
 void CAuAudioMgr::PausePendingItemsOfPlayingID(AuPlayingID playingID) noexcept {
@@ -559,17 +534,11 @@ void CAuAudioMgr::OnPlayAndContinueTransition(CAuPendingAction& record, u32 key,
 }
 
 void CAuAudioMgr::ClearPendingList() noexcept {
-    RemoveFrom(m_pendingList, [this](CAuPendingAction* record) {
-        RemoveRecord(record);
-        return true;
-    });
+    RemoveWhere(kPendingList, [](CAuPendingAction&) { return true; });
 }
 
 void CAuAudioMgr::ClearPausedList() noexcept {
-    RemoveFrom(m_pausedList, [this](CAuPendingAction* record) {
-        RemoveRecord(record);
-        return true;
-    });
+    RemoveWhere(kPausedList, [](CAuPendingAction&) { return true; });
 }
 
 AURESULT ExecuteActionOnNode(CAuNodeBase* node, CAuRegisteredObj* gameObj, u32 kind, i32 transitionMs,
