@@ -63,7 +63,7 @@ public:
     AURESULT UnmuteAllFromAction(i32, AuCurveInterpolation) override { return AuResultSuccess; }
     void SetMaxNumInstances(u16, CAuRegisteredObj*, bool, bool) override {}
     void SetFxBypassBits(u8, u8) override {}
-    CAuIndexable* GetFx(u32) override { return nullptr; }
+    void GetFx(u32, AuEffectRecord&, CAuRegisteredObj*) override {}
     u32 GetFxMediaID(u32, u32) override { return 0; }
     bool GetBypassAllFx(CAuRegisteredObj*) override { return false; }
     AURESULT SetInitialParams(AuRecordCursor&) override { return AuResultSuccess; }

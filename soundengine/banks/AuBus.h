@@ -238,7 +238,9 @@ private:
         // Bank busses keep no level window.
         bool GetLevelWindow(AuLevelWindow&) noexcept override { return false; }
         void ReportLevel(f32) noexcept override {}
-        bool GetInsertEffect(u32, u32&, AU::IAuPluginParam*&) noexcept override { return false; }
+        void GetInsertEffect(u32 slot, AuEffectRecord& record) noexcept override {
+            m_bus.GetFx(slot, record, nullptr);
+        }
         bool BypassAllEffects() noexcept override { return m_bus.GetBypassAllFx(nullptr); }
 
     private:

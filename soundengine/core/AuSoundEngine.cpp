@@ -291,9 +291,6 @@ void Term() {
     }
     AuTrace("terminate voices");
     CAuLowerEngine::TermVoices();
-    AuTrace("global callbacks");
-    AuSoundEngineInternal::CallGlobalCallbacks(true);
-    s_globalCallbacks.Term();
     g_pNodeInstances = nullptr;
     if (g_pBankMgr) g_pBankMgr->SetInstanceStopper(nullptr);
     // The banks' and the run-time plug-in settings end their parameter objects in the lower
@@ -311,6 +308,9 @@ void Term() {
         g_pIndex->ReleaseRunTimeObjects();
         g_pIndex->ReleaseDynamicSequences(&ReleaseDynamicSequence);
     }
+    AuTrace("global callbacks");
+    AuSoundEngineInternal::CallGlobalCallbacks(true);
+    s_globalCallbacks.Term();
     // Its stop takes the output side, and with it the lower engine's pool, down with it.
     Destroy(g_pInstanceMgr, "instance manager");
     s_mixer.SetInstanceMgr(nullptr);

@@ -19,7 +19,6 @@ struct AuSourceMedia {
     const wchar_t* pszFileName = nullptr; // streamed by name when set
     const u8* pData = nullptr;            // the media in memory, or a streamed media's first bytes
     u32 uSize = 0;
-    u32 uSourceID = 0; // the source description's
 
     u32 StorageKind() const { return (uFlags >> kStorageShift) & 31; }
     u32 Codec() const { return uPluginID >> 16; }

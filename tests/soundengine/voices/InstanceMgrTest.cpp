@@ -226,7 +226,7 @@ TEST_F(InstanceMgrTest, UpdateLimitersMakesThoseBeyondEachMaximumGiveWay) {
     EXPECT_FALSE(started[2]->IsStopped());
 
     // A node's list registers with its first instance and is updated with the frame.
-    CAuPlaybackLimiter nodeList(1, false, false);
+    CAuPlaybackLimiter nodeList(AU_LIMITER_KIND_2, 1, false, false);
     ASSERT_EQ(nodeList.AddInstance(started[0], AU_LIMITER_KIND_2), AuResultSuccess);
     EXPECT_EQ(m_mgr.NumRegisteredLimiters(AU_LIMITER_KIND_2), 1u);
     EXPECT_EQ(m_mgr.NumRegisteredLimiters(AU_LIMITER_KIND_1), 0u);
