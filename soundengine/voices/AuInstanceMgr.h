@@ -33,7 +33,9 @@ struct AuPriorityInputs {
     u32 uNumDistances = 0;
 };
 
-class CAuInstanceMgr final : public IAuNodeInstances, public IAuBankInstanceStopper, public IAuPlaybackLimits {
+class CAuInstanceMgr final : public IAuNodeInstances,
+                             public IAuBankInstanceStopper,
+                             public IAuPlaybackLimits {
 public:
     static constexpr u32 kPreallocatedEvents = 64;
     static constexpr f32 kNoListenerDistance = 1e10f;
