@@ -487,7 +487,8 @@ AuActionExec CAuActionActive::MakeExec(const CAuPendingAction& pending) const {
     AuActionExec exec;
     exec.kind = ExecKind();
     exec.pGameObj = pending.pGameObj;
-    exec.playingID = pending.PlayingID();
+    // The post's playing-ID filter (0 = any), not the post's own playing ID.
+    exec.playingID = pending.uCustomParam;
     exec.transitionTimeMs = GetTransitionTime();
     exec.eCurve = FadeCurve();
     if (ExecKind() == AuActionExec_Resume && MasterResume()) exec.flags |= AU_EXEC_MASTER_RESUME;
@@ -501,7 +502,7 @@ AURESULT CAuActionActive::Execute(CAuPendingAction& pending) {
         CAuNodeBase* node = GetTargetNode();
         if (!node) return AuResultSuccess;
         const AURESULT result = node->ExecuteAction(MakeExec(pending));
-        PendingOfNode(node, pending.pGameObj, pending.PlayingID());
+        PendingOfNode(node, pending.pGameObj, pending.uCustomParam);
         node->Release();
         return result;
     }
@@ -511,7 +512,7 @@ AURESULT CAuActionActive::Execute(CAuPendingAction& pending) {
         // Every game object: the busses also move their own state transitions.
         if (!exec.pGameObj) exec.flags |= AU_EXEC_PAUSE_TRANSITIONS;
         ExecuteOnAll(exec);
-        PendingOfNode(nullptr, pending.pGameObj, pending.PlayingID());
+        PendingOfNode(nullptr, pending.pGameObj, pending.uCustomParam);
         return AuResultSuccess;
     }
     case 0x08:
@@ -520,7 +521,7 @@ AURESULT CAuActionActive::Execute(CAuPendingAction& pending) {
         exec.pExceptions = m_exceptions.begin();
         exec.exceptionCount = m_exceptions.Count();
         ExecuteOnAllExcept(exec);
-        PendingExcept(pending.pGameObj, pending.PlayingID());
+        PendingExcept(pending.pGameObj, pending.uCustomParam);
         return AuResultSuccess;
     }
     default:
@@ -877,7 +878,7 @@ AURESULT CAuActionSeek::Execute(CAuPendingAction& pending) {
     AuActionExec exec;
     exec.kind = AuActionExec_Seek;
     exec.pGameObj = pending.pGameObj;
-    exec.playingID = pending.PlayingID();
+    exec.playingID = pending.uCustomParam;
     exec.transitionTimeMs = 0;
     exec.eCurve = IsSingleTarget(m_type) ? AuCurveInterpolation_Linear : FadeCurve();
     exec.flags = (IsPercent() ? AU_EXEC_SEEK_PERCENT : 0u) | (SnapToMarker() ? AU_EXEC_SEEK_SNAP : 0u);

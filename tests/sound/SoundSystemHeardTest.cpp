@@ -35,7 +35,8 @@ constexpr double kAllTones[] = {kClickHz,      kHoverHz,    kHoverVariantHz, kMe
 // The events the game posts.
 constexpr std::uint32_t kClick = 0xFF0B3D05, kHover = 0xF9BB515D, kHoverVariant = 0x44A6CADC,
                         kMenuMusic = 0x2C928473, kLevelMusic = 0x2F6C248F, kAmbience = 0x63E09726,
-                        kCredits = 0x9A5F2038;
+                        kCredits = 0x9A5F2038, kStopAll = 0xF64FB20D, kPauseAll = 0xE6517101,
+                        kResumeAll = 0xDB54B788;
 
 // A tone is heard above this level (full scale 1) and silent below the other.
 constexpr double kHeard = 0.05;
@@ -185,8 +186,7 @@ protected:
 };
 
 // The events that start a sound: each is heard at its own frequency once posted, the loops go on
-// and the blips end by themselves. (The stops, pauses and mutes of the other events do not reach
-// the voices yet.)
+// and the blips end by themselves. (The mutes of the other events are not heard yet.)
 TEST_F(SoundSystemHeardTest, EachEventThatPlaysIsHeardInTheCapture) {
     constexpr std::size_t kSettle = 4 * kAudioFrame;
     ExpectOnly(Listen(0), {}, "before any event");
@@ -236,6 +236,22 @@ TEST_F(SoundSystemHeardTest, TheOptionsSliderLowersTheMusicByItsBusCurve) {
 
     Send(std::make_shared<SoundRTPCMessage>(L"Options", "Music_Ambience_Bus_Volume", 100.0f));
     EXPECT_NEAR(Listen(kSettle).Of(kLevelMusicHz), full, 0.01);
+}
+
+TEST_F(SoundSystemHeardTest, StopAllFadesTheLoopsOutAndPauseAllHoldsThemUntilResumeAll) {
+    constexpr std::size_t kSettle = 4 * kAudioFrame;
+    Post(kLevelMusic);
+    Post(kAmbience);
+    ExpectOnly(Listen(kSettle), {kLevelMusicHz, kAmbienceHz}, "playing");
+
+    Post(kPauseAll);
+    ExpectOnly(Listen(kSettle), {}, "paused");
+    Post(kResumeAll);
+    ExpectOnly(Listen(kSettle), {kLevelMusicHz, kAmbienceHz}, "resumed");
+
+    // Its fade is 500 ms: 24 000 samples.
+    Post(kStopAll);
+    ExpectOnly(Listen(24000 + kSettle), {}, "stopped");
 }
 
 } // namespace

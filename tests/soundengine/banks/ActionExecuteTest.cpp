@@ -183,10 +183,12 @@ protected:
         if (m_sfx) m_master->RemoveChild(m_sfx);
     }
     // Runs the action as a pending action whose delay has run out would.
-    AURESULT Run(CAuAction* action, CAuRegisteredObj* gameObj = nullptr, AuPlayingID playingID = 0) {
+    // `filter`: the post's playing-ID filter, which the records carry (0 = any).
+    AURESULT Run(CAuAction* action, CAuRegisteredObj* gameObj = nullptr, AuPlayingID playingID = 0,
+                 AuPlayingID filter = 0) {
         AuCustomPlayParams params;
         params.playingID = playingID;
-        CAuPendingAction* record = CAuPendingAction::Create(action, gameObj, params, 0);
+        CAuPendingAction* record = CAuPendingAction::Create(action, gameObj, params, filter);
         const AURESULT result = action->Execute(*record);
         CAuPendingAction::Destroy(record);
         return result;
@@ -247,7 +249,7 @@ TEST_F(ActionExecuteTest, EachScopeReachesTheSoundAsTheTableSays) {
         ASSERT_NE(action, nullptr);
         action->SetElementID(kSound, false);
         CAuRegisteredObj* gameObj = c.postedOn10 ? m_obj10 : nullptr;
-        EXPECT_EQ(Run(action, gameObj, 77), AuResultSuccess);
+        EXPECT_EQ(Run(action, gameObj, 77, 5), AuResultSuccess);
         action->Release();
         ASSERT_EQ(m_sound->executed.size(), c.reachesSound ? 1u : 0u);
         EXPECT_EQ(m_master->executed.size(), c.throughMaster ? 1u : 0u);
@@ -256,7 +258,7 @@ TEST_F(ActionExecuteTest, EachScopeReachesTheSoundAsTheTableSays) {
         const AuActionExec& exec = m_sound->executed[0];
         EXPECT_EQ(exec.kind, u32(c.kind));
         EXPECT_EQ(exec.pGameObj, gameObj) << "only object 10's plays for the scoped types";
-        EXPECT_EQ(exec.playingID, 77u);
+        EXPECT_EQ(exec.playingID, 5u) << "the post's filter, not its playing ID";
         EXPECT_EQ(exec.eCurve, AuCurveInterpolation_Linear);
     }
     EndActivity();

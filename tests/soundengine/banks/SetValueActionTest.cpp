@@ -207,10 +207,12 @@ protected:
     }
     // Runs the action as a pending action whose delay has run out would; odd types carry the
     // posting object.
-    AURESULT Run(CAuAction* action, CAuRegisteredObj* gameObj = nullptr, AuPlayingID playingID = 0) {
+    // `filter`: the post's playing-ID filter, which the records carry (0 = any).
+    AURESULT Run(CAuAction* action, CAuRegisteredObj* gameObj = nullptr, AuPlayingID playingID = 0,
+                 AuPlayingID filter = 0) {
         AuCustomPlayParams params;
         params.playingID = playingID;
-        CAuPendingAction* record = CAuPendingAction::Create(action, gameObj, params, 0);
+        CAuPendingAction* record = CAuPendingAction::Create(action, gameObj, params, filter);
         const AURESULT result = action->Execute(*record);
         CAuPendingAction::Destroy(record);
         return result;
@@ -615,11 +617,11 @@ TEST_F(SetValueActionTest, SeekRecordsByScope) {
         seek->SetSeekParams(c.percent, c.base, c.min, c.max, true);
         win32test::ResetRandScript();
         win32test::ScriptRand(c.draws.data(), c.draws.size());
-        EXPECT_EQ(Run(seek, (c.type & 1) ? m_obj10 : nullptr, 9), AuResultSuccess);
+        EXPECT_EQ(Run(seek, (c.type & 1) ? m_obj10 : nullptr, 9, 4), AuResultSuccess);
         ASSERT_EQ(target->executed.size(), 1u);
         const AuActionExec& exec = target->executed[0];
         EXPECT_EQ(exec.kind, u32(AuActionExec_Seek));
-        EXPECT_EQ(exec.playingID, 9u);
+        EXPECT_EQ(exec.playingID, 4u) << "the post's filter, not its playing ID";
         EXPECT_EQ(exec.pGameObj, (c.type & 1) ? m_obj10 : nullptr);
         EXPECT_EQ(exec.transitionTimeMs, 0);
         EXPECT_EQ(exec.eCurve, AuCurveInterpolation_Linear) << "one target seeks with curve 4";
