@@ -131,8 +131,9 @@ CAuBus::~CAuBus() {
     if (s_pSecondaryMaster == this) s_pSecondaryMaster = nullptr;
     BusTable().Unlock();
     if (primary) {
-        // The groups that only the unloaded banks' nodes followed go with them.
-        CAuMainLock lock;
+        // The groups that only the unloaded banks' nodes followed go with them. A bus's last
+        // release comes under the main lock (a bank's unload) or with no other thread left (the
+        // engine's end); taking that lock here, inside the bus table's, would invert their order.
         if (IAuStateMembership* states = AuGetStateMembership()) states->RemoveAllStateGroups(true);
     }
     CAuPlaybackLimiter::Destroy(m_pLimiter);
