@@ -9,6 +9,7 @@
 #include <ui/MenuScreens.h>
 #include <winuser.h>
 
+#include <HannToneLevel.h>
 #include <SDL.h>
 #include <gtest/gtest.h>
 
@@ -53,18 +54,8 @@ private:
     fs::path mOld;
 };
 
-// The amplitude of the tone at `hz` in `length` samples of the left channel from `from`, through a
-// Hann window; -1 past the file's end.
 double ToneLevel(const std::vector<float>& left, std::size_t from, double hz, std::size_t length = kWindow) {
-    if (from + length > left.size()) return -1;
-    const double w = 2 * M_PI * hz / kRate;
-    double re = 0, im = 0;
-    for (std::size_t n = 0; n < length; ++n) {
-        const double hann = 0.5 - 0.5 * std::cos(2 * M_PI * double(n) / double(length - 1));
-        re += left[from + n] * hann * std::cos(w * double(n));
-        im -= left[from + n] * hann * std::sin(w * double(n));
-    }
-    return 4 * std::hypot(re, im) / double(length);
+    return HannToneLevel(left, from, hz, length, kRate);
 }
 
 class HeardGame {

@@ -7,6 +7,7 @@
 #include <AuCaptureFile.h>
 #include <AuLogCapture.h>
 #include <Engine.h>
+#include <HannToneLevel.h>
 #include <MessageRecorder.h>
 #include <gtest/gtest.h>
 
@@ -60,18 +61,8 @@ std::vector<double> ReadLeft(const fs::path& path) {
     return left;
 }
 
-// The amplitude of the tone at `hz` in `length` samples from `from`, through a Hann window; -1 when
-// the capture is shorter.
 double ToneLevel(const std::vector<double>& left, std::size_t from, double hz, std::size_t length = kWindow) {
-    if (from + length > left.size()) return -1;
-    const double w = 2 * M_PI * hz / kRate;
-    double re = 0, im = 0;
-    for (std::size_t n = 0; n < length; ++n) {
-        const double hann = 0.5 - 0.5 * std::cos(2 * M_PI * double(n) / double(length - 1));
-        re += left[from + n] * hann * std::cos(w * double(n));
-        im -= left[from + n] * hann * std::sin(w * double(n));
-    }
-    return 4 * std::hypot(re, im) / double(length);
+    return HannToneLevel(left, from, hz, length, kRate);
 }
 
 // The loudest the tone at `hz` is in any short window between the two samples: a blip of 40 ms
