@@ -3,6 +3,11 @@
 
 #include "BankFakes.h"
 
+#include <AU/AuDefaultIOHookBlocking.h>
+#include <AU/IAuStreamMgr.h>
+#include <AU/MemoryMgr.h>
+#include <AU/SoundEngine.h>
+#include <AU/StreamMgr.h>
 #include <AuDefaultPoolTest.h>
 #include <bankgen/Bank.h>
 #include <bankgen/Parse.h>
@@ -20,6 +25,43 @@ using bankgen::Bytes;
 class BankTest : public AuDefaultPoolTest {
 protected:
     BankTest() : AuDefaultPoolTest(16u << 20) {}
+};
+
+// The real engine with its memory, its stream manager and the blocking I/O hook over a folder of
+// each test's own (below `folder` in the test temporary folder), started by SetUp and ended by
+// TearDown.
+class RunningEngineTest : public testing::Test {
+protected:
+    explicit RunningEngineTest(const char* folder) : m_folderName(folder) {}
+    void SetUp() override {
+        const AuMemoryMgrSettings memory{16};
+        ASSERT_EQ(AU::MemoryMgr::Init(&memory), AuResultSuccess);
+        AuStreamMgrSettings settings;
+        AU::StreamMgr::GetDefaultSettings(settings);
+        ASSERT_NE(AU::StreamMgr::Create(settings), nullptr);
+        const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+        m_folder = std::filesystem::path(testing::TempDir()) / m_folderName / info->name();
+        std::filesystem::remove_all(m_folder);
+        std::filesystem::create_directories(m_folder);
+        AuDeviceSettings device;
+        AU::StreamMgr::GetDefaultDeviceSettings(device);
+        ASSERT_EQ(m_io.Init(device), AuResultSuccess);
+        ASSERT_EQ(m_io.SetBasePath((m_folder.wstring() + L"/").c_str()), AuResultSuccess);
+        AU::StreamMgr::SetFileLocationResolver(&m_io);
+        ASSERT_EQ(AU::SoundEngine::Init(nullptr, nullptr), AuResultSuccess);
+    }
+    void TearDown() override {
+        if (AU::SoundEngine::IsInitialized()) AU::SoundEngine::Term();
+        m_io.Term();
+        if (AU::IAuStreamMgr::m_pStreamMgr) AU::IAuStreamMgr::m_pStreamMgr->Destroy();
+        AU::MemoryMgr::Term();
+    }
+
+    CAuDefaultIOHookBlocking m_io;
+    std::filesystem::path m_folder;
+
+private:
+    const char* m_folderName;
 };
 
 inline Bytes Concat(std::initializer_list<Bytes> parts) {

@@ -42,31 +42,9 @@ constexpr u32 kEvent = 0x400;
 constexpr u32 kObject = 10;
 constexpr f64 kToneHz = 1000.0;
 
-class EventHeardTest : public testing::Test {
+class EventHeardTest : public RunningEngineTest {
 protected:
-    void SetUp() override {
-        const AuMemoryMgrSettings memory{16};
-        ASSERT_EQ(AU::MemoryMgr::Init(&memory), AuResultSuccess);
-        AuStreamMgrSettings settings;
-        AU::StreamMgr::GetDefaultSettings(settings);
-        ASSERT_NE(AU::StreamMgr::Create(settings), nullptr);
-        const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-        m_folder = std::filesystem::path(testing::TempDir()) / "torvik_heard" / info->name();
-        std::filesystem::remove_all(m_folder);
-        std::filesystem::create_directories(m_folder);
-        AuDeviceSettings device;
-        AU::StreamMgr::GetDefaultDeviceSettings(device);
-        ASSERT_EQ(m_io.Init(device), AuResultSuccess);
-        ASSERT_EQ(m_io.SetBasePath((m_folder.wstring() + L"/").c_str()), AuResultSuccess);
-        AU::StreamMgr::SetFileLocationResolver(&m_io);
-        ASSERT_EQ(AU::SoundEngine::Init(nullptr, nullptr), AuResultSuccess);
-    }
-    void TearDown() override {
-        if (AU::SoundEngine::IsInitialized()) AU::SoundEngine::Term();
-        m_io.Term();
-        if (AU::IAuStreamMgr::m_pStreamMgr) AU::IAuStreamMgr::m_pStreamMgr->Destroy();
-        AU::MemoryMgr::Term();
-    }
+    EventHeardTest() : RunningEngineTest("torvik_heard") {}
 
     struct Tone {
         f64 seconds = 0.5;
@@ -206,8 +184,6 @@ protected:
         return 0.5 * 0.7071 * unity * unity * unity * 32767;
     }
 
-    CAuDefaultIOHookBlocking m_io;
-    std::filesystem::path m_folder;
     Bytes m_image;
     AuBankID m_bankID = 0;
     Ends m_ends;

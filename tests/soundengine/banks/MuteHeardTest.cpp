@@ -49,32 +49,13 @@ f64 Band(const AuCaptureFile& c, size_t frame, f64 hz) {
     return 2.0 * std::sqrt(re * re + im * im) / weight;
 }
 
-class MuteHeardTest : public testing::Test {
+class MuteHeardTest : public RunningEngineTest {
 protected:
+    MuteHeardTest() : RunningEngineTest("torvik_mute") {}
     void SetUp() override {
-        const AuMemoryMgrSettings memory{16};
-        ASSERT_EQ(AU::MemoryMgr::Init(&memory), AuResultSuccess);
-        AuStreamMgrSettings settings;
-        AU::StreamMgr::GetDefaultSettings(settings);
-        ASSERT_NE(AU::StreamMgr::Create(settings), nullptr);
-        const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-        m_folder = std::filesystem::path(testing::TempDir()) / "torvik_mute" / info->name();
-        std::filesystem::remove_all(m_folder);
-        std::filesystem::create_directories(m_folder);
-        AuDeviceSettings device;
-        AU::StreamMgr::GetDefaultDeviceSettings(device);
-        ASSERT_EQ(m_io.Init(device), AuResultSuccess);
-        ASSERT_EQ(m_io.SetBasePath((m_folder.wstring() + L"/").c_str()), AuResultSuccess);
-        AU::StreamMgr::SetFileLocationResolver(&m_io);
-        ASSERT_EQ(AU::SoundEngine::Init(nullptr, nullptr), AuResultSuccess);
+        RunningEngineTest::SetUp();
         m_music = AU::SoundEngine::GetIDFromString("Music_Bus");
         m_sfx = AU::SoundEngine::GetIDFromString("SFX_Bus");
-    }
-    void TearDown() override {
-        if (AU::SoundEngine::IsInitialized()) AU::SoundEngine::Term();
-        m_io.Term();
-        if (AU::IAuStreamMgr::m_pStreamMgr) AU::IAuStreamMgr::m_pStreamMgr->Destroy();
-        AU::MemoryMgr::Term();
     }
 
     // Two looping tones on the game's two busses, one event playing both, and the set-value
@@ -158,8 +139,6 @@ protected:
     }
     void Post(u32 event) const { ASSERT_NE(AU::SoundEngine::PostEvent(event, kObject), 0u); }
 
-    CAuDefaultIOHookBlocking m_io;
-    std::filesystem::path m_folder;
     Bytes m_image;
     u32 m_music = 0, m_sfx = 0;
 };
