@@ -264,15 +264,21 @@ void CAuAudioMgr::DropQueuedMessages() {
     u32 read = ReadOffset();
     const u32 write = WriteOffset();
     while (read != write) {
-        const AuQueuedMsg* msg = At(read);
-        if (std::atomic_ref<u32>(const_cast<u32&>(msg->commit)).load(std::memory_order_acquire) == 0) break;
-        if (msg->type == AuQueuedMsgType_WrapMarker) {
+        AuQueuedMsg* msg = At(read);
+        if (std::atomic_ref<u32>(msg->commit).load(std::memory_order_acquire) == 0) break;
+        const u16 size = msg->size;
+        const u16 type = msg->type;
+        if (type == AuQueuedMsgType_WrapMarker) {
+            memset(msg, 0, sizeof(AuQueuedMsg));
             read = 0;
-            continue;
+        } else {
+            if (type < AuQueuedMsgType_WrapMarker && m_handlers[type].drop)
+                m_handlers[type].drop(m_handlers[type].context, *msg);
+            memset(msg, 0, size);
+            read += size;
         }
-        if (msg->type < AuQueuedMsgType_WrapMarker && m_handlers[msg->type].drop)
-            m_handlers[msg->type].drop(m_handlers[msg->type].context, *msg);
-        read += msg->size;
+        // Consumed as it goes, so a later drop or pass never sees the record again.
+        m_uRead.store(read, std::memory_order_release);
     }
 }
 

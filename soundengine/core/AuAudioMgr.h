@@ -197,6 +197,9 @@ public:
     u32 ReadOffset() const { return m_uRead.load(std::memory_order_acquire); }
     u32 WriteOffset() const { return static_cast<u32>(m_uWrite.load(std::memory_order_acquire)); }
     const u8* Ring() const { return m_pRing; }
+    // Once no thread runs the passes any more: releases what the queued records hold, in order,
+    // while the handlers' owners still exist.
+    void DropQueuedMessages();
 
 private:
     // Claims s bytes; false when they do not fit now.
@@ -207,7 +210,6 @@ private:
     u32 Pending(u32 read, u32 write) const {
         return write >= read ? write - read : write + m_uCapacity - read;
     }
-    void DropQueuedMessages();
 
     u8* m_pRing = nullptr;
     u32 m_uCapacity = 0;

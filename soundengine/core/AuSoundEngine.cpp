@@ -285,6 +285,8 @@ void Term() {
         AuTrace("bank chunk readers");
         g_pBankMgr->SetChunkSinks(nullptr, nullptr, nullptr);
     }
+    // Records left in the ring are dropped now: their handlers' owners go below.
+    if (g_pAudioMgr) g_pAudioMgr->DropQueuedMessages();
     if (g_pModulatorMgr) {
         AuTrace("terminate modulators");
         g_pModulatorMgr->Term();
