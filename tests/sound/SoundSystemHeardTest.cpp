@@ -36,8 +36,8 @@ constexpr double kAllTones[] = {kClickHz,      kHoverHz,    kHoverVariantHz, kMe
 // The events the game posts.
 constexpr std::uint32_t kClick = 0xFF0B3D05, kHover = 0xF9BB515D, kHoverVariant = 0x44A6CADC,
                         kMenuMusic = 0x2C928473, kLevelMusic = 0x2F6C248F, kAmbience = 0x63E09726,
-                        kCredits = 0x9A5F2038, kStopAll = 0xF64FB20D, kPauseAll = 0xE6517101,
-                        kResumeAll = 0xDB54B788;
+                        kCredits = 0x9A5F2038, kCreditsBack = 0xF5D36B26, kStopMusic = 0xE7746BD5,
+                        kStopAll = 0xF64FB20D, kPauseAll = 0xE6517101, kResumeAll = 0xDB54B788;
 
 // A tone is heard above this level (full scale 1) and silent below the other.
 constexpr double kHeard = 0.05;
@@ -243,6 +243,29 @@ TEST_F(SoundSystemHeardTest, StopAllFadesTheLoopsOutAndPauseAllHoldsThemUntilRes
     // Its fade is 500 ms: 24 000 samples.
     Post(kStopAll);
     ExpectOnly(Listen(24000 + kSettle), {}, "stopped");
+}
+
+// "Back" from the credits stops their music alone; the splash's first event stops every loop of
+// the music bus, and a click posted with it in the same frame plays whole on the SFX bus.
+TEST_F(SoundSystemHeardTest, TheCreditsBackAndTheSplashStopsSilenceOnlyTheirOwnSounds) {
+    constexpr std::size_t kSettle = 4 * kAudioFrame;
+    Post(kLevelMusic);
+    Post(kCredits);
+    ExpectOnly(Listen(kSettle), {kLevelMusicHz, kCreditsHz}, "playing");
+    Post(kCreditsBack);
+    ExpectOnly(Listen(kSettle), {kLevelMusicHz}, "after the credits' back");
+
+    Post(kMenuMusic);
+    Post(kAmbience);
+    Post(kCredits);
+    ExpectOnly(Listen(kSettle), {kLevelMusicHz, kMenuMusicHz, kAmbienceHz, kCreditsHz}, "every loop");
+    const std::size_t posted = Captured();
+    Engine::ImmediateMessage(std::make_shared<PostSoundEventMessage>(L"Game", kClick));
+    Post(kStopMusic);
+    const Levels after = Listen(4 * kAudioFrame + kWindow);
+    ExpectOnly(after, {}, "after the music bus's stop");
+    // The whole blip: a click that the stop reached would end in the frame it starts.
+    EXPECT_GT(LoudestBlip(after.left, posted, after.at, kClickHz), 0.15);
 }
 
 } // namespace
