@@ -1,7 +1,8 @@
 // The game heard: the whole game in this process, as the full round starts it, with SDL's disk
 // audio driver, which writes what the game plays (32-bit float, stereo, 48000 Hz) to a file at the
 // pace of a sound card. A scripted run goes through the splash, the level, a pause with menu clicks,
-// the resume and the quit; the position of the file at each step tells where its sound must be.
+// the credits and back, the resume and the quit; the position of the file at each step tells where
+// its sound must be.
 #include <AddSystems.h>
 #include <Engine.h>
 #include <GameState.h>
@@ -30,8 +31,10 @@ using Clock = std::chrono::steady_clock;
 constexpr float kFrameTime = 0.1f;
 constexpr double kRate = 48000.0;
 constexpr std::size_t kWindow = 8192;
-// The tones of the game's banks: the menu music, the level music and the ambience, the click.
-constexpr double kMenuMusicHz = 220, kLevelMusicHz = 330, kAmbienceHz = 110, kClickHz = 2000;
+// The tones of the game's banks: the menu music, the level music, the ambience, the credits music
+// and the click.
+constexpr double kMenuMusicHz = 220, kLevelMusicHz = 330, kAmbienceHz = 110, kCreditsHz = 262,
+                 kClickHz = 2000;
 constexpr double kHeard = 0.05;
 constexpr double kSilent = 0.002;
 
@@ -182,17 +185,24 @@ TEST(EndToEnd, HeardRound) {
     const Mark level{"the level", game.Played()};
     game.Idle(1.5);
 
-    // Escape pauses; the menu's clicks are heard. (Stop all, pause all and resume all do not reach
-    // the voices yet: the music plays on under the menus.)
+    // Escape pauses everything that plays; the menu's clicks are heard, and the credits play their
+    // own music until "Back" stops it.
     game.Mouse(SDL_MOUSEMOTION, 2, 2);
     game.Tap(SDL_SCANCODE_ESCAPE);
     game.Frames(2);
     ASSERT_EQ(GameState::GetState(), GameState::PAUSED);
+    const Mark pause{"the pause", game.Played()};
     game.Idle(1.0);
     const Mark click{"the click on \"Options\"", game.Played()};
     game.Click("Options");
     game.Idle(1.0);
     game.Click("Back");
+    const Mark credits{"\"Credits\"", game.Played()};
+    game.Click("Credits");
+    game.Idle(1.0);
+    const Mark creditsBack{"\"Back\" from the credits", game.Played()};
+    game.Click("Back");
+    game.Idle(1.0);
     const Mark resume{"\"Resume Game\"", game.Played()};
     game.Click("Resume Game");
     if (testing::Test::HasFatalFailure()) return;
@@ -227,11 +237,18 @@ TEST(EndToEnd, HeardRound) {
         std::size_t offset;
         std::vector<double> heard, silent;
     };
+    // A click's sound is posted a few frames after its step.
+    const std::size_t clicked = settle + std::size_t(0.3 * kRate);
     const Check checks[] = {
         // The window that ends where Enter was pressed: the splash's menu music alone.
         {splash, 0, {kMenuMusicHz}, {kLevelMusicHz, kAmbienceHz}},
         {level, settle, {kLevelMusicHz, kAmbienceHz}, {}},
-        {resume, settle + std::size_t(0.3 * kRate), {kLevelMusicHz, kAmbienceHz}, {}},
+        // The level's stop all has faded the menu music out in its 500 ms.
+        {level, settle + std::size_t(0.6 * kRate), {kLevelMusicHz, kAmbienceHz}, {kMenuMusicHz}},
+        {pause, settle, {}, {kLevelMusicHz, kAmbienceHz, kMenuMusicHz}},
+        {credits, clicked, {kCreditsHz}, {kLevelMusicHz, kAmbienceHz}},
+        {creditsBack, clicked, {}, {kCreditsHz, kLevelMusicHz, kAmbienceHz}},
+        {resume, clicked, {kLevelMusicHz, kAmbienceHz}, {kCreditsHz, kMenuMusicHz}},
     };
     for (const Check& check : checks) {
         const std::size_t at = check.offset == 0 ? check.mark.at - kWindow : check.mark.at + check.offset;
