@@ -2,12 +2,11 @@
 // scripts/run starts it, on an X server of its own (xvfb-run, 1920 x 1080 x 24, no window manager),
 // played with xdotool, watched through screenshots of the whole screen and heard through SDL's disk
 // audio driver, which stands in for the sound card.
+#include "DiskAudio.h"
 #include "Pictures.h"
 
-#include <HannToneLevel.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -33,8 +32,6 @@ using e2e::Rect;
 constexpr auto kDeadline = std::chrono::seconds(120);
 // How often an outside state (a file, the screen) is looked at while the game gets there.
 constexpr auto kLookAgain = std::chrono::milliseconds(100);
-// The disk driver's file: 32-bit float stereo at 48000 Hz.
-constexpr double kRate = 48000.0;
 constexpr double kMenuMusicHz = 220, kClickHz = 2000;
 
 bool OnPath(const std::string& tool) {
@@ -80,15 +77,6 @@ std::vector<Face> FindFaces(const Picture& screen) {
     return faces;
 }
 
-// The loudest the tone at `hz` is in any window of `length` samples from `from` to `to`.
-double Loudest(const std::vector<float>& left, std::size_t from, std::size_t to, double hz,
-               std::size_t length) {
-    double loudest = 0;
-    for (std::size_t at = from; at + length <= std::min(to, left.size()); at += length / 4)
-        loudest = std::max(loudest, HannToneLevel(left, at, hz, length, kRate));
-    return loudest;
-}
-
 // Whether a tenth of the screen differs: the game has moved on from that picture.
 bool Changed(const Picture& before, const Picture& now) {
     if (before.width != now.width || before.height != now.height) return !now.Empty();
@@ -118,21 +106,8 @@ public:
         waitpid(mPid, nullptr, WNOHANG);
     }
 
-    // Sample frames the disk driver has written so far.
-    std::size_t Played() const {
-        std::error_code error;
-        const auto size = fs::file_size(mSound, error);
-        return error ? 0 : std::size_t(size / 8);
-    }
-    // The left channel of everything the game played.
-    std::vector<float> Heard() const {
-        std::vector<float> left;
-        std::ifstream in(mSound, std::ios::binary);
-        float pair[2];
-        while (in.read(reinterpret_cast<char*>(pair), sizeof pair))
-            left.push_back(pair[0]);
-        return left;
-    }
+    std::size_t Played() const { return e2e::DiskAudioFrames(mSound); }
+    std::vector<float> Heard() const { return e2e::DiskAudioLeft(mSound); }
 
     bool TimeLeft() const { return Clock::now() - mStart < kDeadline; }
     double Seconds() const { return std::chrono::duration<double>(Clock::now() - mStart).count(); }
@@ -302,8 +277,8 @@ TEST(EndToEnd, Desktop) {
     // What a player hears: the menu music of the splash, gone with the level's stop all and the pause,
     // and then the click on "Quit Game" (a 2 kHz blip of 50 ms).
     const std::vector<float> left = desktop.Heard();
-    const double music = Loudest(left, 0, pausedAt, kMenuMusicHz, 8192);
-    const double click = Loudest(left, pausedAt, left.size(), kClickHz, 2048);
+    const double music = e2e::LoudestTone(left, 0, pausedAt, kMenuMusicHz, 8192).level;
+    const double click = e2e::LoudestTone(left, pausedAt, left.size(), kClickHz, 2048).level;
     EXPECT_GT(music, 0.3) << "no menu music before the pause";
     EXPECT_GT(click, 0.15) << "no click after the pause";
     char summary[256];

@@ -10,7 +10,8 @@
 #include <ui/MenuScreens.h>
 #include <winuser.h>
 
-#include <HannToneLevel.h>
+#include "DiskAudio.h"
+
 #include <SDL.h>
 #include <gtest/gtest.h>
 
@@ -29,7 +30,7 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 constexpr float kFrameTime = 0.1f;
-constexpr double kRate = 48000.0;
+constexpr double kRate = e2e::kDiskAudioRate;
 constexpr std::size_t kWindow = 8192;
 // The tones of the game's banks: the menu music, the level music, the ambience, the credits music
 // and the click.
@@ -57,8 +58,8 @@ private:
     fs::path mOld;
 };
 
-double ToneLevel(const std::vector<float>& left, std::size_t from, double hz, std::size_t length = kWindow) {
-    return HannToneLevel(left, from, hz, length, kRate);
+double ToneLevel(const std::vector<float>& left, std::size_t from, double hz) {
+    return e2e::ToneLevel(left, from, hz, kWindow);
 }
 
 class HeardGame {
@@ -86,11 +87,7 @@ public:
     }
 
     // Sample frames the disk driver has written so far.
-    std::size_t Played() const {
-        std::error_code error;
-        const auto size = fs::file_size(mFile, error);
-        return error ? 0 : std::size_t(size / 8);
-    }
+    std::size_t Played() const { return e2e::DiskAudioFrames(mFile); }
 
     SDL_Window* Window() const { return static_cast<SDL_Window*>(FindWindowA(nullptr, "Torvik")); }
     void Key(SDL_Scancode code, bool down) {
@@ -221,13 +218,7 @@ TEST(EndToEnd, HeardRound) {
     EXPECT_TRUE(quit) << "the game did not quit after \"Yes\"";
 
     // What the driver wrote up to the quit.
-    std::vector<float> left;
-    {
-        std::ifstream in(file, std::ios::binary);
-        float pair[2];
-        while (in.read(reinterpret_cast<char*>(pair), sizeof pair))
-            left.push_back(pair[0]);
-    }
+    const std::vector<float> left = e2e::DiskAudioLeft(file);
     std::string summary = "heard round: " + std::to_string(left.size()) + " sample frames\n";
     // What was mixed when a step was taken reaches the file after the output's queue: a window is
     // judged from half a second after its step.
@@ -270,18 +261,11 @@ TEST(EndToEnd, HeardRound) {
         }
     }
     // The click: a 2 kHz blip of 50 ms, the loudest of its kind in the second after it.
-    constexpr std::size_t kBlip = 2048;
-    double loudest = 0;
-    std::size_t loudestAt = 0;
-    for (std::size_t at = click.at; at + kBlip <= std::min(left.size(), click.at + std::size_t(kRate));
-         at += kBlip / 8) {
-        const double level = ToneLevel(left, at, kClickHz, kBlip);
-        if (level > loudest) loudest = level, loudestAt = at;
-    }
-    EXPECT_GT(loudest, 0.15) << "no click after sample frame " << click.at;
+    const e2e::Loudest blip = e2e::LoudestTone(left, click.at, click.at + std::size_t(kRate), kClickHz, 2048);
+    EXPECT_GT(blip.level, 0.15) << "no click after sample frame " << click.at;
     char line[160];
-    std::snprintf(line, sizeof line, "the click: %.3f at sample frame %zu, %.0f ms after its step\n", loudest,
-                  loudestAt, double(loudestAt - click.at) * 1000 / kRate);
+    std::snprintf(line, sizeof line, "the click: %.3f at sample frame %zu, %.0f ms after its step\n",
+                  blip.level, blip.at, double(blip.at - click.at) * 1000 / kRate);
     summary += line;
     std::printf("%s", summary.c_str());
     std::fflush(stdout);
