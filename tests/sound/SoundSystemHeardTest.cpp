@@ -322,7 +322,8 @@ protected:
     }
 };
 
-// Both busses are silent while the window is away; when it is back, only the player's own mutes stay.
+// Both busses are silent while the window is away; when it is back, only the player's own mutes stay,
+// until the player lifts them.
 TEST_P(SoundSystemFocusHeardTest, TheWindowAwaySilencesBothBussesAndThePlayersMutesStay) {
     const FocusHeard& focus = GetParam();
     Post(kLevelMusic);
@@ -342,6 +343,16 @@ TEST_P(SoundSystemFocusHeardTest, TheWindowAwaySilencesBothBussesAndThePlayersMu
         EXPECT_LT(Click(), kSilent) << "a click with the player's SFX mute";
     else
         EXPECT_GT(Click(), 0.15) << "a click with the window back";
+
+    // A bus muted both by the player and by the loss comes back with the player's one unmute.
+    if (focus.musicMuted) {
+        Post(kMusicUnmute);
+        ExpectOnly(Listen(kSettle), {kLevelMusicHz}, "the player's music unmute");
+    }
+    if (focus.sfxMuted) {
+        Post(kSfxUnmute);
+        EXPECT_GT(Click(), 0.15) << "a click after the player's SFX unmute";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
