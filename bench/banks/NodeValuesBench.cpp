@@ -38,8 +38,8 @@ public:
     AURESULT ExecuteActionExceptChecked(const AuActionExec&) override { return AuResultSuccess; }
     AURESULT PlayToEnd(CAuRegisteredObj*, u32, AuPlayingID) override { return AuResultSuccess; }
     void ParamNotification(const AuParamChange&) override {}
-    void LevelNotificationForObject(f32, CAuRegisteredObj*) override {}
-    void LevelNotification(f32) override {}
+    void LevelNotificationForObject(f32, CAuRegisteredObj*, const void*) override {}
+    void LevelNotification(f32, const void*) override {}
     void SetBusValue(f32, u32, CAuRegisteredObj*, bool) override {}
     void RecalcNotification() override {}
     void BypassNotification(u32, u32, CAuRegisteredObj*, bool) override {}

@@ -427,16 +427,16 @@ void CAuBus::ParamNotification(const AuParamChange& change) {
     }
 }
 
-void CAuBus::LevelNotificationForObject(f32 level, CAuRegisteredObj* gameObj) {
+void CAuBus::LevelNotificationForObject(f32 level, CAuRegisteredObj* gameObj, const void* owner) {
     if (!m_pActivity) return;
     for (CAuNodeBase* child : m_pActivity->activeChildren)
-        child->LevelNotificationForObject(level, gameObj);
+        child->LevelNotificationForObject(level, gameObj, owner);
 }
 
-void CAuBus::LevelNotification(f32 level) {
+void CAuBus::LevelNotification(f32 level, const void* owner) {
     if (!m_pActivity) return;
     for (CAuNodeBase* child : m_pActivity->activeChildren)
-        child->LevelNotification(level);
+        child->LevelNotification(level, owner);
 }
 
 void CAuBus::SetBusValue(f32 value, u32 target, CAuRegisteredObj*, bool) {
@@ -490,6 +490,8 @@ AURESULT CAuBus::IncrementPlayCount(void* counter) {
     AuActivityBlock* block = EnsureActivity();
     if (!block) return AuResultNoMemory;
     ++block->playing;
+    // Joins its parent bus's active children, so that a level change above reaches what plays.
+    const bool joined = block->playing != 1 || RegisterActivity(AU_ACTIVITY_TO_BOTH);
     AURESULT result = AuResultSuccess;
     if (CountsLimit(record)) {
         record->pLimitedAt = this;
@@ -510,7 +512,7 @@ AURESULT CAuBus::IncrementPlayCount(void* counter) {
         SetDuckState(AuDuckState_Ducking);
         UpdateDuckTargets();
     }
-    return result;
+    return joined ? result : AuResultNoMemory;
 }
 
 AURESULT CAuBus::CountLimited(AuActivityBlock& block, AuPlayCountRecord& record) {

@@ -72,9 +72,9 @@ AURESULT CAuModifiedValues::SetValue(u8 id, f32 value) {
     entry->value = value;
     if (id == AuPropID_Level) {
         if (m_pGameObj)
-            m_owner.LevelNotificationForObject(value, m_pGameObj);
+            m_owner.LevelNotificationForObject(value, m_pGameObj, &m_owner);
         else
-            m_owner.LevelNotification(value);
+            m_owner.LevelNotification(value, &m_owner);
     } else if (const AuPropInfo* info = AuGetPropInfo(id); info && info->target != AU_TARGET_NONE) {
         m_owner.NotifyParamChange(info->target, value - previous, AuRTPCKey(m_pGameObj), false, true);
     }

@@ -349,8 +349,10 @@ public:
     virtual void ParamNotificationEntry(const AuParamChange& change);
     // Slot 23: a change record to slot 21 when slot 67 takes the target.
     virtual void NotifyParamChange(u32 target, f32 value, const AuRTPCKey& key, bool flag, bool delta);
-    virtual void LevelNotificationForObject(f32 level, CAuRegisteredObj* gameObj) = 0;
-    virtual void LevelNotification(f32 level) = 0;
+    // The owner is the node whose level changed: busses and containers pass it down unchanged, so
+    // each instance keeps one mute level per muted node above it.
+    virtual void LevelNotificationForObject(f32 level, CAuRegisteredObj* gameObj, const void* owner) = 0;
+    virtual void LevelNotification(f32 level, const void* owner) = 0;
     virtual void SetBusValue(f32 value, u32 target, CAuRegisteredObj* gameObj, bool flag) = 0;
     // Slot 27: changes of target 41.
     virtual void ApplyParamValue(f32 value, u32 target, CAuRegisteredObj* gameObj);

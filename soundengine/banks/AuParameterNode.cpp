@@ -189,7 +189,14 @@ AURESULT CAuParameterNode::IncrementPlayCount(void* counter) {
     if (!block) return AuResultNoMemory;
     ++block->playing;
     auto* record = static_cast<AuPlayCountRecord*>(counter);
-    if (!record) return m_pParent ? m_pParent->IncrementPlayCount(nullptr) : AuResultSuccess;
+    // A node that starts playing joins the active children above it, as an active one does, so
+    // that level and parameter changes of its busses and parents reach its instances.
+    // Without memory to join, the start fails rather than play deaf to them.
+    const bool joined = block->playing != 1 || RegisterActivity(record ? record->forward : 0);
+    if (!record) {
+        const AURESULT up = m_pParent ? m_pParent->IncrementPlayCount(nullptr) : AuResultSuccess;
+        return joined ? up : AuResultNoMemory;
+    }
     AURESULT result = AuResultSuccess;
     if (CountsLimit() && !record->pNodeLimitedAt) {
         record->pNodeLimitedAt = this;
@@ -204,7 +211,7 @@ AURESULT CAuParameterNode::IncrementPlayCount(void* counter) {
         Merge(result, owner->IncrementPlayCount(record));
     }
     if (m_pParent) Merge(result, m_pParent->IncrementPlayCount(record));
-    return result;
+    return joined ? result : AuResultNoMemory;
 }
 
 void CAuParameterNode::DecrementPlayCount(void* counter) {

@@ -118,12 +118,12 @@ void CAuParentNode::ParamNotificationEntry(const AuParamChange& change) {
     });
 }
 
-void CAuParentNode::LevelNotificationForObject(f32 level, CAuRegisteredObj* gameObj) {
-    ForEachActiveChild([&](CAuNodeBase& child) { child.LevelNotificationForObject(level, gameObj); });
+void CAuParentNode::LevelNotificationForObject(f32 level, CAuRegisteredObj* gameObj, const void* owner) {
+    ForEachActiveChild([&](CAuNodeBase& child) { child.LevelNotificationForObject(level, gameObj, owner); });
 }
 
-void CAuParentNode::LevelNotification(f32 level) {
-    ForEachActiveChild([&](CAuNodeBase& child) { child.LevelNotification(level); });
+void CAuParentNode::LevelNotification(f32 level, const void* owner) {
+    ForEachActiveChild([&](CAuNodeBase& child) { child.LevelNotification(level, owner); });
 }
 
 void CAuParentNode::SetBusValue(f32 value, u32 target, CAuRegisteredObj* gameObj, bool flag) {

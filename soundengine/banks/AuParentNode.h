@@ -27,8 +27,8 @@ public:
     AURESULT PlayToEnd(CAuRegisteredObj* gameObj, u32 value, AuPlayingID playingID) override;
     void ParamNotification(const AuParamChange& change) override;
     void ParamNotificationEntry(const AuParamChange& change) override;
-    void LevelNotificationForObject(f32 level, CAuRegisteredObj* gameObj) override;
-    void LevelNotification(f32 level) override;
+    void LevelNotificationForObject(f32 level, CAuRegisteredObj* gameObj, const void* owner) override;
+    void LevelNotification(f32 level, const void* owner) override;
     void SetBusValue(f32 value, u32 target, CAuRegisteredObj* gameObj, bool flag) override;
     void RecalcNotification() override;
     void BypassNotification(u32 bits, u32 mask, CAuRegisteredObj* gameObj, bool flag) override;

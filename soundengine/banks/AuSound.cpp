@@ -65,14 +65,14 @@ void CAuLeafNode::ParamNotification(const AuParamChange& change) {
         if (Matches(*i, change.key.pGameObj, 0)) i->HandleParamNotification(notification);
 }
 
-void CAuLeafNode::LevelNotificationForObject(f32 level, CAuRegisteredObj* gameObj) {
+void CAuLeafNode::LevelNotificationForObject(f32 level, CAuRegisteredObj* gameObj, const void* owner) {
     for (CAuPlaybackInstance* i = m_pInstances; i; i = i->NextOfNode())
-        if (Matches(*i, gameObj, 0)) i->SetMuteLevel(this, level, true);
+        if (Matches(*i, gameObj, 0)) i->SetMuteLevel(owner, level, true);
 }
 
-void CAuLeafNode::LevelNotification(f32 level) {
+void CAuLeafNode::LevelNotification(f32 level, const void* owner) {
     for (CAuPlaybackInstance* i = m_pInstances; i; i = i->NextOfNode())
-        i->SetMuteLevel(this, level, true);
+        i->SetMuteLevel(owner, level, true);
 }
 
 void CAuLeafNode::SetBusValue(f32 value, u32 target, CAuRegisteredObj* gameObj, bool) {
@@ -122,6 +122,15 @@ void CAuLeafNode::MakeInstanceParams(const AuNodePlayParams& request, AuPlayback
     out.priority.fPriority = out.priority.fBase = priority;
     out.priority.fDistanceOffset = offset;
     out.bMotion = (request.flags & AU_PLAY_MOTION) != 0;
+}
+
+void CAuLeafNode::ApplyMuteLevels(CAuPlaybackInstance& instance) {
+    AuAccumulatedValues values;
+    values.mask = 0;
+    values.key = instance.Key();
+    GetAccumulatedValues(values, values.key.pGameObj);
+    for (u32 i = 0; i < values.levelCount; ++i)
+        instance.SetMuteLevel(values.levels[i].owner, values.levels[i].value, false);
 }
 
 void CAuLeafNode::SeekInstances(const AuActionExec& exec) {

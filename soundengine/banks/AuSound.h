@@ -16,8 +16,8 @@ public:
     // Each walks the live instances in list order.
     AURESULT PlayToEnd(CAuRegisteredObj* gameObj, u32 value, AuPlayingID playingID) override;
     void ParamNotification(const AuParamChange& change) override;
-    void LevelNotificationForObject(f32 level, CAuRegisteredObj* gameObj) override;
-    void LevelNotification(f32 level) override;
+    void LevelNotificationForObject(f32 level, CAuRegisteredObj* gameObj, const void* owner) override;
+    void LevelNotification(f32 level, const void* owner) override;
     void SetBusValue(f32 value, u32 target, CAuRegisteredObj* gameObj, bool flag) override;
     void RecalcNotification() override;
     void BypassNotification(u32 bits, u32 mask, CAuRegisteredObj* gameObj, bool flag) override;
@@ -30,6 +30,9 @@ public:
     // What a playback instance of this leaf is made with: the node (one reference for the
     // instance), the game object, the key with the MIDI event, the priority.
     void MakeInstanceParams(const AuNodePlayParams& request, AuPlaybackInstanceParams& out);
+    // [audio thread] Gives a new instance the levels of the muted nodes above it (the leaf, its
+    // parents, their busses), each under its node, so a later unmute of one lifts that one only.
+    void ApplyMuteLevels(CAuPlaybackInstance& instance);
     // The node as the instances see it.
     IAuInstanceNode& InstanceNode() { return m_instanceNode; }
     CAuPlaybackInstance* FirstInstance() const { return m_pInstances; }

@@ -159,6 +159,7 @@ AURESULT CAuInstanceMgr::StartNode(CAuLeafNode& node, const AuSourceInfo& source
         return init;
     }
     if (startVirtual) instance->TryStopForLimit(AU_LIMITER_REASON_LIST);
+    node.ApplyMuteLevels(*instance);
     // The modulators of the node's chain start for this play before its first frame reads them.
     node.TriggerModulators(params.pGameObj, params.playingID);
     AuSourceMedia described;

@@ -1,6 +1,8 @@
 // The real game on a desktop: the executable of this build, started from its Bin/Release as
 // scripts/run starts it, on an X server of its own (xvfb-run, 1920 x 1080 x 24, no window manager),
-// played with xdotool and watched through screenshots of the whole screen.
+// played with xdotool, watched through screenshots of the whole screen and heard through SDL's disk
+// audio driver, which stands in for the sound card.
+#include "DiskAudio.h"
 #include "Pictures.h"
 
 #include <gtest/gtest.h>
@@ -30,6 +32,7 @@ using e2e::Rect;
 constexpr auto kDeadline = std::chrono::seconds(120);
 // How often an outside state (a file, the screen) is looked at while the game gets there.
 constexpr auto kLookAgain = std::chrono::milliseconds(100);
+constexpr double kMenuMusicHz = 220, kClickHz = 2000;
 
 bool OnPath(const std::string& tool) {
     return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
@@ -89,7 +92,8 @@ bool Changed(const Picture& before, const Picture& now) {
 
 class Desktop {
 public:
-    explicit Desktop(const fs::path& captures) : mCaptures(captures), mStart(Clock::now()) {}
+    explicit Desktop(const fs::path& captures)
+        : mCaptures(captures), mSound(captures / "desktop-sound.raw"), mStart(Clock::now()) {}
     ~Desktop() {
         // Whatever happened, nothing of ours stays behind: the game, its X server and xvfb-run. Asked
         // first, so that the server removes its lock file; killed when it does not go.
@@ -102,6 +106,9 @@ public:
         waitpid(mPid, nullptr, WNOHANG);
     }
 
+    std::size_t Played() const { return e2e::DiskAudioFrames(mSound); }
+    std::vector<float> Heard() const { return e2e::DiskAudioLeft(mSound); }
+
     bool TimeLeft() const { return Clock::now() - mStart < kDeadline; }
     double Seconds() const { return std::chrono::duration<double>(Clock::now() - mStart).count(); }
 
@@ -109,6 +116,7 @@ public:
     void Start(const fs::path& game) {
         const fs::path where = mCaptures / "desktop-display.txt";
         fs::remove(where);
+        fs::remove(mSound);
         const fs::path log = mCaptures / "desktop-game.log";
         mPid = fork();
         ASSERT_GE(mPid, 0);
@@ -122,7 +130,8 @@ public:
             }
             // The tests run headless; this one has a display of its own.
             unsetenv("SDL_VIDEODRIVER");
-            setenv("SDL_AUDIODRIVER", "dummy", 1);
+            setenv("SDL_AUDIODRIVER", "disk", 1);
+            setenv("SDL_DISKAUDIOFILE", mSound.c_str(), 1);
             // The client tells where its server is, so that xdotool and import can reach it.
             const std::string client = "printf '%s\\n%s\\n' \"$DISPLAY\" \"$XAUTHORITY\" > '" +
                                        where.string() + "' && exec ./" + game.filename().string();
@@ -194,6 +203,7 @@ public:
 
 private:
     fs::path mCaptures;
+    fs::path mSound;
     Clock::time_point mStart;
     pid_t mPid = -1;
 };
@@ -245,6 +255,7 @@ TEST(EndToEnd, Desktop) {
     }
     ASSERT_TRUE(paused) << "no pause menu of five blue faces appeared";
     desktop.Screen("pause");
+    const std::size_t pausedAt = desktop.Played();
 
     // "Quit Game" is the lowest face; "Yes" the left one of the two side by side.
     desktop.Click(faces.back(), "\"Quit Game\"");
@@ -263,9 +274,19 @@ TEST(EndToEnd, Desktop) {
     while (!(exited = desktop.Exited(status)) && desktop.TimeLeft())
         std::this_thread::sleep_for(kLookAgain);
     ASSERT_TRUE(exited) << "the game did not end within " << kDeadline.count() << " s; it is killed";
-    char summary[128];
-    std::snprintf(summary, sizeof summary, "desktop: the game exited with status %d after %.1f s\n", status,
-                  desktop.Seconds());
+    // What a player hears: the menu music of the splash, gone with the level's stop all and the pause,
+    // and then the click on "Quit Game" (a 2 kHz blip of 50 ms).
+    const std::vector<float> left = desktop.Heard();
+    const double music = e2e::LoudestTone(left, 0, pausedAt, kMenuMusicHz, 8192).level;
+    const double click = e2e::LoudestTone(left, pausedAt, left.size(), kClickHz, 2048).level;
+    EXPECT_GT(music, 0.3) << "no menu music before the pause";
+    EXPECT_GT(click, 0.15) << "no click after the pause";
+    char summary[256];
+    std::snprintf(
+        summary, sizeof summary,
+        "desktop: the game exited with status %d after %.1f s; it played %zu sample frames, the menu "
+        "music at %.3f and the click at %.3f\n",
+        status, desktop.Seconds(), left.size(), music, click);
     std::printf("%s", summary);
     std::ofstream(captures / "desktop-summary.txt") << summary;
     EXPECT_EQ(status, 0);

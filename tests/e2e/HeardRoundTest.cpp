@@ -1,7 +1,8 @@
 // The game heard: the whole game in this process, as the full round starts it, with SDL's disk
 // audio driver, which writes what the game plays (32-bit float, stereo, 48000 Hz) to a file at the
 // pace of a sound card. A scripted run goes through the splash, the level, a pause with menu clicks,
-// the resume and the quit; the position of the file at each step tells where its sound must be.
+// the credits and back, the resume and the quit; the position of the file at each step tells where
+// its sound must be.
 #include <AddSystems.h>
 #include <Engine.h>
 #include <GameState.h>
@@ -9,7 +10,8 @@
 #include <ui/MenuScreens.h>
 #include <winuser.h>
 
-#include <HannToneLevel.h>
+#include "DiskAudio.h"
+
 #include <SDL.h>
 #include <gtest/gtest.h>
 
@@ -28,10 +30,12 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 constexpr float kFrameTime = 0.1f;
-constexpr double kRate = 48000.0;
+constexpr double kRate = e2e::kDiskAudioRate;
 constexpr std::size_t kWindow = 8192;
-// The tones of the game's banks: the menu music, the level music and the ambience, the click.
-constexpr double kMenuMusicHz = 220, kLevelMusicHz = 330, kAmbienceHz = 110, kClickHz = 2000;
+// The tones of the game's banks: the menu music, the level music, the ambience, the credits music
+// and the click.
+constexpr double kMenuMusicHz = 220, kLevelMusicHz = 330, kAmbienceHz = 110, kCreditsHz = 262,
+                 kClickHz = 2000;
 constexpr double kHeard = 0.05;
 constexpr double kSilent = 0.002;
 
@@ -54,8 +58,8 @@ private:
     fs::path mOld;
 };
 
-double ToneLevel(const std::vector<float>& left, std::size_t from, double hz, std::size_t length = kWindow) {
-    return HannToneLevel(left, from, hz, length, kRate);
+double ToneLevel(const std::vector<float>& left, std::size_t from, double hz) {
+    return e2e::ToneLevel(left, from, hz, kWindow);
 }
 
 class HeardGame {
@@ -83,11 +87,7 @@ public:
     }
 
     // Sample frames the disk driver has written so far.
-    std::size_t Played() const {
-        std::error_code error;
-        const auto size = fs::file_size(mFile, error);
-        return error ? 0 : std::size_t(size / 8);
-    }
+    std::size_t Played() const { return e2e::DiskAudioFrames(mFile); }
 
     SDL_Window* Window() const { return static_cast<SDL_Window*>(FindWindowA(nullptr, "Torvik")); }
     void Key(SDL_Scancode code, bool down) {
@@ -182,17 +182,24 @@ TEST(EndToEnd, HeardRound) {
     const Mark level{"the level", game.Played()};
     game.Idle(1.5);
 
-    // Escape pauses; the menu's clicks are heard. (Stop all, pause all and resume all do not reach
-    // the voices yet: the music plays on under the menus.)
+    // Escape pauses everything that plays; the menu's clicks are heard, and the credits play their
+    // own music until "Back" stops it.
     game.Mouse(SDL_MOUSEMOTION, 2, 2);
     game.Tap(SDL_SCANCODE_ESCAPE);
     game.Frames(2);
     ASSERT_EQ(GameState::GetState(), GameState::PAUSED);
+    const Mark pause{"the pause", game.Played()};
     game.Idle(1.0);
     const Mark click{"the click on \"Options\"", game.Played()};
     game.Click("Options");
     game.Idle(1.0);
     game.Click("Back");
+    const Mark credits{"\"Credits\"", game.Played()};
+    game.Click("Credits");
+    game.Idle(1.5);
+    const Mark creditsBack{"\"Back\" from the credits", game.Played()};
+    game.Click("Back");
+    game.Idle(1.5);
     const Mark resume{"\"Resume Game\"", game.Played()};
     game.Click("Resume Game");
     if (testing::Test::HasFatalFailure()) return;
@@ -211,13 +218,7 @@ TEST(EndToEnd, HeardRound) {
     EXPECT_TRUE(quit) << "the game did not quit after \"Yes\"";
 
     // What the driver wrote up to the quit.
-    std::vector<float> left;
-    {
-        std::ifstream in(file, std::ios::binary);
-        float pair[2];
-        while (in.read(reinterpret_cast<char*>(pair), sizeof pair))
-            left.push_back(pair[0]);
-    }
+    const std::vector<float> left = e2e::DiskAudioLeft(file);
     std::string summary = "heard round: " + std::to_string(left.size()) + " sample frames\n";
     // What was mixed when a step was taken reaches the file after the output's queue: a window is
     // judged from half a second after its step.
@@ -227,11 +228,19 @@ TEST(EndToEnd, HeardRound) {
         std::size_t offset;
         std::vector<double> heard, silent;
     };
+    // A click's sound is posted a few frames after its step (over half a second under load), so what
+    // it does is judged a second after the step.
+    const std::size_t clicked = settle + std::size_t(0.5 * kRate);
     const Check checks[] = {
         // The window that ends where Enter was pressed: the splash's menu music alone.
         {splash, 0, {kMenuMusicHz}, {kLevelMusicHz, kAmbienceHz}},
         {level, settle, {kLevelMusicHz, kAmbienceHz}, {}},
-        {resume, settle + std::size_t(0.3 * kRate), {kLevelMusicHz, kAmbienceHz}, {}},
+        // The level's stop all has faded the menu music out in its 500 ms.
+        {level, settle + std::size_t(0.6 * kRate), {kLevelMusicHz, kAmbienceHz}, {kMenuMusicHz}},
+        {pause, settle, {}, {kLevelMusicHz, kAmbienceHz, kMenuMusicHz}},
+        {credits, clicked, {kCreditsHz}, {kLevelMusicHz, kAmbienceHz}},
+        {creditsBack, clicked, {}, {kCreditsHz, kLevelMusicHz, kAmbienceHz}},
+        {resume, clicked, {kLevelMusicHz, kAmbienceHz}, {kCreditsHz, kMenuMusicHz}},
     };
     for (const Check& check : checks) {
         const std::size_t at = check.offset == 0 ? check.mark.at - kWindow : check.mark.at + check.offset;
@@ -252,18 +261,11 @@ TEST(EndToEnd, HeardRound) {
         }
     }
     // The click: a 2 kHz blip of 50 ms, the loudest of its kind in the second after it.
-    constexpr std::size_t kBlip = 2048;
-    double loudest = 0;
-    std::size_t loudestAt = 0;
-    for (std::size_t at = click.at; at + kBlip <= std::min(left.size(), click.at + std::size_t(kRate));
-         at += kBlip / 8) {
-        const double level = ToneLevel(left, at, kClickHz, kBlip);
-        if (level > loudest) loudest = level, loudestAt = at;
-    }
-    EXPECT_GT(loudest, 0.15) << "no click after sample frame " << click.at;
+    const e2e::Loudest blip = e2e::LoudestTone(left, click.at, click.at + std::size_t(kRate), kClickHz, 2048);
+    EXPECT_GT(blip.level, 0.15) << "no click after sample frame " << click.at;
     char line[160];
-    std::snprintf(line, sizeof line, "the click: %.3f at sample frame %zu, %.0f ms after its step\n", loudest,
-                  loudestAt, double(loudestAt - click.at) * 1000 / kRate);
+    std::snprintf(line, sizeof line, "the click: %.3f at sample frame %zu, %.0f ms after its step\n",
+                  blip.level, blip.at, double(blip.at - click.at) * 1000 / kRate);
     summary += line;
     std::printf("%s", summary.c_str());
     std::fflush(stdout);

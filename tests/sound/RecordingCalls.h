@@ -5,6 +5,7 @@
 
 #include <SoundEngineCalls.h>
 
+#include <AU/MemoryMgr.h>
 #include <AU/VorbisCodec.h>
 
 #include <cstdarg>
@@ -31,6 +32,8 @@ public:
     // The resolver that the fake stream manager holds.
     AU::StreamMgr::IAuFileLocationResolver* resolver = nullptr;
     static constexpr u32 kFakeDeviceID = 7;
+    // Pools that the memory manager still held when it was ended; -1 before it is.
+    i32 poolsAtMemoryTerm = -1;
 
     std::vector<std::string> Take() {
         std::vector<std::string> taken;
@@ -46,7 +49,9 @@ public:
     }
     void MemoryMgrTerm() override {
         Record("MemoryMgrTerm()");
-        if (mForward) SoundEngineCalls::MemoryMgrTerm();
+        if (!mForward) return;
+        poolsAtMemoryTerm = AU::MemoryMgr::IsInitialized() ? AU::MemoryMgr::GetNumPools() : 0;
+        SoundEngineCalls::MemoryMgrTerm();
     }
     void StreamMgrGetDefaultSettings(AuStreamMgrSettings& settings) override {
         Record("StreamMgrGetDefaultSettings()");

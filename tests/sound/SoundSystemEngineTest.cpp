@@ -32,7 +32,9 @@ std::shared_ptr<Message> WindowEvent(std::uint8_t subEvent) {
     return std::make_shared<SDLEventMessage>(L"Input", event);
 }
 
-void ExpectNothingLeft() {
+// Every part of the engine returned its own pools before the memory manager ended.
+void ExpectNothingLeft(const RecordingCalls& calls) {
+    EXPECT_EQ(calls.poolsAtMemoryTerm, 0);
     EXPECT_FALSE(AU::SoundEngine::IsInitialized());
     EXPECT_EQ(AU::IAuStreamMgr::m_pStreamMgr, nullptr);
     EXPECT_FALSE(AU::MemoryMgr::IsInitialized());
@@ -89,7 +91,7 @@ TEST(SoundSystemEngineTest, StartsTheEngineWithTheGameBanksAndStopsIt) {
 
     EXPECT_EQ(sound.Release(), 0);
     EXPECT_TRUE(sound.GetBanks().empty());
-    ExpectNothingLeft();
+    ExpectNothingLeft(calls);
 }
 
 class ScopedCwd {
@@ -146,7 +148,7 @@ TEST_P(SoundSystemBrokenBankTest, PrintsOneLineAndTheGameRunsWithoutThatBanksSou
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "Could not post event 4278926597 to Game Object ID 0x0000000A in the sound engine!\n");
     EXPECT_EQ(sound.Release(), 0);
-    ExpectNothingLeft();
+    ExpectNothingLeft(calls);
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, SoundSystemBrokenBankTest,
@@ -229,7 +231,7 @@ TEST_P(SoundSystemEngineFailureTest, LaterStepsFailCleanlyAndReleaseCopesWithThe
             << printed;
     }
     EXPECT_EQ(sound.Release(), 0);
-    ExpectNothingLeft();
+    ExpectNothingLeft(calls);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -9,6 +9,7 @@
 #include <Engine.h>
 #include <HannToneLevel.h>
 #include <MessageRecorder.h>
+#include <SDL_events.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -36,12 +37,15 @@ constexpr double kAllTones[] = {kClickHz,      kHoverHz,    kHoverVariantHz, kMe
 // The events the game posts.
 constexpr std::uint32_t kClick = 0xFF0B3D05, kHover = 0xF9BB515D, kHoverVariant = 0x44A6CADC,
                         kMenuMusic = 0x2C928473, kLevelMusic = 0x2F6C248F, kAmbience = 0x63E09726,
-                        kCredits = 0x9A5F2038, kStopAll = 0xF64FB20D, kPauseAll = 0xE6517101,
-                        kResumeAll = 0xDB54B788;
+                        kCredits = 0x9A5F2038, kCreditsBack = 0xF5D36B26, kStopMusic = 0xE7746BD5,
+                        kStopAll = 0xF64FB20D, kPauseAll = 0xE6517101, kResumeAll = 0xDB54B788,
+                        kMusicMute = 0x205DA04D, kMusicUnmute = 0x3474117A, kSfxMute = 0x63C39CE1,
+                        kSfxUnmute = 0x305775FC;
 
 // A tone is heard above this level (full scale 1) and silent below the other.
 constexpr double kHeard = 0.05;
 constexpr double kSilent = 0.002;
+constexpr std::size_t kSettle = 4 * kAudioFrame;
 
 class ScopedCwd {
 public:
@@ -156,6 +160,13 @@ protected:
         return after;
     }
 
+    // The loudest a click posted now is.
+    double Click() {
+        double loudest = 0;
+        Blip(kClick, kClickHz, loudest);
+        return loudest;
+    }
+
     // Only these tones are heard in the window, every other one is silent.
     static void ExpectOnly(const Levels& levels, std::vector<double> heard, const char* when) {
         for (double hz : kAllTones) {
@@ -177,9 +188,8 @@ protected:
 };
 
 // The events that start a sound: each is heard at its own frequency once posted, the loops go on
-// and the blips end by themselves. (The mutes of the other events are not heard yet.)
+// and the blips end by themselves. (The other events are heard in the tests below.)
 TEST_F(SoundSystemHeardTest, EachEventThatPlaysIsHeardInTheCapture) {
-    constexpr std::size_t kSettle = 4 * kAudioFrame;
     ExpectOnly(Listen(0), {}, "before any event");
 
     // The three menu blips, each a short tone that ends by itself.
@@ -211,7 +221,6 @@ TEST_F(SoundSystemHeardTest, EachEventThatPlaysIsHeardInTheCapture) {
 }
 
 TEST_F(SoundSystemHeardTest, TheOptionsSliderLowersTheMusicByItsBusCurve) {
-    constexpr std::size_t kSettle = 4 * kAudioFrame;
     Post(kLevelMusic);
     const double full = Listen(kSettle).Of(kLevelMusicHz);
     // The tone's 0.25 at the centre pan.
@@ -230,7 +239,6 @@ TEST_F(SoundSystemHeardTest, TheOptionsSliderLowersTheMusicByItsBusCurve) {
 }
 
 TEST_F(SoundSystemHeardTest, StopAllFadesTheLoopsOutAndPauseAllHoldsThemUntilResumeAll) {
-    constexpr std::size_t kSettle = 4 * kAudioFrame;
     Post(kLevelMusic);
     Post(kAmbience);
     ExpectOnly(Listen(kSettle), {kLevelMusicHz, kAmbienceHz}, "playing");
@@ -244,5 +252,119 @@ TEST_F(SoundSystemHeardTest, StopAllFadesTheLoopsOutAndPauseAllHoldsThemUntilRes
     Post(kStopAll);
     ExpectOnly(Listen(24000 + kSettle), {}, "stopped");
 }
+
+// "Back" from the credits stops their music alone; the splash's first event stops every loop of
+// the music bus, and a click posted with it in the same frame plays whole on the SFX bus.
+TEST_F(SoundSystemHeardTest, TheCreditsBackAndTheSplashStopsSilenceOnlyTheirOwnSounds) {
+    Post(kLevelMusic);
+    Post(kCredits);
+    ExpectOnly(Listen(kSettle), {kLevelMusicHz, kCreditsHz}, "playing");
+    Post(kCreditsBack);
+    ExpectOnly(Listen(kSettle), {kLevelMusicHz}, "after the credits' back");
+
+    Post(kMenuMusic);
+    Post(kAmbience);
+    Post(kCredits);
+    ExpectOnly(Listen(kSettle), {kLevelMusicHz, kMenuMusicHz, kAmbienceHz, kCreditsHz}, "every loop");
+    const std::size_t posted = Captured();
+    Engine::ImmediateMessage(std::make_shared<PostSoundEventMessage>(L"Game", kClick));
+    Post(kStopMusic);
+    const Levels after = Listen(4 * kAudioFrame + kWindow);
+    ExpectOnly(after, {}, "after the music bus's stop");
+    // The whole blip: a click that the stop reached would end in the frame it starts.
+    EXPECT_GT(LoudestBlip(after.left, posted, after.at, kClickHz), 0.15);
+}
+
+// The player's mutes: a muted bus is silent for what plays and for what starts on it, the other bus
+// plays on, and the unmute brings it back at its level.
+TEST_F(SoundSystemHeardTest, TheMuteEventsSilenceTheirBusUntilTheirUnmute) {
+    Post(kLevelMusic);
+    const double full = Listen(kSettle).Of(kLevelMusicHz);
+    EXPECT_GT(full, kHeard);
+
+    Post(kMusicMute);
+    ExpectOnly(Listen(kSettle), {}, "music muted");
+    EXPECT_GT(Click(), 0.15) << "the SFX bus was muted with the music";
+    Post(kAmbience);
+    ExpectOnly(Listen(kSettle), {}, "a loop started while the music is muted");
+    Post(kMusicUnmute);
+    const Levels unmuted = Listen(kSettle);
+    ExpectOnly(unmuted, {kLevelMusicHz, kAmbienceHz}, "music unmuted");
+    EXPECT_NEAR(unmuted.Of(kLevelMusicHz), full, 0.01);
+
+    Post(kSfxMute);
+    EXPECT_LT(Click(), kSilent) << "a click while the SFX are muted";
+    ExpectOnly(Listen(kSettle), {kLevelMusicHz, kAmbienceHz}, "SFX muted");
+    Post(kSfxUnmute);
+    EXPECT_GT(Click(), 0.15) << "a click after the SFX unmute";
+}
+
+struct FocusHeard {
+    const char* name;
+    // The window events: the loss (0 for none) and the gain.
+    std::uint8_t loss, gain;
+    // What the player muted before.
+    bool musicMuted, sfxMuted;
+};
+
+void PrintTo(const FocusHeard& focus, std::ostream* out) {
+    *out << focus.name;
+}
+
+class SoundSystemFocusHeardTest : public SoundSystemHeardTest,
+                                  public ::testing::WithParamInterface<FocusHeard> {
+protected:
+    void Window(std::uint8_t subEvent) {
+        SDL_Event event{};
+        event.type = SDL_WINDOWEVENT;
+        event.window.event = subEvent;
+        Send(std::make_shared<SDLEventMessage>(L"Input", event));
+    }
+};
+
+// Both busses are silent while the window is away; when it is back, only the player's own mutes stay,
+// until the player lifts them.
+TEST_P(SoundSystemFocusHeardTest, TheWindowAwaySilencesBothBussesAndThePlayersMutesStay) {
+    const FocusHeard& focus = GetParam();
+    Post(kLevelMusic);
+    if (focus.musicMuted) Post(kMusicMute);
+    if (focus.sfxMuted) Post(kSfxMute);
+    if (focus.loss != 0) {
+        Window(focus.loss);
+        ExpectOnly(Listen(kSettle), {}, "the window away");
+        EXPECT_LT(Click(), kSilent) << "a click with the window away";
+    }
+    Window(focus.gain);
+    EXPECT_EQ(mSound.IsMusicMuted(), focus.musicMuted);
+    EXPECT_EQ(mSound.IsSfxMuted(), focus.sfxMuted);
+    ExpectOnly(Listen(kSettle), focus.musicMuted ? std::vector<double>{} : std::vector<double>{kLevelMusicHz},
+               "the window back");
+    if (focus.sfxMuted)
+        EXPECT_LT(Click(), kSilent) << "a click with the player's SFX mute";
+    else
+        EXPECT_GT(Click(), 0.15) << "a click with the window back";
+
+    // A bus muted both by the player and by the loss comes back with the player's one unmute.
+    if (focus.musicMuted) {
+        Post(kMusicUnmute);
+        ExpectOnly(Listen(kSettle), {kLevelMusicHz}, "the player's music unmute");
+    }
+    if (focus.sfxMuted) {
+        Post(kSfxUnmute);
+        EXPECT_GT(Click(), 0.15) << "a click after the player's SFX unmute";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Window, SoundSystemFocusHeardTest,
+    ::testing::Values(FocusHeard{"FocusLostAndGained", SDL_WINDOWEVENT_FOCUS_LOST,
+                                 SDL_WINDOWEVENT_FOCUS_GAINED, false, false},
+                      FocusHeard{"MinimisedAndRestoredWithTheMusicMuted", SDL_WINDOWEVENT_MINIMIZED,
+                                 SDL_WINDOWEVENT_RESTORED, true, false},
+                      FocusHeard{"FocusLostAndGainedWithTheSfxMuted", SDL_WINDOWEVENT_FOCUS_LOST,
+                                 SDL_WINDOWEVENT_FOCUS_GAINED, false, true},
+                      FocusHeard{"GainedWithoutALossWithTheMusicMuted", 0, SDL_WINDOWEVENT_FOCUS_GAINED, true,
+                                 false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

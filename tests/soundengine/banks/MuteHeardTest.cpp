@@ -33,6 +33,10 @@ constexpr u32 kPlayEvent = 0x400;
 constexpr u32 kObject = 10;
 constexpr size_t kFrame = 1024;
 constexpr u32 kSetVolume = 0x500, kResetVolume = 0x501, kMuteTone = 0x502;
+// The game's four bus events, the music pair again over 200 ms, and the master's pair.
+constexpr u32 kMuteMusic = 0x205DA04D, kUnmuteMusic = 0x3474117A, kMuteSfx = 0x63C39CE1,
+              kUnmuteSfx = 0x305775FC;
+constexpr u32 kMuteMusicSlow = 0x600, kUnmuteMusicSlow = 0x601, kMuteMaster = 0x602, kUnmuteMaster = 0x603;
 
 // The amplitude of one frequency in a block of channel 0, Hann-windowed so that the other tone
 // does not leak into it.
@@ -112,6 +116,21 @@ protected:
             builder.Add(action);
             builder.Add(bankgen::EventRecord{entry[0], {action.id}});
         }
+        const u32 busActions[8][4] = {
+            {kMuteMusic, 0x0602, m_music, 0},       {kUnmuteMusic, 0x0702, m_music, 0},
+            {kMuteSfx, 0x0602, m_sfx, 0},           {kUnmuteSfx, 0x0702, m_sfx, 0},
+            {kMuteMusicSlow, 0x0602, m_music, 200}, {kUnmuteMusicSlow, 0x0702, m_music, 200},
+            {kMuteMaster, 0x0602, kMaster, 0},      {kUnmuteMaster, 0x0702, kMaster, 0}};
+        for (const auto& entry : busActions) {
+            bankgen::ActionRecord action;
+            action.id = actionID++;
+            action.type = static_cast<u16>(entry[1]);
+            action.target = entry[2];
+            action.isBus = 1;
+            if (entry[3]) action.props.push_back(bankgen::PropI(15, static_cast<i32>(entry[3])));
+            builder.Add(action);
+            builder.Add(bankgen::EventRecord{entry[0], {action.id}});
+        }
         Bytes out;
         std::vector<std::string> errors;
         EXPECT_TRUE(builder.Build(out, errors)) << (errors.empty() ? "" : errors.front());
@@ -183,6 +202,84 @@ TEST_F(MuteHeardTest, AMuteOfASoundWithAFadeFallsOverTenFrames) {
     }
     EXPECT_LT(Band(c, first + 11, 1000.0), 0.005 * music) << "silent once the 200 ms are over";
     EXPECT_NEAR(Band(c, first + 11, 500.0), sfx, 0.005 * sfx);
+}
+
+// Each bus event reaches the tones playing below that bus only; the master's reaches both.
+TEST_F(MuteHeardTest, ABusMuteSilencesTheBandsBelowItAndItsUnmuteRestoresThem) {
+    struct Case {
+        u32 mute, unmute;
+        bool music, sfx; // silenced
+    };
+    const Case cases[] = {{kMuteMusic, kUnmuteMusic, true, false},
+                          {kMuteSfx, kUnmuteSfx, false, true},
+                          {kMuteMaster, kUnmuteMaster, true, true}};
+    Load();
+    Post(kPlayEvent);
+    const size_t start = Render(8);
+    std::vector<std::pair<size_t, size_t>> heard;
+    for (const Case& c : cases) {
+        Post(c.mute);
+        const size_t muted = Render(6);
+        Post(c.unmute);
+        heard.emplace_back(muted, Render(6));
+    }
+    ASSERT_EQ(AU::SoundEngine::StopOutputCapture(), AuResultSuccess);
+    const AuCaptureFile capture = Capture();
+    ASSERT_GE(capture.Frames() / kFrame, heard.back().second + 6);
+    const f64 music = Band(capture, start + 6, 1000.0), sfx = Band(capture, start + 6, 500.0);
+    ASSERT_GT(music, 1000.0);
+    ASSERT_GT(sfx, 1000.0);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const auto [muted, back] = heard[i];
+        const f64 bands[2][2] = {{music, 1000.0}, {sfx, 500.0}};
+        const bool silenced[2] = {cases[i].music, cases[i].sfx};
+        for (int b = 0; b < 2; ++b) {
+            const f64 level = bands[b][0], hz = bands[b][1];
+            EXPECT_NEAR(Band(capture, muted + 4, hz), silenced[b] ? 0.0 : level, 0.005 * level)
+                << "case " << i << ", " << hz << " Hz while muted";
+            EXPECT_NEAR(Band(capture, back + 4, hz), level, 0.005 * level)
+                << "case " << i << ", " << hz << " Hz after the unmute";
+        }
+    }
+}
+
+TEST_F(MuteHeardTest, ABusMuteOverTwoHundredMillisecondsFallsLinearlyOverTenFrames) {
+    Load();
+    Post(kPlayEvent);
+    const size_t start = Render(8);
+    Post(kMuteMusicSlow);
+    Render(20);
+    ASSERT_EQ(AU::SoundEngine::StopOutputCapture(), AuResultSuccess);
+    const AuCaptureFile c = Capture();
+    const f64 music = Band(c, start + 5, 1000.0), sfx = Band(c, start + 5, 500.0);
+    ASSERT_GT(music, 1000.0);
+    size_t first = start + 5;
+    while (first < start + 20 && Band(c, first, 1000.0) > 0.98 * music)
+        ++first;
+    ASSERT_LT(first, start + 20) << "the fade began";
+    // 200 ms is 9.375 frames of 1024: each whole frame inside the fade loses the same share.
+    const f64 step = music * 1024.0 / 9600.0;
+    for (size_t f = first + 1; f < first + 8; ++f)
+        EXPECT_NEAR(Band(c, f - 1, 1000.0) - Band(c, f, 1000.0), step, 0.1 * step) << f - first;
+    EXPECT_LT(Band(c, first + 11, 1000.0), 0.005 * music) << "silent once the 200 ms are over";
+    EXPECT_NEAR(Band(c, first + 11, 500.0), sfx, 0.005 * sfx);
+}
+
+// The muted bus's level reaches an instance that starts below it.
+TEST_F(MuteHeardTest, AToneStartedOnAMutedBusStaysSilentUntilTheUnmute) {
+    Load();
+    Post(kMuteMusic);
+    Post(kPlayEvent);
+    const size_t muted = Render(8);
+    Post(kUnmuteMusic);
+    const size_t back = Render(8);
+    ASSERT_EQ(AU::SoundEngine::StopOutputCapture(), AuResultSuccess);
+    const AuCaptureFile c = Capture();
+    ASSERT_GE(c.Frames() / kFrame, back + 8);
+    const f64 sfx = Band(c, muted + 6, 500.0), music = Band(c, back + 6, 1000.0);
+    ASSERT_GT(sfx, 1000.0) << "the other bus plays";
+    EXPECT_LT(Band(c, muted + 6, 1000.0), 0.005 * sfx) << "silent from its start";
+    EXPECT_NEAR(music, sfx, 0.005 * sfx) << "heard at the level of its twin after the unmute";
 }
 
 } // namespace

@@ -89,8 +89,10 @@ public:
     AURESULT ExecuteActionExceptChecked(const AuActionExec&) override { return AuResultSuccess; }
     AURESULT PlayToEnd(CAuRegisteredObj*, u32, AuPlayingID) override { return AuResultSuccess; }
     void ParamNotification(const AuParamChange& change) override { changes.push_back(change); }
-    void LevelNotificationForObject(f32 level, CAuRegisteredObj*) override { levels.push_back(level); }
-    void LevelNotification(f32 level) override { levels.push_back(level); }
+    void LevelNotificationForObject(f32 level, CAuRegisteredObj*, const void*) override {
+        levels.push_back(level);
+    }
+    void LevelNotification(f32 level, const void*) override { levels.push_back(level); }
     void SetBusValue(f32 value, u32 target, CAuRegisteredObj*, bool) override {
         forwarded.push_back({target, value});
     }
