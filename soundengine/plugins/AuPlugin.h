@@ -158,6 +158,26 @@ public:
     // x left to right and y rear to front in -1 .. 1; centre 0 .. 1.
     virtual AURESULT ComputeSpeakerVolumes2DPanner(f32 x, f32 y, f32 centre, AuChannelConfig input,
                                                    AuChannelConfig output, f32* matrix) noexcept = 0;
+    // A direction (radians, positive to the right) over the output's speakers without its LFE:
+    // one row per input channel but the LFE, spread over an arc and drawn together by focus (both
+    // percentages); centre 0 .. 1 is the share of the centre speaker. 2 without the bus's device.
+    virtual AURESULT ComputeSpeakerVolumes3D(f32 azimuth, f32 centre, f32 spread, f32 focus,
+                                             AuChannelConfig input, AuChannelConfig output,
+                                             f32* matrix) noexcept = 0;
+    // As ComputeSpeakerVolumes3D with the full centre, and the input's LFE to the output's LFE
+    // when both have one. The speakers are panned in the horizontal plane: the elevation does
+    // not move the sound.
+    virtual AURESULT ComputePositioning(f32 azimuth, f32 elevation, f32 spread, AuChannelConfig input,
+                                        AuChannelConfig output, f32 focus, f32* matrix) noexcept = 0;
+    // Vector-base panning over speakers anywhere on the sphere, given as (azimuth, elevation)
+    // pairs in radians. The set comes from `allocator` and is the mixer's until it terminates it;
+    // 2 with fewer than two speakers or without memory.
+    virtual AURESULT InitSphericalVBAP(IAuPluginMemAlloc* allocator, const f32* positions, u32 count,
+                                       void*& handle) noexcept = 0;
+    // The gains of one direction over the first `channels` speakers of the set (unit power).
+    virtual AURESULT ComputeSpeakerVolumesVBAP(void* handle, f32 azimuth, f32 elevation, u32 channels,
+                                               f32* gains) noexcept = 0;
+    virtual AURESULT TermSphericalVBAP(IAuPluginMemAlloc* allocator, void* handle) noexcept = 0;
     // Adds `input` into `output` through the matrices, ramping from the previous to the next over
     // the bus's frames.
     virtual void MixNChannels(const AuPipelineBuffer& input, AuPipelineBuffer& output,

@@ -6,6 +6,7 @@
 
 #include "voices/AuLowerEngine.h"
 #include "voices/AuSpeakerPan.h"
+#include "voices/AuSpeakerSet.h"
 
 #include "parameters/AuFastMath.h"
 
@@ -171,7 +172,7 @@ void CAuMixBus::Connect() noexcept {
         }
     }
     if (m_pMixer) {
-        if (!m_pMixer->pPlugin) SetMixerPlugin();
+        if (!m_pMixer->pPlugin && !m_pMixer->bTried) SetMixerPlugin();
         if (m_pMixer->pPlugin) m_pMixer->pPlugin->OnInputConnected();
     }
     ++m_uNumConnections;
@@ -333,6 +334,7 @@ void CAuMixBus::EmptyMixer() noexcept {
 void CAuMixBus::SetMixerPlugin() noexcept {
     if (!m_pMixer || !m_pNode) return;
     EmptyMixer();
+    m_pMixer->bTried = true;
     AuEffectRecord record;
     m_pNode->GetMixerPlugin(record);
     if (!record.pSettings) return;
@@ -375,7 +377,10 @@ bool CAuMixBus::UsesData(const u8* data, u32 size) const noexcept {
 void CAuMixBus::TearDownEffects() noexcept {
     for (u32 slot = 0; slot < AU_BUS_INSERT_SLOTS; ++slot)
         EmptyFxSlot(slot);
-    if (m_pMixer) EmptyMixer();
+    if (m_pMixer) {
+        EmptyMixer();
+        m_pMixer->bTried = false;
+    }
     m_bEffectsCreated = false;
 }
 
@@ -424,6 +429,87 @@ AURESULT CAuMixBus::ComputeSpeakerVolumes2DPanner(f32 x, f32 y, f32 centre, AuCh
     CAuSpeakerPan::ComputeMixingMatrix(std::isfinite(x) ? toUnit(x) : 0.5f,
                                        std::isfinite(y) ? toUnit(y) : 0.5f, centre, true,
                                        PanningLayout(input), PanningLayout(output), matrix);
+    return AuResultSuccess;
+}
+
+AURESULT CAuMixBus::ComputeSpeakerVolumes3D(f32 azimuth, f32 centre, f32 spread, f32 focus,
+                                            AuChannelConfig input, AuChannelConfig output,
+                                            f32* matrix) noexcept {
+    CAuOutputDevice* device = CAuLowerEngine::FindDevice(m_uDeviceType, m_uDeviceId);
+    if (!matrix || !device) return AuResultFail;
+    return CAuSpeakerPan::GetSpeakerVolumes3D(azimuth, centre, spread, focus, matrix,
+                                              PanningLayout(input).WithoutLFE().NumChannels(),
+                                              PanningLayout(output), *device);
+}
+
+AURESULT CAuMixBus::ComputePositioning(f32 azimuth, f32, f32 spread, AuChannelConfig input,
+                                       AuChannelConfig output, f32 focus, f32* matrix) noexcept {
+    if (!matrix) return AuResultFail;
+    const u32 stride = AuMatrixRowStride(output.NumChannels());
+    memset(matrix, 0, sizeof(f32) * input.NumChannels() * stride);
+    const AURESULT result = ComputeSpeakerVolumes3D(azimuth, 1.0f, spread, focus, input, output, matrix);
+    // The LFE row and column come last.
+    if (result == AuResultSuccess && input.HasLFE() && output.HasLFE())
+        matrix[(input.NumChannels() - 1) * stride + output.NumChannels() - 1] = 1.0f;
+    return result;
+}
+
+AURESULT CAuMixBus::InitSphericalVBAP(AU::IAuPluginMemAlloc* allocator, const f32* positions, u32 count,
+                                      void*& handle) noexcept {
+    handle = nullptr;
+    if (!allocator || !positions || count < 2 || count > 255) return AuResultFail;
+    // One block: the set, then a vector and a plane point per speaker, the virtual speaker last.
+    const u32 speakers = count + 1;
+    const size_t size = sizeof(CAuSpeakerSet) + speakers * (sizeof(AuSpeakerVector) + 2 * sizeof(f32));
+    void* block = allocator->Malloc(size);
+    if (!block) return AuResultFail;
+    auto* set = new (block) CAuSpeakerSet();
+    auto* vectors = reinterpret_cast<AuSpeakerVector*>(set + 1);
+    auto* points = reinterpret_cast<f32*>(vectors + speakers);
+    for (u32 i = 0; i < count; ++i) {
+        const f32 azimuth = positions[2 * i], elevation = positions[2 * i + 1];
+        vectors[i] = {{std::cos(azimuth) * std::cos(elevation), std::sin(azimuth) * std::cos(elevation),
+                       std::sin(elevation)}};
+        points[2 * i] = azimuth;
+        points[2 * i + 1] = elevation;
+    }
+    // The virtual speaker straight below closes the set, so that speakers in one plane still form
+    // triangles; what falls on it pans on its two real neighbours.
+    constexpr f32 kPi = 3.14159265358979f;
+    vectors[count] = {{0.0f, 0.0f, -1.0f}};
+    points[2 * count] = 0.0f;
+    points[2 * count + 1] = -0.5f * kPi;
+    set->uNumSpeakers = speakers;
+    set->pSpeakers = vectors;
+    bool made = set->Triangulate(points, set->listA);
+    // List B is the same speakers seen across the rear: azimuths below 0 unwrapped past pi, which
+    // gives the triangles that straddle the seam.
+    for (u32 i = 0; i < count; ++i)
+        if (points[2 * i] < 0.0f) points[2 * i] += 2.0f * kPi;
+    points[2 * count] = kPi;
+    made = made && set->Triangulate(points, set->listB);
+    if (!made || set->listA.uCount + set->listB.uCount == 0) {
+        TermSphericalVBAP(allocator, set);
+        return AuResultFail;
+    }
+    handle = set;
+    return AuResultSuccess;
+}
+
+AURESULT CAuMixBus::ComputeSpeakerVolumesVBAP(void* handle, f32 azimuth, f32 elevation, u32 channels,
+                                              f32* gains) noexcept {
+    if (!handle || !gains) return AuResultFail;
+    static_cast<const CAuSpeakerSet*>(handle)->ComputeGains(azimuth, elevation, channels, gains);
+    return AuResultSuccess;
+}
+
+AURESULT CAuMixBus::TermSphericalVBAP(AU::IAuPluginMemAlloc* allocator, void* handle) noexcept {
+    if (!allocator || !handle) return AuResultFail;
+    auto* set = static_cast<CAuSpeakerSet*>(handle);
+    set->listA.Term();
+    set->listB.Term();
+    set->~CAuSpeakerSet();
+    allocator->Free(set);
     return AuResultSuccess;
 }
 

@@ -138,6 +138,15 @@ public:
                                          f32* matrix) noexcept override;
     AURESULT ComputeSpeakerVolumes2DPanner(f32 x, f32 y, f32 centre, AuChannelConfig input,
                                            AuChannelConfig output, f32* matrix) noexcept override;
+    AURESULT ComputeSpeakerVolumes3D(f32 azimuth, f32 centre, f32 spread, f32 focus, AuChannelConfig input,
+                                     AuChannelConfig output, f32* matrix) noexcept override;
+    AURESULT ComputePositioning(f32 azimuth, f32 elevation, f32 spread, AuChannelConfig input,
+                                AuChannelConfig output, f32 focus, f32* matrix) noexcept override;
+    AURESULT InitSphericalVBAP(AU::IAuPluginMemAlloc* allocator, const f32* positions, u32 count,
+                               void*& handle) noexcept override;
+    AURESULT ComputeSpeakerVolumesVBAP(void* handle, f32 azimuth, f32 elevation, u32 channels,
+                                       f32* gains) noexcept override;
+    AURESULT TermSphericalVBAP(AU::IAuPluginMemAlloc* allocator, void* handle) noexcept override;
     void MixNChannels(const AuPipelineBuffer& input, AuPipelineBuffer& output, const f32* previousMatrix,
                       const f32* nextMatrix) noexcept override;
     void MixChannel(const f32* input, AuPipelineBuffer& output, AuGainPair gains, const f32* previousRow,
@@ -185,6 +194,8 @@ private:
         CAuPluginParamHolder* pHolder = nullptr;
         AU::IAuMixerPlugin* pPlugin = nullptr;
         CAuEffectSlotHolder media;
+        // A mixer that failed is not tried again at every input; a tear-down lets it be.
+        bool bTried = false;
     };
 
     void EmptyFxSlot(u32 slot) noexcept;

@@ -634,6 +634,10 @@ TEST_F(MixBusTest, AMixerThatCannotRunLeavesTheBusMixingThroughItsMatrices) {
         bus->GetResultingBuffer(out);
         EXPECT_FLOAT_EQ(out.GetChannel(1)[100], 0.5f) << c.name << ": through the identity matrix";
         bus->ClearBuffer();
+        MixConstant(*bus, 0.5f, {1.0f, 1.0f});
+        EXPECT_EQ(std::count(g_mixer.calls.begin(), g_mixer.calls.end(), "term"), c.made)
+            << c.name << ": not made again at the next input";
+        bus->ClearBuffer();
     }
 }
 
@@ -702,6 +706,55 @@ TEST_F(MixBusTest, TheMixerServicesAnswerForTheBusItsDeviceAndTheEnginesPanning)
         for (u32 i = 0; i < AuMatrixRowStride(8); ++i)
             EXPECT_EQ(got[i], want[i]) << p.x << " " << p.y << " " << i;
     }
+
+    // 3D panning on the bus's device; the positioning service adds the LFE's own path.
+    const AuChannelConfig surround = AuChannelConfig::Standard(AU_SPEAKER_SETUP_5POINT1);
+    CAuOutputDevice* device = CAuLowerEngine::FindDevice(AuAudioOutputType_Main, 0);
+    ASSERT_EQ(services.ComputeSpeakerVolumes3D(0.7f, 0.5f, 40.0f, 20.0f, kStereo, surround, got),
+              AuResultSuccess);
+    ASSERT_EQ(CAuSpeakerPan::GetSpeakerVolumes3D(0.7f, 0.5f, 40.0f, 20.0f, want, 2, surround, *device),
+              AuResultSuccess);
+    for (u32 i = 0; i < 2 * AuMatrixRowStride(6); ++i)
+        EXPECT_EQ(got[i], want[i]) << "3D " << i;
+    std::fill(got, got + 64, 7.0f);
+    std::fill(want, want + 64, 0.0f);
+    ASSERT_EQ(services.ComputePositioning(0.7f, 0.3f, 40.0f, surround, surround, 20.0f, got),
+              AuResultSuccess);
+    ASSERT_EQ(CAuSpeakerPan::GetSpeakerVolumes3D(0.7f, 1.0f, 40.0f, 20.0f, want, 5, surround, *device),
+              AuResultSuccess);
+    const u32 lfe = 5 * AuMatrixRowStride(6) + 5;
+    want[lfe] = 1.0f;
+    for (u32 i = 0; i < 6 * AuMatrixRowStride(6); ++i)
+        EXPECT_EQ(got[i], want[i]) << "positioning " << i;
+    EXPECT_GT(got[0] + got[1] + got[2], 0.0f) << "the direction reaches the speakers";
+
+    // Vector-base panning over four speakers in the horizontal plane: between two, on one, and
+    // straight behind across the seam of the azimuths.
+    constexpr f32 kQuarter = 0.785398163f;
+    constexpr f32 kHalf = 0.70710678f;
+    const f32 positions[8] = {-kQuarter, 0.0f, kQuarter, 0.0f, 3 * kQuarter, 0.0f, -3 * kQuarter, 0.0f};
+    AU::IAuPluginMemAlloc* allocator = &CAuLowerEngine::PluginAllocator();
+    void* handle = nullptr;
+    ASSERT_EQ(services.InitSphericalVBAP(allocator, positions, 4, handle), AuResultSuccess);
+    struct VbapCase {
+        f32 azimuth;
+        f32 gains[4];
+    } directions[] = {
+        {0.0f, {kHalf, kHalf, 0.0f, 0.0f}},
+        {kQuarter, {0.0f, 1.0f, 0.0f, 0.0f}},
+        {4 * kQuarter, {0.0f, 0.0f, kHalf, kHalf}},
+        {-2 * kQuarter, {kHalf, 0.0f, 0.0f, kHalf}},
+    };
+    for (const VbapCase& d : directions) {
+        f32 gains[4] = {9.0f, 9.0f, 9.0f, 9.0f};
+        ASSERT_EQ(services.ComputeSpeakerVolumesVBAP(handle, d.azimuth, 0.0f, 4, gains), AuResultSuccess);
+        for (u32 i = 0; i < 4; ++i)
+            EXPECT_NEAR(gains[i], d.gains[i], 1e-4f) << d.azimuth << " speaker " << i;
+    }
+    EXPECT_EQ(services.TermSphericalVBAP(allocator, handle), AuResultSuccess);
+    handle = allocator;
+    EXPECT_EQ(services.InitSphericalVBAP(allocator, positions, 1, handle), AuResultFail);
+    EXPECT_EQ(handle, nullptr);
 
     // The kernels add into their output over the bus's frames.
     TestBuffer in(kStereo, kFrames);
