@@ -63,6 +63,7 @@ public:
     // Its tone runs no plug-in.
     void ForEachPluginInstance(const CAuPluginSettings&, void (*)(CAuPluginParamHolder&, void*),
                                void*) noexcept override {}
+    void ReleaseEffectsUsingData(const u8*, u32) noexcept override {}
     void TermVoices() override {}
     void Term() override {}
 

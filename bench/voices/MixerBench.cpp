@@ -52,6 +52,7 @@ public:
     void ReportLevel(f32) noexcept override {}
     void GetInsertEffect(u32, AuEffectRecord& record) noexcept override { record = AuEffectRecord{}; }
     bool BypassAllEffects() noexcept override { return false; }
+    void GetMixerPlugin(AuEffectRecord& record) noexcept override { record = AuEffectRecord{}; }
 
 private:
     u32 m_id;

@@ -1176,6 +1176,12 @@ IAuMixBusNode* CAuBus::MixNodeView::ParentBusNode() noexcept {
     return parent ? &parent->MixNode() : nullptr;
 }
 
+void CAuBus::MixNodeView::GetMixerPlugin(AuEffectRecord& record) noexcept {
+    CAuIndexable* settings = nullptr;
+    m_bus.GetAttachedPluginSettings(settings);
+    record = AuEffectRecord{static_cast<CAuPluginSettings*>(settings), false};
+}
+
 bool CAuBus::MixNodeView::HasPositioning() noexcept {
     return (m_bus.FlagsB() & AU_NODE_B_PANNER_2D) || m_bus.HasRTPC(AuTarget_Positioning1) ||
            m_bus.HasRTPC(AuTarget_Positioning2);

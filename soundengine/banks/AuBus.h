@@ -242,6 +242,7 @@ private:
             m_bus.GetFx(slot, record, nullptr);
         }
         bool BypassAllEffects() noexcept override { return m_bus.GetBypassAllFx(nullptr); }
+        void GetMixerPlugin(AuEffectRecord& record) noexcept override;
 
     private:
         CAuBus& m_bus;

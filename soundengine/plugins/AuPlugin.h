@@ -3,6 +3,7 @@
 // host calls it during the pipeline pass; parameter updates reach the same thread, so nothing locks.
 #pragma once
 
+#include "voices/AuMixKernels.h"
 #include "voices/AuPipelineBuffer.h"
 
 #include <AU/AuChannelConfig.h>
@@ -21,7 +22,11 @@ struct AuPluginFormat {
     AuChannelConfig channelConfig;
 };
 
+class CAuCpuInfo;
+
 namespace AU {
+
+class IAuStreamMgr;
 
 // The host's side of one effect instance: what the effects ask about where they run.
 class IAuEffectPluginContext {
@@ -126,6 +131,95 @@ public:
                   AuPluginFormat&) noexcept final {
         return AuResultFail;
     }
+};
+
+} // namespace AU
+
+namespace AU {
+
+// What a bus offers the mixer plug-in that mixes its inputs: where it runs, and the engine's
+// panning and mixing routines. Matrices hold one row per input channel, each padded to a
+// multiple of four floats (AuMatrixRowStride). [audio thread], under g_csMain.
+class IAuMixerPluginContext {
+public:
+    virtual IAuStreamMgr* GetStreamMgr() const noexcept = 0;
+    virtual u32 GetMaxBufferLength() const noexcept = 0;
+    // The media at the mixer's own media index, held while the mixer lives; 2 with null and 0.
+    virtual AURESULT GetPluginMedia(u32 index, const u8*& data, u32& size) noexcept = 0;
+    virtual CAuCpuInfo* GetCpuInfo() const noexcept = 0;
+    virtual u32 GetBusID() const noexcept = 0;
+    // 0 an audio bus, 1 the master audio bus, 2 a motion bus, 3 the master motion bus.
+    virtual u32 GetBusType() const noexcept = 0;
+    // The angles of the bus's output device; 2 without a device.
+    virtual AURESULT GetSpeakerAngles(f32* degrees, u32& count, f32& height) const noexcept = 0;
+    // The matrix from `input` to `output` without a pan position.
+    virtual AURESULT ComputeSpeakerVolumesDirect(AuChannelConfig input, AuChannelConfig output, f32 spread,
+                                                 f32* matrix) noexcept = 0;
+    // x left to right and y rear to front in -1 .. 1; centre 0 .. 1.
+    virtual AURESULT ComputeSpeakerVolumes2DPanner(f32 x, f32 y, f32 centre, AuChannelConfig input,
+                                                   AuChannelConfig output, f32* matrix) noexcept = 0;
+    // A direction (radians, positive to the right) over the output's speakers without its LFE:
+    // one row per input channel but the LFE, spread over an arc and drawn together by focus (both
+    // percentages); centre 0 .. 1 is the share of the centre speaker. 2 without the bus's device.
+    virtual AURESULT ComputeSpeakerVolumes3D(f32 azimuth, f32 centre, f32 spread, f32 focus,
+                                             AuChannelConfig input, AuChannelConfig output,
+                                             f32* matrix) noexcept = 0;
+    // As ComputeSpeakerVolumes3D with the full centre, and the input's LFE to the output's LFE
+    // when both have one. The speakers are panned in the horizontal plane: the elevation does
+    // not move the sound.
+    virtual AURESULT ComputePositioning(f32 azimuth, f32 elevation, f32 spread, AuChannelConfig input,
+                                        AuChannelConfig output, f32 focus, f32* matrix) noexcept = 0;
+    // Vector-base panning over speakers anywhere on the sphere, given as (azimuth, elevation)
+    // pairs in radians. The set comes from `allocator` and is the mixer's until it terminates it;
+    // 2 with fewer than two speakers or without memory.
+    virtual AURESULT InitSphericalVBAP(IAuPluginMemAlloc* allocator, const f32* positions, u32 count,
+                                       void*& handle) noexcept = 0;
+    // The gains of one direction over the first `channels` speakers of the set (unit power).
+    virtual AURESULT ComputeSpeakerVolumesVBAP(void* handle, f32 azimuth, f32 elevation, u32 channels,
+                                               f32* gains) noexcept = 0;
+    virtual AURESULT TermSphericalVBAP(IAuPluginMemAlloc* allocator, void* handle) noexcept = 0;
+    // Adds `input` into `output` through the matrices, ramping from the previous to the next over
+    // the bus's frames.
+    virtual void MixNChannels(const AuPipelineBuffer& input, AuPipelineBuffer& output,
+                              const f32* previousMatrix, const f32* nextMatrix) noexcept = 0;
+    // Adds one channel into `output` through one row of each matrix, scaled by the gains.
+    virtual void MixChannel(const f32* input, AuPipelineBuffer& output, AuGainPair gains,
+                            const f32* previousRow, const f32* nextRow) noexcept = 0;
+    // Adds `input` into `output` with the gain ramping from `start` to `end` over `frames`.
+    virtual void ApplyGainRamp(const f32* input, f32* output, f32 start, f32 end, u32 frames) noexcept = 0;
+    // The measures the mixer wants of the bus (AuMeteringFlags).
+    virtual void EnableMetering(u32 flags) noexcept = 0;
+
+protected:
+    ~IAuMixerPluginContext() = default;
+};
+
+// A plug-in that takes over a bus's mixing: it receives every input the bus would mix and leaves
+// the mix in the bus's buffer. Its GetPluginInfo gives AuPluginTypeMixer. [audio thread] for every
+// call after Init.
+class IAuMixerPlugin : public IAuPlugin {
+public:
+    virtual AURESULT Init(IAuPluginMemAlloc* allocator, IAuMixerPluginContext* context,
+                          IAuPluginParam* params, AuPluginFormat& format) noexcept = 0;
+    // An input joined the bus for this frame, before it is mixed; and one that left.
+    virtual void OnInputConnected() noexcept = 0;
+    virtual void OnInputDisconnected() noexcept = 0;
+    // One input (a voice or a child bus) with the matrices and volume pair the bus would use;
+    // `mix` is the bus's buffer. The previous matrix may equal the current one.
+    virtual void ConsumeInput(const AuPipelineBuffer& input, const f32* previousMatrix,
+                              const f32* currentMatrix, AuGainPair volumes,
+                              AuPipelineBuffer& mix) noexcept = 0;
+    // Every input of the frame was handed over; the bus's inserts run next.
+    virtual void OnMixDone(AuPipelineBuffer& mix) noexcept = 0;
+    // The inserts and the metering are done with the frame's mix.
+    virtual void OnEffectsProcessed(AuPipelineBuffer& mix) noexcept = 0;
+
+    // A mixer has no effect context and processes nothing in place.
+    AURESULT Init(IAuPluginMemAlloc*, IAuEffectPluginContext*, IAuPluginParam*,
+                  AuPluginFormat&) noexcept final {
+        return AuResultFail;
+    }
+    void Execute(AuPipelineBuffer& buffer) noexcept final { buffer.eState = AuResultFail; }
 };
 
 } // namespace AU

@@ -214,6 +214,15 @@ void CAuBusGraph::ForEachPluginInstance(const CAuPluginSettings& settings, AuPlu
             if (CAuPluginParamHolder* holder = m_busses[i]->InsertHolder(slot);
                 holder && &holder->Settings() == &settings)
                 visit(*holder, context);
+    for (u32 i = 0; i < m_busses.Count(); ++i)
+        if (CAuPluginParamHolder* holder = m_busses[i]->MixerHolder();
+            holder && &holder->Settings() == &settings)
+            visit(*holder, context);
+}
+
+void CAuBusGraph::ReleaseEffectsUsingData(const u8* data, u32 size) noexcept {
+    for (u32 i = 0; i < m_busses.Count(); ++i)
+        if (m_busses[i]->UsesData(data, size)) m_busses[i]->TearDownEffects();
 }
 
 void CAuBusGraph::SetBusVolume(u32 busID, f32 volumeDb) noexcept {

@@ -85,9 +85,12 @@ public:
     void DestroyAllBusses() noexcept;
     void Term() noexcept;
 
-    // The holder of every insert effect of every bus made from `settings`.
+    // The holder of every insert effect of every bus made from `settings`, then of every mixer.
     void ForEachPluginInstance(const CAuPluginSettings& settings, AuPluginInstanceVisit visit,
                                void* context) noexcept;
+    // Busses whose inserts or mixer hold media bytes inside [data, data + size) tear them down;
+    // they are made again, from what the node then names, when the bus next mixes.
+    void ReleaseEffectsUsingData(const u8* data, u32 size) noexcept;
 
     u32 NumBusses() const { return m_busses.Count(); }
     CAuOutputBus* Bus(u32 index) const { return m_busses[index]; }

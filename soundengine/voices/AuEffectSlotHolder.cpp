@@ -40,6 +40,15 @@ bool CAuEffectSlotHolder::HasMediaObject(const void* data) const noexcept {
                        m_entries.Count();
 }
 
+bool CAuEffectSlotHolder::UsesData(const u8* data, u32 size) const noexcept {
+    if (!data) return false;
+    const auto begin = reinterpret_cast<uintptr_t>(data);
+    return m_entries.IndexOf([&](const AuPluginMediaRecord& e) {
+        const auto at = reinterpret_cast<uintptr_t>(e.pData);
+        return e.pData && at >= begin && at - begin < size;
+    }) < m_entries.Count();
+}
+
 void CAuEffectSlotHolder::ReleaseAll() noexcept {
     for (u32 i = 0; i < m_entries.Count(); ++i)
         Release(m_entries[i]);

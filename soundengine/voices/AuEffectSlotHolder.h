@@ -36,6 +36,8 @@ public:
     void GetMedia(u32 index, const u8*& data, u32& size) noexcept;
     // True when an entry holds bytes starting at `data`.
     bool HasMediaObject(const void* data) const noexcept;
+    // True when an entry's bytes start inside [data, data + size).
+    bool UsesData(const u8* data, u32 size) const noexcept;
     // Every reference goes back and the array is freed.
     void ReleaseAll() noexcept;
 

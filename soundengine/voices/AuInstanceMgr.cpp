@@ -4,6 +4,7 @@
 #include "banks/AuBus.h"
 #include "banks/AuSound.h"
 #include "core/AuLog.h"
+#include "voices/AuLowerEngine.h"
 #include "voices/AuOutputSide.h"
 
 #include <AU/MemoryMgr.h>
@@ -395,6 +396,7 @@ void CAuInstanceMgr::StopInstancesUsingData(const u8* data, u32 size) noexcept {
         i->Stop({0, AuCurveInterpolation_Linear}, true);
         i->ClearNodePendingActions();
     }
+    CAuLowerEngine::ReleaseEffectsUsingData(data, size);
 }
 
 void CAuInstanceMgr::OnVirtualCountLowered(bool check) noexcept {

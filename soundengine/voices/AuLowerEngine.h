@@ -128,6 +128,12 @@ public:
         if (s_pVoiceGraph) s_pVoiceGraph->ForEachPluginInstance(settings, visit, context);
     }
 
+    // [audio thread] After the instances that play media from [data, data + size) were stopped:
+    // the bus effects and mixers holding bytes of it are torn down.
+    static void ReleaseEffectsUsingData(const u8* data, u32 size) noexcept {
+        if (s_pVoiceGraph) s_pVoiceGraph->ReleaseEffectsUsingData(data, size);
+    }
+
     // Seams the later parts install (null: their steps are skipped).
     static void SetVoiceGraph(IAuVoiceGraph* graph) { s_pVoiceGraph = graph; }
     static IAuVoiceGraph* VoiceGraph() { return s_pVoiceGraph; }

@@ -37,6 +37,9 @@ public:
     virtual void ForEachPluginInstance(const CAuPluginSettings& settings,
                                        void (*visit)(CAuPluginParamHolder& instance, void* context),
                                        void* context) noexcept = 0;
+    // [audio thread] Media leave memory: every bus whose effects or mixer use bytes of
+    // [data, data + size) tears them down.
+    virtual void ReleaseEffectsUsingData(const u8* data, u32 size) noexcept = 0;
     // From the engine's Term: voices, then busses, then voices waiting to start.
     virtual void TermVoices() = 0;
     // From the lower engine's Term: the voice-command queue, the bus array, the voice list.

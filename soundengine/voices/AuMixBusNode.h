@@ -58,6 +58,9 @@ public:
     // slot's bypass; an empty record for an empty slot.
     virtual void GetInsertEffect(u32 slot, AuEffectRecord& record) noexcept = 0;
     virtual bool BypassAllEffects() noexcept = 0;
+    // The settings of the node's mixer plug-in with one reference for the caller; an empty record
+    // when the node has none.
+    virtual void GetMixerPlugin(AuEffectRecord& record) noexcept = 0;
 
 protected:
     ~IAuMixBusNode() = default;

@@ -39,6 +39,9 @@ public:
     void UpdateActiveListeners(const CAuRegisteredObj* gameObj, u32 oldMask, u32 newMask) noexcept;
     void ForEachPluginInstance(const CAuPluginSettings& settings, AuPluginInstanceVisit visit,
                                void* context) noexcept override;
+    void ReleaseEffectsUsingData(const u8* data, u32 size) noexcept override {
+        m_graph.ReleaseEffectsUsingData(data, size);
+    }
     void TermVoices() override;
     void Term() override;
 

@@ -74,10 +74,22 @@ enum AuMeteringFlags : u32 {
     AU_EnableBusMeter_KPower = 16,
 };
 
-struct AuSpeakerVolumeMatrixCallbackInfo;
 namespace AU {
 class IAuMetering;
-}
+class IAuMixerPluginContext;
+} // namespace AU
+
+// A mixing matrix the game may change in place before it is used: one row per input channel, each
+// row padded to a multiple of four floats. A bus's callback gets no event: the first four fields
+// are 0 and the volume is the bus's gain for its next frame.
+struct AuSpeakerVolumeMatrixCallbackInfo : AuEventCallbackInfo {
+    f32* pVolumes;
+    AuChannelConfig inputConfig;
+    AuChannelConfig outputConfig;
+    f32* pfBaseVolume;
+    // The engine's panning and mixing routines for the matrix's output.
+    AU::IAuMixerPluginContext* pMixerContext;
+};
 
 // Both run on the audio thread under the bus-callback lock.
 using AuBusCallbackFunc = void (*)(AuSpeakerVolumeMatrixCallbackInfo* info);

@@ -475,6 +475,7 @@ public:
     void MixBusses() noexcept override {}
     void RemoveIdleBusses() noexcept override {}
     void UpdateVoiceOutputs(u32, u32, u32) override {}
+    void ReleaseEffectsUsingData(const u8*, u32) noexcept override {}
     void TermVoices() override {}
     void Term() override {}
 };

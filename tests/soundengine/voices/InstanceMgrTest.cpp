@@ -1,4 +1,6 @@
+#include "VoiceTestSupport.h"
 #include "voices/AuInstanceMgr.h"
+#include "voices/AuLowerEngine.h"
 
 #include <AuDefaultPoolTest.h>
 
@@ -183,7 +185,12 @@ TEST_F(InstanceMgrTest, StopInstancesUsingDataStopsThoseOfTheUnloadingBank) {
     CAuPlaybackInstance* inside = Add(50.0f, bankA + 7);
     CAuPlaybackInstance* other = Add(50.0f, bankB);
     CAuPlaybackInstance* none = Add(50.0f, nullptr);
+    voicetest::RecordingVoiceGraph graph;
+    CAuLowerEngine::SetVoiceGraph(&graph);
+    voicetest::Trace().clear();
     m_mgr.StopInstancesUsingData(bankA, 8);
+    CAuLowerEngine::SetVoiceGraph(nullptr);
+    EXPECT_EQ(voicetest::Trace(), std::vector<std::string>{"voices.releasefx 8"}) << "then the bus effects";
     EXPECT_TRUE(atStart->IsStopped());
     EXPECT_TRUE(inside->IsStopped());
     EXPECT_FALSE(other->IsStopped());

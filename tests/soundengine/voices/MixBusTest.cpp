@@ -1,11 +1,16 @@
+#include "MixerPluginSupport.h"
 #include "MixingTestSupport.h"
 #include "VoiceTestSupport.h"
+#include "banks/AuBankMgr.h"
+#include "core/AuCpuInfo.h"
 #include "core/AuPlayingMgr.h"
 #include "voices/AuBusGraph.h"
 #include "voices/AuSpeakerPan.h"
 #include "voices/AuVoiceOutput.h"
 
 #include "parameters/AuFastMath.h"
+
+#include <AU/IAuStreamMgr.h>
 
 #include <gtest/gtest.h>
 
@@ -27,6 +32,7 @@ struct FxCounts {
     int executes = 0;
     int resets = 0;
     int terms = 0;
+    const u8* media = nullptr; // what its media index 0 gave at Init
 };
 FxCounts g_fx;
 
@@ -61,8 +67,10 @@ public:
         info.eType = AuPluginTypeEffect;
         return AuResultSuccess;
     }
-    AURESULT Init(AU::IAuPluginMemAlloc*, AU::IAuEffectPluginContext*, AU::IAuPluginParam*,
+    AURESULT Init(AU::IAuPluginMemAlloc*, AU::IAuEffectPluginContext* context, AU::IAuPluginParam*,
                   AuPluginFormat&) noexcept override {
+        u32 size = 0;
+        context->GetPluginMedia(0, g_fx.media, size);
         return AuResultSuccess;
     }
     void Execute(AuPipelineBuffer&) noexcept override { ++g_fx.executes; }
@@ -525,6 +533,396 @@ TEST_F(MixBusTest, ACycleInTheBusTreeMakesNoBus) {
     FakeBusNode& b = Node(2, &a);
     a.parent = &b;
     EXPECT_EQ(Bus(b), nullptr);
+}
+
+TEST_F(MixBusTest, AMixerPluginTakesEveryInputInsteadOfTheMatricesAndHearsOfEachStepOfTheFrame) {
+    using voicetest::g_mixer;
+    voicetest::RegisterTestMixer();
+    const f32 gain = 0.25f;
+    CAuPluginSettings* settings = m_settings.Make(0x3A1, voicetest::TestMixerKey(), &gain, sizeof gain);
+    ASSERT_TRUE(settings && settings->ParamObject());
+    FakeBusNode& parentNode = Node(1);
+    parentNode.mixerSettings = settings;
+    FakeBusNode& childNode = Node(2, &parentNode);
+    childNode.config = kMono;
+    CAuOutputBus* parent = Bus(parentNode);
+    CAuOutputBus* child = Bus(childNode);
+    ASSERT_TRUE(parent && child);
+    EXPECT_TRUE(parent->HasMixerRecord());
+    EXPECT_FALSE(child->HasMixerRecord());
+    EXPECT_EQ(parent->MixerPlugin(), nullptr) << "made when the first input connects";
+
+    MixConstant(*parent, 0.5f, {1.0f, 1.0f});
+    ASSERT_NE(parent->MixerPlugin(), nullptr);
+    EXPECT_EQ(g_mixer.pContext, static_cast<AU::IAuMixerPluginContext*>(parent));
+    EXPECT_EQ(g_mixer.format.uSampleRate, 48000u);
+    EXPECT_EQ(g_mixer.format.channelConfig, kStereo);
+    MixConstant(*child, 0.4f, {1.0f, 1.0f});
+    AuPipelineBuffer childOut;
+    child->GetResultingBuffer(childOut);
+    parent->Connect();
+    parent->MixBus(childOut, *child);
+    AuPipelineBuffer out;
+    parent->GetResultingBuffer(out);
+    // The mixer's own mix: both inputs straight across at its gain, the mono child on both sides.
+    for (u32 c = 0; c < 2; ++c)
+        for (u32 i : {0u, 512u, 1023u})
+            EXPECT_FLOAT_EQ(out.GetChannel(c)[i], (0.5f + 0.4f) * gain) << c << " " << i;
+    parent->ClearBuffer();
+    EXPECT_EQ(g_mixer.calls,
+              (std::vector<std::string>{"init", "reset", "connect", "consume 2", "connect", "consume 1",
+                                        "mixdone", "effectsdone", "disconnect", "disconnect"}));
+    EXPECT_EQ(parent->NumConnections(), 0u);
+
+    // Changed settings reach the mixer as they reach the inserts.
+    static std::vector<CAuPluginParamHolder*> s_seen;
+    s_seen.clear();
+    m_graph.ForEachPluginInstance(
+        *settings,
+        [](CAuPluginParamHolder& holder, void*) {
+            EXPECT_TRUE(holder.Key().IsGlobal());
+            s_seen.push_back(&holder);
+        },
+        nullptr);
+    EXPECT_EQ(s_seen, std::vector<CAuPluginParamHolder*>{parent->MixerHolder()});
+    EXPECT_EQ(settings->m_lRef, 2u) << "the test's and the mixer's";
+    m_graph.DestroyAllBusses();
+    EXPECT_EQ(g_mixer.calls.back(), "term");
+    EXPECT_EQ(g_mixer.live, 0);
+    EXPECT_EQ(settings->m_lRef, 1u);
+}
+
+TEST_F(MixBusTest, AMixerThatCannotRunLeavesTheBusMixingThroughItsMatrices) {
+    using voicetest::g_mixer;
+    voicetest::RegisterTestMixer();
+    CAuPluginSettings* mixer = m_settings.Make(0x3A1, voicetest::TestMixerKey());
+    // Settings whose plug-in no one registered: no parameter object.
+    bankgen::PluginSettingsRecord unknown;
+    unknown.type = bankgen::HierarchyType::SharedPluginSettings;
+    unknown.id = 0x3A2;
+    unknown.plugin = CAuLowerEngine::PluginKey(AuPluginTypeMixer, 0, 0x3A2);
+    CAuPluginSettings* unregistered = m_settings.Load(unknown);
+    ASSERT_TRUE(mixer && unregistered && !unregistered->ParamObject());
+    struct Case {
+        const char* name;
+        CAuPluginSettings* settings;
+        AuPluginType answers;
+        AURESULT init, reset;
+        int made; // plug-ins made and ended again
+    } cases[] = {
+        {"an effect, not a mixer", mixer, AuPluginTypeEffect, AuResultSuccess, AuResultSuccess, 1},
+        {"its Init fails", mixer, AuPluginTypeMixer, AuResultFail, AuResultSuccess, 1},
+        {"its Reset fails", mixer, AuPluginTypeMixer, AuResultSuccess, AuResultNoMemory, 1},
+        {"no parameter object", unregistered, AuPluginTypeMixer, AuResultSuccess, AuResultSuccess, 0},
+    };
+    u32 id = 10;
+    for (const Case& c : cases) {
+        g_mixer.eType = c.answers;
+        g_mixer.eInit = c.init;
+        g_mixer.eReset = c.reset;
+        g_mixer.calls.clear();
+        FakeBusNode& node = Node(++id);
+        node.mixerSettings = c.settings;
+        CAuOutputBus* bus = Bus(node);
+        ASSERT_NE(bus, nullptr) << c.name;
+        MixConstant(*bus, 0.5f, {1.0f, 1.0f});
+        EXPECT_EQ(bus->MixerPlugin(), nullptr) << c.name;
+        EXPECT_EQ(g_mixer.live, 0) << c.name;
+        EXPECT_EQ(std::count(g_mixer.calls.begin(), g_mixer.calls.end(), "term"), c.made) << c.name;
+        EXPECT_EQ(c.settings->m_lRef, 1u) << c.name << ": nothing holds the settings";
+        AuPipelineBuffer out;
+        bus->GetResultingBuffer(out);
+        EXPECT_FLOAT_EQ(out.GetChannel(1)[100], 0.5f) << c.name << ": through the identity matrix";
+        bus->ClearBuffer();
+        MixConstant(*bus, 0.5f, {1.0f, 1.0f});
+        EXPECT_EQ(std::count(g_mixer.calls.begin(), g_mixer.calls.end(), "term"), c.made)
+            << c.name << ": not made again at the next input";
+        bus->ClearBuffer();
+    }
+}
+
+TEST_F(MixBusTest, TheMixerServicesAnswerForTheBusItsDeviceAndTheEnginesPanning) {
+    FakeBusNode& top = Node(1);
+    FakeBusNode& below = Node(2, &top);
+    FakeBusNode& motion = Node(3, &top);
+    motion.motion = true;
+    FakeBusNode& motionTop = Node(4);
+    motionTop.motion = true;
+    struct TypeCase {
+        FakeBusNode* node;
+        u32 type;
+    } types[] = {{&top, 1}, {&below, 0}, {&motion, 2}, {&motionTop, 3}};
+    for (const TypeCase& t : types) {
+        CAuOutputBus* bus = Bus(*t.node);
+        ASSERT_NE(bus, nullptr) << t.node->id;
+        EXPECT_EQ(bus->GetBusType(), t.type) << t.node->id;
+        EXPECT_EQ(bus->GetBusID(), t.node->id);
+    }
+    CAuOutputBus* master = m_graph.GetMasterBus(AuAudioOutputType_Main, 0);
+    ASSERT_NE(master, nullptr);
+    EXPECT_EQ(master->GetBusType(), 1u) << "the device's master bus";
+
+    AU::IAuMixerPluginContext& services = *Bus(below);
+    EXPECT_EQ(services.GetMaxBufferLength(), kFrames);
+    EXPECT_EQ(services.GetCpuInfo(), CAuCpuInfo::Get());
+    EXPECT_EQ(services.GetStreamMgr(), AU::IAuStreamMgr::m_pStreamMgr);
+    f32 degrees[8] = {}, expected[8] = {};
+    u32 count = 8, expectedCount = 8;
+    f32 height = 0.0f, expectedHeight = 0.0f;
+    ASSERT_EQ(services.GetSpeakerAngles(degrees, count, height), AuResultSuccess);
+    ASSERT_EQ(CAuLowerEngine::FindDevice(AuAudioOutputType_Main, 0)
+                  ->GetSpeakerAngles(expected, expectedCount, expectedHeight),
+              AuResultSuccess);
+    EXPECT_EQ(count, expectedCount);
+    EXPECT_EQ(degrees[0], expected[0]);
+    EXPECT_EQ(height, expectedHeight);
+
+    // A layout with only the back pair pans as the same layout with the side pair.
+    const AuChannelConfig backs = AuChannelConfig::Standard(0x33);
+    const AuChannelConfig sides = AuChannelConfig::Standard(0x603);
+    const AuChannelConfig both = AuChannelConfig::Standard(AU_SPEAKER_SETUP_7POINT1);
+    struct LayoutCase {
+        AuChannelConfig in, out;
+    } layouts[] = {{backs, sides},
+                   {sides, sides},
+                   {both, both},
+                   {kStereo, kStereo},
+                   {AuChannelConfig::Anonymous(4), AuChannelConfig::Anonymous(4)}};
+    for (const LayoutCase& l : layouts)
+        EXPECT_EQ(CAuMixBus::PanningLayout(l.in), l.out) << std::hex << l.in.uWord;
+    f32 got[64], want[64];
+    ASSERT_EQ(services.ComputeSpeakerVolumesDirect(backs, both, 0.0f, got), AuResultSuccess);
+    CAuSpeakerPan::ComputeMatrixNoPan(sides, both, want);
+    for (u32 i = 0; i < 4 * AuMatrixRowStride(8); ++i)
+        EXPECT_EQ(got[i], want[i]) << i;
+
+    // Positions clamp to -1 .. 1, then map onto 0 .. 1.
+    struct PanCase {
+        f32 x, y, unitX, unitY;
+    } pans[] = {{-1.0f, 1.0f, 0.0f, 1.0f}, {5.0f, -7.0f, 1.0f, 0.0f}, {0.5f, 0.0f, 0.75f, 0.5f}};
+    for (const PanCase& p : pans) {
+        ASSERT_EQ(services.ComputeSpeakerVolumes2DPanner(p.x, p.y, 0.5f, kMono, both, got), AuResultSuccess);
+        CAuSpeakerPan::ComputeMixingMatrix(p.unitX, p.unitY, 0.5f, true, kMono, both, want);
+        for (u32 i = 0; i < AuMatrixRowStride(8); ++i)
+            EXPECT_EQ(got[i], want[i]) << p.x << " " << p.y << " " << i;
+    }
+
+    // 3D panning on the bus's device; the positioning service adds the LFE's own path.
+    const AuChannelConfig surround = AuChannelConfig::Standard(AU_SPEAKER_SETUP_5POINT1);
+    CAuOutputDevice* device = CAuLowerEngine::FindDevice(AuAudioOutputType_Main, 0);
+    ASSERT_EQ(services.ComputeSpeakerVolumes3D(0.7f, 0.5f, 40.0f, 20.0f, kStereo, surround, got),
+              AuResultSuccess);
+    ASSERT_EQ(CAuSpeakerPan::GetSpeakerVolumes3D(0.7f, 0.5f, 40.0f, 20.0f, want, 2, surround, *device),
+              AuResultSuccess);
+    for (u32 i = 0; i < 2 * AuMatrixRowStride(6); ++i)
+        EXPECT_EQ(got[i], want[i]) << "3D " << i;
+    std::fill(got, got + 64, 7.0f);
+    std::fill(want, want + 64, 0.0f);
+    ASSERT_EQ(services.ComputePositioning(0.7f, 0.3f, 40.0f, surround, surround, 20.0f, got),
+              AuResultSuccess);
+    ASSERT_EQ(CAuSpeakerPan::GetSpeakerVolumes3D(0.7f, 1.0f, 40.0f, 20.0f, want, 5, surround, *device),
+              AuResultSuccess);
+    const u32 lfe = 5 * AuMatrixRowStride(6) + 5;
+    want[lfe] = 1.0f;
+    for (u32 i = 0; i < 6 * AuMatrixRowStride(6); ++i)
+        EXPECT_EQ(got[i], want[i]) << "positioning " << i;
+    EXPECT_GT(got[0] + got[1] + got[2], 0.0f) << "the direction reaches the speakers";
+
+    // Vector-base panning over four speakers in the horizontal plane: between two, on one, and
+    // straight behind across the seam of the azimuths.
+    constexpr f32 kQuarter = 0.785398163f;
+    constexpr f32 kHalf = 0.70710678f;
+    const f32 positions[8] = {-kQuarter, 0.0f, kQuarter, 0.0f, 3 * kQuarter, 0.0f, -3 * kQuarter, 0.0f};
+    AU::IAuPluginMemAlloc* allocator = &CAuLowerEngine::PluginAllocator();
+    void* handle = nullptr;
+    ASSERT_EQ(services.InitSphericalVBAP(allocator, positions, 4, handle), AuResultSuccess);
+    struct VbapCase {
+        f32 azimuth;
+        f32 gains[4];
+    } directions[] = {
+        {0.0f, {kHalf, kHalf, 0.0f, 0.0f}},
+        {kQuarter, {0.0f, 1.0f, 0.0f, 0.0f}},
+        {4 * kQuarter, {0.0f, 0.0f, kHalf, kHalf}},
+        {-2 * kQuarter, {kHalf, 0.0f, 0.0f, kHalf}},
+    };
+    for (const VbapCase& d : directions) {
+        f32 gains[4] = {9.0f, 9.0f, 9.0f, 9.0f};
+        ASSERT_EQ(services.ComputeSpeakerVolumesVBAP(handle, d.azimuth, 0.0f, 4, gains), AuResultSuccess);
+        for (u32 i = 0; i < 4; ++i)
+            EXPECT_NEAR(gains[i], d.gains[i], 1e-4f) << d.azimuth << " speaker " << i;
+    }
+    EXPECT_EQ(services.TermSphericalVBAP(allocator, handle), AuResultSuccess);
+    handle = allocator;
+    EXPECT_EQ(services.InitSphericalVBAP(allocator, positions, 1, handle), AuResultFail);
+    EXPECT_EQ(handle, nullptr);
+
+    // The kernels add into their output over the bus's frames.
+    TestBuffer in(kStereo, kFrames);
+    in.Fill(0, 1.0f);
+    in.Fill(1, 0.5f);
+    TestBuffer mixed(kStereo, kFrames);
+    mixed.Fill(0, 0.25f);
+    mixed.Fill(1, 0.25f);
+    f32 identity[8] = {};
+    CAuSpeakerPan::ComputeIdentityMatrix(AuChannelConfig::Anonymous(2), AuChannelConfig::Anonymous(2),
+                                         identity);
+    services.MixNChannels(in.buffer, mixed.buffer, identity, identity);
+    EXPECT_FLOAT_EQ(mixed.buffer.GetChannel(0)[700], 1.25f);
+    EXPECT_FLOAT_EQ(mixed.buffer.GetChannel(1)[700], 0.75f);
+    services.MixChannel(in.buffer.GetChannel(0), mixed.buffer, {0.0f, 1.0f}, identity + 4, identity + 4);
+    EXPECT_FLOAT_EQ(mixed.buffer.GetChannel(0)[512], 1.25f);
+    EXPECT_NEAR(mixed.buffer.GetChannel(1)[512], 0.75f + 0.5f, 1e-6f);
+    f32 ramp[4] = {1.0f, 1.0f, 1.0f, 1.0f};
+    f32 ramped[4] = {0.5f, 0.5f, 0.5f, 0.5f};
+    services.ApplyGainRamp(ramp, ramped, 0.0f, 1.0f, 4);
+    EXPECT_EQ(std::vector<f32>(ramped, ramped + 4), (std::vector<f32>{0.5f, 0.75f, 1.0f, 1.25f}));
+    services.ApplyGainRamp(in.buffer.GetChannel(0), mixed.buffer.GetChannel(0), 1.0f, 0.0f, kFrames);
+    EXPECT_FLOAT_EQ(mixed.buffer.GetChannel(0)[0], 2.25f);
+    EXPECT_FLOAT_EQ(mixed.buffer.GetChannel(0)[768], 1.5f);
+}
+
+// The game's volume callback: it mutes the right side of whatever matrix it is given and halves the
+// volume.
+struct VolumeCall {
+    int calls = 0;
+    AuChannelConfig input, output;
+    AU::IAuMixerPluginContext* context = nullptr;
+} g_volumeCall;
+void MuteRightHalveVolume(AuSpeakerVolumeMatrixCallbackInfo* info) {
+    ++g_volumeCall.calls;
+    g_volumeCall.input = info->inputConfig;
+    g_volumeCall.output = info->outputConfig;
+    g_volumeCall.context = info->pMixerContext;
+    const u32 stride = AuMatrixRowStride(info->outputConfig.NumChannels());
+    for (u32 row = 0; row < info->inputConfig.NumChannels(); ++row)
+        info->pVolumes[row * stride + 1] = 0.0f;
+    *info->pfBaseVolume *= 0.5f;
+}
+
+TEST_F(MixBusTest, AVolumeCallbackChangesTheMatrixAndVolumeEachTimeTheMatrixIsComputed) {
+    CAuPlayingMgr playing;
+    ASSERT_EQ(playing.Init(), AuResultSuccess);
+    g_pPlayingMgr = &playing;
+    g_volumeCall = {};
+    ASSERT_EQ(playing.BusCallbacks().SetVolumeCallback(2, MuteRightHalveVolume), AuResultSuccess);
+    ASSERT_EQ(playing.BusCallbacks().SetVolumeCallback(3, MuteRightHalveVolume), AuResultSuccess);
+    FakeBusNode& parentNode = Node(1);
+    FakeBusNode& childNode = Node(2, &parentNode);
+    FakeBusNode& anonymousNode = Node(3, &parentNode);
+    anonymousNode.config = AuChannelConfig::Anonymous(2);
+    CAuOutputBus* parent = Bus(parentNode);
+    CAuOutputBus* child = Bus(childNode);
+    ASSERT_TRUE(parent && child && Bus(anonymousNode));
+    EXPECT_EQ(g_volumeCall.calls, 1) << "the standard child's first matrix only";
+    EXPECT_EQ(g_volumeCall.input, kStereo);
+    EXPECT_EQ(g_volumeCall.output, kStereo);
+    EXPECT_EQ(g_volumeCall.context, static_cast<AU::IAuMixerPluginContext*>(child));
+
+    // Though the layouts match, the child goes through the matrix its callback changed.
+    const f32 unity = AuDbToLinear(0.0f);
+    AuPipelineBuffer out;
+    MixConstant(*child, 0.5f, {1.0f, 1.0f});
+    child->GetResultingBuffer(out);
+    parent->Connect();
+    parent->MixBus(out, *child);
+    EXPECT_EQ(g_volumeCall.calls, 1) << "the matrix was not computed again";
+    EXPECT_NEAR(parent->Buffer().GetChannel(0)[600], 0.5f * unity, 1e-6f);
+    EXPECT_EQ(parent->Buffer().GetChannel(1)[600], 0.0f);
+    parent->GetResultingBuffer(out);
+    parent->ClearBuffer();
+    child->ClearBuffer();
+
+    // A pan change computes the matrix again: the callback runs and halves the next buffer's gain.
+    child->SetParam(AuBusProperty_PanLR, 30.0f);
+    MixConstant(*child, 0.5f, {1.0f, 1.0f});
+    child->GetResultingBuffer(out);
+    EXPECT_EQ(g_volumeCall.calls, 2);
+    child->ClearBuffer();
+    MixConstant(*child, 0.5f, {1.0f, 1.0f});
+    child->GetResultingBuffer(out);
+    EXPECT_FLOAT_EQ(out.fPrevGain, unity);
+    EXPECT_FLOAT_EQ(out.fGain, 0.5f * unity);
+    parent->Connect();
+    parent->MixBus(out, *child);
+    EXPECT_NEAR(parent->Buffer().GetChannel(0)[0], 0.5f * unity, 1e-6f);
+    EXPECT_NEAR(parent->Buffer().GetChannel(0)[1023], 0.5f * (0.5f * unity + 0.5f * unity / kFrames), 1e-5f);
+    EXPECT_EQ(parent->Buffer().GetChannel(1)[1023], 0.0f);
+    m_graph.DestroyAllBusses();
+    g_pPlayingMgr = nullptr;
+    playing.Term();
+}
+
+TEST_F(MixBusTest, EffectsHoldingMediaThatLeaveAreTornDownAndMadeAgainWhenTheBusNextMixes) {
+    using voicetest::g_mixer;
+    CAuBankMgr bank;
+    ASSERT_EQ(bank.Init(), AuResultSuccess);
+    g_pBankMgr = &bank;
+    std::vector<u8> impulse(64, 0x21), table(48, 0x42), elsewhere(16, 0);
+    const AuSourceSettings media[2] = {{0x700, impulse.data(), static_cast<u32>(impulse.size())},
+                                       {0x701, table.data(), static_cast<u32>(table.size())}};
+    ASSERT_EQ(bank.SetMedia(media, 2), AuResultSuccess);
+    voicetest::RegisterTestMixer();
+    g_mixer.uMediaIndex = 0;
+    ASSERT_EQ(CAuLowerEngine::RegisterPlugin(AuPluginTypeEffect, 0, 900, CreateCountingEffect,
+                                             CreateCountingParams),
+              AuResultSuccess);
+    // The mixer's media index 0 names the impulse, the insert's the table.
+    bankgen::PluginSettingsRecord mixerRecord;
+    mixerRecord.type = bankgen::HierarchyType::SharedPluginSettings;
+    mixerRecord.id = 0x3A1;
+    mixerRecord.plugin = voicetest::TestMixerKey();
+    mixerRecord.media = {{0, 0x700}};
+    bankgen::PluginSettingsRecord insertRecord = mixerRecord;
+    insertRecord.id = 0x900;
+    insertRecord.plugin = CAuLowerEngine::PluginKey(AuPluginTypeEffect, 0, 900);
+    insertRecord.media = {{0, 0x701}};
+    CAuPluginSettings* mixer = m_settings.Load(mixerRecord);
+    CAuPluginSettings* insert = m_settings.Load(insertRecord);
+    ASSERT_TRUE(mixer && insert);
+    FakeBusNode& node = Node(1);
+    node.mixerSettings = mixer;
+    node.effectSlot = 0;
+    node.effectSettings = insert;
+    CAuOutputBus* bus = Bus(node);
+    ASSERT_NE(bus, nullptr);
+    auto frame = [&] {
+        MixConstant(*bus, 0.1f, {1.0f, 1.0f});
+        AuPipelineBuffer out;
+        bus->GetResultingBuffer(out);
+        bus->ClearBuffer();
+    };
+    frame();
+    EXPECT_EQ(g_mixer.pMedia, impulse.data());
+    EXPECT_EQ(g_fx.media, table.data());
+
+    struct Case {
+        const char* name;
+        const u8* data;
+        u32 size;
+        bool tornDown;
+    } cases[] = {
+        {"other bytes", elsewhere.data(), 16, false},
+        {"the bytes just before", impulse.data() - 8, 8, false},
+        {"the mixer's media", impulse.data(), 64, true},
+        {"a range holding the insert's", table.data() - 4, 8, true},
+    };
+    for (const Case& c : cases) {
+        const int terms = g_fx.terms;
+        m_graph.ReleaseEffectsUsingData(c.data, c.size);
+        EXPECT_EQ(bus->MixerPlugin() == nullptr, c.tornDown) << c.name;
+        EXPECT_EQ(bus->InsertEffect(0) == nullptr, c.tornDown) << c.name;
+        EXPECT_EQ(g_fx.terms - terms, c.tornDown ? 1 : 0) << c.name;
+        EXPECT_EQ(g_mixer.live, c.tornDown ? 0 : 1) << c.name;
+        EXPECT_EQ(mixer->m_lRef, c.tornDown ? 1u : 2u) << c.name;
+        frame();
+        EXPECT_NE(bus->MixerPlugin(), nullptr) << c.name << ": made again";
+        EXPECT_NE(bus->InsertEffect(0), nullptr) << c.name << ": made again";
+    }
+    m_graph.DestroyAllBusses();
+    // Every media reference went back with its plug-in: the bank can let go of both.
+    EXPECT_EQ(bank.UnsetMedia(media, 2), AuResultSuccess);
+    g_pBankMgr = nullptr;
+    bank.Term();
 }
 
 // The level window: the top moves up by the ratio of the excess, the floor holds the level up.

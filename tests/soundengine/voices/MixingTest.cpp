@@ -1,4 +1,5 @@
 // Voices through the bus graph into the output devices, read back from the capture files.
+#include "MixerPluginSupport.h"
 #include "MixingTestSupport.h"
 #include "VoiceTestSupport.h"
 #include "core/AuRegistryMgr.h"
@@ -569,6 +570,43 @@ TEST_F(MixingTest, AReverbInsertRingsOnAfterItsBussesVoiceEndsAndTheBusThenGoesI
         for (u32 frame = voiceEnd + 1; c.bypassAll && frame < busGone + 2; ++frame)
             EXPECT_EQ(FrameEnergy(file, frame), 0.0) << c.name << " frame " << frame;
     }
+}
+
+TEST_F(MixingTest, ABusWithAMixerPluginIsHeardAsItsMixerMixesTheVoice) {
+    voicetest::RegisterTestMixer();
+    const f32 gain = 0.5f;
+    CAuPluginSettings* settings = m_settings.Make(0x3A1, voicetest::TestMixerKey(), &gain, sizeof gain);
+    ASSERT_TRUE(settings && settings->ParamObject());
+    SetTone(0.05);
+    struct Case {
+        bool mixer;
+        const wchar_t* file;
+        const char* name;
+    } cases[] = {{false, L"matrix.wav", "matrix.wav"}, {true, L"mixer.wav", "mixer.wav"}};
+    f64 peaks[2][2] = {};
+    for (const Case& c : cases) {
+        m_reverb.mixerSettings = c.mixer ? settings : nullptr;
+        CAuLowerEngine::StartOutputCapture(c.file);
+        Play(&m_reverb);
+        do
+            Frame();
+        while (m_mixer.Graph().FindBus(m_reverb.id, AuAudioOutputType_Main, 0) && m_frame < 100);
+        EXPECT_EQ(voicetest::g_mixer.live, 0) << c.name << ": the mixer ended with its bus";
+        const CaptureFile file = StopAndRead(c.name);
+        ASSERT_TRUE(file.valid) << c.name;
+        ASSERT_GE(file.samples.size(), size_t{2} * kFrame) << c.name;
+        for (u32 i = 0; i < kFrame; ++i)
+            for (u32 ch = 0; ch < 2; ++ch)
+                peaks[c.mixer][ch] = std::max(peaks[c.mixer][ch], std::fabs(f64(file.samples[2 * i + ch])));
+    }
+    // The mixer takes the voice at its own gain, without the voice's volumes or the pan matrix;
+    // the busses above apply their volumes alike in both runs.
+    const f64 voiceGain = AU_MINUS_3DB * std::pow(f64(AuDbToLinear(0.0f)), 3);
+    for (u32 ch = 0; ch < 2; ++ch) {
+        ASSERT_GT(peaks[0][ch], 1000.0) << ch;
+        EXPECT_NEAR(peaks[1][ch] / peaks[0][ch], gain / voiceGain, 0.005 * gain / voiceGain) << ch;
+    }
+    EXPECT_EQ(settings->m_lRef, 1u);
 }
 
 TEST_F(MixingTest, TheWalkOverPluginInstancesFindsBusInsertsAndVoiceEffectsMadeFromTheSettings) {

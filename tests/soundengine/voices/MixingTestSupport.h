@@ -53,6 +53,12 @@ public:
         record = {effectSettings, effectBypass};
     }
     bool BypassAllEffects() noexcept override { return bypassAll; }
+    void GetMixerPlugin(AuEffectRecord& record) noexcept override {
+        record = AuEffectRecord{};
+        if (!mixerSettings) return;
+        mixerSettings->AddRef();
+        record.pSettings = mixerSettings;
+    }
 
     u32 id;
     FakeBusNode* parent;
@@ -73,6 +79,8 @@ public:
     CAuPluginSettings* effectSettings = nullptr;
     bool effectBypass = false;
     bool bypassAll = false;
+    // The mixer plug-in's settings; the node holds no reference of its own on them.
+    CAuPluginSettings* mixerSettings = nullptr;
     int refs = 0;
 };
 

@@ -451,4 +451,47 @@ TEST_F(SoundPlayTest, TheSoundsEffectSlotFromItsRecordRunsTheBanksSettingsAndIts
     CAuLowerEngine::FreeRegistries();
 }
 
+TEST_F(SoundPlayTest, ABankBusHandsTheMixingSideItsMixerSettingsFromTheTableItsShareSetNames) {
+    constexpr u32 kMixer = 0x3A1;
+    CAuPluginSettings* shared = CAuPluginSettingsType18::Create(kMixer);
+    CAuPluginSettings* own = CAuPluginSettingsType19::Create(kMixer);
+    ASSERT_TRUE(shared && own);
+    struct Case {
+        const char* name;
+        u32 mixer;
+        u8 shareSet;
+        CAuPluginSettings* expected;
+    } cases[] = {
+        {"shared", kMixer, 1, shared},
+        {"the bus's own", kMixer, 0, own},
+        {"none", 0, 1, nullptr},
+        {"an ID no object has", kMixer + 1, 1, nullptr},
+    };
+    u32 id = 0x900;
+    for (const Case& c : cases) {
+        CAuBus* bus = CAuBus::Create(++id);
+        ASSERT_NE(bus, nullptr);
+        bankgen::BusRecord record;
+        record.id = id;
+        record.mixer = c.mixer;
+        record.mixerShareSet = c.shareSet;
+        bankgen::EncodeContext ctx;
+        const bankgen::Bytes payload = bankgen::EncodePayload(bankgen::Record{record}, ctx);
+        AuRecordCursor cursor(payload.data(), static_cast<u32>(payload.size()));
+        ASSERT_EQ(bus->SetInitialValues(cursor), AuResultSuccess) << c.name;
+        AuEffectRecord mixer;
+        bus->MixNode().GetMixerPlugin(mixer);
+        EXPECT_EQ(mixer.pSettings, c.expected) << c.name;
+        if (mixer.pSettings) {
+            EXPECT_EQ(mixer.pSettings->m_lRef, 2u) << c.name << ": one reference for the caller";
+            mixer.pSettings->Release();
+        }
+        bus->Release();
+    }
+    EXPECT_EQ(shared->m_lRef, 1u);
+    EXPECT_EQ(own->m_lRef, 1u);
+    shared->Release();
+    own->Release();
+}
+
 } // namespace

@@ -136,6 +136,9 @@ public:
                                void*) noexcept override {
         Trace().push_back("voices.plugins");
     }
+    void ReleaseEffectsUsingData(const u8*, u32 size) noexcept override {
+        Trace().push_back("voices.releasefx " + std::to_string(size));
+    }
     void TermVoices() override { Trace().push_back("voices.termvoices"); }
     void Term() override { Trace().push_back("voices.term"); }
 
