@@ -3,6 +3,8 @@
 #include "banks/AuSourceInfo.h"
 #include "music/AuMusicSequencer.h"
 
+#include <cmath>
+
 namespace {
 
 // Makes the clip's music playback instance in the default pool, where the instance manager frees
@@ -49,7 +51,10 @@ CAuMusicChild* CAuMusicVoiceStarter::StartClip(IAuMusicTrackCtx& track, CAuTrack
     // from the clip's first sample.
     const u32 lookAhead =
         source->StorageKind() == AuSourceStorage_Streamed ? node.SourceLookAhead(*source) : 0;
-    ClipInstanceMaker maker(track, clip, sourceOffset, frameOffset > 0 ? frameOffset : -1, lookAhead);
+    // The voice counts its own samples: a place on the music clock is divided by the speed.
+    const f64 delay = frameOffset > 0 ? std::round(frameOffset / static_cast<f64>(sequencer->Speed())) : 0.0;
+    ClipInstanceMaker maker(track, clip, sourceOffset,
+                            delay >= 2147483647.0 ? 2147483647 : static_cast<i32>(delay), lookAhead);
     AuNodePlayParams params;
     params.pGameObj = sequencer->GameObj();
     params.playingID = sequencer->PlayingID();
