@@ -732,6 +732,29 @@ TEST_F(MusicNodesTest, ASegmentsOwnRootPlaysItToItsEnd) {
     EXPECT_EQ(segment->Activity(), nullptr);
 }
 
+// The segment's stinger (trigger 5, next bar, a segment ID of 0) is found through the root and
+// placed on the next bar line of the playing segment.
+TEST_F(MusicNodesTest, ATriggerPlacesTheSegmentsStingerOnItsNextBar) {
+    LoadAll();
+    auto* segment = Node<CAuSegmentNode>(kSegment);
+    ASSERT_EQ(m_playing.AddPlayingID(7, 9, 77, nullptr, nullptr, 0, nullptr), AuResultSuccess);
+    AuNodePlayParams params;
+    params.playingID = 7;
+    ASSERT_EQ(segment->Play(params), AuResultSuccess);
+    m_playing.RemovePendingAction(7);
+    CAuMusicTopCtx* root = g_pMusicEngine.load()->pFirstTop;
+    ASSERT_NE(root, nullptr);
+    m_transitions.ProcessTransitionsList(1);
+    MusicFrameCallback(false);
+    root->Sequencer()->Trigger(6); // no stinger answers it
+    EXPECT_EQ(root->Sequencer()->FirstStinger(), nullptr);
+    root->Sequencer()->Trigger(5);
+    const AuMusicStingerRecord* stinger = root->Sequencer()->FirstStinger();
+    ASSERT_NE(stinger, nullptr);
+    EXPECT_EQ(stinger->uTime, 72000u);
+    EXPECT_EQ(stinger->pContext, nullptr);
+}
+
 TEST_F(MusicNodesTest, ASegmentsRootSeeksWithinTheSegmentAndStopsOnASeekPastIt) {
     LoadAll();
     auto* segment = Node<CAuSegmentNode>(kSegment);
