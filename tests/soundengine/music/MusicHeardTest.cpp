@@ -160,4 +160,24 @@ TEST_F(MusicHeardTest, AtDoubleSpeedTheClipsComeTwiceAsFastAndAnOctaveHigher) {
     EXPECT_NEAR(RisingCrossings(c, runs[0].first, runs[0].second), 250.0, 2.0);
 }
 
+TEST_F(MusicHeardTest, TermWhileAClipSoundsStopsThePlayAndReturns) {
+    ASSERT_NO_FATAL_FAILURE(Load(1.0));
+    const AuPlayingID playing = AU::SoundEngine::PostEvent(kEvent, kObject, AU_EndOfEvent, OnEnd, &m_ends);
+    ASSERT_NE(playing, 0u);
+    const auto path = m_folder / "music.wav";
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (AuCaptureFile::Read(path).FirstLouderThan(1000) == AuCaptureFile::Read(path).Frames() &&
+           std::chrono::steady_clock::now() < until) {
+        AU::SoundEngine::RenderAudio();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    // The voices of the stopped segment let go of the tree as they end; Term waits for that.
+    AU::MusicEngine::Term();
+    for (int i = 0; i < 20 && m_ends.load() == 0; ++i) {
+        AU::SoundEngine::RenderAudio();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(m_ends.load(), 1u);
+}
+
 } // namespace
