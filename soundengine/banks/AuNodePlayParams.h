@@ -13,6 +13,9 @@ class CAuLeafNode;
 class CAuRegisteredObj;
 class AuExternalSourceArray;
 struct AuSourceInfo;
+class CAuPlaybackInstance;
+struct AuPlaybackInstanceParams;
+class IAuInstanceMaker;
 
 constexpr u8 AU_MIDI_NOTE_ON = 0x90;
 constexpr u8 AU_MIDI_NOTE_OFF = 0x80;
@@ -64,6 +67,18 @@ struct AuNodePlayParams {
     u32 linkedID = 0;
     // Where note-ons register the sounds they reach; none: not registered.
     AuNoteRecord* pNoteRecord = nullptr;
+    // Makes the start's playback instance; null: the node's own kind of instance.
+    IAuInstanceMaker* pInstanceMaker = nullptr;
+};
+
+// A start that needs its own kind of playback instance (a music clip's voice) makes it here, with
+// the parameters the node filled in. Null without memory. [audio thread]
+class IAuInstanceMaker {
+public:
+    virtual CAuPlaybackInstance* MakeInstance(const AuPlaybackInstanceParams& params) noexcept = 0;
+
+protected:
+    ~IAuInstanceMaker() = default;
 };
 
 // The instance manager as the hierarchy calls it. [audio thread]

@@ -24,6 +24,21 @@ void CAuMusicCtx::AddChild(CAuMusicChild* child) noexcept {
     m_pFirstChild = child;
 }
 
+void CAuMusicCtx::HandDownLevels(CAuMusicChild& child) const noexcept {
+    for (const CAuMusicCtx* context = this; context; context = context->m_pParent) {
+        child.SetFadeLevel(&context->m_fPlayStopLevel, context->m_fPlayStopLevel);
+        child.SetFadeLevel(&context->m_fPauseLevel, context->m_fPauseLevel);
+    }
+}
+
+CAuMusicSequencer* CAuMusicCtx::RootSequencer() const noexcept {
+    const CAuMusicCtx* root = this;
+    while (root->m_pParent)
+        root = root->m_pParent;
+    const auto* top = dynamic_cast<const CAuMusicTopCtx*>(root);
+    return top ? top->Sequencer() : nullptr;
+}
+
 void CAuMusicCtx::RemoveChild(CAuMusicChild* child) noexcept {
     for (CAuMusicChild** link = &m_pFirstChild; *link; link = &(*link)->pNextSibling) {
         if (*link != child) continue;

@@ -129,6 +129,11 @@ public:
         }
     }
     void AddChild(CAuMusicChild* child) noexcept;
+    // A child that joins late hears the fade levels of this context and its ancestors as they
+    // stand.
+    void HandDownLevels(CAuMusicChild& child) const noexcept;
+    // The root of the tree's sequencer; null before the play is accepted.
+    CAuMusicSequencer* RootSequencer() const noexcept;
     void RemoveChild(CAuMusicChild* child) noexcept;
 
 protected:

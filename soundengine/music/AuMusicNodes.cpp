@@ -1,5 +1,7 @@
 #include "music/AuMusicNodes.h"
 
+#include "music/AuMusicChainCtx.h"
+
 #include "banks/AuBankMgr.h"
 #include "banks/AuRecordCursor.h"
 #include "core/AuLog.h"
@@ -344,6 +346,100 @@ AURESULT CAuSegmentNode::ExecuteAction(const AuActionExec& exec) {
     else
         MusicEngineSeekContextsByTime(key, gameObjID, exec.playingID, RoundToI32(exec.seekPosition), snap);
     return AuResultSuccess;
+}
+
+AURESULT CAuSegmentNode::Play(AuNodePlayParams& params) {
+    auto* context = AuMusicNew<CAuSegmentChainCtx>(nullptr, *this);
+    if (!context) return AuResultNoMemory;
+    context->AddRef();
+    AURESULT result = context->Start(-i64{EntryCue()});
+    if (result == AuResultSuccess) {
+        AuMusicPlayParams play;
+        play.pGameObj = params.pGameObj;
+        play.gameObjID = params.pGameObj ? params.pGameObj->ID() : 0;
+        play.playingID = params.playingID;
+        play.fade = AuMusicFade{params.transitionMs, params.eCurve, 0};
+        result = context->Play(play);
+    }
+    // A refused play lets go of its segment, which holds the context.
+    if (result != AuResultSuccess) context->SetStopped();
+    // The sequencer holds an accepted play.
+    context->Release();
+    return result;
+}
+
+bool CAuSegmentNode::GetSyncPosition(i64 p, u32 syncType, u32 cueFilter, bool skipCurrent, i64& position) {
+    const i64 active = ActiveDuration();
+    if (p > active) return false;
+    const i64 entry = EntryCue();
+    const u32 count = m_markers.Count();
+    switch (syncType) {
+    case AuMusicSync_Immediate:
+        position = p;
+        return true;
+    case AuMusicSync_NextGrid:
+    case AuMusicSync_NextBar:
+    case AuMusicSync_NextBeat: {
+        const AuMusicTimeSettings& time = GetTimeSettings();
+        const i64 period = syncType == AuMusicSync_NextGrid  ? time.uGridPeriod
+                           : syncType == AuMusicSync_NextBar ? time.uBarDuration
+                                                             : time.uBeatDuration;
+        const i64 offset = syncType == AuMusicSync_NextGrid ? time.uGridOffset : 0;
+        const i64 q = skipCurrent ? p + 1 : p;
+        i64 at;
+        if (period == 0)
+            at = q + 1;
+        else if (offset > q)
+            at = offset;
+        else
+            at = offset + ((q - offset) / period + 1) * period;
+        if (at > active) return false;
+        position = at;
+        return true;
+    }
+    case AuMusicSync_NextMarker:
+        for (u32 i = skipCurrent ? 1 : 0; i < count; ++i) {
+            const AuMusicSegmentMarker& marker = m_markers[i];
+            if (marker.lPosition >= entry + p && (cueFilter == 0 || marker.uID == cueFilter)) {
+                position = marker.lPosition - entry;
+                return true;
+            }
+        }
+        position = active;
+        return true;
+    case AuMusicSync_NextUserMarker:
+        for (u32 i = 1; i + 1 < count; ++i) {
+            const AuMusicSegmentMarker& marker = m_markers[i];
+            if (marker.lPosition > entry + p && (cueFilter == 0 || marker.uID == cueFilter)) {
+                position = marker.lPosition - entry;
+                return true;
+            }
+        }
+        return false;
+    case AuMusicSync_EntryCue:
+        if (p != 0 || skipCurrent) return false;
+        position = 0;
+        return true;
+    case AuMusicSync_ExitCue:
+        position = active;
+        return true;
+    default:
+        return false;
+    }
+}
+
+i64 CAuSegmentNode::ClosestMarker(i64 p) const {
+    const u32 count = m_markers.Count();
+    if (count < 2) return 0;
+    const i64 entry = EntryCue();
+    i64 best = m_markers[0].lPosition;
+    for (u32 i = 1; i + 1 < count; ++i) {
+        const i64 at = m_markers[i].lPosition;
+        const i64 distance = at - (entry + p) < 0 ? entry + p - at : at - (entry + p);
+        const i64 bestDistance = best - (entry + p) < 0 ? entry + p - best : best - (entry + p);
+        if (distance < bestDistance) best = at;
+    }
+    return best - entry;
 }
 
 AURESULT CAuSegmentNode::SetInitialValues(const u8* payload, u32 size, bool present) {

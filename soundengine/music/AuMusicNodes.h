@@ -22,6 +22,18 @@ constexpr u32 AU_MUSIC_MAX_CHILDREN = 65535;
 constexpr u32 AU_MUSIC_SOURCE_MIDI = 16; // source type word (plug-in ID low word)
 constexpr u8 AU_MUSIC_TRACK_SWITCH = 3;
 
+// Where a music transition, a stinger or a held state change may happen.
+enum AuMusicSyncType : u32 {
+    AuMusicSync_Immediate = 0,
+    AuMusicSync_NextGrid = 1,
+    AuMusicSync_NextBar = 2,
+    AuMusicSync_NextBeat = 3,
+    AuMusicSync_NextMarker = 4,
+    AuMusicSync_NextUserMarker = 5,
+    AuMusicSync_EntryCue = 6,
+    AuMusicSync_ExitCue = 7,
+};
+
 // Samples at the output rate for a duration in milliseconds: round(ms x R x 0.001), half away
 // from zero, held to the i32 range (a value the bank cannot mean, NaN included, gives 0 or the
 // nearest end).
@@ -153,7 +165,19 @@ public:
 
     // The whole type-10 payload.
     AURESULT SetInitialValues(const u8* payload, u32 size, bool present);
+    // The music nodes' Play: a segment plays through its own root context.
+    AURESULT Play(AuNodePlayParams& params) override;
     i32 Duration() const { return m_lDuration; }
+    // Marker 0 is the entry cue, the last one the exit cue; without markers both lie at 0.
+    i32 EntryCue() const { return m_markers.Count() ? m_markers[0].lPosition : 0; }
+    i32 ExitCue() const { return m_markers.Count() ? m_markers[m_markers.Count() - 1].lPosition : 0; }
+    i32 ActiveDuration() const { return ExitCue() > EntryCue() ? ExitCue() - EntryCue() : 0; }
+    i32 PostExitDuration() const { return m_lDuration > ExitCue() ? m_lDuration - ExitCue() : 0; }
+    // The sync point of `syncType` (AuMusicSyncType) at or after p (from the entry cue): false
+    // when the segment has none before its exit cue. `cueFilter` names a marker ID (0: any).
+    bool GetSyncPosition(i64 p, u32 syncType, u32 cueFilter, bool skipCurrent, i64& position);
+    // The marker other than the exit cue nearest p (from the entry cue), from the entry cue.
+    i64 ClosestMarker(i64 p) const;
     u32 NumMarkers() const { return m_markers.Count(); }
     const AuMusicSegmentMarker& Marker(u32 i) const { return m_markers[i]; }
 

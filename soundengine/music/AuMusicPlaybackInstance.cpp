@@ -32,14 +32,22 @@ void CAuMusicPlaybackInstance::OnStop(u32 reason, u32 flag) noexcept {
 
 AURESULT CAuMusicPlaybackInstance::Init(IAuInstanceLimiter* nodeLimiter,
                                         IAuInstanceLimiter* busLimiter) noexcept {
-    m_track.TrackContext().AddChild(this);
+    CAuMusicCtx& context = m_track.TrackContext();
+    context.AddChild(this);
+    context.AddRef();
+    m_uMusicFlags |= kJoinedTrack;
     return CAuPlaybackInstance::Init(nodeLimiter, busLimiter);
 }
 
 void CAuMusicPlaybackInstance::Term(u32 reason) noexcept {
-    if (!(m_uMusicFlags & kTerminated)) m_track.DropQueuedActions(this);
-    m_track.TrackContext().RemoveChild(this);
     CAuPlaybackInstance::Term(reason);
+    if (!(m_uMusicFlags & kJoinedTrack)) return;
+    m_uMusicFlags &= static_cast<u8>(~kJoinedTrack);
+    if (!(m_uMusicFlags & kTerminated)) m_track.DropQueuedActions(this);
+    CAuMusicCtx& context = m_track.TrackContext();
+    context.RemoveChild(this);
+    // The last reference may end the whole tree: nothing of the track is touched after it.
+    context.Release();
 }
 
 u32 CAuMusicPlaybackInstance::GetVirtualReturnMode() noexcept {

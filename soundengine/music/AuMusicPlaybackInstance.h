@@ -37,6 +37,7 @@ class CAuMusicPlaybackInstance : public CAuPlaybackInstance, public CAuMusicChil
 public:
     static constexpr u8 kTerminated = 1 << 0;
     static constexpr u8 kFadeOutAutomation = 1 << 1;
+    static constexpr u8 kJoinedTrack = 1 << 2; // holds a reference on its track context
     static constexpr i32 kNoPendingStop = -1;
 
     // lookAhead: the source's streaming look-ahead in samples (0 for sources in memory).
@@ -45,6 +46,8 @@ public:
 
     // A flagged stop while a stop offset is pending leaves the voice to end at that offset.
     void OnStop(u32 reason, u32 flag) noexcept override;
+    // Joins the track context's children and keeps the context alive until Term: a voice that
+    // plays its tail outlives its segment's stop.
     AURESULT Init(IAuInstanceLimiter* nodeLimiter, IAuInstanceLimiter* busLimiter) noexcept override;
     void Term(u32 reason) noexcept override;
     // Music seeks through its contexts, never its voices.

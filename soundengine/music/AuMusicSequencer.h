@@ -72,6 +72,7 @@ public:
     f32 Speed() const { return m_fSpeed; }
     AuPlayingID PlayingID() const { return m_playingID; }
     u32 GameObjID() const { return m_gameObjID; }
+    CAuRegisteredObj* GameObj() const { return m_pGameObj; }
     CAuMusicTopCtx* Context() const { return m_pContext; }
     void HoldContext() noexcept {
         m_pContext->AddRef();

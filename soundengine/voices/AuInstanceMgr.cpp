@@ -131,7 +131,9 @@ AURESULT CAuInstanceMgr::StartNode(CAuLeafNode& node, const AuSourceInfo& source
     }
     instanceParams.pMedia = media;
     // From here the instance owns the node's reference and the media record.
-    CAuPlaybackInstance* instance = node.CreateSoundInstance(instanceParams);
+    CAuPlaybackInstance* instance = params.pInstanceMaker
+                                        ? params.pInstanceMaker->MakeInstance(instanceParams)
+                                        : node.CreateSoundInstance(instanceParams);
     if (!instance) {
         media->Destroy();
         node.Release();

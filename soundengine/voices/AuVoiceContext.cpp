@@ -406,6 +406,8 @@ bool CAuVoiceContext::VoiceUpdate(AuVoiceFrame& frame, const AuVoiceLevels& leve
     if (render && m_eState == kPlaying && static_cast<i32>(frames) > delay) {
         if (delay >= 0) m_pInstance->SetStartDelay(delay - static_cast<i32>(frames));
     } else {
+        // A start further away than this frame counts down, or the voice would wait for ever.
+        if (render && m_eState == kPlaying) m_pInstance->SetStartDelay(delay - static_cast<i32>(frames));
         render = false;
     }
     if (levels.bAudible != wasAudible) m_pInstance->SetVirtual(!levels.bAudible);

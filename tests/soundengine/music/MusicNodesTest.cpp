@@ -13,6 +13,7 @@
 #include "core/AuOutputTiming.h"
 #include "core/AuPlayingMgr.h"
 #include "core/AuThreads.h"
+#include "music/AuMusicChainCtx.h"
 #include "music/AuMusicNodes.h"
 #include "music/AuMusicSegmentCtx.h"
 #include "parameters/AuRTPCMgr.h"
@@ -648,6 +649,161 @@ TEST_F(MusicNodesTest, ABanksSegmentIsPlayedAtItsTreesSpeedAndStoppedByItsAction
     }
     EXPECT_EQ(au_test::TimelineCtx::s_live, 0u) << "the stopped root was let go";
     EXPECT_EQ(segment->Activity(), nullptr) << "and the segment's count given back";
+}
+
+// The test segment: entry cue at 0, "Verse" (ID 2) at 48000, exit cue (ID 3) at 144000; beats of
+// 12000, bars of 72000, grid lines every 12000 from 504.
+TEST_F(MusicNodesTest, ASegmentFindsEachKindOfSyncPoint) {
+    LoadAll();
+    auto* segment = Node<CAuSegmentNode>(kSegment);
+    ASSERT_EQ(segment->ActiveDuration(), 144000);
+    ASSERT_EQ(segment->PostExitDuration(), 48000);
+    struct Case {
+        i64 p;
+        u32 type;
+        u32 filter;
+        bool skip;
+        i64 expected; // -1: none
+    };
+    const Case cases[] = {
+        {100, AuMusicSync_Immediate, 0, false, 100},
+        {144001, AuMusicSync_Immediate, 0, false, -1}, // past the exit cue
+        {0, AuMusicSync_NextBar, 0, false, 72000},     // the next one, not the bar it stands on
+        {100, AuMusicSync_NextBar, 0, false, 72000},
+        {72000, AuMusicSync_NextBar, 0, false, 144000}, // the exit cue is still inside
+        {-5000, AuMusicSync_NextBar, 0, false, 0},      // in the pre-entry: the first bar line
+        {100, AuMusicSync_NextBeat, 0, false, 12000},
+        {11999, AuMusicSync_NextBeat, 0, true, 24000}, // skipping the current sample
+        {100, AuMusicSync_NextGrid, 0, false, 504},
+        {600, AuMusicSync_NextGrid, 0, false, 12504},
+        {0, AuMusicSync_NextMarker, 0, false, 0},
+        {100, AuMusicSync_NextMarker, 0, false, 48000},
+        {100, AuMusicSync_NextMarker, 3, false, 144000},
+        {100, AuMusicSync_NextMarker, 99, false, 144000}, // none of that ID: the exit cue
+        {100, AuMusicSync_NextUserMarker, 0, false, 48000},
+        {48000, AuMusicSync_NextUserMarker, 0, false, -1}, // only markers strictly after
+        {0, AuMusicSync_EntryCue, 0, false, 0},
+        {1, AuMusicSync_EntryCue, 0, false, -1},
+        {0, AuMusicSync_EntryCue, 0, true, -1},
+        {5, AuMusicSync_ExitCue, 0, false, 144000},
+        {0, 8, 0, false, -1},
+    };
+    for (const Case& c : cases) {
+        i64 position = -7;
+        const bool found = segment->GetSyncPosition(c.p, c.type, c.filter, c.skip, position);
+        EXPECT_EQ(found, c.expected >= 0) << c.p << " type " << c.type;
+        if (found) {
+            EXPECT_EQ(position, c.expected) << c.p << " type " << c.type;
+        }
+    }
+    // The nearest marker but the exit cue; the earlier of two at the same distance.
+    EXPECT_EQ(segment->ClosestMarker(30000), 48000);
+    EXPECT_EQ(segment->ClosestMarker(24000), 0);
+    EXPECT_EQ(segment->ClosestMarker(140000), 48000);
+}
+
+// A bank's segment played by its node: its own root places the entry cue on the clock (at the
+// tree's speed of 2.0 a frame is 2048 samples) and ends the play at the segment's end.
+TEST_F(MusicNodesTest, ASegmentsOwnRootPlaysItToItsEnd) {
+    LoadAll();
+    auto* segment = Node<CAuSegmentNode>(kSegment);
+    ASSERT_EQ(m_playing.AddPlayingID(7, 9, 77, nullptr, nullptr, 0, nullptr), AuResultSuccess);
+    AuNodePlayParams params;
+    params.playingID = 7;
+    ASSERT_EQ(segment->Play(params), AuResultSuccess);
+    m_playing.RemovePendingAction(7);
+    CAuMusicEngine* engine = g_pMusicEngine.load();
+    auto* root = dynamic_cast<CAuSegmentChainCtx*>(engine->pFirstTop);
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(root->EntryClock(), 0);
+    ASSERT_NE(root->Segment(), nullptr);
+    EXPECT_EQ(segment->Activity()->activity, 1u);
+    // 192000 samples from the entry cue to the end: the 94th window of 2048 holds it.
+    u32 frames = 0;
+    while (engine->pFirstTop && frames < 200) {
+        ++frames;
+        m_transitions.ProcessTransitionsList(frames);
+        MusicFrameCallback(false);
+        if (frames == 1) {
+            EXPECT_TRUE(root->Segment()->IsPlaying());
+        }
+    }
+    EXPECT_EQ(frames, 94u);
+    EXPECT_EQ(segment->Activity(), nullptr);
+}
+
+// The segment's stinger (trigger 5, next bar, a segment ID of 0) is found through the root and
+// placed on the next bar line of the playing segment.
+TEST_F(MusicNodesTest, ATriggerPlacesTheSegmentsStingerOnItsNextBar) {
+    LoadAll();
+    auto* segment = Node<CAuSegmentNode>(kSegment);
+    ASSERT_EQ(m_playing.AddPlayingID(7, 9, 77, nullptr, nullptr, 0, nullptr), AuResultSuccess);
+    AuNodePlayParams params;
+    params.playingID = 7;
+    ASSERT_EQ(segment->Play(params), AuResultSuccess);
+    m_playing.RemovePendingAction(7);
+    CAuMusicTopCtx* root = g_pMusicEngine.load()->pFirstTop;
+    ASSERT_NE(root, nullptr);
+    m_transitions.ProcessTransitionsList(1);
+    MusicFrameCallback(false);
+    root->Sequencer()->Trigger(6); // no stinger answers it
+    EXPECT_EQ(root->Sequencer()->FirstStinger(), nullptr);
+    root->Sequencer()->Trigger(5);
+    const AuMusicStingerRecord* stinger = root->Sequencer()->FirstStinger();
+    ASSERT_NE(stinger, nullptr);
+    EXPECT_EQ(stinger->uTime, 72000u);
+    EXPECT_EQ(stinger->pContext, nullptr);
+}
+
+TEST_F(MusicNodesTest, ASegmentsRootSeeksWithinTheSegmentAndStopsOnASeekPastIt) {
+    LoadAll();
+    auto* segment = Node<CAuSegmentNode>(kSegment);
+    ASSERT_EQ(m_playing.AddPlayingID(7, 9, 77, nullptr, nullptr, 0, nullptr), AuResultSuccess);
+    AuNodePlayParams params;
+    params.playingID = 7;
+    ASSERT_EQ(segment->Play(params), AuResultSuccess);
+    m_playing.RemovePendingAction(7);
+    CAuMusicEngine* engine = g_pMusicEngine.load();
+    auto* root = dynamic_cast<CAuSegmentChainCtx*>(engine->pFirstTop);
+    ASSERT_NE(root, nullptr);
+    m_transitions.ProcessTransitionsList(1);
+    MusicFrameCallback(false); // the clock stands at 2048
+    // The entry cue moves so that the next window starts at the sought position.
+    struct Case {
+        bool percent;
+        f32 value;
+        bool snap;
+        i64 entryClock;
+    };
+    const Case cases[] = {
+        {false, 1000.0f, false, 2048 - 48000},
+        {false, -5000.0f, false, 2048}, // not before the segment's start (no pre-entry)
+        {true, 0.25f, false, 2048 - 36000},
+        {true, 0.4f, true, 2048 - 48000}, // 57600 snaps to the "Verse" marker
+    };
+    for (const Case& c : cases) {
+        const bool accepted =
+            c.percent ? root->SeekPercent(c.value, c.snap) : root->SeekTime(i32(c.value), c.snap);
+        EXPECT_TRUE(accepted) << c.value;
+        EXPECT_EQ(root->EntryClock(), c.entryClock) << c.value;
+        EXPECT_TRUE(root->TakeSegmentChanged());
+    }
+    // 4000 ms is the segment's end: the seek is refused and the play stops.
+    EXPECT_FALSE(root->SeekTime(4000, false));
+    MusicFrameCallback(false);
+    EXPECT_EQ(engine->pFirstTop, nullptr);
+    EXPECT_EQ(segment->Activity(), nullptr);
+}
+
+// A segment's play without a playing ID is refused and leaves nothing (the fixture counts the
+// pool).
+TEST_F(MusicNodesTest, ASegmentsPlayWithoutAPlayingIDLeavesNothing) {
+    LoadAll();
+    auto* segment = Node<CAuSegmentNode>(kSegment);
+    AuNodePlayParams params;
+    EXPECT_EQ(segment->Play(params), AuResultFail);
+    EXPECT_EQ(g_pMusicEngine.load()->pFirstTop, nullptr);
+    EXPECT_EQ(segment->Activity(), nullptr);
 }
 
 // Preparing a container prepares its stingers' and its rules' transition segments; a missing one

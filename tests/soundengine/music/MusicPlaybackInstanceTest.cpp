@@ -45,8 +45,8 @@ public:
 // A track context that records what its voices ask of it.
 class FakeTrack : public IAuMusicTrackCtx {
 public:
-    // Never counted: the context lives in the fake, not in the pool.
-    FakeTrack() : context(nullptr) {}
+    // The fake's own reference keeps the voices' releases from freeing it: it is not in the pool.
+    FakeTrack() : context(nullptr) { context.AddRef(); }
     CAuMusicCtx& TrackContext() noexcept override { return context; }
     void DropQueuedActions(CAuMusicPlaybackInstance*) noexcept override { ++dropped; }
     bool VirtualReturnPosition(CAuMusicPlaybackInstance*, u32 lookAhead, u32& position) noexcept override {

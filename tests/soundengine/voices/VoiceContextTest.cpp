@@ -424,6 +424,25 @@ TEST_F(VoiceContextTest, LeavingVirtualModeRestartsOrStopsAsTheInstanceAnswers) 
     }
 }
 
+TEST_F(VoiceContextTest, AStartSeveralFramesAwayCountsDownFrameByFrameThenRenders) {
+    // Frames the voice stays silent for a start delay, with 1024 frames a pass.
+    struct Case {
+        i32 delay;
+        int silentPasses;
+    };
+    for (const Case& c : {Case{0, 0}, Case{1023, 0}, Case{1024, 1}, Case{2500, 2}, Case{4096, 4}}) {
+        MakeInstance(c.delay);
+        CAuVoiceContext& voice = MakeVoice();
+        voice.Start();
+        int silent = 0;
+        while (silent < 10 && !Update(voice))
+            ++silent;
+        EXPECT_EQ(silent, c.silentPasses) << c.delay;
+        EXPECT_LT(m_instance->StartDelay(), 0) << c.delay;
+        m_voice.reset();
+    }
+}
+
 TEST_F(VoiceContextTest, ABudgetOfZeroDoesNotRender) {
     MakeInstance();
     CAuVoiceContext& voice = MakeVoice();

@@ -110,6 +110,22 @@ TEST(RecipeTest, MistakesAreReportedNotGuessed) {
         {"four reverb filters", R"({"bank": "A", "objects": [{"type": "roomReverb", "id": 1,
             "filters": [{}, {}, {}, {}]}]})"},
         {"tuning word", R"({"bank": "A", "objects": [{"type": "roomReverb", "id": 1, "tuning": ["x"]}]})"},
+        {"markers out of order", R"({"bank": "A", "objects": [{"type": "musicSegment", "id": 1,
+            "durationMs": 1000, "markers": [{"id": 5, "ms": 600}, {"id": 6, "ms": 300}]}]})"},
+        {"exit cue past the end", R"({"bank": "A", "objects": [{"type": "musicSegment", "id": 1,
+            "durationMs": 1000, "exitCueMs": 1200}]})"},
+        {"time settings without tempo", R"({"bank": "A", "objects": [{"type": "musicSegment", "id": 1,
+            "beatsPerBar": 3}]})"},
+        {"tempo of 0", R"({"bank": "A", "objects": [{"type": "musicSegment", "id": 1, "tempo": 0}]})"},
+        {"clip on a missing sub-track", R"({"bank": "A", "objects": [{"type": "musicTrack", "id": 1,
+            "sources": [{"media": 2}], "clips": [{"source": 2, "subTrack": 1, "sourceDurationMs": 10}]}]})"},
+        {"clip without source duration", R"({"bank": "A", "objects": [{"type": "musicTrack", "id": 1,
+            "sources": [{"media": 2}], "clips": [{"source": 2}]}]})"},
+        {"automation of no clip", R"({"bank": "A", "objects": [{"type": "musicTrack", "id": 1,
+            "automations": [{"clip": 0, "points": [[0, 1]]}]}]})"},
+        {"playlist without items", R"({"bank": "A", "objects": [{"type": "musicPlaylist", "id": 1}]})"},
+        {"switch group without type", R"({"bank": "A", "objects": [{"type": "musicSwitch", "id": 1,
+            "groups": [5]}]})"},
     };
     for (const auto& [name, json] : cases) {
         SCOPED_TRACE(name);
@@ -117,6 +133,65 @@ TEST(RecipeTest, MistakesAreReportedNotGuessed) {
         EXPECT_FALSE(BuilderFromRecipe(json, errors));
         EXPECT_FALSE(errors.empty());
     }
+}
+
+TEST(RecipeTest, MusicRecordsCarryTheirParts) {
+    const ParsedBank bank = FromRecipe(R"({
+      "bank": "Music.bnk",
+      "media": [{"id": 9, "channels": [{"kind": "impulse", "frames": 4}]}],
+      "objects": [
+        {"type": "musicTrack", "id": 11, "parent": 10, "bus": 3, "sources": [{"media": 9}],
+         "clips": [{"source": 9, "playAtMs": 250, "sourceDurationMs": 500, "endTrimMs": -100}],
+         "automations": [{"clip": 0, "type": 3, "points": [[0, 0], [0.1, 1, 1]]}], "lookAheadMs": 20},
+        {"type": "musicSegment", "id": 10, "children": [11], "durationMs": 2000, "tempo": 90,
+         "beatsPerBar": 3, "entryCueMs": 500, "exitCueMs": 1500,
+         "markers": [{"id": 7, "ms": 1000, "name": "Verse"}],
+         "stingers": [{"trigger": 4, "segment": 10, "syncType": 2, "dontRepeatMs": 300}]},
+        {"type": "musicPlaylist", "id": 12, "children": [10],
+         "items": [{"childCount": 1, "itemId": 100, "loopCount": 0}, {"segment": 10, "itemId": 101}],
+         "rules": [{"sources": [10], "syncType": 2, "fadeOutMs": 50}]},
+        {"type": "musicSwitch", "id": 13, "children": [12], "groups": [5], "groupTypes": [1],
+         "tree": [{"key": 0, "firstChild": 1, "count": 1}, {"key": 6, "node": 12}]}
+      ]})");
+    const ParsedRecord* track = bank.Find(11, 11);
+    ASSERT_TRUE(track && track->record);
+    const auto& t = std::get<MusicTrackRecord>(*track->record);
+    ASSERT_EQ(t.clips.size(), 1u);
+    EXPECT_EQ(t.clips[0].source, 9u);
+    EXPECT_DOUBLE_EQ(t.clips[0].playAtMs, 250.0);
+    EXPECT_DOUBLE_EQ(t.clips[0].endTrimMs, -100.0);
+    ASSERT_EQ(t.automations.size(), 1u);
+    EXPECT_EQ(t.automations[0].points[1].shape, 1u);
+    EXPECT_EQ(t.lookAheadMs, 20u);
+    EXPECT_EQ(t.node.outputBus, 3u);
+    const ParsedRecord* segment = bank.Find(10, 10);
+    ASSERT_TRUE(segment && segment->record);
+    const auto& s = std::get<MusicSegmentRecord>(*segment->record);
+    ASSERT_EQ(s.markers.size(), 3u); // entry cue, "Verse", exit cue
+    EXPECT_DOUBLE_EQ(s.markers[0].positionMs, 500.0);
+    EXPECT_EQ(s.markers[1].name, "Verse");
+    EXPECT_DOUBLE_EQ(s.markers[2].positionMs, 1500.0);
+    EXPECT_EQ(s.music.timeOverride, 1u);
+    EXPECT_EQ(s.music.beatsPerBar, 3u);
+    ASSERT_EQ(s.music.stingers.size(), 1u);
+    EXPECT_EQ(s.music.stingers[0].dontRepeatMs, 300u);
+    const ParsedRecord* playlist = bank.Find(13, 12);
+    ASSERT_TRUE(playlist && playlist->record);
+    const auto& p = std::get<MusicPlaylistRecord>(*playlist->record);
+    ASSERT_EQ(p.items.size(), 2u);
+    EXPECT_EQ(p.items[0].loopCount, 0u);
+    ASSERT_EQ(p.rules.size(), 1u);
+    EXPECT_EQ(p.rules[0].sources, std::vector<std::uint32_t>{10});
+    EXPECT_EQ(p.rules[0].destinations, std::vector<std::uint32_t>{0xFFFFFFFF});
+    const ParsedRecord* node = bank.Find(12, 13);
+    ASSERT_TRUE(node && node->record);
+    const auto& w = std::get<MusicSwitchRecord>(*node->record);
+    EXPECT_EQ(w.groups, std::vector<std::uint32_t>{5});
+    ASSERT_EQ(w.tree.size(), 2u);
+    EXPECT_EQ(w.tree[1].childOrNode, 12u);
+    // A container without rules gets the one rule from any to any at the exit cue.
+    EXPECT_EQ(w.rules.size(), 1u);
+    EXPECT_EQ(w.rules[0].syncType, 7u);
 }
 
 TEST(RecipeTest, SettingsContainersAndBankNames) {

@@ -385,6 +385,166 @@ void ReadAction(Obj& o, ActionRecord& a, std::uint32_t bankId) {
     if (!IsBankActionKind(a.type)) o.Error("action type cannot be written to a bank");
 }
 
+// The part every music record starts with: "children", time settings (written when "tempo" is
+// given), "stingers", and the node's common part.
+void ReadMusicNode(Obj& o, MusicNodePart& m) {
+    m.id = o.RequiredId("id");
+    m.flags = o.Uint<std::uint8_t>("flags", 0);
+    ReadNode(o, m.node);
+    m.children = o.Ids("children");
+    if (o.Get("tempo")) {
+        m.timeOverride = 1;
+        m.tempo = static_cast<float>(o.Number("tempo", 120));
+        m.beatsPerBar = o.Uint<std::uint8_t>("beatsPerBar", 4);
+        m.beatValue = o.Uint<std::uint8_t>("beatValue", 4);
+        m.gridPeriodMs = o.Number("gridPeriodMs", 0);
+        m.gridOffsetMs = o.Number("gridOffsetMs", 0);
+        if (m.tempo <= 0.0f || m.beatValue == 0) o.Error("tempo and beat value must be above 0");
+    }
+    for (const json& j : o.Array("stingers")) {
+        Obj so(j, o.Where() + " stinger", o.Errors());
+        m.stingers.push_back(
+            Stinger{so.RequiredId("trigger"), so.Id("segment"), so.Uint<std::uint32_t>("syncType", 0),
+                    so.Uint<std::uint32_t>("cueFilter", 0), so.Uint<std::uint32_t>("dontRepeatMs", 0),
+                    so.Uint<std::uint32_t>("lookAhead", 0)});
+    }
+}
+
+// "rules": each {"sources", "destinations" (default: any), "syncType", fades and offsets in ms};
+// none: the one rule from any to any at the exit cue.
+std::vector<TransitionRule> ReadRules(Obj& o) {
+    std::vector<TransitionRule> rules;
+    for (const json& j : o.Array("rules")) {
+        Obj ro(j, o.Where() + " rule", o.Errors());
+        TransitionRule r;
+        if (ro.Get("sources")) r.sources = ro.Ids("sources");
+        if (ro.Get("destinations")) r.destinations = ro.Ids("destinations");
+        r.syncType = ro.Uint<std::uint32_t>("syncType", 7);
+        r.sourceFadeMs = ro.Uint<std::uint32_t>("fadeOutMs", 0);
+        r.sourceCurve = ro.Uint<std::uint32_t>("fadeOutCurve", 4);
+        r.sourceOffsetMs = ro.Uint<std::uint32_t>("fadeOutOffsetMs", 0);
+        r.playPostExit = ro.Uint<std::uint8_t>("playPostExit", 1);
+        r.destFadeMs = ro.Uint<std::uint32_t>("fadeInMs", 0);
+        r.destCurve = ro.Uint<std::uint32_t>("fadeInCurve", 4);
+        r.destOffsetMs = ro.Uint<std::uint32_t>("fadeInOffsetMs", 0);
+        r.entryType = ro.Uint<std::uint16_t>("entryType", 0);
+        r.playPreEntry = ro.Uint<std::uint8_t>("playPreEntry", 0);
+        if (r.sources.empty() || r.destinations.empty()) ro.Error("a rule needs sources and destinations");
+        rules.push_back(std::move(r));
+    }
+    if (rules.empty()) {
+        TransitionRule r;
+        r.syncType = 7;
+        r.playPostExit = 1;
+        rules.push_back(r);
+    }
+    return rules;
+}
+
+void ReadMusicObject(Obj& o, const std::string& type, BankBuilder& bank) {
+    if (type == "musicSegment") {
+        MusicSegmentRecord s;
+        ReadMusicNode(o, s.music);
+        s.durationMs = o.Number("durationMs", 0);
+        // The entry and exit cues are markers too; by default at 0 and at the end.
+        s.markers.push_back(Marker{o.Uint<std::uint32_t>("entryCueId", 1), o.Number("entryCueMs", 0), ""});
+        for (const json& j : o.Array("markers")) {
+            Obj mo(j, o.Where() + " marker", o.Errors());
+            s.markers.push_back(Marker{mo.RequiredId("id"), mo.Number("ms", 0), mo.String("name")});
+        }
+        s.markers.push_back(
+            Marker{o.Uint<std::uint32_t>("exitCueId", 2), o.Number("exitCueMs", s.durationMs), ""});
+        for (size_t i = 1; i < s.markers.size(); ++i)
+            if (s.markers[i].positionMs < s.markers[i - 1].positionMs)
+                o.Error("markers are not in time order");
+        if (s.durationMs < 0 || s.markers.back().positionMs > s.durationMs)
+            o.Error("the exit cue lies past the end");
+        bank.Add(std::move(s));
+    } else if (type == "musicTrack") {
+        MusicTrackRecord t;
+        t.id = o.RequiredId("id");
+        t.flags = o.Uint<std::uint8_t>("flags", 0);
+        ReadNode(o, t.node);
+        for (const json& j : o.Array("sources")) {
+            Obj so(j, o.Where() + " source", o.Errors());
+            SourceRecord source;
+            source.plugin = so.Uint<std::uint32_t>("plugin", kCodecPcm);
+            source.sourceId = so.RequiredId("media");
+            source.fromBank = true;
+            t.sources.push_back(source);
+        }
+        t.subTrackCount = o.Uint<std::uint32_t>("subTrackCount", 1);
+        for (const json& j : o.Array("clips")) {
+            Obj co(j, o.Where() + " clip", o.Errors());
+            TrackClip clip;
+            clip.subTrack = co.Uint<std::uint32_t>("subTrack", 0);
+            clip.source = co.RequiredId("source");
+            clip.playAtMs = co.Number("playAtMs", 0);
+            clip.beginTrimMs = co.Number("beginTrimMs", 0);
+            clip.endTrimMs = co.Number("endTrimMs", 0);
+            clip.sourceDurationMs = co.Number("sourceDurationMs", 0);
+            if (clip.subTrack >= t.subTrackCount) co.Error("sub-track out of range");
+            if (clip.sourceDurationMs <= 0) co.Error("needs a source duration above 0");
+            t.clips.push_back(clip);
+        }
+        for (const json& j : o.Array("automations")) {
+            Obj ao(j, o.Where() + " automation", o.Errors());
+            ClipAutomation a;
+            a.clip = ao.Uint<std::uint32_t>("clip", 0);
+            a.type = ao.Uint<std::uint32_t>("type", 0);
+            const json* points = ao.Get("points");
+            a.points = points ? ReadPoints(*points, ao) : std::vector<CurvePoint>{};
+            if (a.points.empty()) ao.Error("needs points");
+            if (a.clip >= t.clips.size()) ao.Error("names no clip of the track");
+            t.automations.push_back(std::move(a));
+        }
+        t.lookAheadMs = o.Uint<std::uint32_t>("lookAheadMs", 0);
+        bank.Add(std::move(t));
+    } else if (type == "musicPlaylist") {
+        MusicPlaylistRecord p;
+        ReadMusicNode(o, p.music);
+        p.rules = ReadRules(o);
+        // "items" in depth-first order, the root group first; a group says how many follow it as
+        // its children.
+        for (const json& j : o.Array("items")) {
+            Obj io(j, o.Where() + " item", o.Errors());
+            MusicPlaylistItem item;
+            item.segment = io.Id("segment");
+            item.itemId = io.Uint<std::uint32_t>("itemId", 0);
+            item.childCount = io.Uint<std::uint32_t>("childCount", 0);
+            item.levelMode = io.Uint<std::uint32_t>("levelMode", 0);
+            item.loopCount = io.Uint<std::uint16_t>("loopCount", 1);
+            item.weight = io.Uint<std::uint32_t>("weight", kUnweighted);
+            item.avoidRepeat = io.Uint<std::uint16_t>("avoidRepeat", 0);
+            item.shuffle = io.Uint<std::uint8_t>("shuffle", 0);
+            p.items.push_back(item);
+        }
+        if (p.items.empty()) o.Error("a playlist needs items");
+        bank.Add(std::move(p));
+    } else {
+        MusicSwitchRecord w;
+        ReadMusicNode(o, w.music);
+        w.rules = ReadRules(o);
+        w.continuePlayback = o.Uint<std::uint8_t>("continuePlayback", 0);
+        w.groups = o.Ids("groups");
+        for (const json& j : o.Array("groupTypes"))
+            w.groupTypes.push_back(j.is_number_unsigned() ? j.get<std::uint8_t>() : 0);
+        if (w.groupTypes.size() != w.groups.size()) o.Error("one group type per group");
+        w.decisionMode = o.Uint<std::uint8_t>("decisionMode", 0);
+        // "tree" in breadth-first order: {"key", "firstChild", "count"} inner, {"key", "node"} leaf.
+        for (const json& j : o.Array("tree")) {
+            Obj to(j, o.Where() + " tree node", o.Errors());
+            if (to.Get("node"))
+                w.tree.push_back(LeafTreeNode(to.Uint<std::uint32_t>("key", 0), to.Id("node")));
+            else
+                w.tree.push_back(InnerTreeNode(to.Uint<std::uint32_t>("key", 0),
+                                               to.Uint<std::uint16_t>("firstChild", 0),
+                                               to.Uint<std::uint16_t>("count", 0)));
+        }
+        bank.Add(std::move(w));
+    }
+}
+
 void ReadObject(const json& j, size_t index, BankBuilder& bank, std::vector<std::string>& errors) {
     Obj o(j, "object " + std::to_string(index), errors);
     const std::string type = o.String("type");
@@ -444,6 +604,9 @@ void ReadObject(const json& j, size_t index, BankBuilder& bank, std::vector<std:
         ActionRecord a;
         ReadAction(o, a, bank.BankId());
         bank.Add(std::move(a));
+    } else if (type == "musicSegment" || type == "musicTrack" || type == "musicPlaylist" ||
+               type == "musicSwitch") {
+        ReadMusicObject(o, type, bank);
     } else if (type == "event") {
         EventRecord e;
         e.id = o.RequiredId("id");
@@ -452,7 +615,8 @@ void ReadObject(const json& j, size_t index, BankBuilder& bank, std::vector<std:
     } else if (!type.empty()) {
         o.Error("type \"" + type +
                 "\" is not bus, defaultBus, bus20, delay, stereoDelay, roomReverb, sound, "
-                "randomSequence, grouping, state, action or event");
+                "randomSequence, grouping, state, action, event, musicSegment, musicTrack, musicPlaylist or "
+                "musicSwitch");
     }
 }
 
