@@ -22,9 +22,11 @@ public:
     bool GetMaxDistance(f32&) noexcept override { return false; }
     u8 GetBelowThresholdBehavior() noexcept override { return action; }
     void OnInstanceTerm(CAuPlaybackInstance*) noexcept override {}
+    void ClearPendingActions() noexcept override { ++pendingCleared; }
 
     CAuPlaybackInstance* head = nullptr;
     u8 action = 1;
+    int pendingCleared = 0;
 };
 
 class InstanceMgrTest : public AuDefaultPoolTest {
@@ -276,6 +278,7 @@ TEST_F(InstanceMgrTest, StopInstancesUsingDataStopsThoseOfTheUnloadingBank) {
     CAuPlaybackInstance* other = Add(50.0f, bankB);
     CAuPlaybackInstance* none = Add(50.0f, nullptr);
     m_mgr.StopInstancesUsingData(bankA, 8);
+    EXPECT_EQ(m_node.pendingCleared, 2) << "once for each instance stopped";
     EXPECT_TRUE(atStart->IsStopped());
     EXPECT_TRUE(inside->IsStopped());
     EXPECT_FALSE(other->IsStopped());
