@@ -203,8 +203,10 @@ inline u32 AuLimiterOrderKey(const CAuPlaybackInstance& instance) {
 inline bool AuLimiterIsStopping(const CAuPlaybackInstance& instance) {
     return instance.Flags() & (CAuPlaybackInstance::kFlagStopping | CAuPlaybackInstance::kFlagStopped);
 }
+// An instance that went virtual in the last frame still counts.
 inline bool AuLimiterIsLive(const CAuPlaybackInstance& instance) {
-    return !AuLimiterIsStopping(instance) && !instance.IsVirtual() && !instance.ForcedVirtual();
+    return !AuLimiterIsStopping(instance) &&
+           ((!instance.IsVirtual() && !instance.ForcedVirtual()) || instance.MadeVirtualLastFrame());
 }
 inline void AuLimiterGiveWay(CAuPlaybackInstance& instance, bool useVirtual, u32 reason) {
     if (useVirtual)

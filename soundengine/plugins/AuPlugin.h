@@ -5,6 +5,7 @@
 
 #include "voices/AuMixKernels.h"
 #include "voices/AuPipelineBuffer.h"
+#include "voices/AuPositioning.h"
 
 #include <AU/AuChannelConfig.h>
 #include <AU/AuPluginTypes.h>
@@ -95,6 +96,32 @@ public:
 
 namespace AU {
 
+// What a generator may ask about the voice it plays in: its game object as that object's
+// listeners hear it, and the playing instance. The engine only forwards the game object's values.
+class IAuSourceVoiceInfo {
+public:
+    // [audio thread] Every query.
+    virtual u32 GetGameObjectID() const noexcept = 0;
+    // The game object's emitter-listener pairs, for all its listeners.
+    virtual u32 GetNumEmitterListenerPairs() const noexcept = 0;
+    // 2 past the pairs.
+    virtual AURESULT GetEmitterListenerPair(u32 index, AuEmitterListenerPair& out) const noexcept = 0;
+    // 1 unless the game object has several positions.
+    virtual u32 GetNumPositions() const noexcept = 0;
+    // 2 past the positions.
+    virtual AURESULT GetPosition(u32 index, AuSoundPosition& out) const noexcept = 0;
+    virtual u32 GetMultiPositionType() const noexcept = 0;
+    virtual f32 GetAttenuationScaling() const noexcept = 0;
+    virtual u8 GetListenerMask() const noexcept = 0;
+    // The index-th listener of the mask; null past them.
+    virtual const AuListenerData* GetListenerData(u32 index) const noexcept = 0;
+    virtual AuPlayingID GetPlayingID() const noexcept = 0;
+    virtual u32 GetPriority() const noexcept = 0;
+
+protected:
+    ~IAuSourceVoiceInfo() = default;
+};
+
 // The host's side of a source plug-in: what a generator asks about the voice it plays in.
 class IAuSourcePluginContext {
 public:
@@ -104,6 +131,8 @@ public:
     virtual AURESULT GetPluginMedia(u32 index, const u8*& data, u32& size) noexcept = 0;
     // The playing instance's loop count: 0 loops without end.
     virtual u16 GetNumLoops() const noexcept = 0;
+    // Where the voice sounds from; it lives as long as the generator.
+    virtual const IAuSourceVoiceInfo* GetVoiceInfo() const noexcept = 0;
 
 protected:
     ~IAuSourcePluginContext() = default;

@@ -3,6 +3,7 @@
 #include "banks/AuBankMgr.h"
 #include "banks/AuBus.h"
 #include "banks/AuSound.h"
+#include "core/AuExternalSources.h"
 #include "core/AuLog.h"
 #include "voices/AuLowerEngine.h"
 #include "voices/AuOutputSide.h"
@@ -27,11 +28,13 @@ bool Counts(const CAuPlaybackInstance& instance) {
 
 // The media an instance plays, held from its Init to its Term: the description's own data, or
 // the bank manager's media of the source ID with a reference.
+// An external source's resolved description lives with the record: it may own the file name the
+// voice streams from.
 class CAuSourceMediaRecord final : public IAuInstanceMedia {
 public:
-    static CAuSourceMediaRecord* Create(const AuSourceInfo& source) {
+    static CAuSourceMediaRecord* Create(const AuSourceInfo& source, AuSourceInfo* owned) {
         void* memory = AU::MemoryMgr::Malloc(g_DefaultPoolId, sizeof(CAuSourceMediaRecord));
-        return memory ? new (memory) CAuSourceMediaRecord(source) : nullptr;
+        return memory ? new (memory) CAuSourceMediaRecord(source, owned) : nullptr;
     }
     AURESULT AcquireData() noexcept override {
         if (!m_bNeedsBank) return AuResultSuccess;
@@ -53,12 +56,13 @@ public:
     u32 Size() const { return m_size; }
 
 private:
-    explicit CAuSourceMediaRecord(const AuSourceInfo& source)
-        : m_sourceID(source.sourceID), m_pData(static_cast<const u8*>(source.pData)),
+    CAuSourceMediaRecord(const AuSourceInfo& source, AuSourceInfo* owned)
+        : m_pOwned(owned), m_sourceID(source.sourceID), m_pData(static_cast<const u8*>(source.pData)),
           m_size(source.inMemorySize),
           m_bNeedsBank(!source.pData && source.StorageKind() == AuSourceStorage_InMemory) {}
-    ~CAuSourceMediaRecord() = default;
+    ~CAuSourceMediaRecord() { AuSourceInfo::Destroy(m_pOwned); }
 
+    AuSourceInfo* m_pOwned;
     u32 m_sourceID;
     const u8* m_pData;
     u32 m_size;
@@ -124,8 +128,18 @@ AURESULT CAuInstanceMgr::StartNode(CAuLeafNode& node, const AuSourceInfo& source
         node.Release();
         return allowed;
     }
-    CAuSourceMediaRecord* media = CAuSourceMediaRecord::Create(source);
+    AuSourceInfo* external = nullptr;
+    if (IsExternalSource(source)) {
+        const AURESULT resolved = ResolveExternalSource(source, params.pExternalSources, external);
+        if (resolved != AuResultSuccess) {
+            node.Release();
+            return resolved;
+        }
+    }
+    const AuSourceInfo& played = external ? *external : source;
+    CAuSourceMediaRecord* media = CAuSourceMediaRecord::Create(played, external);
     if (!media) {
+        AuSourceInfo::Destroy(external);
         node.Release();
         return AuResultNoMemory;
     }
@@ -166,12 +180,12 @@ AURESULT CAuInstanceMgr::StartNode(CAuLeafNode& node, const AuSourceInfo& source
     // The modulators of the node's chain start for this play before its first frame reads them.
     node.TriggerModulators(params.pGameObj, params.playingID);
     AuSourceMedia described;
-    described.uFlags = source.flags;
-    described.uPluginID = source.pluginID;
-    described.uFileID = source.fileID;
-    described.uSourceID = source.sourceID;
-    if (source.flags & AU_SOURCE_OWNED_NAME)
-        described.pszFileName = static_cast<const wchar_t*>(source.pData);
+    described.uFlags = played.flags;
+    described.uPluginID = played.pluginID;
+    described.uFileID = played.fileID;
+    described.uSourceID = played.sourceID;
+    if (played.flags & AU_SOURCE_OWNED_NAME)
+        described.pszFileName = static_cast<const wchar_t*>(played.pData);
     described.pData = media->Data();
     described.uSize = media->Size();
     instance->SetSourceMedia(described);
@@ -181,6 +195,43 @@ AURESULT CAuInstanceMgr::StartNode(CAuLeafNode& node, const AuSourceInfo& source
     if (CAuBus* bus = CAuBus::MixingBusOf(node.GetMixingBus())) instance->SetOutputBusNode(&bus->MixNode());
     AddInstance(instance);
     instance->Play({params.transitionMs, params.eCurve}, false, true);
+    return AuResultSuccess;
+}
+
+bool CAuInstanceMgr::IsExternalSource(const AuSourceInfo& source) noexcept {
+    return (source.pluginID >> 16) == kExternalSourceCodec;
+}
+
+AURESULT CAuInstanceMgr::ResolveExternalSource(const AuSourceInfo& source, const AuExternalSourceArray* list,
+                                               AuSourceInfo*& resolved) noexcept {
+    resolved = nullptr;
+    // The source's file ID word carries its cookie.
+    const AuExternalSourceInfo* entry = nullptr;
+    for (u32 i = 0; list && i < list->Count() && !entry; ++i)
+        if ((*list)[i].iExternalSrcCookie == source.fileID) entry = &(*list)[i];
+    if (!entry) return AuResultFail;
+    const bool hasMemory = entry->pInMemory && entry->uiMemorySize;
+    if (!entry->szFile && !hasMemory && entry->idFile == 0xFFFFFFFF) return AuResultFail;
+    AuSourceInfo* copy = source.Clone();
+    if (!copy) return AuResultNoMemory;
+    const u32 plugin = (entry->idCodec << 16) | 1;
+    const u32 kept = source.flags & (AU_SOURCE_LANGUAGE_SPECIFIC | AU_SOURCE_RECORD_BIT3);
+    if (entry->szFile) {
+        copy->SetFromFileName(source.sourceID, plugin, entry->szFile, 0xFFFFFFFF,
+                              (source.flags & AU_SOURCE_RECORD_BIT1) != 0, true);
+        if (!copy->pData) {
+            AuSourceInfo::Destroy(copy);
+            return AuResultNoMemory;
+        }
+    } else if (hasMemory) {
+        copy->SetWithData(plugin, const_cast<void*>(entry->pInMemory), source.sourceID, 0xFFFFFFFF, 0,
+                          entry->uiMemorySize,
+                          kept | AU_SOURCE_EXTERNAL | (AuSourceStorage_InMemory << AU_SOURCE_STORAGE_SHIFT));
+    } else {
+        copy->SetFields(plugin, source.sourceID, entry->idFile, 0, 0,
+                        kept | AU_SOURCE_EXTERNAL | (AuSourceStorage_Streamed << AU_SOURCE_STORAGE_SHIFT));
+    }
+    resolved = copy;
     return AuResultSuccess;
 }
 
@@ -384,6 +435,8 @@ void CAuInstanceMgr::RegisterLimiter(CAuLimiterList<CAuPlaybackInstance>& list, 
 }
 
 void CAuInstanceMgr::UpdateLimiters() noexcept {
+    for (CAuPlaybackInstance* i = m_pHead; i; i = i->NextInstance())
+        i->AgeVirtualFrameBits();
     m_global.Update(true);
     for (AuArray<CAuPlaybackLimiter*>& chain : m_limiters) {
         // The latest registered first; a list emptied by its update leaves the array behind us.

@@ -77,8 +77,9 @@ public:
     // queued, once, for an instance of this manager's list; nothing while the manager closes.
     void EndInstance(CAuPlaybackInstance* instance) noexcept;
 
-    // Each frame: the engine-wide limiter, then the limiters of kind 1 and those of kind 2 that
-    // hold instances, the latest registered first; instances past a maximum give way.
+    // Each frame: every instance's made-virtual bit of this frame becomes that of the last frame;
+    // then the engine-wide limiter, the limiters of kind 1 and those of kind 2 that hold
+    // instances, the latest registered first; instances past a maximum give way.
     void UpdateLimiters() noexcept;
     // The engine-wide limiter every instance joins at its Init (g_pGlobalVoiceLimiter while the
     // manager runs); its maximum is the voice limit.
@@ -87,6 +88,15 @@ public:
         return kind == AU_LIMITER_KIND_1 || kind == AU_LIMITER_KIND_2 ? m_limiters[kind - 1].Count() : 0;
     }
 
+    // A sound's source is external when its codec word's high half is this: the game names the
+    // media with each post, under the cookie in the source's file ID word.
+    static constexpr u32 kExternalSourceCodec = 8;
+    static bool IsExternalSource(const AuSourceInfo& source) noexcept;
+    // The source completed from the post's entry of its cookie, with the entry's codec: by file
+    // name, else by memory block, else by file ID. 1 with a clone the caller owns; 2 without a
+    // list, an entry or anything the entry names; 52 without memory.
+    static AURESULT ResolveExternalSource(const AuSourceInfo& source, const AuExternalSourceArray* list,
+                                          AuSourceInfo*& resolved) noexcept;
     // Limited to 0 to 100.
     static f32 ComputePriority(const AuPriorityInputs& inputs) noexcept;
     // Whether a start of `priority` may go on; out: the refusal reason.

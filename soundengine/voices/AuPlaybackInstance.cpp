@@ -344,6 +344,7 @@ void CAuPlaybackInstance::TryStopForLimit(u32 reason) noexcept {
     if (action == 1) {
         StopForLimit(reason);
     } else if (action == 2) {
+        if (!m_bForcedVirtual) m_bMadeVirtualThisFrame = true;
         m_bForcedVirtual = true;
     }
 }

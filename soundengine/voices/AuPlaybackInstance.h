@@ -344,7 +344,20 @@ public:
     u8 BelowThresholdAction() const { return m_pNode ? m_pNode->GetBelowThresholdBehavior() : 0; }
     // Set while the instance plays no voice because it is below the threshold.
     bool IsVirtual() const { return m_bVirtual; }
-    void SetVirtual(bool isVirtual) { m_bVirtual = isVirtual; }
+    void SetVirtual(bool isVirtual) {
+        if (isVirtual && !m_bVirtual) m_bMadeVirtualThisFrame = true;
+        m_bVirtual = isVirtual;
+    }
+    // Whether the instance went virtual (below the threshold, or sent there by a limit) in this
+    // frame, and in the last one: a limiter's frame update still counts it for the frame after,
+    // in which its voice rendered once more.
+    bool MadeVirtualThisFrame() const { return m_bMadeVirtualThisFrame; }
+    bool MadeVirtualLastFrame() const { return m_bMadeVirtualLastFrame; }
+    // Once a frame, before the limiters are updated.
+    void AgeVirtualFrameBits() {
+        m_bMadeVirtualLastFrame = m_bMadeVirtualThisFrame;
+        m_bMadeVirtualThisFrame = false;
+    }
     bool IsMotion() const { return m_bMotion; }
     f32 RateFactor() const { return m_fRateFactor; }
     // Output frames before the voice starts; negative once it has run out.
@@ -470,6 +483,8 @@ private:
     bool m_bLevelWindow = false;
     bool m_bFadingIn = false;
     bool m_bVirtual = false;
+    bool m_bMadeVirtualThisFrame = false;
+    bool m_bMadeVirtualLastFrame = false;
     bool m_bMidi;
     bool m_bSeekPending = false;
     bool m_bSeekPercent = false;

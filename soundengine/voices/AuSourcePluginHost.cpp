@@ -40,7 +40,7 @@ bool AuIsSourcePluginFormat(AuChannelConfig config) noexcept {
 }
 
 CAuSourcePluginHost::CAuSourcePluginHost(CAuPlaybackInstance* instance, u32 settingsID) noexcept
-    : CAuSourceBase(instance, nullptr, 0), m_uSettingsID(settingsID) {}
+    : CAuSourceBase(instance, nullptr, 0), m_uSettingsID(settingsID), m_voiceInfo(instance) {}
 
 CAuSourcePluginHost::~CAuSourcePluginHost() {
     StopStream();

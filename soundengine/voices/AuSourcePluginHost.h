@@ -6,6 +6,7 @@
 #include "plugins/AuPlugin.h"
 #include "voices/AuEffectSlotHolder.h"
 #include "voices/AuSourceBase.h"
+#include "voices/AuVoiceInfo.h"
 
 class CAuPluginParamHolder;
 
@@ -38,12 +39,14 @@ public:
     u32 GetMaxBufferLength() const noexcept override;
     AURESULT GetPluginMedia(u32 index, const u8*& data, u32& size) noexcept override;
     u16 GetNumLoops() const noexcept override;
+    const AU::IAuSourceVoiceInfo* GetVoiceInfo() const noexcept override { return &m_voiceInfo; }
 
     AU::IAuSourcePlugin* Plugin() const { return m_pPlugin; }
     AuChannelConfig Format() const { return m_pluginFormat.channelConfig; }
 
 private:
     u32 m_uSettingsID;
+    CAuVoiceInfo m_voiceInfo;
     AuPipelineBuffer m_output;
     AuPluginFormat m_pluginFormat;
     CAuEffectSlotHolder m_media;

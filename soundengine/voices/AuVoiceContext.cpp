@@ -1,12 +1,14 @@
 #include "voices/AuVoiceContext.h"
 
-#include "core/AuListener.h"
 #include "core/AuOutputTiming.h"
 #include "core/AuPlayingMgr.h"
 #include "core/AuRegistryMgr.h"
 #include "voices/AuLowerEngine.h"
+#include "voices/AuOutputDevice.h"
 #include "voices/AuPlaybackInstance.h"
 #include "voices/AuSourceBase.h"
+#include "voices/AuSpeakerPan.h"
+#include "voices/AuVoiceInfo.h"
 #include "voices/AuVoiceOutput.h"
 
 #include <AU/MemoryMgr.h>
@@ -62,69 +64,48 @@ CAuVoiceContext::~CAuVoiceContext() {
 }
 
 u32 CAuVoiceContext::GetNumEmitterRays() const noexcept {
-    const CAuRegisteredObj* object = m_pInstance->Key().pGameObj;
-    return object ? object->NumPairs() : 0;
+    return CAuVoiceInfo(m_pInstance).GetNumEmitterListenerPairs();
 }
 
 AURESULT CAuVoiceContext::GetEmitterRay(u32 index, u32 listenerMask,
                                         AuEmitterListenerPair& out) const noexcept {
-    const CAuRegisteredObj* object = m_pInstance->Key().pGameObj;
-    for (u32 pair = 0; object && pair < object->NumPairs(); ++pair) {
-        if (!(object->Pairs()[pair].listenerBit & listenerMask)) continue;
-        if (index-- == 0) {
-            out = object->Pairs()[pair];
-            return AuResultSuccess;
-        }
-    }
-    return AuResultFail;
+    return CAuVoiceInfo(m_pInstance).GetEmitterRay(index, listenerMask, out);
 }
 
 u32 CAuVoiceContext::GetNumEmitterPositions() const noexcept {
-    const CAuRegisteredObj* object = m_pInstance->Key().pGameObj;
-    return object && object->MultiPositionType() != 0 ? object->Positions().uCount : 1;
+    return CAuVoiceInfo(m_pInstance).GetNumPositions();
 }
 
 AURESULT CAuVoiceContext::GetEmitterPosition(u32 index, AuSoundPosition& out) const noexcept {
-    if (index >= GetNumEmitterPositions()) return AuResultFail;
-    const CAuRegisteredObj* object = m_pInstance->Key().pGameObj;
-    const AuPositionArray* positions = object ? &object->Positions() : nullptr;
-    out = positions && index < positions->uCount ? positions->pPositions[index] : AU_DEFAULT_SOUND_POSITION;
-    return AuResultSuccess;
+    return CAuVoiceInfo(m_pInstance).GetPosition(index, out);
 }
 
 f32 CAuVoiceContext::GetAttenuationScaling() const noexcept {
-    const CAuRegisteredObj* object = m_pInstance->Key().pGameObj;
-    return object ? object->ScalingFactor() : 1.0f;
+    return CAuVoiceInfo(m_pInstance).GetAttenuationScaling();
 }
 
 u8 CAuVoiceContext::GetListenerMask() const noexcept {
-    const CAuRegisteredObj* object = m_pInstance->Key().pGameObj;
-    return object ? object->ActiveListeners() : 0;
+    return CAuVoiceInfo(m_pInstance).GetListenerMask();
 }
 
 const AuListenerData* CAuVoiceContext::GetListenerData(u32 index) const noexcept {
-    const u32 mask = GetListenerMask();
-    for (u32 listener = 0; listener < AU_NUM_LISTENERS; ++listener)
-        if ((mask >> listener) & 1 && index-- == 0) return &CAuListener::Data(listener);
-    return nullptr;
+    return CAuVoiceInfo(m_pInstance).GetListenerData(index);
 }
 
 u32 CAuVoiceContext::GetPriority() const noexcept {
-    return static_cast<u32>(std::lround(m_pInstance->Priority().fPriority));
+    return CAuVoiceInfo(m_pInstance).GetPriority();
 }
 
 u32 CAuVoiceContext::GetGameObjectID() const noexcept {
-    const CAuRegisteredObj* object = m_pInstance->Key().pGameObj;
-    return object ? object->ID() : 0xFFFFFFFFu;
+    return CAuVoiceInfo(m_pInstance).GetGameObjectID();
 }
 
 u32 CAuVoiceContext::GetPositioningType() const noexcept {
-    const CAuRegisteredObj* object = m_pInstance->Key().pGameObj;
-    return object ? object->MultiPositionType() : 0;
+    return CAuVoiceInfo(m_pInstance).GetMultiPositionType();
 }
 
 u32 CAuVoiceContext::GetNodeID() const noexcept {
-    return m_pInstance->Node() ? m_pInstance->Node()->key : 0;
+    return CAuVoiceInfo(m_pInstance).GetNodeID();
 }
 
 bool CAuVoiceContext::HasEffectOfSettings(u32 settingsID) const noexcept {
@@ -673,6 +654,16 @@ CAuVoiceOutput* CAuVoiceContext::AddOutput(CAuOutputBus* bus, u32 deviceType, u3
         CAuVoiceOutput::Create(this, bus, deviceType, deviceId, CAuVoiceOutput::Kind(kind),
                                m_mix.bComputed && m_mix.levels.bAudible, levelBus);
     if (!output) return nullptr;
+    // The device learns the bus's layout so that its pan tables exist before the voice pans into
+    // it; a device that cannot take it gets no output.
+    const AuChannelConfig layout = bus->Config();
+    if (layout.IsStandard()) {
+        CAuOutputDevice* device = CAuLowerEngine::FindDevice(deviceType, deviceId);
+        if (!device || CAuSpeakerPan::PreparePanTables(*device, layout) != AuResultSuccess) {
+            CAuVoiceOutput::Destroy(output);
+            return nullptr;
+        }
+    }
     output->pNext = m_mix.pOutputs;
     m_mix.pOutputs = output;
     m_uFlags |= kFlagOutputsChanged;

@@ -236,7 +236,9 @@ public:
     AuVoiceMixState& MixState() { return m_mix; }
     // [audio thread] A new output of `kind` (CAuVoiceOutput::Kind) to the bus on its device, at
     // the head of the voice's list; a dry one to the main device under a bus that keeps a level
-    // window follows that window. Null without memory. Both calls mark the outputs changed.
+    // window follows that window. A standard bus layout is registered with the device (its pan
+    // tables); null when the device is missing or cannot take it, or without memory. Both calls
+    // mark the outputs changed.
     CAuVoiceOutput* AddOutput(CAuOutputBus* bus, u32 deviceType, u32 deviceId, u32 kind) noexcept;
     // [audio thread] Unlinks the output from the voice's list and destroys it.
     void RemoveOutput(CAuVoiceOutput* output) noexcept;

@@ -2,6 +2,9 @@
 #include "voices/AuInstanceMgr.h"
 #include "voices/AuLowerEngine.h"
 
+#include "banks/AuSourceInfo.h"
+#include "core/AuExternalSources.h"
+
 #include <AuDefaultPoolTest.h>
 
 #include <gtest/gtest.h>
@@ -21,9 +24,11 @@ public:
     bool GetMaxDistance(f32&) noexcept override { return false; }
     u8 GetBelowThresholdBehavior() noexcept override { return action; }
     void OnInstanceTerm(CAuPlaybackInstance*) noexcept override {}
+    void ClearPendingActions() noexcept override { ++pendingCleared; }
 
     CAuPlaybackInstance* head = nullptr;
     u8 action = 1;
+    int pendingCleared = 0;
 };
 
 class InstanceMgrTest : public AuDefaultPoolTest {
@@ -149,6 +154,95 @@ TEST_F(InstanceMgrTest, PriorityFromDistance) {
             << c.in.fBase << " " << c.in.fDistanceOffset;
 }
 
+TEST_F(InstanceMgrTest, ExternalSourcesResolveByNameThenMemoryThenFileID) {
+    AuSourceInfo source;
+    source.SetFields((CAuInstanceMgr::kExternalSourceCodec << 16) | 1, 5, 77, 0, 0,
+                     AuSourceStorage_InMemory << AU_SOURCE_STORAGE_SHIFT);
+    EXPECT_TRUE(CAuInstanceMgr::IsExternalSource(source));
+    AuSourceInfo plain;
+    plain.SetFields(0x00010001, 5, 77, 0, 0, 0);
+    EXPECT_FALSE(CAuInstanceMgr::IsExternalSource(plain));
+    EXPECT_FALSE(CAuInstanceMgr::IsExternalSource(AuSourceInfo{})) << "a cleared plug-in ID";
+
+    static const u8 memory[16] = {};
+    const wchar_t* name = L"voice/line_01.aum";
+    constexpr u32 kNone = 0xFFFFFFFF;
+    struct Case {
+        const char* what;
+        AuExternalSourceInfo entry;
+        AURESULT result;
+        u32 storage;
+        u32 fileID;
+        bool byName;
+        bool byMemory;
+    };
+    const Case cases[] = {
+        {"name first",
+         {77, 4, name, memory, 16, 9},
+         AuResultSuccess,
+         AuSourceStorage_Streamed,
+         kNone,
+         true,
+         false},
+        {"then memory",
+         {77, 2, nullptr, memory, 16, 9},
+         AuResultSuccess,
+         AuSourceStorage_InMemory,
+         kNone,
+         false,
+         true},
+        {"then the file ID",
+         {77, 1, nullptr, memory, 0, 9},
+         AuResultSuccess,
+         AuSourceStorage_Streamed,
+         9,
+         false,
+         false},
+        {"nothing named", {77, 1, nullptr, nullptr, 0, kNone}, AuResultFail, 0, 0, false, false},
+        {"another cookie", {78, 1, name, nullptr, 0, 9}, AuResultFail, 0, 0, false, false},
+    };
+    const u32 before = Used();
+    for (const Case& c : cases) {
+        // Another cookie's entry ahead of the one looked for.
+        const AuExternalSourceInfo entries[] = {{12, 1, L"other.aum", nullptr, 0, 3}, c.entry};
+        AuExternalSourceArray* list = AuExternalSourceArray::Create(2, entries);
+        ASSERT_NE(list, nullptr);
+        AuSourceInfo* resolved = nullptr;
+        ASSERT_EQ(CAuInstanceMgr::ResolveExternalSource(source, list, resolved), c.result) << c.what;
+        if (c.result != AuResultSuccess) {
+            EXPECT_EQ(resolved, nullptr) << c.what;
+            list->Release();
+            continue;
+        }
+        ASSERT_NE(resolved, nullptr) << c.what;
+        EXPECT_EQ(resolved->sourceID, 5u) << c.what;
+        EXPECT_EQ(resolved->pluginID, (c.entry.idCodec << 16) | 1) << c.what;
+        EXPECT_EQ(resolved->StorageKind(), c.storage) << c.what;
+        EXPECT_EQ(resolved->fileID, c.fileID) << c.what;
+        EXPECT_TRUE(resolved->flags & AU_SOURCE_EXTERNAL) << c.what;
+        if (c.byName) {
+            ASSERT_NE(resolved->pData, nullptr);
+            EXPECT_NE(resolved->pData, list->operator[](1).szFile) << "the name is the description's own";
+            EXPECT_STREQ(static_cast<const wchar_t*>(resolved->pData), name);
+        } else if (c.byMemory) {
+            EXPECT_EQ(resolved->pData, memory) << c.what;
+            EXPECT_EQ(resolved->inMemorySize, 16u) << c.what;
+        } else {
+            EXPECT_EQ(resolved->pData, nullptr) << c.what;
+        }
+        // The description outlives the post's list.
+        list->Release();
+        if (c.byName) {
+            EXPECT_STREQ(static_cast<const wchar_t*>(resolved->pData), name);
+        }
+        AuSourceInfo::Destroy(resolved);
+    }
+    AuSourceInfo* resolved = nullptr;
+    EXPECT_EQ(CAuInstanceMgr::ResolveExternalSource(source, nullptr, resolved), AuResultFail) << "no list";
+    EXPECT_EQ(resolved, nullptr);
+    EXPECT_EQ(Used(), before);
+}
+
 TEST_F(InstanceMgrTest, AnEndEventDestroysItsInstanceAndEventsBeyondTheBlockGoBackToThePool) {
     CAuPlaybackInstance* first = Add(50.0f);
     CAuPlaybackInstance* second = Add(50.0f);
@@ -191,6 +285,7 @@ TEST_F(InstanceMgrTest, StopInstancesUsingDataStopsThoseOfTheUnloadingBank) {
     m_mgr.StopInstancesUsingData(bankA, 8);
     CAuLowerEngine::SetVoiceGraph(nullptr);
     EXPECT_EQ(voicetest::Trace(), std::vector<std::string>{"voices.releasefx 8"}) << "then the bus effects";
+    EXPECT_EQ(m_node.pendingCleared, 2) << "once for each instance stopped";
     EXPECT_TRUE(atStart->IsStopped());
     EXPECT_TRUE(inside->IsStopped());
     EXPECT_FALSE(other->IsStopped());
@@ -251,4 +346,46 @@ TEST_F(InstanceMgrTest, UpdateLimitersMakesThoseBeyondEachMaximumGiveWay) {
     m_mgr.Term(false);
     EXPECT_EQ(g_pGlobalVoiceLimiter, nullptr);
     ASSERT_EQ(m_mgr.InitEvents(), AuResultSuccess);
+}
+
+TEST_F(InstanceMgrTest, AnInstanceThatWentVirtualStillCountsInTheNextFramesLimitUpdateOnly) {
+    m_node.action = 1; // instances past the limit stop
+    m_mgr.SetVoiceLimit(2);
+    auto start = [this](f32 priority) {
+        CAuPlaybackInstance* instance = Add(priority);
+        EXPECT_EQ(instance->Init(nullptr, nullptr), AuResultSuccess);
+        return instance;
+    };
+    CAuPlaybackInstance* a = start(30.0f);
+    CAuPlaybackInstance* b = start(20.0f);
+    m_mgr.UpdateLimiters();
+    // b's voice goes below the threshold in this frame, and a new start takes its place.
+    b->SetVirtual(true);
+    EXPECT_TRUE(b->MadeVirtualThisFrame());
+    EXPECT_FALSE(b->MadeVirtualLastFrame());
+    CAuPlaybackInstance* c = start(10.0f);
+    m_mgr.UpdateLimiters();
+    EXPECT_FALSE(b->MadeVirtualThisFrame());
+    EXPECT_TRUE(b->MadeVirtualLastFrame());
+    EXPECT_FALSE(a->IsStopped());
+    EXPECT_TRUE(c->IsStopped()) << "b still counted: c was past the limit";
+    EXPECT_EQ(c->StopReason(), AU_LIMITER_REASON_ENGINE);
+    // One frame later b no longer counts: the next start stays.
+    CAuPlaybackInstance* d = start(5.0f);
+    m_mgr.UpdateLimiters();
+    EXPECT_FALSE(b->MadeVirtualLastFrame());
+    EXPECT_FALSE(d->IsStopped());
+    EXPECT_FALSE(a->IsStopped());
+    // Going virtual again marks the frame again; staying virtual does not.
+    b->SetVirtual(false);
+    b->SetVirtual(true);
+    EXPECT_TRUE(b->MadeVirtualThisFrame());
+    m_mgr.UpdateLimiters();
+    b->SetVirtual(true);
+    EXPECT_FALSE(b->MadeVirtualThisFrame());
+    // A limit that sends an instance to virtual marks its frame too.
+    m_node.action = 2;
+    a->TryStopForLimit(AU_LIMITER_REASON_LIST);
+    EXPECT_TRUE(a->ForcedVirtual());
+    EXPECT_TRUE(a->MadeVirtualThisFrame());
 }

@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -691,6 +692,66 @@ TEST_F(MixingTest, OutputsAddedToAVoiceGoFirstAndARemovedOneLeavesTheOthersLinke
     voice->RemoveOutput(second);
     EXPECT_EQ(voice->MixState().pOutputs, dry);
     Frame();
+}
+
+TEST_F(MixingTest, AnOutputRegistersItsBussLayoutWithTheDeviceOrIsNotMade) {
+    Play(&m_c);
+    Frame();
+    CAuVoiceContext* voice = m_mixer.Commands().FirstVoice();
+    ASSERT_NE(voice, nullptr);
+    CAuOutputDevice* device = CAuLowerEngine::FindDevice(AuAudioOutputType_Main, 0);
+    ASSERT_NE(device, nullptr);
+    struct Case {
+        AuChannelConfig layout;
+        std::vector<u32> tables; // the masks the device has tables for afterwards
+    };
+    const Case cases[] = {
+        // 5.1 without its LFE, and the same without the centre.
+        {AuChannelConfig::Standard(0x60F), {0x607, 0x603}},
+        // 7.1 is limited to the masks the panner knows.
+        {AuChannelConfig::Standard(0x63F), {0x637, 0x633}},
+        {AuChannelConfig::Standard(0x33), {0x33}},
+        // Another kind of layout is taken as it is.
+        {AuChannelConfig::Anonymous(4), {}},
+    };
+    // The busses hold their nodes until the voices end below.
+    std::deque<FakeBusNode> nodes;
+    u32 id = 0x4001;
+    for (const Case& c : cases) {
+        FakeBusNode& node = nodes.emplace_back(id++, &m_master);
+        node.config = c.layout;
+        CAuOutputBus* bus = m_mixer.Graph().GetOrCreateBus(&node, AuAudioOutputType_Main, 0);
+        ASSERT_NE(bus, nullptr);
+        for (u32 mask : c.tables)
+            ASSERT_EQ(CAuSpeakerPan::GetPanTable(*device, mask), nullptr) << std::hex << mask;
+        const u32 tablesBefore = device->panTables.Count();
+        CAuVoiceOutput* output = voice->AddOutput(bus, AuAudioOutputType_Main, 0, CAuVoiceOutput::kUserSend);
+        ASSERT_NE(output, nullptr) << std::hex << c.layout.uWord;
+        EXPECT_EQ(device->panTables.Count(), tablesBefore + c.tables.size()) << std::hex << c.layout.uWord;
+        for (u32 mask : c.tables)
+            EXPECT_NE(CAuSpeakerPan::GetPanTable(*device, mask), nullptr) << std::hex << mask;
+        // A second output to a layout the device knows adds nothing.
+        CAuVoiceOutput* again = voice->AddOutput(bus, AuAudioOutputType_Main, 0, CAuVoiceOutput::kGameSend);
+        ASSERT_NE(again, nullptr);
+        EXPECT_EQ(device->panTables.Count(), tablesBefore + c.tables.size());
+        voice->RemoveOutput(again);
+        voice->RemoveOutput(output);
+        EXPECT_EQ(bus->NumInputs(), 0u);
+    }
+
+    // No device of that identity takes the layout: the output is not made, the bus keeps no input.
+    FakeBusNode& stereo = nodes.emplace_back(0x4101, &m_master);
+    stereo.config = AuChannelConfig::Standard(0x3);
+    CAuOutputBus* bus = m_mixer.Graph().GetOrCreateBus(&stereo, AuAudioOutputType_Main, 0);
+    ASSERT_NE(bus, nullptr);
+    const u32 outputs = CAuMixer::NumOutputs(*voice);
+    EXPECT_EQ(voice->AddOutput(bus, AuAudioOutputType_Main, 7, CAuVoiceOutput::kUserSend), nullptr);
+    EXPECT_EQ(CAuMixer::NumOutputs(*voice), outputs);
+    EXPECT_EQ(bus->NumInputs(), 0u);
+    Frame();
+    CAuLowerEngine::TermVoices();
+    for (const FakeBusNode& node : nodes)
+        EXPECT_EQ(node.refs, 0) << std::hex << node.id;
 }
 
 TEST_F(MixingTest, AGameParameterCurveOnABusInsertMovesTheRunningEchosLevel) {

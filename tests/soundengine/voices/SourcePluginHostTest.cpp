@@ -1,4 +1,6 @@
+#include "core/AuListener.h"
 #include "core/AuObjectIndex.h"
+#include "core/AuRegistryMgr.h"
 #include "plugins/AuEffectCommon.h"
 #include "plugins/AuPluginSettings.h"
 #include "voices/AuLowerEngine.h"
@@ -32,6 +34,9 @@ struct GeneratorControl {
     int live = 0;
     int resets = 0;
     u16 loopsSeen = 0;
+    // What the voice answered the generator at its Init.
+    u32 objectSeen = 0;
+    AuPlayingID playingIDSeen = 0;
 };
 GeneratorControl g_gen;
 
@@ -73,6 +78,8 @@ public:
         g_gen.offeredRate = format.uSampleRate;
         g_gen.offered = format.channelConfig;
         g_gen.loopsSeen = context->GetNumLoops();
+        g_gen.objectSeen = context->GetVoiceInfo()->GetGameObjectID();
+        g_gen.playingIDSeen = context->GetVoiceInfo()->GetPlayingID();
         if (g_gen.formatWord) format.channelConfig = AuChannelConfig(g_gen.formatWord);
         return AuResultSuccess;
     }
@@ -167,9 +174,11 @@ protected:
         m_settings->SetParamObject(CAuLowerEngine::PluginKey(type, 0, pluginId),
                                    AuPluginNew<FakeParams>(&CAuLowerEngine::PluginAllocator()));
     }
-    CAuPlaybackInstance& MakeInstance(u16 loops = 1) {
+    CAuPlaybackInstance& MakeInstance(u16 loops = 1, CAuRegisteredObj* gameObj = nullptr) {
         AuPlaybackInstanceParams params;
+        params.pGameObj = gameObj;
         params.key.playingID = 9;
+        params.priority.fPriority = 61.6f;
         m_instance = std::make_unique<CAuPlaybackInstance>(params);
         AuSourceMedia media;
         media.uFlags = AuSourceMedia::kStoragePlugin << AuSourceMedia::kStorageShift;
@@ -218,6 +227,73 @@ TEST_F(SourcePluginHostTest, AGeneratorStartsWithAMonoFormatAt48kHzAndFillsPlana
     EXPECT_EQ(host->GetDuration(), 2000.0f);
     AuDestroySource(host);
     EXPECT_EQ(m_settings->m_lRef, 1u);
+}
+
+TEST_F(SourcePluginHostTest, AGeneratorAsksItsVoiceWhereItSoundsFrom) {
+    MakeSettings(AuPluginTypeSource, kGeneratorId);
+    {
+        // Without a game object: no pairs, the default position, no listener.
+        MakeInstance();
+        CAuSourcePluginHost* host = MakeHost();
+        ASSERT_EQ(host->StartStream(), AuResultSuccess);
+        EXPECT_EQ(g_gen.objectSeen, 0xFFFFFFFFu);
+        EXPECT_EQ(g_gen.playingIDSeen, 9u);
+        const AU::IAuSourceVoiceInfo& info = *host->GetVoiceInfo();
+        AuEmitterListenerPair pair{};
+        AuSoundPosition position{};
+        EXPECT_EQ(info.GetNumEmitterListenerPairs(), 0u);
+        EXPECT_EQ(info.GetEmitterListenerPair(0, pair), AuResultFail);
+        EXPECT_EQ(info.GetNumPositions(), 1u);
+        ASSERT_EQ(info.GetPosition(0, position), AuResultSuccess);
+        EXPECT_EQ(position.Position.Z, AU_DEFAULT_SOUND_POSITION.Position.Z);
+        EXPECT_EQ(info.GetMultiPositionType(), 0u);
+        EXPECT_EQ(info.GetAttenuationScaling(), 1.0f);
+        EXPECT_EQ(info.GetListenerMask(), 0);
+        EXPECT_EQ(info.GetListenerData(0), nullptr);
+        EXPECT_EQ(info.GetPriority(), 62u);
+        AuDestroySource(host);
+    }
+    CAuRegisteredObj object(42);
+    object.SetActiveListeners(0x5); // listeners 0 and 2
+    const AuSoundPosition places[2] = {{{1.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 1.0f}},
+                                       {{0.0f, 2.0f, 0.0f}, {0.0f, 0.0f, 1.0f}}};
+    ASSERT_EQ(object.SetPosition(places, 2, 1), AuResultSuccess);
+    object.SetScalingFactor(2.0f);
+    object.UpdatePositions();
+    MakeInstance(1, &object);
+    CAuSourcePluginHost* host = MakeHost();
+    ASSERT_EQ(host->StartStream(), AuResultSuccess);
+    EXPECT_EQ(g_gen.objectSeen, 42u);
+    const AU::IAuSourceVoiceInfo& info = *host->GetVoiceInfo();
+    EXPECT_EQ(info.GetNumEmitterListenerPairs(), 4u); // two listeners, two positions
+    // Pairs of every listener, in the game object's order: listener 2 holds the last two.
+    const struct {
+        u32 index;
+        AURESULT result;
+        u8 listenerBit;
+    } pairs[] = {{0, AuResultSuccess, 0x1},
+                 {2, AuResultSuccess, 0x4},
+                 {3, AuResultSuccess, 0x4},
+                 {4, AuResultFail, 0}};
+    for (const auto& c : pairs) {
+        AuEmitterListenerPair pair{};
+        EXPECT_EQ(info.GetEmitterListenerPair(c.index, pair), c.result) << c.index;
+        EXPECT_EQ(pair.listenerBit, c.listenerBit) << c.index;
+    }
+    EXPECT_EQ(info.GetNumPositions(), 2u);
+    AuSoundPosition position{};
+    ASSERT_EQ(info.GetPosition(1, position), AuResultSuccess);
+    EXPECT_EQ(position.Position.Y, 2.0f);
+    EXPECT_EQ(info.GetPosition(2, position), AuResultFail);
+    EXPECT_EQ(info.GetMultiPositionType(), 1u);
+    EXPECT_EQ(info.GetAttenuationScaling(), 2.0f);
+    EXPECT_EQ(info.GetListenerMask(), 0x5);
+    EXPECT_EQ(info.GetListenerData(0), &CAuListener::Data(0));
+    EXPECT_EQ(info.GetListenerData(1), &CAuListener::Data(2));
+    EXPECT_EQ(info.GetListenerData(2), nullptr);
+    EXPECT_EQ(info.GetPlayingID(), 9u);
+    AuDestroySource(host);
+    m_instance.reset(); // before the game object
 }
 
 TEST_F(SourcePluginHostTest, TheFormatAGeneratorLeavesMustBeOneTheVoicesPlay) {

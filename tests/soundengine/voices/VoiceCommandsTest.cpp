@@ -260,3 +260,65 @@ TEST_F(VoiceCommandsTest, CommandsBeyondTheBlockComeFromThePoolAndGoBack) {
 }
 
 } // namespace
+
+TEST_F(VoiceCommandsTest, EachCommandKindActsOnTheVoiceAsItsTableSays) {
+    // Kinds 0 to 3: the play state the voice ends in, and whether its first frame renders.
+    struct Case {
+        std::vector<AuVoiceCommand> commands; // queued together, the play first
+        CAuVoiceContext::PlayState state;
+    };
+    const Case cases[] = {
+        {{AuVoiceCommand_Start}, CAuVoiceContext::kPlaying},
+        {{AuVoiceCommand_StartPaused}, CAuVoiceContext::kPaused},
+        {{AuVoiceCommand_Start, AuVoiceCommand_Pause}, CAuVoiceContext::kPaused},
+        {{AuVoiceCommand_Start, AuVoiceCommand_Pause, AuVoiceCommand_Resume}, CAuVoiceContext::kPlaying},
+        {{AuVoiceCommand_Start, AuVoiceCommand_Resume}, CAuVoiceContext::kPlaying},
+        {{AuVoiceCommand_StartPaused, AuVoiceCommand_Resume}, CAuVoiceContext::kPlaying},
+    };
+    for (const Case& c : cases) {
+        CAuPlaybackInstance& instance = MakeInstance();
+        for (AuVoiceCommand command : c.commands)
+            m_commands.QueueCommand(&instance, command);
+        m_bus.mixed.clear();
+        Frame();
+        ASSERT_NE(instance.Voice(), nullptr);
+        EXPECT_EQ(static_cast<CAuVoiceContext*>(instance.Voice())->State(), c.state) << c.commands.size();
+        EXPECT_EQ(m_bus.mixed.size(), c.state == CAuVoiceContext::kPlaying ? 1024u : 0u);
+        EXPECT_EQ(m_commands.NumQueued(), 0u);
+        instance.Stop({}, true);
+        Frame();
+    }
+
+    // Kind 4: a looping sound plays the pass it is in to its end, then its instance ends.
+    CAuPlaybackInstance& looping = MakeInstance();
+    looping.SetLoopCount(0);
+    m_bus.mixed.clear();
+    looping.Play({}, false, false);
+    for (int frame = 0; frame < 3; ++frame)
+        Frame();
+    ASSERT_EQ(m_bus.mixed.size(), 3u * 1024u); // into the second pass
+    m_commands.QueueCommand(&looping, AuVoiceCommand_StopLooping);
+    for (int frame = 0; frame < 4 && !looping.IsStopped(); ++frame)
+        Frame();
+    EXPECT_TRUE(looping.IsStopped());
+    EXPECT_EQ(m_bus.mixed.size(), 2 * m_samples.size());
+
+    // Kind 5: the voice goes on from the instance's seek position.
+    CAuPlaybackInstance& seeking = MakeInstance();
+    m_bus.mixed.clear();
+    seeking.Play({}, false, false);
+    Frame();
+    seeking.SeekPercent(0.5f, false);
+    Frame();
+    ASSERT_EQ(m_bus.mixed.size(), 2048u);
+    // Half of the duration in milliseconds, back to samples: within one sample of the middle, and
+    // from there on sample for sample.
+    size_t from = m_samples.size() / 2 - 1;
+    while (from <= m_samples.size() / 2 + 1 && f32(m_samples[from]) / 32768.0f != m_bus.mixed[1024])
+        ++from;
+    ASSERT_LE(from, m_samples.size() / 2 + 1) << "the voice did not go on from the middle";
+    for (size_t i = 0; i < 1024; ++i)
+        ASSERT_FLOAT_EQ(m_bus.mixed[1024 + i], f32(m_samples[from + i]) / 32768.0f) << i;
+    seeking.Stop({}, true);
+    Frame();
+}
