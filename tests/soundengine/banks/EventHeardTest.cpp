@@ -6,6 +6,8 @@
 #include "core/AuEngineManagers.h"
 #include "core/AuThreads.h"
 #include "parameters/AuFastMath.h"
+#include "voices/AuInstanceMgr.h"
+#include "voices/AuPlaybackInstance.h"
 
 #include <AuCaptureFile.h>
 
@@ -580,6 +582,37 @@ TEST_F(EventHeardTest, PauseAllHoldsTheToneAndResumeAllBringsItBack) {
     const AuCaptureFile c = StopCapture();
     EXPECT_NEAR(LastFrameTones(c), 1.0, 0.01);
     EXPECT_EQ(m_ends.Count(), 0u) << "paused, not stopped";
+}
+
+TEST_F(EventHeardTest, AStopWithoutTimeEndsARunningVoiceAtTheFrameEdge) {
+    LoadAndCapture({2.0, 0});
+    const AuPlayingID playing = Post();
+    ASSERT_NE(playing, 0u);
+    ASSERT_TRUE(RenderUntil([&] { return HeardFor(3 * kFrame); }));
+    {
+        CAuMainLock lock;
+        const CAuPlaybackInstance* instance = g_pInstanceMgr->FirstInstance();
+        ASSERT_NE(instance, nullptr);
+        // Its voice was made, started and mixed; its looping source has not ended.
+        EXPECT_EQ(instance->VoiceActivity(), CAuPlaybackInstance::kVoiceCreated |
+                                                 CAuPlaybackInstance::kVoiceStarted |
+                                                 CAuPlaybackInstance::kVoiceMixed);
+    }
+    AU::SoundEngine::StopPlayingID(playing, 0);
+    ASSERT_TRUE(RenderUntil([&] { return Ended(playing); }));
+    ASSERT_TRUE(PassFrames(2));
+    const AuCaptureFile c = StopCapture();
+    // The tone runs to the end of its last frame, and nothing is heard after it.
+    size_t last = c.Frames() / kFrame;
+    while (last > 0 && FramePeak(c, last - 1) == 0)
+        --last;
+    ASSERT_GT(last, 1u);
+    ASSERT_LT(last, c.Frames() / kFrame) << "no silent frame after the stop";
+    i32 tail = 0;
+    for (size_t n = last * kFrame - 48; n < last * kFrame; ++n)
+        tail = std::max(tail, std::abs(i32{c.At(n, 0)}));
+    EXPECT_NEAR(tail, TonePeak(), 0.01 * TonePeak());
+    EXPECT_EQ(m_ends.Count(), 1u);
 }
 
 } // namespace
