@@ -122,6 +122,8 @@ void CAuLeafNode::MakeInstanceParams(const AuNodePlayParams& request, AuPlayback
     out.priority.fPriority = out.priority.fBase = priority;
     out.priority.fDistanceOffset = offset;
     out.bMotion = (request.flags & AU_PLAY_MOTION) != 0;
+    // A delayed play starts this many samples into its launch frame.
+    out.lStartDelayFrames = request.lFrameOffset;
 }
 
 void CAuLeafNode::ApplyMuteLevels(CAuPlaybackInstance& instance) {

@@ -215,10 +215,10 @@ void CAuPlaybackInstance::Pause(const AuInstanceTransition& transition) noexcept
     if (transition.lTimeMs > 0) {
         Fade(m_pPauseTrans, AU_TRANSITION_KEY_FADE_PAUSE, m_fPauseFade, 0.0f, transition.lTimeMs,
              transition.eCurve);
-    } else if (!VoiceActive()) {
-        PauseNow(false);
     } else if (!m_pPauseTrans) {
-        PauseNow(true);
+        // A running voice is held too: only silenced, its source would run on and the resume
+        // would continue later than where the sound was paused.
+        PauseNow(false);
     } else {
         g_pTransitionMgr->ChangeParameter(m_pPauseTrans, AU_TRANSITION_KEY_FADE_PAUSE, 0.0f, 0,
                                           AuCurveInterpolation_Linear, 0);
@@ -374,7 +374,8 @@ void CAuPlaybackInstance::TransUpdateValue(u32 targetKey, f32 value, bool done) 
     }
     ComputeFader();
     if (done && targetKey == AU_TRANSITION_KEY_FADE_STOP) OnStop(0, 1);
-    if (done && targetKey == AU_TRANSITION_KEY_FADE_PAUSE) PauseNow(true);
+    // The faded-out voice is held where it is, as a pause without time holds it.
+    if (done && targetKey == AU_TRANSITION_KEY_FADE_PAUSE) PauseNow(false);
 }
 
 void CAuPlaybackInstance::PauseTransitions() noexcept {

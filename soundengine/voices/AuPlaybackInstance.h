@@ -296,6 +296,7 @@ public:
         return data && media && media >= data && media < data + size;
     }
     void SetVoiceActivity(u8 bit) noexcept;
+    u8 VoiceActivity() const { return m_uPlayMode & kVoiceActivityMask; }
 
     // What the source reports back: the media's format, the frames the pitch node drops after a
     // block-aligned seek, and the end of a seek request.

@@ -158,6 +158,7 @@ AURESULT CAuVoiceCommands::ConnectVoice(CAuVoiceContext& voice, CAuPlaybackInsta
         last->SetNextVoice(&voice);
     }
     ++m_uNumVoices;
+    instance.SetVoiceActivity(CAuPlaybackInstance::kVoiceCreated);
     return AuResultSuccess;
 }
 
@@ -176,10 +177,12 @@ void CAuVoiceCommands::Apply(CAuVoiceContext& voice, const AuVoiceCommandRecord&
     switch (command.Kind()) {
     case AuVoiceCommand_Start:
         voice.Start();
+        command.pInstance->SetVoiceActivity(CAuPlaybackInstance::kVoiceStarted);
         break;
     case AuVoiceCommand_StartPaused:
         voice.Start();
         voice.Pause();
+        command.pInstance->SetVoiceActivity(CAuPlaybackInstance::kVoiceStarted);
         break;
     case AuVoiceCommand_Pause:
         voice.Pause();
@@ -325,6 +328,10 @@ void CAuVoiceCommands::RenderVoices(bool render, u16 framesPerBuffer) noexcept {
                     if (m_pBusses) m_pBusses->MixVoice(*voice, *out);
                     voice->ReleaseBuffer();
                     ended = state == AuResultNoMoreData;
+                    if (CAuPlaybackInstance* mixed = voice->Instance()) {
+                        mixed->SetVoiceActivity(CAuPlaybackInstance::kVoiceMixed);
+                        if (ended) mixed->SetVoiceActivity(CAuPlaybackInstance::kVoiceEnded);
+                    }
                 } else if (state != AuResultNoDataReady) {
                     ended = true;
                 }

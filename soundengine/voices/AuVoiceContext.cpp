@@ -384,8 +384,13 @@ bool CAuVoiceContext::VoiceUpdate(AuVoiceFrame& frame, const AuVoiceLevels& leve
         m_uFlags &= ~kFlagResyncPending;
     }
     const i32 delay = m_pInstance->StartDelay();
+    // Where the voice starts inside its first rendered frame, as the pitch node counts it.
+    i32 startOffset = 0;
     if (render && m_eState == kPlaying && static_cast<i32>(frames) > delay) {
-        if (delay >= 0) m_pInstance->SetStartDelay(delay - static_cast<i32>(frames));
+        if (delay >= 0) {
+            startOffset = delay - static_cast<i32>(frames);
+            m_pInstance->SetStartDelay(startOffset);
+        }
     } else {
         // A start further away than this frame counts down, or the voice would wait for ever.
         if (render && m_eState == kPlaying) m_pInstance->SetStartDelay(delay - static_cast<i32>(frames));
@@ -394,7 +399,7 @@ bool CAuVoiceContext::VoiceUpdate(AuVoiceFrame& frame, const AuVoiceLevels& leve
     if (levels.bAudible != wasAudible) m_pInstance->SetVirtual(!levels.bAudible);
     m_uFlags = levels.bAudible ? (m_uFlags | kFlagAudible) : (m_uFlags & ~kFlagAudible);
     if (render && !m_bChainBuilt) {
-        if (BuildChain() != AuResultSuccess) {
+        if (BuildChain(startOffset) != AuResultSuccess) {
             Stop();
             return false;
         }
@@ -405,7 +410,7 @@ bool CAuVoiceContext::VoiceUpdate(AuVoiceFrame& frame, const AuVoiceLevels& leve
     return render;
 }
 
-AURESULT CAuVoiceContext::BuildChain() noexcept {
+AURESULT CAuVoiceContext::BuildChain(i32 startOffset) noexcept {
     if (!m_pSource) return AuResultFail;
     const CAuPlaybackInstance::MediaFormat& media = m_pInstance->GetMediaFormat();
     AuResamplerFormat format;
@@ -416,6 +421,7 @@ AURESULT CAuVoiceContext::BuildChain() noexcept {
     params.uOutputRate = g_OutputTiming.uSampleRate;
     params.uFramesPerBuffer = m_pInstance->IsMotion() ? AU_MOTION_VOICE_FRAMES : g_uNumSamplesPerFrame;
     params.fRateFactor = m_pInstance->RateFactor();
+    params.lFrameOffset = startOffset;
     if (m_pitch.Init(m_pSource, m_pInstance, format, params, this) != AuResultSuccess) return AuResultFail;
     m_modulator.Init(m_pInstance);
     AuPluginFormat running;

@@ -186,7 +186,9 @@ public:
     void ApplyFilterTargets(const f32 (*targets)[4], u32 count) noexcept;
     // Builds the chain: the pitch node from the instance, the stages for the voice's format. 2
     // on failure.
-    AURESULT BuildChain() noexcept;
+    // `startOffset`: the start delay left after the first rendered frame, negative when the
+    // voice starts inside it (see CAuPitchNode::Execute).
+    AURESULT BuildChain(i32 startOffset) noexcept;
     // The pending source becomes current and started; the final node learns its instance.
     AURESULT SwitchToPendingSource() noexcept;
 

@@ -2,8 +2,12 @@
 // audio thread's passes, and the tone read back from the main output's capture file.
 #include "BankTestSupport.h"
 
+#include "core/AuAudioMgr.h"
+#include "core/AuEngineManagers.h"
 #include "core/AuThreads.h"
 #include "parameters/AuFastMath.h"
+#include "voices/AuInstanceMgr.h"
+#include "voices/AuPlaybackInstance.h"
 
 #include <AuCaptureFile.h>
 
@@ -18,6 +22,7 @@
 #include <bankgen/Media.h>
 
 #include <gtest/gtest.h>
+#include <win32_testing.h>
 
 #include <atomic>
 #include <chrono>
@@ -25,6 +30,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -39,6 +45,7 @@ constexpr u32 kSound = 0x200;
 constexpr u32 kMedia = 0x201;
 constexpr u32 kPlay = 0x300;
 constexpr u32 kEvent = 0x400;
+constexpr u32 kActionEvent = 0x500;
 constexpr u32 kObject = 10;
 constexpr f64 kToneHz = 1000.0;
 
@@ -54,6 +61,9 @@ protected:
         f32 masterDb = 0.0f; // the busses' bus volumes
         f32 sfxDb = 0.0f;
         bool sfxMixes = false; // the SFX bus mixes on its own rather than passing through
+        f32 probability = 100.0f;
+        // More actions, each the only one of event kActionEvent + its index.
+        std::vector<bankgen::ActionRecord> actions = {};
     };
 
     // A master bus, a bus below it, a mono 16-bit 48 kHz tone in the bank's data on that bus, its
@@ -90,8 +100,13 @@ protected:
         play.target = kSound;
         play.bankId = kBank;
         if (tone.delayMs) play.props.push_back(bankgen::PropI(14, tone.delayMs));
+        if (tone.probability != 100.0f) play.props.push_back(bankgen::PropF(16, tone.probability));
         builder.Add(play);
         builder.Add(bankgen::EventRecord{kEvent, {kPlay}});
+        for (size_t i = 0; i < tone.actions.size(); ++i) {
+            builder.Add(tone.actions[i]);
+            builder.Add(bankgen::EventRecord{kActionEvent + u32(i), {tone.actions[i].id}});
+        }
         Bytes out;
         std::vector<std::string> errors;
         EXPECT_TRUE(builder.Build(out, errors)) << (errors.empty() ? "" : errors.front());
@@ -175,7 +190,33 @@ protected:
         ends->infos.push_back(*static_cast<AuEventCallbackInfo*>(info));
         ends->threads.push_back(std::this_thread::get_id());
     }
-    AuPlayingID Post() { return AU::SoundEngine::PostEvent(kEvent, kObject, AU_EndOfEvent, OnEnd, &m_ends); }
+    AuPlayingID Post(AuGameObjectID object = kObject) {
+        return AU::SoundEngine::PostEvent(kEvent, object, AU_EndOfEvent, OnEnd, &m_ends);
+    }
+    bool Ended(AuPlayingID playing) {
+        std::lock_guard guard(m_ends.lock);
+        for (const AuEventCallbackInfo& info : m_ends.infos)
+            if (info.playingID == playing) return true;
+        return false;
+    }
+    // Until the audio thread has run `frames` passes past what was posted so far: whatever it
+    // was asked before is done in the frames the capture holds from then on.
+    static bool PassFrames(u32 frames) {
+        AU::SoundEngine::RenderAudio();
+        u32 from = 0;
+        {
+            CAuMainLock lock;
+            from = g_pAudioMgr->FrameCounter();
+        }
+        return RenderUntil([&] {
+            CAuMainLock lock;
+            return g_pAudioMgr->FrameCounter() - from >= frames;
+        });
+    }
+    // The peak of channel 0 in the capture's last frame, in units of one tone's peak.
+    static f64 LastFrameTones(const AuCaptureFile& c) {
+        return c.Frames() < kFrame ? -1.0 : FramePeak(c, c.Frames() / kFrame - 1) / TonePeak();
+    }
 
     static constexpr size_t kFrame = 1024;
     // 0.5 full scale through the centre pan, times the engine's unity gains on the way.
@@ -331,16 +372,13 @@ TEST_F(EventHeardTest, ABankUnloadedWhileItsSoundPlaysSilencesItAndReturns) {
 
 // The post and the capture's start in one batch of messages: the capture's first frame is the
 // first frame rendered after the post.
-TEST_F(EventHeardTest, APlayStartsInTheFirstFrameAfterThePostOrInItsDelaysLaunchFrame) {
-    struct Case {
-        i32 delayMs;
-        size_t launchFrame;
-    };
-    // 100 ms is 4800 samples: the launch frame is the fourth after the post's.
-    for (const Case& c : {Case{0, 0}, Case{100, 4}}) {
-        SCOPED_TRACE(c.delayMs);
+TEST_F(EventHeardTest, APlayStartsInTheFirstFrameAfterThePostOrAtItsDelayToTheSample) {
+    // 100 ms is 4800 samples: 704 samples into the fourth frame after the post's; 21 ms is 1008
+    // samples, 16 short of the first frame's end; 22 ms is 1056, 32 into the next.
+    for (const i32 delayMs : {0, 100, 21, 22}) {
+        SCOPED_TRACE(delayMs);
         m_ends.Clear();
-        LoadAndCapture({0.25, 1, c.delayMs}, false);
+        LoadAndCapture({0.25, 1, delayMs}, false);
         {
             CAuMainLock lock;
             ASSERT_EQ(AU::SoundEngine::StartOutputCapture(L"heard.wav"), AuResultSuccess);
@@ -349,11 +387,13 @@ TEST_F(EventHeardTest, APlayStartsInTheFirstFrameAfterThePostOrInItsDelaysLaunch
         ASSERT_TRUE(RenderUntil([&] { return m_ends.Count() > 0; }));
         const AuCaptureFile capture = StopCapture();
         // The sine's first sample is 0: its second is the first heard.
-        const size_t first = capture.FirstLouderThan(0);
-        EXPECT_GE(first, c.launchFrame * kFrame + 1);
-        EXPECT_LT(first, (c.launchFrame + 1) * kFrame);
-        if (c.delayMs == 0) {
-            EXPECT_EQ(first, 1u);
+        const size_t start = static_cast<size_t>(delayMs) * 48;
+        EXPECT_EQ(capture.FirstLouderThan(0), start + 1);
+        // From there on the media itself, sample by sample (the resampler's copy kernel).
+        const f64 level = TonePeak() / 32767;
+        for (size_t n = 1; n < 2 * kFrame; ++n) {
+            const f64 expected = level * 32767 * std::sin(2 * M_PI * kToneHz * f64(n) / 48000);
+            ASSERT_NEAR(capture.At(start + n, 0), expected, 0.01 * TonePeak() + 2) << n;
         }
         // A fresh engine for the next case.
         TearDown();
@@ -419,6 +459,160 @@ TEST_F(EventHeardTest, SeekingHalfwayIntoALoopedToneContinuesAtItsMiddle) {
     c = StopCapture();
     EXPECT_GE(seekFrame * kFrame, 60000u);
     EXPECT_TRUE(sameAs((seekFrame + 1) * kFrame, 48000 + kFrame));
+}
+
+TEST_F(EventHeardTest, ThePlaysProbabilityDrawDecidesWhetherItIsHeard) {
+    struct Case {
+        f32 probability;
+        std::vector<int> script;
+        bool heard;
+    };
+    // r = (a x 32768 + b) / (2^30 - 1) x 100; the play goes on when r is not above the probability.
+    const Case cases[] = {
+        {100.0f, {32767, 32767}, true}, // r is exactly 100
+        {0.0f, {}, false},              // nothing is drawn
+        {50.0f, {16383, 32767}, true},  // 2^29 - 1: just below 50
+        {50.0f, {16384, 0}, false},     // 2^29: just above
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.probability << " " << c.script.size());
+        m_ends.Clear();
+        Tone tone{0.25};
+        tone.probability = c.probability;
+        LoadAndCapture(tone);
+        win32test::ResetRandScript();
+        win32test::ScriptRand(c.script.data(), c.script.size());
+        const AuPlayingID playing = Post();
+        ASSERT_NE(playing, 0u);
+        ASSERT_TRUE(RenderUntil([&] { return Ended(playing); }));
+        EXPECT_EQ(win32test::RandCallCount(), c.script.size());
+        // A play that is not drawn ends the event at once: frames past it show nothing came.
+        ASSERT_TRUE(PassFrames(3));
+        const AuCaptureFile capture = StopCapture();
+        ASSERT_GT(capture.Frames(), 0u);
+        EXPECT_EQ(capture.FirstLouderThan(0) < capture.Frames(), c.heard);
+        win32test::ResetRandScript();
+        TearDown();
+        SetUp();
+    }
+}
+
+// The same looping tone on objects 10 and 11, started in the same frame: the capture's last frame
+// holds two tones' peak while both play, one while one does.
+TEST_F(EventHeardTest, StopsByScopeAndStopAllSilenceTheSoundsTheyReach) {
+    constexpr AuGameObjectID kOther = 11, kUnknown = 99;
+    const auto stop = [](u16 type, u32 target, std::vector<bankgen::ActionException> exceptions = {}) {
+        bankgen::ActionRecord action;
+        action.id = 0x600;
+        action.type = type;
+        action.target = target;
+        action.exceptions = std::move(exceptions);
+        return std::vector<bankgen::ActionRecord>{action};
+    };
+    const auto post = [] { AU::SoundEngine::PostEvent(kActionEvent, kObject); };
+    struct Case {
+        const char* name;
+        std::vector<bankgen::ActionRecord> actions;
+        std::function<void()> act;
+        f64 tones; // left in the last frame
+        bool ends10, ends11;
+    };
+    const Case cases[] = {
+        {"0x0102 on the sound", stop(0x0102, kSound), post, 0.0, true, true},
+        {"0x0103 on the sound", stop(0x0103, kSound), post, 1.0, true, false},
+        {"0x0104", stop(0x0104, 0), post, 0.0, true, true},
+        {"0x0105", stop(0x0105, 0), post, 1.0, true, false},
+        {"0x0108 except the SFX bus", stop(0x0108, 0, {{kSfxBus, 1}}), post, 2.0, false, false},
+        {"0x0108 except the sound", stop(0x0108, 0, {{kSound, 0}}), post, 2.0, false, false},
+        {"0x0108 except nothing", stop(0x0108, 0), post, 0.0, true, true},
+        {"0x0106", stop(0x0106, kSound), post, 2.0, false, false},
+        {"StopAll(10)", {}, [] { AU::SoundEngine::StopAll(kObject); }, 1.0, true, false},
+        {"StopAll()", {}, [] { AU::SoundEngine::StopAll(); }, 0.0, true, true},
+        {"StopAll(99)", {}, [] { AU::SoundEngine::StopAll(kUnknown); }, 2.0, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_ends.Clear();
+        Tone tone{2.0, 0};
+        tone.actions = c.actions;
+        LoadAndCapture(tone, false);
+        ASSERT_EQ(AU::SoundEngine::RegisterGameObj(kOther), AuResultSuccess);
+        AuPlayingID ten = 0, eleven = 0;
+        {
+            CAuMainLock lock;
+            ASSERT_EQ(AU::SoundEngine::StartOutputCapture(L"heard.wav"), AuResultSuccess);
+            ten = Post(kObject);
+            eleven = Post(kOther);
+        }
+        ASSERT_NE(ten, 0u);
+        ASSERT_NE(eleven, 0u);
+        ASSERT_TRUE(RenderUntil([&] { return HeardFor(3 * kFrame); }));
+        c.act();
+        ASSERT_TRUE(PassFrames(3));
+        ASSERT_TRUE(RenderUntil([&] { return Ended(ten) == c.ends10 && Ended(eleven) == c.ends11; }));
+        const AuCaptureFile capture = StopCapture();
+        EXPECT_NEAR(LastFrameTones(capture), c.tones, 0.01);
+        EXPECT_EQ(Ended(ten), c.ends10);
+        EXPECT_EQ(Ended(eleven), c.ends11);
+        TearDown();
+        SetUp();
+    }
+}
+
+TEST_F(EventHeardTest, PauseAllHoldsTheToneAndResumeAllBringsItBack) {
+    bankgen::ActionRecord pause, resume;
+    pause.id = 0x600;
+    pause.type = 0x0204;
+    resume.id = 0x601;
+    resume.type = 0x0304;
+    Tone tone{2.0, 0};
+    tone.actions = {pause, resume};
+    LoadAndCapture(tone);
+    ASSERT_NE(Post(), 0u);
+    ASSERT_TRUE(RenderUntil([&] { return HeardFor(3 * kFrame); }));
+    AU::SoundEngine::PostEvent(kActionEvent, kObject);
+    ASSERT_TRUE(PassFrames(3));
+    AuCaptureFile held;
+    ASSERT_TRUE(RenderUntil([&] {
+        held = Capture();
+        return held.Frames() >= kFrame && LastFrameTones(held) == 0.0;
+    })) << "pause all never silenced the tone";
+    AU::SoundEngine::PostEvent(kActionEvent + 1, kObject);
+    ASSERT_TRUE(PassFrames(3));
+    const AuCaptureFile c = StopCapture();
+    EXPECT_NEAR(LastFrameTones(c), 1.0, 0.01);
+    EXPECT_EQ(m_ends.Count(), 0u) << "paused, not stopped";
+}
+
+TEST_F(EventHeardTest, AStopWithoutTimeEndsARunningVoiceAtTheFrameEdge) {
+    LoadAndCapture({2.0, 0});
+    const AuPlayingID playing = Post();
+    ASSERT_NE(playing, 0u);
+    ASSERT_TRUE(RenderUntil([&] { return HeardFor(3 * kFrame); }));
+    {
+        CAuMainLock lock;
+        const CAuPlaybackInstance* instance = g_pInstanceMgr->FirstInstance();
+        ASSERT_NE(instance, nullptr);
+        // Its voice was made, started and mixed; its looping source has not ended.
+        EXPECT_EQ(instance->VoiceActivity(), CAuPlaybackInstance::kVoiceCreated |
+                                                 CAuPlaybackInstance::kVoiceStarted |
+                                                 CAuPlaybackInstance::kVoiceMixed);
+    }
+    AU::SoundEngine::StopPlayingID(playing, 0);
+    ASSERT_TRUE(RenderUntil([&] { return Ended(playing); }));
+    ASSERT_TRUE(PassFrames(2));
+    const AuCaptureFile c = StopCapture();
+    // The tone runs to the end of its last frame, and nothing is heard after it.
+    size_t last = c.Frames() / kFrame;
+    while (last > 0 && FramePeak(c, last - 1) == 0)
+        --last;
+    ASSERT_GT(last, 1u);
+    ASSERT_LT(last, c.Frames() / kFrame) << "no silent frame after the stop";
+    i32 tail = 0;
+    for (size_t n = last * kFrame - 48; n < last * kFrame; ++n)
+        tail = std::max(tail, std::abs(i32{c.At(n, 0)}));
+    EXPECT_NEAR(tail, TonePeak(), 0.01 * TonePeak());
+    EXPECT_EQ(m_ends.Count(), 1u);
 }
 
 } // namespace

@@ -25,6 +25,7 @@
 
 #include <AU/SoundEngine.h>
 #include <AuDefaultPoolTest.h>
+#include <AuEventRoadManagers.h>
 
 #include <gtest/gtest.h>
 
@@ -132,26 +133,9 @@ public:
         SetOutputTiming(1024);
         g_LEngineDefaultPoolId = AU::MemoryMgr::CreatePool(nullptr, 1u << 16, 64, AuPoolAttrMalloc, 16);
         ASSERT_NE(g_LEngineDefaultPoolId, AU_INVALID_POOL_ID);
-        g_pIndex = &m_index;
-        m_index.Init();
-        ASSERT_EQ(m_mgr.Init(8192), AuResultSuccess);
-        g_pAudioMgr = &m_mgr;
-        AuRegisterObjectMsgHandlers(m_mgr);
-        AuRegisterEventMsgHandlers(m_mgr);
-        CAuListener::Instance().Init();
-        ASSERT_EQ(m_transitions.Init(0), AuResultSuccess);
-        g_pTransitionMgr = &m_transitions;
-        g_pRTPCMgr = &m_rtpc;
-        ASSERT_EQ(m_rtpc.Init(), AuResultSuccess);
-        ASSERT_EQ(m_playing.Init(), AuResultSuccess);
-        g_pPlayingMgr = &m_playing;
-        g_pRegistryMgr = &m_registry;
-        ASSERT_EQ(m_registry.Init(), AuResultSuccess);
-        ASSERT_EQ(AU::SoundEngine::RegisterGameObj(kObject), AuResultSuccess);
-        Pass();
-        m_object = m_registry.GetObjAndAddref(kObject);
-        ASSERT_NE(m_object, nullptr);
-        m_object->Release();
+        ASSERT_EQ(m_road.Init(8192, kObject), AuResultSuccess);
+        m_object = m_road.pObject;
+        CAuAudioMgrTestAccess::SetFrame(m_mgr, ++m_frame);
         CAuBus::ClearMasterBusses();
     }
     void TearDown() override {
@@ -160,20 +144,10 @@ public:
             object->Release();
         CAuBus::ClearMasterBusses();
         EXPECT_EQ(m_playing.NumRecords(), 0u) << "a playing ID was left live";
-        m_playing.Term();
-        g_pPlayingMgr = nullptr;
-        m_registry.Term();
-        g_pRegistryMgr = nullptr;
-        m_rtpc.Term();
-        g_pRTPCMgr = nullptr;
-        m_transitions.Term();
-        g_pTransitionMgr = nullptr;
-        CAuListener::Instance().Term();
-        EXPECT_EQ(nodetest::g_live.load(), 0);
         for (u32 table = 0; table < AuIndexTableCount; ++table)
             EXPECT_EQ(m_index.Table(AuIndexTableId(table)).Count(), 0u) << table;
-        m_index.Term();
-        g_pIndex = nullptr;
+        m_road.Term();
+        EXPECT_EQ(nodetest::g_live.load(), 0);
         AU::MemoryMgr::DestroyPool(g_LEngineDefaultPoolId);
         g_LEngineDefaultPoolId = AU_INVALID_POOL_ID;
         SetOutputTiming(AU_DEFAULT_SAMPLES_PER_FRAME);
@@ -181,8 +155,7 @@ public:
         AuDefaultPoolTest::TearDown();
     }
     void Term() {
-        m_mgr.Term();
-        g_pAudioMgr = nullptr;
+        m_road.TermAudioMgr();
         m_termed = true;
     }
 
@@ -212,13 +185,8 @@ public:
     }
     // An event listing the actions, as a bank's record does.
     void Event(std::vector<u32> actionIDs, u32 id = kEvent) {
-        std::vector<u32> words{id, u32(actionIDs.size())};
-        words.insert(words.end(), actionIDs.begin(), actionIDs.end());
-        CAuEvent* event = CAuEvent::Create(id);
-        const auto* bytes = reinterpret_cast<const u8*>(words.data());
-        AuRecordCursor cursor(bytes, u32(words.size() * 4));
-        ASSERT_EQ(event->SetInitialValues(cursor), AuResultSuccess);
-        event->AddToIndex();
+        CAuEvent* event = AuEventRoadManagers::MakeEvent(id, actionIDs);
+        ASSERT_NE(event, nullptr);
         m_owned.push_back(event);
     }
     AuPlayingID Post(u32 gameObj = kObject, u32 numSources = 0,
@@ -233,12 +201,10 @@ public:
         return refs;
     }
 
-    CAuObjectIndex m_index;
-    CAuAudioMgr m_mgr;
-    CAuTransitionMgr m_transitions;
-    CAuRTPCMgr m_rtpc;
-    CAuPlayingMgr m_playing;
-    CAuRegistryMgr m_registry;
+    AuEventRoadManagers m_road;
+    CAuObjectIndex& m_index = m_road.index;
+    CAuAudioMgr& m_mgr = m_road.mgr;
+    CAuPlayingMgr& m_playing = m_road.playing;
     CAuRegisteredObj* m_object = nullptr;
     std::vector<CAuIndexable*> m_owned;
     u32 m_frame = 0;

@@ -229,8 +229,8 @@ TEST_F(PlaybackInstanceTest, PausesCountAndAForcedResumeResumesAtOnce) {
     live->Resume({}, true);
     EXPECT_FALSE(live->IsPaused());
     EXPECT_EQ(live->PauseCount(), 0u);
-    // A voice that started is paused without a command; resume always queues one.
-    EXPECT_EQ(queue.commands, (std::vector<u32>{0, 3, 3}));
+    // A running voice is held by a pause command once per pause, and resumed by one.
+    EXPECT_EQ(queue.commands, (std::vector<u32>{0, 2, 3, 2, 3}));
 }
 
 TEST_F(PlaybackInstanceTest, AStopWhilePausedOrFadingOutOfAPauseIsImmediate) {
