@@ -14,9 +14,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 namespace banktest {
 
@@ -55,6 +57,20 @@ protected:
         m_io.Term();
         if (AU::IAuStreamMgr::m_pStreamMgr) AU::IAuStreamMgr::m_pStreamMgr->Destroy();
         AU::MemoryMgr::Term();
+    }
+
+    // How long a heard test waits for the audio thread and the capture file. Under a loaded
+    // sanitizer run both fall far behind; a wait that is met returns at once.
+    static constexpr std::chrono::seconds kHeardPatience{30};
+    // Asks for passes until `done` holds or the patience runs out; what `done` says last.
+    template <class Done> static bool RenderUntil(Done done) {
+        const auto until = std::chrono::steady_clock::now() + kHeardPatience;
+        while (std::chrono::steady_clock::now() < until) {
+            if (done()) return true;
+            AU::SoundEngine::RenderAudio();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return done();
     }
 
     CAuDefaultIOHookBlocking m_io;

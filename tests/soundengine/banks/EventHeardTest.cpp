@@ -113,17 +113,6 @@ protected:
         return out;
     }
 
-    // Keeps the audio thread going until `done` or five seconds have passed.
-    template <class Done> static bool RenderUntil(Done done) {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (std::chrono::steady_clock::now() < until) {
-            if (done()) return true;
-            AU::SoundEngine::RenderAudio();
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return done();
-    }
-
     // Loads the bank from memory, registers the object and, unless the test starts it with the
     // post, starts the capture.
     void LoadAndCapture(const Tone& tone, bool startCapture = true) {
@@ -306,34 +295,44 @@ TEST_F(EventHeardTest, StoppingThePlayingIDWithAFadeSilencesTheLoopWithinTenFram
 }
 
 TEST_F(EventHeardTest, PausingAndResumingTheEventHoldsTheToneAndContinuesItsPhase) {
+    // The frames with tone put together, the silent frames between them, and the tone frames
+    // after that silence. The capture grows in bursts, so the steps wait for these, not for time.
+    struct Split {
+        std::vector<i16> heard;
+        size_t held = 0;
+        size_t resumed = 0;
+    };
+    const auto split = [](const AuCaptureFile& c) {
+        Split s;
+        const size_t first = c.FirstLouderThan(1000);
+        if (first >= c.Frames()) return s;
+        for (size_t f = first / kFrame; f < c.Frames() / kFrame; ++f) {
+            if (FramePeak(c, f) == 0) {
+                if (!s.heard.empty()) ++s.held;
+                continue;
+            }
+            if (s.held) ++s.resumed;
+            for (size_t n = f * kFrame; n < (f + 1) * kFrame; ++n)
+                s.heard.push_back(c.At(n, 0));
+        }
+        return s;
+    };
     LoadAndCapture({2.0, 0});
     ASSERT_NE(Post(), 0u);
     ASSERT_TRUE(RenderUntil([&] { return HeardFor(4 * kFrame); }));
     ASSERT_EQ(AU::SoundEngine::ExecuteActionOnEvent(kEvent, AuActionOnEventType_Pause, kObject),
               AuResultSuccess);
-    ASSERT_TRUE(RenderFrames(6));
+    ASSERT_TRUE(RenderUntil([&] { return split(Capture()).held >= 5; }));
     ASSERT_EQ(AU::SoundEngine::ExecuteActionOnEvent(kEvent, AuActionOnEventType_Resume, kObject),
               AuResultSuccess);
-    ASSERT_TRUE(RenderFrames(6));
+    ASSERT_TRUE(RenderUntil([&] { return split(Capture()).resumed >= 5; }));
     AU::SoundEngine::StopAll();
-    const AuCaptureFile c = StopCapture();
-    // The frames with tone, put together, are one 1 kHz tone: a rising zero crossing every 48
-    // samples, across the held frames too.
-    const size_t begin = c.FirstLouderThan(1000) / kFrame;
-    std::vector<i16> heard;
-    size_t held = 0;
-    for (size_t f = begin; f < c.Frames() / kFrame; ++f) {
-        if (FramePeak(c, f) == 0) {
-            if (!heard.empty()) ++held;
-            continue;
-        }
-        for (size_t n = f * kFrame; n < (f + 1) * kFrame; ++n)
-            heard.push_back(c.At(n, 0));
-    }
-    EXPECT_GE(held, 5u);
+    const Split s = split(StopCapture());
+    EXPECT_GE(s.held, 5u);
+    // One 1 kHz tone: a rising zero crossing every 48 samples, across the held frames too.
     size_t last = 0, crossings = 0;
-    for (size_t n = 1; n < heard.size(); ++n) {
-        if (!(heard[n - 1] < 0 && heard[n] >= 0)) continue;
+    for (size_t n = 1; n < s.heard.size(); ++n) {
+        if (!(s.heard[n - 1] < 0 && s.heard[n] >= 0)) continue;
         if (last) {
             EXPECT_NEAR(f64(n - last), 48.0, 1.0) << n;
         }

@@ -155,7 +155,7 @@ protected:
     // Renders until the capture holds `frames` more blocks; the first block of them.
     size_t Render(size_t frames) const {
         const size_t from = Capture().Frames() / kFrame;
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        const auto until = std::chrono::steady_clock::now() + kHeardPatience;
         while (Capture().Frames() / kFrame < from + frames && std::chrono::steady_clock::now() < until) {
             AU::SoundEngine::RenderAudio();
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -165,10 +165,10 @@ protected:
     // The capture file lags the audio thread by bursts of blocks, so a change is looked for
     // rather than expected after a count of blocks: renders until a block from `from` on is a
     // block that `heard` accepts (given the capture and the block), then `after` more blocks;
-    // that block, or kNever after 5 s. A late audio pass leaves silent blocks in the capture, so
-    // a change is recognised by both bands.
+    // that block, or kNever once the patience runs out. A late audio pass leaves silent blocks in the
+    // capture, so a change is recognised by both bands.
     template <class Heard> size_t RenderUntil(size_t from, Heard heard, size_t after = 4) const {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        const auto until = std::chrono::steady_clock::now() + kHeardPatience;
         for (size_t f = from; std::chrono::steady_clock::now() < until;) {
             const AuCaptureFile c = Capture();
             for (; f < c.Frames() / kFrame; ++f)
