@@ -314,20 +314,37 @@ TEST_F(PlayLimitTest, OverALimitThatUsesVirtualTheNodesBelowThresholdBehaviourDe
     }
 }
 
-TEST_F(PlayLimitTest, ChangingTheOrderFlagReSortsEveryPerObjectListAtOnce) {
+TEST_F(PlayLimitTest, ChangingTheOrderFlagReSortsTheGlobalListAndEveryPerObjectListAtOnce) {
     auto* a = reinterpret_cast<CAuRegisteredObj*>(0x10);
     auto* b = reinterpret_cast<CAuRegisteredObj*>(0x20);
-    bankgen::NodeCommon node;
-    node.advancedFlags = 8;
-    ReadSound(node);
-    for (CAuRegisteredObj* object : {a, b, a, b, a})
-        ASSERT_EQ(PlayFor(object), AuResultSuccess);
     const auto keys = [](const CAuPlaybackLimiter* list) {
         std::vector<u32> out;
         for (u32 i = 0; i < list->Count(); ++i)
             out.push_back((*list)[i]->Key().playingID);
         return out;
     };
+    {
+        // One list for all objects: the node's global list.
+        bankgen::NodeCommon global;
+        global.advancedFlags = 8 | 4;
+        ReadSound(global);
+        for (CAuRegisteredObj* object : {a, b, a})
+            ASSERT_EQ(PlayFor(object), AuResultSuccess);
+        const CAuPlaybackLimiter* list = m_sound->Activity()->pGlobalLimiter;
+        ASSERT_NE(list, nullptr);
+        EXPECT_EQ(keys(list), (std::vector<u32>{3, 2, 1}));
+        m_sound->SetLimitFlags(true, false);
+        EXPECT_EQ(keys(list), (std::vector<u32>{1, 2, 3}));
+        EndAll();
+        m_sound->Release();
+        m_sound = nullptr;
+        m_playingID = 0;
+    }
+    bankgen::NodeCommon node;
+    node.advancedFlags = 8;
+    ReadSound(node);
+    for (CAuRegisteredObj* object : {a, b, a, b, a})
+        ASSERT_EQ(PlayFor(object), AuResultSuccess);
     const AuActivityBlock* block = m_sound->Activity();
     ASSERT_EQ(block->perObject.Count(), 2u);
     const CAuPlaybackLimiter* listA = block->perObject[0].pLimiter;
