@@ -61,7 +61,7 @@ public:
         return AuResultSuccess;
     }
     AURESULT UnmuteAllFromAction(i32, AuCurveInterpolation) override { return AuResultSuccess; }
-    void SetMaxNumInstances(u16, CAuRegisteredObj*, bool, bool) override {}
+    void SetMaxNumInstances(u16, CAuRegisteredObj*, const CAuRTPCFilter*, bool) override {}
     void SetFxBypassBits(u8, u8) override {}
     void GetFx(u32, AuEffectRecord&, CAuRegisteredObj*) override {}
     u32 GetFxMediaID(u32, u32) override { return 0; }

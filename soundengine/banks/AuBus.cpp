@@ -526,11 +526,11 @@ AURESULT CAuBus::CountLimited(AuActivityBlock& block, AuPlayCountRecord& record)
     const u32 counted = block.limited > block.virtualCount ? block.limited - block.virtualCount : 0u;
     if (block.limit == 0 || !g_pPlaybackLimits || counted <= u32{block.limit} + record.removed)
         return AuResultSuccess;
-    bool stopped = false;
+    CAuPlaybackInstance* victim = nullptr;
     const AURESULT result =
         g_pPlaybackLimits->ApplyPlaybackLimit(*m_pLimiter, block.limit, record.priority, nullptr,
-                                              block.orderFlag != 0, block.useVirtual != 0, stopped);
-    if (stopped) ++record.removed;
+                                              block.orderFlag != 0, block.useVirtual != 0, victim);
+    if (AuGaveWayUnder(victim, GetOutputBus())) ++record.removed;
     return result;
 }
 
@@ -688,7 +688,7 @@ void CAuBus::RecalcProps(u32 arg) noexcept {
         child->RecalcProps(arg);
 }
 
-void CAuBus::SetMaxNumInstances(u16 limit, CAuRegisteredObj* gameObj, bool, bool fromCurve) {
+void CAuBus::SetMaxNumInstances(u16 limit, CAuRegisteredObj* gameObj, const CAuRTPCFilter*, bool fromCurve) {
     if (gameObj) return;
     if (fromCurve && (m_uLimitWord & 0x3FF) == 0) return;
     if (m_pActivity) m_pActivity->limit = limit;

@@ -145,7 +145,8 @@ public:
     AURESULT UnmuteFromAction(CAuRegisteredObj* gameObj, i32 fadeMs, AuCurveInterpolation curve) override;
     AURESULT UnmuteAllFromAction(i32 fadeMs, AuCurveInterpolation curve) override;
     void RecalcProps(u32 arg) noexcept override;
-    void SetMaxNumInstances(u16 limit, CAuRegisteredObj* gameObj, bool flag, bool fromCurve) override;
+    void SetMaxNumInstances(u16 limit, CAuRegisteredObj* gameObj, const CAuRTPCFilter* exceptions,
+                            bool fromCurve) override;
     // Slot 59 with the exported interface's stamp.
     AURESULT SetMixerPlugin(u32 pluginID, bool shareSet) override;
     AURESULT SetMixerPlugin(u32 pluginID, bool shareSet, i32 stamp);

@@ -1,6 +1,7 @@
 #include "banks/AuHierarchyLoader.h"
 
 #include "banks/AuAction.h"
+#include "banks/AuAttenuation.h"
 #include "banks/AuBankMgr.h"
 #include "banks/AuBankReader.h"
 #include "banks/AuBus.h"
@@ -39,6 +40,14 @@ AURESULT ReadState(CAuIndexable& object, const u8* payload, u32 size, bool) {
     AuRecordCursor cursor(payload, size);
     cursor.Skip(4);
     return static_cast<CAuState&>(object).SetInitialValues(cursor);
+}
+
+CAuIndexable* CreateAttenuation(u32 id, const u8*, u32) {
+    return CAuAttenuation::Create(id);
+}
+
+AURESULT ReadAttenuation(CAuIndexable& object, const u8* payload, u32 size, bool) {
+    return static_cast<CAuAttenuation&>(object).SetAttenuationParams(payload, size);
 }
 
 CAuIndexable* CreateAction(u32 id, const u8* payload, u32 size) {
@@ -105,6 +114,8 @@ void AuInstallCoreHierarchyLoaders() {
     AuSetHierarchyLoader(AuHierarchyTypeMusicTrack, AuMusicTrackLoaderEntry());
     AuSetHierarchyLoader(AuHierarchyTypeMusicSwitch, AuMusicSwitchLoaderEntry());
     AuSetHierarchyLoader(AuHierarchyTypeMusicPlaylist, AuMusicPlaylistLoaderEntry());
+    AuSetHierarchyLoader(AuHierarchyTypeAttenuation,
+                         {AuIndexAttenuations, &CreateAttenuation, &ReadAttenuation, nullptr, nullptr});
     AuSetHierarchyLoader(AuHierarchyTypeLeafType17, AuLeafType17LoaderEntry());
     AuSetHierarchyLoader(
         AuHierarchyTypeSharedPluginSettings,

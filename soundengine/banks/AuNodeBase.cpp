@@ -480,7 +480,8 @@ AURESULT CAuNodeBase::SetMixerPlugin(u32, bool) {
 }
 
 AURESULT CAuNodeBase::RecalcNotificationWithID(const AuRTPCSubscription& subscription, u32 target,
-                                               u32 paramID, f32 value, const AuRTPCKey& key, bool flag) {
+                                               u32 paramID, f32 value, const AuRTPCKey& key, bool flag,
+                                               const CAuRTPCFilter* filter) {
     switch (target) {
     case 0:
     case 2:
@@ -517,7 +518,7 @@ AURESULT CAuNodeBase::RecalcNotificationWithID(const AuRTPCSubscription& subscri
         return AuResultSuccess;
     case AuTarget_InstanceLimit:
         if ((m_flagsA & AU_NODE_A_OWN_LIMIT) || !m_pParent)
-            SetMaxNumInstances(static_cast<u16>(static_cast<i32>(value)), key.pGameObj, flag, true);
+            SetMaxNumInstances(static_cast<u16>(static_cast<i32>(value)), key.pGameObj, filter, true);
         return AuResultSuccess;
     case 10:
     case 11:
@@ -554,7 +555,7 @@ AURESULT CAuNodeBase::RecalcNotificationWithID(const AuRTPCSubscription& subscri
 
 void CAuNodeBase::SetParamFromRTPC(const AuRTPCSubscription& subscription, u32 propertyID, u32 paramID,
                                    f32 value, const AuRTPCKey& key, const CAuRTPCFilter* filter) noexcept {
-    RecalcNotificationWithID(subscription, propertyID, paramID, value, key, filter != nullptr);
+    RecalcNotificationWithID(subscription, propertyID, paramID, value, key, filter != nullptr, filter);
 }
 
 void CAuNodeBase::UnsetRTPC(u32 target) {

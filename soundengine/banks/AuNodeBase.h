@@ -219,6 +219,9 @@ struct AuPlayCountRecord {
     CAuPlaybackLimiter* pBusLimiter = nullptr;
     // Instances that gave way to this play so far: the next limit counts them as gone.
     u32 removed = 0;
+    // On the way down: a game object's count still over its limit (lowered meanwhile, or an
+    // instance back from virtual) has the limit applied again.
+    bool bCheckLimit = false;
 };
 
 // Exists while something plays, is virtual or is counted below the node.
@@ -398,7 +401,11 @@ public:
     void RecalcProps(u32 arg) noexcept override;
     virtual void NoOp55();
     virtual void UpdateStateValues();
-    virtual void SetMaxNumInstances(u16 limit, CAuRegisteredObj* gameObj, bool flag, bool fromCurve) = 0;
+    // Slot 57. `fromCurve`: the value comes from a game-parameter change, which scopes it (the
+    // stored limit stays); `exceptions`, when given, names the game objects that keep a value of
+    // their own.
+    virtual void SetMaxNumInstances(u16 limit, CAuRegisteredObj* gameObj, const CAuRTPCFilter* exceptions,
+                                    bool fromCurve) = 0;
     // Slot 58: the stored word of property 60 + n, null without one.
     virtual AuPropValue* GetPluginProp(u32 n);
     // Slot 59: busses only (2).
@@ -413,7 +420,8 @@ public:
     // Slot 64: a game-parameter change of the node, dispatched by target (2 for a target that has
     // no handling).
     virtual AURESULT RecalcNotificationWithID(const AuRTPCSubscription& subscription, u32 target, u32 paramID,
-                                              f32 value, const AuRTPCKey& key, bool flag);
+                                              f32 value, const AuRTPCKey& key, bool flag,
+                                              const CAuRTPCFilter* filter = nullptr);
     // Slot 65.
     virtual void UnsetRTPC(u32 target);
     virtual bool OverridesParam(u32 target);

@@ -1,5 +1,6 @@
 #include "banks/AuParameterNode.h"
 
+#include "banks/AuAttenuation.h"
 #include "banks/AuBus.h"
 #include "banks/AuPlaybackLimiter.h"
 
@@ -24,6 +25,9 @@ IAuPlaybackLimits* g_pPlaybackLimits = nullptr;
 bool g_bMotionDevicesPresent = false;
 
 namespace {
+
+// Above the 0 to 100 of real priorities.
+constexpr f32 kPriorityAboveAll = 101.0f;
 
 f32 WordFloat(u32 word) {
     f32 value;
@@ -151,10 +155,10 @@ AURESULT CAuParameterNode::CountLimited(AuActivityBlock& block, AuPlayCountRecor
     }
     record.pNodeLimiter = *list;
     if (limit == 0 || !g_pPlaybackLimits || counted <= u32{limit} + record.removed) return AuResultSuccess;
-    bool stopped = false;
+    CAuPlaybackInstance* victim = nullptr;
     const AURESULT result = g_pPlaybackLimits->ApplyPlaybackLimit(
-        **list, limit, record.priority, gameObj, block.orderFlag != 0, block.useVirtual != 0, stopped);
-    if (stopped) ++record.removed;
+        **list, limit, record.priority, gameObj, block.orderFlag != 0, block.useVirtual != 0, victim);
+    if (AuGaveWayUnder(victim, GetOutputBus())) ++record.removed;
     return result;
 }
 
@@ -170,9 +174,21 @@ void CAuParameterNode::UncountLimited(AuPlayCountRecord& record) {
     AuObjectActivity* entry = FindObjectActivity(record.pGameObj);
     if (!entry) return;
     if (entry->playing > 0) --entry->playing;
+    ReapplyLimit(*entry, record);
     if (entry->playing != 0 || entry->virtualCount != 0) return;
     CAuPlaybackLimiter::Destroy(entry->pLimiter);
     block.perObject.EraseSwap(static_cast<u32>(entry - &block.perObject[0]));
+}
+
+void CAuParameterNode::ReapplyLimit(AuObjectActivity& entry, AuPlayCountRecord& record) {
+    if (!record.bCheckLimit || !entry.pLimiter || !g_pPlaybackLimits) return;
+    const u16 limit = entry.pLimiter->Maximum();
+    const u32 live = entry.playing > entry.virtualCount ? entry.playing - entry.virtualCount : 0u;
+    if (limit == 0 || live <= limit) return;
+    CAuPlaybackInstance* victim = nullptr;
+    g_pPlaybackLimits->ApplyPlaybackLimit(*entry.pLimiter, limit, kPriorityAboveAll, record.pGameObj,
+                                          entry.pLimiter->OrderFlag(), entry.pLimiter->UseVirtual(), victim);
+    if (victim) ++record.removed;
 }
 
 namespace {
@@ -256,6 +272,7 @@ void CAuParameterNode::DecrementVirtualCount(void* counter) {
         record->pNodeLimitedAt = this;
         AuObjectActivity* entry = m_pActivity->bAllObjects ? nullptr : FindObjectActivity(record->pGameObj);
         if (entry && entry->virtualCount > 0) --entry->virtualCount;
+        if (entry) ReapplyLimit(*entry, *record);
     }
     ForwardVirtualCount(record, false);
     FreeActivityIfEmpty();
@@ -401,7 +418,8 @@ AURESULT CAuParameterNode::UnmuteAllFromAction(i32 fadeMs, AuCurveInterpolation 
     return result;
 }
 
-void CAuParameterNode::SetMaxNumInstances(u16 limit, CAuRegisteredObj* gameObj, bool scoped, bool) {
+void CAuParameterNode::SetMaxNumInstances(u16 limit, CAuRegisteredObj* gameObj,
+                                          const CAuRTPCFilter* exceptions, bool scoped) {
     limit &= 0x3FF;
     if (!scoped) SetLimitWord(static_cast<u16>((m_uLimitWord & ~0x3FF) | limit));
     if (!m_pActivity) return;
@@ -418,8 +436,11 @@ void CAuParameterNode::SetMaxNumInstances(u16 limit, CAuRegisteredObj* gameObj, 
         if (entry && entry->pLimiter) entry->pLimiter->SetMaximum(limit);
         return;
     }
-    for (AuObjectActivity& entry : block.perObject)
-        if (entry.pLimiter) entry.pLimiter->SetMaximum(limit);
+    for (AuObjectActivity& entry : block.perObject) {
+        if (!entry.pLimiter) continue;
+        if (scoped && exceptions && exceptions->SkipKey(AuRTPCKey(entry.pGameObj))) continue;
+        entry.pLimiter->SetMaximum(limit);
+    }
 }
 
 void CAuParameterNode::SetLimitFlags(bool orderFlag, bool useVirtual) {
@@ -806,6 +827,19 @@ void CAuParameterNode::GetAudioParameters(AuAccumulatedValues& values) {
         m_pParent->GetAccumulatedValues(values, gameObj);
     }
     // 9. Layers add their part once they are built.
+}
+
+bool CAuParameterNode::GetMaxRadius(f32& radius) {
+    radius = 0.0f;
+    CAuParameterNode* owner = GetPositioningOwner();
+    if (!owner || !owner->m_pPositioning || owner->m_pPositioning->attenuationID == 0 || !g_pIndex)
+        return false;
+    auto* attenuation = static_cast<CAuAttenuation*>(
+        g_pIndex->GetPtrAndAddRef(AuIndexAttenuations, owner->m_pPositioning->attenuationID));
+    if (!attenuation) return false;
+    const bool found = attenuation->GetMaxDistance(radius);
+    attenuation->Release();
+    return found;
 }
 
 CAuParameterNode* CAuParameterNode::GetPositioningOwner() {

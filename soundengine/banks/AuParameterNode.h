@@ -75,6 +75,9 @@ public:
     // Success when an ancestor (not the node itself) is in the exception list.
     AURESULT ExecuteActionExceptChecked(const AuActionExec& exec) override;
     bool HasPositioning() override { return m_pPositioning != nullptr; }
+    // The largest distance of the positioning owner's attenuation: the x of its distance curve's
+    // last point. False (and 0) without an owner, an attenuation or such a curve.
+    bool GetMaxRadius(f32& radius) override;
     // The node counts what plays below it (and against its limit, see CountLimited), then its
     // output bus and extra owner once for the play, then the parent. The counter is an
     // AuPlayCountRecord; null counts plays only.
@@ -92,7 +95,11 @@ public:
     AURESULT MuteFromAction(CAuRegisteredObj* gameObj, i32 fadeMs, AuCurveInterpolation curve) override;
     AURESULT UnmuteFromAction(CAuRegisteredObj* gameObj, i32 fadeMs, AuCurveInterpolation curve) override;
     AURESULT UnmuteAllFromAction(i32 fadeMs, AuCurveInterpolation curve) override;
-    void SetMaxNumInstances(u16 limit, CAuRegisteredObj* gameObj, bool scoped, bool fromCurve) override;
+    // Unscoped (not from a curve): stored, and every list of the node takes it. From a curve
+    // without a game object: the global list, or each per-object list but the excepted
+    // objects'; with one: that object's list, when the node limits per object on its own.
+    void SetMaxNumInstances(u16 limit, CAuRegisteredObj* gameObj, const CAuRTPCFilter* exceptions,
+                            bool scoped) override;
     // Flags A bits 0 and 1: a new order flag re-sorts the global list and every per-object list
     // at once; the use-virtual flag is copied into them.
     void SetLimitFlags(bool orderFlag, bool useVirtual);
@@ -186,6 +193,9 @@ private:
     AURESULT CountLimited(AuActivityBlock& block, AuPlayCountRecord& record);
     // The count goes down; an emptied per-object entry or global list is freed.
     void UncountLimited(AuPlayCountRecord& record);
+    // When the record asks and the entry's live count exceeds its list's maximum: the limit again,
+    // at a priority above any real one so that any instance may give way.
+    void ReapplyLimit(AuObjectActivity& entry, AuPlayCountRecord& record);
     void ForwardVirtualCount(AuPlayCountRecord* record, bool up);
 
     struct ObjectHolder {

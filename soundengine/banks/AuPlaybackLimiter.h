@@ -264,14 +264,20 @@ class IAuPlaybackLimits {
 public:
     // One more instance of `priority` for `list` (only the instances of `gameObj` count when one
     // is given): 1 when it fits, or when an instance of no higher priority was stopped (or, with
-    // `useVirtual`, left to go virtual) for it, `stopped` then set; else 2, or 80 with
+    // `useVirtual`, left to go virtual) for it, which is then the `victim`; else 2, or 80 with
     // `useVirtual`. Equal priorities refuse with `tiesLose`. [audio thread]
     virtual AURESULT ApplyPlaybackLimit(const CAuPlaybackLimiter& list, u16 limit, f32 priority,
                                         CAuRegisteredObj* gameObj, bool tiesLose, bool useVirtual,
-                                        bool& stopped) noexcept = 0;
+                                        CAuPlaybackInstance*& victim) noexcept = 0;
 
 protected:
     ~IAuPlaybackLimits() = default;
 };
+// Whether the instance that gave way in a limit pass leaves room under `outputBus`: only then
+// do the limits further up the pass count it as gone.
+inline bool AuGaveWayUnder(CAuPlaybackInstance* victim, CAuIndexable* outputBus) {
+    return victim && victim->Node() && victim->Node()->OutputBus() == outputBus;
+}
+
 // The instance manager while it runs; without it the lists count and order but drop no one.
 extern IAuPlaybackLimits* g_pPlaybackLimits;

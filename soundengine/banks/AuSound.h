@@ -49,7 +49,7 @@ private:
         u32 Release() override { return m_owner.Release(); }
         CAuPlaybackInstance*& InstanceListHead() noexcept override { return m_owner.m_pInstances; }
         bool UsesLevelWindow() noexcept override { return false; }
-        bool GetMaxDistance(f32&) noexcept override { return false; }
+        bool GetMaxDistance(f32& maxDistance) noexcept override { return m_owner.GetMaxRadius(maxDistance); }
         u8 GetBelowThresholdBehavior() noexcept override;
         // The effect owner's slot: the leaf's own when it overrides its parent's effects, else the
         // nearest ancestor's that does.
@@ -60,6 +60,7 @@ private:
         // The instance no longer counts below the node (it has left its lists already).
         void OnInstanceTerm(CAuPlaybackInstance* instance) noexcept override;
         void ClearPendingActions() noexcept override;
+        CAuIndexable* OutputBus() noexcept override { return m_owner.GetOutputBus(); }
 
     private:
         CAuLeafNode& m_owner;

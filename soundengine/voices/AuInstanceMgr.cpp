@@ -78,8 +78,8 @@ CAuInstanceMgr* s_pLimiterOwner = nullptr;
 // virtual); else the refusal.
 template <class Walk>
 AURESULT ApplyLimit(Walk walk, u16 limit, f32 priority, bool tiesLose, bool useVirtual, u32 stopReason,
-                    bool& stopped) noexcept {
-    stopped = false;
+                    CAuPlaybackInstance*& victim) noexcept {
+    victim = nullptr;
     u32 count = 0;
     CAuPlaybackInstance* candidate = nullptr;
     u8 answer = 1;
@@ -104,7 +104,7 @@ AURESULT ApplyLimit(Walk walk, u16 limit, f32 priority, bool tiesLose, bool useV
         candidate->StopForLimit(stopReason);
     else
         candidate->TryStopForLimit(stopReason);
-    stopped = true;
+    victim = candidate;
     return AuResultSuccess;
 }
 
@@ -395,24 +395,25 @@ AURESULT CAuInstanceMgr::CheckResourceLimits(f32 priority, u32& reason) noexcept
 
 AURESULT CAuInstanceMgr::ApplyPlaybackLimit(u16 limit, f32 priority, bool tiesLose, bool useVirtual,
                                             u32 stopReason) noexcept {
-    bool stopped = false;
+    CAuPlaybackInstance* victim = nullptr;
+    // Highest priority first: the victim is the lowest that counts.
     return ApplyLimit(
         [this](auto&& visit) {
-            for (CAuPlaybackInstance* i = m_pHead; i; i = i->NextInstance())
-                visit(i);
+            for (u32 n = 0; n < m_global.Count(); ++n)
+                visit(m_global[n]);
         },
-        limit, priority, tiesLose, useVirtual, stopReason, stopped);
+        limit, priority, tiesLose, useVirtual, stopReason, victim);
 }
 
 AURESULT CAuInstanceMgr::ApplyPlaybackLimit(const CAuPlaybackLimiter& list, u16 limit, f32 priority,
                                             CAuRegisteredObj* gameObj, bool tiesLose, bool useVirtual,
-                                            bool& stopped) noexcept {
+                                            CAuPlaybackInstance*& victim) noexcept {
     return ApplyLimit(
         [&list, gameObj](auto&& visit) {
             for (u32 n = 0; n < list.Count(); ++n)
                 if (!gameObj || list[n]->Key().pGameObj == gameObj) visit(list[n]);
         },
-        limit, priority, tiesLose, useVirtual, AU_LIMITER_REASON_LIST, stopped);
+        limit, priority, tiesLose, useVirtual, AU_LIMITER_REASON_LIST, victim);
 }
 
 void CAuInstanceMgr::RegisterLimiter(CAuLimiterList<CAuPlaybackInstance>& list, u32 kind, bool registered) {

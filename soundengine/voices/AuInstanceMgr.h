@@ -103,13 +103,13 @@ public:
     AURESULT CheckResourceLimits(f32 priority, u32& reason) noexcept;
     // False when memory is short and no instance of a lower priority could be stopped for it.
     bool CheckMemoryThreshold(f32 priority) noexcept;
-    // The global limit over the live instances, in list order.
+    // The global limit over the live instances of the engine-wide list, highest priority first.
     AURESULT ApplyPlaybackLimit(u16 limit, f32 priority, bool tiesLose, bool useVirtual,
                                 u32 stopReason) noexcept;
     // A node's or a bus's limit over its list, in the list's order; the victim stops with reason 1.
     AURESULT ApplyPlaybackLimit(const CAuPlaybackLimiter& list, u16 limit, f32 priority,
                                 CAuRegisteredObj* gameObj, bool tiesLose, bool useVirtual,
-                                bool& stopped) noexcept override;
+                                CAuPlaybackInstance*& victim) noexcept override;
     // The bank holding [data, data + size) unloads: every instance playing from it stops at once
     // and its node's pending actions are dropped.
     void StopInstancesUsingData(const u8* data, u32 size) noexcept;

@@ -76,6 +76,9 @@ public:
     }
     // [audio thread] The node's data goes away: actions waiting to play it must not run.
     virtual void ClearPendingActions() noexcept {}
+    // [audio thread] The bus whose limit the node's plays count under (its output bus); null
+    // without one.
+    virtual CAuIndexable* OutputBus() noexcept { return nullptr; }
 };
 
 // The registered game object's reference and sends, until the registry's class lands.

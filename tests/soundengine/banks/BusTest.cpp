@@ -525,6 +525,12 @@ TEST_F(BusTest, APassThroughBusFoldsItsVolumeAndEveryOtherBusSendsItsOwn) {
             << c.what;
         EXPECT_EQ(Find(0x100 + id)->GetAccumulatedProp(1, AuPropID_BusVolume), -10.0f) << c.what;
         EXPECT_EQ(Find(1)->GetAccumulatedProp(0, AuPropID_BusVolume), -2.0f);
+        // Without a parent a bus mixes on its own whatever its record says.
+        EXPECT_TRUE(Find(1)->MixesOnItsOwn());
+        ops.calls.clear();
+        Find(1)->RecalcProps(0);
+        ASSERT_EQ(ops.calls.size(), 1u);
+        EXPECT_EQ(ops.calls[0], banktest::Line("volume %08X -2.00", 1));
         AuReleaseBankObjects(m_lists[0]);
         AuSetFirstBusRead(false);
     }

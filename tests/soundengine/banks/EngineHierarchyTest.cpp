@@ -99,9 +99,9 @@ TEST_F(EngineHierarchyTest, ARecordOfATypeWithoutAClassFailsTheLoadWithThreeAndL
     bankgen::BankBuilder builder(0xB6);
     builder.Add(Action(0x300, 0x0102, 0x200));
     const Bytes actions = Build(builder);
-    // An attenuation record after the action: no class reads type 14 yet.
+    // A dialogue-event record after the action: no class reads type 15 yet.
     Bytes hirc = U32s({1});
-    hirc.push_back(AuHierarchyTypeAttenuation);
+    hirc.push_back(AuHierarchyTypeDialogueEvent);
     const Bytes payload = U32s({0x500, 0});
     const Bytes size = U32s({static_cast<u32>(payload.size())});
     hirc.insert(hirc.end(), size.begin(), size.end());
@@ -110,7 +110,7 @@ TEST_F(EngineHierarchyTest, ARecordOfATypeWithoutAClassFailsTheLoadWithThreeAndL
     AuLogCapture log;
     AuBankID id = 0;
     EXPECT_EQ(LoadFromMemory(image, id), AuResultTypeNotHandled);
-    EXPECT_NE(log.Text().find("type 14"), std::string::npos) << log.Text();
+    EXPECT_NE(log.Text().find("type 15"), std::string::npos) << log.Text();
     EXPECT_EQ(IndexedAll(), 0u);
     EXPECT_EQ(g_pBankMgr->BankCount(), 0u);
 }

@@ -235,7 +235,7 @@ TEST_F(HierarchyLoaderTest, RecordsThatCannotBeBuiltFailTheLoadAndLeaveNothingBe
         {"event shorter than its count", {AuHierarchyTypeEvent, shortEvent}, AuResultBadHeader},
         {"action of an unknown kind", {AuHierarchyTypeAction, unknownKind}, AuResultFail},
         {"a type whose class is not built",
-         {AuHierarchyTypeAttenuation, banktest::U32s({0x500, 0})},
+         {AuHierarchyTypeDialogueEvent, banktest::U32s({0x500, 0})},
          AuResultTypeNotHandled},
     };
     for (const Case& c : cases) {

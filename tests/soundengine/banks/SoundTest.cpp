@@ -3,6 +3,7 @@
 // the pending-action queue (recording fakes).
 #include "TestNodes.h"
 
+#include "banks/AuAttenuation.h"
 #include "banks/AuBankMgr.h"
 #include "banks/AuHierarchyLoader.h"
 #include "banks/AuSound.h"
@@ -548,6 +549,107 @@ TEST_F(SoundTest, AMissingOutputBusFailsAndAMissingParentIsSkipped) {
     CAuSound* sound = Read(parentMissing, &result);
     EXPECT_EQ(result, AuResultSuccess);
     EXPECT_EQ(sound->Parent(), nullptr);
+}
+
+// ---- Attenuations and the largest radius ----
+
+TEST_F(SoundTest, AnAttenuationReadsItsCurvesAndConvertsEachLevelCurveOnce) {
+    bankgen::AttenuationRecord record;
+    record.id = 0xA01;
+    record.cone = bankgen::Cone{90.0f, 180.0f, {-6.0f, 0.5f, 0.5f}};
+    // Uses 0 and 1 share slot 0; use 2 takes slot 1; use 3, which is no level, slot 2.
+    record.curveUse = {0, 0, 1, 2, 255, 255, 255};
+    record.curves = {
+        {AuCurveScaling_LinearToDb, {{0, -0.5f, 4}, {40, -1.0f, 4}}},
+        {AuCurveScaling_None, {{0, 0, 4}, {60, -20, 4}}},
+        {AuCurveScaling_None, {{0, 0, 4}, {80, 1, 4}}},
+    };
+    bankgen::RtpcCurve entry;
+    entry.gameParameter = 0x51;
+    entry.curveId = 3;
+    entry.points = {{0, 0, 4}, {1, 1, 4}};
+    record.rtpcs = {entry};
+    const Bytes payload = Encode(bankgen::Record{record});
+    CAuAttenuation* attenuation = CAuAttenuation::Create(record.id);
+    m_objects.push_back(attenuation);
+    ASSERT_EQ(attenuation->SetAttenuationParams(payload.data(), static_cast<u32>(payload.size())),
+              AuResultSuccess);
+    const CAuParamCurve* shared = attenuation->CurveFor(0);
+    ASSERT_NE(shared, nullptr);
+    EXPECT_EQ(attenuation->CurveFor(1), shared);
+    EXPECT_EQ(shared->Scaling(), AuCurveScaling_None);
+    EXPECT_FLOAT_EQ(shared->Points()[0].y, 0.5f) << "lifted by 1.0 once";
+    EXPECT_FLOAT_EQ(shared->Points()[1].y, 0.0f);
+    ASSERT_NE(attenuation->CurveFor(2), nullptr);
+    EXPECT_EQ(attenuation->CurveFor(2)->Scaling(), AuCurveScaling_DbToLinear);
+    ASSERT_NE(attenuation->CurveFor(3), nullptr);
+    EXPECT_EQ(attenuation->CurveFor(3)->Scaling(), AuCurveScaling_None) << "not a level curve";
+    EXPECT_EQ(attenuation->CurveFor(4), nullptr);
+    f32 distance = 0.0f;
+    EXPECT_TRUE(attenuation->GetMaxDistance(distance));
+    EXPECT_EQ(distance, 40.0f);
+
+    // Without the cone the uses start at offset 5; every cut gives 7; no curve gives 2.
+    bankgen::AttenuationRecord plain;
+    plain.id = 0xA02;
+    const Bytes plainPayload = Encode(bankgen::Record{plain});
+    ASSERT_GT(plainPayload.size(), 5u);
+    EXPECT_EQ(plainPayload[5], 0) << "use 0 right after the cone flag";
+    CAuAttenuation* other = CAuAttenuation::Create(plain.id);
+    m_objects.push_back(other);
+    for (size_t cut = 0; cut < plainPayload.size(); ++cut)
+        EXPECT_EQ(other->SetAttenuationParams(plainPayload.data(), static_cast<u32>(cut)), AuResultBadHeader)
+            << cut;
+    for (size_t cut = 0; cut < payload.size(); ++cut)
+        ASSERT_EQ(other->SetAttenuationParams(payload.data(), static_cast<u32>(cut)), AuResultBadHeader)
+            << cut;
+    const Bytes noCurve = {2, 0xA0, 0, 0, 0, 255, 255, 255, 255, 255, 255, 255, 0, 0, 0};
+    EXPECT_EQ(other->SetAttenuationParams(noCurve.data(), static_cast<u32>(noCurve.size())), AuResultFail);
+}
+
+TEST_F(SoundTest, TheLargestRadiusIsTheLastDistanceOfThePositioningOwnersAttenuation) {
+    bankgen::AttenuationRecord record;
+    record.id = 0xA01;
+    record.curves = {{0, {{0, 0, 4}, {125, -50, 4}, {250, -96.3f, 4}}}};
+    const Bytes payload = Encode(bankgen::Record{record});
+    CAuAttenuation* attenuation = CAuAttenuation::Create(record.id);
+    m_objects.push_back(attenuation);
+    ASSERT_EQ(attenuation->SetAttenuationParams(payload.data(), static_cast<u32>(payload.size())),
+              AuResultSuccess);
+    record.id = 0xA02;
+    record.curveUse = {255, 0, 255, 255, 255, 255, 255}; // no curve over distance for the level
+    const Bytes noDistance = Encode(bankgen::Record{record});
+    CAuAttenuation* other = CAuAttenuation::Create(record.id);
+    m_objects.push_back(other);
+    ASSERT_EQ(other->SetAttenuationParams(noDistance.data(), static_cast<u32>(noDistance.size())),
+              AuResultSuccess);
+
+    struct Case {
+        const char* what;
+        u8 bits;
+        u32 attenuationID;
+        bool found;
+        f32 radius;
+    };
+    const Case cases[] = {
+        {"3D with the attenuation", 0x1 | 0x8, 0xA01, true, 250.0f},
+        {"its level has no distance curve", 0x1 | 0x8, 0xA02, false, 0.0f},
+        {"no such attenuation", 0x1 | 0x8, 0xA03, false, 0.0f},
+        {"no attenuation", 0x1 | 0x8, 0, false, 0.0f},
+        {"no positioning of its own", 0, 0, false, 0.0f},
+    };
+    u32 id = kSoundID;
+    for (const Case& c : cases) {
+        bankgen::SoundRecord sound = Sound(id++);
+        sound.node.positioning.bits = c.bits;
+        sound.node.positioning.type3d = 1;
+        sound.node.positioning.attenuation = c.attenuationID;
+        CAuSound* node = Read(sound);
+        f32 radius = -1.0f;
+        EXPECT_EQ(node->GetMaxRadius(radius), c.found) << c.what;
+        EXPECT_EQ(radius, c.radius) << c.what;
+    }
+    EXPECT_EQ(attenuation->m_lRef, 1u) << "the lookups' references are dropped";
 }
 
 TEST_F(SoundTest, PathsAreRefusedClearlyAndCountsPastTheRecordAreBadHeaders) {

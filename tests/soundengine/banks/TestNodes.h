@@ -127,7 +127,7 @@ public:
     }
     AURESULT UnmuteAllFromAction(i32, AuCurveInterpolation) override { return AuResultSuccess; }
     void RecalcProps(u32 arg) noexcept override { recalcs.push_back(arg); }
-    void SetMaxNumInstances(u16 limit, CAuRegisteredObj*, bool, bool fromCurve) override {
+    void SetMaxNumInstances(u16 limit, CAuRegisteredObj*, const CAuRTPCFilter*, bool fromCurve) override {
         limits.push_back({limit, fromCurve});
     }
     void SetFxBypassBits(u8 bits, u8 mask) override { fxBypass.push_back({bits, mask}); }

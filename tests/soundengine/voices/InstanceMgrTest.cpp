@@ -44,7 +44,8 @@ protected:
         g_LEngineDefaultPoolId = -1;
         AuDefaultPoolTest::TearDown();
     }
-    // As the nodes make them: from the default pool, added to the manager.
+    // As the nodes make them: from the default pool, in the engine-wide limiter, added to the
+    // manager.
     CAuPlaybackInstance* Add(f32 priority, const u8* data = nullptr) {
         AuPlaybackInstanceParams params;
         params.key.playingID = 1;
@@ -55,6 +56,7 @@ protected:
         AuSourceMedia media;
         media.pData = data;
         instance->SetSourceMedia(media);
+        EXPECT_EQ(instance->Init(nullptr, nullptr), AuResultSuccess);
         m_mgr.AddInstance(instance);
         return instance;
     }
@@ -77,9 +79,10 @@ TEST_F(InstanceMgrTest, AtTheVoiceLimitTiesLoseAndAHigherPriorityStopsOne) {
     for (CAuPlaybackInstance* i : added)
         ASSERT_FALSE(i->IsStopped());
     EXPECT_EQ(m_mgr.CheckResourceLimits(51.0f, reason), AuResultSuccess);
-    EXPECT_TRUE(added.back()->IsStopped()); // the last of the lowest in the list's order
-    EXPECT_EQ(added.back()->StopReason(), CAuInstanceMgr::kStopForVoiceLimit);
-    for (size_t i = 0; i + 1 < added.size(); ++i)
+    // Equal priorities put the oldest last in the engine-wide list: it gives way.
+    EXPECT_TRUE(added.front()->IsStopped());
+    EXPECT_EQ(added.front()->StopReason(), CAuInstanceMgr::kStopForVoiceLimit);
+    for (size_t i = 1; i < added.size(); ++i)
         ASSERT_FALSE(added[i]->IsStopped()) << i;
 }
 
@@ -88,13 +91,44 @@ TEST_F(InstanceMgrTest, AtTheVoiceLimitAVirtualisingInstanceGoesVirtualInsteadOf
     const auto added = Fill(256, 50.0f);
     u32 reason = 0;
     EXPECT_EQ(m_mgr.CheckResourceLimits(51.0f, reason), AuResultSuccess);
-    EXPECT_FALSE(added.back()->IsStopped());
-    EXPECT_TRUE(added.back()->ForcedVirtual());
+    EXPECT_FALSE(added.front()->IsStopped());
+    EXPECT_TRUE(added.front()->ForcedVirtual());
     // The virtual one no longer counts: the start took its place.
     Add(51.0f);
     // Instances that keep playing below the threshold can be neither stopped nor sent away.
     m_node.action = 0;
     EXPECT_EQ(m_mgr.CheckResourceLimits(60.0f, reason), AuResultLimiterRefusedUseVirtual);
+}
+
+TEST_F(InstanceMgrTest, AtTheVoiceLimitTheVictimIsTheLowestPriorityWhateverTheStartOrder) {
+    struct Case {
+        f32 priorities[3]; // in start order
+        f32 start;
+        int victim; // -1: refused
+    };
+    // Ties lose at the voice limit; the lowest that counts gives way, not the last started.
+    const Case cases[] = {
+        {{10, 30, 50}, 40, 0}, {{50, 10, 30}, 40, 1},  {{30, 50, 10}, 10, -1},
+        {{30, 50, 10}, 11, 2}, {{60, 70, 80}, 50, -1},
+    };
+    for (const Case& c : cases) {
+        m_mgr.Term(false);
+        ASSERT_EQ(m_mgr.InitEvents(), AuResultSuccess);
+        m_mgr.SetVoiceLimit(3);
+        std::vector<CAuPlaybackInstance*> added;
+        for (f32 priority : c.priorities)
+            added.push_back(Add(priority));
+        u32 reason = 0;
+        EXPECT_EQ(m_mgr.CheckResourceLimits(c.start, reason),
+                  c.victim < 0 ? AuResultLimiterRefusedUseVirtual : AuResultSuccess)
+            << c.start;
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(added[i]->IsStopped(), i == c.victim) << c.start << " " << i;
+            if (i == c.victim) {
+                EXPECT_EQ(added[i]->StopReason(), AU_LIMITER_REASON_ENGINE);
+            }
+        }
+    }
 }
 
 TEST_F(InstanceMgrTest, BelowTheLimitEveryStartGoesOn) {
@@ -267,7 +301,7 @@ TEST_F(InstanceMgrTest, AVirtualInstanceComingBackOverTheLimitStopsAnyOther) {
         ASSERT_FALSE(i->IsStopped());
     m_mgr.OnVirtualCountLowered(true); // 257 play against 256: even priority 100 gives way
     EXPECT_EQ(m_mgr.NumVirtual(), 0u);
-    EXPECT_TRUE(added.back()->IsStopped());
+    EXPECT_TRUE(added.front()->IsStopped());
 }
 
 TEST_F(InstanceMgrTest, StopInstancesUsingDataStopsThoseOfTheUnloadingBank) {
@@ -311,10 +345,8 @@ TEST_F(InstanceMgrTest, AnInstanceEndsOnceAndOnlyWhenTheManagerOwnsIt) {
 TEST_F(InstanceMgrTest, UpdateLimitersMakesThoseBeyondEachMaximumGiveWay) {
     // Joined as the nodes' starts do: every instance enters the engine-wide limiter.
     std::vector<CAuPlaybackInstance*> started;
-    for (f32 priority : {30.0f, 10.0f, 20.0f}) {
+    for (f32 priority : {30.0f, 10.0f, 20.0f})
         started.push_back(Add(priority));
-        ASSERT_EQ(started.back()->Init(nullptr, nullptr), AuResultSuccess);
-    }
     EXPECT_EQ(g_pGlobalVoiceLimiter != nullptr, true);
     EXPECT_EQ(m_mgr.GlobalLimiter().Count(), 3u);
     m_mgr.UpdateLimiters();

@@ -3,8 +3,10 @@
 // commands render it frame by frame into a fake bus, and the instance ends with the media.
 #include "banks/AuBankMgr.h"
 #include "banks/AuBus.h"
+#include "banks/AuPlaybackLimiter.h"
 #include "banks/AuSound.h"
 #include "core/AuObjectIndex.h"
+#include "parameters/AuRTPCMgr.h"
 #include "plugins/AuDelayEffect.h"
 #include "plugins/AuPluginSettings.h"
 #include "voices/AuInstanceMgr.h"
@@ -97,8 +99,13 @@ protected:
         m_commands.RenderVoices(true, 1024);
     }
     CAuSound* ReadSound(const bankgen::NodeCommon& node = {}) {
+        m_sound = MakeSound(kSoundID, node);
+        return m_sound;
+    }
+    // A sound of the test's media; the caller releases it.
+    CAuSound* MakeSound(u32 id, const bankgen::NodeCommon& node) {
         bankgen::SoundRecord record;
-        record.id = kSoundID;
+        record.id = id;
         record.node = node;
         record.source.plugin = bankgen::kCodecPcm;
         record.source.sourceId = kMediaID;
@@ -108,10 +115,10 @@ protected:
         bankgen::EncodeContext ctx;
         const bankgen::Bytes payload = bankgen::EncodePayload(record, ctx);
         EXPECT_TRUE(ctx.errors.empty());
-        m_sound = CAuSound::Create(kSoundID);
-        EXPECT_EQ(m_sound->SetInitialValues(payload.data(), static_cast<u32>(payload.size()), false),
+        CAuSound* sound = CAuSound::Create(id);
+        EXPECT_EQ(sound->SetInitialValues(payload.data(), static_cast<u32>(payload.size()), false),
                   AuResultSuccess);
-        return m_sound;
+        return sound;
     }
 
     CAuObjectIndex m_index;
@@ -206,7 +213,34 @@ protected:
             m_instances.QueueInstanceEvent(instance, AuInstanceEvent::kEnd, 0, 0.0f);
         m_instances.ProcessInstanceEvents();
     }
+    static CAuBus* MakeBus(u32 id, u8 flags2, u16 maxInstances) {
+        CAuBus* bus = CAuBus::Create(id);
+        bankgen::BusRecord record;
+        record.id = id;
+        record.flags2 = flags2;
+        record.maxInstances = maxInstances;
+        bankgen::EncodeContext ctx;
+        const bankgen::Bytes payload = bankgen::EncodePayload(bankgen::Record{record}, ctx);
+        AuRecordCursor cursor(payload.data(), static_cast<u32>(payload.size()));
+        EXPECT_EQ(bus->SetInitialValues(cursor), AuResultSuccess);
+        return bus;
+    }
     u32 m_playingID = 0;
+};
+
+// Stands in for the instance manager's choice: names the victim it is given and stops nothing.
+class ChosenVictim final : public IAuPlaybackLimits {
+public:
+    AURESULT ApplyPlaybackLimit(const CAuPlaybackLimiter& list, u16, f32 priority, CAuRegisteredObj*, bool,
+                                bool, CAuPlaybackInstance*& out) noexcept override {
+        lists.push_back(&list);
+        priorities.push_back(priority);
+        out = victim;
+        return AuResultSuccess;
+    }
+    CAuPlaybackInstance* victim = nullptr;
+    std::vector<const CAuPlaybackLimiter*> lists;
+    std::vector<f32> priorities;
 };
 
 TEST_F(PlayLimitTest, ANodeLimitStopsTheOldestOrRefusesTheNewPlayByItsOrderFlagAndScope) {
@@ -280,20 +314,37 @@ TEST_F(PlayLimitTest, OverALimitThatUsesVirtualTheNodesBelowThresholdBehaviourDe
     }
 }
 
-TEST_F(PlayLimitTest, ChangingTheOrderFlagReSortsEveryPerObjectListAtOnce) {
+TEST_F(PlayLimitTest, ChangingTheOrderFlagReSortsTheGlobalListAndEveryPerObjectListAtOnce) {
     auto* a = reinterpret_cast<CAuRegisteredObj*>(0x10);
     auto* b = reinterpret_cast<CAuRegisteredObj*>(0x20);
-    bankgen::NodeCommon node;
-    node.advancedFlags = 8;
-    ReadSound(node);
-    for (CAuRegisteredObj* object : {a, b, a, b, a})
-        ASSERT_EQ(PlayFor(object), AuResultSuccess);
     const auto keys = [](const CAuPlaybackLimiter* list) {
         std::vector<u32> out;
         for (u32 i = 0; i < list->Count(); ++i)
             out.push_back((*list)[i]->Key().playingID);
         return out;
     };
+    {
+        // One list for all objects: the node's global list.
+        bankgen::NodeCommon global;
+        global.advancedFlags = 8 | 4;
+        ReadSound(global);
+        for (CAuRegisteredObj* object : {a, b, a})
+            ASSERT_EQ(PlayFor(object), AuResultSuccess);
+        const CAuPlaybackLimiter* list = m_sound->Activity()->pGlobalLimiter;
+        ASSERT_NE(list, nullptr);
+        EXPECT_EQ(keys(list), (std::vector<u32>{3, 2, 1}));
+        m_sound->SetLimitFlags(true, false);
+        EXPECT_EQ(keys(list), (std::vector<u32>{1, 2, 3}));
+        EndAll();
+        m_sound->Release();
+        m_sound = nullptr;
+        m_playingID = 0;
+    }
+    bankgen::NodeCommon node;
+    node.advancedFlags = 8;
+    ReadSound(node);
+    for (CAuRegisteredObj* object : {a, b, a, b, a})
+        ASSERT_EQ(PlayFor(object), AuResultSuccess);
     const AuActivityBlock* block = m_sound->Activity();
     ASSERT_EQ(block->perObject.Count(), 2u);
     const CAuPlaybackLimiter* listA = block->perObject[0].pLimiter;
@@ -335,7 +386,7 @@ TEST_F(PlayLimitTest, APriorityChangeMovesTheInstanceInItsBussListAndTheFrameDro
     EXPECT_EQ(m_sound->Activity()->pGlobalLimiter, nullptr) << "the sound counts per object";
     EXPECT_EQ((*m_sound->Activity()->perObject[0].pLimiter)[0], all[0]) << "and in its own list";
 
-    bus->SetMaxNumInstances(1, nullptr, false, false);
+    bus->SetMaxNumInstances(1, nullptr, nullptr, false);
     m_instances.UpdateLimiters();
     EXPECT_FALSE(StoppedByLimit(all[0]));
     EXPECT_TRUE(StoppedByLimit(all[1]));
@@ -346,6 +397,161 @@ TEST_F(PlayLimitTest, APriorityChangeMovesTheInstanceInItsBussListAndTheFrameDro
     m_sound->Release();
     m_sound = nullptr;
     bus->Release();
+}
+
+TEST_F(PlayLimitTest, AnInstanceThatGaveWayUnderAnotherBusLeavesRoomOnlyUnderItsOwn) {
+    struct Case {
+        const char* what;
+        bool victimUnderSameBus;
+        size_t limitsApplied; // the node's, then the bus's when the victim left it no room
+    };
+    const Case cases[] = {{"same bus", true, 1}, {"other bus", false, 2}};
+    for (const Case& c : cases) {
+        CAuBus* limited = MakeBus(0x900, 4, 1); // its own limit of one
+        CAuBus* other = MakeBus(0x901, 0, 0);
+        bankgen::NodeCommon node;
+        node.outputBus = 0x900;
+        node.advancedFlags = 8; // its own limit of one, per game object
+        node.maxInstances = 1;
+        ReadSound(node);
+        bankgen::NodeCommon elsewhere;
+        elsewhere.outputBus = 0x901;
+        CAuSound* otherSound = MakeSound(0x5002, elsewhere);
+        AuNodePlayParams params;
+        params.playingID = 99;
+        ASSERT_EQ(otherSound->ExecutePlay(params), AuResultSuccess);
+        ASSERT_EQ(PlayFor(nullptr), AuResultSuccess);
+        ChosenVictim chooser;
+        chooser.victim = c.victimUnderSameBus ? m_sound->FirstInstance() : otherSound->FirstInstance();
+        g_pPlaybackLimits = &chooser;
+        EXPECT_EQ(PlayFor(nullptr), AuResultSuccess) << c.what;
+        g_pPlaybackLimits = &m_instances;
+        ASSERT_EQ(chooser.lists.size(), c.limitsApplied) << c.what;
+        EXPECT_EQ(chooser.lists[0], m_sound->Activity()->perObject[0].pLimiter) << c.what;
+        if (c.limitsApplied == 2) {
+            EXPECT_EQ(chooser.lists[1], limited->Limiter()) << c.what;
+        }
+        EndAll();
+        otherSound->Release();
+        m_sound->Release();
+        m_sound = nullptr;
+        limited->Release();
+        other->Release();
+    }
+}
+
+TEST_F(PlayLimitTest, ACountGoingDownOverALoweredLimitAppliesItAgainSoThatAnyInstanceGivesWay) {
+    auto* a = reinterpret_cast<CAuRegisteredObj*>(0x10);
+    struct Case {
+        const char* what;
+        bool virtualBack; // else one play fewer
+        bool check;
+        bool stops;
+    };
+    const Case cases[] = {
+        {"back from virtual, asked", true, true, true},
+        {"back from virtual, not asked", true, false, false},
+        {"one fewer, asked", false, true, true},
+        {"one fewer, not asked", false, false, false},
+    };
+    for (const Case& c : cases) {
+        bankgen::NodeCommon node;
+        node.advancedFlags = 8; // own limit, per game object, ties win
+        ReadSound(node);
+        for (int i = 0; i < 3; ++i)
+            ASSERT_EQ(PlayFor(a), AuResultSuccess) << c.what;
+        // A fourth count: one virtual, or one counted that has no instance.
+        AuPlayCountRecord extra;
+        extra.pGameObj = a;
+        if (c.virtualBack)
+            m_sound->IncrementVirtualCount(&extra);
+        else
+            ASSERT_EQ(m_sound->IncrementPlayCount(&extra), AuResultSuccess);
+        m_sound->SetMaxNumInstances(c.virtualBack ? 2 : 1, nullptr, nullptr, false);
+        const std::vector<CAuPlaybackInstance*> all = Instances();
+        for (CAuPlaybackInstance* i : all)
+            ASSERT_FALSE(StoppedByLimit(i)) << c.what;
+        ChosenVictim chooser;
+        chooser.victim = all[1];
+        g_pPlaybackLimits = &chooser;
+        AuPlayCountRecord down;
+        down.pGameObj = a;
+        down.bCheckLimit = c.check;
+        if (c.virtualBack)
+            m_sound->DecrementVirtualCount(&down);
+        else
+            m_sound->DecrementPlayCount(&down);
+        g_pPlaybackLimits = &m_instances;
+        ASSERT_EQ(chooser.priorities.size(), c.stops ? 1u : 0u) << c.what;
+        if (c.stops) {
+            EXPECT_EQ(chooser.priorities[0], 101.0f) << c.what;
+            EXPECT_EQ(chooser.lists[0], m_sound->Activity()->perObject[0].pLimiter) << c.what;
+            EXPECT_EQ(down.removed, 1u) << c.what;
+        }
+        // The real choice at 101: the oldest of equal priorities gives way.
+        if (c.stops) {
+            CAuPlaybackInstance* victim = nullptr;
+            const CAuPlaybackLimiter& list = *m_sound->Activity()->perObject[0].pLimiter;
+            EXPECT_EQ(m_instances.ApplyPlaybackLimit(list, list.Maximum(), 101.0f, a, false, false, victim),
+                      AuResultSuccess);
+            EXPECT_EQ(victim, all.front()) << c.what;
+            EXPECT_EQ(all.front()->StopReason(), AU_LIMITER_REASON_LIST) << c.what;
+        }
+        // The extra count is gone: the instances' ends take back the rest.
+        EndAll();
+        EXPECT_EQ(m_sound->Activity(), nullptr) << c.what;
+        m_sound->Release();
+        m_sound = nullptr;
+    }
+}
+
+TEST_F(PlayLimitTest, AnInstanceLimitFromAGameParameterSparesTheObjectsThatKeepTheirOwnValue) {
+    CAuRTPCMgr rtpcs;
+    ASSERT_EQ(rtpcs.Init(), AuResultSuccess);
+    g_pRTPCMgr = &rtpcs;
+    constexpr u32 kLimitParam = 0x1B17;
+    auto* a = reinterpret_cast<CAuRegisteredObj*>(0x10);
+    auto* b = reinterpret_cast<CAuRegisteredObj*>(0x20);
+    ASSERT_EQ(rtpcs.SetRTPCImmediate(kLimitParam, 8.0f, AuRTPCKey{}), AuResultSuccess);
+    ASSERT_EQ(rtpcs.SetRTPCImmediate(kLimitParam, 4.0f, AuRTPCKey(b)), AuResultSuccess);
+    bankgen::NodeCommon node;
+    node.advancedFlags = 8; // own limit, per game object
+    node.maxInstances = 5;
+    bankgen::RtpcCurve curve;
+    curve.gameParameter = kLimitParam;
+    curve.target = AuTarget_InstanceLimit;
+    curve.curveId = 1;
+    curve.points = {{0, 0, 4}, {100, 100, 4}};
+    node.rtpcs = {curve};
+    ReadSound(node);
+    ASSERT_EQ(PlayFor(a), AuResultSuccess);
+    ASSERT_EQ(PlayFor(b), AuResultSuccess);
+    const AuActivityBlock* block = m_sound->Activity();
+    ASSERT_EQ(block->perObject.Count(), 2u);
+    const CAuPlaybackLimiter* listA = block->perObject[0].pLimiter;
+    const CAuPlaybackLimiter* listB = block->perObject[1].pLimiter;
+    EXPECT_EQ(listA->Maximum(), 8u);
+    EXPECT_EQ(listB->Maximum(), 4u);
+
+    // b holds a value of its own: the change for every object passes it by.
+    ASSERT_EQ(rtpcs.SetRTPCImmediate(kLimitParam, 2.0f, AuRTPCKey{}), AuResultSuccess);
+    EXPECT_EQ(listA->Maximum(), 2u);
+    EXPECT_EQ(listB->Maximum(), 4u);
+    ASSERT_EQ(rtpcs.SetRTPCImmediate(kLimitParam, 3.0f, AuRTPCKey(b)), AuResultSuccess);
+    EXPECT_EQ(listA->Maximum(), 2u);
+    EXPECT_EQ(listB->Maximum(), 3u);
+    EXPECT_EQ(m_sound->LimitWord() & 0x3FF, 5u) << "a game parameter leaves the stored limit";
+    // Set from outside a curve, the limit reaches every list and is stored.
+    m_sound->SetMaxNumInstances(6, nullptr, nullptr, false);
+    EXPECT_EQ(listA->Maximum(), 6u);
+    EXPECT_EQ(listB->Maximum(), 6u);
+    EXPECT_EQ(m_sound->LimitWord() & 0x3FF, 6u);
+
+    EndAll();
+    m_sound->Release();
+    m_sound = nullptr;
+    g_pRTPCMgr = nullptr;
+    rtpcs.Term();
 }
 
 TEST_F(SoundPlayTest, ALevelOffsetChangeReachesTheMotionInstancesOfThatSourceOnly) {
