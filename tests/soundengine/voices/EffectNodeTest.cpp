@@ -643,26 +643,6 @@ TEST_F(EffectNodeTest, VirtualModesAndSeekRestartThePlugin) {
 constexpr u32 kDoublingId = 900;
 constexpr u32 kRepackingId = 901;
 
-// The played node: its effect records as the test sets them.
-class EffectsNode final : public IAuInstanceNode {
-public:
-    EffectsNode() : IAuInstanceNode(100) {}
-    u32 AddRef() override { return 1; }
-    u32 Release() override { return 1; }
-    CAuPlaybackInstance*& InstanceListHead() noexcept override { return head; }
-    bool UsesLevelWindow() noexcept override { return false; }
-    bool GetMaxDistance(f32&) noexcept override { return false; }
-    u8 GetBelowThresholdBehavior() noexcept override { return 0; }
-    void OnInstanceTerm(CAuPlaybackInstance*) noexcept override {}
-    void GetEffectRecord(u32 slot, CAuRegisteredObj*, AuEffectRecord& record) noexcept override {
-        record = records[slot];
-        if (record.pSettings) record.pSettings->AddRef();
-    }
-
-    CAuPlaybackInstance* head = nullptr;
-    AuEffectRecord records[AU_VOICE_EFFECT_SLOTS];
-};
-
 class VoiceEffectsTest : public EffectNodeTest {
 protected:
     void SetUp() override {
@@ -721,7 +701,7 @@ protected:
         return state;
     }
 
-    EffectsNode m_node;
+    voicetest::PlayedNode m_node;
     bankgen::Bytes m_media;
     std::unique_ptr<CAuVoiceContext> m_voice;
 };
@@ -952,7 +932,7 @@ protected:
     }
 
     SettingsTables m_tables;
-    EffectsNode m_node;
+    voicetest::PlayedNode m_node;
     bankgen::Bytes m_media;
     std::unique_ptr<CAuPlaybackInstance> m_instance;
     std::unique_ptr<CAuVoiceContext> m_voice;

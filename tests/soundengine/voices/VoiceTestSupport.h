@@ -5,7 +5,9 @@
 #include "AuCaptureFile.h"
 #include "AuDefaultPoolTest.h"
 #include "core/AuOutputTiming.h"
+#include "plugins/AuPluginSettings.h"
 #include "voices/AuLowerEngine.h"
+#include "voices/AuPlaybackInstance.h"
 #include "voices/AuSink.h"
 #include "voices/AuVoiceContext.h"
 #include <AU/AuDefaultIOHookBlocking.h>
@@ -23,6 +25,28 @@
 #include <vector>
 
 namespace voicetest {
+
+// The played node of an instance, owned by the test and never counted: no level window and no
+// maximum distance; its below-threshold action and effect slots hold what the test puts in them.
+class PlayedNode final : public IAuInstanceNode {
+public:
+    explicit PlayedNode(u32 id = 100) : IAuInstanceNode(id) {}
+    u32 AddRef() override { return 1; }
+    u32 Release() override { return 1; }
+    CAuPlaybackInstance*& InstanceListHead() noexcept override { return head; }
+    bool UsesLevelWindow() noexcept override { return false; }
+    bool GetMaxDistance(f32&) noexcept override { return false; }
+    u8 GetBelowThresholdBehavior() noexcept override { return action; }
+    void OnInstanceTerm(CAuPlaybackInstance*) noexcept override {}
+    void GetEffectRecord(u32 slot, CAuRegisteredObj*, AuEffectRecord& record) noexcept override {
+        record = records[slot];
+        if (record.pSettings) record.pSettings->AddRef();
+    }
+
+    CAuPlaybackInstance* head = nullptr;
+    u8 action = 0;
+    AuEffectRecord records[AU_VOICE_EFFECT_SLOTS];
+};
 
 // Every fake writes its calls here, so that a test can check their order across fakes.
 inline std::vector<std::string>& Trace() {
