@@ -15,6 +15,7 @@
 #include <AU/AuEffectBlocks.h>
 #include <AU/AuEffectPlugins.h>
 
+#include "TestPlugins.h"
 #include "VoiceTestSupport.h"
 
 #include <AuDefaultPoolTest.h>
@@ -141,20 +142,6 @@ public:
     }
 };
 
-class FakeParams final : public AU::IAuPluginParam {
-public:
-    AURESULT SetParam(u16, const void*, u32) noexcept override { return AuResultSuccess; }
-    AU::IAuPluginParam* Clone(AU::IAuPluginMemAlloc* allocator) noexcept override {
-        return AuPluginNew<FakeParams>(allocator);
-    }
-    AURESULT Init(AU::IAuPluginMemAlloc*, const void*, u32) noexcept override { return AuResultSuccess; }
-    AURESULT Term(AU::IAuPluginMemAlloc* allocator) noexcept override {
-        AuPluginDelete(this, allocator);
-        return AuResultSuccess;
-    }
-    AURESULT SetParamsBlock(const void*, u32) noexcept override { return AuResultSuccess; }
-};
-
 // Real settings objects in an index of their own, as a bank's loader leaves them; each made one
 // keeps its bank reference until Term.
 class SettingsTables {
@@ -189,7 +176,7 @@ public:
             {bankgen::HierarchyType::PluginSettings, id, bankgen::kNoPlugin, {}, {}, std::move(curves), {}});
         if (!settings) return nullptr;
         settings->SetParamObject(
-            pluginKey, params ? params : AuPluginNew<FakeParams>(&CAuLowerEngine::PluginAllocator()));
+            pluginKey, params ? params : voicetest::CreateNoParams(&CAuLowerEngine::PluginAllocator()));
         return settings;
     }
 
@@ -215,10 +202,6 @@ AU::IAuPlugin* CreateDoubling(AU::IAuPluginMemAlloc* allocator) {
 AU::IAuPlugin* CreateRepacking(AU::IAuPluginMemAlloc* allocator) {
     return AuPluginNew<RepackingEffect>(allocator);
 }
-AU::IAuPluginParam* CreateFakeParams(AU::IAuPluginMemAlloc* allocator) {
-    return AuPluginNew<FakeParams>(allocator);
-}
-
 constexpr AuChannelConfig kMono = AuChannelConfig::Standard(AU_SPEAKER_SETUP_MONO);
 constexpr AuChannelConfig kStereo = AuChannelConfig::Standard(AU_SPEAKER_SETUP_STEREO);
 constexpr AuChannelConfig k51 = AuChannelConfig::Standard(AU_SPEAKER_SETUP_5POINT1);
@@ -650,10 +633,10 @@ protected:
         CAuResampler::InitKernels();
         CAuLowerEngine::SetPlatformInitSettings(nullptr);
         ASSERT_EQ(CAuLowerEngine::RegisterPlugin(AuPluginTypeEffect, 0, kDoublingId, CreateDoubling,
-                                                 CreateFakeParams),
+                                                 voicetest::CreateNoParams),
                   AuResultSuccess);
         ASSERT_EQ(CAuLowerEngine::RegisterPlugin(AuPluginTypeEffect, 0, kRepackingId, CreateRepacking,
-                                                 CreateFakeParams),
+                                                 voicetest::CreateNoParams),
                   AuResultSuccess);
         ASSERT_EQ(CAuLowerEngine::RegisterPlugin(AuPluginTypeEffect, 0, AU_FX_DELAY_ID, CreateFx106,
                                                  CreateFx106Params),
