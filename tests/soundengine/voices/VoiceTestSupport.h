@@ -280,6 +280,16 @@ private:
 
 using CaptureFile = AuCaptureFile;
 
+// Media an instance plays from memory, of the codec in the upper half of `pluginID` (1: PCM).
+inline AuSourceMedia InMemoryMedia(const u8* data, size_t size, u32 pluginID = 1u << 16) {
+    AuSourceMedia media;
+    media.uFlags = AuSourceMedia::kStorageInMemory << AuSourceMedia::kStorageShift;
+    media.uPluginID = pluginID;
+    media.pData = data;
+    media.uSize = static_cast<u32>(size);
+    return media;
+}
+
 // Renders one voice into the main device as the lower engine's pass does (its update, its pull,
 // its mix, the device's frame) for `frames` frames; with `untilEnd` it stops once the voice has
 // delivered its last buffer. Whether the voice ended.
