@@ -91,12 +91,8 @@ TEST_F(VorbisCaptureTest, AToneOfABankVorbisSoundIsCapturedAtItsFrequency) {
     params.key.playingID = 7;
     params.pNode = &m_node;
     m_instance = std::make_unique<CAuPlaybackInstance>(params);
-    AuSourceMedia media;
-    media.uFlags = AuSourceMedia::kStorageInMemory << AuSourceMedia::kStorageShift;
-    media.uPluginID = sound.source.plugin;
-    media.pData = bank.data() + parsed.dataOffset + parsed.media[0].offset;
-    media.uSize = parsed.media[0].size;
-    m_instance->SetSourceMedia(media);
+    m_instance->SetSourceMedia(voicetest::InMemoryMedia(
+        bank.data() + parsed.dataOffset + parsed.media[0].offset, parsed.media[0].size, sound.source.plugin));
     CAuSourceBase* source = AuCreateSource(m_instance.get());
     ASSERT_NE(dynamic_cast<CAuVorbisBankSource*>(source), nullptr);
     m_voice = std::make_unique<CAuVoiceContext>();

@@ -92,12 +92,7 @@ protected:
         params.pNode = node;
         m_instances.push_back(std::make_unique<CAuPlaybackInstance>(params));
         CAuPlaybackInstance& instance = *m_instances.back();
-        AuSourceMedia media;
-        media.uFlags = AuSourceMedia::kStorageInMemory << AuSourceMedia::kStorageShift;
-        media.uPluginID = 1u << 16;
-        media.pData = m_media.data();
-        media.uSize = static_cast<u32>(m_media.size());
-        instance.SetSourceMedia(media);
+        instance.SetSourceMedia(voicetest::InMemoryMedia(m_media.data(), m_media.size()));
         instance.SetOutputBusNode(bus);
         instance.Play({}, false, false);
         return instance;

@@ -73,12 +73,7 @@ protected:
         params.priority.fPriority = 61.5f;
         params.lStartDelayFrames = startDelay;
         m_instance = std::make_unique<RestartingInstance>(params);
-        AuSourceMedia media;
-        media.uFlags = AuSourceMedia::kStorageInMemory << AuSourceMedia::kStorageShift;
-        media.uPluginID = 1u << 16;
-        media.pData = m_media.data();
-        media.uSize = static_cast<u32>(m_media.size());
-        m_instance->SetSourceMedia(media);
+        m_instance->SetSourceMedia(voicetest::InMemoryMedia(m_media.data(), m_media.size()));
         m_instance->SetVirtualMode(mode);
         return *m_instance;
     }
