@@ -36,6 +36,18 @@ f32 BitsFloat(u32 bits) {
     return value;
 }
 
+AuActionExec ExecOf(AuActionExecKind kind, CAuRegisteredObj* gameObj, AuPlayingID playingID, i32 ms,
+                    AuCurveInterpolation curve, u32 flags) {
+    AuActionExec exec;
+    exec.kind = kind;
+    exec.pGameObj = gameObj;
+    exec.playingID = playingID;
+    exec.transitionTimeMs = ms;
+    exec.eCurve = curve;
+    exec.flags = flags;
+    return exec;
+}
+
 } // namespace
 
 void AuSetDefaultBusSource(IAuDefaultBusSource* source) {
@@ -670,38 +682,17 @@ CAuNodeBase* CAuNodeBase::GetDefaultBusIfOrphan() {
 
 AURESULT CAuNodeBase::Stop(CAuRegisteredObj* gameObj, AuPlayingID playingID, i32 ms,
                            AuCurveInterpolation curve, u32 flags) {
-    AuActionExec exec;
-    exec.kind = AuActionExec_Stop;
-    exec.pGameObj = gameObj;
-    exec.playingID = playingID;
-    exec.transitionTimeMs = ms;
-    exec.eCurve = curve;
-    exec.flags = flags;
-    return ExecuteAction(exec);
+    return ExecuteAction(ExecOf(AuActionExec_Stop, gameObj, playingID, ms, curve, flags));
 }
 
 AURESULT CAuNodeBase::Pause(CAuRegisteredObj* gameObj, AuPlayingID playingID, i32 ms,
                             AuCurveInterpolation curve, u32 flags) {
-    AuActionExec exec;
-    exec.kind = AuActionExec_Pause;
-    exec.pGameObj = gameObj;
-    exec.playingID = playingID;
-    exec.transitionTimeMs = ms;
-    exec.eCurve = curve;
-    exec.flags = flags;
-    return ExecuteAction(exec);
+    return ExecuteAction(ExecOf(AuActionExec_Pause, gameObj, playingID, ms, curve, flags));
 }
 
 AURESULT CAuNodeBase::Resume(CAuRegisteredObj* gameObj, AuPlayingID playingID, i32 ms,
                              AuCurveInterpolation curve, u32 flags) {
-    AuActionExec exec;
-    exec.kind = AuActionExec_Resume;
-    exec.pGameObj = gameObj;
-    exec.playingID = playingID;
-    exec.transitionTimeMs = ms;
-    exec.eCurve = curve;
-    exec.flags = flags;
-    return ExecuteAction(exec);
+    return ExecuteAction(ExecOf(AuActionExec_Resume, gameObj, playingID, ms, curve, flags));
 }
 
 AURESULT CAuNodeBase::PrepareNodeByID(u32 id) {

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <type_traits>
 
 namespace {
 
@@ -958,55 +959,35 @@ AURESULT CAuTrackNode::SetInitialValues(const u8* payload, u32 size, bool presen
 
 namespace {
 
-// A new node refused after its child list lets its children go, so that the loader's release
-// destroys it.
-AURESULT Refused(AURESULT result, CAuIndexable& object, bool present) {
-    if (result != AuResultSuccess && !present) static_cast<CAuMusicNode&>(object).RemoveAllChildren();
+template <class Node> CAuIndexable* CreateNode(u32 id, const u8*, u32) {
+    return Node::Create(id);
+}
+template <class Node> AURESULT ReadNode(CAuIndexable& object, const u8* payload, u32 size, bool present) {
+    Node& node = static_cast<Node&>(object);
+    const AURESULT result = node.SetInitialValues(payload, size, present);
+    // A new container refused after its child list lets its children go, so that the loader's
+    // release destroys it.
+    if constexpr (std::is_base_of_v<CAuMusicNode, Node>) {
+        if (result != AuResultSuccess && !present) node.RemoveAllChildren();
+    }
     return result;
-}
-
-CAuIndexable* CreateSegment(u32 id, const u8*, u32) {
-    return CAuSegmentNode::Create(id);
-}
-AURESULT ReadSegment(CAuIndexable& object, const u8* payload, u32 size, bool present) {
-    return Refused(static_cast<CAuSegmentNode&>(object).SetInitialValues(payload, size, present), object,
-                   present);
-}
-CAuIndexable* CreateTrack(u32 id, const u8*, u32) {
-    return CAuTrackNode::Create(id);
-}
-AURESULT ReadTrack(CAuIndexable& object, const u8* payload, u32 size, bool present) {
-    return static_cast<CAuTrackNode&>(object).SetInitialValues(payload, size, present);
 }
 bool ReadTrackAgain(CAuIndexable& object) {
     return static_cast<CAuTrackNode&>(object).NeedsReread();
-}
-CAuIndexable* CreateSwitch(u32 id, const u8*, u32) {
-    return CAuSwitchMusicNode::Create(id);
-}
-AURESULT ReadSwitch(CAuIndexable& object, const u8* payload, u32 size, bool present) {
-    return Refused(static_cast<CAuSwitchMusicNode&>(object).SetInitialValues(payload, size, present), object,
-                   present);
-}
-CAuIndexable* CreatePlaylist(u32 id, const u8*, u32) {
-    return CAuPlaylistMusicNode::Create(id);
-}
-AURESULT ReadPlaylist(CAuIndexable& object, const u8* payload, u32 size, bool present) {
-    return Refused(static_cast<CAuPlaylistMusicNode&>(object).SetInitialValues(payload, size, present),
-                   object, present);
 }
 
 } // namespace
 
 AuHierarchyLoaderEntry AuMusicSegmentLoaderEntry() {
-    return {AuIndexNodes, &CreateSegment, &ReadSegment, nullptr, nullptr};
+    return {AuIndexNodes, &CreateNode<CAuSegmentNode>, &ReadNode<CAuSegmentNode>, nullptr, nullptr};
 }
 AuHierarchyLoaderEntry AuMusicTrackLoaderEntry() {
-    return {AuIndexNodes, &CreateTrack, &ReadTrack, &ReadTrackAgain, nullptr};
+    return {AuIndexNodes, &CreateNode<CAuTrackNode>, &ReadNode<CAuTrackNode>, &ReadTrackAgain, nullptr};
 }
 AuHierarchyLoaderEntry AuMusicSwitchLoaderEntry() {
-    return {AuIndexNodes, &CreateSwitch, &ReadSwitch, nullptr, nullptr};
+    return {AuIndexNodes, &CreateNode<CAuSwitchMusicNode>, &ReadNode<CAuSwitchMusicNode>, nullptr, nullptr};
 }
 AuHierarchyLoaderEntry AuMusicPlaylistLoaderEntry() {
-    return {AuIndexNodes, &CreatePlaylist, &ReadPlaylist, nullptr, nullptr};
+    return {AuIndexNodes, &CreateNode<CAuPlaylistMusicNode>, &ReadNode<CAuPlaylistMusicNode>, nullptr,
+            nullptr};
 }

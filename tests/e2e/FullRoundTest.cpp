@@ -2,6 +2,7 @@
 // engine's Initialize, frames, Release) in a copy of the run-time tree, and played as a person plays
 // it: keys and the mouse are SDL events pushed into SDL's queue, the pads come through the XInput
 // stand-in. Frames have a fixed 0.1 s so that the run is the same every time.
+#include "GameDriver.h"
 #include "Pictures.h"
 
 #include <AddSystems.h>
@@ -11,12 +12,10 @@
 #include <MessageRecorder.h>
 #include <Messages.h>
 #include <ObjectFactory.h>
-#include <WindowSystem.h>
 #include <Xinput.h>
 #include <imgui.h>
 #include <imgui_internal.h>
 #include <ui/MenuScreens.h>
-#include <winuser.h>
 #include <xinput_testing.h>
 
 #include <SDL.h>
@@ -35,32 +34,12 @@
 namespace {
 
 namespace fs = std::filesystem;
+using e2e::CopyRunTimeTree;
+using e2e::kFrameTime;
 using e2e::Picture;
 using e2e::Rect;
 using e2e::Rgb;
-
-constexpr float kFrameTime = 0.1f;
-
-// A fresh copy of the run-time tree under `root`: Resources beside Bin/Release, which holds the GUI's
-// shader and the plug-in folder, so that "..\..\Resources" is the copy.
-fs::path CopyRunTimeTree(const fs::path& root) {
-    fs::remove_all(root);
-    const fs::path run = root / "Bin" / "Release";
-    fs::create_directories(run);
-    fs::copy(TORVIK_RESOURCES_DIR, root / "Resources", fs::copy_options::recursive);
-    fs::copy_file(fs::path(TORVIK_BIN_DIR) / "imguishader.fx", run / "imguishader.fx");
-    fs::copy(fs::path(TORVIK_BIN_DIR) / "Binaries", run / "Binaries", fs::copy_options::recursive);
-    return run;
-}
-
-class ScopedCwd {
-public:
-    explicit ScopedCwd(const fs::path& path) : mOld(fs::current_path()) { fs::current_path(path); }
-    ~ScopedCwd() { fs::current_path(mOld); }
-
-private:
-    fs::path mOld;
-};
+using e2e::ScopedCwd;
 
 std::string Hex(std::uint32_t id) {
     char text[16];
@@ -111,27 +90,8 @@ int FindInOrder(const std::vector<std::string>& log, const std::vector<std::stri
     return int(at);
 }
 
-class Game {
+class Game : public e2e::GameDriver {
 public:
-    Game() {
-        WindowSystem::SetMessageBoxFunction([this](Uint32, const char* title, const char* text, SDL_Window*) {
-            boxes.push_back(std::string(title) + ": " + text);
-            ADD_FAILURE() << "a report was shown during the run: " << title << ": " << text;
-            return 0;
-        });
-    }
-    ~Game() { WindowSystem::SetMessageBoxFunction({}); }
-
-    // One frame of the engine; false once the game has quit.
-    bool Frame() {
-        if (Engine::RunFrames(1, kFrameTime) != 1) return false;
-        ++frames;
-        return true;
-    }
-    void Frames(int count) {
-        for (int i = 0; i < count; ++i)
-            ASSERT_TRUE(Frame()) << "the game quit at frame " << frames;
-    }
     // Frames until the condition holds, at most `limit`; true when it held.
     bool RunUntil(const std::function<bool()>& condition, int limit) {
         for (int i = 0; i < limit; ++i) {
@@ -141,52 +101,6 @@ public:
         return condition();
     }
 
-    SDL_Window* Window() const { return static_cast<SDL_Window*>(FindWindowA(nullptr, "Torvik")); }
-
-    void Key(SDL_Scancode code, bool down) {
-        SDL_Event event{};
-        event.type = down ? SDL_KEYDOWN : SDL_KEYUP;
-        event.key.windowID = SDL_GetWindowID(Window());
-        event.key.state = down ? SDL_PRESSED : SDL_RELEASED;
-        event.key.keysym.scancode = code;
-        event.key.keysym.sym = SDL_GetKeyFromScancode(code);
-        ASSERT_EQ(SDL_PushEvent(&event), 1) << SDL_GetError();
-    }
-    // A key pressed for one frame, as a quick tap.
-    void Tap(SDL_Scancode code) {
-        Key(code, true);
-        Frames(1);
-        Key(code, false);
-        Frames(1);
-    }
-    void MouseMove(int x, int y) {
-        SDL_Event event{};
-        event.type = SDL_MOUSEMOTION;
-        event.motion.windowID = SDL_GetWindowID(Window());
-        event.motion.x = x;
-        event.motion.y = y;
-        ASSERT_EQ(SDL_PushEvent(&event), 1) << SDL_GetError();
-    }
-    void MouseButton(int x, int y, bool down) {
-        SDL_Event event{};
-        event.type = down ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
-        event.button.windowID = SDL_GetWindowID(Window());
-        event.button.button = SDL_BUTTON_LEFT;
-        event.button.state = down ? SDL_PRESSED : SDL_RELEASED;
-        event.button.clicks = 1;
-        event.button.x = x;
-        event.button.y = y;
-        ASSERT_EQ(SDL_PushEvent(&event), 1) << SDL_GetError();
-    }
-    // A left click at the point: moved there one frame, pressed the next, let go the one after.
-    void ClickAt(int x, int y) {
-        MouseMove(x, y);
-        Frames(1);
-        MouseButton(x, y, true);
-        Frames(1);
-        MouseButton(x, y, false);
-        Frames(1);
-    }
     // Clicks the centre of the button that the menus drew with this label in the last frame.
     void Click(const std::string& label) {
         const auto& rects = MenuWidgetRects();
@@ -209,9 +123,6 @@ public:
                     picture.height, frames);
         return picture;
     }
-
-    int frames = 0;
-    std::vector<std::string> boxes;
 };
 
 std::shared_ptr<Object> Player(int n) {

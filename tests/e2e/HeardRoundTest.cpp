@@ -3,12 +3,12 @@
 // pace of a sound card. A scripted run goes through the splash, the level, a pause with menu clicks,
 // the credits and back, the resume and the quit; the position of the file at each step tells where
 // its sound must be.
+#include "GameDriver.h"
+
 #include <AddSystems.h>
 #include <Engine.h>
 #include <GameState.h>
-#include <WindowSystem.h>
 #include <ui/MenuScreens.h>
-#include <winuser.h>
 
 #include "DiskAudio.h"
 
@@ -28,8 +28,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using e2e::CopyRunTimeTree;
+using e2e::ScopedCwd;
 
-constexpr float kFrameTime = 0.1f;
 constexpr double kRate = e2e::kDiskAudioRate;
 constexpr std::size_t kWindow = 8192;
 // The tones of the game's banks: the menu music, the level music, the ambience, the credits music
@@ -39,44 +40,14 @@ constexpr double kMenuMusicHz = 220, kLevelMusicHz = 330, kAmbienceHz = 110, kCr
 constexpr double kHeard = 0.05;
 constexpr double kSilent = 0.002;
 
-fs::path CopyRunTimeTree(const fs::path& root) {
-    fs::remove_all(root);
-    const fs::path run = root / "Bin" / "Release";
-    fs::create_directories(run);
-    fs::copy(TORVIK_RESOURCES_DIR, root / "Resources", fs::copy_options::recursive);
-    fs::copy_file(fs::path(TORVIK_BIN_DIR) / "imguishader.fx", run / "imguishader.fx");
-    fs::copy(fs::path(TORVIK_BIN_DIR) / "Binaries", run / "Binaries", fs::copy_options::recursive);
-    return run;
-}
-
-class ScopedCwd {
-public:
-    explicit ScopedCwd(const fs::path& path) : mOld(fs::current_path()) { fs::current_path(path); }
-    ~ScopedCwd() { fs::current_path(mOld); }
-
-private:
-    fs::path mOld;
-};
-
 double ToneLevel(const std::vector<float>& left, std::size_t from, double hz) {
     return e2e::ToneLevel(left, from, hz, kWindow);
 }
 
-class HeardGame {
+class HeardGame : public e2e::GameDriver {
 public:
-    explicit HeardGame(fs::path file) : mFile(std::move(file)) {
-        WindowSystem::SetMessageBoxFunction([](Uint32, const char* title, const char* text, SDL_Window*) {
-            ADD_FAILURE() << "a report was shown during the run: " << title << ": " << text;
-            return 0;
-        });
-    }
-    ~HeardGame() { WindowSystem::SetMessageBoxFunction({}); }
+    explicit HeardGame(fs::path file) : mFile(std::move(file)) {}
 
-    bool Frame() { return Engine::RunFrames(1, kFrameTime) == 1; }
-    void Frames(int count) {
-        for (int i = 0; i < count; ++i)
-            ASSERT_TRUE(Frame()) << "the game quit";
-    }
     // Frames for `seconds` of wall time, a few milliseconds apart, while the driver plays on.
     void Idle(double seconds) {
         const auto until = Clock::now() + std::chrono::duration<double>(seconds);
@@ -89,39 +60,6 @@ public:
     // Sample frames the disk driver has written so far.
     std::size_t Played() const { return e2e::DiskAudioFrames(mFile); }
 
-    SDL_Window* Window() const { return static_cast<SDL_Window*>(FindWindowA(nullptr, "Torvik")); }
-    void Key(SDL_Scancode code, bool down) {
-        SDL_Event event{};
-        event.type = down ? SDL_KEYDOWN : SDL_KEYUP;
-        event.key.windowID = SDL_GetWindowID(Window());
-        event.key.state = down ? SDL_PRESSED : SDL_RELEASED;
-        event.key.keysym.scancode = code;
-        event.key.keysym.sym = SDL_GetKeyFromScancode(code);
-        ASSERT_EQ(SDL_PushEvent(&event), 1) << SDL_GetError();
-    }
-    void Tap(SDL_Scancode code) {
-        Key(code, true);
-        Frames(1);
-        Key(code, false);
-        Frames(1);
-    }
-    void Mouse(Uint32 type, int x, int y) {
-        SDL_Event event{};
-        event.type = type;
-        if (type == SDL_MOUSEMOTION) {
-            event.motion.windowID = SDL_GetWindowID(Window());
-            event.motion.x = x;
-            event.motion.y = y;
-        } else {
-            event.button.windowID = SDL_GetWindowID(Window());
-            event.button.button = SDL_BUTTON_LEFT;
-            event.button.state = type == SDL_MOUSEBUTTONDOWN ? SDL_PRESSED : SDL_RELEASED;
-            event.button.clicks = 1;
-            event.button.x = x;
-            event.button.y = y;
-        }
-        ASSERT_EQ(SDL_PushEvent(&event), 1) << SDL_GetError();
-    }
     // Clicks the button the menus drew with this label, once its screen has stopped moving; the
     // click's sound is posted in the frame that sees the release, which is the last one when
     // `settle` is false.
@@ -138,11 +76,11 @@ public:
         ASSERT_TRUE(settled) << "no \"" << label << "\" stayed in place";
         const int x = int((rect.min.x + rect.max.x) / 2);
         const int y = int((rect.min.y + rect.max.y) / 2);
-        Mouse(SDL_MOUSEMOTION, x, y);
+        MouseMove(x, y);
         Frames(1);
-        Mouse(SDL_MOUSEBUTTONDOWN, x, y);
+        MouseButton(x, y, true);
         Frames(1);
-        Mouse(SDL_MOUSEBUTTONUP, x, y);
+        MouseButton(x, y, false);
         if (settle) Frames(3);
     }
 
@@ -184,7 +122,7 @@ TEST(EndToEnd, HeardRound) {
 
     // Escape pauses everything that plays; the menu's clicks are heard, and the credits play their
     // own music until "Back" stops it.
-    game.Mouse(SDL_MOUSEMOTION, 2, 2);
+    game.MouseMove(2, 2);
     game.Tap(SDL_SCANCODE_ESCAPE);
     game.Frames(2);
     ASSERT_EQ(GameState::GetState(), GameState::PAUSED);
@@ -207,7 +145,7 @@ TEST(EndToEnd, HeardRound) {
     game.Idle(1.5);
 
     // Quit through the pause menu.
-    game.Mouse(SDL_MOUSEMOTION, 2, 2);
+    game.MouseMove(2, 2);
     game.Tap(SDL_SCANCODE_ESCAPE);
     game.Frames(2);
     game.Click("Quit Game");

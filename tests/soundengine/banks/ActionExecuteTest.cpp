@@ -1,6 +1,7 @@
 // The execution of the stop, pause, resume, break and release actions by scope: what reaches the
 // nodes through a master bus, the SFX bus and a sound, the pending actions each scope touches, and
 // the results for missing targets.
+#include "ActionTestSupport.h"
 #include "TestNodes.h"
 
 #include "banks/AuAction.h"
@@ -9,11 +10,8 @@
 #include "core/AuAudioMgr.h"
 #include "core/AuExternalSources.h"
 #include "core/AuObjectIndex.h"
-#include "core/AuOutputTiming.h"
 #include "core/AuPendingAction.h"
 #include "core/AuRegistryMgr.h"
-#include "core/AuTransitionMgr.h"
-#include "parameters/AuRTPCMgr.h"
 
 #include <AuDefaultPoolTest.h>
 #include <win32_testing.h>
@@ -26,34 +24,11 @@
 
 namespace {
 
+using actiontest::ActionManagersTest;
+using actiontest::RecordingBus;
 using nodetest::TestNode;
 
 constexpr u32 kMaster = 0xE2B7BC37, kSfxBus = 0x0CB96245, kSound = 0x1001, kOther = 0x1002;
-
-// A bus of the test that can make itself the primary master bus, as a bus read with parent 0 does.
-class TestBus : public CAuBus {
-public:
-    static TestBus* Make(u32 id, bool master) {
-        void* memory = AU::MemoryMgr::Malloc(g_DefaultPoolId, sizeof(TestBus));
-        auto* bus = new (memory) TestBus(id);
-        EXPECT_EQ(bus->Init(), AuResultSuccess);
-        if (master) bus->BecomeMasterIfNone();
-        return bus;
-    }
-    AURESULT ExecuteAction(const AuActionExec& exec) override {
-        executed.push_back(exec);
-        return CAuBus::ExecuteAction(exec);
-    }
-    AURESULT ExecuteActionExcept(const AuActionExec& exec) override {
-        excepted.push_back(exec);
-        return CAuBus::ExecuteActionExcept(exec);
-    }
-    std::vector<AuActionExec> executed;
-    std::vector<AuActionExec> excepted;
-
-private:
-    explicit TestBus(u32 id) : CAuBus(id) {}
-};
 
 // A sound whose slots 17 and 18 record, and whose answer to a request can be set.
 class TestSound : public TestNode {
@@ -116,57 +91,28 @@ template <class T> T* MakeAction(u32 id, u16 type, u32 target, bool isBus = fals
     return action;
 }
 
-class ActionExecuteTest : public AuDefaultPoolTest {
+class ActionExecuteTest : public ActionManagersTest {
 protected:
     void SetUp() override {
-        AuDefaultPoolTest::SetUp();
-        nodetest::g_live = 0;
-        SetOutputTiming(1024);
-        g_pIndex = &m_index;
-        m_index.Init();
-        g_pRTPCMgr = &m_rtpc;
-        ASSERT_EQ(m_rtpc.Init(), AuResultSuccess);
-        ASSERT_EQ(m_transitions.Init(0), AuResultSuccess);
-        g_pTransitionMgr = &m_transitions;
-        ASSERT_EQ(m_audio.Init(0), AuResultSuccess);
-        g_pAudioMgr = &m_audio;
-        CAuBus::ClearMasterBusses();
+        ActionManagersTest::SetUp();
         m_obj10 = MakeObject(10);
         m_obj11 = MakeObject(11);
     }
     void TearDown() override {
-        m_audio.Term();
-        g_pAudioMgr = nullptr;
-        for (CAuIndexable* object : m_owned)
-            object->Release();
+        EndAudio();
+        ReleaseOwned();
         m_obj10->Release();
         m_obj11->Release();
-        CAuBus::ClearMasterBusses();
-        EXPECT_EQ(nodetest::g_live.load(), 0);
-        for (u32 table = 0; table < AuIndexTableCount; ++table)
-            EXPECT_EQ(m_index.Table(AuIndexTableId(table)).Count(), 0u) << table;
-        m_transitions.Term();
-        g_pTransitionMgr = nullptr;
-        m_rtpc.Term();
-        g_pRTPCMgr = nullptr;
-        m_index.Term();
-        g_pIndex = nullptr;
-        SetOutputTiming(AU_DEFAULT_SAMPLES_PER_FRAME);
-        EXPECT_EQ(Used(), m_usedAtStart) << "something was left behind";
-        AuDefaultPoolTest::TearDown();
+        ActionManagersTest::TearDown();
     }
 
     static CAuRegisteredObj* MakeObject(u32 id) {
         return new (AU::MemoryMgr::Malloc(g_DefaultPoolId, sizeof(CAuRegisteredObj))) CAuRegisteredObj(id);
     }
-    template <class T> T* Own(T* object) {
-        m_owned.push_back(object);
-        return object;
-    }
     // Master -> SFX bus -> sound, with something playing below the sound.
     void BuildTree() {
-        m_master = Own(TestBus::Make(kMaster, true));
-        m_sfx = Own(TestBus::Make(kSfxBus, false));
+        m_master = Own(RecordingBus::Make(kMaster, true, true));
+        m_sfx = Own(RecordingBus::Make(kSfxBus, false, true));
         m_sound = Own(TestNode::Make<TestSound>(kSound, AuNodeCategory_Sound));
         m_sfx->AddRef();
         ASSERT_EQ(m_master->AddChild(m_sfx), AuResultSuccess);
@@ -182,17 +128,6 @@ protected:
         if (m_sound) m_sfx->RemoveChild(m_sound);
         if (m_sfx) m_master->RemoveChild(m_sfx);
     }
-    // Runs the action as a pending action whose delay has run out would.
-    // `filter`: the post's playing-ID filter, which the records carry (0 = any).
-    AURESULT Run(CAuAction* action, CAuRegisteredObj* gameObj = nullptr, AuPlayingID playingID = 0,
-                 AuPlayingID filter = 0) {
-        AuCustomPlayParams params;
-        params.playingID = playingID;
-        CAuPendingAction* record = CAuPendingAction::Create(action, gameObj, params, filter);
-        const AURESULT result = action->Execute(*record);
-        CAuPendingAction::Destroy(record);
-        return result;
-    }
     // A play of the target waiting 3 frames, as an event's delayed play would.
     CountingPlay* SchedulePlay(u32 id, u32 target, CAuRegisteredObj* gameObj = nullptr,
                                AuPlayingID playingID = 0) {
@@ -205,15 +140,10 @@ protected:
         return play;
     }
 
-    CAuObjectIndex m_index;
-    CAuRTPCMgr m_rtpc;
-    CAuTransitionMgr m_transitions;
-    CAuAudioMgr m_audio;
     CAuRegisteredObj* m_obj10 = nullptr;
     CAuRegisteredObj* m_obj11 = nullptr;
-    std::vector<CAuIndexable*> m_owned;
-    TestBus* m_master = nullptr;
-    TestBus* m_sfx = nullptr;
+    RecordingBus* m_master = nullptr;
+    RecordingBus* m_sfx = nullptr;
     TestSound* m_sound = nullptr;
     bool m_active = false;
 };

@@ -2,6 +2,7 @@
 // scope hands to which node (recording nodes, the registry's modified-node lists), the value
 // meanings on a sound's run-time values, the ranged draws, and the managers behind a recording
 // fake.
+#include "ActionTestSupport.h"
 #include "BankEngineSupport.h"
 #include "BusOpsFake.h"
 #include "TestNodes.h"
@@ -12,7 +13,6 @@
 #include "banks/AuSound.h"
 #include "core/AuAudioMgr.h"
 #include "core/AuEngineManagers.h"
-#include "core/AuObjectIndex.h"
 #include "core/AuOutputTiming.h"
 #include "core/AuPendingAction.h"
 #include "core/AuRegistryMgr.h"
@@ -39,6 +39,8 @@
 
 namespace {
 
+using actiontest::ActionManagersTest;
+using actiontest::RecordingBus;
 using nodetest::TestNode;
 
 constexpr u32 kMaster = 0xE2B7BC37, kSecondMaster = 0x7A1F0003, kDefaultBus = 0x7A1F0004;
@@ -89,31 +91,6 @@ public:
     AURESULT answer = AuResultSuccess;
 };
 
-// A bus of the test that can make itself a master bus, recording its slots 17 and 18.
-class TestBus : public CAuBus {
-public:
-    static TestBus* Make(u32 id, bool master) {
-        void* memory = AU::MemoryMgr::Malloc(g_DefaultPoolId, sizeof(TestBus));
-        auto* bus = new (memory) TestBus(id);
-        EXPECT_EQ(bus->Init(), AuResultSuccess);
-        if (master) bus->BecomeMasterIfNone();
-        return bus;
-    }
-    AURESULT ExecuteAction(const AuActionExec& exec) override {
-        executed.push_back(exec);
-        return AuResultSuccess;
-    }
-    AURESULT ExecuteActionExcept(const AuActionExec& exec) override {
-        excepted.push_back(exec);
-        return AuResultSuccess;
-    }
-    std::vector<AuActionExec> executed;
-    std::vector<AuActionExec> excepted;
-
-private:
-    explicit TestBus(u32 id) : CAuBus(id) {}
-};
-
 // The state and switch managers as the actions reach them.
 class RecordingGameSyncs final : public IAuGameSyncActions {
 public:
@@ -141,60 +118,30 @@ public:
     int entryStorage = 0;
 };
 
-class SetValueActionTest : public AuDefaultPoolTest {
+class SetValueActionTest : public ActionManagersTest {
 protected:
     void SetUp() override {
-        AuDefaultPoolTest::SetUp();
-        nodetest::g_live = 0;
         g_calls.clear();
         win32test::ResetRandScript();
-        SetOutputTiming(1024);
         SetOutputSampleRate(48000);
-        g_pIndex = &m_index;
-        m_index.Init();
-        g_pRTPCMgr = &m_rtpc;
-        ASSERT_EQ(m_rtpc.Init(), AuResultSuccess);
-        ASSERT_EQ(m_transitions.Init(0), AuResultSuccess);
-        g_pTransitionMgr = &m_transitions;
-        ASSERT_EQ(m_audio.Init(0), AuResultSuccess);
-        g_pAudioMgr = &m_audio;
+        ActionManagersTest::SetUp();
         g_pRegistryMgr = &m_registry;
         ASSERT_EQ(m_registry.Init(), AuResultSuccess);
         m_obj10 = m_registry.RegisterObject(10, 1);
         m_obj11 = m_registry.RegisterObject(11, 1);
         ASSERT_NE(m_obj10, nullptr);
         ASSERT_NE(m_obj11, nullptr);
-        CAuBus::ClearMasterBusses();
     }
     void TearDown() override {
-        for (CAuIndexable* object : m_owned)
-            object->Release();
-        m_owned.clear();
+        ReleaseOwned();
         if (CAuDefaultBus* bus = CAuDefaultBus::TakeDefaultBus()) bus->Release();
         CAuBus::ClearMasterBusses();
         m_registry.Term();
         g_pRegistryMgr = nullptr;
-        m_audio.Term();
-        g_pAudioMgr = nullptr;
-        EXPECT_EQ(nodetest::g_live.load(), 0);
-        for (u32 table = 0; table < AuIndexTableCount; ++table)
-            EXPECT_EQ(m_index.Table(AuIndexTableId(table)).Count(), 0u) << table;
-        m_transitions.Term();
-        g_pTransitionMgr = nullptr;
-        m_rtpc.Term();
-        g_pRTPCMgr = nullptr;
-        m_index.Term();
-        g_pIndex = nullptr;
         win32test::ResetRandScript();
-        SetOutputTiming(AU_DEFAULT_SAMPLES_PER_FRAME);
-        EXPECT_EQ(Used(), m_usedAtStart) << "something was left behind";
-        AuDefaultPoolTest::TearDown();
+        ActionManagersTest::TearDown();
     }
 
-    template <class T> T* Own(T* object) {
-        m_owned.push_back(object);
-        return object;
-    }
     RecNode* Node(u32 id, AuNodeCategory category = AuNodeCategory_Sound) {
         return Own(TestNode::Make<RecNode>(id, category));
     }
@@ -204,18 +151,6 @@ protected:
         EXPECT_NE(action, nullptr) << std::hex << type;
         action->SetElementID(target, isBus);
         return static_cast<T*>(Own(action));
-    }
-    // Runs the action as a pending action whose delay has run out would; odd types carry the
-    // posting object.
-    // `filter`: the post's playing-ID filter, which the records carry (0 = any).
-    AURESULT Run(CAuAction* action, CAuRegisteredObj* gameObj = nullptr, AuPlayingID playingID = 0,
-                 AuPlayingID filter = 0) {
-        AuCustomPlayParams params;
-        params.playingID = playingID;
-        CAuPendingAction* record = CAuPendingAction::Create(action, gameObj, params, filter);
-        const AURESULT result = action->Execute(*record);
-        CAuPendingAction::Destroy(record);
-        return result;
     }
     // Global list: A. Object 10: A, the child of A, B and a key whose node is gone. Object 11: B.
     // The child goes before its parent at the end: it holds a reference on it.
@@ -235,14 +170,9 @@ protected:
             m_transitions.ProcessTransitionsList(++m_frame);
     }
 
-    CAuObjectIndex m_index;
-    CAuRTPCMgr m_rtpc;
-    CAuTransitionMgr m_transitions;
-    CAuAudioMgr m_audio;
     CAuRegistryMgr m_registry;
     CAuRegisteredObj* m_obj10 = nullptr;
     CAuRegisteredObj* m_obj11 = nullptr;
-    std::vector<CAuIndexable*> m_owned;
     u32 m_frame = 0;
 };
 
@@ -329,7 +259,7 @@ TEST_F(SetValueActionTest, MuteOnAnObjectSilencesOnlyThatObjectsInstance) {
 // The game's mute of a bus (0x0602 with is-bus set) and what an instance that starts under it
 // collects: the bus's level in the mute list.
 TEST_F(SetValueActionTest, AMutedBusHandsItsLevelToWhatStartsBelowIt) {
-    TestBus* bus = Own(TestBus::Make(kBus5, false));
+    RecordingBus* bus = Own(RecordingBus::Make(kBus5, false, false));
     Run(Action(0x0602, kBus5, true));
     ASSERT_NE(bus->ModifiedValues(), nullptr);
     EXPECT_EQ(bus->ModifiedValues()->GetValue(AuPropID_Level), 0.0f);
@@ -585,8 +515,8 @@ TEST_F(SetValueActionTest, BypassChangesOnlyTheMaskedBitsAndResetsRestoreEachNod
 }
 
 TEST_F(SetValueActionTest, SeekRecordsByScope) {
-    TestBus* master = Own(TestBus::Make(kMaster, true));
-    TestBus* second = Own(TestBus::Make(kSecondMaster, true));
+    RecordingBus* master = Own(RecordingBus::Make(kMaster, true, false));
+    RecordingBus* second = Own(RecordingBus::Make(kSecondMaster, true, false));
     RecNode* target = Node(kA);
     const f32 nan = std::numeric_limits<f32>::quiet_NaN();
     struct Case {
@@ -653,7 +583,7 @@ TEST_F(SetValueActionTest, SeekRecordsByScope) {
         ASSERT_EQ(seek->AddException(kA, false), AuResultSuccess);
         EXPECT_EQ(Run(seek, (type & 1) ? m_obj10 : nullptr), AuResultSuccess);
         const bool except = (type & 0xFF) >= 8;
-        for (TestBus* bus : {master, second}) {
+        for (RecordingBus* bus : {master, second}) {
             const std::vector<AuActionExec>& got = except ? bus->excepted : bus->executed;
             ASSERT_EQ(got.size(), 1u);
             EXPECT_TRUE((except ? bus->executed : bus->excepted).empty());
@@ -672,7 +602,7 @@ TEST_F(SetValueActionTest, SeekRecordsByScope) {
 
 // What plays under the default bus hears the "all" stop through it, but not the "all" seek.
 TEST_F(SetValueActionTest, SeekAllDoesNotVisitTheDefaultBus) {
-    Own(TestBus::Make(kMaster, true));
+    Own(RecordingBus::Make(kMaster, true, false));
     CAuDefaultBus* defaultBus = CAuDefaultBus::Create(kDefaultBus);
     ASSERT_NE(defaultBus, nullptr);
     RecNode* child = Node(kA);

@@ -26,20 +26,6 @@
 
 namespace {
 
-class PlainNode final : public IAuInstanceNode {
-public:
-    PlainNode() : IAuInstanceNode(100) {}
-    u32 AddRef() override { return 1; }
-    u32 Release() override { return 1; }
-    CAuPlaybackInstance*& InstanceListHead() noexcept override { return head; }
-    bool UsesLevelWindow() noexcept override { return false; }
-    bool GetMaxDistance(f32&) noexcept override { return false; }
-    u8 GetBelowThresholdBehavior() noexcept override { return 0; }
-    void OnInstanceTerm(CAuPlaybackInstance*) noexcept override {}
-
-    CAuPlaybackInstance* head = nullptr;
-};
-
 // Power of one frequency over Hann-windowed samples (Goertzel).
 double PowerAt(const std::vector<double>& x, double hz, double rate) {
     const double k = 2.0 * std::cos(2.0 * std::numbers::pi * hz / rate);
@@ -68,7 +54,7 @@ protected:
         VoicesTest::TearDown();
     }
 
-    PlainNode m_node;
+    voicetest::PlayedNode m_node;
     std::unique_ptr<CAuPlaybackInstance> m_instance;
     std::unique_ptr<CAuVoiceContext> m_voice;
 };
@@ -105,12 +91,8 @@ TEST_F(VorbisCaptureTest, AToneOfABankVorbisSoundIsCapturedAtItsFrequency) {
     params.key.playingID = 7;
     params.pNode = &m_node;
     m_instance = std::make_unique<CAuPlaybackInstance>(params);
-    AuSourceMedia media;
-    media.uFlags = AuSourceMedia::kStorageInMemory << AuSourceMedia::kStorageShift;
-    media.uPluginID = sound.source.plugin;
-    media.pData = bank.data() + parsed.dataOffset + parsed.media[0].offset;
-    media.uSize = parsed.media[0].size;
-    m_instance->SetSourceMedia(media);
+    m_instance->SetSourceMedia(voicetest::InMemoryMedia(
+        bank.data() + parsed.dataOffset + parsed.media[0].offset, parsed.media[0].size, sound.source.plugin));
     CAuSourceBase* source = AuCreateSource(m_instance.get());
     ASSERT_NE(dynamic_cast<CAuVorbisBankSource*>(source), nullptr);
     m_voice = std::make_unique<CAuVoiceContext>();

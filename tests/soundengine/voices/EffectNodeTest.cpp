@@ -15,6 +15,7 @@
 #include <AU/AuEffectBlocks.h>
 #include <AU/AuEffectPlugins.h>
 
+#include "TestPlugins.h"
 #include "VoiceTestSupport.h"
 
 #include <AuDefaultPoolTest.h>
@@ -141,20 +142,6 @@ public:
     }
 };
 
-class FakeParams final : public AU::IAuPluginParam {
-public:
-    AURESULT SetParam(u16, const void*, u32) noexcept override { return AuResultSuccess; }
-    AU::IAuPluginParam* Clone(AU::IAuPluginMemAlloc* allocator) noexcept override {
-        return AuPluginNew<FakeParams>(allocator);
-    }
-    AURESULT Init(AU::IAuPluginMemAlloc*, const void*, u32) noexcept override { return AuResultSuccess; }
-    AURESULT Term(AU::IAuPluginMemAlloc* allocator) noexcept override {
-        AuPluginDelete(this, allocator);
-        return AuResultSuccess;
-    }
-    AURESULT SetParamsBlock(const void*, u32) noexcept override { return AuResultSuccess; }
-};
-
 // Real settings objects in an index of their own, as a bank's loader leaves them; each made one
 // keeps its bank reference until Term.
 class SettingsTables {
@@ -189,7 +176,7 @@ public:
             {bankgen::HierarchyType::PluginSettings, id, bankgen::kNoPlugin, {}, {}, std::move(curves), {}});
         if (!settings) return nullptr;
         settings->SetParamObject(
-            pluginKey, params ? params : AuPluginNew<FakeParams>(&CAuLowerEngine::PluginAllocator()));
+            pluginKey, params ? params : voicetest::CreateNoParams(&CAuLowerEngine::PluginAllocator()));
         return settings;
     }
 
@@ -215,10 +202,6 @@ AU::IAuPlugin* CreateDoubling(AU::IAuPluginMemAlloc* allocator) {
 AU::IAuPlugin* CreateRepacking(AU::IAuPluginMemAlloc* allocator) {
     return AuPluginNew<RepackingEffect>(allocator);
 }
-AU::IAuPluginParam* CreateFakeParams(AU::IAuPluginMemAlloc* allocator) {
-    return AuPluginNew<FakeParams>(allocator);
-}
-
 constexpr AuChannelConfig kMono = AuChannelConfig::Standard(AU_SPEAKER_SETUP_MONO);
 constexpr AuChannelConfig kStereo = AuChannelConfig::Standard(AU_SPEAKER_SETUP_STEREO);
 constexpr AuChannelConfig k51 = AuChannelConfig::Standard(AU_SPEAKER_SETUP_5POINT1);
@@ -643,25 +626,29 @@ TEST_F(EffectNodeTest, VirtualModesAndSeekRestartThePlugin) {
 constexpr u32 kDoublingId = 900;
 constexpr u32 kRepackingId = 901;
 
-// The played node: its effect records as the test sets them.
-class EffectsNode final : public IAuInstanceNode {
-public:
-    EffectsNode() : IAuInstanceNode(100) {}
-    u32 AddRef() override { return 1; }
-    u32 Release() override { return 1; }
-    CAuPlaybackInstance*& InstanceListHead() noexcept override { return head; }
-    bool UsesLevelWindow() noexcept override { return false; }
-    bool GetMaxDistance(f32&) noexcept override { return false; }
-    u8 GetBelowThresholdBehavior() noexcept override { return 0; }
-    void OnInstanceTerm(CAuPlaybackInstance*) noexcept override {}
-    void GetEffectRecord(u32 slot, CAuRegisteredObj*, AuEffectRecord& record) noexcept override {
-        record = records[slot];
-        if (record.pSettings) record.pSettings->AddRef();
-    }
+// A click at half scale, then silence: 0.1 s at 48 kHz.
+std::vector<i16> Click() {
+    std::vector<i16> click(4800, 0);
+    click[0] = 16384;
+    return click;
+}
 
-    CAuPlaybackInstance* head = nullptr;
-    AuEffectRecord records[AU_VOICE_EFFECT_SLOTS];
-};
+// Starts a voice of 48 kHz mono PCM `samples` played for `node`, kept in the test's `media`,
+// `instance` and `voice`; what attaching the source gave.
+AURESULT StartMonoVoice(IAuInstanceNode& node, const std::vector<i16>& samples, bankgen::Bytes& media,
+                        std::unique_ptr<CAuPlaybackInstance>& instance,
+                        std::unique_ptr<CAuVoiceContext>& voice) {
+    media = bankgen::MakePcmWave(samples, 1, 48000);
+    AuPlaybackInstanceParams params;
+    params.key.playingID = 7;
+    params.pNode = &node;
+    instance = std::make_unique<CAuPlaybackInstance>(params);
+    instance->SetSourceMedia(voicetest::InMemoryMedia(media.data(), media.size()));
+    voice = std::make_unique<CAuVoiceContext>();
+    const AURESULT attached = voice->AttachSource(AuCreateSource(instance.get()), true, true);
+    voice->Start();
+    return attached;
+}
 
 class VoiceEffectsTest : public EffectNodeTest {
 protected:
@@ -670,10 +657,10 @@ protected:
         CAuResampler::InitKernels();
         CAuLowerEngine::SetPlatformInitSettings(nullptr);
         ASSERT_EQ(CAuLowerEngine::RegisterPlugin(AuPluginTypeEffect, 0, kDoublingId, CreateDoubling,
-                                                 CreateFakeParams),
+                                                 voicetest::CreateNoParams),
                   AuResultSuccess);
         ASSERT_EQ(CAuLowerEngine::RegisterPlugin(AuPluginTypeEffect, 0, kRepackingId, CreateRepacking,
-                                                 CreateFakeParams),
+                                                 voicetest::CreateNoParams),
                   AuResultSuccess);
         ASSERT_EQ(CAuLowerEngine::RegisterPlugin(AuPluginTypeEffect, 0, AU_FX_DELAY_ID, CreateFx106,
                                                  CreateFx106Params),
@@ -690,20 +677,7 @@ protected:
 
     // A started voice of 48 kHz mono PCM media.
     CAuVoiceContext& MakeVoice(const std::vector<i16>& samples) {
-        m_media = bankgen::MakePcmWave(samples, 1, 48000);
-        AuPlaybackInstanceParams params;
-        params.key.playingID = 7;
-        params.pNode = &m_node;
-        m_instance = std::make_unique<CAuPlaybackInstance>(params);
-        AuSourceMedia media;
-        media.uFlags = AuSourceMedia::kStorageInMemory << AuSourceMedia::kStorageShift;
-        media.uPluginID = 1u << 16;
-        media.pData = m_media.data();
-        media.uSize = static_cast<u32>(m_media.size());
-        m_instance->SetSourceMedia(media);
-        m_voice = std::make_unique<CAuVoiceContext>();
-        EXPECT_EQ(m_voice->AttachSource(AuCreateSource(m_instance.get()), true, true), AuResultSuccess);
-        m_voice->Start();
+        EXPECT_EQ(StartMonoVoice(m_node, samples, m_media, m_instance, m_voice), AuResultSuccess);
         return *m_voice;
     }
     // One frame of the voice; its first channel is appended to `rendered`.
@@ -720,8 +694,15 @@ protected:
         m_voice->ReleaseBuffer();
         return state;
     }
+    // Frames until the voice has delivered its last buffer, 100 at the most; the last state.
+    AURESULT RenderToEnd(std::vector<f32>& rendered) {
+        AURESULT state = AuResultDataReady;
+        for (int frames = 0; state == AuResultDataReady && frames < 100; ++frames)
+            state = Frame(&rendered);
+        return state;
+    }
 
-    EffectsNode m_node;
+    voicetest::PlayedNode m_node;
     bankgen::Bytes m_media;
     std::unique_ptr<CAuVoiceContext> m_voice;
 };
@@ -849,14 +830,9 @@ TEST_F(VoiceEffectsTest, RoomReverbRingsOnAfterTheSourceEndsForItsTailAndNoLonge
     {
         CAuPluginSettings* settings = m_tables.Make(11, Key(AU_FX_ROOM_REVERB_ID), shared);
         m_node.records[0] = {settings, false};
-        std::vector<i16> click(4800, 0);
-        click[0] = 16384;
-        MakeVoice(click);
+        MakeVoice(Click());
         std::vector<f32> rendered;
-        AURESULT state = AuResultDataReady;
-        for (int frames = 0; state == AuResultDataReady && frames < 100; ++frames)
-            state = Frame(&rendered);
-        EXPECT_EQ(state, AuResultNoMoreData);
+        EXPECT_EQ(RenderToEnd(rendered), AuResultNoMoreData);
         // The tail is (pre-delay + decay) x rate = 24960 frames after the media's 4800, in whole
         // buffers.
         EXPECT_EQ(rendered.size(), size_t((4800 + 24960 + 1023) / 1024 * 1024));
@@ -902,17 +878,9 @@ TEST_F(VoiceEffectsTest, DelayInSlotZeroRepeatsAClickHalfASecondLaterAndRingsOut
         ASSERT_NE(settings, nullptr);
         ASSERT_NE(settings->ParamObject(), nullptr);
         m_node.records[0] = {settings, false};
-        std::vector<i16> click(4800, 0);
-        click[0] = 16384;
-        MakeVoice(click);
+        MakeVoice(Click());
         std::vector<f32> rendered;
-        AURESULT state = AuResultDataReady;
-        int frames = 0;
-        while (state == AuResultDataReady && frames < 100) {
-            state = Frame(&rendered);
-            ++frames;
-        }
-        EXPECT_EQ(state, AuResultNoMoreData);
+        EXPECT_EQ(RenderToEnd(rendered), AuResultNoMoreData);
         // The media's 4800 frames, then the 24000 of the line, in whole buffers.
         EXPECT_EQ(rendered.size(), size_t((4800 + 24000 + 1023) / 1024 * 1024));
         // Half dry at once, half wet 24000 frames on, at the engine's gain of 0 dB (within 0.1 % of
@@ -952,7 +920,7 @@ protected:
     }
 
     SettingsTables m_tables;
-    EffectsNode m_node;
+    voicetest::PlayedNode m_node;
     bankgen::Bytes m_media;
     std::unique_ptr<CAuPlaybackInstance> m_instance;
     std::unique_ptr<CAuVoiceContext> m_voice;
@@ -963,22 +931,7 @@ TEST_F(EffectCaptureTest, ADelayInSlotZeroMakesAClickHeardAgainHalfASecondLater)
     ASSERT_NE(settings, nullptr);
     ASSERT_NE(settings->ParamObject(), nullptr);
     m_node.records[0] = {settings, false};
-    std::vector<i16> click(4800, 0);
-    click[0] = 16384;
-    m_media = bankgen::MakePcmWave(click, 1, 48000);
-    AuPlaybackInstanceParams params;
-    params.key.playingID = 7;
-    params.pNode = &m_node;
-    m_instance = std::make_unique<CAuPlaybackInstance>(params);
-    AuSourceMedia media;
-    media.uFlags = AuSourceMedia::kStorageInMemory << AuSourceMedia::kStorageShift;
-    media.uPluginID = 1u << 16;
-    media.pData = m_media.data();
-    media.uSize = static_cast<u32>(m_media.size());
-    m_instance->SetSourceMedia(media);
-    m_voice = std::make_unique<CAuVoiceContext>();
-    ASSERT_EQ(m_voice->AttachSource(AuCreateSource(m_instance.get()), true, true), AuResultSuccess);
-    m_voice->Start();
+    ASSERT_EQ(StartMonoVoice(m_node, Click(), m_media, m_instance, m_voice), AuResultSuccess);
 
     CAuLowerEngine::StartOutputCapture(L"echo.wav");
     EXPECT_TRUE(voicetest::CaptureVoice(*m_voice, 40, false)); // the tail ended within the frames rendered

@@ -6,6 +6,8 @@
 #include "voices/AuEffectSlotHolder.h"
 #include "voices/AuLowerEngine.h"
 
+#include "TestPlugins.h"
+
 #include <AuDefaultPoolTest.h>
 #include <bankgen/Bank.h>
 
@@ -123,44 +125,18 @@ struct MediaSeen {
 };
 MediaSeen g_seen;
 
-class MediaReadingEffect final : public AU::IAuPlugin {
+class MediaReadingEffect final : public voicetest::PassThroughEffect {
 public:
-    AURESULT Term(AU::IAuPluginMemAlloc* allocator) noexcept override {
-        AuPluginDelete(this, allocator);
-        return AuResultSuccess;
-    }
-    AURESULT Reset() noexcept override { return AuResultSuccess; }
-    AURESULT GetPluginInfo(AuPluginInfo& info) noexcept override {
-        info.eType = AuPluginTypeEffect;
-        info.bIsInPlace = true;
-        return AuResultSuccess;
-    }
     AURESULT Init(AU::IAuPluginMemAlloc*, AU::IAuEffectPluginContext* context, AU::IAuPluginParam*,
                   AuPluginFormat&) noexcept override {
         g_seen.result = context->GetPluginMedia(3, g_seen.data, g_seen.size);
         return AuResultSuccess;
     }
-    void Execute(AuPipelineBuffer&) noexcept override {}
-    AURESULT TimeSkip(u32) noexcept override { return AuResultSuccess; }
-};
-
-class NoParams final : public AU::IAuPluginParam {
-public:
-    AURESULT SetParam(u16, const void*, u32) noexcept override { return AuResultSuccess; }
-    AU::IAuPluginParam* Clone(AU::IAuPluginMemAlloc* allocator) noexcept override {
-        return AuPluginNew<NoParams>(allocator);
-    }
-    AURESULT Init(AU::IAuPluginMemAlloc*, const void*, u32) noexcept override { return AuResultSuccess; }
-    AURESULT Term(AU::IAuPluginMemAlloc* allocator) noexcept override {
-        AuPluginDelete(this, allocator);
-        return AuResultSuccess;
-    }
-    AURESULT SetParamsBlock(const void*, u32) noexcept override { return AuResultSuccess; }
 };
 
 TEST_F(EffectSlotHolderTest, AVoiceEffectIsServedItsMediaUntilItsNodeEnds) {
     g_LEngineDefaultPoolId = g_DefaultPoolId;
-    m_settings->SetParamObject(1, AuPluginNew<NoParams>(&CAuLowerEngine::PluginAllocator()));
+    m_settings->SetParamObject(1, voicetest::CreateNoParams(&CAuLowerEngine::PluginAllocator()));
     const i32 refs = m_bank.MediaRefCount(kImpulse);
     g_seen = {};
     {

@@ -14,29 +14,13 @@
 
 namespace {
 
-class FakeNode final : public IAuInstanceNode {
-public:
-    FakeNode() : IAuInstanceNode(100) {}
-    u32 AddRef() override { return 1; }
-    u32 Release() override { return 1; }
-    CAuPlaybackInstance*& InstanceListHead() noexcept override { return head; }
-    bool UsesLevelWindow() noexcept override { return false; }
-    bool GetMaxDistance(f32&) noexcept override { return false; }
-    u8 GetBelowThresholdBehavior() noexcept override { return action; }
-    void OnInstanceTerm(CAuPlaybackInstance*) noexcept override {}
-    void ClearPendingActions() noexcept override { ++pendingCleared; }
-
-    CAuPlaybackInstance* head = nullptr;
-    u8 action = 1;
-    int pendingCleared = 0;
-};
-
 class InstanceMgrTest : public AuDefaultPoolTest {
 protected:
     InstanceMgrTest() : AuDefaultPoolTest(2u << 20) {}
     void SetUp() override {
         AuDefaultPoolTest::SetUp();
         g_LEngineDefaultPoolId = g_DefaultPoolId;
+        m_node.action = 1; // below the threshold the voice stops, unless a test says otherwise
         ASSERT_EQ(m_mgr.InitEvents(), AuResultSuccess);
     }
     void TearDown() override {
@@ -67,7 +51,7 @@ protected:
         return added;
     }
 
-    FakeNode m_node;
+    voicetest::PlayedNode m_node;
     CAuInstanceMgr m_mgr;
 };
 

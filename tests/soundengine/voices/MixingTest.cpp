@@ -43,26 +43,6 @@ IAuMixBusNode* LookupAux(u32 id) {
     return g_auxNode;
 }
 
-// A played node whose effect slots hold what the test puts in them.
-class EffectsNode final : public IAuInstanceNode {
-public:
-    EffectsNode() : IAuInstanceNode(0x5001) {}
-    u32 AddRef() override { return 1; }
-    u32 Release() override { return 1; }
-    CAuPlaybackInstance*& InstanceListHead() noexcept override { return head; }
-    bool UsesLevelWindow() noexcept override { return false; }
-    bool GetMaxDistance(f32&) noexcept override { return false; }
-    u8 GetBelowThresholdBehavior() noexcept override { return 0; }
-    void OnInstanceTerm(CAuPlaybackInstance*) noexcept override {}
-    void GetEffectRecord(u32 slot, CAuRegisteredObj*, AuEffectRecord& record) noexcept override {
-        record = records[slot];
-        if (record.pSettings) record.pSettings->AddRef();
-    }
-
-    CAuPlaybackInstance* head = nullptr;
-    AuEffectRecord records[AU_VOICE_EFFECT_SLOTS];
-};
-
 u32 EffectKey(u32 id) {
     return CAuLowerEngine::PluginKey(AuPluginTypeEffect, 0, id);
 }
@@ -114,12 +94,7 @@ protected:
         params.pNode = node;
         m_instances.push_back(std::make_unique<CAuPlaybackInstance>(params));
         CAuPlaybackInstance& instance = *m_instances.back();
-        AuSourceMedia media;
-        media.uFlags = AuSourceMedia::kStorageInMemory << AuSourceMedia::kStorageShift;
-        media.uPluginID = 1u << 16;
-        media.pData = m_media.data();
-        media.uSize = static_cast<u32>(m_media.size());
-        instance.SetSourceMedia(media);
+        instance.SetSourceMedia(voicetest::InMemoryMedia(m_media.data(), m_media.size()));
         instance.SetOutputBusNode(bus);
         instance.Play({}, false, false);
         return instance;
@@ -173,7 +148,7 @@ protected:
     FakeBusNode m_c{0x1003, &m_b};
     FakeBusNode m_aux{0x2001, &m_master};
     FakeBusNode m_reverb{0x3001, &m_master};
-    EffectsNode m_sound;
+    voicetest::PlayedNode m_sound{0x5001};
     voicetest::InsertSettings m_settings;
     std::vector<i16> m_pcm;
     bankgen::Bytes m_media;

@@ -322,12 +322,7 @@ TEST_F(OutputSideTest, AVoiceThroughTheBusChainReachesTheDiskDriversFile) {
     AuPlaybackInstanceParams params;
     params.key.playingID = 3;
     auto instance = std::make_unique<CAuPlaybackInstance>(params);
-    AuSourceMedia source;
-    source.uFlags = AuSourceMedia::kStorageInMemory << AuSourceMedia::kStorageShift;
-    source.uPluginID = 1u << 16;
-    source.pData = media.data();
-    source.uSize = static_cast<u32>(media.size());
-    instance->SetSourceMedia(source);
+    instance->SetSourceMedia(voicetest::InMemoryMedia(media.data(), media.size()));
     instance->SetOutputBusNode(&c);
     instance->SetLoopCount(0);
     instance->Play({}, false, false);

@@ -9,6 +9,8 @@
 #include "voices/AuSourcePluginHost.h"
 #include "voices/AuVoiceContext.h"
 
+#include "TestPlugins.h"
+
 #include <AuDefaultPoolTest.h>
 #include <bankgen/Bank.h>
 
@@ -39,20 +41,6 @@ struct GeneratorControl {
     AuPlayingID playingIDSeen = 0;
 };
 GeneratorControl g_gen;
-
-class FakeParams final : public AU::IAuPluginParam {
-public:
-    AURESULT SetParam(u16, const void*, u32) noexcept override { return AuResultSuccess; }
-    AU::IAuPluginParam* Clone(AU::IAuPluginMemAlloc* allocator) noexcept override {
-        return AuPluginNew<FakeParams>(allocator);
-    }
-    AURESULT Init(AU::IAuPluginMemAlloc*, const void*, u32) noexcept override { return AuResultSuccess; }
-    AURESULT Term(AU::IAuPluginMemAlloc* allocator) noexcept override {
-        AuPluginDelete(this, allocator);
-        return AuResultSuccess;
-    }
-    AURESULT SetParamsBlock(const void*, u32) noexcept override { return AuResultSuccess; }
-};
 
 // Writes sample n of its output as n / 4096 on every channel, 4096 samples in all.
 class RampGenerator final : public AU::IAuSourcePlugin {
@@ -107,34 +95,12 @@ private:
     u32 m_next = 0;
 };
 
-// An effect registered where a generator is expected.
-class NotAGenerator final : public AU::IAuPlugin {
-public:
-    AURESULT Term(AU::IAuPluginMemAlloc* allocator) noexcept override {
-        AuPluginDelete(this, allocator);
-        return AuResultSuccess;
-    }
-    AURESULT Reset() noexcept override { return AuResultSuccess; }
-    AURESULT GetPluginInfo(AuPluginInfo& info) noexcept override {
-        info.eType = AuPluginTypeEffect;
-        return AuResultSuccess;
-    }
-    AURESULT Init(AU::IAuPluginMemAlloc*, AU::IAuEffectPluginContext*, AU::IAuPluginParam*,
-                  AuPluginFormat&) noexcept override {
-        return AuResultSuccess;
-    }
-    void Execute(AuPipelineBuffer&) noexcept override {}
-    AURESULT TimeSkip(u32) noexcept override { return AuResultSuccess; }
-};
-
 AU::IAuPlugin* CreateGenerator(AU::IAuPluginMemAlloc* allocator) {
     return AuPluginNew<RampGenerator>(allocator);
 }
+// An effect registered where a generator is expected.
 AU::IAuPlugin* CreateNotAGenerator(AU::IAuPluginMemAlloc* allocator) {
-    return AuPluginNew<NotAGenerator>(allocator);
-}
-AU::IAuPluginParam* CreateParams(AU::IAuPluginMemAlloc* allocator) {
-    return AuPluginNew<FakeParams>(allocator);
+    return AuPluginNew<voicetest::PassThroughEffect>(allocator);
 }
 
 class SourcePluginHostTest : public AuDefaultPoolTest {
@@ -148,10 +114,10 @@ protected:
         m_index.Init();
         g_pIndex = &m_index;
         ASSERT_EQ(CAuLowerEngine::RegisterPlugin(AuPluginTypeSource, 0, kGeneratorId, CreateGenerator,
-                                                 CreateParams),
+                                                 voicetest::CreateNoParams),
                   AuResultSuccess);
         ASSERT_EQ(CAuLowerEngine::RegisterPlugin(AuPluginTypeEffect, 0, kEffectId, CreateNotAGenerator,
-                                                 CreateParams),
+                                                 voicetest::CreateNoParams),
                   AuResultSuccess);
         g_gen = {};
     }
@@ -172,7 +138,7 @@ protected:
         m_settings = CAuPluginSettingsType19::Create(kSettingsID);
         ASSERT_NE(m_settings, nullptr);
         m_settings->SetParamObject(CAuLowerEngine::PluginKey(type, 0, pluginId),
-                                   AuPluginNew<FakeParams>(&CAuLowerEngine::PluginAllocator()));
+                                   voicetest::CreateNoParams(&CAuLowerEngine::PluginAllocator()));
     }
     CAuPlaybackInstance& MakeInstance(u16 loops = 1, CAuRegisteredObj* gameObj = nullptr) {
         AuPlaybackInstanceParams params;

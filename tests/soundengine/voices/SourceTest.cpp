@@ -5,6 +5,8 @@
 #include "voices/AuSourceBase.h"
 #include "voices/AuSourcePluginHost.h"
 
+#include "VoiceTestSupport.h"
+
 #include <AuDefaultPoolTest.h>
 #include <AuMemoryAutoStream.h>
 #include <bankgen/Media.h>
@@ -412,12 +414,7 @@ TEST_F(SourceTest, TheSharedOperations) {
         const Bytes media = bankgen::MakePcmWave(Signal(4800, 1), 1, 48000);
         auto instance = Instance(1);
         ASSERT_EQ(instance->Init(nullptr, nullptr), AuResultSuccess);
-        AuSourceMedia described;
-        described.uFlags = AuSourceMedia::kStorageInMemory << AuSourceMedia::kStorageShift;
-        described.uPluginID = 1 << 16 | 1;
-        described.pData = media.data();
-        described.uSize = u32(media.size());
-        instance->SetSourceMedia(described);
+        instance->SetSourceMedia(voicetest::InMemoryMedia(media.data(), media.size(), 1 << 16 | 1));
         CAuSourceBase* source = AuCreateSource(instance.get());
         ASSERT_NE(source, nullptr);
         EXPECT_FALSE(source->IsLooping());

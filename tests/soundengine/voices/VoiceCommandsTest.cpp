@@ -6,6 +6,8 @@
 #include "voices/AuVoiceCommands.h"
 #include "voices/AuVoiceContext.h"
 
+#include "VoiceTestSupport.h"
+
 #include <AuDefaultPoolTest.h>
 #include <AuMemoryAutoStream.h>
 #include <bankgen/Media.h>
@@ -64,12 +66,8 @@ protected:
         AuPlaybackInstanceParams params;
         params.key.playingID = 7;
         m_instances.push_back(std::make_unique<CAuPlaybackInstance>(params));
-        AuSourceMedia media;
-        media.uFlags = AuSourceMedia::kStorageInMemory << AuSourceMedia::kStorageShift;
-        media.uPluginID = codec << 16;
-        media.pData = m_media.data();
-        media.uSize = static_cast<u32>(m_media.size());
-        m_instances.back()->SetSourceMedia(media);
+        m_instances.back()->SetSourceMedia(
+            voicetest::InMemoryMedia(m_media.data(), m_media.size(), codec << 16));
         return *m_instances.back();
     }
     void Frame() {

@@ -6,6 +6,8 @@
 #include "voices/AuSourceBase.h"
 #include "voices/AuVoiceContext.h"
 
+#include "VoiceTestSupport.h"
+
 #include <AuDefaultPoolTest.h>
 #include <bankgen/Media.h>
 
@@ -16,21 +18,6 @@
 #include <vector>
 
 namespace {
-
-class FakeNode final : public IAuInstanceNode {
-public:
-    FakeNode() : IAuInstanceNode(100) {}
-    u32 AddRef() override { return 1; }
-    u32 Release() override { return 1; }
-    CAuPlaybackInstance*& InstanceListHead() noexcept override { return head; }
-    bool UsesLevelWindow() noexcept override { return false; }
-    bool GetMaxDistance(f32&) noexcept override { return false; }
-    u8 GetBelowThresholdBehavior() noexcept override { return action; }
-    void OnInstanceTerm(CAuPlaybackInstance*) noexcept override {}
-
-    CAuPlaybackInstance* head = nullptr;
-    u8 action = 0;
-};
 
 // A source whose start answers "still buffering" a set number of times.
 class BufferingSource final : public CAuSourceBase {
@@ -86,12 +73,7 @@ protected:
         params.priority.fPriority = 61.5f;
         params.lStartDelayFrames = startDelay;
         m_instance = std::make_unique<RestartingInstance>(params);
-        AuSourceMedia media;
-        media.uFlags = AuSourceMedia::kStorageInMemory << AuSourceMedia::kStorageShift;
-        media.uPluginID = 1u << 16;
-        media.pData = m_media.data();
-        media.uSize = static_cast<u32>(m_media.size());
-        m_instance->SetSourceMedia(media);
+        m_instance->SetSourceMedia(voicetest::InMemoryMedia(m_media.data(), m_media.size()));
         m_instance->SetVirtualMode(mode);
         return *m_instance;
     }
@@ -112,7 +94,7 @@ protected:
         return voice.VoiceUpdate(frame, levels);
     }
 
-    FakeNode m_node;
+    voicetest::PlayedNode m_node;
     std::vector<i16> m_samples;
     bankgen::Bytes m_media;
     std::unique_ptr<CAuPlaybackInstance> m_instance;

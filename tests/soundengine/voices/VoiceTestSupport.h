@@ -5,7 +5,9 @@
 #include "AuCaptureFile.h"
 #include "AuDefaultPoolTest.h"
 #include "core/AuOutputTiming.h"
+#include "plugins/AuPluginSettings.h"
 #include "voices/AuLowerEngine.h"
+#include "voices/AuPlaybackInstance.h"
 #include "voices/AuSink.h"
 #include "voices/AuVoiceContext.h"
 #include <AU/AuDefaultIOHookBlocking.h>
@@ -23,6 +25,30 @@
 #include <vector>
 
 namespace voicetest {
+
+// The played node of an instance, owned by the test and never counted: no level window and no
+// maximum distance; its below-threshold action and effect slots hold what the test puts in them.
+class PlayedNode final : public IAuInstanceNode {
+public:
+    explicit PlayedNode(u32 id = 100) : IAuInstanceNode(id) {}
+    u32 AddRef() override { return 1; }
+    u32 Release() override { return 1; }
+    CAuPlaybackInstance*& InstanceListHead() noexcept override { return head; }
+    bool UsesLevelWindow() noexcept override { return false; }
+    bool GetMaxDistance(f32&) noexcept override { return false; }
+    u8 GetBelowThresholdBehavior() noexcept override { return action; }
+    void OnInstanceTerm(CAuPlaybackInstance*) noexcept override {}
+    void ClearPendingActions() noexcept override { ++pendingCleared; }
+    void GetEffectRecord(u32 slot, CAuRegisteredObj*, AuEffectRecord& record) noexcept override {
+        record = records[slot];
+        if (record.pSettings) record.pSettings->AddRef();
+    }
+
+    CAuPlaybackInstance* head = nullptr;
+    u8 action = 0;
+    int pendingCleared = 0;
+    AuEffectRecord records[AU_VOICE_EFFECT_SLOTS];
+};
 
 // Every fake writes its calls here, so that a test can check their order across fakes.
 inline std::vector<std::string>& Trace() {
@@ -258,6 +284,16 @@ private:
 };
 
 using CaptureFile = AuCaptureFile;
+
+// Media an instance plays from memory, of the codec in the upper half of `pluginID` (1: PCM).
+inline AuSourceMedia InMemoryMedia(const u8* data, size_t size, u32 pluginID = 1u << 16) {
+    AuSourceMedia media;
+    media.uFlags = AuSourceMedia::kStorageInMemory << AuSourceMedia::kStorageShift;
+    media.uPluginID = pluginID;
+    media.pData = data;
+    media.uSize = static_cast<u32>(size);
+    return media;
+}
 
 // Renders one voice into the main device as the lower engine's pass does (its update, its pull,
 // its mix, the device's frame) for `frames` frames; with `untilEnd` it stops once the voice has
