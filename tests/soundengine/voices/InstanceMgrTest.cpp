@@ -367,11 +367,7 @@ TEST_F(InstanceMgrTest, UpdateLimitersMakesThoseBeyondEachMaximumGiveWay) {
 TEST_F(InstanceMgrTest, AnInstanceThatWentVirtualStillCountsInTheNextFramesLimitUpdateOnly) {
     m_node.action = 1; // instances past the limit stop
     m_mgr.SetVoiceLimit(2);
-    auto start = [this](f32 priority) {
-        CAuPlaybackInstance* instance = Add(priority);
-        EXPECT_EQ(instance->Init(nullptr, nullptr), AuResultSuccess);
-        return instance;
-    };
+    auto start = [this](f32 priority) { return Add(priority); };
     CAuPlaybackInstance* a = start(30.0f);
     CAuPlaybackInstance* b = start(20.0f);
     m_mgr.UpdateLimiters();
