@@ -15,26 +15,15 @@
 class CAuPlaybackInstance;
 
 // The effect plug-in context of a voice's effect: voices never run effects in send mode.
-class CAuVoiceEffectContext final : public AU::IAuEffectPluginContext {
+class CAuVoiceEffectContext final : public CAuSlotEffectContext {
 public:
     void Init(u32 slot, u16 framesPerBuffer) {
         m_uSlot = slot;
         m_uFramesPerBuffer = framesPerBuffer;
     }
     u32 GetMaxBufferLength() const noexcept override { return m_uFramesPerBuffer; }
-    bool IsSendModeEffect() const noexcept override { return false; }
-    // Through the media list of the effect's settings.
-    AURESULT GetPluginMedia(u32 index, const u8*& data, u32& size) noexcept override {
-        m_media.GetMedia(index, data, size);
-        return data ? AuResultSuccess : AuResultFail;
-    }
-    u32 Slot() const { return m_uSlot; }
-    CAuEffectSlotHolder& Media() { return m_media; }
-    const CAuEffectSlotHolder& Media() const { return m_media; }
 
 private:
-    CAuEffectSlotHolder m_media;
-    u32 m_uSlot = 0;
     u16 m_uFramesPerBuffer = 0;
 };
 

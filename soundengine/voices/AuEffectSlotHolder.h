@@ -4,6 +4,7 @@
 #pragma once
 
 #include "memory/AuArray.h"
+#include "plugins/AuPlugin.h"
 
 #include <AU/AuTypes.h>
 
@@ -49,4 +50,26 @@ private:
 
     const CAuPluginSettings* m_pSettings = nullptr;
     AuArray<AuPluginMediaRecord> m_entries;
+};
+
+// What a voice's and a bus's effect contexts share: an insert's slot and the media it asked for.
+class CAuSlotEffectContext : public AU::IAuEffectPluginContext {
+public:
+    bool IsSendModeEffect() const noexcept override { return false; }
+    // Through the media list of the effect's settings.
+    AURESULT GetPluginMedia(u32 index, const u8*& data, u32& size) noexcept override {
+        m_media.GetMedia(index, data, size);
+        return data ? AuResultSuccess : AuResultFail;
+    }
+    u32 Slot() const { return m_uSlot; }
+    CAuEffectSlotHolder& Media() { return m_media; }
+    const CAuEffectSlotHolder& Media() const { return m_media; }
+
+protected:
+    ~CAuSlotEffectContext() = default;
+
+    u32 m_uSlot = 0;
+
+private:
+    CAuEffectSlotHolder m_media;
 };

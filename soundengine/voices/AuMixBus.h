@@ -17,26 +17,16 @@ constexpr u32 AU_BUS_INSERT_SLOTS = 4;
 class CAuMixBus;
 
 // One insert's view of its bus: the bus's frames, and the media of the insert's own settings.
-class CAuBusEffectContext final : public AU::IAuEffectPluginContext {
+class CAuBusEffectContext final : public CAuSlotEffectContext {
 public:
     void Init(const CAuMixBus* bus, u32 slot) {
         m_pBus = bus;
         m_uSlot = slot;
     }
     u32 GetMaxBufferLength() const noexcept override;
-    bool IsSendModeEffect() const noexcept override { return false; }
-    AURESULT GetPluginMedia(u32 index, const u8*& data, u32& size) noexcept override {
-        m_media.GetMedia(index, data, size);
-        return data ? AuResultSuccess : AuResultFail;
-    }
-    u32 Slot() const { return m_uSlot; }
-    CAuEffectSlotHolder& Media() { return m_media; }
-    const CAuEffectSlotHolder& Media() const { return m_media; }
 
 private:
     const CAuMixBus* m_pBus = nullptr;
-    u32 m_uSlot = 0;
-    CAuEffectSlotHolder m_media;
 };
 
 class CAuMixBus : public AU::IAuMixerPluginContext {

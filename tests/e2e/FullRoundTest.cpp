@@ -39,7 +39,6 @@ using e2e::kFrameTime;
 using e2e::Picture;
 using e2e::Rect;
 using e2e::Rgb;
-using e2e::ScopedCwd;
 
 std::string Hex(std::uint32_t id) {
     char text[16];

@@ -2,6 +2,8 @@
 // in, fixed frames, and keys and the mouse as SDL events pushed into SDL's queue.
 #pragma once
 
+#include <ScopedCwd.h>
+
 #include <SDL.h>
 
 #include <filesystem>
@@ -16,17 +18,6 @@ constexpr float kFrameTime = 0.1f;
 // A fresh copy of the run-time tree under `root`: Resources beside Bin/Release, which holds the GUI's
 // shader and the plug-in folder, so that "..\..\Resources" is the copy. Bin/Release is returned.
 std::filesystem::path CopyRunTimeTree(const std::filesystem::path& root);
-
-class ScopedCwd {
-public:
-    explicit ScopedCwd(const std::filesystem::path& path) : mOld(std::filesystem::current_path()) {
-        std::filesystem::current_path(path);
-    }
-    ~ScopedCwd() { std::filesystem::current_path(mOld); }
-
-private:
-    std::filesystem::path mOld;
-};
 
 // A report box fails the test and is kept in `boxes`: none may block a run.
 class GameDriver {

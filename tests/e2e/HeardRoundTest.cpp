@@ -29,7 +29,6 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using e2e::CopyRunTimeTree;
-using e2e::ScopedCwd;
 
 constexpr double kRate = e2e::kDiskAudioRate;
 constexpr std::size_t kWindow = 8192;

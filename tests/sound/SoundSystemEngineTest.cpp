@@ -3,6 +3,7 @@
 // pool behind, also when a start-up step fails.
 #include "RecordingCalls.h"
 
+#include <ScopedCwd.h>
 #include <SoundSystem.h>
 
 #include <AU/AuEffectPlugins.h>
@@ -93,17 +94,6 @@ TEST(SoundSystemEngineTest, StartsTheEngineWithTheGameBanksAndStopsIt) {
     EXPECT_TRUE(sound.GetBanks().empty());
     ExpectNothingLeft(calls);
 }
-
-class ScopedCwd {
-public:
-    explicit ScopedCwd(const std::filesystem::path& path) : mOld(std::filesystem::current_path()) {
-        std::filesystem::current_path(path);
-    }
-    ~ScopedCwd() { std::filesystem::current_path(mOld); }
-
-private:
-    std::filesystem::path mOld;
-};
 
 struct BrokenBank {
     const char* name;

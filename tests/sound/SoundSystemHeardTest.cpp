@@ -1,6 +1,7 @@
 // What the game's sound messages do to the sound, read back from the main output's capture: the
 // sound system runs on the real engine with the game's banks, in a run-time tree of its own, and
 // each tone of the Torvik bank is told apart by its frequency.
+#include <ScopedCwd.h>
 #include <SoundSystem.h>
 
 #include <AU/SoundEngine.h>
@@ -46,15 +47,6 @@ constexpr std::uint32_t kClick = 0xFF0B3D05, kHover = 0xF9BB515D, kHoverVariant 
 constexpr double kHeard = 0.05;
 constexpr double kSilent = 0.002;
 constexpr std::size_t kSettle = 4 * kAudioFrame;
-
-class ScopedCwd {
-public:
-    explicit ScopedCwd(const fs::path& path) : mOld(fs::current_path()) { fs::current_path(path); }
-    ~ScopedCwd() { fs::current_path(mOld); }
-
-private:
-    fs::path mOld;
-};
 
 // The capture's left channel, scaled to full scale 1.
 std::vector<double> ReadLeft(const fs::path& path) {
