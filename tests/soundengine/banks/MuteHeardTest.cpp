@@ -184,6 +184,32 @@ protected:
     static constexpr size_t kNever = ~size_t{0};
     // Both tones heard and steady over two blocks, the first of which is returned: its bands are
     // the unchanged levels.
+    // Plays both tones, posts `event`, which fades the 1 kHz tone, and stops the capture 14 blocks
+    // after the first block of the fade; the bands' levels before it.
+    struct Fade {
+        AuCaptureFile capture;
+        f64 music = 0.0, sfx = 0.0;
+        size_t first = kNever;
+    };
+    Fade RenderFade(u32 event) {
+        Fade fade;
+        Load();
+        Post(kPlayEvent);
+        const size_t start = RenderOnset();
+        if (start == kNever) return fade;
+        fade.music = Band(Capture(), start, 1000.0);
+        Post(event);
+        fade.sfx = Band(Capture(), start, 500.0);
+        fade.first = RenderUntil(
+            start,
+            [&](const AuCaptureFile& k, size_t f) {
+                return Band(k, f, 1000.0) < 0.98 * fade.music && Band(k, f, 500.0) > 0.99 * fade.sfx;
+            },
+            14);
+        EXPECT_EQ(AU::SoundEngine::StopOutputCapture(), AuResultSuccess);
+        fade.capture = Capture();
+        return fade;
+    }
     size_t RenderOnset() const {
         return RenderUntil(Capture().Frames() / kFrame, [](const AuCaptureFile& c, size_t f) {
             if (f + 1 >= c.Frames() / kFrame) return false;
@@ -220,22 +246,11 @@ TEST_F(MuteHeardTest, MinusSixDecibelsOnASoundHalvesItsBandAndTheResetRestoresIt
 }
 
 TEST_F(MuteHeardTest, AMuteOfASoundWithAFadeFallsOverTenFrames) {
-    Load();
-    Post(kPlayEvent);
-    const size_t start = RenderOnset();
-    ASSERT_NE(start, kNever);
-    const f64 music = Band(Capture(), start, 1000.0);
-    Post(kMuteTone);
-    const f64 sfx = Band(Capture(), start, 500.0);
-    const size_t first = RenderUntil(
-        start,
-        [&](const AuCaptureFile& k, size_t f) {
-            return Band(k, f, 1000.0) < 0.98 * music && Band(k, f, 500.0) > 0.99 * sfx;
-        },
-        14);
-    ASSERT_NE(first, kNever) << "the fade began";
-    ASSERT_EQ(AU::SoundEngine::StopOutputCapture(), AuResultSuccess);
-    const AuCaptureFile c = Capture();
+    const Fade fade = RenderFade(kMuteTone);
+    ASSERT_NE(fade.first, kNever) << "the fade began";
+    const AuCaptureFile& c = fade.capture;
+    const f64 music = fade.music, sfx = fade.sfx;
+    const size_t first = fade.first;
     f64 previous = music;
     for (size_t f = first; f < first + 8; ++f) {
         const f64 now = Band(c, f, 1000.0);
@@ -281,22 +296,11 @@ TEST_F(MuteHeardTest, ABusMuteSilencesTheBandsBelowItAndItsUnmuteRestoresThem) {
 }
 
 TEST_F(MuteHeardTest, ABusMuteOverTwoHundredMillisecondsFallsLinearlyOverTenFrames) {
-    Load();
-    Post(kPlayEvent);
-    const size_t start = RenderOnset();
-    ASSERT_NE(start, kNever);
-    const f64 music = Band(Capture(), start, 1000.0);
-    Post(kMuteMusicSlow);
-    const f64 sfx = Band(Capture(), start, 500.0);
-    const size_t first = RenderUntil(
-        start,
-        [&](const AuCaptureFile& k, size_t f) {
-            return Band(k, f, 1000.0) < 0.98 * music && Band(k, f, 500.0) > 0.99 * sfx;
-        },
-        14);
-    ASSERT_NE(first, kNever) << "the fade began";
-    ASSERT_EQ(AU::SoundEngine::StopOutputCapture(), AuResultSuccess);
-    const AuCaptureFile c = Capture();
+    const Fade fade = RenderFade(kMuteMusicSlow);
+    ASSERT_NE(fade.first, kNever) << "the fade began";
+    const AuCaptureFile& c = fade.capture;
+    const f64 music = fade.music, sfx = fade.sfx;
+    const size_t first = fade.first;
     // 200 ms is 9.375 frames of 1024: each whole frame inside the fade loses the same share.
     const f64 step = music * 1024.0 / 9600.0;
     for (size_t f = first + 1; f < first + 8; ++f)
