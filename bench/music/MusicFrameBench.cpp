@@ -39,8 +39,8 @@ public:
         info = AuSegmentInfo{static_cast<i32>(Sequencer()->Clock() / 48), 100, 2000, 300, 0};
         return AuResultSuccess;
     }
-    bool SeekTime(i32, bool) noexcept override { return false; }
-    bool SeekPercent(f32, bool) noexcept override { return false; }
+    bool SeekTime(i32&, bool) noexcept override { return false; }
+    bool SeekPercent(f32&, bool) noexcept override { return false; }
     void ProcessWindow(u64 start, u32 length) noexcept override {
         Sequencer()->RunDueEntries(item, start, length);
     }

@@ -165,8 +165,17 @@ void CAuSegmentChainCtx::ProcessStinger(CAuMusicCtx& stinger, i64 position, u32 
         segment->ProcessWindow(position, length);
 }
 
-void CAuSegmentChainCtx::CancelStinger(CAuMusicCtx& stinger, i64) noexcept {
-    if (!stinger.IsStopped()) stinger.OnStopped(0);
+void CAuSegmentChainCtx::CancelStinger(CAuMusicCtx& stinger, i64 position) noexcept {
+    auto* segment = dynamic_cast<CAuSegmentCtx*>(&stinger);
+    // One that has not started plays nothing yet; one already ending is left to end.
+    if (!segment || !segment->IsPlaying() || segment->IsStopping()) {
+        if (!stinger.IsStopped() && !stinger.IsStopping()) stinger.OnStopped(0);
+        return;
+    }
+    // It fades out over as long as it has played already, so that an early cancel is short.
+    const i64 played = position - segment->StartOffset();
+    segment->StopWithFade({played > 0 ? SamplesToMs(played) : 0, AuCurveInterpolation_Linear, 0},
+                          AuMusicNoStopOffset);
 }
 
 void CAuSegmentChainCtx::SetStopped() noexcept {
@@ -195,11 +204,11 @@ AURESULT CAuSegmentChainCtx::GetSegmentInfo(AuSegmentInfo& info) noexcept {
     return AuResultSuccess;
 }
 
-bool CAuSegmentChainCtx::Seek(i64 position, bool nearestMarker) noexcept {
+bool CAuSegmentChainCtx::Seek(i64& position, bool nearestMarker) noexcept {
     if (!IsIdle() && !(IsPlaying() && !IsStopping())) return false;
-    if (nearestMarker) position = m_node.ClosestMarker(position);
     const i64 preEntry = m_node.EntryCue();
     if (position < -preEntry) position = -preEntry;
+    if (nearestMarker) position = m_node.ClosestMarker(position);
     AuMusicScheduledEntry* taken = m_item.pFirstEntry;
     m_item.pFirstEntry = nullptr;
     DropSegment();
@@ -210,14 +219,21 @@ bool CAuSegmentChainCtx::Seek(i64 position, bool nearestMarker) noexcept {
     return started == AuResultSuccess;
 }
 
-bool CAuSegmentChainCtx::SeekTime(i32 ms, bool nearestMarker) noexcept {
+bool CAuSegmentChainCtx::SeekTime(i32& ms, bool nearestMarker) noexcept {
     const i64 perMs = g_OutputTiming.uSampleRate / 1000;
-    return Seek(i64{ms} * perMs, nearestMarker);
+    i64 position = i64{ms} * perMs;
+    if (!Seek(position, nearestMarker)) return false;
+    if (nearestMarker) ms = SamplesToMs(position);
+    return true;
 }
 
-bool CAuSegmentChainCtx::SeekPercent(f32 fraction, bool nearestMarker) noexcept {
-    const f64 at = static_cast<f64>(fraction) * m_node.ActiveDuration();
+bool CAuSegmentChainCtx::SeekPercent(f32& fraction, bool nearestMarker) noexcept {
+    const i64 active = m_node.ActiveDuration();
+    const f64 at = static_cast<f64>(fraction) * static_cast<f64>(active);
     // A fraction the bank cannot mean (NaN, infinities) seeks to the entry cue.
-    const i64 position = std::isfinite(at) ? static_cast<i64>(std::fmax(std::fmin(at, 4e18), -4e18)) : 0;
-    return Seek(position, nearestMarker);
+    i64 position = std::isfinite(at) ? static_cast<i64>(std::fmax(std::fmin(at, 4e18), -4e18)) : 0;
+    if (!Seek(position, nearestMarker)) return false;
+    if (nearestMarker && active > 0)
+        fraction = static_cast<f32>(static_cast<f64>(position) / static_cast<f64>(active));
+    return true;
 }

@@ -21,8 +21,8 @@ public:
 
     AURESULT GetSegmentInfo(AuSegmentInfo& info) noexcept override;
     // Refused unless idle or playing; a seek that cannot play stops the context.
-    bool SeekTime(i32 ms, bool nearestMarker) noexcept override;
-    bool SeekPercent(f32 fraction, bool nearestMarker) noexcept override;
+    bool SeekTime(i32& ms, bool nearestMarker) noexcept override;
+    bool SeekPercent(f32& fraction, bool nearestMarker) noexcept override;
     void ProcessWindow(u64 start, u32 length) noexcept override;
 
     CAuMusicChainItem* PlayingItem() noexcept override;
@@ -50,7 +50,8 @@ public:
 private:
     // Where the next window starts on the music clock.
     u64 NextWindowClock() const;
-    bool Seek(i64 position, bool nearestMarker) noexcept;
+    // Plays again from `position`, which a snap moves onto the nearest marker.
+    bool Seek(i64& position, bool nearestMarker) noexcept;
     void DropSegment() noexcept;
 
     CAuSegmentNode& m_node;

@@ -228,8 +228,10 @@ public:
 
     // The derived contexts' own slots.
     virtual AURESULT GetSegmentInfo(AuSegmentInfo& info) noexcept = 0;
-    virtual bool SeekTime(i32 ms, bool nearestMarker) noexcept = 0;
-    virtual bool SeekPercent(f32 fraction, bool nearestMarker) noexcept = 0;
+    // True when taken. A seek to the nearest marker rewrites the value to where it landed
+    // (milliseconds; a fraction of the active duration).
+    virtual bool SeekTime(i32& ms, bool nearestMarker) noexcept = 0;
+    virtual bool SeekPercent(f32& fraction, bool nearestMarker) noexcept = 0;
     // Plays the window [start, start + length) of the music clock.
     virtual void ProcessWindow(u64 start, u32 length) noexcept = 0;
 

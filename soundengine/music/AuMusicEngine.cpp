@@ -332,7 +332,7 @@ void MusicEngineResumeContexts(AuUniqueID nodeID, u32 gameObjID, const AuMusicFa
                         [&fade](CAuMusicTopCtx& top) { top.ResumeWithFade(fade, false); });
 }
 
-void MusicEngineSeekContextsByTime(AuUniqueID nodeID, u32 gameObjID, AuPlayingID playingID, i32 ms,
+void MusicEngineSeekContextsByTime(AuUniqueID nodeID, u32 gameObjID, AuPlayingID playingID, i32& ms,
                                    bool nearestMarker) noexcept {
     ForEachMatchingRoot(nodeID, gameObjID, playingID, [&](CAuMusicTopCtx& top) {
         if (top.SeekTime(ms, nearestMarker) && g_pPlayingMgr)
@@ -340,7 +340,7 @@ void MusicEngineSeekContextsByTime(AuUniqueID nodeID, u32 gameObjID, AuPlayingID
     });
 }
 
-void MusicEngineSeekContextsByPercent(AuUniqueID nodeID, u32 gameObjID, AuPlayingID playingID, f32 fraction,
+void MusicEngineSeekContextsByPercent(AuUniqueID nodeID, u32 gameObjID, AuPlayingID playingID, f32& fraction,
                                       bool nearestMarker) noexcept {
     ForEachMatchingRoot(nodeID, gameObjID, playingID, [&](CAuMusicTopCtx& top) {
         if (top.SeekPercent(fraction, nearestMarker) && g_pPlayingMgr)

@@ -78,10 +78,11 @@ void MusicEnginePauseContexts(AuUniqueID nodeID, u32 gameObjID, const AuMusicFad
                               AuPlayingID playingID) noexcept;
 void MusicEngineResumeContexts(AuUniqueID nodeID, u32 gameObjID, const AuMusicFade& fade,
                                AuPlayingID playingID) noexcept;
-// A root that takes the seek raises music-play-started again.
-void MusicEngineSeekContextsByTime(AuUniqueID nodeID, u32 gameObjID, AuPlayingID playingID, i32 ms,
+// A root that takes the seek raises music-play-started again. With `nearestMarker` the value
+// becomes where the seek landed (the roots play the one node, so they snap to the same marker).
+void MusicEngineSeekContextsByTime(AuUniqueID nodeID, u32 gameObjID, AuPlayingID playingID, i32& ms,
                                    bool nearestMarker) noexcept;
-void MusicEngineSeekContextsByPercent(AuUniqueID nodeID, u32 gameObjID, AuPlayingID playingID, f32 fraction,
+void MusicEngineSeekContextsByPercent(AuUniqueID nodeID, u32 gameObjID, AuPlayingID playingID, f32& fraction,
                                       bool nearestMarker) noexcept;
 
 // [audio thread] The earliest sync point of the group over the playing roots, as samples beyond

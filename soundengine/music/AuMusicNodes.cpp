@@ -79,6 +79,21 @@ i32 RoundToI32(f64 value) {
     return static_cast<i32>(rounded);
 }
 
+// Kind 4 on a segment or a switch: the roots playing the node seek. The values are copies: where a
+// snapped seek lands is not written into the record, which the node's siblings read after it.
+void SeekRoots(AuUniqueID nodeID, const AuActionExec& exec) {
+    const u32 gameObjID = exec.pGameObj ? exec.pGameObj->ID() : 0;
+    const bool snap = (exec.flags & AU_EXEC_SEEK_SNAP) != 0;
+    if (exec.flags & AU_EXEC_SEEK_PERCENT) {
+        // NaN seeks to the start.
+        f32 fraction = exec.seekPosition >= 0.0f ? std::fmin(exec.seekPosition, 1.0f) : 0.0f;
+        MusicEngineSeekContextsByPercent(nodeID, gameObjID, exec.playingID, fraction, snap);
+    } else {
+        i32 ms = exec.seekMs;
+        MusicEngineSeekContextsByTime(nodeID, gameObjID, exec.playingID, ms, snap);
+    }
+}
+
 // A u32 count followed by `count` rows of at least `rowSize` bytes each: 7 when the record cannot
 // hold them.
 bool ReadCount(AuRecordCursor& cursor, u32 rowSize, u32& count) {
@@ -340,12 +355,7 @@ void CAuSegmentNode::ClearMarkers() {
 
 AURESULT CAuSegmentNode::ExecuteAction(const AuActionExec& exec) {
     if (exec.kind != AuActionExec_Seek) return CAuMusicNode::ExecuteAction(exec);
-    const u32 gameObjID = exec.pGameObj ? exec.pGameObj->ID() : 0;
-    const bool snap = (exec.flags & AU_EXEC_SEEK_SNAP) != 0;
-    if (exec.flags & AU_EXEC_SEEK_PERCENT)
-        MusicEngineSeekContextsByPercent(key, gameObjID, exec.playingID, exec.seekPosition, snap);
-    else
-        MusicEngineSeekContextsByTime(key, gameObjID, exec.playingID, RoundToI32(exec.seekPosition), snap);
+    SeekRoots(key, exec);
     return AuResultSuccess;
 }
 
@@ -558,12 +568,7 @@ void CAuSwitchMusicNode::ClearGroups() {
 
 AURESULT CAuSwitchMusicNode::ExecuteAction(const AuActionExec& exec) {
     if (exec.kind != AuActionExec_Seek) return CAuMusicNode::ExecuteAction(exec);
-    const u32 gameObjID = exec.pGameObj ? exec.pGameObj->ID() : 0;
-    const bool snap = (exec.flags & AU_EXEC_SEEK_SNAP) != 0;
-    if (exec.flags & AU_EXEC_SEEK_PERCENT)
-        MusicEngineSeekContextsByPercent(key, gameObjID, exec.playingID, exec.seekPosition, snap);
-    else
-        MusicEngineSeekContextsByTime(key, gameObjID, exec.playingID, RoundToI32(exec.seekPosition), snap);
+    SeekRoots(key, exec);
     return AuResultSuccess;
 }
 

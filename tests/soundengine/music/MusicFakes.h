@@ -72,11 +72,11 @@ public:
         out.iCurrentPosition = static_cast<i32>(windows.size());
         return AuResultSuccess;
     }
-    bool SeekTime(i32 ms, bool) noexcept override {
+    bool SeekTime(i32& ms, bool) noexcept override {
         seeks.push_back(ms);
         return acceptSeek;
     }
-    bool SeekPercent(f32 fraction, bool) noexcept override {
+    bool SeekPercent(f32& fraction, bool) noexcept override {
         seeks.push_back(static_cast<i32>(fraction * 100.0f));
         return acceptSeek;
     }

@@ -24,6 +24,7 @@
 #include <bankgen/Bank.h>
 
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -755,6 +756,8 @@ TEST_F(MusicNodesTest, ATriggerPlacesTheSegmentsStingerOnItsNextBar) {
     EXPECT_EQ(stinger->pContext, nullptr);
 }
 
+// The entry cue moves so that the next window starts at the sought position; a snap lands on the
+// nearest marker but the exit cue and gives back where it landed.
 TEST_F(MusicNodesTest, ASegmentsRootSeeksWithinTheSegmentAndStopsOnASeekPastIt) {
     LoadAll();
     auto* segment = Node<CAuSegmentNode>(kSegment);
@@ -768,31 +771,149 @@ TEST_F(MusicNodesTest, ASegmentsRootSeeksWithinTheSegmentAndStopsOnASeekPastIt) 
     ASSERT_NE(root, nullptr);
     m_transitions.ProcessTransitionsList(1);
     MusicFrameCallback(false); // the clock stands at 2048
-    // The entry cue moves so that the next window starts at the sought position.
     struct Case {
         bool percent;
         f32 value;
         bool snap;
         i64 entryClock;
+        f32 landed; // the value as the seek leaves it
     };
     const Case cases[] = {
-        {false, 1000.0f, false, 2048 - 48000},
-        {false, -5000.0f, false, 2048}, // not before the segment's start (no pre-entry)
-        {true, 0.25f, false, 2048 - 36000},
-        {true, 0.4f, true, 2048 - 48000}, // 57600 snaps to the "Verse" marker
+        {false, 1000.0f, false, 2048 - 48000, 1000.0f},
+        {false, -5000.0f, false, 2048, -5000.0f}, // not before the segment's start (no pre-entry)
+        {true, 0.25f, false, 2048 - 36000, 0.25f},
+        {true, 0.4f, true, 2048 - 48000, 1.0f / 3.0f}, // 57600 snaps to the "Verse" marker
+        {false, 1100.0f, true, 2048 - 48000, 1000.0f},
+        {false, 500.0f, true, 2048, 0.0f}, // as near the entry cue as "Verse": the earlier wins
     };
     for (const Case& c : cases) {
-        const bool accepted =
-            c.percent ? root->SeekPercent(c.value, c.snap) : root->SeekTime(i32(c.value), c.snap);
-        EXPECT_TRUE(accepted) << c.value;
-        EXPECT_EQ(root->EntryClock(), c.entryClock) << c.value;
+        SCOPED_TRACE(testing::Message()
+                     << (c.percent ? "fraction " : "ms ") << c.value << (c.snap ? " snapped" : ""));
+        bool accepted = false;
+        f32 landed = 0.0f;
+        if (c.percent) {
+            f32 fraction = c.value;
+            accepted = root->SeekPercent(fraction, c.snap);
+            landed = fraction;
+        } else {
+            i32 ms = static_cast<i32>(c.value);
+            accepted = root->SeekTime(ms, c.snap);
+            landed = static_cast<f32>(ms);
+        }
+        EXPECT_TRUE(accepted);
+        EXPECT_EQ(root->EntryClock(), c.entryClock);
+        EXPECT_FLOAT_EQ(landed, c.landed);
         EXPECT_TRUE(root->TakeSegmentChanged());
     }
     // 4000 ms is the segment's end: the seek is refused and the play stops.
-    EXPECT_FALSE(root->SeekTime(4000, false));
+    i32 end = 4000;
+    EXPECT_FALSE(root->SeekTime(end, false));
     MusicFrameCallback(false);
     EXPECT_EQ(engine->pFirstTop, nullptr);
     EXPECT_EQ(segment->Activity(), nullptr);
+}
+
+// The seek action (kind 4) on the segment reaches its roots: by whole milliseconds, or by a
+// fraction clamped to [0, 1], snapped to a marker with flag bit 1; a playlist does not seek.
+TEST_F(MusicNodesTest, TheSegmentsSeekActionMovesItsRoots) {
+    LoadAll();
+    auto* segment = Node<CAuSegmentNode>(kSegment);
+    ASSERT_EQ(m_playing.AddPlayingID(7, 9, 77, nullptr, nullptr, 0, nullptr), AuResultSuccess);
+    AuNodePlayParams params;
+    params.playingID = 7;
+    ASSERT_EQ(segment->Play(params), AuResultSuccess);
+    m_playing.RemovePendingAction(7);
+    auto* root = dynamic_cast<CAuSegmentChainCtx*>(g_pMusicEngine.load()->pFirstTop);
+    ASSERT_NE(root, nullptr);
+    m_transitions.ProcessTransitionsList(1);
+    MusicFrameCallback(false); // the clock stands at 2048
+    struct Case {
+        u32 flags;
+        i32 ms;
+        f32 fraction;
+        i64 position; // from the entry cue, at the next window
+    };
+    const Case cases[] = {
+        {0, 1000, 0.0f, 48000},
+        {0, 1100, 0.7f, 52800}, // the time form reads the milliseconds only
+        {AU_EXEC_SEEK_SNAP, 1100, 0.0f, 48000},
+        {AU_EXEC_SEEK_PERCENT, 0, 0.25f, 36000},
+        {AU_EXEC_SEEK_PERCENT, 9000, 5.0f, 144000}, // clamped to the exit cue
+        {AU_EXEC_SEEK_PERCENT, 0, -1.0f, 0},
+        {AU_EXEC_SEEK_PERCENT, 0, std::numeric_limits<f32>::quiet_NaN(), 0},
+        {AU_EXEC_SEEK_PERCENT | AU_EXEC_SEEK_SNAP, 0, 0.4f, 48000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << "flags " << c.flags << ", " << c.ms << " ms, fraction " << c.fraction);
+        AuActionExec seek;
+        seek.kind = AuActionExec_Seek;
+        seek.flags = c.flags;
+        seek.seekMs = c.ms;
+        seek.seekPosition = c.fraction;
+        EXPECT_EQ(segment->ExecuteAction(seek), AuResultSuccess);
+        EXPECT_EQ(root->EntryClock(), 2048 - c.position);
+    }
+    AuActionExec seek;
+    seek.kind = AuActionExec_Seek;
+    EXPECT_EQ(Node<CAuPlaylistMusicNode>(kPlaylist)->ExecuteAction(seek), AuResultFail);
+}
+
+// A stinger cancelled at a position (counted from its place on the clock, where its entry cue
+// lands) fades out over as long as it has played, its pre-entry included: one that has not begun
+// stops at the frame's end; one already ending keeps its own end.
+TEST_F(MusicNodesTest, ACancelledStingerFadesOutOverWhatItHasPlayed) {
+    LoadAll();
+    bankgen::MusicSegmentRecord stingerSegment = Segment();
+    stingerSegment.music.id = 0x22;
+    stingerSegment.music.children.clear();
+    stingerSegment.music.stingers.clear();
+    stingerSegment.markers = {{1, 20.0, ""}, {3, 3000.0, ""}}; // the entry cue 960 samples in
+    ASSERT_EQ(Load(stingerSegment, m_bank), AuResultSuccess);
+    auto* segment = Node<CAuSegmentNode>(kSegment);
+    ASSERT_EQ(m_playing.AddPlayingID(7, 9, 77, nullptr, nullptr, 0, nullptr), AuResultSuccess);
+    AuNodePlayParams params;
+    params.playingID = 7;
+    ASSERT_EQ(segment->Play(params), AuResultSuccess);
+    m_playing.RemovePendingAction(7);
+    auto* root = dynamic_cast<CAuSegmentChainCtx*>(g_pMusicEngine.load()->pFirstTop);
+    ASSERT_NE(root, nullptr);
+    struct Case {
+        const char* name;
+        i64 position;
+        u32 framesToStop; // 21 ms per frame
+    };
+    const Case cases[] = {
+        {"before its pre-entry", -1060, 1},
+        {"at its start", -960, 1},
+        {"50 ms in", -960 + 2400, 3},
+        {"100 ms in", -960 + 4800, 5},
+    };
+    u32 frame = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        u32 length = 0;
+        CAuMusicCtx* stinger = root->CreateStingerContext(0x22, length);
+        ASSERT_NE(stinger, nullptr);
+        EXPECT_EQ(length, 144000u + 48000u - 960u);
+        root->CancelStinger(*stinger, c.position);
+        u32 frames = 0;
+        while (!stinger->IsStopped() && frames < 20) {
+            ++frames;
+            m_transitions.ProcessTransitionsList(++frame);
+            MusicFrameCallback(false);
+        }
+        EXPECT_EQ(frames, c.framesToStop);
+        stinger->Release();
+    }
+    u32 length = 0;
+    CAuMusicCtx* ending = root->CreateStingerContext(0x22, length);
+    ASSERT_NE(ending, nullptr);
+    ending->OnStopped(5000);
+    root->CancelStinger(*ending, 4800);
+    EXPECT_EQ(ending->StopOffset(), 5000u);
+    EXPECT_FALSE(ending->HasPlayStopFade());
+    ending->Release();
 }
 
 // A segment's play without a playing ID is refused and leaves nothing (the fixture counts the
@@ -905,6 +1026,21 @@ TEST_F(MusicBankEngineTest, ABankLoadBuildsItsMusicNodesAndItsUnloadReleasesThem
     }
     ASSERT_EQ(AU::SoundEngine::UnloadBank(id, nullptr), AuResultSuccess);
     EXPECT_EQ(Nodes(), 0u);
+}
+
+// After Term the reader stays installed and leaves the music records to the core: the load fails
+// and builds nothing.
+TEST_F(MusicBankEngineTest, AfterTermABankWithMusicLoadsNothing) {
+    AU::MusicEngine::Term();
+    bankgen::BankBuilder builder(0x4F);
+    builder.Add(Track());
+    builder.Add(Segment());
+    const Bytes image = Build(builder);
+    AuBankID id = 0;
+    EXPECT_NE(AU::SoundEngine::LoadBank(image.data(), static_cast<u32>(image.size()), g_DefaultPoolId, id),
+              AuResultSuccess);
+    EXPECT_EQ(Nodes(), 0u);
+    EXPECT_EQ(g_pfnBankExtensionReader.load(), &MusicBankObjectLoader);
 }
 
 // A bank whose second music record is cut (its size short of its fields) fails with the record's

@@ -179,9 +179,11 @@ TEST_F(MusicTreeTest, TheLastReleaseOfTheRootEndsThePlayOnce) {
     child->SetPlaying();
     EXPECT_EQ(root->RefCount(), 2u) << "the play's and the child's";
     Frame();
+    Frame();
     AuSegmentInfo info{};
     EXPECT_EQ(AU::MusicEngine::GetPlayingSegmentInfo(7, info, false), AuResultSuccess);
     EXPECT_EQ(info.iActiveDuration, 2000);
+    EXPECT_EQ(info.iCurrentPosition, 1) << "the answer of the latest frame, asked before its window";
     root->StopWithFade({}, AuMusicNoStopOffset);
     EXPECT_TRUE(child->IsStopping()) << "a stop at no particular offset waits for the frame's end";
     Frame();
@@ -220,10 +222,13 @@ TEST_F(MusicTreeTest, APlayFadeRisesOverItsFramesAndReachesTheChildren) {
         RecordingChild voice;
         root->AddChild(&voice);
         std::vector<f32> levels;
+        std::vector<f32> handed; // the child's level after each frame
         for (u32 i = 0; i < 8; ++i) {
             Frame();
             levels.push_back(root->PlayStopLevel());
+            handed.push_back(voice.levels.empty() ? 0.0f : voice.levels.back().second);
         }
+        EXPECT_EQ(handed, levels) << "every new level reaches the child in its frame";
         for (u32 i = 0; i + 1 < c.firstFrame; ++i)
             EXPECT_EQ(levels[i], 0.0f) << i;
         // 100 ms in 21 ms buffers: five frames.
@@ -322,7 +327,8 @@ TEST_F(MusicTreeTest, TheActionEntryPointsFindTheirRoots) {
     for (const auto& c : cases) {
         a->seeks.clear();
         b->seeks.clear();
-        MusicEngineSeekContextsByTime(c.node, c.gameObj, c.playingID, 1500, false);
+        i32 ms = 1500;
+        MusicEngineSeekContextsByTime(c.node, c.gameObj, c.playingID, ms, false);
         EXPECT_EQ(a->seeks.size(), c.a ? 1u : 0u);
         EXPECT_EQ(b->seeks.size(), c.b ? 1u : 0u);
         MusicEnginePauseContexts(c.node, c.gameObj, {}, c.playingID);
@@ -332,7 +338,8 @@ TEST_F(MusicTreeTest, TheActionEntryPointsFindTheirRoots) {
         MusicEngineResumeContexts(c.node, c.gameObj, {}, c.playingID);
         EXPECT_FALSE(a->IsPaused());
     }
-    MusicEngineSeekContextsByPercent(500, 0, 21, 0.5f, true);
+    f32 fraction = 0.5f;
+    MusicEngineSeekContextsByPercent(500, 0, 21, fraction, true);
     EXPECT_EQ(a->seeks.back(), 50);
     MusicEngineStopContexts(500, 0, {}, 22);
     EXPECT_TRUE(b->IsStopping());
@@ -344,10 +351,12 @@ TEST_F(MusicTreeTest, TheActionEntryPointsFindTheirRoots) {
 TEST_F(MusicTreeTest, AnAcceptedSeekRaisesMusicPlayStartedAgain) {
     TimelineCtx* a = Start(31, {}, AU_MusicPlayStarted);
     EXPECT_EQ(g_callbacks.size(), 1u);
-    MusicEngineSeekContextsByTime(500, 0, 31, 10, false);
+    i32 ms = 10;
+    MusicEngineSeekContextsByTime(500, 0, 31, ms, false);
     EXPECT_EQ(g_callbacks.size(), 2u);
     a->acceptSeek = false;
-    MusicEngineSeekContextsByPercent(500, 0, 31, 0.1f, false);
+    f32 fraction = 0.1f;
+    MusicEngineSeekContextsByPercent(500, 0, 31, fraction, false);
     EXPECT_EQ(g_callbacks.size(), 2u);
 }
 
@@ -493,6 +502,26 @@ TEST_F(MusicTreeTest, OnlyTheAskedNotificationsArePosted) {
     g_callbacks.clear();
     silent->Sequencer()->NextFrame(static_cast<u32>(kBar));
     EXPECT_TRUE(g_callbacks.empty());
+}
+
+// A top-level context under another shares its sequencer and posts nothing of its own.
+TEST_F(MusicTreeTest, OnlyTheRootPostsMusicSyncNotifications) {
+    TimelineCtx* root = Start(95, {}, AU_MusicSyncEntry | AU_MusicSyncUserCue);
+    root->markers = {{12000, "root"}};
+    auto* inner = AuMusicNew<TimelineCtx>(root, &m_node);
+    inner->AddRef();
+    AuMusicPlayParams params;
+    params.playingID = 95;
+    ASSERT_EQ(inner->Play(params), AuResultSuccess);
+    EXPECT_EQ(inner->Sequencer(), root->Sequencer());
+    inner->SetPlayFlags(root->PlayFlags());
+    inner->markers = {{12000, "inner"}};
+    g_callbacks.clear();
+    root->Sequencer()->NextFrame(static_cast<u32>(kBar));
+    EXPECT_EQ(g_callbacks, (std::vector<AuCallbackType>{AU_MusicSyncUserCue, AU_MusicSyncEntry}));
+    EXPECT_EQ(g_cues, std::vector<std::string>{"root"});
+    inner->StopWithFade({}, 0);
+    inner->Release();
 }
 
 // Stingers over the test timeline: a bar every 96000 samples, a beat every 24000, the next segment
