@@ -205,6 +205,32 @@ protected:
         if (found) found->Release(); // the bank's list holds it
         return static_cast<T*>(found);
     }
+    // A root played as an event plays it (game object 9); its creator's reference goes back, so
+    // the play holds it.
+    void StartRoot(CAuMusicTopCtx& root, AuPlayingID playingID) {
+        root.AddRef();
+        EXPECT_EQ(m_playing.AddPlayingID(playingID, 9, 77, nullptr, nullptr, 0, nullptr), AuResultSuccess);
+        AuMusicPlayParams params;
+        params.gameObjID = 9;
+        params.playingID = playingID;
+        EXPECT_EQ(root.Play(params), AuResultSuccess);
+        m_playing.RemovePendingAction(playingID);
+        root.Release();
+    }
+    // The bank's segment played by its node: the root it makes for the play.
+    CAuSegmentChainCtx* PlaySegment(AuPlayingID playingID = 7) {
+        EXPECT_EQ(m_playing.AddPlayingID(playingID, 9, 77, nullptr, nullptr, 0, nullptr), AuResultSuccess);
+        AuNodePlayParams params;
+        params.playingID = playingID;
+        EXPECT_EQ(Node<CAuSegmentNode>(kSegment)->Play(params), AuResultSuccess);
+        m_playing.RemovePendingAction(playingID);
+        return dynamic_cast<CAuSegmentChainCtx*>(g_pMusicEngine.load()->pFirstTop);
+    }
+    // One audio pass: the transitions, then the music.
+    void Frame() {
+        m_transitions.ProcessTransitionsList(++m_frame);
+        MusicFrameCallback(false);
+    }
 
     CAuObjectIndex m_index;
     CAuRTPCMgr m_rtpc;
@@ -215,6 +241,7 @@ protected:
     CAuLoadedBank m_bank;
     CAuLoadedBank m_other;
     u32 m_usedBefore = 0;
+    u32 m_frame = 0;
 };
 
 TEST_F(MusicNodesTest, ATrackKeepsItsSourcesClipsAutomationAndSwitchSettingsInSamples) {
@@ -624,30 +651,19 @@ TEST_F(MusicNodesTest, ABanksSegmentIsPlayedAtItsTreesSpeedAndStoppedByItsAction
     auto* root = AuMusicNew<au_test::TimelineCtx>(nullptr, static_cast<IAuMusicNode*>(segment));
     ASSERT_NE(root, nullptr);
     root->time = segment->GetTimeSettings();
-    root->AddRef();
-    ASSERT_EQ(m_playing.AddPlayingID(7, 9, 77, nullptr, nullptr, 0, nullptr), AuResultSuccess);
-    AuMusicPlayParams params;
-    params.gameObjID = 9;
-    params.playingID = 7;
-    ASSERT_EQ(root->Play(params), AuResultSuccess);
-    m_playing.RemovePendingAction(7);
-    root->Release();
+    StartRoot(*root, 7);
     ASSERT_NE(segment->Activity(), nullptr);
     EXPECT_EQ(segment->Activity()->activity, 1u);
-    for (u32 frame = 1; frame <= 2; ++frame) {
-        m_transitions.ProcessTransitionsList(frame);
-        MusicFrameCallback(false);
-    }
+    Frame();
+    Frame();
     using W = std::vector<std::pair<u64, u32>>;
     EXPECT_EQ(root->windows, (W{{0, 2048}, {2048, 2048}}));
 
     AuActionExec stop;
     stop.kind = AuActionExec_Stop;
     EXPECT_EQ(segment->ExecuteAction(stop), AuResultSuccess);
-    for (u32 frame = 3; frame <= 4; ++frame) {
-        m_transitions.ProcessTransitionsList(frame);
-        MusicFrameCallback(false);
-    }
+    Frame();
+    Frame();
     EXPECT_EQ(au_test::TimelineCtx::s_live, 0u) << "the stopped root was let go";
     EXPECT_EQ(segment->Activity(), nullptr) << "and the segment's count given back";
 }
@@ -703,28 +719,33 @@ TEST_F(MusicNodesTest, ASegmentFindsEachKindOfSyncPoint) {
     EXPECT_EQ(segment->ClosestMarker(140000), 48000);
 }
 
+// The bank's segment played by its node (playing ID 7), before its first frame.
+class MusicSegmentRootTest : public MusicNodesTest {
+protected:
+    void SetUp() override {
+        MusicNodesTest::SetUp();
+        if (HasFatalFailure()) return;
+        LoadAll();
+        root = PlaySegment();
+        ASSERT_NE(root, nullptr);
+    }
+
+    CAuSegmentChainCtx* root = nullptr;
+};
+
 // A bank's segment played by its node: its own root places the entry cue on the clock (at the
 // tree's speed of 2.0 a frame is 2048 samples) and ends the play at the segment's end.
-TEST_F(MusicNodesTest, ASegmentsOwnRootPlaysItToItsEnd) {
-    LoadAll();
+TEST_F(MusicSegmentRootTest, ASegmentsOwnRootPlaysItToItsEnd) {
     auto* segment = Node<CAuSegmentNode>(kSegment);
-    ASSERT_EQ(m_playing.AddPlayingID(7, 9, 77, nullptr, nullptr, 0, nullptr), AuResultSuccess);
-    AuNodePlayParams params;
-    params.playingID = 7;
-    ASSERT_EQ(segment->Play(params), AuResultSuccess);
-    m_playing.RemovePendingAction(7);
-    CAuMusicEngine* engine = g_pMusicEngine.load();
-    auto* root = dynamic_cast<CAuSegmentChainCtx*>(engine->pFirstTop);
-    ASSERT_NE(root, nullptr);
     EXPECT_EQ(root->EntryClock(), 0);
     ASSERT_NE(root->Segment(), nullptr);
     EXPECT_EQ(segment->Activity()->activity, 1u);
     // 192000 samples from the entry cue to the end: the 94th window of 2048 holds it.
+    CAuMusicEngine* engine = g_pMusicEngine.load();
     u32 frames = 0;
     while (engine->pFirstTop && frames < 200) {
         ++frames;
-        m_transitions.ProcessTransitionsList(frames);
-        MusicFrameCallback(false);
+        Frame();
         if (frames == 1) {
             EXPECT_TRUE(root->Segment()->IsPlaying());
         }
@@ -735,18 +756,8 @@ TEST_F(MusicNodesTest, ASegmentsOwnRootPlaysItToItsEnd) {
 
 // The segment's stinger (trigger 5, next bar, a segment ID of 0) is found through the root and
 // placed on the next bar line of the playing segment.
-TEST_F(MusicNodesTest, ATriggerPlacesTheSegmentsStingerOnItsNextBar) {
-    LoadAll();
-    auto* segment = Node<CAuSegmentNode>(kSegment);
-    ASSERT_EQ(m_playing.AddPlayingID(7, 9, 77, nullptr, nullptr, 0, nullptr), AuResultSuccess);
-    AuNodePlayParams params;
-    params.playingID = 7;
-    ASSERT_EQ(segment->Play(params), AuResultSuccess);
-    m_playing.RemovePendingAction(7);
-    CAuMusicTopCtx* root = g_pMusicEngine.load()->pFirstTop;
-    ASSERT_NE(root, nullptr);
-    m_transitions.ProcessTransitionsList(1);
-    MusicFrameCallback(false);
+TEST_F(MusicSegmentRootTest, ATriggerPlacesTheSegmentsStingerOnItsNextBar) {
+    Frame();
     root->Sequencer()->Trigger(6); // no stinger answers it
     EXPECT_EQ(root->Sequencer()->FirstStinger(), nullptr);
     root->Sequencer()->Trigger(5);
@@ -758,19 +769,8 @@ TEST_F(MusicNodesTest, ATriggerPlacesTheSegmentsStingerOnItsNextBar) {
 
 // The entry cue moves so that the next window starts at the sought position; a snap lands on the
 // nearest marker but the exit cue and gives back where it landed.
-TEST_F(MusicNodesTest, ASegmentsRootSeeksWithinTheSegmentAndStopsOnASeekPastIt) {
-    LoadAll();
-    auto* segment = Node<CAuSegmentNode>(kSegment);
-    ASSERT_EQ(m_playing.AddPlayingID(7, 9, 77, nullptr, nullptr, 0, nullptr), AuResultSuccess);
-    AuNodePlayParams params;
-    params.playingID = 7;
-    ASSERT_EQ(segment->Play(params), AuResultSuccess);
-    m_playing.RemovePendingAction(7);
-    CAuMusicEngine* engine = g_pMusicEngine.load();
-    auto* root = dynamic_cast<CAuSegmentChainCtx*>(engine->pFirstTop);
-    ASSERT_NE(root, nullptr);
-    m_transitions.ProcessTransitionsList(1);
-    MusicFrameCallback(false); // the clock stands at 2048
+TEST_F(MusicSegmentRootTest, ASegmentsRootSeeksWithinTheSegmentAndStopsOnASeekPastIt) {
+    Frame(); // the clock stands at 2048
     struct Case {
         bool percent;
         f32 value;
@@ -808,25 +808,16 @@ TEST_F(MusicNodesTest, ASegmentsRootSeeksWithinTheSegmentAndStopsOnASeekPastIt) 
     // 4000 ms is the segment's end: the seek is refused and the play stops.
     i32 end = 4000;
     EXPECT_FALSE(root->SeekTime(end, false));
-    MusicFrameCallback(false);
-    EXPECT_EQ(engine->pFirstTop, nullptr);
-    EXPECT_EQ(segment->Activity(), nullptr);
+    Frame();
+    EXPECT_EQ(g_pMusicEngine.load()->pFirstTop, nullptr);
+    EXPECT_EQ(Node<CAuSegmentNode>(kSegment)->Activity(), nullptr);
 }
 
 // The seek action (kind 4) on the segment reaches its roots: by whole milliseconds, or by a
 // fraction clamped to [0, 1], snapped to a marker with flag bit 1; a playlist does not seek.
-TEST_F(MusicNodesTest, TheSegmentsSeekActionMovesItsRoots) {
-    LoadAll();
+TEST_F(MusicSegmentRootTest, TheSegmentsSeekActionMovesItsRoots) {
     auto* segment = Node<CAuSegmentNode>(kSegment);
-    ASSERT_EQ(m_playing.AddPlayingID(7, 9, 77, nullptr, nullptr, 0, nullptr), AuResultSuccess);
-    AuNodePlayParams params;
-    params.playingID = 7;
-    ASSERT_EQ(segment->Play(params), AuResultSuccess);
-    m_playing.RemovePendingAction(7);
-    auto* root = dynamic_cast<CAuSegmentChainCtx*>(g_pMusicEngine.load()->pFirstTop);
-    ASSERT_NE(root, nullptr);
-    m_transitions.ProcessTransitionsList(1);
-    MusicFrameCallback(false); // the clock stands at 2048
+    Frame(); // the clock stands at 2048
     struct Case {
         u32 flags;
         i32 ms;
@@ -862,22 +853,13 @@ TEST_F(MusicNodesTest, TheSegmentsSeekActionMovesItsRoots) {
 // A stinger cancelled at a position (counted from its place on the clock, where its entry cue
 // lands) fades out over as long as it has played, its pre-entry included: one that has not begun
 // stops at the frame's end; one already ending keeps its own end.
-TEST_F(MusicNodesTest, ACancelledStingerFadesOutOverWhatItHasPlayed) {
-    LoadAll();
+TEST_F(MusicSegmentRootTest, ACancelledStingerFadesOutOverWhatItHasPlayed) {
     bankgen::MusicSegmentRecord stingerSegment = Segment();
     stingerSegment.music.id = 0x22;
     stingerSegment.music.children.clear();
     stingerSegment.music.stingers.clear();
     stingerSegment.markers = {{1, 20.0, ""}, {3, 3000.0, ""}}; // the entry cue 960 samples in
     ASSERT_EQ(Load(stingerSegment, m_bank), AuResultSuccess);
-    auto* segment = Node<CAuSegmentNode>(kSegment);
-    ASSERT_EQ(m_playing.AddPlayingID(7, 9, 77, nullptr, nullptr, 0, nullptr), AuResultSuccess);
-    AuNodePlayParams params;
-    params.playingID = 7;
-    ASSERT_EQ(segment->Play(params), AuResultSuccess);
-    m_playing.RemovePendingAction(7);
-    auto* root = dynamic_cast<CAuSegmentChainCtx*>(g_pMusicEngine.load()->pFirstTop);
-    ASSERT_NE(root, nullptr);
     struct Case {
         const char* name;
         i64 position;
@@ -889,7 +871,6 @@ TEST_F(MusicNodesTest, ACancelledStingerFadesOutOverWhatItHasPlayed) {
         {"50 ms in", -960 + 2400, 3},
         {"100 ms in", -960 + 4800, 5},
     };
-    u32 frame = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         u32 length = 0;
@@ -900,8 +881,7 @@ TEST_F(MusicNodesTest, ACancelledStingerFadesOutOverWhatItHasPlayed) {
         u32 frames = 0;
         while (!stinger->IsStopped() && frames < 20) {
             ++frames;
-            m_transitions.ProcessTransitionsList(++frame);
-            MusicFrameCallback(false);
+            Frame();
         }
         EXPECT_EQ(frames, c.framesToStop);
         stinger->Release();
@@ -1158,14 +1138,7 @@ protected:
         ASSERT_NE(node, nullptr);
         root = AuMusicNew<SegmentRoot>(nullptr, static_cast<IAuMusicNode*>(node));
         ASSERT_NE(root, nullptr);
-        root->AddRef();
-        ASSERT_EQ(m_playing.AddPlayingID(playingID, 9, 77, nullptr, nullptr, 0, nullptr), AuResultSuccess);
-        AuMusicPlayParams params;
-        params.gameObjID = 9;
-        params.playingID = playingID;
-        ASSERT_EQ(root->Play(params), AuResultSuccess);
-        m_playing.RemovePendingAction(playingID);
-        root->Release();
+        StartRoot(*root, playingID);
         segment = AuMusicNew<CAuSegmentCtx>(root, *node, starter);
         ASSERT_NE(segment, nullptr);
         segment->AddRef();
@@ -1176,11 +1149,8 @@ protected:
         starter.frame = &root->frame;
     }
     void Frames(u32 count) {
-        for (u32 i = 0; i < count; ++i) {
-            ++m_frame;
-            m_transitions.ProcessTransitionsList(m_frame);
-            MusicFrameCallback(false);
-        }
+        for (u32 i = 0; i < count; ++i)
+            Frame();
     }
     void End() {
         root->segment = nullptr;
@@ -1192,7 +1162,6 @@ protected:
     RecordingStarter starter;
     SegmentRoot* root = nullptr;
     CAuSegmentCtx* segment = nullptr;
-    u32 m_frame = 0;
 };
 
 TEST_F(MusicSegmentCtxTest, ATrackStartsEachClipAtItsSampleAndStopsItAtItsEnd) {
