@@ -78,8 +78,8 @@ void MusicEnginePauseContexts(AuUniqueID nodeID, u32 gameObjID, const AuMusicFad
                               AuPlayingID playingID) noexcept;
 void MusicEngineResumeContexts(AuUniqueID nodeID, u32 gameObjID, const AuMusicFade& fade,
                                AuPlayingID playingID) noexcept;
-// A root that takes the seek raises music-play-started again. With `nearestMarker` the value
-// becomes where the seek landed (the roots play the one node, so they snap to the same marker).
+// A root that takes the seek raises music-play-started again. With `nearestMarker` each root seeks
+// from the value as the one before left it, and the value ends where the last one landed.
 void MusicEngineSeekContextsByTime(AuUniqueID nodeID, u32 gameObjID, AuPlayingID playingID, i32& ms,
                                    bool nearestMarker) noexcept;
 void MusicEngineSeekContextsByPercent(AuUniqueID nodeID, u32 gameObjID, AuPlayingID playingID, f32& fraction,

@@ -845,6 +845,9 @@ TEST_F(MusicSegmentRootTest, TheSegmentsSeekActionMovesItsRoots) {
         EXPECT_EQ(segment->ExecuteAction(seek), AuResultSuccess);
         EXPECT_EQ(root->EntryClock(), 2048 - c.position);
     }
+    i32 ms = 1100;
+    MusicEngineSeekContextsByTime(kSegment, 0, 0, ms, true);
+    EXPECT_EQ(ms, 1000) << "the entry point gives back where the snap landed";
     AuActionExec seek;
     seek.kind = AuActionExec_Seek;
     EXPECT_EQ(Node<CAuPlaylistMusicNode>(kPlaylist)->ExecuteAction(seek), AuResultFail);
