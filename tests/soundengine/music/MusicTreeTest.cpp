@@ -85,15 +85,20 @@ protected:
         ctx->Release();
         return result == AuResultSuccess ? ctx : nullptr;
     }
-    // The state messages posted so far, in order.
-    std::vector<AuMsgSetState> StateMessages() {
-        std::vector<AuMsgSetState> found;
-        u32 at = m_audio.ReadOffset();
-        while (at != m_audio.WriteOffset()) {
+    // The messages posted so far, in order.
+    std::vector<const AuQueuedMsg*> Posted() {
+        std::vector<const AuQueuedMsg*> found;
+        for (u32 at = m_audio.ReadOffset(); at != m_audio.WriteOffset();) {
             const auto* msg = reinterpret_cast<const AuQueuedMsg*>(m_audio.Ring() + at);
-            if (msg->type == AuQueuedMsgType_SetState) found.push_back(msg->As<AuMsgSetState>());
+            found.push_back(msg);
             at += msg->size;
         }
+        return found;
+    }
+    std::vector<AuMsgSetState> StateMessages() {
+        std::vector<AuMsgSetState> found;
+        for (const AuQueuedMsg* msg : Posted())
+            if (msg->type == AuQueuedMsgType_SetState) found.push_back(msg->As<AuMsgSetState>());
         return found;
     }
 
@@ -311,6 +316,22 @@ TEST_F(MusicTreeTest, AStopAtAnOffsetMakesAPlayingContextStopping) {
     EXPECT_TRUE(child->IsStopped());
     child->Release();
     Frame();
+}
+
+// Term stops all the sound engine plays and asks for a frame; with no audio thread to release the
+// roots, it lets go of them itself.
+TEST_F(MusicTreeTest, TermPostsAStopOfEverythingAndAFrame) {
+    Start(16);
+    AU::MusicEngine::Term();
+    EXPECT_EQ(g_pMusicEngine.load(), nullptr);
+    EXPECT_EQ(TimelineCtx::s_live, 0u);
+    EXPECT_FALSE(m_playing.IsLive(16));
+    EXPECT_EQ(m_node.calls, (std::vector<i32>{3, -3}));
+    const std::vector<const AuQueuedMsg*> posted = Posted();
+    ASSERT_EQ(posted.size(), 2u);
+    EXPECT_EQ(posted[0]->type, AuQueuedMsgType_StopAll);
+    EXPECT_EQ(posted[0]->As<AuMsgStopAll>().gameObjID, AU_INVALID_GAME_OBJECT);
+    EXPECT_EQ(posted[1]->type, AuQueuedMsgType_EndOfFrame);
 }
 
 TEST_F(MusicTreeTest, TheActionEntryPointsFindTheirRoots) {
