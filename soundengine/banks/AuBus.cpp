@@ -1176,6 +1176,13 @@ IAuMixBusNode* CAuBus::MixNodeView::ParentBusNode() noexcept {
     return parent ? &parent->MixNode() : nullptr;
 }
 
+f32 CAuBus::MixNodeView::OutputBusVolumeDb() noexcept {
+    // A pass-through bus is mixed by the bus above it, which never sees its bus volume: its
+    // voices carry it, with that of the pass-through busses between them.
+    const f32 folded = m_bus.MixesOnItsOwn() ? 0.0f : m_bus.GetAccumulatedProp(0, AuPropID_BusVolume);
+    return m_bus.GetAccumulatedProp(1, AuPropID_Volume) + folded;
+}
+
 void CAuBus::MixNodeView::GetMixerPlugin(AuEffectRecord& record) noexcept {
     CAuIndexable* settings = nullptr;
     m_bus.GetAttachedPluginSettings(settings);

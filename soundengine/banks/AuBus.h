@@ -235,7 +235,7 @@ private:
         bool ReleaseInDecibels() noexcept override { return false; }
         bool TakeDynamicRangeChanged() noexcept override { return false; }
         void SetDynamicRangeGain(f32) noexcept override {}
-        f32 OutputBusVolumeDb() noexcept override { return m_bus.GetAccumulatedProp(1, AuPropID_Volume); }
+        f32 OutputBusVolumeDb() noexcept override;
         // Bank busses keep no level window.
         bool GetLevelWindow(AuLevelWindow&) noexcept override { return false; }
         void ReportLevel(f32) noexcept override {}

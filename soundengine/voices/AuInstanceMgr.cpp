@@ -191,8 +191,11 @@ AURESULT CAuInstanceMgr::StartNode(CAuLeafNode& node, const AuSourceInfo& source
     instance->SetSourceMedia(described);
     const i32 loops = node.ComputeRandomizedValue();
     instance->SetLoopCount(static_cast<u16>(loops < 0 ? 0 : loops > 0xFFFF ? 0xFFFF : loops));
-    // The voice mixes into the node's bus; without one, into each device's master.
-    if (CAuBus* bus = CAuBus::MixingBusOf(node.GetMixingBus())) instance->SetOutputBusNode(&bus->MixNode());
+    // The voice mixes into the node's mixing bus; without one, into each device's master. Its
+    // volume is that of the node's own bus, which may pass through to the mixing one.
+    CAuNodeBase* own = node.GetMixingBus();
+    if (CAuBus* bus = CAuBus::MixingBusOf(own))
+        instance->SetOutputBusNode(&bus->MixNode(), &static_cast<CAuBus*>(own)->MixNode());
     AddInstance(instance);
     instance->Play({params.transitionMs, params.eCurve}, false, true);
     return AuResultSuccess;

@@ -48,7 +48,8 @@ public:
     virtual bool ReleaseInDecibels() noexcept = 0;
     virtual bool TakeDynamicRangeChanged() noexcept = 0;
     virtual void SetDynamicRangeGain(f32 dB) noexcept = 0;
-    // The voice volume (property 0) summed up the bus chain, in decibels.
+    // What a voice on this bus takes from it, in decibels: the voice volume (property 0) summed up
+    // the bus chain, and the bus volume of a bus that has no mixing bus of its own.
     virtual f32 OutputBusVolumeDb() noexcept = 0;
     // False when no bus up the chain keeps a level window.
     virtual bool GetLevelWindow(AuLevelWindow& window) noexcept = 0;

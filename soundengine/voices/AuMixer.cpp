@@ -175,8 +175,8 @@ void CAuMixer::ComputeVolumes(CAuVoiceContext& voice) noexcept {
     // Voice volume and the one ray of a sound that is not positioned.
     state.uNumRays = 0;
     if (!instance->ForcedVirtual()) {
-        const f32 busDb = node ? node->OutputBusVolumeDb() : 0.0f;
-        state.fVoiceVolume = Finite(instance->Fader() * GainFromDb(busDb + instance->VolumeDb()));
+        state.fVoiceVolume =
+            Finite(instance->Fader() * GainFromDb(instance->GetOutputBusVolume() + instance->VolumeDb()));
         AuAuxSend given[CAuPlaybackInstance::kMaxAuxSends];
         const u32 count = instance->GetAuxSends(given);
         state.uNumSends = AuTakeAuxSends(given, count, state.sends);

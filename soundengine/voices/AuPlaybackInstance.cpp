@@ -407,10 +407,19 @@ void CAuPlaybackInstance::ComputeFader() noexcept {
     m_fVolumeDb = m_fVolumeOffset + m_fOwnerVolumeOffset;
 }
 
-void CAuPlaybackInstance::SetOutputBusNode(IAuMixBusNode* node) noexcept {
-    if (node) node->AddRef();
-    if (m_pOutputBus) m_pOutputBus->Release();
+void CAuPlaybackInstance::SetOutputBusNode(IAuMixBusNode* node, IAuMixBusNode* volumeNode) noexcept {
+    if (volumeNode == node) volumeNode = nullptr;
+    for (IAuMixBusNode* held : {node, volumeNode})
+        if (held) held->AddRef();
+    for (IAuMixBusNode* held : {m_pOutputBus, m_pVolumeBus})
+        if (held) held->Release();
     m_pOutputBus = node;
+    m_pVolumeBus = volumeNode;
+}
+
+f32 CAuPlaybackInstance::GetOutputBusVolume() const noexcept {
+    IAuMixBusNode* bus = m_pVolumeBus ? m_pVolumeBus : m_pOutputBus;
+    return bus ? bus->OutputBusVolumeDb() : 0.0f;
 }
 
 void CAuPlaybackInstance::SetOwnerVolumeOffset(f32 dB) {

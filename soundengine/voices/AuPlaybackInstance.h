@@ -320,9 +320,12 @@ public:
         m_fSeekPosition = 0.0f;
     }
     // The bus node the instance's output goes to (one reference held); null routes the voice to
-    // each device's master bus.
-    void SetOutputBusNode(IAuMixBusNode* node) noexcept;
+    // each device's master bus. `volumeNode`, when given, is the node's own bus (one reference
+    // held): a bus that passes through to `node` and whose volume the voice takes instead.
+    void SetOutputBusNode(IAuMixBusNode* node, IAuMixBusNode* volumeNode = nullptr) noexcept;
     IAuMixBusNode* OutputBusNode() const { return m_pOutputBus; }
+    // [audio thread] The volume in dB of the node's own bus as the voice takes it; 0 without a bus.
+    f32 GetOutputBusVolume() const noexcept;
     IAuInstanceNode* Node() const { return m_pNode; }
     CAuRegisteredObj* GameObj() const { return m_pGameObj; }
     // The playing ID's callback flags (bit 4 markers), as the playing manager gave them.
@@ -515,6 +518,7 @@ private:
     u32 m_uCallbackFlags = 0;
     IAuModulatorList* m_pModulators = nullptr;
     IAuMixBusNode* m_pOutputBus = nullptr;
+    IAuMixBusNode* m_pVolumeBus = nullptr;
     u8 m_uVirtualMode = 0;
     bool m_bListed = false;
     bool m_bEndQueued = false;

@@ -4,6 +4,7 @@
 
 #include "core/AuAudioMgr.h"
 #include "core/AuEngineManagers.h"
+#include "core/AuPlayingMgr.h"
 #include "core/AuThreads.h"
 #include "parameters/AuFastMath.h"
 #include "voices/AuInstanceMgr.h"
@@ -24,6 +25,7 @@
 #include <gtest/gtest.h>
 #include <win32_testing.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -64,6 +66,7 @@ protected:
         f32 probability = 100.0f;
         // More actions, each the only one of event kActionEvent + its index.
         std::vector<bankgen::ActionRecord> actions = {};
+        f32 sfxVoiceDb = 0.0f; // the SFX bus's voice volume
     };
 
     // A master bus, a bus below it, a mono 16-bit 48 kHz tone in the bank's data on that bus, its
@@ -84,6 +87,7 @@ protected:
         sfx.id = kSfxBus;
         sfx.parent = kMaster;
         if (tone.sfxDb != 0.0f) sfx.props.push_back(bankgen::PropF(5, tone.sfxDb));
+        if (tone.sfxVoiceDb != 0.0f) sfx.props.push_back(bankgen::PropF(0, tone.sfxVoiceDb));
         if (tone.sfxMixes) sfx.flags3 = 1;
         builder.Add(sfx);
         bankgen::SoundRecord sound;
@@ -252,6 +256,10 @@ TEST_F(EventHeardTest, APostedEventsToneIsInTheCaptureOnBothChannelsUntilItsSour
         ASSERT_EQ(c.At(n, 0), 0) << n;
     // The event ended once, on the audio thread, with what the post gave.
     Settle();
+    {
+        CAuMainLock lock;
+        EXPECT_FALSE(g_pPlayingMgr->IsLive(playing)) << "the playing ID outlived its end";
+    }
     std::lock_guard guard(m_ends.lock);
     ASSERT_EQ(m_ends.infos.size(), 1u);
     EXPECT_EQ(m_ends.infos[0].pCookie, &m_ends);
@@ -405,14 +413,24 @@ TEST_F(EventHeardTest, TheBankBussesVolumesReachTheMixOfTheirSound) {
         f32 masterDb;
         f32 sfxDb;
         bool sfxMixes;
+        f32 sfxVoiceDb = 0.0f;
     };
-    // Against the same busses at 0 dB: the master's volume, the SFX bus's when it mixes on its own.
-    const Case cases[] = {{0, 0, true}, {-6, 0, true}, {0, -6, true}, {-6, -12, true}, {-6, 0, false}};
+    // Against the same busses at 0 dB: the master's volume, and the SFX bus's bus and voice volumes
+    // whether it mixes on its own or passes through to the master (-6 dB: half the amplitude).
+    const Case cases[] = {{0, 0, true},      {-6, 0, true},      {0, -6, true},    {-6, -12, true},
+                          {-6, 0, false},    {0, -6, false},     {-6, -12, false}, {0, 0, true, -6},
+                          {0, 0, false, -6}, {-3, -6, false, -3}};
     f64 unity = 0.0;
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.masterDb << " " << c.sfxDb << " " << c.sfxMixes);
+        SCOPED_TRACE(testing::Message()
+                     << c.masterDb << " " << c.sfxDb << " " << c.sfxMixes << " " << c.sfxVoiceDb);
         m_ends.Clear();
-        LoadAndCapture({0.25, 1, 0, false, c.masterDb, c.sfxDb, c.sfxMixes});
+        Tone tone{0.25};
+        tone.masterDb = c.masterDb;
+        tone.sfxDb = c.sfxDb;
+        tone.sfxMixes = c.sfxMixes;
+        tone.sfxVoiceDb = c.sfxVoiceDb;
+        LoadAndCapture(tone);
         ASSERT_NE(Post(), 0u);
         ASSERT_TRUE(RenderUntil([&] { return m_ends.Count() > 0; }));
         const AuCaptureFile capture = StopCapture();
@@ -420,7 +438,7 @@ TEST_F(EventHeardTest, TheBankBussesVolumesReachTheMixOfTheirSound) {
         ASSERT_LT(first + 3 * kFrame, capture.Frames());
         const i32 peak = FramePeak(capture, first / kFrame + 1);
         if (unity == 0.0) unity = peak;
-        EXPECT_NEAR(peak, unity * AuDbToLinear(c.masterDb + c.sfxDb), 0.005 * unity);
+        EXPECT_NEAR(peak, unity * AuDbToLinear(c.masterDb + c.sfxDb + c.sfxVoiceDb), 0.005 * unity);
         // A fresh engine for the next case.
         TearDown();
         SetUp();
@@ -612,6 +630,169 @@ TEST_F(EventHeardTest, AStopWithoutTimeEndsARunningVoiceAtTheFrameEdge) {
         tail = std::max(tail, std::abs(i32{c.At(n, 0)}));
     EXPECT_NEAR(tail, TonePeak(), 0.01 * TonePeak());
     EXPECT_EQ(m_ends.Count(), 1u);
+}
+
+// Set to -6 dB and reset, on the SFX bus under the master, the tone's level follows, whether the
+// bus mixes on its own (the lower engine's bus) or passes through (the voice carries it).
+TEST_F(EventHeardTest, AVolumeActionOnTheSoundsBusIsHeardWhetherTheBusMixesOrPassesThrough) {
+    struct Case {
+        u16 set, reset; // bus volume (property 5) or voice volume (property 0)
+        bool sfxMixes;
+    };
+    const Case cases[] = {
+        {0x0C02, 0x0D02, false}, {0x0A02, 0x0B02, false}, {0x0C02, 0x0D02, true}, {0x0A02, 0x0B02, true}};
+    const f64 half = AuDbToLinear(-6.0f);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.set << (c.sfxMixes ? " mixing" : " pass-through"));
+        bankgen::ActionRecord set, reset;
+        set.id = 0x600;
+        set.type = c.set;
+        set.target = kSfxBus;
+        set.isBus = 1;
+        set.base = -6.0f;
+        reset.id = 0x601;
+        reset.type = c.reset;
+        reset.target = kSfxBus;
+        reset.isBus = 1;
+        Tone tone{2.0, 0};
+        tone.sfxMixes = c.sfxMixes;
+        tone.actions = {set, reset};
+        LoadAndCapture(tone);
+        ASSERT_NE(Post(), 0u);
+        ASSERT_TRUE(RenderUntil([&] { return HeardFor(3 * kFrame); }));
+        const auto at = [&](f64 tones) {
+            return RenderUntil([&] { return std::abs(LastFrameTones(Capture()) - tones) < 0.005; });
+        };
+        ASSERT_TRUE(at(1.0));
+        AU::SoundEngine::PostEvent(kActionEvent, kObject);
+        EXPECT_TRUE(at(half)) << "the set volume was not heard: " << LastFrameTones(Capture());
+        AU::SoundEngine::PostEvent(kActionEvent + 1, kObject);
+        EXPECT_TRUE(at(1.0)) << "the reset was not heard: " << LastFrameTones(Capture());
+        AU::SoundEngine::StopAll();
+        StopCapture();
+        TearDown();
+        SetUp();
+    }
+}
+
+// Paused twice, the tone needs two plain resumes; one master resume takes both levels at once.
+TEST_F(EventHeardTest, APlainResumeTakesOnePauseLevelAndAMasterResumeTakesThemAll) {
+    bankgen::ActionRecord pause, resume, master;
+    pause.id = 0x600;
+    pause.type = 0x0202;
+    pause.target = kSound;
+    resume.id = 0x601;
+    resume.type = 0x0302;
+    resume.target = kSound;
+    master = resume;
+    master.id = 0x602;
+    master.option = 1;
+    Tone tone{2.0, 0};
+    tone.actions = {pause, resume, master};
+    LoadAndCapture(tone);
+    ASSERT_NE(Post(), 0u);
+    ASSERT_TRUE(RenderUntil([&] { return HeardFor(3 * kFrame); }));
+    AU::SoundEngine::PostEvent(kActionEvent, kObject);
+    AU::SoundEngine::PostEvent(kActionEvent, kObject);
+    ASSERT_TRUE(PassFrames(3));
+    // Had the plain resume taken both levels, the silence would end three frames after it began.
+    constexpr u32 kHeld = 12;
+    AU::SoundEngine::PostEvent(kActionEvent + 1, kObject);
+    ASSERT_TRUE(PassFrames(kHeld));
+    AU::SoundEngine::PostEvent(kActionEvent + 2, kObject);
+    ASSERT_TRUE(PassFrames(3));
+    ASSERT_TRUE(RenderUntil([&] { return std::abs(LastFrameTones(Capture()) - 1.0) < 0.01; }))
+        << "the master resume never brought the tone back";
+    const AuCaptureFile c = StopCapture();
+    // One silent stretch between the tone's frames, as long as both resumes' distance at least.
+    size_t f = c.FirstLouderThan(1000) / kFrame;
+    while (f < c.Frames() / kFrame && FramePeak(c, f) > 0)
+        ++f;
+    const size_t silenceStart = f;
+    while (f < c.Frames() / kFrame && FramePeak(c, f) == 0)
+        ++f;
+    EXPECT_GE(f - silenceStart, kHeld);
+    for (; f + 1 < c.Frames() / kFrame; ++f)
+        ASSERT_GT(FramePeak(c, f), 0) << "silent again at frame " << f;
+    EXPECT_EQ(m_ends.Count(), 0u) << "paused and resumed, never stopped";
+}
+
+// Actions whose target is not loaded: each post's playing ID still ends, and the tone that plays
+// meanwhile is heard without a break (the results are the actions' own tests').
+TEST_F(EventHeardTest, ActionsOnAMissingTargetEndTheirPlayingIDAndLeaveTheToneAlone) {
+    constexpr u32 kMissing = 0xDEAD;
+    // Play and break give 15, single-target stop, pause and resume 1, release 2.
+    const u16 types[] = {0x0403, 0x1C02, 0x0102, 0x0202, 0x0302, 0x1F02};
+    Tone tone{2.0, 0};
+    for (u16 type : types) {
+        bankgen::ActionRecord action;
+        action.id = 0x600 + u32(tone.actions.size());
+        action.type = type;
+        action.target = kMissing;
+        if (type == 0x0403) action.bankId = kBank;
+        tone.actions.push_back(action);
+    }
+    LoadAndCapture(tone);
+    const AuPlayingID playing = Post();
+    ASSERT_NE(playing, 0u);
+    ASSERT_TRUE(RenderUntil([&] { return HeardFor(3 * kFrame); }));
+    std::vector<AuPlayingID> posted;
+    for (size_t i = 0; i < std::size(types); ++i) {
+        posted.push_back(
+            AU::SoundEngine::PostEvent(kActionEvent + u32(i), kObject, AU_EndOfEvent, OnEnd, &m_ends));
+        ASSERT_NE(posted.back(), 0u) << std::hex << types[i];
+    }
+    ASSERT_TRUE(RenderUntil([&] {
+        return std::all_of(posted.begin(), posted.end(), [&](AuPlayingID id) { return Ended(id); });
+    })) << "a playing ID of an action on a missing target never ended";
+    ASSERT_TRUE(PassFrames(3));
+    const AuCaptureFile c = StopCapture();
+    EXPECT_FALSE(Ended(playing));
+    EXPECT_EQ(m_ends.Count(), std::size(types));
+    const size_t first = c.FirstLouderThan(1000) / kFrame + 1;
+    ASSERT_LT(first + 3, c.Frames() / kFrame);
+    for (size_t f = first; f < c.Frames() / kFrame; ++f)
+        ASSERT_NEAR(FramePeak(c, f), TonePeak(), 0.01 * TonePeak()) << "frame " << f;
+}
+
+// A break on the event of a looping tone and of a delayed play of it: the loop ends with its
+// current pass, to the sample, and the delayed play never sounds; both playing IDs end.
+TEST_F(EventHeardTest, ABreakOnAnEventLetsTheLoopFinishItsPassAndDropsItsPendingPlay) {
+    bankgen::ActionRecord delayed;
+    delayed.id = 0x600;
+    delayed.type = 0x0403;
+    delayed.target = kSound;
+    delayed.bankId = kBank;
+    delayed.props.push_back(bankgen::PropI(14, 2000));
+    Tone tone{0.25, 0}; // 12000 samples a pass, looped for ever
+    tone.actions = {delayed};
+    LoadAndCapture(tone, false);
+    AuPlayingID loop = 0, later = 0;
+    {
+        CAuMainLock lock;
+        ASSERT_EQ(AU::SoundEngine::StartOutputCapture(L"heard.wav"), AuResultSuccess);
+        loop = Post();
+        later = AU::SoundEngine::PostEvent(kActionEvent, kObject, AU_EndOfEvent, OnEnd, &m_ends);
+    }
+    ASSERT_NE(loop, 0u);
+    ASSERT_NE(later, 0u);
+    // Into the second pass.
+    ASSERT_TRUE(RenderUntil([&] { return HeardFor(14 * kFrame); }));
+    ASSERT_EQ(AU::SoundEngine::ExecuteActionOnEvent(kActionEvent, AuActionOnEventType_Break, kObject),
+              AuResultSuccess);
+    ASSERT_TRUE(RenderUntil([&] { return Ended(loop) && Ended(later); }));
+    // Past the delayed play's 2 s.
+    ASSERT_TRUE(RenderUntil([&] { return Capture().Frames() > 2 * 48000 + 4 * kFrame; }));
+    const AuCaptureFile c = StopCapture();
+    // The sine's first sample is 0: the tone begins one sample before its first heard one.
+    const size_t start = c.FirstLouderThan(0) - 1;
+    size_t end = c.Frames();
+    while (end > start && c.At(end - 1, 0) == 0)
+        --end;
+    EXPECT_EQ((end - start) % 12000, 0u) << "the loop stopped inside a pass: " << end - start;
+    EXPECT_GE((end - start) / 12000, 2u);
+    EXPECT_LT(end, 2u * 48000) << "the delayed play was heard";
+    EXPECT_EQ(m_ends.Count(), 2u);
 }
 
 } // namespace

@@ -374,6 +374,59 @@ TEST_F(EventMsgHandlersTest, AnActionOnAnEventReachesThePlayTargetsAndThePending
     EXPECT_EQ(EventRefs(), 1u);
 }
 
+// Message 31 on an action that does not play: its own records only (another event's action keeps
+// its record), and only those of the playing ID when one is given.
+TEST_F(EventMsgHandlersTest, AnActionOnAnEventStepsItsOtherActionsRecordsOfThePlayingIDOnly) {
+    constexpr u32 kOtherEvent = 0xE7746BD5;
+    Action(0x3002, 0x1202, 0, 100);
+    Action(0x3003, 0x1202, 0, 100);
+    Event({0x3002});
+    Event({0x3003}, kOtherEvent);
+    enum Filter { kAny, kFirst, kSecond };
+    struct Case {
+        AuActionOnEventType kind;
+        Filter filter;
+        bool pausedBefore; // the event's two records paused first
+        u32 pending, paused;
+        bool firstLive, secondLive;
+    };
+    const Case cases[] = {
+        {AuActionOnEventType_Stop, kSecond, false, 2, 0, true, false},
+        {AuActionOnEventType_Break, kFirst, false, 2, 0, false, true},
+        {AuActionOnEventType_Stop, kAny, false, 1, 0, false, false},
+        {AuActionOnEventType_Pause, kSecond, false, 2, 1, true, true},
+        {AuActionOnEventType_Pause, kAny, false, 1, 2, true, true},
+        {AuActionOnEventType_Resume, kFirst, true, 2, 1, true, true},
+        {AuActionOnEventType_Resume, kAny, true, 3, 0, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.kind << " " << c.filter << " " << c.pausedBefore);
+        const AuPlayingID first = Post();
+        const AuPlayingID second = Post();
+        const AuPlayingID other = AU::SoundEngine::PostEvent(kOtherEvent, kObject);
+        Pass();
+        ASSERT_EQ(m_mgr.NumPendingItems(), 3u);
+        if (c.pausedBefore) {
+            AU::SoundEngine::ExecuteActionOnEvent(kEvent, AuActionOnEventType_Pause, kObject);
+            Pass();
+            ASSERT_EQ(m_mgr.NumPausedItems(), 2u);
+        }
+        const AuPlayingID filter = c.filter == kFirst ? first : c.filter == kSecond ? second : 0;
+        ASSERT_EQ(AU::SoundEngine::ExecuteActionOnEvent(kEvent, c.kind, kObject, 0,
+                                                        AuCurveInterpolation_Linear, filter),
+                  AuResultSuccess);
+        Pass();
+        EXPECT_EQ(m_mgr.NumPendingItems(), c.pending);
+        EXPECT_EQ(m_mgr.NumPausedItems(), c.paused);
+        EXPECT_EQ(m_playing.IsLive(first), c.firstLive);
+        EXPECT_EQ(m_playing.IsLive(second), c.secondLive);
+        EXPECT_TRUE(m_playing.IsLive(other));
+        EXPECT_TRUE(g_ran.empty()) << "nothing ran before its delay";
+        m_mgr.ClearPausedList();
+        m_mgr.ClearPendingList();
+    }
+}
+
 TEST_F(EventMsgHandlersTest, BreakOnAnEventRemovesThePendingPlaysOfItsTarget) {
     auto* sound = TestNode::Make<TestNode>(kSound, AuNodeCategory_Sound);
     m_owned.push_back(sound);

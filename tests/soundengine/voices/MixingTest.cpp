@@ -78,6 +78,7 @@ protected:
         m_instances.clear();
         VoicesTest::TearDown();
         EXPECT_EQ(m_c.refs, 0);
+        EXPECT_EQ(m_passThrough.refs, 0);
         EXPECT_EQ(m_master.refs, 0);
     }
 
@@ -147,6 +148,8 @@ protected:
     FakeBusNode m_b{0x1002, &m_a};
     FakeBusNode m_c{0x1003, &m_b};
     FakeBusNode m_aux{0x2001, &m_master};
+    // A bus the mixing side never sees: it passes through to m_c.
+    FakeBusNode m_passThrough{0x1004, &m_c};
     FakeBusNode m_reverb{0x3001, &m_master};
     voicetest::PlayedNode m_sound{0x5001};
     voicetest::InsertSettings m_settings;
@@ -479,6 +482,24 @@ TEST_F(MixingTest, AVoiceWithoutABusNodeGoesToTheDevicesMasterBus) {
     const f64 unity = AuDbToLinear(0.0f);
     ExpectFrame(
         file, 0, 0, [&](u32) { return AU_MINUS_3DB * std::pow(unity, 3); }, "master only");
+}
+
+TEST_F(MixingTest, AVoiceOnAPassThroughBusMixesIntoTheBusBelowWithThePassThroughBussVolume) {
+    CAuLowerEngine::StartOutputCapture(L"out.wav");
+    m_c.outputBusVolumeDb = -12.0f;
+    m_passThrough.outputBusVolumeDb = -6.0f;
+    CAuPlaybackInstance& instance = Play(&m_c);
+    instance.SetOutputBusNode(&m_c, &m_passThrough);
+    EXPECT_EQ(instance.GetOutputBusVolume(), -6.0f);
+    Frame();
+    // The device's master bus, the hierarchy's master and the three below it; none for the bus
+    // that passes through.
+    EXPECT_EQ(m_mixer.Graph().NumBusses(), 5u);
+    const CaptureFile file = StopAndRead("out.wav");
+    // The pass-through bus's -6 dB in place of the voice volume's unity, not m_c's -12 dB.
+    const f64 gain = UnityGain() / AuDbToLinear(0.0f) * AuDbToLinear(-6.0f);
+    ExpectFrame(
+        file, 0, 0, [&](u32) { return gain; }, "pass-through");
 }
 
 TEST_F(MixingTest, AReverbInsertRingsOnAfterItsBussesVoiceEndsAndTheBusThenGoesIdle) {
