@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -142,10 +143,7 @@ protected:
         play.bankId = kBank;
         builder.Add(play);
         builder.Add(bankgen::EventRecord{kEvent, {kPlay}});
-        Bytes out;
-        std::vector<std::string> errors;
-        EXPECT_TRUE(builder.Build(out, errors)) << (errors.empty() ? "" : errors.front());
-        return out;
+        return Built(builder);
     }
 
     void Load(const Bank& bank) {
@@ -158,9 +156,10 @@ protected:
 
     // The capture's start and `posts` posts of the event in one batch of messages: the capture's
     // first frame is the first frame rendered after them, whose number is kept.
-    void PostWithCapture(const wchar_t* file, int posts = 1) {
+    void PostWithCapture(const char* file, int posts = 1) {
+        const std::wstring name(file, file + std::strlen(file));
         CAuMainLock lock;
-        ASSERT_EQ(AU::SoundEngine::StartOutputCapture(file), AuResultSuccess);
+        ASSERT_EQ(AU::SoundEngine::StartOutputCapture(name.c_str()), AuResultSuccess);
         for (int i = 0; i < posts; ++i)
             ASSERT_NE(AU::SoundEngine::PostEvent(kEvent, kObject), 0u);
         m_firstFrame = g_pAudioMgr->FrameCounter();
@@ -198,6 +197,10 @@ protected:
             return c.FirstLouderThan(500) < c.Frames() && Holders(kEcho, false) == 0 &&
                    Holders(kReverb, true) == 0;
         })) << file;
+        return StopCapture(file);
+    }
+    AuCaptureFile StopCapture(const char* file) const {
+        const auto path = m_folder / file;
         EXPECT_EQ(AU::SoundEngine::StopOutputCapture(), AuResultSuccess);
         EXPECT_TRUE(RenderUntil([&] { return AuCaptureFile::Read(path).closed; })) << file;
         return AuCaptureFile::Read(path);
@@ -219,20 +222,19 @@ TEST_F(EffectHeardTest, TheBanksDelayAndReverbPlayTheClickItsEchoAndTheTailAndIt
     struct Case {
         u8 soundBypass;
         u8 busBypass;
-        const wchar_t* file;
-        const char* name;
+        const char* file;
     } cases[] = {
-        {0, 0, L"both.wav", "both.wav"},
-        {1, 0, L"dry-sound.wav", "dry-sound.wav"},
-        {0, 1, L"dry-bus.wav", "dry-bus.wav"},
-        {1, 1, L"dry.wav", "dry.wav"},
+        {0, 0, "both.wav"},
+        {1, 0, "dry-sound.wav"},
+        {0, 1, "dry-bus.wav"},
+        {1, 1, "dry.wav"},
     };
     i32 halfWetClick = 0;
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.file);
         Load({c.soundBypass, c.busBypass});
         PostWithCapture(c.file);
-        const AuCaptureFile capture = RenderToTheEnd(c.name);
+        const AuCaptureFile capture = RenderToTheEnd(c.file);
         Unload();
         const size_t click = capture.FirstLouderThan(500);
         ASSERT_LT(click, capture.Frames());
@@ -282,16 +284,15 @@ TEST_F(EffectHeardTest, TheBusVolumeParameterMovesTheRunningDelaysWetLevelAndSoI
     struct Case {
         f32 moveTo;       // the game parameter after the click
         f64 echoPerClick; // the echo against the click, which was half wet
-        const wchar_t* file;
-        const char* name;
+        const char* file;
     } cases[] = {
-        {50.0f, 1.0, L"kept.wav", "kept.wav"},
-        {0.0f, 0.0, L"dry.wav", "dry.wav"},
-        {100.0f, 2.0, L"wet.wav", "wet.wav"},
-        {25.0f, 0.5, L"quarter.wav", "quarter.wav"},
+        {50.0f, 1.0, "kept.wav"},
+        {0.0f, 0.0, "dry.wav"},
+        {100.0f, 2.0, "wet.wav"},
+        {25.0f, 0.5, "quarter.wav"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.file);
         ASSERT_EQ(AU::SoundEngine::SetRTPCValue(kBusVolumeName, 50.0f), AuResultSuccess);
         PostWithCapture(c.file);
         const u32 movedAt = AfterFrames(
@@ -299,7 +300,7 @@ TEST_F(EffectHeardTest, TheBusVolumeParameterMovesTheRunningDelaysWetLevelAndSoI
         // The echo is in the capture's 24th frame.
         ASSERT_GE(movedAt, 2u);
         ASSERT_LT(movedAt, kEchoAt / kFrame) << "the echo was rendered before the move";
-        const AuCaptureFile capture = RenderToTheEnd(c.name);
+        const AuCaptureFile capture = RenderToTheEnd(c.file);
         const size_t click = capture.FirstLouderThan(500);
         ASSERT_LT(click + kEchoAt, capture.Frames());
         const f64 level = capture.At(click, 0);
@@ -314,7 +315,7 @@ TEST_F(EffectHeardTest, RemovingTheCurveUnsubscribesEveryRunningDelaySoTheParame
     Load({0, 0, 0.3f, true});
     ASSERT_EQ(AU::SoundEngine::SetRTPCValue(kBusVolumeName, 50.0f), AuResultSuccess);
     // Two voices of the sound, each with its own delay made from the settings.
-    PostWithCapture(L"removed.wav", 2);
+    PostWithCapture("removed.wav", 2);
     const u32 removedAt = AfterFrames(2, [&] {
         CAuPluginSettings* echo = CAuPluginSettings::Find(kEcho, false);
         ASSERT_NE(echo, nullptr);
@@ -353,7 +354,7 @@ TEST_F(EffectHeardTest, ABankUnloadedWhileItsReverbRingsKeepsTheSettingsUntilThe
         return g_pIndex->Table(table).Count();
     };
     Load({0, 0, 2.0f});
-    PostWithCapture(L"unloaded.wav");
+    PostWithCapture("unloaded.wav");
     ASSERT_GE(AfterFrames(2, [] {}), 2u);
     Unload();
     u32 unloadedAt = 0;
@@ -370,10 +371,7 @@ TEST_F(EffectHeardTest, ABankUnloadedWhileItsReverbRingsKeepsTheSettingsUntilThe
                    count(AuIndexNodes) ==
                0;
     }));
-    EXPECT_EQ(AU::SoundEngine::StopOutputCapture(), AuResultSuccess);
-    const auto path = m_folder / "unloaded.wav";
-    ASSERT_TRUE(RenderUntil([&] { return AuCaptureFile::Read(path).closed; }));
-    const AuCaptureFile capture = AuCaptureFile::Read(path);
+    const AuCaptureFile capture = StopCapture("unloaded.wav");
     const size_t after = (unloadedAt + 1) * kFrame;
     ASSERT_LT(after + 10 * kFrame, capture.Frames());
     EXPECT_GT(capture.At(0, 0), 1000) << "the click";
