@@ -1,13 +1,18 @@
 // Loading the hierarchy of a bank of 100 000 small records (play actions and the events that
-// list them) from memory: records per second through the chunk loop and the real readers.
+// list them) and 1000 delay settings from memory: records per second through the chunk loop and
+// the real readers, the delay's parameter object included.
 #include "banks/AuBankChunks.h"
 #include "banks/AuBankFileNames.h"
 #include "banks/AuBankReader.h"
 #include "banks/AuHierarchyLoader.h"
 #include "core/AuObjectIndex.h"
+#include "plugins/AuDelayEffect.h"
+#include "voices/AuLowerEngine.h"
 
+#include <AU/AuEffectPlugins.h>
 #include <AU/MemoryMgr.h>
 #include <bankgen/Bank.h>
+#include <bankgen/Effects.h>
 #include <bankgen/Records.h>
 
 #include "IgnoringSinks.h"
@@ -19,6 +24,7 @@
 namespace {
 
 constexpr u32 kPairs = 50000; // one action and one event each
+constexpr u32 kSettings = 1000;
 
 const bankgen::Bytes& BankImage() {
     static const bankgen::Bytes image = [] {
@@ -31,6 +37,21 @@ const bankgen::Bytes& BankImage() {
             play.bankId = 0xBE4C0001;
             builder.Add(play);
             builder.Add(bankgen::EventRecord{0x90000 + i, {play.id}});
+        }
+        // Shared delays whose wet level follows a game parameter.
+        AuDelayBlock delay;
+        delay.fDelayTime = 0.25f;
+        delay.fWetDryMix = 50.0f;
+        bankgen::RtpcCurve wet;
+        wet.gameParameter = 0x7B5FA2EB;
+        wet.target = CAuDelayEffectParams::WetDryMix;
+        wet.curveId = 1;
+        wet.points = {{0, 0, 4}, {100, 100, 4}};
+        for (u32 i = 0; i < kSettings; ++i) {
+            bankgen::PluginSettingsRecord settings =
+                bankgen::EffectSettings(0x20000 + i, delay, bankgen::HierarchyType::SharedPluginSettings);
+            settings.rtpcs = {wet};
+            builder.Add(settings);
         }
         bankgen::Bytes out;
         std::vector<std::string> errors;
@@ -49,6 +70,8 @@ void BM_LoadHierarchyFromMemory(benchmark::State& state) {
     index.Init();
     g_pIndex = &index;
     AuInstallCoreHierarchyLoaders();
+    g_LEngineDefaultPoolId = g_DefaultPoolId;
+    CAuLowerEngine::RegisterPlugin(AuPluginTypeEffect, 0, AU_FX_DELAY_ID, CreateFx106, CreateFx106Params);
     IgnoringSinks others;
     for (auto _ : state) {
         CAuBankReader reader;
@@ -68,7 +91,9 @@ void BM_LoadHierarchyFromMemory(benchmark::State& state) {
         names.Term();
         state.ResumeTiming();
     }
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * 2 * kPairs);
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * (2 * kPairs + kSettings));
+    CAuLowerEngine::FreeRegistries();
+    g_LEngineDefaultPoolId = -1;
     index.Term();
     g_pIndex = nullptr;
     AU::MemoryMgr::Term();

@@ -80,6 +80,14 @@ private:
     const char* m_folderName;
 };
 
+// The builder's image; a builder that refuses its records fails the test.
+inline Bytes Built(bankgen::BankBuilder& builder) {
+    Bytes out;
+    std::vector<std::string> errors;
+    EXPECT_TRUE(builder.Build(out, errors)) << (errors.empty() ? "" : errors.front());
+    return out;
+}
+
 inline Bytes Concat(std::initializer_list<Bytes> parts) {
     Bytes out;
     for (const Bytes& part : parts)
@@ -145,10 +153,7 @@ inline Bytes FullBank(u32 bankID = 0x1234ABCD) {
     builder.Add(bankgen::EventRecord{0xFF0B3D05, {0x3001, 0x3002}});
     builder.AddBankName({0x50C63A23, "Init"});
     builder.AddExtraChunk("JUNK", Pattern(33, 4));
-    Bytes out;
-    std::vector<std::string> errors;
-    EXPECT_TRUE(builder.Build(out, errors)) << (errors.empty() ? "" : errors.front());
-    return out;
+    return Built(builder);
 }
 
 inline Bytes ReadWholeFile(const std::filesystem::path& path) {
