@@ -18,7 +18,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string>
+#include <system_error>
 #include <thread>
+
+#include <unistd.h>
 
 namespace banktest {
 
@@ -30,8 +34,9 @@ protected:
 };
 
 // The real engine with its memory, its stream manager and the blocking I/O hook over a folder of
-// each test's own (below `folder` in the test temporary folder), started by SetUp and ended by
-// TearDown.
+// each test's own (below `folder` and the process ID in the test temporary folder, so that two
+// runs of one test never share it), started by SetUp and ended by TearDown, which removes the
+// folder of a test that passed.
 class RunningEngineTest : public testing::Test {
 protected:
     explicit RunningEngineTest(const char* folder) : m_folderName(folder) {}
@@ -42,7 +47,8 @@ protected:
         AU::StreamMgr::GetDefaultSettings(settings);
         ASSERT_NE(AU::StreamMgr::Create(settings), nullptr);
         const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-        m_folder = std::filesystem::path(testing::TempDir()) / m_folderName / info->name();
+        m_folder = std::filesystem::path(testing::TempDir()) / m_folderName / std::to_string(getpid()) /
+                   info->name();
         std::filesystem::remove_all(m_folder);
         std::filesystem::create_directories(m_folder);
         AuDeviceSettings device;
@@ -57,6 +63,8 @@ protected:
         m_io.Term();
         if (AU::IAuStreamMgr::m_pStreamMgr) AU::IAuStreamMgr::m_pStreamMgr->Destroy();
         AU::MemoryMgr::Term();
+        std::error_code ignored;
+        if (!HasFailure()) std::filesystem::remove_all(m_folder.parent_path(), ignored);
     }
 
     // How long a heard test waits for the audio thread and the capture file. Under a loaded
