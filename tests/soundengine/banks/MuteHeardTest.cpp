@@ -2,6 +2,8 @@
 // tone on "SFX_Bus", each band measured frame by frame.
 #include "BankTestSupport.h"
 
+#include "core/AuThreads.h"
+
 #include <AuCaptureFile.h>
 
 #include <AU/AuDefaultIOHookBlocking.h>
@@ -29,14 +31,17 @@ constexpr u32 kBank = 0x4E2;
 constexpr u32 kMaster = 0x100;
 constexpr u32 kMusicTone = 0x200, kSfxTone = 0x201, kMusicMedia = 0x210, kSfxMedia = 0x211;
 constexpr u32 kPlayMusic = 0x300, kPlaySfx = 0x301;
-constexpr u32 kPlayEvent = 0x400;
-constexpr u32 kObject = 10;
+constexpr u32 kPlayEvent = 0x400, kPlayMusicEvent = 0x401;
+constexpr u32 kObject = 10, kOther = 11;
 constexpr size_t kFrame = 1024;
 constexpr u32 kSetVolume = 0x500, kResetVolume = 0x501, kMuteTone = 0x502;
 // The game's four bus events, the music pair again over 200 ms, and the master's pair.
 constexpr u32 kMuteMusic = 0x205DA04D, kUnmuteMusic = 0x3474117A, kMuteSfx = 0x63C39CE1,
               kUnmuteSfx = 0x305775FC;
 constexpr u32 kMuteMusicSlow = 0x600, kUnmuteMusicSlow = 0x601, kMuteMaster = 0x602, kUnmuteMaster = 0x603;
+// Scopes: a tone muted for the posting object, unmute all, and unmute all but "SFX_Bus".
+constexpr u32 kMuteMusicToneOfObject = 0x700, kMuteSfxToneOfObject = 0x701, kUnmuteAll = 0x702,
+              kUnmuteAllButSfxBus = 0x703;
 
 // The amplitude of one frequency in a block of channel 0, Hann-windowed so that the other tone
 // does not leak into it.
@@ -107,6 +112,7 @@ protected:
             builder.Add(play);
         }
         builder.Add(bankgen::EventRecord{kPlayEvent, {kPlayMusic, kPlaySfx}});
+        builder.Add(bankgen::EventRecord{kPlayMusicEvent, {kPlayMusic}});
         u32 actionID = 0x310;
         // On the music tone itself: -6 dB for every object and its reset, a mute over 200 ms.
         const u32 soundActions[3][3] = {
@@ -137,6 +143,19 @@ protected:
             builder.Add(action);
             builder.Add(bankgen::EventRecord{entry[0], {action.id}});
         }
+        const u32 scopeActions[4][3] = {{kMuteMusicToneOfObject, 0x0603, kMusicTone},
+                                        {kMuteSfxToneOfObject, 0x0603, kSfxTone},
+                                        {kUnmuteAll, 0x0704, 0},
+                                        {kUnmuteAllButSfxBus, 0x0708, 0}};
+        for (const auto& entry : scopeActions) {
+            bankgen::ActionRecord action;
+            action.id = actionID++;
+            action.type = static_cast<u16>(entry[1]);
+            action.target = entry[2];
+            if (entry[1] == 0x0708) action.exceptions.push_back({m_sfx, 1});
+            builder.Add(action);
+            builder.Add(bankgen::EventRecord{entry[0], {action.id}});
+        }
         Bytes out;
         std::vector<std::string> errors;
         EXPECT_TRUE(builder.Build(out, errors)) << (errors.empty() ? "" : errors.front());
@@ -149,6 +168,7 @@ protected:
                                             AU_INVALID_POOL_ID, id),
                   AuResultSuccess);
         ASSERT_EQ(AU::SoundEngine::RegisterGameObj(kObject), AuResultSuccess);
+        ASSERT_EQ(AU::SoundEngine::RegisterGameObj(kOther), AuResultSuccess);
         ASSERT_EQ(AU::SoundEngine::StartOutputCapture(L"mute.wav"), AuResultSuccess);
     }
     AuCaptureFile Capture() const { return AuCaptureFile::Read(m_folder / "mute.wav"); }
@@ -184,31 +204,54 @@ protected:
     static constexpr size_t kNever = ~size_t{0};
     // Both tones heard and steady over two blocks, the first of which is returned: its bands are
     // the unchanged levels.
-    // Plays both tones, posts `event`, which fades the 1 kHz tone, and stops the capture 14 blocks
-    // after the first block of the fade; the bands' levels before it.
+    // Plays both tones, with `muteFirst` silences the 1 kHz one before, posts `event`, which fades
+    // it, and stops the capture 14 blocks after the first block of the fade; the bands' full levels.
     struct Fade {
         AuCaptureFile capture;
         f64 music = 0.0, sfx = 0.0;
         size_t first = kNever;
     };
-    Fade RenderFade(u32 event) {
+    Fade RenderFade(u32 event, u32 muteFirst = 0) {
         Fade fade;
         Load();
         Post(kPlayEvent);
-        const size_t start = RenderOnset();
+        size_t start = RenderOnset();
         if (start == kNever) return fade;
         fade.music = Band(Capture(), start, 1000.0);
-        Post(event);
         fade.sfx = Band(Capture(), start, 500.0);
+        f64 before = fade.music;
+        if (muteFirst) {
+            Post(muteFirst);
+            start = RenderUntil(start, [&](const AuCaptureFile& k, size_t f) {
+                return f + 1 < k.Frames() / kFrame && BandsAt(k, f, 0.0, fade.sfx, fade.music) &&
+                       BandsAt(k, f + 1, 0.0, fade.sfx, fade.music);
+            });
+            if (start == kNever) return fade;
+            before = 0.0;
+        }
+        Post(event);
         fade.first = RenderUntil(
             start,
             [&](const AuCaptureFile& k, size_t f) {
-                return Band(k, f, 1000.0) < 0.98 * fade.music && Band(k, f, 500.0) > 0.99 * fade.sfx;
+                return std::abs(Band(k, f, 1000.0) - before) > 0.02 * fade.music &&
+                       Band(k, f, 500.0) > 0.99 * fade.sfx;
             },
             14);
         EXPECT_EQ(AU::SoundEngine::StopOutputCapture(), AuResultSuccess);
         fade.capture = Capture();
         return fade;
+    }
+    // A 200 ms fade of the 1 kHz band from `from` to `to`: 200 ms is 9.375 frames of 1024, so each
+    // whole frame inside it moves the band by the same share; after it the band is at `to`, the
+    // other one unchanged.
+    static void ExpectLinearFade(const Fade& fade, f64 from, f64 to) {
+        const AuCaptureFile& c = fade.capture;
+        const size_t first = fade.first;
+        const f64 step = (to - from) * 1024.0 / 9600.0;
+        for (size_t f = first + 1; f < first + 8; ++f)
+            EXPECT_NEAR(Band(c, f, 1000.0) - Band(c, f - 1, 1000.0), step, 0.1 * std::abs(step)) << f - first;
+        EXPECT_NEAR(Band(c, first + 11, 1000.0), to, 0.005 * fade.music) << "once the 200 ms are over";
+        EXPECT_NEAR(Band(c, first + 11, 500.0), fade.sfx, 0.005 * fade.sfx);
     }
     size_t RenderOnset() const {
         return RenderUntil(Capture().Frames() / kFrame, [](const AuCaptureFile& c, size_t f) {
@@ -220,7 +263,9 @@ protected:
             return true;
         });
     }
-    void Post(u32 event) const { ASSERT_NE(AU::SoundEngine::PostEvent(event, kObject), 0u); }
+    void Post(u32 event, AuGameObjectID object = kObject) const {
+        ASSERT_NE(AU::SoundEngine::PostEvent(event, object), 0u);
+    }
 
     Bytes m_image;
     u32 m_music = 0, m_sfx = 0;
@@ -298,15 +343,81 @@ TEST_F(MuteHeardTest, ABusMuteSilencesTheBandsBelowItAndItsUnmuteRestoresThem) {
 TEST_F(MuteHeardTest, ABusMuteOverTwoHundredMillisecondsFallsLinearlyOverTenFrames) {
     const Fade fade = RenderFade(kMuteMusicSlow);
     ASSERT_NE(fade.first, kNever) << "the fade began";
-    const AuCaptureFile& c = fade.capture;
-    const f64 music = fade.music, sfx = fade.sfx;
-    const size_t first = fade.first;
-    // 200 ms is 9.375 frames of 1024: each whole frame inside the fade loses the same share.
-    const f64 step = music * 1024.0 / 9600.0;
-    for (size_t f = first + 1; f < first + 8; ++f)
-        EXPECT_NEAR(Band(c, f - 1, 1000.0) - Band(c, f, 1000.0), step, 0.1 * step) << f - first;
-    EXPECT_LT(Band(c, first + 11, 1000.0), 0.005 * music) << "silent once the 200 ms are over";
-    EXPECT_NEAR(Band(c, first + 11, 500.0), sfx, 0.005 * sfx);
+    ExpectLinearFade(fade, fade.music, 0.0);
+}
+
+TEST_F(MuteHeardTest, ABusUnmuteOverTwoHundredMillisecondsRisesLinearlyOverTenFrames) {
+    const Fade fade = RenderFade(kUnmuteMusicSlow, kMuteMusic);
+    ASSERT_NE(fade.first, kNever) << "the fade began";
+    ExpectLinearFade(fade, 0.0, fade.music);
+}
+
+// The music tone plays on objects 10 and 11, started in one frame, so the 1 kHz band holds two
+// tones in phase; the 500 Hz tone plays on object 10. Each step posts its events in one frame and
+// waits for both bands at its levels, counted in tones.
+TEST_F(MuteHeardTest, MuteScopesReachTheObjectsAndListsTheySay) {
+    struct Sent {
+        u32 event;
+        AuGameObjectID object;
+    };
+    struct Step {
+        std::vector<Sent> posts;
+        f64 music, sfx;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Step> steps;
+    };
+    const Case cases[] = {
+        {"0x0603 on a sound mutes the posting object's instance only",
+         {{{{kMuteMusicToneOfObject, kObject}}, 1, 1}, {{{kMuteMusicToneOfObject, kOther}}, 0, 1}}},
+        // A bus in the registry's list, a tone in object 10's and one in object 11's.
+        {"0x0704 unmutes every node of every modified list",
+         {{{{kMuteMusic, kObject}, {kMuteSfxToneOfObject, kObject}, {kMuteMusicToneOfObject, kOther}}, 0, 0},
+          {{{kUnmuteAll, kObject}}, 2, 1}}},
+        // The SFX tone's own mute is lifted: the bus's unmute alone brings it back.
+        {"0x0708 skips the excepted bus but not the tone below it",
+         {{{{kMuteSfx, kObject},
+            {kMuteSfxToneOfObject, kObject},
+            {kMuteMusicToneOfObject, kObject},
+            {kMuteMusicToneOfObject, kOther}},
+           0,
+           0},
+          {{{kUnmuteAllButSfxBus, kObject}}, 2, 0},
+          {{{kUnmuteSfx, kObject}}, 2, 1}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Load();
+        {
+            CAuMainLock lock;
+            Post(kPlayEvent);
+            Post(kPlayMusicEvent, kOther);
+        }
+        const size_t start = RenderOnset();
+        ASSERT_NE(start, kNever);
+        const AuCaptureFile before = Capture();
+        const f64 tone = Band(before, start, 500.0);
+        ASSERT_NEAR(Band(before, start, 1000.0), 2.0 * tone, 0.005 * tone);
+        size_t from = start;
+        for (size_t i = 0; i < c.steps.size(); ++i) {
+            const Step& step = c.steps[i];
+            {
+                CAuMainLock lock;
+                for (const Sent& sent : step.posts)
+                    Post(sent.event, sent.object);
+            }
+            // Two blocks running: a late pass leaves one silent block at most.
+            from = RenderUntil(from, [&](const AuCaptureFile& k, size_t f) {
+                return f + 1 < k.Frames() / kFrame &&
+                       BandsAt(k, f, step.music * tone, step.sfx * tone, tone) &&
+                       BandsAt(k, f + 1, step.music * tone, step.sfx * tone, tone);
+            });
+            ASSERT_NE(from, kNever) << "step " << i;
+        }
+        TearDown();
+        SetUp();
+    }
 }
 
 // The muted bus's level reaches an instance that starts below it.
