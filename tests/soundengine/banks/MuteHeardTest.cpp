@@ -202,8 +202,6 @@ protected:
         return kNever;
     }
     static constexpr size_t kNever = ~size_t{0};
-    // Both tones heard and steady over two blocks, the first of which is returned: its bands are
-    // the unchanged levels.
     // Plays both tones, with `muteFirst` silences the 1 kHz one before, posts `event`, which fades
     // it, and stops the capture 14 blocks after the first block of the fade; the bands' full levels.
     struct Fade {
@@ -253,6 +251,8 @@ protected:
         EXPECT_NEAR(Band(c, first + 11, 1000.0), to, 0.005 * fade.music) << "once the 200 ms are over";
         EXPECT_NEAR(Band(c, first + 11, 500.0), fade.sfx, 0.005 * fade.sfx);
     }
+    // Both tones heard and steady over two blocks, the first of which is returned: its bands are
+    // the unchanged levels.
     size_t RenderOnset() const {
         return RenderUntil(Capture().Frames() / kFrame, [](const AuCaptureFile& c, size_t f) {
             if (f + 1 >= c.Frames() / kFrame) return false;
@@ -398,7 +398,8 @@ TEST_F(MuteHeardTest, MuteScopesReachTheObjectsAndListsTheySay) {
         ASSERT_NE(start, kNever);
         const AuCaptureFile before = Capture();
         const f64 tone = Band(before, start, 500.0);
-        ASSERT_NEAR(Band(before, start, 1000.0), 2.0 * tone, 0.005 * tone);
+        ASSERT_NEAR(Band(before, start, 1000.0), 2.0 * tone, 0.005 * tone)
+            << "both music tones, in one phase";
         size_t from = start;
         for (size_t i = 0; i < c.steps.size(); ++i) {
             const Step& step = c.steps[i];
