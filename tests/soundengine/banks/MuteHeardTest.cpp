@@ -1,5 +1,6 @@
-// Set-value actions on a sound heard in the capture: a 1 kHz tone on "Music_Bus" and a 500 Hz
-// tone on "SFX_Bus", each band measured frame by frame.
+// Set-value actions on a sound heard in the capture: with the game's busses from bankgen's Init
+// bank, a 1 kHz tone on "Music_Bus" and a 500 Hz tone on "SFX_Bus", each band measured frame by
+// frame.
 #include "BankTestSupport.h"
 
 #include "core/AuThreads.h"
@@ -28,7 +29,6 @@ namespace banktest {
 namespace {
 
 constexpr u32 kBank = 0x4E2;
-constexpr u32 kMaster = 0x100;
 constexpr u32 kMusicTone = 0x200, kSfxTone = 0x201, kMusicMedia = 0x210, kSfxMedia = 0x211;
 constexpr u32 kPlayMusic = 0x300, kPlaySfx = 0x301;
 constexpr u32 kPlayEvent = 0x400, kPlayMusicEvent = 0x401;
@@ -71,6 +71,7 @@ protected:
         RunningEngineTest::SetUp();
         m_music = AU::SoundEngine::GetIDFromString("Music_Bus");
         m_sfx = AU::SoundEngine::GetIDFromString("SFX_Bus");
+        m_master = AU::SoundEngine::GetIDFromString("Master Audio Bus");
     }
 
     // Two looping tones on the game's two busses, one event playing both, and the set-value
@@ -83,15 +84,6 @@ protected:
         builder.AddMedia(
             kSfxMedia,
             bankgen::MakePcmWave(bankgen::ToPcm16({bankgen::Sine(500.0, 1.0, 48000, 0.25)}), 1, 48000));
-        bankgen::BusRecord master;
-        master.id = kMaster;
-        builder.Add(master);
-        for (u32 bus : {m_music, m_sfx}) {
-            bankgen::BusRecord record;
-            record.id = bus;
-            record.parent = kMaster;
-            builder.Add(record);
-        }
         const u32 tones[2][3] = {{kMusicTone, kMusicMedia, m_music}, {kSfxTone, kSfxMedia, m_sfx}};
         for (const auto& tone : tones) {
             bankgen::SoundRecord sound;
@@ -132,7 +124,7 @@ protected:
             {kMuteMusic, 0x0602, m_music, 0},       {kUnmuteMusic, 0x0702, m_music, 0},
             {kMuteSfx, 0x0602, m_sfx, 0},           {kUnmuteSfx, 0x0702, m_sfx, 0},
             {kMuteMusicSlow, 0x0602, m_music, 200}, {kUnmuteMusicSlow, 0x0702, m_music, 200},
-            {kMuteMaster, 0x0602, kMaster, 0},      {kUnmuteMaster, 0x0702, kMaster, 0}};
+            {kMuteMaster, 0x0602, m_master, 0},     {kUnmuteMaster, 0x0702, m_master, 0}};
         for (const auto& entry : busActions) {
             bankgen::ActionRecord action;
             action.id = actionID++;
@@ -162,8 +154,12 @@ protected:
         return out;
     }
     void Load() {
-        m_image = Build();
+        // The engine reads files from the test's folder.
+        std::filesystem::copy_file(std::filesystem::path(TORVIK_SOUNDBANKS_DIR) / "Init.bnk",
+                                   m_folder / "Init.bnk", std::filesystem::copy_options::overwrite_existing);
         AuBankID id = 0;
+        ASSERT_EQ(AU::SoundEngine::LoadBank("Init.bnk", AU_INVALID_POOL_ID, id), AuResultSuccess);
+        m_image = Build();
         ASSERT_EQ(AU::SoundEngine::LoadBank(m_image.data(), static_cast<u32>(m_image.size()),
                                             AU_INVALID_POOL_ID, id),
                   AuResultSuccess);
@@ -268,7 +264,7 @@ protected:
     }
 
     Bytes m_image;
-    u32 m_music = 0, m_sfx = 0;
+    u32 m_music = 0, m_sfx = 0, m_master = 0;
 };
 
 TEST_F(MuteHeardTest, MinusSixDecibelsOnASoundHalvesItsBandAndTheResetRestoresIt) {
