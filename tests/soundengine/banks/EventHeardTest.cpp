@@ -482,6 +482,8 @@ TEST_F(EventHeardTest, SeekActionsLandWhereTheirDrawnValueSays) {
         {"half", 0x1E02, true, 0.5f, 0, 0, {}, 48000},
         // The end of a loop that never ends is its start.
         {"50 with the flag: clamped to the end", 0x1E02, true, 50.0f, 0, 0, {}, 0},
+        // Unclamped it would land 0.3 into a pass.
+        {"50.3 with the flag", 0x1E02, true, 50.3f, 0, 0, {}, 0},
         {"1234.9 ms for the posting object", 0x1E03, false, 1234.9f, 0, 0, {}, 1234 * 48},
         {"[-500, 500] ms drawing -500", 0x1E02, false, 0, -500, 500, {0}, 0},
         {"[-500, 500] ms drawing +500", 0x1E02, false, 0, -500, 500, {32767}, 500 * 48},
