@@ -34,7 +34,7 @@ constexpr u32 kPlayMusic = 0x300, kPlaySfx = 0x301;
 constexpr u32 kPlayEvent = 0x400, kPlayMusicEvent = 0x401;
 constexpr u32 kObject = 10, kOther = 11;
 constexpr size_t kFrame = 1024;
-constexpr u32 kSetVolume = 0x500, kResetVolume = 0x501, kMuteTone = 0x502;
+constexpr u32 kSetVolume = 0x500, kResetVolume = 0x501, kMuteTone = 0x502, kResetVolumeSlow = 0x503;
 // The game's four bus events, the music pair again over 200 ms, and the master's pair.
 constexpr u32 kMuteMusic = 0x205DA04D, kUnmuteMusic = 0x3474117A, kMuteSfx = 0x63C39CE1,
               kUnmuteSfx = 0x305775FC;
@@ -106,9 +106,12 @@ protected:
         builder.Add(bankgen::EventRecord{kPlayEvent, {kPlayMusic, kPlaySfx}});
         builder.Add(bankgen::EventRecord{kPlayMusicEvent, {kPlayMusic}});
         u32 actionID = 0x310;
-        // On the music tone itself: -6 dB for every object and its reset, a mute over 200 ms.
-        const u32 soundActions[3][3] = {
-            {kSetVolume, 0x0A02, 0}, {kResetVolume, 0x0B02, 0}, {kMuteTone, 0x0602, 200}};
+        // On the music tone itself: -6 dB for every object and its reset, at once and over 200 ms,
+        // a mute over 200 ms.
+        const u32 soundActions[4][3] = {{kSetVolume, 0x0A02, 0},
+                                        {kResetVolume, 0x0B02, 0},
+                                        {kMuteTone, 0x0602, 200},
+                                        {kResetVolumeSlow, 0x0B02, 200}};
         for (const auto& entry : soundActions) {
             bankgen::ActionRecord action;
             action.id = actionID++;
@@ -198,14 +201,15 @@ protected:
         return kNever;
     }
     static constexpr size_t kNever = ~size_t{0};
-    // Plays both tones, with `muteFirst` silences the 1 kHz one before, posts `event`, which fades
-    // it, and stops the capture 14 blocks after the first block of the fade; the bands' full levels.
+    // Plays both tones, with `first` brings the 1 kHz one to `share` of its level before, posts
+    // `event`, which fades it, and stops the capture 14 blocks after the first block of the fade;
+    // the bands' full levels.
     struct Fade {
         AuCaptureFile capture;
         f64 music = 0.0, sfx = 0.0;
         size_t first = kNever;
     };
-    Fade RenderFade(u32 event, u32 muteFirst = 0) {
+    Fade RenderFade(u32 event, u32 first = 0, f64 share = 0.0) {
         Fade fade;
         Load();
         Post(kPlayEvent);
@@ -214,14 +218,14 @@ protected:
         fade.music = Band(Capture(), start, 1000.0);
         fade.sfx = Band(Capture(), start, 500.0);
         f64 before = fade.music;
-        if (muteFirst) {
-            Post(muteFirst);
+        if (first) {
+            Post(first);
+            before = share * fade.music;
             start = RenderUntil(start, [&](const AuCaptureFile& k, size_t f) {
-                return f + 1 < k.Frames() / kFrame && BandsAt(k, f, 0.0, fade.sfx, fade.music) &&
-                       BandsAt(k, f + 1, 0.0, fade.sfx, fade.music);
+                return f + 1 < k.Frames() / kFrame && BandsAt(k, f, before, fade.sfx, fade.music) &&
+                       BandsAt(k, f + 1, before, fade.sfx, fade.music);
             });
             if (start == kNever) return fade;
-            before = 0.0;
         }
         Post(event);
         fade.first = RenderUntil(
@@ -284,6 +288,18 @@ TEST_F(MuteHeardTest, MinusSixDecibelsOnASoundHalvesItsBandAndTheResetRestoresIt
         return f > lowered && BandsAt(k, f, music, sfx, music);
     });
     EXPECT_NE(back, kNever) << "the reset restores it";
+}
+
+// The reset's fade runs in decibels: the band rises every frame and ends at its own level.
+TEST_F(MuteHeardTest, AVolumeResetWithAFadeBringsTheBandBackOverTenFrames) {
+    const Fade fade = RenderFade(kResetVolumeSlow, kSetVolume, 0.5);
+    ASSERT_NE(fade.first, kNever) << "the fade began";
+    const AuCaptureFile& c = fade.capture;
+    for (size_t f = fade.first + 1; f < fade.first + 9; ++f)
+        EXPECT_GT(Band(c, f, 1000.0), Band(c, f - 1, 1000.0)) << f - fade.first;
+    EXPECT_LT(Band(c, fade.first + 8, 1000.0), 0.995 * fade.music) << "still under way";
+    EXPECT_NEAR(Band(c, fade.first + 11, 1000.0), fade.music, 0.005 * fade.music);
+    EXPECT_NEAR(Band(c, fade.first + 11, 500.0), fade.sfx, 0.005 * fade.sfx);
 }
 
 TEST_F(MuteHeardTest, AMuteOfASoundWithAFadeFallsOverTenFrames) {
