@@ -234,7 +234,7 @@ AURESULT CAuPitchNode::VirtualOff(u32 behavior, bool useSeek) noexcept {
 AURESULT CAuPitchNode::SeekIfPending() noexcept {
     if (!m_pInstance->SeekPending()) return AuResultSuccess;
     GiveBackInput();
-    m_resampler.ResetOffsets();
+    m_resampler.Restart();
     m_bSourceFinished = false;
     return m_pSource->Seek();
 }

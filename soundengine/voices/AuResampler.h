@@ -78,6 +78,13 @@ public:
     // Input frames per output frame, less the media's own rate ratio.
     f32 GetSpeed() const noexcept;
     void ResetOffsets() noexcept { m_uInputOffset = m_uOutputFrames = 0; }
+    // [audio thread] After a seek: the previous frame belongs to the old position, so the next
+    // output starts on the first input frame.
+    void Restart() noexcept {
+        ResetOffsets();
+        m_uPosition = AU_RESAMPLER_UNITY;
+        UpdateState();
+    }
     // A next source of another format: the column follows it, and a changed rate ratio makes the
     // next SetPitch a first one. 2 when the new previous-frame store cannot be had.
     AURESULT ChangeFormat(const AuResamplerFormat& format, f32 cents, u32 outputRate) noexcept;

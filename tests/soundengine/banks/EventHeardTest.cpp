@@ -33,6 +33,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -205,6 +206,14 @@ protected:
             CAuMainLock lock;
             return g_pAudioMgr->FrameCounter() - from >= frames;
         });
+    }
+    // Whether the kFrame samples of channel 0 from `at` repeat those from `from`, which wrap at
+    // `loop`: the capture of a looped media, started with its post, holds the media's first pass
+    // from sample 0 on.
+    static bool Repeats(const AuCaptureFile& c, size_t at, size_t from, size_t loop = SIZE_MAX) {
+        for (size_t k = 0; k < kFrame; ++k)
+            if (c.At(at + k, 0) != c.At((from + k) % loop, 0)) return false;
+        return true;
     }
     // The peak of channel 0 in the capture's last frame, in units of one tone's peak.
     static f64 LastFrameTones(const AuCaptureFile& c) {
@@ -459,23 +468,108 @@ TEST_F(EventHeardTest, SeekingHalfwayIntoALoopedToneContinuesAtItsMiddle) {
     // The capture's file grows in bursts, so the test waits for the seek to be heard, not for a
     // count of frames.
     AuCaptureFile c;
-    const auto sameAs = [&](size_t at, size_t from) {
-        for (size_t k = 0; k < kFrame; ++k)
-            if (c.At(at + k, 0) != c.At(from + k, 0)) return false;
-        return true;
-    };
     size_t seekFrame = 0;
     const auto heard = [&] {
         c = Capture();
         for (size_t f = 48000 / kFrame + 1; f + 1 < c.Frames() / kFrame && !seekFrame; ++f)
-            if (sameAs(f * kFrame, 48000)) seekFrame = f;
+            if (Repeats(c, f * kFrame, 48000)) seekFrame = f;
         return seekFrame != 0;
     };
     ASSERT_TRUE(RenderUntil(heard)) << "no frame continues at 1 s";
     AU::SoundEngine::StopAll();
     c = StopCapture();
     EXPECT_GE(seekFrame * kFrame, 60000u);
-    EXPECT_TRUE(sameAs((seekFrame + 1) * kFrame, 48000 + kFrame));
+    EXPECT_TRUE(Repeats(c, (seekFrame + 1) * kFrame, 48000 + kFrame));
+}
+
+// Seek actions of the bank on a looped 2 s noise, one after another: each is heard as a frame that
+// does not continue the one before it, and lands where the media's first pass holds the same
+// samples.
+TEST_F(EventHeardTest, SeekActionsLandWhereTheirDrawnValueSays) {
+    constexpr size_t kLoop = 96000;
+    const f32 nan = std::numeric_limits<f32>::quiet_NaN();
+    struct Case {
+        const char* name;
+        u16 type;
+        bool percent;
+        f32 base, min, max;
+        std::vector<int> draws;
+        size_t lands; // media sample
+    };
+    const Case cases[] = {
+        {"half", 0x1E02, true, 0.5f, 0, 0, {}, 48000},
+        // The end of a loop that never ends is its start.
+        {"50 with the flag: clamped to the end", 0x1E02, true, 50.0f, 0, 0, {}, 0},
+        // Unclamped it would land 0.3 into a pass.
+        {"50.3 with the flag", 0x1E02, true, 50.3f, 0, 0, {}, 0},
+        {"1234.9 ms for the posting object", 0x1E03, false, 1234.9f, 0, 0, {}, 1234 * 48},
+        {"[-500, 500] ms drawing -500", 0x1E02, false, 0, -500, 500, {0}, 0},
+        {"[-500, 500] ms drawing +500", 0x1E02, false, 0, -500, 500, {32767}, 500 * 48},
+        {"[-500, 500] ms drawing -249.99", 0x1E02, false, 0, -500, 500, {8192}, 0},
+        {"a NaN base", 0x1E02, false, nan, 0, 0, {}, 0},
+        // 2^31 - 1 ms is past the 2^32 - 1 output samples a time seek can name: the voice stops
+        // there and resolves the loop.
+        {"1e12 ms", 0x1E02, false, 1e12f, 0, 0, {}, 0xFFFFFFFFu % kLoop},
+        {"all, through the master bus", 0x1E04, true, 0.75f, 0, 0, {}, 72000},
+    };
+    Tone tone{2.0, 0, 0, true};
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        bankgen::ActionRecord seek;
+        seek.id = 0x600 + u32(i);
+        seek.type = cases[i].type;
+        seek.target = cases[i].type == 0x1E04 ? 0 : kSound;
+        seek.option = cases[i].percent ? 1 : 0;
+        seek.base = cases[i].base;
+        seek.min = cases[i].min;
+        seek.max = cases[i].max;
+        tone.actions.push_back(seek);
+    }
+    LoadAndCapture(tone, false);
+    {
+        CAuMainLock lock;
+        ASSERT_EQ(AU::SoundEngine::StartOutputCapture(L"heard.wav"), AuResultSuccess);
+        ASSERT_NE(Post(), 0u);
+    }
+    // The whole first pass is the reference.
+    ASSERT_TRUE(RenderUntil([&] { return Capture().Frames() >= kLoop + kFrame; }));
+    // Each seek runs before the next is posted, frames apart.
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].name);
+        win32test::ResetRandScript();
+        win32test::ScriptRand(cases[i].draws.data(), cases[i].draws.size());
+        ASSERT_NE(AU::SoundEngine::PostEvent(kActionEvent + u32(i), kObject), 0u);
+        ASSERT_TRUE(PassFrames(3));
+        EXPECT_EQ(win32test::RandCallCount(), cases[i].draws.size());
+    }
+    win32test::ResetRandScript();
+    // Where each frame that does not continue the one before it starts in the media (kLoop: in no
+    // place); a silent frame continues nothing.
+    std::vector<size_t> landed;
+    AuCaptureFile capture;
+    size_t last = 0, at = 0;
+    ASSERT_TRUE(RenderUntil([&] {
+        capture = Capture();
+        for (size_t f = last + 1; f + 1 < capture.Frames() / kFrame && landed.size() < std::size(cases);
+             ++f) {
+            if (FramePeak(capture, f) == 0) continue;
+            last = f;
+            at = (at + kFrame) % kLoop;
+            if (Repeats(capture, f * kFrame, at, kLoop)) continue;
+            at = 0;
+            while (at < kLoop && !Repeats(capture, f * kFrame, at, kLoop))
+                ++at;
+            landed.push_back(at);
+            if (at == kLoop) return true;
+        }
+        return landed.size() == std::size(cases);
+    })) << landed.size()
+        << " seeks heard";
+    AU::SoundEngine::StopAll();
+    StopCapture();
+    ASSERT_EQ(landed.size(), std::size(cases));
+    for (size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(landed[i], cases[i].lands) << cases[i].name;
+    EXPECT_TRUE(Repeats(capture, (last + 1) * kFrame, (at + kFrame) % kLoop, kLoop)) << "the last plays on";
 }
 
 TEST_F(EventHeardTest, ThePlaysProbabilityDrawDecidesWhetherItIsHeard) {

@@ -19,6 +19,7 @@ public:
         : CAuSourceBase(instance, nullptr, 0), m_samples(std::move(samples)), m_uChannels(channels),
           m_uPiece(piece) {
         m_uTotalSamples = static_cast<u32>(m_samples.size() / channels);
+        m_format.uSampleRate = 48000; // what a seek converts with
         m_config = AuChannelConfig::Anonymous(channels);
     }
     AURESULT StartStream() noexcept override { return AuResultSuccess; }
@@ -298,4 +299,22 @@ TEST_F(PitchNodeTest, VirtualTransitionsDropOrKeepTheHeldInput) {
     // The kept previous frame, then the source's next buffer.
     EXPECT_EQ(out.pData[0], Pcm(1024));
     EXPECT_EQ(out.pData[1], Pcm(1400));
+}
+
+// The previous frame waiting in the resampler belongs to the position a seek leaves: the frame
+// after the seek is the new position's from its first sample.
+TEST_F(PitchNodeTest, ASeekPlaysTheNewPositionFromItsFirstSample) {
+    ScriptedSource source(m_instance.get(), Ramp(20000), 1, 700);
+    CAuPitchNode node;
+    ASSERT_EQ(node.Init(&source, m_instance.get(), Mono16(), AuPitchNodeParams(), nullptr), AuResultSuccess);
+    AuPipelineBuffer out;
+    ASSERT_EQ(Pull(node, out), AuResultDataReady);
+    node.ReleaseBuffer();
+    ASSERT_EQ(node.HeldFrames(), 375u); // frame 1024 is the previous frame
+    m_instance->SeekTime(100, false);   // 4800 frames
+    ASSERT_EQ(node.SeekIfPending(), AuResultSuccess);
+    EXPECT_EQ(node.HeldFrames(), 0u);
+    ASSERT_EQ(Pull(node, out), AuResultDataReady);
+    for (u32 i = 0; i < 1024; ++i)
+        ASSERT_EQ(out.pData[i], Pcm(4800 + i)) << i;
 }
