@@ -101,15 +101,7 @@ int DXDevice::RebuildColorTarget(CameraTarget& target, unsigned width, unsigned 
 
 int DXDevice::RebuildDepthTarget(CameraTarget& target, unsigned width, unsigned height) {
     SafeRelease(target.depthStencil);
-    D3D11_TEXTURE2D_DESC desc{};
-    desc.Width = width;
-    desc.Height = height;
-    desc.MipLevels = 1;
-    desc.ArraySize = 1;
-    desc.Format = DXGI_FORMAT_D24_UNORM_S8_UINT;
-    desc.SampleDesc = {1, 0};
-    desc.Usage = D3D11_USAGE_DEFAULT;
-    desc.BindFlags = D3D11_BIND_DEPTH_STENCIL;
+    const D3D11_TEXTURE2D_DESC desc = DepthDesc(width, height);
     ID3D11Texture2D* texture = nullptr;
     if (HRESULT hr = mDevice->CreateTexture2D(&desc, nullptr, &texture); FAILED(hr)) PrintHResult(hr);
     if (HRESULT hr = mDevice->CreateDepthStencilView(texture, nullptr, &target.depthStencil); FAILED(hr))

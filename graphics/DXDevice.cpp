@@ -30,7 +30,9 @@ void PutFloats(std::uint8_t* at, std::initializer_list<float> values) {
     }
 }
 
-D3D11_TEXTURE2D_DESC DepthDesc(unsigned width, unsigned height) {
+} // namespace
+
+D3D11_TEXTURE2D_DESC DXDevice::DepthDesc(unsigned width, unsigned height) {
     D3D11_TEXTURE2D_DESC d{};
     d.Width = width;
     d.Height = height;
@@ -42,8 +44,6 @@ D3D11_TEXTURE2D_DESC DepthDesc(unsigned width, unsigned height) {
     d.BindFlags = D3D11_BIND_DEPTH_STENCIL;
     return d;
 }
-
-} // namespace
 
 iDevice::~iDevice() = default;
 

@@ -173,6 +173,8 @@ public:
     CameraConstants& Constants() { return mConstants; }
 
 private:
+    // The depth/stencil texture of the back buffer and of every camera target.
+    static D3D11_TEXTURE2D_DESC DepthDesc(unsigned width, unsigned height);
     void RegisterLightListeners(bool reg);
     void ReleaseTarget(CameraTarget& target);
     void SetProjection(const Camera& camera);

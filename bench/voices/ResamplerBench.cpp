@@ -184,32 +184,25 @@ struct FilterInput {
     }
 };
 
-void LowPassBlock(AuBiquadBlock& block) {
+// One channel through the low-pass at 40, run by `filter`.
+template <class Filter> void RunLowPass(benchmark::State& state, Filter filter) {
+    FilterInput input;
+    AuBiquadBlock block;
     CAuVoiceFilters::LowPassCoefficients(block, 40.0f, 0);
+    AuBiquadMemory memory{};
+    for (auto _ : state) {
+        filter(block, memory, input.samples, kOutFrames);
+        benchmark::ClobberMemory();
+    }
+    Report(state, 1);
 }
 
 void BM_BiquadBlock(benchmark::State& state) {
-    FilterInput input;
-    AuBiquadBlock block;
-    LowPassBlock(block);
-    AuBiquadMemory memory{};
-    for (auto _ : state) {
-        BiquadFilter(block, memory, input.samples, kOutFrames);
-        benchmark::ClobberMemory();
-    }
-    Report(state, 1);
+    RunLowPass(state, [](auto&... args) { BiquadFilter(args...); });
 }
 
 void BM_BiquadScalar(benchmark::State& state) {
-    FilterInput input;
-    AuBiquadBlock block;
-    LowPassBlock(block);
-    AuBiquadMemory memory{};
-    for (auto _ : state) {
-        AuBiquadReference::Filter(block, memory, input.samples, kOutFrames);
-        benchmark::ClobberMemory();
-    }
-    Report(state, 1);
+    RunLowPass(state, [](auto&... args) { AuBiquadReference::Filter(args...); });
 }
 
 // Argument: 1 with both filters at 40, 0 with both at 0 (bypassed). Stereo.

@@ -30,6 +30,22 @@ inline void AddTo(f32* out, __m128 value) {
     _mm_store_ps(out, _mm_add_ps(_mm_load_ps(out), value));
 }
 
+// Four planar channels read four frames at a time: transposed, each row is one frame's four samples.
+struct ChannelQuad {
+    const f32* channels[4];
+
+    ChannelQuad(const AuPipelineBuffer& planar, u32 c0, u32 c1, u32 c2, u32 c3)
+        : channels{planar.GetChannel(c0), planar.GetChannel(c1), planar.GetChannel(c2),
+                   planar.GetChannel(c3)} {}
+    void Frames(u32 k, __m128 g, __m128& r0, __m128& r1, __m128& r2, __m128& r3) const {
+        r0 = _mm_mul_ps(_mm_load_ps(channels[0] + k), g);
+        r1 = _mm_mul_ps(_mm_load_ps(channels[1] + k), g);
+        r2 = _mm_mul_ps(_mm_load_ps(channels[2] + k), g);
+        r3 = _mm_mul_ps(_mm_load_ps(channels[3] + k), g);
+        _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+    }
+};
+
 inline i16 Saturate16(i32 value) {
     return static_cast<i16>(std::clamp(value, -32768, 32767));
 }
@@ -112,22 +128,16 @@ void InterleaveStereoRamp(const AuRamp& ramp, const AuPipelineBuffer& planar, f3
 
 void Interleave51Ramp(const AuRamp& ramp, const AuPipelineBuffer& planar, f32* out, f32 start,
                       f32 step) noexcept {
-    const f32* fl = planar.GetChannel(0);
-    const f32* fr = planar.GetChannel(1);
-    const f32* fc = planar.GetChannel(2);
+    const ChannelQuad fronts(planar, 0, 1, 2, 5);
     const f32* sl = planar.GetChannel(3);
     const f32* sr = planar.GetChannel(4);
-    const f32* lfe = planar.GetChannel(5);
     GainVector gain(start, step);
     // Four frames are 24 floats: rows FL FR FC LFE transposed give each frame's first four, the
     // side pairs fill the gaps between them.
     for (u32 k = 0; k < ramp.uFrames; k += 4, out += 24) {
         const __m128 g = gain.Next();
-        __m128 t0 = _mm_mul_ps(_mm_load_ps(fl + k), g);
-        __m128 t1 = _mm_mul_ps(_mm_load_ps(fr + k), g);
-        __m128 t2 = _mm_mul_ps(_mm_load_ps(fc + k), g);
-        __m128 t3 = _mm_mul_ps(_mm_load_ps(lfe + k), g);
-        _MM_TRANSPOSE4_PS(t0, t1, t2, t3);
+        __m128 t0, t1, t2, t3;
+        fronts.Frames(k, g, t0, t1, t2, t3);
         const __m128 l = _mm_mul_ps(_mm_load_ps(sl + k), g);
         const __m128 r = _mm_mul_ps(_mm_load_ps(sr + k), g);
         const __m128 sides01 = _mm_unpacklo_ps(l, r);
@@ -143,27 +153,14 @@ void Interleave51Ramp(const AuRamp& ramp, const AuPipelineBuffer& planar, f32* o
 
 void Interleave71Ramp(const AuRamp& ramp, const AuPipelineBuffer& planar, f32* out, f32 start,
                       f32 step) noexcept {
-    const f32* fl = planar.GetChannel(0);
-    const f32* fr = planar.GetChannel(1);
-    const f32* fc = planar.GetChannel(2);
-    const f32* bl = planar.GetChannel(3);
-    const f32* br = planar.GetChannel(4);
-    const f32* sl = planar.GetChannel(5);
-    const f32* sr = planar.GetChannel(6);
-    const f32* lfe = planar.GetChannel(7);
+    const ChannelQuad fronts(planar, 0, 1, 2, 7);
+    const ChannelQuad backs(planar, 3, 4, 5, 6);
     GainVector gain(start, step);
     for (u32 k = 0; k < ramp.uFrames; k += 4, out += 32) {
         const __m128 g = gain.Next();
-        __m128 a0 = _mm_mul_ps(_mm_load_ps(fl + k), g);
-        __m128 a1 = _mm_mul_ps(_mm_load_ps(fr + k), g);
-        __m128 a2 = _mm_mul_ps(_mm_load_ps(fc + k), g);
-        __m128 a3 = _mm_mul_ps(_mm_load_ps(lfe + k), g);
-        __m128 b0 = _mm_mul_ps(_mm_load_ps(bl + k), g);
-        __m128 b1 = _mm_mul_ps(_mm_load_ps(br + k), g);
-        __m128 b2 = _mm_mul_ps(_mm_load_ps(sl + k), g);
-        __m128 b3 = _mm_mul_ps(_mm_load_ps(sr + k), g);
-        _MM_TRANSPOSE4_PS(a0, a1, a2, a3);
-        _MM_TRANSPOSE4_PS(b0, b1, b2, b3);
+        __m128 a0, a1, a2, a3, b0, b1, b2, b3;
+        fronts.Frames(k, g, a0, a1, a2, a3);
+        backs.Frames(k, g, b0, b1, b2, b3);
         AddTo(out, a0);
         AddTo(out + 4, b0);
         AddTo(out + 8, a1);

@@ -88,87 +88,97 @@ u32 AuPlanarChannel(AuChannelConfig config, u32 interleaved) {
 }
 
 struct AuResamplerKernels {
-    // Output channel pointers after the frames already produced, 16-bit channels reordered.
-    static void Outputs(const CAuResampler& r, const AuPipelineBuffer& out, f32** dst) {
-        for (u32 c = 0; c < r.m_uChannels; ++c) {
-            const u32 planar = r.m_bFloat ? c : AuPlanarChannel(r.m_config, c);
-            dst[c] = out.pData + static_cast<size_t>(planar) * out.uMaxFrames + r.m_uOutputFrames;
-        }
-    }
+    // One call's view of the input and the output: the input frames after the consumed ones, the
+    // last frame of the previous buffer and the output channels after the frames already produced
+    // (16-bit channels reordered). kChannels 0 takes the resampler's count.
+    template <class Src, u32 kChannels> struct Pass {
+        const u32 channels;
+        const Src src;
+        const typename Src::Sample* const prev;
+        const u32 wanted;
+        const u32 frames;
+        f32* dst[kMaxChannels];
 
-    // Keeps the last consumed frame, takes the consumed frames off the input and says whether
-    // the output is full.
-    template <class Src>
-    static AURESULT Finish(CAuResampler& r, AuPipelineBuffer& in, AuPipelineBuffer& out, const Src& src,
-                           u32 channels, u32 frames, u32 position, u32 produced) {
-        const u32 consumed = std::min(position >> 16, frames);
-        if (consumed) {
-            auto* prev = static_cast<typename Src::Sample*>(r.m_pStore);
-            for (u32 c = 0; c < channels; ++c)
-                prev[c] = src.At(c, consumed - 1);
-            position -= consumed << 16;
-            in.uValidFrames = static_cast<u16>(in.uValidFrames - consumed);
-            r.m_uInputOffset = in.uValidFrames ? r.m_uInputOffset + consumed : 0;
+        Pass(const CAuResampler& r, const AuPipelineBuffer& in, const AuPipelineBuffer& out)
+            : channels(kChannels ? kChannels : r.m_uChannels), src(in, r.m_uInputOffset, channels),
+              prev(static_cast<const typename Src::Sample*>(r.m_pStore)),
+              wanted(out.uMaxFrames - std::min<u32>(r.m_uOutputFrames, out.uMaxFrames)),
+              frames(std::min<u32>(in.uValidFrames, kMaxInputFrames)) {
+            for (u32 c = 0; c < Channels(); ++c) {
+                const u32 planar = r.m_bFloat ? c : AuPlanarChannel(r.m_config, c);
+                dst[c] = out.pData + static_cast<size_t>(planar) * out.uMaxFrames + r.m_uOutputFrames;
+            }
         }
-        r.m_uPosition = position;
-        const u32 total = r.m_uOutputFrames + produced;
-        out.uValidFrames = static_cast<u16>(total);
-        if (total >= out.uMaxFrames) {
-            r.m_uOutputFrames = 0;
-            return AuResultDataReady;
+        u32 Channels() const { return kChannels ? kChannels : channels; }
+
+        // Output frame k at a position between the previous buffer's last frame and this one's first.
+        void FromPrevious(u32 k, u32 position) {
+            const u32 fraction = position & 0xFFFF;
+            for (u32 c = 0; c < Channels(); ++c)
+                dst[c][k] = Src::Lerp(prev[c], src.At(c, 0), fraction);
         }
-        r.m_uOutputFrames = total;
-        return AuResultDataNeeded;
-    }
+        // Output frame k at a position between two frames of this buffer.
+        void FromInput(u32 k, u32 position) {
+            const u32 i = (position >> 16) - 1;
+            const u32 fraction = position & 0xFFFF;
+            for (u32 c = 0; c < Channels(); ++c)
+                dst[c][k] = Src::Lerp(src.At(c, i), src.At(c, i + 1), fraction);
+        }
+
+        // Keeps the last consumed frame, takes the consumed frames off the input and says whether
+        // the output is full.
+        AURESULT Finish(CAuResampler& r, AuPipelineBuffer& in, AuPipelineBuffer& out, u32 position,
+                        u32 produced) const {
+            const u32 consumed = std::min(position >> 16, frames);
+            if (consumed) {
+                auto* last = static_cast<typename Src::Sample*>(r.m_pStore);
+                for (u32 c = 0; c < Channels(); ++c)
+                    last[c] = src.At(c, consumed - 1);
+                position -= consumed << 16;
+                in.uValidFrames = static_cast<u16>(in.uValidFrames - consumed);
+                r.m_uInputOffset = in.uValidFrames ? r.m_uInputOffset + consumed : 0;
+            }
+            r.m_uPosition = position;
+            const u32 total = r.m_uOutputFrames + produced;
+            out.uValidFrames = static_cast<u16>(total);
+            if (total >= out.uMaxFrames) {
+                r.m_uOutputFrames = 0;
+                return AuResultDataReady;
+            }
+            r.m_uOutputFrames = total;
+            return AuResultDataNeeded;
+        }
+    };
 
     template <class Src, u32 kChannels>
     static AURESULT Fixed(CAuResampler& r, AuPipelineBuffer& in, AuPipelineBuffer& out) noexcept {
-        const u32 channels = kChannels ? kChannels : r.m_uChannels;
-        const Src src(in, r.m_uInputOffset, channels);
-        const auto* prev = static_cast<const typename Src::Sample*>(r.m_pStore);
-        f32* dst[kMaxChannels];
-        Outputs(r, out, dst);
-        const u32 wanted = out.uMaxFrames - std::min<u32>(r.m_uOutputFrames, out.uMaxFrames);
-        const u32 frames = std::min<u32>(in.uValidFrames, kMaxInputFrames);
+        Pass<Src, kChannels> pass(r, in, out);
+        const u32 wanted = pass.wanted;
         const u32 step = r.m_uCurrentStep;
         u32 position = r.m_uPosition;
 
-        // Between the previous buffer's last frame and this one's first.
         u32 a = 0;
         if (position < AU_RESAMPLER_UNITY)
             a = std::min(wanted, (AU_RESAMPLER_UNITY - position + step - 1) / step);
-        for (u32 k = 0; k < a; ++k, position += step) {
-            const u32 fraction = position & 0xFFFF;
-            for (u32 c = 0; c < channels; ++c)
-                dst[c][k] = Src::Lerp(prev[c], src.At(c, 0), fraction);
-        }
-        const u64 end = u64{frames} << 16;
+        for (u32 k = 0; k < a; ++k, position += step)
+            pass.FromPrevious(k, position);
+        const u64 end = u64{pass.frames} << 16;
         u32 b = 0;
         if (position < end)
             b = static_cast<u32>(std::min<u64>(wanted - a, (end - position - 1 + step) / step));
-        for (u32 k = a; k < a + b; ++k, position += step) {
-            const u32 i = (position >> 16) - 1;
-            const u32 fraction = position & 0xFFFF;
-            for (u32 c = 0; c < channels; ++c)
-                dst[c][k] = Src::Lerp(src.At(c, i), src.At(c, i + 1), fraction);
-        }
-        return Finish(r, in, out, src, channels, frames, position, a + b);
+        for (u32 k = a; k < a + b; ++k, position += step)
+            pass.FromInput(k, position);
+        return pass.Finish(r, in, out, position, a + b);
     }
 
     // As Fixed, with the step moving from current to target by a running sum over the ramp.
     template <class Src, u32 kChannels>
     static AURESULT Ramp(CAuResampler& r, AuPipelineBuffer& in, AuPipelineBuffer& out) noexcept {
-        const u32 channels = kChannels ? kChannels : r.m_uChannels;
-        const Src src(in, r.m_uInputOffset, channels);
-        const auto* prev = static_cast<const typename Src::Sample*>(r.m_pStore);
-        f32* dst[kMaxChannels];
-        Outputs(r, out, dst);
-        const u32 wanted = out.uMaxFrames - std::min<u32>(r.m_uOutputFrames, out.uMaxFrames);
-        const u32 frames = std::min<u32>(in.uValidFrames, kMaxInputFrames);
+        Pass<Src, kChannels> pass(r, in, out);
         const u32 increment = r.m_uRampIncrement;
         u32 counter = std::min(r.m_uRampCounter, AU_RESAMPLER_RAMP);
         // Rounded up, so that an increment that does not divide the ramp still ends it.
-        const u32 limit = std::min(wanted, (AU_RESAMPLER_RAMP - counter + increment - 1) / increment);
+        const u32 limit = std::min(pass.wanted, (AU_RESAMPLER_RAMP - counter + increment - 1) / increment);
         const i64 delta = i64{r.m_uTargetStep} - i64{r.m_uCurrentStep};
         i64 sum = i64{r.m_uCurrentStep} * AU_RESAMPLER_RAMP + delta * counter;
         u32 position = r.m_uPosition;
@@ -178,20 +188,13 @@ struct AuResamplerKernels {
             sum += delta * increment;
             position += static_cast<u32>(sum >> 10);
         };
-        for (; k < limit && position < AU_RESAMPLER_UNITY; ++k, advance()) {
-            const u32 fraction = position & 0xFFFF;
-            for (u32 c = 0; c < channels; ++c)
-                dst[c][k] = Src::Lerp(prev[c], src.At(c, 0), fraction);
-        }
-        const u64 end = u64{frames} << 16;
-        for (; k < limit && position < end; ++k, advance()) {
-            const u32 i = (position >> 16) - 1;
-            const u32 fraction = position & 0xFFFF;
-            for (u32 c = 0; c < channels; ++c)
-                dst[c][k] = Src::Lerp(src.At(c, i), src.At(c, i + 1), fraction);
-        }
+        for (; k < limit && position < AU_RESAMPLER_UNITY; ++k, advance())
+            pass.FromPrevious(k, position);
+        const u64 end = u64{pass.frames} << 16;
+        for (; k < limit && position < end; ++k, advance())
+            pass.FromInput(k, position);
         r.m_uRampCounter = counter;
-        return Finish(r, in, out, src, channels, frames, position, k);
+        return pass.Finish(r, in, out, position, k);
     }
 
     // Step 1.0 on a whole position: frame i of the input is output frame i. The previous frame is
@@ -199,26 +202,22 @@ struct AuResamplerKernels {
     template <class Src, class Copy>
     static AURESULT CopyFrames(CAuResampler& r, AuPipelineBuffer& in, AuPipelineBuffer& out,
                                Copy copy) noexcept {
-        const u32 channels = r.m_uChannels;
-        const Src src(in, r.m_uInputOffset, channels);
-        const auto* prev = static_cast<const typename Src::Sample*>(r.m_pStore);
-        f32* dst[kMaxChannels];
-        Outputs(r, out, dst);
-        const u32 wanted = out.uMaxFrames - std::min<u32>(r.m_uOutputFrames, out.uMaxFrames);
-        const u32 frames = std::min<u32>(in.uValidFrames, kMaxInputFrames);
+        Pass<Src, 0> pass(r, in, out);
+        const u32 wanted = pass.wanted;
+        const u32 frames = pass.frames;
         u32 position = r.m_uPosition;
         u32 k = 0;
         if (position < AU_RESAMPLER_UNITY && wanted) {
-            for (u32 c = 0; c < channels; ++c)
-                dst[c][0] = Src::Lerp(prev[c], prev[c], 0);
+            for (u32 c = 0; c < pass.channels; ++c)
+                pass.dst[c][0] = Src::Lerp(pass.prev[c], pass.prev[c], 0);
             position += AU_RESAMPLER_UNITY;
             k = 1;
         }
         const u32 first = (position >> 16) - 1;
         const u32 n = first < frames ? std::min(wanted - k, frames - first) : 0;
-        if (n) copy(src, first, n, dst, k);
+        if (n) copy(pass.src, first, n, pass.dst, k);
         position += n << 16;
-        return Finish(r, in, out, src, channels, frames, position, k + n);
+        return pass.Finish(r, in, out, position, k + n);
     }
 
     template <bool kSimd>

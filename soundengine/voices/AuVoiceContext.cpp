@@ -609,7 +609,7 @@ AURESULT CAuVoiceContext::PullHead(AuPipelineBuffer& out, u16 framesPerPull) noe
     return state;
 }
 
-AURESULT CAuVoiceContext::SwitchToPendingSource() noexcept {
+void CAuVoiceContext::TakePendingSource() noexcept {
     if (m_pSource) {
         if (!m_bSourceStopped) m_pSource->Stop(0);
         AuDestroySource(m_pSource);
@@ -617,9 +617,14 @@ AURESULT CAuVoiceContext::SwitchToPendingSource() noexcept {
     m_bSourceStopped = false;
     m_pSource = m_pPendingSource;
     m_pPendingSource = nullptr;
-    if (!m_pSource) return AuResultFail;
+    if (!m_pSource) return;
     m_pInstance = m_pSource->Instance();
     FollowInstance(m_pInstance);
+}
+
+AURESULT CAuVoiceContext::SwitchToPendingSource() noexcept {
+    TakePendingSource();
+    if (!m_pSource) return AuResultFail;
     return m_pSource->StartOnce();
 }
 
@@ -627,21 +632,12 @@ AURESULT CAuVoiceContext::StartNextSource(CAuSourceBase*& source, AuResamplerFor
     if (!m_pPendingSource) return AuResultNoMoreData;
     const AURESULT ready = m_pPendingSource->StartOnce();
     if (ready != AuResultSuccess) return ready;
-    CAuPlaybackInstance* next = m_pPendingSource->Instance();
-    const CAuPlaybackInstance::MediaFormat& media = next->GetMediaFormat();
+    const CAuPlaybackInstance::MediaFormat& media = m_pPendingSource->Instance()->GetMediaFormat();
     format.uSampleRate = media.uSampleRate;
     format.config = media.config;
     format.uBitsPerSample = media.uBits & 63;
     // The pitch node plays it on; the finished source goes.
-    if (m_pSource) {
-        if (!m_bSourceStopped) m_pSource->Stop(0);
-        AuDestroySource(m_pSource);
-    }
-    m_bSourceStopped = false;
-    m_pSource = m_pPendingSource;
-    m_pPendingSource = nullptr;
-    m_pInstance = next;
-    FollowInstance(next);
+    TakePendingSource();
     source = m_pSource;
     return AuResultSuccess;
 }

@@ -269,6 +269,9 @@ private:
     u16 FramesPerBuffer() const noexcept;
     // The nodes that read the instance move to the next source's when the voice chains to it.
     void FollowInstance(CAuPlaybackInstance* instance) noexcept;
+    // The pending source replaces the current one, which is stopped (unless it was) and destroyed;
+    // the voice and its nodes follow the new source's instance.
+    void TakePendingSource() noexcept;
     // The slot's node from the node's record, for the running format (which becomes its output).
     // 1 with or without a node (a plug-in that is missing, refuses or fails to start leaves the
     // slot empty); 2 when the node's memory cannot be had.

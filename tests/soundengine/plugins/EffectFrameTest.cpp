@@ -5,7 +5,7 @@
 #include "plugins/AuStereoDelayEffect.h"
 #include "voices/AuLowerEngine.h"
 
-#include "AuDefaultPoolTest.h"
+#include "../voices/LowerEnginePoolTest.h"
 #include "EffectTestSupport.h"
 
 #include <AU/AuEffectBlocks.h>
@@ -87,17 +87,9 @@ TEST(EffectFrame, CreatorsReturnNullWithoutMemory) {
 
 // The engine's allocator hands out 16-byte aligned blocks of the lower-engine pool; every effect
 // returns all of them.
-class EffectsOnTheEnginePool : public AuDefaultPoolTest {
+class EffectsOnTheEnginePool : public voicetest::LowerEnginePoolTest {
 protected:
-    EffectsOnTheEnginePool() : AuDefaultPoolTest(16u << 20) {}
-    void SetUp() override {
-        AuDefaultPoolTest::SetUp();
-        g_LEngineDefaultPoolId = g_DefaultPoolId;
-    }
-    void TearDown() override {
-        g_LEngineDefaultPoolId = -1;
-        AuDefaultPoolTest::TearDown();
-    }
+    EffectsOnTheEnginePool() : LowerEnginePoolTest(16u << 20) {}
 };
 
 TEST_F(EffectsOnTheEnginePool, EachEffectRunsAndReturnsEveryBlock) {

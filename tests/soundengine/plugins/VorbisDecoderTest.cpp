@@ -1,10 +1,9 @@
+#include "VorbisSourcePoolTest.h"
 #include "VorbisTestSupport.h"
 
 #include "plugins/AuVorbisCodebookLibrary.h"
 
 #include <vorbispack/Setup.h>
-
-#include <AuDefaultPoolTest.h>
 
 #include <gtest/gtest.h>
 
@@ -20,19 +19,7 @@ using vorbistest::EngineDecode;
 using vorbistest::Make;
 using vorbistest::ReferenceDecode;
 
-class VorbisDecoderTest : public AuDefaultPoolTest {
-protected:
-    VorbisDecoderTest() : AuDefaultPoolTest(32u << 20) {}
-    void SetUp() override {
-        AuDefaultPoolTest::SetUp();
-        g_LEngineDefaultPoolId = g_DefaultPoolId;
-    }
-    void TearDown() override {
-        EXPECT_EQ(VorbisSetupCache::Count(), 0u);
-        g_LEngineDefaultPoolId = -1;
-        AuDefaultPoolTest::TearDown();
-    }
-};
+class VorbisDecoderTest : public vorbistest::SourcePoolTest {};
 
 TEST(VorbisDctTest, FastTransformMatchesTheDefinition) {
     std::mt19937 random(5);

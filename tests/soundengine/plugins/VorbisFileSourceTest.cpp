@@ -27,11 +27,9 @@ struct Pass {
 
 class VorbisFileSourceTest : public vorbistest::SourcePoolTest {
 protected:
+    // Played from the file of kFileID.
     static std::unique_ptr<CAuPlaybackInstance> Instance(u16 loopCount) {
-        AuPlaybackInstanceParams params;
-        params.key.playingID = 1;
-        auto instance = std::make_unique<CAuPlaybackInstance>(params);
-        instance->SetLoopCount(loopCount);
+        auto instance = SourcePoolTest::Instance(loopCount);
         AuSourceMedia media;
         media.uFlags = AuSourceMedia::kStorageStreamed << AuSourceMedia::kStorageShift;
         media.uPluginID = 4u << 16 | 1;

@@ -2,10 +2,9 @@
 // with header words overwritten and with bytes of the set-up and the packets flipped. Nothing
 // reads outside the media (the sanitizers), every result is one the source may give, and every
 // block taken is given back.
+#include "../voices/LowerEnginePoolTest.h"
 #include "VorbisTestSupport.h"
 #include "fuzz/VorbisFuzz.h"
-
-#include <AuDefaultPoolTest.h>
 
 #include <gtest/gtest.h>
 
@@ -15,17 +14,9 @@ namespace {
 
 using vorbispack::Bytes;
 
-class VorbisFuzzReplayTest : public AuDefaultPoolTest {
+class VorbisFuzzReplayTest : public voicetest::LowerEnginePoolTest {
 protected:
-    VorbisFuzzReplayTest() : AuDefaultPoolTest(32u << 20) {}
-    void SetUp() override {
-        AuDefaultPoolTest::SetUp();
-        g_LEngineDefaultPoolId = g_DefaultPoolId;
-    }
-    void TearDown() override {
-        g_LEngineDefaultPoolId = -1;
-        AuDefaultPoolTest::TearDown();
-    }
+    VorbisFuzzReplayTest() : LowerEnginePoolTest(32u << 20) {}
     void Check(const Bytes& input, const std::string& what) {
         static const std::set<AURESULT> allowed = {
             AuResultSuccess,          AuResultFail,       AuResultBadHeader, AuResultTruncatedChunk,

@@ -1,8 +1,8 @@
 // The Vorbis media the build packed into the game's "Torvik.bnk" decode with the engine's own
 // decoder into the tones they were made from: 2 s of 220 Hz (menu music) and 110 Hz (ambience).
+#include "../voices/LowerEnginePoolTest.h"
 #include "VorbisTestSupport.h"
 
-#include <AuDefaultPoolTest.h>
 #include <bankgen/Parse.h>
 
 #include <gtest/gtest.h>
@@ -14,17 +14,9 @@
 
 namespace {
 
-class VorbisGameMediaTest : public AuDefaultPoolTest {
+class VorbisGameMediaTest : public voicetest::LowerEnginePoolTest {
 protected:
-    VorbisGameMediaTest() : AuDefaultPoolTest(32u << 20) {}
-    void SetUp() override {
-        AuDefaultPoolTest::SetUp();
-        g_LEngineDefaultPoolId = g_DefaultPoolId;
-    }
-    void TearDown() override {
-        g_LEngineDefaultPoolId = -1;
-        AuDefaultPoolTest::TearDown();
-    }
+    VorbisGameMediaTest() : LowerEnginePoolTest(32u << 20) {}
 };
 
 TEST_F(VorbisGameMediaTest, MenuMusicAndAmbienceAreTheirTones) {

@@ -1,28 +1,23 @@
-// The pool fixture of the Vorbis source tests.
+// The pool fixture of the Vorbis decoder and source tests.
 #pragma once
 
+#include "../voices/LowerEnginePoolTest.h"
 #include "plugins/AuVorbisDecoder.h"
 
 #include <AU/MemoryMgr.h>
-#include <AuDefaultPoolTest.h>
 
 #include <gtest/gtest.h>
 
 namespace vorbistest {
 
-// Sources allocate from the lower engine's pool, made the default pool here; every test must give
-// back the set-up records it shared.
-class SourcePoolTest : public AuDefaultPoolTest {
+// Decoders and sources allocate from the lower engine's pool, made the default pool here; every
+// test must give back the set-up records it shared.
+class SourcePoolTest : public voicetest::LowerEnginePoolTest {
 protected:
-    SourcePoolTest() : AuDefaultPoolTest(32u << 20) {}
-    void SetUp() override {
-        AuDefaultPoolTest::SetUp();
-        g_LEngineDefaultPoolId = g_DefaultPoolId;
-    }
+    SourcePoolTest() : LowerEnginePoolTest(32u << 20) {}
     void TearDown() override {
         EXPECT_EQ(VorbisSetupCache::Count(), 0u);
-        g_LEngineDefaultPoolId = -1;
-        AuDefaultPoolTest::TearDown();
+        LowerEnginePoolTest::TearDown();
     }
 };
 

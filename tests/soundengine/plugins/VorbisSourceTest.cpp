@@ -26,13 +26,6 @@ using vorbistest::View;
 
 class VorbisSourceTest : public vorbistest::SourcePoolTest {
 protected:
-    static std::unique_ptr<CAuPlaybackInstance> Instance(u16 loopCount) {
-        AuPlaybackInstanceParams params;
-        params.key.playingID = 1;
-        auto instance = std::make_unique<CAuPlaybackInstance>(params);
-        instance->SetLoopCount(loopCount);
-        return instance;
-    }
     struct Pass {
         std::vector<i16> samples;
         AURESULT state = AuResultDataReady;

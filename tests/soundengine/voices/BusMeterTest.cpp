@@ -1,7 +1,6 @@
+#include "LowerEnginePoolTest.h"
 #include "VoiceTestSupport.h"
 #include "voices/AuBusMeter.h"
-
-#include <AuDefaultPoolTest.h>
 
 #include <ebur128.h>
 #include <gtest/gtest.h>
@@ -16,16 +15,11 @@ using voicetest::TestBuffer;
 constexpr u16 kFrames = 1024;
 constexpr f64 kPi = 3.14159265358979323846;
 
-class BusMeterTest : public AuDefaultPoolTest {
+class BusMeterTest : public voicetest::LowerEnginePoolTest {
 protected:
-    void SetUp() override {
-        AuDefaultPoolTest::SetUp();
-        g_LEngineDefaultPoolId = g_DefaultPoolId;
-    }
     void TearDown() override {
         m_meter.Term();
-        g_LEngineDefaultPoolId = AU_INVALID_POOL_ID;
-        AuDefaultPoolTest::TearDown();
+        LowerEnginePoolTest::TearDown();
     }
 
     AuBusMeterData m_meter;

@@ -15,10 +15,11 @@
 #include <AU/AuEffectBlocks.h>
 #include <AU/AuEffectPlugins.h>
 
+#include "LowerEnginePoolTest.h"
+#include "MixingTestSupport.h"
 #include "TestPlugins.h"
 #include "VoiceTestSupport.h"
 
-#include <AuDefaultPoolTest.h>
 #include <AuLogCapture.h>
 #include <bankgen/Effects.h>
 #include <bankgen/Media.h>
@@ -54,18 +55,29 @@ struct FakeBehaviour {
 FakeLog g_log;
 FakeBehaviour g_fake;
 
-// In place: doubles the samples and rings out through the shared tail.
-class DoublingEffect final : public AU::IAuPlugin {
+// What both fakes log of their ends, resets and skips; Self is the fake.
+template <class Self, class Interface> class LoggingEffect : public Interface {
 public:
     AURESULT Term(AU::IAuPluginMemAlloc* allocator) noexcept override {
         ++g_log.terms;
-        AuPluginDelete(this, allocator);
+        AuPluginDelete(static_cast<Self*>(this), allocator);
         return AuResultSuccess;
     }
     AURESULT Reset() noexcept override {
         ++g_log.resets;
         return AuResultSuccess;
     }
+
+protected:
+    static void LogSkip(u32 frames) {
+        ++g_log.timeSkips;
+        g_log.skippedFrames += frames;
+    }
+};
+
+// In place: doubles the samples and rings out through the shared tail.
+class DoublingEffect final : public LoggingEffect<DoublingEffect, AU::IAuPlugin> {
+public:
     AURESULT GetPluginInfo(AuPluginInfo& info) noexcept override {
         info.eType = AuPluginTypeEffect;
         info.bIsInPlace = true;
@@ -86,8 +98,7 @@ public:
                 buffer.GetChannel(c)[i] *= 2.0f;
     }
     AURESULT TimeSkip(u32 frames) noexcept override {
-        ++g_log.timeSkips;
-        g_log.skippedFrames += frames;
+        LogSkip(frames);
         return AuResultDataReady;
     }
 
@@ -97,18 +108,9 @@ private:
 
 // Out of place: moves at most takePerCall input frames per call into its output, channel c from
 // input channel c (or 0 when the input has fewer).
-class RepackingEffect final : public AU::IAuOutOfPlacePlugin {
+class RepackingEffect final : public LoggingEffect<RepackingEffect, AU::IAuOutOfPlacePlugin> {
 public:
     using AU::IAuOutOfPlacePlugin::Execute;
-    AURESULT Term(AU::IAuPluginMemAlloc* allocator) noexcept override {
-        ++g_log.terms;
-        AuPluginDelete(this, allocator);
-        return AuResultSuccess;
-    }
-    AURESULT Reset() noexcept override {
-        ++g_log.resets;
-        return AuResultSuccess;
-    }
     AURESULT GetPluginInfo(AuPluginInfo& info) noexcept override {
         info.eType = AuPluginTypeEffect;
         info.bIsInPlace = false;
@@ -136,38 +138,14 @@ public:
             out.eState = out.uValidFrames == out.uMaxFrames ? AuResultDataReady : AuResultDataNeeded;
     }
     AURESULT TimeSkip(u32 frames) noexcept override {
-        ++g_log.timeSkips;
-        g_log.skippedFrames += frames;
+        LogSkip(frames);
         return g_fake.skipResult;
     }
 };
 
-// Real settings objects in an index of their own, as a bank's loader leaves them; each made one
-// keeps its bank reference until Term.
-class SettingsTables {
+// Real settings objects of a sound's own, each made one keeping its bank reference until Term.
+class SettingsTables : public voicetest::SettingsIndex<CAuPluginSettingsType19> {
 public:
-    void Init() {
-        m_index.Init();
-        g_pIndex = &m_index;
-    }
-    void Term() {
-        for (CAuPluginSettings* settings : m_made)
-            settings->Release();
-        m_made.clear();
-        m_index.Term();
-        g_pIndex = nullptr;
-    }
-    // Settings read from a bank record, as the loader reads them.
-    CAuPluginSettings* Load(const bankgen::PluginSettingsRecord& record) {
-        CAuPluginSettings* settings = CAuPluginSettingsType19::Create(record.id);
-        if (!settings) return nullptr;
-        m_made.push_back(settings);
-        bankgen::EncodeContext context;
-        const bankgen::Bytes payload = bankgen::EncodePayload(record, context);
-        EXPECT_EQ(settings->LoadPluginSettings(payload.data(), static_cast<u32>(payload.size())),
-                  AuResultSuccess);
-        return settings;
-    }
     // Settings with the record's curves whose parameter object (a fake one by default) runs the
     // plug-in of `pluginKey`.
     CAuPluginSettings* Make(u32 id, u32 pluginKey, AU::IAuPluginParam* params = nullptr,
@@ -179,10 +157,6 @@ public:
             pluginKey, params ? params : voicetest::CreateNoParams(&CAuLowerEngine::PluginAllocator()));
         return settings;
     }
-
-private:
-    CAuObjectIndex m_index;
-    std::vector<CAuPluginSettings*> m_made;
 };
 
 // The 0.5 s, 50 % wet delay as a bank carries it.
@@ -235,12 +209,11 @@ public:
     AURESULT result = AuResultDataReady;
 };
 
-class EffectNodeTest : public AuDefaultPoolTest {
+class EffectNodeTest : public voicetest::LowerEnginePoolTest {
 protected:
-    EffectNodeTest() : AuDefaultPoolTest(4u << 20) {}
+    EffectNodeTest() : LowerEnginePoolTest(4u << 20) {}
     void SetUp() override {
-        AuDefaultPoolTest::SetUp();
-        g_LEngineDefaultPoolId = g_DefaultPoolId;
+        LowerEnginePoolTest::SetUp();
         g_log = FakeLog{};
         g_fake = FakeBehaviour{};
         ASSERT_EQ(m_transitions.Init(0), AuResultSuccess);
@@ -267,8 +240,7 @@ protected:
         m_rtpcs.Term();
         g_pTransitionMgr = nullptr;
         m_transitions.Term();
-        g_LEngineDefaultPoolId = -1;
-        AuDefaultPoolTest::TearDown();
+        LowerEnginePoolTest::TearDown();
     }
 
     template <class Node, class Plugin>

@@ -5,7 +5,7 @@
 #include "banks/AuSourceInfo.h"
 #include "core/AuExternalSources.h"
 
-#include <AuDefaultPoolTest.h>
+#include "LowerEnginePoolTest.h"
 
 #include <gtest/gtest.h>
 
@@ -14,19 +14,17 @@
 
 namespace {
 
-class InstanceMgrTest : public AuDefaultPoolTest {
+class InstanceMgrTest : public voicetest::LowerEnginePoolTest {
 protected:
-    InstanceMgrTest() : AuDefaultPoolTest(2u << 20) {}
+    InstanceMgrTest() : LowerEnginePoolTest(2u << 20) {}
     void SetUp() override {
-        AuDefaultPoolTest::SetUp();
-        g_LEngineDefaultPoolId = g_DefaultPoolId;
+        LowerEnginePoolTest::SetUp();
         m_node.action = 1; // below the threshold the voice stops, unless a test says otherwise
         ASSERT_EQ(m_mgr.InitEvents(), AuResultSuccess);
     }
     void TearDown() override {
         m_mgr.Term(false);
-        g_LEngineDefaultPoolId = -1;
-        AuDefaultPoolTest::TearDown();
+        LowerEnginePoolTest::TearDown();
     }
     // As the nodes make them: from the default pool, in the engine-wide limiter, added to the
     // manager.

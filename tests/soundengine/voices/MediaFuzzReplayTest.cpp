@@ -2,9 +2,9 @@
 // with every optional chunk, the malformed variants, each cut at every length and with each of
 // its words overwritten by large values. Nothing reads outside the media (the sanitizers), every
 // result is one the sources may give, and every block taken is given back.
+#include "LowerEnginePoolTest.h"
 #include "fuzz/MediaFuzz.h"
 
-#include <AuDefaultPoolTest.h>
 #include <bankgen/Media.h>
 
 #include <gtest/gtest.h>
@@ -15,16 +15,8 @@ namespace {
 
 using bankgen::Bytes;
 
-class MediaFuzzReplayTest : public AuDefaultPoolTest {
+class MediaFuzzReplayTest : public voicetest::LowerEnginePoolTest {
 protected:
-    void SetUp() override {
-        AuDefaultPoolTest::SetUp();
-        g_LEngineDefaultPoolId = g_DefaultPoolId;
-    }
-    void TearDown() override {
-        g_LEngineDefaultPoolId = -1;
-        AuDefaultPoolTest::TearDown();
-    }
     void Check(const Bytes& input, const std::string& what) {
         static const std::set<AURESULT> allowed = {AuResultSuccess, AuResultFail, AuResultBadHeader,
                                                    AuResultTruncatedChunk, AuResultInvalidParameter};

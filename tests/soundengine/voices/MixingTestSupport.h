@@ -1,5 +1,6 @@
 // The mixing tests' bus nodes: a tree of fake hierarchy busses with the properties, layouts and
-// dynamic-range settings a test gives them, counting their references.
+// dynamic-range settings a test gives them, counting their references; and the plug-in settings
+// their insert slots and the effect nodes run.
 #pragma once
 
 #include "core/AuObjectIndex.h"
@@ -84,9 +85,10 @@ public:
     int refs = 0;
 };
 
-// Shared plug-in settings for the busses' insert slots, in an object index of their own. Term
-// releases them: before the lower engine's pool goes, which their parameter objects live in.
-class InsertSettings {
+// Plug-in settings of one type in an object index of their own, as a bank's loader leaves them.
+// Term releases every one made (before the lower engine's pool goes, which their parameter objects
+// live in); a second Term finds the index gone and does nothing more.
+template <class Settings> class SettingsIndex {
 public:
     void Init() {
         m_index.Init();
@@ -103,22 +105,36 @@ public:
     }
     // Settings read from a bank record, as the loader reads them.
     CAuPluginSettings* Load(const bankgen::PluginSettingsRecord& record) {
-        CAuPluginSettings* settings = CAuPluginSettingsType18::Create(record.id);
-        EXPECT_NE(settings, nullptr);
+        CAuPluginSettings* settings = Create(record.id);
         if (!settings) return nullptr;
-        m_made.push_back(settings);
         bankgen::EncodeContext context;
         const bankgen::Bytes payload = bankgen::EncodePayload(record, context);
         EXPECT_EQ(settings->LoadPluginSettings(payload.data(), static_cast<u32>(payload.size())),
                   AuResultSuccess);
         return settings;
     }
+
+protected:
+    // Empty settings, released by Term.
+    CAuPluginSettings* Create(u32 id) {
+        CAuPluginSettings* settings = Settings::Create(id);
+        EXPECT_NE(settings, nullptr);
+        if (settings) m_made.push_back(settings);
+        return settings;
+    }
+
+private:
+    CAuObjectIndex m_index;
+    std::vector<CAuPluginSettings*> m_made;
+};
+
+// Shared settings for the busses' insert slots.
+class InsertSettings : public SettingsIndex<CAuPluginSettingsType18> {
+public:
     // Settings whose parameter object the registered plug-in of `pluginKey` makes from `block`.
     CAuPluginSettings* Make(u32 id, u32 pluginKey, const void* block = nullptr, u32 size = 0) {
-        CAuPluginSettings* settings = CAuPluginSettingsType18::Create(id);
-        EXPECT_NE(settings, nullptr);
+        CAuPluginSettings* settings = Create(id);
         if (!settings) return nullptr;
-        m_made.push_back(settings);
         AU::IAuPluginMemAlloc* allocator = &CAuLowerEngine::PluginAllocator();
         AU::IAuPluginParam* params = nullptr;
         EXPECT_EQ(CAuLowerEngine::CreatePluginParams(allocator, pluginKey, params), AuResultSuccess);
@@ -127,10 +143,6 @@ public:
         settings->SetParamObject(pluginKey, params);
         return settings;
     }
-
-private:
-    CAuObjectIndex m_index;
-    std::vector<CAuPluginSettings*> m_made;
 };
 
 } // namespace voicetest

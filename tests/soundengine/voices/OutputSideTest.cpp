@@ -221,6 +221,66 @@ TEST_F(WindowWatchTest, ASubclassAddedLaterKeepsItsChainAtTheEnd) {
     EXPECT_EQ(GetWindowLongPtrW(&window, GWLP_WNDPROC), reinterpret_cast<LONG_PTR>(later));
 }
 
+// Points the disk audio driver at `path` while it lives; the driver choice goes back after.
+class DiskDriverOutput {
+public:
+    explicit DiskDriverOutput(const std::string& path) {
+        const char* previous = std::getenv("SDL_AUDIODRIVER");
+        m_saved = previous ? previous : "";
+        setenv("SDL_AUDIODRIVER", "disk", 1);
+        setenv("SDL_DISKAUDIOFILE", path.c_str(), 1);
+    }
+    ~DiskDriverOutput() {
+        setenv("SDL_AUDIODRIVER", m_saved.c_str(), 1);
+        unsetenv("SDL_DISKAUDIOFILE");
+    }
+
+private:
+    std::string m_saved;
+};
+
+// The stereo float frames the disk driver wrote, without the silence before and after the sound
+// (the left channel's).
+struct DiskAudio {
+    std::vector<float> left;
+    std::vector<float> right;
+};
+DiskAudio ReadDiskAudio(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    DiskAudio audio;
+    float pair[2];
+    while (file.read(reinterpret_cast<char*>(pair), sizeof pair)) {
+        audio.left.push_back(pair[0]);
+        audio.right.push_back(pair[1]);
+    }
+    size_t first = 0, last = audio.left.size();
+    while (first < last && audio.left[first] == 0.0f)
+        ++first;
+    while (last > first && audio.left[last - 1] == 0.0f)
+        --last;
+    for (std::vector<float>* channel : {&audio.left, &audio.right}) {
+        channel->erase(channel->begin() + static_cast<std::ptrdiff_t>(last), channel->end());
+        channel->erase(channel->begin(), channel->begin() + static_cast<std::ptrdiff_t>(first));
+    }
+    return audio;
+}
+
+// A tone's level (RMS) and its pitch by its zero crossings, at 48 kHz.
+struct ToneMeasure {
+    double rms = 0.0;
+    double hz = 0.0;
+};
+ToneMeasure MeasureTone(const std::vector<float>& samples) {
+    double energy = 0;
+    int crossings = 0;
+    for (size_t i = 0; i < samples.size(); ++i) {
+        energy += double{samples[i]} * samples[i];
+        if (i > 0 && (samples[i - 1] < 0) != (samples[i] < 0)) ++crossings;
+    }
+    const double count = static_cast<double>(samples.size());
+    return {std::sqrt(energy / count), crossings / (2 * count / 48000.0)};
+}
+
 // The lower engine mixes a tone into the main output; the disk driver writes what the XAudio2
 // sink played.
 constexpr f64 kToneHz = 440.0;
@@ -243,10 +303,7 @@ void MixTone() {
 TEST_F(OutputSideTest, AToneMixedByTheLowerEngineReachesTheDiskDriversFile) {
     audiotest::UseManualOutput(false);
     const std::string path = (m_folder / "output.raw").string();
-    const char* previous = std::getenv("SDL_AUDIODRIVER");
-    const std::string saved = previous ? previous : "";
-    setenv("SDL_AUDIODRIVER", "disk", 1);
-    setenv("SDL_DISKAUDIOFILE", path.c_str(), 1);
+    const DiskDriverOutput disk(path);
 
     TestBuffer tone(AuChannelConfig::Standard(AU_SPEAKER_SETUP_STEREO), AU_DEFAULT_SAMPLES_PER_FRAME);
     g_toneBus = &tone;
@@ -272,31 +329,14 @@ TEST_F(OutputSideTest, AToneMixedByTheLowerEngineReachesTheDiskDriversFile) {
     TermOutputSide();
     initialised = false;
     CAuLowerEngine::SetVoiceGraph(nullptr);
-    setenv("SDL_AUDIODRIVER", saved.c_str(), 1);
-    unsetenv("SDL_DISKAUDIOFILE");
 
-    std::ifstream file(path, std::ios::binary);
-    std::vector<float> left;
-    float pair[2];
-    while (file.read(reinterpret_cast<char*>(pair), sizeof pair))
-        left.push_back(pair[0]);
-    size_t first = 0, last = left.size();
-    while (first < last && left[first] == 0.0f)
-        ++first;
-    while (last > first && left[last - 1] == 0.0f)
-        --last;
+    const DiskAudio audio = ReadDiskAudio(path);
     // Every rendered frame was played, nothing more (the tone's first sample is 0).
-    ASSERT_GE(last - first, kBuffers * AU_DEFAULT_SAMPLES_PER_FRAME - 2);
-    EXPECT_LE(last - first, kBuffers * AU_DEFAULT_SAMPLES_PER_FRAME);
-    double energy = 0;
-    int crossings = 0;
-    for (size_t i = first; i < last; ++i) {
-        energy += double{left[i]} * left[i];
-        if (i > first && (left[i - 1] < 0) != (left[i] < 0)) ++crossings;
-    }
-    const double seconds = static_cast<double>(last - first) / 48000.0;
-    EXPECT_NEAR(std::sqrt(energy / static_cast<double>(last - first)), kToneLevel / std::sqrt(2.0), 0.01);
-    EXPECT_NEAR(crossings / (2 * seconds), kToneHz, 3.0);
+    ASSERT_GE(audio.left.size(), kBuffers * AU_DEFAULT_SAMPLES_PER_FRAME - 2);
+    EXPECT_LE(audio.left.size(), kBuffers * AU_DEFAULT_SAMPLES_PER_FRAME);
+    const ToneMeasure heard = MeasureTone(audio.left);
+    EXPECT_NEAR(heard.rms, kToneLevel / std::sqrt(2.0), 0.01);
+    EXPECT_NEAR(heard.hz, kToneHz, 3.0);
 }
 
 // A voice played through a bus three levels below the master reaches the disk driver's file
@@ -304,10 +344,7 @@ TEST_F(OutputSideTest, AToneMixedByTheLowerEngineReachesTheDiskDriversFile) {
 TEST_F(OutputSideTest, AVoiceThroughTheBusChainReachesTheDiskDriversFile) {
     audiotest::UseManualOutput(false);
     const std::string path = (m_folder / "voice.raw").string();
-    const char* previous = std::getenv("SDL_AUDIODRIVER");
-    const std::string saved = previous ? previous : "";
-    setenv("SDL_AUDIODRIVER", "disk", 1);
-    setenv("SDL_DISKAUDIOFILE", path.c_str(), 1);
+    const DiskDriverOutput disk(path);
 
     CAuMixer mixer;
     CAuLowerEngine::SetVoiceGraph(&mixer);
@@ -346,36 +383,15 @@ TEST_F(OutputSideTest, AVoiceThroughTheBusChainReachesTheDiskDriversFile) {
     TermOutputSide();
     initialised = false;
     CAuLowerEngine::SetVoiceGraph(nullptr);
-    setenv("SDL_AUDIODRIVER", saved.c_str(), 1);
-    unsetenv("SDL_DISKAUDIOFILE");
 
-    std::ifstream file(path, std::ios::binary);
-    std::vector<float> left, right;
-    float pair[2];
-    while (file.read(reinterpret_cast<char*>(pair), sizeof pair)) {
-        left.push_back(pair[0]);
-        right.push_back(pair[1]);
-    }
-    size_t first = 0, last = left.size();
-    while (first < last && left[first] == 0.0f)
-        ++first;
-    while (last > first && left[last - 1] == 0.0f)
-        --last;
-    ASSERT_GE(last - first, kBuffers * AU_DEFAULT_SAMPLES_PER_FRAME - 2);
-    double energy = 0;
-    int crossings = 0;
-    size_t unequal = 0;
-    for (size_t i = first; i < last; ++i) {
-        energy += double{left[i]} * left[i];
-        unequal += left[i] != right[i];
-        if (i > first && (left[i - 1] < 0) != (left[i] < 0)) ++crossings;
-    }
+    const DiskAudio audio = ReadDiskAudio(path);
+    ASSERT_GE(audio.left.size(), kBuffers * AU_DEFAULT_SAMPLES_PER_FRAME - 2);
     // The tone at -3 dB on each side, through the engine's seven unity gains.
-    const double seconds = static_cast<double>(last - first) / 48000.0;
     const double gain = AU_MINUS_3DB * std::pow(double{AuDbToLinear(0.0f)}, 7);
-    EXPECT_NEAR(std::sqrt(energy / static_cast<double>(last - first)), 0.5 * gain / std::sqrt(2.0), 0.005);
-    EXPECT_NEAR(crossings / (2 * seconds), 1000.0, 3.0);
-    EXPECT_EQ(unequal, 0u);
+    const ToneMeasure heard = MeasureTone(audio.left);
+    EXPECT_NEAR(heard.rms, 0.5 * gain / std::sqrt(2.0), 0.005);
+    EXPECT_NEAR(heard.hz, 1000.0, 3.0);
+    EXPECT_TRUE(audio.right == audio.left);
 }
 
 } // namespace

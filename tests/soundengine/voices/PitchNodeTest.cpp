@@ -2,7 +2,7 @@
 #include "voices/AuPlaybackInstance.h"
 #include "voices/AuSourceBase.h"
 
-#include <AuDefaultPoolTest.h>
+#include "LowerEnginePoolTest.h"
 
 #include <gtest/gtest.h>
 
@@ -86,11 +86,10 @@ public:
     int calls = 0;
 };
 
-class PitchNodeTest : public AuDefaultPoolTest {
+class PitchNodeTest : public voicetest::LowerEnginePoolTest {
 protected:
     void SetUp() override {
-        AuDefaultPoolTest::SetUp();
-        g_LEngineDefaultPoolId = g_DefaultPoolId;
+        LowerEnginePoolTest::SetUp();
         CAuResampler::InitKernels();
         AuPlaybackInstanceParams params;
         params.key.playingID = 1;
@@ -98,8 +97,7 @@ protected:
     }
     void TearDown() override {
         m_instance.reset();
-        g_LEngineDefaultPoolId = -1;
-        AuDefaultPoolTest::TearDown();
+        LowerEnginePoolTest::TearDown();
     }
 
     static AuResamplerFormat Mono16(u32 rate = 48000) {

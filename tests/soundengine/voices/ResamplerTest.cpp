@@ -1,5 +1,6 @@
 #include "VoiceTestSupport.h"
 
+#include "LowerEnginePoolTest.h"
 #include "core/AuCpuInfo.h"
 #include "voices/AuResampler.h"
 
@@ -11,18 +12,16 @@ using voicetest::TestBuffer;
 
 namespace {
 
-class ResamplerTest : public AuDefaultPoolTest {
+class ResamplerTest : public voicetest::LowerEnginePoolTest {
 protected:
     void SetUp() override {
-        AuDefaultPoolTest::SetUp();
-        g_LEngineDefaultPoolId = g_DefaultPoolId;
+        LowerEnginePoolTest::SetUp();
         CAuResampler::InitKernels();
     }
     void TearDown() override {
         CAuCpuInfo::SetForTest(nullptr);
         CAuResampler::InitKernels();
-        g_LEngineDefaultPoolId = -1;
-        AuDefaultPoolTest::TearDown();
+        LowerEnginePoolTest::TearDown();
     }
 };
 

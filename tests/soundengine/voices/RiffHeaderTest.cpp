@@ -1,5 +1,6 @@
 #include "voices/AuRiffHeader.h"
 
+#include "LowerEnginePoolTest.h"
 #include "VoiceTestSupport.h"
 
 #include <bankgen/Media.h>
@@ -15,16 +16,8 @@ namespace {
 using bankgen::Bytes;
 using bankgen::Malformed;
 
-class RiffHeaderTest : public AuDefaultPoolTest {
+class RiffHeaderTest : public voicetest::LowerEnginePoolTest {
 protected:
-    void SetUp() override {
-        AuDefaultPoolTest::SetUp();
-        g_LEngineDefaultPoolId = g_DefaultPoolId;
-    }
-    void TearDown() override {
-        g_LEngineDefaultPoolId = -1;
-        AuDefaultPoolTest::TearDown();
-    }
     // Parses a copy of exactly `media`'s bytes, so that ASan sees any read past them.
     AURESULT Parse(const Bytes& media, CAuCuePointList* cues = nullptr) {
         std::vector<u8> exact(media.begin(), media.end());

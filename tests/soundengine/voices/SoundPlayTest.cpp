@@ -1,6 +1,7 @@
 // A sound read from a bankgen record, played through the parameter node's play entry: the
 // instance manager makes its instance with the media of the bank manager's table, the voice
 // commands render it frame by frame into a fake bus, and the instance ends with the media.
+#include "LowerEnginePoolTest.h"
 #include "banks/AuBankMgr.h"
 #include "banks/AuBus.h"
 #include "banks/AuPlaybackLimiter.h"
@@ -16,7 +17,6 @@
 #include "voices/AuVoiceContext.h"
 
 #include <AU/AuEffectPlugins.h>
-#include <AuDefaultPoolTest.h>
 #include <bankgen/Effects.h>
 #include <bankgen/Media.h>
 #include <bankgen/Records.h>
@@ -49,12 +49,11 @@ public:
     int disconnected = 0;
 };
 
-class SoundPlayTest : public AuDefaultPoolTest {
+class SoundPlayTest : public voicetest::LowerEnginePoolTest {
 protected:
-    SoundPlayTest() : AuDefaultPoolTest(4u << 20) {}
+    SoundPlayTest() : LowerEnginePoolTest(4u << 20) {}
     void SetUp() override {
-        AuDefaultPoolTest::SetUp();
-        g_LEngineDefaultPoolId = g_DefaultPoolId;
+        LowerEnginePoolTest::SetUp();
         CAuResampler::InitKernels();
         CAuLowerEngine::SetPlatformInitSettings(nullptr);
         g_pIndex = &m_index;
@@ -87,9 +86,8 @@ protected:
         EXPECT_EQ(m_index.Table(AuIndexNodes).Count(), 0u);
         m_index.Term();
         g_pIndex = nullptr;
-        g_LEngineDefaultPoolId = -1;
         EXPECT_EQ(Used(), m_usedAtStart);
-        AuDefaultPoolTest::TearDown();
+        LowerEnginePoolTest::TearDown();
     }
     // The audio thread's part of a frame that concerns voices.
     void Frame() {

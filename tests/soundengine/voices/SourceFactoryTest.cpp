@@ -3,8 +3,9 @@
 #include "voices/AuSourceBase.h"
 #include "voices/AuSourcePluginHost.h"
 
+#include "LowerEnginePoolTest.h"
+
 #include <AU/MemoryMgr.h>
-#include <AuDefaultPoolTest.h>
 
 #include <gtest/gtest.h>
 
@@ -37,16 +38,11 @@ AU::IAuSoftwareCodec* MakeNothing(void*) {
     return nullptr;
 }
 
-class SourceFactoryTest : public AuDefaultPoolTest {
+class SourceFactoryTest : public voicetest::LowerEnginePoolTest {
 protected:
-    void SetUp() override {
-        AuDefaultPoolTest::SetUp();
-        g_LEngineDefaultPoolId = g_DefaultPoolId;
-    }
     void TearDown() override {
         CAuLowerEngine::FreeRegistries();
-        g_LEngineDefaultPoolId = -1;
-        AuDefaultPoolTest::TearDown();
+        LowerEnginePoolTest::TearDown();
     }
 };
 

@@ -9,9 +9,10 @@
 #include "voices/AuSourcePluginHost.h"
 #include "voices/AuVoiceContext.h"
 
+#include "LowerEnginePoolTest.h"
 #include "TestPlugins.h"
+#include "VoiceTestSupport.h"
 
-#include <AuDefaultPoolTest.h>
 #include <bankgen/Bank.h>
 
 #include <gtest/gtest.h>
@@ -103,12 +104,11 @@ AU::IAuPlugin* CreateNotAGenerator(AU::IAuPluginMemAlloc* allocator) {
     return AuPluginNew<voicetest::PassThroughEffect>(allocator);
 }
 
-class SourcePluginHostTest : public AuDefaultPoolTest {
+class SourcePluginHostTest : public voicetest::LowerEnginePoolTest {
 protected:
-    SourcePluginHostTest() : AuDefaultPoolTest(4u << 20) {}
+    SourcePluginHostTest() : LowerEnginePoolTest(4u << 20) {}
     void SetUp() override {
-        AuDefaultPoolTest::SetUp();
-        g_LEngineDefaultPoolId = g_DefaultPoolId;
+        LowerEnginePoolTest::SetUp();
         CAuResampler::InitKernels();
         CAuLowerEngine::SetPlatformInitSettings(nullptr);
         m_index.Init();
@@ -128,9 +128,8 @@ protected:
         CAuLowerEngine::FreeRegistries();
         m_index.Term();
         g_pIndex = nullptr;
-        g_LEngineDefaultPoolId = -1;
         EXPECT_EQ(g_gen.live, 0);
-        AuDefaultPoolTest::TearDown();
+        LowerEnginePoolTest::TearDown();
     }
 
     // The sound's generator settings, running the plug-in registered under `pluginId`.
@@ -220,12 +219,7 @@ TEST_F(SourcePluginHostTest, AGeneratorAsksItsVoiceWhereItSoundsFrom) {
         AuDestroySource(host);
     }
     CAuRegisteredObj object(42);
-    object.SetActiveListeners(0x5); // listeners 0 and 2
-    const AuSoundPosition places[2] = {{{1.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 1.0f}},
-                                       {{0.0f, 2.0f, 0.0f}, {0.0f, 0.0f, 1.0f}}};
-    ASSERT_EQ(object.SetPosition(places, 2, 1), AuResultSuccess);
-    object.SetScalingFactor(2.0f);
-    object.UpdatePositions();
+    ASSERT_NO_FATAL_FAILURE(voicetest::PlaceForTwoListeners(object));
     MakeInstance(1, &object);
     CAuSourcePluginHost* host = MakeHost();
     ASSERT_EQ(host->StartStream(), AuResultSuccess);

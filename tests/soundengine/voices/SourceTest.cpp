@@ -5,9 +5,9 @@
 #include "voices/AuSourceBase.h"
 #include "voices/AuSourcePluginHost.h"
 
+#include "LowerEnginePoolTest.h"
 #include "VoiceTestSupport.h"
 
-#include <AuDefaultPoolTest.h>
 #include <AuMemoryAutoStream.h>
 #include <bankgen/Media.h>
 
@@ -26,23 +26,8 @@ using bankgen::Malformed;
 
 void IgnoreCallback(AuCallbackType, AuCallbackInfo*) {}
 
-class SourceTest : public AuDefaultPoolTest {
+class SourceTest : public voicetest::LowerEnginePoolTest {
 protected:
-    void SetUp() override {
-        AuDefaultPoolTest::SetUp();
-        g_LEngineDefaultPoolId = g_DefaultPoolId;
-    }
-    void TearDown() override {
-        g_LEngineDefaultPoolId = -1;
-        AuDefaultPoolTest::TearDown();
-    }
-    std::unique_ptr<CAuPlaybackInstance> Instance(u16 loopCount) {
-        AuPlaybackInstanceParams params;
-        params.key.playingID = 1;
-        auto instance = std::make_unique<CAuPlaybackInstance>(params);
-        instance->SetLoopCount(loopCount);
-        return instance;
-    }
     struct Pass {
         std::vector<i16> samples;
         std::vector<u32> frames;

@@ -1,11 +1,11 @@
 // The PCM and ADPCM file sources on the in-memory automatic stream: whatever the sizes of the
 // stream's buffers, they deliver what the bank sources deliver from the same media.
+#include "LowerEnginePoolTest.h"
 #include "core/AuPlayingMgr.h"
 #include "core/AuPositionRepository.h"
 #include "voices/AuFileSources.h"
 #include "voices/AuPlaybackInstance.h"
 
-#include <AuDefaultPoolTest.h>
 #include <AuMemoryAutoStream.h>
 #include <bankgen/Media.h>
 
@@ -35,17 +35,9 @@ struct Pass {
     u32 waits = 0; // buffers answered 46
 };
 
-class StreamedSourceTest : public AuDefaultPoolTest {
+class StreamedSourceTest : public voicetest::LowerEnginePoolTest {
 protected:
-    StreamedSourceTest() : AuDefaultPoolTest(16u << 20) {}
-    void SetUp() override {
-        AuDefaultPoolTest::SetUp();
-        g_LEngineDefaultPoolId = g_DefaultPoolId;
-    }
-    void TearDown() override {
-        g_LEngineDefaultPoolId = -1;
-        AuDefaultPoolTest::TearDown();
-    }
+    StreamedSourceTest() : LowerEnginePoolTest(16u << 20) {}
 
     std::unique_ptr<CAuPlaybackInstance> Instance(u16 loopCount, u32 codec, const Bytes* prefetch = nullptr,
                                                   u32 prefetchSize = 0) {

@@ -6,9 +6,9 @@
 #include "voices/AuVoiceCommands.h"
 #include "voices/AuVoiceContext.h"
 
+#include "LowerEnginePoolTest.h"
 #include "VoiceTestSupport.h"
 
-#include <AuDefaultPoolTest.h>
 #include <AuMemoryAutoStream.h>
 #include <bankgen/Media.h>
 
@@ -38,12 +38,11 @@ public:
     int disconnected = 0;
 };
 
-class VoiceCommandsTest : public AuDefaultPoolTest {
+class VoiceCommandsTest : public voicetest::LowerEnginePoolTest {
 protected:
-    VoiceCommandsTest() : AuDefaultPoolTest(4u << 20) {}
+    VoiceCommandsTest() : LowerEnginePoolTest(4u << 20) {}
     void SetUp() override {
-        AuDefaultPoolTest::SetUp();
-        g_LEngineDefaultPoolId = g_DefaultPoolId;
+        LowerEnginePoolTest::SetUp();
         CAuResampler::InitKernels();
         CAuLowerEngine::SetPlatformInitSettings(nullptr);
         m_samples.resize(2500);
@@ -58,8 +57,7 @@ protected:
         g_pVoiceCommandQueue = nullptr;
         m_commands.Term();
         m_instances.clear();
-        g_LEngineDefaultPoolId = -1;
-        AuDefaultPoolTest::TearDown();
+        LowerEnginePoolTest::TearDown();
     }
 
     CAuPlaybackInstance& MakeInstance(u32 codec = 1) {

@@ -6,9 +6,9 @@
 #include "voices/AuSourceBase.h"
 #include "voices/AuVoiceContext.h"
 
+#include "LowerEnginePoolTest.h"
 #include "VoiceTestSupport.h"
 
-#include <AuDefaultPoolTest.h>
 #include <bankgen/Media.h>
 
 #include <gtest/gtest.h>
@@ -41,12 +41,11 @@ public:
     u32 answer = 0;
 };
 
-class VoiceContextTest : public AuDefaultPoolTest {
+class VoiceContextTest : public voicetest::LowerEnginePoolTest {
 protected:
-    VoiceContextTest() : AuDefaultPoolTest(4u << 20) {}
+    VoiceContextTest() : LowerEnginePoolTest(4u << 20) {}
     void SetUp() override {
-        AuDefaultPoolTest::SetUp();
-        g_LEngineDefaultPoolId = g_DefaultPoolId;
+        LowerEnginePoolTest::SetUp();
         CAuResampler::InitKernels();
         CAuLowerEngine::SetPlatformInitSettings(nullptr);
         std::vector<i16> samples(3000);
@@ -58,8 +57,7 @@ protected:
     void TearDown() override {
         m_voice.reset();
         m_instance.reset();
-        g_LEngineDefaultPoolId = -1;
-        AuDefaultPoolTest::TearDown();
+        LowerEnginePoolTest::TearDown();
     }
 
     CAuPlaybackInstance& MakeInstance(i32 startDelay = -1, u8 action = 0, u8 mode = 0,
@@ -183,13 +181,7 @@ TEST_F(VoiceContextTest, WhereTheVoiceSoundsFromIsItsGameObjectAsItsListenersHea
         EXPECT_EQ(voice.GetNodeID(), 100u);
     }
     CAuRegisteredObj object(42);
-    object.SetActiveListeners(0x5); // listeners 0 and 2
-    const AuSoundPosition places[2] = {{{1.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 1.0f}},
-                                       {{0.0f, 2.0f, 0.0f}, {0.0f, 0.0f, 1.0f}}};
-    ASSERT_EQ(object.SetPosition(places, 2, 1), AuResultSuccess);
-    object.SetScalingFactor(2.0f);
-    object.MarkPositionsChanged();
-    object.UpdatePositions();
+    ASSERT_NO_FATAL_FAILURE(voicetest::PlaceForTwoListeners(object));
     MakeInstance(-1, 0, 0, &object);
     CAuVoiceContext& voice = MakeVoice();
     EXPECT_EQ(voice.GetNumEmitterRays(), 4u); // two listeners, two positions

@@ -1,5 +1,6 @@
 #include "VoiceTestSupport.h"
 
+#include "LowerEnginePoolTest.h"
 #include "voices/AuVoiceFilters.h"
 
 #include <cmath>
@@ -9,18 +10,16 @@ using voicetest::TestBuffer;
 
 namespace {
 
-class VoiceFiltersTest : public AuDefaultPoolTest {
+class VoiceFiltersTest : public voicetest::LowerEnginePoolTest {
 protected:
     void SetUp() override {
-        AuDefaultPoolTest::SetUp();
-        g_LEngineDefaultPoolId = g_DefaultPoolId;
+        LowerEnginePoolTest::SetUp();
         SetOutputSampleRate(AU_DEFAULT_SAMPLE_RATE);
         SetOutputTiming(AU_DEFAULT_SAMPLES_PER_FRAME);
     }
     void TearDown() override {
         SetOutputSampleRate(AU_DEFAULT_SAMPLE_RATE);
-        g_LEngineDefaultPoolId = -1;
-        AuDefaultPoolTest::TearDown();
+        LowerEnginePoolTest::TearDown();
     }
 };
 

@@ -5,6 +5,7 @@
 #include "AuCaptureFile.h"
 #include "AuDefaultPoolTest.h"
 #include "core/AuOutputTiming.h"
+#include "core/AuRegistryMgr.h"
 #include "plugins/AuPluginSettings.h"
 #include "voices/AuLowerEngine.h"
 #include "voices/AuPlaybackInstance.h"
@@ -293,6 +294,17 @@ inline AuSourceMedia InMemoryMedia(const u8* data, size_t size, u32 pluginID = 1
     media.pData = data;
     media.uSize = static_cast<u32>(size);
     return media;
+}
+
+// A game object heard by listeners 0 and 2 at two positions (the second at y = 2), with an
+// attenuation scaling of 2: four emitter-listener pairs.
+inline void PlaceForTwoListeners(CAuRegisteredObj& object) {
+    object.SetActiveListeners(0x5);
+    const AuSoundPosition places[2] = {{{1.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 1.0f}},
+                                       {{0.0f, 2.0f, 0.0f}, {0.0f, 0.0f, 1.0f}}};
+    ASSERT_EQ(object.SetPosition(places, 2, 1), AuResultSuccess);
+    object.SetScalingFactor(2.0f);
+    object.UpdatePositions();
 }
 
 // Renders one voice into the main device as the lower engine's pass does (its update, its pull,

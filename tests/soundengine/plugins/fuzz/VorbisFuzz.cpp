@@ -2,25 +2,15 @@
 // The input is copied into a block of exactly its size so that any read past the media shows
 // under the sanitizers.
 #include "VorbisFuzz.h"
+#include "../../voices/fuzz/FuzzMemory.h"
 
 #include "plugins/AuVorbisSource.h"
 #include "voices/AuPlaybackInstance.h"
-
-#include <AU/MemoryMgr.h>
 
 #include <cstring>
 #include <memory>
 
 namespace {
-
-// The fuzzer runs without the engine's initialisation; a replaying test brings its own.
-void EnsureMemory() {
-    if (AU::MemoryMgr::IsInitialized()) return;
-    const AuMemoryMgrSettings settings{4};
-    AU::MemoryMgr::Init(&settings);
-    g_DefaultPoolId = AU::MemoryMgr::CreatePool(nullptr, 64u << 20, 64, AuPoolAttrMalloc, 0);
-    g_LEngineDefaultPoolId = g_DefaultPoolId;
-}
 
 void Play(const u8* media, u32 size, u16 loopCount, bool seek, std::vector<AURESULT>& results) {
     AuPlaybackInstanceParams params;
@@ -58,7 +48,7 @@ void Play(const u8* media, u32 size, u16 loopCount, bool seek, std::vector<AURES
 std::vector<AURESULT> vorbistest::PlayVorbisEveryWay(const uint8_t* data, size_t size) {
     std::vector<AURESULT> results;
     if (size > (1u << 24)) return results;
-    EnsureMemory();
+    voicetest::EnsureFuzzMemory();
     std::unique_ptr<u8[]> media(new u8[size ? size : 1]);
     if (size) std::memcpy(media.get(), data, size);
     for (const u16 loops : {1, 2, 0})

@@ -2,6 +2,7 @@
 // input is copied into a block of exactly its size, and a stream hands it out in copies of exactly
 // their sizes, so that any read past the media shows under the sanitizers.
 #include "MediaFuzz.h"
+#include "FuzzMemory.h"
 
 #include "voices/AuFileSources.h"
 #include "voices/AuPlaybackInstance.h"
@@ -9,22 +10,11 @@
 
 #include <AuMemoryAutoStream.h>
 
-#include <AU/MemoryMgr.h>
-
 #include <cstring>
 #include <memory>
 #include <type_traits>
 
 namespace {
-
-// The fuzzer runs without the engine's initialisation; a replaying test brings its own.
-void EnsureMemory() {
-    if (AU::MemoryMgr::IsInitialized()) return;
-    const AuMemoryMgrSettings settings{4};
-    AU::MemoryMgr::Init(&settings);
-    g_DefaultPoolId = AU::MemoryMgr::CreatePool(nullptr, 64u << 20, 64, AuPoolAttrMalloc, 0);
-    g_LEngineDefaultPoolId = g_DefaultPoolId;
-}
 
 template <class Source> AURESULT Play(const u8* media, u32 size, u16 loopCount, bool seek) {
     AuPlaybackInstanceParams params;
@@ -70,7 +60,7 @@ template <class Source> AURESULT Play(const u8* media, u32 size, u16 loopCount, 
 std::vector<AURESULT> voicetest::ReadMediaEveryWay(const uint8_t* data, size_t size) {
     std::vector<AURESULT> results;
     if (size > (1u << 24)) return results;
-    EnsureMemory();
+    voicetest::EnsureFuzzMemory();
     const u32 bytes = u32(size);
     std::unique_ptr<u8[]> media(new u8[size ? size : 1]);
     if (size) memcpy(media.get(), data, size);
