@@ -544,6 +544,20 @@ TEST_F(BusTest, APassThroughBusFoldsItsVolumeAndEveryOtherBusSendsItsOwn) {
         } else {
             EXPECT_TRUE(ops.calls.empty()) << c.what;
             EXPECT_EQ(bus->FoldedBusVolume(), accumulated) << c.what;
+            // An effect given at run time makes it mix on its own: the lower engine learns its
+            // volume at once, and the leaf below no longer adds it.
+            ASSERT_EQ(bus->SetEffect(1, kLoadedEffect, true, AU_EFFECT_STAMP_API), AuResultSuccess);
+            EXPECT_TRUE(bus->MixesOnItsOwn());
+            EXPECT_EQ(ops.calls,
+                      (std::vector<std::string>{banktest::Line("volume %08X %.2f", id, accumulated),
+                                                banktest::Line("effect %08X 1", id)}));
+            EXPECT_EQ(bus->FoldedBusVolume(), 0.0f);
+            ops.calls.clear();
+            Find(0x100 + id)->RecalcProps(0);
+            EXPECT_EQ(ops.calls, std::vector<std::string>{banktest::Line("volume %08X -7.00", 0x100 + id)});
+            ASSERT_EQ(bus->SetEffect(1, 0, true, AU_EFFECT_STAMP_API), AuResultSuccess);
+            EXPECT_FALSE(bus->MixesOnItsOwn());
+            EXPECT_EQ(bus->FoldedBusVolume(), accumulated);
         }
         ops.calls.clear();
         Find(0x100 + id)->RecalcProps(0);
