@@ -1153,6 +1153,28 @@ TEST_F(SoundTest, AudioParametersSumTheSoundItsHoldersItsCurvesItsParentAndItsBu
     EXPECT_FLOAT_EQ(midi.values[2], 100.0f + 50.0f + 200.0f);
 }
 
+// Layers are opaque to the node, which keeps only their addresses.
+TEST_F(SoundTest, AssociatedLayersStayUntilRemovedAndAMissingOneGivesTwo) {
+    CAuSound* sound = Read(Sound());
+    alignas(8) char storage[9][8];
+    const auto layer = [&storage](u32 i) { return reinterpret_cast<CAuLayer*>(storage[i]); };
+    for (u32 i = 0; i < 9; ++i)
+        ASSERT_EQ(sound->AddAssociatedLayer(layer(i)), AuResultSuccess) << "past the first eight too";
+    EXPECT_EQ(sound->NumAssociatedLayers(), 9u);
+    EXPECT_EQ(sound->RemoveAssociatedLayer(layer(4)), AuResultSuccess);
+    EXPECT_EQ(sound->RemoveAssociatedLayer(layer(4)), AuResultFail);
+    EXPECT_EQ(sound->NumAssociatedLayers(), 8u);
+    for (u32 i = 0; i < 9; ++i) {
+        if (i != 4) {
+            EXPECT_EQ(sound->RemoveAssociatedLayer(layer(i)), AuResultSuccess) << i;
+        }
+    }
+    EXPECT_EQ(sound->NumAssociatedLayers(), 0u);
+    EXPECT_EQ(Read(Sound(0x1002))->RemoveAssociatedLayer(layer(0)), AuResultFail) << "no array yet";
+    // A node that goes with layers still listed frees its array (the fixture counts the pool).
+    ASSERT_EQ(sound->AddAssociatedLayer(layer(0)), AuResultSuccess);
+}
+
 // ---- The type-17 leaf ----
 
 TEST_F(SoundTest, ATypeSeventeenLeafPlaysNothingWithoutMotionDevicesAndKeepsItsSources) {
