@@ -986,6 +986,11 @@ TEST_F(BusTest, TheMeterLevelIsClampedBetweenItsTwoPropertiesBeforeItSetsTheGame
     AuPropValue word;
     word.u = 0x1234;
     ASSERT_EQ(bus->Props().SetValue(29, word), AuResultSuccess);
+    // Neither bound in the bundle: their defaults, 0 and 200.
+    for (const auto& [level, expected] : {std::pair{500.0f, 200.0f}, {-5.0f, 0.0f}, {50.0f, 50.0f}}) {
+        bus->SetMeterGameParameter(level);
+        EXPECT_EQ(m_rtpc.GetRTPCValue(0x1234, AuRTPCKey{}), expected) << level;
+    }
     struct Case {
         f32 lower;
         bool upperSet;
