@@ -3,6 +3,7 @@
 // the pending-action queue (recording fakes).
 #include "TestNodes.h"
 
+#include "banks/AuAction.h"
 #include "banks/AuAttenuation.h"
 #include "banks/AuBankMgr.h"
 #include "banks/AuHierarchyLoader.h"
@@ -10,6 +11,7 @@
 #include "core/AuAudioMgr.h"
 #include "core/AuObjectIndex.h"
 #include "core/AuOutputTiming.h"
+#include "core/AuPendingAction.h"
 #include "parameters/AuRTPCMgr.h"
 #include "plugins/AuPluginSettings.h"
 
@@ -76,10 +78,14 @@ public:
 
 } // namespace
 
-// The frame counter, which only the audio thread moves.
+// The frame counter, which only the audio thread moves, and the pending list.
 class CAuAudioMgrTestAccess {
 public:
     static void SetFrame(CAuAudioMgr& mgr, u32 frame) { mgr.m_uFrameCounter = frame; }
+    static CAuAction* FirstPendingAction(CAuAudioMgr& audio) {
+        const auto* link = audio.m_pendingList.First();
+        return link ? link->pRecord->pAction : nullptr;
+    }
 };
 
 namespace {
@@ -766,6 +772,13 @@ TEST_F(SoundTest, AnInitialDelayQueuesAPlayAndContinueThatPlaysWithoutTheDelayAg
         AuNodePlayParams params;
         params.playingID = 42;
         EXPECT_EQ(sound->ExecutePlay(params), AuResultSuccess);
+        if (c.frames != 0) {
+            ASSERT_EQ(m_audio.NumPendingItems(), 1u) << c.lookAhead;
+            const CAuAction* pending = CAuAudioMgrTestAccess::FirstPendingAction(m_audio);
+            EXPECT_EQ(pending->ActionType(), AU_ACTION_PLAY_AND_CONTINUE);
+            EXPECT_EQ(pending->TargetID(), kSoundID);
+            EXPECT_EQ(pending->GetDelay(), 4800);
+        }
         for (u32 frame = 0; frame < c.frames; ++frame) {
             EXPECT_TRUE(m_instances.starts.empty()) << c.lookAhead << " frame " << frame;
             Step();
