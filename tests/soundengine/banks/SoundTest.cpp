@@ -1091,6 +1091,17 @@ TEST_F(SoundInstancesTest, SeekAndPlayToEndReachTheMatchingInstancesClamped) {
     EXPECT_EQ(sound->ExecuteAction(exec), AuResultSuccess);
     EXPECT_FALSE(first->SeekPending());
     EXPECT_TRUE(second->SeekPending()) << "by playing ID";
+
+    // A break lets the matching instances play to the end of their current loop.
+    for (CAuPlaybackInstance* instance : {first, second, third})
+        instance->SetLoopCount(0);
+    AuActionExec brk;
+    brk.kind = AuActionExec_Break;
+    brk.pGameObj = a;
+    EXPECT_EQ(sound->ExecuteAction(brk), AuResultSuccess);
+    EXPECT_EQ(first->LoopCount(), 1u);
+    EXPECT_EQ(second->LoopCount(), 0u) << "another game object";
+    EXPECT_EQ(third->LoopCount(), 1u);
     sound->DecrementPlayCount(nullptr);
 }
 
