@@ -709,13 +709,17 @@ TEST_F(SoundTest, ASoundMetAgainRereadsItsSourceAndEffectsOnlyUnlessABankDescrib
     plugin.source.plugin = 0x00650002;
     plugin.source.params = {9};
     plugin.node.props = {bankgen::PropF(0, -1.0f)};
+    plugin.node.effects = {{0, 0x50, 1, 0}};
     bankgen::SoundRecord codec = Sound();
     codec.node.props = {bankgen::PropF(0, -9.0f)};
     codec.node.overrideParentEffects = 1;
+    // Read again, the effects block gives only the slots' rendered marks.
+    codec.node.effects = {{0, 0x50, 1, 1}, {1, 0x51, 1, 0}};
     const Bytes first = Encode(plugin);
     const Bytes second = Encode(codec);
     ASSERT_EQ(loader.LoadRecord(AuHierarchyTypeSound, first.data(), static_cast<u32>(first.size())),
               AuResultSuccess);
+    ASSERT_EQ(static_cast<CAuSound*>(list[0])->Effects()->slots[0].pluginID, 0x50u);
     ASSERT_EQ(loader.LoadRecord(AuHierarchyTypeSound, second.data(), static_cast<u32>(second.size())),
               AuResultSuccess);
     ASSERT_EQ(list.Count(), 2u);
@@ -726,14 +730,20 @@ TEST_F(SoundTest, ASoundMetAgainRereadsItsSourceAndEffectsOnlyUnlessABankDescrib
     EXPECT_EQ(sound->Source().StorageKind(), AuSourceStorage_InMemory) << "the source was read again";
     EXPECT_EQ(sound->GetPropFloat(0), -1.0f) << "the rest of the record was not";
     EXPECT_FALSE(sound->FlagsB() & AU_NODE_B_OVERRIDE_EFFECTS);
+    ASSERT_NE(sound->Effects(), nullptr);
+    EXPECT_TRUE(sound->Effects()->slots[0].bRendered);
+    EXPECT_EQ(sound->Effects()->slots[0].pluginID, 0u) << "a rendered slot plays no effect";
+    EXPECT_EQ(sound->Effects()->slots[1].pluginID, 0u) << "nothing attached on a second reading";
 
     // Its source now comes from a bank: a third meeting reads nothing.
     bankgen::SoundRecord third = Sound();
     third.source.inMemorySize = 1;
+    third.node.effects = {{2, 0x52, 1, 1}};
     const Bytes thirdBytes = Encode(third);
     ASSERT_EQ(loader.LoadRecord(AuHierarchyTypeSound, thirdBytes.data(), static_cast<u32>(thirdBytes.size())),
               AuResultSuccess);
     EXPECT_EQ(sound->Source().inMemorySize, 5828u);
+    EXPECT_FALSE(sound->Effects()->slots[2].bRendered);
     AuReleaseBankObjects(list);
     loader.BeginBank(nullptr, nullptr, 0);
 }
