@@ -998,6 +998,21 @@ TEST_F(SoundTest, TheLoopCountDrawsItsRangeRoundedHalfUp) {
 
 // ---- Action execution ----
 
+// A sound that notes each pause (true) and resume (false) of its transitions.
+class PausingSound final : public CAuSound {
+public:
+    static PausingSound* Make(u32 id) {
+        auto* sound = new (AU::MemoryMgr::Malloc(g_DefaultPoolId, sizeof(PausingSound))) PausingSound(id);
+        sound->AddToIndex();
+        return sound;
+    }
+    void PauseTransitions(bool pause) override { pauses.push_back(pause); }
+    std::vector<bool> pauses;
+
+private:
+    using CAuSound::CAuSound;
+};
+
 class SoundInstancesTest : public SoundTest {
 protected:
     CAuPlaybackInstance* Start(CAuSound& sound, CAuRegisteredObj* gameObj, AuPlayingID playingID) {
@@ -1033,6 +1048,19 @@ TEST_F(SoundInstancesTest, ActionsWaitForSomethingPlayingThenReachTheInstanceMan
     exec.eCurve = AuCurveInterpolation_SmoothS;
     EXPECT_EQ(sound->ExecuteAction(exec), AuResultSuccess);
     EXPECT_TRUE(m_instances.calls.empty()) << "nothing plays";
+    // Nothing plays: only the transitions, and only when the record asks.
+    PausingSound* pausing = PausingSound::Make(0x1002);
+    m_objects.push_back(pausing);
+    for (const u32 kind : {0u, 1u, 2u, 3u, 4u, 5u}) {
+        AuActionExec asking = exec;
+        asking.kind = kind;
+        asking.flags = AU_EXEC_PAUSE_TRANSITIONS;
+        EXPECT_EQ(pausing->ExecuteAction(asking), AuResultSuccess);
+        asking.flags = 0;
+        EXPECT_EQ(pausing->ExecuteAction(asking), AuResultSuccess);
+    }
+    EXPECT_EQ(pausing->pauses, (std::vector<bool>{false, true, false, false, false, false}));
+    EXPECT_TRUE(m_instances.calls.empty());
 
     ASSERT_EQ(sound->IncrementPlayCount(nullptr), AuResultSuccess);
     for (const u32 kind : {0u, 1u, 2u, 5u}) {
