@@ -908,6 +908,12 @@ TEST_F(BusTest, ExecuteActionRunsSlot46ThenEveryChildLastToFirst) {
     EXPECT_EQ(nodetest::g_trace, expected);
     ASSERT_EQ(node1->executed.size(), 1u);
     EXPECT_TRUE(node1->executed[0].flags & AU_EXEC_TRANSITIONS_HANDLED);
+    // A record that does not ask leaves the transitions alone.
+    nodetest::g_trace.clear();
+    exec.flags = 0;
+    EXPECT_EQ(bus->ExecuteAction(exec), AuResultSuccess);
+    EXPECT_EQ(std::count(nodetest::g_trace.begin(), nodetest::g_trace.end(), "pause 1"), 0);
+    EXPECT_EQ(nodetest::g_trace.size(), expected.size() - 1);
 
     // An exception names an ID and whether it is a bus: both must match.
     nodetest::g_trace.clear();
