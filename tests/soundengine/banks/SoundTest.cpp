@@ -996,6 +996,29 @@ TEST_F(SoundTest, TheLoopCountDrawsItsRangeRoundedHalfUp) {
     EXPECT_EQ(Read(plain)->ComputeRandomizedValue(), 1) << "default 1, no range";
 }
 
+TEST_F(SoundTest, ExtremeLoopCountsAndRangesSaturateInsteadOfOverflowing) {
+    constexpr i32 kMax = std::numeric_limits<i32>::max(), kMin = std::numeric_limits<i32>::min();
+    struct Case {
+        i32 base;
+        i32 min, max;
+        int draw; // the scripted generator's value
+        i32 expected;
+    };
+    const Case cases[] = {
+        {kMax, 5, 5, 0, kMax},        {kMin, -5, -5, 0, kMin},       {4, kMin, kMax, 32767, kMax},
+        {4, kMin, kMax, 0, kMin + 4}, {-4, kMax, kMin, 32767, kMin},
+    };
+    u32 id = 0x1100;
+    for (const Case& c : cases) {
+        bankgen::SoundRecord record = Sound(++id);
+        record.node.props = {bankgen::PropI(58, c.base)};
+        record.node.ranges = {bankgen::RangeI(58, c.min, c.max)};
+        win32test::ScriptRand(&c.draw, 1);
+        EXPECT_EQ(Read(record)->ComputeRandomizedValue(), c.expected)
+            << c.base << " " << c.min << ".." << c.max;
+    }
+}
+
 // ---- Action execution ----
 
 // A sound that notes each pause (true) and resume (false) of its transitions.
