@@ -1064,6 +1064,49 @@ TEST_F(BusTest, TheFirstDefaultBusIsTheSingletonUntilItGoesAndAnOrphanJoinsItOnc
     current->Release();
 }
 
+// A type-16 bus owns its children as their extra owner: a node keeps its own bus for mixing, and
+// the motion tree hears volume and pitch changes as targets 29 and 31.
+TEST_F(BusTest, ADefaultBusAdoptsNodesThatHaveABusAndPassesVolumeAndPitchOnAsItsOwnTargets) {
+    bankgen::BusRecord motion = Bus(0x16);
+    motion.type = bankgen::HierarchyType::DefaultBus;
+    bankgen::BusRecord other = Bus(0x17);
+    other.type = bankgen::HierarchyType::DefaultBus;
+    ASSERT_EQ(Load(0, Build(0xB0, {Bus(1), motion, other})), AuResultSuccess);
+    CAuBus* audio = Find(1);
+    CAuBus* owner = Find(0x16);
+    auto* node = TestNode::Make(10, AuNodeCategory_Sound);
+    node->AddRef();
+    ASSERT_EQ(audio->AddChild(node), AuResultSuccess);
+    node->AddRef();
+    EXPECT_EQ(owner->AddChild(node), AuResultSuccess) << "a node with a bus of its own is welcome";
+    EXPECT_EQ(node->Bus(), audio);
+    EXPECT_EQ(node->GetExtraOwner(), owner);
+    node->AddRef();
+    EXPECT_EQ(owner->AddChild(node), AuResultAlreadyAChild);
+    owner->AddRef();
+    EXPECT_EQ(owner->AddChild(owner), AuResultCannotBeOwnChild);
+    // Another default bus leaves a child it does not own alone.
+    Find(0x17)->RemoveChild(node);
+    EXPECT_EQ(node->GetExtraOwner(), owner);
+    EXPECT_EQ(owner->NodeChildCount(), 1u);
+
+    ASSERT_TRUE(node->IncrementActivityCount(AU_ACTIVITY_TO_BOTH));
+    node->changes.clear();
+    for (const u32 target : {u32{AuPropID_Volume}, u32{AuPropID_Pitch}, 3u})
+        owner->NotifyParamChange(target, -3.0f, AuRTPCKey{}, false, true);
+    std::vector<u32> heard;
+    for (const AuParamChange& change : node->changes)
+        heard.push_back(change.target);
+    EXPECT_EQ(heard, (std::vector<u32>{29, 31, 3}));
+    node->DecrementActivityCount(AU_ACTIVITY_TO_BOTH);
+
+    owner->RemoveChild(node);
+    EXPECT_EQ(node->GetExtraOwner(), nullptr);
+    EXPECT_EQ(node->Bus(), audio) << "its own bus stays";
+    audio->RemoveChild(node);
+    node->Release();
+}
+
 TEST_F(BusTest, ADefaultBusDetachedForALoadIsReleasedOrPutBack) {
     bankgen::BusRecord first = Bus(0x16);
     first.type = bankgen::HierarchyType::DefaultBus;
