@@ -12,6 +12,7 @@
 #include "core/AuObjectIndex.h"
 #include "core/AuOutputTiming.h"
 #include "core/AuPendingAction.h"
+#include "core/AuRegistryMgr.h"
 #include "parameters/AuRTPCMgr.h"
 #include "plugins/AuPluginSettings.h"
 
@@ -1236,6 +1237,110 @@ TEST_F(SoundTest, AudioParametersSumTheSoundItsHoldersItsCurvesItsParentAndItsBu
     midi.key.midiNote = 62;
     sound->GetAccumulatedValues(midi, nullptr);
     EXPECT_FLOAT_EQ(midi.values[2], 100.0f + 50.0f + 200.0f);
+}
+
+// ---- Run-time values per game object ----
+
+TEST_F(SoundTest, EachGameObjectHasItsHolderThatResetsUnmutesBypassesAndIsForgotten) {
+    CAuSound* sound = Read(Sound());
+    const auto make = [](u32 id) {
+        return new (AU::MemoryMgr::Malloc(g_DefaultPoolId, sizeof(CAuRegisteredObj))) CAuRegisteredObj(id);
+    };
+    CAuRegisteredObj* a = make(1);
+    CAuRegisteredObj* b = make(2);
+    for (CAuRegisteredObj* object : {static_cast<CAuRegisteredObj*>(nullptr), a, b}) {
+        ASSERT_EQ(
+            sound->SetValueFromAction(AuPropID_Pitch, 100.0f, object, 0, AuCurveInterpolation_Linear, 0),
+            AuResultSuccess);
+        ASSERT_EQ(sound->MuteFromAction(object, 0, AuCurveInterpolation_Linear), AuResultSuccess);
+    }
+    CAuModifiedValues* holders[] = {sound->FindModifiedValues(nullptr), sound->FindModifiedValues(a),
+                                    sound->FindModifiedValues(b)};
+    for (CAuModifiedValues* holder : holders) {
+        ASSERT_NE(holder, nullptr);
+        EXPECT_EQ(holder->GetValue(AuPropID_Level), 0.0f);
+    }
+    EXPECT_NE(holders[1], holders[2]) << "one holder per game object";
+
+    // A reset and an unmute of everything reach the global holder and every object's.
+    EXPECT_EQ(sound->ResetValueFromAction(AuPropID_Pitch, nullptr, 0, AuCurveInterpolation_Linear),
+              AuResultSuccess);
+    EXPECT_EQ(sound->UnmuteAllFromAction(0, AuCurveInterpolation_Linear), AuResultSuccess);
+    sound->SetFxBypassBits(0x05, 0x0F);
+    for (CAuModifiedValues* holder : holders) {
+        EXPECT_EQ(holder->GetValue(AuPropID_Pitch), 0.0f);
+        EXPECT_EQ(holder->GetValue(AuPropID_Level), 1.0f);
+        EXPECT_EQ(holder->BypassBits() & 0x0F, 0x05);
+    }
+
+    // A game object's end takes its holder only.
+    ASSERT_EQ(sound->SetValueFromAction(AuPropID_Volume, -6.0f, a, 0, AuCurveInterpolation_Linear, 0),
+              AuResultSuccess);
+    sound->ForgetObject(a);
+    EXPECT_EQ(sound->FindModifiedValues(a), nullptr);
+    EXPECT_EQ(sound->FindModifiedValues(b), holders[2]);
+    AuAccumulatedValues values;
+    values.mask = 1;
+    values.key = AuRTPCKey(a);
+    sound->GetAccumulatedValues(values, a);
+    EXPECT_EQ(values.values[0], 0.0f) << "nothing of the forgotten object remains";
+    sound->ForgetObject(b);
+    a->Release();
+    b->Release();
+}
+
+// Who answers for the aux sends and the output-bus properties: the node that sets them, else the
+// root of its tree.
+TEST_F(SoundTest, AuxAndBusTargetsBelongToTheNodeThatSetsThemOrToTheRoot) {
+    Parent(kParentID);
+    Bus(kBusID);
+    struct Case {
+        const char* what;
+        void (*shape)(bankgen::SoundRecord&);
+        u32 target;
+        bool owned;
+    };
+    const auto child = [](bankgen::SoundRecord& r) { r.node.parent = kParentID; };
+    const Case cases[] = {
+        {"game aux, root", [](bankgen::SoundRecord&) {}, AU_TARGET_GAME_AUX, true},
+        {"game aux, child", child, AU_TARGET_GAME_AUX, false},
+        {"game aux, child that sets it",
+         [](bankgen::SoundRecord& r) {
+             r.node.parent = kParentID;
+             r.node.auxBits = 1;
+         },
+         AU_TARGET_GAME_AUX, true},
+        {"user aux 3, child that sets the game aux only",
+         [](bankgen::SoundRecord& r) {
+             r.node.parent = kParentID;
+             r.node.auxBits = 1;
+         },
+         AU_TARGET_USER_AUX0 + 3, false},
+        {"user aux 0, child that sets them",
+         [](bankgen::SoundRecord& r) {
+             r.node.parent = kParentID;
+             r.node.auxBits = 4;
+         },
+         AU_TARGET_USER_AUX0, true},
+        {"bus property 62, child", child, 62, false},
+        {"bus property 60, child with its bus",
+         [](bankgen::SoundRecord& r) {
+             r.node.parent = kParentID;
+             r.node.outputBus = kBusID;
+         },
+         60, true},
+    };
+    u32 id = 0x1100;
+    for (const Case& c : cases) {
+        bankgen::SoundRecord record = Sound(++id);
+        c.shape(record);
+        CAuSound* sound = Read(record);
+        EXPECT_EQ(sound->OverridesParam(c.target), c.owned) << c.what;
+        EXPECT_EQ(sound->HandlesParam(c.target), c.owned) << c.what;
+        // Any other target is handled and never overridden.
+        EXPECT_FALSE(sound->OverridesParam(AuPropID_Pitch)) << c.what;
+        EXPECT_TRUE(sound->HandlesParam(AuPropID_Pitch)) << c.what;
+    }
 }
 
 // Layers are opaque to the node, which keeps only their addresses.
