@@ -1343,6 +1343,77 @@ TEST_F(SoundTest, AuxAndBusTargetsBelongToTheNodeThatSetsThemOrToTheRoot) {
     }
 }
 
+// ---- Owner lookups ----
+
+TEST_F(SoundTest, PositioningComesFromTheNearestNodeThatHasItsOwn) {
+    bankgen::SoundRecord top = Sound(0x1100);
+    top.node.positioning.bits = 0x1 | 0x8;
+    top.node.positioning.type3d = 1;
+    top.node.positioning.attenuation = 0xA77;
+    CAuSound* parent = Read(top);
+    CAuSound* sound = Read(Sound());
+    sound->SetParent(parent);
+    CAuParameterNode::PositioningInfo info;
+    sound->GetPositioningParams(nullptr, info);
+    EXPECT_EQ(info.positioningType, 1);
+    EXPECT_EQ(info.type3D, 1);
+    ASSERT_TRUE(info.hasParams);
+    EXPECT_EQ(info.params.nodeID, 0x1100u);
+    EXPECT_EQ(info.params.attenuationID, 0xA77u);
+
+    // Its own two-dimensional positioning stops the walk.
+    sound->SetPositioningType(true, 0);
+    ASSERT_TRUE(sound->HasPositioning());
+    info = {};
+    sound->GetPositioningParams(nullptr, info);
+    EXPECT_EQ(info.positioningType, 0);
+    ASSERT_TRUE(info.hasParams);
+    EXPECT_EQ(info.params.nodeID, kSoundID);
+    EXPECT_EQ(info.params.attenuationID, 0u);
+    // Switched off, it keeps no settings and no positioning type.
+    sound->SetPositioningType(false, 0);
+    EXPECT_FALSE(sound->HasPositioning());
+    info = {};
+    sound->GetPositioningParams(nullptr, info);
+    EXPECT_FALSE(info.hasParams);
+    EXPECT_EQ(info.positioningType, 0);
+    sound->SetParent(nullptr);
+}
+
+TEST_F(SoundTest, TheVirtualBehaviourFollowsThePlayModeOfTheNodeThatHoldsTheMidiSettings) {
+    // The record's bit vector: bit 2 marks the MIDI play settings, bit 5 is their flag.
+    struct Case {
+        const char* what;
+        u8 parentBits;
+        i32 parentMode;
+        u8 ownBits;
+        i32 ownMode;
+        u8 expected;
+    };
+    const Case cases[] = {
+        {"nothing set: the root's defaults", 0, 1, 0, 1, 0},
+        {"the root's play mode 2", 0, 2, 0, 1, 1},
+        {"the root's flag", 0x20, 1, 0, 2, 2},
+        {"the parent holds the settings", 0x04 | 0x20, 1, 0x20, 2, 2},
+        {"the parent's play mode 2", 0x04, 2, 0, 1, 1},
+        {"the sound holds its own", 0x04, 2, 0x04, 1, 0},
+    };
+    u32 id = 0x1200;
+    for (const Case& c : cases) {
+        bankgen::SoundRecord top = Sound(++id);
+        top.node.bitVector = c.parentBits;
+        top.node.props = {bankgen::PropI(AuPropID_MidiPlayMode, c.parentMode)};
+        bankgen::SoundRecord own = Sound(++id);
+        own.node.bitVector = c.ownBits;
+        own.node.props = {bankgen::PropI(AuPropID_MidiPlayMode, c.ownMode)};
+        CAuSound* parent = Read(top);
+        CAuSound* sound = Read(own);
+        sound->SetParent(parent);
+        EXPECT_EQ(sound->GetVirtualBehaviour(), c.expected) << c.what;
+        sound->SetParent(nullptr);
+    }
+}
+
 // Layers are opaque to the node, which keeps only their addresses.
 TEST_F(SoundTest, AssociatedLayersStayUntilRemovedAndAMissingOneGivesTwo) {
     CAuSound* sound = Read(Sound());
