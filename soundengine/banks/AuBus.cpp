@@ -611,22 +611,27 @@ void CAuBus::UnPrepareData() {
 }
 
 void CAuBus::GetAccumulatedValues(AuAccumulatedValues& values, CAuRegisteredObj* gameObj) {
-    // Voices take properties 0 and 5 of their busses from the accumulated bus values.
+    // Voices take properties 0 and 5 of their busses from the accumulated bus values. The busses
+    // above see the narrowed selection; the caller gets its own back.
+    const u32 asked = values.mask;
     values.mask &= ~(1u | 16u);
     AddStateValues(values);
+    const auto wanted = [&values](u8 prop) { return (values.mask & (1u << (prop - 1))) != 0; };
     for (u8 prop = 2; prop <= 4; ++prop) {
-        if (!(values.mask & (1u << (prop - 1)))) continue;
+        if (!wanted(prop)) continue;
         f32 value = GetPropFloat(prop);
         if (HasRTPC(prop)) value += GetRTPCValue(prop, gameObj);
-        if (m_pModifiedValues) value += m_pModifiedValues->GetValue(prop);
         values.values[prop] += value;
     }
-    // A muted bus reaches the instances that start below it through their mute list.
     if (m_pModifiedValues) {
+        for (u8 prop = 2; prop <= 4; ++prop)
+            if (wanted(prop)) values.values[prop] += m_pModifiedValues->GetValue(prop);
+        // A muted bus reaches the instances that start below it through their mute list.
         const f32 level = m_pModifiedValues->GetValue(AuPropID_Level);
         if (level != 1.0f) values.SetLevel(this, level);
     }
     if (m_pBusNode) m_pBusNode->GetAccumulatedValues(values, gameObj);
+    values.mask = asked;
 }
 
 AURESULT CAuBus::SetAuProp(u8 id, f32 value, u32 arg1, u32 arg2) {

@@ -15,6 +15,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <initializer_list>
@@ -47,8 +49,13 @@ bool IsIntegerProp(u8 id) {
 }
 
 // Half away from zero; only finite values reach it.
+f64 RoundHalfAwayWide(f64 value) {
+    return value < 0 ? -std::floor(-value + 0.5) : std::floor(value + 0.5);
+}
+
+// The same, saturated to the 32-bit range.
 i32 RoundHalfAway(f64 value) {
-    return static_cast<i32>(value < 0 ? -std::floor(-value + 0.5) : std::floor(value + 0.5));
+    return static_cast<i32>(std::clamp(RoundHalfAwayWide(value), f64{INT32_MIN}, f64{INT32_MAX}));
 }
 
 i32 RoundedCurveValue(f32 value) {
@@ -304,7 +311,7 @@ f32 CAuParameterNode::RangeOffset(u8 id) {
         const i32 max = static_cast<i32>(range->word2);
         if (max == min) return static_cast<f32>(min);
         const f64 r = static_cast<f64>(rand()) / 32767.0;
-        return static_cast<f32>(min + RoundHalfAway(r * (f64(max) - f64(min))));
+        return static_cast<f32>(f64(min) + RoundHalfAwayWide(r * (f64(max) - f64(min))));
     }
     const f32 min = WordFloat(range->word1);
     const f32 max = WordFloat(range->word2);

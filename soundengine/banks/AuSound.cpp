@@ -9,6 +9,8 @@
 
 #include <AU/MemoryMgr.h>
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <new>
 
@@ -101,8 +103,10 @@ void CAuLeafNode::RecalcProps(u32) noexcept {
 }
 
 i32 CAuLeafNode::ComputeRandomizedValue() {
-    const i32 base = static_cast<i32>(GetPropWord(AuPropID_LoopCount));
-    return base + static_cast<i32>(RangeOffset(AuPropID_LoopCount));
+    // Wide, then saturated: a bank's extreme count and range must not overflow.
+    const f64 value =
+        f64(static_cast<i32>(GetPropWord(AuPropID_LoopCount))) + RangeOffset(AuPropID_LoopCount);
+    return static_cast<i32>(std::clamp(value, f64{INT32_MIN}, f64{INT32_MAX}));
 }
 
 void CAuLeafNode::MakeInstanceParams(const AuNodePlayParams& request, AuPlaybackInstanceParams& out) {

@@ -7,6 +7,7 @@
 #include "core/AuPendingAction.h"
 #include "core/AuPlayingMgr.h"
 #include "core/AuRegistryMgr.h"
+#include "voices/AuVoiceCommands.h"
 
 #include <AU/MemoryMgr.h>
 
@@ -173,6 +174,7 @@ AURESULT CAuAudioMgr::EnqueueOrExecute(CAuPendingAction* record) noexcept {
     }
     if (frames == 0) {
         const AURESULT result = action->Execute(*record);
+        IncrementChangeCounter();
         DropPendingCount(*record);
         action->Release();
         CAuPendingAction::Destroy(record);
@@ -197,6 +199,7 @@ void CAuAudioMgr::ProcessPendingList() noexcept {
         CAuAction* action = record->pAction;
         NotifyPending(action, false);
         action->Execute(*record);
+        IncrementChangeCounter();
         DropPendingCount(*record);
         action->Release();
         CAuPendingAction::Destroy(record);

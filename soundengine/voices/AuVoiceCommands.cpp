@@ -19,6 +19,9 @@ bool IsPlay(const AuVoiceCommandRecord& command) {
     return command.Kind() == AuVoiceCommand_Start || command.Kind() == AuVoiceCommand_StartPaused;
 }
 
+// Written and read on the audio thread only (Init before it starts).
+u32 s_uChangeCounter = 0;
+
 // An instance stopped before its voice was made plays nothing.
 bool StoppedBeforeStart(const CAuPlaybackInstance& instance) {
     return instance.IsStopped() && !instance.Voice();
@@ -26,8 +29,16 @@ bool StoppedBeforeStart(const CAuPlaybackInstance& instance) {
 
 } // namespace
 
+void IncrementChangeCounter() noexcept {
+    ++s_uChangeCounter;
+}
+
+u32 AuChangeCounter() noexcept {
+    return s_uChangeCounter;
+}
+
 AURESULT CAuVoiceCommands::Init(u32 entries) {
-    m_uSequence = 0;
+    s_uChangeCounter = 0;
     m_bPlayPending = false;
     return m_queue.Init(entries, AuPoolList<AuVoiceCommandRecord, &g_LEngineDefaultPoolId>::kNoMaximum);
 }
@@ -60,7 +71,7 @@ CAuVoiceContext* CAuVoiceCommands::VoiceOf(const CAuPlaybackInstance* instance) 
 }
 
 void CAuVoiceCommands::QueueCommand(CAuPlaybackInstance* instance, AuVoiceCommand command) noexcept {
-    if (!m_queue.AddLast({instance, m_uSequence, static_cast<u32>(command), false})) {
+    if (!m_queue.AddLast({instance, AuChangeCounter(), static_cast<u32>(command), false})) {
         AuLog(AuLogLevel::Error, "Voice command %u lost: no memory", static_cast<u32>(command));
         // A play that is lost would leave its instance waiting for a voice for ever.
         if (command == AuVoiceCommand_Start || command == AuVoiceCommand_StartPaused) EndInstance(instance);

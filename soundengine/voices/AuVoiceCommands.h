@@ -1,6 +1,6 @@
 // The lower engine's voice command queue and its voices: play commands create voice contexts and
 // connect them to their busses, the other commands reach a voice once it exists, and commands
-// queued together (one stamp of the sequence counter) start together. Also the list of live
+// queued together (one stamp of the change counter) start together. Also the list of live
 // voices that the frame pulls. Everything here runs on the audio thread under g_csMain, except
 // Init and Term.
 #pragma once
@@ -11,6 +11,13 @@
 class CAuVoiceContext;
 class CAuInstanceMgr;
 struct AuPipelineBuffer;
+
+// [audio thread] Closes a group of voice commands: those queued from here on start apart from the
+// ones before. The engine calls it after each pending action it runs. The counter starts at 0
+// with the queue's Init.
+void IncrementChangeCounter() noexcept;
+// [audio thread] The stamp that commands queued now receive.
+u32 AuChangeCounter() noexcept;
 
 // The bus graph as the voices reach it: where a voice's outputs go and where its buffers mix.
 class IAuVoiceBusses {
@@ -48,10 +55,8 @@ public:
     void SetInstanceMgr(CAuInstanceMgr* instances) { m_pInstances = instances; }
 
     // [audio thread] Every operation below.
-    // Stamps the command with the current sequence; a command lost for want of memory is logged.
+    // Stamps the command with the change counter; a command lost for want of memory is logged.
     void QueueCommand(CAuPlaybackInstance* instance, AuVoiceCommand command) noexcept override;
-    // Closes a group: commands queued from here on start apart from the ones before.
-    void NextSequence() noexcept { ++m_uSequence; }
     bool HasVoicesToStart() const noexcept { return m_bPlayPending; }
     // Voices for the queued plays whose instances have none yet.
     void StartPendingVoices() noexcept;
@@ -81,7 +86,6 @@ private:
     static CAuVoiceContext* VoiceOf(const CAuPlaybackInstance* instance) noexcept;
 
     AuPoolList<AuVoiceCommandRecord, &g_LEngineDefaultPoolId> m_queue;
-    u32 m_uSequence = 0;
     bool m_bPlayPending = false;
     IAuVoiceBusses* m_pBusses = nullptr;
     CAuInstanceMgr* m_pInstances = nullptr;

@@ -13,6 +13,7 @@
 #include "core/AuMsgPayloads.h"
 #include "core/AuOutputTiming.h"
 #include "core/AuPendingAction.h"
+#include "core/AuRegistryMgr.h"
 #include "core/AuThreads.h"
 #include "core/AuTransitionMgr.h"
 #include "parameters/AuRTPCMgr.h"
@@ -474,63 +475,104 @@ TEST_F(BusTest, BadBusRecordsAreRefusedWithoutLeaks) {
     EXPECT_EQ(Find(5)->ChannelConfig().uWord, 0xFFFFF0FFu);
 }
 
-// Which busses mix on their own, and what RecalcProps sends for them.
+// Which busses mix on their own, and what RecalcProps sends for them: the whole accumulated bus
+// volume (states, bundle, curve, run-time value, ducks and the pass-through busses above).
 TEST_F(BusTest, APassThroughBusFoldsItsVolumeAndEveryOtherBusSendsItsOwn) {
     RecordingBusOps ops;
+    constexpr u32 kParam = 0x99, kLoadedEffect = 0x77;
+    ASSERT_EQ(m_rtpc.SetDefaultParamValue(kParam, 50.0f), AuResultSuccess);
     struct Case {
         const char* what;
         void (*shape)(bankgen::BusRecord&);
         bool mixes;
+        f32 above; // the folded volume of the busses above that pass theirs through
     };
     const Case cases[] = {
-        {"pass-through", [](bankgen::BusRecord&) {}, false},
+        {"pass-through", [](bankgen::BusRecord&) {}, false, -3.0f},
         {"effect",
          [](bankgen::BusRecord& b) {
-             b.effects = {{0, 0x77, 1, 0}};
+             b.effects = {{0, kLoadedEffect, 1, 0}};
          },
-         true},
-        {"mixer", [](bankgen::BusRecord& b) { b.mixer = 0x78; }, true},
-        {"channels", [](bankgen::BusRecord& b) { b.channelConfig = 0x3102; }, true},
-        {"flag B3", [](bankgen::BusRecord& b) { b.flags1 = 1; }, true},
-        {"flag B4", [](bankgen::BusRecord& b) { b.flags3 = 1; }, true},
+         true, -3.0f},
+        {"effect not loaded",
+         [](bankgen::BusRecord& b) {
+             b.effects = {{3, 0x78, 0, 0}};
+         },
+         true, -3.0f},
+        {"mixer", [](bankgen::BusRecord& b) { b.mixer = 0x78; }, true, -3.0f},
+        {"channels", [](bankgen::BusRecord& b) { b.channelConfig = 0x3102; }, true, -3.0f},
+        {"flag B3", [](bankgen::BusRecord& b) { b.flags1 = 1; }, true, -3.0f},
+        {"flag B4", [](bankgen::BusRecord& b) { b.flags3 = 1; }, true, -3.0f},
+        {"no parent", [](bankgen::BusRecord& b) { b.parent = 0; }, true, 0.0f},
     };
     u32 id = 0x10;
     for (const Case& c : cases) {
+        // top (-2, mixes) <- pass-through (-3) <- the bus of the case <- a leaf that mixes (-7).
+        bankgen::PluginSettingsRecord effect{
+            bankgen::HierarchyType::SharedPluginSettings, kLoadedEffect, bankgen::kNoPlugin, {}, {}, {}, {}};
         bankgen::BusRecord top = Bus(1);
         top.props = {bankgen::PropF(AuPropID_BusVolume, -2.0f)};
-        bankgen::BusRecord middle = Bus(++id, 1);
-        middle.props = {bankgen::PropF(AuPropID_BusVolume, -3.0f)};
-        c.shape(middle);
+        bankgen::BusRecord pass = Bus(2, 1);
+        pass.props = {bankgen::PropF(AuPropID_BusVolume, -3.0f)};
+        bankgen::BusRecord shaped = Bus(++id, 2);
+        shaped.props = {bankgen::PropF(AuPropID_BusVolume, -5.0f)};
+        bankgen::RtpcCurve curve;
+        curve.gameParameter = kParam;
+        curve.target = AuPropID_BusVolume;
+        curve.points = {{0.0f, 0.0f, 4}, {100.0f, -4.0f, 4}}; // -2 dB at the parameter's 50
+        shaped.rtpcs = {curve};
+        c.shape(shaped);
         bankgen::BusRecord leaf = Bus(0x100 + id, id);
         leaf.flags3 = 1;
-        leaf.props = {bankgen::PropF(AuPropID_BusVolume, -5.0f)};
-        ASSERT_EQ(Load(0, Build(0xB0, {top, middle, leaf})), AuResultSuccess);
+        leaf.props = {bankgen::PropF(AuPropID_BusVolume, -7.0f)};
+        ASSERT_EQ(Load(0, Build(0xB0, {effect, top, pass, shaped, leaf})), AuResultSuccess);
         CAuBus* bus = Find(id);
         EXPECT_EQ(bus->MixesOnItsOwn(), c.mixes) << c.what;
+        ASSERT_EQ(
+            bus->SetValueFromAction(AuPropID_BusVolume, -1.0f, nullptr, 0, AuCurveInterpolation_Linear, 0),
+            AuResultSuccess);
+        // Its own -5 (bundle), -2 (curve) and -1 (run-time value), then what passes through above.
+        const f32 accumulated = -8.0f + c.above;
+        EXPECT_EQ(bus->GetAccumulatedProp(0, AuPropID_BusVolume), accumulated) << c.what;
         ops.calls.clear();
         bus->RecalcProps(0);
         if (c.mixes) {
-            ASSERT_EQ(ops.calls.size(), 1u) << c.what;
-            EXPECT_EQ(ops.calls[0], banktest::Line("volume %08X -3.00", id)) << c.what;
+            EXPECT_EQ(ops.calls,
+                      std::vector<std::string>{banktest::Line("volume %08X %.2f", id, accumulated)})
+                << c.what;
             EXPECT_EQ(bus->FoldedBusVolume(), 0.0f) << c.what;
         } else {
             EXPECT_TRUE(ops.calls.empty()) << c.what;
-            EXPECT_EQ(bus->FoldedBusVolume(), -3.0f) << c.what;
+            EXPECT_EQ(bus->FoldedBusVolume(), accumulated) << c.what;
+            // An effect given at run time makes it mix on its own: the lower engine learns its
+            // volume at once, and the leaf below no longer adds it.
+            ASSERT_EQ(bus->SetEffect(1, kLoadedEffect, true, AU_EFFECT_STAMP_API), AuResultSuccess);
+            EXPECT_TRUE(bus->MixesOnItsOwn());
+            EXPECT_EQ(ops.calls,
+                      (std::vector<std::string>{banktest::Line("volume %08X %.2f", id, accumulated),
+                                                banktest::Line("effect %08X 1", id)}));
+            EXPECT_EQ(bus->FoldedBusVolume(), 0.0f);
+            ops.calls.clear();
+            Find(0x100 + id)->RecalcProps(0);
+            EXPECT_EQ(ops.calls, std::vector<std::string>{banktest::Line("volume %08X -7.00", 0x100 + id)});
+            ASSERT_EQ(bus->SetEffect(1, 0, true, AU_EFFECT_STAMP_API), AuResultSuccess);
+            EXPECT_FALSE(bus->MixesOnItsOwn());
+            EXPECT_EQ(bus->FoldedBusVolume(), accumulated);
         }
         ops.calls.clear();
         Find(0x100 + id)->RecalcProps(0);
-        // The leaf adds the middle bus only when that one passes its volume through.
-        ASSERT_EQ(ops.calls.size(), 1u);
-        EXPECT_EQ(ops.calls[0], banktest::Line("volume %08X %.2f", 0x100 + id, c.mixes ? -5.0f : -8.0f))
+        // The leaf adds the bus above only when that one passes its volume through.
+        EXPECT_EQ(ops.calls, std::vector<std::string>{banktest::Line("volume %08X %.2f", 0x100 + id,
+                                                                     c.mixes ? -7.0f : -7.0f + accumulated)})
             << c.what;
-        EXPECT_EQ(Find(0x100 + id)->GetAccumulatedProp(1, AuPropID_BusVolume), -10.0f) << c.what;
-        EXPECT_EQ(Find(1)->GetAccumulatedProp(0, AuPropID_BusVolume), -2.0f);
+        EXPECT_EQ(Find(0x100 + id)->GetAccumulatedProp(1, AuPropID_BusVolume),
+                  -15.0f + (c.above == 0.0f ? 0.0f : -5.0f))
+            << c.what << ": mode 1 adds every bus above";
         // Without a parent a bus mixes on its own whatever its record says.
         EXPECT_TRUE(Find(1)->MixesOnItsOwn());
         ops.calls.clear();
         Find(1)->RecalcProps(0);
-        ASSERT_EQ(ops.calls.size(), 1u);
-        EXPECT_EQ(ops.calls[0], banktest::Line("volume %08X -2.00", 1));
+        EXPECT_EQ(ops.calls, std::vector<std::string>{banktest::Line("volume %08X -2.00", 1)});
         AuReleaseBankObjects(m_lists[0]);
         AuSetFirstBusRead(false);
     }
@@ -550,6 +592,145 @@ TEST_F(BusTest, TheSfxSliderTakesTheSfxBusDownThroughItsCurve) {
     ASSERT_EQ(ops.calls.size(), 1u);
     EXPECT_EQ(ops.calls[0], banktest::Line("offset %08X -96.30", kSfxBus));
     EXPECT_NEAR(sfx->GetAccumulatedProp(0, AuPropID_BusVolume), -96.3f, 1e-3);
+}
+
+// A bus that keeps a copy of the value record as the walk reaches it, made by the bus loader
+// entry in place of a plain bus.
+class ValuesRecordingBus final : public CAuBus {
+public:
+    struct Seen {
+        u32 bus;
+        AuAccumulatedValues values;
+    };
+    static AuHierarchyLoaderEntry LoaderEntry() {
+        return AuHierarchyLoaderEntry{AuIndexBusses, &Create, &Read, nullptr, nullptr};
+    }
+    void GetAccumulatedValues(AuAccumulatedValues& values, CAuRegisteredObj* gameObj) override {
+        seen.push_back({key, values});
+        CAuBus::GetAccumulatedValues(values, gameObj);
+    }
+    static inline std::vector<Seen> seen;
+
+private:
+    explicit ValuesRecordingBus(u32 id) : CAuBus(id) {}
+    static CAuIndexable* Create(u32 id, const u8*, u32) {
+        void* memory = AU::MemoryMgr::Malloc(g_DefaultPoolId, sizeof(ValuesRecordingBus));
+        auto* bus = new (memory) ValuesRecordingBus(id);
+        EXPECT_EQ(bus->Init(), AuResultSuccess);
+        return bus;
+    }
+    static AURESULT Read(CAuIndexable& object, const u8* payload, u32 size, bool) {
+        AuRecordCursor cursor(payload, size);
+        return static_cast<CAuBus&>(object).SetInitialValues(cursor);
+    }
+};
+
+// A sound on "SFX_Bus" under the master: the sound's bundle, curves and two holders come first,
+// then each bus adds properties 2 to 4 (its bundle and run-time value) on the way up.
+TEST_F(BusTest, ASoundsAudioParametersAddTheSoundThenTheSfxBusThenTheMaster) {
+    ValuesRecordingBus::seen.clear();
+    AuSetHierarchyLoader(AuHierarchyTypeBus, ValuesRecordingBus::LoaderEntry());
+    ASSERT_EQ(LoadInit(0), AuResultSuccess);
+    constexpr u32 kParam = 0x77, kSound = 0x1001;
+    ASSERT_EQ(m_rtpc.SetDefaultParamValue(kParam, 50.0f), AuResultSuccess);
+
+    bankgen::SoundRecord record;
+    record.id = kSound;
+    record.source.sourceId = 0x2001;
+    record.source.fileId = 0xB1;
+    record.source.fileOffset = 0x100;
+    record.source.inMemorySize = 5828;
+    record.node.outputBus = kSfxBus;
+    record.node.props = {bankgen::PropF(AuPropID_Volume, -4.0f), bankgen::PropF(AuPropID_Pitch, 100.0f),
+                         bankgen::PropF(3, 10.0f), bankgen::PropF(4, 20.0f)};
+    record.node.ranges = {bankgen::RangeF(3, 2.0f, 2.0f)};
+    bankgen::RtpcCurve volume;
+    volume.gameParameter = kParam;
+    volume.target = AuPropID_Volume;
+    volume.curveId = 1;
+    volume.points = {{0.0f, 0.0f, 4}, {100.0f, -10.0f, 4}}; // -5 at 50
+    bankgen::RtpcCurve four = volume;
+    four.target = 4;
+    four.curveId = 2;
+    four.points = {{0.0f, 0.0f, 4}, {100.0f, 8.0f, 4}}; // +4 at 50
+    record.node.rtpcs = {volume, four};
+    ASSERT_EQ(Load(1, Build(0xB1, {record})), AuResultSuccess);
+    auto* sound = static_cast<CAuSound*>(m_index.GetPtrAndAddRef(AuIndexNodes, kSound));
+    ASSERT_NE(sound, nullptr);
+    sound->Release(); // the bank's list keeps it
+    ASSERT_EQ(sound->Bus(), Find(kSfxBus));
+
+    // Run-time values: the sound's global holder, then the game object's.
+    auto* object = new (AU::MemoryMgr::Malloc(g_DefaultPoolId, sizeof(CAuRegisteredObj))) CAuRegisteredObj(5);
+    const auto set = [](CAuNodeBase* node, u8 prop, f32 value, CAuRegisteredObj* gameObj) {
+        ASSERT_EQ(node->SetValueFromAction(prop, value, gameObj, 0, AuCurveInterpolation_Linear, 0),
+                  AuResultSuccess);
+    };
+    set(sound, AuPropID_Volume, -0.5f, nullptr);
+    set(sound, AuPropID_Pitch, 3.0f, nullptr);
+    set(sound, AuPropID_Level, 0.0f, nullptr);
+    set(sound, AuPropID_Volume, -0.25f, object);
+    set(sound, 4, 2.0f, object);
+    set(sound, AuPropID_Level, 0.5f, object);
+    CAuBus* sfx = Find(kSfxBus);
+    CAuBus* master = Find(kMaster);
+    ASSERT_EQ(sfx->SetAuProp(AuPropID_Pitch, 30.0f, 0, 0), AuResultSuccess);
+    set(sfx, 3, 6.0f, nullptr);
+    set(sfx, AuPropID_Level, 0.0f, nullptr);
+    ASSERT_EQ(master->SetAuProp(4, 8.0f, 0, 0), AuResultSuccess);
+    set(master, AuPropID_Pitch, 1.5f, nullptr);
+    set(master, AuPropID_Level, 0.25f, nullptr);
+
+    AuAccumulatedValues offsets;
+    AuAccumulatedValues values;
+    values.mask = 0x1F;
+    values.key = AuRTPCKey(object);
+    values.bDraw = true;
+    values.pRandomOffsets = &offsets;
+    ValuesRecordingBus::seen.clear();
+    sound->GetAccumulatedValues(values, object);
+
+    // Entries 0, 2, 3, 4 and 5 of the record, and the owners of its levels, at each step.
+    struct Step {
+        const char* where;
+        f32 entries[5];
+        u32 mask;
+        std::vector<std::pair<const void*, f32>> levels;
+    };
+    // The sound: -4 and -5 (curve), -0.5 and -0.25 (holders); 100 and 3; 10; 20, 4 (curve) and 2.
+    // The object's level replaced the global holder's.
+    const Step atSfx{"at SFX_Bus", {-9.75f, 103.0f, 10.0f, 26.0f, 0.0f}, 0x1F, {{sound, 0.5f}}};
+    // "SFX_Bus" adds 30 to pitch and 6 to property 3; its volumes (and its curve on 5) stay with
+    // the bus, and the busses above see only properties 2 to 4 asked for.
+    const Step atMaster{
+        "at the master", {-9.75f, 133.0f, 16.0f, 26.0f, 0.0f}, 0x0E, {{sound, 0.5f}, {sfx, 0.0f}}};
+    // The master adds 8 to property 4 and 1.5 to pitch; the caller's selection is whole again.
+    const Step after{"after the walk",
+                     {-9.75f, 134.5f, 16.0f, 34.0f, 0.0f},
+                     0x1F,
+                     {{sound, 0.5f}, {sfx, 0.0f}, {master, 0.25f}}};
+    const auto check = [](const Step& step, const AuAccumulatedValues& got) {
+        const f32 entries[5] = {got.values[0], got.values[2], got.values[3], got.values[4], got.values[5]};
+        for (u32 i = 0; i < 5; ++i)
+            EXPECT_EQ(entries[i], step.entries[i]) << step.where << " entry " << i;
+        EXPECT_EQ(got.mask, step.mask) << step.where;
+        ASSERT_EQ(got.levelCount, step.levels.size()) << step.where;
+        for (u32 i = 0; i < got.levelCount; ++i) {
+            EXPECT_EQ(got.levels[i].owner, step.levels[i].first) << step.where << " level " << i;
+            EXPECT_EQ(got.levels[i].value, step.levels[i].second) << step.where << " level " << i;
+        }
+    };
+    ASSERT_EQ(ValuesRecordingBus::seen.size(), 2u);
+    EXPECT_EQ(ValuesRecordingBus::seen[0].bus, kSfxBus);
+    check(atSfx, ValuesRecordingBus::seen[0].values);
+    EXPECT_EQ(ValuesRecordingBus::seen[1].bus, kMaster);
+    check(atMaster, ValuesRecordingBus::seen[1].values);
+    check(after, values);
+    // The ranged offset went to its own record.
+    EXPECT_EQ(offsets.values[3], 2.0f);
+
+    AuReleaseBankObjects(m_lists[1]);
+    object->Release();
 }
 
 class DuckTest : public BusTest {
@@ -727,6 +908,12 @@ TEST_F(BusTest, ExecuteActionRunsSlot46ThenEveryChildLastToFirst) {
     EXPECT_EQ(nodetest::g_trace, expected);
     ASSERT_EQ(node1->executed.size(), 1u);
     EXPECT_TRUE(node1->executed[0].flags & AU_EXEC_TRANSITIONS_HANDLED);
+    // A record that does not ask leaves the transitions alone.
+    nodetest::g_trace.clear();
+    exec.flags = 0;
+    EXPECT_EQ(bus->ExecuteAction(exec), AuResultSuccess);
+    EXPECT_EQ(std::count(nodetest::g_trace.begin(), nodetest::g_trace.end(), "pause 1"), 0);
+    EXPECT_EQ(nodetest::g_trace.size(), expected.size() - 1);
 
     // An exception names an ID and whether it is a bus: both must match.
     nodetest::g_trace.clear();
@@ -805,6 +992,11 @@ TEST_F(BusTest, TheMeterLevelIsClampedBetweenItsTwoPropertiesBeforeItSetsTheGame
     AuPropValue word;
     word.u = 0x1234;
     ASSERT_EQ(bus->Props().SetValue(29, word), AuResultSuccess);
+    // Neither bound in the bundle: their defaults, 0 and 200.
+    for (const auto& [level, expected] : {std::pair{500.0f, 200.0f}, {-5.0f, 0.0f}, {50.0f, 50.0f}}) {
+        bus->SetMeterGameParameter(level);
+        EXPECT_EQ(m_rtpc.GetRTPCValue(0x1234, AuRTPCKey{}), expected) << level;
+    }
     struct Case {
         f32 lower;
         bool upperSet;
@@ -870,6 +1062,49 @@ TEST_F(BusTest, TheFirstDefaultBusIsTheSingletonUntilItGoesAndAnOrphanJoinsItOnc
     EXPECT_EQ(current->key, 0x17u);
     EXPECT_EQ(CAuDefaultBus::GetDefaultBus(), nullptr);
     current->Release();
+}
+
+// A type-16 bus owns its children as their extra owner: a node keeps its own bus for mixing, and
+// the motion tree hears volume and pitch changes as targets 29 and 31.
+TEST_F(BusTest, ADefaultBusAdoptsNodesThatHaveABusAndPassesVolumeAndPitchOnAsItsOwnTargets) {
+    bankgen::BusRecord motion = Bus(0x16);
+    motion.type = bankgen::HierarchyType::DefaultBus;
+    bankgen::BusRecord other = Bus(0x17);
+    other.type = bankgen::HierarchyType::DefaultBus;
+    ASSERT_EQ(Load(0, Build(0xB0, {Bus(1), motion, other})), AuResultSuccess);
+    CAuBus* audio = Find(1);
+    CAuBus* owner = Find(0x16);
+    auto* node = TestNode::Make(10, AuNodeCategory_Sound);
+    node->AddRef();
+    ASSERT_EQ(audio->AddChild(node), AuResultSuccess);
+    node->AddRef();
+    EXPECT_EQ(owner->AddChild(node), AuResultSuccess) << "a node with a bus of its own is welcome";
+    EXPECT_EQ(node->Bus(), audio);
+    EXPECT_EQ(node->GetExtraOwner(), owner);
+    node->AddRef();
+    EXPECT_EQ(owner->AddChild(node), AuResultAlreadyAChild);
+    owner->AddRef();
+    EXPECT_EQ(owner->AddChild(owner), AuResultCannotBeOwnChild);
+    // Another default bus leaves a child it does not own alone.
+    Find(0x17)->RemoveChild(node);
+    EXPECT_EQ(node->GetExtraOwner(), owner);
+    EXPECT_EQ(owner->NodeChildCount(), 1u);
+
+    ASSERT_TRUE(node->IncrementActivityCount(AU_ACTIVITY_TO_BOTH));
+    node->changes.clear();
+    for (const u32 target : {u32{AuPropID_Volume}, u32{AuPropID_Pitch}, 3u})
+        owner->NotifyParamChange(target, -3.0f, AuRTPCKey{}, false, true);
+    std::vector<u32> heard;
+    for (const AuParamChange& change : node->changes)
+        heard.push_back(change.target);
+    EXPECT_EQ(heard, (std::vector<u32>{29, 31, 3}));
+    node->DecrementActivityCount(AU_ACTIVITY_TO_BOTH);
+
+    owner->RemoveChild(node);
+    EXPECT_EQ(node->GetExtraOwner(), nullptr);
+    EXPECT_EQ(node->Bus(), audio) << "its own bus stays";
+    audio->RemoveChild(node);
+    node->Release();
 }
 
 TEST_F(BusTest, ADefaultBusDetachedForALoadIsReleasedOrPutBack) {

@@ -3,6 +3,7 @@
 // the pending-action queue (recording fakes).
 #include "TestNodes.h"
 
+#include "banks/AuAction.h"
 #include "banks/AuAttenuation.h"
 #include "banks/AuBankMgr.h"
 #include "banks/AuHierarchyLoader.h"
@@ -10,6 +11,8 @@
 #include "core/AuAudioMgr.h"
 #include "core/AuObjectIndex.h"
 #include "core/AuOutputTiming.h"
+#include "core/AuPendingAction.h"
+#include "core/AuRegistryMgr.h"
 #include "parameters/AuRTPCMgr.h"
 #include "plugins/AuPluginSettings.h"
 
@@ -76,10 +79,14 @@ public:
 
 } // namespace
 
-// The frame counter, which only the audio thread moves.
+// The frame counter, which only the audio thread moves, and the pending list.
 class CAuAudioMgrTestAccess {
 public:
     static void SetFrame(CAuAudioMgr& mgr, u32 frame) { mgr.m_uFrameCounter = frame; }
+    static CAuAction* FirstPendingAction(CAuAudioMgr& audio) {
+        const auto* link = audio.m_pendingList.First();
+        return link ? link->pRecord->pAction : nullptr;
+    }
 };
 
 namespace {
@@ -703,13 +710,17 @@ TEST_F(SoundTest, ASoundMetAgainRereadsItsSourceAndEffectsOnlyUnlessABankDescrib
     plugin.source.plugin = 0x00650002;
     plugin.source.params = {9};
     plugin.node.props = {bankgen::PropF(0, -1.0f)};
+    plugin.node.effects = {{0, 0x50, 1, 0}};
     bankgen::SoundRecord codec = Sound();
     codec.node.props = {bankgen::PropF(0, -9.0f)};
     codec.node.overrideParentEffects = 1;
+    // Read again, the effects block gives only the slots' rendered marks.
+    codec.node.effects = {{0, 0x50, 1, 1}, {1, 0x51, 1, 0}};
     const Bytes first = Encode(plugin);
     const Bytes second = Encode(codec);
     ASSERT_EQ(loader.LoadRecord(AuHierarchyTypeSound, first.data(), static_cast<u32>(first.size())),
               AuResultSuccess);
+    ASSERT_EQ(static_cast<CAuSound*>(list[0])->Effects()->slots[0].pluginID, 0x50u);
     ASSERT_EQ(loader.LoadRecord(AuHierarchyTypeSound, second.data(), static_cast<u32>(second.size())),
               AuResultSuccess);
     ASSERT_EQ(list.Count(), 2u);
@@ -720,14 +731,20 @@ TEST_F(SoundTest, ASoundMetAgainRereadsItsSourceAndEffectsOnlyUnlessABankDescrib
     EXPECT_EQ(sound->Source().StorageKind(), AuSourceStorage_InMemory) << "the source was read again";
     EXPECT_EQ(sound->GetPropFloat(0), -1.0f) << "the rest of the record was not";
     EXPECT_FALSE(sound->FlagsB() & AU_NODE_B_OVERRIDE_EFFECTS);
+    ASSERT_NE(sound->Effects(), nullptr);
+    EXPECT_TRUE(sound->Effects()->slots[0].bRendered);
+    EXPECT_EQ(sound->Effects()->slots[0].pluginID, 0u) << "a rendered slot plays no effect";
+    EXPECT_EQ(sound->Effects()->slots[1].pluginID, 0u) << "nothing attached on a second reading";
 
     // Its source now comes from a bank: a third meeting reads nothing.
     bankgen::SoundRecord third = Sound();
     third.source.inMemorySize = 1;
+    third.node.effects = {{2, 0x52, 1, 1}};
     const Bytes thirdBytes = Encode(third);
     ASSERT_EQ(loader.LoadRecord(AuHierarchyTypeSound, thirdBytes.data(), static_cast<u32>(thirdBytes.size())),
               AuResultSuccess);
     EXPECT_EQ(sound->Source().inMemorySize, 5828u);
+    EXPECT_FALSE(sound->Effects()->slots[2].bRendered);
     AuReleaseBankObjects(list);
     loader.BeginBank(nullptr, nullptr, 0);
 }
@@ -766,6 +783,13 @@ TEST_F(SoundTest, AnInitialDelayQueuesAPlayAndContinueThatPlaysWithoutTheDelayAg
         AuNodePlayParams params;
         params.playingID = 42;
         EXPECT_EQ(sound->ExecutePlay(params), AuResultSuccess);
+        if (c.frames != 0) {
+            ASSERT_EQ(m_audio.NumPendingItems(), 1u) << c.lookAhead;
+            const CAuAction* pending = CAuAudioMgrTestAccess::FirstPendingAction(m_audio);
+            EXPECT_EQ(pending->ActionType(), AU_ACTION_PLAY_AND_CONTINUE);
+            EXPECT_EQ(pending->TargetID(), kSoundID);
+            EXPECT_EQ(pending->GetDelay(), 4800);
+        }
         for (u32 frame = 0; frame < c.frames; ++frame) {
             EXPECT_TRUE(m_instances.starts.empty()) << c.lookAhead << " frame " << frame;
             Step();
@@ -973,7 +997,45 @@ TEST_F(SoundTest, TheLoopCountDrawsItsRangeRoundedHalfUp) {
     EXPECT_EQ(Read(plain)->ComputeRandomizedValue(), 1) << "default 1, no range";
 }
 
+TEST_F(SoundTest, ExtremeLoopCountsAndRangesSaturateInsteadOfOverflowing) {
+    constexpr i32 kMax = std::numeric_limits<i32>::max(), kMin = std::numeric_limits<i32>::min();
+    struct Case {
+        i32 base;
+        i32 min, max;
+        int draw; // the scripted generator's value
+        i32 expected;
+    };
+    const Case cases[] = {
+        {kMax, 5, 5, 0, kMax},        {kMin, -5, -5, 0, kMin},       {4, kMin, kMax, 32767, kMax},
+        {4, kMin, kMax, 0, kMin + 4}, {-4, kMax, kMin, 32767, kMin},
+    };
+    u32 id = 0x1100;
+    for (const Case& c : cases) {
+        bankgen::SoundRecord record = Sound(++id);
+        record.node.props = {bankgen::PropI(58, c.base)};
+        record.node.ranges = {bankgen::RangeI(58, c.min, c.max)};
+        win32test::ScriptRand(&c.draw, 1);
+        EXPECT_EQ(Read(record)->ComputeRandomizedValue(), c.expected)
+            << c.base << " " << c.min << ".." << c.max;
+    }
+}
+
 // ---- Action execution ----
+
+// A sound that notes each pause (true) and resume (false) of its transitions.
+class PausingSound final : public CAuSound {
+public:
+    static PausingSound* Make(u32 id) {
+        auto* sound = new (AU::MemoryMgr::Malloc(g_DefaultPoolId, sizeof(PausingSound))) PausingSound(id);
+        sound->AddToIndex();
+        return sound;
+    }
+    void PauseTransitions(bool pause) override { pauses.push_back(pause); }
+    std::vector<bool> pauses;
+
+private:
+    using CAuSound::CAuSound;
+};
 
 class SoundInstancesTest : public SoundTest {
 protected:
@@ -1010,6 +1072,19 @@ TEST_F(SoundInstancesTest, ActionsWaitForSomethingPlayingThenReachTheInstanceMan
     exec.eCurve = AuCurveInterpolation_SmoothS;
     EXPECT_EQ(sound->ExecuteAction(exec), AuResultSuccess);
     EXPECT_TRUE(m_instances.calls.empty()) << "nothing plays";
+    // Nothing plays: only the transitions, and only when the record asks.
+    PausingSound* pausing = PausingSound::Make(0x1002);
+    m_objects.push_back(pausing);
+    for (const u32 kind : {0u, 1u, 2u, 3u, 4u, 5u}) {
+        AuActionExec asking = exec;
+        asking.kind = kind;
+        asking.flags = AU_EXEC_PAUSE_TRANSITIONS;
+        EXPECT_EQ(pausing->ExecuteAction(asking), AuResultSuccess);
+        asking.flags = 0;
+        EXPECT_EQ(pausing->ExecuteAction(asking), AuResultSuccess);
+    }
+    EXPECT_EQ(pausing->pauses, (std::vector<bool>{false, true, false, false, false, false}));
+    EXPECT_TRUE(m_instances.calls.empty());
 
     ASSERT_EQ(sound->IncrementPlayCount(nullptr), AuResultSuccess);
     for (const u32 kind : {0u, 1u, 2u, 5u}) {
@@ -1078,6 +1153,17 @@ TEST_F(SoundInstancesTest, SeekAndPlayToEndReachTheMatchingInstancesClamped) {
     EXPECT_EQ(sound->ExecuteAction(exec), AuResultSuccess);
     EXPECT_FALSE(first->SeekPending());
     EXPECT_TRUE(second->SeekPending()) << "by playing ID";
+
+    // A break lets the matching instances play to the end of their current loop.
+    for (CAuPlaybackInstance* instance : {first, second, third})
+        instance->SetLoopCount(0);
+    AuActionExec brk;
+    brk.kind = AuActionExec_Break;
+    brk.pGameObj = a;
+    EXPECT_EQ(sound->ExecuteAction(brk), AuResultSuccess);
+    EXPECT_EQ(first->LoopCount(), 1u);
+    EXPECT_EQ(second->LoopCount(), 0u) << "another game object";
+    EXPECT_EQ(third->LoopCount(), 1u);
     sound->DecrementPlayCount(nullptr);
 }
 
@@ -1151,6 +1237,203 @@ TEST_F(SoundTest, AudioParametersSumTheSoundItsHoldersItsCurvesItsParentAndItsBu
     midi.key.midiNote = 62;
     sound->GetAccumulatedValues(midi, nullptr);
     EXPECT_FLOAT_EQ(midi.values[2], 100.0f + 50.0f + 200.0f);
+}
+
+// ---- Run-time values per game object ----
+
+TEST_F(SoundTest, EachGameObjectHasItsHolderThatResetsUnmutesBypassesAndIsForgotten) {
+    CAuSound* sound = Read(Sound());
+    const auto make = [](u32 id) {
+        return new (AU::MemoryMgr::Malloc(g_DefaultPoolId, sizeof(CAuRegisteredObj))) CAuRegisteredObj(id);
+    };
+    CAuRegisteredObj* a = make(1);
+    CAuRegisteredObj* b = make(2);
+    for (CAuRegisteredObj* object : {static_cast<CAuRegisteredObj*>(nullptr), a, b}) {
+        ASSERT_EQ(
+            sound->SetValueFromAction(AuPropID_Pitch, 100.0f, object, 0, AuCurveInterpolation_Linear, 0),
+            AuResultSuccess);
+        ASSERT_EQ(sound->MuteFromAction(object, 0, AuCurveInterpolation_Linear), AuResultSuccess);
+    }
+    CAuModifiedValues* holders[] = {sound->FindModifiedValues(nullptr), sound->FindModifiedValues(a),
+                                    sound->FindModifiedValues(b)};
+    for (CAuModifiedValues* holder : holders) {
+        ASSERT_NE(holder, nullptr);
+        EXPECT_EQ(holder->GetValue(AuPropID_Level), 0.0f);
+    }
+    EXPECT_NE(holders[1], holders[2]) << "one holder per game object";
+
+    // A reset and an unmute of everything reach the global holder and every object's.
+    EXPECT_EQ(sound->ResetValueFromAction(AuPropID_Pitch, nullptr, 0, AuCurveInterpolation_Linear),
+              AuResultSuccess);
+    EXPECT_EQ(sound->UnmuteAllFromAction(0, AuCurveInterpolation_Linear), AuResultSuccess);
+    sound->SetFxBypassBits(0x05, 0x0F);
+    for (CAuModifiedValues* holder : holders) {
+        EXPECT_EQ(holder->GetValue(AuPropID_Pitch), 0.0f);
+        EXPECT_EQ(holder->GetValue(AuPropID_Level), 1.0f);
+        EXPECT_EQ(holder->BypassBits() & 0x0F, 0x05);
+    }
+
+    // A game object's end takes its holder only.
+    ASSERT_EQ(sound->SetValueFromAction(AuPropID_Volume, -6.0f, a, 0, AuCurveInterpolation_Linear, 0),
+              AuResultSuccess);
+    sound->ForgetObject(a);
+    EXPECT_EQ(sound->FindModifiedValues(a), nullptr);
+    EXPECT_EQ(sound->FindModifiedValues(b), holders[2]);
+    AuAccumulatedValues values;
+    values.mask = 1;
+    values.key = AuRTPCKey(a);
+    sound->GetAccumulatedValues(values, a);
+    EXPECT_EQ(values.values[0], 0.0f) << "nothing of the forgotten object remains";
+    sound->ForgetObject(b);
+    a->Release();
+    b->Release();
+}
+
+// Who answers for the aux sends and the output-bus properties: the node that sets them, else the
+// root of its tree.
+TEST_F(SoundTest, AuxAndBusTargetsBelongToTheNodeThatSetsThemOrToTheRoot) {
+    Parent(kParentID);
+    Bus(kBusID);
+    struct Case {
+        const char* what;
+        void (*shape)(bankgen::SoundRecord&);
+        u32 target;
+        bool owned;
+    };
+    const auto child = [](bankgen::SoundRecord& r) { r.node.parent = kParentID; };
+    const Case cases[] = {
+        {"game aux, root", [](bankgen::SoundRecord&) {}, AU_TARGET_GAME_AUX, true},
+        {"game aux, child", child, AU_TARGET_GAME_AUX, false},
+        {"game aux, child that sets it",
+         [](bankgen::SoundRecord& r) {
+             r.node.parent = kParentID;
+             r.node.auxBits = 1;
+         },
+         AU_TARGET_GAME_AUX, true},
+        {"user aux 3, child that sets the game aux only",
+         [](bankgen::SoundRecord& r) {
+             r.node.parent = kParentID;
+             r.node.auxBits = 1;
+         },
+         AU_TARGET_USER_AUX0 + 3, false},
+        {"user aux 0, child that sets them",
+         [](bankgen::SoundRecord& r) {
+             r.node.parent = kParentID;
+             r.node.auxBits = 4;
+         },
+         AU_TARGET_USER_AUX0, true},
+        {"bus property 62, child", child, 62, false},
+        {"bus property 60, child with its bus",
+         [](bankgen::SoundRecord& r) {
+             r.node.parent = kParentID;
+             r.node.outputBus = kBusID;
+         },
+         60, true},
+    };
+    u32 id = 0x1100;
+    for (const Case& c : cases) {
+        bankgen::SoundRecord record = Sound(++id);
+        c.shape(record);
+        CAuSound* sound = Read(record);
+        EXPECT_EQ(sound->OverridesParam(c.target), c.owned) << c.what;
+        EXPECT_EQ(sound->HandlesParam(c.target), c.owned) << c.what;
+        // Any other target is handled and never overridden.
+        EXPECT_FALSE(sound->OverridesParam(AuPropID_Pitch)) << c.what;
+        EXPECT_TRUE(sound->HandlesParam(AuPropID_Pitch)) << c.what;
+    }
+}
+
+// ---- Owner lookups ----
+
+TEST_F(SoundTest, PositioningComesFromTheNearestNodeThatHasItsOwn) {
+    bankgen::SoundRecord top = Sound(0x1100);
+    top.node.positioning.bits = 0x1 | 0x8;
+    top.node.positioning.type3d = 1;
+    top.node.positioning.attenuation = 0xA77;
+    CAuSound* parent = Read(top);
+    CAuSound* sound = Read(Sound());
+    sound->SetParent(parent);
+    CAuParameterNode::PositioningInfo info;
+    sound->GetPositioningParams(nullptr, info);
+    EXPECT_EQ(info.positioningType, 1);
+    EXPECT_EQ(info.type3D, 1);
+    ASSERT_TRUE(info.hasParams);
+    EXPECT_EQ(info.params.nodeID, 0x1100u);
+    EXPECT_EQ(info.params.attenuationID, 0xA77u);
+
+    // Its own two-dimensional positioning stops the walk.
+    sound->SetPositioningType(true, 0);
+    ASSERT_TRUE(sound->HasPositioning());
+    info = {};
+    sound->GetPositioningParams(nullptr, info);
+    EXPECT_EQ(info.positioningType, 0);
+    ASSERT_TRUE(info.hasParams);
+    EXPECT_EQ(info.params.nodeID, kSoundID);
+    EXPECT_EQ(info.params.attenuationID, 0u);
+    // Switched off, it keeps no settings and no positioning type.
+    sound->SetPositioningType(false, 0);
+    EXPECT_FALSE(sound->HasPositioning());
+    info = {};
+    sound->GetPositioningParams(nullptr, info);
+    EXPECT_FALSE(info.hasParams);
+    EXPECT_EQ(info.positioningType, 0);
+    sound->SetParent(nullptr);
+}
+
+TEST_F(SoundTest, TheVirtualBehaviourFollowsThePlayModeOfTheNodeThatHoldsTheMidiSettings) {
+    // The record's bit vector: bit 2 marks the MIDI play settings, bit 5 is their flag.
+    struct Case {
+        const char* what;
+        u8 parentBits;
+        i32 parentMode;
+        u8 ownBits;
+        i32 ownMode;
+        u8 expected;
+    };
+    const Case cases[] = {
+        {"nothing set: the root's defaults", 0, 1, 0, 1, 0},
+        {"the root's play mode 2", 0, 2, 0, 1, 1},
+        {"the root's flag", 0x20, 1, 0, 2, 2},
+        {"the parent holds the settings", 0x04 | 0x20, 1, 0x20, 2, 2},
+        {"the parent's play mode 2", 0x04, 2, 0, 1, 1},
+        {"the sound holds its own", 0x04, 2, 0x04, 1, 0},
+    };
+    u32 id = 0x1200;
+    for (const Case& c : cases) {
+        bankgen::SoundRecord top = Sound(++id);
+        top.node.bitVector = c.parentBits;
+        top.node.props = {bankgen::PropI(AuPropID_MidiPlayMode, c.parentMode)};
+        bankgen::SoundRecord own = Sound(++id);
+        own.node.bitVector = c.ownBits;
+        own.node.props = {bankgen::PropI(AuPropID_MidiPlayMode, c.ownMode)};
+        CAuSound* parent = Read(top);
+        CAuSound* sound = Read(own);
+        sound->SetParent(parent);
+        EXPECT_EQ(sound->GetVirtualBehaviour(), c.expected) << c.what;
+        sound->SetParent(nullptr);
+    }
+}
+
+// Layers are opaque to the node, which keeps only their addresses.
+TEST_F(SoundTest, AssociatedLayersStayUntilRemovedAndAMissingOneGivesTwo) {
+    CAuSound* sound = Read(Sound());
+    alignas(8) char storage[9][8];
+    const auto layer = [&storage](u32 i) { return reinterpret_cast<CAuLayer*>(storage[i]); };
+    for (u32 i = 0; i < 9; ++i)
+        ASSERT_EQ(sound->AddAssociatedLayer(layer(i)), AuResultSuccess) << "past the first eight too";
+    EXPECT_EQ(sound->NumAssociatedLayers(), 9u);
+    EXPECT_EQ(sound->RemoveAssociatedLayer(layer(4)), AuResultSuccess);
+    EXPECT_EQ(sound->RemoveAssociatedLayer(layer(4)), AuResultFail);
+    EXPECT_EQ(sound->NumAssociatedLayers(), 8u);
+    for (u32 i = 0; i < 9; ++i) {
+        if (i != 4) {
+            EXPECT_EQ(sound->RemoveAssociatedLayer(layer(i)), AuResultSuccess) << i;
+        }
+    }
+    EXPECT_EQ(sound->NumAssociatedLayers(), 0u);
+    EXPECT_EQ(Read(Sound(0x1002))->RemoveAssociatedLayer(layer(0)), AuResultFail) << "no array yet";
+    // A node that goes with layers still listed frees its array (the fixture counts the pool).
+    ASSERT_EQ(sound->AddAssociatedLayer(layer(0)), AuResultSuccess);
 }
 
 // ---- The type-17 leaf ----

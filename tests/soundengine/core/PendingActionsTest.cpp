@@ -13,6 +13,7 @@
 #include "core/AuRegistryMgr.h"
 #include "core/AuTransitionMgr.h"
 #include "parameters/AuRTPCMgr.h"
+#include "voices/AuVoiceCommands.h"
 
 #include <AuDefaultPoolTest.h>
 #include <win32_testing.h>
@@ -234,6 +235,23 @@ TEST_F(PendingActionsTest, ADelayBecomesFramesAndASampleOffset) {
         action->Release();
         ++id;
     }
+}
+
+// Each action run closes a group of voice commands, so that the plays of two actions start apart.
+TEST_F(PendingActionsTest, EveryActionRunMovesTheChangeCounterOnce) {
+    CAuActionPlay* now = MakeAction<RecordingPlay>(1, 0x0403, 50);
+    CAuActionPlay* later = MakeAction<RecordingPlay>(2, 0x0403, 50);
+    ASSERT_EQ(later->SetPropValue(AuPropID_Delay, 1024, 0, 0), AuResultSuccess);
+    const u32 before = AuChangeCounter();
+    EXPECT_EQ(Schedule(now), AuResultSuccess);
+    EXPECT_EQ(AuChangeCounter(), before + 1) << "run at once";
+    EXPECT_EQ(Schedule(later), AuResultSuccess);
+    EXPECT_EQ(AuChangeCounter(), before + 1) << "queued: not run yet";
+    Step();
+    EXPECT_EQ(Runs().size(), 2u);
+    EXPECT_EQ(AuChangeCounter(), before + 2);
+    now->Release();
+    later->Release();
 }
 
 TEST_F(PendingActionsTest, EqualLaunchFramesRunInSchedulingOrderAndLinksBeyondTheBlockGoBack) {

@@ -150,6 +150,38 @@ TEST_F(VoiceCommandsTest, TwoPlaysOfOneGroupWaitForTheOneStillPrefetching) {
     m_commands.Term();                    // before the stream manager goes
 }
 
+// What the engine does after each pending action it runs: a play of the next action starts on
+// its own while the stream of the one before still prefetches.
+TEST_F(VoiceCommandsTest, APlayQueuedAfterTheChangeCounterMovesDoesNotWaitForTheGroupBefore) {
+    autostm::MemoryStreamMgr streams;
+    streams.AddFile(55, bankgen::Bytes(m_media));
+    streams.onCreate = [](autostm::MemoryAutoStream& s) {
+        s.nominal = 6000;
+        s.buffered = 100;
+    };
+    CAuPlaybackInstance& streamed = MakeInstance();
+    AuSourceMedia media;
+    media.uFlags = AuSourceMedia::kStorageStreamed << AuSourceMedia::kStorageShift;
+    media.uPluginID = 1u << 16 | 1;
+    media.uFileID = 55;
+    streamed.SetSourceMedia(media);
+    CAuPlaybackInstance& inMemory = MakeInstance();
+    streamed.Play({}, false, false);
+    IncrementChangeCounter();
+    inMemory.Play({}, false, false);
+    Frame();
+    Frame();
+    EXPECT_EQ(m_commands.NumWaiting(), 1u) << "the stream still prefetches";
+    EXPECT_EQ(m_bus.connected.size(), 1u);
+    EXPECT_EQ(m_bus.mixed.size(), 2048u) << "the other play rendered both frames";
+    streams.last->nominal = 0;
+    streams.last->buffered = -1;
+    Frame();
+    EXPECT_EQ(m_commands.NumWaiting(), 0u);
+    EXPECT_EQ(m_bus.connected.size(), 2u);
+    m_commands.Term(); // before the stream manager goes
+}
+
 TEST_F(VoiceCommandsTest, SourceClassFromStorageKindAndCodec) {
     enum Expect { None, PcmBank, AdpcmBank, PcmFile, AdpcmFile };
     struct Case {
