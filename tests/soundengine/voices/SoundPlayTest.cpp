@@ -6,6 +6,7 @@
 #include "banks/AuPlaybackLimiter.h"
 #include "banks/AuSound.h"
 #include "core/AuObjectIndex.h"
+#include "parameters/AuFastMath.h"
 #include "parameters/AuRTPCMgr.h"
 #include "plugins/AuDelayEffect.h"
 #include "plugins/AuPluginSettings.h"
@@ -294,6 +295,33 @@ TEST_F(SoundPlayTest, AnInstanceStartsWithItsNodesValuesAndALaterChangeAddsItsDi
         m_sound->Release();
         m_sound = nullptr;
     }
+}
+
+// The sound's sends and its source level reach the instance with its volume; the envelope
+// threshold is the root's (property 32, 12 by default).
+TEST_F(SoundPlayTest, TheSoundsSendsAndSourceLevelReachItsInstance) {
+    bankgen::NodeCommon node;
+    node.auxBits = 0x0F; // own and use game-defined sends, own user sends with their busses
+    node.userAux = {0x90, 0x91, 0, 0};
+    node.props = {bankgen::PropF(18, -3.0f), bankgen::PropF(19, -6.0f), bankgen::PropF(22, -2.0f),
+                  bankgen::PropF(33, -1.5f)};
+    CAuSound* sound = ReadSound(node);
+    AuNodePlayParams params;
+    params.playingID = 7;
+    ASSERT_EQ(sound->ExecutePlay(params), AuResultSuccess);
+    CAuPlaybackInstance* instance = sound->FirstInstance();
+    ASSERT_NE(instance, nullptr);
+    EXPECT_FLOAT_EQ(instance->GameSendVolumeDb(), -2.0f);
+    EXPECT_FLOAT_EQ(instance->SourceOffset(), -1.5f);
+    EXPECT_FLOAT_EQ(instance->EnvelopeThreshold(), 12.0f);
+    AuAuxSend sends[CAuPlaybackInstance::kMaxAuxSends];
+    ASSERT_EQ(instance->GetAuxSends(sends), 2u);
+    EXPECT_EQ(sends[0].busID, 0x90u);
+    EXPECT_FLOAT_EQ(sends[0].fLevel, AuDbToLinear(-3.0f));
+    EXPECT_EQ(sends[1].busID, 0x91u);
+    EXPECT_FLOAT_EQ(sends[1].fLevel, AuDbToLinear(-6.0f));
+    m_instances.QueueInstanceEvent(instance, AuInstanceEvent::kEnd, 0, 0.0f);
+    m_instances.ProcessInstanceEvents();
 }
 
 // Instance limits: which play gives way when one more would exceed a node's or a bus's limit.
