@@ -120,6 +120,7 @@ bool MatchesNodeCall(const CAuPlaybackInstance& instance, CAuRegisteredObj* game
 void ApplyNodeValues(CAuLeafNode& node, CAuPlaybackInstance& instance) {
     AuAccumulatedValues values;
     AuAccumulatedValues drawn;
+    // Volume (with property 33), pitch, the two filters and the envelope threshold.
     values.mask = 0x0F | AuAccumulatedValues::kSelectOutput1;
     values.key = instance.Key();
     values.bDraw = true;
