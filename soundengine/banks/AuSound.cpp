@@ -130,15 +130,6 @@ void CAuLeafNode::MakeInstanceParams(const AuNodePlayParams& request, AuPlayback
     out.lStartDelayFrames = request.lFrameOffset;
 }
 
-void CAuLeafNode::ApplyMuteLevels(CAuPlaybackInstance& instance) {
-    AuAccumulatedValues values;
-    values.mask = 0;
-    values.key = instance.Key();
-    GetAccumulatedValues(values, values.key.pGameObj);
-    for (u32 i = 0; i < values.levelCount; ++i)
-        instance.SetMuteLevel(values.levels[i].owner, values.levels[i].value, false);
-}
-
 void CAuLeafNode::SeekInstances(const AuActionExec& exec) {
     const bool snap = (exec.flags & AU_EXEC_SEEK_SNAP) != 0;
     f32 position = std::isnan(exec.seekPosition) ? 0.0f : exec.seekPosition;

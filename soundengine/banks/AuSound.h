@@ -30,9 +30,6 @@ public:
     // What a playback instance of this leaf is made with: the node (one reference for the
     // instance), the game object, the key with the MIDI event, the priority.
     void MakeInstanceParams(const AuNodePlayParams& request, AuPlaybackInstanceParams& out);
-    // [audio thread] Gives a new instance the levels of the muted nodes above it (the leaf, its
-    // parents, their busses), each under its node, so a later unmute of one lifts that one only.
-    void ApplyMuteLevels(CAuPlaybackInstance& instance);
     // The node as the instances see it.
     IAuInstanceNode& InstanceNode() { return m_instanceNode; }
     CAuPlaybackInstance* FirstInstance() const { return m_pInstances; }

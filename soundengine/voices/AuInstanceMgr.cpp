@@ -113,6 +113,43 @@ bool MatchesNodeCall(const CAuPlaybackInstance& instance, CAuRegisteredObj* game
            (!playingID || instance.Key().playingID == playingID);
 }
 
+// One gathering of the node's accumulated values, its ranged offsets drawn once, gives a new
+// instance both the values its voice reads and the levels of the muted nodes above it (each under
+// its node, so a later unmute of one lifts that one only). The busses leave their voice volumes
+// out: the voice takes those from its output bus.
+void ApplyNodeValues(CAuLeafNode& node, CAuPlaybackInstance& instance) {
+    AuAccumulatedValues values;
+    AuAccumulatedValues drawn;
+    // Volume (with property 33), pitch, the two filters and the envelope threshold.
+    values.mask = 0x0F | AuAccumulatedValues::kSelectOutput1;
+    values.key = instance.Key();
+    values.bDraw = true;
+    values.pRandomOffsets = &drawn;
+    values.bBusWalk = true;
+    node.GetAccumulatedValues(values, values.key.pGameObj);
+    for (u32 i = 0; i < values.levelCount; ++i)
+        instance.SetMuteLevel(values.levels[i].owner, values.levels[i].value, false);
+    AuInstanceStartValues start;
+    start.fVolumeDb = values.values[0] + drawn.values[0];
+    start.fPitch = values.values[2] + drawn.values[2];
+    start.fFilter1[0] = values.values[3];
+    start.fFilter1[1] = drawn.values[3];
+    start.fFilter2[0] = values.values[4];
+    start.fFilter2[1] = drawn.values[4];
+    start.fEnvelopeThreshold = values.output1Field;
+    start.fSourceOffsetDb = values.prop33 + drawn.prop33;
+    start.fDryVolumeDb = values.busFields[0];
+    start.fOwnFilter1 = values.busFields[1];
+    start.fOwnFilter2 = values.busFields[2];
+    start.fGameSendDb = values.gameAuxSend;
+    start.bUseGameSends = values.bUseGameAux;
+    for (u32 i = 0; i < 4; ++i) {
+        start.fUserSendDb[i] = values.userAuxSends[i];
+        start.userSendBus[i] = values.userAuxBusses[i];
+    }
+    instance.SetStartValues(start);
+}
+
 } // namespace
 
 AURESULT CAuInstanceMgr::StartNode(CAuLeafNode& node, const AuSourceInfo& source, AuNodePlayParams& params) {
@@ -176,7 +213,7 @@ AURESULT CAuInstanceMgr::StartNode(CAuLeafNode& node, const AuSourceInfo& source
         return init;
     }
     if (startVirtual) instance->TryStopForLimit(AU_LIMITER_REASON_LIST);
-    node.ApplyMuteLevels(*instance);
+    ApplyNodeValues(node, *instance);
     // The modulators of the node's chain start for this play before its first frame reads them.
     node.TriggerModulators(params.pGameObj, params.playingID);
     AuSourceMedia described;

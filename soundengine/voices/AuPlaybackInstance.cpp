@@ -581,6 +581,27 @@ void CAuPlaybackInstance::SetUserSend(u32 index, AuUniqueID busID, f32 volumeDb)
     m_fUserSendDb[index] = volumeDb;
 }
 
+void CAuPlaybackInstance::SetStartValues(const AuInstanceStartValues& values) noexcept {
+    m_fVolumeOffset = values.fVolumeDb;
+    m_fPitch = values.fPitch;
+    m_fFilter1Parts[0] = values.fFilter1[0];
+    m_fFilter1Parts[1] = values.fFilter1[1];
+    m_fFilter1 = m_fFilter1Parts[0] + m_fFilter1Parts[1];
+    m_fFilter2Parts[0] = values.fFilter2[0];
+    m_fFilter2Parts[1] = values.fFilter2[1];
+    m_fFilter2 = m_fFilter2Parts[0] + m_fFilter2Parts[1];
+    m_fEnvelopeThreshold = values.fEnvelopeThreshold;
+    m_fSourceOffset = values.fSourceOffsetDb;
+    m_fDryVolumeDb = values.fDryVolumeDb;
+    m_fOwnFilter1 = values.fOwnFilter1;
+    m_fOwnFilter2 = values.fOwnFilter2;
+    m_fGameSendVolumeDb = values.fGameSendDb;
+    m_bUseGameDefinedSends = values.bUseGameSends;
+    for (u32 i = 0; i < 4; ++i)
+        SetUserSend(i, values.userSendBus[i], values.fUserSendDb[i]);
+    ComputeFader();
+}
+
 u32 CAuPlaybackInstance::GetAuxSends(AuAuxSend (&sends)[kMaxAuxSends]) noexcept {
     static const f32 kMinAudible = AuDbToLinear(AU_MIN_AUDIBLE_DB);
     u32 count = 0;

@@ -182,6 +182,25 @@ struct AuParamNotification {
 // The levels below which a send is not heard.
 constexpr f32 AU_MIN_AUDIBLE_DB = -96.3f;
 
+// What a new instance takes from its node and the nodes above it before its first frame. The
+// busses' volumes are not in it: the voice takes them from its output bus.
+struct AuInstanceStartValues {
+    f32 fVolumeDb = 0.0f;
+    f32 fPitch = 0.0f; // cents
+    // Each filter value in its two parts: the nodes' (which notifications move) and the drawn one.
+    f32 fFilter1[2] = {};
+    f32 fFilter2[2] = {};
+    f32 fEnvelopeThreshold = 0.0f;
+    f32 fSourceOffsetDb = 0.0f;
+    f32 fDryVolumeDb = 0.0f;
+    f32 fOwnFilter1 = 0.0f;
+    f32 fOwnFilter2 = 0.0f;
+    f32 fGameSendDb = 0.0f;
+    bool bUseGameSends = false;
+    f32 fUserSendDb[4] = {};
+    AuUniqueID userSendBus[4] = {};
+};
+
 struct AuPlaybackInstanceParams {
     IAuInstanceNode* pNode = nullptr; // one object-index reference passes to the instance
     IAuInstanceOwner* pOwner = nullptr;
@@ -334,6 +353,8 @@ public:
     void SetPlayMode(u8 mode) { m_uPlayMode = mode & 7; }
     void SetLoopCount(u16 count) { m_uLoopCount = count; }
     void SetUserSend(u32 index, AuUniqueID busID, f32 volumeDb);
+    // Replaces the values the voice reads; the parameter notifications add to them from then on.
+    void SetStartValues(const AuInstanceStartValues& values) noexcept;
     void SetUseGameDefinedSends(bool use) { m_bUseGameDefinedSends = use; }
     void SetOwnerVolumeOffset(f32 dB);
     void SetFrameBudget(i32 frames) { m_lFrameBudget = frames; }

@@ -68,6 +68,8 @@ protected:
         // More actions, each the only one of event kActionEvent + its index.
         std::vector<bankgen::ActionRecord> actions = {};
         f32 sfxVoiceDb = 0.0f; // the SFX bus's voice volume
+        f32 soundDb = 0.0f;    // the sound's own volume and pitch (cents)
+        f32 soundPitch = 0.0f;
     };
 
     // A master bus, a bus below it, a mono 16-bit 48 kHz tone in the bank's data on that bus, its
@@ -98,6 +100,8 @@ protected:
         sound.source.fromBank = true;
         sound.node.outputBus = kSfxBus;
         if (tone.loops != 1) sound.node.props.push_back(bankgen::PropI(58, tone.loops));
+        if (tone.soundDb != 0.0f) sound.node.props.push_back(bankgen::PropF(0, tone.soundDb));
+        if (tone.soundPitch != 0.0f) sound.node.props.push_back(bankgen::PropF(2, tone.soundPitch));
         builder.Add(sound);
         bankgen::ActionRecord play;
         play.id = kPlay;
@@ -423,22 +427,27 @@ TEST_F(EventHeardTest, TheBankBussesVolumesReachTheMixOfTheirSound) {
         f32 sfxDb;
         bool sfxMixes;
         f32 sfxVoiceDb = 0.0f;
+        f32 soundDb = 0.0f;
     };
     // Against the same busses at 0 dB: the master's volume, and the SFX bus's bus and voice volumes
-    // whether it mixes on its own or passes through to the master (-6 dB: half the amplitude).
-    const Case cases[] = {{0, 0, true},      {-6, 0, true},      {0, -6, true},    {-6, -12, true},
-                          {-6, 0, false},    {0, -6, false},     {-6, -12, false}, {0, 0, true, -6},
-                          {0, 0, false, -6}, {-3, -6, false, -3}};
+    // whether it mixes on its own or passes through to the master (-6 dB: half the amplitude); the
+    // sound's own volume adds to theirs, each counted once.
+    const Case cases[] = {{0, 0, true},         {-6, 0, true},          {0, -6, true},
+                          {-6, -12, true},      {-6, 0, false},         {0, -6, false},
+                          {-6, -12, false},     {0, 0, true, -6},       {0, 0, false, -6},
+                          {-3, -6, false, -3},  {0, 0, true, 0, -6},    {0, 0, false, 0, -6},
+                          {0, 0, true, -3, -3}, {-3, -6, false, -3, -6}};
     f64 unity = 0.0;
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message()
-                     << c.masterDb << " " << c.sfxDb << " " << c.sfxMixes << " " << c.sfxVoiceDb);
+        SCOPED_TRACE(testing::Message() << c.masterDb << " " << c.sfxDb << " " << c.sfxMixes << " "
+                                        << c.sfxVoiceDb << " " << c.soundDb);
         m_ends.Clear();
         Tone tone{0.25};
         tone.masterDb = c.masterDb;
         tone.sfxDb = c.sfxDb;
         tone.sfxMixes = c.sfxMixes;
         tone.sfxVoiceDb = c.sfxVoiceDb;
+        tone.soundDb = c.soundDb;
         LoadAndCapture(tone);
         ASSERT_NE(Post(), 0u);
         ASSERT_TRUE(RenderUntil([&] { return m_ends.Count() > 0; }));
@@ -447,8 +456,31 @@ TEST_F(EventHeardTest, TheBankBussesVolumesReachTheMixOfTheirSound) {
         ASSERT_LT(first + 3 * kFrame, capture.Frames());
         const i32 peak = FramePeak(capture, first / kFrame + 1);
         if (unity == 0.0) unity = peak;
-        EXPECT_NEAR(peak, unity * AuDbToLinear(c.masterDb + c.sfxDb + c.sfxVoiceDb), 0.005 * unity);
+        EXPECT_NEAR(peak, unity * AuDbToLinear(c.masterDb + c.sfxDb + c.sfxVoiceDb + c.soundDb),
+                    0.005 * unity);
         // A fresh engine for the next case.
+        TearDown();
+        SetUp();
+    }
+}
+
+// The sound's pitch from its bank: an octave up doubles the tone's rising zero crossings, an
+// octave down halves them.
+TEST_F(EventHeardTest, TheSoundsPitchFromItsBankIsHeard) {
+    for (const f32 cents : {1200.0f, -1200.0f}) {
+        SCOPED_TRACE(cents);
+        Tone tone{0.5};
+        tone.soundPitch = cents;
+        LoadAndCapture(tone);
+        ASSERT_NE(Post(), 0u);
+        ASSERT_TRUE(RenderUntil([&] { return HeardFor(6 * kFrame); }));
+        const AuCaptureFile c = StopCapture();
+        const size_t first = c.FirstLouderThan(1000);
+        ASSERT_LT(first + 5 * kFrame, c.Frames());
+        u32 rising = 0;
+        for (size_t n = first + 1; n < first + 5 * kFrame; ++n)
+            if (c.At(n - 1, 0) < 0 && c.At(n, 0) >= 0) ++rising;
+        EXPECT_NEAR(rising, 5 * kFrame * kToneHz * std::exp2(cents / 1200.0) / 48000, 1.5);
         TearDown();
         SetUp();
     }
@@ -767,6 +799,36 @@ TEST_F(EventHeardTest, AVolumeActionOnTheSoundsBusIsHeardWhetherTheBusMixesOrPas
         TearDown();
         SetUp();
     }
+}
+
+// A volume set on a sound that is at -6 dB in its bank adds to that level, once, and a reset
+// brings back the bank's level.
+TEST_F(EventHeardTest, AVolumeActionOnTheSoundAddsToItsBankVolume) {
+    bankgen::ActionRecord set, reset;
+    set.id = 0x600;
+    set.type = 0x0A02;
+    set.target = kSound;
+    set.base = -6.0f;
+    reset.id = 0x601;
+    reset.type = 0x0B02;
+    reset.target = kSound;
+    Tone tone{2.0, 0};
+    tone.soundDb = -6.0f;
+    tone.actions = {set, reset};
+    LoadAndCapture(tone);
+    ASSERT_NE(Post(), 0u);
+    ASSERT_TRUE(RenderUntil([&] { return HeardFor(3 * kFrame); }));
+    const auto at = [&](f64 tones) {
+        return RenderUntil([&] { return std::abs(LastFrameTones(Capture()) - tones) < 0.005; });
+    };
+    const f64 half = AuDbToLinear(-6.0f);
+    EXPECT_TRUE(at(half)) << "the bank's volume was not heard: " << LastFrameTones(Capture());
+    AU::SoundEngine::PostEvent(kActionEvent, kObject);
+    EXPECT_TRUE(at(half * half)) << "the set volume was not heard once: " << LastFrameTones(Capture());
+    AU::SoundEngine::PostEvent(kActionEvent + 1, kObject);
+    EXPECT_TRUE(at(half)) << "the reset was not heard: " << LastFrameTones(Capture());
+    AU::SoundEngine::StopAll();
+    StopCapture();
 }
 
 // Paused twice, the tone needs two plain resumes; one master resume takes both levels at once.

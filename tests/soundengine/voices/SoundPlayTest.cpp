@@ -7,6 +7,7 @@
 #include "banks/AuPlaybackLimiter.h"
 #include "banks/AuSound.h"
 #include "core/AuObjectIndex.h"
+#include "parameters/AuFastMath.h"
 #include "parameters/AuRTPCMgr.h"
 #include "plugins/AuDelayEffect.h"
 #include "plugins/AuPluginSettings.h"
@@ -22,6 +23,7 @@
 #include <bankgen/Records.h>
 
 #include <gtest/gtest.h>
+#include <win32_testing.h>
 
 #include <algorithm>
 #include <cmath>
@@ -186,6 +188,138 @@ TEST_F(SoundPlayTest, NodeCallsReachOnlyTheMatchingInstances) {
     AuNodePlayParams noID;
     EXPECT_EQ(sound->ExecutePlay(noID), AuResultFail) << "an instance needs a playing ID";
     EXPECT_EQ(m_instances.NumInstances(), 3u);
+}
+
+// A new instance starts from the values of its sound and the nodes above it, with the ranged
+// offsets drawn once; a later change of the sound adds its difference once.
+TEST_F(SoundPlayTest, AnInstanceStartsWithItsNodesValuesAndALaterChangeAddsItsDifferenceOnce) {
+    // rand() / 32767 of the script: 8192 draws a quarter of the range, 16384 about half of it.
+    const f32 quarter = 8192.0f / 32767.0f, half = 16384.0f / 32767.0f;
+    struct Case {
+        const char* name;
+        std::vector<bankgen::Prop> props, parentProps;
+        std::vector<bankgen::RangedValue> ranges;
+        std::vector<int> script;
+        f32 volume, pitch, filter1[2], filter2[2];
+    };
+    const Case cases[] = {
+        {"nothing set", {}, {}, {}, {}, 0.0f, 0.0f, {0, 0}, {0, 0}},
+        {"the sound at -6 dB", {bankgen::PropF(0, -6.0f)}, {}, {}, {}, -6.0f, 0.0f, {0, 0}, {0, 0}},
+        {"and its parent at -3 dB",
+         {bankgen::PropF(0, -6.0f)},
+         {bankgen::PropF(0, -3.0f)},
+         {},
+         {},
+         -9.0f,
+         0.0f,
+         {0, 0},
+         {0, 0}},
+        {"a ranged volume",
+         {bankgen::PropF(0, -2.0f)},
+         {},
+         {bankgen::RangeF(0, -8.0f, 4.0f)},
+         {8192},
+         -2.0f - 8.0f + quarter * 12.0f,
+         0.0f,
+         {0, 0},
+         {0, 0}},
+        {"an octave up",
+         {bankgen::PropF(2, 1200.0f)},
+         {bankgen::PropF(2, -100.0f)},
+         {},
+         {},
+         0.0f,
+         1100.0f,
+         {0, 0},
+         {0, 0}},
+        {"ranged filters, drawn in order",
+         {bankgen::PropF(3, 10.0f), bankgen::PropF(4, 20.0f)},
+         {bankgen::PropF(3, 5.0f)},
+         {bankgen::RangeF(3, 0.0f, 40.0f), bankgen::RangeF(4, -4.0f, -4.0f)},
+         {16384},
+         0.0f,
+         0.0f,
+         {15.0f, half * 40.0f},
+         {20.0f, -4.0f}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        bankgen::NodeCommon parentNode;
+        parentNode.props = c.parentProps;
+        CAuSound* parent = MakeSound(kSoundID + 1, parentNode);
+        bankgen::NodeCommon node;
+        node.props = c.props;
+        node.ranges = c.ranges;
+        CAuSound* sound = ReadSound(node);
+        sound->SetParent(parent);
+        win32test::ResetRandScript();
+        win32test::ScriptRand(c.script.data(), c.script.size());
+        AuNodePlayParams params;
+        params.playingID = 7;
+        ASSERT_EQ(sound->ExecutePlay(params), AuResultSuccess);
+        EXPECT_EQ(win32test::RandCallCount(), c.script.size()) << "a range of one value draws nothing";
+        win32test::ResetRandScript();
+        CAuPlaybackInstance* instance = sound->FirstInstance();
+        ASSERT_NE(instance, nullptr);
+        EXPECT_FLOAT_EQ(instance->VolumeOffsetDb(), c.volume);
+        EXPECT_FLOAT_EQ(instance->VolumeDb(), c.volume);
+        EXPECT_FLOAT_EQ(instance->Pitch(), c.pitch);
+        EXPECT_FLOAT_EQ(instance->Filter1(), c.filter1[0] + c.filter1[1]);
+        EXPECT_FLOAT_EQ(instance->Filter2(), c.filter2[0] + c.filter2[1]);
+
+        // Set on the sound by an action: the difference to what the sound had, once; setting
+        // the same value again changes nothing.
+        for (int i = 0; i < 2; ++i)
+            ASSERT_EQ(sound->SetValueFromAction(0, -4.0f, nullptr, 0, AuCurveInterpolation_Linear, 0),
+                      AuResultSuccess);
+        ASSERT_EQ(sound->SetValueFromAction(3, 2.0f, nullptr, 0, AuCurveInterpolation_Linear, 0),
+                  AuResultSuccess);
+        EXPECT_FLOAT_EQ(instance->VolumeDb(), c.volume - 4.0f);
+        EXPECT_FLOAT_EQ(instance->Filter1(), c.filter1[0] + c.filter1[1] + 2.0f);
+
+        // A second play takes the run-time value with the bank's.
+        params.playingID = 8;
+        win32test::ScriptRand(c.script.data(), c.script.size());
+        ASSERT_EQ(sound->ExecutePlay(params), AuResultSuccess);
+        win32test::ResetRandScript();
+        ASSERT_EQ(sound->FirstInstance()->Key().playingID, 8u);
+        EXPECT_FLOAT_EQ(sound->FirstInstance()->VolumeDb(), c.volume - 4.0f);
+
+        for (CAuPlaybackInstance* i = m_instances.FirstInstance(); i; i = i->NextInstance())
+            m_instances.QueueInstanceEvent(i, AuInstanceEvent::kEnd, 0, 0.0f);
+        m_instances.ProcessInstanceEvents();
+        sound->SetParent(nullptr);
+        parent->Release();
+        m_sound->Release();
+        m_sound = nullptr;
+    }
+}
+
+// The sound's sends and its source level reach the instance with its volume; the envelope
+// threshold is the root's (property 32, 12 by default).
+TEST_F(SoundPlayTest, TheSoundsSendsAndSourceLevelReachItsInstance) {
+    bankgen::NodeCommon node;
+    node.auxBits = 0x0F; // own and use game-defined sends, own user sends with their busses
+    node.userAux = {0x90, 0x91, 0, 0};
+    node.props = {bankgen::PropF(18, -3.0f), bankgen::PropF(19, -6.0f), bankgen::PropF(22, -2.0f),
+                  bankgen::PropF(33, -1.5f)};
+    CAuSound* sound = ReadSound(node);
+    AuNodePlayParams params;
+    params.playingID = 7;
+    ASSERT_EQ(sound->ExecutePlay(params), AuResultSuccess);
+    CAuPlaybackInstance* instance = sound->FirstInstance();
+    ASSERT_NE(instance, nullptr);
+    EXPECT_FLOAT_EQ(instance->GameSendVolumeDb(), -2.0f);
+    EXPECT_FLOAT_EQ(instance->SourceOffset(), -1.5f);
+    EXPECT_FLOAT_EQ(instance->EnvelopeThreshold(), 12.0f);
+    AuAuxSend sends[CAuPlaybackInstance::kMaxAuxSends];
+    ASSERT_EQ(instance->GetAuxSends(sends), 2u);
+    EXPECT_EQ(sends[0].busID, 0x90u);
+    EXPECT_FLOAT_EQ(sends[0].fLevel, AuDbToLinear(-3.0f));
+    EXPECT_EQ(sends[1].busID, 0x91u);
+    EXPECT_FLOAT_EQ(sends[1].fLevel, AuDbToLinear(-6.0f));
+    m_instances.QueueInstanceEvent(instance, AuInstanceEvent::kEnd, 0, 0.0f);
+    m_instances.ProcessInstanceEvents();
 }
 
 // Instance limits: which play gives way when one more would exceed a node's or a bus's limit.
