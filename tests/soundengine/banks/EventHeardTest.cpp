@@ -91,19 +91,10 @@ protected:
         if (tone.sfxVoiceDb != 0.0f) sfx.props.push_back(bankgen::PropF(0, tone.sfxVoiceDb));
         if (tone.sfxMixes) sfx.flags3 = 1;
         builder.Add(sfx);
-        bankgen::SoundRecord sound;
-        sound.id = kSound;
-        sound.source.plugin = bankgen::kCodecPcm;
-        sound.source.sourceId = kMedia;
-        sound.source.fromBank = true;
-        sound.node.outputBus = kSfxBus;
+        bankgen::SoundRecord sound = BankSound(kSound, kMedia, kSfxBus);
         if (tone.loops != 1) sound.node.props.push_back(bankgen::PropI(58, tone.loops));
         builder.Add(sound);
-        bankgen::ActionRecord play;
-        play.id = kPlay;
-        play.type = 0x0403;
-        play.target = kSound;
-        play.bankId = kBank;
+        bankgen::ActionRecord play = PlayAction(kPlay, kSound, kBank);
         if (tone.delayMs) play.props.push_back(bankgen::PropI(14, tone.delayMs));
         if (tone.probability != 100.0f) play.props.push_back(bankgen::PropF(16, tone.probability));
         builder.Add(play);
@@ -112,19 +103,13 @@ protected:
             builder.Add(tone.actions[i]);
             builder.Add(bankgen::EventRecord{kActionEvent + u32(i), {tone.actions[i].id}});
         }
-        Bytes out;
-        std::vector<std::string> errors;
-        EXPECT_TRUE(builder.Build(out, errors)) << (errors.empty() ? "" : errors.front());
-        return out;
+        return Built(builder);
     }
 
     // Loads the bank from memory, registers the object and, unless the test starts it with the
     // post, starts the capture.
     void LoadAndCapture(const Tone& tone, bool startCapture = true) {
-        m_image = ToneBank(tone);
-        ASSERT_EQ(AU::SoundEngine::LoadBank(m_image.data(), static_cast<u32>(m_image.size()),
-                                            AU_INVALID_POOL_ID, m_bankID),
-                  AuResultSuccess);
+        ASSERT_NO_FATAL_FAILURE(LoadImage(ToneBank(tone)));
         ASSERT_EQ(AU::SoundEngine::RegisterGameObj(kObject), AuResultSuccess);
         if (startCapture) {
             ASSERT_EQ(AU::SoundEngine::StartOutputCapture(L"heard.wav"), AuResultSuccess);
@@ -149,17 +134,10 @@ protected:
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
     }
-    AuCaptureFile StopCapture() const {
-        EXPECT_EQ(AU::SoundEngine::StopOutputCapture(), AuResultSuccess);
-        EXPECT_TRUE(RenderUntil([&] { return Capture().closed; }));
-        return Capture();
-    }
+    AuCaptureFile StopCapture() const { return RunningEngineTest::StopCapture("heard.wav"); }
     // The largest sample of channel 0 in frame `frame` of the capture.
     static i32 FramePeak(const AuCaptureFile& c, size_t frame) {
-        i32 peak = 0;
-        for (size_t n = frame * kFrame; n < (frame + 1) * kFrame && n < c.Frames(); ++n)
-            peak = std::max(peak, std::abs(i32{c.At(n, 0)}));
-        return peak;
+        return Peak(c, frame * kFrame, (frame + 1) * kFrame);
     }
 
     // What the end-of-event callback received, on which thread, how often.
@@ -227,8 +205,6 @@ protected:
         return 0.5 * 0.7071 * unity * unity * unity * 32767;
     }
 
-    Bytes m_image;
-    AuBankID m_bankID = 0;
     Ends m_ends;
 };
 

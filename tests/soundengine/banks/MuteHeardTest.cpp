@@ -86,23 +86,12 @@ protected:
             bankgen::MakePcmWave(bankgen::ToPcm16({bankgen::Sine(500.0, 1.0, 48000, 0.25)}), 1, 48000));
         const u32 tones[2][3] = {{kMusicTone, kMusicMedia, m_music}, {kSfxTone, kSfxMedia, m_sfx}};
         for (const auto& tone : tones) {
-            bankgen::SoundRecord sound;
-            sound.id = tone[0];
-            sound.source.plugin = bankgen::kCodecPcm;
-            sound.source.sourceId = tone[1];
-            sound.source.fromBank = true;
-            sound.node.outputBus = tone[2];
+            bankgen::SoundRecord sound = BankSound(tone[0], tone[1], tone[2]);
             sound.node.props.push_back(bankgen::PropI(58, 0)); // loops for ever
             builder.Add(sound);
         }
-        for (auto [id, target] : {std::pair{kPlayMusic, kMusicTone}, std::pair{kPlaySfx, kSfxTone}}) {
-            bankgen::ActionRecord play;
-            play.id = id;
-            play.type = 0x0403;
-            play.target = target;
-            play.bankId = kBank;
-            builder.Add(play);
-        }
+        builder.Add(PlayAction(kPlayMusic, kMusicTone, kBank));
+        builder.Add(PlayAction(kPlaySfx, kSfxTone, kBank));
         builder.Add(bankgen::EventRecord{kPlayEvent, {kPlayMusic, kPlaySfx}});
         builder.Add(bankgen::EventRecord{kPlayMusicEvent, {kPlayMusic}});
         u32 actionID = 0x310;
@@ -151,10 +140,7 @@ protected:
             builder.Add(action);
             builder.Add(bankgen::EventRecord{entry[0], {action.id}});
         }
-        Bytes out;
-        std::vector<std::string> errors;
-        EXPECT_TRUE(builder.Build(out, errors)) << (errors.empty() ? "" : errors.front());
-        return out;
+        return Built(builder);
     }
     void Load() {
         // The engine reads files from the test's folder.
@@ -162,10 +148,7 @@ protected:
                                    m_folder / "Init.bnk", std::filesystem::copy_options::overwrite_existing);
         AuBankID id = 0;
         ASSERT_EQ(AU::SoundEngine::LoadBank("Init.bnk", AU_INVALID_POOL_ID, id), AuResultSuccess);
-        m_image = Build();
-        ASSERT_EQ(AU::SoundEngine::LoadBank(m_image.data(), static_cast<u32>(m_image.size()),
-                                            AU_INVALID_POOL_ID, id),
-                  AuResultSuccess);
+        ASSERT_NO_FATAL_FAILURE(LoadImage(Build()));
         ASSERT_EQ(AU::SoundEngine::RegisterGameObj(kObject), AuResultSuccess);
         ASSERT_EQ(AU::SoundEngine::RegisterGameObj(kOther), AuResultSuccess);
         ASSERT_EQ(AU::SoundEngine::StartOutputCapture(L"mute.wav"), AuResultSuccess);
@@ -267,7 +250,6 @@ protected:
         ASSERT_NE(AU::SoundEngine::PostEvent(event, object), 0u);
     }
 
-    Bytes m_image;
     u32 m_music = 0, m_sfx = 0, m_master = 0;
 };
 
