@@ -56,17 +56,6 @@ bool ReadFlag(AuRecordCursor& cursor, u8& flag) {
     return true;
 }
 
-AuActionExec MakeActionExec(AuActionExecKind kind, CAuRegisteredObj* gameObj, AuPlayingID playingID,
-                            i32 transitionMs, AuCurveInterpolation curve) {
-    AuActionExec exec;
-    exec.kind = kind;
-    exec.pGameObj = gameObj;
-    exec.playingID = playingID;
-    exec.transitionTimeMs = transitionMs;
-    exec.eCurve = curve;
-    return exec;
-}
-
 // The primary and secondary master busses, then the default bus when asked for: each held by the
 // reference its getter gave while `call` runs.
 template <class Call> void ForEachMasterBus(bool withDefault, Call call) {
@@ -409,6 +398,17 @@ AURESULT CAuActionSeek::SetActionParams(AuRecordCursor& cursor) {
     if (!cursor.Read(m_isPercent) || !m_position.Read(cursor) || !cursor.Read(m_snapToMarker))
         return AuResultBadHeader;
     return ReadExceptions(cursor);
+}
+
+AuActionExec MakeActionExec(u32 kind, CAuRegisteredObj* gameObj, AuPlayingID playingID, i32 transitionMs,
+                            AuCurveInterpolation curve) {
+    AuActionExec exec;
+    exec.kind = kind;
+    exec.pGameObj = gameObj;
+    exec.playingID = playingID;
+    exec.transitionTimeMs = transitionMs;
+    exec.eCurve = curve;
+    return exec;
 }
 
 CAuAction* CreateActionByType(u16 type, u32 id) {

@@ -529,11 +529,5 @@ AURESULT ExecuteActionOnNode(CAuNodeBase* node, CAuRegisteredObj* gameObj, u32 k
             break;
         }
     }
-    AuActionExec exec;
-    exec.kind = kRequest[kind];
-    exec.pGameObj = gameObj;
-    exec.playingID = playingID;
-    exec.transitionTimeMs = transitionMs;
-    exec.eCurve = curve;
-    return node->ExecuteAction(exec);
+    return node->ExecuteAction(MakeActionExec(kRequest[kind], gameObj, playingID, transitionMs, curve));
 }
