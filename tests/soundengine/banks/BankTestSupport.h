@@ -127,12 +127,19 @@ inline bankgen::SoundRecord BankSound(u32 id, u32 media, u32 bus) {
     return sound;
 }
 
+// An action of `type` on `target`, the record's defaults for the rest.
+inline bankgen::ActionRecord ActionOn(u32 id, u16 type, u32 target, bool isBus = false) {
+    bankgen::ActionRecord action;
+    action.id = id;
+    action.type = type;
+    action.target = target;
+    action.isBus = isBus ? 1 : 0;
+    return action;
+}
+
 // A play action of `target`, read from bank `bankID`.
 inline bankgen::ActionRecord PlayAction(u32 id, u32 target, u32 bankID) {
-    bankgen::ActionRecord play;
-    play.id = id;
-    play.type = 0x0403;
-    play.target = target;
+    bankgen::ActionRecord play = ActionOn(id, 0x0403, target);
     play.bankId = bankID;
     return play;
 }

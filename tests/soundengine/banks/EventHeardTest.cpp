@@ -490,10 +490,8 @@ TEST_F(EventHeardTest, SeekActionsLandWhereTheirDrawnValueSays) {
     };
     Tone tone{2.0, 0, 0, true};
     for (size_t i = 0; i < std::size(cases); ++i) {
-        bankgen::ActionRecord seek;
-        seek.id = 0x600 + u32(i);
-        seek.type = cases[i].type;
-        seek.target = cases[i].type == 0x1E04 ? 0 : kSound;
+        bankgen::ActionRecord seek =
+            ActionOn(0x600 + u32(i), cases[i].type, cases[i].type == 0x1E04 ? 0 : kSound);
         seek.option = cases[i].percent ? 1 : 0;
         seek.base = cases[i].base;
         seek.min = cases[i].min;
@@ -589,10 +587,7 @@ TEST_F(EventHeardTest, ThePlaysProbabilityDrawDecidesWhetherItIsHeard) {
 TEST_F(EventHeardTest, StopsByScopeAndStopAllSilenceTheSoundsTheyReach) {
     constexpr AuGameObjectID kOther = 11, kUnknown = 99;
     const auto stop = [](u16 type, u32 target, std::vector<bankgen::ActionException> exceptions = {}) {
-        bankgen::ActionRecord action;
-        action.id = 0x600;
-        action.type = type;
-        action.target = target;
+        bankgen::ActionRecord action = ActionOn(0x600, type, target);
         action.exceptions = std::move(exceptions);
         return std::vector<bankgen::ActionRecord>{action};
     };
@@ -647,13 +642,8 @@ TEST_F(EventHeardTest, StopsByScopeAndStopAllSilenceTheSoundsTheyReach) {
 }
 
 TEST_F(EventHeardTest, PauseAllHoldsTheToneAndResumeAllBringsItBack) {
-    bankgen::ActionRecord pause, resume;
-    pause.id = 0x600;
-    pause.type = 0x0204;
-    resume.id = 0x601;
-    resume.type = 0x0304;
     Tone tone{2.0, 0};
-    tone.actions = {pause, resume};
+    tone.actions = {ActionOn(0x600, 0x0204, 0), ActionOn(0x601, 0x0304, 0)};
     LoadAndCapture(tone);
     ASSERT_NE(Post(), 0u);
     ASSERT_TRUE(RenderUntil([&] { return HeardFor(3 * kFrame); }));
@@ -714,16 +704,9 @@ TEST_F(EventHeardTest, AVolumeActionOnTheSoundsBusIsHeardWhetherTheBusMixesOrPas
     const f64 half = AuDbToLinear(-6.0f);
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << std::hex << c.set << (c.sfxMixes ? " mixing" : " pass-through"));
-        bankgen::ActionRecord set, reset;
-        set.id = 0x600;
-        set.type = c.set;
-        set.target = kSfxBus;
-        set.isBus = 1;
+        bankgen::ActionRecord set = ActionOn(0x600, c.set, kSfxBus, true);
         set.base = -6.0f;
-        reset.id = 0x601;
-        reset.type = c.reset;
-        reset.target = kSfxBus;
-        reset.isBus = 1;
+        const bankgen::ActionRecord reset = ActionOn(0x601, c.reset, kSfxBus, true);
         Tone tone{2.0, 0};
         tone.sfxMixes = c.sfxMixes;
         tone.actions = {set, reset};
@@ -747,15 +730,9 @@ TEST_F(EventHeardTest, AVolumeActionOnTheSoundsBusIsHeardWhetherTheBusMixesOrPas
 
 // Paused twice, the tone needs two plain resumes; one master resume takes both levels at once.
 TEST_F(EventHeardTest, APlainResumeTakesOnePauseLevelAndAMasterResumeTakesThemAll) {
-    bankgen::ActionRecord pause, resume, master;
-    pause.id = 0x600;
-    pause.type = 0x0202;
-    pause.target = kSound;
-    resume.id = 0x601;
-    resume.type = 0x0302;
-    resume.target = kSound;
-    master = resume;
-    master.id = 0x602;
+    const bankgen::ActionRecord pause = ActionOn(0x600, 0x0202, kSound),
+                                resume = ActionOn(0x601, 0x0302, kSound);
+    bankgen::ActionRecord master = ActionOn(0x602, 0x0302, kSound);
     master.option = 1;
     Tone tone{2.0, 0};
     tone.actions = {pause, resume, master};
@@ -795,10 +772,7 @@ TEST_F(EventHeardTest, ActionsOnAMissingTargetEndTheirPlayingIDAndLeaveTheToneAl
     const u16 types[] = {0x0403, 0x1C02, 0x0102, 0x0202, 0x0302, 0x1F02};
     Tone tone{2.0, 0};
     for (u16 type : types) {
-        bankgen::ActionRecord action;
-        action.id = 0x600 + u32(tone.actions.size());
-        action.type = type;
-        action.target = kMissing;
+        bankgen::ActionRecord action = ActionOn(0x600 + u32(tone.actions.size()), type, kMissing);
         if (type == 0x0403) action.bankId = kBank;
         tone.actions.push_back(action);
     }
@@ -828,11 +802,7 @@ TEST_F(EventHeardTest, ActionsOnAMissingTargetEndTheirPlayingIDAndLeaveTheToneAl
 // A break on the event of a looping tone and of a delayed play of it: the loop ends with its
 // current pass, to the sample, and the delayed play never sounds; both playing IDs end.
 TEST_F(EventHeardTest, ABreakOnAnEventLetsTheLoopFinishItsPassAndDropsItsPendingPlay) {
-    bankgen::ActionRecord delayed;
-    delayed.id = 0x600;
-    delayed.type = 0x0403;
-    delayed.target = kSound;
-    delayed.bankId = kBank;
+    bankgen::ActionRecord delayed = PlayAction(0x600, kSound, kBank);
     delayed.props.push_back(bankgen::PropI(14, 2000));
     Tone tone{0.25, 0}; // 12000 samples a pass, looped for ever
     tone.actions = {delayed};

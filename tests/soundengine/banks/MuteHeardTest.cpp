@@ -102,10 +102,7 @@ protected:
                                         {kMuteTone, 0x0602, 200},
                                         {kResetVolumeSlow, 0x0B02, 200}};
         for (const auto& entry : soundActions) {
-            bankgen::ActionRecord action;
-            action.id = actionID++;
-            action.type = static_cast<u16>(entry[1]);
-            action.target = kMusicTone;
+            bankgen::ActionRecord action = ActionOn(actionID++, static_cast<u16>(entry[1]), kMusicTone);
             action.base = -6.0f;
             action.valueMeaning = 0;
             if (entry[2]) action.props.push_back(bankgen::PropI(15, static_cast<i32>(entry[2])));
@@ -118,11 +115,7 @@ protected:
             {kMuteMusicSlow, 0x0602, m_music, 200}, {kUnmuteMusicSlow, 0x0702, m_music, 200},
             {kMuteMaster, 0x0602, m_master, 0},     {kUnmuteMaster, 0x0702, m_master, 0}};
         for (const auto& entry : busActions) {
-            bankgen::ActionRecord action;
-            action.id = actionID++;
-            action.type = static_cast<u16>(entry[1]);
-            action.target = entry[2];
-            action.isBus = 1;
+            bankgen::ActionRecord action = ActionOn(actionID++, static_cast<u16>(entry[1]), entry[2], true);
             if (entry[3]) action.props.push_back(bankgen::PropI(15, static_cast<i32>(entry[3])));
             builder.Add(action);
             builder.Add(bankgen::EventRecord{entry[0], {action.id}});
@@ -132,10 +125,7 @@ protected:
                                         {kUnmuteAll, 0x0704, 0},
                                         {kUnmuteAllButSfxBus, 0x0708, 0}};
         for (const auto& entry : scopeActions) {
-            bankgen::ActionRecord action;
-            action.id = actionID++;
-            action.type = static_cast<u16>(entry[1]);
-            action.target = entry[2];
+            bankgen::ActionRecord action = ActionOn(actionID++, static_cast<u16>(entry[1]), entry[2]);
             if (entry[1] == 0x0708) action.exceptions.push_back({m_sfx, 1});
             builder.Add(action);
             builder.Add(bankgen::EventRecord{entry[0], {action.id}});
@@ -194,12 +184,11 @@ protected:
     };
     Fade RenderFade(u32 event, u32 first = 0, f64 share = 0.0) {
         Fade fade;
-        Load();
-        Post(kPlayEvent);
-        size_t start = RenderOnset();
+        const Onset onset = PlayBoth();
+        size_t start = onset.start;
         if (start == kNever) return fade;
-        fade.music = Band(Capture(), start, 1000.0);
-        fade.sfx = Band(Capture(), start, 500.0);
+        fade.music = onset.music;
+        fade.sfx = onset.sfx;
         f64 before = fade.music;
         if (first) {
             Post(first);
@@ -246,6 +235,23 @@ protected:
             return true;
         });
     }
+    // Loads the bank and plays both tones: the block of RenderOnset, kNever once the patience ran
+    // out, and the bands' levels there.
+    struct Onset {
+        size_t start = kNever;
+        f64 music = 0.0, sfx = 0.0;
+    };
+    Onset PlayBoth() {
+        Onset onset;
+        Load();
+        Post(kPlayEvent);
+        onset.start = RenderOnset();
+        if (onset.start == kNever) return onset;
+        const AuCaptureFile c = Capture();
+        onset.music = Band(c, onset.start, 1000.0);
+        onset.sfx = Band(c, onset.start, 500.0);
+        return onset;
+    }
     void Post(u32 event, AuGameObjectID object = kObject) const {
         ASSERT_NE(AU::SoundEngine::PostEvent(event, object), 0u);
     }
@@ -254,12 +260,10 @@ protected:
 };
 
 TEST_F(MuteHeardTest, MinusSixDecibelsOnASoundHalvesItsBandAndTheResetRestoresIt) {
-    Load();
-    Post(kPlayEvent);
-    const size_t start = RenderOnset();
+    const Onset onset = PlayBoth();
+    const size_t start = onset.start;
     ASSERT_NE(start, kNever);
-    const AuCaptureFile c = Capture();
-    const f64 music = Band(c, start, 1000.0), sfx = Band(c, start, 500.0);
+    const f64 music = onset.music, sfx = onset.sfx;
     Post(kSetVolume);
     // -6 dB on the music tone, the other sound untouched; then the reset.
     const size_t lowered = RenderUntil(
@@ -309,12 +313,10 @@ TEST_F(MuteHeardTest, ABusMuteSilencesTheBandsBelowItAndItsUnmuteRestoresThem) {
     const Case cases[] = {{kMuteMusic, kUnmuteMusic, true, false},
                           {kMuteSfx, kUnmuteSfx, false, true},
                           {kMuteMaster, kUnmuteMaster, true, true}};
-    Load();
-    Post(kPlayEvent);
-    const size_t start = RenderOnset();
+    const Onset onset = PlayBoth();
+    const size_t start = onset.start;
     ASSERT_NE(start, kNever);
-    const AuCaptureFile before = Capture();
-    const f64 music = Band(before, start, 1000.0), sfx = Band(before, start, 500.0);
+    const f64 music = onset.music, sfx = onset.sfx;
     ASSERT_GT(sfx, 1000.0);
     size_t from = start;
     for (size_t i = 0; i < std::size(cases); ++i) {
