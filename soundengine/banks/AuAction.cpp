@@ -400,17 +400,6 @@ AURESULT CAuActionSeek::SetActionParams(AuRecordCursor& cursor) {
     return ReadExceptions(cursor);
 }
 
-AuActionExec MakeActionExec(u32 kind, CAuRegisteredObj* gameObj, AuPlayingID playingID, i32 transitionMs,
-                            AuCurveInterpolation curve) {
-    AuActionExec exec;
-    exec.kind = kind;
-    exec.pGameObj = gameObj;
-    exec.playingID = playingID;
-    exec.transitionTimeMs = transitionMs;
-    exec.eCurve = curve;
-    return exec;
-}
-
 CAuAction* CreateActionByType(u16 type, u32 id) {
     CAuAction* action = nullptr;
     switch (type >> 8) {

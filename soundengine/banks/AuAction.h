@@ -483,10 +483,6 @@ protected:
     void PendingExcept(CAuRegisteredObj*, AuPlayingID) override {}
 };
 
-// The record a node runs for an action of `kind`; no flags, exceptions or seek position.
-AuActionExec MakeActionExec(u32 kind, CAuRegisteredObj* gameObj, AuPlayingID playingID, i32 transitionMs,
-                            AuCurveInterpolation curve);
-
 // A new action with one reference, indexed unless its ID is 0; null for a high byte that no
 // bank carries (0x00, 0x05, 0x15-0x18, 0x21-0x2F, 0x31 and up) or without memory.
 CAuAction* CreateActionByType(u16 type, u32 id);

@@ -507,8 +507,9 @@ void CAuAudioMgr::ClearPausedList() noexcept {
 
 AURESULT ExecuteActionOnNode(CAuNodeBase* node, CAuRegisteredObj* gameObj, u32 kind, i32 transitionMs,
                              AuCurveInterpolation curve, AuPlayingID playingID) {
-    static constexpr u32 kRequest[] = {AuActionExec_Stop, AuActionExec_Pause, AuActionExec_Resume,
-                                       AuActionExec_Break, AuActionExec_ReleaseModulators};
+    static constexpr AuActionExecKind kRequest[] = {AuActionExec_Stop, AuActionExec_Pause,
+                                                    AuActionExec_Resume, AuActionExec_Break,
+                                                    AuActionExec_ReleaseModulators};
     if (!node) return AuResultIDNotFound;
     if (kind >= std::size(kRequest)) return AuResultInvalidParameter;
     if (g_pAudioMgr) {
