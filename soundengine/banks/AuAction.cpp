@@ -39,6 +39,43 @@ u32 Word(f32 value) {
     return word;
 }
 
+// The value when it differs from what the action reads, then the range unless it is empty and
+// none is stored.
+AURESULT StorePropAndRange(AuPropBundle& props, AuPropBundle8& ranges, u8 id, bool differs, AuPropValue value,
+                           bool emptyRange, u32 min, u32 max) {
+    if (differs && props.SetValue(id, value) != AuResultSuccess) return AuResultFail;
+    if (emptyRange && !ranges.Get(id)) return AuResultSuccess;
+    return ranges.Set(id, min, max);
+}
+
+// A one-byte flag stored as 0 or 1.
+bool ReadFlag(AuRecordCursor& cursor, u8& flag) {
+    u8 byte = 0;
+    if (!cursor.Read(byte)) return false;
+    flag = byte != 0;
+    return true;
+}
+
+// The primary and secondary master busses, then the default bus when asked for: each held by the
+// reference its getter gave while `call` runs.
+template <class Call> void ForEachMasterBus(bool withDefault, Call call) {
+    for (CAuBus* bus : {static_cast<CAuBus*>(CAuBus::GetPrimaryMasterBus()), CAuBus::GetSecondaryMasterBus(),
+                        withDefault ? static_cast<CAuBus*>(CAuDefaultBus::GetDefaultBus()) : nullptr}) {
+        if (!bus) continue;
+        call(*bus);
+        bus->Release();
+    }
+}
+
+// The action's target, held while `call` gives the result; `missing` without it.
+template <class Call> AURESULT OnTarget(const CAuAction& action, AURESULT missing, Call call) {
+    CAuNodeBase* node = action.GetTargetNode();
+    if (!node) return missing;
+    const AURESULT result = call(*node);
+    node->Release();
+    return result;
+}
+
 // base + min, plus a draw only when the range is not a single value.
 i32 WithIntRange(i32 base, const AuPropValue8* range) {
     if (!range) return base;
@@ -75,25 +112,19 @@ void CAuAction::SetElementID(u32 id, bool isBus) {
 AURESULT CAuAction::SetPropValue(u8 id, i32 value, i32 min, i32 max) {
     const AuPropValue* stored = m_props.GetValue(id);
     const i32 current = stored ? stored->i : AsInt(AuPropDefaultWord(id));
-    if (current != value) {
-        AuPropValue word;
-        word.i = value;
-        if (m_props.SetValue(id, word) != AuResultSuccess) return AuResultFail;
-    }
-    if (min == 0 && max == 0 && !m_ranges.Get(id)) return AuResultSuccess;
-    return m_ranges.Set(id, static_cast<u32>(min), static_cast<u32>(max));
+    AuPropValue word;
+    word.i = value;
+    return StorePropAndRange(m_props, m_ranges, id, current != value, word, min == 0 && max == 0,
+                             static_cast<u32>(min), static_cast<u32>(max));
 }
 
 AURESULT CAuAction::SetPropValue(u8 id, f32 value, f32 min, f32 max) {
     const AuPropValue* stored = m_props.GetValue(id);
     const f32 current = stored ? stored->f : AuPropDefaultFloat(id);
-    if (current != value) {
-        AuPropValue word;
-        word.f = value;
-        if (m_props.SetValue(id, word) != AuResultSuccess) return AuResultFail;
-    }
-    if (min == 0.0f && max == 0.0f && !m_ranges.Get(id)) return AuResultSuccess;
-    return m_ranges.Set(id, Word(min), Word(max));
+    AuPropValue word;
+    word.f = value;
+    return StorePropAndRange(m_props, m_ranges, id, current != value, word, min == 0.0f && max == 0.0f,
+                             Word(min), Word(max));
 }
 
 AURESULT CAuAction::Execute(CAuPendingAction&) {
@@ -211,17 +242,11 @@ AURESULT CAuActionExcept::ReadCurveSpecificAndExceptions(AuRecordCursor& cursor)
 }
 
 AURESULT CAuActionPause::SetActionSpecificParams(AuRecordCursor& cursor) {
-    u8 include = 0;
-    if (!cursor.Read(include)) return AuResultBadHeader;
-    m_includePendingResumes = include != 0;
-    return AuResultSuccess;
+    return ReadFlag(cursor, m_includePendingResumes) ? AuResultSuccess : AuResultBadHeader;
 }
 
 AURESULT CAuActionResume::SetActionSpecificParams(AuRecordCursor& cursor) {
-    u8 master = 0;
-    if (!cursor.Read(master)) return AuResultBadHeader;
-    m_masterResume = master != 0;
-    return AuResultSuccess;
+    return ReadFlag(cursor, m_masterResume) ? AuResultSuccess : AuResultBadHeader;
 }
 
 AURESULT CAuActionPlay::SetActionParams(AuRecordCursor& cursor) {
@@ -345,8 +370,7 @@ void CAuActionSetProp::SetActionType(u16 type) {
 }
 
 AURESULT CAuActionSetProp::SetActionSpecificParams(AuRecordCursor& cursor) {
-    if (!cursor.Read(m_valueMeaning) || !cursor.Read(m_base) || !cursor.Read(m_min) || !cursor.Read(m_max))
-        return AuResultBadHeader;
+    if (!cursor.Read(m_valueMeaning) || !m_value.Read(cursor)) return AuResultBadHeader;
     return AuResultSuccess;
 }
 
@@ -357,8 +381,7 @@ AURESULT CAuActionSetGroupValue::SetActionParams(AuRecordCursor& cursor) {
 
 AURESULT CAuActionSetGameParameter::SetActionSpecificParams(AuRecordCursor& cursor) {
     u8 meaning = 0;
-    if (!cursor.Read(m_bypassTransition) || !cursor.Read(meaning) || !cursor.Read(m_base) ||
-        !cursor.Read(m_min) || !cursor.Read(m_max))
+    if (!cursor.Read(m_bypassTransition) || !cursor.Read(meaning) || !m_value.Read(cursor))
         return AuResultBadHeader;
     m_valueMeaning = meaning;
     return AuResultSuccess;
@@ -372,8 +395,7 @@ AURESULT CAuActionBypassFX::SetActionParams(AuRecordCursor& cursor) {
 }
 
 AURESULT CAuActionSeek::SetActionParams(AuRecordCursor& cursor) {
-    if (!cursor.Read(m_isPercent) || !cursor.Read(m_base) || !cursor.Read(m_min) || !cursor.Read(m_max) ||
-        !cursor.Read(m_snapToMarker))
+    if (!cursor.Read(m_isPercent) || !m_position.Read(cursor) || !cursor.Read(m_snapToMarker))
         return AuResultBadHeader;
     return ReadExceptions(cursor);
 }
@@ -466,31 +488,17 @@ void CAuAction::ExecuteOnAll(const AuActionExec& exec) {
         });
         sequences.Unlock();
     }
-    for (CAuBus* bus : {static_cast<CAuBus*>(CAuBus::GetPrimaryMasterBus()), CAuBus::GetSecondaryMasterBus(),
-                        static_cast<CAuBus*>(CAuDefaultBus::GetDefaultBus())}) {
-        if (!bus) continue;
-        bus->ExecuteAction(exec);
-        bus->Release();
-    }
+    ForEachMasterBus(true, [&exec](CAuBus& bus) { bus.ExecuteAction(exec); });
 }
 
 void CAuAction::ExecuteOnAllExcept(const AuActionExec& exec) {
-    for (CAuBus* bus : {static_cast<CAuBus*>(CAuBus::GetPrimaryMasterBus()), CAuBus::GetSecondaryMasterBus(),
-                        static_cast<CAuBus*>(CAuDefaultBus::GetDefaultBus())}) {
-        if (!bus) continue;
-        bus->ExecuteActionExcept(exec);
-        bus->Release();
-    }
+    ForEachMasterBus(true, [&exec](CAuBus& bus) { bus.ExecuteActionExcept(exec); });
 }
 
 AuActionExec CAuActionActive::MakeExec(const CAuPendingAction& pending) const {
-    AuActionExec exec;
-    exec.kind = ExecKind();
-    exec.pGameObj = pending.pGameObj;
     // The post's playing-ID filter (0 = any), not the post's own playing ID.
-    exec.playingID = pending.uCustomParam;
-    exec.transitionTimeMs = GetTransitionTime();
-    exec.eCurve = FadeCurve();
+    AuActionExec exec =
+        MakeActionExec(ExecKind(), pending.pGameObj, pending.uCustomParam, GetTransitionTime(), FadeCurve());
     if (ExecKind() == AuActionExec_Resume && MasterResume()) exec.flags |= AU_EXEC_MASTER_RESUME;
     return exec;
 }
@@ -498,14 +506,12 @@ AuActionExec CAuActionActive::MakeExec(const CAuPendingAction& pending) const {
 AURESULT CAuActionActive::Execute(CAuPendingAction& pending) {
     switch (m_type & 0xFF) {
     case 0x02:
-    case 0x03: {
-        CAuNodeBase* node = GetTargetNode();
-        if (!node) return AuResultSuccess;
-        const AURESULT result = node->ExecuteAction(MakeExec(pending));
-        PendingOfNode(node, pending.pGameObj, pending.uCustomParam);
-        node->Release();
-        return result;
-    }
+    case 0x03:
+        return OnTarget(*this, AuResultSuccess, [this, &pending](CAuNodeBase& node) {
+            const AURESULT result = node.ExecuteAction(MakeExec(pending));
+            PendingOfNode(&node, pending.pGameObj, pending.uCustomParam);
+            return result;
+        });
     case 0x04:
     case 0x05: {
         AuActionExec exec = MakeExec(pending);
@@ -560,27 +566,18 @@ void CAuActionResume::PendingExcept(CAuRegisteredObj* gameObj, AuPlayingID playi
 
 AURESULT CAuActionRelease::Execute(CAuPendingAction& pending) {
     if (!IsSingleTarget(m_type)) return AuResultFail;
-    CAuNodeBase* node = GetTargetNode();
-    if (!node) return AuResultFail;
-    const AURESULT result = node->ExecuteAction(MakeExec(pending));
-    node->Release();
-    return result;
+    return OnTarget(*this, AuResultFail,
+                    [this, &pending](CAuNodeBase& node) { return node.ExecuteAction(MakeExec(pending)); });
 }
 
 AURESULT CAuActionBreak::Execute(CAuPendingAction& pending) {
-    CAuNodeBase* node = GetTargetNode();
-    if (!node) return AuResultIDNotFound;
-    AuActionExec exec;
-    exec.kind = AuActionExec_Break;
-    exec.pGameObj = pending.pGameObj;
-    exec.playingID = pending.PlayingID();
-    exec.transitionTimeMs = 0;
-    exec.eCurve = AuCurveInterpolation_Linear;
-    AURESULT result = node->ExecuteAction(exec);
-    if (result == AuResultSuccess && g_pAudioMgr)
-        g_pAudioMgr->RemovePendingPlayActions(node, pending.pGameObj, pending.PlayingID());
-    node->Release();
-    return result;
+    return OnTarget(*this, AuResultIDNotFound, [&pending](CAuNodeBase& node) {
+        const AURESULT result = node.ExecuteAction(MakeActionExec(
+            AuActionExec_Break, pending.pGameObj, pending.PlayingID(), 0, AuCurveInterpolation_Linear));
+        if (result == AuResultSuccess && g_pAudioMgr)
+            g_pAudioMgr->RemovePendingPlayActions(&node, pending.pGameObj, pending.PlayingID());
+        return result;
+    });
 }
 
 namespace {
@@ -631,6 +628,14 @@ bool Excepted(const AuArray<AuActionException>& exceptions, CAuNodeBase& node) {
 
 bool CAuActionSetValue::IsExcepted(CAuNodeBase& node) const {
     return Excepted(m_exceptions, node);
+}
+
+void CAuActionSetValue::ResetAllValuesExcept(CAuNodeBase* node, CAuRegisteredObj* gameObj) {
+    if (!IsExcepted(*node)) ResetValue(node, gameObj);
+}
+
+void CAuActionSetValue::ResetAllValuesExceptGlobal(CAuNodeBase* node) {
+    if (!IsExcepted(*node)) ResetAllValues(node);
 }
 
 AURESULT CAuActionSetValue::Execute(CAuPendingAction& pending) {
@@ -693,44 +698,22 @@ void CAuActionMute::SetValue(CAuNodeBase* node, CAuRegisteredObj* gameObj) {
     node->MuteFromAction(gameObj, GetTransitionTime(), FadeCurve());
 }
 
-void CAuActionMute::SetValueGlobal(CAuNodeBase* node) {
-    node->MuteFromAction(nullptr, GetTransitionTime(), FadeCurve());
-}
-
 void CAuActionMute::ResetValue(CAuNodeBase* node, CAuRegisteredObj* gameObj) {
     node->UnmuteFromAction(gameObj, GetTransitionTime(), FadeCurve());
-}
-
-void CAuActionMute::ResetValueGlobal(CAuNodeBase* node) {
-    node->UnmuteFromAction(nullptr, GetTransitionTime(), FadeCurve());
 }
 
 void CAuActionMute::ResetAllValues(CAuNodeBase* node) {
     node->UnmuteAllFromAction(GetTransitionTime(), FadeCurve());
 }
 
-void CAuActionMute::ResetAllValuesExcept(CAuNodeBase* node, CAuRegisteredObj* gameObj) {
-    if (!IsExcepted(*node)) ResetValue(node, gameObj);
-}
-
-void CAuActionMute::ResetAllValuesExceptGlobal(CAuNodeBase* node) {
-    if (!IsExcepted(*node)) ResetAllValues(node);
-}
-
 void CAuActionSetProp::SetValueParams(u8 meaning, f32 base, f32 min, f32 max) {
     m_valueMeaning = meaning;
-    m_base = base;
-    m_min = min;
-    m_max = max;
+    m_value = {base, min, max};
 }
 
 void CAuActionSetProp::SetValue(CAuNodeBase* node, CAuRegisteredObj* gameObj) {
     node->SetValueFromAction(m_propertyID, Value(), gameObj, GetTransitionTime(), FadeCurve(),
                              m_valueMeaning);
-}
-
-void CAuActionSetProp::SetValueGlobal(CAuNodeBase* node) {
-    SetValue(node, nullptr);
 }
 
 void CAuActionSetProp::ResetValue(CAuNodeBase* node, CAuRegisteredObj* gameObj) {
@@ -745,20 +728,10 @@ void CAuActionSetProp::ResetAllValues(CAuNodeBase* node) {
     ResetValueGlobal(node);
 }
 
-void CAuActionSetProp::ResetAllValuesExcept(CAuNodeBase* node, CAuRegisteredObj* gameObj) {
-    if (!IsExcepted(*node)) ResetValue(node, gameObj);
-}
-
-void CAuActionSetProp::ResetAllValuesExceptGlobal(CAuNodeBase* node) {
-    if (!IsExcepted(*node)) ResetValueGlobal(node);
-}
-
 void CAuActionSetGameParameter::SetValueParams(u32 meaning, f32 base, f32 min, f32 max,
                                                bool bypassTransition) {
     m_valueMeaning = meaning;
-    m_base = base;
-    m_min = min;
-    m_max = max;
+    m_value = {base, min, max};
     m_bypassTransition = bypassTransition ? 1 : 0;
 }
 
@@ -770,18 +743,10 @@ void CAuActionSetGameParameter::SetValue(CAuNodeBase*, CAuRegisteredObj* gameObj
                                 AuValueMeaning(m_valueMeaning));
 }
 
-void CAuActionSetGameParameter::SetValueGlobal(CAuNodeBase* node) {
-    SetValue(node, nullptr);
-}
-
 void CAuActionSetGameParameter::ResetValue(CAuNodeBase*, CAuRegisteredObj* gameObj) {
     if (!g_pRTPCMgr) return;
     const TransParamsBase transition{GetTransitionTime(), FadeCurve(), BypassTransition()};
     g_pRTPCMgr->ResetRTPCValue(m_targetID, AuRTPCKey(gameObj), transition);
-}
-
-void CAuActionSetGameParameter::ResetValueGlobal(CAuNodeBase* node) {
-    ResetValue(node, nullptr);
 }
 
 AURESULT CAuActionUseState::Execute(CAuPendingAction&) {
@@ -834,6 +799,10 @@ AURESULT CAuActionBypassFX::Execute(CAuPendingAction& pending) {
         node->Release();
         return AuResultSuccess;
     }
+    // Both "except" scopes reset the bits of every object, from either list.
+    const auto resetUnlessExcepted = [this, mask](CAuNodeBase& node) {
+        if (!Excepted(m_exceptions, node)) node.ResetBypassFromAction(mask, nullptr);
+    };
     switch (scope) {
     case 0x04:
         ForEachModifiedNode([mask](CAuNodeBase& node) { node.ResetBypassFromAction(mask, nullptr); });
@@ -843,14 +812,10 @@ AURESULT CAuActionBypassFX::Execute(CAuPendingAction& pending) {
             gameObj, [mask, gameObj](CAuNodeBase& node) { node.ResetBypassFromAction(mask, gameObj); });
         break;
     case 0x08:
-        ForEachModifiedNode([this, mask](CAuNodeBase& node) {
-            if (!Excepted(m_exceptions, node)) node.ResetBypassFromAction(mask, nullptr);
-        });
+        ForEachModifiedNode(resetUnlessExcepted);
         break;
     case 0x09:
-        ForEachModifiedNodeOf(gameObj, [this, mask](CAuNodeBase& node) {
-            if (!Excepted(m_exceptions, node)) node.ResetBypassFromAction(mask, nullptr);
-        });
+        ForEachModifiedNodeOf(gameObj, resetUnlessExcepted);
         break;
     default:
         break;
@@ -860,9 +825,7 @@ AURESULT CAuActionBypassFX::Execute(CAuPendingAction& pending) {
 
 void CAuActionSeek::SetSeekParams(bool percent, f32 base, f32 min, f32 max, bool snapToMarker) {
     m_isPercent = percent ? 1 : 0;
-    m_base = base;
-    m_min = min;
-    m_max = max;
+    m_position = {base, min, max};
     m_snapToMarker = snapToMarker ? 1 : 0;
 }
 
@@ -875,12 +838,8 @@ i32 CAuActionSeek::WholeMilliseconds(f32 value) {
 
 AURESULT CAuActionSeek::Execute(CAuPendingAction& pending) {
     const u32 scope = m_type & 0xFF;
-    AuActionExec exec;
-    exec.kind = AuActionExec_Seek;
-    exec.pGameObj = pending.pGameObj;
-    exec.playingID = pending.uCustomParam;
-    exec.transitionTimeMs = 0;
-    exec.eCurve = IsSingleTarget(m_type) ? AuCurveInterpolation_Linear : FadeCurve();
+    AuActionExec exec = MakeActionExec(AuActionExec_Seek, pending.pGameObj, pending.uCustomParam, 0,
+                                       IsSingleTarget(m_type) ? AuCurveInterpolation_Linear : FadeCurve());
     exec.flags = (IsPercent() ? AU_EXEC_SEEK_PERCENT : 0u) | (SnapToMarker() ? AU_EXEC_SEEK_SNAP : 0u);
     switch (scope) {
     case 0x02:
@@ -898,27 +857,20 @@ AURESULT CAuActionSeek::Execute(CAuPendingAction& pending) {
         exec.seekPosition = drawn;
     else
         exec.seekMs = WholeMilliseconds(drawn);
-    if (IsSingleTarget(m_type)) {
-        CAuNodeBase* node = GetTargetNode();
-        if (!node) return AuResultIDNotFound;
-        const AURESULT result = node->ExecuteAction(exec);
-        node->Release();
-        return result;
-    }
+    if (IsSingleTarget(m_type))
+        return OnTarget(*this, AuResultIDNotFound,
+                        [&exec](CAuNodeBase& node) { return node.ExecuteAction(exec); });
     const bool except = scope == 0x08 || scope == 0x09;
     if (except) {
         exec.pExceptions = m_exceptions.begin();
         exec.exceptionCount = m_exceptions.Count();
     }
     // The default bus is not visited: what seeks plays under the master busses.
-    for (CAuBus* bus :
-         {static_cast<CAuBus*>(CAuBus::GetPrimaryMasterBus()), CAuBus::GetSecondaryMasterBus()}) {
-        if (!bus) continue;
+    ForEachMasterBus(false, [&exec, except](CAuBus& bus) {
         if (except)
-            bus->ExecuteActionExcept(exec);
+            bus.ExecuteActionExcept(exec);
         else
-            bus->ExecuteAction(exec);
-        bus->Release();
-    }
+            bus.ExecuteAction(exec);
+    });
     return AuResultSuccess;
 }

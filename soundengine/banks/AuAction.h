@@ -156,14 +156,15 @@ public:
     // posting object (05, 09). Always 1. [audio thread]
     AURESULT Execute(CAuPendingAction& pending) override;
 
-    // Slots 14 to 20. The node is null for game parameters.
+    // Slots 14 to 20. The node is null for game parameters. The global slots act for no object
+    // and the "except" slots skip an excepted node, unless a family says otherwise.
     virtual void SetValue(CAuNodeBase* node, CAuRegisteredObj* gameObj) = 0;
-    virtual void SetValueGlobal(CAuNodeBase* node) = 0;
+    virtual void SetValueGlobal(CAuNodeBase* node) { SetValue(node, nullptr); }
     virtual void ResetValue(CAuNodeBase* node, CAuRegisteredObj* gameObj) = 0;
-    virtual void ResetValueGlobal(CAuNodeBase* node) = 0;
+    virtual void ResetValueGlobal(CAuNodeBase* node) { ResetValue(node, nullptr); }
     virtual void ResetAllValues(CAuNodeBase* node) = 0;
-    virtual void ResetAllValuesExcept(CAuNodeBase* node, CAuRegisteredObj* gameObj) = 0;
-    virtual void ResetAllValuesExceptGlobal(CAuNodeBase* node) = 0;
+    virtual void ResetAllValuesExcept(CAuNodeBase* node, CAuRegisteredObj* gameObj);
+    virtual void ResetAllValuesExceptGlobal(CAuNodeBase* node);
 
 public:
     using CAuActionExcept::CAuActionExcept;
@@ -296,15 +297,22 @@ protected:
 class CAuActionMute : public CAuActionSetValue {
 public:
     void SetValue(CAuNodeBase* node, CAuRegisteredObj* gameObj) override;
-    void SetValueGlobal(CAuNodeBase* node) override;
     void ResetValue(CAuNodeBase* node, CAuRegisteredObj* gameObj) override;
-    void ResetValueGlobal(CAuNodeBase* node) override;
     void ResetAllValues(CAuNodeBase* node) override;
-    void ResetAllValuesExcept(CAuNodeBase* node, CAuRegisteredObj* gameObj) override;
-    void ResetAllValuesExceptGlobal(CAuNodeBase* node) override;
 
 public:
     using CAuActionSetValue::CAuActionSetValue;
+};
+
+// A float an action draws anew at every use: base + min, or base plus a draw from min to max.
+struct AuDrawnValue {
+    f32 base = 0.0f;
+    f32 min = 0.0f;
+    f32 max = 0.0f;
+
+    f32 Draw() const { return CAuAction::RandomizedFloat(base, min, max); }
+    // f32 base, f32 min, f32 max.
+    bool Read(AuRecordCursor& cursor) { return cursor.Read(base) && cursor.Read(min) && cursor.Read(max); }
 };
 
 class CAuActionSetProp : public CAuActionSetValue {
@@ -314,27 +322,22 @@ public:
     AURESULT SetActionSpecificParams(AuRecordCursor& cursor) override;
     u8 PropertyID() const { return m_propertyID; }
     u8 ValueMeaning() const { return m_valueMeaning; }
-    f32 Value() const { return RandomizedFloat(m_base, m_min, m_max); }
+    f32 Value() const { return m_value.Draw(); }
     void SetValueParams(u8 meaning, f32 base, f32 min, f32 max);
 
     // Meaning 2 adds the drawn value to the run-time value, 1 takes it as the absolute value of
     // the property, any other as the run-time value itself.
     void SetValue(CAuNodeBase* node, CAuRegisteredObj* gameObj) override;
-    void SetValueGlobal(CAuNodeBase* node) override;
     // Run-time value 0 for the object: the node's own value again.
     void ResetValue(CAuNodeBase* node, CAuRegisteredObj* gameObj) override;
     void ResetValueGlobal(CAuNodeBase* node) override;
     void ResetAllValues(CAuNodeBase* node) override;
-    void ResetAllValuesExcept(CAuNodeBase* node, CAuRegisteredObj* gameObj) override;
-    void ResetAllValuesExceptGlobal(CAuNodeBase* node) override;
 
 public:
     using CAuActionSetValue::CAuActionSetValue;
 
 protected:
-    f32 m_base = 0.0f;
-    f32 m_min = 0.0f;
-    f32 m_max = 0.0f;
+    AuDrawnValue m_value;
     u8 m_valueMeaning = 2;
     u8 m_propertyID = 0;
 };
@@ -382,15 +385,13 @@ public:
     AURESULT SetActionSpecificParams(AuRecordCursor& cursor) override;
     bool BypassTransition() const { return m_bypassTransition != 0; }
     u32 ValueMeaning() const { return m_valueMeaning; }
-    f32 Value() const { return RandomizedFloat(m_base, m_min, m_max); }
+    f32 Value() const { return m_value.Draw(); }
     void SetValueParams(u32 meaning, f32 base, f32 min, f32 max, bool bypassTransition);
 
     // The target ID names the game parameter; the node is not used. Slots 14 to 17 set or reset
     // its value for the object (null: every object); slots 18 to 20 do nothing.
     void SetValue(CAuNodeBase* node, CAuRegisteredObj* gameObj) override;
-    void SetValueGlobal(CAuNodeBase* node) override;
     void ResetValue(CAuNodeBase* node, CAuRegisteredObj* gameObj) override;
-    void ResetValueGlobal(CAuNodeBase* node) override;
     void ResetAllValues(CAuNodeBase*) override {}
     void ResetAllValuesExcept(CAuNodeBase*, CAuRegisteredObj*) override {}
     void ResetAllValuesExceptGlobal(CAuNodeBase*) override {}
@@ -399,9 +400,7 @@ public:
     using CAuActionSetValue::CAuActionSetValue;
 
 protected:
-    f32 m_base = 0.0f;
-    f32 m_min = 0.0f;
-    f32 m_max = 0.0f;
+    AuDrawnValue m_value;
     u32 m_valueMeaning = 2;
     u8 m_bypassTransition = 0;
 };
@@ -448,7 +447,7 @@ public:
     AURESULT SetActionParams(AuRecordCursor& cursor) override;
     bool IsPercent() const { return m_isPercent != 0; }
     bool SnapToMarker() const { return m_snapToMarker != 0; }
-    f32 Position() const { return RandomizedFloat(m_base, m_min, m_max); }
+    f32 Position() const { return m_position.Draw(); }
     void SetSeekParams(bool percent, f32 base, f32 min, f32 max, bool snapToMarker);
     // A single target (missing: 15) gives the node's result; the "all" and "all except" scopes
     // reach the two master busses only and give 1, as does any other scope. [audio thread]
@@ -461,9 +460,7 @@ public:
     using CAuActionExcept::CAuActionExcept;
 
 protected:
-    f32 m_base = 0.0f;
-    f32 m_min = 0.0f;
-    f32 m_max = 0.0f;
+    AuDrawnValue m_position;
     u8 m_isPercent = 0;
     u8 m_snapToMarker = 0;
 };

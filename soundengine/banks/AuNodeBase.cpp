@@ -36,8 +36,10 @@ f32 BitsFloat(u32 bits) {
     return value;
 }
 
-AuActionExec ExecOf(AuActionExecKind kind, CAuRegisteredObj* gameObj, AuPlayingID playingID, i32 ms,
-                    AuCurveInterpolation curve, u32 flags) {
+} // namespace
+
+AuActionExec MakeActionExec(AuActionExecKind kind, CAuRegisteredObj* gameObj, AuPlayingID playingID, i32 ms,
+                            AuCurveInterpolation curve, u32 flags) {
     AuActionExec exec;
     exec.kind = kind;
     exec.pGameObj = gameObj;
@@ -47,8 +49,6 @@ AuActionExec ExecOf(AuActionExecKind kind, CAuRegisteredObj* gameObj, AuPlayingI
     exec.flags = flags;
     return exec;
 }
-
-} // namespace
 
 void AuSetDefaultBusSource(IAuDefaultBusSource* source) {
     s_pDefaultBusSource = source;
@@ -682,17 +682,17 @@ CAuNodeBase* CAuNodeBase::GetDefaultBusIfOrphan() {
 
 AURESULT CAuNodeBase::Stop(CAuRegisteredObj* gameObj, AuPlayingID playingID, i32 ms,
                            AuCurveInterpolation curve, u32 flags) {
-    return ExecuteAction(ExecOf(AuActionExec_Stop, gameObj, playingID, ms, curve, flags));
+    return ExecuteAction(MakeActionExec(AuActionExec_Stop, gameObj, playingID, ms, curve, flags));
 }
 
 AURESULT CAuNodeBase::Pause(CAuRegisteredObj* gameObj, AuPlayingID playingID, i32 ms,
                             AuCurveInterpolation curve, u32 flags) {
-    return ExecuteAction(ExecOf(AuActionExec_Pause, gameObj, playingID, ms, curve, flags));
+    return ExecuteAction(MakeActionExec(AuActionExec_Pause, gameObj, playingID, ms, curve, flags));
 }
 
 AURESULT CAuNodeBase::Resume(CAuRegisteredObj* gameObj, AuPlayingID playingID, i32 ms,
                              AuCurveInterpolation curve, u32 flags) {
-    return ExecuteAction(ExecOf(AuActionExec_Resume, gameObj, playingID, ms, curve, flags));
+    return ExecuteAction(MakeActionExec(AuActionExec_Resume, gameObj, playingID, ms, curve, flags));
 }
 
 AURESULT CAuNodeBase::PrepareNodeByID(u32 id) {

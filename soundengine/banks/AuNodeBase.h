@@ -115,6 +115,10 @@ struct AuActionExec {
     i32 seekMs = 0;          // kind 4 without it: whole milliseconds
 };
 
+// The record of `kind` for the object and playing ID, with its fade; no exceptions or seek position.
+AuActionExec MakeActionExec(AuActionExecKind kind, CAuRegisteredObj* gameObj, AuPlayingID playingID, i32 ms,
+                            AuCurveInterpolation curve, u32 flags = 0);
+
 // Slot 21: a parameter change travelling down the hierarchy.
 struct AuParamChange {
     u32 target;

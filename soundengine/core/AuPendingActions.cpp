@@ -89,8 +89,12 @@ bool ActionIsDone(CAuPendingAction& record, CAuNodeBase* node) {
     return !next || next->ContinueToNextItem(node, record.pGameObj, record);
 }
 
-void DropPendingCount(const CAuPendingAction& record) {
-    if (g_pPlayingMgr) g_pPlayingMgr->RemovePendingAction(record.PlayingID());
+// The record's end: its playing ID counts it no more, and it lets go of its action.
+void Retire(CAuPendingAction* record) {
+    CAuAction* action = record->pAction;
+    if (g_pPlayingMgr) g_pPlayingMgr->RemovePendingAction(record->PlayingID());
+    action->Release();
+    CAuPendingAction::Destroy(record);
 }
 
 bool FrameBefore(u32 a, u32 b) {
@@ -112,6 +116,34 @@ struct CAuAudioMgr::PendingFilter {
     bool keepBusDelayed = true;
     bool includeResumes = true;
     bool onlyPlayAndContinue = false;
+
+    // One node (null: any), object (null: any) and playing ID (0: any).
+    static PendingFilter Of(CAuNodeBase* node, CAuRegisteredObj* gameObj, AuPlayingID playingID) {
+        PendingFilter filter;
+        filter.node = node;
+        filter.gameObj = gameObj;
+        filter.playingID = playingID;
+        return filter;
+    }
+    // Every node but the exceptions and the nodes under them.
+    static PendingFilter Except(CAuRegisteredObj* gameObj, const AuActionException* exceptions, u32 count,
+                                AuPlayingID playingID) {
+        PendingFilter filter = Of(nullptr, gameObj, playingID);
+        filter.exceptions = exceptions;
+        filter.exceptionCount = exceptions ? count : 0;
+        return filter;
+    }
+    static PendingFilter OfAction(const CAuAction* action) {
+        PendingFilter filter;
+        filter.action = action;
+        return filter;
+    }
+    static PendingFilter OfActionID(u32 actionID, AuPlayingID playingID) {
+        PendingFilter filter = Of(nullptr, nullptr, playingID);
+        filter.actionID = actionID;
+        filter.byActionID = true;
+        return filter;
+    }
 
     bool Matches(const CAuPendingAction& record) const {
         const CAuAction& a = *record.pAction;
@@ -175,16 +207,12 @@ AURESULT CAuAudioMgr::EnqueueOrExecute(CAuPendingAction* record) noexcept {
     if (frames == 0) {
         const AURESULT result = action->Execute(*record);
         IncrementChangeCounter();
-        DropPendingCount(*record);
-        action->Release();
-        CAuPendingAction::Destroy(record);
+        Retire(record);
         return result;
     }
     record->uLaunchFrame += frames;
     if (!InsertPending(record)) {
-        DropPendingCount(*record);
-        action->Release();
-        CAuPendingAction::Destroy(record);
+        Retire(record);
         return AuResultNoMemory;
     }
     NotifyPending(action, false);
@@ -200,9 +228,7 @@ void CAuAudioMgr::ProcessPendingList() noexcept {
         NotifyPending(action, false);
         action->Execute(*record);
         IncrementChangeCounter();
-        DropPendingCount(*record);
-        action->Release();
-        CAuPendingAction::Destroy(record);
+        Retire(record);
     }
 }
 
@@ -228,11 +254,8 @@ void CAuAudioMgr::MoveToPending(CAuPendingAction* record) noexcept {
 }
 
 void CAuAudioMgr::RemoveRecord(CAuPendingAction* record) noexcept {
-    CAuAction* action = record->pAction;
-    NotifyPending(action, true);
-    DropPendingCount(*record);
-    action->Release();
-    CAuPendingAction::Destroy(record);
+    NotifyPending(record->pAction, true);
+    Retire(record);
 }
 
 // `accept` may move or remove the record it accepts: the link goes right after it returns.
@@ -314,10 +337,7 @@ void CAuAudioMgr::StopTransitionsMatching(const PendingFilter& filter) noexcept 
 
 void CAuAudioMgr::PausePendingItems(CAuNodeBase* node, CAuRegisteredObj* gameObj, bool includePendingResumes,
                                     AuPlayingID playingID) noexcept {
-    PendingFilter filter;
-    filter.node = node;
-    filter.gameObj = gameObj;
-    filter.playingID = playingID;
+    PendingFilter filter = PendingFilter::Of(node, gameObj, playingID);
     filter.includeResumes = includePendingResumes;
     PauseMatching(filter);
 }
@@ -325,102 +345,62 @@ void CAuAudioMgr::PausePendingItems(CAuNodeBase* node, CAuRegisteredObj* gameObj
 void CAuAudioMgr::PausePendingItemsExcept(CAuRegisteredObj* gameObj, bool includePendingResumes,
                                           const AuActionException* exceptions, u32 exceptionCount,
                                           AuPlayingID playingID) noexcept {
-    PendingFilter filter;
-    filter.gameObj = gameObj;
-    filter.playingID = playingID;
+    PendingFilter filter = PendingFilter::Except(gameObj, exceptions, exceptionCount, playingID);
     filter.includeResumes = includePendingResumes;
-    filter.exceptions = exceptions;
-    filter.exceptionCount = exceptions ? exceptionCount : 0;
     PauseMatching(filter);
 }
 
 void CAuAudioMgr::PausePendingItemsOfAction(CAuAction* action) noexcept {
-    PendingFilter filter;
-    filter.action = action;
-    PauseMatching(filter);
+    PauseMatching(PendingFilter::OfAction(action));
 }
 
 void CAuAudioMgr::PausePendingItemsOfActionAndPlayingID(u32 actionID, AuPlayingID playingID) noexcept {
-    PendingFilter filter;
-    filter.actionID = actionID;
-    filter.byActionID = true;
-    filter.playingID = playingID;
-    PauseMatching(filter);
+    PauseMatching(PendingFilter::OfActionID(actionID, playingID));
 }
 
 void CAuAudioMgr::ResumePausedPendingItems(CAuNodeBase* node, CAuRegisteredObj* gameObj, bool all,
                                            AuPlayingID playingID) noexcept {
-    PendingFilter filter;
-    filter.node = node;
-    filter.gameObj = gameObj;
-    filter.playingID = playingID;
-    ResumeMatching(filter, all);
+    ResumeMatching(PendingFilter::Of(node, gameObj, playingID), all);
 }
 
 void CAuAudioMgr::ResumePausedPendingItemsExcept(CAuRegisteredObj* gameObj, bool all,
                                                  const AuActionException* exceptions, u32 exceptionCount,
                                                  AuPlayingID playingID) noexcept {
-    PendingFilter filter;
-    filter.gameObj = gameObj;
-    filter.playingID = playingID;
-    filter.exceptions = exceptions;
-    filter.exceptionCount = exceptions ? exceptionCount : 0;
-    ResumeMatching(filter, all);
+    ResumeMatching(PendingFilter::Except(gameObj, exceptions, exceptionCount, playingID), all);
     StopPlayAndContinueTransitionsExcept(gameObj, exceptions, exceptionCount, playingID);
 }
 
 void CAuAudioMgr::ResumePausedItemsOfAction(CAuAction* action) noexcept {
-    PendingFilter filter;
-    filter.action = action;
-    ResumeMatching(filter, false);
+    ResumeMatching(PendingFilter::OfAction(action), false);
 }
 
 void CAuAudioMgr::ResumePausedItemsOfActionAndPlayingID(u32 actionID, AuPlayingID playingID) noexcept {
-    PendingFilter filter;
-    filter.actionID = actionID;
-    filter.byActionID = true;
-    filter.playingID = playingID;
-    ResumeMatching(filter, false);
+    ResumeMatching(PendingFilter::OfActionID(actionID, playingID), false);
 }
 
 void CAuAudioMgr::ClearPendingItems(CAuNodeBase* node, CAuRegisteredObj* gameObj,
                                     AuPlayingID playingID) noexcept {
-    PendingFilter filter;
-    filter.node = node;
-    filter.gameObj = gameObj;
-    filter.playingID = playingID;
-    RemoveMatching(filter, kBothLists);
+    RemoveMatching(PendingFilter::Of(node, gameObj, playingID), kBothLists);
 }
 
 void CAuAudioMgr::ClearPendingItemsExcept(CAuRegisteredObj* gameObj, const AuActionException* exceptions,
                                           u32 exceptionCount, AuPlayingID playingID) noexcept {
-    PendingFilter filter;
-    filter.gameObj = gameObj;
-    filter.playingID = playingID;
-    filter.exceptions = exceptions;
-    filter.exceptionCount = exceptions ? exceptionCount : 0;
-    RemoveMatching(filter, kBothLists);
+    RemoveMatching(PendingFilter::Except(gameObj, exceptions, exceptionCount, playingID), kBothLists);
 }
 
 void CAuAudioMgr::ClearPendingItemsOfNode(CAuNodeBase* node) noexcept {
-    PendingFilter filter;
-    filter.node = node;
-    RemoveMatching(filter, kPendingList);
+    RemoveMatching(PendingFilter::Of(node, nullptr, 0), kPendingList);
 }
 
 void CAuAudioMgr::ClearPausedItemsOfNode(CAuNodeBase* node) noexcept {
-    PendingFilter filter;
-    filter.node = node;
+    PendingFilter filter = PendingFilter::Of(node, nullptr, 0);
     filter.keepBusDelayed = false;
     RemoveMatching(filter, kPausedList);
 }
 
 void CAuAudioMgr::RemovePendingPlayActions(CAuNodeBase* node, CAuRegisteredObj* gameObj,
                                            AuPlayingID playingID) noexcept {
-    PendingFilter filter;
-    filter.node = node;
-    filter.gameObj = gameObj;
-    filter.playingID = playingID;
+    PendingFilter filter = PendingFilter::Of(node, gameObj, playingID);
     RemoveWhere(kPendingList, [&](CAuPendingAction& record) {
         const u16 type = record.pAction->ActionType();
         if (type != AU_ACTION_PLAY && type != AU_ACTION_PLAY_AND_CONTINUE) return false;
@@ -444,10 +424,7 @@ void CAuAudioMgr::StopPendingItemsOfAction(CAuAction* action, CAuNodeBase* node,
 }
 
 void CAuAudioMgr::StopPendingItemsOfActionAndPlayingID(u32 actionID, AuPlayingID playingID) noexcept {
-    PendingFilter filter;
-    filter.actionID = actionID;
-    filter.byActionID = true;
-    filter.playingID = playingID;
+    PendingFilter filter = PendingFilter::OfActionID(actionID, playingID);
     filter.keepBusDelayed = false;
     RemoveMatching(filter, kBothLists);
 }
@@ -460,16 +437,12 @@ void CAuAudioMgr::RemovePendingItemsOfPlayingID(AuPlayingID playingID) noexcept 
 
 void CAuAudioMgr::PausePendingItemsOfPlayingID(AuPlayingID playingID) noexcept {
     if (playingID == 0) return;
-    PendingFilter filter;
-    filter.playingID = playingID;
-    PauseMatching(filter);
+    PauseMatching(PendingFilter::Of(nullptr, nullptr, playingID));
 }
 
 void CAuAudioMgr::ResumePausedItemsOfPlayingID(AuPlayingID playingID) noexcept {
     if (playingID == 0) return;
-    PendingFilter filter;
-    filter.playingID = playingID;
-    ResumeMatching(filter, false);
+    ResumeMatching(PendingFilter::Of(nullptr, nullptr, playingID), false);
 }
 
 void CAuAudioMgr::ClearPlayAndContinueRef(const CAuPlaybackInstance* instance) noexcept {
@@ -484,17 +457,12 @@ void CAuAudioMgr::ClearPlayAndContinueRef(const CAuPlaybackInstance* instance) n
 
 void CAuAudioMgr::StopPlayAndContinueTransitions(CAuAction* action) noexcept {
     if (!action || action->ActionType() != AU_ACTION_PLAY_AND_CONTINUE) return;
-    PendingFilter filter;
-    filter.action = action;
-    StopTransitionsMatching(filter);
+    StopTransitionsMatching(PendingFilter::OfAction(action));
 }
 
 void CAuAudioMgr::StopPlayAndContinueTransitionsOf(CAuNodeBase* node, CAuRegisteredObj* gameObj,
                                                    AuPlayingID playingID) noexcept {
-    PendingFilter filter;
-    filter.node = node;
-    filter.gameObj = gameObj;
-    filter.playingID = playingID;
+    PendingFilter filter = PendingFilter::Of(node, gameObj, playingID);
     filter.onlyPlayAndContinue = true;
     StopTransitionsMatching(filter);
 }
@@ -502,11 +470,7 @@ void CAuAudioMgr::StopPlayAndContinueTransitionsOf(CAuNodeBase* node, CAuRegiste
 void CAuAudioMgr::StopPlayAndContinueTransitionsExcept(CAuRegisteredObj* gameObj,
                                                        const AuActionException* exceptions,
                                                        u32 exceptionCount, AuPlayingID playingID) noexcept {
-    PendingFilter filter;
-    filter.gameObj = gameObj;
-    filter.playingID = playingID;
-    filter.exceptions = exceptions;
-    filter.exceptionCount = exceptions ? exceptionCount : 0;
+    PendingFilter filter = PendingFilter::Except(gameObj, exceptions, exceptionCount, playingID);
     filter.onlyPlayAndContinue = true;
     StopTransitionsMatching(filter);
 }
@@ -546,8 +510,9 @@ void CAuAudioMgr::ClearPausedList() noexcept {
 
 AURESULT ExecuteActionOnNode(CAuNodeBase* node, CAuRegisteredObj* gameObj, u32 kind, i32 transitionMs,
                              AuCurveInterpolation curve, AuPlayingID playingID) {
-    static constexpr u32 kRequest[] = {AuActionExec_Stop, AuActionExec_Pause, AuActionExec_Resume,
-                                       AuActionExec_Break, AuActionExec_ReleaseModulators};
+    static constexpr AuActionExecKind kRequest[] = {AuActionExec_Stop, AuActionExec_Pause,
+                                                    AuActionExec_Resume, AuActionExec_Break,
+                                                    AuActionExec_ReleaseModulators};
     if (!node) return AuResultIDNotFound;
     if (kind >= std::size(kRequest)) return AuResultInvalidParameter;
     if (g_pAudioMgr) {
@@ -568,11 +533,5 @@ AURESULT ExecuteActionOnNode(CAuNodeBase* node, CAuRegisteredObj* gameObj, u32 k
             break;
         }
     }
-    AuActionExec exec;
-    exec.kind = kRequest[kind];
-    exec.pGameObj = gameObj;
-    exec.playingID = playingID;
-    exec.transitionTimeMs = transitionMs;
-    exec.eCurve = curve;
-    return node->ExecuteAction(exec);
+    return node->ExecuteAction(MakeActionExec(kRequest[kind], gameObj, playingID, transitionMs, curve));
 }

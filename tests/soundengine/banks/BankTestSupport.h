@@ -8,19 +8,23 @@
 #include <AU/MemoryMgr.h>
 #include <AU/SoundEngine.h>
 #include <AU/StreamMgr.h>
+#include <AuCaptureFile.h>
 #include <AuDefaultPoolTest.h>
 #include <bankgen/Bank.h>
 #include <bankgen/Parse.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include <unistd.h>
 
@@ -81,8 +85,25 @@ protected:
         return done();
     }
 
+    // Loads `image` from memory as m_bankID; m_image keeps it for the engine to read.
+    void LoadImage(Bytes image) {
+        m_image = std::move(image);
+        ASSERT_EQ(AU::SoundEngine::LoadBank(m_image.data(), static_cast<u32>(m_image.size()),
+                                            AU_INVALID_POOL_ID, m_bankID),
+                  AuResultSuccess);
+    }
+    // Stops the capture into `file` of the test's folder; the capture once the file is closed.
+    AuCaptureFile StopCapture(const char* file) const {
+        const auto path = m_folder / file;
+        EXPECT_EQ(AU::SoundEngine::StopOutputCapture(), AuResultSuccess);
+        EXPECT_TRUE(RenderUntil([&] { return AuCaptureFile::Read(path).closed; })) << file;
+        return AuCaptureFile::Read(path);
+    }
+
     CAuDefaultIOHookBlocking m_io;
     std::filesystem::path m_folder;
+    Bytes m_image;
+    AuBankID m_bankID = 0;
 
 private:
     const char* m_folderName;
@@ -94,6 +115,41 @@ inline Bytes Built(bankgen::BankBuilder& builder) {
     std::vector<std::string> errors;
     EXPECT_TRUE(builder.Build(out, errors)) << (errors.empty() ? "" : errors.front());
     return out;
+}
+
+// A sound playing PCM media `media` from the bank's data, on bus `bus`.
+inline bankgen::SoundRecord BankSound(u32 id, u32 media, u32 bus) {
+    bankgen::SoundRecord sound;
+    sound.id = id;
+    sound.source.sourceId = media;
+    sound.source.fromBank = true;
+    sound.node.outputBus = bus;
+    return sound;
+}
+
+// An action of `type` on `target`, the record's defaults for the rest.
+inline bankgen::ActionRecord ActionOn(u32 id, u16 type, u32 target, bool isBus = false) {
+    bankgen::ActionRecord action;
+    action.id = id;
+    action.type = type;
+    action.target = target;
+    action.isBus = isBus ? 1 : 0;
+    return action;
+}
+
+// A play action of `target`, read from bank `bankID`.
+inline bankgen::ActionRecord PlayAction(u32 id, u32 target, u32 bankID) {
+    bankgen::ActionRecord play = ActionOn(id, 0x0403, target);
+    play.bankId = bankID;
+    return play;
+}
+
+// The largest sample of channel 0 in [from, to).
+inline i32 Peak(const AuCaptureFile& c, size_t from, size_t to) {
+    i32 peak = 0;
+    for (size_t n = from; n < to && n < c.Frames(); ++n)
+        peak = std::max(peak, std::abs(i32{c.At(n, 0)}));
+    return peak;
 }
 
 inline Bytes Concat(std::initializer_list<Bytes> parts) {

@@ -126,32 +126,17 @@ protected:
             echo.rtpcs = {curve};
         }
         builder.Add(echo);
-        bankgen::SoundRecord sound;
-        sound.id = kSound;
-        sound.source.plugin = bankgen::kCodecPcm;
-        sound.source.sourceId = kMedia;
-        sound.source.fromBank = true;
-        sound.node.outputBus = kReverbBus;
+        bankgen::SoundRecord sound = BankSound(kSound, kMedia, kReverbBus);
         sound.node.overrideParentEffects = 1;
         sound.node.effects = {{0, kEcho, 0, 0}};
         sound.node.bypassBits = bank.soundBypass;
         builder.Add(sound);
-        bankgen::ActionRecord play;
-        play.id = kPlay;
-        play.type = 0x0403;
-        play.target = kSound;
-        play.bankId = kBank;
-        builder.Add(play);
+        builder.Add(PlayAction(kPlay, kSound, kBank));
         builder.Add(bankgen::EventRecord{kEvent, {kPlay}});
         return Built(builder);
     }
 
-    void Load(const Bank& bank) {
-        m_image = EffectBank(bank);
-        ASSERT_EQ(AU::SoundEngine::LoadBank(m_image.data(), static_cast<u32>(m_image.size()),
-                                            AU_INVALID_POOL_ID, m_bankID),
-                  AuResultSuccess);
-    }
+    void Load(const Bank& bank) { LoadImage(EffectBank(bank)); }
     void Unload() { ASSERT_EQ(AU::SoundEngine::UnloadBank(m_bankID, nullptr), AuResultSuccess); }
 
     // The capture's start and `posts` posts of the event in one batch of messages: the capture's
@@ -199,22 +184,7 @@ protected:
         })) << file;
         return StopCapture(file);
     }
-    AuCaptureFile StopCapture(const char* file) const {
-        const auto path = m_folder / file;
-        EXPECT_EQ(AU::SoundEngine::StopOutputCapture(), AuResultSuccess);
-        EXPECT_TRUE(RenderUntil([&] { return AuCaptureFile::Read(path).closed; })) << file;
-        return AuCaptureFile::Read(path);
-    }
-    // The largest sample of channel 0 in [from, to).
-    static i32 Peak(const AuCaptureFile& c, size_t from, size_t to) {
-        i32 peak = 0;
-        for (size_t n = from; n < to && n < c.Frames(); ++n)
-            peak = std::max(peak, std::abs(i32{c.At(n, 0)}));
-        return peak;
-    }
 
-    Bytes m_image;
-    AuBankID m_bankID = 0;
     u32 m_firstFrame = 0;
 };
 

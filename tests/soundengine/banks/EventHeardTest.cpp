@@ -93,21 +93,12 @@ protected:
         if (tone.sfxVoiceDb != 0.0f) sfx.props.push_back(bankgen::PropF(0, tone.sfxVoiceDb));
         if (tone.sfxMixes) sfx.flags3 = 1;
         builder.Add(sfx);
-        bankgen::SoundRecord sound;
-        sound.id = kSound;
-        sound.source.plugin = bankgen::kCodecPcm;
-        sound.source.sourceId = kMedia;
-        sound.source.fromBank = true;
-        sound.node.outputBus = kSfxBus;
+        bankgen::SoundRecord sound = BankSound(kSound, kMedia, kSfxBus);
         if (tone.loops != 1) sound.node.props.push_back(bankgen::PropI(58, tone.loops));
         if (tone.soundDb != 0.0f) sound.node.props.push_back(bankgen::PropF(0, tone.soundDb));
         if (tone.soundPitch != 0.0f) sound.node.props.push_back(bankgen::PropF(2, tone.soundPitch));
         builder.Add(sound);
-        bankgen::ActionRecord play;
-        play.id = kPlay;
-        play.type = 0x0403;
-        play.target = kSound;
-        play.bankId = kBank;
+        bankgen::ActionRecord play = PlayAction(kPlay, kSound, kBank);
         if (tone.delayMs) play.props.push_back(bankgen::PropI(14, tone.delayMs));
         if (tone.probability != 100.0f) play.props.push_back(bankgen::PropF(16, tone.probability));
         builder.Add(play);
@@ -116,19 +107,13 @@ protected:
             builder.Add(tone.actions[i]);
             builder.Add(bankgen::EventRecord{kActionEvent + u32(i), {tone.actions[i].id}});
         }
-        Bytes out;
-        std::vector<std::string> errors;
-        EXPECT_TRUE(builder.Build(out, errors)) << (errors.empty() ? "" : errors.front());
-        return out;
+        return Built(builder);
     }
 
     // Loads the bank from memory, registers the object and, unless the test starts it with the
     // post, starts the capture.
     void LoadAndCapture(const Tone& tone, bool startCapture = true) {
-        m_image = ToneBank(tone);
-        ASSERT_EQ(AU::SoundEngine::LoadBank(m_image.data(), static_cast<u32>(m_image.size()),
-                                            AU_INVALID_POOL_ID, m_bankID),
-                  AuResultSuccess);
+        ASSERT_NO_FATAL_FAILURE(LoadImage(ToneBank(tone)));
         ASSERT_EQ(AU::SoundEngine::RegisterGameObj(kObject), AuResultSuccess);
         if (startCapture) {
             ASSERT_EQ(AU::SoundEngine::StartOutputCapture(L"heard.wav"), AuResultSuccess);
@@ -153,17 +138,10 @@ protected:
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
     }
-    AuCaptureFile StopCapture() const {
-        EXPECT_EQ(AU::SoundEngine::StopOutputCapture(), AuResultSuccess);
-        EXPECT_TRUE(RenderUntil([&] { return Capture().closed; }));
-        return Capture();
-    }
+    AuCaptureFile StopCapture() const { return RunningEngineTest::StopCapture("heard.wav"); }
     // The largest sample of channel 0 in frame `frame` of the capture.
     static i32 FramePeak(const AuCaptureFile& c, size_t frame) {
-        i32 peak = 0;
-        for (size_t n = frame * kFrame; n < (frame + 1) * kFrame && n < c.Frames(); ++n)
-            peak = std::max(peak, std::abs(i32{c.At(n, 0)}));
-        return peak;
+        return Peak(c, frame * kFrame, (frame + 1) * kFrame);
     }
 
     // What the end-of-event callback received, on which thread, how often.
@@ -231,8 +209,6 @@ protected:
         return 0.5 * 0.7071 * unity * unity * unity * 32767;
     }
 
-    Bytes m_image;
-    AuBankID m_bankID = 0;
     Ends m_ends;
 };
 
@@ -546,10 +522,8 @@ TEST_F(EventHeardTest, SeekActionsLandWhereTheirDrawnValueSays) {
     };
     Tone tone{2.0, 0, 0, true};
     for (size_t i = 0; i < std::size(cases); ++i) {
-        bankgen::ActionRecord seek;
-        seek.id = 0x600 + u32(i);
-        seek.type = cases[i].type;
-        seek.target = cases[i].type == 0x1E04 ? 0 : kSound;
+        bankgen::ActionRecord seek =
+            ActionOn(0x600 + u32(i), cases[i].type, cases[i].type == 0x1E04 ? 0 : kSound);
         seek.option = cases[i].percent ? 1 : 0;
         seek.base = cases[i].base;
         seek.min = cases[i].min;
@@ -645,10 +619,7 @@ TEST_F(EventHeardTest, ThePlaysProbabilityDrawDecidesWhetherItIsHeard) {
 TEST_F(EventHeardTest, StopsByScopeAndStopAllSilenceTheSoundsTheyReach) {
     constexpr AuGameObjectID kOther = 11, kUnknown = 99;
     const auto stop = [](u16 type, u32 target, std::vector<bankgen::ActionException> exceptions = {}) {
-        bankgen::ActionRecord action;
-        action.id = 0x600;
-        action.type = type;
-        action.target = target;
+        bankgen::ActionRecord action = ActionOn(0x600, type, target);
         action.exceptions = std::move(exceptions);
         return std::vector<bankgen::ActionRecord>{action};
     };
@@ -703,13 +674,8 @@ TEST_F(EventHeardTest, StopsByScopeAndStopAllSilenceTheSoundsTheyReach) {
 }
 
 TEST_F(EventHeardTest, PauseAllHoldsTheToneAndResumeAllBringsItBack) {
-    bankgen::ActionRecord pause, resume;
-    pause.id = 0x600;
-    pause.type = 0x0204;
-    resume.id = 0x601;
-    resume.type = 0x0304;
     Tone tone{2.0, 0};
-    tone.actions = {pause, resume};
+    tone.actions = {ActionOn(0x600, 0x0204, 0), ActionOn(0x601, 0x0304, 0)};
     LoadAndCapture(tone);
     ASSERT_NE(Post(), 0u);
     ASSERT_TRUE(RenderUntil([&] { return HeardFor(3 * kFrame); }));
@@ -770,16 +736,9 @@ TEST_F(EventHeardTest, AVolumeActionOnTheSoundsBusIsHeardWhetherTheBusMixesOrPas
     const f64 half = AuDbToLinear(-6.0f);
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << std::hex << c.set << (c.sfxMixes ? " mixing" : " pass-through"));
-        bankgen::ActionRecord set, reset;
-        set.id = 0x600;
-        set.type = c.set;
-        set.target = kSfxBus;
-        set.isBus = 1;
+        bankgen::ActionRecord set = ActionOn(0x600, c.set, kSfxBus, true);
         set.base = -6.0f;
-        reset.id = 0x601;
-        reset.type = c.reset;
-        reset.target = kSfxBus;
-        reset.isBus = 1;
+        const bankgen::ActionRecord reset = ActionOn(0x601, c.reset, kSfxBus, true);
         Tone tone{2.0, 0};
         tone.sfxMixes = c.sfxMixes;
         tone.actions = {set, reset};
@@ -833,15 +792,9 @@ TEST_F(EventHeardTest, AVolumeActionOnTheSoundAddsToItsBankVolume) {
 
 // Paused twice, the tone needs two plain resumes; one master resume takes both levels at once.
 TEST_F(EventHeardTest, APlainResumeTakesOnePauseLevelAndAMasterResumeTakesThemAll) {
-    bankgen::ActionRecord pause, resume, master;
-    pause.id = 0x600;
-    pause.type = 0x0202;
-    pause.target = kSound;
-    resume.id = 0x601;
-    resume.type = 0x0302;
-    resume.target = kSound;
-    master = resume;
-    master.id = 0x602;
+    const bankgen::ActionRecord pause = ActionOn(0x600, 0x0202, kSound),
+                                resume = ActionOn(0x601, 0x0302, kSound);
+    bankgen::ActionRecord master = ActionOn(0x602, 0x0302, kSound);
     master.option = 1;
     Tone tone{2.0, 0};
     tone.actions = {pause, resume, master};
@@ -881,10 +834,7 @@ TEST_F(EventHeardTest, ActionsOnAMissingTargetEndTheirPlayingIDAndLeaveTheToneAl
     const u16 types[] = {0x0403, 0x1C02, 0x0102, 0x0202, 0x0302, 0x1F02};
     Tone tone{2.0, 0};
     for (u16 type : types) {
-        bankgen::ActionRecord action;
-        action.id = 0x600 + u32(tone.actions.size());
-        action.type = type;
-        action.target = kMissing;
+        bankgen::ActionRecord action = ActionOn(0x600 + u32(tone.actions.size()), type, kMissing);
         if (type == 0x0403) action.bankId = kBank;
         tone.actions.push_back(action);
     }
@@ -914,11 +864,7 @@ TEST_F(EventHeardTest, ActionsOnAMissingTargetEndTheirPlayingIDAndLeaveTheToneAl
 // A break on the event of a looping tone and of a delayed play of it: the loop ends with its
 // current pass, to the sample, and the delayed play never sounds; both playing IDs end.
 TEST_F(EventHeardTest, ABreakOnAnEventLetsTheLoopFinishItsPassAndDropsItsPendingPlay) {
-    bankgen::ActionRecord delayed;
-    delayed.id = 0x600;
-    delayed.type = 0x0403;
-    delayed.target = kSound;
-    delayed.bankId = kBank;
+    bankgen::ActionRecord delayed = PlayAction(0x600, kSound, kBank);
     delayed.props.push_back(bankgen::PropI(14, 2000));
     Tone tone{0.25, 0}; // 12000 samples a pass, looped for ever
     tone.actions = {delayed};

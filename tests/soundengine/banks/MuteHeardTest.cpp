@@ -86,23 +86,12 @@ protected:
             bankgen::MakePcmWave(bankgen::ToPcm16({bankgen::Sine(500.0, 1.0, 48000, 0.25)}), 1, 48000));
         const u32 tones[2][3] = {{kMusicTone, kMusicMedia, m_music}, {kSfxTone, kSfxMedia, m_sfx}};
         for (const auto& tone : tones) {
-            bankgen::SoundRecord sound;
-            sound.id = tone[0];
-            sound.source.plugin = bankgen::kCodecPcm;
-            sound.source.sourceId = tone[1];
-            sound.source.fromBank = true;
-            sound.node.outputBus = tone[2];
+            bankgen::SoundRecord sound = BankSound(tone[0], tone[1], tone[2]);
             sound.node.props.push_back(bankgen::PropI(58, 0)); // loops for ever
             builder.Add(sound);
         }
-        for (auto [id, target] : {std::pair{kPlayMusic, kMusicTone}, std::pair{kPlaySfx, kSfxTone}}) {
-            bankgen::ActionRecord play;
-            play.id = id;
-            play.type = 0x0403;
-            play.target = target;
-            play.bankId = kBank;
-            builder.Add(play);
-        }
+        builder.Add(PlayAction(kPlayMusic, kMusicTone, kBank));
+        builder.Add(PlayAction(kPlaySfx, kSfxTone, kBank));
         builder.Add(bankgen::EventRecord{kPlayEvent, {kPlayMusic, kPlaySfx}});
         builder.Add(bankgen::EventRecord{kPlayMusicEvent, {kPlayMusic}});
         u32 actionID = 0x310;
@@ -113,10 +102,7 @@ protected:
                                         {kMuteTone, 0x0602, 200},
                                         {kResetVolumeSlow, 0x0B02, 200}};
         for (const auto& entry : soundActions) {
-            bankgen::ActionRecord action;
-            action.id = actionID++;
-            action.type = static_cast<u16>(entry[1]);
-            action.target = kMusicTone;
+            bankgen::ActionRecord action = ActionOn(actionID++, static_cast<u16>(entry[1]), kMusicTone);
             action.base = -6.0f;
             action.valueMeaning = 0;
             if (entry[2]) action.props.push_back(bankgen::PropI(15, static_cast<i32>(entry[2])));
@@ -129,11 +115,7 @@ protected:
             {kMuteMusicSlow, 0x0602, m_music, 200}, {kUnmuteMusicSlow, 0x0702, m_music, 200},
             {kMuteMaster, 0x0602, m_master, 0},     {kUnmuteMaster, 0x0702, m_master, 0}};
         for (const auto& entry : busActions) {
-            bankgen::ActionRecord action;
-            action.id = actionID++;
-            action.type = static_cast<u16>(entry[1]);
-            action.target = entry[2];
-            action.isBus = 1;
+            bankgen::ActionRecord action = ActionOn(actionID++, static_cast<u16>(entry[1]), entry[2], true);
             if (entry[3]) action.props.push_back(bankgen::PropI(15, static_cast<i32>(entry[3])));
             builder.Add(action);
             builder.Add(bankgen::EventRecord{entry[0], {action.id}});
@@ -143,18 +125,12 @@ protected:
                                         {kUnmuteAll, 0x0704, 0},
                                         {kUnmuteAllButSfxBus, 0x0708, 0}};
         for (const auto& entry : scopeActions) {
-            bankgen::ActionRecord action;
-            action.id = actionID++;
-            action.type = static_cast<u16>(entry[1]);
-            action.target = entry[2];
+            bankgen::ActionRecord action = ActionOn(actionID++, static_cast<u16>(entry[1]), entry[2]);
             if (entry[1] == 0x0708) action.exceptions.push_back({m_sfx, 1});
             builder.Add(action);
             builder.Add(bankgen::EventRecord{entry[0], {action.id}});
         }
-        Bytes out;
-        std::vector<std::string> errors;
-        EXPECT_TRUE(builder.Build(out, errors)) << (errors.empty() ? "" : errors.front());
-        return out;
+        return Built(builder);
     }
     void Load() {
         // The engine reads files from the test's folder.
@@ -162,10 +138,7 @@ protected:
                                    m_folder / "Init.bnk", std::filesystem::copy_options::overwrite_existing);
         AuBankID id = 0;
         ASSERT_EQ(AU::SoundEngine::LoadBank("Init.bnk", AU_INVALID_POOL_ID, id), AuResultSuccess);
-        m_image = Build();
-        ASSERT_EQ(AU::SoundEngine::LoadBank(m_image.data(), static_cast<u32>(m_image.size()),
-                                            AU_INVALID_POOL_ID, id),
-                  AuResultSuccess);
+        ASSERT_NO_FATAL_FAILURE(LoadImage(Build()));
         ASSERT_EQ(AU::SoundEngine::RegisterGameObj(kObject), AuResultSuccess);
         ASSERT_EQ(AU::SoundEngine::RegisterGameObj(kOther), AuResultSuccess);
         ASSERT_EQ(AU::SoundEngine::StartOutputCapture(L"mute.wav"), AuResultSuccess);
@@ -211,12 +184,11 @@ protected:
     };
     Fade RenderFade(u32 event, u32 first = 0, f64 share = 0.0) {
         Fade fade;
-        Load();
-        Post(kPlayEvent);
-        size_t start = RenderOnset();
+        const Onset onset = PlayBoth();
+        size_t start = onset.start;
         if (start == kNever) return fade;
-        fade.music = Band(Capture(), start, 1000.0);
-        fade.sfx = Band(Capture(), start, 500.0);
+        fade.music = onset.music;
+        fade.sfx = onset.sfx;
         f64 before = fade.music;
         if (first) {
             Post(first);
@@ -263,21 +235,35 @@ protected:
             return true;
         });
     }
+    // Loads the bank and plays both tones: the block of RenderOnset, kNever once the patience ran
+    // out, and the bands' levels there.
+    struct Onset {
+        size_t start = kNever;
+        f64 music = 0.0, sfx = 0.0;
+    };
+    Onset PlayBoth() {
+        Onset onset;
+        Load();
+        Post(kPlayEvent);
+        onset.start = RenderOnset();
+        if (onset.start == kNever) return onset;
+        const AuCaptureFile c = Capture();
+        onset.music = Band(c, onset.start, 1000.0);
+        onset.sfx = Band(c, onset.start, 500.0);
+        return onset;
+    }
     void Post(u32 event, AuGameObjectID object = kObject) const {
         ASSERT_NE(AU::SoundEngine::PostEvent(event, object), 0u);
     }
 
-    Bytes m_image;
     u32 m_music = 0, m_sfx = 0, m_master = 0;
 };
 
 TEST_F(MuteHeardTest, MinusSixDecibelsOnASoundHalvesItsBandAndTheResetRestoresIt) {
-    Load();
-    Post(kPlayEvent);
-    const size_t start = RenderOnset();
+    const Onset onset = PlayBoth();
+    const size_t start = onset.start;
     ASSERT_NE(start, kNever);
-    const AuCaptureFile c = Capture();
-    const f64 music = Band(c, start, 1000.0), sfx = Band(c, start, 500.0);
+    const f64 music = onset.music, sfx = onset.sfx;
     Post(kSetVolume);
     // -6 dB on the music tone, the other sound untouched; then the reset.
     const size_t lowered = RenderUntil(
@@ -327,12 +313,10 @@ TEST_F(MuteHeardTest, ABusMuteSilencesTheBandsBelowItAndItsUnmuteRestoresThem) {
     const Case cases[] = {{kMuteMusic, kUnmuteMusic, true, false},
                           {kMuteSfx, kUnmuteSfx, false, true},
                           {kMuteMaster, kUnmuteMaster, true, true}};
-    Load();
-    Post(kPlayEvent);
-    const size_t start = RenderOnset();
+    const Onset onset = PlayBoth();
+    const size_t start = onset.start;
     ASSERT_NE(start, kNever);
-    const AuCaptureFile before = Capture();
-    const f64 music = Band(before, start, 1000.0), sfx = Band(before, start, 500.0);
+    const f64 music = onset.music, sfx = onset.sfx;
     ASSERT_GT(sfx, 1000.0);
     size_t from = start;
     for (size_t i = 0; i < std::size(cases); ++i) {

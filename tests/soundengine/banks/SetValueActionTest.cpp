@@ -696,6 +696,12 @@ protected:
         guard.lock();
         m_passes.changed.wait(guard, [&] { return m_passes.count >= target; });
     }
+    // The Init bank and the game's bank, and object 10.
+    static void LoadGame(AuBankID& init, AuBankID& game) {
+        ASSERT_EQ(AU::SoundEngine::LoadBank("Init.bnk", AU_INVALID_POOL_ID, init), AuResultSuccess);
+        ASSERT_EQ(AU::SoundEngine::LoadBank("Torvik.bnk", AU_INVALID_POOL_ID, game), AuResultSuccess);
+        ASSERT_EQ(AU::SoundEngine::RegisterGameObj(10), AuResultSuccess);
+    }
     // What the mixing side heard for one bus since the last call.
     std::vector<std::string> BusLines(banktest::RecordingBusOps& ops, u32 busID) {
         char id[16];
@@ -770,9 +776,7 @@ f32 BusLevel(u32 busID) {
 
 TEST_F(SetValueEngineTest, TheGamesMuteEventsMuteAndUnmuteTheirBusOnly) {
     AuBankID init = 0, game = 0;
-    ASSERT_EQ(AU::SoundEngine::LoadBank("Init.bnk", AU_INVALID_POOL_ID, init), AuResultSuccess);
-    ASSERT_EQ(AU::SoundEngine::LoadBank("Torvik.bnk", AU_INVALID_POOL_ID, game), AuResultSuccess);
-    ASSERT_EQ(AU::SoundEngine::RegisterGameObj(10), AuResultSuccess);
+    ASSERT_NO_FATAL_FAILURE(LoadGame(init, game));
     const u32 music = AU::SoundEngine::GetIDFromString("Music_Bus");
     const u32 sfx = AU::SoundEngine::GetIDFromString("SFX_Bus");
     struct Step {
@@ -796,9 +800,7 @@ TEST_F(SetValueEngineTest, TheGamesMuteEventsMuteAndUnmuteTheirBusOnly) {
 // nothing, and every object is gone once both banks are.
 TEST_F(SetValueEngineTest, AMuteWhoseBusWasUnloadedBeforeItRunsDoesNothing) {
     AuBankID init = 0, game = 0;
-    ASSERT_EQ(AU::SoundEngine::LoadBank("Init.bnk", AU_INVALID_POOL_ID, init), AuResultSuccess);
-    ASSERT_EQ(AU::SoundEngine::LoadBank("Torvik.bnk", AU_INVALID_POOL_ID, game), AuResultSuccess);
-    ASSERT_EQ(AU::SoundEngine::RegisterGameObj(10), AuResultSuccess);
+    ASSERT_NO_FATAL_FAILURE(LoadGame(init, game));
     ASSERT_NE(AU::SoundEngine::PostEvent(0x205DA04D, 10), 0u);
     // The game's sounds hold the bus: they go first, the posted event lives on in its message.
     ASSERT_EQ(AU::SoundEngine::UnloadBank(game, nullptr), AuResultSuccess);

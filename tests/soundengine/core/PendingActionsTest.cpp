@@ -988,10 +988,7 @@ TEST_F(PendingActionsSmallPoolTest, ARefusedInsertionRemovesTheRecordAndBalances
     Refill();
 
     // A pause that finds no link for the 33rd record removes it.
-    ASSERT_EQ(m_playing.AddPlayingID(31, 10, 1, EndOfEvent, &g_cookie, AU_EndOfEvent, nullptr),
-              AuResultSuccess);
-    Schedule(play, 31);
-    m_playing.RemovePendingAction(31);
+    Post(31, {play});
     Exhaust();
     m_mgr.PausePendingItems(nullptr, nullptr, true, 0);
     EXPECT_EQ(m_mgr.NumPausedItems(), 32u);
@@ -1002,10 +999,7 @@ TEST_F(PendingActionsSmallPoolTest, ARefusedInsertionRemovesTheRecordAndBalances
     Refill();
 
     // So does a resume that finds no link for the 33rd record going back.
-    ASSERT_EQ(m_playing.AddPlayingID(32, 10, 1, EndOfEvent, &g_cookie, AU_EndOfEvent, nullptr),
-              AuResultSuccess);
-    Schedule(play, 32);
-    m_playing.RemovePendingAction(32);
+    Post(32, {play});
     m_mgr.PausePendingItemsOfPlayingID(32);
     EXPECT_EQ(m_mgr.NumPausedItems(), 33u);
     Exhaust();
