@@ -4,12 +4,9 @@
 
 #include "BankFakes.h"
 #include "banks/AuBankMgr.h"
-#include <AU/AuDefaultIOHookBlocking.h>
 
-#include <AU/IAuStreamMgr.h>
 #include <AU/MemoryMgr.h>
-#include <AU/SoundEngine.h>
-#include <AU/StreamMgr.h>
+#include <AuEngineStarter.h>
 
 #include <gtest/gtest.h>
 
@@ -20,30 +17,17 @@ namespace banktest {
 class EngineTest : public testing::Test {
 protected:
     void SetUp() override {
-        const AuMemoryMgrSettings memory{16};
-        ASSERT_EQ(AU::MemoryMgr::Init(&memory), AuResultSuccess);
-        AuStreamMgrSettings settings;
-        AU::StreamMgr::GetDefaultSettings(settings);
-        ASSERT_NE(AU::StreamMgr::Create(settings), nullptr);
+        ASSERT_NO_FATAL_FAILURE(AuEngineStarter::StartMemoryAndStreams(16));
         const std::filesystem::path resources = std::filesystem::path(TORVIK_SOUNDBANKS_DIR).parent_path();
-        ASSERT_EQ(m_io.SetBankPath(L"SoundBanks/"), AuResultSuccess);
-        ASSERT_EQ(m_io.SetBasePath((resources.wstring() + L"/").c_str()), AuResultSuccess);
-        AuDeviceSettings device;
-        AU::StreamMgr::GetDefaultDeviceSettings(device);
-        ASSERT_EQ(m_io.Init(device), AuResultSuccess);
-        AU::StreamMgr::SetFileLocationResolver(&m_io);
+        ASSERT_NO_FATAL_FAILURE(
+            m_engine.OpenFolder(resources, AuEngineStarter::DefaultDevice(), L"SoundBanks/"));
         m_pools = AU::MemoryMgr::GetNumPools();
-        ASSERT_EQ(AU::SoundEngine::Init(nullptr, nullptr), AuResultSuccess);
+        ASSERT_NO_FATAL_FAILURE(AuEngineStarter::StartEngine());
         ASSERT_TRUE(g_pBankMgr->IsThreaded());
     }
-    void TearDown() override {
-        if (AU::SoundEngine::IsInitialized()) AU::SoundEngine::Term();
-        m_io.Term();
-        if (AU::IAuStreamMgr::m_pStreamMgr) AU::IAuStreamMgr::m_pStreamMgr->Destroy();
-        AU::MemoryMgr::Term();
-    }
+    void TearDown() override { m_engine.Stop(); }
 
-    CAuDefaultIOHookBlocking m_io;
+    AuEngineStarter m_engine;
     i32 m_pools = 0;
 };
 

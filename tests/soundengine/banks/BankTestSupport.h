@@ -3,13 +3,10 @@
 
 #include "BankFakes.h"
 
-#include <AU/AuDefaultIOHookBlocking.h>
-#include <AU/IAuStreamMgr.h>
-#include <AU/MemoryMgr.h>
 #include <AU/SoundEngine.h>
-#include <AU/StreamMgr.h>
 #include <AuCaptureFile.h>
 #include <AuDefaultPoolTest.h>
+#include <AuEngineStarter.h>
 #include <bankgen/Bank.h>
 #include <bankgen/Parse.h>
 
@@ -45,28 +42,15 @@ class RunningEngineTest : public testing::Test {
 protected:
     explicit RunningEngineTest(const char* folder) : m_folderName(folder) {}
     void SetUp() override {
-        const AuMemoryMgrSettings memory{16};
-        ASSERT_EQ(AU::MemoryMgr::Init(&memory), AuResultSuccess);
-        AuStreamMgrSettings settings;
-        AU::StreamMgr::GetDefaultSettings(settings);
-        ASSERT_NE(AU::StreamMgr::Create(settings), nullptr);
         const auto* info = testing::UnitTest::GetInstance()->current_test_info();
         m_folder = std::filesystem::path(testing::TempDir()) / m_folderName / std::to_string(getpid()) /
                    info->name();
         std::filesystem::remove_all(m_folder);
         std::filesystem::create_directories(m_folder);
-        AuDeviceSettings device;
-        AU::StreamMgr::GetDefaultDeviceSettings(device);
-        ASSERT_EQ(m_io.Init(device), AuResultSuccess);
-        ASSERT_EQ(m_io.SetBasePath((m_folder.wstring() + L"/").c_str()), AuResultSuccess);
-        AU::StreamMgr::SetFileLocationResolver(&m_io);
-        ASSERT_EQ(AU::SoundEngine::Init(nullptr, nullptr), AuResultSuccess);
+        ASSERT_NO_FATAL_FAILURE(m_engine.Start(16, m_folder));
     }
     void TearDown() override {
-        if (AU::SoundEngine::IsInitialized()) AU::SoundEngine::Term();
-        m_io.Term();
-        if (AU::IAuStreamMgr::m_pStreamMgr) AU::IAuStreamMgr::m_pStreamMgr->Destroy();
-        AU::MemoryMgr::Term();
+        m_engine.Stop();
         std::error_code ignored;
         if (!HasFailure()) std::filesystem::remove_all(m_folder.parent_path(), ignored);
     }
@@ -100,7 +84,7 @@ protected:
         return AuCaptureFile::Read(path);
     }
 
-    CAuDefaultIOHookBlocking m_io;
+    AuEngineStarter m_engine;
     std::filesystem::path m_folder;
     Bytes m_image;
     AuBankID m_bankID = 0;

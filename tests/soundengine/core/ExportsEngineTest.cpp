@@ -5,12 +5,9 @@
 #include "core/AuListener.h"
 #include "core/AuMsgPayloads.h"
 #include "core/AuThreads.h"
-#include <AU/AuDefaultIOHookBlocking.h>
 
-#include <AU/IAuStreamMgr.h>
-#include <AU/MemoryMgr.h>
 #include <AU/SoundEngine.h>
-#include <AU/StreamMgr.h>
+#include <AuEngineStarter.h>
 
 #include <gtest/gtest.h>
 
@@ -51,33 +48,20 @@ void OnFrameSecond(bool last) {
 class ExportsEngineTest : public testing::Test {
 protected:
     void SetUp() override {
-        const AuMemoryMgrSettings memory{8};
-        ASSERT_EQ(AU::MemoryMgr::Init(&memory), AuResultSuccess);
-        AuStreamMgrSettings settings;
-        AU::StreamMgr::GetDefaultSettings(settings);
-        ASSERT_NE(AU::StreamMgr::Create(settings), nullptr);
-        AuDeviceSettings device;
-        AU::StreamMgr::GetDefaultDeviceSettings(device);
-        device.uIOMemorySize = 0;
         const auto* info = testing::UnitTest::GetInstance()->current_test_info();
         m_folder = std::filesystem::path(testing::TempDir()) / "torvik_exports" / info->name();
         std::filesystem::remove_all(m_folder);
         std::filesystem::create_directories(m_folder);
-        ASSERT_EQ(m_io.Init(device), AuResultSuccess);
-        ASSERT_EQ(m_io.SetBasePath((m_folder.wstring() + L"/").c_str()), AuResultSuccess);
-        AU::StreamMgr::SetFileLocationResolver(&m_io);
+        AuDeviceSettings device = AuEngineStarter::DefaultDevice();
+        device.uIOMemorySize = 0;
         g_frames = &m_frames;
-        ASSERT_EQ(Init(nullptr, nullptr), AuResultSuccess);
+        ASSERT_NO_FATAL_FAILURE(m_engine.Start(8, m_folder, device));
         ASSERT_EQ(RegisterGlobalCallback(OnFrameFirst), AuResultSuccess);
         ASSERT_EQ(RegisterGlobalCallback(OnFrameSecond), AuResultSuccess);
     }
     void TearDown() override {
-        if (IsInitialized()) Term();
+        m_engine.Stop();
         g_frames = nullptr;
-        AU::StreamMgr::SetFileLocationResolver(nullptr);
-        m_io.Term();
-        if (AU::IAuStreamMgr::m_pStreamMgr) AU::IAuStreamMgr::m_pStreamMgr->Destroy();
-        AU::MemoryMgr::Term();
     }
     // Closes the frame of calls and waits for two callbacks: the second belongs to a pass that
     // began after the frame was closed, so the frame's records have run.
@@ -92,7 +76,7 @@ protected:
 
     Frames m_frames;
     std::filesystem::path m_folder;
-    CAuDefaultIOHookBlocking m_io;
+    AuEngineStarter m_engine;
 };
 
 TEST_F(ExportsEngineTest, CallsActInOrderOnTheAudioThread) {

@@ -16,6 +16,7 @@
 #include <AU/IAuStreamMgr.h>
 #include <AU/MemoryMgr.h>
 #include <AU/SoundEngine.h>
+#include <AuEngineStarter.h>
 
 #include <audio_test_control.h>
 #include <gtest/gtest.h>
@@ -63,22 +64,16 @@ bool ThreadNamed(const std::string& name) {
 class SoundEngineTest : public testing::Test {
 protected:
     void SetUp() override {
-        const AuMemoryMgrSettings memory{8};
-        ASSERT_EQ(AU::MemoryMgr::Init(&memory), AuResultSuccess);
-        AuStreamMgrSettings settings;
-        AU::StreamMgr::GetDefaultSettings(settings);
-        ASSERT_NE(AU::StreamMgr::Create(settings), nullptr);
+        ASSERT_NO_FATAL_FAILURE(AuEngineStarter::StartMemoryAndStreams(8));
         g_log = &m_log;
         AuSetTraceSink(Collect, nullptr);
         m_handlesBefore = win32test::OpenHandleCount();
         m_poolsBefore = AU::MemoryMgr::GetNumPools();
     }
     void TearDown() override {
-        if (AU::SoundEngine::IsInitialized()) AU::SoundEngine::Term();
+        m_engine.Stop();
         AuSetTraceSink(nullptr, nullptr);
         g_log = nullptr;
-        if (AU::IAuStreamMgr::m_pStreamMgr) AU::IAuStreamMgr::m_pStreamMgr->Destroy();
-        AU::MemoryMgr::Term();
     }
 
     void ExpectNothingLeft() {
@@ -100,6 +95,7 @@ protected:
         m_log.changed.wait(guard, [&] { return m_log.passes >= target; });
     }
 
+    AuEngineStarter m_engine;
     TraceLog m_log;
     size_t m_handlesBefore = 0;
     i32 m_poolsBefore = 0;
@@ -243,14 +239,9 @@ TEST_F(SoundEngineTest, AFailedStartLeavesNoThreadNoPoolAndNoManager) {
         ExpectNothingLeft();
     }
 
-    AU::IAuStreamMgr::m_pStreamMgr->Destroy();
-    AU::MemoryMgr::Term();
+    AuEngineStarter::StopMemoryAndStreams();
     EXPECT_EQ(AU::SoundEngine::Init(nullptr, nullptr), AuResultMemoryMgrNotReady);
-    const AuMemoryMgrSettings memory{8};
-    ASSERT_EQ(AU::MemoryMgr::Init(&memory), AuResultSuccess);
-    AuStreamMgrSettings settings;
-    AU::StreamMgr::GetDefaultSettings(settings);
-    ASSERT_NE(AU::StreamMgr::Create(settings), nullptr);
+    ASSERT_NO_FATAL_FAILURE(AuEngineStarter::StartMemoryAndStreams(8));
     EXPECT_EQ(AU::SoundEngine::Init(nullptr, nullptr), AuResultSuccess);
 }
 

@@ -4,10 +4,9 @@
 
 #include "core/AuSoundEngineInternal.h"
 
-#include <AU/IAuStreamMgr.h>
 #include <AU/MemoryMgr.h>
 #include <AU/SoundEngine.h>
-#include <AU/StreamMgr.h>
+#include <AuEngineStarter.h>
 
 #include <gtest/gtest.h>
 #include <win32_testing.h>
@@ -19,18 +18,12 @@ namespace au_test {
 class SoundEngineRunning : public testing::Test {
 protected:
     void SetUp() override {
-        const AuMemoryMgrSettings memory{8};
-        ASSERT_EQ(AU::MemoryMgr::Init(&memory), AuResultSuccess);
-        AuStreamMgrSettings settings;
-        AU::StreamMgr::GetDefaultSettings(settings);
-        ASSERT_NE(AU::StreamMgr::Create(settings), nullptr);
+        ASSERT_NO_FATAL_FAILURE(AuEngineStarter::StartMemoryAndStreams(8));
         m_handlesBefore = win32test::OpenHandleCount();
-        ASSERT_EQ(AU::SoundEngine::Init(nullptr, nullptr), AuResultSuccess);
+        ASSERT_NO_FATAL_FAILURE(AuEngineStarter::StartEngine());
     }
     void TearDown() override {
-        if (AU::SoundEngine::IsInitialized()) AU::SoundEngine::Term();
-        if (AU::IAuStreamMgr::m_pStreamMgr) AU::IAuStreamMgr::m_pStreamMgr->Destroy();
-        AU::MemoryMgr::Term();
+        m_engine.Stop();
         win32test::FailNextEventCreations(0);
     }
     static u32 Used() {
@@ -39,6 +32,7 @@ protected:
         return info.uUsed;
     }
 
+    AuEngineStarter m_engine;
     size_t m_handlesBefore = 0;
 };
 
