@@ -1238,11 +1238,15 @@ f32 CAuBus::MixNodeView::GetProperty(u32 property) noexcept {
     return m_bus.HasRTPC(property) ? m_bus.GetRTPCValue(property, nullptr) : m_bus.GetPropFloat(prop);
 }
 
-IAuMixBusNode* AuLookupBankMixBus(u32 busID) {
+IAuMixBusNode* AuLookupBankMixBus(u32 busID, f32& foldedDb) {
+    foldedDb = 0.0f;
     if (!g_pIndex) return nullptr;
     auto* bus = static_cast<CAuNodeBase*>(g_pIndex->GetPtrAndAddRef(AuIndexBusses, busID));
     CAuBus* mixing = CAuBus::MixingBusOf(bus);
-    if (mixing && mixing != bus) mixing->AddRef();
+    if (mixing && mixing != bus) {
+        foldedDb = static_cast<CAuBus*>(bus)->GetAccumulatedProp(0, AuPropID_BusVolume);
+        mixing->AddRef();
+    }
     if (bus && mixing != bus) bus->Release();
     return mixing ? &mixing->MixNode() : nullptr;
 }

@@ -357,5 +357,6 @@ class CAuAudioMgr;
 void AuInstallBusMsgHandlers(CAuAudioMgr& audio);
 
 // The mixer's lookup of a send's bus: the bank bus of that ID (or the mixing bus above it) with
-// one reference, as the mixing side reads it; null when no such bus is loaded. [audio thread]
-IAuMixBusNode* AuLookupBankMixBus(u32 busID);
+// one reference, as the mixing side reads it; null when no such bus is loaded. `foldedDb`: the
+// bus volume the mixing bus above a pass-through bus skips. [audio thread]
+IAuMixBusNode* AuLookupBankMixBus(u32 busID, f32& foldedDb);

@@ -86,11 +86,8 @@ void StopAll(void*, const AuQueuedMsg& msg) noexcept {
 void StopPlayingID(void*, const AuQueuedMsg& msg) noexcept {
     const auto& p = msg.As<AuMsgStopPlayingID>();
     g_pAudioMgr->RemovePendingItemsOfPlayingID(p.playingID);
-    AuActionExec exec;
-    exec.kind = AuActionExec_Stop;
-    exec.playingID = p.playingID;
-    exec.transitionTimeMs = p.transitionMs;
-    exec.eCurve = p.curve;
+    const AuActionExec exec =
+        MakeActionExec(AuActionExec_Stop, nullptr, p.playingID, p.transitionMs, p.curve);
     for (CAuBus* bus : {CAuBus::GetPrimaryMasterBus(), CAuBus::GetSecondaryMasterBus()}) {
         if (!bus) continue;
         bus->ExecuteAction(exec);
@@ -140,15 +137,13 @@ void Seek(void* context, const AuQueuedMsg& msg) noexcept {
     const auto& p = msg.As<AuMsgSeek>();
     CAuRegisteredObj* gameObj;
     if (LookUpObject(p.gameObjID, gameObj)) {
-        AuActionExec exec;
-        exec.kind = AuActionExec_Seek;
-        exec.pGameObj = gameObj;
-        exec.playingID = p.playingID;
+        AuActionExec exec = MakeActionExec(
+            AuActionExec_Seek, gameObj, p.playingID, 0, AuCurveInterpolation_Linear,
+            (p.isFraction ? AU_EXEC_SEEK_PERCENT : 0u) | (p.snapToMarker ? AU_EXEC_SEEK_SNAP : 0u));
         if (p.isFraction)
             exec.seekPosition = p.position.fraction;
         else
             exec.seekMs = p.position.ms;
-        exec.flags = (p.isFraction ? AU_EXEC_SEEK_PERCENT : 0u) | (p.snapToMarker ? AU_EXEC_SEEK_SNAP : 0u);
         for (CAuAction* action : EventOf(p.pEvent)->Actions()) {
             if (action->ActionType() != AU_ACTION_PLAY || (action->Flags() & AU_ACTION_TARGET_IS_BUS))
                 continue;

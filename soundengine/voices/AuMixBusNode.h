@@ -67,5 +67,7 @@ protected:
     ~IAuMixBusNode() = default;
 };
 
-// How the aux sends reach their busses: a bus node by ID with one reference, null when none.
-using AuBusNodeLookup = IAuMixBusNode* (*)(u32 busID);
+// How the aux sends reach their busses: the mixing bus node of a bus by ID with one reference,
+// null when none. `foldedDb`: the bus volume of a bus that passes through to it, with that of the
+// pass-through busses between, which the mixing bus never applies; 0 for a mixing bus.
+using AuBusNodeLookup = IAuMixBusNode* (*)(u32 busID, f32& foldedDb);

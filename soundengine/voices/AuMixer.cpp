@@ -155,8 +155,12 @@ void CAuMixer::UpdateSendOutputs(CAuVoiceContext& voice) noexcept {
     AuVoiceMixState& state = voice.MixState();
     const u32 mask = state.ray.listenerMask;
     for (u32 i = 0; i < state.uNumSends; ++i) {
-        IAuMixBusNode* node = m_pfnLookup ? m_pfnLookup(state.sends[i].busID) : nullptr;
+        f32 foldedDb = 0.0f;
+        IAuMixBusNode* node = m_pfnLookup ? m_pfnLookup(state.sends[i].busID, foldedDb) : nullptr;
         if (!node) continue;
+        // A send to a pass-through bus mixes into its mixing bus with the volume that bus skips.
+        state.sends[i].busID = node->BusNodeID();
+        state.sends[i].fLevel *= GainFromDb(foldedDb);
         if (!node->IsMotionBus()) {
             for (CAuOutputDevice* device = CAuLowerEngine::Devices(); device; device = device->pNextItem)
                 if ((device->uListenerMask & mask) && device->uDeviceType != AuAudioOutputType_Motion)

@@ -15,6 +15,7 @@
 #include "parameters/AuRTPCMgr.h"
 
 #include <AuDefaultPoolTest.h>
+#include <win32_testing.h>
 
 #include <gtest/gtest.h>
 
@@ -22,6 +23,19 @@
 #include <vector>
 
 namespace actiontest {
+
+// A seek action's setting and the random draws its range takes.
+struct SeekSetting {
+    u16 type;
+    bool percent;
+    f32 base, min, max;
+    std::vector<int> draws;
+
+    void ScriptDraws() const {
+        win32test::ResetRandScript();
+        win32test::ScriptRand(draws.data(), draws.size());
+    }
+};
 
 // A bus that can make itself a master bus, as a bus read with parent 0 does, and records its
 // slots 17 and 18. With `passDown` it goes on to hand them to its children as a bus does.

@@ -1,5 +1,6 @@
 // The whole road of a posted event, as the game drives it: a bank from memory, the post, the
 // audio thread's passes, and the tone read back from the main output's capture file.
+#include "ActionTestSupport.h"
 #include "BankTestSupport.h"
 
 #include "core/AuAudioMgr.h"
@@ -200,6 +201,11 @@ protected:
     // The peak of channel 0 in the capture's last frame, in units of one tone's peak.
     static f64 LastFrameTones(const AuCaptureFile& c) {
         return c.Frames() < kFrame ? -1.0 : FramePeak(c, c.Frames() / kFrame - 1) / TonePeak();
+    }
+
+    // Until the capture's last frame peaks at `tones` tones.
+    bool HearsTones(f64 tones) const {
+        return RenderUntil([&] { return std::abs(LastFrameTones(Capture()) - tones) < 0.005; });
     }
 
     static constexpr size_t kFrame = 1024;
@@ -498,36 +504,34 @@ TEST_F(EventHeardTest, SeekActionsLandWhereTheirDrawnValueSays) {
     const f32 nan = std::numeric_limits<f32>::quiet_NaN();
     struct Case {
         const char* name;
-        u16 type;
-        bool percent;
-        f32 base, min, max;
-        std::vector<int> draws;
+        actiontest::SeekSetting seek;
         size_t lands; // media sample
     };
     const Case cases[] = {
-        {"half", 0x1E02, true, 0.5f, 0, 0, {}, 48000},
+        {"half", {0x1E02, true, 0.5f, 0, 0, {}}, 48000},
         // The end of a loop that never ends is its start.
-        {"50 with the flag: clamped to the end", 0x1E02, true, 50.0f, 0, 0, {}, 0},
+        {"50 with the flag: clamped to the end", {0x1E02, true, 50.0f, 0, 0, {}}, 0},
         // Unclamped it would land 0.3 into a pass.
-        {"50.3 with the flag", 0x1E02, true, 50.3f, 0, 0, {}, 0},
-        {"1234.9 ms for the posting object", 0x1E03, false, 1234.9f, 0, 0, {}, 1234 * 48},
-        {"[-500, 500] ms drawing -500", 0x1E02, false, 0, -500, 500, {0}, 0},
-        {"[-500, 500] ms drawing +500", 0x1E02, false, 0, -500, 500, {32767}, 500 * 48},
-        {"[-500, 500] ms drawing -249.99", 0x1E02, false, 0, -500, 500, {8192}, 0},
-        {"a NaN base", 0x1E02, false, nan, 0, 0, {}, 0},
+        {"50.3 with the flag", {0x1E02, true, 50.3f, 0, 0, {}}, 0},
+        {"1234.9 ms for the posting object", {0x1E03, false, 1234.9f, 0, 0, {}}, 1234 * 48},
+        {"[-500, 500] ms drawing -500", {0x1E02, false, 0, -500, 500, {0}}, 0},
+        {"[-500, 500] ms drawing +500", {0x1E02, false, 0, -500, 500, {32767}}, 500 * 48},
+        {"[-500, 500] ms drawing -249.99", {0x1E02, false, 0, -500, 500, {8192}}, 0},
+        {"a NaN base", {0x1E02, false, nan, 0, 0, {}}, 0},
         // 2^31 - 1 ms is past the 2^32 - 1 output samples a time seek can name: the voice stops
         // there and resolves the loop.
-        {"1e12 ms", 0x1E02, false, 1e12f, 0, 0, {}, 0xFFFFFFFFu % kLoop},
-        {"all, through the master bus", 0x1E04, true, 0.75f, 0, 0, {}, 72000},
+        {"1e12 ms", {0x1E02, false, 1e12f, 0, 0, {}}, 0xFFFFFFFFu % kLoop},
+        {"all, through the master bus", {0x1E04, true, 0.75f, 0, 0, {}}, 72000},
     };
     Tone tone{2.0, 0, 0, true};
     for (size_t i = 0; i < std::size(cases); ++i) {
+        const actiontest::SeekSetting& setting = cases[i].seek;
         bankgen::ActionRecord seek =
-            ActionOn(0x600 + u32(i), cases[i].type, cases[i].type == 0x1E04 ? 0 : kSound);
-        seek.option = cases[i].percent ? 1 : 0;
-        seek.base = cases[i].base;
-        seek.min = cases[i].min;
-        seek.max = cases[i].max;
+            ActionOn(0x600 + u32(i), setting.type, setting.type == 0x1E04 ? 0 : kSound);
+        seek.option = setting.percent ? 1 : 0;
+        seek.base = setting.base;
+        seek.min = setting.min;
+        seek.max = setting.max;
         tone.actions.push_back(seek);
     }
     LoadAndCapture(tone, false);
@@ -541,11 +545,10 @@ TEST_F(EventHeardTest, SeekActionsLandWhereTheirDrawnValueSays) {
     // Each seek runs before the next is posted, frames apart.
     for (size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(cases[i].name);
-        win32test::ResetRandScript();
-        win32test::ScriptRand(cases[i].draws.data(), cases[i].draws.size());
+        cases[i].seek.ScriptDraws();
         ASSERT_NE(AU::SoundEngine::PostEvent(kActionEvent + u32(i), kObject), 0u);
         ASSERT_TRUE(PassFrames(3));
-        EXPECT_EQ(win32test::RandCallCount(), cases[i].draws.size());
+        EXPECT_EQ(win32test::RandCallCount(), cases[i].seek.draws.size());
     }
     win32test::ResetRandScript();
     // Where each frame that does not continue the one before it starts in the media (kLoop: in no
@@ -745,14 +748,11 @@ TEST_F(EventHeardTest, AVolumeActionOnTheSoundsBusIsHeardWhetherTheBusMixesOrPas
         LoadAndCapture(tone);
         ASSERT_NE(Post(), 0u);
         ASSERT_TRUE(RenderUntil([&] { return HeardFor(3 * kFrame); }));
-        const auto at = [&](f64 tones) {
-            return RenderUntil([&] { return std::abs(LastFrameTones(Capture()) - tones) < 0.005; });
-        };
-        ASSERT_TRUE(at(1.0));
+        ASSERT_TRUE(HearsTones(1.0));
         AU::SoundEngine::PostEvent(kActionEvent, kObject);
-        EXPECT_TRUE(at(half)) << "the set volume was not heard: " << LastFrameTones(Capture());
+        EXPECT_TRUE(HearsTones(half)) << "the set volume was not heard: " << LastFrameTones(Capture());
         AU::SoundEngine::PostEvent(kActionEvent + 1, kObject);
-        EXPECT_TRUE(at(1.0)) << "the reset was not heard: " << LastFrameTones(Capture());
+        EXPECT_TRUE(HearsTones(1.0)) << "the reset was not heard: " << LastFrameTones(Capture());
         AU::SoundEngine::StopAll();
         StopCapture();
         TearDown();
@@ -763,29 +763,22 @@ TEST_F(EventHeardTest, AVolumeActionOnTheSoundsBusIsHeardWhetherTheBusMixesOrPas
 // A volume set on a sound that is at -6 dB in its bank adds to that level, once, and a reset
 // brings back the bank's level.
 TEST_F(EventHeardTest, AVolumeActionOnTheSoundAddsToItsBankVolume) {
-    bankgen::ActionRecord set, reset;
-    set.id = 0x600;
-    set.type = 0x0A02;
-    set.target = kSound;
+    bankgen::ActionRecord set = ActionOn(0x600, 0x0A02, kSound);
     set.base = -6.0f;
-    reset.id = 0x601;
-    reset.type = 0x0B02;
-    reset.target = kSound;
+    const bankgen::ActionRecord reset = ActionOn(0x601, 0x0B02, kSound);
     Tone tone{2.0, 0};
     tone.soundDb = -6.0f;
     tone.actions = {set, reset};
     LoadAndCapture(tone);
     ASSERT_NE(Post(), 0u);
     ASSERT_TRUE(RenderUntil([&] { return HeardFor(3 * kFrame); }));
-    const auto at = [&](f64 tones) {
-        return RenderUntil([&] { return std::abs(LastFrameTones(Capture()) - tones) < 0.005; });
-    };
     const f64 half = AuDbToLinear(-6.0f);
-    EXPECT_TRUE(at(half)) << "the bank's volume was not heard: " << LastFrameTones(Capture());
+    EXPECT_TRUE(HearsTones(half)) << "the bank's volume was not heard: " << LastFrameTones(Capture());
     AU::SoundEngine::PostEvent(kActionEvent, kObject);
-    EXPECT_TRUE(at(half * half)) << "the set volume was not heard once: " << LastFrameTones(Capture());
+    EXPECT_TRUE(HearsTones(half * half))
+        << "the set volume was not heard once: " << LastFrameTones(Capture());
     AU::SoundEngine::PostEvent(kActionEvent + 1, kObject);
-    EXPECT_TRUE(at(half)) << "the reset was not heard: " << LastFrameTones(Capture());
+    EXPECT_TRUE(HearsTones(half)) << "the reset was not heard: " << LastFrameTones(Capture());
     AU::SoundEngine::StopAll();
     StopCapture();
 }

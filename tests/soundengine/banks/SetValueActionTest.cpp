@@ -521,42 +521,38 @@ TEST_F(SetValueActionTest, SeekRecordsByScope) {
     const f32 nan = std::numeric_limits<f32>::quiet_NaN();
     struct Case {
         const char* name;
-        u16 type;
-        bool percent;
-        f32 base, min, max;
-        std::vector<int> draws;
+        actiontest::SeekSetting seek;
         f32 fraction; // percent
         i32 ms;       // otherwise
     };
     const Case cases[] = {
-        {"half", 0x1E02, true, 0.5f, 0.0f, 0.0f, {}, 0.5f, 0},
-        {"50 is passed on; the sound clamps it", 0x1E02, true, 50.0f, 0.0f, 0.0f, {}, 50.0f, 0},
-        {"truncated", 0x1E03, false, 1234.9f, 0.0f, 0.0f, {}, 0.0f, 1234},
-        {"negative draw", 0x1E02, false, 0.0f, -500.0f, 500.0f, {0}, 0.0f, -500},
-        {"positive draw", 0x1E02, false, 0.0f, -500.0f, 500.0f, {32767}, 0.0f, 500},
-        {"NaN base", 0x1E02, false, nan, 0.0f, 0.0f, {}, 0.0f, 0},
-        {"NaN range", 0x1E02, false, 0.0f, nan, 10.0f, {100}, 0.0f, 0},
-        {"infinite", 0x1E02, false, std::numeric_limits<f32>::infinity(), 0.0f, 0.0f, {}, 0.0f, 0x7FFFFFFF},
-        {"1e12", 0x1E02, false, 1e12f, 0.0f, 0.0f, {}, 0.0f, 0x7FFFFFFF},
-        {"-1e12", 0x1E02, false, -1e12f, 0.0f, 0.0f, {}, 0.0f, 0},
+        {"half", {0x1E02, true, 0.5f, 0.0f, 0.0f, {}}, 0.5f, 0},
+        {"50 is passed on; the sound clamps it", {0x1E02, true, 50.0f, 0.0f, 0.0f, {}}, 50.0f, 0},
+        {"truncated", {0x1E03, false, 1234.9f, 0.0f, 0.0f, {}}, 0.0f, 1234},
+        {"negative draw", {0x1E02, false, 0.0f, -500.0f, 500.0f, {0}}, 0.0f, -500},
+        {"positive draw", {0x1E02, false, 0.0f, -500.0f, 500.0f, {32767}}, 0.0f, 500},
+        {"NaN base", {0x1E02, false, nan, 0.0f, 0.0f, {}}, 0.0f, 0},
+        {"NaN range", {0x1E02, false, 0.0f, nan, 10.0f, {100}}, 0.0f, 0},
+        {"infinite", {0x1E02, false, std::numeric_limits<f32>::infinity(), 0.0f, 0.0f, {}}, 0.0f, 0x7FFFFFFF},
+        {"1e12", {0x1E02, false, 1e12f, 0.0f, 0.0f, {}}, 0.0f, 0x7FFFFFFF},
+        {"-1e12", {0x1E02, false, -1e12f, 0.0f, 0.0f, {}}, 0.0f, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         target->executed.clear();
-        auto* seek = Action<CAuActionSeek>(c.type);
-        seek->SetSeekParams(c.percent, c.base, c.min, c.max, true);
-        win32test::ResetRandScript();
-        win32test::ScriptRand(c.draws.data(), c.draws.size());
-        EXPECT_EQ(Run(seek, (c.type & 1) ? m_obj10 : nullptr, 9, 4), AuResultSuccess);
+        auto* seek = Action<CAuActionSeek>(c.seek.type);
+        seek->SetSeekParams(c.seek.percent, c.seek.base, c.seek.min, c.seek.max, true);
+        c.seek.ScriptDraws();
+        EXPECT_EQ(Run(seek, (c.seek.type & 1) ? m_obj10 : nullptr, 9, 4), AuResultSuccess);
         ASSERT_EQ(target->executed.size(), 1u);
         const AuActionExec& exec = target->executed[0];
         EXPECT_EQ(exec.kind, u32(AuActionExec_Seek));
         EXPECT_EQ(exec.playingID, 4u) << "the post's filter, not its playing ID";
-        EXPECT_EQ(exec.pGameObj, (c.type & 1) ? m_obj10 : nullptr);
+        EXPECT_EQ(exec.pGameObj, (c.seek.type & 1) ? m_obj10 : nullptr);
         EXPECT_EQ(exec.transitionTimeMs, 0);
         EXPECT_EQ(exec.eCurve, AuCurveInterpolation_Linear) << "one target seeks with curve 4";
-        EXPECT_EQ(exec.flags, (c.percent ? AU_EXEC_SEEK_PERCENT : 0u) | AU_EXEC_SEEK_SNAP);
-        if (c.percent)
+        EXPECT_EQ(exec.flags, (c.seek.percent ? AU_EXEC_SEEK_PERCENT : 0u) | AU_EXEC_SEEK_SNAP);
+        if (c.seek.percent)
             EXPECT_EQ(exec.seekPosition, c.fraction);
         else
             EXPECT_EQ(exec.seekMs, c.ms);

@@ -89,11 +89,7 @@ protected:
         std::vector<std::string> errors;
         std::optional<bankgen::BankBuilder> builder = bankgen::BuilderFromRecipe(Recipe(speed), errors);
         ASSERT_TRUE(builder) << errors.front();
-        ASSERT_TRUE(builder->Build(m_image, errors)) << errors.front();
-        AuBankID bank = 0;
-        ASSERT_EQ(AU::SoundEngine::LoadBank(m_image.data(), static_cast<u32>(m_image.size()),
-                                            AU_INVALID_POOL_ID, bank),
-                  AuResultSuccess);
+        ASSERT_NO_FATAL_FAILURE(LoadImage(banktest::Built(*builder)));
         ASSERT_EQ(AU::SoundEngine::RegisterGameObj(kObject), AuResultSuccess);
         ASSERT_EQ(AU::SoundEngine::StartOutputCapture(L"music.wav"), AuResultSuccess);
     }
@@ -126,7 +122,6 @@ protected:
         return AuCaptureFile::Read(path);
     }
 
-    bankgen::Bytes m_image;
     std::atomic<u32> m_ends{0};
 };
 

@@ -35,10 +35,13 @@ constexpr u32 kFrame = AU_DEFAULT_SAMPLES_PER_FRAME;
 constexpr f64 kToneHz = 1000.0;
 constexpr f64 kToneLevel = 0.5;
 
-// The aux-send busses the voices find by ID.
+// The aux-send busses the voices find by ID: the aux bus, and a bus that passes through to it.
+constexpr u32 kAuxPassThrough = 0x2002;
+constexpr f32 kAuxPassThroughDb = -6.0f;
 FakeBusNode* g_auxNode = nullptr;
-IAuMixBusNode* LookupAux(u32 id) {
-    if (!g_auxNode || id != g_auxNode->id) return nullptr;
+IAuMixBusNode* LookupAux(u32 id, f32& foldedDb) {
+    if (!g_auxNode || (id != g_auxNode->id && id != kAuxPassThrough)) return nullptr;
+    foldedDb = id == kAuxPassThrough ? kAuxPassThroughDb : 0.0f;
     g_auxNode->AddRef();
     return g_auxNode;
 }
@@ -283,6 +286,30 @@ TEST_F(MixingTest, AnAuxOutputGoesInTheFrameItsSendGoes) {
     m_mixer.PreFrame();
     EXPECT_EQ(CAuMixer::NumOutputs(*voice), 1u);
     EXPECT_EQ(m_aux.refs, 1); // its bus, until the idle pass
+}
+
+// The send stays on the aux bus frame after frame, at the pass-through bus's volume. Against the
+// dry path, which the voice's fade-in moves alike; the engine's decibels are good to 0.1 %.
+TEST_F(MixingTest, ASendToAPassThroughBusGoesToItsMixingBusWithItsBusVolume) {
+    CAuPlaybackInstance& instance = Play(&m_c);
+    instance.SetUserSend(0, m_aux.id, 0.0f);
+    Frame();
+    CAuVoiceContext* voice = m_mixer.Commands().FirstVoice();
+    ASSERT_NE(voice, nullptr);
+    const auto sendToDry = [&] {
+        f32 send = -1.0f, dry = -1.0f;
+        for (CAuVoiceOutput* output = voice->MixState().pOutputs; output; output = output->pNext)
+            (output->eKind == CAuVoiceOutput::kDry ? dry : send) = output->fGain;
+        return send / dry;
+    };
+    const f32 direct = sendToDry();
+    EXPECT_NEAR(direct, 1.0f, 1e-3f);
+    instance.SetUserSend(0, kAuxPassThrough, 0.0f);
+    for (int i = 0; i < 3; ++i) {
+        Frame();
+        ASSERT_EQ(CAuMixer::NumOutputs(*voice), 2u) << "frame " << i;
+        EXPECT_NEAR(sendToDry() / direct, std::pow(10.0f, kAuxPassThroughDb / 20.0f), 1e-3f) << "frame " << i;
+    }
 }
 
 TEST_F(MixingTest, APausedVoiceKeepsItsIdleBussesAndMixesAgainWhenResumed) {

@@ -121,6 +121,16 @@ protected:
         return state;
     }
 
+    // One frame from a source handing out 700 frames at a time: frame 1024 of the 1400 taken in
+    // waits in the node as the previous frame.
+    void PlayFirstFrame(ScriptedSource& source, CAuPitchNode& node, AuPipelineBuffer& out) {
+        ASSERT_EQ(node.Init(&source, m_instance.get(), Mono16(), AuPitchNodeParams(), nullptr),
+                  AuResultSuccess);
+        ASSERT_EQ(Pull(node, out), AuResultDataReady);
+        node.ReleaseBuffer();
+        ASSERT_EQ(node.HeldFrames(), 375u);
+    }
+
     std::unique_ptr<CAuPlaybackInstance> m_instance;
 };
 
@@ -283,12 +293,9 @@ TEST_F(PitchNodeTest, TimeSkipTakesHeldFramesThenTheSource) {
 TEST_F(PitchNodeTest, VirtualTransitionsDropOrKeepTheHeldInput) {
     ScriptedSource source(m_instance.get(), Ramp(20000), 1, 700);
     CAuPitchNode node;
-    ASSERT_EQ(node.Init(&source, m_instance.get(), Mono16(), AuPitchNodeParams(), nullptr), AuResultSuccess);
     AuPipelineBuffer out;
-    ASSERT_EQ(Pull(node, out), AuResultDataReady);
-    node.ReleaseBuffer();
-    EXPECT_EQ(node.HeldFrames(), 375u); // frame 1024 is the previous frame now
-    node.VirtualOn(2);                  // resume keeps it
+    ASSERT_NO_FATAL_FAILURE(PlayFirstFrame(source, node, out));
+    node.VirtualOn(2); // resume keeps the held frame
     EXPECT_EQ(node.HeldFrames(), 375u);
     EXPECT_EQ(node.VirtualOff(1, false), AuResultSuccess);
     EXPECT_EQ(node.HeldFrames(), 0u);
@@ -304,12 +311,9 @@ TEST_F(PitchNodeTest, VirtualTransitionsDropOrKeepTheHeldInput) {
 TEST_F(PitchNodeTest, ASeekPlaysTheNewPositionFromItsFirstSample) {
     ScriptedSource source(m_instance.get(), Ramp(20000), 1, 700);
     CAuPitchNode node;
-    ASSERT_EQ(node.Init(&source, m_instance.get(), Mono16(), AuPitchNodeParams(), nullptr), AuResultSuccess);
     AuPipelineBuffer out;
-    ASSERT_EQ(Pull(node, out), AuResultDataReady);
-    node.ReleaseBuffer();
-    ASSERT_EQ(node.HeldFrames(), 375u); // frame 1024 is the previous frame
-    m_instance->SeekTime(100, false);   // 4800 frames
+    ASSERT_NO_FATAL_FAILURE(PlayFirstFrame(source, node, out));
+    m_instance->SeekTime(100, false); // 4800 frames
     ASSERT_EQ(node.SeekIfPending(), AuResultSuccess);
     EXPECT_EQ(node.HeldFrames(), 0u);
     ASSERT_EQ(Pull(node, out), AuResultDataReady);

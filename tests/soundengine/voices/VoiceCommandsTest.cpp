@@ -40,6 +40,8 @@ public:
 
 class VoiceCommandsTest : public voicetest::LowerEnginePoolTest {
 protected:
+    static constexpr u32 kStreamedFile = 55;
+
     VoiceCommandsTest() : LowerEnginePoolTest(4u << 20) {}
     void SetUp() override {
         LowerEnginePoolTest::SetUp();
@@ -67,6 +69,20 @@ protected:
         m_instances.back()->SetSourceMedia(
             voicetest::InMemoryMedia(m_media.data(), m_media.size(), codec << 16));
         return *m_instances.back();
+    }
+    // The stream of the test's media keeps prefetching until the test lets it finish.
+    void AddPrefetchingFile(autostm::MemoryStreamMgr& streams) {
+        streams.AddFile(kStreamedFile, bankgen::Bytes(m_media));
+        streams.onCreate = [](autostm::MemoryAutoStream& s) {
+            s.nominal = 6000;
+            s.buffered = 100;
+        };
+    }
+    CAuPlaybackInstance& MakeStreamedInstance(autostm::MemoryStreamMgr& streams) {
+        AddPrefetchingFile(streams);
+        CAuPlaybackInstance& instance = MakeInstance();
+        instance.SetSourceMedia(voicetest::StreamedMedia(kStreamedFile));
+        return instance;
     }
     void Frame() {
         if (m_commands.HasVoicesToStart()) m_commands.StartPendingVoices();
@@ -118,17 +134,7 @@ TEST_F(VoiceCommandsTest, APauseQueuedAfterThePlayAppliesOnceTheVoiceExists) {
 
 TEST_F(VoiceCommandsTest, TwoPlaysOfOneGroupWaitForTheOneStillPrefetching) {
     autostm::MemoryStreamMgr streams;
-    streams.AddFile(55, bankgen::Bytes(m_media));
-    streams.onCreate = [](autostm::MemoryAutoStream& s) {
-        s.nominal = 6000;
-        s.buffered = 100;
-    };
-    CAuPlaybackInstance& streamed = MakeInstance();
-    AuSourceMedia media;
-    media.uFlags = AuSourceMedia::kStorageStreamed << AuSourceMedia::kStorageShift;
-    media.uPluginID = 1u << 16 | 1;
-    media.uFileID = 55;
-    streamed.SetSourceMedia(media);
+    CAuPlaybackInstance& streamed = MakeStreamedInstance(streams);
     CAuPlaybackInstance& inMemory = MakeInstance();
     streamed.Play({}, false, false);
     inMemory.Play({}, false, false);
@@ -154,17 +160,7 @@ TEST_F(VoiceCommandsTest, TwoPlaysOfOneGroupWaitForTheOneStillPrefetching) {
 // its own while the stream of the one before still prefetches.
 TEST_F(VoiceCommandsTest, APlayQueuedAfterTheChangeCounterMovesDoesNotWaitForTheGroupBefore) {
     autostm::MemoryStreamMgr streams;
-    streams.AddFile(55, bankgen::Bytes(m_media));
-    streams.onCreate = [](autostm::MemoryAutoStream& s) {
-        s.nominal = 6000;
-        s.buffered = 100;
-    };
-    CAuPlaybackInstance& streamed = MakeInstance();
-    AuSourceMedia media;
-    media.uFlags = AuSourceMedia::kStorageStreamed << AuSourceMedia::kStorageShift;
-    media.uPluginID = 1u << 16 | 1;
-    media.uFileID = 55;
-    streamed.SetSourceMedia(media);
+    CAuPlaybackInstance& streamed = MakeStreamedInstance(streams);
     CAuPlaybackInstance& inMemory = MakeInstance();
     streamed.Play({}, false, false);
     IncrementChangeCounter();
@@ -213,21 +209,13 @@ TEST_F(VoiceCommandsTest, SourceClassFromStorageKindAndCodec) {
 
 TEST_F(VoiceCommandsTest, WaitingVoicesCountTheirStartDelayDownAtTheirPitch) {
     autostm::MemoryStreamMgr streams;
-    streams.AddFile(55, bankgen::Bytes(m_media));
-    streams.onCreate = [](autostm::MemoryAutoStream& s) {
-        s.nominal = 6000;
-        s.buffered = 100;
-    };
+    AddPrefetchingFile(streams);
     AuPlaybackInstanceParams params;
     params.key.playingID = 8;
     params.lStartDelayFrames = 5000;
     m_instances.push_back(std::make_unique<CAuPlaybackInstance>(params));
     CAuPlaybackInstance& instance = *m_instances.back();
-    AuSourceMedia media;
-    media.uFlags = AuSourceMedia::kStorageStreamed << AuSourceMedia::kStorageShift;
-    media.uPluginID = 1u << 16 | 1;
-    media.uFileID = 55;
-    instance.SetSourceMedia(media);
+    instance.SetSourceMedia(voicetest::StreamedMedia(kStreamedFile));
     instance.HandleParamNotification({2, nullptr, AuRTPCKey{}, false, 1200.0f}); // twice the speed
     instance.Play({}, false, false);
     m_commands.StartPendingVoices();

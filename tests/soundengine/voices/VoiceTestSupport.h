@@ -296,6 +296,14 @@ inline AuSourceMedia InMemoryMedia(const u8* data, size_t size, u32 pluginID = 1
     return media;
 }
 
+inline AuSourceMedia StreamedMedia(u32 fileID, u32 pluginID = 1u << 16 | 1) {
+    AuSourceMedia media;
+    media.uFlags = AuSourceMedia::kStorageStreamed << AuSourceMedia::kStorageShift;
+    media.uPluginID = pluginID;
+    media.uFileID = fileID;
+    return media;
+}
+
 // A game object heard by listeners 0 and 2 at two positions (the second at y = 2), with an
 // attenuation scaling of 2: four emitter-listener pairs.
 inline void PlaceForTwoListeners(CAuRegisteredObj& object) {
