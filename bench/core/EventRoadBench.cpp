@@ -3,11 +3,11 @@
 // the messages and pending actions up to the instance manager's start, on the same managers the
 // event-handler tests use; and the whole pass of the running engine, through its instances,
 // voices, busses and output.
-#include "banks/AuAction.h"
-#include "banks/AuSound.h"
 #include "core/AuAudioMgr.h"
 #include "core/AuEngineManagers.h"
 #include "core/AuThreads.h"
+#include "hierarchy/AuAction.h"
+#include "hierarchy/AuSound.h"
 #include "voices/AuInstanceMgr.h"
 #include "voices/AuPlaybackInstance.h"
 

@@ -1,10 +1,10 @@
 // The audio manager's pending list with 10^4 records at random launch frames (1 to 10^4 frames
 // ahead): what one insertion costs, and what one audio frame's launch costs when every record
 // that runs schedules its successor (the list stays at 10^4).
-#include "banks/AuAction.h"
 #include "core/AuAudioMgr.h"
 #include "core/AuObjectIndex.h"
 #include "core/AuPendingAction.h"
+#include "hierarchy/AuAction.h"
 
 #include <AU/MemoryMgr.h>
 

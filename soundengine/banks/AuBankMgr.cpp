@@ -1,6 +1,6 @@
 #include "banks/AuBankMgr.h"
 
-#include "banks/AuHierarchyLoader.h"
+#include "hierarchy/AuHierarchyLoader.h"
 
 #include "core/AuAudioMgr.h"
 #include "core/AuBankNames.h"

@@ -1,8 +1,5 @@
 #include "core/AuEventMsgHandlers.h"
 
-#include "banks/AuAction.h"
-#include "banks/AuBus.h"
-#include "banks/AuEvent.h"
 #include "core/AuAudioMgr.h"
 #include "core/AuEngineManagers.h"
 #include "core/AuExternalSources.h"
@@ -11,6 +8,9 @@
 #include "core/AuPendingAction.h"
 #include "core/AuPlayingMgr.h"
 #include "core/AuRegistryMgr.h"
+#include "hierarchy/AuAction.h"
+#include "hierarchy/AuBus.h"
+#include "hierarchy/AuEvent.h"
 
 namespace {
 

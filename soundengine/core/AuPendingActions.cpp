@@ -1,12 +1,12 @@
 // The audio manager's pending and paused actions: scheduling by delay, the per-pass launch, and
 // the pause, resume and removal families with their filters.
-#include "banks/AuAction.h"
 #include "core/AuAudioMgr.h"
 #include "core/AuExternalSources.h"
 #include "core/AuOutputTiming.h"
 #include "core/AuPendingAction.h"
 #include "core/AuPlayingMgr.h"
 #include "core/AuRegistryMgr.h"
+#include "hierarchy/AuAction.h"
 #include "voices/AuVoiceCommands.h"
 
 #include <AU/MemoryMgr.h>

@@ -1,9 +1,5 @@
 // The engine's start and stop: the checks, the managers in their fixed order, the voice side and
 // the audio thread; and the exported calls that act at once on the caller's thread.
-#include "banks/AuBus.h"
-#include "banks/AuEvent.h"
-#include "banks/AuHierarchyLoader.h"
-#include "banks/AuNodeBase.h"
 #include "core/AuAudioMgr.h"
 #include "core/AuCpuInfo.h"
 #include "core/AuEngineManagers.h"
@@ -18,6 +14,10 @@
 #include "core/AuRegistryMsgHandlers.h"
 #include "core/AuSoundEngineInternal.h"
 #include "core/AuThreads.h"
+#include "hierarchy/AuBus.h"
+#include "hierarchy/AuEvent.h"
+#include "hierarchy/AuHierarchyLoader.h"
+#include "hierarchy/AuNodeBase.h"
 #include "voices/AuInstanceMgr.h"
 #include "voices/AuLowerEngine.h"
 #include "voices/AuLowerEngineSeams.h"

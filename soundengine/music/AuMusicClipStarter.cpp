@@ -1,6 +1,6 @@
 #include "music/AuMusicClipStarter.h"
 
-#include "banks/AuSourceInfo.h"
+#include "hierarchy/AuSourceInfo.h"
 #include "music/AuMusicSequencer.h"
 
 #include <cmath>

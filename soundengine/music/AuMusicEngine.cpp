@@ -1,10 +1,10 @@
 #include "music/AuMusicEngine.h"
 
 #include "banks/AuBankFormat.h"
-#include "banks/AuHierarchyLoader.h"
 #include "core/AuOutputTiming.h"
 #include "core/AuPlayingMgr.h"
 #include "core/AuThreads.h"
+#include "hierarchy/AuHierarchyLoader.h"
 #include "music/AuMusicSequencer.h"
 
 #include <AU/MemoryMgr.h>

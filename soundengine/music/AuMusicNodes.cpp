@@ -3,10 +3,10 @@
 #include "music/AuMusicChainCtx.h"
 
 #include "banks/AuBankMgr.h"
-#include "banks/AuRecordCursor.h"
 #include "core/AuLog.h"
 #include "core/AuOutputTiming.h"
 #include "core/AuRegistryMgr.h"
+#include "hierarchy/AuRecordCursor.h"
 #include "music/AuMusicEngine.h"
 
 #include <AU/MemoryMgr.h>

@@ -6,9 +6,9 @@
 // read by the audio thread under g_csMain.
 #pragma once
 
-#include "banks/AuHierarchyLoader.h"
-#include "banks/AuParentNode.h"
-#include "banks/AuSound.h"
+#include "hierarchy/AuHierarchyLoader.h"
+#include "hierarchy/AuParentNode.h"
+#include "hierarchy/AuSound.h"
 #include "music/AuMusicCtx.h"
 #include "music/AuMusicPlaybackInstance.h"
 #include "parameters/AuParamCurve.h"

@@ -1,6 +1,6 @@
 #include "music/AuMusicSegmentCtx.h"
 
-#include "banks/AuSourceInfo.h"
+#include "hierarchy/AuSourceInfo.h"
 
 namespace {
 

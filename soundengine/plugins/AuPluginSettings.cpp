@@ -1,8 +1,8 @@
 #include "plugins/AuPluginSettings.h"
 
 #include "banks/AuBankFormat.h"
-#include "banks/AuRecordCursor.h"
 #include "core/AuLog.h"
+#include "hierarchy/AuRecordCursor.h"
 #include "parameters/AuRTPCMgr.h"
 #include "plugins/AuPlugin.h"
 #include "voices/AuLowerEngine.h"

@@ -1,10 +1,10 @@
 #include "voices/AuInstanceMgr.h"
 
 #include "banks/AuBankMgr.h"
-#include "banks/AuBus.h"
-#include "banks/AuSound.h"
 #include "core/AuExternalSources.h"
 #include "core/AuLog.h"
+#include "hierarchy/AuBus.h"
+#include "hierarchy/AuSound.h"
 #include "voices/AuLowerEngine.h"
 #include "voices/AuOutputSide.h"
 

@@ -4,8 +4,8 @@
 #pragma once
 
 #include "banks/AuBankMgr.h"
-#include "banks/AuNodePlayParams.h"
-#include "banks/AuPlaybackLimiter.h"
+#include "hierarchy/AuNodePlayParams.h"
+#include "hierarchy/AuPlaybackLimiter.h"
 #include "memory/AuArray.h"
 #include "memory/AuPoolList.h"
 #include "voices/AuPlaybackInstance.h"

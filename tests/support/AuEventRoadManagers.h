@@ -5,8 +5,6 @@
 // the default pool and installs what a sound's start reaches (`g_pNodeInstances`).
 #pragma once
 
-#include "banks/AuEvent.h"
-#include "banks/AuRecordCursor.h"
 #include "core/AuAudioMgr.h"
 #include "core/AuEngineManagers.h"
 #include "core/AuEventMsgHandlers.h"
@@ -17,6 +15,8 @@
 #include "core/AuRegistryMsgHandlers.h"
 #include "core/AuThreads.h"
 #include "core/AuTransitionMgr.h"
+#include "hierarchy/AuEvent.h"
+#include "hierarchy/AuRecordCursor.h"
 #include "parameters/AuRTPCMgr.h"
 
 #include <AU/SoundEngine.h>

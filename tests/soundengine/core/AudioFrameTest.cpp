@@ -2,12 +2,12 @@
 // order of a pass, the output-device check, the suspended mode's buffer count and the launch of
 // pending actions.
 #include "../voices/VoiceTestSupport.h"
-#include "banks/AuAction.h"
 #include "core/AuAudioMgr.h"
 #include "core/AuEngineTrace.h"
 #include "core/AuObjectIndex.h"
 #include "core/AuPendingAction.h"
 #include "core/AuSoundEngineInternal.h"
+#include "hierarchy/AuAction.h"
 
 #include <algorithm>
 

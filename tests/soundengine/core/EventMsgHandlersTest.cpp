@@ -1,12 +1,8 @@
 // The messages that start and steer playback, from the exported calls through the ring: a posted
 // event becomes one pending action per action, a stop all, a stop of one playing ID, an action
 // and a seek on an event; and what a message never run gives back at termination.
-#include "../banks/TestNodes.h"
+#include "../hierarchy/TestNodes.h"
 
-#include "banks/AuAction.h"
-#include "banks/AuBus.h"
-#include "banks/AuEvent.h"
-#include "banks/AuSound.h"
 #include "core/AuAudioMgr.h"
 #include "core/AuEngineManagers.h"
 #include "core/AuEventMsgHandlers.h"
@@ -21,6 +17,10 @@
 #include "core/AuRegistryMsgHandlers.h"
 #include "core/AuThreads.h"
 #include "core/AuTransitionMgr.h"
+#include "hierarchy/AuAction.h"
+#include "hierarchy/AuBus.h"
+#include "hierarchy/AuEvent.h"
+#include "hierarchy/AuSound.h"
 #include "parameters/AuRTPCMgr.h"
 
 #include <AU/SoundEngine.h>

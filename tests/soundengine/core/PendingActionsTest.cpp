@@ -1,9 +1,8 @@
 // The audio manager's pending actions, frame by frame on the test's thread: scheduling by delay,
 // launch order, pause and resume levels, the filters of the removal families, and the balance of
 // every playing ID's pending count.
-#include "../banks/TestNodes.h"
+#include "../hierarchy/TestNodes.h"
 
-#include "banks/AuAction.h"
 #include "core/AuAudioMgr.h"
 #include "core/AuExternalSources.h"
 #include "core/AuObjectIndex.h"
@@ -12,6 +11,7 @@
 #include "core/AuPlayingMgr.h"
 #include "core/AuRegistryMgr.h"
 #include "core/AuTransitionMgr.h"
+#include "hierarchy/AuAction.h"
 #include "parameters/AuRTPCMgr.h"
 #include "voices/AuVoiceCommands.h"
 

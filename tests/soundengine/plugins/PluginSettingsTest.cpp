@@ -3,8 +3,8 @@
 #include "../parameters/RTPCMgrFixture.h"
 
 #include "banks/AuBankFormat.h"
-#include "banks/AuHierarchyLoader.h"
 #include "core/AuObjectIndex.h"
+#include "hierarchy/AuHierarchyLoader.h"
 #include "plugins/AuDelayEffect.h"
 #include "plugins/AuPluginSettings.h"
 #include "voices/AuLowerEngine.h"

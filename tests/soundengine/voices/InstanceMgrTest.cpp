@@ -2,8 +2,8 @@
 #include "voices/AuInstanceMgr.h"
 #include "voices/AuLowerEngine.h"
 
-#include "banks/AuSourceInfo.h"
 #include "core/AuExternalSources.h"
+#include "hierarchy/AuSourceInfo.h"
 
 #include "LowerEnginePoolTest.h"
 

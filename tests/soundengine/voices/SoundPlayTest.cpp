@@ -3,10 +3,10 @@
 // commands render it frame by frame into a fake bus, and the instance ends with the media.
 #include "LowerEnginePoolTest.h"
 #include "banks/AuBankMgr.h"
-#include "banks/AuBus.h"
-#include "banks/AuPlaybackLimiter.h"
-#include "banks/AuSound.h"
 #include "core/AuObjectIndex.h"
+#include "hierarchy/AuBus.h"
+#include "hierarchy/AuPlaybackLimiter.h"
+#include "hierarchy/AuSound.h"
 #include "parameters/AuFastMath.h"
 #include "parameters/AuRTPCMgr.h"
 #include "plugins/AuDelayEffect.h"

@@ -5,8 +5,8 @@
 
 #include "../BankFakes.h"
 
-#include "banks/AuHierarchyLoader.h"
 #include "core/AuSoundEngineInternal.h"
+#include "hierarchy/AuHierarchyLoader.h"
 
 #include <AU/MemoryMgr.h>
 
