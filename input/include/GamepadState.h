@@ -16,12 +16,13 @@ public:
     GamepadState();
     explicit GamepadState(unsigned index);
 
-    // False for a disconnected slot and for an action without a button.
+    // False for a disconnected slot and for an action without a button; the poll that finds the pad
+    // gone reads as the release of whatever it held.
     bool ButtonTriggered(std::string action) const;
     bool ButtonPressed(std::string action) const;
     bool ButtonReleased(std::string action) const;
 
-    // Side 'L'/'l' or 'R'/'r'; any other side gives false.
+    // Side 'L'/'l' or 'R'/'r'; any other side gives false. Released as the buttons are.
     bool TriggerPressed(char side) const;
     bool TriggerReleased(char side) const;
 

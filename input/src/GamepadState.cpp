@@ -52,7 +52,6 @@ bool GamepadState::ButtonPressed(std::string action) const {
 }
 
 bool GamepadState::ButtonReleased(std::string action) const {
-    if (!mConnected) return false;
     bool known = false;
     const WORD mask = Mask(action, known);
     return (mCurrent.Gamepad.wButtons & mask) == 0 && (mPrevious.Gamepad.wButtons & mask) != 0;
@@ -85,7 +84,7 @@ bool GamepadState::TriggerPressed(char side) const {
 
 bool GamepadState::TriggerReleased(char side) const {
     BYTE before = 0, now = 0;
-    if (!mConnected || !TriggerValues(side, mPrevious, mCurrent, before, now)) return false;
+    if (!TriggerValues(side, mPrevious, mCurrent, before, now)) return false;
     return before > kTriggerThreshold && now <= kTriggerThreshold;
 }
 
@@ -100,13 +99,16 @@ void GamepadState::StopRumble() {
 }
 
 void GamepadState::Poll(float dt) {
+    mPrevious = mCurrent;
     if (!mConnected) {
         mRetryTime -= dt;
         if (mRetryTime >= 0.0f) return;
         mRetryTime = kRetryInterval;
     }
-    mPrevious = mCurrent;
     if (XInputGetState(mIndex, &mCurrent) != ERROR_SUCCESS) {
+        // An unplugged pad lets go of everything it held, once: without that release its player
+        // would go on walking or sprinting until the pad came back.
+        mCurrent = XINPUT_STATE{};
         mConnected = false;
         return;
     }

@@ -131,17 +131,27 @@ TEST_F(Bindings, ActionsWithoutAButtonNeverAnswer) {
     }
 }
 
-TEST_F(Bindings, ADisconnectedPadAnswersFalseEvenWithAButtonDownAtTheLastPoll) {
+TEST_F(Bindings, AnUnpluggedPadReleasesWhatItHeldOnceAndThenAnswersFalse) {
     GamepadState pad(2);
-    xinputtest::SetPad(2, Buttons(XINPUT_GAMEPAD_A));
+    xinputtest::SetPad(2, XINPUT_GAMEPAD{XINPUT_GAMEPAD_A | XINPUT_GAMEPAD_DPAD_UP, 255, 0, 0, 0, 0, 0});
     pad.Poll(0.016f);
     ASSERT_TRUE(pad.ButtonPressed("Sprint"));
     xinputtest::DisconnectPad(2);
     pad.Poll(0.016f);
     EXPECT_FALSE(pad.IsConnected());
     EXPECT_FALSE(pad.ButtonPressed("Sprint"));
-    EXPECT_FALSE(pad.ButtonReleased("Sprint"));
-    EXPECT_FALSE(pad.TriggerReleased('L'));
+    EXPECT_TRUE(pad.ButtonReleased("Sprint"));
+    EXPECT_TRUE(pad.ButtonReleased("Up"));
+    EXPECT_FALSE(pad.ButtonReleased("Use")) << "never held";
+    EXPECT_TRUE(pad.TriggerReleased('L'));
+    EXPECT_FALSE(pad.TriggerReleased('R')) << "never pulled";
+    // The next polls, one of them a retry, find nothing more to let go.
+    for (float dt : {0.016f, 2.0f}) {
+        pad.Poll(dt);
+        EXPECT_FALSE(pad.ButtonReleased("Sprint"));
+        EXPECT_FALSE(pad.ButtonReleased("Up"));
+        EXPECT_FALSE(pad.TriggerReleased('L'));
+    }
 }
 
 TEST_F(Bindings, TriggersArePulledAbove128AndSidesAreOneCharacter) {

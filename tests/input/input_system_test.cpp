@@ -302,6 +302,132 @@ INSTANTIATE_TEST_SUITE_P(Frames, MessageStream, ::testing::ValuesIn(kStreams),
                              return name;
                          });
 
+// ---- a pad unplugged while it holds something ------------------------------------------------------
+
+struct HeldInput {
+    const char* name;
+    XINPUT_GAMEPAD pad;
+    std::vector<Seen> letGo; // what the frame that finds the pad gone says, besides the sticks at rest
+};
+
+void PrintTo(const HeldInput& held, std::ostream* out) {
+    *out << held.name;
+}
+
+constexpr unsigned kThird = 2;
+
+const HeldInput kHeldInputs[] = {
+    {"dpad up", P(kUp), {Pad(MT::ButtonRelease, kThird, "Up")}},
+    {"dpad down", P(XINPUT_GAMEPAD_DPAD_DOWN), {Pad(MT::ButtonRelease, kThird, "Down")}},
+    {"dpad left", P(XINPUT_GAMEPAD_DPAD_LEFT), {Pad(MT::ButtonRelease, kThird, "Left")}},
+    {"dpad right", P(XINPUT_GAMEPAD_DPAD_RIGHT), {Pad(MT::ButtonRelease, kThird, "Right")}},
+    {"A sprints", P(XINPUT_GAMEPAD_A), {Pad(MT::ButtonRelease, kThird, "Sprint")}},
+    {"left trigger sprints", P(0, 255), {Pad(MT::LeftTriggerRelease, kThird)}},
+    {"right trigger", P(0, 0, 200), {Pad(MT::RightTriggerRelease, kThird)}},
+    {"start", P(XINPUT_GAMEPAD_START), {Pad(MT::ButtonRelease, kThird, "Pause")}},
+    {"X", P(XINPUT_GAMEPAD_X), {Pad(MT::ButtonRelease, kThird, "Use")}},
+    {"Y", P(XINPUT_GAMEPAD_Y), {Pad(MT::ButtonRelease, kThird, "Drop")}},
+    {"left shoulder", P(XINPUT_GAMEPAD_LEFT_SHOULDER), {Pad(MT::ButtonRelease, kThird, "PreviousWeapon")}},
+    {"right shoulder", P(XINPUT_GAMEPAD_RIGHT_SHOULDER), {Pad(MT::ButtonRelease, kThird, "NextWeapon")}},
+    {"B, back and the thumbs have no action",
+     P(XINPUT_GAMEPAD_B | XINPUT_GAMEPAD_BACK | XINPUT_GAMEPAD_LEFT_THUMB | XINPUT_GAMEPAD_RIGHT_THUMB),
+     {}},
+    {"left stick", P(0, 0, 0, 20000, 30000), {}},
+    {"right stick", P(0, 0, 0, 0, 0, -30000, 0), {}},
+    {"everything at once",
+     P(0xFFFF, 255, 255, -32768, 32767, 32767, 0),
+     {Pad(MT::ButtonRelease, kThird, "Left"), Pad(MT::ButtonRelease, kThird, "Right"),
+      Pad(MT::ButtonRelease, kThird, "Up"), Pad(MT::ButtonRelease, kThird, "Down"),
+      Pad(MT::ButtonRelease, kThird, "Pause"), Pad(MT::ButtonRelease, kThird, "Use"),
+      Pad(MT::ButtonRelease, kThird, "Sprint"), Pad(MT::ButtonRelease, kThird, "Drop"),
+      Pad(MT::ButtonRelease, kThird, "PreviousWeapon"), Pad(MT::ButtonRelease, kThird, "NextWeapon"),
+      Pad(MT::LeftTriggerRelease, kThird), Pad(MT::RightTriggerRelease, kThird)}},
+};
+
+// Hands each player's wrapped pad messages to that player's Controller, as the game rules do.
+class ToControllers {
+public:
+    ToControllers() {
+        Engine::RegisterListener(MessageType::ControllerID, Callable(this, &ToControllers::On));
+    }
+    ~ToControllers() {
+        Engine::UnregisterListener(MessageType::ControllerID, Callable(this, &ToControllers::On));
+    }
+    void On(const std::shared_ptr<Message>& message) {
+        const auto& id = static_cast<const ControllerIDMessage&>(*message);
+        for (const auto& controller : controllers)
+            if (controller->GetPlayerNumber() == id.GetPlayerNumber())
+                controller->HandleMessage(id.GetWrappedMessage());
+    }
+    std::vector<std::shared_ptr<Controller>> controllers;
+};
+
+class UnpluggedWhileHeld : public InputSystemTest, public ::testing::WithParamInterface<HeldInput> {
+protected:
+    // Three walking players; the third is the one whose pad goes.
+    void SetUp() override {
+        InputSystemTest::SetUp();
+        GameState::SetState(GameState::PLAYING);
+        for (unsigned i = 0; i <= kThird; ++i) {
+            auto object = AddPlayer();
+            for (const char* part : {"RigidBody", "Transform", "PlayerStats"})
+                ASSERT_NE(Engine::mFactory->GiveObjectComponent(object, part), nullptr) << part;
+            route.controllers.push_back(ControllerOf(object));
+            if (i == kThird)
+                body = std::static_pointer_cast<RigidBody>(
+                    object.lock()->GetComponent(ComponentType::RigidBody).lock());
+        }
+        Settle();
+    }
+    // One frame of input and of the third player's controls; what the third player's pad said.
+    std::vector<Seen> Step() {
+        Frame();
+        route.controllers[kThird]->Update(kFrame);
+        std::vector<Seen> third;
+        for (const Seen& s : recorder->Take())
+            if (s.player == kThird) third.push_back(s);
+        return third;
+    }
+    float Speed() const { return std::hypot(body->velocity.getX(), body->velocity.getZ()); }
+
+    ToControllers route;
+    std::shared_ptr<RigidBody> body;
+};
+
+TEST_P(UnpluggedWhileHeld, WhatThePadHeldIsLetGoOnceAndThePlayerStops) {
+    xinputtest::SetPad(kThird, GetParam().pad);
+    for (int i = 0; i < 3; ++i)
+        Step();
+
+    xinputtest::DisconnectPad(kThird);
+    std::vector<Seen> expected = GetParam().letGo;
+    AddSticks(expected, kThird);
+    EXPECT_EQ(Step(), expected) << "the frame that finds the pad gone";
+    EXPECT_EQ(Speed(), 0.0f);
+    // Two seconds without the pad, its slot tried twice: nothing more is let go and nobody moves.
+    std::vector<Seen> atRest;
+    AddSticks(atRest, kThird);
+    const float yaw = route.controllers[kThird]->GetYaw();
+    for (int i = 0; i < 125; ++i)
+        ASSERT_EQ(Step(), atRest) << "frame " << i << " after the unplug";
+    EXPECT_EQ(Speed(), 0.0f);
+    EXPECT_EQ(route.controllers[kThird]->GetYaw(), yaw) << "the right stick no longer turns";
+
+    // Plugged in again with only the d-pad up held: a walk, not a sprint that A or the trigger left on.
+    xinputtest::SetPad(kThird, P(kUp));
+    for (int i = 0; i < 125 && Speed() == 0.0f; ++i)
+        Step();
+    EXPECT_FLOAT_EQ(Speed(), Controller::kWalkSpeed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, UnpluggedWhileHeld, ::testing::ValuesIn(kHeldInputs),
+                         [](const ::testing::TestParamInfo<HeldInput>& info) {
+                             std::string name;
+                             for (const char* c = info.param.name; *c; ++c)
+                                 name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+                             return name;
+                         });
+
 TEST_F(InputSystemTest, EachPlayerHearsOnlyItsOwnPad) {
     std::vector<std::weak_ptr<Object>> players;
     for (int i = 0; i < 3; ++i)
