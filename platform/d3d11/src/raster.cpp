@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -144,10 +145,20 @@ inline void Lerp(const ClipVertex& a, const ClipVertex& b, float t, int nvar, Cl
         out.var[i] = a.var[i] + (b.var[i] - a.var[i]) * t;
 }
 
+inline bool Finite(const ClipVertex& v) {
+    return std::isfinite(v.pos[0]) && std::isfinite(v.pos[1]) && std::isfinite(v.pos[2]) &&
+           std::isfinite(v.pos[3]);
+}
+
+// Beside the planes' bits: a position that is not finite. Such a vertex never reaches the fixed-point
+// set-up, whose integers a NaN or an infinity would overflow; the triangle is dropped, as a GPU does.
+constexpr unsigned kNotFinite = 1u << 7;
+
+// A NaN distance counts as outside: the vertex is then never kept by the plane tests.
 inline unsigned OutCode(const ClipVertex& v, int planes) {
-    unsigned code = 0;
+    unsigned code = Finite(v) ? 0 : kNotFinite;
     for (int p = 0; p < planes; ++p)
-        if (PlaneDistance(v, p) < 0) code |= 1u << p;
+        if (!(PlaneDistance(v, p) >= 0)) code |= 1u << p;
     return code;
 }
 
@@ -467,6 +478,8 @@ void SetUpTriangles(const RasterJob& job, const std::vector<ClipVertex>& vertice
         Setup s;
         poly[0] = *cv[0], poly[1] = *cv[1], poly[2] = *cv[2];
         const int n = ClipPolygon(poly, 3, planes, c0 | c1 | c2, job.varyings, scratch);
+        // Cutting an edge to an infinite vertex gives NaN (infinity times 0).
+        if (!std::all_of(poly, poly + n, Finite)) continue;
         for (int i = 1; i + 1 < n; ++i) {
             const ClipVertex* fan[3] = {&poly[0], &poly[i], &poly[i + 1]};
             const Screen p[3] = {ToScreen(job, poly[0]), ToScreen(job, poly[i]), ToScreen(job, poly[i + 1])};
@@ -590,17 +603,19 @@ void LinesWith(const RasterJob& job, const PS& ps, const std::vector<ClipVertex>
         float t0 = 0, t1 = 1;
         for (int p = 0; p < planes && visible; ++p) {
             const float da = PlaneDistance(a, p), db = PlaneDistance(b, p);
-            if (da < 0 && db < 0)
+            if (!(da >= 0) && !(db >= 0))
                 visible = false;
-            else if (da < 0)
+            else if (!(da >= 0))
                 t0 = std::max(t0, da / (da - db));
-            else if (db < 0)
+            else if (!(db >= 0))
                 t1 = std::min(t1, da / (da - db));
         }
         if (!visible || t0 >= t1) continue;
         ClipVertex ca, cb;
         Lerp(a, b, t0, job.varyings, ca);
         Lerp(a, b, t1, job.varyings, cb);
+        // A non-finite end makes the cut ends NaN (infinity times 0, or NaN itself): nothing to draw.
+        if (!Finite(ca) || !Finite(cb)) continue;
         if (job.lastFlat && job.varyings > 0)
             ca.var[job.varyings - 1] = cb.var[job.varyings - 1] = a.var[job.varyings - 1];
         Line(job, ps, ca, cb);
