@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstdio>
 
+static_assert(Camera::kMaxSide == D3D11_REQ_TEXTURE2D_U_OR_V_DIMENSION);
+
 namespace {
 
 template <class T> void SafeRelease(T*& p) {

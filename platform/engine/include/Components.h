@@ -141,6 +141,9 @@ private:
 // Looks along its object's rotation applied to a local forward direction (default -z).
 class Camera : public Component {
 public:
+    // The largest width or height of a camera's target: the largest texture a device makes.
+    static constexpr unsigned kMaxSide = 16384;
+
     Camera();
     // Right-handed view matrix from the object's Transform position and the directions below.
     Vectormath::Aos::Matrix4 GetCameraTransformation() const;

@@ -51,11 +51,15 @@ public:
         out = static_cast<int>(i);
         return true;
     }
-    bool Unsigned(const char* key, std::uint32_t& out) {
+    bool Unsigned(const char* key, std::uint32_t& out, std::uint32_t low = 0,
+                  std::uint32_t high = 0xFFFFFFFFu) {
         const json* v = Find(key);
         if (!v) return false;
-        if (!v->is_number_unsigned() || v->get<std::uint64_t>() > 0xFFFFFFFFu)
-            return Wrong(key, "an integer from 0 to 4294967295");
+        if (!v->is_number_unsigned() || v->get<std::uint64_t>() < low || v->get<std::uint64_t>() > high) {
+            const std::string expected =
+                "an integer from " + std::to_string(low) + " to " + std::to_string(high);
+            return Wrong(key, expected.c_str());
+        }
         out = static_cast<std::uint32_t>(v->get<std::uint64_t>());
         return true;
     }
@@ -212,8 +216,9 @@ void ApplyCamera(Camera& c, FieldReader& f) {
     if (f.Float("fov", x)) c.SetCameraFOV(x * kDegreesToRadians);
     if (f.Float("near", x)) c.SetCameraNear(x);
     if (f.Float("far", x)) c.SetCameraFar(x);
-    if (f.Unsigned("width", u)) c.SetCameraWidth(u);
-    if (f.Unsigned("height", u)) c.SetCameraHeight(u);
+    // A side no target can have would leave the camera without one.
+    if (f.Unsigned("width", u, 1, Camera::kMaxSide)) c.SetCameraWidth(u);
+    if (f.Unsigned("height", u, 1, Camera::kMaxSide)) c.SetCameraHeight(u);
     c.SetDidChange(false);
     Vector3 forward(0.0f, 0.0f, -1.0f), up(0.0f, 1.0f, 0.0f);
     f.Vec3("forward", forward);

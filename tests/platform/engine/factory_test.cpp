@@ -253,6 +253,46 @@ TEST_F(FactoryTest, FileNamesMatchIgnoringCaseWhenTheExactNameIsMissing) {
     EXPECT_TRUE(Log().empty());
 }
 
+// A camera side that no target can have is refused with one line naming the level and the camera;
+// the camera keeps its size.
+TEST_F(FactoryTest, CameraSidesOutsideOneTo16384AreRefusedWithOneLine) {
+    struct Case {
+        const char* field;
+        const char* value;
+        unsigned expected; // 0: refused, the default stays
+    };
+    const Case cases[] = {{"width", "0", 0},          {"width", "16385", 0}, {"width", "4294967295", 0},
+                          {"width", "-1", 0},         {"width", "2.5", 0},   {"height", "0", 0},
+                          {"height", "100000", 0},    {"width", "1", 1},     {"width", "16384", 16384},
+                          {"height", "16384", 16384}, {"height", "450", 450}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.field) + " " + c.value);
+        WriteLevel("Sized", std::string(R"({"objects": [{"name": "Observer", "components": {"Camera": {")") +
+                                c.field + R"(": )" + c.value + "}}}]}");
+        ASSERT_TRUE(factory.LoadLevel("Sized"));
+        auto object = factory.GetObjectByName("Observer").lock();
+        ASSERT_TRUE(object);
+        auto camera = std::static_pointer_cast<Camera>(object->GetComponent(ComponentType::Camera).lock());
+        ASSERT_TRUE(camera);
+        const bool width = std::string(c.field) == "width";
+        const unsigned size = width ? camera->GetCameraWidth() : camera->GetCameraHeight();
+        EXPECT_EQ(size, c.expected ? c.expected : width ? 1600u : 900u);
+        EXPECT_FALSE(camera->GetDidChange());
+        const auto log = Log();
+        if (c.expected) {
+            EXPECT_TRUE(log.empty()) << log.front();
+        } else {
+            ASSERT_EQ(log.size(), 1u);
+            const std::string complaint =
+                std::string("field \"") + c.field + "\" must be an integer from 1 to 16384";
+            EXPECT_TRUE(AnyLineHas(log, {"level \"Sized\"", "\"Observer\" Camera", complaint}))
+                << log.front();
+        }
+        factory.DestroyAllObjects();
+        Drain();
+    }
+}
+
 TEST_F(FactoryTest, MissingOrMalformedArchetypesGiveAnEmptyPointerAndOneLine) {
     WriteArchetype("Bad", "{ nope");
     EXPECT_TRUE(factory.CreateArchetypedObject(L"Nobody").expired());
