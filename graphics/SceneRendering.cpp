@@ -179,8 +179,13 @@ int DXDevice::RenderCameras() {
             mCameras.erase(mCameras.begin() + std::ptrdiff_t(i));
             continue;
         }
+        // A camera without a target (one of no size, or of a size no texture can have) is skipped:
+        // ending the frame there would leave every other view and the menus undrawn.
         const auto found = mCameraTargets.find(camera.get());
-        if (found == mCameraTargets.end()) return 0;
+        if (found == mCameraTargets.end()) {
+            ++i;
+            continue;
+        }
         CameraTarget& target = found->second;
         if (camera->GetDidChange()) {
             const unsigned w = camera->GetCameraWidth(), h = camera->GetCameraHeight();
@@ -192,12 +197,15 @@ int DXDevice::RenderCameras() {
             }
             camera->SetDidChange(false);
         }
+        if (!target.renderTarget || !target.depthStencil) {
+            ++i;
+            continue;
+        }
         ID3D11ShaderResourceView* none = nullptr;
         mContext->PSSetShaderResources(0, 1, &none);
         mContext->OMSetRenderTargets(1, &target.renderTarget, target.depthStencil);
         mContext->RSSetViewports(1, &target.viewport);
         mContext->RSSetState(mCullState);
-        if (!target.renderTarget || !target.depthStencil) return 0;
         const float clear[4] = {mBackground[0], mBackground[1], mBackground[2], 1.0f};
         mContext->ClearRenderTargetView(target.renderTarget, clear);
         mContext->ClearDepthStencilView(target.depthStencil, D3D11_CLEAR_DEPTH | D3D11_CLEAR_STENCIL, 1.0f,
