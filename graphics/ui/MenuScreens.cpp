@@ -414,20 +414,22 @@ void DrawResultsMenu() {
         std::deque<int> present;
         for (int n = 0; n < 4; ++n)
             if (stats[n]) present.push_back(n);
-        ImGui::PushTextWrapPos(1200);
-        // With no player there is no first line, and no red block below it.
-        if (!present.empty()) {
-            ImGui::PushStyleColor(ImGuiCol_Text, kCyan);
-            ImGui::TextUnformatted(lines[present.front()].c_str());
+        // Each line takes the colour of its own outcome, whichever player comes first.
+        const auto line = [&](int n) {
+            ImGui::PushStyleColor(ImGuiCol_Text, stats[n]->perished ? kRed : kCyan);
+            ImGui::TextUnformatted(lines[n].c_str());
             ImGui::PopStyleColor(1);
+        };
+        ImGui::PushTextWrapPos(1200);
+        // With no player there is no first line, and no block below it.
+        if (!present.empty()) {
+            line(present.front());
             present.pop_front();
-            ImGui::PushStyleColor(ImGuiCol_Text, kRed);
             ImGui::Spacing();
             for (; !present.empty(); present.pop_front()) {
-                ImGui::TextUnformatted(lines[present.front()].c_str());
+                line(present.front());
                 ImGui::Spacing();
             }
-            ImGui::PopStyleColor(1);
         }
         ImGui::PopTextWrapPos();
         Button("Results", "Quit Game", ImVec2(350, 50), [] {

@@ -302,34 +302,47 @@ std::pair<float, float> Span(const std::vector<ImDrawVert>& vertices, ImU32 colo
     return {top, bottom};
 }
 
-TEST_F(MenuScreensTest, ResultsShowTheFirstPresentPlayerInCyanAndTheOthersInRed) {
-    const ImU32 cyan = IM_COL32(0, 255, 255, 255), red = IM_COL32(255, 0, 0, 255);
-    auto one = MakePlayer(1);
-    auto three = MakePlayer(3);
-    one->perished = false;
-    three->perished = true;
-    Open(MENU_RESULTS);
-    auto vertices = WindowVertices("Results");
-    const auto cyanSpan = Span(vertices, cyan), redSpan = Span(vertices, red);
-    ASSERT_LT(cyanSpan.first, cyanSpan.second);
-    ASSERT_LT(redSpan.first, redSpan.second);
-    EXPECT_LT(cyanSpan.second, redSpan.first) << "the cyan line is above the red one";
-    // "Player 1: Escaped!" has more glyphs than "Player 3: Perished..." has fewer: count quads.
-    std::size_t cyanGlyphs = 0, redGlyphs = 0;
-    for (const ImDrawVert& v : vertices) {
-        cyanGlyphs += v.col == cyan;
-        redGlyphs += v.col == red;
-    }
-    EXPECT_EQ(cyanGlyphs / 4, std::string("Player1:Escaped!").size());
-    EXPECT_EQ(redGlyphs / 4, std::string("Player3:Perished...").size());
+struct ResultsCase {
+    const char* name;
+    // Per player 1 to 4: ' ' absent, 'E' escaped, 'P' perished.
+    const char* outcomes;
+};
 
-    // Only player 2: its line is the cyan one.
+TEST_F(MenuScreensTest, EachResultsLineTakesTheColourOfItsOwnOutcome) {
+    const ImU32 cyan = IM_COL32(0, 255, 255, 255), red = IM_COL32(255, 0, 0, 255);
+    const std::vector<ResultsCase> table = {
+        {"all perished", "PPPP"}, {"all escaped", "EEEE"}, {"mixed", "PE P"}, {"only player 2", " E  "}};
+    for (const ResultsCase& c : table) {
+        SCOPED_TRACE(c.name);
+        Engine::mFactory->DestroyAllObjects();
+        std::size_t escapedGlyphs = 0, perishedGlyphs = 0;
+        for (int n = 1; n <= 4; ++n) {
+            if (c.outcomes[n - 1] == ' ') continue;
+            MakePlayer(n)->perished = c.outcomes[n - 1] == 'P';
+            // Glyphs only: blanks draw no quad.
+            (c.outcomes[n - 1] == 'P' ? perishedGlyphs : escapedGlyphs) +=
+                std::string(c.outcomes[n - 1] == 'P' ? "Player1:Perished..." : "Player1:Escaped!").size();
+        }
+        Open(MENU_RESULTS);
+        const auto vertices = WindowVertices("Results");
+        std::size_t cyanVertices = 0, redVertices = 0;
+        for (const ImDrawVert& v : vertices) {
+            cyanVertices += v.col == cyan;
+            redVertices += v.col == red;
+        }
+        EXPECT_EQ(cyanVertices / 4, escapedGlyphs);
+        EXPECT_EQ(redVertices / 4, perishedGlyphs);
+    }
+    // Player 1 perished, 2 escaped, 4 perished: the lines keep the players' order.
     Engine::mFactory->DestroyAllObjects();
-    MakePlayer(2);
+    MakePlayer(1)->perished = true;
+    MakePlayer(2)->perished = false;
+    MakePlayer(4)->perished = true;
     Open(MENU_RESULTS);
-    vertices = WindowVertices("Results");
-    EXPECT_LT(Span(vertices, cyan).first, Span(vertices, cyan).second);
-    EXPECT_GT(Span(vertices, red).first, Span(vertices, red).second);
+    const auto vertices = WindowVertices("Results");
+    const auto cyanSpan = Span(vertices, cyan), redSpan = Span(vertices, red);
+    EXPECT_LT(redSpan.first, cyanSpan.first);
+    EXPECT_LT(cyanSpan.second, redSpan.second);
 }
 
 TEST_F(MenuScreensTest, ResultsWithoutPlayersDrawNoLinesAndStillQuit) {
