@@ -177,11 +177,12 @@ TEST_F(GuiBackendTest, AHundredFramesLeaveTheLiveObjectCountFlat) {
 TEST_F(GuiBackendTest, TheKeyMapNamesTheVirtualKeys) {
     const ImGuiIO& io = ImGui::GetIO();
     const std::vector<std::pair<ImGuiKey_, int>> table = {
-        {ImGuiKey_Tab, 9},        {ImGuiKey_LeftArrow, 37}, {ImGuiKey_RightArrow, 39}, {ImGuiKey_UpArrow, 38},
-        {ImGuiKey_DownArrow, 40}, {ImGuiKey_Home, 36},      {ImGuiKey_End, 35},        {ImGuiKey_Delete, 46},
-        {ImGuiKey_Backspace, 8},  {ImGuiKey_Enter, 13},     {ImGuiKey_Escape, 27},     {ImGuiKey_A, 65},
-        {ImGuiKey_C, 67},         {ImGuiKey_V, 86},         {ImGuiKey_X, 88},          {ImGuiKey_Y, 89},
-        {ImGuiKey_Z, 90},         {ImGuiKey_Space, 32},
+        {ImGuiKey_Tab, 9},      {ImGuiKey_LeftArrow, 37}, {ImGuiKey_RightArrow, 39},
+        {ImGuiKey_UpArrow, 38}, {ImGuiKey_DownArrow, 40}, {ImGuiKey_Home, 36},
+        {ImGuiKey_End, 35},     {ImGuiKey_Delete, 46},    {ImGuiKey_Backspace, 8},
+        {ImGuiKey_Enter, 13},   {ImGuiKey_Escape, 27},    {ImGuiKey_A, 65},
+        {ImGuiKey_C, 67},       {ImGuiKey_V, 86},         {ImGuiKey_X, 88},
+        {ImGuiKey_Y, 89},       {ImGuiKey_Z, 90},         {ImGuiKey_Space, kImGuiActivateKeySlot},
     };
     for (const auto& [key, vk] : table)
         EXPECT_EQ(io.KeyMap[key], vk) << key;

@@ -510,3 +510,26 @@ TEST_F(MenuScreensTest, DownAndUpMoveTheKeyboardNavigation) {
 }
 
 } // namespace
+
+namespace {
+
+// The menus are clicked: with the navigation on a button, no key works it.
+TEST_F(MenuScreensTest, NoKeyWorksAMenuButton) {
+    for (const eMENUTYPE screen : {MENU_PAUSE, MENU_MAIN, MENU_CONFIRM_EXIT, MENU_OPTIONS}) {
+        SCOPED_TRACE(int(screen));
+        Open(screen);
+        for (const int key : {VK_ESCAPE, VK_DOWN, VK_SPACE, VK_RETURN, VK_SPACE}) {
+            ImGui::GetIO().KeysDown[key] = true;
+            Frame();
+            ImGui::GetIO().KeysDown[key] = false;
+            Frame();
+        }
+        EXPECT_NE(GImGui->NavId, 0u) << "the navigation is on a button";
+        // The arrows move the highlight, which is heard as a hover; nothing else is sent.
+        std::vector<std::string> sent = mLog->Take();
+        std::erase(sent, kHover);
+        EXPECT_EQ(sent, std::vector<std::string>{});
+    }
+}
+
+} // namespace
