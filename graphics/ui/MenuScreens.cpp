@@ -8,6 +8,7 @@
 #include <Messages.h>
 #include <Players.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -131,9 +132,17 @@ void VolumeRow(const char* label, const char* down, const char* up, float& volum
         Relay(std::make_shared<SoundRTPCMessage>(kGraphics, parameter, volume, nullptr));
     };
     ImGui::TextUnformatted(label);
-    ImGui::SameLine();
+    Rects()[label] = MenuWidgetRect{ImGui::GetItemRectMin(), ImGui::GetItemRectMax()};
+    // The screen's item spacing is 0; a blank keeps the label off its button.
+    ImGui::SameLine(0.0f, ImGui::CalcTextSize(" ").x);
+    // 50 x 25 at the least, and large enough for the caption at the screen's font scale.
+    const ImVec2 padding = ImGui::GetStyle().FramePadding;
+    const auto fit = [&](const char* caption) {
+        const ImVec2 text = ImGui::CalcTextSize(caption);
+        return ImVec2(std::max(50.0f, text.x + 2 * padding.x), std::max(25.0f, text.y + 2 * padding.y));
+    };
     ImGui::PushStyleColor(ImGuiCol_Text, kBlack);
-    Button(window, down, ImVec2(50, 25), [&] {
+    Button(window, down, fit(down), [&] {
         volume -= 5.0f;
         if (volume < 0.0f) volume = 0.0f;
         send();
@@ -144,7 +153,7 @@ void VolumeRow(const char* label, const char* down, const char* up, float& volum
     ImGui::SameLine();
     ImGui::PushStyleColor(ImGuiCol_Text, kBlack);
     Button(
-        window, up, ImVec2(50, 25),
+        window, up, fit(up),
         [&] {
             volume += 5.0f;
             if (volume > 100.0f) volume = 100.0f;

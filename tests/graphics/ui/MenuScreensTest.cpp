@@ -533,3 +533,28 @@ TEST_F(MenuScreensTest, NoKeyWorksAMenuButton) {
 }
 
 } // namespace
+
+namespace {
+
+// Each volume label stands clear of its first button, and each arrow button holds its whole caption.
+TEST_F(MenuScreensTest, VolumeRowsKeepTheirLabelsApartAndTheirCaptionsWhole) {
+    Open(MENU_OPTIONS);
+    ImGuiWindow* options = Window("Options");
+    ASSERT_NE(options, nullptr);
+    const float fontSize = options->CalcFontSize();
+    const ImVec2 padding = ImGui::GetStyle().FramePadding;
+    const auto& rects = MenuWidgetRects();
+    for (const auto& [label, first] : {std::pair{"Music Volume", "<--"}, std::pair{"SFX Volume  ", "<=="}}) {
+        ASSERT_TRUE(rects.count(label) && rects.count(first)) << label;
+        EXPECT_GE(rects.at(first).min.x - rects.at(label).max.x, fontSize / 4) << label;
+    }
+    for (const char* caption : {"<--", "-->", "<==", "==>"}) {
+        ASSERT_TRUE(rects.count(caption)) << caption;
+        const MenuWidgetRect& r = rects.at(caption);
+        const ImVec2 text = GImGui->Font->CalcTextSizeA(fontSize, FLT_MAX, 0.0f, caption);
+        EXPECT_GE(r.max.x - r.min.x, text.x + 2 * padding.x) << caption;
+        EXPECT_GE(r.max.y - r.min.y, text.y + 2 * padding.y) << caption;
+    }
+}
+
+} // namespace
