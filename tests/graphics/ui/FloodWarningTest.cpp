@@ -95,6 +95,8 @@ protected:
     }
     void Resize(int w, int h) {
         SDL_SetWindowSize(static_cast<SDL_Window*>(mGraphics->mWindow), w, h);
+        // The size the window took, which the window system may have kept to its minimum.
+        SDL_GetWindowSize(static_cast<SDL_Window*>(mGraphics->mWindow), &w, &h);
         SDL_Event e{};
         e.type = SDL_WINDOWEVENT;
         e.window.event = SDL_WINDOWEVENT_SIZE_CHANGED;
@@ -113,11 +115,20 @@ protected:
             ImGuiWindow* keys = Window("Player" + std::to_string(n) + "Key Quantity");
             ImGuiWindow* cells = Window("Player" + std::to_string(n) + "PowerCell Quantity");
             ASSERT_TRUE(warning && keys && cells);
-            EXPECT_EQ(warning->Pos.x, v->TopLeftX + v->Width / 2 - 100);
+            EXPECT_NEAR(warning->Pos.x, v->TopLeftX + v->Width / 2 - 100, 0.5f);
             EXPECT_GT(warning->Pos.y, v->TopLeftY);
             EXPECT_FALSE(RectOf(warning).Overlaps(RectOf(keys)));
             EXPECT_FALSE(RectOf(warning).Overlaps(RectOf(cells)));
             EXPECT_EQ(keys->Pos.y, v->TopLeftY);
+            // The bars at the bottom stay clear of the warning and of each other.
+            const std::string prefix = "Player" + std::to_string(n);
+            ImGuiWindow* sprint = Window(prefix + " Sprint Bar Border");
+            ImGuiWindow* flare = Window(prefix + " Flare Bar Border");
+            ASSERT_TRUE(sprint && flare);
+            EXPECT_FALSE(RectOf(sprint).Overlaps(RectOf(flare)));
+            EXPECT_FALSE(RectOf(warning).Overlaps(RectOf(sprint)));
+            EXPECT_FALSE(RectOf(warning).Overlaps(RectOf(flare)));
+            EXPECT_FALSE(RectOf(keys).Overlaps(RectOf(cells)));
         }
     }
     GameLogic* mLogic = nullptr;
@@ -128,6 +139,10 @@ TEST_F(FloodWarningInRoundTest, NeverCoversTheCountsAndFollowsAResize) {
     ExpectWarningsUnderTheCounts();
     Resize(1280, 720);
     EXPECT_EQ(mDevice->GetWidth(), 1280);
+    ExpectWarningsUnderTheCounts();
+    // The smallest window the game allows still gives every player a HUD whose parts stay apart.
+    Resize(1, 1);
+    EXPECT_EQ(mDevice->GetWidth(), unsigned(WindowSystem::kMinimumWidth));
     ExpectWarningsUnderTheCounts();
 }
 

@@ -558,3 +558,36 @@ TEST_F(MenuScreensTest, VolumeRowsKeepTheirLabelsApartAndTheirCaptionsWhole) {
 }
 
 } // namespace
+
+namespace {
+
+// Every button of every screen lies inside the window, at the smallest size the window can take and
+// at the game's own size.
+TEST_F(MenuScreensTest, EveryButtonOfEveryScreenIsInsideTheSmallestWindow) {
+    auto* window = static_cast<SDL_Window*>(GuiBackend().window);
+    MakePlayer(1);
+    for (const auto& [w, h] : {std::pair{1, 1}, std::pair{1600, 900}}) {
+        SDL_SetWindowSize(window, w, h);
+        int width = 0, height = 0;
+        SDL_GetWindowSize(window, &width, &height);
+        if (w == 1) {
+            EXPECT_EQ(width, WindowSystem::kMinimumWidth);
+            EXPECT_EQ(height, WindowSystem::kMinimumHeight);
+        }
+        for (int screen = MENU_MAIN; screen <= MENU_CONFIRM_EXIT_RESULTS; ++screen) {
+            SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height) + ", screen " +
+                         std::to_string(screen));
+            ClearMenuWidgetRects();
+            Open(eMENUTYPE(screen));
+            EXPECT_FALSE(MenuWidgetRects().empty());
+            for (const auto& [label, r] : MenuWidgetRects()) {
+                EXPECT_GE(r.min.x, 0.0f) << label;
+                EXPECT_GE(r.min.y, 0.0f) << label;
+                EXPECT_LE(r.max.x, float(width)) << label;
+                EXPECT_LE(r.max.y, float(height)) << label;
+            }
+        }
+    }
+}
+
+} // namespace
