@@ -168,6 +168,7 @@ void GFXMessageHandler::HandleSDLEventMessage(const std::shared_ptr<Message>& me
     switch (event.window.event) {
     case SDL_WINDOWEVENT_SIZE_CHANGED:
         mDevice->Resize(unsigned(event.window.data1), unsigned(event.window.data2));
+        AnnounceViewports();
         break;
     case SDL_WINDOWEVENT_FOCUS_GAINED:
         if (mDevice->IsFullscreen()) {
@@ -190,6 +191,7 @@ void GFXMessageHandler::HandleChangePlayerMode(const std::shared_ptr<Message>& m
     const auto* mode = As<ChangePlayerMode>(message);
     if (!mode || !mDevice) return;
     mDevice->SetPlayerCount(unsigned(mode->GetPlayerMode()));
+    AnnounceViewports();
 }
 
 void GFXMessageHandler::HandleSetBackgroundColorMessage(const std::shared_ptr<Message>& message) {
@@ -221,6 +223,16 @@ void GFXMessageHandler::HandleHasKeyboardFocusMessage(const std::shared_ptr<Mess
     mDevice->ToggleFullscreen();
     // The flag keeps saying full screen, so that regaining focus enters it again.
     mDevice->SetFullscreen(true);
+}
+
+// The game rules ask for a player's viewport only until they have it, and draw the flood warnings
+// where it was: each new layout is therefore told to them unasked.
+void GFXMessageHandler::AnnounceViewports() {
+    for (unsigned player = 1; player <= std::min(mDevice->mPlayerCount, 4u); ++player)
+        if (const D3D11_VIEWPORT* viewport = mDevice->GetPlayerViewport(player))
+            Engine::RelayMessage(std::make_shared<ViewportResponseMessage>(
+                L"Graphics", player, viewport->Width, viewport->Height, viewport->TopLeftX,
+                viewport->TopLeftY));
 }
 
 void GFXMessageHandler::HandleViewportRequestMessage(const std::shared_ptr<Message>& message) {

@@ -38,4 +38,5 @@ public:
 
 private:
     void Register(bool reg);
+    void AnnounceViewports();
 };

@@ -19,6 +19,10 @@ public:
 
     static constexpr int kExitAfterFatalReport = -14;
     static constexpr int kExitMessageBoxFailed = -80;
+    // The smallest window the player can make: four players' HUDs fit their quarters and every menu
+    // fits the window.
+    static constexpr int kMinimumWidth = 960;
+    static constexpr int kMinimumHeight = 540;
 
     WindowSystem(const std::wstring& name, int width, int height, int x, int y, const std::string& title,
                  Uint32 windowFlags);

@@ -51,6 +51,7 @@ void WindowSystem::Initialize() {
         ReportStartupError("SDL could not be properly initialized.\nSDL_Error: ", 87);
     mWindow = SDL_CreateWindow(mTitle.c_str(), mX, mY, mWidth, mHeight, mWindowFlags);
     if (!mWindow) ReportStartupError("Window could not properly be created.\nSDL_Error: ", 91);
+    if (mWindow) SDL_SetWindowMinimumSize(mWindow, kMinimumWidth, kMinimumHeight);
     mSurface = mWindow ? SDL_GetWindowSurface(mWindow) : nullptr;
     if (!mSurface) ReportStartupError("SDL could not fetch Window Surface.\nSDL_Error: ", 95);
 

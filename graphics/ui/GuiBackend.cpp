@@ -134,8 +134,8 @@ bool ImGuiInit() {
     io.KeyMap[ImGuiKey_Backspace] = VK_BACK;
     io.KeyMap[ImGuiKey_Enter] = VK_RETURN;
     io.KeyMap[ImGuiKey_Escape] = VK_ESCAPE;
-    // Keyboard navigation in the newer release activates with Space and refuses to run without it.
-    io.KeyMap[ImGuiKey_Space] = VK_SPACE;
+    // Keyboard navigation in the newer release refuses to run without an activation key.
+    io.KeyMap[ImGuiKey_Space] = kImGuiActivateKeySlot;
     io.KeyMap[ImGuiKey_A] = 'A';
     io.KeyMap[ImGuiKey_C] = 'C';
     io.KeyMap[ImGuiKey_V] = 'V';

@@ -49,3 +49,7 @@ constexpr const char* kImGuiLogFile = "imgui_log.txt";
 constexpr const wchar_t* kImGuiShaderFile = L"imguishader.fx";
 // Vertices the vertex buffer holds at first; it grows when a frame needs more.
 constexpr unsigned kImGuiInitialVertices = 30000;
+// The arrows move the menus' keyboard navigation, but the menus are clicked: the key that would
+// activate a button is mapped to a slot of the key table that no key ever writes (virtual keys stop
+// at 255).
+constexpr int kImGuiActivateKeySlot = 511;

@@ -33,6 +33,17 @@ constexpr ImGuiWindowFlags kCountFlags =
 constexpr ImGuiWindowFlags kBarFlags =
     gui::kNoTitleBar | gui::kNoResize | gui::kNoMove | gui::kNoCollapse | gui::kNoSavedSettings;
 
+constexpr float kCountFontScale = 4.0f;
+constexpr float kIconSize = 45.0f;
+
+// The count windows size themselves to their contents (a line at their font scale, or the icon) and
+// are at least 50 pixels tall.
+float CountWindowHeight() {
+    const ImGuiStyle& style = ImGui::GetStyle();
+    const float content = std::max(ImGui::GetFont()->FontSize * kCountFontScale, kIconSize);
+    return std::max(50.0f, content + 2 * style.WindowPadding.y);
+}
+
 float Fraction(float f) {
     return std::isnan(f) ? 0.0f : std::clamp(f, 0.0f, 1.0f);
 }
@@ -43,11 +54,11 @@ void CountWindow(const HudFields& hud, const char* suffix, float x, const char* 
     gui::Begin((hud.prefix + suffix).c_str(), nullptr, ImVec2(0, 0), gui::kDefaultBgAlpha, kCountFlags);
     ImGui::SetWindowPos(ImVec2(x, hud.top));
     ImGui::SetWindowSize(ImVec2(100, 50));
-    ImGui::SetWindowFontScale(4.0f);
+    ImGui::SetWindowFontScale(kCountFontScale);
     if (hud.hub) {
         if (ID3D11ShaderResourceView* view = GuiTexture(hud.hub, icon))
-            ImGui::Image(static_cast<ImTextureID>(view), ImVec2(45, 45), ImVec2(0, 0), ImVec2(1, 1),
-                         ImVec4(1, 1, 1, 1), ImVec4(1, 1, 1, 0));
+            ImGui::Image(static_cast<ImTextureID>(view), ImVec2(kIconSize, kIconSize), ImVec2(0, 0),
+                         ImVec2(1, 1), ImVec4(1, 1, 1, 1), ImVec4(1, 1, 1, 0));
     } else {
         ImGui::TextColored(kWhiteText, "%s", label);
     }
@@ -126,7 +137,10 @@ void DrawFloodWarningWindow(const FloodWarningCall& call, int ordinal) {
     const std::string name = "Warning!##" + std::to_string(ordinal);
     gui::Begin(name.c_str(), nullptr, ImVec2(0, 0), gui::kDefaultBgAlpha,
                gui::kNoResize | gui::kNoMove | gui::kNoCollapse | gui::kNoSavedSettings);
-    ImGui::SetWindowPos(ImVec2(call.left + call.width / 2 - 100, call.top));
+    // Under the player's key and power-cell counts, which sit at the same centre of the viewport's top
+    // edge and must stay readable.
+    ImGui::SetWindowPos(
+        ImVec2(call.left + call.width / 2 - 100, call.top + CountWindowHeight() + kFloodWarningGap));
     ImGui::SetWindowSize(ImVec2(200, 100));
     ImGui::TextWrapped("%s", call.text.c_str());
     ImGui::End();

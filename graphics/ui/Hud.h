@@ -45,5 +45,8 @@ void SetGuiTextureLookup(GuiTextureLookup lookup);
 // The hub's texture of that name, else its "defaulttexture"; null when neither exists.
 ID3D11ShaderResourceView* GuiTexture(ResourceHub* hub, const std::string& name);
 
+// The gap the flood warning keeps below the player's key and power-cell counts.
+constexpr float kFloodWarningGap = 10.0f;
+
 constexpr const char* kKeyIcon = "keyHUDicon.png";
 constexpr const char* kPowerCellIcon = "powercellHUDicon.png";

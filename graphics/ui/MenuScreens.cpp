@@ -8,6 +8,10 @@
 #include <Messages.h>
 #include <Players.h>
 
+#include <imgui_internal.h>
+
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -86,16 +90,48 @@ void Button(const std::string& window, const char* label, ImVec2 size, Actions a
     AfterWidget(window, label, clicked, actions, hoverSound, afterClick);
 }
 
+// The scale of the screen being drawn.
+float& CurrentScale() {
+    static float scale = 1.0f;
+    return scale;
+}
+
+// A size of the screens' layout at the current screen's scale.
+ImVec2 Scaled(float x, float y) {
+    return ImVec2(x * CurrentScale(), y * CurrentScale());
+}
+
+// The next frame's scale of the window being drawn, from what its contents took at this one. The
+// contents shrink almost in proportion (only the window's padding does not), so the scale settles
+// from either side within a few frames.
+void Rescale(float& scale) {
+    constexpr float kMargin = 8.0f;
+    const ImVec2 display = ImGui::GetIO().DisplaySize;
+    const ImGuiWindow* window = ImGui::GetCurrentWindow();
+    const ImVec2 padding = ImGui::GetStyle().WindowPadding;
+    const float neededX = window->DC.CursorMaxPos.x - window->Pos.x + window->Scroll.x + padding.x;
+    const float neededY = window->DC.CursorMaxPos.y - window->Pos.y + window->Scroll.y + padding.y;
+    const float roomX = display.x - 2 * kMargin, roomY = display.y - 2 * kMargin;
+    // A display without room (a minimised window) keeps the scale it had.
+    if (!(roomX > 0.0f && roomY > 0.0f && neededX > 0.0f && neededY > 0.0f)) return;
+    const float ratio = std::min(roomX / neededX, roomY / neededY);
+    if (std::abs(ratio - 1.0f) > 1e-3f) scale = std::min(1.0f, scale * ratio);
+}
+
 // The frame every screen shares; `title` runs right after centring, before the caption colours.
 template <typename Title, typename Body>
 void ScreenFrame(const char* name, float fontScale, float spacingX, Title title, Body body) {
+    // Less than 1 while the window is too small for the screen, so that every button stays on the
+    // screen without scrolling.
+    float& scale = Values().scales.try_emplace(name, 1.0f).first->second;
+    CurrentScale() = scale;
     ImGui::PushStyleColor(ImGuiCol_WindowBg, kBlack);
     gui::PushWindowBorder(false);
     gui::Begin(name, nullptr, ImVec2(0, 0), gui::kDefaultBgAlpha, kScreenFlags);
     // Taking the focus closes an open list (the lobby's level choice) in the newer release, so the
     // screen leaves the focus to it while it is open.
     if (!ImGui::IsPopupOpen(nullptr, ImGuiPopupFlags_AnyPopupId)) ImGui::SetWindowFocus();
-    ImGui::SetWindowFontScale(fontScale);
+    ImGui::SetWindowFontScale(fontScale * scale);
     const ImVec2 display = ImGui::GetIO().DisplaySize;
     const ImVec2 size = ImGui::GetWindowSize();
     ImGui::SetWindowPos(ImVec2(display.x * 0.5f - size.x * 0.5f, display.y * 0.5f - size.y * 0.5f));
@@ -104,10 +140,11 @@ void ScreenFrame(const char* name, float fontScale, float spacingX, Title title,
     ImGui::PushStyleColor(ImGuiCol_Button, kBlue);
     ImGui::PushStyleColor(ImGuiCol_ButtonHovered, kLightBlue);
     ImGui::PushStyleColor(ImGuiCol_ButtonActive, kWhite);
-    ImGui::PushStyleVar(ImGuiStyleVar_ItemSpacing, ImVec2(spacingX, 10));
+    ImGui::PushStyleVar(ImGuiStyleVar_ItemSpacing, Scaled(spacingX, 10));
     body();
     ImGui::PopStyleColor(4);
     ImGui::PopStyleVar(1);
+    Rescale(scale);
     ImGui::End();
     ImGui::PopStyleVar(1);
     ImGui::PopStyleColor(1);
@@ -131,9 +168,18 @@ void VolumeRow(const char* label, const char* down, const char* up, float& volum
         Relay(std::make_shared<SoundRTPCMessage>(kGraphics, parameter, volume, nullptr));
     };
     ImGui::TextUnformatted(label);
-    ImGui::SameLine();
+    Rects()[label] = MenuWidgetRect{ImGui::GetItemRectMin(), ImGui::GetItemRectMax()};
+    // The screen's item spacing is 0; a blank keeps the label off its button.
+    ImGui::SameLine(0.0f, ImGui::CalcTextSize(" ").x);
+    // 50 x 25 at the least, and large enough for the caption at the screen's font scale.
+    const ImVec2 padding = ImGui::GetStyle().FramePadding;
+    const auto fit = [&](const char* caption) {
+        const ImVec2 text = ImGui::CalcTextSize(caption);
+        const ImVec2 least = Scaled(50, 25);
+        return ImVec2(std::max(least.x, text.x + 2 * padding.x), std::max(least.y, text.y + 2 * padding.y));
+    };
     ImGui::PushStyleColor(ImGuiCol_Text, kBlack);
-    Button(window, down, ImVec2(50, 25), [&] {
+    Button(window, down, fit(down), [&] {
         volume -= 5.0f;
         if (volume < 0.0f) volume = 0.0f;
         send();
@@ -144,7 +190,7 @@ void VolumeRow(const char* label, const char* down, const char* up, float& volum
     ImGui::SameLine();
     ImGui::PushStyleColor(ImGuiCol_Text, kBlack);
     Button(
-        window, up, ImVec2(50, 25),
+        window, up, fit(up),
         [&] {
             volume += 5.0f;
             if (volume > 100.0f) volume = 100.0f;
@@ -164,9 +210,9 @@ template <typename Yes, typename No> void Confirmation(const char* question, Yes
     ScreenFrame("Confirmation", 2.0f, 80.0f, [&] {
         WhiteText(question);
         ImGui::Spacing();
-        Button("Confirmation", "Yes", ImVec2(350, 50), yes);
+        Button("Confirmation", "Yes", Scaled(350, 50), yes);
         ImGui::SameLine();
-        Button("Confirmation", "No", ImVec2(350, 50), no);
+        Button("Confirmation", "No", Scaled(350, 50), no);
     });
 }
 
@@ -256,7 +302,7 @@ void DrawOptionsMenu() {
             CheckBox("Fullscreen", v.fullScreen,
                      [&] { Relay(std::make_shared<FullScreenMessage>(L"ImGui", v.fullScreen)); });
             ImGui::PopStyleColor(5);
-            Button("Options", "Back", ImVec2(200, 50), [] {
+            Button("Options", "Back", Scaled(200, 50), [] {
                 Show(MENU_OPTIONS, false);
                 Show(MENU_PAUSE, true);
             });
@@ -273,7 +319,7 @@ void DrawHowToPlayMenu(Menus::Record& record) {
                              ImVec2(0, 0), ImVec2(1, 1), ImVec4(1, 1, 1, 1),
                              ImVec4(1, 1, 1, 128.0f / 255.0f));
             WhiteText("Find a keycard and a powercell and get to an escape pod\nbefore the facility floods!");
-            Button("How To Play", "Back", ImVec2(200, 50), [] {
+            Button("How To Play", "Back", Scaled(200, 50), [] {
                 Show(MENU_HOWTOPLAY, false);
                 Show(MENU_PAUSE, true);
             });
@@ -283,7 +329,7 @@ void DrawHowToPlayMenu(Menus::Record& record) {
 void DrawCreditsMenu() {
     ScreenFrame("Credits", 1.5f, 0.0f, [] {
         ImGui::PushStyleColor(ImGuiCol_Text, kWhite);
-        ImGui::PushTextWrapPos(1200);
+        ImGui::PushTextWrapPos(1200 * CurrentScale());
         // The people and the notice are content supplied with the product; these stand in for them.
         CreditsText("Made as a student project; the school's notice is supplied with the product.");
         ImGui::Spacing();
@@ -318,7 +364,7 @@ void DrawCreditsMenu() {
         ImGui::PopTextWrapPos();
         ImGui::PopStyleColor(1);
         Button(
-            "Credits", "Back", ImVec2(200, 50),
+            "Credits", "Back", Scaled(200, 50),
             [] {
                 Show(MENU_CREDITS, false);
                 Show(MENU_PAUSE, true);
@@ -332,7 +378,7 @@ void DrawPauseMenu() {
     ScreenFrame(
         w.c_str(), 2.0f, 0.0f, [] { ImGui::TextUnformatted("PAUSE MENU"); },
         [&] {
-            const ImVec2 size(400, 100);
+            const ImVec2 size = Scaled(400, 100);
             Button(w, "Resume Game", size,
                    [] { Relay(std::make_shared<PauseMessage>(kGraphics, UNPAUSE_GAME, 0)); });
             Button(w, "How To Play", size, [] {
@@ -414,23 +460,25 @@ void DrawResultsMenu() {
         std::deque<int> present;
         for (int n = 0; n < 4; ++n)
             if (stats[n]) present.push_back(n);
-        ImGui::PushTextWrapPos(1200);
-        // With no player there is no first line, and no red block below it.
-        if (!present.empty()) {
-            ImGui::PushStyleColor(ImGuiCol_Text, kCyan);
-            ImGui::TextUnformatted(lines[present.front()].c_str());
+        // Each line takes the colour of its own outcome, whichever player comes first.
+        const auto line = [&](int n) {
+            ImGui::PushStyleColor(ImGuiCol_Text, stats[n]->perished ? kRed : kCyan);
+            ImGui::TextUnformatted(lines[n].c_str());
             ImGui::PopStyleColor(1);
+        };
+        ImGui::PushTextWrapPos(1200 * CurrentScale());
+        // With no player there is no first line, and no block below it.
+        if (!present.empty()) {
+            line(present.front());
             present.pop_front();
-            ImGui::PushStyleColor(ImGuiCol_Text, kRed);
             ImGui::Spacing();
             for (; !present.empty(); present.pop_front()) {
-                ImGui::TextUnformatted(lines[present.front()].c_str());
+                line(present.front());
                 ImGui::Spacing();
             }
-            ImGui::PopStyleColor(1);
         }
         ImGui::PopTextWrapPos();
-        Button("Results", "Quit Game", ImVec2(350, 50), [] {
+        Button("Results", "Quit Game", Scaled(350, 50), [] {
             Show(MENU_CONFIRM_EXIT_RESULTS, true);
             Show(MENU_RESULTS, false);
         });

@@ -45,6 +45,8 @@ struct MenuValues {
     int chosenLevel = 0;
     // One per button and check box, by window and label.
     std::map<std::string, bool> hovered;
+    // Each screen's scale by window name: 1, or less while the display is too small for the screen.
+    std::map<std::string, float> scales;
 };
 const MenuValues& CurrentMenuValues();
 

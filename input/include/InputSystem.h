@@ -12,6 +12,7 @@
 #include <winuser.h>
 
 #include <array>
+#include <deque>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -71,6 +72,19 @@ private:
     void AnnounceSticks(const GamepadState& slot, unsigned player);
     void RelayWrapped(std::shared_ptr<Message> message, unsigned player);
 
+    // The GUI reads the mouse once per frame, so a button that went down and up within one event
+    // pump would never be seen pressed. Once a button changed in a pump, the mouse messages after it
+    // wait for later pumps: each frame sees at most one change of each button, and moves after a
+    // change wait with it so that the press lands where it was made.
+    struct MouseMessage {
+        UINT message;
+        WPARAM wParam;
+        LPARAM lParam;
+    };
+    bool MouseMessageMustWait(UINT message) const;
+    void ApplyMouseMessage(const MouseMessage& mouse);
+    void ReplayWaitingMouseMessages();
+
     KeyBindings mKeys;
     MouseLook mMouseLook;
     ImGuiIO* mGui = nullptr;
@@ -80,4 +94,7 @@ private:
     std::vector<std::string> mActions;
     bool mActive = true;
     HWND mWindow = nullptr;
+    std::deque<MouseMessage> mWaitingMouse;
+    // One bit per GUI mouse button that changed in this pump.
+    unsigned mButtonsChanged = 0;
 };

@@ -155,6 +155,8 @@ void InputSystem::StoreGuiReference(const std::shared_ptr<Message>& message) {
 // ---- events and native messages ------------------------------------------------------------------
 
 void InputSystem::PollSDLEvents() {
+    mButtonsChanged = 0;
+    ReplayWaitingMouseMessages();
     SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
     SDL_Event event;
     while (SDL_PollEvent(&event)) {
@@ -189,26 +191,62 @@ void InputSystem::HandleWindowMessage(UINT message, WPARAM wParam, LPARAM lParam
         if (wParam < 256) mGui->KeysDown[wParam] = false;
         break;
     case WM_MOUSEMOVE:
-        mGui->MousePos =
-            ImVec2(static_cast<float>(GET_X_LPARAM(lParam)), static_cast<float>(GET_Y_LPARAM(lParam)));
-        break;
     case WM_LBUTTONDOWN:
-        mGui->MouseDown[0] = true;
-        break;
     case WM_LBUTTONUP:
-        mGui->MouseDown[0] = false;
-        break;
     case WM_RBUTTONDOWN:
-        mGui->MouseDown[1] = true;
-        break;
     case WM_RBUTTONUP:
-        mGui->MouseDown[1] = false;
+        if (!mWaitingMouse.empty() || MouseMessageMustWait(message))
+            mWaitingMouse.push_back({message, wParam, lParam});
+        else
+            ApplyMouseMessage({message, wParam, lParam});
         break;
     case WM_MOUSEWHEEL:
         mGui->MouseWheel += GET_WHEEL_DELTA_WPARAM(wParam) > 0 ? 1.0f : -1.0f;
         break;
     default:
         break;
+    }
+}
+
+namespace {
+
+// The GUI's button of a button message; -1 for any other message.
+int GuiButtonOf(UINT message) {
+    switch (message) {
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+        return 0;
+    case WM_RBUTTONDOWN:
+    case WM_RBUTTONUP:
+        return 1;
+    default:
+        return -1;
+    }
+}
+
+} // namespace
+
+bool InputSystem::MouseMessageMustWait(UINT message) const {
+    const int button = GuiButtonOf(message);
+    return button < 0 ? mButtonsChanged != 0 : (mButtonsChanged & (1u << button)) != 0;
+}
+
+void InputSystem::ApplyMouseMessage(const MouseMessage& mouse) {
+    const int button = GuiButtonOf(mouse.message);
+    if (button < 0) {
+        mGui->MousePos = ImVec2(static_cast<float>(GET_X_LPARAM(mouse.lParam)),
+                                static_cast<float>(GET_Y_LPARAM(mouse.lParam)));
+        return;
+    }
+    mGui->MouseDown[button] = mouse.message == WM_LBUTTONDOWN || mouse.message == WM_RBUTTONDOWN;
+    mButtonsChanged |= 1u << button;
+}
+
+void InputSystem::ReplayWaitingMouseMessages() {
+    if (!mGui) return;
+    while (!mWaitingMouse.empty() && !MouseMessageMustWait(mWaitingMouse.front().message)) {
+        ApplyMouseMessage(mWaitingMouse.front());
+        mWaitingMouse.pop_front();
     }
 }
 

@@ -172,15 +172,17 @@ TEST_F(WindowSystemTest, SizeQueriesAnswerTheCurrentSize) {
     EXPECT_EQ(size->GetWidth(), 1600);
     EXPECT_EQ(size->GetHeight(), 900);
 
-    SDL_SetWindowSize(window, 800, 600);
+    SDL_SetWindowSize(window, 1280, 720);
     Engine::ImmediateMessage(size);
-    EXPECT_EQ(size->GetWidth(), 800);
-    EXPECT_EQ(size->GetHeight(), 600);
+    EXPECT_EQ(size->GetWidth(), 1280);
+    EXPECT_EQ(size->GetHeight(), 720);
 
+    // Smaller than the game allows: the window keeps its minimum.
+    SDL_SetWindowSize(window, 640, 360);
     auto device = std::make_shared<GraphicsDeviceMessage>(L"Graphics", 0, 0);
     Engine::ImmediateMessage(device);
-    EXPECT_EQ(device->GetWidth(), 800);
-    EXPECT_EQ(device->GetHeight(), 600);
+    EXPECT_EQ(device->GetWidth(), WindowSystem::kMinimumWidth);
+    EXPECT_EQ(device->GetHeight(), WindowSystem::kMinimumHeight);
 }
 
 TEST_F(WindowSystemTest, WithoutAWindowSizeQueriesAnswerTheLastKnownSize) {

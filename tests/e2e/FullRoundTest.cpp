@@ -144,35 +144,37 @@ void CheckSplash(const Picture& splash) {
     EXPECT_LT(stats.black, stats.pixels * 9 / 10) << "the splash is black";
 }
 
-// The player's HUD colour, as its count windows fill it at 0.7 alpha over the scene.
-struct HudHue {
-    float hue;
+// The player's HUD colour, which its count windows lay at the GUI's window alpha over the scene.
+struct HudColour {
+    Rgb rgb;
     const char* name;
 };
-const HudHue kHudHues[4] = {{36.0f, "orange"}, {291.0f, "purple"}, {76.0f, "olive"}, {240.0f, "blue"}};
+const HudColour kHudColours[4] = {
+    {{255, 153, 0}, "orange"}, {{102, 56, 110}, "purple"}, {{133, 148, 89}, "olive"}, {{0, 0, 255}, "blue"}};
 
-// A pixel of the scene seen through the warning: each channel pulled from the scene's towards the
-// warning's grey by the window's alpha.
-constexpr int kWarningGrey = 51;
-// How far from the grey a channel must lie for its pull towards the grey to be measured.
+// The flood warning's grey (0.2).
+const Rgb kWarningGrey{51, 51, 51};
+// How far from a window's colour a channel of the scene must lie for its pull towards it to be measured.
 constexpr int kMeasurableGap = 25;
 
-// Whether a veil over this scene pixel can be told apart: some channel far enough from the grey.
-bool ShowsAVeil(const Rgb& scene) {
-    return std::abs(scene.r - kWarningGrey) > kMeasurableGap ||
-           std::abs(scene.g - kWarningGrey) > kMeasurableGap ||
-           std::abs(scene.b - kWarningGrey) > kMeasurableGap;
+// Whether a window of this colour over this scene pixel can be told apart: some channel far enough
+// from the window's.
+bool ShowsAVeil(const Rgb& scene, const Rgb& window) {
+    return std::abs(scene.r - window.r) > kMeasurableGap || std::abs(scene.g - window.g) > kMeasurableGap ||
+           std::abs(scene.b - window.b) > kMeasurableGap;
 }
 
-bool IsVeiled(const Rgb& seen, const Rgb& scene) {
-    constexpr int kGrey = kWarningGrey;
+// A pixel of the scene seen through a window: each channel pulled from the scene's towards the
+// window's by the window's alpha.
+bool IsVeiled(const Rgb& seen, const Rgb& scene, const Rgb& window) {
     const int seenChannels[3] = {seen.r, seen.g, seen.b}, sceneChannels[3] = {scene.r, scene.g, scene.b};
+    const int windowChannels[3] = {window.r, window.g, window.b};
     bool pulled = false;
     for (int k = 0; k < 3; ++k) {
-        const int from = sceneChannels[k], to = seenChannels[k];
-        if (to < std::min(from, kGrey) - 6 || to > std::max(from, kGrey) + 6) return false;
-        if (std::abs(from - kGrey) > kMeasurableGap) {
-            const float alpha = float(from - to) / float(from - kGrey);
+        const int from = sceneChannels[k], to = seenChannels[k], towards = windowChannels[k];
+        if (to < std::min(from, towards) - 6 || to > std::max(from, towards) + 6) return false;
+        if (std::abs(from - towards) > kMeasurableGap) {
+            const float alpha = float(from - to) / float(from - towards);
             if (alpha < 0.3f || alpha > 0.9f) return false;
             pulled = true;
         }
@@ -188,34 +190,41 @@ void CheckPlayerViews(const Picture& picture, bool aroundAMenu) {
         EXPECT_GT(stats.colours, 8) << "player " << n + 1 << "'s view has no spread of colours";
         EXPECT_LT(stats.black, stats.pixels / 2) << "player " << n + 1 << "'s view is black";
         if (aroundAMenu) continue;
-        // The HUD's two count windows side by side at the view's top centre, 200 x 50; the flood
-        // warning (200 x 100, grey at 0.75) lies under them, so its lower half shows.
+        // The HUD's two count windows side by side at the view's top centre, 200 x 50, over the scene;
+        // the flood warning (200 x 100, grey at 0.75) lies below them, clear of them.
         const Rect& q = quadrants[n];
         const int centre = q.x + q.w / 2;
         const Rect hud{centre - 98, q.y + 2, 196, 46};
-        const HudHue want = kHudHues[n];
-        const int hudPixels = e2e::Count(picture, hud, [&](const Rgb& c) {
-            const e2e::Hsv hsv = e2e::ToHsv(c);
-            return hsv.s > 0.35f && hsv.v > 0.2f && e2e::HueDistance(hsv.h, want.hue) < 25.0f;
-        });
-        EXPECT_GT(hudPixels, hud.w * hud.h / 10) << "player " << n + 1 << "'s HUD " << want.name;
-        // The warning's grey (0.2 at 0.75 of the 0.7 alpha) veils the scene: below its text each
-        // pixel lies between the scene just beside the window, in the same row, and that grey.
-        int rows = 0, veiled = 0;
-        for (int y = q.y + 70; y < q.y + 96; ++y) {
-            const Rgb left = picture.At(centre - 110, y), right = picture.At(centre + 110, y);
-            if (!e2e::Near(left, right, 12)) continue; // the scene differs on the two sides
-            if (!ShowsAVeil(left)) continue;           // a scene as grey as the warning hides it
-            ++rows;
-            if (IsVeiled(picture.At(centre - 60, y), left) && IsVeiled(picture.At(centre + 60, y), right))
-                ++veiled;
-        }
-        if (rows < 10) {
-            std::printf("player %zu: too few rows of even, coloured scene beside the warning to judge it\n",
+        const HudColour& want = kHudColours[n];
+        // Each window veils the scene in the same row just beside it with its colour, or with the
+        // warning's grey; a row whose scene differs on the two sides, or is too near the colour to show
+        // a veil, cannot be judged.
+        const auto veils = [&](int top, int bottom, int left, int right, const Rgb& window, int& rows) {
+            int veiled = 0;
+            for (int y = top; y < bottom; ++y) {
+                const Rgb besideLeft = picture.At(centre - 110, y), besideRight = picture.At(centre + 110, y);
+                if (!e2e::Near(besideLeft, besideRight, 12) || !ShowsAVeil(besideLeft, window)) continue;
+                ++rows;
+                if (IsVeiled(picture.At(left, y), besideLeft, window) &&
+                    IsVeiled(picture.At(right, y), besideRight, window))
+                    ++veiled;
+            }
+            return veiled;
+        };
+        // The count windows' margins beside their icons and digits.
+        int hudRows = 0;
+        const int hudVeiled = veils(hud.y, hud.y + hud.h, centre - 96, centre + 4, want.rgb, hudRows);
+        // Below the warning's text.
+        int rows = 0;
+        const int veiled = veils(q.y + 130, q.y + 170, centre - 60, centre + 60, kWarningGrey, rows);
+        if (rows < 10 || hudRows < 10) {
+            std::printf("player %zu: too few rows of even, coloured scene beside the HUD to judge it\n",
                         n + 1);
             continue;
         }
         ++viewsJudged;
+        EXPECT_GE(hudVeiled * 10, hudRows * 8) << "player " << n + 1 << "'s HUD " << want.name << " veils "
+                                               << hudVeiled << " of " << hudRows << " rows";
         EXPECT_GE(veiled * 10, rows * 8)
             << "player " << n + 1 << "'s flood warning veils " << veiled << " of " << rows << " rows";
     }

@@ -67,28 +67,6 @@ bool SavePng(const Picture& picture, const std::string& path) {
                           picture.width * 3) != 0;
 }
 
-Hsv ToHsv(const Rgb& c) {
-    const float r = float(c.r) / 255.0f, g = float(c.g) / 255.0f, b = float(c.b) / 255.0f;
-    const float high = std::max({r, g, b}), low = std::min({r, g, b}), range = high - low;
-    Hsv out;
-    out.v = high;
-    out.s = high > 0.0f ? range / high : 0.0f;
-    if (range <= 0.0f) return out;
-    if (high == r)
-        out.h = 60.0f * std::fmod((g - b) / range, 6.0f);
-    else if (high == g)
-        out.h = 60.0f * ((b - r) / range + 2.0f);
-    else
-        out.h = 60.0f * ((r - g) / range + 4.0f);
-    if (out.h < 0.0f) out.h += 360.0f;
-    return out;
-}
-
-float HueDistance(float a, float b) {
-    const float d = std::fabs(a - b);
-    return std::min(d, 360.0f - d);
-}
-
 bool Near(const Rgb& c, const Rgb& want, int tolerance) {
     return std::abs(c.r - want.r) <= tolerance && std::abs(c.g - want.g) <= tolerance &&
            std::abs(c.b - want.b) <= tolerance;

@@ -34,13 +34,6 @@ Picture LoadPicture(const std::string& path);
 // Writes the picture as PNG, making its folder; false when it cannot.
 bool SavePng(const Picture& picture, const std::string& path);
 
-// Hue in degrees (0..360), saturation and value (0..1).
-struct Hsv {
-    float h = 0, s = 0, v = 0;
-};
-Hsv ToHsv(const Rgb& c);
-// The smallest angle between two hues, in degrees.
-float HueDistance(float a, float b);
 bool Near(const Rgb& c, const Rgb& want, int tolerance);
 
 // What a region holds: pixels counted by the predicate, colours quantised to 4 bits a channel.

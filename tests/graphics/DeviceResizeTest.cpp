@@ -140,11 +140,41 @@ TEST_F(DeviceResizeTest, LeavingAndEnteringFullScreen) {
     EXPECT_EQ(std::vector<double>(calls[12].args.begin(), calls[12].args.begin() + 4),
               (std::vector<double>{1920, 1080, 0, 0}));
     EXPECT_EQ(mDevice->GetWidth(), 1920);
-    // Windowed when the mode was asked for, so the window took the mode's size.
-    int w = 0, h = 0;
-    SDL_GetWindowSize(static_cast<SDL_Window*>(mGraphics->mWindow), &w, &h);
-    EXPECT_EQ(w, 1920);
-    EXPECT_EQ(h, 1080);
+}
+
+// Where the window is on the display, and the device's size, once the window's events have reached
+// the graphics system as the input system's pump hands them on.
+std::string Placement(SDL_Window* window, DXDevice* device) {
+    SDL_Event event;
+    while (SDL_PollEvent(&event))
+        Engine::ImmediateMessage(std::make_shared<SDLEventMessage>(L"Input", event));
+    int x = 0, y = 0, w = 0, h = 0;
+    SDL_GetWindowPosition(window, &x, &y);
+    SDL_GetWindowSize(window, &w, &h);
+    return "window " + std::to_string(x) + "," + std::to_string(y) + " " + std::to_string(w) + "x" +
+           std::to_string(h) + ", device " + std::to_string(device->GetWidth()) + "x" +
+           std::to_string(device->GetHeight());
+}
+
+TEST_F(DeviceResizeTest, FullScreenCoversExactlyTheDisplayAndLeavingItPutsTheWindowBack) {
+    auto* window = static_cast<SDL_Window*>(mGraphics->mWindow);
+    SDL_Rect display{};
+    ASSERT_EQ(SDL_GetDisplayBounds(SDL_GetWindowDisplayIndex(window), &display), 0);
+    const std::string covering = "window " + std::to_string(display.x) + "," + std::to_string(display.y) +
+                                 " " + std::to_string(display.w) + "x" + std::to_string(display.h) +
+                                 ", device " + std::to_string(display.w) + "x" + std::to_string(display.h);
+    const std::string windowed = "window 100,100 1600x900, device 1600x900";
+    // The game starts with the full-screen flag set: the options' box leaves it first.
+    Engine::ImmediateMessage(std::make_shared<FullScreenMessage>(L"ImGui", false));
+    EXPECT_EQ(Placement(window, mDevice), windowed);
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        Engine::ImmediateMessage(std::make_shared<FullScreenMessage>(L"ImGui", true));
+        EXPECT_EQ(Placement(window, mDevice), covering);
+        EXPECT_FALSE(SDL_GetWindowFlags(window) & SDL_WINDOW_HIDDEN);
+        Engine::ImmediateMessage(std::make_shared<FullScreenMessage>(L"ImGui", false));
+        EXPECT_EQ(Placement(window, mDevice), windowed);
+    }
 }
 
 TEST_F(DeviceResizeTest, SetFullscreenAloneChangesNoSwapChainState) {

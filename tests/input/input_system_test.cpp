@@ -707,6 +707,8 @@ TEST_F(NativeMessages, WindowMessagesWriteTheGuiInputBlock) {
     };
     for (ButtonCase c : {ButtonCase{WM_LBUTTONDOWN, 0, true}, ButtonCase{WM_RBUTTONDOWN, 1, true},
                          ButtonCase{WM_LBUTTONUP, 0, false}, ButtonCase{WM_RBUTTONUP, 1, false}}) {
+        // A new pump each time: a button's second change in one pump waits for the next.
+        input->PollSDLEvents();
         input->HandleWindowMessage(c.message, 0, 0);
         EXPECT_EQ(io.MouseDown[c.button], c.down) << c.message;
     }
@@ -718,6 +720,48 @@ TEST_F(NativeMessages, WindowMessagesWriteTheGuiInputBlock) {
     input->HandleWindowMessage(WM_MOUSEWHEEL, MAKEWPARAM(0, 240), 0);
     input->HandleWindowMessage(WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-120)), 0);
     EXPECT_EQ(io.MouseWheel - wheelBefore, 1.0f);
+}
+
+// The mouse messages of one pump, and what the GUI block holds after that pump and each later one:
+// "L" and "R" for the buttons held, then the pointer's x.
+struct MousePumpCase {
+    const char* name;
+    std::vector<std::pair<UINT, int>> messages; // message, pointer x for moves
+    std::vector<std::string> pumps;
+};
+
+TEST_F(NativeMessages, EachPumpShowsTheGuiAtMostOneChangeOfEachButton) {
+    const std::vector<MousePumpCase> table = {
+        {"a click within one pump", {{WM_LBUTTONDOWN, 0}, {WM_LBUTTONUP, 0}}, {"L 0", " 0", " 0"}},
+        {"a move after the press waits with the release",
+         {{WM_MOUSEMOVE, 7}, {WM_LBUTTONDOWN, 0}, {WM_MOUSEMOVE, 9}, {WM_LBUTTONUP, 0}},
+         {"L 7", " 9", " 9"}},
+        {"a double click",
+         {{WM_LBUTTONDOWN, 0}, {WM_LBUTTONUP, 0}, {WM_LBUTTONDOWN, 0}, {WM_LBUTTONUP, 0}},
+         {"L 0", " 0", "L 0", " 0", " 0"}},
+        {"each button changes once per pump",
+         {{WM_RBUTTONDOWN, 0}, {WM_LBUTTONDOWN, 0}, {WM_LBUTTONUP, 0}, {WM_RBUTTONUP, 0}},
+         {"LR 0", " 0", " 0"}},
+        {"a press alone", {{WM_LBUTTONDOWN, 0}}, {"L 0", "L 0"}},
+    };
+    for (const MousePumpCase& c : table) {
+        SCOPED_TRACE(c.name);
+        io.MouseDown[0] = io.MouseDown[1] = false;
+        io.MousePos = ImVec2(0, 0);
+        input->PollSDLEvents();
+        for (const auto& [message, x] : c.messages)
+            input->HandleWindowMessage(message, 0, MAKELPARAM(x, 0));
+        std::vector<std::string> seen;
+        for (std::size_t pump = 0; pump < c.pumps.size(); ++pump) {
+            if (pump > 0) input->PollSDLEvents();
+            seen.push_back(std::string(io.MouseDown[0] ? "L" : "") + (io.MouseDown[1] ? "R" : "") + " " +
+                           std::to_string(int(io.MousePos.x)));
+        }
+        EXPECT_EQ(seen, c.pumps);
+        // Released for the next case.
+        input->PollSDLEvents();
+        input->HandleWindowMessage(WM_LBUTTONUP, 0, 0);
+    }
 }
 
 TEST_F(NativeMessages, ActivateReportsTheKeyboardFocus) {

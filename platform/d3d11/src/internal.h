@@ -415,6 +415,11 @@ private:
     Texture2D* backBuffer_ = nullptr;
     // When the previous present was due; none before the first.
     std::optional<std::chrono::steady_clock::time_point> lastPresent_;
+    // Where the window was before it was made to cover the display; none while it does not.
+    struct Placement {
+        int x, y, w, h;
+    };
+    std::optional<Placement> windowed_;
 };
 
 // ---- shared helpers --------------------------------------------------------------------------------

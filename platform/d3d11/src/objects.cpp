@@ -570,9 +570,28 @@ HRESULT SwapChain::GetBuffer(UINT buffer, REFIID riid, void** surface) {
 HRESULT SwapChain::SetFullscreenState(BOOL fullscreen, IDXGIOutput* target) {
     D3D11SW_RECORD("SetFullscreenState", {double(fullscreen), Addr(target)});
     if (HRESULT hr = TakeInjectedFailure("SetFullscreenState"); FAILED(hr)) return hr;
-    // The flag is honoured for the caller; the SDL window itself stays windowed so that development
-    // desktops and headless runs are never taken over.
     desc_.Windowed = fullscreen ? FALSE : TRUE;
+    // Full screen is a borderless window over the whole display that holds it, which behaves alike
+    // with or without a window manager; leaving puts the window back where it was.
+    SDL_Window* window = Window();
+    if (!window) return S_OK;
+    if (fullscreen && !windowed_) {
+        SDL_Rect display{};
+        const int index = SDL_GetWindowDisplayIndex(window);
+        if (index < 0 || SDL_GetDisplayBounds(index, &display) != 0) return S_OK;
+        Placement placed{};
+        SDL_GetWindowPosition(window, &placed.x, &placed.y);
+        SDL_GetWindowSize(window, &placed.w, &placed.h);
+        windowed_ = placed;
+        SDL_SetWindowBordered(window, SDL_FALSE);
+        SDL_SetWindowPosition(window, display.x, display.y);
+        SDL_SetWindowSize(window, display.w, display.h);
+    } else if (!fullscreen && windowed_) {
+        SDL_SetWindowBordered(window, SDL_TRUE);
+        SDL_SetWindowSize(window, windowed_->w, windowed_->h);
+        SDL_SetWindowPosition(window, windowed_->x, windowed_->y);
+        windowed_.reset();
+    }
     return S_OK;
 }
 
@@ -630,7 +649,8 @@ HRESULT SwapChain::ResizeTarget(const DXGI_MODE_DESC* target) {
     // window stands for the display, which a full-screen window covers at the mode asked for. Were
     // the mode only recorded, the buffers would take its size while the client area kept the old one,
     // and everything sized by the client area (the GUI) would be drawn at the wrong scale.
-    if (Window() && target->Width > 0 && target->Height > 0)
+    // In full screen the window already covers the display, whose mode is not ours to change.
+    if (Window() && !windowed_ && target->Width > 0 && target->Height > 0)
         SDL_SetWindowSize(Window(), int(target->Width), int(target->Height));
     return S_OK;
 }

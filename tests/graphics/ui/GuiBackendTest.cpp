@@ -2,6 +2,7 @@
 
 #include <EngineTestControl.h>
 #include <InputSystem.h>
+#include <ui/MenuScreens.h>
 
 #include <algorithm>
 #include <fstream>
@@ -177,11 +178,12 @@ TEST_F(GuiBackendTest, AHundredFramesLeaveTheLiveObjectCountFlat) {
 TEST_F(GuiBackendTest, TheKeyMapNamesTheVirtualKeys) {
     const ImGuiIO& io = ImGui::GetIO();
     const std::vector<std::pair<ImGuiKey_, int>> table = {
-        {ImGuiKey_Tab, 9},        {ImGuiKey_LeftArrow, 37}, {ImGuiKey_RightArrow, 39}, {ImGuiKey_UpArrow, 38},
-        {ImGuiKey_DownArrow, 40}, {ImGuiKey_Home, 36},      {ImGuiKey_End, 35},        {ImGuiKey_Delete, 46},
-        {ImGuiKey_Backspace, 8},  {ImGuiKey_Enter, 13},     {ImGuiKey_Escape, 27},     {ImGuiKey_A, 65},
-        {ImGuiKey_C, 67},         {ImGuiKey_V, 86},         {ImGuiKey_X, 88},          {ImGuiKey_Y, 89},
-        {ImGuiKey_Z, 90},         {ImGuiKey_Space, 32},
+        {ImGuiKey_Tab, 9},      {ImGuiKey_LeftArrow, 37}, {ImGuiKey_RightArrow, 39},
+        {ImGuiKey_UpArrow, 38}, {ImGuiKey_DownArrow, 40}, {ImGuiKey_Home, 36},
+        {ImGuiKey_End, 35},     {ImGuiKey_Delete, 46},    {ImGuiKey_Backspace, 8},
+        {ImGuiKey_Enter, 13},   {ImGuiKey_Escape, 27},    {ImGuiKey_A, 65},
+        {ImGuiKey_C, 67},       {ImGuiKey_V, 86},         {ImGuiKey_X, 88},
+        {ImGuiKey_Y, 89},       {ImGuiKey_Z, 90},         {ImGuiKey_Space, kImGuiActivateKeySlot},
     };
     for (const auto& [key, vk] : table)
         EXPECT_EQ(io.KeyMap[key], vk) << key;
@@ -299,6 +301,50 @@ TEST_F(GuiWithInputTest, AMouseMoveAndAKeyReachTheGuiThroughTheInputSystem) {
     EXPECT_EQ(ImGui::GetIO().MousePos.x, 321.0f);
     EXPECT_EQ(ImGui::GetIO().MousePos.y, 123.0f);
     EXPECT_TRUE(ImGui::IsKeyDown(ImGui::GetKeyIndex(ImGuiKey_DownArrow)));
+}
+
+// The pause menu's "Options" clicked through SDL's events: `held` frames between press and release,
+// 0 when both arrive in one event pump (a fast finger or a touchpad tap).
+class GuiClickTest : public GuiWithInputTest {
+protected:
+    int ClicksOnOptions(int held) {
+        Engine::ImmediateMessage(std::make_shared<ShowMenuMessage>(L"Test", MENU_PAUSE, true));
+        Frame(6);
+        const auto& rects = MenuWidgetRects();
+        EXPECT_EQ(rects.count("Options"), 1u);
+        if (!rects.count("Options")) return -1;
+        const MenuWidgetRect r = rects.at("Options");
+        gfxtest::Recorder recorder({MessageType::ShowMenu});
+        SDL_Event motion{};
+        motion.type = SDL_MOUSEMOTION;
+        motion.motion.x = int((r.min.x + r.max.x) / 2);
+        motion.motion.y = int((r.min.y + r.max.y) / 2);
+        EXPECT_EQ(SDL_PushEvent(&motion), 1);
+        SDL_Event button{};
+        button.type = SDL_MOUSEBUTTONDOWN;
+        button.button.button = SDL_BUTTON_LEFT;
+        button.button.state = SDL_PRESSED;
+        button.button.x = motion.motion.x;
+        button.button.y = motion.motion.y;
+        EXPECT_EQ(SDL_PushEvent(&button), 1);
+        Frame(held);
+        button.type = SDL_MOUSEBUTTONUP;
+        button.button.state = SDL_RELEASED;
+        EXPECT_EQ(SDL_PushEvent(&button), 1);
+        Frame(4);
+        int clicks = 0;
+        for (const auto& show : recorder.TakeOf<ShowMenuMessage>(MessageType::ShowMenu))
+            clicks += show->GetType() == MENU_OPTIONS && show->IsVisible();
+        return clicks;
+    }
+};
+
+TEST_F(GuiClickTest, APressAndReleaseInOneEventPumpClickOnce) {
+    EXPECT_EQ(ClicksOnOptions(0), 1);
+}
+
+TEST_F(GuiClickTest, APressHeldOverSeveralFramesClicksOnce) {
+    EXPECT_EQ(ClicksOnOptions(5), 1);
 }
 
 } // namespace

@@ -302,34 +302,47 @@ std::pair<float, float> Span(const std::vector<ImDrawVert>& vertices, ImU32 colo
     return {top, bottom};
 }
 
-TEST_F(MenuScreensTest, ResultsShowTheFirstPresentPlayerInCyanAndTheOthersInRed) {
-    const ImU32 cyan = IM_COL32(0, 255, 255, 255), red = IM_COL32(255, 0, 0, 255);
-    auto one = MakePlayer(1);
-    auto three = MakePlayer(3);
-    one->perished = false;
-    three->perished = true;
-    Open(MENU_RESULTS);
-    auto vertices = WindowVertices("Results");
-    const auto cyanSpan = Span(vertices, cyan), redSpan = Span(vertices, red);
-    ASSERT_LT(cyanSpan.first, cyanSpan.second);
-    ASSERT_LT(redSpan.first, redSpan.second);
-    EXPECT_LT(cyanSpan.second, redSpan.first) << "the cyan line is above the red one";
-    // "Player 1: Escaped!" has more glyphs than "Player 3: Perished..." has fewer: count quads.
-    std::size_t cyanGlyphs = 0, redGlyphs = 0;
-    for (const ImDrawVert& v : vertices) {
-        cyanGlyphs += v.col == cyan;
-        redGlyphs += v.col == red;
-    }
-    EXPECT_EQ(cyanGlyphs / 4, std::string("Player1:Escaped!").size());
-    EXPECT_EQ(redGlyphs / 4, std::string("Player3:Perished...").size());
+struct ResultsCase {
+    const char* name;
+    // Per player 1 to 4: ' ' absent, 'E' escaped, 'P' perished.
+    const char* outcomes;
+};
 
-    // Only player 2: its line is the cyan one.
+TEST_F(MenuScreensTest, EachResultsLineTakesTheColourOfItsOwnOutcome) {
+    const ImU32 cyan = IM_COL32(0, 255, 255, 255), red = IM_COL32(255, 0, 0, 255);
+    const std::vector<ResultsCase> table = {
+        {"all perished", "PPPP"}, {"all escaped", "EEEE"}, {"mixed", "PE P"}, {"only player 2", " E  "}};
+    for (const ResultsCase& c : table) {
+        SCOPED_TRACE(c.name);
+        Engine::mFactory->DestroyAllObjects();
+        std::size_t escapedGlyphs = 0, perishedGlyphs = 0;
+        for (int n = 1; n <= 4; ++n) {
+            if (c.outcomes[n - 1] == ' ') continue;
+            MakePlayer(n)->perished = c.outcomes[n - 1] == 'P';
+            // Glyphs only: blanks draw no quad.
+            (c.outcomes[n - 1] == 'P' ? perishedGlyphs : escapedGlyphs) +=
+                std::string(c.outcomes[n - 1] == 'P' ? "Player1:Perished..." : "Player1:Escaped!").size();
+        }
+        Open(MENU_RESULTS);
+        const auto vertices = WindowVertices("Results");
+        std::size_t cyanVertices = 0, redVertices = 0;
+        for (const ImDrawVert& v : vertices) {
+            cyanVertices += v.col == cyan;
+            redVertices += v.col == red;
+        }
+        EXPECT_EQ(cyanVertices / 4, escapedGlyphs);
+        EXPECT_EQ(redVertices / 4, perishedGlyphs);
+    }
+    // Player 1 perished, 2 escaped, 4 perished: the lines keep the players' order.
     Engine::mFactory->DestroyAllObjects();
-    MakePlayer(2);
+    MakePlayer(1)->perished = true;
+    MakePlayer(2)->perished = false;
+    MakePlayer(4)->perished = true;
     Open(MENU_RESULTS);
-    vertices = WindowVertices("Results");
-    EXPECT_LT(Span(vertices, cyan).first, Span(vertices, cyan).second);
-    EXPECT_GT(Span(vertices, red).first, Span(vertices, red).second);
+    const auto vertices = WindowVertices("Results");
+    const auto cyanSpan = Span(vertices, cyan), redSpan = Span(vertices, red);
+    EXPECT_LT(redSpan.first, cyanSpan.first);
+    EXPECT_LT(cyanSpan.second, redSpan.second);
 }
 
 TEST_F(MenuScreensTest, ResultsWithoutPlayersDrawNoLinesAndStillQuit) {
@@ -494,6 +507,87 @@ TEST_F(MenuScreensTest, DownAndUpMoveTheKeyboardNavigation) {
     EXPECT_NE(second, 0u);
     EXPECT_NE(first, second);
     EXPECT_EQ(press(VK_UP), first);
+}
+
+} // namespace
+
+namespace {
+
+// The menus are clicked: with the navigation on a button, no key works it.
+TEST_F(MenuScreensTest, NoKeyWorksAMenuButton) {
+    for (const eMENUTYPE screen : {MENU_PAUSE, MENU_MAIN, MENU_CONFIRM_EXIT, MENU_OPTIONS}) {
+        SCOPED_TRACE(int(screen));
+        Open(screen);
+        for (const int key : {VK_ESCAPE, VK_DOWN, VK_SPACE, VK_RETURN, VK_SPACE}) {
+            ImGui::GetIO().KeysDown[key] = true;
+            Frame();
+            ImGui::GetIO().KeysDown[key] = false;
+            Frame();
+        }
+        EXPECT_NE(GImGui->NavId, 0u) << "the navigation is on a button";
+        // The arrows move the highlight, which is heard as a hover; nothing else is sent.
+        std::vector<std::string> sent = mLog->Take();
+        std::erase(sent, kHover);
+        EXPECT_EQ(sent, std::vector<std::string>{});
+    }
+}
+
+} // namespace
+
+namespace {
+
+// Each volume label stands clear of its first button, and each arrow button holds its whole caption.
+TEST_F(MenuScreensTest, VolumeRowsKeepTheirLabelsApartAndTheirCaptionsWhole) {
+    Open(MENU_OPTIONS);
+    ImGuiWindow* options = Window("Options");
+    ASSERT_NE(options, nullptr);
+    const float fontSize = options->CalcFontSize();
+    const ImVec2 padding = ImGui::GetStyle().FramePadding;
+    const auto& rects = MenuWidgetRects();
+    for (const auto& [label, first] : {std::pair{"Music Volume", "<--"}, std::pair{"SFX Volume  ", "<=="}}) {
+        ASSERT_TRUE(rects.count(label) && rects.count(first)) << label;
+        EXPECT_GE(rects.at(first).min.x - rects.at(label).max.x, fontSize / 4) << label;
+    }
+    for (const char* caption : {"<--", "-->", "<==", "==>"}) {
+        ASSERT_TRUE(rects.count(caption)) << caption;
+        const MenuWidgetRect& r = rects.at(caption);
+        const ImVec2 text = GImGui->Font->CalcTextSizeA(fontSize, FLT_MAX, 0.0f, caption);
+        EXPECT_GE(r.max.x - r.min.x, text.x + 2 * padding.x) << caption;
+        EXPECT_GE(r.max.y - r.min.y, text.y + 2 * padding.y) << caption;
+    }
+}
+
+} // namespace
+
+namespace {
+
+// Every button of every screen lies inside the window, at the smallest size the window can take and
+// at the game's own size.
+TEST_F(MenuScreensTest, EveryButtonOfEveryScreenIsInsideTheSmallestWindow) {
+    auto* window = static_cast<SDL_Window*>(GuiBackend().window);
+    MakePlayer(1);
+    for (const auto& [w, h] : {std::pair{1, 1}, std::pair{1600, 900}}) {
+        SDL_SetWindowSize(window, w, h);
+        int width = 0, height = 0;
+        SDL_GetWindowSize(window, &width, &height);
+        if (w == 1) {
+            EXPECT_EQ(width, WindowSystem::kMinimumWidth);
+            EXPECT_EQ(height, WindowSystem::kMinimumHeight);
+        }
+        for (int screen = MENU_MAIN; screen <= MENU_CONFIRM_EXIT_RESULTS; ++screen) {
+            SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height) + ", screen " +
+                         std::to_string(screen));
+            ClearMenuWidgetRects();
+            Open(eMENUTYPE(screen));
+            EXPECT_FALSE(MenuWidgetRects().empty());
+            for (const auto& [label, r] : MenuWidgetRects()) {
+                EXPECT_GE(r.min.x, 0.0f) << label;
+                EXPECT_GE(r.min.y, 0.0f) << label;
+                EXPECT_LE(r.max.x, float(width)) << label;
+                EXPECT_LE(r.max.y, float(height)) << label;
+            }
+        }
+    }
 }
 
 } // namespace
