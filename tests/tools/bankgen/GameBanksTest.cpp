@@ -70,9 +70,12 @@ TEST_F(GameBanksTest, InitHoldsTheGameParametersAndBusses) {
         const RtpcCurve& c = bus.rtpcs[0];
         EXPECT_EQ(c.gameParameter, children[i].second);
         EXPECT_EQ(c.target, 5); // bus volume
+        // The slider's gain is proportional to its value: a line from -1 to 0 that scaling 2
+        // turns into decibels, silent only at 0.
+        EXPECT_EQ(c.scaling, 2);
         ASSERT_EQ(c.points.size(), 2u);
         EXPECT_EQ(c.points[0].x, 0.0f);
-        EXPECT_EQ(c.points[0].y, -96.3f);
+        EXPECT_EQ(c.points[0].y, -1.0f);
         EXPECT_EQ(c.points[1].x, 100.0f);
         EXPECT_EQ(c.points[1].y, 0.0f);
     }
