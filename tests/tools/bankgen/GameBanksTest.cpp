@@ -124,8 +124,8 @@ TEST_F(GameBanksTest, TorvikHasAnEventForEveryIdTheGamePosts) {
     EXPECT_EQ(events, expected.size());
 }
 
-// The menu music and the ambience are Vorbis packed by vorbispack from 2 s tones; the clicks,
-// the level and the credits music are PCM tones that bankgen makes itself.
+// The menu music and the ambience are Vorbis packed by vorbispack from their 4 s scores; the
+// clicks, the level and the credits music are PCM that mediagen renders from theirs.
 TEST_F(GameBanksTest, TorvikSoundsPlayTheirMediaOnTheGameBusses) {
     std::map<std::uint32_t, const ParsedMedia*> media;
     for (const ParsedMedia& m : torvik.media)
@@ -178,7 +178,7 @@ TEST_F(GameBanksTest, TorvikSoundsPlayTheirMediaOnTheGameBusses) {
             EXPECT_EQ(wave.U16(), 1); // mono
             EXPECT_EQ(wave.U32(), 48000u);
             wave.Take(16);
-            EXPECT_EQ(wave.U32(), 96000u); // samples: 2 s
+            EXPECT_EQ(wave.U32(), 192000u); // samples: 4 s
             wave.Take(fmtSize - 28);
             EXPECT_EQ(wave.U32(), 0x61746164u); // "data"
             EXPECT_EQ(wave.U32(), m.size - 94);
