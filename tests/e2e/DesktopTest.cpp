@@ -275,11 +275,12 @@ TEST(EndToEnd, Desktop) {
         std::this_thread::sleep_for(kLookAgain);
     ASSERT_TRUE(exited) << "the game did not end within " << kDeadline.count() << " s; it is killed";
     // What a player hears: the menu music of the splash, gone with the level's stop all and the pause,
-    // and then the click on "Quit Game" (a 2 kHz blip of 50 ms).
+    // and then the click on "Quit Game" (a short sound over 2 kHz). The music's held root is 0.13
+    // in its score, 0.09 at the centre pan.
     const std::vector<float> left = desktop.Heard();
     const double music = e2e::LoudestTone(left, 0, pausedAt, kMenuMusicHz, 8192).level;
     const double click = e2e::LoudestTone(left, pausedAt, left.size(), kClickHz, 2048).level;
-    EXPECT_GT(music, 0.3) << "no menu music before the pause";
+    EXPECT_GT(music, 0.07) << "no menu music before the pause";
     EXPECT_GT(click, 0.15) << "no click after the pause";
     char summary[256];
     std::snprintf(

@@ -32,8 +32,8 @@ using e2e::CopyRunTimeTree;
 
 constexpr double kRate = e2e::kDiskAudioRate;
 constexpr std::size_t kWindow = 8192;
-// The tones of the game's banks: the menu music, the level music, the ambience, the credits music
-// and the click.
+// The lines of the game's sounds: the held roots of the menu, level and credits music, the
+// ambience's drone and the click's main partial.
 constexpr double kMenuMusicHz = 220, kLevelMusicHz = 330, kAmbienceHz = 110, kCreditsHz = 262,
                  kClickHz = 2000;
 constexpr double kHeard = 0.05;
@@ -197,7 +197,7 @@ TEST(EndToEnd, HeardRound) {
             summary += line;
         }
     }
-    // The click: a 2 kHz blip of 50 ms, the loudest of its kind in the second after it.
+    // The click: a short sound over 2 kHz, the loudest of its kind in the second after it.
     const e2e::Loudest blip = e2e::LoudestTone(left, click.at, click.at + std::size_t(kRate), kClickHz, 2048);
     EXPECT_GT(blip.level, 0.15) << "no click after sample frame " << click.at;
     char line[160];

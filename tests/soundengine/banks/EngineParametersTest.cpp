@@ -106,8 +106,8 @@ TEST_F(EngineParametersTest, TheInitBanksVolumeFadesABusFrameByFrameOnTheAudioTh
     ASSERT_EQ(LoadBank("Init.bnk", AU_INVALID_POOL_ID, init), AuResultSuccess);
     const u32 sfx = GetIDFromString("SFX_VO_Bus_Volume");
     const u32 music = GetIDFromString("Music_Ambience_Bus_Volume");
-    // The Init bank's bus curve: 0 gives -96.3 dB, 100 gives 0 dB.
-    const AuCurvePoint curve[] = {{0, -96.3f, AuCurveInterpolation_Linear},
+    // The Init bank's bus curve: a gain proportional to the slider, a line from -1 to 0 in decibels.
+    const AuCurvePoint curve[] = {{0, -1.0f, AuCurveInterpolation_Linear},
                                   {100, 0, AuCurveInterpolation_Linear}};
     RecordingBus bus;
     {
@@ -118,7 +118,7 @@ TEST_F(EngineParametersTest, TheInitBanksVolumeFadesABusFrameByFrameOnTheAudioTh
         EXPECT_EQ(g_pRTPCMgr->GetDefaultValue(music, &found), 100.0f);
         EXPECT_TRUE(found);
         ASSERT_EQ(g_pRTPCMgr->SubscribeRTPC(&bus, sfx, AuRTPCDrivingType_GameParameter, AuRTPCMode_Single,
-                                            kBusVolume, 1, AuCurveScaling_None, curve, 2, AuRTPCKey{},
+                                            kBusVolume, 1, AuCurveScaling_LinearToDb, curve, 2, AuRTPCKey{},
                                             AuRTPCSubscriberKind_Bus),
                   AuResultSuccess);
     }
@@ -134,7 +134,7 @@ TEST_F(EngineParametersTest, TheInitBanksVolumeFadesABusFrameByFrameOnTheAudioTh
         // Done with the 24th frame: no ramp is left to deliver more.
         EXPECT_EQ(g_pTransitionMgr->Count(0), 0u);
         EXPECT_EQ(g_pRTPCMgr->GetRTPCValue(sfx, AuRTPCKey{}), 50.0f);
-        EXPECT_FLOAT_EQ(g_pRTPCMgr->GetRTPCConvertedValue(&bus, kBusVolume, AuRTPCKey{}), -48.15f);
+        EXPECT_NEAR(g_pRTPCMgr->GetRTPCConvertedValue(&bus, kBusVolume, AuRTPCKey{}), -6.02f, 0.05f);
         g_pRTPCMgr->UnSubscribeRTPC(&bus);
     }
     ASSERT_EQ(values.size(), 24u);
@@ -143,7 +143,7 @@ TEST_F(EngineParametersTest, TheInitBanksVolumeFadesABusFrameByFrameOnTheAudioTh
         EXPECT_LT(values[i], values[i - 1]) << i;
         EXPECT_EQ(frames[i], frames[0] + i) << i; // one value per audio frame
     }
-    EXPECT_FLOAT_EQ(values.back(), -48.15f);
+    EXPECT_NEAR(values.back(), -6.02f, 0.05f);
 }
 
 TEST_F(EngineParametersTest, AResetThroughTheRingReturnsToTheBanksDefault) {

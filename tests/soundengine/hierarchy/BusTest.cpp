@@ -290,8 +290,9 @@ TEST_F(BusTest, ALoadedBusSendsItsVolumeAndTheSfxSliderThenOffsetsIt) {
         EXPECT_EQ(last, banktest::Line("volume %08X 0.00", id));
     }
     ops.calls.clear();
+    // The slider at 0: silence, the curve's -1 in decibels.
     ASSERT_EQ(m_rtpc.SetRTPCImmediate(kSfxVolume, 0.0f, AuRTPCKey{}), AuResultSuccess);
-    EXPECT_EQ(ops.calls, std::vector<std::string>{banktest::Line("offset %08X -96.30", kSfxBus)});
+    EXPECT_EQ(ops.calls, std::vector<std::string>{banktest::Line("offset %08X -4096.00", kSfxBus)});
 
     // A pass-through bus tells the lower engine nothing when it is read.
     ops.calls.clear();
@@ -588,10 +589,15 @@ TEST_F(BusTest, TheSfxSliderTakesTheSfxBusDownThroughItsCurve) {
     ASSERT_EQ(ops.calls.size(), 1u);
     EXPECT_EQ(ops.calls[0], banktest::Line("volume %08X 0.00", kSfxBus));
     ops.calls.clear();
+    // Half the gain at 50, silence only at 0.
+    ASSERT_EQ(m_rtpc.SetRTPCImmediate(kSfxVolume, 50.0f, AuRTPCKey{}), AuResultSuccess);
+    ASSERT_EQ(ops.calls.size(), 1u);
+    EXPECT_EQ(ops.calls[0], banktest::Line("offset %08X -6.02", kSfxBus));
+    ops.calls.clear();
     ASSERT_EQ(m_rtpc.SetRTPCImmediate(kSfxVolume, 0.0f, AuRTPCKey{}), AuResultSuccess);
     ASSERT_EQ(ops.calls.size(), 1u);
-    EXPECT_EQ(ops.calls[0], banktest::Line("offset %08X -96.30", kSfxBus));
-    EXPECT_NEAR(sfx->GetAccumulatedProp(0, AuPropID_BusVolume), -96.3f, 1e-3);
+    EXPECT_EQ(ops.calls[0], banktest::Line("offset %08X -4089.98", kSfxBus)); // from -6.02
+    EXPECT_NEAR(sfx->GetAccumulatedProp(0, AuPropID_BusVolume), -4096.0f, 1e-3);
 }
 
 // A bus that keeps a copy of the value record as the walk reaches it, made by the bus loader

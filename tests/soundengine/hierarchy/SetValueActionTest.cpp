@@ -744,7 +744,7 @@ TEST_F(SetValueEngineTest, AGameParameterSetByAnActionMovesTheSfxBusAsTheSliderD
     ASSERT_NE(AU::SoundEngine::PostEvent(kEvent, 10), 0u);
     RenderAndWait();
     const std::vector<std::string> byAction = BusLines(ops, sfxBus);
-    ASSERT_EQ(byAction, std::vector<std::string>{"offset 0CB96245 -48.15"}) << "the Init bank's curve at 50";
+    ASSERT_EQ(byAction, std::vector<std::string>{"offset 0CB96245 -6.02"}) << "the Init bank's curve at 50";
     {
         CAuMainLock lock;
         EXPECT_EQ(g_pRTPCMgr->GetRTPCValue(param, AuRTPCKey{}), 50.0f) << "set for every object";

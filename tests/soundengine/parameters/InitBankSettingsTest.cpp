@@ -62,12 +62,12 @@ TEST_F(InitBankSettingsTest, TheInitBankSetsBothVolumeDefaultsAndItsCurveFadesAB
     EXPECT_EQ(mgr.GetDefaultValue(music, &found), 100.0f);
     EXPECT_TRUE(found);
 
-    // The bank's bus curve: 0 gives -96.3 dB, 100 gives 0 dB.
-    const AuCurvePoint curve[] = {{0, -96.3f, AuCurveInterpolation_Linear},
+    // The bank's bus curve: a gain proportional to the slider, a line from -1 to 0 in decibels.
+    const AuCurvePoint curve[] = {{0, -1.0f, AuCurveInterpolation_Linear},
                                   {100, 0, AuCurveInterpolation_Linear}};
     BusVolume bus;
     ASSERT_EQ(mgr.SubscribeRTPC(&bus, sfx, AuRTPCDrivingType_GameParameter, AuRTPCMode_Single, 5, 1,
-                                AuCurveScaling_None, curve, 2, AuRTPCKey{}, AuRTPCSubscriberKind_Bus),
+                                AuCurveScaling_LinearToDb, curve, 2, AuRTPCKey{}, AuRTPCSubscriberKind_Bus),
               AuResultSuccess);
     EXPECT_EQ(mgr.GetRTPCConvertedValue(&bus, 5, AuRTPCKey{}), 0.0f); // at the default
     ASSERT_EQ(
@@ -76,9 +76,22 @@ TEST_F(InitBankSettingsTest, TheInitBankSetsBothVolumeDefaultsAndItsCurveFadesAB
     for (u32 frame = 1; frame <= 24; ++frame)
         transitions.ProcessTransitionsList(frame);
     ASSERT_EQ(bus.volumes.size(), 24u);
-    EXPECT_GT(bus.volumes[0], bus.volumes[1] + 1.0f); // moving down frame by frame
-    EXPECT_FLOAT_EQ(bus.volumes.back(), -48.15f);
-    EXPECT_FLOAT_EQ(mgr.GetRTPCConvertedValue(&bus, 5, AuRTPCKey{}), -48.15f);
+    EXPECT_GT(bus.volumes[0], bus.volumes[1]); // moving down frame by frame
+    EXPECT_NEAR(bus.volumes.back(), -6.02f, 0.05f);
+    EXPECT_NEAR(mgr.GetRTPCConvertedValue(&bus, 5, AuRTPCKey{}), -6.02f, 0.05f);
+    // Gentle near the top, steep only towards the bottom, silent only at 0.
+    const struct {
+        f32 slider, db, tolerance;
+    } cases[] = {{90, -0.92f, 0.05f}, {10, -20.0f, 0.1f}, {1, -40.0f, 0.2f}};
+    for (const auto& c : cases) {
+        ASSERT_EQ(mgr.SetRTPCInternal(sfx, c.slider, AuRTPCKey{},
+                                      TransParamsBase{0, AuCurveInterpolation_Linear, true}),
+                  AuResultSuccess);
+        EXPECT_NEAR(mgr.GetRTPCConvertedValue(&bus, 5, AuRTPCKey{}), c.db, c.tolerance) << c.slider;
+    }
+    ASSERT_EQ(mgr.SetRTPCInternal(sfx, 0, AuRTPCKey{}, TransParamsBase{0, AuCurveInterpolation_Linear, true}),
+              AuResultSuccess);
+    EXPECT_LT(mgr.GetRTPCConvertedValue(&bus, 5, AuRTPCKey{}), -96.0f);
 }
 
 } // namespace

@@ -70,9 +70,12 @@ TEST_F(GameBanksTest, InitHoldsTheGameParametersAndBusses) {
         const RtpcCurve& c = bus.rtpcs[0];
         EXPECT_EQ(c.gameParameter, children[i].second);
         EXPECT_EQ(c.target, 5); // bus volume
+        // The slider's gain is proportional to its value: a line from -1 to 0 that scaling 2
+        // turns into decibels, silent only at 0.
+        EXPECT_EQ(c.scaling, 2);
         ASSERT_EQ(c.points.size(), 2u);
         EXPECT_EQ(c.points[0].x, 0.0f);
-        EXPECT_EQ(c.points[0].y, -96.3f);
+        EXPECT_EQ(c.points[0].y, -1.0f);
         EXPECT_EQ(c.points[1].x, 100.0f);
         EXPECT_EQ(c.points[1].y, 0.0f);
     }
@@ -121,8 +124,8 @@ TEST_F(GameBanksTest, TorvikHasAnEventForEveryIdTheGamePosts) {
     EXPECT_EQ(events, expected.size());
 }
 
-// The menu music and the ambience are Vorbis packed by vorbispack from 2 s tones; the clicks,
-// the level and the credits music are PCM tones that bankgen makes itself.
+// The menu music and the ambience are Vorbis packed by vorbispack from their 4 s scores; the
+// clicks, the level and the credits music are PCM that mediagen renders from theirs.
 TEST_F(GameBanksTest, TorvikSoundsPlayTheirMediaOnTheGameBusses) {
     std::map<std::uint32_t, const ParsedMedia*> media;
     for (const ParsedMedia& m : torvik.media)
@@ -175,7 +178,7 @@ TEST_F(GameBanksTest, TorvikSoundsPlayTheirMediaOnTheGameBusses) {
             EXPECT_EQ(wave.U16(), 1); // mono
             EXPECT_EQ(wave.U32(), 48000u);
             wave.Take(16);
-            EXPECT_EQ(wave.U32(), 96000u); // samples: 2 s
+            EXPECT_EQ(wave.U32(), 192000u); // samples: 4 s
             wave.Take(fmtSize - 28);
             EXPECT_EQ(wave.U32(), 0x61746164u); // "data"
             EXPECT_EQ(wave.U32(), m.size - 94);

@@ -2,9 +2,10 @@
 //   mediagen <out.wav | --aum <dir> <id>> [--codec pcm|adpcm] [--rate R] [--channels N]
 //            [--signal sine:<hz> | dc:<level> | impulse:<frame> | chirp:<from>:<to> | noise:<seed>]
 //            [--seconds S] [--amplitude A] [--loop <start> <end>] [--cue <id> <position> <label>]...
-//            [--envelope <position>:<attenuation>,...]
+//            [--envelope <position>:<attenuation>,...] [--score <score.json>]
 //   mediagen --malformed <dir>     one "<name>.wav" per malformed variant
 #include <bankgen/Media.h>
+#include <bankgen/Score.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -29,7 +30,7 @@ int Usage() {
 
 int main(int argc, char** argv) {
     using namespace bankgen;
-    std::string out, codec = "pcm", signal = "sine:1000";
+    std::string out, codec = "pcm", signal = "sine:1000", score;
     std::uint32_t rate = 48000;
     std::uint16_t channels = 1;
     double seconds = 1.0, amplitude = 0.5;
@@ -58,6 +59,8 @@ int main(int argc, char** argv) {
             channels = static_cast<std::uint16_t>(std::strtoul(next().c_str(), nullptr, 10));
         } else if (arg == "--signal") {
             signal = next();
+        } else if (arg == "--score") {
+            score = next();
         } else if (arg == "--seconds") {
             seconds = std::strtod(next().c_str(), nullptr);
         } else if (arg == "--amplitude") {
@@ -96,7 +99,19 @@ int main(int argc, char** argv) {
     const std::string kind = signal.substr(0, colon);
     const std::string arg = colon == std::string::npos ? "" : signal.substr(colon + 1);
     std::vector<float> mono;
-    if (kind == "sine") {
+    if (!score.empty()) {
+        std::ifstream file(score, std::ios::binary);
+        std::stringstream text;
+        text << file.rdbuf();
+        Score parsed;
+        std::string error;
+        if (!file || !ParseScore(text.str(), parsed, error)) {
+            std::fprintf(stderr, "mediagen: %s: %s\n", score.c_str(),
+                         file ? error.c_str() : "cannot read it");
+            return 1;
+        }
+        mono = RenderScore(parsed, rate);
+    } else if (kind == "sine") {
         mono = Sine(std::strtod(arg.c_str(), nullptr), seconds, rate, amplitude);
     } else if (kind == "dc") {
         mono = Dc(frames, std::strtod(arg.c_str(), nullptr));

@@ -1,22 +1,25 @@
-// vorbispack: encodes a generated tone (or takes the packets of an Ogg file) and writes codec-4
-// media, and optionally the reference Ogg file of the same packets.
+// vorbispack: encodes a generated tone or a score (or takes the packets of an Ogg file) and writes
+// codec-4 media, and optionally the reference Ogg file of the same packets.
 #include <vorbispack/Pack.h>
 
 #include <bankgen/Media.h>
+#include <bankgen/Score.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 
 namespace {
 
 int Usage() {
-    std::fprintf(stderr,
-                 "usage: vorbispack [--rate HZ] [--channels N] [--quality Q] [--seconds S] [--frequency HZ]\n"
-                 "                  [--loop START END] [--ogg IN.ogg] OUT.wav [REFERENCE.ogg]\n");
+    std::fprintf(
+        stderr,
+        "usage: vorbispack [--rate HZ] [--channels N] [--quality Q] [--seconds S] [--frequency HZ]\n"
+        "                  [--loop START END] [--ogg IN.ogg | --score SCORE.json] OUT.wav [REFERENCE.ogg]\n");
     return 2;
 }
 
@@ -34,7 +37,7 @@ int main(int argc, char** argv) {
     float quality = 0.4f;
     double seconds = 2.0;
     double frequency = 440.0;
-    std::string ogg;
+    std::string ogg, score;
     vorbispack::PackOptions options;
     std::string outputs[2];
     int count = 0;
@@ -53,6 +56,8 @@ int main(int argc, char** argv) {
             frequency = std::atof(argv[++i]);
         else if (a == "--ogg" && more)
             ogg = argv[++i];
+        else if (a == "--score" && more)
+            score = argv[++i];
         else if (a == "--loop" && i + 2 < argc) {
             options.loop = true;
             options.loopStart = std::uint32_t(std::strtoul(argv[++i], nullptr, 10));
@@ -74,7 +79,21 @@ int main(int argc, char** argv) {
             return 1;
         }
     } else {
-        const auto tone = bankgen::Sine(frequency, seconds, std::uint32_t(rate), 0.5);
+        std::vector<float> tone;
+        if (!score.empty()) {
+            std::ifstream in(score, std::ios::binary);
+            std::stringstream text;
+            text << in.rdbuf();
+            bankgen::Score parsed;
+            if (!in || !bankgen::ParseScore(text.str(), parsed, error)) {
+                std::fprintf(stderr, "vorbispack: %s: %s\n", score.c_str(),
+                             in ? error.c_str() : "cannot read it");
+                return 1;
+            }
+            tone = bankgen::RenderScore(parsed, std::uint32_t(rate));
+        } else {
+            tone = bankgen::Sine(frequency, seconds, std::uint32_t(rate), 0.5);
+        }
         if (!vorbispack::Encode(std::vector<std::vector<float>>(std::size_t(channels), tone), rate, quality,
                                 stream, error)) {
             std::fprintf(stderr, "vorbispack: %s\n", error.c_str());
