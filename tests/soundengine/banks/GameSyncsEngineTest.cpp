@@ -211,7 +211,7 @@ TEST_F(GameSyncsEngineTest, PreparingOnTheBankThreadWhileTheAudioThreadDropsSubs
     });
     g_passes = 0;
     ASSERT_EQ(RegisterGlobalCallback(Churn), AuResultSuccess);
-    constexpr u32 kRequests = 200;
+    constexpr u32 kRequests = 600;
     Done done;
     for (u32 i = 0; i < kRequests; ++i) {
         const AuUniqueID value = 1 + i % 3;
@@ -219,7 +219,7 @@ TEST_F(GameSyncsEngineTest, PreparingOnTheBankThreadWhileTheAudioThreadDropsSubs
                                    kSwitchGroup, &value, 1, OnPrepared, &done),
                   AuResultSuccess);
     }
-    EXPECT_TRUE(RenderUntil([&] { return done.count == kRequests && g_passes > 10; }));
+    EXPECT_TRUE(RenderUntil([&] { return done.count == kRequests && g_passes > 30; }));
     EXPECT_EQ(done.failed.load(), 0u);
     Locked([&] {
         g_churned = nullptr;
