@@ -48,11 +48,31 @@ protected:
         builder.Add(bankgen::EventRecord{kPlayEvent, {kPlay}});
         return Built(builder);
     }
-    size_t CapturedBlocks() const { return AuCaptureFile::Read(m_folder / "state.wav").Frames() / kBlock; }
-    // Renders until the capture holds `more` blocks beyond what it held.
-    void RenderBlocks(size_t more) const {
-        const size_t target = CapturedBlocks() + more;
-        EXPECT_TRUE(RenderUntil([&] { return CapturedBlocks() >= target; }));
+    // The level of each block of the left channel captured so far; blocks a late pass left silent
+    // are no audio frames and are dropped.
+    std::vector<f64> Levels() const {
+        const AuCaptureFile capture = AuCaptureFile::Read(m_folder / "state.wav");
+        std::vector<f64> left(capture.Frames());
+        for (size_t f = 0; f < left.size(); ++f)
+            left[f] = capture.At(f, 0);
+        std::vector<f64> levels;
+        for (size_t b = 0; (b + 1) * kBlock <= left.size(); ++b) {
+            const f64 level = HannToneLevel(left, b * kBlock, 1000.0, kBlock, 48000.0);
+            if (level > 100.0) levels.push_back(level);
+        }
+        return levels;
+    }
+    // The first block from `from` on whose level `accepts`, once `after` more blocks follow it;
+    // rendered until there is one (or the patience runs out: then the end).
+    template <class Accepts> size_t RenderToBlock(size_t from, size_t after, Accepts accepts) const {
+        size_t found = ~size_t{0};
+        RenderUntil([&] {
+            const std::vector<f64> levels = Levels();
+            for (size_t b = from; b + after < levels.size(); ++b)
+                if (accepts(levels[b])) return (found = b), true;
+            return false;
+        });
+        return found;
     }
 };
 
@@ -65,36 +85,20 @@ TEST_F(StateHeardTest, UnderwaterHalvesTheToneAtOnceAndSurfacingFadesItBack) {
     ASSERT_EQ(AU::SoundEngine::RegisterGameObj(kObject), AuResultSuccess);
     ASSERT_EQ(AU::SoundEngine::StartOutputCapture(L"state.wav"), AuResultSuccess);
     ASSERT_NE(AU::SoundEngine::PostEvent(kPlayEvent, kObject), 0u);
-    RenderBlocks(20);
-    ASSERT_EQ(AU::SoundEngine::SetState(kGroup, kUnderwater), AuResultSuccess);
-    RenderBlocks(30);
-    ASSERT_EQ(AU::SoundEngine::SetState(kGroup, 0), AuResultSuccess);
-    RenderBlocks(60);
-    const AuCaptureFile capture = StopCapture("state.wav");
-
-    // The level of each block of the left channel; blocks a late pass left silent are no audio
-    // frames and are dropped.
-    std::vector<f64> left(capture.Frames());
-    for (size_t f = 0; f < left.size(); ++f)
-        left[f] = capture.At(f, 0);
-    std::vector<f64> levels;
-    for (size_t b = 0; (b + 1) * kBlock <= left.size(); ++b) {
-        const f64 level = HannToneLevel(left, b * kBlock, 1000.0, kBlock, 48000.0);
-        if (level > 100.0) levels.push_back(level);
-    }
-    ASSERT_GT(levels.size(), 60u);
     // Past the tone's start.
-    const f64 full = levels[8];
-    size_t down = 9;
-    while (down < levels.size() && levels[down] > 0.9 * full)
-        ++down;
-    ASSERT_LT(down + 6, levels.size()) << "never went under water";
+    ASSERT_NE(RenderToBlock(8, 1, [](f64) { return true; }), ~size_t{0});
+    const f64 full = Levels()[8];
+    ASSERT_EQ(AU::SoundEngine::SetState(kGroup, kUnderwater), AuResultSuccess);
+    const size_t down = RenderToBlock(9, 6, [full](f64 level) { return level < 0.9 * full; });
+    ASSERT_NE(down, ~size_t{0}) << "never went under water";
+    ASSERT_EQ(AU::SoundEngine::SetState(kGroup, 0), AuResultSuccess);
+    const size_t up = RenderToBlock(down + 6, 26, [full](f64 level) { return level > 0.52 * full; });
+    ASSERT_NE(up, ~size_t{0}) << "never surfaced";
+    const AuCaptureFile closed = StopCapture("state.wav");
+    ASSERT_TRUE(closed.closed);
+    const std::vector<f64> levels = Levels();
     for (size_t b = down + 1; b < down + 6; ++b)
         EXPECT_NEAR(levels[b] / full, 0.5, 0.005) << "half amplitude, block " << b - down;
-    size_t up = down + 6;
-    while (up < levels.size() && levels[up] < 0.52 * full)
-        ++up;
-    ASSERT_LT(up + 26, levels.size()) << "never surfaced";
     // 23.4 blocks, linear in amplitude: about 2.1 % of the full level more each block.
     for (size_t b = up + 1; b < up + 22; ++b)
         EXPECT_NEAR(levels[b] - levels[b - 1], 0.5 * full / 23.4375, 0.2 * 0.5 * full / 23.4375) << b - up;
