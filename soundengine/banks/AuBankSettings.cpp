@@ -18,29 +18,40 @@ void CAuBankSettingsSink::SetMaxNumVoices(u16 maxVoices, u32 priority) {
         AuLog(AuLogLevel::Warning, "bank: a voice limit of 0 is refused; kept as it was");
 }
 
+// The bank thread reaches the managers here while the audio thread reads them: under g_csMain.
 bool CAuBankSettingsSink::AddStateGroup(u32 groupID) {
+    CAuMainLock lock;
     if (!g_pStateMgr) {
         AuLog(AuLogLevel::Error, "bank: state group %08X refused: no state manager", groupID);
         return false;
     }
-    AuLog(AuLogLevel::Warning,
-          "bank: state group %08X and its transitions are not kept: states are not built", groupID);
-    return true;
+    if (g_pStateMgr->AddStateGroup(groupID) == AuResultSuccess) return true;
+    AuLog(AuLogLevel::Error, "bank: state group %08X not kept: no memory", groupID);
+    return false;
 }
 
-// The state manager keeps no groups yet: AddStateGroup has said so once for the group.
-void CAuBankSettingsSink::SetDefaultTransitionTime(u32, u32) {}
-void CAuBankSettingsSink::AddStateTransition(u32, u32, u32, u32) {}
+void CAuBankSettingsSink::SetDefaultTransitionTime(u32 groupID, u32 ms) {
+    CAuMainLock lock;
+    if (g_pStateMgr) g_pStateMgr->SetDefaultTransitionTime(groupID, ms);
+}
 
-AURESULT CAuBankSettingsSink::AddSwitchRTPC(u32 switchGroupID, u32, u8, const AuBankSwitchPoint*, u32) {
+// The init bank lists each direction it means.
+void CAuBankSettingsSink::AddStateTransition(u32 groupID, u32 fromState, u32 toState, u32 ms) {
+    CAuMainLock lock;
+    if (g_pStateMgr &&
+        g_pStateMgr->AddStateTransition(groupID, fromState, toState, ms, false) != AuResultSuccess)
+        AuLog(AuLogLevel::Error, "bank: transition %08X to %08X of state group %08X not kept", fromState,
+              toState, groupID);
+}
+
+AURESULT CAuBankSettingsSink::AddSwitchRTPC(u32 switchGroupID, u32 gameParameterID, u8 drivingType,
+                                            const AuBankSwitchPoint* points, u32 count) {
+    CAuMainLock lock;
     if (!g_pSwitchMgr) {
         AuLog(AuLogLevel::Error, "bank: switch group %08X refused: no switch manager", switchGroupID);
         return AuResultFail;
     }
-    AuLog(AuLogLevel::Warning,
-          "bank: switch group %08X is not bound to its game parameter: switches are not built",
-          switchGroupID);
-    return AuResultSuccess;
+    return g_pSwitchMgr->AddSwitchRTPC(switchGroupID, gameParameterID, drivingType, points, count);
 }
 
 void CAuBankSettingsSink::SetGameParameter(u32 gameParameterID, f32 defaultValue, u32 rampKind, f32 rampUp,

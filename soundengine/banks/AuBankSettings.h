@@ -1,8 +1,7 @@
 // The engine's reader of "STMG": the volume threshold and the voice limit reach the engine's
-// settings, game parameters the RTPC manager. State groups and parameter-driven switch groups
-// need their managers: without them (the engine not started) the chunk is refused; with them,
-// the chunk is taken whole even while those managers keep no groups yet, and what they cannot
-// keep is logged.
+// settings, game parameters the RTPC manager, state groups with their transitions the state
+// manager and parameter-driven switch groups the switch manager. Without those managers (the
+// engine not started) the chunk is refused.
 #pragma once
 
 #include "banks/AuBankSinks.h"

@@ -21,6 +21,19 @@ bool CAuCurveTable::IsReady() {
     return g_pStateMgr != nullptr;
 }
 
+f32 CAuCurveTable::Value(u32 group, u32 output, f32 percent) const noexcept {
+    if (group >= AU_BANK_ENVIRONMENT_GROUPS || output >= AU_BANK_ENVIRONMENT_OUTPUTS) return 1.0f;
+    const u32 index = Index(group, output);
+    if (!m_enabled[index] || m_curves[index].IsEmpty()) return 1.0f;
+    return m_curves[index].Convert(percent);
+}
+
+f32 CAuCurveTable::VolumeFactor(u8 obstruction, u8 occlusion) const noexcept {
+    const auto percent = [](u8 stored) { return static_cast<f32>(stored) / 255.0f * 100.0f; };
+    return Value(AuEnvironmentGroup_Occlusion, AuEnvironmentOutput_Volume, percent(occlusion)) *
+           Value(AuEnvironmentGroup_Obstruction, AuEnvironmentOutput_Volume, percent(obstruction));
+}
+
 void CAuCurveTable::SetCurve(u32 group, u32 output, bool enabled, u8 scaling, const AuBankCurvePoint* points,
                              u32 count) {
     if (group >= AU_BANK_ENVIRONMENT_GROUPS || output >= AU_BANK_ENVIRONMENT_OUTPUTS) return;

@@ -8,6 +8,8 @@
 #include "core/AuRegistryMgr.h"
 #include "core/AuTransitionMgr.h"
 #include "parameters/AuRTPCMgr.h"
+#include "parameters/AuStateMgr.h"
+#include "parameters/AuSwitchMgr.h"
 
 #include <AU/AuInitSettings.h>
 
@@ -32,18 +34,6 @@ public:
 
 private:
     u32 m_uMaxPathRecords = 0;
-};
-
-class CAuSwitchMgr {
-public:
-    AURESULT Init() { return AuResultSuccess; }
-    void Term() {}
-};
-
-class CAuStateMgr {
-public:
-    AURESULT Init() { return AuResultSuccess; }
-    void Term() {}
 };
 
 class CAuInstanceMgr;

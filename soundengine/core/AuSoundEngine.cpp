@@ -6,6 +6,7 @@
 #include "core/AuEngineSettings.h"
 #include "core/AuEngineTrace.h"
 #include "core/AuEventMsgHandlers.h"
+#include "core/AuGameSyncs.h"
 #include "core/AuListener.h"
 #include "core/AuObjectIndex.h"
 #include "core/AuOutputTiming.h"
@@ -131,6 +132,7 @@ AURESULT SoundEngineStartup(AuInitSettings* caller) {
         AuInstallCoreHierarchyLoaders();
         g_pBankMgr->SetChunkSinks(nullptr, g_pCurveTable, &s_hierarchyLoader);
         g_pBankMgr->SetEventPreparation(&s_eventPreparation);
+        AuInstallGameSyncs(g_pBankMgr, s_mixer);
     }
     if (caller) *caller = s_settings;
     return result;
@@ -171,6 +173,7 @@ AURESULT StartAudioMgr() {
     AuRegisterObjectMsgHandlers(*g_pAudioMgr);
     AuRegisterOutputMsgHandlers(*g_pAudioMgr);
     AuRegisterRTPCMsgHandlers(*g_pAudioMgr);
+    AuRegisterGameSyncMsgHandlers(*g_pAudioMgr);
     AuRegisterEventMsgHandlers(*g_pAudioMgr);
     AuInstallNodeMsgHandlers(*g_pAudioMgr);
     if (g_pBankMgr) AuInstallBankMsgHandler(*g_pAudioMgr, *g_pBankMgr);
@@ -330,6 +333,8 @@ void Term() {
     Destroy(g_pRegistryMgr, "registry manager");
     Destroy(g_pPlayingMgr, "playing manager");
     Destroy(g_pPositionRepository, "position repository");
+    // The last game object and the primary master bus have gone: the seams go before their owners.
+    AuRemoveGameSyncs(g_pBankMgr);
     Destroy(g_pCurveTable, "curve table");
     Destroy(g_pSwitchMgr, "switch manager");
     Destroy(g_pStateMgr, "state manager");

@@ -97,6 +97,7 @@ public:
     void PauseTransitions(bool pause);
 
     CAuStateGroupRecord* pNext = nullptr;
+    CAuStateGroupRecord* pNextMember = nullptr; // the state manager's list of the group's members
     CAuNodeBase& node;
     AuArray<AuStateValue> values;
     AuArray<AuStateLink> links;

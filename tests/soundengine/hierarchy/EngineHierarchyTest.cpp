@@ -115,7 +115,7 @@ TEST_F(EngineHierarchyTest, ARecordOfATypeWithoutAClassFailsTheLoadWithThreeAndL
     EXPECT_EQ(g_pBankMgr->BankCount(), 0u);
 }
 
-TEST_F(EngineHierarchyTest, SettingsReachTheEngineAndGroupsWithoutAManagerAreTakenWithAWarning) {
+TEST_F(EngineHierarchyTest, SettingsReachTheEngineAndTheStateAndSwitchManagers) {
     // A value the game set before the bank is kept: the game's priority wins over the bank's.
     ASSERT_EQ(AU::SoundEngine::SetMaxNumVoicesLimit(20), AuResultSuccess);
     bankgen::BankBuilder builder(0xB7);
@@ -123,8 +123,9 @@ TEST_F(EngineHierarchyTest, SettingsReachTheEngineAndGroupsWithoutAManagerAreTak
     settings.volumeThresholdDb = -60.0f;
     settings.maxVoices = 48;
     settings.stateGroups.push_back({0x100, 250, {{1, 2, 500}}});
+    settings.stateGroups.push_back({0x101, 0, {}});
     settings.switchBindings.push_back({0x200, 0x300, 0, {{0.0f, 7, 9}, {50.0f, 8, 9}}});
-    settings.gameParameters.push_back({0x300, 25.0f, 0, 0.0f, 0.0f, 0});
+    settings.gameParameters.push_back({0x300, 55.0f, 0, 0.0f, 0.0f, 0});
     builder.SetSettings(settings);
     builder.Add(Action(0x301, 0x0102, 0x200));
     const Bytes image = Build(builder);
@@ -134,10 +135,17 @@ TEST_F(EngineHierarchyTest, SettingsReachTheEngineAndGroupsWithoutAManagerAreTak
     EXPECT_EQ(AuEngineSettings::VolumeThresholdDb(), -60.0f);
     EXPECT_EQ(AuEngineSettings::MaxNumVoices(), 20u);
     bool found = false;
-    EXPECT_EQ(g_pRTPCMgr->GetDefaultValue(0x300, &found), 25.0f);
+    EXPECT_EQ(g_pRTPCMgr->GetDefaultValue(0x300, &found), 55.0f);
     EXPECT_TRUE(found);
-    EXPECT_NE(log.Text().find("state group 00000100"), std::string::npos) << log.Text();
-    EXPECT_NE(log.Text().find("switch group 00000200"), std::string::npos) << log.Text();
+    EXPECT_EQ(log.Text().find("not kept"), std::string::npos) << log.Text();
+    EXPECT_EQ(log.Text().find("not bound"), std::string::npos) << log.Text();
+    {
+        CAuMainLock lock;
+        EXPECT_EQ(g_pStateMgr->GroupCount(), 2u);
+        EXPECT_EQ(g_pStateMgr->SetDefaultTransitionTime(0x101, 0), AuResultSuccess) << "a known group";
+        EXPECT_EQ(g_pSwitchMgr->GetSwitch(0x200, AuRTPCKey{}), 8u)
+            << "the parameter's 55 is past the last point";
+    }
     EXPECT_EQ(Indexed(AuIndexActions), 1u) << "the hierarchy after the settings is read";
 }
 

@@ -115,7 +115,7 @@ public:
     }
     std::vector<std::string> calls;
     bool haveEntry = true;
-    int entryStorage = 0;
+    alignas(8) int entryStorage = 0; // an entry's alignment: only its address is used
 };
 
 class SetValueActionTest : public ActionManagersTest {

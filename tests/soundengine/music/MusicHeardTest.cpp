@@ -3,6 +3,11 @@
 // segment, at the music's speed, and the event ends with the segment.
 #include "../banks/BankTestSupport.h"
 
+#include "core/AuThreads.h"
+#include "music/AuMusicCtx.h"
+#include "music/AuMusicEngine.h"
+#include "music/AuMusicSequencer.h"
+
 #include <AuCaptureFile.h>
 
 #include <AU/AuCallback.h>
@@ -28,7 +33,7 @@ constexpr size_t kFrame = 1024;
 
 // A segment of `durationMs` with one track whose clips play a quarter second of 1 kHz at 0 and at
 // 500 ms, on the master bus; a play action and its event. `speed` is the segment's property 54.
-std::string Recipe(f64 speed) {
+std::string Recipe(f64 speed, u32 durationMs = 1000) {
     std::string props =
         speed == 1.0 ? "" : R"(, "props": [{"id": 54, "float": )" + std::to_string(speed) + "}]";
     return R"({
@@ -39,7 +44,9 @@ std::string Recipe(f64 speed) {
         {"type": "musicTrack", "id": 11, "parent": 10, "bus": 256, "sources": [{"media": 9}],
          "clips": [{"source": 9, "playAtMs": 0, "sourceDurationMs": 250},
                    {"source": 9, "playAtMs": 500, "sourceDurationMs": 250}]},
-        {"type": "musicSegment", "id": 10, "children": [11], "durationMs": 1000, "tempo": 120)" +
+        {"type": "musicSegment", "id": 10, "children": [11], "durationMs": )" +
+           std::to_string(durationMs) + R"(, "tempo": 120,
+         "stingers": [{"trigger": 5, "syncType": 2}])" +
            props + R"(},
         {"type": "action", "id": 768, "action": "0x0403", "target": 10},
         {"type": "event", "id": 1024, "actions": [768]}
@@ -85,9 +92,10 @@ protected:
         RunningEngineTest::TearDown();
     }
 
-    void Load(f64 speed) {
+    void Load(f64 speed, u32 durationMs = 1000) {
         std::vector<std::string> errors;
-        std::optional<bankgen::BankBuilder> builder = bankgen::BuilderFromRecipe(Recipe(speed), errors);
+        std::optional<bankgen::BankBuilder> builder =
+            bankgen::BuilderFromRecipe(Recipe(speed, durationMs), errors);
         ASSERT_TRUE(builder) << errors.front();
         ASSERT_NO_FATAL_FAILURE(LoadImage(banktest::Built(*builder)));
         ASSERT_EQ(AU::SoundEngine::RegisterGameObj(kObject), AuResultSuccess);
@@ -173,6 +181,26 @@ TEST_F(MusicHeardTest, TermWhileAClipSoundsStopsThePlayAndReturns) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     EXPECT_EQ(m_ends.load(), 1u);
+}
+
+// The sequencer of the posted segment registers with the engine's trigger registry: a trigger
+// posted on its object places the segment's stinger (trigger 5, next bar, no segment of its own).
+TEST_F(MusicHeardTest, ATriggerPostedOnTheObjectPlacesTheSegmentsStinger) {
+    ASSERT_NO_FATAL_FAILURE(Load(1.0, 4000));
+    ASSERT_NE(AU::SoundEngine::PostEvent(kEvent, kObject), 0u);
+    const auto sequencer = [] {
+        CAuMainLock lock;
+        const CAuMusicEngine* engine = g_pMusicEngine.load();
+        return engine && engine->pFirstTop ? engine->pFirstTop->RootSequencer() : nullptr;
+    };
+    const auto placed = [&] {
+        CAuMainLock lock;
+        CAuMusicSequencer* playing = sequencer();
+        return playing && playing->FirstStinger() != nullptr;
+    };
+    ASSERT_TRUE(RenderUntil([&] { return sequencer() != nullptr; }));
+    ASSERT_EQ(AU::SoundEngine::PostTrigger(5, kObject), AuResultSuccess);
+    EXPECT_TRUE(RenderUntil(placed));
 }
 
 } // namespace
