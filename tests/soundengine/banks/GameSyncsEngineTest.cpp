@@ -16,6 +16,7 @@
 #include <bankgen/Media.h>
 
 #include <atomic>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,6 +31,7 @@ constexpr u32 kStateGroup = 0x100, kQuietGroup = 0x101, kSwitchGroup = 0x200;
 constexpr u32 kUnderwater = 0x110, kSurfaced = 0x111;
 constexpr u32 kSound = 0x300, kMedia = 0x310;
 constexpr u32 kSetStateEvent = 0x400, kSetVolumeEvent = 0x401;
+constexpr u32 kLoopingSound = 0x301, kPlayLooping = 0x412, kPlayLoopingEvent = 0x402;
 constexpr u32 kObject = 10, kUnknownObject = 99;
 constexpr u32 kSwitchGroupType = 0;
 
@@ -82,6 +84,11 @@ protected:
         setVolume.valueMeaning = 0;
         builder.Add(setVolume);
         builder.Add(bankgen::EventRecord{kSetVolumeEvent, {setVolume.id}});
+        bankgen::SoundRecord looping = BankSound(kLoopingSound, kMedia, 0);
+        looping.node.props.push_back(bankgen::PropI(58, 0)); // loops for ever
+        builder.Add(looping);
+        builder.Add(PlayAction(kPlayLooping, kLoopingSound, kBank));
+        builder.Add(bankgen::EventRecord{kPlayLoopingEvent, {kPlayLooping}});
         return Built(builder);
     }
     void SetUp() override {
@@ -149,6 +156,45 @@ TEST_F(GameSyncsEngineTest, AnUnregisteredObjectLeavesTheNodesAndTheSwitchGroups
     EXPECT_TRUE(RenderUntil([&] { return holders() == 0 && switchValuesEmpty(); }))
         << "the node forgot the object's values and the switch group its value";
     Locked([sound] { return sound->Release(); });
+}
+
+// The largest sample of the capture from `from` on, and whether at least `frames` of them follow.
+struct Tail {
+    i32 peak = 0;
+    bool longEnough = false;
+};
+Tail TailOf(const std::filesystem::path& path, size_t from, size_t frames) {
+    const AuCaptureFile capture = AuCaptureFile::Read(path);
+    return {from < capture.Frames() ? Peak(capture, from, capture.Frames()) : 0,
+            capture.Frames() >= from + frames};
+}
+
+TEST_F(GameSyncsEngineTest, AListenerMaskChangeConnectsThePlayingVoicesToTheOutputAndTakesThemOff) {
+    const auto path = m_folder / "listeners.wav";
+    // Until the output stays silent for as long as anyone listens.
+    const auto renderSilence = [&] {
+        size_t silentFrom = AuCaptureFile::Read(path).Frames();
+        constexpr size_t kSilence = 8 * 1024;
+        return RenderUntil([&] {
+            const Tail tail = TailOf(path, silentFrom, kSilence);
+            if (tail.peak != 0) silentFrom = AuCaptureFile::Read(path).Frames();
+            return tail.peak == 0 && tail.longEnough;
+        });
+    };
+    const auto renderHeard = [&] {
+        const size_t from = AuCaptureFile::Read(path).Frames();
+        return RenderUntil([&] { return TailOf(path, from, 0).peak > 1000; });
+    };
+    ASSERT_EQ(StartOutputCapture(L"listeners.wav"), AuResultSuccess);
+    // Started without a listener, the voice has no output to mix into.
+    ASSERT_EQ(SetActiveListeners(kObject, 0), AuResultSuccess);
+    ASSERT_NE(PostEvent(kPlayLoopingEvent, kObject), 0u);
+    EXPECT_TRUE(renderSilence());
+    ASSERT_EQ(SetActiveListeners(kObject, 1), AuResultSuccess);
+    EXPECT_TRUE(renderHeard()) << "the object's voice joined the output of its new listener";
+    ASSERT_EQ(SetActiveListeners(kObject, 0), AuResultSuccess);
+    EXPECT_TRUE(renderSilence()) << "and left it with the listener";
+    StopAll(kObject);
 }
 
 class RecordingPreparation final : public CAuPreparationAware {
