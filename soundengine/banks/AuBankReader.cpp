@@ -33,9 +33,6 @@ AURESULT CAuBankReader::Init() {
 void CAuBankReader::Term() {
     Close();
     ReleaseData();
-    if (m_pBuffer) AU::MemoryMgr::Falign(g_DefaultPoolId, m_pBuffer);
-    m_pBuffer = nullptr;
-    m_uBufferCapacity = 0;
     m_pMemory = nullptr;
     m_uLeft = 0;
     m_bInitialized = false;
@@ -62,6 +59,10 @@ AURESULT CAuBankReader::Close() {
     m_pStream = nullptr;
     m_uBufferPos = 0;
     m_uLeft = 0;
+    // Banks are read seldom: the buffer is not worth keeping between them.
+    if (m_pBuffer) AU::MemoryMgr::Falign(g_DefaultPoolId, m_pBuffer);
+    m_pBuffer = nullptr;
+    m_uBufferCapacity = 0;
     return AuResultSuccess;
 }
 
@@ -115,18 +116,15 @@ AURESULT CAuBankReader::FinishOpen(u32 offset) {
         Close();
         return AuResultFail;
     }
-    if (m_uBufferCapacity < m_uBlockSize) {
-        // Large transfers keep the number of I/O requests per bank low.
-        const u32 capacity = std::max(m_uBlockSize, kMinBufferSize);
-        u8* buffer = static_cast<u8*>(AU::MemoryMgr::Malign(g_DefaultPoolId, capacity, kBufferAlignment));
-        if (!buffer) {
-            Close();
-            return AuResultNoMemory;
-        }
-        if (m_pBuffer) AU::MemoryMgr::Falign(g_DefaultPoolId, m_pBuffer);
-        m_pBuffer = buffer;
-        m_uBufferCapacity = capacity;
+    // Large transfers keep the number of I/O requests per bank low. Every open starts closed, so
+    // there is no buffer yet.
+    const u32 capacity = std::max(m_uBlockSize, kMinBufferSize);
+    m_pBuffer = static_cast<u8*>(AU::MemoryMgr::Malign(g_DefaultPoolId, capacity, kBufferAlignment));
+    if (!m_pBuffer) {
+        Close();
+        return AuResultNoMemory;
     }
+    m_uBufferCapacity = capacity;
     if (offset == 0) return AuResultSuccess;
     // The stream moves only to block boundaries; the rest up to the offset is read and dropped.
     i64 reached = 0;

@@ -42,7 +42,7 @@ public:
     void SetMemory(const void* image, u32 size);
     // Empties the buffer; the next read starts a new bank.
     void Reset();
-    // Destroys the stream; 1.
+    // Destroys the stream and frees the read buffer; 1.
     AURESULT Close();
 
     // Up to n bytes; outCount < n at the end of the bank. A failed or short direct transfer is 2.

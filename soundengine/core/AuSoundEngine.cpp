@@ -59,6 +59,24 @@ CAuEventPreparation s_eventPreparation;
 // The lower engine's voice graph: voices, their outputs and the mixing busses.
 CAuMixer s_mixer;
 
+// A playing sound holds its game object: one the game unregisters meanwhile lives on until its
+// last sound ends, as the voices still ask it for listeners and sends.
+class CAuRegisteredObjRefs final : public IAuGameObjRefs {
+public:
+    void AddRef(CAuRegisteredObj* gameObj) noexcept override { gameObj->AddRef(); }
+    void Release(CAuRegisteredObj* gameObj) noexcept override { gameObj->Release(); }
+    u32 GetGameDefinedSends(CAuRegisteredObj* gameObj, AuUniqueID busIDs[4],
+                            f32 levels[4]) noexcept override {
+        u32 count = 0;
+        for (u32 i = 0; i < AU_MAX_AUX_SENDS && gameObj->AuxSends()[i].auxBusID != 0; ++i, ++count) {
+            busIDs[i] = gameObj->AuxSends()[i].auxBusID;
+            levels[i] = gameObj->AuxSends()[i].fControlValue;
+        }
+        return count;
+    }
+};
+CAuRegisteredObjRefs s_objectRefs;
+
 // Builds a manager in the default pool (unless it exists) and runs its start; 52 without memory,
 // else the start's result. The pointer is set before the start so that Term finds a manager
 // whose start failed.
@@ -147,6 +165,7 @@ AURESULT StartVoiceSide() {
     CAuLowerEngine::SetVoiceGraph(&s_mixer);
     s_mixer.SetBusNodeLookup(AuLookupBankMixBus);
     g_pVoiceCommandQueue = &s_mixer.Commands();
+    g_pGameObjRefs = &s_objectRefs;
     // The instance manager's start brings up the output side.
     const AURESULT result =
         Make(g_pInstanceMgr, "instance manager", [](CAuInstanceMgr& m) { return m.Init(s_settings); });
@@ -320,6 +339,7 @@ void Term() {
     Destroy(g_pInstanceMgr, "instance manager");
     s_mixer.SetInstanceMgr(nullptr);
     g_pVoiceCommandQueue = nullptr;
+    g_pGameObjRefs = nullptr;
     CAuLowerEngine::SetVoiceGraph(nullptr);
     if (g_pAudioMgr) {
         AuTrace("audio manager");

@@ -1,5 +1,6 @@
 #include <AU/MemoryMgr.h>
 
+#include "memory/AuPoison.h"
 #include "memory/AuTlsf.h"
 
 #include <windows.h>
@@ -12,6 +13,19 @@
 namespace {
 
 constexpr u32 kOwnsMemory = 1;
+
+// Freed blocks wait, poisoned and still held from TLSF, before they can be handed out again, so a
+// late access finds them unusable instead of landing in their next owner. Held to this many
+// blocks and to an eighth of the pool, so the wait never starves a pool.
+constexpr u32 kQuarantineBlocks = 64;
+constexpr u32 kQuarantineShare = 8;
+
+struct AuQuarantine {
+    void* blocks[kQuarantineBlocks];
+    u32 first;
+    u32 count;
+    u32 bytes;
+};
 
 struct AuPoolRecord {
     u32 blockCount; // non-zero exactly while the record is in use
@@ -27,6 +41,9 @@ struct AuPoolRecord {
     u32 alignment;
     u32 used;
     u32 reserved;
+#if AU_POISONING
+    AuQuarantine quarantine;
+#endif
 };
 
 // Written only by Init and Term on the game thread, before and after every other call.
@@ -50,9 +67,18 @@ void ResetRecord(AuPoolRecord& pool) {
     pool.alignment = 0;
     pool.used = 0;
     pool.reserved = 0;
+#if AU_POISONING
+    pool.quarantine.first = pool.quarantine.count = pool.quarantine.bytes = 0;
+#endif
 }
 
-void ReleaseMemory(AuPoolRecord& pool) {
+u32 PoolBytes(const AuPoolRecord& pool) {
+    return pool.blockCount * pool.blockSize;
+}
+
+void ReleaseMemory(AuPoolRecord& pool, u32 poolBytes) {
+    // The memory goes back to its owner (the hook's heap, or the caller) usable again.
+    AuUnpoison(pool.start, poolBytes);
     if (pool.flags & kOwnsMemory) {
         if ((pool.attributes & AuPoolAttrAllocMask) == AuPoolAttrVirtualAlloc)
             SoundVirtualFreeHook(pool.base, 0, MEM_RELEASE);
@@ -61,10 +87,6 @@ void ReleaseMemory(AuPoolRecord& pool) {
     }
     pool.base = nullptr;
     pool.start = nullptr;
-}
-
-u32 PoolBytes(const AuPoolRecord& pool) {
-    return pool.blockCount * pool.blockSize;
 }
 
 // A pool record, or null for an id that names no pool in use.
@@ -83,10 +105,53 @@ u32 RoundForPointers(u32 size) {
     return rounded >= kTlsfMaxBlockSize ? size : static_cast<u32>(rounded);
 }
 
-void* AllocateUnderLock(AuPoolRecord& pool, u32 size, u32 alignment) {
+#if AU_POISONING
+void ReleaseOldestQuarantined(AuPoolRecord& pool) {
+    AuQuarantine& q = pool.quarantine;
+    void* block = q.blocks[q.first];
+    q.bytes -= tlsf_block_size(block) + kTlsfBlockOverhead;
+    q.first = (q.first + 1) % kQuarantineBlocks;
+    --q.count;
+    tlsf_free(pool.tlsf, block);
+}
+
+// `block` is poisoned and counted free already.
+void Quarantine(AuPoolRecord& pool, void* block) {
+    AuQuarantine& q = pool.quarantine;
+    const u32 bytes = tlsf_block_size(block) + kTlsfBlockOverhead;
+    const u32 limit = PoolBytes(pool) / kQuarantineShare;
+    if (bytes > limit) {
+        tlsf_free(pool.tlsf, block);
+        return;
+    }
+    while (q.count == kQuarantineBlocks || q.bytes + bytes > limit)
+        ReleaseOldestQuarantined(pool);
+    q.blocks[(q.first + q.count) % kQuarantineBlocks] = block;
+    ++q.count;
+    q.bytes += bytes;
+}
+#endif
+
+void* AllocateUnderLock(AuPoolRecord& pool, u32 requested, u32 alignment) {
     if (alignment & (alignment - 1)) return nullptr;
-    void* block = alignment <= 4 ? tlsf_malloc(pool.tlsf, size) : tlsf_memalign(pool.tlsf, alignment, size);
-    if (block) pool.used += tlsf_block_size(block) + kTlsfBlockOverhead;
+    const u32 size = RoundForPointers(requested);
+    const auto allocate = [&] {
+        return alignment <= 4 ? tlsf_malloc(pool.tlsf, size) : tlsf_memalign(pool.tlsf, alignment, size);
+    };
+    void* block = allocate();
+#if AU_POISONING
+    // The quarantine never makes an allocation fail that would succeed without it.
+    if (!block && pool.quarantine.count) {
+        while (pool.quarantine.count)
+            ReleaseOldestQuarantined(pool);
+        block = allocate();
+    }
+#endif
+    if (block) {
+        pool.used += tlsf_block_size(block) + kTlsfBlockOverhead;
+        // Only the bytes asked for: the rounding stays poisoned.
+        AuUnpoison(block, requested);
+    }
     return block;
 }
 
@@ -203,10 +268,11 @@ AuMemPoolId CreatePool(void* memory, u32 size, u32 blockSize, u32 attributes, u3
             }
             pool->freeTail = block;
         }
+        AuPoison(pool->start, poolBytes);
     } else {
         pool->tlsf = tlsf_create(pool->start, poolBytes);
         if (!pool->tlsf) {
-            ReleaseMemory(*pool);
+            ReleaseMemory(*pool, poolBytes);
             pool->flags = 0;
             pool->attributes = AuPoolAttrMalloc;
             pool->reserved = 0;
@@ -214,6 +280,8 @@ AuMemPoolId CreatePool(void* memory, u32 size, u32 blockSize, u32 attributes, u3
             return AU_INVALID_POOL_ID;
         }
         pool->reserved -= kTlsfPoolOverhead;
+        // Nothing is handed out yet: the control, the headers and the free block are all closed.
+        AuPoison(pool->start, poolBytes);
     }
 
     pool->blockCount = blocks;
@@ -236,7 +304,7 @@ AURESULT DestroyPool(AuMemPoolId poolId) {
     }
     pool.freeHead = pool.freeTail = nullptr;
     if (pool.tlsf) tlsf_destroy(pool.tlsf);
-    ReleaseMemory(pool);
+    ReleaseMemory(pool, PoolBytes(pool));
     ResetRecord(pool);
     g_nPoolsInUse.fetch_sub(1, std::memory_order_relaxed);
     LeaveCriticalSection(&pool.lock);
@@ -254,7 +322,7 @@ void* Malloc(AuMemPoolId poolId, u32 size) {
     // A pool whose memory does not start on 8 bytes cannot rely on the size rounding alone.
     u32 alignment = pool->alignment;
     if (alignment < 8 && reinterpret_cast<uintptr_t>(pool->start) % 8 != 0) alignment = 8;
-    void* block = AllocateUnderLock(*pool, RoundForPointers(size), alignment);
+    void* block = AllocateUnderLock(*pool, size, alignment);
     LeaveCriticalSection(&pool->lock);
     return block;
 }
@@ -264,7 +332,7 @@ void* Malign(AuMemPoolId poolId, u32 size, u32 alignment) {
     if (!pool || !pool->tlsf || size == 0) return nullptr;
     EnterCriticalSection(&pool->lock);
     if (alignment < 8) alignment = 8;
-    void* block = AllocateUnderLock(*pool, RoundForPointers(size), alignment);
+    void* block = AllocateUnderLock(*pool, size, alignment);
     LeaveCriticalSection(&pool->lock);
     return block;
 }
@@ -276,9 +344,17 @@ AURESULT Free(AuMemPoolId poolId, void* pointer) {
     if (!pool->tlsf) return AuResultFail;
     EnterCriticalSection(&pool->lock);
     AURESULT result = AuResultFail;
-    if (tlsf_is_used_block(pool->tlsf, PoolBytes(*pool), pointer)) {
-        pool->used -= tlsf_block_size(pointer) + kTlsfBlockOverhead;
+    // A quarantined block is still in use as TLSF sees it; its poisoned first byte, which a
+    // block in use never has, tells a second free of it.
+    if (tlsf_is_used_block(pool->tlsf, PoolBytes(*pool), pointer) && !AuIsPoisoned(pointer)) {
+        const u32 size = tlsf_block_size(pointer);
+        pool->used -= size + kTlsfBlockOverhead;
+#if AU_POISONING
+        AuPoison(pointer, size);
+        Quarantine(*pool, pointer);
+#else
         tlsf_free(pool->tlsf, pointer);
+#endif
         result = AuResultSuccess;
     }
     LeaveCriticalSection(&pool->lock);
@@ -293,6 +369,7 @@ void* GetBlock(AuMemPoolId poolId) {
     AuPoolRecord* pool = Find(poolId);
     if (!pool || !pool->freeHead) return nullptr;
     u8* block = pool->freeHead;
+    AuUnpoison(block, pool->blockSize);
     u32 link;
     memcpy(&link, block, 4);
     pool->freeHead = link ? pool->start + u64{link - 1} * pool->blockSize : nullptr;
@@ -308,11 +385,13 @@ AURESULT ReleaseBlock(AuMemPoolId poolId, void* block) {
     if (!(pool->attributes & AuPoolAttrFixedBlocks) || bytes < pool->start ||
         bytes >= pool->start + PoolBytes(*pool) || (bytes - pool->start) % pool->blockSize != 0)
         return AuResultFail;
+    // A free block is poisoned whole, its link word too; the list's own accesses open it.
     const u32 end = 0;
     memcpy(bytes, &end, 4);
+    AuPoison(bytes, pool->blockSize);
     if (pool->freeTail) {
         const u32 link = static_cast<u32>((bytes - pool->start) / pool->blockSize) + 1;
-        memcpy(pool->freeTail, &link, 4);
+        AuWithWord(pool->freeTail, [&] { memcpy(pool->freeTail, &link, 4); });
     } else {
         pool->freeHead = bytes;
     }

@@ -1,6 +1,7 @@
 #include "memory/AuTlsf.h"
 
 #include "core/AuLog.h"
+#include "memory/AuPoison.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -37,16 +38,24 @@ constexpr u32 kFirstBlock = kTlsfControlSize - 4;
 static_assert(kTlsfPoolOverhead == kFirstBlock + 4 + 4 + 4);
 static_assert(kTlsfMinPoolBytes == 3208 && kTlsfMaxPoolBytes == 1073745020u);
 
-// Word access through memcpy: the region also holds the users' objects.
+// Word access through memcpy: the region also holds the users' objects. Under the address
+// sanitizer the owner keeps everything but the payload of blocks in use poisoned: the control,
+// every header and every free block, links included. These two accessors are the only way this
+// file touches the region, and each opens the one word it needs for the access alone, so a stray
+// user access to a header or a free block is still reported.
 struct Region {
     u8* base;
 
     u32 Get(u32 offset) const {
-        u32 value;
-        memcpy(&value, base + offset, 4);
-        return value;
+        return AuWithWord(base + offset, [&] {
+            u32 value;
+            memcpy(&value, base + offset, 4);
+            return value;
+        });
     }
-    void Set(u32 offset, u32 value) const { memcpy(base + offset, &value, 4); }
+    void Set(u32 offset, u32 value) const {
+        AuWithWord(base + offset, [&] { memcpy(base + offset, &value, 4); });
+    }
 
     u32 SizeWord(u32 block) const { return Get(block + kSize); }
     u32 Size(u32 block) const { return SizeWord(block) & ~kFlagBits; }
@@ -282,8 +291,9 @@ void tlsf_free(tlsf_t tlsf, void* pointer) {
 
 u32 tlsf_block_size(const void* pointer) {
     if (!pointer) return 0;
+    const u8* sizeWord = static_cast<const u8*>(pointer) - 4;
     u32 word;
-    memcpy(&word, static_cast<const u8*>(pointer) - 4, 4);
+    AuWithWord(sizeWord, [&] { memcpy(&word, sizeWord, 4); });
     return word & ~kFlagBits;
 }
 

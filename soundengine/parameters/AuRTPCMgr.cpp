@@ -18,6 +18,9 @@ struct AuRTPCEntry {
     CAuKeyedValues<f32> values;
     AuRTPCTransition* pTransitions = nullptr; // newest first
     AuArray<AuRTPCSubscription*> subscribers; // sorted by address
+    // Given a default, ramps or a built-in binding (by Init or the Init bank): kept on purpose
+    // without subscribers or values, as banks loaded later still read it.
+    bool bKept = false;
 };
 
 // One running ramp of one key; its updates come back through the transition manager.
@@ -77,6 +80,7 @@ AURESULT CAuRTPCMgr::Init() {
     AuRTPCEntry* entry = FindOrCreateEntry(AU_RTPC_PARAM_131);
     if (!entry) return AuResultNoMemory;
     entry->defaultValue = AU_RTPC_PARAM_131_DEFAULT;
+    entry->bKept = true;
     return AuResultSuccess;
 }
 
@@ -125,6 +129,24 @@ AuRTPCEntry* CAuRTPCMgr::FindOrCreateEntry(u32 paramID) {
 
 void CAuRTPCMgr::FreeEntry(AuRTPCEntry* entry) {
     Delete(entry);
+}
+
+// An entry only listing subscribers goes with its last one: the banks name game parameters by the
+// thousand the game may never set, and each bank would leave its own behind for good. Not while
+// a caller holds entries (subscribers told of a value may unsubscribe): it stays then, as it
+// did before this rule.
+void CAuRTPCMgr::DropIfUnused(AuRTPCEntry* entry) {
+    if (m_uHoldingEntries || entry->bKept || entry->subscribers.Count() || !entry->values.IsEmpty() ||
+        entry->pTransitions)
+        return;
+    for (AuRTPCEntry** link = &m_params[entry->id % kBuckets]; *link; link = &(*link)->pNext) {
+        if (*link == entry) {
+            *link = entry->pNext;
+            --m_uParamCount;
+            FreeEntry(entry);
+            return;
+        }
+    }
 }
 
 u32 CAuRTPCMgr::SubscriptionBucket(const IAuRTPCSubscriber* subscriber, u32 propertyID) {
@@ -314,6 +336,7 @@ void CAuRTPCMgr::NotifySubscribers(AuRTPCEntry& entry, f32 value, const AuRTPCKe
                                    bool narrower) noexcept {
     const CAuRTPCFilter filter(entry, key);
     const AuRTPCSubscription* previous = nullptr;
+    ++m_uHoldingEntries;
     // Subscribers may unsubscribe while told: the count is read on every step.
     for (u32 i = 0; i < entry.subscribers.Count(); ++i) {
         AuRTPCSubscription* subscription = entry.subscribers[i];
@@ -325,6 +348,7 @@ void CAuRTPCMgr::NotifySubscribers(AuRTPCEntry& entry, f32 value, const AuRTPCKe
                          kind == AuRTPCSubscriberKind_SwitchGroup);
         NotifySubscription(*subscription, entry, value, key, filtered ? &filter : nullptr);
     }
+    --m_uHoldingEntries;
 }
 
 void CAuRTPCMgr::NotifySubscription(AuRTPCSubscription& subscription, AuRTPCEntry& entry, f32 value,
@@ -540,6 +564,7 @@ void CAuRTPCMgr::RemoveFromParam(AuRTPCSubscription* subscription, u32 paramID) 
     const u32 at = entry->subscribers.LowerBound(subscription, LessByAddress);
     if (at < entry->subscribers.Count() && entry->subscribers[at] == subscription)
         entry->subscribers.EraseOrdered(at);
+    DropIfUnused(entry);
 }
 
 void CAuRTPCMgr::DropCurve(AuRTPCSubscription* subscription, u32 index) {
@@ -583,9 +608,13 @@ void CAuRTPCMgr::DropSubscription(AuRTPCSubscription* subscription) {
     }
     if (!left) {
         // Subscribed without a curve (a layer's property 64): look through every parameter.
-        for (AuRTPCEntry* head : m_params)
-            for (AuRTPCEntry* entry = head; entry; entry = entry->pNext)
+        for (AuRTPCEntry* head : m_params) {
+            for (AuRTPCEntry* entry = head; entry;) {
+                AuRTPCEntry* next = entry->pNext; // the entry may go
                 RemoveFromParam(subscription, entry->id);
+                entry = next;
+            }
+        }
     }
     for (AuRTPCCurve* curve : subscription->curves)
         Delete(curve);
@@ -714,6 +743,7 @@ void CAuRTPCMgr::UnSubscribeRTPCCurve(IAuRTPCSubscriber* subscriber, u32 propert
 void CAuRTPCMgr::RemoveKeyValues(u32 paramID, const AuRTPCKey& key) noexcept {
     AuRTPCEntry* entry = FindEntry(paramID);
     if (!entry) return;
+    ++m_uHoldingEntries;
     for (u32 i = entry->subscribers.Count(); i-- > 0;) {
         if (i >= entry->subscribers.Count()) continue; // a drop took several
         AuRTPCSubscription* subscription = entry->subscribers[i];
@@ -727,6 +757,8 @@ void CAuRTPCMgr::RemoveKeyValues(u32 paramID, const AuRTPCKey& key) noexcept {
         transition = next;
     }
     entry->values.RemoveMatching(key);
+    --m_uHoldingEntries;
+    DropIfUnused(entry);
 }
 
 f32 CAuRTPCMgr::GetDefaultValue(u32 paramID, bool* outFound) const {
@@ -739,6 +771,7 @@ AURESULT CAuRTPCMgr::SetDefaultParamValue(u32 paramID, f32 value) {
     AuRTPCEntry* entry = FindOrCreateEntry(paramID);
     if (!entry) return AuResultNoMemory;
     entry->defaultValue = value;
+    entry->bKept = true;
     return AuResultSuccess;
 }
 
@@ -748,12 +781,15 @@ AURESULT CAuRTPCMgr::SetRampingParams(u32 paramID, u32 rampKind, f32 up, f32 dow
     entry->rampKind = rampKind;
     entry->up = up;
     entry->down = down;
+    entry->bKept = true;
     return AuResultSuccess;
 }
 
 AURESULT CAuRTPCMgr::AddBuiltInParamBinding(u32 kind, u32 paramID) {
     if (kind == 0 || kind >= AU_RTPC_BUILT_IN_KINDS) return AuResultSuccess;
-    if (!FindOrCreateEntry(paramID)) return AuResultNoMemory;
+    AuRTPCEntry* entry = FindOrCreateEntry(paramID);
+    if (!entry) return AuResultNoMemory;
+    entry->bKept = true;
     AuArray<u32>& ids = m_builtIn[kind];
     if (ids.IndexOf([paramID](u32 id) { return id == paramID; }) < ids.Count()) return AuResultSuccess;
     return ids.AddLast(paramID) ? AuResultSuccess : AuResultNoMemory;

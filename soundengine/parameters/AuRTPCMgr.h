@@ -149,6 +149,7 @@ public:
     bool HasModulatorValue(u32 modulatorID, const AuRTPCKey& key) noexcept;
     f32 GetModulatorValue(u32 modulatorID, const AuRTPCKey& key) noexcept;
 
+    // Parameters with a default, ramps, a binding, values or subscribers.
     u32 ParamCount() const { return m_uParamCount; }
     u32 SubscriptionCount() const { return m_uSubscriptionCount; }
 
@@ -158,6 +159,7 @@ private:
     AuRTPCEntry* FindEntry(u32 paramID) const;
     AuRTPCEntry* FindOrCreateEntry(u32 paramID);
     static void FreeEntry(AuRTPCEntry* entry);
+    void DropIfUnused(AuRTPCEntry* entry);
     static u32 SubscriptionBucket(const IAuRTPCSubscriber* subscriber, u32 propertyID);
 
     AURESULT SetValueWithRamp(AuRTPCEntry& entry, f32* slot, f32 target, const AuRTPCKey& key,
@@ -190,6 +192,7 @@ private:
 
     AuRTPCEntry* m_params[kBuckets] = {};
     u32 m_uParamCount = 0;
+    u32 m_uHoldingEntries = 0;
     AuRTPCSubscription* m_subscriptions[kBuckets] = {};
     u32 m_uSubscriptionCount = 0;
     AuArray<u32> m_builtIn[AU_RTPC_BUILT_IN_KINDS];

@@ -133,6 +133,23 @@ TEST_F(BankReaderTest, StreamBufferIsAtLeast32KiBAndReadsWholeBlocks) {
     }
 }
 
+// Banks are read seldom: a closed reader holds no buffer, and the next open reads as the first.
+TEST_F(BankReaderTest, ClosingGivesTheBufferBack) {
+    for (int open = 0; open < 2; ++open) {
+        if (open == 0)
+            Open(Pattern(200000), 2048);
+        else
+            ASSERT_EQ(m_reader.OpenByID(7, 0, 0, nullptr, false), AuResultSuccess);
+        u8 bytes[8];
+        ASSERT_EQ(m_reader.ReadExact(bytes, 8), AuResultSuccess);
+        EXPECT_TRUE(std::equal(bytes, bytes + 8, m_streams.file.begin()));
+        EXPECT_GE(Used(), m_usedAtStart + CAuBankReader::kMinBufferSize);
+        EXPECT_EQ(m_reader.Close(), AuResultSuccess);
+        EXPECT_EQ(Used(), m_usedAtStart);
+        EXPECT_EQ(m_reader.BufferCapacity(), 0u);
+    }
+}
+
 TEST_F(BankReaderTest, OpenFlagsLanguageFallBackAndFailures) {
     m_streams.file = Pattern(100);
     m_streams.onlyCommon = true;

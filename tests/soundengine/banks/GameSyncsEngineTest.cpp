@@ -30,8 +30,8 @@ constexpr u32 kBank = 0x5A1;
 constexpr u32 kStateGroup = 0x100, kQuietGroup = 0x101, kSwitchGroup = 0x200;
 constexpr u32 kUnderwater = 0x110, kSurfaced = 0x111;
 constexpr u32 kSound = 0x300, kMedia = 0x310;
-constexpr u32 kSetStateEvent = 0x400, kSetVolumeEvent = 0x401;
-constexpr u32 kLoopingSound = 0x301, kPlayLooping = 0x412, kPlayLoopingEvent = 0x402;
+constexpr u32 kSetStateEvent = 0x400, kSetVolumeEvent = 0x401, kPlayEvent = 0x402;
+constexpr u32 kLoopingSound = 0x301, kPlayLooping = 0x413, kPlayLoopingEvent = 0x403;
 constexpr u32 kObject = 10, kUnknownObject = 99;
 constexpr u32 kSwitchGroupType = 0;
 
@@ -63,7 +63,7 @@ protected:
     GameSyncsEngineTest() : RunningEngineTest("torvik_gamesyncs") {}
 
     // Two state groups (one with a transition), a parameter-driven switch group, a sound, and the
-    // events of a set-state and an object's set-volume action.
+    // events of a set-state, an object's set-volume and a play action.
     static Bytes Build() {
         bankgen::BankBuilder builder(kBank);
         bankgen::Settings settings;
@@ -89,6 +89,8 @@ protected:
         builder.Add(looping);
         builder.Add(PlayAction(kPlayLooping, kLoopingSound, kBank));
         builder.Add(bankgen::EventRecord{kPlayLoopingEvent, {kPlayLooping}});
+        builder.Add(PlayAction(0x412, kSound, kBank));
+        builder.Add(bankgen::EventRecord{kPlayEvent, {0x412}});
         return Built(builder);
     }
     void SetUp() override {
@@ -195,6 +197,29 @@ TEST_F(GameSyncsEngineTest, AListenerMaskChangeConnectsThePlayingVoicesToTheOutp
     ASSERT_EQ(SetActiveListeners(kObject, 0), AuResultSuccess);
     EXPECT_TRUE(renderSilence()) << "and left it with the listener";
     StopAll(kObject);
+}
+
+// The voices read the object's listeners and sends on every frame: the object the game unregisters
+// while its sound plays lives on until that sound ends (a pool-poisoning build reports the read
+// of a freed object otherwise).
+TEST_F(GameSyncsEngineTest, AnObjectUnregisteredWhileItsSoundPlaysLastsUntilTheSoundEnds) {
+    const auto live = [] { return Locked([] { return CAuRegisteredObj::LiveCount(); }); };
+    ASSERT_TRUE(RenderUntil([] {
+        return Locked([] {
+            CAuRegisteredObj* object = g_pRegistryMgr->GetObjAndAddref(kObject);
+            if (object) object->Release();
+            return object != nullptr;
+        });
+    }));
+    const u32 withObject = live();
+    std::atomic<int> ends{0};
+    const auto onEnd = [](AuCallbackType type, AuCallbackInfo* info) {
+        if (type == AU_EndOfEvent) ++*static_cast<std::atomic<int>*>(info->pCookie);
+    };
+    ASSERT_NE(PostEvent(kPlayEvent, kObject, AU_EndOfEvent, onEnd, &ends), 0u);
+    ASSERT_EQ(UnregisterGameObj(kObject), AuResultSuccess);
+    EXPECT_TRUE(RenderUntil([&] { return ends.load() == 1; })) << "the 0.1 s sound plays to its end";
+    EXPECT_TRUE(RenderUntil([&] { return live() == withObject - 1; })) << "and its object goes with it";
 }
 
 class RecordingPreparation final : public CAuPreparationAware {

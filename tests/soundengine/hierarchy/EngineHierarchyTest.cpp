@@ -5,6 +5,7 @@
 #include "BankTestSupport.h"
 #include "TestNodes.h"
 
+#include "core/AuBankNames.h"
 #include "core/AuEngineManagers.h"
 #include "core/AuEngineSettings.h"
 #include "core/AuObjectIndex.h"
@@ -12,6 +13,7 @@
 #include "hierarchy/AuEvent.h"
 #include "hierarchy/AuHierarchyLoader.h"
 #include "hierarchy/AuSound.h"
+#include "parameters/AuRTPCMgr.h"
 #include "plugins/AuPlugin.h"
 #include "voices/AuLowerEngine.h"
 
@@ -20,7 +22,10 @@
 #include <AU/AuPluginTypes.h>
 
 #include <cmath>
+#include <fstream>
+#include <iterator>
 #include <new>
+#include <string>
 
 namespace banktest {
 namespace {
@@ -195,6 +200,54 @@ TEST_F(EngineHierarchyTest, SettingsStillLoadedAtTermEndTheirParametersBeforeThe
     EXPECT_EQ(PoolWatchParams::terms, 2);
     EXPECT_EQ(PoolWatchParams::termsWithoutPool, 0);
     EXPECT_EQ(AU::MemoryMgr::GetNumPools(), m_pools);
+}
+
+// Unloaded banks leave nothing in the default pool but what is kept on purpose: the names the game
+// gave its banks (a later load by ID opens the file by its name) and the Init bank's parameter
+// defaults (banks loaded later read them). Those are made before the baseline.
+TEST_F(EngineHierarchyTest, BanksLoadedAndUnloadedGiveBackTheDefaultPool) {
+    const auto used = [] {
+        AU::MemoryMgr::PoolMemInfo info{};
+        AU::MemoryMgr::GetPoolMemoryUsed(g_DefaultPoolId, info);
+        return info.uUsed;
+    };
+    GetBankIDFromName("Init.bnk");
+    GetBankIDFromName("Torvik.bnk");
+    AuBankID id = 0;
+    std::ifstream file(std::string(TORVIK_SOUNDBANKS_DIR) + "/Init.bnk", std::ios::binary);
+    const Bytes init{std::istreambuf_iterator<char>(file), {}};
+    ASSERT_EQ(LoadFromMemory(init, id), AuResultSuccess);
+    ASSERT_EQ(AU::SoundEngine::UnloadBank(id, nullptr), AuResultSuccess);
+    const u32 baseline = used();
+
+    // A bus under the game's master with a curve on a game parameter nothing else names.
+    constexpr u32 kOwnBank = 0xB9;
+    bankgen::BankBuilder builder(kOwnBank);
+    bankgen::BusRecord bus;
+    bus.id = 0x990;
+    bus.parent = AU::SoundEngine::GetIDFromString("Master Audio Bus");
+    bankgen::RtpcCurve curve;
+    curve.gameParameter = 0x991;
+    curve.target = AuPropID_BusVolume;
+    curve.points = {{0.0f, 0.0f, 4}, {100.0f, -4.0f, 4}};
+    bus.rtpcs = {curve};
+    builder.Add(bus);
+    const Bytes own = Build(builder);
+
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        AuBankID initID = 0, torvikID = 0, ownID = 0;
+        ASSERT_EQ(AU::SoundEngine::LoadBank("Init.bnk", AU_INVALID_POOL_ID, initID), AuResultSuccess);
+        ASSERT_EQ(AU::SoundEngine::LoadBank("Torvik.bnk", AU_INVALID_POOL_ID, torvikID), AuResultSuccess);
+        ASSERT_EQ(LoadFromMemory(own, ownID), AuResultSuccess);
+        bool found = false;
+        g_pRTPCMgr->GetDefaultValue(curve.gameParameter, &found);
+        EXPECT_TRUE(found) << "the bus follows the parameter";
+        ASSERT_EQ(AU::SoundEngine::UnloadBank(ownID, nullptr), AuResultSuccess);
+        ASSERT_EQ(AU::SoundEngine::UnloadBank(torvikID, nullptr), AuResultSuccess);
+        ASSERT_EQ(AU::SoundEngine::UnloadBank(initID, nullptr), AuResultSuccess);
+        EXPECT_EQ(used(), baseline);
+    }
 }
 
 TEST_F(EngineHierarchyTest, EnvironmentCurvesReachTheCurveTableWithOutputZeroAsALinearFactor) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <random>
@@ -361,4 +362,123 @@ TEST_F(MemoryMgrTest, ConcurrentCreatesAndDestroysKeepTheCountExact) {
         thread.join();
     EXPECT_EQ(faults.load(), 0);
     EXPECT_EQ(MemoryMgr::GetNumPools(), 0);
+}
+
+// Pool memory the address sanitizer can see: only its builds mark pool memory.
+class PoolPoisoningTest : public MemoryMgrTest {
+protected:
+    void SetUp() override {
+#if !defined(__SANITIZE_ADDRESS__)
+        GTEST_SKIP() << "pool memory is marked in address-sanitizer builds only";
+#endif
+        MemoryMgrTest::SetUp();
+    }
+};
+
+struct BadAccess {
+    const char* name;
+    void (*access)(AuMemPoolId tlsfPool, AuMemPoolId fixedPool);
+};
+
+const BadAccess kBadAccesses[] = {
+    {"first byte of a freed block",
+     [](AuMemPoolId pool, AuMemPoolId) {
+         auto* block = static_cast<volatile u8*>(MemoryMgr::Malloc(pool, 40));
+         MemoryMgr::Free(pool, const_cast<u8*>(block));
+         static_cast<void>(block[0]);
+     }},
+    {"last byte of a freed block",
+     [](AuMemPoolId pool, AuMemPoolId) {
+         auto* block = static_cast<volatile u8*>(MemoryMgr::Malloc(pool, 40));
+         MemoryMgr::Free(pool, const_cast<u8*>(block));
+         static_cast<void>(block[39]);
+     }},
+    {"freed block after TLSF has taken it back",
+     [](AuMemPoolId pool, AuMemPoolId) {
+         auto* block = static_cast<volatile u8*>(MemoryMgr::Malloc(pool, 40));
+         MemoryMgr::Free(pool, const_cast<u8*>(block));
+         for (int i = 0; i < 100; ++i) // pushes it out of the quarantine
+             MemoryMgr::Free(pool, MemoryMgr::Malloc(pool, 200));
+         static_cast<void>(block[4]);
+     }},
+    {"byte past the size asked for",
+     [](AuMemPoolId pool, AuMemPoolId) {
+         auto* block = static_cast<volatile u8*>(MemoryMgr::Malloc(pool, 10)); // a 12-byte block
+         block[10] = 1;
+     }},
+    {"size word before a block",
+     [](AuMemPoolId pool, AuMemPoolId) {
+         auto* block = static_cast<volatile u8*>(MemoryMgr::Malloc(pool, 40));
+         static_cast<void>(block[-1]);
+     }},
+    {"released fixed block",
+     [](AuMemPoolId, AuMemPoolId fixed) {
+         auto* block = static_cast<volatile u8*>(MemoryMgr::GetBlock(fixed));
+         MemoryMgr::ReleaseBlock(fixed, const_cast<u8*>(block));
+         static_cast<void>(block[100]);
+     }},
+};
+
+TEST_F(PoolPoisoningTest, AccessesOutsideTheBlocksInUseAreReported) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const AuMemPoolId pool = MemoryMgr::CreatePool(nullptr, 65536, 64, AuPoolAttrMalloc, 0);
+    const AuMemPoolId fixed =
+        MemoryMgr::CreatePool(nullptr, 4096, 1024, AuPoolAttrMalloc | AuPoolAttrFixedBlocks, 0);
+    ASSERT_TRUE(pool != -1 && fixed != -1);
+    for (const BadAccess& bad : kBadAccesses) {
+        SCOPED_TRACE(bad.name);
+        EXPECT_DEATH(bad.access(pool, fixed), "use-after-poison");
+    }
+    // What a block's owner may touch stays usable: every byte asked for, a block handed out again.
+    auto* block = static_cast<u8*>(MemoryMgr::Malloc(pool, 10));
+    block[0] = block[9] = 1;
+    ASSERT_EQ(MemoryMgr::Free(pool, block), AuResultSuccess);
+    auto* fixedBlock = static_cast<u8*>(MemoryMgr::GetBlock(fixed));
+    fixedBlock[0] = fixedBlock[1023] = 1;
+    ASSERT_EQ(MemoryMgr::ReleaseBlock(fixed, fixedBlock), AuResultSuccess);
+    fixedBlock = static_cast<u8*>(MemoryMgr::GetBlock(fixed));
+    fixedBlock[0] = 1;
+}
+
+// A freed block waits before it is handed out again, held to 64 blocks and to an eighth of the
+// pool.
+TEST_F(PoolPoisoningTest, TheQuarantineDelaysReuseWithinItsBounds) {
+    struct Case {
+        u32 poolBytes;
+        u32 size; // below 128 bytes, so a freed block is found by its exact size class
+        u32 held;
+    };
+    for (const Case& c : {Case{65536, 40, 64}, Case{4096, 60, 8}}) {
+        SCOPED_TRACE(testing::Message() << c.poolBytes << "-byte pool");
+        const AuMemPoolId pool = MemoryMgr::CreatePool(nullptr, c.poolBytes, 64, AuPoolAttrMalloc, 0);
+        ASSERT_NE(pool, -1);
+        std::vector<void*> blocks;
+        for (u32 i = 0; i <= c.held; ++i) {
+            blocks.push_back(MemoryMgr::Malloc(pool, c.size));
+            ASSERT_NE(blocks.back(), nullptr);
+        }
+        for (u32 i = 0; i < c.held; ++i)
+            ASSERT_EQ(MemoryMgr::Free(pool, blocks[i]), AuResultSuccess);
+        void* probe = MemoryMgr::Malloc(pool, c.size);
+        ASSERT_NE(probe, nullptr);
+        EXPECT_EQ(std::find(blocks.begin(), blocks.end(), probe), blocks.end());
+        ASSERT_EQ(MemoryMgr::Free(pool, blocks[c.held]), AuResultSuccess);
+        EXPECT_EQ(MemoryMgr::Malloc(pool, c.size), blocks[0]); // the oldest had to go
+        ASSERT_EQ(MemoryMgr::DestroyPool(pool), AuResultSuccess);
+    }
+}
+
+// Blocks held back never make an allocation fail that would succeed without them.
+TEST_F(PoolPoisoningTest, AnAllocationNeedingQuarantinedMemoryGetsIt) {
+    const AuMemPoolId pool = MemoryMgr::CreatePool(nullptr, 65536, 64, AuPoolAttrMalloc, 0);
+    std::vector<void*> blocks;
+    while (void* block = MemoryMgr::Malloc(pool, 500))
+        blocks.push_back(block);
+    for (void* block : blocks)
+        ASSERT_EQ(MemoryMgr::Free(pool, block), AuResultSuccess);
+    MemoryMgr::PoolMemInfo info{};
+    MemoryMgr::GetPoolMemoryUsed(pool, info);
+    EXPECT_EQ(info.uUsed, 0u);
+    // More than the pool less its held-back eighth; TLSF still finds it in an empty pool.
+    EXPECT_NE(MemoryMgr::Malloc(pool, info.uReserved - info.uReserved / 16), nullptr);
 }

@@ -117,6 +117,51 @@ TEST_F(RTPCMgrTest, Parameter131ReadsItsDefaultAfterInitAndUnknownsReadZero) {
     EXPECT_EQ(mgr.ParamCount(), 1u);
 }
 
+// A parameter a bank only names for its curves goes with its last subscriber; what the game or
+// the Init bank gave it keeps it.
+TEST_F(RTPCMgrTest, AParameterOnlySubscribedToGoesWithItsLastSubscriber) {
+    const struct {
+        const char* name;
+        void (*give)(CAuRTPCMgr& mgr);
+        bool kept;
+    } cases[] = {
+        {"nothing", [](CAuRTPCMgr&) {}, false},
+        {"a default", [](CAuRTPCMgr& mgr) { mgr.SetDefaultParamValue(kParam, 0.0f); }, true},
+        {"ramps", [](CAuRTPCMgr& mgr) { mgr.SetRampingParams(kParam, AuRTPCRampKind_Rate, 1, 1); }, true},
+        {"a built-in binding", [](CAuRTPCMgr& mgr) { mgr.AddBuiltInParamBinding(1, kParam); }, true},
+        {"a game value",
+         [](CAuRTPCMgr& mgr) { mgr.SetRTPCInternal(kParam, 5.0f, AuRTPCKey(kA), TransParamsBase{}); }, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        mgr.Term();
+        ASSERT_EQ(mgr.Init(), AuResultSuccess);
+        const u32 before = Used();
+        RecordingNode first, second;
+        ASSERT_EQ(Subscribe(&first, AuRTPCSubscriberKind_Node, 3), AuResultSuccess);
+        ASSERT_EQ(Subscribe(&second, AuRTPCSubscriberKind_Node, 3), AuResultSuccess);
+        c.give(mgr);
+        EXPECT_EQ(mgr.ParamCount(), 2u);
+        mgr.UnSubscribeRTPC(&first);
+        EXPECT_EQ(mgr.ParamCount(), 2u) << "a subscriber remains";
+        mgr.UnSubscribeRTPC(&second);
+        bool found = false;
+        mgr.GetDefaultValue(kParam, &found);
+        EXPECT_EQ(found, c.kept);
+        EXPECT_EQ(mgr.ParamCount(), c.kept ? 2u : 1u);
+        if (!c.kept) {
+            EXPECT_EQ(Used(), before);
+        }
+    }
+    // A key owner's end takes its values, and with the last of them the parameter.
+    RecordingNode node;
+    ASSERT_EQ(Subscribe(&node, AuRTPCSubscriberKind_Node, 3, AuRTPCKey(kA)), AuResultSuccess);
+    mgr.UnSubscribeRTPC(&node);
+    EXPECT_EQ(mgr.ParamCount(), 2u) << "the last case's value keeps it";
+    mgr.RemoveKeyValues(kParam, AuRTPCKey(kA));
+    EXPECT_EQ(mgr.ParamCount(), 1u);
+}
+
 TEST_F(RTPCMgrTest, AnOffsetWithoutAnOwnValueAddsToTheDefault) {
     mgr.SetDefaultParamValue(kParam, 10);
     Set(50);
