@@ -149,7 +149,7 @@ AURESULT CAuRandomSequenceContainer::MakePlaylist() {
 }
 
 AURESULT CAuRandomSequenceContainer::CanAddChild(CAuNodeBase* child) {
-    if (GetChildCount() >= 65535) return AuResultTooManyChildren;
+    if (GetChildCount() >= AU_MAX_CHILDREN) return AuResultTooManyChildren;
     if (!AcceptsChildCategory(child->Category())) return AuResultChildTypeRefused;
     if (child->Parent()) return AuResultChildHasParent;
     if (FindChild(child->key)) return AuResultAlreadyAChild;

@@ -13,6 +13,7 @@ CAuGroupingNode* CAuGroupingNode::Create(u32 id) {
 }
 
 AURESULT CAuGroupingNode::CanAddChild(CAuNodeBase* child) {
+    if (GetChildCount() >= AU_MAX_CHILDREN) return AuResultTooManyChildren;
     if (child->Parent()) return AuResultChildHasParent;
     if (FindChild(child->key)) return AuResultAlreadyAChild;
     if (child->key == key) return AuResultCannotBeOwnChild;

@@ -12,7 +12,7 @@ public:
     explicit CAuGroupingNode(u32 id) : CAuParentNode(id) {}
 
     AuNodeCategory Category() override { return AuNodeCategory_Grouping; }
-    // 21, 5, 23, else 1.
+    // 9, 21, 5, 23, else 1.
     AURESULT CanAddChild(CAuNodeBase* child) override;
     // Nothing plays through the node itself: 0.
     AURESULT Play(AuNodePlayParams& params) override;
