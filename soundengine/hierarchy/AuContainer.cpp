@@ -503,24 +503,21 @@ AURESULT CAuRandomSequenceContainer::Play(AuNodePlayParams& params) {
     return StepPlay(params);
 }
 
-AURESULT CAuRandomSequenceContainer::PlayChild(u16 index, AuNodePlayParams& params) {
+bool CAuRandomSequenceContainer::PlayChild(u16 index, AuNodePlayParams& params, AURESULT& result) {
     CAuIndexable* found = g_pIndex->GetPtrAndAddRef(AuIndexNodes, m_pPlaylist->ChildAt(index));
-    if (!found) return AuResultIDNotFound;
+    if (!found) return false;
     // Every category a container accepts is a parameter node.
     auto* child = static_cast<CAuParameterNode*>(static_cast<CAuNodeBase*>(found));
     params.path.Push(index, false);
-    const AURESULT result = child->ExecutePlay(params);
+    result = child->ExecutePlay(params);
     child->Release();
-    return result;
+    return true;
 }
 
 AURESULT CAuRandomSequenceContainer::StepPlay(AuNodePlayParams& params) {
     const u32 items = m_pPlaylist->Count();
     AURESULT result = AuResultSuccess;
-    if (items == 1) {
-        result = PlayChild(0, params);
-        return result == AuResultIDNotFound ? AuResultFail : result;
-    }
+    if (items == 1) return PlayChild(0, params, result) ? result : AuResultFail;
     if (items == 0) return AuResultFail;
     CAuPlaylistState* state = GetState(params.pGameObj, result);
     if (!state) return result;
@@ -528,12 +525,12 @@ AURESULT CAuRandomSequenceContainer::StepPlay(AuNodePlayParams& params) {
     if (state->IsSequence()) {
         auto& sequence = static_cast<CAuSequencePlaylistState&>(*state);
         for (u32 attempt = 0; attempt < items && PickSequence(sequence, nullptr, index); ++attempt)
-            if ((result = PlayChild(index, params)) != AuResultIDNotFound) return result;
+            if (PlayChild(index, params, result)) return result;
         return AuResultFail;
     }
     auto& random = static_cast<CAuRandomPlaylistState&>(*state);
     if (!PickRandom(random, nullptr, index)) return AuResultFail;
-    if ((result = PlayChild(index, params)) != AuResultIDNotFound) return result;
+    if (PlayChild(index, params, result)) return result;
     const bool standard = RandomMode() == AuRandomMode_Standard;
     for (u32 attempt = 1; attempt < items; ++attempt) {
         if (standard) {
@@ -544,7 +541,7 @@ AURESULT CAuRandomSequenceContainer::StepPlay(AuNodePlayParams& params) {
         } else if (!PickRandom(random, nullptr, index)) {
             break;
         }
-        if ((result = PlayChild(index, params)) != AuResultIDNotFound) return result;
+        if (PlayChild(index, params, result)) return result;
     }
     return AuResultFail;
 }

@@ -177,9 +177,9 @@ private:
     // The avoid-repeat step of a standard pick once `index` is chosen.
     void CommitStandardPick(CAuRandomPlaylistState& state, u16 index);
     void CommitShufflePick(CAuRandomPlaylistState& state, u16 index);
-    // Looks the child up and plays it, its index recorded in the path; 15 for a child the node
-    // table lacks.
-    AURESULT PlayChild(u16 index, AuNodePlayParams& params);
+    // Looks the child up and plays it, its index recorded in the path, the play's result in
+    // `result`; false for a child the node table lacks.
+    bool PlayChild(u16 index, AuNodePlayParams& params, AURESULT& result);
     AURESULT StepPlay(AuNodePlayParams& params);
 
     CAuPlaylist* m_pPlaylist = nullptr;
