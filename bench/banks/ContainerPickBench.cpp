@@ -53,9 +53,9 @@ public:
     u16 Pick() {
         u16 index = 0;
         if (m_state->IsSequence())
-            m_container->PickSequence(static_cast<CAuSequencePlaylistState&>(*m_state), nullptr, index);
+            m_container->PickSequence(static_cast<CAuSequencePlaylistState&>(*m_state), index);
         else
-            m_container->PickRandom(static_cast<CAuRandomPlaylistState&>(*m_state), nullptr, index);
+            m_container->PickRandom(static_cast<CAuRandomPlaylistState&>(*m_state), index);
         return index;
     }
 

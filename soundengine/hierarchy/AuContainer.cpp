@@ -289,24 +289,6 @@ void CAuRandomSequenceContainer::ResetPlaylistStates() {
     Stop(nullptr, 0, 0, AuCurveInterpolation_Linear);
 }
 
-// ---- Randomised values ----
-
-i32 CAuRandomSequenceContainer::DrawLoopCount() {
-    i32 count = i32{m_uLoopCount} + m_loopMin;
-    if (m_loopMax != m_loopMin) {
-        const f64 r = static_cast<f64>(rand()) / 32767.0;
-        count += static_cast<i32>(r * (i32{m_loopMax} - m_loopMin) + 0.5);
-    }
-    return count;
-}
-
-f32 CAuRandomSequenceContainer::DrawTransitionTime(CAuRegisteredObj* gameObj) {
-    const f32 r = static_cast<f32>(rand()) / 32767.0f;
-    f32 ms = m_fTransitionMs + m_fTransitionMin + r * (m_fTransitionMax - m_fTransitionMin);
-    if (HasRTPC(AU_TARGET_TRANSITION_TIME)) ms += GetRTPCValue(AU_TARGET_TRANSITION_TIME, gameObj) * 1000.0f;
-    return ms > 0.0f ? ms : 0.0f;
-}
-
 // ---- States ----
 
 CAuPlaylistState* CAuRandomSequenceContainer::MakeState(AURESULT& result) {
@@ -410,15 +392,12 @@ void CAuRandomSequenceContainer::CommitShufflePick(CAuRandomPlaylistState& state
     }
 }
 
-bool CAuRandomSequenceContainer::PickRandom(CAuRandomPlaylistState& state, AuLoopRecord* loop, u16& index) {
+bool CAuRandomSequenceContainer::PickRandom(CAuRandomPlaylistState& state, u16& index) {
     index = 0;
     const u32 items = m_pPlaylist->Count();
     if (items == 0) return false;
     const bool shuffle = RandomMode() == AuRandomMode_Shuffle;
     if (state.unplayed == 0) {
-        if (loop && (!(loop->flags & AuLoopRecord::kLooping) ||
-                     (!(loop->flags & AuLoopRecord::kInfinite) && --loop->loopsLeft <= 0)))
-            return false;
         state.unplayed = static_cast<u16>(items);
         state.ResetPlayed();
         state.selectable = static_cast<u16>(items);
@@ -462,8 +441,7 @@ bool CAuRandomSequenceContainer::PickRandom(CAuRandomPlaylistState& state, AuLoo
     return true;
 }
 
-bool CAuRandomSequenceContainer::PickSequence(CAuSequencePlaylistState& state, AuLoopRecord* loop,
-                                              u16& index) {
+bool CAuRandomSequenceContainer::PickSequence(CAuSequencePlaylistState& state, u16& index) {
     index = 0;
     const i32 items = static_cast<i32>(m_pPlaylist->Count());
     if (items == 0) return false;
@@ -490,10 +468,7 @@ bool CAuRandomSequenceContainer::PickSequence(CAuSequencePlaylistState& state, A
     }
     state.current = static_cast<i16>(candidate);
     index = static_cast<u16>(candidate);
-    if (!loop) return true;
-    if (!(loop->flags & AuLoopRecord::kLooping)) return false;
-    if (loop->flags & AuLoopRecord::kInfinite) return true;
-    return loop->loopsLeft-- > 1;
+    return true;
 }
 
 // ---- Play ----
@@ -524,12 +499,12 @@ AURESULT CAuRandomSequenceContainer::StepPlay(AuNodePlayParams& params) {
     u16 index = 0;
     if (state->IsSequence()) {
         auto& sequence = static_cast<CAuSequencePlaylistState&>(*state);
-        for (u32 attempt = 0; attempt < items && PickSequence(sequence, nullptr, index); ++attempt)
+        for (u32 attempt = 0; attempt < items && PickSequence(sequence, index); ++attempt)
             if (PlayChild(index, params, result)) return result;
         return AuResultFail;
     }
     auto& random = static_cast<CAuRandomPlaylistState&>(*state);
-    if (!PickRandom(random, nullptr, index)) return AuResultFail;
+    if (!PickRandom(random, index)) return AuResultFail;
     if (PlayChild(index, params, result)) return result;
     const bool standard = RandomMode() == AuRandomMode_Standard;
     for (u32 attempt = 1; attempt < items; ++attempt) {
@@ -538,7 +513,7 @@ AURESULT CAuRandomSequenceContainer::StepPlay(AuNodePlayParams& params) {
             index = static_cast<u16>((index + 1) % items);
             if (!IsSelectable(random, index)) continue;
             CommitStandardPick(random, index);
-        } else if (!PickRandom(random, nullptr, index)) {
+        } else if (!PickRandom(random, index)) {
             break;
         }
         if (PlayChild(index, params, result)) return result;

@@ -10,7 +10,7 @@
 
 // The weight of an item that takes no part in weighting.
 constexpr u32 AU_PLAYLIST_UNWEIGHTED = 50000;
-// Game-parameter target of the transition time, read when a transition time is drawn.
+// Game-parameter target of the transition time, which the container does not take as pushed.
 constexpr u32 AU_TARGET_TRANSITION_TIME = 7;
 
 class CAuContainerBase : public CAuParentNode {
@@ -77,14 +77,6 @@ private:
     u32 m_uBitmapBytes = 0;
 };
 
-// A walk's loop record: what is left of the loops of a playlist.
-struct AuLoopRecord {
-    static constexpr u8 kLooping = 1;  // the loop count is not 1
-    static constexpr u8 kInfinite = 2; // the loop count is 0
-    i16 loopsLeft = 1;
-    u8 flags = 0;
-};
-
 // Packed byte A.
 constexpr u8 AU_RANSEQ_TRANSITION_MODE_MASK = 0x0F;
 constexpr u8 AU_RANSEQ_RANDOM_MODE_SHIFT = 4;
@@ -115,7 +107,7 @@ public:
     AURESULT Play(AuNodePlayParams& params) override;
     // The object's state goes, then the parameter node's values.
     void ForgetObject(CAuRegisteredObj* gameObj) override;
-    // The transition time's curve is read when a transition time is drawn, not pushed.
+    // The transition time's curve is not the parameter node's to apply.
     AURESULT RecalcNotificationWithID(const AuRTPCSubscription& subscription, u32 target, u32 paramID,
                                       f32 value, const AuRTPCKey& key, bool flag,
                                       const CAuRTPCFilter* filter) override;
@@ -138,16 +130,9 @@ public:
     // Every state goes; a container that has played also loses its pending actions and stops.
     void ResetPlaylistStates();
 
-    // The loop count of one play with its offsets drawn, in signed arithmetic; 0 is infinite.
-    i32 DrawLoopCount();
-    // The transition time of one move with its offset drawn, plus 1000 x the game parameter of
-    // target 7; never negative.
-    f32 DrawTransitionTime(CAuRegisteredObj* gameObj);
-
-    // The picks, on a state of this container's playlist with an optional loop record; false
-    // when nothing may be picked (the walk's loops are used up, or nothing is selectable).
-    bool PickRandom(CAuRandomPlaylistState& state, AuLoopRecord* loop, u16& index);
-    bool PickSequence(CAuSequencePlaylistState& state, AuLoopRecord* loop, u16& index);
+    // The picks, on a state of this container's playlist; false when nothing is selectable.
+    bool PickRandom(CAuRandomPlaylistState& state, u16& index);
+    bool PickSequence(CAuSequencePlaylistState& state, u16& index);
     // The state of the object (the global one with global scope or without an object), made on
     // first use; null (and `result`) when it cannot be.
     CAuPlaylistState* GetState(CAuRegisteredObj* gameObj, AURESULT& result);

@@ -24,10 +24,10 @@ AURESULT CAuGroupingNode::Play(AuNodePlayParams&) {
     return AuResultNotImplemented;
 }
 
-AURESULT CAuGroupingNode::SetInitialValues(const u8* payload, u32 size, bool present) {
+AURESULT CAuGroupingNode::SetInitialValues(const u8* payload, u32 size) {
     AuRecordCursor cursor(payload, size);
     if (!cursor.Skip(4)) return AuResultBadHeader;
-    const AURESULT result = SetNodeBaseParams(cursor, present);
+    const AURESULT result = SetNodeBaseParams(cursor, false);
     return result == AuResultSuccess ? SetChildren(cursor) : result;
 }
 
@@ -37,9 +37,9 @@ CAuIndexable* CreateGrouping(u32 id, const u8*, u32) {
     return CAuGroupingNode::Create(id);
 }
 
-AURESULT ReadGrouping(CAuIndexable& object, const u8* payload, u32 size, bool present) {
+AURESULT ReadGrouping(CAuIndexable& object, const u8* payload, u32 size, bool) {
     auto& node = static_cast<CAuGroupingNode&>(object);
-    const AURESULT result = node.SetInitialValues(payload, size, present);
+    const AURESULT result = node.SetInitialValues(payload, size);
     // A node refused after its child list lets its children go, so that the loader's release
     // destroys it.
     if (result != AuResultSuccess) node.RemoveAllChildren();

@@ -17,7 +17,7 @@ public:
     // Nothing plays through the node itself: 0.
     AURESULT Play(AuNodePlayParams& params) override;
     // The common record of playable nodes, then the child list.
-    AURESULT SetInitialValues(const u8* payload, u32 size, bool present);
+    AURESULT SetInitialValues(const u8* payload, u32 size);
 };
 
 AuHierarchyLoaderEntry AuGroupingLoaderEntry();

@@ -514,7 +514,7 @@ TEST_F(ContainerTest, WeightsSetTheOddsAndWeightsThatAddUpToNothingPickUniformly
         u32 counts[3] = {};
         for (u32 n = 0; n < kPicks; ++n) {
             u16 index = 0;
-            ASSERT_TRUE(container->PickRandom(*state, nullptr, index)) << c.name;
+            ASSERT_TRUE(container->PickRandom(*state, index)) << c.name;
             ++counts[index];
         }
         for (u32 i = 0; i < 3; ++i)
@@ -640,46 +640,6 @@ TEST_F(ContainerTest, ChangingAPlaylistSettingAfterAPlayStopsTheContainerAndForg
 
     child->Activity()->playing = 0;
     child->DecrementActivityCount(0);
-}
-
-TEST_F(ContainerTest, LoopCountsAndTransitionTimesDrawTheirOffsetsInSignedArithmetic) {
-    struct Case {
-        u16 loop;
-        i16 min, max;
-        int draw;
-        i32 expected;
-    };
-    const Case cases[] = {
-        {1, -3, -3, -1, -2},  // no draw
-        {4, -2, 2, 32767, 6}, // 4 - 2 + 4
-        {4, -2, 2, 0, 2},
-        {4, -2, 2, 8192, 3}, // 4 x 0.25 + 0.5 = 1.5, integer part 1
-    };
-    for (const Case& c : cases) {
-        bankgen::RandomSequenceRecord record = Record(0x901, 1, {});
-        record.loopCount = c.loop;
-        record.loopMin = c.min;
-        record.loopMax = c.max;
-        CAuRandomSequenceContainer* drawn = Container(record);
-        ASSERT_NE(drawn, nullptr);
-        win32test::ResetRandScript();
-        if (c.draw >= 0) win32test::ScriptRand(&c.draw, 1);
-        EXPECT_EQ(drawn->DrawLoopCount(), c.expected) << c.loop << " " << c.min << " " << c.max;
-        EXPECT_EQ(win32test::RandCallCount(), c.draw >= 0 ? 1u : 0u);
-        m_objects.pop_back();
-        drawn->Release();
-    }
-
-    bankgen::RandomSequenceRecord timed = Record(0x902, 1, {});
-    timed.transitionMs = 100.0f;
-    timed.transitionMin = -300.0f;
-    timed.transitionMax = 100.0f;
-    CAuRandomSequenceContainer* transition = Container(timed);
-    ASSERT_NE(transition, nullptr);
-    const int draws[] = {32767, 0};
-    win32test::ScriptRand(draws, 2);
-    EXPECT_FLOAT_EQ(transition->DrawTransitionTime(nullptr), 200.0f);
-    EXPECT_FLOAT_EQ(transition->DrawTransitionTime(nullptr), 0.0f) << "a negative time becomes 0";
 }
 
 } // namespace
