@@ -8,7 +8,9 @@
 #include "hierarchy/AuAction.h"
 #include "hierarchy/AuAttenuation.h"
 #include "hierarchy/AuBus.h"
+#include "hierarchy/AuContainer.h"
 #include "hierarchy/AuEvent.h"
+#include "hierarchy/AuGroupingNode.h"
 #include "hierarchy/AuSound.h"
 #include "hierarchy/AuState.h"
 #include "music/AuMusicNodes.h"
@@ -108,6 +110,8 @@ void AuInstallCoreHierarchyLoaders() {
                          {AuIndexActions, &CreateAction, &ReadAction, &ReadActionAgain, nullptr});
     AuSetHierarchyLoader(AuHierarchyTypeEvent,
                          {AuIndexEvents, &CreateEvent, &ReadEvent, nullptr, &IndexEvent});
+    AuSetHierarchyLoader(AuHierarchyTypeRandomSequence, AuRandomSequenceLoaderEntry());
+    AuSetHierarchyLoader(AuHierarchyTypeGrouping, AuGroupingLoaderEntry());
     AuInstallBusHierarchyLoaders(); // 8 and 16
     // 10 to 13 reach their entries through the music engine's bank extension reader.
     AuSetHierarchyLoader(AuHierarchyTypeMusicSegment, AuMusicSegmentLoaderEntry());

@@ -49,6 +49,25 @@ constexpr u8 AU_PLAY_MIDI_FIRST_CALL = 1u << 1; // the MIDI filters still run fr
 constexpr u8 AU_PLAY_PASSED_2 = 1u << 2;
 constexpr u8 AU_PLAY_DEFERRED_RETURN = 1u << 3; // the initial delay has been waited for
 
+// The playlist index a container picked at each level of the play, down to the node that plays;
+// levels past the 32nd are counted but not stored.
+struct AuPlayPath {
+    static constexpr u32 kMaxLevels = 32;
+    u32 depth = 0;
+    u16 index[kMaxLevels] = {};
+    u32 continuousMask = 0; // bit n: level n walks its playlist continuously
+
+    // Records the level's pick and steps down to the next level.
+    void Push(u16 picked, bool continuous) {
+        if (depth < kMaxLevels) {
+            index[depth] = picked;
+            const u32 bit = 1u << depth;
+            continuousMask = continuous ? (continuousMask | bit) : (continuousMask & ~bit);
+        }
+        ++depth;
+    }
+};
+
 struct AuNodePlayParams {
     AuMidiEvent midi;
     u8 flags = AU_PLAY_MIDI_FIRST_CALL;
@@ -69,6 +88,7 @@ struct AuNodePlayParams {
     AuNoteRecord* pNoteRecord = nullptr;
     // Makes the start's playback instance; null: the node's own kind of instance.
     IAuInstanceMaker* pInstanceMaker = nullptr;
+    AuPlayPath path;
 };
 
 // A start that needs its own kind of playback instance (a music clip's voice) makes it here, with

@@ -81,8 +81,13 @@ bool CAuParentNode::NotifyChildren(void* arg1, void* arg2, u32 arg3, u32 arg4, u
 AURESULT CAuParentNode::ExecuteAction(const AuActionExec& exec) {
     if (!m_pActivity || (m_pActivity->playing == 0 && m_pActivity->activity == 0)) return AuResultSuccess;
     if (exec.flags & AU_EXEC_PAUSE_TRANSITIONS) PauseTransitions(exec.kind == AuActionExec_Pause);
-    for (u32 i = m_children.Count(); i-- > 0;)
-        if (i < m_children.Count()) m_children[i]->ExecuteAction(exec);
+    // A record that came down from a bus reaches a child with a bus of its own through that bus.
+    const bool skipOwnBus = (exec.flags & AU_EXEC_TRANSITIONS_HANDLED) != 0;
+    for (u32 i = m_children.Count(); i-- > 0;) {
+        if (i >= m_children.Count()) continue;
+        CAuNodeBase* child = m_children[i];
+        if (!(skipOwnBus && child->Bus())) child->ExecuteAction(exec);
+    }
     return AuResultSuccess;
 }
 

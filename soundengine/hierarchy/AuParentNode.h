@@ -6,6 +6,9 @@
 
 #include "hierarchy/AuParameterNode.h"
 
+// The most children a grouping node or a container keeps: counts and indexes are 16-bit.
+constexpr u32 AU_MAX_CHILDREN = 65535;
+
 class CAuParentNode : public CAuParameterNode {
 public:
     explicit CAuParentNode(u32 id) : CAuParameterNode(id) {}

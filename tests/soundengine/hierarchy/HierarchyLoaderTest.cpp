@@ -152,6 +152,28 @@ TEST_F(HierarchyLoaderTest, EveryObjectOfABankIsIndexedAndListedAndGoesWithTheBa
     // The teardown releases the list: every table empty, nothing alive, the pool as it was.
 }
 
+TEST_F(HierarchyLoaderTest, ContainersAndGroupingNodesAreBuiltOverTheChildrenBeforeThem) {
+    bankgen::RandomSequenceRecord container;
+    container.id = 0x300;
+    container.children = {0x200};
+    container.playlist = {{0x200, 50000}};
+    const Bytes image = Build(
+        0xB0, {Sound(0x200), Sound(0x201), container, bankgen::GroupingRecord{0x400, {}, {0x300, 0x201}}});
+    ASSERT_EQ(Load(0, image), AuResultSuccess);
+    EXPECT_EQ(Listed(0), 4u);
+    EXPECT_EQ(m_index.Table(AuIndexNodes).Count(), 4u);
+    auto* group = static_cast<CAuNodeBase*>(m_index.GetNodePtrAndAddRef(0x400, false));
+    ASSERT_NE(group, nullptr);
+    EXPECT_EQ(group->Category(), AuNodeCategory_Grouping);
+    for (u32 id : {0x200u, 0x201u, 0x300u}) {
+        auto* node = static_cast<CAuNodeBase*>(m_index.GetNodePtrAndAddRef(id, false));
+        ASSERT_NE(node, nullptr) << id;
+        EXPECT_EQ(node->Parent()->key, id == 0x200 ? 0x300u : 0x400u) << id;
+        node->Release();
+    }
+    group->Release();
+}
+
 TEST_F(HierarchyLoaderTest, ObjectsSharedByTwoBanksAreMadeOnceAndListedTwice) {
     bankgen::BusRecord bus;
     bus.id = 0x100;
