@@ -68,6 +68,11 @@ AuBankRequest PrepareBankRequest(AU::SoundEngine::PreparationType type, AuBankID
     return request;
 }
 
+// A list whose bytes a u32 size can name; longer ones are refused before anything is copied.
+bool CountFits(u32 count) {
+    return count <= UINT32_MAX / sizeof(u32);
+}
+
 // The request of a list of IDs: one carried alone, several in an array the request owns.
 // 52 when the array cannot be had.
 AURESULT CarryIDs(const u32* ids, u32 count, u32& outOne, u32*& outArray) {
@@ -108,7 +113,7 @@ AURESULT Submit(AuBankRequest request, bool sync, u32* owned) {
 template <class Char>
 AURESULT EventsByName(AU::SoundEngine::PreparationType type, const Char** names, u32 count,
                       AuBankCallbackFunc callback, void* cookie, bool sync) {
-    if (!names || count == 0) return AuResultInvalidParameter;
+    if (!names || count == 0 || !CountFits(count)) return AuResultInvalidParameter;
     if (count == 1) {
         const u32 id = AU::SoundEngine::GetIDFromString(names[0]);
         if (id == 0) return AuResultIDNotFound;
@@ -125,7 +130,7 @@ AURESULT EventsByName(AU::SoundEngine::PreparationType type, const Char** names,
 
 AURESULT EventRequest(AU::SoundEngine::PreparationType type, const u32* ids, u32 count,
                       AuBankCallbackFunc callback, void* cookie, bool sync) {
-    if (!ids || count == 0) return AuResultInvalidParameter;
+    if (!ids || count == 0 || !CountFits(count)) return AuResultInvalidParameter;
     AuBankRequest request =
         Request(type == AuPreparation_Load ? AuBankRequest_PrepareEvents : AuBankRequest_UnprepareEvents,
                 callback, cookie, AuBankSource_ByName, count);
@@ -137,7 +142,7 @@ AURESULT EventRequest(AU::SoundEngine::PreparationType type, const u32* ids, u32
 
 AURESULT GameSyncRequest(AU::SoundEngine::PreparationType type, u32 groupType, u32 groupID, const u32* values,
                          u32 count, AuBankCallbackFunc callback, void* cookie, bool sync) {
-    if (!values || count == 0) return AuResultInvalidParameter;
+    if (!values || count == 0 || !CountFits(count)) return AuResultInvalidParameter;
     AuBankRequest request =
         Request(AuBankRequest_PrepareGameSyncs, callback, cookie, AuBankSource_ByName, groupType);
     request.eventID = groupID;
@@ -153,7 +158,7 @@ template <class Char>
 AURESULT GameSyncsByName(AU::SoundEngine::PreparationType type, u32 groupType, const Char* group,
                          const Char** names, u32 count, AuBankCallbackFunc callback, void* cookie,
                          bool sync) {
-    if (!group || !names || count == 0) return AuResultInvalidParameter;
+    if (!group || !names || count == 0 || !CountFits(count)) return AuResultInvalidParameter;
     const u32 groupID = AU::SoundEngine::GetIDFromString(group);
     AuArray<u32> ids;
     if (!ids.Grow(count)) return AuResultNoMemory;

@@ -334,10 +334,15 @@ AURESULT CAuBankMgr::Load(const AuBankRequest& request) {
     {
         CAuLock lock(g_csBankList);
         bank = m_list.Get(request.bankID, key);
+        // A prepared bank whose unload the audio thread has not finished: that unload keeps its
+        // record, this load takes a fresh one.
+        if (bank && (bank->stateFlags & AuMediaHolder::kUnloading) && !TakeOverPreparation(bank))
+            refusal = AuResultNoMemory;
         listed = bank != nullptr;
-        if (bank && (bank->flags & CAuLoadedBank::kLoaded))
+        if (refusal == AuResultSuccess && bank && (bank->flags & CAuLoadedBank::kLoaded))
             refusal = AuResultBankAlreadyLoaded;
-        else if (!bank && !(bank = NewBank(request.bankID, key, request.poolID)))
+        else if (refusal == AuResultSuccess && !bank &&
+                 !(bank = NewBank(request.bankID, key, request.poolID)))
             refusal = AuResultNoMemory;
         if (refusal == AuResultSuccess) {
             // A prepared record counts this load too, so that a holder of its media keeps it.
@@ -362,6 +367,39 @@ AURESULT CAuBankMgr::Load(const AuBankRequest& request) {
     NotifyCompletion(request.callback, request.bankID, ReportedMemory(request), result, request.poolID,
                      request.cookie);
     return result;
+}
+
+bool CAuBankMgr::TakeOverPreparation(CAuLoadedBank*& bank) {
+    CAuLoadedBank& pending = *bank;
+    CAuLoadedBank* fresh = nullptr;
+    if (pending.prepareCount.load() > 0) {
+        if (!(fresh = NewBank(pending.bankID, pending.secondKey, pending.poolID))) return false;
+        // Prepared media are counted by the index's IDs: the fresh record gives them back later,
+        // the pending one still withdraws its own registrations by its copy.
+        if ((pending.flags & CAuLoadedBank::kMediaPrepared) && pending.uMediaCount) {
+            const u32 bytes = pending.uMediaCount * static_cast<u32>(sizeof(AuMediaIndexEntry));
+            auto* index = static_cast<AuMediaIndexEntry*>(AU::MemoryMgr::Malloc(g_DefaultPoolId, bytes));
+            if (!index) {
+                FreeBank(fresh);
+                return false;
+            }
+            memcpy(index, pending.pIndex, bytes);
+            fresh->pIndex = index;
+            fresh->uMediaCount = pending.uMediaCount;
+            fresh->flags |= CAuLoadedBank::kOwnsIndex;
+        }
+        fresh->flags |= pending.flags & CAuLoadedBank::kMediaPrepared;
+        fresh->prepareCount.store(pending.prepareCount.load());
+        fresh->uExplicitPreparations = pending.uExplicitPreparations;
+        pending.flags &= static_cast<u8>(~CAuLoadedBank::kMediaPrepared);
+        pending.prepareCount.store(0);
+        pending.uExplicitPreparations = 0;
+    }
+    // Unlisted, the pending record is freed by its unload's completion.
+    m_list.Remove(&pending);
+    if (fresh) m_list.Set(fresh);
+    bank = fresh;
+    return true;
 }
 
 AURESULT CAuBankMgr::UnloadRequest(const AuBankRequest& request) {
@@ -399,10 +437,11 @@ AURESULT CAuBankMgr::PostUnload(CAuLoadedBank& bank, AuBankCallbackFunc callback
     AuQueuedMsg* msg =
         audio ? audio->ReserveQueue(AuQueuedMsgType_BankRequest, AuQueuedMsgSize<CAuLoadedBank*>()) : nullptr;
     if (!msg) {
-        // Nothing can be playing from it without the ring: finish here.
+        // Without the ring, or when no record can be had (a full ring under passes nested as deep
+        // as they go), the unload finishes here under the lock: it has happened.
         CAuMainLock lock;
         FinishUnload(bank);
-        return audio ? AuResultFail : AuResultSuccess;
+        return AuResultSuccess;
     }
     msg->As<CAuLoadedBank*>() = &bank;
     audio->PublishMsg(msg);

@@ -327,6 +327,10 @@ private:
     AURESULT LoadBankData(const AuBankRequest& request, CAuLoadedBank& bank, AuBankLoadMode mode);
     AURESULT OpenSource(const AuBankRequest& request, u32 bankID);
     CAuLoadedBank* NewBank(u32 bankID, const void* secondKey, AuMemPoolId poolID);
+    // Under g_csBankList, for a listed record whose unload is still pending: it leaves the list,
+    // and its preparation, if any, moves to a fresh listed record that `bank` then names (else
+    // null). False without memory, nothing changed.
+    bool TakeOverPreparation(CAuLoadedBank*& bank);
     void FreeBank(CAuLoadedBank* bank);
     void FreeData(CAuLoadedBank& bank);
     void DropPreparation(CAuLoadedBank& bank, bool force);

@@ -10,6 +10,7 @@
 #include "core/AuPlayingMgr.h"
 #include "core/AuPositionRepository.h"
 #include "core/AuRegistryMgr.h"
+#include "core/AuThreads.h"
 #include "voices/AuLowerEngine.h"
 #include "voices/AuSink.h"
 
@@ -515,7 +516,10 @@ void SetRandomSeed(u32 seed) {
     Post(AuQueuedMsgType_RandomSeed, AuMsgRandomSeed{seed});
 }
 
+// The output queries read the device list and the devices' fields, which the audio thread changes
+// in its passes (outputs added and removed, angles, a device swapped): hence the lock.
 AURESULT GetPanningRule(AuPanningRule& rule, AuAudioOutputType type, u32 outputID) {
+    CAuMainLock lock;
     const CAuOutputDevice* device = CAuLowerEngine::FindDevice(type, outputID);
     if (!device) return AuResultFail;
     rule = device->ePanningRule;
@@ -523,12 +527,14 @@ AURESULT GetPanningRule(AuPanningRule& rule, AuAudioOutputType type, u32 outputI
 }
 
 AURESULT GetSpeakerAngles(f32* angles, u32& count, f32& heightAngle, AuAudioOutputType type, u32 outputID) {
+    CAuMainLock lock;
     const CAuOutputDevice* device = CAuLowerEngine::FindDevice(type, outputID);
     if (!device) return AuResultFail;
     return device->GetSpeakerAngles(angles, count, heightAngle);
 }
 
 AuChannelConfig GetSpeakerConfiguration(AuAudioOutputType type, u32 outputID) {
+    CAuMainLock lock;
     const CAuOutputDevice* device = CAuLowerEngine::FindDevice(type, outputID);
     if (!device || !device->pSink) return AuChannelConfig();
     return device->channelConfig;

@@ -14,7 +14,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -76,13 +78,19 @@ template <class Call> AURESULT OnTarget(const CAuAction& action, AURESULT missin
     return result;
 }
 
-// base + min, plus a draw only when the range is not a single value.
+i32 SaturatedI32(i64 value) {
+    return static_cast<i32>(std::clamp<i64>(value, INT32_MIN, INT32_MAX));
+}
+
+// base + min, plus a draw only when the range is not a single value. Summed wide: a delay read
+// from a bank may sit at the limit already.
 i32 WithIntRange(i32 base, const AuPropValue8* range) {
     if (!range) return base;
-    const i32 min = AsInt(range->word1);
-    const i32 max = AsInt(range->word2);
-    if (max == min) return base + min;
-    return base + min + static_cast<i32>(static_cast<f64>(rand()) / 32767.0 * (max - min) + 0.5);
+    const i64 min = AsInt(range->word1);
+    const i64 max = AsInt(range->word2);
+    if (max == min) return SaturatedI32(base + min);
+    return SaturatedI32(base + min +
+                        static_cast<i64>(static_cast<f64>(rand()) / 32767.0 * f64(max - min) + 0.5));
 }
 
 } // namespace
@@ -164,12 +172,13 @@ AURESULT CAuAction::SetInitialValues(AuRecordCursor& cursor) {
     cursor.SetAt(at);
     if ((result = SetActionParams(cursor)) != AuResultSuccess) return result;
 
-    // The delay is kept in samples at the output rate.
-    const i32 perMs = static_cast<i32>(g_OutputTiming.uSampleRate / 1000);
-    if (AuPropValue* delay = m_props.GetValue(AuPropID_Delay)) delay->i *= perMs;
+    // The delay is kept in samples at the output rate; from about 12 hours on it stays at the
+    // longest one 32 bits hold.
+    const i64 perMs = g_OutputTiming.uSampleRate / 1000;
+    if (AuPropValue* delay = m_props.GetValue(AuPropID_Delay)) delay->i = SaturatedI32(delay->i * perMs);
     if (AuPropValue8* range = m_ranges.Get(AuPropID_Delay)) {
-        range->word1 = static_cast<u32>(AsInt(range->word1) * perMs);
-        range->word2 = static_cast<u32>(AsInt(range->word2) * perMs);
+        range->word1 = static_cast<u32>(SaturatedI32(AsInt(range->word1) * perMs));
+        range->word2 = static_cast<u32>(SaturatedI32(AsInt(range->word2) * perMs));
     }
     return AuResultSuccess;
 }

@@ -271,7 +271,7 @@ void CAuPlaybackInstance::StopLooping() noexcept {
 
 void CAuPlaybackInstance::SeekTime(u32 ms, bool snapToMarker) noexcept {
     // Output-rate samples: the source converts to the media's rate, once.
-    m_fSeekPosition = f32(u64{g_OutputTiming.uSampleRate / 1000} * ms);
+    m_fSeekPosition = f64(u64{g_OutputTiming.uSampleRate / 1000} * ms);
     m_bSeekPending = true;
     m_bSeekPercent = false;
     m_bSeekSnap = snapToMarker;

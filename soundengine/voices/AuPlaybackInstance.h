@@ -336,7 +336,7 @@ public:
     u32 SourceFrameOffset() const { return m_uSourceFrameOffset; }
     void ClearSeek() {
         m_bSeekPending = m_bSeekPercent = m_bSeekSnap = false;
-        m_fSeekPosition = 0.0f;
+        m_fSeekPosition = 0.0;
     }
     // The bus node the instance's output goes to (one reference held); null routes the voice to
     // each device's master bus. `volumeNode`, when given, is the node's own bus (one reference
@@ -411,7 +411,7 @@ public:
     f32 VolumeOffsetDb() const { return m_fVolumeOffset; }
     const AuInstancePriority& Priority() const { return m_priority; }
     u32 SequenceNumber() const { return m_uSequence; }
-    f32 SeekPosition() const { return m_fSeekPosition; }
+    f64 SeekPosition() const { return m_fSeekPosition; }
     bool SeekPending() const { return m_bSeekPending; }
     bool SeekByPercent() const { return m_bSeekPercent; }
     bool SeekSnap() const { return m_bSeekSnap; }
@@ -500,7 +500,8 @@ private:
     f32 m_fPlayFade = 1.0f;
     f32 m_fPauseFade = 1.0f;
     // Output-rate samples, or a fraction of the duration with the percentage flag.
-    f32 m_fSeekPosition = 0.0f;
+    // Output samples, or the fraction: wide enough for the longest time seek, to the sample.
+    f64 m_fSeekPosition = 0.0;
     u16 m_uLoopCount = 1;
     u8 m_uPlayMode = 0; // bits 0-2 play mode, 3-6 voice activity
     u8 m_uFlags = 0;

@@ -8,6 +8,7 @@
 #include <AU/AuCallback.h>
 #include <AU/MemoryMgr.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -117,14 +118,14 @@ AURESULT CAuSourceBase::ReadHeader(const u8* header, u32 size, bool wholeMedia, 
     return AuResultSuccess;
 }
 
-void CAuSourceBase::ResolveLoop(u32 p, u32 start, u32 end, u16 count, u32& position,
+void CAuSourceBase::ResolveLoop(u64 p, u32 start, u32 end, u16 count, u32& position,
                                 u16& remaining) noexcept {
     remaining = count;
-    position = p;
+    position = u32(std::min<u64>(p, UINT32_MAX));
     if (count == 1 || !(p > end && end > start)) return;
-    const u32 length = end - start + 1;
-    const u32 passes = (p - start) / length;
-    const u32 rest = (p - start) % length;
+    const u64 length = u64{end} - start + 1;
+    const u64 passes = (p - start) / length;
+    const u32 rest = u32((p - start) % length);
     if (count == 0) {
         position = start + rest;
         remaining = 0;
@@ -132,7 +133,7 @@ void CAuSourceBase::ResolveLoop(u32 p, u32 start, u32 end, u16 count, u32& posit
         position = start + rest;
         remaining = u16(count - passes);
     } else {
-        position = u32(p - u64{count - 1u} * length);
+        position = u32(std::min<u64>(p - u64{count - 1u} * length, UINT32_MAX));
         remaining = 1;
     }
 }
@@ -149,15 +150,13 @@ u32 CAuSourceBase::ComputeSeekPosition() noexcept {
             m_pInstance->LoopCount() != 0 ? GetDuration() : f64(m_uTotalSamples) * 1000.0 / rate;
         position = u64(fraction * durationMs * rate * 0.001);
     } else {
-        f64 outputSamples = m_pInstance->SeekPosition();
-        if (!(outputSamples > 0.0)) outputSamples = 0.0;
-        if (outputSamples > f64(UINT32_MAX)) outputSamples = f64(UINT32_MAX);
-        position = u64(outputSamples) * rate / g_OutputTiming.uSampleRate;
+        // Far past 32 bits of samples: a looping source still lands where its loop says.
+        const f64 media = m_pInstance->SeekPosition() * rate / g_OutputTiming.uSampleRate;
+        position = media > 0.0 ? u64(std::min(media, 0x1p62)) : 0;
     }
-    if (position > UINT32_MAX) position = UINT32_MAX;
     u32 resolved;
     u16 remaining;
-    ResolveLoop(u32(position), m_uLoopStart, m_uLoopEnd, m_pInstance->LoopCount(), resolved, remaining);
+    ResolveLoop(position, m_uLoopStart, m_uLoopEnd, m_pInstance->LoopCount(), resolved, remaining);
     if (m_pInstance->SeekSnap()) {
         if (const AuCuePoint* cue = m_cues.FindNearest(resolved))
             ResolveLoop(cue->uPosition, m_uLoopStart, m_uLoopEnd, m_pInstance->LoopCount(), resolved,

@@ -66,8 +66,9 @@ public:
     // Pulls one buffer of at most `frames` and gives it back: the frames it held, 0 without data.
     u32 ProbeBuffer(u32 frames) noexcept;
 
-    // The remaining count and position a position `p` reaches through the loop.
-    static void ResolveLoop(u32 p, u32 start, u32 end, u16 count, u32& position, u16& remaining) noexcept;
+    // The remaining count and position a position `p` reaches through the loop; a position past
+    // the last pass and past 32 bits is clamped to the largest.
+    static void ResolveLoop(u64 p, u32 start, u32 end, u16 count, u32& position, u16& remaining) noexcept;
     // The instance's pending seek as a position in media samples; also sets the remaining loops.
     u32 ComputeSeekPosition() noexcept;
 

@@ -179,7 +179,8 @@ AURESULT SetMixer(const char* busName, AuUniqueID shareSetID);
 AURESULT SetMixer(const wchar_t* busName, AuUniqueID shareSetID);
 void SetRandomSeed(u32 seed);
 
-// Queries of the output devices and the play positions; 2 for no such device.
+// Queries of the output devices and the play positions; 2 for no such device. The device queries
+// wait for an audio pass in progress to end.
 AURESULT GetPanningRule(AuPanningRule& rule, AuAudioOutputType type = AuAudioOutputType_Main,
                         u32 outputID = 0);
 AURESULT GetSpeakerAngles(f32* angles, u32& count, f32& heightAngle,

@@ -50,7 +50,7 @@ AURESULT PrepareBank(PreparationType type, const wchar_t* name, AuBankCallbackFu
                      AuBankContent content = AuBankContent_All);
 
 // Events prepared keep the structure of the banks their play actions name and the media of
-// their sounds. 31 for no IDs; one name that hashes to 0 is 15.
+// their sounds. 31 for no IDs or 2^30 and more; one name that hashes to 0 is 15.
 AURESULT PrepareEvent(PreparationType type, const AuUniqueID* eventIDs, u32 count);
 AURESULT PrepareEvent(PreparationType type, const AuUniqueID* eventIDs, u32 count,
                       AuBankCallbackFunc callback, void* cookie);
@@ -61,7 +61,8 @@ AURESULT PrepareEvent(PreparationType type, const wchar_t** names, u32 count);
 AURESULT PrepareEvent(PreparationType type, const wchar_t** names, u32 count, AuBankCallbackFunc callback,
                       void* cookie);
 
-// The values of one state or switch group (`groupType`) kept prepared with their media.
+// The values of one state or switch group (`groupType`) kept prepared with their media. 31 for no
+// values or 2^30 and more.
 AURESULT PrepareGameSyncs(PreparationType type, u32 groupType, AuUniqueID groupID, const AuUniqueID* valueIDs,
                           u32 count);
 AURESULT PrepareGameSyncs(PreparationType type, u32 groupType, AuUniqueID groupID, const AuUniqueID* valueIDs,

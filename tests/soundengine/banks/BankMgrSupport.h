@@ -44,8 +44,10 @@ struct Completions {
 class RecordingStopper : public IAuBankInstanceStopper {
 public:
     std::vector<u32> stopped;
+    std::vector<const u8*> stoppedData;
     void StopInstancesUsingData(const CAuLoadedBank& bank) noexcept override {
         stopped.push_back(bank.bankID);
+        stoppedData.push_back(bank.pData);
     }
 };
 
@@ -83,11 +85,11 @@ private:
 class BankMgrTest : public BankTest {
 protected:
     // Builds the manager; the threaded one starts its thread.
-    void Start(bool threaded) {
+    void Start(bool threaded, u32 ringBytes = 8192) {
         void* block = AU::MemoryMgr::Malloc(g_DefaultPoolId, sizeof(CAuAudioMgr));
         ASSERT_NE(block, nullptr);
         m_audio = new (block) CAuAudioMgr();
-        ASSERT_EQ(m_audio->Init(8192), AuResultSuccess);
+        ASSERT_EQ(m_audio->Init(ringBytes), AuResultSuccess);
         g_pAudioMgr = m_audio;
         if (threaded) {
             AuThreadProperties properties{0, 0, 32768};

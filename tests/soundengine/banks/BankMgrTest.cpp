@@ -2,6 +2,7 @@
 // the bank list, pools, the unload's completion on the audio side, preparation and clearing.
 #include "BankMgrSupport.h"
 
+#include "core/AuThreads.h"
 #include "parameters/AuRTPCMgr.h"
 
 namespace banktest {
@@ -212,6 +213,93 @@ TEST_P(BankMgrBothTest, AnUnloadIntoAFullRingWithoutAnAudioThreadRunsThePassItse
     EXPECT_TRUE(m_audio->IsEmpty());
 }
 
+// A bank both prepared and loaded is unloaded, then loaded again before the audio side has run the
+// unload's message. The late message finishes the old load only: it stops what plays the old data
+// and frees that, while the new load keeps its data and stays loaded; nothing is left over.
+TEST_P(BankMgrBothTest, AReloadBeforeThePendingUnloadRunsKeepsTheNewLoad) {
+    constexpr u32 kBank = 0xA1A1;
+    FakeStreamMgr streams;
+    streams.file = MediaBank(kBank, {{0x77, 100}});
+    const AuMemPoolId prepared = AU::MemoryMgr::CreatePool(nullptr, 1u << 16, 64, AuPoolAttrMalloc, 0);
+    ASSERT_NE(prepared, AU_INVALID_POOL_ID);
+    m_mgr->SetPreparedMediaPool(prepared);
+    // The audio thread's pass, run here once it may.
+    const auto audioPass = [&] {
+        m_audio->SetAudioThreadId(0);
+        CAuMainLock lock;
+        m_audio->ProcessMsgQueue();
+    };
+    // An audio thread that has not run since: an unload's message waits in the ring.
+    const auto holdAudio = [&] { m_audio->SetAudioThreadId(GetCurrentThreadId() + 1); };
+    // A first load from the file, and an unload pending while a synchronous request runs, make
+    // what every later one reuses (the reader's buffer, the callback table's rows).
+    {
+        ASSERT_EQ(AU::SoundEngine::LoadBank(kBank, g_DefaultPoolId), AuResultSuccess);
+        holdAudio();
+        Completions unloaded;
+        ASSERT_EQ(AU::SoundEngine::UnloadBank(kBank, nullptr, &Completions::Record, &unloaded),
+                  AuResultSuccess);
+        Flush();
+        audioPass();
+        ASSERT_EQ(unloaded.Calls().size(), 1u);
+    }
+    const u32 used = Used();
+    for (const AuBankContent content : {AuBankContent_StructureOnly, AuBankContent_All}) {
+        SCOPED_TRACE(content == AuBankContent_All ? "with media" : "structure only");
+        m_stopper.stopped.clear();
+        m_stopper.stoppedData.clear();
+        ASSERT_EQ(AU::SoundEngine::PrepareBank(AuPreparation_Load, kBank, content), AuResultSuccess);
+        ASSERT_EQ(AU::SoundEngine::LoadBank(kBank, g_DefaultPoolId), AuResultSuccess);
+        const u8* oldData = m_mgr->FindBank(kBank, nullptr)->pData;
+        const i32 refs = m_mgr->MediaRefCount(0x77);
+
+        holdAudio();
+        Completions unloaded;
+        ASSERT_EQ(AU::SoundEngine::UnloadBank(kBank, nullptr, &Completions::Record, &unloaded),
+                  AuResultSuccess);
+        ASSERT_EQ(AU::SoundEngine::LoadBank(kBank, g_DefaultPoolId), AuResultSuccess);
+        Flush();
+        EXPECT_TRUE(unloaded.Calls().empty());
+        EXPECT_TRUE(m_stopper.stopped.empty());
+
+        audioPass();
+        ASSERT_EQ(unloaded.Calls().size(), 1u);
+        EXPECT_EQ(unloaded.Calls()[0].result, AuResultSuccess);
+        EXPECT_EQ(m_stopper.stoppedData, std::vector<const u8*>{oldData}) << "only the old data is stopped";
+        const CAuLoadedBank* bank = m_mgr->FindBank(kBank, nullptr);
+        ASSERT_NE(bank, nullptr);
+        EXPECT_TRUE(bank->flags & CAuLoadedBank::kLoaded);
+        ASSERT_NE(bank->pData, nullptr);
+        EXPECT_EQ(bank->loadCount.load(), 1);
+        EXPECT_EQ(bank->prepareCount.load(), 1);
+        EXPECT_EQ(m_mgr->MediaRefCount(0x77), refs);
+        u32 size = 0;
+        AuMediaHolder* holder = nullptr;
+        const u8* media = m_mgr->GetMedia(0x77, size, holder);
+        ASSERT_NE(media, nullptr);
+        EXPECT_EQ(Digest(media, size), Digest(Pattern(100, 0x77).data(), 100));
+        if (content == AuBankContent_StructureOnly) {
+            EXPECT_EQ(holder, bank);
+            EXPECT_GE(media, bank->pData);
+            EXPECT_LT(media, bank->pData + bank->uDataSize);
+        }
+        m_mgr->ReleaseMedia(0x77);
+        m_mgr->ReleaseHolder(holder);
+
+        EXPECT_EQ(AU::SoundEngine::UnloadBank(kBank, nullptr), AuResultSuccess);
+        EXPECT_EQ(AU::SoundEngine::PrepareBank(AuPreparation_Unload, kBank), AuResultSuccess);
+        Flush();
+        EXPECT_EQ(m_mgr->BankCount(), 0u);
+        EXPECT_EQ(m_mgr->MediaEntryCount(), 0u);
+        EXPECT_EQ(Used(), used) << "nothing of either load is kept";
+        AU::MemoryMgr::PoolMemInfo info{};
+        AU::MemoryMgr::GetPoolMemoryUsed(prepared, info);
+        EXPECT_EQ(info.uUsed, 0u);
+    }
+    m_mgr->SetPreparedMediaPool(AU_INVALID_POOL_ID);
+    AU::MemoryMgr::DestroyPool(prepared);
+}
+
 TEST_P(BankMgrBothTest, ClearBanksUnloadsInTheReverseOrderOfCollection) {
     // IDs 1, 2 and 3 fall in buckets 1, 2 and 3: collected in that order.
     std::vector<Bytes> banks;
@@ -254,6 +342,64 @@ TEST_P(BankMgrBothTest, BankNamesOfTheGameAndOfTheBanksReachTheFileNameTable) {
     Flush();
     ASSERT_TRUE(m_mgr->FileNames().GetBankFileName(id, name, sizeof(name)));
     EXPECT_STREQ(name, "Other.bnk");
+}
+
+// An unload posted from inside passes nested as deep as they go, into a full ring: no record can
+// be had, so it finishes there and then, and says so.
+class FullRingUnloadTest : public BankMgrTest {
+protected:
+    static constexpr u16 kSelfPost = AuQueuedMsgType_SetSwitch;
+    static constexpr u16 kPlain = AuQueuedMsgType_ResetRTPC; // no handler: consumed, never run
+    static constexpr u32 kBank = 0x8A8A;
+
+    void SetUp() override {
+        BankMgrTest::SetUp();
+        Start(false, CAuAudioMgr::kMinQueueSize);
+    }
+    bool Post(u16 type, u32 size) {
+        AuQueuedMsg* msg = m_audio->ReserveQueue(type, size);
+        if (msg) m_audio->PublishMsg(msg);
+        return msg != nullptr;
+    }
+    // Each record posts the largest record the ring takes; a full ring nests a pass that runs
+    // the next record. Where that post is refused, the ring is filled to its last byte and the
+    // bank unloaded.
+    static void SelfPost(void* context, const AuQueuedMsg&) {
+        auto* self = static_cast<FullRingUnloadTest*>(context);
+        if (self->Post(kPlain, 120) || self->m_unloadResult != AuResultNotImplemented) return;
+        while (self->Post(kPlain, sizeof(AuQueuedMsg))) {
+        }
+        self->m_unloadResult =
+            AU::SoundEngine::UnloadBank(kBank, nullptr, &Completions::Record, &self->m_unloaded);
+    }
+
+    AURESULT m_unloadResult = AuResultNotImplemented;
+    Completions m_unloaded;
+};
+
+TEST_F(FullRingUnloadTest, AnUnloadThatFinishedOnTheSpotSucceeds) {
+    const Bytes bytes = MediaBank(kBank, {{0x77, 64}});
+    AuBankID id = 0;
+    ASSERT_EQ(AU::SoundEngine::LoadBank(bytes.data(), static_cast<u32>(bytes.size()), g_DefaultPoolId, id),
+              AuResultSuccess);
+    m_audio->SetMsgHandler(kSelfPost, {SelfPost, nullptr, this});
+    // The audio thread's own posts: a full ring runs a nested pass instead of waiting.
+    m_audio->SetAudioThreadId(GetCurrentThreadId());
+    for (u32 i = 0; i < 14; ++i)
+        ASSERT_TRUE(Post(kSelfPost, 16));
+    m_audio->RenderAudio();
+    for (int i = 0; i < 20 && !m_audio->IsEmpty(); ++i) {
+        m_audio->RenderAudio();
+        CAuMainLock lock;
+        m_audio->ProcessMsgQueue();
+    }
+    m_audio->SetAudioThreadId(0);
+    ASSERT_NE(m_unloadResult, AuResultNotImplemented) << "no post was refused";
+    EXPECT_EQ(m_unloadResult, AuResultSuccess);
+    ASSERT_EQ(m_unloaded.Calls().size(), 1u);
+    EXPECT_EQ(m_unloaded.Calls()[0].result, AuResultSuccess);
+    EXPECT_EQ(m_stopper.stopped, std::vector<u32>{kBank});
+    EXPECT_EQ(m_mgr->BankCount(), 0u);
 }
 
 class BankSettingsTest : public BankMgrTest {

@@ -183,6 +183,36 @@ TEST_P(BankPrepareTest, EventListsAreChecked) {
     ExpectNothingPrepared();
 }
 
+// Lists whose bytes a 32-bit size cannot name (2^30 IDs and more) are refused before anything is
+// read or copied; the arrays here are far shorter than the counts claim.
+TEST_P(BankPrepareTest, ListsTooLongForTheirSizeAreRefused) {
+    const AuUniqueID ids[] = {0xE1, 0xE2};
+    const char* names[] = {"Play_Footstep", "Nothing"};
+    const wchar_t* wideNames[] = {L"Play_Footstep", L"Nothing"};
+    Completions completions;
+    const AuBankCallbackFunc record = &Completions::Record;
+    constexpr AuPreparationType kLoad = AuPreparation_Load;
+    for (const u32 count : {1u << 30, (1u << 30) + 1, 0xFFFFFFFFu}) {
+        SCOPED_TRACE(count);
+        const AURESULT results[] = {
+            AU::SoundEngine::PrepareEvent(kLoad, ids, count),
+            AU::SoundEngine::PrepareEvent(kLoad, ids, count, record, &completions),
+            AU::SoundEngine::PrepareEvent(kLoad, names, count),
+            AU::SoundEngine::PrepareEvent(kLoad, wideNames, count, record, &completions),
+            AU::SoundEngine::PrepareGameSyncs(kLoad, 1, 0x30, ids, count),
+            AU::SoundEngine::PrepareGameSyncs(kLoad, 1, 0x30, ids, count, record, &completions),
+            AU::SoundEngine::PrepareGameSyncs(kLoad, 1, "Group", names, count),
+            AU::SoundEngine::PrepareGameSyncs(kLoad, 1, L"Group", wideNames, count, record, &completions),
+        };
+        for (size_t i = 0; i < std::size(results); ++i)
+            EXPECT_EQ(results[i], AuResultInvalidParameter) << "call " << i;
+    }
+    EXPECT_TRUE(completions.Calls().empty());
+    EXPECT_TRUE(m_syncs.calls.empty());
+    EXPECT_EQ(Used(), m_used);
+    ExpectNothingPrepared();
+}
+
 TEST_P(BankPrepareTest, AGameSyncThatFailsUndoesTheValuesBeforeIt) {
     m_syncs.failing = 0x33;
     const AuUniqueID values[] = {0x31, 0x32, 0x33, 0x34};

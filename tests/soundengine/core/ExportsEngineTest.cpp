@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <filesystem>
@@ -187,6 +189,61 @@ TEST_F(ExportsEngineTest, FourThreadsPostIntactRecordsInTheirOwnOrder) {
         for (u32 seq = 0; seq < kPosts; ++seq)
             ASSERT_EQ(seen.sequences[t][seq], seq) << t;
     }
+}
+
+// Output queries on a game thread while the audio thread adds and removes a secondary output and
+// changes the angles of it and of the main output: each answer is one device's whole state, one
+// of the layouts set or the one a new device starts with.
+TEST_F(ExportsEngineTest, OutputQueriesWhileOutputsComeAndGoSeeWholeDevices) {
+    constexpr AuAudioOutputType kSecondary = AuAudioOutputType_SecondaryA;
+    constexpr u32 kOutput = 1;
+    struct Layout {
+        f32 angles[3];
+        f32 height;
+    };
+    const Layout layouts[] = {{{30, 110, 150}, 10}, {{45, 100, 140}, 20}};
+    f32 startAngle = 0, startHeight = 0;
+    {
+        u32 count = 1;
+        ASSERT_EQ(GetSpeakerAngles(&startAngle, count, startHeight), AuResultSuccess);
+    }
+    std::atomic<bool> done{false};
+    std::atomic<u32> answers{0}, torn{0};
+    std::thread query([&] {
+        while (!done.load() || answers.load() == 0) {
+            for (const auto& [type, id] :
+                 {std::pair{AuAudioOutputType_Main, 0u}, std::pair{kSecondary, kOutput}}) {
+                f32 angles[3] = {};
+                u32 count = 3;
+                f32 height = 0;
+                AuPanningRule rule;
+                const bool exists = GetSpeakerAngles(angles, count, height, type, id) == AuResultSuccess;
+                GetPanningRule(rule, type, id);
+                const AuChannelConfig config = GetSpeakerConfiguration(type, id);
+                if (type == AuAudioOutputType_Main && (!exists || config.NumChannels() == 0)) ++torn;
+                if (!exists) continue;
+                ++answers;
+                bool whole = height == startHeight && std::fabs(angles[0] - startAngle) < 1.0f;
+                for (const Layout& layout : layouts)
+                    whole =
+                        whole || (height == layout.height && std::fabs(angles[0] - layout.angles[0]) < 1.0f);
+                if (!whole) ++torn;
+            }
+        }
+    });
+    for (u32 round = 0; round < 60; ++round) {
+        const Layout& layout = layouts[round % 2];
+        ASSERT_EQ(AddSecondaryOutput(kOutput, kSecondary, 0x2), AuResultSuccess);
+        ASSERT_EQ(SetSpeakerAngles(layout.angles, 3, layout.height, kSecondary, kOutput), AuResultSuccess);
+        ASSERT_EQ(SetSpeakerAngles(layout.angles, 3, layout.height), AuResultSuccess);
+        RenderAndWait();
+        ASSERT_EQ(RemoveSecondaryOutput(kOutput, kSecondary), AuResultSuccess);
+        RenderAndWait();
+    }
+    done.store(true);
+    query.join();
+    EXPECT_GT(answers.load(), 0u);
+    EXPECT_EQ(torn.load(), 0u);
 }
 
 } // namespace

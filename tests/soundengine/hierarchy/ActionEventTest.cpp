@@ -204,6 +204,47 @@ TEST_F(ActionEventTest, DelaysAreKeptInSamplesAndDrawnInTheirRange) {
     action->Release();
 }
 
+// Past about 12.4 hours at 48 kHz the samples do not fit 32 bits: the delay and its range stay
+// at the longest (or most negative) delay, and a draw added to them stays there too.
+TEST_F(ActionEventTest, LongDelaysSaturateInsteadOfWrapping) {
+    struct Case {
+        i32 delayMs, minMs, maxMs;
+        i32 delay, min, max; // samples
+        std::vector<int> draws;
+        i32 drawn;
+    };
+    const Case cases[] = {
+        {44739242, 0, 0, 2147483616, 0, 0, {}, 2147483616}, // the last that fits
+        {44739243, 0, 0, INT32_MAX, 0, 0, {}, INT32_MAX},   // the first that does not
+        {50000000, 0, 0, INT32_MAX, 0, 0, {}, INT32_MAX},
+        {INT32_MAX, 0, 0, INT32_MAX, 0, 0, {}, INT32_MAX},
+        {-50000000, 0, 0, INT32_MIN, 0, 0, {}, INT32_MIN},
+        {50000000, 50000000, 50000000, INT32_MAX, INT32_MAX, INT32_MAX, {}, INT32_MAX},
+        {50000000, -50000000, 50000000, INT32_MAX, INT32_MIN, INT32_MAX, {32767}, INT32_MAX},
+        {0, -50000000, 50000000, 0, INT32_MIN, INT32_MAX, {0}, INT32_MIN},
+        {0, -50000000, 50000000, 0, INT32_MIN, INT32_MAX, {16384}, 65538},
+    };
+    u32 id = 1;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.delayMs << " [" << c.minMs << ", " << c.maxMs << "]");
+        bankgen::ActionRecord play = Action(id++, 0x0403);
+        play.props = {bankgen::PropI(AuPropID_Delay, c.delayMs)};
+        if (c.minMs || c.maxMs) play.ranges = {bankgen::RangeI(AuPropID_Delay, c.minMs, c.maxMs)};
+        CAuAction* action = Load(play);
+        ASSERT_NE(action, nullptr);
+        EXPECT_EQ(action->Props().GetValue(AuPropID_Delay)->i, c.delay);
+        if (c.minMs || c.maxMs) {
+            ASSERT_NE(action->Ranges().Get(AuPropID_Delay), nullptr);
+            EXPECT_EQ(static_cast<i32>(action->Ranges().Get(AuPropID_Delay)->word1), c.min);
+            EXPECT_EQ(static_cast<i32>(action->Ranges().Get(AuPropID_Delay)->word2), c.max);
+        }
+        win32test::ScriptRand(c.draws.data(), c.draws.size());
+        EXPECT_EQ(action->GetDelay(), c.drawn);
+        win32test::ResetRandScript();
+        action->Release();
+    }
+}
+
 TEST_F(ActionEventTest, SetPropValueStoresChangesAndRangesOnlyWhenTheyMatter) {
     CAuAction* action = CreateActionByType(0x0403, 1);
     const u32 used = Used();

@@ -518,9 +518,8 @@ TEST_F(EventHeardTest, SeekActionsLandWhereTheirDrawnValueSays) {
         {"[-500, 500] ms drawing +500", {0x1E02, false, 0, -500, 500, {32767}}, 500 * 48},
         {"[-500, 500] ms drawing -249.99", {0x1E02, false, 0, -500, 500, {8192}}, 0},
         {"a NaN base", {0x1E02, false, nan, 0, 0, {}}, 0},
-        // 2^31 - 1 ms is past the 2^32 - 1 output samples a time seek can name: the voice stops
-        // there and resolves the loop.
-        {"1e12 ms", {0x1E02, false, 1e12f, 0, 0, {}}, 0xFFFFFFFFu % kLoop},
+        // Held at 2^31 - 1 ms: 103 079 215 056 output samples, far past 32 bits, into the loop.
+        {"1e12 ms", {0x1E02, false, 1e12f, 0, 0, {}}, 2147483647ull * 48 % kLoop},
         {"all, through the master bus", {0x1E04, true, 0.75f, 0, 0, {}}, 72000},
     };
     Tone tone{2.0, 0, 0, true};

@@ -1,6 +1,9 @@
 #include "AuDefaultPoolTest.h"
 #include "voices/AuLowerEngine.h"
 
+#include <atomic>
+#include <thread>
+
 namespace {
 
 AU::IAuPlugin* const kPluginA = reinterpret_cast<AU::IAuPlugin*>(0x100);
@@ -156,4 +159,58 @@ TEST_F(RegistriesTest, FreeingEmptiesEveryRegistryAndGivesTheMemoryBack) {
     EXPECT_EQ(CAuLowerEngine::NumPlugins(), 0u);
     EXPECT_EQ(CAuLowerEngine::CreateCodecSource(nullptr, 1, 0x00040001), nullptr);
     EXPECT_EQ(Used(), m_usedAtStart);
+}
+
+// Each growth shows as a change in the pool's use: a table that doubles changes it a few times
+// over a thousand registrations, one that grows by a row changes it at every one.
+TEST_F(RegistriesTest, TablesGrowByDoubling) {
+    constexpr u32 kRows = 1000;
+    for (const bool codecs : {false, true}) {
+        SCOPED_TRACE(codecs ? "codecs" : "plug-ins");
+        u32 used = Used(), growths = 0;
+        for (u32 id = 1; id <= kRows; ++id) {
+            const AURESULT result =
+                codecs ? CAuLowerEngine::RegisterCodec(0, id, MakeStreamed, MakeInMemory)
+                       : CAuLowerEngine::RegisterPlugin(AuPluginTypeEffect, 0, id, MakePlugin, MakeParams);
+            ASSERT_EQ(result, AuResultSuccess) << id;
+            growths += Used() != used;
+            used = Used();
+        }
+        EXPECT_LE(growths, 10u);
+    }
+    EXPECT_EQ(CAuLowerEngine::NumPlugins(), kRows);
+    EXPECT_EQ(CAuLowerEngine::NumCodecs(), kRows);
+    EXPECT_EQ(CAuLowerEngine::CreateCodecSource(nullptr, 3, CAuLowerEngine::CodecKey(0, kRows)),
+              kMemoryCodec);
+}
+
+// The bank thread and the audio thread look rows up while the game registers more: every lookup
+// of a row registered before finds it, whatever growth it meets.
+TEST_F(RegistriesTest, LookupsWhileOthersRegisterFindEveryEarlierRow) {
+    ASSERT_EQ(CAuLowerEngine::RegisterPlugin(AuPluginTypeEffect, 0, 106, MakePlugin, MakeParams),
+              AuResultSuccess);
+    ASSERT_EQ(CAuLowerEngine::RegisterCodec(0, 4, MakeStreamed, MakeInMemory), AuResultSuccess);
+    const u32 pluginKey = CAuLowerEngine::PluginKey(AuPluginTypeEffect, 0, 106);
+    const u32 codecKey = CAuLowerEngine::CodecKey(0, 4);
+    std::atomic<bool> done{false};
+    std::atomic<u32> lookups{0}, missed{0};
+    std::thread reader([&] {
+        while (!done.load() || lookups.load() == 0) {
+            AU::IAuPluginParam* params = nullptr;
+            AU::IAuPlugin* plugin = nullptr;
+            missed += CAuLowerEngine::CreatePluginParams(nullptr, pluginKey, params) != AuResultSuccess;
+            missed += CAuLowerEngine::CreatePlugin(nullptr, pluginKey, plugin) != AuResultSuccess;
+            missed += CAuLowerEngine::CreateCodecSource(nullptr, 1, codecKey) != kStreamedCodec;
+            ++lookups;
+        }
+    });
+    for (u32 id = 1000; id < 3000; ++id) {
+        EXPECT_EQ(CAuLowerEngine::RegisterPlugin(AuPluginTypeEffect, 77, id, MakePlugin, MakeParams),
+                  AuResultSuccess);
+        EXPECT_EQ(CAuLowerEngine::RegisterCodec(77, id, MakeStreamed, MakeInMemory), AuResultSuccess);
+    }
+    done.store(true);
+    reader.join();
+    EXPECT_GT(lookups.load(), 0u);
+    EXPECT_EQ(missed.load(), 0u);
 }

@@ -73,7 +73,8 @@ std::vector<i16> Frames(const std::vector<i16>& all, u32 from, u32 to, u16 chann
 
 TEST(SourceLoopTest, ResolveLoopTable) {
     struct Case {
-        u32 p, start, end;
+        u64 p;
+        u32 start, end;
         u16 count;
         u32 position;
         u16 remaining;
@@ -88,6 +89,8 @@ TEST(SourceLoopTest, ResolveLoopTable) {
         {100000, 100, 199, 0, 100, 0},
         {250, 100, 100, 3, 250, 3}, // an empty loop region resolves nothing
         {50, 100, 199, 3, 50, 3},
+        {0x100000064, 100, 199, 0, 196, 0},        // 2^32 + 100, beyond 32 bits
+        {0x200000000, 100, 199, 3, 0xFFFFFFFF, 1}, // past the last pass and 32 bits: clamped
     };
     for (const Case& c : cases) {
         u32 position;
@@ -213,6 +216,43 @@ TEST_F(SourceTest, AdpcmSeeksToTheBlockAndLeavesTheRestToThePitchNode) {
         instance->SeekPercent(fraction, false);
         EXPECT_EQ(source.Seek(), atEnd);
         EXPECT_EQ(source.Position(), endPosition);
+    }
+}
+
+// Time seeks far past 2^32 output samples: an endless loop lands where the loop says, to the
+// sample; a loop that ends and a source without a loop are past their end.
+TEST_F(SourceTest, TimeSeeksPast32BitsOfSamplesLandWhereTheLoopSays) {
+    struct Case {
+        u32 rate;
+        u32 frames;
+        bool loop;
+        u16 loopCount;
+        u32 ms;
+        AURESULT result;
+        u32 position;
+    };
+    const Case cases[] = {
+        {48000, 96000, true, 0, 2147483647, AuResultSuccess, 79056}, // 103 079 215 056 samples
+        {48000, 96000, true, 0, 100000001, AuResultSuccess, 48},     // 4 800 000 048 samples
+        {24000, 48000, true, 0, 2147483647, AuResultSuccess, 39528}, // half as many media samples
+        {48000, 96000, true, 0, 1000, AuResultSuccess, 48000},
+        {48000, 96000, true, 3, 2147483647, AuResultFail, 0},
+        {48000, 96000, false, 1, 2147483647, AuResultFail, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.ms << " ms, " << c.rate << " Hz, loop count " << c.loopCount);
+        bankgen::WaveOptions o;
+        o.loop = c.loop, o.loopStart = 0, o.loopEnd = c.frames - 1;
+        const Bytes media = bankgen::MakePcmWave(Signal(c.frames, 1), 1, c.rate, o);
+        auto instance = Instance(c.loopCount);
+        CAuPcmBankSource source(instance.get(), media.data(), u32(media.size()));
+        ASSERT_EQ(source.StartStream(), AuResultSuccess);
+        instance->SeekTime(c.ms, false);
+        EXPECT_EQ(source.Seek(), c.result);
+        if (c.result == AuResultSuccess) {
+            EXPECT_EQ(source.Position(), c.position);
+        }
+        source.StopStream();
     }
 }
 
