@@ -70,6 +70,10 @@ void Term();
 AURESULT Suspend(bool renderWhileSuspended = false);
 AURESULT WakeupFromSuspend();
 
+// Callbacks run on the audio thread. A posting call made inside a callback may find the message
+// ring full and run queued messages itself, and with them other callbacks, before it returns: callback
+// code must be re-entrant.
+
 // Once per audio frame; 1, 2 before Init, 52 without memory.
 AURESULT RegisterGlobalCallback(AuGlobalCallbackFunc callback);
 
