@@ -115,7 +115,7 @@ AURESULT MakeBankMgr() {
     return g_pBankMgr->Init();
 }
 
-AURESULT SoundEngineStartup(AuInitSettings* caller) {
+AURESULT SoundEngineStartup() {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     g_fPerfCountsPerMs = static_cast<f32>(frequency.QuadPart) / 1000.0f;
@@ -152,7 +152,7 @@ AURESULT SoundEngineStartup(AuInitSettings* caller) {
         g_pBankMgr->SetEventPreparation(&s_eventPreparation);
         AuInstallGameSyncs(g_pBankMgr, s_mixer);
     }
-    if (caller) *caller = s_settings;
+    if (g_pTransitionMgr) s_settings.maxTransitions = g_pTransitionMgr->Capacity();
     return result;
 }
 
@@ -174,8 +174,12 @@ AURESULT StartVoiceSide() {
     // A bank's unload stops the instances that read its data before the data goes.
     if (g_pBankMgr) g_pBankMgr->SetInstanceStopper(g_pInstanceMgr);
     if (g_pTransitionMgr) g_pTransitionMgr->SetOutputTiming(g_OutputTiming.uBufferMs, g_uNumSamplesPerFrame);
-    if (result == AuResultSuccess)
+    if (result == AuResultSuccess) {
         s_settings.mainOutputSettings.channelConfig = CAuLowerEngine::OutputConfig();
+        // A main output that could not be opened fell back to the silent sink.
+        const CAuOutputDevice* main = CAuLowerEngine::FindDevice(AuAudioOutputType_Main, 0);
+        if (main && (main->uOptions & AU_SINK_OPTION_DUMMY)) s_settings.mainOutputType = main->uOptions;
+    }
     return result;
 }
 
@@ -187,6 +191,7 @@ AURESULT StartAudioMgr() {
     g_pAudioMgr = new (block) CAuAudioMgr();
     AURESULT result = g_pAudioMgr->Init(s_settings.commandQueueSize);
     if (result != AuResultSuccess) return result;
+    s_settings.commandQueueSize = g_pAudioMgr->Capacity();
     g_pAudioMgr->SetDeviceTimeoutMs(s_settings.deviceTimeoutMs);
     g_pAudioMgr->SetPlayAndContinueLookAhead(s_settings.playAndContinueLookAhead);
     AuRegisterObjectMsgHandlers(*g_pAudioMgr);
@@ -253,12 +258,8 @@ AURESULT Init(AuInitSettings* settings, AuPlatformInitSettings* platformSettings
     if (!CAuCpuInfo::Get()->HasFeature(AuCpuFeatureSSE)) return AuResultNoSSE;
     if (!AU::MemoryMgr::IsInitialized()) return AuResultMemoryMgrNotReady;
     if (!AU::IAuStreamMgr::m_pStreamMgr) return AuResultStreamMgrMissing;
-    if (s_bInitialized) {
-        // The running engine keeps its settings; the caller still learns what its record means.
-        if (platformSettings && platformSettings->outputRefillBuffers < 2)
-            platformSettings->outputRefillBuffers = 4;
-        return AuResultFail;
-    }
+    // The running engine keeps its settings, and the caller's records stay as they were.
+    if (s_bInitialized) return AuResultFail;
     AuTrace("init");
     if (settings)
         s_settings = *settings;
@@ -266,19 +267,29 @@ AURESULT Init(AuInitSettings* settings, AuPlatformInitSettings* platformSettings
         GetDefaultInitSettings(s_settings);
     g_pAssertHook = s_settings.assertHook;
     AuEngineSettings::Reset();
-    CAuLowerEngine::SetPlatformInitSettings(platformSettings);
+    // The engine's copies take every adjustment; the caller's records learn of them only from a
+    // start that succeeded.
+    AuPlatformInitSettings platform;
+    if (platformSettings)
+        platform = *platformSettings;
+    else
+        GetDefaultPlatformInitSettings(platform);
+    CAuLowerEngine::SetPlatformInitSettings(&platform);
 
     AuTrace("default pool");
+    if (s_settings.defaultPoolSize <= 64) s_settings.defaultPoolSize = kDefaultPoolSize;
     if (g_DefaultPoolId == AU_INVALID_POOL_ID) {
-        const u32 size = s_settings.defaultPoolSize > 64 ? s_settings.defaultPoolSize : kDefaultPoolSize;
-        g_DefaultPoolId = AU::MemoryMgr::CreatePool(nullptr, size, 64, AuPoolAttrMalloc, 0);
+        g_DefaultPoolId =
+            AU::MemoryMgr::CreatePool(nullptr, s_settings.defaultPoolSize, 64, AuPoolAttrMalloc, 0);
         if (g_DefaultPoolId == AU_INVALID_POOL_ID) return AuResultNoMemory;
     }
-    AURESULT result = SoundEngineStartup(settings);
+    AURESULT result = SoundEngineStartup();
     if (result == AuResultSuccess) result = StartVoiceSide();
     if (result == AuResultSuccess) result = StartAudioMgr();
     if (result == AuResultSuccess) {
         s_bInitialized = true;
+        if (settings) *settings = s_settings;
+        if (platformSettings) *platformSettings = CAuLowerEngine::PlatformSettings();
         return result;
     }
     Term();

@@ -74,6 +74,7 @@ void CAuLowerEngine::SetPlatformInitSettings(AuPlatformInitSettings* settings) {
     }
     s_platform = *settings;
     if (s_platform.outputRefillBuffers < 2) s_platform.outputRefillBuffers = 4;
+    if (s_platform.lowerEnginePoolSize <= 64) s_platform.lowerEnginePoolSize = kDefaultLEnginePoolSize;
     *settings = s_platform;
 }
 
@@ -85,9 +86,8 @@ AURESULT CAuLowerEngine::Init(const AuOutputSettings& mainSettings, u32 mainOutp
     CAuResampler::InitKernels();
     if (!AU::MemoryMgr::IsInitialized() || !AU::IAuStreamMgr::m_pStreamMgr) return AuResultFail;
     if (g_LEngineDefaultPoolId == AU_INVALID_POOL_ID) {
-        const u32 size =
-            s_platform.lowerEnginePoolSize > 64 ? s_platform.lowerEnginePoolSize : kDefaultLEnginePoolSize;
-        g_LEngineDefaultPoolId = AU::MemoryMgr::CreatePool(nullptr, size, 64, AuPoolAttrMalloc, 16);
+        g_LEngineDefaultPoolId =
+            AU::MemoryMgr::CreatePool(nullptr, s_platform.lowerEnginePoolSize, 64, AuPoolAttrMalloc, 16);
         if (g_LEngineDefaultPoolId == AU_INVALID_POOL_ID) return AuResultNoMemory;
     }
     CAuSpeakerPan::Init();

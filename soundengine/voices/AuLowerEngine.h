@@ -30,7 +30,8 @@ constexpr u16 AU_MOTION_VOICE_FRAMES = 8;
 class CAuLowerEngine {
 public:
     // Null writes the defaults; otherwise copies the record, makes a refill count below 2 into 4
-    // and writes the stored copy back into the caller's record.
+    // and a pool size of 64 or less into the default, and writes the stored copy back into the
+    // caller's record.
     static void SetPlatformInitSettings(AuPlatformInitSettings* settings);
     static const AuPlatformInitSettings& PlatformSettings() { return s_platform; }
     static void GetDefaultPlatformInitSettings(AuPlatformInitSettings& settings);

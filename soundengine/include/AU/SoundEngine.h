@@ -58,9 +58,12 @@ void GetDefaultInitSettings(AuInitSettings& settings);
 void GetDefaultPlatformInitSettings(AuPlatformInitSettings& settings);
 
 // Needs the memory manager (else 74) and the stream manager (else 75), and SSE (else 76). Null
-// records take the defaults; given ones get the effective settings back. 2 when already running
-// (the running engine is left as it is), 31 for a samples-per-frame other than 256, 512, 1024
-// or 2048, 52 without memory; a failed start leaves nothing behind.
+// records take the defaults; given ones get the effective settings back from a start that
+// succeeds (the ring's size as rounded, the defaults that replaced zero or too small values, the
+// main output's layout and its sink options when it fell back to silence), and are left as they
+// were by one that fails. 2 when already running (the running engine is left as it is), 31 for a
+// samples-per-frame other than 256, 512, 1024 or 2048, 52 without memory; a failed start leaves
+// nothing behind.
 AURESULT Init(AuInitSettings* settings, AuPlatformInitSettings* platformSettings);
 bool IsInitialized();
 // Stops the threads and destroys every manager and the default pool.
@@ -69,6 +72,10 @@ void Term();
 // Silent outputs until WakeupFromSuspend; with rendering, frames go on at the output's pace.
 AURESULT Suspend(bool renderWhileSuspended = false);
 AURESULT WakeupFromSuspend();
+
+// Callbacks run on the audio thread. A posting call made inside a callback may find the message
+// ring full and run queued messages itself, and with them other callbacks, before it returns: callback
+// code must be re-entrant.
 
 // Once per audio frame; 1, 2 before Init, 52 without memory.
 AURESULT RegisterGlobalCallback(AuGlobalCallbackFunc callback);

@@ -186,6 +186,104 @@ TEST_F(SoundEngineTest, SettingsComeBackAsTheEngineTookThem) {
     EXPECT_GT(info.uReserved + info.uUsed, 0x1000000u - 8192) << "64 bytes means the default 16 MiB";
 }
 
+// Every field the engine replaced comes back in the caller's records, the rest as given; a start
+// that fails writes nothing.
+TEST_F(SoundEngineTest, InitGivesBackEveryFieldItAdjustedAndAFailedOneNothing) {
+    using Edit = void (*)(AuInitSettings&, AuPlatformInitSettings&);
+    constexpr u32 stereo = AuChannelConfig::Standard(AU_SPEAKER_SETUP_STEREO).uWord;
+    constexpr u32 surround = AuChannelConfig::Standard(AU_SPEAKER_SETUP_7POINT1).uWord;
+    const struct {
+        const char* name;
+        Edit given;
+        void (*before)(); // what the test does to the platform first, or null
+        AURESULT result;
+        Edit expected; // the given records as they come back
+    } cases[] = {
+        {"an empty ring takes the smallest", [](auto& s, auto&) { s.commandQueueSize = 0; }, nullptr,
+         AuResultSuccess, [](auto& s, auto&) { s.commandQueueSize = CAuAudioMgr::kMinQueueSize; }},
+        {"the ring rounds down to 8 bytes", [](auto& s, auto&) { s.commandQueueSize = 1001; }, nullptr,
+         AuResultSuccess, [](auto& s, auto&) { s.commandQueueSize = 1000; }},
+        {"a ring of the right size stays", [](auto& s, auto&) { s.commandQueueSize = 4096; }, nullptr,
+         AuResultSuccess, [](auto&, auto&) {}},
+        {"no transitions means the default", [](auto& s, auto&) { s.maxTransitions = 0; }, nullptr,
+         AuResultSuccess, [](auto& s, auto&) { s.maxTransitions = 255; }},
+        {"a tiny default pool means 16 MiB", [](auto& s, auto&) { s.defaultPoolSize = 64; }, nullptr,
+         AuResultSuccess, [](auto& s, auto&) { s.defaultPoolSize = 0x1000000; }},
+        {"no default pool size means 16 MiB", [](auto& s, auto&) { s.defaultPoolSize = 0; }, nullptr,
+         AuResultSuccess, [](auto& s, auto&) { s.defaultPoolSize = 0x1000000; }},
+        {"a tiny lower-engine pool means 16 MiB", [](auto&, auto& p) { p.lowerEnginePoolSize = 1; }, nullptr,
+         AuResultSuccess, [](auto&, auto& p) { p.lowerEnginePoolSize = 0x1000000; }},
+        {"one refill buffer means 4", [](auto&, auto& p) { p.outputRefillBuffers = 1; }, nullptr,
+         AuResultSuccess, [](auto&, auto& p) { p.outputRefillBuffers = 4; }},
+        {"the sink's layout replaces none",
+         [](auto& s, auto&) { s.mainOutputSettings.channelConfig = AuChannelConfig(); },
+         [] { audiotest::SetDeviceChannels(8); }, AuResultSuccess,
+         [](auto& s, auto&) { s.mainOutputSettings.channelConfig.uWord = surround; }},
+        {"a main output that cannot open falls back to silence", [](auto&, auto&) {},
+         [] { audiotest::FailNextCreation(CLSID_XAudio2, REGDB_E_CLASSNOTREG); }, AuResultSuccess,
+         [](auto& s, auto&) { s.mainOutputType = AU_SINK_OPTION_DUMMY; }},
+        {"a failed start writes nothing",
+         [](auto& s, auto& p) {
+             s.samplesPerFrame = 1000;
+             s.commandQueueSize = 0;
+             s.maxTransitions = 0;
+             s.defaultPoolSize = 0;
+             p.outputRefillBuffers = 0;
+             p.lowerEnginePoolSize = 0;
+         },
+         nullptr, AuResultInvalidParameter, [](auto&, auto&) {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        AuInitSettings settings;
+        AU::SoundEngine::GetDefaultInitSettings(settings);
+        settings.mainOutputSettings.channelConfig.uWord = stereo; // what the default device gives
+        AuPlatformInitSettings platform;
+        AU::SoundEngine::GetDefaultPlatformInitSettings(platform);
+        c.given(settings, platform);
+        AuInitSettings expected = settings;
+        AuPlatformInitSettings expectedPlatform = platform;
+        c.expected(expected, expectedPlatform);
+        if (c.before) c.before();
+        ASSERT_EQ(AU::SoundEngine::Init(&settings, &platform), c.result);
+        audiotest::ClearInjectedFailures();
+        if (c.result == AuResultSuccess) {
+            EXPECT_EQ(g_pAudioMgr->Capacity(), settings.commandQueueSize) << "what the engine runs";
+            AU::SoundEngine::Term();
+        }
+        EXPECT_EQ(settings.assertHook, expected.assertHook);
+        EXPECT_EQ(settings.maxPathRecords, expected.maxPathRecords);
+        EXPECT_EQ(settings.maxTransitions, expected.maxTransitions);
+        EXPECT_EQ(settings.defaultPoolSize, expected.defaultPoolSize);
+        EXPECT_EQ(settings.memoryThresholdRatio, expected.memoryThresholdRatio);
+        EXPECT_EQ(settings.commandQueueSize, expected.commandQueueSize);
+        EXPECT_EQ(settings.preparedMediaPoolId, expected.preparedMediaPoolId);
+        EXPECT_EQ(settings.gameSyncPreparation, expected.gameSyncPreparation);
+        EXPECT_EQ(settings.playAndContinueLookAhead, expected.playAndContinueLookAhead);
+        EXPECT_EQ(settings.samplesPerFrame, expected.samplesPerFrame);
+        EXPECT_EQ(settings.reservedSizeA, expected.reservedSizeA);
+        EXPECT_EQ(settings.reservedSizeB, expected.reservedSizeB);
+        EXPECT_EQ(settings.mainOutputType, expected.mainOutputType);
+        EXPECT_EQ(settings.mainOutputSettings.ePanningRule, expected.mainOutputSettings.ePanningRule);
+        EXPECT_EQ(settings.mainOutputSettings.channelConfig.uWord,
+                  expected.mainOutputSettings.channelConfig.uWord);
+        EXPECT_EQ(settings.mainOutputSettings.pfnSinkPluginCreator,
+                  expected.mainOutputSettings.pfnSinkPluginCreator);
+        EXPECT_EQ(settings.deviceTimeoutMs, expected.deviceTimeoutMs);
+        EXPECT_EQ(settings.useBankManagerThread, expected.useBankManagerThread);
+        EXPECT_EQ(platform.window, expectedPlatform.window);
+        EXPECT_EQ(platform.lowerEnginePoolSize, expectedPlatform.lowerEnginePoolSize);
+        EXPECT_EQ(platform.lowerEnginePoolRatio, expectedPlatform.lowerEnginePoolRatio);
+        EXPECT_EQ(platform.outputRefillBuffers, expectedPlatform.outputRefillBuffers);
+        EXPECT_EQ(platform.sampleRateMode, expectedPlatform.sampleRateMode);
+        EXPECT_EQ(platform.outputFlag, expectedPlatform.outputFlag);
+        EXPECT_EQ(platform.reservedWord, expectedPlatform.reservedWord);
+        EXPECT_EQ(platform.audioThread.uStackSize, expectedPlatform.audioThread.uStackSize);
+        EXPECT_EQ(platform.bankManagerThread.uStackSize, expectedPlatform.bankManagerThread.uStackSize);
+        ExpectNothingLeft();
+    }
+}
+
 TEST_F(SoundEngineTest, ASecondInitLeavesTheRunningEngineAlone) {
     ASSERT_EQ(AU::SoundEngine::Init(nullptr, nullptr), AuResultSuccess);
     const size_t handles = win32test::OpenHandleCount();
@@ -198,7 +296,8 @@ TEST_F(SoundEngineTest, ASecondInitLeavesTheRunningEngineAlone) {
     platform.outputRefillBuffers = 0;
     platform.sampleRateMode = 1;
     EXPECT_EQ(AU::SoundEngine::Init(&settings, &platform), AuResultFail);
-    EXPECT_EQ(platform.outputRefillBuffers, 4);
+    EXPECT_EQ(platform.outputRefillBuffers, 0) << "a failed Init leaves the caller's record";
+    EXPECT_EQ(settings.samplesPerFrame, 512u);
     EXPECT_TRUE(AU::SoundEngine::IsInitialized());
     EXPECT_EQ(g_uNumSamplesPerFrame, 1024);
     EXPECT_EQ(CAuLowerEngine::PlatformSettings().sampleRateMode, 0u);
