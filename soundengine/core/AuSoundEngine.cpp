@@ -258,8 +258,11 @@ AURESULT Init(AuInitSettings* settings, AuPlatformInitSettings* platformSettings
     if (!CAuCpuInfo::Get()->HasFeature(AuCpuFeatureSSE)) return AuResultNoSSE;
     if (!AU::MemoryMgr::IsInitialized()) return AuResultMemoryMgrNotReady;
     if (!AU::IAuStreamMgr::m_pStreamMgr) return AuResultStreamMgrMissing;
-    // The running engine keeps its settings, and the caller's records stay as they were.
-    if (s_bInitialized) return AuResultFail;
+    if (s_bInitialized) {
+        // The running engine keeps its settings; the caller still learns what its platform record means.
+        if (platformSettings) CAuLowerEngine::AdjustPlatformInitSettings(*platformSettings);
+        return AuResultFail;
+    }
     AuTrace("init");
     if (settings)
         s_settings = *settings;
@@ -267,14 +270,15 @@ AURESULT Init(AuInitSettings* settings, AuPlatformInitSettings* platformSettings
         GetDefaultInitSettings(s_settings);
     g_pAssertHook = s_settings.assertHook;
     AuEngineSettings::Reset();
-    // The engine's copies take every adjustment; the caller's records learn of them only from a
-    // start that succeeded.
+    // The caller's platform record learns at once what the engine made of it; the init record once
+    // start-up has run, whether or not it went through.
     AuPlatformInitSettings platform;
     if (platformSettings)
         platform = *platformSettings;
     else
         GetDefaultPlatformInitSettings(platform);
     CAuLowerEngine::SetPlatformInitSettings(&platform);
+    if (platformSettings) *platformSettings = platform;
 
     AuTrace("default pool");
     if (s_settings.defaultPoolSize <= 64) s_settings.defaultPoolSize = kDefaultPoolSize;
@@ -286,10 +290,9 @@ AURESULT Init(AuInitSettings* settings, AuPlatformInitSettings* platformSettings
     AURESULT result = SoundEngineStartup();
     if (result == AuResultSuccess) result = StartVoiceSide();
     if (result == AuResultSuccess) result = StartAudioMgr();
+    if (settings) *settings = s_settings;
     if (result == AuResultSuccess) {
         s_bInitialized = true;
-        if (settings) *settings = s_settings;
-        if (platformSettings) *platformSettings = CAuLowerEngine::PlatformSettings();
         return result;
     }
     Term();

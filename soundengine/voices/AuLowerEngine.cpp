@@ -73,9 +73,13 @@ void CAuLowerEngine::SetPlatformInitSettings(AuPlatformInitSettings* settings) {
         return;
     }
     s_platform = *settings;
-    if (s_platform.outputRefillBuffers < 2) s_platform.outputRefillBuffers = 4;
-    if (s_platform.lowerEnginePoolSize <= 64) s_platform.lowerEnginePoolSize = kDefaultLEnginePoolSize;
+    AdjustPlatformInitSettings(s_platform);
     *settings = s_platform;
+}
+
+void CAuLowerEngine::AdjustPlatformInitSettings(AuPlatformInitSettings& settings) {
+    if (settings.outputRefillBuffers < 2) settings.outputRefillBuffers = 4;
+    if (settings.lowerEnginePoolSize <= 64) settings.lowerEnginePoolSize = kDefaultLEnginePoolSize;
 }
 
 void CAuLowerEngine::GetDefaultOutputSettings(AuOutputSettings& settings) {

@@ -33,6 +33,9 @@ public:
     // and a pool size of 64 or less into the default, and writes the stored copy back into the
     // caller's record.
     static void SetPlatformInitSettings(AuPlatformInitSettings* settings);
+    // What the engine makes of a platform record: too few refill buffers or too small a pool
+    // replaced by the defaults.
+    static void AdjustPlatformInitSettings(AuPlatformInitSettings& settings);
     static const AuPlatformInitSettings& PlatformSettings() { return s_platform; }
     static void GetDefaultPlatformInitSettings(AuPlatformInitSettings& settings);
     static void GetDefaultOutputSettings(AuOutputSettings& settings);

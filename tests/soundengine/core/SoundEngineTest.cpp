@@ -186,9 +186,9 @@ TEST_F(SoundEngineTest, SettingsComeBackAsTheEngineTookThem) {
     EXPECT_GT(info.uReserved + info.uUsed, 0x1000000u - 8192) << "64 bytes means the default 16 MiB";
 }
 
-// Every field the engine replaced comes back in the caller's records, the rest as given; a start
-// that fails writes nothing.
-TEST_F(SoundEngineTest, InitGivesBackEveryFieldItAdjustedAndAFailedOneNothing) {
+// Every field the engine replaced comes back in the caller's records, the rest as given, also from
+// a start that fails.
+TEST_F(SoundEngineTest, InitGivesBackEveryFieldItAdjusted) {
     using Edit = void (*)(AuInitSettings&, AuPlatformInitSettings&);
     constexpr u32 stereo = AuChannelConfig::Standard(AU_SPEAKER_SETUP_STEREO).uWord;
     constexpr u32 surround = AuChannelConfig::Standard(AU_SPEAKER_SETUP_7POINT1).uWord;
@@ -222,7 +222,7 @@ TEST_F(SoundEngineTest, InitGivesBackEveryFieldItAdjustedAndAFailedOneNothing) {
         {"a main output that cannot open falls back to silence", [](auto&, auto&) {},
          [] { audiotest::FailNextCreation(CLSID_XAudio2, REGDB_E_CLASSNOTREG); }, AuResultSuccess,
          [](auto& s, auto&) { s.mainOutputType = AU_SINK_OPTION_DUMMY; }},
-        {"a failed start writes nothing",
+        {"a failed start gives back what it took",
          [](auto& s, auto& p) {
              s.samplesPerFrame = 1000;
              s.commandQueueSize = 0;
@@ -231,7 +231,12 @@ TEST_F(SoundEngineTest, InitGivesBackEveryFieldItAdjustedAndAFailedOneNothing) {
              p.outputRefillBuffers = 0;
              p.lowerEnginePoolSize = 0;
          },
-         nullptr, AuResultInvalidParameter, [](auto&, auto&) {}},
+         nullptr, AuResultInvalidParameter,
+         [](auto& s, auto& p) {
+             s.defaultPoolSize = 0x1000000;
+             p.outputRefillBuffers = 4;
+             p.lowerEnginePoolSize = 0x1000000;
+         }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -296,7 +301,7 @@ TEST_F(SoundEngineTest, ASecondInitLeavesTheRunningEngineAlone) {
     platform.outputRefillBuffers = 0;
     platform.sampleRateMode = 1;
     EXPECT_EQ(AU::SoundEngine::Init(&settings, &platform), AuResultFail);
-    EXPECT_EQ(platform.outputRefillBuffers, 0) << "a failed Init leaves the caller's record";
+    EXPECT_EQ(platform.outputRefillBuffers, 4) << "the caller learns what its platform record means";
     EXPECT_EQ(settings.samplesPerFrame, 512u);
     EXPECT_TRUE(AU::SoundEngine::IsInitialized());
     EXPECT_EQ(g_uNumSamplesPerFrame, 1024);
