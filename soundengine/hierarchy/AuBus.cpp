@@ -659,7 +659,7 @@ AURESULT CAuBus::SetValueFromAction(u8 id, f32 value, CAuRegisteredObj*, i32 fad
 
 AURESULT CAuBus::ResetValueFromAction(u8 id, CAuRegisteredObj* gameObj, i32 fadeMs,
                                       AuCurveInterpolation curve) {
-    if (!m_pModifiedValues || m_pModifiedValues->GetValue(id) == 0.0f) return AuResultSuccess;
+    if (!m_pModifiedValues || m_pModifiedValues->RestsAt(id, 0.0f)) return AuResultSuccess;
     return SetValueFromAction(id, 0.0f, gameObj, fadeMs, curve, 0);
 }
 
@@ -671,7 +671,7 @@ AURESULT CAuBus::MuteFromAction(CAuRegisteredObj* gameObj, i32 fadeMs, AuCurveIn
 }
 
 AURESULT CAuBus::UnmuteFromAction(CAuRegisteredObj* gameObj, i32 fadeMs, AuCurveInterpolation curve) {
-    if (gameObj || !m_pModifiedValues || m_pModifiedValues->GetValue(AuPropID_Level) == 1.0f)
+    if (gameObj || !m_pModifiedValues || m_pModifiedValues->RestsAt(AuPropID_Level, 1.0f))
         return AuResultSuccess;
     return m_pModifiedValues->SetValueWithFade(AuPropID_Level, 1.0f, fadeMs, curve, 0);
 }

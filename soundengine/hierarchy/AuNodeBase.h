@@ -284,6 +284,9 @@ public:
     // 0.0 when absent, 1.0 for the level.
     f32 GetValue(u8 id) const;
     CAuTransition* Transition(u8 id) const;
+    // The value stands at `value` with no fade taking it elsewhere: a reset or an unmute to it
+    // has nothing to do. A fade that has just begun still reads its start.
+    bool RestsAt(u8 id, f32 value) const { return GetValue(id) == value && !Transition(id); }
     CAuRegisteredObj* GameObj() const { return m_pGameObj; }
     u8 BypassBits() const { return m_bypassBits; }
     void SetBypassBits(u8 bits, u8 mask) { m_bypassBits = u8((m_bypassBits & ~mask) | (bits & mask)); }

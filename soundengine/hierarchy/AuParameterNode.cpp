@@ -393,9 +393,9 @@ AURESULT CAuParameterNode::SetValueFromAction(u8 id, f32 value, CAuRegisteredObj
 AURESULT CAuParameterNode::ResetValueFromAction(u8 id, CAuRegisteredObj*, i32 fadeMs,
                                                 AuCurveInterpolation curve) {
     for (ObjectHolder& holder : m_objectHolders)
-        if (holder.pValues->GetValue(id) != 0.0f)
+        if (!holder.pValues->RestsAt(id, 0.0f))
             holder.pValues->SetValueWithFade(id, 0.0f, 0, AuCurveInterpolation_Linear, 0);
-    if (m_pModifiedValues && m_pModifiedValues->GetValue(id) != 0.0f)
+    if (m_pModifiedValues && !m_pModifiedValues->RestsAt(id, 0.0f))
         return m_pModifiedValues->SetValueWithFade(id, 0.0f, fadeMs, curve, 0);
     return AuResultSuccess;
 }
@@ -409,13 +409,13 @@ AURESULT CAuParameterNode::MuteFromAction(CAuRegisteredObj* gameObj, i32 fadeMs,
 AURESULT CAuParameterNode::UnmuteFromAction(CAuRegisteredObj* gameObj, i32 fadeMs,
                                             AuCurveInterpolation curve) {
     CAuModifiedValues* values = FindModifiedValues(gameObj);
-    if (!values || values->GetValue(AuPropID_Level) == 1.0f) return AuResultSuccess;
+    if (!values || values->RestsAt(AuPropID_Level, 1.0f)) return AuResultSuccess;
     return values->SetValueWithFade(AuPropID_Level, 1.0f, fadeMs, curve, 0);
 }
 
 void CAuParameterNode::UnmuteAllObjects(i32 fadeMs, AuCurveInterpolation curve) {
     for (u32 i = 0; i < m_objectHolders.Count(); ++i)
-        if (m_objectHolders[i].pValues->GetValue(AuPropID_Level) != 1.0f)
+        if (!m_objectHolders[i].pValues->RestsAt(AuPropID_Level, 1.0f))
             UnmuteFromAction(m_objectHolders[i].pGameObj, fadeMs, curve);
 }
 

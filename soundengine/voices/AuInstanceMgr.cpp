@@ -489,6 +489,7 @@ void CAuInstanceMgr::UpdateLimiters() noexcept {
 void CAuInstanceMgr::StopInstancesUsingData(const u8* data, u32 size) noexcept {
     for (CAuPlaybackInstance* i = m_pHead; i; i = i->NextInstance()) {
         if (!i->UsesData(data, size)) continue;
+        i->MarkCut();
         i->Stop({0, AuCurveInterpolation_Linear}, true);
         i->ClearNodePendingActions();
     }

@@ -148,16 +148,13 @@ AURESULT CAuPitchNode::Execute(AuPipelineBuffer& in, AuPipelineBuffer& out) noex
     if (!m_bStarted) {
         m_bStarted = true;
         // A voice that starts inside its first frame begins with silence up to its start.
-        const f64 rate = m_params.fRateFactor > 0.0f ? m_params.fRateFactor : 1.0f;
-        if (m_params.lFrameOffset < 0) {
-            const f64 lead = std::round((m_params.uFramesPerBuffer * rate + m_params.lFrameOffset) / rate);
-            if (lead > 0) {
-                const u32 silent = static_cast<u32>(std::min<f64>(lead, m_output.uMaxFrames));
-                for (u32 c = 0; c < m_output.NumChannels(); ++c)
-                    memset(m_output.GetChannel(c), 0, silent * sizeof(f32));
-                m_output.uValidFrames = static_cast<u16>(silent);
-                m_resampler.SetOutputFrames(silent);
-            }
+        const u32 lead = StartLead();
+        if (lead > 0) {
+            const u32 silent = std::min<u32>(lead, m_output.uMaxFrames);
+            for (u32 c = 0; c < m_output.NumChannels(); ++c)
+                memset(m_output.GetChannel(c), 0, silent * sizeof(f32));
+            m_output.uValidFrames = static_cast<u16>(silent);
+            m_resampler.SetOutputFrames(silent);
         }
     }
 
@@ -195,6 +192,13 @@ AURESULT CAuPitchNode::Execute(AuPipelineBuffer& in, AuPipelineBuffer& out) noex
         if (m_bSourceFinished) state = ChainNextSource();
     }
     return Hand(out, state);
+}
+
+u32 CAuPitchNode::StartLead() const noexcept {
+    if (m_params.lFrameOffset >= 0) return 0;
+    const f64 rate = m_params.fRateFactor > 0.0f ? m_params.fRateFactor : 1.0f;
+    const f64 lead = std::round((m_params.uFramesPerBuffer * rate + m_params.lFrameOffset) / rate);
+    return lead > 0 ? static_cast<u32>(lead) : 0;
 }
 
 AURESULT CAuPitchNode::TimeSkip(u32& frames) noexcept {

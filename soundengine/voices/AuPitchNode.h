@@ -72,6 +72,8 @@ public:
         m_params.bInterpolate = interpolate;
     }
     const AuPitchNodeParams& Params() const { return m_params; }
+    // The silent frames the first buffer begins with: the voice starts after them.
+    u32 StartLead() const noexcept;
     CAuResampler& Resampler() { return m_resampler; }
     f32 GetSpeed() const { return m_fSpeed; }
     u32 HeldFrames() const { return m_input.uValidFrames; }

@@ -306,6 +306,9 @@ public:
     // Set while the instance manager owns the instance; its end event may be queued once.
     bool IsListed() const noexcept { return m_bListed; }
     void SetListed(bool listed) noexcept { m_bListed = listed; }
+    // Its data goes away now: the voice stops without the fall a stop is heard with.
+    void MarkCut() noexcept { m_bCut = true; }
+    bool IsCut() const noexcept { return m_bCut; }
     bool EndQueued() const noexcept { return m_bEndQueued; }
     void SetEndQueued() noexcept { m_bEndQueued = true; }
     // The node's pending actions are dropped (its bank unloads); nothing without a node.
@@ -544,5 +547,6 @@ private:
     u8 m_uVirtualMode = 0;
     bool m_bListed = false;
     bool m_bEndQueued = false;
+    bool m_bCut = false;
     CAuPlaybackInstance* m_pNextInstance = nullptr;
 };

@@ -308,13 +308,41 @@ void CAuVoiceCommands::AdvanceWaitingVoices(u16 frames) noexcept {
 }
 
 void CAuVoiceCommands::RenderVoices(bool render, u16 framesPerBuffer) noexcept {
+    // One buffer of the voice into its outputs; whether the voice ended with it.
+    const auto pull = [&](CAuVoiceContext& voice) {
+        AuPipelineBuffer buffer;
+        buffer.PrepareForVoicePass(framesPerBuffer);
+        const AURESULT state = voice.Pull(buffer, framesPerBuffer);
+        if (state != AuResultDataReady && state != AuResultNoMoreData) return state != AuResultNoDataReady;
+        if (m_pBusses) m_pBusses->MixVoice(voice, buffer);
+        voice.ReleaseBuffer();
+        if (CAuPlaybackInstance* mixed = voice.Instance()) {
+            mixed->SetVoiceActivity(CAuPlaybackInstance::kVoiceMixed);
+            if (state == AuResultNoMoreData) mixed->SetVoiceActivity(CAuPlaybackInstance::kVoiceEnded);
+        }
+        return state == AuResultNoMoreData;
+    };
     CAuVoiceContext* previous = nullptr;
     CAuVoiceContext* voice = m_pVoices;
     while (voice) {
         CAuVoiceContext* next = voice->NextVoice();
-        // A stopped instance's voice is not heard again; the fade or ramp of its stop is done.
+        // A stopped instance's voice is not heard again past the fall of its last buffer; the
+        // fade of a stop with a time is done by then.
         const CAuPlaybackInstance* instance = voice->Instance();
         bool ended = instance && instance->IsStopped();
+        if (render && voice->TakeFall(ended)) {
+            if (pull(*voice)) ended = true;
+            if (ended) {
+                voice->Stop();
+                (previous ? previous->SetNextVoice(next) : void(m_pVoices = next));
+                --m_uNumVoices;
+                DestroyVoice(voice);
+            } else {
+                previous = voice;
+            }
+            voice = next;
+            continue;
+        }
         if (!ended && !voice->IsReadyToRender() && voice->State() == CAuVoiceContext::kPlaying) {
             const AURESULT ready = voice->CheckSourceReady();
             if (ready == AuResultSuccess)
@@ -331,21 +359,7 @@ void CAuVoiceCommands::RenderVoices(bool render, u16 framesPerBuffer) noexcept {
             if (frame.eState == AuResultFail) {
                 voice->Stop();
             } else if (voice->VoiceUpdate(frame, levels)) {
-                AuPipelineBuffer buffer;
-                buffer.PrepareForVoicePass(framesPerBuffer);
-                AuPipelineBuffer* out = &buffer;
-                const AURESULT state = voice->Pull(*out, framesPerBuffer);
-                if (state == AuResultDataReady || state == AuResultNoMoreData) {
-                    if (m_pBusses) m_pBusses->MixVoice(*voice, *out);
-                    voice->ReleaseBuffer();
-                    ended = state == AuResultNoMoreData;
-                    if (CAuPlaybackInstance* mixed = voice->Instance()) {
-                        mixed->SetVoiceActivity(CAuPlaybackInstance::kVoiceMixed);
-                        if (ended) mixed->SetVoiceActivity(CAuPlaybackInstance::kVoiceEnded);
-                    }
-                } else if (state != AuResultNoDataReady) {
-                    ended = true;
-                }
+                ended = pull(*voice);
             } else if (frame.eState == AuResultNoMoreData) {
                 ended = true;
             }

@@ -190,6 +190,10 @@ AURESULT CAuVoiceContext::AttachSource(CAuSourceBase* source, bool asCurrent, bo
     return result;
 }
 
+u32 CAuVoiceContext::RiseFrames() noexcept {
+    return g_OutputTiming.uSampleRate * AU_VOICE_EDGE_RISE_MS / 1000;
+}
+
 void CAuVoiceContext::Start() noexcept {
     if (m_eState == kStopped) return;
     if (m_eState != kCreated) {
@@ -197,6 +201,8 @@ void CAuVoiceContext::Start() noexcept {
         return;
     }
     m_eState = kPlaying;
+    m_edge.Silence();
+    m_edge.Rise(RiseFrames());
     if (!m_pSource || !(m_uFlags & kFlagAudible)) return;
     if (m_pSource->StartOnce() == AuResultSuccess)
         m_pSource->NotifyDuration();
@@ -219,6 +225,12 @@ void CAuVoiceContext::Pause() noexcept {
     }
     if (m_pSource) m_pSource->OnPaused();
     m_eState = kPaused;
+    if (m_bChainBuilt && m_bReady && m_edge.Gain() > 0.0f) {
+        m_edge.Fall(FramesPerBuffer());
+        m_bFallPending = true;
+    } else {
+        m_edge.Silence();
+    }
 }
 
 void CAuVoiceContext::Resume() noexcept {
@@ -229,6 +241,20 @@ void CAuVoiceContext::Resume() noexcept {
     }
     if (m_pSource) m_pSource->OnResumed(m_pitch.GetSpeed());
     m_eState = kPlaying;
+    // A pause not heard yet is taken back where its fall stands.
+    m_bFallPending = false;
+    m_edge.Rise(RiseFrames());
+}
+
+bool CAuVoiceContext::TakeFall(bool stopped) noexcept {
+    const bool pending = m_bFallPending;
+    m_bFallPending = false;
+    if (!m_bChainBuilt || !m_bReady || !(m_uFlags & kFlagAudible) || m_edge.Gain() == 0.0f) return false;
+    if (m_pInstance && m_pInstance->IsCut()) return false;
+    if (pending) return true;
+    if (!stopped || m_eState != kPlaying) return false;
+    m_edge.Fall(FramesPerBuffer());
+    return true;
 }
 
 void CAuVoiceContext::StopLooping(CAuPlaybackInstance* instance) noexcept {
@@ -448,6 +474,8 @@ AURESULT CAuVoiceContext::BuildChain(i32 startOffset) noexcept {
     m_stage1.Connect(previous);
     m_modulator.Connect(&m_pitchStage);
     m_bChainBuilt = true;
+    // The rise starts with the voice, not with the silence before it in its first buffer.
+    m_edge.Hold(m_pitch.StartLead());
     return AuResultSuccess;
 }
 
@@ -568,6 +596,7 @@ AURESULT CAuVoiceContext::Pull(AuPipelineBuffer& out, u16 framesPerPull) noexcep
     if (state != AuResultDataReady && state != AuResultNoMoreData) return state;
     m_stage1.Process(out);
     m_final.Process(out);
+    m_edge.Apply(out);
     return state;
 }
 

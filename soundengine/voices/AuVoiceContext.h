@@ -16,6 +16,7 @@
 #include "voices/AuPitchNode.h"
 #include "voices/AuPlaybackInstance.h"
 #include "voices/AuPositioning.h"
+#include "voices/AuVoiceEdge.h"
 #include "voices/AuVoiceFilters.h"
 
 class CAuPlaybackInstance;
@@ -122,10 +123,16 @@ public:
     // the voice's own memory cannot be had; any other start result is returned with the source
     // freed.
     AURESULT AttachSource(CAuSourceBase* source, bool asCurrent, bool firstAttachment) noexcept;
+    // A start or a resume rises over AU_VOICE_EDGE_RISE_MS; a pause of a voice heard in the last
+    // frame falls over the next buffer (see TakeFall).
     void Start() noexcept;
     void Stop() noexcept;
     void Pause() noexcept;
     void Resume() noexcept;
+    // Whether the frame pulls the voice once more, falling to silence: after a pause, or once its
+    // instance stopped (`stopped`) while the voice was heard, unless the instance's data is
+    // going (see CAuPlaybackInstance::MarkCut).
+    bool TakeFall(bool stopped) noexcept;
     void StopLooping(CAuPlaybackInstance* instance) noexcept;
     void ApplySeek() noexcept;
     // Stops and frees both sources and ends the chain; the voice is left a shell.
@@ -267,6 +274,7 @@ private:
     void ReportStarvation() noexcept;
     void DisconnectChain() noexcept;
     u16 FramesPerBuffer() const noexcept;
+    static u32 RiseFrames() noexcept;
     // The nodes that read the instance move to the next source's when the voice chains to it.
     void FollowInstance(CAuPlaybackInstance* instance) noexcept;
     // The pending source replaces the current one, which is stopped (unless it was) and destroyed;
@@ -292,6 +300,7 @@ private:
     bool m_bStarving = false;
     bool m_bSourceStopped = false;
     bool m_bReady = false;
+    bool m_bFallPending = false; // paused while heard: the next buffer falls
     CAuVoiceContext* m_pNextVoice = nullptr;
     AuVoiceRay* m_pRays = nullptr;
     u32 m_uNumRays = 0;
@@ -303,5 +312,6 @@ private:
     CAuEffectNode* m_pEffects[AU_VOICE_EFFECT_SLOTS] = {};
     CAuVoiceFilterNode m_stage1;
     CAuVoiceFilterNode m_final;
+    CAuVoiceEdge m_edge;
     AuVoiceMixState m_mix;
 };

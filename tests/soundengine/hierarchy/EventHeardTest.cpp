@@ -2,6 +2,7 @@
 // audio thread's passes, and the tone read back from the main output's capture file.
 #include "ActionTestSupport.h"
 #include "BankTestSupport.h"
+#include "ManualFrames.h"
 
 #include "core/AuAudioMgr.h"
 #include "core/AuEngineManagers.h"
@@ -10,6 +11,7 @@
 #include "parameters/AuFastMath.h"
 #include "voices/AuInstanceMgr.h"
 #include "voices/AuPlaybackInstance.h"
+#include "voices/AuVoiceEdge.h"
 
 #include <AuCaptureFile.h>
 
@@ -52,6 +54,8 @@ constexpr u32 kEvent = 0x400;
 constexpr u32 kActionEvent = 0x500;
 constexpr u32 kObject = 10;
 constexpr f64 kToneHz = 1000.0;
+// The samples a voice takes to rise from silence as it starts.
+constexpr size_t kRise = 48000 * AU_VOICE_EDGE_RISE_MS / 1000;
 
 class EventHeardTest : public RunningEngineTest {
 protected:
@@ -71,6 +75,7 @@ protected:
         f32 sfxVoiceDb = 0.0f; // the SFX bus's voice volume
         f32 soundDb = 0.0f;    // the sound's own volume and pitch (cents)
         f32 soundPitch = 0.0f;
+        bool cosine = false; // the tone starts at its peak
     };
 
     // A master bus, a bus below it, a mono 16-bit 48 kHz tone in the bank's data on that bus, its
@@ -78,11 +83,13 @@ protected:
     static Bytes ToneBank(const Tone& tone) {
         bankgen::BankBuilder builder(kBank);
         const u32 samples = static_cast<u32>(tone.seconds * 48000);
-        builder.AddMedia(
-            kMedia, bankgen::MakePcmWave(
-                        bankgen::ToPcm16({tone.noise ? bankgen::Noise(7, samples, 0.5)
-                                                     : bankgen::Sine(kToneHz, tone.seconds, 48000, 0.5)}),
-                        1, 48000));
+        std::vector<float> wave =
+            tone.noise ? bankgen::Noise(7, samples, 0.5) : bankgen::Sine(kToneHz, tone.seconds, 48000, 0.5);
+        if (tone.cosine) {
+            for (size_t n = 0; n < wave.size(); ++n)
+                wave[n] = static_cast<float>(0.5 * std::cos(2 * M_PI * kToneHz * f64(n) / 48000));
+        }
+        builder.AddMedia(kMedia, bankgen::MakePcmWave(bankgen::ToPcm16({wave}), 1, 48000));
         bankgen::BusRecord master;
         master.id = kMaster;
         if (tone.masterDb != 0.0f) master.props.push_back(bankgen::PropF(5, tone.masterDb));
@@ -192,10 +199,10 @@ protected:
     }
     // Whether the kFrame samples of channel 0 from `at` repeat those from `from`, which wrap at
     // `loop`: the capture of a looped media, started with its post, holds the media's first pass
-    // from sample 0 on.
+    // from sample 0 on, its first samples rising with the voice's start (they are not compared).
     static bool Repeats(const AuCaptureFile& c, size_t at, size_t from, size_t loop = SIZE_MAX) {
         for (size_t k = 0; k < kFrame; ++k)
-            if (c.At(at + k, 0) != c.At((from + k) % loop, 0)) return false;
+            if ((from + k) % loop >= kRise && c.At(at + k, 0) != c.At((from + k) % loop, 0)) return false;
         return true;
     }
     // The peak of channel 0 in the capture's last frame, in units of one tone's peak.
@@ -332,17 +339,92 @@ TEST_F(EventHeardTest, PausingAndResumingTheEventHoldsTheToneAndContinuesItsPhas
     AU::SoundEngine::StopAll();
     const Split s = split(StopCapture());
     EXPECT_GE(s.held, 5u);
-    // One 1 kHz tone: a rising zero crossing every 48 samples, across the held frames too.
+    // One 1 kHz tone: a rising zero crossing every 48 samples, across the held frames too. Near
+    // silence, in the pause's fall and the resume's rise, the samples round to 0 and cross
+    // nothing; the crossings around it stay on the tone's grid.
     size_t last = 0, crossings = 0;
     for (size_t n = 1; n < s.heard.size(); ++n) {
-        if (!(s.heard[n - 1] < 0 && s.heard[n] >= 0)) continue;
+        if (!(s.heard[n - 1] < 0 && s.heard[n] >= 0) || s.heard[n] - s.heard[n - 1] < 100) continue;
         if (last) {
-            EXPECT_NEAR(f64(n - last), 48.0, 1.0) << n;
+            const f64 gap = f64(n - last);
+            EXPECT_NEAR(gap, 48.0 * std::max(1.0, std::round(gap / 48.0)), 1.0) << n;
         }
         last = n;
         ++crossings;
     }
     EXPECT_GT(crossings, 8 * kFrame / 48);
+}
+
+// A looping 1 kHz cosine, which starts at its peak: its start, a pause and a resume without a fade
+// time, and a stop without one (as the credits' Back stops the music), four frames apart and
+// driven frame by frame. Around each edge the largest step from one captured sample to the next
+// stays below the largest the tone makes by itself, which a cut at the peak would pass eightfold.
+TEST_F(EventHeardTest, AVoicesStartPauseResumeAndStopNeverStepTheOutput) {
+    AuManualFrames device;
+    ASSERT_NO_FATAL_FAILURE(device.Start(m_engine, m_folder));
+    Tone tone{2.0, 0};
+    tone.cosine = true;
+    LoadAndCapture(tone);
+    // Silence in the capture before the start, so that the start has a sample to step from.
+    device.Frames(2);
+    const AuPlayingID playing = Post();
+    ASSERT_NE(playing, 0u);
+    device.Frames(4);
+    ASSERT_EQ(AU::SoundEngine::ExecuteActionOnEvent(kEvent, AuActionOnEventType_Pause, kObject),
+              AuResultSuccess);
+    device.Frames(4);
+    ASSERT_EQ(AU::SoundEngine::ExecuteActionOnEvent(kEvent, AuActionOnEventType_Resume, kObject),
+              AuResultSuccess);
+    device.Frames(4);
+    AU::SoundEngine::StopPlayingID(playing, 0);
+    device.Frames(4);
+    ASSERT_TRUE(Ended(playing));
+    ASSERT_EQ(AU::SoundEngine::StopOutputCapture(), AuResultSuccess);
+    device.Frames(2);
+    const AuCaptureFile c = Capture();
+    ASSERT_TRUE(c.closed);
+    // The sounding stretches: two, the pause between them. The cosine holds a zero sample every
+    // half period, so a stretch ends only at a run of silence longer than that.
+    std::vector<std::pair<size_t, size_t>> heard;
+    for (size_t n = 0, silent = 0; n < c.Frames(); ++n) {
+        if (c.At(n, 0) == 0) {
+            ++silent;
+            continue;
+        }
+        if (heard.empty() || silent > 64)
+            heard.push_back({n, n + 1});
+        else
+            heard.back().second = n + 1;
+        silent = 0;
+    }
+    ASSERT_EQ(heard.size(), 2u) << "not one pause between two stretches of tone";
+    ASSERT_GE(heard[0].first, kFrame);
+    ASSERT_GT(heard[0].second - heard[0].first, 3 * kFrame);
+    ASSERT_GT(heard[1].first - heard[0].second, 2 * kFrame) << "the pause did not hold the tone";
+    ASSERT_GT(heard[1].second - heard[1].first, 3 * kFrame);
+    const auto largestStep = [&](size_t from, size_t to) {
+        i32 step = 0;
+        for (size_t n = std::max<size_t>(from, 1); n < std::min(to, c.Frames()); ++n)
+            step = std::max(step, std::abs(c.At(n, 0) - c.At(n - 1, 0)));
+        return step;
+    };
+    // The tone's own, in a frame of the first stretch past its start; 2 pi x 1 kHz / 48 kHz of
+    // its peak. The rise's slope adds a third of a percent to it.
+    const i32 own = largestStep(heard[0].first + kFrame, heard[0].first + 2 * kFrame);
+    EXPECT_NEAR(own, TonePeak() * 2 * M_PI * kToneHz / 48000, 0.01 * TonePeak());
+    const i32 bound = static_cast<i32>(own * 1.01) + 2;
+    const std::pair<const char*, size_t> edges[] = {{"start", heard[0].first},
+                                                    {"pause", heard[0].second},
+                                                    {"resume", heard[1].first},
+                                                    {"stop", heard[1].second}};
+    for (const auto& [name, at] : edges)
+        EXPECT_LE(largestStep(at - std::min(at, kFrame), at + kFrame), bound) << name << " at " << at;
+    // Each edge is short: the rise reaches the tone's peak within its first 5 ms, the falls take
+    // one frame.
+    EXPECT_GT(Peak(c, heard[0].first, heard[0].first + 240), 0.99 * TonePeak());
+    EXPECT_GT(Peak(c, heard[1].first, heard[1].first + 240), 0.99 * TonePeak());
+    EXPECT_GT(Peak(c, heard[0].second - 2 * kFrame, heard[0].second - kFrame), 0.99 * TonePeak());
+    EXPECT_GT(Peak(c, heard[1].second - 2 * kFrame, heard[1].second - kFrame), 0.99 * TonePeak());
 }
 
 TEST_F(EventHeardTest, ABankUnloadedWhileItsSoundPlaysSilencesItAndReturns) {
@@ -391,11 +473,16 @@ TEST_F(EventHeardTest, APlayStartsInTheFirstFrameAfterThePostOrAtItsDelayToTheSa
         // The sine's first sample is 0: its second is the first heard.
         const size_t start = static_cast<size_t>(delayMs) * 48;
         EXPECT_EQ(capture.FirstLouderThan(0), start + 1);
-        // From there on the media itself, sample by sample (the resampler's copy kernel).
+        // From there on the media itself, sample by sample (the resampler's copy kernel), once
+        // the voice has risen from silence; never louder while it rises.
         const f64 level = TonePeak() / 32767;
         for (size_t n = 1; n < 2 * kFrame; ++n) {
             const f64 expected = level * 32767 * std::sin(2 * M_PI * kToneHz * f64(n) / 48000);
-            ASSERT_NEAR(capture.At(start + n, 0), expected, 0.01 * TonePeak() + 2) << n;
+            if (n < kRise) {
+                ASSERT_LE(std::abs(capture.At(start + n, 0)), std::abs(expected) + 2) << n;
+            } else {
+                ASSERT_NEAR(capture.At(start + n, 0), expected, 0.01 * TonePeak() + 2) << n;
+            }
         }
         // A fresh engine for the next case.
         TearDown();
@@ -695,7 +782,7 @@ TEST_F(EventHeardTest, PauseAllHoldsTheToneAndResumeAllBringsItBack) {
     EXPECT_EQ(m_ends.Count(), 0u) << "paused, not stopped";
 }
 
-TEST_F(EventHeardTest, AStopWithoutTimeEndsARunningVoiceAtTheFrameEdge) {
+TEST_F(EventHeardTest, AStopWithoutTimeEndsARunningVoiceAtTheFrameEdgeAfterAOneFrameFall) {
     LoadAndCapture({2.0, 0});
     const AuPlayingID playing = Post();
     ASSERT_NE(playing, 0u);
@@ -713,16 +800,17 @@ TEST_F(EventHeardTest, AStopWithoutTimeEndsARunningVoiceAtTheFrameEdge) {
     ASSERT_TRUE(RenderUntil([&] { return Ended(playing); }));
     ASSERT_TRUE(PassFrames(2));
     const AuCaptureFile c = StopCapture();
-    // The tone runs to the end of its last frame, and nothing is heard after it.
+    // The tone runs at its level to the end of a frame, falls to silence over the next one, and
+    // nothing is heard after it.
     size_t last = c.Frames() / kFrame;
     while (last > 0 && FramePeak(c, last - 1) == 0)
         --last;
-    ASSERT_GT(last, 1u);
+    ASSERT_GT(last, 2u);
     ASSERT_LT(last, c.Frames() / kFrame) << "no silent frame after the stop";
-    i32 tail = 0;
-    for (size_t n = last * kFrame - 48; n < last * kFrame; ++n)
-        tail = std::max(tail, std::abs(i32{c.At(n, 0)}));
-    EXPECT_NEAR(tail, TonePeak(), 0.01 * TonePeak());
+    EXPECT_NEAR(Peak(c, (last - 1) * kFrame - 48, (last - 1) * kFrame), TonePeak(), 0.01 * TonePeak())
+        << "full up to the fall";
+    EXPECT_GT(Peak(c, (last - 1) * kFrame, (last - 1) * kFrame + 48), 0.9 * TonePeak()) << "the fall's start";
+    EXPECT_LT(Peak(c, last * kFrame - 48, last * kFrame), 0.05 * TonePeak()) << "the fall's end";
     EXPECT_EQ(m_ends.Count(), 1u);
 }
 

@@ -598,10 +598,11 @@ TEST_F(EffectNodeTest, VirtualModesAndSeekRestartThePlugin) {
 constexpr u32 kDoublingId = 900;
 constexpr u32 kRepackingId = 901;
 
-// A click at half scale, then silence: 0.1 s at 48 kHz.
+// A click at half scale once the voice's start has risen, then silence: 0.1 s at 48 kHz.
+constexpr size_t kClickAt = voicetest::kEdgeRise;
 std::vector<i16> Click() {
     std::vector<i16> click(4800, 0);
-    click[0] = 16384;
+    click[kClickAt] = 16384;
     return click;
 }
 
@@ -859,11 +860,12 @@ TEST_F(VoiceEffectsTest, DelayInSlotZeroRepeatsAClickHalfASecondLaterAndRingsOut
         // 1).
         const f32 gain = static_cast<CAuDelayEffectParams*>(settings->ParamObject())->m_fOutputGain;
         EXPECT_NEAR(gain, 1.0f, 1e-3f);
-        EXPECT_NEAR(rendered[0], 0.5f * 0.5f * gain, 1e-6f);
-        EXPECT_NEAR(rendered[24000], 0.5f * 0.5f * gain, 1e-6f);
+        EXPECT_NEAR(rendered[kClickAt], 0.5f * 0.5f * gain, 1e-6f);
+        EXPECT_NEAR(rendered[kClickAt + 24000], 0.5f * 0.5f * gain, 1e-6f);
         f32 elsewhere = 0.0f;
         for (size_t i = 0; i < rendered.size(); ++i)
-            if (i != 0 && i != 24000) elsewhere = std::max(elsewhere, std::abs(rendered[i]));
+            if (i != kClickAt && i != kClickAt + 24000)
+                elsewhere = std::max(elsewhere, std::abs(rendered[i]));
         EXPECT_LT(elsewhere, 1e-6f);
         m_voice.reset();
         EXPECT_EQ(settings->m_lRef, 1u);

@@ -173,7 +173,8 @@ TEST_F(MixingTest, AToneThreeBussesBelowTheMasterIsCapturedOnBothChannelsFromIts
     EXPECT_EQ(file.dataSize, 3 * kFrame * 4);
     for (u32 frame = 0; frame < 3; ++frame)
         ExpectFrame(
-            file, frame, u64{frame} * kFrame, [](u32) { return UnityGain(); }, "unity");
+            file, frame, u64{frame} * kFrame,
+            [frame](u32 i) { return UnityGain() * (frame == 0 ? voicetest::EdgeRise(i) : 1.0); }, "unity");
     i16 peak = 0;
     for (u32 i = 0; i < kFrame; ++i)
         peak = std::max<i16>(peak, file.samples[2 * i]);
@@ -318,16 +319,18 @@ TEST_F(MixingTest, APausedVoiceKeepsItsIdleBussesAndMixesAgainWhenResumed) {
     Frame();
     m_mixer.Commands().QueueCommand(&instance, AuVoiceCommand_Pause);
     for (int i = 0; i < 4; ++i)
-        Frame(); // 1-4: paused
+        Frame(); // 1: falls to silence; 2-4: paused
     EXPECT_EQ(m_mixer.Graph().NumBusses(), 5u);
     EXPECT_EQ(m_mixer.Graph().FindBus(m_c.id, AuAudioOutputType_Main, 0)->Activity(), CAuMixBus::kIdle);
     m_mixer.Commands().QueueCommand(&instance, AuVoiceCommand_Resume);
-    Frame(); // 5: where it paused
+    Frame(); // 5: where its fall ended, rising
     const CaptureFile file = StopAndRead("out.wav");
+    ExpectFrame(
+        file, 1, kFrame, [](u32 i) { return UnityGain() * (1.0 - f64(i + 1) / kFrame); }, "falling");
     ExpectFrame(
         file, 3, 0, [](u32) { return 0.0; }, "paused");
     ExpectFrame(
-        file, 5, kFrame, [](u32) { return UnityGain(); }, "resumed");
+        file, 5, 2 * kFrame, [](u32 i) { return UnityGain() * voicetest::EdgeRise(i); }, "resumed");
 }
 
 TEST_F(MixingTest, AVoiceNoListenerHearsIsMixedOnceIntoItsDryBusInSilence) {
@@ -349,7 +352,7 @@ TEST_F(MixingTest, AVoiceNoListenerHearsIsMixedOnceIntoItsDryBusInSilence) {
     EXPECT_EQ(CAuMixer::NumOutputs(*voice), 1u);
     const CaptureFile file = StopAndRead("out.wav");
     ExpectFrame(
-        file, 0, 0, [](u32) { return UnityGain(); }, "heard");
+        file, 0, 0, [](u32 i) { return UnityGain() * voicetest::EdgeRise(i); }, "heard");
     for (u32 frame : {2u, 3u})
         ExpectFrame(
             file, frame, frame * kFrame, [](u32) { return 0.0; }, "heard by none");
@@ -508,7 +511,8 @@ TEST_F(MixingTest, AVoiceWithoutABusNodeGoesToTheDevicesMasterBus) {
     const CaptureFile file = StopAndRead("out.wav");
     const f64 unity = AuDbToLinear(0.0f);
     ExpectFrame(
-        file, 0, 0, [&](u32) { return AU_MINUS_3DB * std::pow(unity, 3); }, "master only");
+        file, 0, 0, [&](u32 i) { return AU_MINUS_3DB * std::pow(unity, 3) * voicetest::EdgeRise(i); },
+        "master only");
 }
 
 TEST_F(MixingTest, AVoiceOnAPassThroughBusMixesIntoTheBusBelowWithThePassThroughBussVolume) {
@@ -526,7 +530,7 @@ TEST_F(MixingTest, AVoiceOnAPassThroughBusMixesIntoTheBusBelowWithThePassThrough
     // The pass-through bus's -6 dB in place of the voice volume's unity, not m_c's -12 dB.
     const f64 gain = UnityGain() / AuDbToLinear(0.0f) * AuDbToLinear(-6.0f);
     ExpectFrame(
-        file, 0, 0, [&](u32) { return gain; }, "pass-through");
+        file, 0, 0, [&](u32 i) { return gain * voicetest::EdgeRise(i); }, "pass-through");
 }
 
 TEST_F(MixingTest, AReverbInsertRingsOnAfterItsBussesVoiceEndsAndTheBusThenGoesIdle) {
@@ -804,8 +808,9 @@ TEST_F(MixingTest, AGameParameterCurveOnABusInsertMovesTheRunningEchosLevel) {
     ASSERT_TRUE(settings && settings->ParamObject());
     m_reverb.effectSlot = 0;
     m_reverb.effectSettings = settings;
+    // The click once the voice's start has risen.
     m_pcm.assign(4800, 0);
-    m_pcm[0] = 16384;
+    m_pcm[voicetest::kEdgeRise] = 16384;
     m_media = bankgen::MakePcmWave(m_pcm, 1, 48000);
 
     struct Case {

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -111,7 +112,7 @@ TEST_F(VoiceCommandsTest, APlayedPcmSoundRendersSampleForSampleAndItsInstanceEnd
     EXPECT_EQ(instance.Voice(), nullptr);
     ASSERT_EQ(m_bus.mixed.size(), m_samples.size());
     for (size_t i = 0; i < m_samples.size(); ++i)
-        ASSERT_FLOAT_EQ(m_bus.mixed[i], f32(m_samples[i]) / 32768.0f) << i;
+        ASSERT_NEAR(m_bus.mixed[i], f32(m_samples[i]) / 32768.0f * voicetest::EdgeRise(i), 1e-6f) << i;
     EXPECT_EQ(m_commands.NumQueued(), 0u);
 }
 
@@ -130,6 +131,46 @@ TEST_F(VoiceCommandsTest, APauseQueuedAfterThePlayAppliesOnceTheVoiceExists) {
     m_commands.ExecuteVoiceCommands();
     m_commands.RenderVoices(true, 1024);
     EXPECT_EQ(m_bus.mixed.size(), 1024u);
+}
+
+// A voice heard in its first frame, then paused or stopped without a fade time: its next buffer
+// falls to silence and is the last heard; a stop because the voice's data goes is heard no more.
+TEST_F(VoiceCommandsTest, APauseOrStopOfAHeardVoiceFallsOverOneBufferAndACutDoesNot) {
+    struct Case {
+        const char* name;
+        std::function<void(CAuPlaybackInstance&)> act;
+        bool falls;
+        u32 voicesLeft;
+    };
+    const Case cases[] = {
+        {"pause", [](CAuPlaybackInstance& i) { i.Pause({}); }, true, 1},
+        {"stop", [](CAuPlaybackInstance& i) { i.Stop({}, true); }, true, 0},
+        {"cut",
+         [](CAuPlaybackInstance& i) {
+             i.MarkCut();
+             i.Stop({}, true);
+         },
+         false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_bus.mixed.clear();
+        CAuPlaybackInstance& instance = MakeInstance();
+        instance.Play({}, false, false);
+        Frame();
+        ASSERT_EQ(m_bus.mixed.size(), 1024u);
+        c.act(instance);
+        Frame();
+        Frame();
+        EXPECT_EQ(m_commands.NumVoices(), c.voicesLeft);
+        ASSERT_EQ(m_bus.mixed.size(), c.falls ? 2048u : 1024u);
+        for (size_t i = 0; c.falls && i < 1024; ++i)
+            ASSERT_NEAR(m_bus.mixed[1024 + i],
+                        f32(m_samples[1024 + i]) / 32768.0f * (1.0 - f64(i + 1) / 1024), 1e-5f)
+                << i;
+        m_commands.Term();
+        ASSERT_EQ(m_commands.Init(AU_VOICE_COMMAND_POOL_ENTRIES), AuResultSuccess);
+    }
 }
 
 TEST_F(VoiceCommandsTest, TwoPlaysOfOneGroupWaitForTheOneStillPrefetching) {

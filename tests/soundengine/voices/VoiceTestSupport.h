@@ -4,6 +4,7 @@
 
 #include "AuCaptureFile.h"
 #include "AuDefaultPoolTest.h"
+#include "EdgeRise.h"
 #include "core/AuOutputTiming.h"
 #include "core/AuRegistryMgr.h"
 #include "plugins/AuPluginSettings.h"
