@@ -86,21 +86,38 @@ void AuLfoOscillator::SetSmoothing(f32 smoothing, f32 frequency) {
     b0 = 1.0f + a1;
 }
 
-void AuGenerateLfoWaveform(AuLfoOscillator& osc, f32* out, u32 count, f32 amplitude, f32 amplitudeStep,
-                           f32 pulseWidth) {
-    if (osc.waveform > AuLfoWaveform_FallingSaw) return;
+namespace {
+
+// One loop per waveform, so that the shape's test stays out of the per-sample work. `Shape`
+// maps (phase, amplitude, state y) to the sample and the new y.
+template <class Shape>
+void RunLfo(AuLfoOscillator& osc, f32* out, u32 count, f32 amplitude, f32 amplitudeStep, Shape shape) {
     const f32 period = osc.Period();
     const f32 step = std::max(osc.step, kMinStep);
     f32 p = osc.phase;
     f32 y = osc.y;
     f32 a = amplitude;
-    const f32 b0 = osc.b0, a1 = osc.a1;
     for (u32 i = 0; i < count; ++i) {
         a += amplitudeStep;
         p += step;
         if (p >= period) p = Wrap(p - period, period);
-        switch (osc.waveform) {
-        case AuLfoWaveform_Sine: {
+        out[i] = shape(p, a, y);
+    }
+    // A still oscillator keeps its state.
+    if (osc.step == 0.0f) return;
+    osc.phase = p;
+    osc.y = y;
+}
+
+} // namespace
+
+void AuGenerateLfoWaveform(AuLfoOscillator& osc, f32* out, u32 count, f32 amplitude, f32 amplitudeStep,
+                           f32 pulseWidth) {
+    const f32 b0 = osc.b0, a1 = osc.a1;
+    switch (osc.waveform) {
+    case AuLfoWaveform_Sine:
+        // No filter: y is left as it is.
+        RunLfo(osc, out, count, amplitude, amplitudeStep, [](f32 p, f32 a, f32&) {
             f32 s;
             if (p < kHalfPi)
                 s = AuLfoSinePolynomial(p);
@@ -110,28 +127,29 @@ void AuGenerateLfoWaveform(AuLfoOscillator& osc, f32* out, u32 count, f32 amplit
                 s = -AuLfoSinePolynomial(p - kPi);
             else
                 s = -AuLfoSinePolynomial(kTwoPi - p);
-            out[i] = (1.0f + s) * 0.5f * a;
-            continue;
-        }
-        case AuLfoWaveform_Triangle:
-            y = b0 * a * (p < 0.5f ? 2.0f * p : 2.0f * (1.0f - p)) - a1 * y;
-            break;
-        case AuLfoWaveform_Square:
-            y = b0 * (p < pulseWidth ? a : 0.0f) - a1 * y;
-            break;
-        case AuLfoWaveform_RisingSaw:
-            y = b0 * a * p - a1 * y;
-            break;
-        default:
-            y = b0 * a * (1.0f - p) - a1 * y;
-            break;
-        }
-        out[i] = y;
+            return (1.0f + s) * 0.5f * a;
+        });
+        return;
+    case AuLfoWaveform_Triangle:
+        RunLfo(osc, out, count, amplitude, amplitudeStep, [=](f32 p, f32 a, f32& y) {
+            return y = b0 * a * (p < 0.5f ? 2.0f * p : 2.0f * (1.0f - p)) - a1 * y;
+        });
+        return;
+    case AuLfoWaveform_Square:
+        RunLfo(osc, out, count, amplitude, amplitudeStep,
+               [=](f32 p, f32 a, f32& y) { return y = b0 * (p < pulseWidth ? a : 0.0f) - a1 * y; });
+        return;
+    case AuLfoWaveform_RisingSaw:
+        RunLfo(osc, out, count, amplitude, amplitudeStep,
+               [=](f32 p, f32 a, f32& y) { return y = b0 * a * p - a1 * y; });
+        return;
+    case AuLfoWaveform_FallingSaw:
+        RunLfo(osc, out, count, amplitude, amplitudeStep,
+               [=](f32 p, f32 a, f32& y) { return y = b0 * a * (1.0f - p) - a1 * y; });
+        return;
+    default:
+        return;
     }
-    // A still oscillator keeps its state.
-    if (osc.step == 0.0f) return;
-    osc.phase = p;
-    if (osc.waveform != AuLfoWaveform_Sine) osc.y = y;
 }
 
 f32 AuEnvelopeShape::HoldValue(f64 t) const {
