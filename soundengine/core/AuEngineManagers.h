@@ -7,19 +7,12 @@
 #include "core/AuCurveTable.h"
 #include "core/AuRegistryMgr.h"
 #include "core/AuTransitionMgr.h"
+#include "parameters/AuModulatorMgr.h"
 #include "parameters/AuRTPCMgr.h"
 #include "parameters/AuStateMgr.h"
 #include "parameters/AuSwitchMgr.h"
 
 #include <AU/AuInitSettings.h>
-
-class CAuModulatorMgr {
-public:
-    AURESULT Init() { return AuResultSuccess; }
-    void Term() {}
-    // [audio thread] Once per rendered frame.
-    void ProcessModulators(u32) noexcept {}
-};
 
 class CAuPathMgr {
 public:
@@ -40,7 +33,6 @@ class CAuInstanceMgr;
 
 extern CAuCurveTable* g_pCurveTable;
 extern CAuRegistryMgr* g_pRegistryMgr;
-extern CAuModulatorMgr* g_pModulatorMgr;
 extern CAuPathMgr* g_pPathMgr;
 extern CAuSwitchMgr* g_pSwitchMgr;
 extern CAuStateMgr* g_pStateMgr;

@@ -23,8 +23,9 @@ public:
     void RemoveSwitchValues(CAuRegisteredObj& object) noexcept override {
         if (g_pSwitchMgr) g_pSwitchMgr->UnregisterGameObject(&object);
     }
-    // No modulator keeps instances per object yet.
-    void RemoveModulatorInstances(u32, const AuRTPCKey&) noexcept override {}
+    void RemoveModulatorInstances(u32 modulatorID, const AuRTPCKey& key) noexcept override {
+        if (g_pModulatorMgr) g_pModulatorMgr->RemoveInstances(modulatorID, key);
+    }
     void UpdateActiveListeners(CAuRegisteredObj& object, u32 oldMask, u32 newMask) noexcept override {
         if (pMixer) pMixer->UpdateActiveListeners(&object, oldMask, newMask);
     }

@@ -14,6 +14,7 @@
 #include "hierarchy/AuSound.h"
 #include "hierarchy/AuState.h"
 #include "music/AuMusicNodes.h"
+#include "parameters/AuModulator.h"
 #include "plugins/AuPluginSettings.h"
 
 #include <AU/MemoryMgr.h>
@@ -96,6 +97,18 @@ AURESULT ReadPluginSettings(CAuIndexable& object, const u8* payload, u32 size, b
     return static_cast<CAuPluginSettings&>(object).LoadPluginSettings(payload, size);
 }
 
+CAuIndexable* CreateLfo(u32 id, const u8*, u32) {
+    return CAuModulator::Create(id, AuModulatorKind_Lfo);
+}
+
+CAuIndexable* CreateEnvelope(u32 id, const u8*, u32) {
+    return CAuModulator::Create(id, AuModulatorKind_Envelope);
+}
+
+AURESULT ReadModulator(CAuIndexable& object, const u8* payload, u32 size, bool) {
+    return static_cast<CAuModulator&>(object).SetInitialValues(payload, size);
+}
+
 } // namespace
 
 void AuSetHierarchyLoader(u8 type, const AuHierarchyLoaderEntry& entry) {
@@ -127,6 +140,10 @@ void AuInstallCoreHierarchyLoaders() {
     AuSetHierarchyLoader(AuHierarchyTypePluginSettings, {AuIndexPluginSettings19, &CreatePluginSettings,
                                                          &ReadPluginSettings, nullptr, nullptr});
     AuSetHierarchyLoader(AuHierarchyTypeBusType20, AuBusType20LoaderEntry());
+    AuSetHierarchyLoader(AuHierarchyTypeLfo,
+                         {AuIndexModulators, &CreateLfo, &ReadModulator, nullptr, nullptr});
+    AuSetHierarchyLoader(AuHierarchyTypeEnvelope,
+                         {AuIndexModulators, &CreateEnvelope, &ReadModulator, nullptr, nullptr});
 }
 
 void AuSetBankLoadHooks(void (*begin)(), void (*end)()) {

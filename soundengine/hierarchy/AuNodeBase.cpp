@@ -380,9 +380,14 @@ bool CAuNodeBase::RegisterActivity(u32 forward) {
     return ok;
 }
 
-void CAuNodeBase::TriggerModulators(CAuRegisteredObj* gameObj, AuPlayingID playingID) {
-    if (m_pParent) m_pParent->TriggerModulators(gameObj, playingID);
-    if (m_pBusNode) m_pBusNode->TriggerModulators(gameObj, playingID);
+void CAuNodeBase::TriggerModulators(AuModulatorTrigger& trigger, IAuModulatorTriggerCallback* callback) {
+    if (g_pModulatorMgr) {
+        trigger.pTarget = static_cast<IAuNodeSubscriber*>(this);
+        trigger.targetKind = SubscriberKind();
+        g_pModulatorMgr->Trigger(trigger.pTarget, trigger, callback);
+    }
+    if (m_pParent) m_pParent->TriggerModulators(trigger, callback);
+    if (m_pBusNode) m_pBusNode->TriggerModulators(trigger, callback);
 }
 
 void CAuNodeBase::PauseTransitions(bool pause) {

@@ -16,6 +16,8 @@
 #include "plugins/AuPluginSettings.h"
 
 class CAuNodeBase;
+struct AuModulatorTrigger;
+class IAuModulatorTriggerCallback;
 class CAuModifiedValues;
 class CAuPlaybackInstance;
 class CAuPlaybackLimiter;
@@ -388,8 +390,9 @@ public:
     virtual void DecrementActivityCount(u32 forward);
     virtual AURESULT PrepareData() = 0;
     virtual void UnPrepareData() = 0;
-    // Slot 44: the parent's and the bus's slot 44.
-    virtual void TriggerModulators(CAuRegisteredObj* gameObj, AuPlayingID playingID);
+    // Slot 44: the modulators driving this node's properties start for the play, then the
+    // parent's and the bus's slot 44. The callback hears of each context with this node as target.
+    virtual void TriggerModulators(AuModulatorTrigger& trigger, IAuModulatorTriggerCallback* callback);
     virtual void GetAccumulatedValues(AuAccumulatedValues& values, CAuRegisteredObj* gameObj) = 0;
     // Slot 46: true pauses, false resumes the transitions of the state-driven values.
     virtual void PauseTransitions(bool pause);
@@ -512,8 +515,6 @@ public:
     // The attached plug-in settings (table 11) of the nearest node that sets them; replaces and
     // releases `io`'s previous object.
     void GetLinkedPluginSettings(CAuIndexable*& io);
-    // Modulated targets; none until the modulators are built.
-    u32 GatherModulatorTargets(CAuRegisteredObj*, AuPlayingID) { return 0; }
 
     // The holder of a game object's run-time values, registered as a modified node with the game
     // object (with the registry for all objects); null without memory. For slot 81.

@@ -423,6 +423,32 @@ void CAuRTPCMgr::NotifySubscription(AuRTPCSubscription& subscription, AuRTPCEntr
     }
 }
 
+void CAuRTPCMgr::NotifyModulatorValue(AuRTPCSubscription& subscription, u32 modulatorID, f32 value,
+                                      const AuRTPCKey& key) noexcept {
+    if (subscription.key.pGameObj && key.pGameObj && key.pGameObj != subscription.key.pGameObj) return;
+    if (!subscription.key.MatchesSubKey(key)) return;
+    const f32 result = SumCurves(subscription, modulatorID, value);
+    switch (subscription.kind) {
+    case AuRTPCSubscriberKind_PluginParams:
+        static_cast<IAuPluginParamSubscriber*>(subscription.pSubscriber)
+            ->SetParam(subscription.propertyID, &result, sizeof(result));
+        return;
+    case AuRTPCSubscriberKind_Bus:
+    case AuRTPCSubscriberKind_Node: {
+        auto* node = static_cast<IAuNodeSubscriber*>(subscription.pSubscriber);
+        if (node->HasActivity())
+            node->SetParamFromRTPC(subscription, subscription.propertyID, modulatorID, result, key, nullptr);
+        return;
+    }
+    case AuRTPCSubscriberKind_Modulator:
+        static_cast<IAuModulatorSubscriber*>(subscription.pSubscriber)
+            ->SetParamFromRTPC(subscription.propertyID, result, key);
+        return;
+    default:
+        return;
+    }
+}
+
 f32 CAuRTPCMgr::SumCurves(const AuRTPCSubscription& subscription, u32 paramID, f32 value) noexcept {
     f32 sum = 0.0f;
     for (const AuRTPCCurve* curve : subscription.curves)

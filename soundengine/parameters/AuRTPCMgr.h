@@ -148,6 +148,10 @@ public:
     void SetModulatorLinks(IAuRTPCModulatorLinks* links) { m_pModulators = links; }
     bool HasModulatorValue(u32 modulatorID, const AuRTPCKey& key) noexcept;
     f32 GetModulatorValue(u32 modulatorID, const AuRTPCKey& key) noexcept;
+    // A modulator's value at the key reaches one subscription it drives, through the curves that
+    // it drives there. [audio thread]
+    void NotifyModulatorValue(AuRTPCSubscription& subscription, u32 modulatorID, f32 value,
+                              const AuRTPCKey& key) noexcept;
 
     // Parameters with a default, ramps, a binding, values or subscribers.
     u32 ParamCount() const { return m_uParamCount; }

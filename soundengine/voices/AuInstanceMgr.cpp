@@ -5,6 +5,7 @@
 #include "core/AuLog.h"
 #include "hierarchy/AuBus.h"
 #include "hierarchy/AuSound.h"
+#include "parameters/AuModulatorMgr.h"
 #include "voices/AuLowerEngine.h"
 #include "voices/AuOutputSide.h"
 
@@ -13,6 +14,18 @@
 #include <new>
 
 namespace {
+
+// Each context a start triggers joins the instance's list, bound to the node it was found on.
+class CAuStartModulators final : public IAuModulatorTriggerCallback {
+public:
+    explicit CAuStartModulators(CAuPlaybackInstance& instance) : m_instance(instance) {}
+    AURESULT OnContext(CAuModulatorContext& context, const AuModulatorTrigger& trigger) noexcept override {
+        return AuAttachModulator(m_instance, context, {trigger.pTarget, trigger.targetKind});
+    }
+
+private:
+    CAuPlaybackInstance& m_instance;
+};
 
 // The share of the pool in use; 0 for a pool that reserves nothing.
 f32 UsedShare(AuMemPoolId pool) {
@@ -157,6 +170,7 @@ AURESULT CAuInstanceMgr::StartNode(CAuLeafNode& node, const AuSourceInfo& source
     if (params.playingID == 0) return AuResultFail;
     AuPlaybackInstanceParams instanceParams;
     node.MakeInstanceParams(params, instanceParams);
+    instanceParams.pLinks = AuInstanceModulatorLinks();
     u32 reason = 0;
     const f32 priority =
         ComputePriority({instanceParams.priority.fBase, instanceParams.priority.fDistanceOffset});
@@ -215,7 +229,17 @@ AURESULT CAuInstanceMgr::StartNode(CAuLeafNode& node, const AuSourceInfo& source
     if (startVirtual) instance->TryStopForLimit(AU_LIMITER_REASON_LIST);
     ApplyNodeValues(node, *instance);
     // The modulators of the node's chain start for this play before its first frame reads them.
-    node.TriggerModulators(params.pGameObj, params.playingID);
+    AuModulatorTrigger trigger;
+    trigger.pGameObj = params.pGameObj;
+    trigger.playingID = params.playingID;
+    trigger.midiTargetID = instanceParams.key.midiTargetID;
+    trigger.midiStatus = params.midi.status;
+    trigger.midiChannel = params.midi.channel;
+    trigger.midiNote = params.midi.note;
+    trigger.midiVelocity = params.midi.velocity;
+    trigger.pInstance = instance;
+    CAuStartModulators attach(*instance);
+    node.TriggerModulators(trigger, &attach);
     AuSourceMedia described;
     described.uFlags = played.flags;
     described.uPluginID = played.pluginID;

@@ -98,9 +98,10 @@ void CAuPlaybackInstance::Term(u32 /*reason*/) noexcept {
         m_pNodeLimiter = m_pBusLimiter = nullptr;
         if (m_pNode) m_pNode->OnInstanceTerm(this);
     }
-    if (m_pLinks) m_pLinks->EndPath();
+    if (m_pLinks) m_pLinks->EndPath(*this);
     RemoveTransitions();
     if (m_bRegistered && g_pPlayingMgr) g_pPlayingMgr->RemoveInstance(m_key.playingID);
+    if (m_pLinks) m_pLinks->Unlink(*this);
     if (g_pRTPCMgr) {
         for (u32 id : m_keyedIds.ParamIDs())
             g_pRTPCMgr->RemoveKeyValues(id, m_noteKey);
@@ -175,7 +176,7 @@ void CAuPlaybackInstance::Play(const AuInstanceTransition& transition, bool paus
         m_uFlags |= kFlagPaused;
         Queue(AuVoiceCommand_StartPaused);
         PauseTransitions();
-        if (m_pLinks) m_pLinks->Pause();
+        if (m_pLinks) m_pLinks->Pause(*this);
     } else {
         Queue(AuVoiceCommand_Start);
     }
@@ -253,12 +254,12 @@ void CAuPlaybackInstance::PauseNow(bool skipCommand) noexcept {
     }
     if (!skipCommand) Queue(AuVoiceCommand_Pause);
     PauseTransitions();
-    if (m_pLinks) m_pLinks->Pause();
+    if (m_pLinks) m_pLinks->Pause(*this);
 }
 
 void CAuPlaybackInstance::ResumeNow() noexcept {
     if (!(m_uFlags & kFlagPaused) || (m_uFlags & kFlagStopped)) return;
-    if (m_pLinks) m_pLinks->Resume();
+    if (m_pLinks) m_pLinks->Resume(*this);
     m_uFlags &= ~kFlagPaused;
     Queue(AuVoiceCommand_Resume);
     ResumeTransitions();
@@ -292,7 +293,7 @@ void CAuPlaybackInstance::OnStop(u32 reason, u32 /*flag*/) noexcept {
     m_uFlags |= kFlagOnStopRan;
     if (reason == 0 || reason == 2) {
         RemoveTransitions();
-        if (m_pLinks) m_pLinks->EndPath();
+        if (m_pLinks) m_pLinks->EndPath(*this);
     }
     m_uFlags |= kFlagStopped;
 }
@@ -303,7 +304,7 @@ void CAuPlaybackInstance::Trigger() noexcept {}
 void CAuPlaybackInstance::FadeHook(u32, i32) noexcept {}
 
 void CAuPlaybackInstance::ReleaseModulators() noexcept {
-    if (m_pLinks) m_pLinks->ReleaseModulators();
+    if (m_pLinks) m_pLinks->ReleaseModulators(*this);
 }
 
 u32 CAuPlaybackInstance::GetVirtualReturnMode() noexcept {

@@ -107,14 +107,17 @@ protected:
     ~IAuInstanceMedia() = default;
 };
 
-// The instance's positioning path and modulators, as far as the instance drives them.
+// The instance's positioning path and modulators, as far as the instance drives them. One
+// object serves every instance that names it.
 class IAuInstanceLinks {
 public:
-    virtual void Pause() noexcept = 0;
-    virtual void Resume() noexcept = 0;
+    virtual void Pause(CAuPlaybackInstance& instance) noexcept = 0;
+    virtual void Resume(CAuPlaybackInstance& instance) noexcept = 0;
     // Ends the path (clearing a per-node path's state on the node).
-    virtual void EndPath() noexcept = 0;
-    virtual void ReleaseModulators() noexcept = 0;
+    virtual void EndPath(CAuPlaybackInstance& instance) noexcept = 0;
+    virtual void ReleaseModulators(CAuPlaybackInstance& instance) noexcept = 0;
+    // The instance ends: what it holds of the modulators goes.
+    virtual void Unlink(CAuPlaybackInstance& instance) noexcept = 0;
 
 protected:
     ~IAuInstanceLinks() = default;
