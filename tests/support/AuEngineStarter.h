@@ -45,14 +45,17 @@ public:
         AU::StreamMgr::SetFileLocationResolver(&m_io);
     }
 
-    static void StartEngine() { ASSERT_EQ(AU::SoundEngine::Init(nullptr, nullptr), AuResultSuccess); }
+    // With `settings` when given, else the engine's defaults.
+    static void StartEngine(AuInitSettings* settings = nullptr) {
+        ASSERT_EQ(AU::SoundEngine::Init(settings, nullptr), AuResultSuccess);
+    }
 
     // Every stage, over the folder `base`.
-    void Start(u32 pools, const std::filesystem::path& base,
-               const AuDeviceSettings& device = DefaultDevice()) {
+    void Start(u32 pools, const std::filesystem::path& base, const AuDeviceSettings& device = DefaultDevice(),
+               AuInitSettings* settings = nullptr) {
         ASSERT_NO_FATAL_FAILURE(StartMemoryAndStreams(pools));
         ASSERT_NO_FATAL_FAILURE(OpenFolder(base, device));
-        StartEngine();
+        StartEngine(settings);
     }
     // A stage that was never reached, or that the test ended itself, is passed over.
     void Stop() {

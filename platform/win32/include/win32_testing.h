@@ -21,6 +21,8 @@ void FailNextEventCreations(size_t count);
 
 // Threads blocked right now in a wait function, so a test can act once its waiters are asleep.
 size_t BlockedWaiterCount();
+// Waiters that saw a thread finish and are joining it right now, before their wait returns.
+size_t JoiningWaiterCount();
 
 // rand: the scripted values come first, in order, then the classic sequence goes on. Every call
 // is counted. Script only while no other thread draws.

@@ -162,12 +162,19 @@ DWORD Wait(DWORD count, const HANDLE* handles, bool waitAll, DWORD milliseconds,
             if (all) {
                 for (const Waited& w : waited)
                     w.Consume();
+                lock.unlock();
+                for (const Waited& w : waited)
+                    if (w.thread) win32::JoinFinished(*w.thread);
                 return WAIT_OBJECT_0;
             }
         } else {
             for (DWORD i = 0; i < count; ++i) {
                 if (waited[i].Ready()) {
                     waited[i].Consume();
+                    if (waited[i].thread) {
+                        lock.unlock();
+                        win32::JoinFinished(*waited[i].thread);
+                    }
                     return WAIT_OBJECT_0 + i;
                 }
             }

@@ -5,6 +5,7 @@
 #include <pthread.h>
 
 #include <deque>
+#include <mutex>
 #include <utility>
 
 namespace win32 {
@@ -15,7 +16,10 @@ struct Thread : KernelObject {
     ~Thread() override;
 
     pthread_t pthread{};
-    bool joinable = false; // made by CreateThread: joined, or detached when the last handle goes
+    // Made by CreateThread and not joined yet: joined by the first wait that sees it finished, or
+    // at the last reference (detached when that is the thread itself). Guarded by `joinLock`.
+    bool joinable = false;
+    std::mutex joinLock;
     pid_t tid = 0;
     int priority = THREAD_PRIORITY_NORMAL;
 
@@ -30,5 +34,10 @@ struct Thread : KernelObject {
 };
 
 std::shared_ptr<Thread> CurrentThreadObject();
+
+// A wait on a thread returns once the thread has ended, as on the platform: its routine has
+// returned and its thread-locals are destroyed. So a finished thread is joined before the wait
+// reports it. Called without WaitLock(), which the ending thread may still need.
+void JoinFinished(Thread& thread);
 
 } // namespace win32

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -74,6 +75,8 @@ int NiceFor(int priority) {
 
 } // namespace
 
+std::atomic<size_t> g_joining{0};
+
 Thread::~Thread() {
     if (!joinable) return;
     // The last reference can be dropped by the thread itself when its handle was closed first.
@@ -81,6 +84,15 @@ Thread::~Thread() {
         pthread_detach(pthread);
     else
         pthread_join(pthread, nullptr);
+}
+
+void JoinFinished(Thread& thread) {
+    std::lock_guard lock(thread.joinLock);
+    if (!thread.joinable || pthread_equal(thread.pthread, pthread_self())) return;
+    g_joining.fetch_add(1);
+    pthread_join(thread.pthread, nullptr);
+    g_joining.fetch_sub(1);
+    thread.joinable = false;
 }
 
 std::shared_ptr<Thread> CurrentThreadObject() {
@@ -278,3 +290,11 @@ void Sleep(DWORD milliseconds) {
     while (nanosleep(&delay, &delay) != 0 && errno == EINTR) {
     }
 }
+
+namespace win32test {
+
+size_t JoiningWaiterCount() {
+    return win32::g_joining.load();
+}
+
+} // namespace win32test

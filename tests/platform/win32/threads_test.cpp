@@ -7,6 +7,7 @@
 #include <atomic>
 #include <fstream>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -104,6 +105,51 @@ TEST(Threads, ClosingTheHandleFirstDetachesAndTheThreadStillFinishes) {
         Sleep(1);
     EXPECT_EQ(TerminateThread(thread, 0), FALSE);
     CloseHandle(release);
+}
+
+// The thread-local of a thread, destroyed as the thread ends after its routine. Its destructor
+// holds the thread until the test's wait either returned (too early: the thread had not ended) or
+// is joining it, so the order shows whatever the machine's speed.
+struct EndOfThread {
+    std::atomic<bool> waitReturned{false};
+    std::atomic<bool> destroyed{false};
+};
+EndOfThread g_endOfThread;
+
+struct ThreadLocalProbe {
+    void Touch() {}
+    ~ThreadLocalProbe() {
+        while (!g_endOfThread.waitReturned && win32test::JoiningWaiterCount() == 0)
+            std::this_thread::yield();
+        g_endOfThread.destroyed = true;
+    }
+};
+thread_local ThreadLocalProbe t_probe;
+
+TEST(Threads, AWaitOnAThreadReturnsOnceTheThreadHasEndedWithItsThreadLocals) {
+    for (const bool waitAll : {false, true}) {
+        SCOPED_TRACE(waitAll ? "WaitForMultipleObjects, all" : "WaitForSingleObject");
+        EndOfThread& end = g_endOfThread;
+        end.waitReturned = false;
+        end.destroyed = false;
+        HANDLE handles[2] = {CreateThread(
+                                 nullptr, 0,
+                                 [](LPVOID) -> DWORD {
+                                     t_probe.Touch();
+                                     return 0;
+                                 },
+                                 nullptr, 0, nullptr),
+                             CreateEventW(nullptr, TRUE, TRUE, nullptr)};
+        ASSERT_NE(handles[0], nullptr);
+        const DWORD waited = waitAll ? WaitForMultipleObjects(2, handles, TRUE, INFINITE)
+                                     : WaitForSingleObject(handles[0], INFINITE);
+        const bool destroyed = end.destroyed;
+        end.waitReturned = true;
+        EXPECT_EQ(waited, WAIT_OBJECT_0);
+        EXPECT_TRUE(destroyed) << "the wait returned before the thread had ended";
+        CloseHandle(handles[0]);
+        CloseHandle(handles[1]);
+    }
 }
 
 TEST(Threads, BadArgumentsFailLikeThePlatform) {

@@ -7,20 +7,19 @@
 #include <AuCaptureFile.h>
 #include <AuDefaultPoolTest.h>
 #include <AuEngineStarter.h>
+#include <AuFrameDriver.h>
 #include <bankgen/Bank.h>
 #include <bankgen/Parse.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <system_error>
-#include <thread>
 #include <utility>
 
 #include <unistd.h>
@@ -37,7 +36,8 @@ protected:
 // The real engine with its memory, its stream manager and the blocking I/O hook over a folder of
 // each test's own (below `folder` and the process ID in the test temporary folder, so that two
 // runs of one test never share it), started by SetUp and ended by TearDown, which removes the
-// folder of a test that passed.
+// folder of a test that passed. The test pulls the output frame by frame: the audio thread renders
+// only what it pulls, so what a test hears is counted in frames, not in time.
 class RunningEngineTest : public testing::Test {
 protected:
     explicit RunningEngineTest(const char* folder) : m_folderName(folder) {}
@@ -47,26 +47,38 @@ protected:
                    info->name();
         std::filesystem::remove_all(m_folder);
         std::filesystem::create_directories(m_folder);
-        ASSERT_NO_FATAL_FAILURE(m_engine.Start(16, m_folder));
+        AuFrameDriver::Attach();
+        AuInitSettings settings = AuFrameDriver::Settings();
+        ASSERT_NO_FATAL_FAILURE(m_engine.Start(16, m_folder, AuEngineStarter::DefaultDevice(), &settings));
     }
     void TearDown() override {
         m_engine.Stop();
+        AuFrameDriver::Detach();
         std::error_code ignored;
         if (!HasFailure()) std::filesystem::remove_all(m_folder.parent_path(), ignored);
     }
 
-    // How long a heard test waits for the audio thread and the capture file. Under a loaded
-    // sanitizer run both fall far behind; a wait that is met returns at once.
-    static constexpr std::chrono::seconds kHeardPatience{30};
-    // Asks for passes until `done` holds or the patience runs out; what `done` says last.
-    template <class Done> static bool RenderUntil(Done done) {
-        const auto until = std::chrono::steady_clock::now() + kHeardPatience;
-        while (std::chrono::steady_clock::now() < until) {
+    // How many frames a heard test renders while it waits for what it listens for: some 10 s of
+    // output, several times what any wait needs.
+    static constexpr u32 kHeardFrames = 500;
+    // For what another thread than the audio thread finishes (the bank thread): no count of
+    // frames can say when it is late, so only the test's time-out ends the wait.
+    static constexpr u32 kUntilDone = ~u32{0};
+    // Renders frame by frame, each pass told to take what was posted, until `done` holds or
+    // `frames` were rendered; what `done` says last.
+    template <class Done> static bool RenderUntil(Done done, u32 frames = kHeardFrames) {
+        for (u32 i = 0; i < frames; ++i) {
             if (done()) return true;
-            AU::SoundEngine::RenderAudio();
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            if (!RenderFrame()) return false;
         }
         return done();
+    }
+    // One frame, its pass told to take what was posted before it.
+    static bool RenderFrame() {
+        AU::SoundEngine::RenderAudio();
+        if (AuFrameDriver::Frame()) return true;
+        ADD_FAILURE() << "the main output is not the device the test pulls";
+        return false;
     }
 
     // Loads `image` from memory as m_bankID; m_image keeps it for the engine to read.

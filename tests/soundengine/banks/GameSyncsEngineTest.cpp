@@ -290,7 +290,7 @@ TEST_F(GameSyncsEngineTest, PreparingOnTheBankThreadWhileTheAudioThreadDropsSubs
                                    kSwitchGroup, &value, 1, OnPrepared, &done),
                   AuResultSuccess);
     }
-    EXPECT_TRUE(RenderUntil([&] { return done.count == kRequests && g_passes > 30; }));
+    EXPECT_TRUE(RenderUntil([&] { return done.count == kRequests && g_passes > 30; }, kUntilDone));
     EXPECT_EQ(done.failed.load(), 0u);
     Locked([&] {
         g_churned = nullptr;

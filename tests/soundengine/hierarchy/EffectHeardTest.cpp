@@ -140,7 +140,12 @@ protected:
     }
 
     void Load(const Bank& bank) { LoadImage(EffectBank(bank)); }
-    void Unload() { ASSERT_EQ(AU::SoundEngine::UnloadBank(m_bankID, nullptr), AuResultSuccess); }
+    // The unload waits for the voices and busses of the bank to let go, frames away.
+    void Unload() {
+        AURESULT result = AuResultFail;
+        AuFrameDriver::WhileOutputPlays([&] { result = AU::SoundEngine::UnloadBank(m_bankID, nullptr); });
+        ASSERT_EQ(result, AuResultSuccess);
+    }
 
     // The capture's start and `posts` posts of the event in one batch of messages: the capture's
     // first frame is the first frame rendered after them, whose number is kept.

@@ -30,7 +30,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -139,11 +138,9 @@ protected:
         const size_t until = Capture().Frames() + frames * kFrame;
         return RenderUntil([&] { return Capture().Frames() >= until; });
     }
-    // A few more passes, whatever the capture does.
+    // A few more frames, whatever the capture does.
     static void Settle() {
-        for (int i = 0; i < 20; ++i) {
-            AU::SoundEngine::RenderAudio();
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        for (int i = 0; i < 4 && RenderFrame(); ++i) {
         }
     }
     AuCaptureFile StopCapture() const { return RunningEngineTest::StopCapture("heard.wav"); }
@@ -440,8 +437,11 @@ TEST_F(EventHeardTest, ABankUnloadedWhileItsSoundPlaysSilencesItAndReturns) {
     const AuPlayingID playing = Post();
     ASSERT_NE(playing, 0u);
     ASSERT_TRUE(RenderUntil([&] { return HeardFor(4 * kFrame); }));
-    // Waits for the audio thread to let go of the bank's media; under ASan nothing reads it after.
-    ASSERT_EQ(AU::SoundEngine::UnloadBank("tone.bnk", nullptr), AuResultSuccess);
+    // Waits for the audio thread to let go of the bank's media, frames away; under ASan nothing
+    // reads it after.
+    AURESULT unloaded = AuResultFail;
+    AuFrameDriver::WhileOutputPlays([&] { unloaded = AU::SoundEngine::UnloadBank("tone.bnk", nullptr); });
+    ASSERT_EQ(unloaded, AuResultSuccess);
     EXPECT_EQ(m_ends.Count(), 1u);
     ASSERT_TRUE(RenderFrames(2));
     Settle();

@@ -18,11 +18,9 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <numbers>
-#include <thread>
 #include <vector>
 
 namespace banktest {
@@ -144,34 +142,32 @@ protected:
         ASSERT_EQ(AU::SoundEngine::StartOutputCapture(L"mute.wav"), AuResultSuccess);
     }
     AuCaptureFile Capture() const { return AuCaptureFile::Read(m_folder / "mute.wav"); }
-    // Renders until the capture holds `frames` more blocks; the first block of them.
+    // Renders `frames` more blocks; the first block of them.
     size_t Render(size_t frames) const {
         const size_t from = Capture().Frames() / kFrame;
-        const auto until = std::chrono::steady_clock::now() + kHeardPatience;
-        while (Capture().Frames() / kFrame < from + frames && std::chrono::steady_clock::now() < until) {
-            AU::SoundEngine::RenderAudio();
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        for (size_t i = 0; i < frames && RenderFrame(); ++i) {
         }
         return from;
     }
-    // The capture file lags the audio thread by bursts of blocks, so a change is looked for
-    // rather than expected after a count of blocks: renders until a block from `from` on is a
-    // block that `heard` accepts (given the capture and the block), then `after` more blocks;
-    // that block, or kNever once the patience runs out. A late audio pass leaves silent blocks in the
-    // capture, so a change is recognised by both bands.
+    // Renders until a block from `from` on is a block that `heard` accepts (given the capture and
+    // the block), then `after` more blocks; that block, or kNever when the frames a heard test
+    // waits for were rendered without it. The engine renders its ring's frames ahead of what was
+    // pulled, so a change is looked for rather than expected after a count of blocks. A block is
+    // looked at once the next one is there, which some checks need as well.
     template <class Heard> size_t RenderUntil(size_t from, Heard heard, size_t after = 4) const {
-        const auto until = std::chrono::steady_clock::now() + kHeardPatience;
-        for (size_t f = from; std::chrono::steady_clock::now() < until;) {
+        size_t found = kNever;
+        size_t f = from;
+        RunningEngineTest::RenderUntil([&] {
             const AuCaptureFile c = Capture();
-            for (; f < c.Frames() / kFrame; ++f)
+            for (; f + 1 < c.Frames() / kFrame; ++f)
                 if (heard(c, f)) {
-                    Render(after);
-                    return f;
+                    found = f;
+                    return true;
                 }
-            AU::SoundEngine::RenderAudio();
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return kNever;
+            return false;
+        });
+        if (found != kNever) Render(after);
+        return found;
     }
     static constexpr size_t kNever = ~size_t{0};
     // Plays both tones, with `first` brings the 1 kHz one to `share` of its level before, posts

@@ -19,10 +19,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstdlib>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -88,7 +86,8 @@ protected:
         ASSERT_EQ(AU::MusicEngine::Init(nullptr), AuResultSuccess);
     }
     void TearDown() override {
-        AU::MusicEngine::Term();
+        // A segment that still plays is stopped and let go of over the next frames.
+        AuFrameDriver::WhileOutputPlays([] { AU::MusicEngine::Term(); });
         RunningEngineTest::TearDown();
     }
 
@@ -111,23 +110,11 @@ protected:
         const AuPlayingID playing =
             AU::SoundEngine::PostEvent(kEvent, kObject, AU_EndOfEvent, OnEnd, &m_ends);
         EXPECT_NE(playing, 0u);
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (m_ends.load() == 0 && std::chrono::steady_clock::now() < until) {
-            AU::SoundEngine::RenderAudio();
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_TRUE(RenderUntil([&] { return m_ends.load() != 0; })) << "the segment's play never ended";
+        EXPECT_EQ(m_ends.load(), 1u);
+        for (int i = 0; i < 10 && RenderFrame(); ++i) {
         }
-        EXPECT_EQ(m_ends.load(), 1u) << "the segment's play never ended";
-        for (int i = 0; i < 10; ++i) {
-            AU::SoundEngine::RenderAudio();
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        EXPECT_EQ(AU::SoundEngine::StopOutputCapture(), AuResultSuccess);
-        const auto path = m_folder / "music.wav";
-        while (!AuCaptureFile::Read(path).closed && std::chrono::steady_clock::now() < until) {
-            AU::SoundEngine::RenderAudio();
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return AuCaptureFile::Read(path);
+        return StopCapture("music.wav");
     }
 
     std::atomic<u32> m_ends{0};
@@ -168,18 +155,14 @@ TEST_F(MusicHeardTest, TermWhileAClipSoundsStopsThePlayAndReturns) {
     const AuPlayingID playing = AU::SoundEngine::PostEvent(kEvent, kObject, AU_EndOfEvent, OnEnd, &m_ends);
     ASSERT_NE(playing, 0u);
     const auto path = m_folder / "music.wav";
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (AuCaptureFile::Read(path).FirstLouderThan(1000) == AuCaptureFile::Read(path).Frames() &&
-           std::chrono::steady_clock::now() < until) {
-        AU::SoundEngine::RenderAudio();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    // The voices of the stopped segment let go of the tree as they end; Term waits for that.
-    AU::MusicEngine::Term();
-    for (int i = 0; i < 20 && m_ends.load() == 0; ++i) {
-        AU::SoundEngine::RenderAudio();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    ASSERT_TRUE(RenderUntil([&] {
+        const AuCaptureFile c = AuCaptureFile::Read(path);
+        return c.FirstLouderThan(1000) < c.Frames();
+    })) << "the first clip was never heard";
+    // The voices of the stopped segment let go of the tree as they end; Term waits for that, while
+    // the output plays on.
+    AuFrameDriver::WhileOutputPlays([] { AU::MusicEngine::Term(); });
+    EXPECT_TRUE(RenderUntil([&] { return m_ends.load() != 0; }, 20));
     EXPECT_EQ(m_ends.load(), 1u);
 }
 

@@ -744,7 +744,8 @@ TEST_F(VoiceEffectsTest, SettingsWithoutParametersLeaveTheirSlotDryAndAreReporte
     EXPECT_EQ(voice.Effect(1), nullptr);
     EXPECT_EQ(g_log.terms, 2); // the plug-in made for each try is freed
     EXPECT_EQ(bare->m_lRef, 1u);
-    const auto reports = std::count_if(log.Lines().begin(), log.Lines().end(), [](const auto& line) {
+    const auto lines = log.Lines();
+    const auto reports = std::count_if(lines.begin(), lines.end(), [](const auto& line) {
         return line.second.find("settings 24181 have no parameters") != std::string::npos;
     });
     EXPECT_EQ(reports, 1);
