@@ -20,6 +20,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 class AuFrameDriver {
 public:
@@ -41,13 +42,18 @@ public:
         return settings;
     }
 
-    // The main output plays one frame; returns once the audio thread has rendered the frame that
-    // took its place and ended that pass, so its capture is written. False when the main output
-    // is not the device the test pulls.
-    static bool Frame() {
+    // The main output plays one frame, whose channel 0 goes to `played` when given; returns once
+    // the audio thread has rendered the frame that took its place and ended that pass, so its
+    // capture is written. False when the main output is not the device the test pulls.
+    static bool Frame(std::vector<f32>* played = nullptr) {
         const CAuXAudio2Sink* sink = CAuXAudio2Sink::FindLive(CAuLowerEngine::MainSink());
         if (!sink) return false;
-        audiotest::RenderOutput(g_uNumSamplesPerFrame);
+        const std::vector<f32> out = audiotest::RenderOutput(g_uNumSamplesPerFrame);
+        if (played) {
+            const unsigned channels = audiotest::OutputChannels();
+            for (size_t n = 0; channels && n < out.size(); n += channels)
+                played->push_back(out[n]);
+        }
         State& state = TheState();
         {
             std::unique_lock guard(state.lock);

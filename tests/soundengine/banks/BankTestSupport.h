@@ -73,10 +73,11 @@ protected:
         }
         return done();
     }
-    // One frame, its pass told to take what was posted before it.
-    static bool RenderFrame() {
+    // One frame, its pass told to take what was posted before it; what the device played of
+    // channel 0 goes to `played` when given.
+    static bool RenderFrame(std::vector<f32>* played = nullptr) {
         AU::SoundEngine::RenderAudio();
-        if (AuFrameDriver::Frame()) return true;
+        if (AuFrameDriver::Frame(played)) return true;
         ADD_FAILURE() << "the main output is not the device the test pulls";
         return false;
     }

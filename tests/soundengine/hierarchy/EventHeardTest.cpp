@@ -2,7 +2,6 @@
 // audio thread's passes, and the tone read back from the main output's capture file.
 #include "ActionTestSupport.h"
 #include "BankTestSupport.h"
-#include "ManualFrames.h"
 
 #include "core/AuAudioMgr.h"
 #include "core/AuEngineManagers.h"
@@ -357,27 +356,29 @@ TEST_F(EventHeardTest, PausingAndResumingTheEventHoldsTheToneAndContinuesItsPhas
 // driven frame by frame. Around each edge the largest step from one captured sample to the next
 // stays below the largest the tone makes by itself, which a cut at the peak would pass eightfold.
 TEST_F(EventHeardTest, AVoicesStartPauseResumeAndStopNeverStepTheOutput) {
-    AuManualFrames device;
-    ASSERT_NO_FATAL_FAILURE(device.Start(m_engine, m_folder));
+    const auto frames = [](size_t count) {
+        for (size_t f = 0; f < count; ++f)
+            ASSERT_TRUE(RenderFrame());
+    };
     Tone tone{2.0, 0};
     tone.cosine = true;
     LoadAndCapture(tone);
     // Silence in the capture before the start, so that the start has a sample to step from.
-    device.Frames(2);
+    frames(2);
     const AuPlayingID playing = Post();
     ASSERT_NE(playing, 0u);
-    device.Frames(4);
+    frames(4);
     ASSERT_EQ(AU::SoundEngine::ExecuteActionOnEvent(kEvent, AuActionOnEventType_Pause, kObject),
               AuResultSuccess);
-    device.Frames(4);
+    frames(4);
     ASSERT_EQ(AU::SoundEngine::ExecuteActionOnEvent(kEvent, AuActionOnEventType_Resume, kObject),
               AuResultSuccess);
-    device.Frames(4);
+    frames(4);
     AU::SoundEngine::StopPlayingID(playing, 0);
-    device.Frames(4);
+    frames(4);
     ASSERT_TRUE(Ended(playing));
     ASSERT_EQ(AU::SoundEngine::StopOutputCapture(), AuResultSuccess);
-    device.Frames(2);
+    frames(2);
     const AuCaptureFile c = Capture();
     ASSERT_TRUE(c.closed);
     // The sounding stretches: two, the pause between them. The cosine holds a zero sample every
