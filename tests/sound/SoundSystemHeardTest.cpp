@@ -12,10 +12,10 @@
 #include <HannToneLevel.h>
 #include <MessageRecorder.h>
 #include <SDL_events.h>
+#include <audio_test_control.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <string>
@@ -172,10 +172,13 @@ double LargestKink(const std::vector<double>& left, std::size_t from, std::size_
 }
 
 // The sound system started as the game starts it, from Bin/Release of a copy of the game's banks,
-// with the main output captured to Resources/SoundBanks/heard.wav.
+// with the main output captured to Resources/SoundBanks/heard.wav. The output device is pulled by
+// the test, not by SDL in real time, so the engine renders only as far as the test listens, however
+// slow the machine is.
 class SoundSystemHeardTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        audiotest::UseManualOutput(true);
         const fs::path banks = fs::current_path() / ".." / ".." / "Resources" / "SoundBanks";
         const auto* info = testing::UnitTest::GetInstance()->current_test_info();
         mRoot = fs::path(testing::TempDir()) / "torvik_heard_game" / info->name();
@@ -199,6 +202,7 @@ protected:
         AU::SoundEngine::StopOutputCapture();
         mSound.Update(0.016f);
         EXPECT_EQ(mSound.Release(), 0);
+        audiotest::UseManualOutput(false);
         mCwd.reset();
         if (!HasFailure()) fs::remove_all(mRoot);
     }
@@ -210,18 +214,17 @@ protected:
         return error || size < kWavHeader ? 0 : (size - kWavHeader) / 4;
     }
 
-    // Frames of the game until the capture holds `samples`, for at most five seconds more than twice
-    // the time they take to play.
+    // Frames of the game, each pulling one audio frame from the output, until the capture holds
+    // `samples`. A pull frees one slot of the engine's output queue and the audio thread renders
+    // one frame into it, which the capture receives: that is waited for, not a time.
     void RunUntilCaptured(std::size_t samples) {
-        const double toPlay = samples > Captured() ? double(samples - Captured()) / kRate : 0.0;
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5) +
-                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                               std::chrono::duration<double>(2 * toPlay));
-        while (Captured() < samples && std::chrono::steady_clock::now() < until) {
+        while (Captured() < samples) {
+            const std::size_t before = Captured();
             mSound.Update(0.016f);
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            audiotest::RenderOutput(kAudioFrame);
+            while (Captured() == before)
+                std::this_thread::yield();
         }
-        ASSERT_GE(Captured(), samples) << "the capture stopped growing";
     }
 
     // What the game sends, in the frame it sends it: the listener takes it at once, the frame's
