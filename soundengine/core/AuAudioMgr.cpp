@@ -66,7 +66,6 @@ AURESULT CAuAudioMgr::Init(u32 queueSize) {
     m_uExecutedFrames.store(0);
     m_bWriterWaits.store(false);
     m_uExecutedMsgs = 0;
-    m_uConsumed = 0;
     return AuResultSuccess;
 }
 
@@ -108,13 +107,13 @@ u32 CAuAudioMgr::PendingBytes() const {
     return Pending(ReadOffset(), WriteOffset());
 }
 
-bool CAuAudioMgr::TakeSpace(u32 s, u32& offset, u32& r) {
+bool CAuAudioMgr::TakeSpace(u32 s, u32& offset) {
     for (;;) {
         // W first, then R: R only grows the free space, so a later R is never too optimistic.
         u64 write = m_uWrite.load(std::memory_order_acquire);
         const u32 w = static_cast<u32>(write);
         const u32 lap = static_cast<u32>(write >> 32);
-        r = m_uRead.load(std::memory_order_acquire);
+        const u32 r = m_uRead.load(std::memory_order_acquire);
         u64 next;
         bool wraps = false;
         // The strict "<" with 4 bytes spare keeps W from ever catching up with R: equal means empty.
@@ -144,17 +143,13 @@ bool CAuAudioMgr::TakeSpace(u32 s, u32& offset, u32& r) {
     }
 }
 
-bool CAuAudioMgr::WaitForSpace(u32 readSeen) {
+bool CAuAudioMgr::WaitForSpace() {
     ResetEvent(m_hSpaceEvent);
     m_bWriterWaits.store(true);
     const DWORD audioThread = m_audioThreadId.load();
     // Waiting for a pass is safe only for a thread that does not hold g_csMain, which every pass
     // needs: a handler inside a pass, or any caller under the lock, must make the room itself.
     if (audioThread != 0 && audioThread != GetCurrentThreadId() && !CAuMainLock::HeldByThisThread()) {
-        // Room freed since the failed attempt may have been signalled before the reset above; the
-        // flag and R are stored and loaded in opposite orders on the two sides (both sequentially
-        // consistent), so either this load sees the new R or the reader sees the flag and signals.
-        if (m_uRead.load() != readSeen) return true;
         WakeUp();
         WaitForSingleObject(m_hSpaceEvent, INFINITE);
         return true;
@@ -169,9 +164,9 @@ AuQueuedMsg* CAuAudioMgr::ReserveQueue(u16 type, u32 size) {
     const u64 rounded = (u64{size} + kRecordAlign - 1) & ~u64{kRecordAlign - 1};
     if (size < sizeof(AuQueuedMsg) || rounded > m_uMaxMsgSize) return nullptr;
     const u32 s = static_cast<u32>(rounded);
-    u32 offset, readSeen;
-    while (!TakeSpace(s, offset, readSeen)) {
-        if (!WaitForSpace(readSeen)) return nullptr;
+    u32 offset;
+    while (!TakeSpace(s, offset)) {
+        if (!WaitForSpace()) return nullptr;
     }
     AuQueuedMsg* msg = At(offset);
     msg->size = static_cast<u16>(s);
@@ -206,17 +201,12 @@ AURESULT CAuAudioMgr::RenderAudio() {
 
 AURESULT CAuAudioMgr::ProcessMsgQueue() noexcept {
     u32 read = m_uRead.load(std::memory_order_relaxed);
-    const u32 write = WriteOffset();
-    if (read == write || (!m_bWriterWaits.load() && PostedFrames() == ExecutedFrames())) {
+    if (read == WriteOffset() || (!m_bWriterWaits.load() && PostedFrames() == ExecutedFrames())) {
         SetEvent(m_hSpaceEvent);
         return AuResultSuccess;
     }
-    // The pass ends where the ring's end was when it began: a handler whose callback posts again
-    // would otherwise keep it going for ever, one record ahead, while the writers it shut out wait
-    // for its end. Counted in consumed bytes, since a nested pass may run past that point.
-    const u64 end = m_uConsumed + Pending(read, write);
     ++m_uDispatchDepth;
-    while (m_uConsumed < end) {
+    for (;;) {
         AuQueuedMsg* msg = At(read);
         // A writer still fills this record: stop before it; its poster wakes the next pass.
         if (std::atomic_ref<u32>(msg->commit).load(std::memory_order_acquire) == 0) {
@@ -229,9 +219,8 @@ AURESULT CAuAudioMgr::ProcessMsgQueue() noexcept {
         const u32 framesBefore = ExecutedFrames();
         if (type == AuQueuedMsgType_WrapMarker) {
             memset(msg, 0, sizeof(AuQueuedMsg));
-            m_uConsumed += m_uCapacity - read;
             read = 0;
-            GiveBack(read);
+            m_uRead.store(read, std::memory_order_release);
             continue;
         }
         const AuMsgHandler handler = type < AuQueuedMsgType_WrapMarker ? m_handlers[type] : AuMsgHandler{};
@@ -250,8 +239,7 @@ AURESULT CAuAudioMgr::ProcessMsgQueue() noexcept {
         // Zeroed before R moves on, so that a stale commit word is never taken for a new one.
         memset(msg, 0, size);
         read += size;
-        m_uConsumed += size;
-        GiveBack(read);
+        m_uRead.store(read, std::memory_order_release);
         ++m_uExecutedMsgs;
         if (type == AuQueuedMsgType_EndOfFrame) {
             m_uExecutedFrames.fetch_add(1, std::memory_order_acq_rel);
@@ -262,19 +250,14 @@ AURESULT CAuAudioMgr::ProcessMsgQueue() noexcept {
         }
         // The last posted frame may also have been closed by a nested pass inside the handler.
         if (ExecutedFrames() != framesBefore && ExecutedFrames() == PostedFrames()) break;
-        if (m_bWriterWaits.load() && Pending(read, WriteOffset()) > m_uCapacity / 2) break;
+        const u32 write = WriteOffset();
+        if (m_bWriterWaits.load() && Pending(read, write) > m_uCapacity / 2) break;
+        if (read == write) break;
     }
     --m_uDispatchDepth;
     m_bWriterWaits.store(false);
     SetEvent(m_hSpaceEvent);
     return AuResultSuccess;
-}
-
-void CAuAudioMgr::GiveBack(u32 read) noexcept {
-    m_uRead.store(read, std::memory_order_seq_cst);
-    // A writer waiting for room learns of it now rather than at the end of the pass, which a
-    // long pass on the audio thread may reach only much later.
-    if (m_bWriterWaits.load(std::memory_order_seq_cst)) SetEvent(m_hSpaceEvent);
 }
 
 void CAuAudioMgr::DropQueuedMessages() {

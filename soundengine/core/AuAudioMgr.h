@@ -79,8 +79,7 @@ public:
     AURESULT RenderAudio();
 
     // [audio thread] Or a writer that makes room itself (no audio thread runs, or it holds
-    // g_csMain); g_csMain held. Runs records up to where the ring ended when the pass began, the
-    // end of the last posted frame at most. Always 1.
+    // g_csMain); g_csMain held. Always 1.
     AURESULT ProcessMsgQueue() noexcept;
 
     // The audio thread's ID; 0 when none runs. A cancel must not wait for a callback it runs itself.
@@ -203,12 +202,10 @@ public:
     void DropQueuedMessages();
 
 private:
-    // Claims s bytes; false when they do not fit now. `read` is the read position it judged by.
-    bool TakeSpace(u32 s, u32& offset, u32& read);
-    // The writer found the ring full at read position `readSeen`; false when it must give up.
-    bool WaitForSpace(u32 readSeen);
-    // The reader hands the space up to `read` back to the writers and wakes those that wait.
-    void GiveBack(u32 read) noexcept;
+    // Claims s bytes; false when they do not fit now.
+    bool TakeSpace(u32 s, u32& offset);
+    // The writer found the ring full; false when it must give up.
+    bool WaitForSpace();
     AuQueuedMsg* At(u32 offset) const { return reinterpret_cast<AuQueuedMsg*>(m_pRing + offset); }
     u32 Pending(u32 read, u32 write) const {
         return write >= read ? write - read : write + m_uCapacity - read;
@@ -234,8 +231,7 @@ private:
     std::atomic<u32> m_uPostedFrames{0};
     // Written by the dispatcher; read by anyone for figures.
     std::atomic<u32> m_uExecutedFrames{0};
-    // Set by writers that found the ring full; cleared by the dispatcher after a pass. The reader
-    // stores R then loads it, a writer stores it then loads R, all sequentially consistent.
+    // Set by writers that found the ring full; cleared by the dispatcher after a pass.
     std::atomic<bool> m_bWriterWaits{false};
     // Set by the dispatcher when it stops at a record still being filled; the poster that
     // publishes it takes the flag and wakes the audio thread. Both sides store then load with
@@ -258,9 +254,6 @@ private:
 
     // Under g_csMain.
     u32 m_uDispatchDepth = 0;
-    // Bytes the reader has passed since Init, the tails skipped at a wrap included: a pass's end
-    // holds in it while nested passes move R.
-    u64 m_uConsumed = 0;
     u64 m_uExecutedMsgs = 0;
 
     // The audio frame's state: audio thread, or under g_csMain.

@@ -4,7 +4,6 @@
 #include "core/AuThreads.h"
 
 #include <AuDefaultPoolTest.h>
-#include <Watchdog.h>
 
 #include <gtest/gtest.h>
 
@@ -174,6 +173,43 @@ public:
     u32 m_next[kProducers + 1] = {};
     u32 m_audioSeq = 0;
     u32 m_selfPostsRun = 0;
+};
+
+// Fails the run when the threads stop making progress (a deadlock never ends by itself), after
+// printing what each thread was doing and the ring's state, so the failure names the wait. Judged by
+// progress, not by total time: a loaded machine is slow, a deadlock makes no progress at all.
+class Watchdog {
+public:
+    Watchdog(std::chrono::seconds stall, std::function<u64()> progress, std::function<void()> describe)
+        : m_thread([this, stall, progress, describe] {
+              std::unique_lock lock(m_mutex);
+              u64 last = progress();
+              while (!m_changed.wait_for(lock, stall, [this] { return m_done; })) {
+                  const u64 now = progress();
+                  if (now != last) {
+                      last = now;
+                      continue;
+                  }
+                  fprintf(stderr, "watchdog: no message ran for %lld s, deadlock\n",
+                          static_cast<long long>(stall.count()));
+                  describe();
+                  std::abort();
+              }
+          }) {}
+    ~Watchdog() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_done = true;
+        }
+        m_changed.notify_all();
+        m_thread.join();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_done = false;
+    std::thread m_thread;
 };
 
 TEST_P(MsgQueueStress, EveryMessageRunsOnceInOrderWithItsPayload) {
